@@ -1,0 +1,20 @@
+// The one header through which the library reaches the operating system: the real
+// Windows headers on Windows, the project's own platform layer everywhere else.
+#pragma once
+
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <dshow.h>
+#include <qedit.h>
+#else
+#include "vorn/win/wintypes.h"
+#include "vorn/win/kernel.h"
+#include "vorn/win/gdi.h"
+#include "vorn/win/com.h"
+#include "vorn/win/dshow.h"
+#endif
