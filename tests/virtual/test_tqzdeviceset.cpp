@@ -1,0 +1,146 @@
+// The set logic over a small stand-in device, so the rules are checked independently of any
+// capture class.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tqzdeviceset_impl.h"
+
+namespace {
+
+struct FakeDevice {
+    FakeDevice() = default;
+    explicit FakeDevice(const FakeDevice* source) {
+        if (source == nullptr) return;
+        Index = source->Index;
+        Name = source->Name;
+        Caption = source->Caption;
+        ++copies;
+    }
+    virtual ~FakeDevice() { ++destroyed; }
+
+    unsigned int Index = 0;
+    std::string Name;
+    std::string Caption;
+    int Width = 640;  // a capture field: never copied by the copying constructor
+    static int copies;
+    static int destroyed;
+};
+int FakeDevice::copies = 0;
+int FakeDevice::destroyed = 0;
+
+FakeDevice Make(unsigned int index, const std::string& name, const std::string& caption = "") {
+    FakeDevice d;
+    d.Index = index;
+    d.Name = name;
+    d.Caption = caption.empty() ? name : caption;
+    return d;
+}
+
+using Set = TQZCapture::TQZDeviceSet<FakeDevice>;
+
+}  // namespace
+
+template class TQZCapture::TQZDeviceSet<FakeDevice>;
+
+TEST(TQZDeviceSet, PushStoresIndependentCopiesAndIgnoresNull) {
+    Set set;
+    auto* a = new FakeDevice(Make(0, "Desktop"));
+    a->Width = 1920;
+    EXPECT_EQ(1u, set.Push(a));
+    EXPECT_EQ(2u, set.Push(a));
+    EXPECT_EQ(2u, set.Push(nullptr));
+    delete a;
+    ASSERT_EQ(2u, set.Count());
+    FakeDevice* first = set.GetList()->front();
+    FakeDevice* second = set.GetList()->back();
+    EXPECT_NE(first, second);
+    EXPECT_EQ("Desktop", first->Name);
+    EXPECT_EQ(640, first->Width);
+}
+
+TEST(TQZDeviceSet, LookupsFollowIndexFieldNameAndBounds) {
+    struct Case {
+        const char* what;
+        std::vector<FakeDevice> devices;
+        unsigned int index;
+        int expected;  // position in the list, -1 for null
+    };
+    const std::vector<Case> cases = {
+        {"index equals position", {Make(0, "a"), Make(1, "b"), Make(2, "c")}, 1, 1},
+        {"index at count", {Make(0, "a"), Make(1, "b"), Make(2, "c")}, 3, -1},
+        {"index above count even when present", {Make(5, "a"), Make(5, "b")}, 5, -1},
+        {"field, not position", {Make(1, "a"), Make(0, "b")}, 0, 1},
+        {"first of duplicates", {Make(0, "a"), Make(0, "b")}, 0, 0},
+        {"empty set", {}, 0, -1},
+    };
+    for (const auto& c : cases) {
+        Set set;
+        for (const auto& d : c.devices) set.Push(&d);
+        FakeDevice* found = set.GetByIndex(c.index);
+        if (c.expected < 0) {
+            EXPECT_EQ(nullptr, found) << c.what;
+        } else {
+            auto it = set.GetList()->begin();
+            std::advance(it, c.expected);
+            EXPECT_EQ(*it, found) << c.what;
+        }
+    }
+}
+
+TEST(TQZDeviceSet, NameAndCaptionLookupsMatchNameExactly) {
+    Set set;
+    FakeDevice unnamed = Make(0, "");
+    FakeDevice camera = Make(1, "Front Camera", "Cam");
+    FakeDevice desktop = Make(2, "Desktop");
+    FakeDevice twin = Make(3, "Desktop");
+    for (auto* d : {&unnamed, &camera, &desktop, &twin}) set.Push(d);
+    auto at = [&](int n) { return *std::next(set.GetList()->begin(), n); };
+
+    EXPECT_EQ(nullptr, set.GetByName(""));
+    EXPECT_EQ(nullptr, set.GetByName("desktop"));
+    EXPECT_EQ(nullptr, set.GetByName("Desktop "));
+    EXPECT_EQ(at(2), set.GetByName("Desktop"));
+    EXPECT_EQ(at(2), set.GetByCaption("Desktop"));
+    EXPECT_EQ(at(1), set.GetByCaption("Front Camera"));
+    EXPECT_EQ(nullptr, set.GetByCaption("Cam"));
+}
+
+TEST(TQZDeviceSet, FreeAndDestructionDeleteEveryDeviceOnce) {
+    FakeDevice::destroyed = 0;
+    {
+        Set set;
+        set.Free();
+        FakeDevice d = Make(0, "x");
+        set.Push(&d);
+        set.Push(&d);
+        set.Free();
+        EXPECT_EQ(2, FakeDevice::destroyed);
+        EXPECT_EQ(0u, set.Count());
+        EXPECT_EQ(nullptr, set.GetByIndex(0));
+        EXPECT_EQ(nullptr, set.GetByName("x"));
+        set.Push(&d);
+    }
+    EXPECT_EQ(4, FakeDevice::destroyed);  // the set's last copy and the local device
+}
+
+TEST(TQZDeviceSet, CopiesNeverShareDevices) {
+    FakeDevice::destroyed = 0;
+    Set original;
+    FakeDevice d = Make(0, "a");
+    original.Push(&d);
+    {
+        Set copy(original);
+        Set assigned;
+        assigned.Push(&d);
+        assigned = copy;
+        assigned = assigned;
+        ASSERT_EQ(1u, copy.Count());
+        ASSERT_EQ(1u, assigned.Count());
+        EXPECT_NE(original.GetByIndex(0), copy.GetByIndex(0));
+        EXPECT_NE(copy.GetByIndex(0), assigned.GetByIndex(0));
+        EXPECT_EQ("a", assigned.GetByIndex(0)->Name);
+    }
+    EXPECT_EQ(3, FakeDevice::destroyed);
+    EXPECT_EQ("a", original.GetByIndex(0)->Name);
+}
