@@ -1,0 +1,34 @@
+#include "screendevice.h"
+
+#include <cstdio>
+
+#include "tqzdevice.h"
+#include "tqzpacket.h"
+#include "tqzpacketset.h"
+
+namespace TQZCapture {
+namespace internal {
+
+void QueueFrame(TQZPacketSet& packets, const TQZDevice& device, double timestamp,
+                unsigned char* data, long length) {
+    if (data == nullptr || length <= 0) return;
+    TQZPacket packet;
+    packet.Append(data, static_cast<unsigned long>(length), 0);
+    packet.DataType = device.DataType;
+    packet.DeviceType = device.DeviceType;
+    packet.TimeStamp = timestamp;
+    packets.Push(&packet);
+}
+
+double FrameTime() { return static_cast<double>(static_cast<DWORD>(GetTickCount())); }
+
+void ReportNullHandle(const char* what) {
+#if defined(VMC_DIAGNOSTICS)
+    std::fprintf(stderr, "Assertion failed: %s, file source/tqzdesktopdevice\n", what);
+#else
+    (void)what;
+#endif
+}
+
+}  // namespace internal
+}  // namespace TQZCapture

@@ -1,0 +1,36 @@
+// Pieces that the desktop and window devices share beyond the pacing loop.
+#pragma once
+
+#include "screenpacer.h"
+#include "vornplatform.h"
+
+namespace TQZCapture {
+
+class TQZDevice;
+class TQZPacketSet;
+
+namespace internal {
+
+// Wraps one captured image in a packet with the device's data and device type and the time
+// stamp, and offers it to the queue (which drops it when full).
+void QueueFrame(TQZPacketSet& packets, const TQZDevice& device, double timestamp,
+                unsigned char* data, long length);
+
+// The pause toggle: resumes a paused worker, or pauses a running one between two frames.
+template <class Thread>
+bool TogglePause(Thread& thread, ScreenPacer& pacer) {
+    if (thread.Suspended()) return thread.Resume();
+    pacer.Hold();
+    const bool result = thread.Suspend();
+    pacer.Release();
+    return result;
+}
+
+// Time stamp of a frame: the tick count as an unsigned value.
+double FrameTime();
+
+// Reports a null platform handle in diagnostic builds (VMC_DIAGNOSTICS) without stopping.
+void ReportNullHandle(const char* what);
+
+}  // namespace internal
+}  // namespace TQZCapture

@@ -1,0 +1,137 @@
+#include "screengrab.h"
+
+#include <cstring>
+#include <new>
+
+namespace TQZCapture {
+namespace internal {
+namespace {
+
+const unsigned long kMaxImageBytes = 0x7FFFFFFFul;
+
+unsigned long CheckedProduct(unsigned long a, unsigned long b) {
+    if (a == 0 || b == 0 || a > kMaxImageBytes / b) return 0;
+    return a * b;
+}
+
+void DrawCursor(HDC memory, const GrabRequest& request) {
+    CURSORINFO cursor;
+    std::memset(&cursor, 0, sizeof(cursor));
+    cursor.cbSize = sizeof(CURSORINFO);
+    ICONINFO icon;
+    std::memset(&icon, 0, sizeof(icon));
+    GetCursorInfo(&cursor);
+
+    LONG x = cursor.ptScreenPos.x;
+    LONG y = cursor.ptScreenPos.y;
+    if (GetIconInfo(cursor.hCursor, &icon)) {
+        x = cursor.ptScreenPos.x - (static_cast<LONG>(icon.xHotspot) + request.originX);
+        y = cursor.ptScreenPos.y - (static_cast<LONG>(icon.yHotspot) + request.originY);
+        if (icon.hbmMask != nullptr) DeleteObject(icon.hbmMask);
+        if (icon.hbmColor != nullptr) DeleteObject(icon.hbmColor);
+    }
+    const RECT& bounds = request.cursorBounds;
+    if (x >= bounds.left && x <= bounds.right && y >= bounds.top && y <= bounds.bottom) {
+        DrawIconEx(memory, x, y, cursor.hCursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
+    }
+}
+
+void FillHeader(BITMAPINFO& info, LONG width, LONG height, unsigned long imageBytes) {
+    std::memset(&info, 0, sizeof(info));
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = static_cast<DWORD>(imageBytes);
+}
+
+// Reads the bitmap back and hands it on. Rows come back padded to 4 bytes; for a packed image
+// they are moved together, so the frame holds exactly 3 bytes per pixel.
+void ReadBackAndDeliver(const GrabRequest& request, HDC memory, HBITMAP captured,
+                        const FrameSink& deliver) {
+    LONG width = request.imageWidth;
+    LONG height = request.imageHeight;
+    if (request.imageFromBitmap) {
+        BITMAP bitmap;
+        std::memset(&bitmap, 0, sizeof(bitmap));
+        if (GetObjectA(captured, sizeof(BITMAP), &bitmap) == 0) return;
+        width = bitmap.bmWidth;
+        height = bitmap.bmHeight;
+    }
+    const unsigned long stride = PaddedStride(width);
+    const unsigned long paddedBytes = height > 0 ? CheckedProduct(stride, static_cast<unsigned long>(height)) : 0;
+    const unsigned long packedBytes = PackedImageSize(width, height);
+    if (paddedBytes == 0 || packedBytes == 0) return;
+    const unsigned long frameBytes = request.imageFromBitmap ? paddedBytes : packedBytes;
+
+    unsigned char* buffer = new (std::nothrow) unsigned char[paddedBytes];
+    if (buffer == nullptr) return;
+    // A failed read-back leaves a black frame rather than stale heap bytes.
+    std::memset(buffer, 0, paddedBytes);
+
+    BITMAPINFO info;
+    FillHeader(info, width, height, frameBytes);
+    HDC reader = request.readThroughMemory ? memory : request.source;
+    GetDIBits(reader, captured, 0, static_cast<UINT>(height), buffer, &info, DIB_RGB_COLORS);
+
+    const unsigned long packedStride = static_cast<unsigned long>(width) * 3;
+    if (!request.imageFromBitmap && packedStride != stride) {
+        for (LONG row = 1; row < height; ++row) {
+            std::memmove(buffer + row * packedStride, buffer + row * stride, packedStride);
+        }
+    }
+    deliver(buffer, static_cast<long>(frameBytes));
+    delete[] buffer;
+}
+
+}  // namespace
+
+unsigned long PaddedStride(LONG width) {
+    if (width <= 0) return 0;
+    const unsigned long bytes = CheckedProduct(static_cast<unsigned long>(width), 3);
+    if (bytes == 0 || bytes > kMaxImageBytes - 3) return 0;
+    return (bytes + 3) & ~3ul;
+}
+
+unsigned long PackedImageSize(LONG width, LONG height) {
+    if (width <= 0 || height <= 0) return 0;
+    return CheckedProduct(CheckedProduct(static_cast<unsigned long>(width), 3),
+                          static_cast<unsigned long>(height));
+}
+
+bool GrabFrame(const GrabRequest& request, const FrameSink& deliver) {
+    if (request.source == nullptr || request.width <= 0 || request.height <= 0) return false;
+    if (PackedImageSize(request.width, request.height) == 0) return false;
+
+    HDC memory = CreateCompatibleDC(request.source);
+    if (memory == nullptr) return false;
+    bool delivered = false;
+    HBITMAP bitmap = CreateCompatibleBitmap(request.source, request.width, request.height);
+    if (bitmap != nullptr) {
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        if (previous != nullptr) {
+            if (BitBlt(memory, 0, 0, request.width, request.height, request.source, request.x,
+                       request.y, SRCCOPY)) {
+                if (request.drawCursor) DrawCursor(memory, request);
+                // The bitmap comes out of the memory context before it is read back.
+                HBITMAP captured = static_cast<HBITMAP>(SelectObject(memory, previous));
+                if (captured != nullptr) {
+                    ReadBackAndDeliver(request, memory, captured,
+                                       [&](unsigned char* data, long length) {
+                                           delivered = true;
+                                           deliver(data, length);
+                                       });
+                }
+            }
+            SelectObject(memory, previous);
+        }
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    return delivered;
+}
+
+}  // namespace internal
+}  // namespace TQZCapture
