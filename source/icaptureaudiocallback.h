@@ -25,7 +25,11 @@ public:
     virtual void OnAudioFrame(double sampleTime, unsigned char* data, long length) = 0;
 
 protected:
-    ~ICaptureAudioCallBack() = default;
+    // Defined in the library, which therefore holds the interface's table of operations.
+    ICaptureAudioCallBack();
+    ICaptureAudioCallBack(const ICaptureAudioCallBack& other);
+    ICaptureAudioCallBack& operator=(const ICaptureAudioCallBack& other);
+    ~ICaptureAudioCallBack();
 };
 
 }  // namespace TQZCapture

@@ -26,7 +26,11 @@ public:
     virtual void OnVideoFrame(double sampleTime, unsigned char* data, long length) = 0;
 
 protected:
-    ~ICaptureVideoCallBack() = default;
+    // Defined in the library, which therefore holds the interface's table of operations.
+    ICaptureVideoCallBack();
+    ICaptureVideoCallBack(const ICaptureVideoCallBack& other);
+    ICaptureVideoCallBack& operator=(const ICaptureVideoCallBack& other);
+    ~ICaptureVideoCallBack();
 };
 
 }  // namespace TQZCapture
