@@ -1,0 +1,103 @@
+#include "icaptureaudiocallback.h"
+#include "icapturevideocallback.h"
+#include "tqzaudiodevice.h"
+#include "tqzvideodevice.h"
+
+#include <gtest/gtest.h>
+
+#include "devicedescription.h"
+
+using namespace TQZCapture;
+
+static_assert(sizeof(TQZDataType) == 4 && sizeof(TQZDeviceType) == 4, "32-bit enumerations");
+static_assert(DataTypeRGB24 == 1 && DataTypeRGB32 == 2 && DataTypeI420 == 3 && DataTypeYUY2 == 4 &&
+                  DataTypeYV12 == 5 && DataTypePCM == 9,
+              "data type values");
+static_assert(DeviceTypeVideo == 1 && DeviceTypeAudio == 2, "device type values");
+
+namespace {
+
+std::string FieldsOf(const TQZVideoDevice& d) {
+    return DescriptionOf(d) + "|" +
+           Join({d.Width, d.Height, d.FrameRate, d.UserParam1, d.UserParam2, d.UserParam3});
+}
+
+std::string FieldsOf(const TQZAudioDevice& d) {
+    return DescriptionOf(d) + "|" + Join({d.SampleRate, d.BitsPerSample, d.Channels});
+}
+
+}  // namespace
+
+TEST(TQZDevice, DefaultsAndBaseOperations) {
+    TQZDevice device;
+    TQZVideoDevice video;
+    TQZAudioDevice audio;
+    const std::string blank = "0|||" + std::string(32, '0') + "|||||";  // ClassID zeroed
+    EXPECT_EQ(DescriptionOf(device), blank + "0|0");
+    EXPECT_EQ(FieldsOf(video), blank + "1|1|640,480,20,5,28,256");
+    EXPECT_EQ(FieldsOf(audio), blank + "9|2|44100,16,2");
+
+    for (TQZDevice* d :
+         {&device, static_cast<TQZDevice*>(&video), static_cast<TQZDevice*>(&audio)}) {
+        EXPECT_FALSE(d->Open() || d->Close() || d->Pause());
+        EXPECT_EQ(d->Query(), nullptr);
+        EXPECT_EQ(d->Get(), nullptr);
+        d->OnOpenBefore(d);
+        d->OnOpenAFter();
+        d->OnError(5);
+        d->OnCloseBefore();
+        d->OnCloseAFter();
+    }
+}
+
+TEST(TQZDevice, CopiesCarryEveryField) {
+    TQZVideoDevice video;
+    Describe(video, "cam", 3);
+    video.Width = 1920;
+    video.UserParam3 = 7;
+    TQZAudioDevice audio;
+    Describe(audio, "mic", 4);
+    audio.Channels = 1;
+
+    TQZVideoDevice videoCopy(video);
+    TQZVideoDevice videoAssigned;
+    videoAssigned = video;
+    TQZVideoDevice& alias = videoAssigned;
+    videoAssigned = alias;
+    TQZAudioDevice audioCopy(audio);
+    TQZAudioDevice audioAssigned;
+    audioAssigned = audio;
+    EXPECT_EQ(FieldsOf(videoCopy), FieldsOf(video));
+    EXPECT_EQ(FieldsOf(videoAssigned), FieldsOf(video));
+    EXPECT_EQ(FieldsOf(audioCopy), FieldsOf(audio));
+    EXPECT_EQ(FieldsOf(audioAssigned), FieldsOf(audio));
+    videoCopy.Name = "changed";
+    EXPECT_EQ(video.Name, "cam");
+}
+
+namespace {
+
+// A host's callback object: the interfaces must be implementable, copyable, and reach the
+// host's code through an interface pointer (the library holds their tables of operations).
+struct Host : ICaptureVideoCallBack, ICaptureAudioCallBack {
+    void OnVideoStart() override {}
+    void OnVideoStop() override {}
+    void OnVideoPause(bool) override {}
+    void OnVideoError(unsigned int) override {}
+    void OnVideoFrame(double, unsigned char*, long length) override { total += length; }
+    void OnAudioStart() override {}
+    void OnAudioStop() override {}
+    void OnAudioError(unsigned int) override {}
+    void OnAudioFrame(double, unsigned char*, long length) override { total += 10 * length; }
+    long total = 0;
+};
+
+}  // namespace
+
+TEST(CaptureCallBacks, HostImplementationsAreReachedThroughTheInterfaces) {
+    unsigned char sample[4] = {};
+    Host host = Host();
+    static_cast<ICaptureVideoCallBack&>(host).OnVideoFrame(1.5, sample, 4);
+    static_cast<ICaptureAudioCallBack&>(host).OnAudioFrame(0.5, sample, 2);
+    EXPECT_EQ(host.total, 24);
+}

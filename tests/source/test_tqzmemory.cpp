@@ -1,0 +1,137 @@
+#include "tqzbuffer.h"
+#include "tqzmemory.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "recordbytes.h"
+
+using TQZCapture::TQZBuffer;
+using TQZCapture::TQZMemory;
+
+namespace {
+
+void Fill(TQZMemory& memory, const std::string& text) {
+    memory.Free();
+    memory.Append(reinterpret_cast<const unsigned char*>(text.data()), text.size(), 0);
+}
+
+const unsigned char* U(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
+
+}  // namespace
+
+TEST(TQZMemory, AppendWritesAtPositionAndCutsAfterIt) {
+    struct Case {
+        const char* name;
+        std::string before;
+        const char* data;
+        unsigned long length;
+        unsigned long position;
+        std::string after;
+    };
+    const std::string digits = "0123456789";
+    const Case cases[] = {
+        {"fills an empty store", "", "0123456789", 10, 0, digits},
+        {"appends at the end", digits, "abcd", 4, 10, digits + "abcd"},
+        {"replaces from position 0", digits, "abcd", 4, 0, "abcd"},
+        {"overwrites and cuts in the middle", digits, "ab", 2, 4, "0123ab"},
+        {"zero-fills a gap", "012", "xy", 2, 5, std::string("012\0\0xy", 7)},
+        {"ignores null data", digits, nullptr, 4, 0, digits},
+        {"ignores zero length", digits, "abcd", 0, 0, digits},
+        {"refuses an end past 4 GiB", digits, "abcd", 4, 0xFFFFFFFDul, digits},
+        {"refuses a length past 4 GiB", digits, "abcd", 0xFFFFFFFFul, 1, digits},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TQZMemory memory;
+        Fill(memory, c.before);
+        EXPECT_EQ(memory.Append(U(c.data), c.length, c.position), c.after.size());
+        EXPECT_EQ(BytesOf(memory), c.after);
+    }
+}
+
+TEST(TQZMemory, SelfAppendClearAndFree) {
+    TQZMemory memory;
+    EXPECT_EQ(memory.Bytes(), nullptr);
+    Fill(memory, "abc");
+    EXPECT_EQ(memory.Append(memory.Bytes(), memory.Size(), memory.Size()), 6u);
+    EXPECT_EQ(BytesOf(memory), "abcabc");
+    memory.Clear();
+    EXPECT_EQ(BytesOf(memory), std::string(6, '\0'));
+    memory.Free();
+    EXPECT_EQ(memory.Bytes(), nullptr);
+    EXPECT_EQ(memory.Size(), 0u);
+}
+
+TEST(TQZMemory, EraseRemovesAHalfOpenRangeAfterPositionZero) {
+    struct Case {
+        unsigned int first, last;
+        std::string after;
+    };
+    const Case cases[] = {
+        {2, 5, "0156789"},    {1, 10, "0"},         {7, 100, "0123456"},  {0, 5, "0123456789"},
+        {5, 5, "0123456789"}, {6, 2, "0123456789"}, {3, 0, "0123456789"}, {12, 20, "0123456789"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.first) + ", " + std::to_string(c.last));
+        TQZMemory memory;
+        Fill(memory, "0123456789");
+        memory.Erase(c.first, c.last);
+        EXPECT_EQ(BytesOf(memory), c.after);
+    }
+}
+
+TEST(TQZMemory, CopiesAreDeepAndIndependent) {
+    TQZMemory source;
+    const std::string hundred = std::string(50, 'a') + std::string(50, '\xff');
+    Fill(source, hundred);
+
+    TQZMemory viaCopyFrom;
+    EXPECT_TRUE(viaCopyFrom.CopyFrom(&source));
+    TQZMemory viaConstructor(source);
+    TQZMemory viaAssignment;
+    viaAssignment = source;
+    TQZMemory temporary(source);
+    TQZMemory viaMove(std::move(temporary));
+    Fill(source, "changed");
+    for (const TQZMemory* copy : {&viaCopyFrom, &viaConstructor, &viaAssignment, &viaMove}) {
+        EXPECT_EQ(BytesOf(*copy), hundred);
+    }
+
+    EXPECT_TRUE(source.CopyFrom(&source));
+    EXPECT_EQ(BytesOf(source), "changed");
+    EXPECT_FALSE(source.CopyFrom(nullptr));
+    EXPECT_EQ(source.Bytes(), nullptr);
+    EXPECT_EQ(source.Size(), 0u);
+}
+
+TEST(TQZBuffer, ConstructionAppendAndEmptiness) {
+    EXPECT_TRUE(TQZBuffer().empty());
+    EXPECT_EQ(TQZBuffer().bytes(), nullptr);
+    EXPECT_TRUE(TQZBuffer(nullptr, 4).empty());
+    EXPECT_TRUE(TQZBuffer("abcd", 0).empty());
+
+    TQZBuffer buffer("ab", 2);
+    buffer.append("cd", 2);
+    buffer.append(nullptr, 3);
+    buffer.append(buffer.bytes(), 2);  // its own bytes
+    TQZBuffer copy(buffer);
+    buffer.clear();
+    EXPECT_EQ(buffer.bytes(), nullptr);
+    EXPECT_EQ(BytesOf(copy), "abcdab");
+}
+
+TEST(TQZBuffer, EraseDropsTheFirstBytes) {
+    const struct {
+        int count;
+        std::string after;
+    } cases[] = {{2, "cd"}, {4, ""}, {9, ""}, {0, "abcd"}, {-1, "abcd"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.count);
+        TQZBuffer buffer("abcd", 4);
+        buffer.erase(c.count);
+        EXPECT_EQ(BytesOf(buffer), c.after);
+    }
+}
