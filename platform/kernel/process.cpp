@@ -3,14 +3,31 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
+#include "vorn/control/kernel.h"
 #include "vorn/win/kernel.h"
 
 namespace {
 thread_local DWORD tLastError = 0;
+std::atomic<DWORD> gTickOffset{0};
+
+DWORD SystemTicks() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint64_t ms =
+        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<DWORD>(ms);
 }
+}  // namespace
+
+namespace VornWorld {
+void SetTickCountOffset(DWORD offset) { gTickOffset.store(offset); }
+DWORD TickCountOffset() { return gTickOffset.load(); }
+void SetTickCount(DWORD value) { gTickOffset.store(value - SystemTicks()); }
+}  // namespace VornWorld
 
 extern "C" {
 
@@ -21,14 +38,9 @@ void WINAPI Sleep(DWORD milliseconds) {
     }
 }
 
-// Milliseconds since system start, as an unsigned 32-bit counter that wraps.
-DWORD WINAPI GetTickCount(void) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    uint64_t ms =
-        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<DWORD>(ms);
-}
+// Milliseconds since system start (moved by the test offset), as an unsigned 32-bit counter
+// that wraps.
+DWORD WINAPI GetTickCount(void) { return SystemTicks() + gTickOffset.load(); }
 
 DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
 

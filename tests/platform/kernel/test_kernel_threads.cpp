@@ -1,0 +1,360 @@
+// Threads of the platform layer: suspension that really stops, waits, forced ends, handle
+// validation, fault injection, and that nothing is left behind.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+
+#include "tqzthread.h"
+#include "vorn/control/faults.h"
+#include "vorn/control/kernel.h"
+#include "vornplatform.h"
+
+namespace {
+
+const DWORD kFailed = static_cast<DWORD>(-1);
+
+// Polls `done` for up to five seconds.
+bool Eventually(const std::function<bool()>& done) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > limit) return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+struct Counter {
+    std::atomic<unsigned> count{0};
+    std::atomic<bool> stop{false};
+    std::atomic<DWORD> id{0};
+
+    static DWORD WINAPI Main(LPVOID self) {
+        auto* counter = static_cast<Counter*>(self);
+        counter->id = GetCurrentThreadId();
+        while (!counter->stop) {
+            ++counter->count;
+            Sleep(1);
+        }
+        return 7;
+    }
+
+    HANDLE Start(DWORD flags = 0, DWORD* threadId = nullptr) {
+        return CreateThread(nullptr, 0, Main, this, flags, threadId);
+    }
+    // True when the count does not move for `ms` milliseconds.
+    bool Frozen(DWORD ms) {
+        const unsigned before = count;
+        Sleep(ms);
+        return count == before;
+    }
+    bool Moves() {
+        const unsigned before = count;
+        return Eventually([&] { return count != before; });
+    }
+};
+
+class KernelThreads : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VornWorld::ClearFaults();
+        threads_ = VornWorld::LiveThreadCount();
+        handles_ = VornWorld::OpenHandleCount();
+    }
+    void TearDown() override {
+        VornWorld::ClearFaults();
+        EXPECT_TRUE(ThreadsGone());
+        EXPECT_EQ(VornWorld::OpenHandleCount(), handles_);
+    }
+    // Whether every thread made since SetUp has ended (waits for that a while).
+    bool ThreadsGone() {
+        return Eventually([&] { return VornWorld::LiveThreadCount() == threads_; });
+    }
+    // Stops the counter's thread and closes its handle, checking the exit code.
+    static void Finish(Counter& counter, HANDLE thread) {
+        counter.stop = true;
+        ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+        DWORD code = 0;
+        EXPECT_TRUE(GetExitCodeThread(thread, &code));
+        EXPECT_EQ(code, 7u);
+        EXPECT_TRUE(CloseHandle(thread));
+    }
+
+    unsigned long threads_ = 0;
+    unsigned long handles_ = 0;
+};
+
+TEST_F(KernelThreads, SuspensionStopsProgressAndCountsNesting) {
+    Counter counter;
+    DWORD id = 0;
+    HANDLE thread = counter.Start(0, &id);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_TRUE(counter.Moves());
+    EXPECT_EQ(id, counter.id.load());
+
+    EXPECT_EQ(SuspendThread(thread), 0u);
+    EXPECT_TRUE(counter.Frozen(60));
+    EXPECT_EQ(SuspendThread(thread), 1u);
+    EXPECT_EQ(ResumeThread(thread), 2u);
+    EXPECT_TRUE(counter.Frozen(30));
+    EXPECT_EQ(ResumeThread(thread), 1u);
+    EXPECT_TRUE(counter.Moves());
+    EXPECT_EQ(ResumeThread(thread), 0u);
+    Finish(counter, thread);
+}
+
+TEST_F(KernelThreads, RapidSuspendResumeNeverLetsTheThreadRun) {
+    Counter counter;
+    HANDLE thread = counter.Start();
+    ASSERT_TRUE(counter.Moves());
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(SuspendThread(thread), 0u);
+        ASSERT_TRUE(counter.Frozen(1)) << "pass " << i;
+        ASSERT_EQ(ResumeThread(thread), 1u);
+    }
+    EXPECT_TRUE(counter.Moves());
+    Finish(counter, thread);
+}
+
+TEST_F(KernelThreads, CreatedSuspendedStartsOnLastResumeAndCountIsBounded) {
+    Counter counter;
+    HANDLE thread = counter.Start(CREATE_SUSPENDED);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_TRUE(counter.Frozen(40));
+    DWORD previous = 0;
+    for (DWORD expected = 1; expected < MAXIMUM_SUSPEND_COUNT; ++expected) {
+        previous = SuspendThread(thread);
+        ASSERT_EQ(previous, expected);
+    }
+    EXPECT_EQ(SuspendThread(thread), kFailed);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SIGNAL_REFCOUNT_EXCEEDED));
+    for (DWORD expected = MAXIMUM_SUSPEND_COUNT; expected > 1; --expected) {
+        ASSERT_EQ(ResumeThread(thread), expected);
+    }
+    EXPECT_EQ(counter.count.load(), 0u);
+    EXPECT_EQ(ResumeThread(thread), 1u);
+    EXPECT_TRUE(counter.Moves());
+    Finish(counter, thread);
+}
+
+struct SelfSuspender {
+    std::atomic<HANDLE> self{nullptr};
+    std::atomic<int> stage{0};
+    DWORD result = 0;
+
+    static DWORD WINAPI Main(LPVOID arg) {
+        auto* me = static_cast<SelfSuspender*>(arg);
+        while (me->self.load() == nullptr) Sleep(1);
+        me->stage = 1;
+        me->result = SuspendThread(me->self);
+        me->stage = 2;
+        // Waiting for its own end without a limit could never return.
+        if (WaitForSingleObject(me->self, INFINITE) != WAIT_FAILED) return 1;
+        if (WaitForSingleObject(me->self, 5) != WAIT_TIMEOUT) return 2;
+        return 0;
+    }
+};
+
+TEST_F(KernelThreads, ThreadSuspendsItselfUntilResumedAndCannotAwaitItself) {
+    SelfSuspender me;
+    HANDLE thread = CreateThread(nullptr, 0, SelfSuspender::Main, &me, 0, nullptr);
+    me.self = thread;
+    ASSERT_TRUE(Eventually([&] { return me.stage == 1; }));
+    Sleep(50);
+    EXPECT_EQ(me.stage.load(), 1);
+    EXPECT_EQ(ResumeThread(thread), 1u);
+    ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(me.result, 0u);
+    DWORD code = 99;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(CloseHandle(thread));
+}
+
+TEST_F(KernelThreads, WaitsTimeOutWhileRunningAndSucceedAfterTheEnd) {
+    Counter counter;
+    HANDLE thread = counter.Start();
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitForSingleObject(thread, 80), WAIT_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(75));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, STILL_ACTIVE);
+    counter.stop = true;
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+    // An ended thread can be neither suspended nor forced to another exit code.
+    EXPECT_EQ(SuspendThread(thread), kFailed);
+    EXPECT_TRUE(TerminateThread(thread, 1));
+    Finish(counter, thread);
+}
+
+TEST_F(KernelThreads, BadHandlesAreRefused) {
+    Counter counter;
+    HANDLE closed = counter.Start();
+    counter.stop = true;
+    ASSERT_TRUE(CloseHandle(closed));
+    ASSERT_TRUE(ThreadsGone());  // the counter must outlive its thread
+    const HANDLE handles[] = {nullptr, closed, reinterpret_cast<HANDLE>(0x12345678),
+                              INVALID_HANDLE_VALUE};
+    for (HANDLE handle : handles) {
+        SCOPED_TRACE(handle);
+        DWORD code = 0;
+        SetLastError(0);
+        EXPECT_EQ(SuspendThread(handle), kFailed);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_EQ(ResumeThread(handle), kFailed);
+        EXPECT_EQ(WaitForSingleObject(handle, INFINITE), WAIT_FAILED);
+        EXPECT_FALSE(GetExitCodeThread(handle, &code));
+        EXPECT_FALSE(TerminateThread(handle, 0));
+        EXPECT_FALSE(CloseHandle(handle));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+    EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
+}
+
+TEST_F(KernelThreads, HandleAndThreadMayEndInEitherOrder) {
+    Counter early, late;
+    HANDLE closedFirst = early.Start();
+    HANDLE endsFirst = late.Start();
+    EXPECT_EQ(VornWorld::LiveThreadCount(), threads_ + 2);
+    EXPECT_EQ(VornWorld::OpenHandleCount(), handles_ + 2);
+    ASSERT_TRUE(CloseHandle(closedFirst));
+    EXPECT_TRUE(early.Moves());  // closing the handle leaves the thread running
+    early.stop = true;
+    Finish(late, endsFirst);
+    EXPECT_TRUE(ThreadsGone());
+}
+
+struct ForcedEnd {
+    const char* name;
+    DWORD flags;
+    bool suspend;
+};
+
+TEST_F(KernelThreads, TerminateEndsTheThreadWhereverItStands) {
+    const ForcedEnd cases[] = {{"running", 0, false},
+                               {"suspended", 0, true},
+                               {"created suspended", CREATE_SUSPENDED, false}};
+    for (const ForcedEnd& c : cases) {
+        SCOPED_TRACE(c.name);
+        Counter counter;
+        HANDLE thread = counter.Start(c.flags);
+        if (c.flags == 0) {
+            ASSERT_TRUE(counter.Moves());
+        }
+        if (c.suspend) {
+            ASSERT_EQ(SuspendThread(thread), 0u);
+        }
+        EXPECT_TRUE(TerminateThread(thread, 42));
+        ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+        EXPECT_TRUE(counter.Frozen(30));
+        EXPECT_EQ(ResumeThread(thread), c.suspend || c.flags != 0 ? 1u : 0u);
+        EXPECT_TRUE(counter.Frozen(20));
+        DWORD code = 0;
+        EXPECT_TRUE(GetExitCodeThread(thread, &code));
+        EXPECT_EQ(code, 42u);
+        EXPECT_TRUE(CloseHandle(thread));
+        if (c.flags != 0) {
+            EXPECT_EQ(counter.count.load(), 0u);
+        }
+    }
+}
+
+TEST_F(KernelThreads, InjectedFailuresFailLikeTheRealCalls) {
+    VornWorld::FailCall("CreateThread");
+    Counter counter;
+    EXPECT_EQ(counter.Start(), nullptr);
+    EXPECT_EQ(VornWorld::LiveThreadCount(), threads_);
+
+    HANDLE thread = counter.Start();
+    ASSERT_NE(thread, nullptr);
+    VornWorld::FailCall("SuspendThread");
+    EXPECT_EQ(SuspendThread(thread), kFailed);
+    EXPECT_TRUE(counter.Moves());
+    ASSERT_EQ(SuspendThread(thread), 0u);
+    VornWorld::FailCall("ResumeThread");
+    EXPECT_EQ(ResumeThread(thread), kFailed);
+    EXPECT_TRUE(counter.Frozen(30));
+    EXPECT_EQ(ResumeThread(thread), 1u);
+    VornWorld::FailCall("WaitForSingleObject");
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_FAILED);
+    EXPECT_EQ(VornWorld::FailedCount("WaitForSingleObject"), 1u);
+    Finish(counter, thread);
+}
+
+TEST(KernelTime, TickCountWrapsAtThirtyTwoBits) {
+    VornWorld::SetTickCount(0xFFFFFFF0u);
+    const DWORD before = GetTickCount();
+    Sleep(40);
+    const DWORD after = GetTickCount();
+    VornWorld::SetTickCountOffset(0);
+    EXPECT_GE(before, 0xFFFFFFF0u);
+    EXPECT_LT(after, before);  // wrapped
+    EXPECT_GE(static_cast<DWORD>(after - before), 35u);
+    EXPECT_EQ(VornWorld::TickCountOffset(), 0u);
+}
+
+class Idle : public TQZCapture::TQZThread {
+protected:
+    bool Run() override { return true; }
+};
+
+TEST(KernelThreadsDeathTest, ThreadObjectEndsTheProcessWhenNoThreadCanBeMade) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            VornWorld::FailCall("CreateThread");
+            Idle idle;
+            idle.Start();
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+class Looping : public TQZCapture::TQZThread {
+public:
+    ~Looping() override { Stop(); }
+
+protected:
+    bool Run() override {
+        while (!Finished()) USleep(1);
+        return true;
+    }
+};
+
+class Brief : public TQZCapture::TQZThread {
+protected:
+    bool Run() override {
+        USleep(300);
+        return true;
+    }
+};
+
+TEST_F(KernelThreads, ThreadObjectsLeaveNoThreadOrHandleBehind) {
+    {
+        Looping running;
+        ASSERT_TRUE(running.Start());
+        Looping paused;
+        ASSERT_TRUE(paused.Start());
+        paused.Suspend();
+        Idle returned;
+        ASSERT_TRUE(returned.Start());
+        EXPECT_EQ(VornWorld::OpenHandleCount(), handles_ + 3);
+        Idle restarted;
+        ASSERT_TRUE(restarted.Start());
+        ASSERT_TRUE(restarted.Stop());
+        ASSERT_TRUE(restarted.Start());
+        // A run that ends on its own after the start pause keeps its handle until the next
+        // Start, which waits for the old thread and closes it.
+        Brief brief;
+        ASSERT_TRUE(brief.Start());
+        ASSERT_TRUE(Eventually([&] { return brief.Finished(); }));
+        const unsigned long open = VornWorld::OpenHandleCount();
+        ASSERT_TRUE(brief.Start());
+        EXPECT_EQ(VornWorld::OpenHandleCount(), open);
+    }
+}
+
+}  // namespace

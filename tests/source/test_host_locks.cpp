@@ -1,0 +1,191 @@
+// The lock classes offered to hosts: TQZAutoLocker, TQZMutex with TQZMutexLocker, and
+// TQZMReadSWriteLocker.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "tqzautolocker.h"
+#include "tqzlocker.h"
+#include "tqzmreadswritelocker.h"
+#include "tqzmutex.h"
+#include "tqzmutexlocker.h"
+
+using namespace TQZCapture;
+
+namespace {
+
+// TryLocked from a thread of its own, releasing again what it got.
+short TryFromOtherThread(TQZMutex& mutex) {
+    short result = -1;
+    std::thread other([&] {
+        result = mutex.TryLocked();
+        if (result == 1) mutex.Unlocked();
+    });
+    other.join();
+    return result;
+}
+
+// Starts `take` on another thread and checks that it is still blocked after a while; then
+// `release` must let it through.
+void ExpectBlockedUntil(const std::function<void()>& take, const std::function<void()>& release) {
+    std::atomic<bool> taken{false};
+    std::thread other([&] {
+        take();
+        taken = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_FALSE(taken);
+    release();
+    other.join();
+    EXPECT_TRUE(taken);
+}
+
+TEST(TQZMutex, OtherThreadsTryFailsAtEveryDepthUntilTheLastUnlock) {
+    TQZMutex mutex;
+    for (int depth = 1; depth <= 3; ++depth) {
+        mutex.Locked();
+        EXPECT_EQ(TryFromOtherThread(mutex), 0) << "after lock " << depth;
+    }
+    for (int left = 2; left >= 0; --left) {
+        mutex.Unlocked();
+        EXPECT_EQ(TryFromOtherThread(mutex), left == 0 ? 1 : 0) << "levels left " << left;
+    }
+    // The owner's own try nests as well.
+    EXPECT_EQ(mutex.TryLocked(), 1);
+    EXPECT_EQ(mutex.TryLocked(), 1);
+    mutex.Unlocked();
+    EXPECT_EQ(TryFromOtherThread(mutex), 0);
+    mutex.Unlocked();
+    EXPECT_EQ(TryFromOtherThread(mutex), 1);
+}
+
+TEST(TQZMutex, SecondThreadBlocksUntilTheOwnerReleases) {
+    TQZMutex mutex;
+    mutex.Locked();
+    mutex.Locked();
+    std::atomic<bool> otherOwns{false};
+    ExpectBlockedUntil(
+        [&] {
+            mutex.Locked();
+            otherOwns = true;
+            mutex.Unlocked();
+        },
+        [&] {
+            mutex.Unlocked();
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            EXPECT_FALSE(otherOwns);  // one level is still held
+            mutex.Unlocked();
+        });
+    EXPECT_TRUE(otherOwns);
+}
+
+TEST(TQZMutex, UnlockByANonOwnerOrOfAFreeMutexIsIgnored) {
+    TQZMutex mutex;
+    mutex.Unlocked();  // free: nothing happens
+    mutex.Locked();
+    std::thread stranger([&] { mutex.Unlocked(); });
+    stranger.join();
+    EXPECT_EQ(TryFromOtherThread(mutex), 0);
+    mutex.Unlocked();
+    EXPECT_EQ(TryFromOtherThread(mutex), 1);
+}
+
+TEST(TQZMutexLocker, GuardsTheMutexForItsScope) {
+    TQZMutex mutex;
+    {
+        TQZMutexLocker guard(&mutex);
+        EXPECT_EQ(TryFromOtherThread(mutex), 0);
+    }
+    EXPECT_EQ(TryFromOtherThread(mutex), 1);
+
+    TQZMutexLocker none;  // a null mutex: nothing to do, now or at destruction
+    none.Locked();
+    none.Unlock();
+    TQZMutexLocker alsoNone(nullptr);
+}
+
+TEST(TQZMutexLocker, DestructorAfterExplicitUnlockReleasesOnlyAnOuterLevel) {
+    TQZMutex mutex;
+    {
+        TQZMutexLocker guard(&mutex);
+        guard.Unlock();
+        EXPECT_EQ(TryFromOtherThread(mutex), 1);
+    }  // the extra unlock is ignored: the caller no longer owns the mutex
+    EXPECT_EQ(TryFromOtherThread(mutex), 1);
+
+    mutex.Locked();  // outer level
+    {
+        TQZMutexLocker guard(&mutex);
+        guard.Unlock();
+        EXPECT_EQ(TryFromOtherThread(mutex), 0);
+    }  // releases the outer level too
+    EXPECT_EQ(TryFromOtherThread(mutex), 1);
+    mutex.Unlocked();  // no longer the owner: ignored
+    EXPECT_EQ(TryFromOtherThread(mutex), 1);
+}
+
+TEST(TQZAutoLocker, HoldsTheLockerForItsScope) {
+    TQZLocker locker;
+    auto* guard = new TQZAutoLocker(&locker);
+    ExpectBlockedUntil(
+        [&] {
+            locker.Locked();
+            locker.UnLocked();
+        },
+        [&] { delete guard; });
+    TQZAutoLocker none(nullptr);
+    none.Locked();
+    none.UnLocked();
+    TQZAutoLocker byDefault;
+}
+
+TEST(TQZMReadSWriteLocker, AccessorsKeepTheirStatedValues) {
+    TQZMReadSWriteLocker lock;
+    EXPECT_EQ(lock.GetRead(), 0);
+    EXPECT_FALSE(lock.GetWrite());
+    lock.DecRead();
+    EXPECT_EQ(lock.GetRead(), 0);
+    lock.AddRead();
+    EXPECT_EQ(lock.GetRead(), 0);
+    lock.EnableWrite();
+    lock.ReadToWrite();
+    IQZLocker& asLocker = lock;
+    asLocker.Locked();
+    EXPECT_FALSE(lock.GetWrite());
+    asLocker.UnLocked();
+    EXPECT_FALSE(lock.GetWrite());
+}
+
+TEST(TQZMReadSWriteLocker, ExcludesNothing) {
+    TQZMReadSWriteLocker lock;
+    lock.Locked();
+    std::atomic<bool> alsoWriting{false};
+    std::thread other([&] {
+        lock.Locked();
+        lock.AddRead();
+        alsoWriting = true;
+        lock.UnLocked();
+    });
+    other.join();  // would never end if the second writer had to wait
+    EXPECT_TRUE(alsoWriting);
+    lock.UnLocked();
+}
+
+TEST(TQZMReadSWriteLocker, RepeatedCreateAndDestroyAreHarmless) {
+    TQZMReadSWriteLocker lock;
+    lock.Create();  // already live
+    EXPECT_EQ(lock.GetRead(), 0);
+    lock.Destroy();
+    lock.Destroy();
+    EXPECT_EQ(lock.GetRead(), 0);  // still answers without its section
+    EXPECT_FALSE(lock.GetWrite());
+    lock.Create();
+    lock.DecRead();
+    EXPECT_EQ(lock.GetRead(), 0);
+    lock.Destroy();
+}  // and the destructor finds it destroyed
+
+}  // namespace
