@@ -24,7 +24,7 @@ TQZDesktopDevice::TQZDesktopDevice(char* name)
     }
 }
 
-TQZDesktopDevice::TQZDesktopDevice(const TQZDesktopDevice* source) : TQZDesktopDevice(nullptr) {
+TQZDesktopDevice::TQZDesktopDevice(const TQZDesktopDevice* source) : TQZDesktopDevice(static_cast<char*>(nullptr)) {
     if (source != nullptr) TQZDevice::operator=(*source);
 }
 
@@ -60,7 +60,7 @@ bool TQZDesktopDevice::Open() {
 
 bool TQZDesktopDevice::Close() { return Stop(); }
 
-bool TQZDesktopDevice::Pause() { return internal::TogglePause(*this, *pacer_); }
+bool TQZDesktopDevice::Pause() { return internal::TogglePause(static_cast<TQZThread&>(*this), *pacer_); }
 
 TQZPacket* TQZDesktopDevice::Query() { return Packets.Query(); }
 
