@@ -11,6 +11,7 @@
 #include <oleauto.h>
 #include <dshow.h>
 #include <qedit.h>
+#include <wmcodecdsp.h>  // MEDIASUBTYPE_I420
 #else
 #include "vorn/win/wintypes.h"
 #include "vorn/win/kernel.h"
