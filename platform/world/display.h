@@ -1,0 +1,146 @@
+// The virtual display as the window-system and GDI services see it: snapshots of the screen,
+// of windows and of the cursor, taken under the world's lock and read without it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vorn/win/gdi.h"
+
+namespace VornWorld {
+namespace display {
+
+// A new handle value, never handed out before, for any kind of handle.
+uintptr_t NewHandleValue();
+
+// Copies `count` pixels. Kept out of line so every copy goes through one tuned routine.
+void CopyPixels(uint32_t* to, const uint32_t* from, size_t count);
+void FillPixels(uint32_t* to, uint32_t value, size_t count);
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;  // width x height, rows from the top, 0x00RRGGBB
+};
+
+// Something pixels can be copied from: a screen frame or a window's own pixels.
+class Surface {
+public:
+    virtual ~Surface() = default;
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    // Copies the rectangle (x, y, w, h), which lies inside the surface, into rows of `stride`
+    // pixels at `to`.
+    virtual void Copy(int x, int y, int w, int h, uint32_t* to, size_t stride) const = 0;
+    // One pixel; 0 outside the surface.
+    uint32_t Pixel(int x, int y) const;
+
+protected:
+    int width_ = 0;
+    int height_ = 0;
+};
+
+// The screen as background plus windows, rebuilt only when the world changes.
+struct Composite {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+    std::vector<uint8_t> open;  // 1 where the background shows (no window over it)
+    bool moving = false;        // whether the test picture's box is drawn over the background
+};
+
+// One frame of the screen.
+class ScreenShot : public Surface {
+public:
+    ScreenShot(std::shared_ptr<const Composite> composite, uint64_t frame);
+    void Copy(int x, int y, int w, int h, uint32_t* to, size_t stride) const override;
+
+private:
+    std::shared_ptr<const Composite> composite_;
+    RECT box_{};  // the moving box of this frame, clipped to the screen
+    uint32_t boxColor_ = 0;
+};
+
+// How a window looks, independent of where it is.
+class WindowLook : public Surface {
+public:
+    WindowLook() = default;
+    WindowLook(int width, int height, const RECT& client, uint32_t frame, uint32_t clientColor,
+               std::shared_ptr<const Picture> picture);
+    void Copy(int x, int y, int w, int h, uint32_t* to, size_t stride) const override;
+    // One row y of the window, columns [x0, x1).
+    void Row(int y, int x0, int x1, uint32_t* to) const;
+
+private:
+    RECT client_{};
+    uint32_t frame_ = 0;
+    uint32_t clientColor_ = 0;
+    std::shared_ptr<const Picture> picture_;
+};
+
+// A part of a surface shown through a device context: `area` in surface coordinates is what the
+// context covers, its top-left corner being the context's origin.
+struct View {
+    std::shared_ptr<const Surface> surface;
+    RECT area{};
+};
+
+// What a context of a window shows: the whole window (`client` false) or its client area. The
+// desktop window and a null window give the screen, at the current frame, which `advance` then
+// moves on. False when the window does not exist.
+bool TakeWindowView(HWND window, bool client, bool advance, View* view);
+// The screen at the current frame, optionally advancing the frame.
+std::shared_ptr<const ScreenShot> TakeScreen(bool advance);
+SIZE CurrentScreenSize();
+
+HWND DesktopHandle();
+
+// A top-level window as it is made: `rect` is outer, in screen coordinates; `inset` holds the
+// distances of the client area from the outer edges.
+struct NewWindow {
+    std::string title;
+    std::string className;
+    RECT rect{};
+    RECT inset{};
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    bool visible = true;
+};
+
+struct WindowInfo : NewWindow {
+    RECT client{};  // client area, window coordinates
+};
+// False for a handle that is not a live top-level window (the desktop included).
+bool FindWindow(HWND window, WindowInfo* info);
+bool WindowExists(HWND window);
+HWND TopWindow();
+// GW_HWNDFIRST, GW_HWNDLAST, GW_HWNDNEXT, GW_HWNDPREV relative to a live window; null at the ends.
+HWND NeighbourWindow(HWND window, UINT command);
+bool RetitleWindow(HWND window, const std::string& title);
+
+HWND CreateWindowInWorld(const NewWindow& spec);
+bool DestroyWindowInWorld(HWND window);
+bool ClassHasWindows(const std::string& className);
+
+struct CursorImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> colors;
+    std::vector<uint8_t> mask;  // nonzero: the target pixel shows through
+};
+struct CursorState {
+    HCURSOR handle = nullptr;
+    POINT position{};
+    POINT hotSpot{};
+    bool visible = true;
+    std::shared_ptr<const CursorImage> image;
+};
+CursorState CurrentCursor();
+
+// Records a message box and, when echo is on, writes it to standard error.
+void RecordMessageBox(HWND owner, const char* text, const char* caption, UINT type);
+
+}  // namespace display
+}  // namespace VornWorld

@@ -1,0 +1,110 @@
+// Capture threads and a thread that keeps changing the world, all at once.
+#include <atomic>
+#include <thread>
+
+#include "display_fixture.h"
+
+using namespace VornWorld;
+
+namespace {
+
+// One screen frame the way the desktop device takes it, cursor overlay included.
+bool CaptureScreenFrame(int w, int h, std::vector<uint8_t>& buffer) {
+    HDC screen = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    if (screen == nullptr) return false;
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    bool ok = BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY) != FALSE;
+    CURSORINFO cursor{sizeof(CURSORINFO), 0, nullptr, {0, 0}};
+    ICONINFO icon{};
+    GetCursorInfo(&cursor);
+    int x = cursor.ptScreenPos.x, y = cursor.ptScreenPos.y;
+    if (GetIconInfo(cursor.hCursor, &icon)) {
+        x -= static_cast<int>(icon.xHotspot);
+        y -= static_cast<int>(icon.yHotspot);
+        if (icon.hbmMask != nullptr) DeleteObject(icon.hbmMask);
+        if (icon.hbmColor != nullptr) DeleteObject(icon.hbmColor);
+    }
+    if (x >= 0 && x <= w && y >= 0 && y <= h) {
+        DrawIconEx(memory, x, y, cursor.hCursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
+    }
+    SelectObject(memory, previous);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    ok = ok && GetDIBits(screen, bitmap, 0, h, buffer.data(), &info, DIB_RGB_COLORS) == h;
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    DeleteDC(screen);
+    return ok;
+}
+
+// One frame of the topmost window, the way the window device takes it.
+void CaptureTopWindow(std::vector<uint8_t>& buffer) {
+    HWND window = GetTopWindow(nullptr);
+    RECT rect{};
+    GetClientRect(window, &rect);
+    int w = std::min<int>(rect.right / 4 * 4, 64), h = std::min<int>(rect.bottom / 4 * 4, 64);
+    HDC source = GetWindowDC(window);
+    if (source == nullptr) return;
+    HDC memory = CreateCompatibleDC(source);
+    HBITMAP bitmap = CreateCompatibleBitmap(source, w, h);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, source, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    if (w > 0 && h > 0) GetDIBits(memory, bitmap, 0, h, buffer.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, source);
+}
+
+}  // namespace
+
+TEST_F(DisplayTest, CapturesRunWhileTheWorldChanges) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> frames{0};
+    std::thread screenWorker([&] {
+        std::vector<uint8_t> buffer(320 * 240 * 3);
+        while (!stop) frames += CaptureScreenFrame(320, 240, buffer) ? 1 : 0;
+    });
+    std::thread windowWorker([&] {
+        std::vector<uint8_t> buffer(64 * 64 * 3);
+        while (!stop) CaptureTopWindow(buffer);
+    });
+    std::thread walker([&] {
+        char title[1024];
+        while (!stop) {
+            for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+                GetWindowTextA(w, title, sizeof title);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(w, &pid);
+            }
+        }
+    });
+    std::vector<uint32_t> picture(16 * 16, 0x00FF00);
+    uint32_t cursorColors[4] = {0, 0, 0, 0};
+    uint8_t cursorMask[4] = {0, 1, 1, 0};
+    for (int i = 0; i < 300; ++i) {
+        HWND w = AddWindow("changing", RECT{i % 50, i % 70, 100 + i, 90 + i});
+        MoveWindowTo(w, i % 200, 10);
+        ResizeWindowTo(w, 60 + i % 30, 50);
+        SetWindowPixels(w, picture.data(), 16, 16);
+        SetWindowTitle(w, std::string(static_cast<size_t>(i % 40), 'x'));
+        SetCursorPosition(i % 330, i % 250);
+        if (i % 3 == 0) SetCursorImage(cursorColors, cursorMask, 2, 2);
+        if (i % 3 == 1) SetCursorSize(24, 24);
+        if (i % 50 == 0) SetScreenSize(640 + i, 480);
+        RaiseWindow(w);
+        if (i % 2 == 0) RemoveWindow(w);
+        std::this_thread::yield();
+    }
+    // Let the workers see the final world too.
+    while (frames < 10) std::this_thread::yield();
+    stop = true;
+    screenWorker.join();
+    windowWorker.join();
+    walker.join();
+    EXPECT_GE(frames.load(), 10);
+}
