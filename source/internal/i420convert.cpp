@@ -65,9 +65,47 @@ void ConvertWith(RowKernel row, const std::uint8_t* rgb, std::uint32_t width, st
     }
 }
 
+const char* PathName(Path path) {
+    switch (path) {
+        case Path::Reference:
+            return "reference";
+        case Path::Sse2:
+            return "sse2";
+        case Path::Ssse3:
+            return "ssse3";
+        case Path::Avx2:
+            return "avx2";
+    }
+    return "unknown";
+}
+
+RowKernel PathRow(Path path) {
+#if VMC_I420_X86_PATHS
+    __builtin_cpu_init();
+    switch (path) {
+        case Path::Reference:
+            break;
+        case Path::Sse2:
+            return __builtin_cpu_supports("sse2") ? Sse2Row : nullptr;
+        case Path::Ssse3:
+            return __builtin_cpu_supports("ssse3") ? Ssse3Row : nullptr;
+        case Path::Avx2:
+            return __builtin_cpu_supports("avx2") ? Avx2Row : nullptr;
+    }
+#endif
+    return path == Path::Reference ? ReferenceRow : nullptr;
+}
+
 void Convert(const std::uint8_t* rgb, std::uint32_t width, std::uint32_t height,
              std::uint8_t* out) {
-    ConvertWith(ReferenceRow, rgb, width, height, out);
+    static const RowKernel fastest = [] {
+        RowKernel row = ReferenceRow;
+        for (Path path : kPaths) {
+            if (RowKernel available = PathRow(path)) row = available;
+        }
+        return row;
+    }();
+    ConvertWith(fastest, rgb, width, height, out);
 }
 
 }  // namespace I420

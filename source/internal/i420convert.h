@@ -24,10 +24,33 @@ using RowKernel = void (*)(const std::uint8_t* src, std::uint8_t* luma, std::uin
 void ReferenceRow(const std::uint8_t* src, std::uint8_t* luma, std::uint8_t* chroma,
                   std::uint32_t count, Chroma kind);
 
+// The SIMD rows of x86 processors, defined only where VMC_I420_X86_PATHS is 1 (GCC on x86);
+// PathRow offers each where the processor has its instructions.
+#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__))
+#define VMC_I420_X86_PATHS 1
+#else
+#define VMC_I420_X86_PATHS 0
+#endif
+void Sse2Row(const std::uint8_t* src, std::uint8_t* luma, std::uint8_t* chroma, std::uint32_t count,
+             Chroma kind);
+void Ssse3Row(const std::uint8_t* src, std::uint8_t* luma, std::uint8_t* chroma,
+              std::uint32_t count, Chroma kind);
+void Avx2Row(const std::uint8_t* src, std::uint8_t* luma, std::uint8_t* chroma, std::uint32_t count,
+             Chroma kind);
+
 // Converts a whole image row by row with `row`. `width` and `height` must have passed
 // OutputSize, and `out` must hold the output length.
 void ConvertWith(RowKernel row, const std::uint8_t* rgb, std::uint32_t width, std::uint32_t height,
                  std::uint8_t* out);
+
+// The ways to convert a row, slowest first. Every path gives exactly the bytes of the reference.
+enum class Path { Reference, Sse2, Ssse3, Avx2 };
+constexpr Path kPaths[] = {Path::Reference, Path::Sse2, Path::Ssse3, Path::Avx2};
+
+const char* PathName(Path path);
+
+// The row of `path`, or null when this build lacks it or this processor cannot run it.
+RowKernel PathRow(Path path);
 
 // Converts a whole image with the fastest row this processor runs.
 void Convert(const std::uint8_t* rgb, std::uint32_t width, std::uint32_t height, std::uint8_t* out);
