@@ -297,7 +297,12 @@ TEST(KernelTime, TickCountWrapsAtThirtyTwoBits) {
     EXPECT_EQ(VornWorld::TickCountOffset(), 0u);
 }
 
+// Each test class stops its thread in its own destructor, before the object stops being one
+// of its class, as a subclass whose Run uses its own members must.
 class Idle : public TQZCapture::TQZThread {
+public:
+    ~Idle() override { Stop(); }
+
 protected:
     bool Run() override { return true; }
 };
@@ -325,6 +330,9 @@ protected:
 };
 
 class Brief : public TQZCapture::TQZThread {
+public:
+    ~Brief() override { Stop(); }
+
 protected:
     bool Run() override {
         USleep(300);
