@@ -53,6 +53,8 @@ protected:
 private:
     static DWORD WINAPI _Entry(LPVOID object);
     bool CreateTaskThread();
+    // Whether the caller is the thread this object started last.
+    bool OnOwnThread() const;
 
     HANDLE handle_ = nullptr;
     DWORD threadId_ = 0;

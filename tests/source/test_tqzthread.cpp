@@ -185,6 +185,29 @@ TEST(TQZThread, TerminateEndsAThreadThatNeverLooksAtFinished) {
     EXPECT_TRUE(worker.Stop());
 }
 
+// Stops its own object from inside Run.
+class SelfStopper : public TQZThread {
+public:
+    std::atomic<bool> stopped{false};
+    ~SelfStopper() override { Stop(); }
+
+protected:
+    bool Run() override {
+        Stop();
+        stopped = true;
+        return true;
+    }
+};
+
+TEST(TQZThread, StopFromItsOwnRunDoesNotWaitForItself) {
+    SelfStopper thread;
+    ASSERT_TRUE(thread.Start());
+    ASSERT_TRUE(Eventually(thread.stopped));
+    EXPECT_NE(thread.GetThread(), nullptr);  // left for the owner
+    EXPECT_TRUE(thread.Stop());
+    EXPECT_EQ(thread.GetThread(), nullptr);
+}
+
 TEST(TQZThread, NameIsReturnedAsACopy) {
     Quick thread;
     thread.SetTheadName("capture worker ");
