@@ -51,9 +51,7 @@ SignalBlock::SignalBlock() {
 
 SignalBlock::~SignalBlock() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
-KernelLock::KernelLock() { TableMutex().lock(); }
-
-KernelLock::~KernelLock() { TableMutex().unlock(); }
+KernelLock::KernelLock() : SuspendSafeLock(TableMutex()) {}
 
 void KernelObject::Bump() {
     changes.fetch_add(1);
