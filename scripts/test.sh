@@ -44,7 +44,7 @@ MINGW_X64=(mingw-x86_64 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" 
 #   stage tsan "ThreadSanitizer build, the native suites" suites native tsan -DCMAKE_BUILD_TYPE=Debug -DVMC_SANITIZE=thread
 #   stage fuzz "bounded fuzz run" program native "${NATIVE[@]}" -- bin/vmc_fuzz_x -runs=100000
 STAGE_NAMES=()
-declare -A STAGE_INFO STAGE_CMD
+declare -A STAGE_INFO=() STAGE_CMD=()
 stage() {
     local name=$1 info=$2
     shift 2
@@ -64,7 +64,7 @@ PASSED=0 FAILED=0 SKIPPED=0
 FAILURES=()     # one line per failure, for the recap
 TIMINGS=()      # one line per stage
 CURRENT_STAGE=""
-declare -A BUILD_STATE  # build folder -> ok | failed, so a build is tried once per run
+declare -A BUILD_STATE=()  # build folder -> ok | failed, so a build is tried once per run
 
 log() { printf '%s\n' "$*"; }
 fail() {
@@ -382,7 +382,7 @@ usage() {
 }
 
 deps=1
-declare -A WANTED
+declare -A WANTED=()
 for arg in "$@"; do
     case $arg in
     --no-deps) deps=0 ;;
@@ -426,6 +426,8 @@ for s in "${RUN[@]}"; do
     run_stage "$s" "${STAGE_INFO[$s]}" "${STAGE_CMD[$s]}"
 done
 stop_wine
+CURRENT_STAGE=end
+((PASSED + FAILED + SKIPPED > 0)) || fail "no test ran"
 
 log ""
 log "Stage timings:"
