@@ -64,9 +64,12 @@ PASSED=0 FAILED=0 SKIPPED=0
 FAILURES=()     # one line per failure, for the recap
 TIMINGS=()      # one line per stage
 CURRENT_STAGE=""
+STAGE_START=$(date +%s)
 declare -A BUILD_STATE=()  # build folder -> ok | failed, so a build is tried once per run
 
 log() { printf '%s\n' "$*"; }
+# A step of a stage, with the seconds since the stage began.
+step() { log "--- [+$(($(date +%s) - STAGE_START))s] $*"; }
 fail() {
     FAILED=$((FAILED + 1))
     FAILURES+=("[$CURRENT_STAGE] $*")
@@ -88,7 +91,7 @@ ensure_build() {
     local args
     args=$(printf '%q ' -G Ninja "$@")
     if [[ ! -f $dir/CMakeCache.txt || "$(cat "$dir/.vmc-configure" 2>/dev/null)" != "$args" ]]; then
-        log "--- configure $name: cmake $args"
+        step "configure $name: cmake -G Ninja $*"
         if ! cmake -S "$ROOT" -B "$dir" -G Ninja "$@"; then
             BUILD_STATE[$name]=failed
             fail "configure $name"
@@ -96,13 +99,14 @@ ensure_build() {
         fi
         printf '%s' "$args" >"$dir/.vmc-configure"
     fi
-    log "--- build $name (-j$JOBS)"
+    step "build $name (-j$JOBS)"
     if ! cmake --build "$dir" -j "$JOBS"; then
         BUILD_STATE[$name]=failed
         fail "build $name"
         return 1
     fi
     BUILD_STATE[$name]=ok
+    step "built $name"
 }
 
 build_only() {
@@ -120,15 +124,19 @@ prepare() {
     BUILD_DIR=$BUILD_ROOT/$1
 }
 
-# Runs a Windows program under Wine on its own headless X server, in the run's Wine prefix.
-# Wine's session ends with the program, before its X server goes away.
+# wine_run SECONDS PROGRAM ARGS..: runs a Windows program under Wine on its own headless X
+# server, in the run's Wine prefix, for SECONDS at most. Wine's session ends with the program, before its X server goes away
+# (the outer limit is a last resort: stopping xvfb-run from outside leaves its server behind).
 WINE_STATE=""       # "" | ok | failed
 WINE_PREFIX_SET=""  # set once WINEPREFIX names this run's prefix
 WINE_SCRATCH=""
 wine_run() {
+    local limit=$1
+    shift
     # shellcheck disable=SC2016 # expanded by the inner shell
-    WINEDEBUG=-all timeout -k 30 "$TEST_TIMEOUT" "${XVFB[@]}" \
-        bash -c '"$@"; rc=$?; "$0" -k 2>/dev/null; exit $rc' "$WINESERVER" "$WINE" "$@"
+    WINEDEBUG=-all timeout -k 10 $((limit + 60)) "${XVFB[@]}" \
+        bash -c 'timeout -k 10 "$1" "${@:3}"; rc=$?; "$2" -k 2>/dev/null; exit $rc' \
+        wine-run "$limit" "$WINESERVER" "$WINE" "$@"
 }
 ensure_wine() {
     [[ $WINE_STATE == ok ]] && return 0
@@ -146,13 +154,14 @@ ensure_wine() {
         export WINEPREFIX=$WINE_SCRATCH/prefix
     fi
     WINE_PREFIX_SET=1
-    log "--- Wine prefix $WINEPREFIX (the first start creates it)"
+    step "Wine prefix $WINEPREFIX (the first start creates it)"
     # A crashing program must end with a report, not wait on a dialog nobody can close.
-    if ! wine_run reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f; then
+    if ! wine_run 600 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f; then
         fail "creating the Wine prefix"
         return 1
     fi
     WINE_STATE=ok
+    step "Wine prefix ready"
 }
 stop_wine() {
     [[ -n $WINE_PREFIX_SET ]] && "$WINESERVER" -k 2>/dev/null
@@ -197,9 +206,9 @@ run_program() {
     mkdir -p "${log%/*}"
     local dir=.
     [[ $1 == */* ]] && dir=${1%/*}
-    log "--- run $label: $*"
+    step "run $label: $*"
     if [[ $runner == wine ]]; then
-        (cd "$dir" && wine_run "$@" </dev/null) 2>&1 | tee "$log"
+        (cd "$dir" && wine_run "$TEST_TIMEOUT" "$@" </dev/null) 2>&1 | tee "$log"
     else
         (cd "$dir" && timeout -k 30 "$TEST_TIMEOUT" "$@" </dev/null) 2>&1 | tee "$log"
     fi
@@ -277,11 +286,11 @@ install_host() {
         [[ $arg == -DCMAKE_TOOLCHAIN_FILE=* ]] && toolchain=("$arg")
     done
     rm -rf "$work"
-    log "--- install $name into $prefix"
+    step "install $name into $prefix"
     cmake --install "$dir" --prefix "$prefix" >"$work.log" 2>&1 ||
         { cat "$work.log"; fail "install $name"; return 1; }
 
-    log "--- host through the CMake package"
+    step "host through the CMake package"
     if cmake -S "$ROOT/tests/install" -B "$work/host-cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_PREFIX_PATH="$prefix" "${toolchain[@]}" &&
         cmake --build "$work/host-cmake" -j "$JOBS"; then
@@ -290,7 +299,7 @@ install_host() {
         fail "host build through the CMake package"
     fi
 
-    log "--- host through pkg-config"
+    step "host through pkg-config"
     local cxx pc flags
     # The compiler that built the library (a toolchain file does not put it in the cache).
     cxx=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$dir"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
@@ -404,13 +413,13 @@ for s in "${STAGE_NAMES[@]}"; do
 done
 
 run_stage() {
-    local name=$1 info=$2 cmd=$3 start failed_before=$FAILED status
+    local name=$1 info=$2 cmd=$3 failed_before=$FAILED status
     CURRENT_STAGE=$name
-    start=$(date +%s)
+    STAGE_START=$(date +%s)
     log ""
     log "==> [$name] $info"
     eval "$cmd"
-    local took=$(($(date +%s) - start))
+    local took=$(($(date +%s) - STAGE_START))
     status=ok
     ((FAILED > failed_before)) && status=FAILED
     log "<== [$name] $status in ${took}s"
