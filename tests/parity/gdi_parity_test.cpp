@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,15 @@ void ExpectPixel(const uint8_t* p, COLORREF c) {
     EXPECT_EQ(p[0], GetBValue(c));
     EXPECT_EQ(p[1], GetGValue(c));
     EXPECT_EQ(p[2], GetRValue(c));
+}
+
+struct PixelAt {
+    int x, y;
+    COLORREF colour;
+};
+
+void ExpectPixels(HDC dc, std::initializer_list<PixelAt> pixels) {
+    for (const auto& p : pixels) EXPECT_EQ(GetPixel(dc, p.x, p.y), p.colour) << p.x << "," << p.y;
 }
 
 const char kClassName[] = "VornParityWindow";
@@ -210,18 +220,17 @@ TEST(GdiParity, BitBltCopiesBetweenMemoryContextsAndFromTheScreen) {
     Paint(from.Dc(), 4, 4);
     ASSERT_TRUE(BitBlt(to.Dc(), 0, 0, 4, 4, nullptr, 0, 0, BLACKNESS));
     ASSERT_TRUE(BitBlt(to.Dc(), 1, 1, 2, 2, from.Dc(), 2, 0, SRCCOPY));
-    EXPECT_EQ(GetPixel(to.Dc(), 1, 1), ColourAt(2, 0));
-    EXPECT_EQ(GetPixel(to.Dc(), 2, 2), ColourAt(3, 1));
-    EXPECT_EQ(GetPixel(to.Dc(), 0, 0), RGB(0, 0, 0));
-    EXPECT_EQ(GetPixel(to.Dc(), 3, 3), RGB(0, 0, 0));
-    EXPECT_EQ(GetPixel(to.Dc(), 4, 0), CLR_INVALID) << "outside the bitmap";
+    const COLORREF black = RGB(0, 0, 0), white = RGB(255, 255, 255);
+    ExpectPixels(to.Dc(), {{1, 1, ColourAt(2, 0)},
+                           {2, 2, ColourAt(3, 1)},
+                           {0, 0, black},
+                           {3, 3, black},
+                           {4, 0, CLR_INVALID}});  // outside the bitmap
     // Only what the source has is copied; the rest of the target keeps its pixels.
     ASSERT_TRUE(BitBlt(to.Dc(), 0, 0, 4, 4, nullptr, 0, 0, WHITENESS));
     ASSERT_TRUE(BitBlt(to.Dc(), 0, 0, 4, 4, from.Dc(), 3, 1, SRCCOPY));
-    EXPECT_EQ(GetPixel(to.Dc(), 0, 0), ColourAt(3, 1));
-    EXPECT_EQ(GetPixel(to.Dc(), 0, 2), ColourAt(3, 3));
-    EXPECT_EQ(GetPixel(to.Dc(), 1, 0), RGB(255, 255, 255));
-    EXPECT_EQ(GetPixel(to.Dc(), 0, 3), RGB(255, 255, 255));
+    ExpectPixels(to.Dc(),
+                 {{0, 0, ColourAt(3, 1)}, {0, 2, ColourAt(3, 3)}, {1, 0, white}, {0, 3, white}});
     EXPECT_TRUE(BitBlt(to.Dc(), 0, 0, 0, 4, from.Dc(), 0, 0, SRCCOPY)) << "nothing to copy";
 
     HDC screen = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
