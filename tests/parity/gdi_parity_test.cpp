@@ -322,6 +322,12 @@ TEST_F(WindowClassTest, ClientRectanglesStartAtZeroInsideTheFrame) {
     EXPECT_GT(client.right, 0);
     EXPECT_LT(client.right, outer.right - outer.left);
     EXPECT_LT(client.bottom, outer.bottom - outer.top);
+    WNDCLASSA again;
+    std::memset(&again, 0, sizeof again);
+    again.lpfnWndProc = DefWindowProcA;
+    again.lpszClassName = kClassName;
+    EXPECT_EQ(RegisterClassA(&again), ATOM(0)) << "registered twice";
+    EXPECT_FALSE(UnregisterClassA(kClassName, nullptr)) << "the class still has windows";
     EXPECT_TRUE(DestroyWindow(popup));
     EXPECT_TRUE(DestroyWindow(framed));
 }
