@@ -332,6 +332,8 @@ void FilterGraph::SinkDone(Filter* filter) {
         std::lock_guard<std::mutex> lock(events_);
         if (!armed_ || pendingEnds_.erase(filter) == 0 || !pendingEnds_.empty()) return;
         complete_ = true;
+        // Nobody may read the queue (WaitForCompletion does not): it keeps the newest.
+        if (queue_.size() >= 64) queue_.pop_front();
         queue_.push_back(EC_COMPLETE);
     }
     eventSignal_.notify_all();
