@@ -136,12 +136,65 @@ TEST_F(GraphParity, GrabberBeforeAnySample) {
     EXPECT_TRUE(FAILED(graph_->Connect(out.get(), in.get())));
 }
 
-TEST_F(GraphParity, BufferQueriesWithoutSample) {
+TEST_F(GraphParity, BufferQueriesOfAnUnconnectedGrabber) {
     LONG size = 0;
-    EXPECT_EQ(grabber_->GetCurrentBuffer(&size, nullptr), E_INVALIDARG);
+    EXPECT_EQ(grabber_->GetCurrentBuffer(&size, nullptr), VFW_E_NOT_CONNECTED);
     EXPECT_EQ(grabber_->SetBufferSamples(TRUE), S_OK);
-    EXPECT_EQ(grabber_->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);
+    EXPECT_EQ(grabber_->GetCurrentBuffer(&size, nullptr), VFW_E_NOT_CONNECTED);
     EXPECT_EQ(grabber_->GetCurrentBuffer(nullptr, nullptr), E_POINTER);
+}
+
+TEST_F(GraphParity, AnEmptyGraphRunsButNeverCompletes) {
+    Ref<IMediaControl> control;
+    Ref<IMediaEvent> events;
+    ASSERT_EQ(graph_->QueryInterface(IID_IMediaControl, control.Out()), S_OK);
+    ASSERT_EQ(graph_->QueryInterface(IID_IMediaEvent, events.Out()), S_OK);
+    LONG code = 5;
+    EXPECT_EQ(events->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);
+    ASSERT_EQ(control->Run(), S_OK);
+    OAFilterState state = -1;
+    EXPECT_EQ(control->GetState(100, &state), S_OK);
+    EXPECT_EQ(state, State_Running);
+    EXPECT_EQ(events->WaitForCompletion(0, &code), E_ABORT);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(control->Stop(), S_OK);
+}
+
+TEST_F(GraphParity, WithoutAVideoRendererTheWindowIsNotThere) {
+    Ref<IVideoWindow> window;
+    ASSERT_EQ(graph_->QueryInterface(IID_IVideoWindow, window.Out()), S_OK);
+    EXPECT_EQ(window->put_Visible(OAFALSE), E_NOINTERFACE);
+    EXPECT_EQ(window->put_Owner((OAHWND)0), E_NOINTERFACE);
+}
+
+TEST_F(GraphParity, NamesConnectionsAndTheBuilderGraph) {
+    ASSERT_EQ(graph_->AddFilter(grabberFilter_.get(), L"Grabber"), S_OK);
+    ASSERT_EQ(graph_->AddFilter(renderer_.get(), L"Grabber"), VFW_S_DUPLICATE_NAME);
+    FILTER_INFO info;
+    ASSERT_EQ(renderer_->QueryFilterInfo(&info), S_OK);
+    EXPECT_EQ(std::wstring(info.achName), L"Grabber 0001");
+    if (info.pGraph != nullptr) info.pGraph->Release();
+    Ref<IPin> out, in;
+    *out.Typed() = PinAt(grabberFilter_.get(), 1);
+    *in.Typed() = PinAt(renderer_.get(), 0);
+    EXPECT_EQ(graph_->ConnectDirect(out.get(), in.get(), nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
+    EXPECT_EQ(graph_->Disconnect(in.get()), S_FALSE);
+    Ref<ICaptureGraphBuilder2> builder;
+    ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICaptureGraphBuilder2, builder.Out()),
+              S_OK);
+    EXPECT_EQ(builder->SetFiltergraph(graph_.get()), S_OK);
+    EXPECT_EQ(builder->SetFiltergraph(graph_.get()), E_UNEXPECTED);
+    Ref<IUnknown> found;
+    EXPECT_EQ(builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, grabberFilter_.get(),
+                                     IID_IAMCrossbar, found.Out()),
+              E_FAIL);
+    EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, grabberFilter_.get(),
+                                     IID_IAMStreamConfig, found.Out()),
+              E_NOINTERFACE);
+    EXPECT_EQ(builder->FindInterface(nullptr, nullptr, grabberFilter_.get(), IID_ISampleGrabber,
+                                     found.Out()),
+              S_OK);
 }
 
 }  // namespace

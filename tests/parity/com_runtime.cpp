@@ -75,13 +75,36 @@ TEST(ComParity, IdentifierValues) {
     CLSID parsed;
     EXPECT_EQ(CLSIDFromString(L"{E436EBB3-524F-11CE-9F53-0020AF0BA77Z}", &parsed),
               CO_E_CLASSSTRING);
+    EXPECT_EQ(CLSIDFromString(L"", &parsed), CO_E_CLASSSTRING);
 }
 
-TEST(ComParity, InitialisationNests) {
+TEST(ComParity, InitialisationNestsAndKeepsItsModel) {
     HRESULT first = CoInitialize(nullptr);
     EXPECT_TRUE(SUCCEEDED(first));
     EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
     CoUninitialize();
+    CoUninitialize();
+}
+
+TEST(ComParity, UnknownClassesAndContexts) {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    void* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_LOCAL_SERVER, IID_IGraphBuilder,
+                               &object),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(
+        CoCreateInstance(IID_IBaseFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+        REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(object, nullptr);
+    Ref<ICreateDevEnum> devices;
+    ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICreateDevEnum, devices.Out()),
+              S_OK);
+    IEnumMoniker* none = reinterpret_cast<IEnumMoniker*>(1);
+    EXPECT_EQ(devices->CreateClassEnumerator(CLSID_FilterGraph, &none, 0), S_FALSE);
+    EXPECT_EQ(none, nullptr);
+    devices.Reset();
     CoUninitialize();
 }
 
