@@ -24,7 +24,8 @@ TQZDesktopDevice::TQZDesktopDevice(char* name)
     }
 }
 
-TQZDesktopDevice::TQZDesktopDevice(const TQZDesktopDevice* source) : TQZDesktopDevice(static_cast<char*>(nullptr)) {
+TQZDesktopDevice::TQZDesktopDevice(const TQZDesktopDevice* source)
+    : TQZDesktopDevice(static_cast<char*>(nullptr)) {
     if (source != nullptr) TQZDevice::operator=(*source);
 }
 
@@ -60,7 +61,9 @@ bool TQZDesktopDevice::Open() {
 
 bool TQZDesktopDevice::Close() { return Stop(); }
 
-bool TQZDesktopDevice::Pause() { return internal::TogglePause(static_cast<TQZThread&>(*this), *pacer_); }
+bool TQZDesktopDevice::Pause() {
+    return internal::TogglePause(static_cast<TQZThread&>(*this), *pacer_);
+}
 
 TQZPacket* TQZDesktopDevice::Query() { return Packets.Query(); }
 
@@ -75,8 +78,8 @@ void TQZDesktopDevice::FrameHandler(double timestamp, unsigned char* data, long 
 }
 
 bool TQZDesktopDevice::Run() {
-    pacer_->Run([this] { return Finished(); }, [this] { CaptureDesktopTransalteRGB24(&CaptureRect); },
-                &FrameRate);
+    pacer_->Run([this] { return Finished(); },
+                [this] { CaptureDesktopTransalteRGB24(&CaptureRect); }, &FrameRate);
     return true;
 }
 
