@@ -18,17 +18,10 @@ class PullDeviceTest : public ::testing::Test {};
 using PullDevices = ::testing::Types<TQZCameraDevice, TQZVoiceDevice>;
 TYPED_TEST_SUITE(PullDeviceTest, PullDevices);
 
-TYPED_TEST(PullDeviceTest, StartsClosedWithAQueueOfTwo) {
-    TypeParam device;
-    EXPECT_FALSE(device.Opened);
-    EXPECT_FALSE(device.Graph || device.MediaControl || device.DeviceFilter ||
-                 device.SampleGrabber || device.NullRenderer || device.MediaEvent);
-    EXPECT_EQ(2u, device.Packets.GetTheMaxCount());
-    EXPECT_EQ(0u, device.Packets.Count());
-}
-
 TYPED_TEST(PullDeviceTest, WithoutAGraphNothingIsGrabbedAndNothingFails) {
     TypeParam device;
+    EXPECT_FALSE(device.Opened || device.Graph || device.MediaControl || device.DeviceFilter);
+    EXPECT_EQ(2u, device.Packets.GetTheMaxCount());
     int host = 0;
     device.OnOpenBefore(&host);
     TQZCapture::TQZPacket* got = device.Get();
