@@ -136,10 +136,10 @@ public:
     HRESULT STDMETHODCALLTYPE GetAllocatorProperties(ALLOCATOR_PROPERTIES* prop) override {
         if (prop == nullptr) return E_POINTER;
         if (!Connected()) return VFW_E_NOT_CONNECTED;
-        std::lock_guard<std::mutex> lock(mutex_);
-        prop->cBuffers = suggested_.cBuffers > 0 ? suggested_.cBuffers : 4;
+        ALLOCATOR_PROPERTIES suggested = Suggested();
+        prop->cBuffers = suggested.cBuffers > 0 ? suggested.cBuffers : 4;
         prop->cbBuffer = static_cast<LONG>(BufferBytes(ConnectionType()));
-        prop->cbAlign = suggested_.cbAlign > 0 ? suggested_.cbAlign : 1;
+        prop->cbAlign = suggested.cbAlign > 0 ? suggested.cbAlign : 1;
         prop->cbPrefix = 0;
         return S_OK;
     }

@@ -55,7 +55,8 @@ protected:
         strings_ = VornWorld::LiveBstrs();
         ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     }
-    void TearDown() override {
+    // After the derived test's members are gone: nothing of the test may be left.
+    ~MediaTest() override {
         CoUninitialize();
         VornWorld::ClearFaults();
         EXPECT_EQ(VornWorld::LiveComObjects(), objects_) << "COM objects leaked";
