@@ -24,7 +24,8 @@ TQZDesktopDevice::TQZDesktopDevice(char* name)
     }
 }
 
-TQZDesktopDevice::TQZDesktopDevice(const TQZDesktopDevice* source) : TQZDesktopDevice(static_cast<char*>(nullptr)) {
+TQZDesktopDevice::TQZDesktopDevice(const TQZDesktopDevice* source)
+    : TQZDesktopDevice(static_cast<char*>(nullptr)) {
     if (source != nullptr) TQZDevice::operator=(*source);
 }
 
@@ -60,7 +61,9 @@ bool TQZDesktopDevice::Open() {
 
 bool TQZDesktopDevice::Close() { return Stop(); }
 
-bool TQZDesktopDevice::Pause() { return internal::TogglePause(static_cast<TQZThread&>(*this), *pacer_); }
+bool TQZDesktopDevice::Pause() {
+    return internal::TogglePause(static_cast<TQZThread&>(*this), *pacer_);
+}
 
 TQZPacket* TQZDesktopDevice::Query() { return Packets.Query(); }
 
@@ -75,16 +78,17 @@ void TQZDesktopDevice::FrameHandler(double timestamp, unsigned char* data, long 
 }
 
 bool TQZDesktopDevice::Run() {
-    pacer_->Run([this] { return Finished(); }, [this] { CaptureDesktopTransalteRGB24(&CaptureRect); },
+    pacer_->Run([this] { return Finished(); },
+                [this] {
+                    RECT area = internal::LoadRect(CaptureRect);
+                    CaptureDesktopTransalteRGB24(&area);
+                },
                 &FrameRate);
     return true;
 }
 
 void TQZDesktopDevice::SetFCPRect() {
-    CaptureRect.left = 0;
-    CaptureRect.top = 0;
-    CaptureRect.right = static_cast<LONG>(Width);
-    CaptureRect.bottom = static_cast<LONG>(Height);
+    internal::StoreRect(CaptureRect, 0, 0, static_cast<LONG>(Width), static_cast<LONG>(Height));
 }
 
 // One frame of a screen rectangle, with the cursor, as Width x Height packed rows.

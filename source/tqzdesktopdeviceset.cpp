@@ -4,6 +4,6 @@
 
 namespace TQZCapture {
 
-template class TQZ_API TQZDeviceSet<TQZDesktopDevice>;
+template class TQZDeviceSet<TQZDesktopDevice>;
 
 }  // namespace TQZCapture

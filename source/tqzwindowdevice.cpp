@@ -55,7 +55,9 @@ bool TQZWindowDevice::Open() {
 
 bool TQZWindowDevice::Close() { return Stop(); }
 
-bool TQZWindowDevice::Pause() { return internal::TogglePause(static_cast<TQZThread&>(*this), *pacer_); }
+bool TQZWindowDevice::Pause() {
+    return internal::TogglePause(static_cast<TQZThread&>(*this), *pacer_);
+}
 
 TQZPacket* TQZWindowDevice::Query() { return Packets.Query(); }
 

@@ -4,6 +4,6 @@
 
 namespace TQZCapture {
 
-template class TQZ_API TQZDeviceSet<TQZWindowDevice>;
+template class TQZDeviceSet<TQZWindowDevice>;
 
 }  // namespace TQZCapture

@@ -61,7 +61,8 @@ void ReadBackAndDeliver(const GrabRequest& request, HDC memory, HBITMAP captured
         height = bitmap.bmHeight;
     }
     const unsigned long stride = PaddedStride(width);
-    const unsigned long paddedBytes = height > 0 ? CheckedProduct(stride, static_cast<unsigned long>(height)) : 0;
+    const unsigned long paddedBytes =
+        height > 0 ? CheckedProduct(stride, static_cast<unsigned long>(height)) : 0;
     const unsigned long packedBytes = PackedImageSize(width, height);
     if (paddedBytes == 0 || packedBytes == 0) return;
     const unsigned long frameBytes = request.imageFromBitmap ? paddedBytes : packedBytes;
@@ -127,7 +128,13 @@ bool GrabFrame(const GrabRequest& request, const FrameSink& deliver) {
             }
             SelectObject(memory, previous);
         }
-        DeleteObject(bitmap);
+        // A bitmap that could not be taken out of the context cannot be deleted while it is
+        // selected: delete it once the context is gone.
+        if (!DeleteObject(bitmap)) {
+            DeleteDC(memory);
+            DeleteObject(bitmap);
+            return delivered;
+        }
     }
     DeleteDC(memory);
     return delivered;

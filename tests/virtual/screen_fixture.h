@@ -36,7 +36,8 @@ protected:
     static void ShowPattern(int width, int height) {
         std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
         for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) pixels[static_cast<size_t>(y) * width + x] = Pattern(x, y);
+            for (int x = 0; x < width; ++x)
+                pixels[static_cast<size_t>(y) * width + x] = Pattern(x, y);
         ASSERT_TRUE(VornWorld::SetScreenPicture(pixels.data(), width, height));
     }
 

@@ -32,11 +32,10 @@ TEST_F(ScreenTest, WindowWalkFollowsZOrderAndTheProcessFilter) {
     };
     // Added bottom to top: the last one ends up topmost.
     const std::vector<Spec> specs = {
-        {"mine, hidden", self, 7, false},
-        {"", self, 7, true},                // no title
-        {"foreign", self + 1, 9, true},     // another process
-        {"no thread", self, 0, true},       // thread 0: never listed
-        {longTitle, self, 7, true},         // cut to 1023 bytes
+        {"mine, hidden", self, 7, false}, {"", self, 7, true},  // no title
+        {"foreign", self + 1, 9, true},                         // another process
+        {"no thread", self, 0, true},                           // thread 0: never listed
+        {longTitle, self, 7, true},                             // cut to 1023 bytes
     };
     std::vector<HWND> windows;
     for (const auto& s : specs) {

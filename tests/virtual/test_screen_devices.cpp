@@ -133,7 +133,8 @@ TEST_F(ScreenTest, CursorOverlayFollowsHotSpotAndBounds) {
             EXPECT_EQ(0, drawn) << c.what;
         } else {
             EXPECT_EQ(16, drawn) << c.what;
-            EXPECT_EQ(kCursor, PixelAt(frame->Bytes(), 640 * 3, 480, c.expectX, c.expectY)) << c.what;
+            EXPECT_EQ(kCursor, PixelAt(frame->Bytes(), 640 * 3, 480, c.expectX, c.expectY))
+                << c.what;
         }
     }
 }
@@ -152,9 +153,15 @@ TEST_F(ScreenTest, FailureAtAnyStepDeliversNothingAndLeaksNothing) {
         const char* call;
         bool delivers;
     } cases[] = {
-        {"CreateDCA", false},       {"CreateCompatibleDC", false}, {"CreateCompatibleBitmap", false},
-        {"SelectObject", false},    {"BitBlt", false},             {"GetCursorInfo", true},
-        {"GetIconInfo", true},      {"DrawIconEx", true},          {"GetDIBits", true},
+        {"CreateDCA", false},
+        {"CreateCompatibleDC", false},
+        {"CreateCompatibleBitmap", false},
+        {"SelectObject", false},
+        {"BitBlt", false},
+        {"GetCursorInfo", true},
+        {"GetIconInfo", true},
+        {"DrawIconEx", true},
+        {"GetDIBits", true},
     };
     for (const auto& c : cases) {
         VornWorld::ClearFaults();

@@ -1,0 +1,5 @@
+// The AVX2 row (see i420simd.h).
+#define VMC_I420_SIMD_TARGET "avx2"
+#define VMC_I420_SIMD_ROW Avx2Row
+#define VMC_I420_SIMD_LAYOUT Paired<32>
+#include "i420simd.h"

@@ -1,0 +1,5 @@
+// The SSE2 row (see i420simd.h).
+#define VMC_I420_SIMD_TARGET "sse2"
+#define VMC_I420_SIMD_ROW Sse2Row
+#define VMC_I420_SIMD_LAYOUT Planar
+#include "i420simd.h"
