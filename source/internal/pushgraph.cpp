@@ -26,7 +26,8 @@ bool BuildGraphFront(TQZComPointer<IGraphBuilder>& graph,
     if (!CreateStep(CLSID_CaptureGraphBuilder2, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
                     IID_ICaptureGraphBuilder2, builder, boxes.builder))
         return false;
-    if (!StepDone(builder->SetFiltergraph(graph), true, boxes.attach)) return false;
+    const HRESULT attached = builder->SetFiltergraph(graph);
+    if (boxes.attach != nullptr && !StepDone(attached, true, boxes.attach)) return false;
     return QueryStep(graph.Get(), IID_IMediaControl, control, boxes.control);
 }
 

@@ -42,7 +42,8 @@ bool QueryStep(From* from, REFIID iid, TQZComPointer<I>& into, const GraphBox* b
     return StepDone(status, static_cast<bool>(into), box);
 }
 
-// Boxes of the first steps of both graphs; a null box means the step is not checked.
+// Boxes of the first steps of both graphs. Attaching the builder to the graph is checked only
+// where `attach` is not null; the other steps always are (null: no box).
 struct FrontBoxes {
     const GraphBox* graph;
     const GraphBox* builder;
