@@ -136,23 +136,8 @@ typedef struct _AllocatorProperties {
     LONG cbPrefix;
 } ALLOCATOR_PROPERTIES;
 
-// The bitmap header is shared with the display services, which may define it first.
-#ifndef VORN_BITMAPINFOHEADER_DEFINED
-#define VORN_BITMAPINFOHEADER_DEFINED
-typedef struct tagBITMAPINFOHEADER {
-    DWORD biSize;
-    LONG biWidth;
-    LONG biHeight;
-    WORD biPlanes;
-    WORD biBitCount;
-    DWORD biCompression;
-    DWORD biSizeImage;
-    LONG biXPelsPerMeter;
-    LONG biYPelsPerMeter;
-    DWORD biClrUsed;
-    DWORD biClrImportant;
-} BITMAPINFOHEADER, *LPBITMAPINFOHEADER, *PBITMAPINFOHEADER;
-#endif
+// The bitmap header is the display services' one.
+#include "vorn/win/gdi.h"
 #ifndef BI_RGB
 #define BI_RGB 0L
 #endif

@@ -67,9 +67,6 @@ typedef struct tagBITMAP {
     LPVOID bmBits;
 } BITMAP, *PBITMAP, *LPBITMAP;
 
-// Shared with the media-graph declarations, which may define it first.
-#ifndef VORN_BITMAPINFOHEADER_DEFINED
-#define VORN_BITMAPINFOHEADER_DEFINED
 typedef struct tagBITMAPINFOHEADER {
     DWORD biSize;
     LONG biWidth;
@@ -83,7 +80,6 @@ typedef struct tagBITMAPINFOHEADER {
     DWORD biClrUsed;
     DWORD biClrImportant;
 } BITMAPINFOHEADER, *LPBITMAPINFOHEADER, *PBITMAPINFOHEADER;
-#endif
 
 typedef struct tagRGBQUAD {
     BYTE rgbBlue;
