@@ -6,6 +6,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// The media-graph headers pull in the safe-string header, whose deprecation macros would
+// otherwise break the standard library's wide-string functions included after them.
+#ifndef STRSAFE_NO_DEPRECATE
+#define STRSAFE_NO_DEPRECATE
+#endif
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
