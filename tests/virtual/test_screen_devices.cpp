@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "screen_fixture.h"
+#include "screengrabbers.h"
 #include "screenpacer.h"
 #include "tqzdesktopdevice.h"
 #include "tqzpacket.h"
@@ -14,29 +15,6 @@
 using TQZCapture::TQZPacket;
 
 namespace {
-
-// Exposes the single-frame operations so a test can take frames on its own thread.
-class Desktop : public TQZCapture::TQZDesktopDevice {
-public:
-    using TQZDesktopDevice::CaptureDesktopTransalteRGB24;
-    using TQZDesktopDevice::CaptureWindowTransalteRGB24;
-    TQZPacket* Grab() {
-        RECT area{0, 0, static_cast<LONG>(Width), static_cast<LONG>(Height)};
-        CaptureDesktopTransalteRGB24(&area);
-        return Packets.Count() > 0 ? Packets.Query() : nullptr;
-    }
-};
-
-class Window : public TQZCapture::TQZWindowDevice {
-public:
-    using TQZWindowDevice::CaptureDesktopTransalteRGB24;
-    using TQZWindowDevice::CaptureWindowTransalteRGB24;
-    using TQZWindowDevice::ResetCaptureArea;
-    TQZPacket* Grab(bool clientOnly = true) {
-        CaptureWindowTransalteRGB24(WindowHandle, clientOnly);
-        return Packets.Count() > 0 ? Packets.Query() : nullptr;
-    }
-};
 
 // A small solid cursor: the mask clears the target and the colour is laid in.
 void UseSolidCursor(uint32_t color, int size = 4) {

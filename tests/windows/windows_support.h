@@ -1,0 +1,315 @@
+// Helpers for tests against the real window system: painted top-level windows with a known
+// picture, a message pump, frame pixel access, the screen devices with their single-frame
+// operations exposed, and counters of the process's GDI objects and kernel handles.
+#pragma once
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "screengrabbers.h"
+#include "tqzpacket.h"
+
+namespace wintest {
+
+// Colours are 0x00RRGGBB, as read back by PixelAt.
+inline COLORREF ToColorRef(uint32_t rgb) {
+    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+// Handles every queued message for about `milliseconds`.
+inline void Pump(DWORD milliseconds = 0) {
+    const DWORD start = GetTickCount();
+    do {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (milliseconds > 0) Sleep(5);
+    } while (GetTickCount() - start < milliseconds);
+}
+
+// Pumps messages while it polls `done` for up to `milliseconds`; true once it holds.
+inline bool WaitFor(const std::function<bool()>& done, DWORD milliseconds = 5000) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < milliseconds) {
+        if (done()) return true;
+        Pump(10);
+    }
+    return done();
+}
+
+// The 0x00RRGGBB value of pixel (x, y), counted from the top, of a bottom-up 24-bit image.
+inline uint32_t PixelAt(const unsigned char* image, int stride, int height, int x, int y) {
+    const unsigned char* p = image + static_cast<size_t>(height - 1 - y) * stride + x * 3;
+    return static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
+}
+
+// The picture a test window paints into its client area: four quadrants of distinct colours,
+// so that a flipped, mirrored or channel-swapped frame shows.
+struct Quadrants {
+    uint32_t topLeft, topRight, bottomLeft, bottomRight;
+    uint32_t At(int x, int y, int width, int height) const {
+        const bool right = x >= width / 2, bottom = y >= height / 2;
+        return bottom ? (right ? bottomRight : bottomLeft) : (right ? topRight : topLeft);
+    }
+};
+
+// A real top-level window with a given client size, title and picture, owned by the calling
+// thread and destroyed with the object.
+class TestWindow {
+public:
+    TestWindow(const std::string& title, int clientWidth, int clientHeight, int x, int y,
+               const Quadrants& picture, DWORD style = WS_OVERLAPPEDWINDOW, bool visible = true)
+        : picture_(picture) {
+        RegisterOnce();
+        RECT outer{0, 0, clientWidth, clientHeight};
+        AdjustWindowRectEx(&outer, style, FALSE, WS_EX_TOPMOST);
+        handle_ = CreateWindowExA(WS_EX_TOPMOST, kClassName, title.c_str(), style, x, y,
+                                  outer.right - outer.left, outer.bottom - outer.top, nullptr,
+                                  nullptr, GetModuleHandleA(nullptr), this);
+        if (handle_ == nullptr || !visible) return;
+        ShowWindow(handle_, SW_SHOWNOACTIVATE);
+        SetWindowPos(handle_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        UpdateWindow(handle_);
+        // Painted once the screen shows the whole picture, twice in a row.
+        int seen = 0;
+        WaitFor([this, &seen] {
+            seen = ScreenShowsPicture() ? seen + 1 : 0;
+            return seen >= 2;
+        });
+    }
+    ~TestWindow() {
+        if (handle_ != nullptr) DestroyWindow(handle_);
+        Pump();
+    }
+    TestWindow(const TestWindow&) = delete;
+    TestWindow& operator=(const TestWindow&) = delete;
+
+    HWND Handle() const { return handle_; }
+    int Width() const { return Client().right; }
+    int Height() const { return Client().bottom; }
+    // The client's top-left corner relative to the window's outer top-left corner.
+    POINT ClientOffset() const {
+        RECT outer{0, 0, 0, 0};
+        GetWindowRect(handle_, &outer);
+        POINT origin{0, 0};
+        ClientToScreen(handle_, &origin);
+        return POINT{origin.x - outer.left, origin.y - outer.top};
+    }
+    uint32_t Expected(int clientX, int clientY) const {
+        return picture_.At(clientX, clientY, Width(), Height());
+    }
+    uint32_t ScreenPixelOfClient(int clientX, int clientY) const {
+        POINT p{clientX, clientY};
+        ClientToScreen(handle_, &p);
+        HDC screen = GetDC(nullptr);
+        const COLORREF c = GetPixel(screen, p.x, p.y);
+        ReleaseDC(nullptr, screen);
+        return static_cast<uint32_t>(GetRValue(c)) << 16 | GetGValue(c) << 8 | GetBValue(c);
+    }
+
+    // The screen shows the picture at the centre and near the corners of every quadrant.
+    bool ScreenShowsPicture() const {
+        const int w = Width(), h = Height();
+        for (int fy : {1, 2, 3, 5, 6, 7}) {
+            for (int fx : {1, 2, 3, 5, 6, 7}) {
+                const int x = w * fx / 8, y = h * fy / 8;
+                if (ScreenPixelOfClient(x, y) != Expected(x, y)) return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    static constexpr const char* kClassName = "VmcWindowsTestWindow";
+
+    RECT Client() const {
+        RECT client{0, 0, 0, 0};
+        GetClientRect(handle_, &client);
+        return client;
+    }
+
+    static void RegisterOnce() {
+        static const bool registered = [] {
+            WNDCLASSA wc{};
+            wc.lpfnWndProc = &TestWindow::Proc;
+            wc.hInstance = GetModuleHandleA(nullptr);
+            wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+            wc.lpszClassName = kClassName;
+            return RegisterClassA(&wc) != 0;
+        }();
+        (void)registered;
+    }
+
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_NCCREATE) {
+            auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+            SetWindowLongPtrA(hwnd, GWLP_USERDATA,
+                              reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        }
+        auto* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        if (message == WM_ERASEBKGND) return 1;
+        if (message == WM_PAINT && self != nullptr) {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd, &ps);
+            RECT client;
+            GetClientRect(hwnd, &client);
+            const LONG midX = client.right / 2, midY = client.bottom / 2;
+            const std::pair<RECT, uint32_t> parts[] = {
+                {RECT{0, 0, midX, midY}, self->picture_.topLeft},
+                {RECT{midX, 0, client.right, midY}, self->picture_.topRight},
+                {RECT{0, midY, midX, client.bottom}, self->picture_.bottomLeft},
+                {RECT{midX, midY, client.right, client.bottom}, self->picture_.bottomRight}};
+            for (const auto& part : parts) {
+                HBRUSH brush = CreateSolidBrush(ToColorRef(part.second));
+                FillRect(dc, &part.first, brush);
+                DeleteObject(brush);
+            }
+            EndPaint(hwnd, &ps);
+            return 0;
+        }
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+
+    Quadrants picture_;
+    HWND handle_ = nullptr;
+};
+
+// Moves the mouse cursor and waits until the window system reports it there.
+inline bool MoveCursor(int x, int y) {
+    return WaitFor([x, y] {
+        POINT p{0, 0};
+        if (GetCursorPos(&p) && p.x == x && p.y == y) return true;
+        SetCursorPos(x, y);
+        return false;
+    });
+}
+
+// Makes `window` the foreground window and puts the cursor over it at `screen`, then gives
+// the calling thread `cursor`. Wine reports the foreground thread's cursor as the screen's, so a
+// cursor shows in captures only while a window of this process is in front.
+inline bool ShowCursorOver(HWND window, POINT screen, HCURSOR cursor) {
+    SetForegroundWindow(window);
+    if (!MoveCursor(screen.x, screen.y)) return false;
+    SetCursor(cursor);
+    return true;
+}
+
+// The hot spot of a cursor; (-1, -1) when the window system cannot tell.
+inline POINT HotSpot(HCURSOR cursor) {
+    ICONINFO icon{};
+    if (!GetIconInfo(cursor, &icon)) return POINT{-1, -1};
+    if (icon.hbmMask != nullptr) DeleteObject(icon.hbmMask);
+    if (icon.hbmColor != nullptr) DeleteObject(icon.hbmColor);
+    return POINT{static_cast<LONG>(icon.xHotspot), static_cast<LONG>(icon.yHotspot)};
+}
+
+// A square of `size` pixels of `background` with `cursor` drawn at (x, y) the way the devices
+// draw it, in a bitmap of the screen's format: top-down 0x00RRGGBB values.
+inline std::vector<uint32_t> CursorOver(uint32_t background, HCURSOR cursor, int size, int x,
+                                        int y) {
+    std::vector<uint32_t> pixels(static_cast<size_t>(size) * size, 0);
+    HDC screen = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    HBRUSH brush = CreateSolidBrush(ToColorRef(background));
+    RECT all{0, 0, size, size};
+    FillRect(memory, &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(memory, x, y, cursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
+    SelectObject(memory, previous);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = size;
+    info.bmiHeader.biHeight = -size;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(size), pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    DeleteDC(screen);
+    for (uint32_t& pixel : pixels) pixel &= 0x00FFFFFF;
+    return pixels;
+}
+
+// Expects the frame to show `cursor` with its top-left corner at frame point (x, y) over a
+// plain `background`: the 96 x 96 square from (x - 32, y - 32) matches a reference drawing.
+inline void ExpectCursorAt(const unsigned char* frame, int width, int height, int x, int y,
+                           HCURSOR cursor, uint32_t background) {
+    const int kSize = 96, kMargin = 32;
+    const std::vector<uint32_t> expected = CursorOver(background, cursor, kSize, kMargin, kMargin);
+    int differing = 0, drawn = 0;
+    for (int dy = 0; dy < kSize; ++dy) {
+        for (int dx = 0; dx < kSize; ++dx) {
+            const int fx = x - kMargin + dx, fy = y - kMargin + dy;
+            ASSERT_TRUE(fx >= 0 && fy >= 0 && fx < width && fy < height) << "square off frame";
+            const uint32_t want = expected[static_cast<size_t>(dy) * kSize + dx];
+            drawn += want != background;
+            differing += PixelAt(frame, width * 3, height, fx, fy) != want;
+        }
+    }
+    EXPECT_GT(drawn, 8) << "the reference drawing shows no cursor";
+    EXPECT_EQ(0, differing) << "pixels differ from a cursor drawn at " << x << "," << y;
+}
+
+// Live GDI objects of this process. GetGuiResources answers 0 under Wine, so the count falls
+// back to the process's GDI handle table (its address is in the process environment block, as
+// on Windows): every entry with a type is a live object.
+inline long LiveGdiObjects() {
+    const DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (reported != 0) return static_cast<long>(reported);
+    struct HandleEntry {  // one entry of the table: 24 bytes on 64-bit, 16 on 32-bit systems
+        void* kernelObject;
+        USHORT processId, count, upper;
+        UCHAR type, flags;
+        void* userObject;
+    };
+    const char* peb = reinterpret_cast<const char*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+    const size_t tableOffset = sizeof(void*) == 8 ? 0xF8 : 0x94;
+    const auto* table = *reinterpret_cast<HandleEntry* const*>(peb + tableOffset);
+    if (table == nullptr) return -1;
+    long live = 0;
+    for (size_t i = 0; i < 0x10000; ++i) live += table[i].type != 0 ? 1 : 0;
+    return live;
+}
+
+// Open kernel handles of this process. GetProcessHandleCount answers 0 under Wine, so the count
+// falls back to the system's handle list, filtered by this process's identifier.
+inline long OpenHandles() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) {
+        return static_cast<long>(count);
+    }
+    using QuerySystem = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<QuerySystem>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) return -1;
+    const ULONG kHandleList = 16;
+    const NTSTATUS kTooSmall = static_cast<NTSTATUS>(0xC0000004L);
+    std::vector<char> buffer(1 << 16);
+    NTSTATUS status;
+    while ((status = query(kHandleList, buffer.data(), static_cast<ULONG>(buffer.size()),
+                           nullptr)) == kTooSmall) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (status != 0) return -1;
+    const auto* list = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
+    const ULONG self = GetCurrentProcessId() & 0xFFFF;  // the list keeps 16 bits of the id
+    long open = 0;
+    for (ULONG i = 0; i < list->Count; ++i) open += (list->Handle[i].OwnerPid & 0xFFFF) == self;
+    return open;
+}
+
+}  // namespace wintest
