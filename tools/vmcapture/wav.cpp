@@ -1,0 +1,77 @@
+#include "wav.h"
+
+#include <vector>
+
+namespace vmcapture {
+
+namespace {
+
+constexpr uint32_t kRiffSizeOffset = 4;
+constexpr uint32_t kDataSizeOffset = 40;
+constexpr uint32_t kHeaderSize = 44;
+constexpr uint32_t kWaveFormatPcm = 1;
+
+void PutTag(std::vector<uint8_t>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
+
+}  // namespace
+
+bool WavWriter::Open(const std::string& path, uint32_t sampleRate, uint32_t bitsPerSample,
+                     uint32_t channels, std::string& error) {
+    if (path == "-") {
+        error = "WAV output needs a file: its header is completed when the capture ends";
+        return false;
+    }
+    const uint64_t blockAlign = static_cast<uint64_t>(bitsPerSample) / 8 * channels;
+    if (blockAlign == 0 || blockAlign > 0xFFFF || sampleRate == 0 ||
+        blockAlign * sampleRate > 0xFFFFFFFFull) {
+        error = "audio format " + std::to_string(sampleRate) + " Hz, " +
+                std::to_string(bitsPerSample) + " bits, " + std::to_string(channels) +
+                " channels cannot be written as WAV";
+        return false;
+    }
+    if (!file_.Open(path, error)) return false;
+    std::vector<uint8_t> header;
+    PutTag(header, "RIFF");
+    PutLE32(header, kHeaderSize - 8);
+    PutTag(header, "WAVE");
+    PutTag(header, "fmt ");
+    PutLE32(header, 16);
+    PutLE16(header, kWaveFormatPcm);
+    PutLE16(header, channels);
+    PutLE32(header, sampleRate);
+    PutLE32(header, static_cast<uint32_t>(blockAlign * sampleRate));
+    PutLE16(header, static_cast<uint32_t>(blockAlign));
+    PutLE16(header, bitsPerSample);
+    PutTag(header, "data");
+    PutLE32(header, 0);
+    dataBytes_ = 0;
+    open_ = file_.Write(header.data(), header.size());
+    if (!open_) file_.Close(error);
+    return open_;
+}
+
+bool WavWriter::Write(const uint8_t* data, size_t size) {
+    if (!open_ || dataBytes_ + size > kMaxDataBytes) return false;
+    if (!file_.Write(data, size)) return false;
+    dataBytes_ += size;
+    return true;
+}
+
+bool WavWriter::Close(std::string& error) {
+    if (!open_) return file_.Close(error);
+    open_ = false;
+    // A data chunk of odd length is followed by one pad byte that its size does not count.
+    const uint8_t pad = 0;
+    const uint64_t padBytes = dataBytes_ % 2;
+    std::vector<uint8_t> riffSize, dataSize;
+    PutLE32(riffSize, static_cast<uint32_t>(kHeaderSize - 8 + dataBytes_ + padBytes));
+    PutLE32(dataSize, static_cast<uint32_t>(dataBytes_));
+    const bool patched = (padBytes == 0 || file_.Write(&pad, 1)) &&
+                         file_.Patch(kRiffSizeOffset, riffSize.data(), 4) &&
+                         file_.Patch(kDataSizeOffset, dataSize.data(), 4);
+    const bool closed = file_.Close(error);
+    if (!patched && closed) error = "could not complete the WAV header";
+    return patched && closed;
+}
+
+}  // namespace vmcapture
