@@ -74,12 +74,8 @@ bool AddWindow(const std::string& text, std::string& error) {
 
 bool PlaceCursor(const std::string& text, std::string& error) {
     int x = 0, y = 0;
-    if (text == "hidden") {
-        VornWorld::SetCursorVisible(false);
-        return true;
-    }
     if (!ParsePoint(text, kMaxSide, x, y)) {
-        error = "--virtual-cursor wants X,Y or 'hidden', not '" + text + "'";
+        error = "--virtual-cursor wants X,Y, not '" + text + "'";
         return false;
     }
     VornWorld::SetCursorPosition(x, y);
@@ -97,7 +93,8 @@ const std::vector<OptionSpec>& WorldOptions() {
         {"virtual-window", 0, "TITLE@X,Y,WxH[#RRGGBB]",
          "virtual display: add a window of this process (repeatable), optionally with a client "
          "colour"},
-        {"virtual-cursor", 0, "X,Y|hidden", "virtual display: place or hide the mouse cursor"},
+        {"virtual-cursor", 0, "X,Y",
+         "virtual display: move the mouse cursor (captures draw it in; -100,-100 keeps it out)"},
     };
     return options;
 }
