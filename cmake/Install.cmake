@@ -7,6 +7,11 @@ if(TARGET VornPlatform)
     list(APPEND VMC_INSTALL_TARGETS VornPlatform)
 endif()
 
+if(NOT WIN32)
+    # The installed library finds the platform layer beside itself, wherever the prefix is.
+    set_target_properties(VornMediaCapture PROPERTIES INSTALL_RPATH "$ORIGIN")
+endif()
+
 install(TARGETS ${VMC_INSTALL_TARGETS} EXPORT VornMediaCaptureTargets
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -31,11 +36,24 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/VornMediaCaptureConfig.cmake
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/VornMediaCapture)
 
 if(WIN32)
-    set(VMC_PC_LIBS "-lVornMediaCapture -lole32 -loleaut32 -luuid -lstrmiids -lgdi32 -luser32")
+    # The import library by its file name: "-lVornMediaCapture" is not searched for it when a
+    # host links with -static.
+    set(VMC_PC_LIBS "-l:$<TARGET_LINKER_FILE_NAME:VornMediaCapture> -lole32 -loleaut32 -luuid -lstrmiids -lgdi32 -luser32")
 else()
     set(VMC_PC_LIBS "-lVornMediaCapture -lvornplatform -lpthread")
 endif()
+# The pkg-config file names its prefix relative to its own folder, so that an installation
+# works wherever it is put (cmake --install --prefix, DESTDIR, a moved folder).
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+    set(VMC_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+    file(RELATIVE_PATH VMC_PC_UP "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+    string(REGEX REPLACE "/$" "" VMC_PC_UP "${VMC_PC_UP}")
+    set(VMC_PC_PREFIX "\${pcfiledir}/${VMC_PC_UP}")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vornmediacapture.pc.in
-    ${CMAKE_CURRENT_BINARY_DIR}/vornmediacapture.pc @ONLY)
+    ${CMAKE_CURRENT_BINARY_DIR}/vornmediacapture.pc.configured @ONLY)
+file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/vornmediacapture.pc
+    INPUT ${CMAKE_CURRENT_BINARY_DIR}/vornmediacapture.pc.configured)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vornmediacapture.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -79,15 +79,16 @@ void TQZDesktopDevice::FrameHandler(double timestamp, unsigned char* data, long 
 
 bool TQZDesktopDevice::Run() {
     pacer_->Run([this] { return Finished(); },
-                [this] { CaptureDesktopTransalteRGB24(&CaptureRect); }, &FrameRate);
+                [this] {
+                    RECT area = internal::LoadRect(CaptureRect);
+                    CaptureDesktopTransalteRGB24(&area);
+                },
+                &FrameRate);
     return true;
 }
 
 void TQZDesktopDevice::SetFCPRect() {
-    CaptureRect.left = 0;
-    CaptureRect.top = 0;
-    CaptureRect.right = static_cast<LONG>(Width);
-    CaptureRect.bottom = static_cast<LONG>(Height);
+    internal::StoreRect(CaptureRect, 0, 0, static_cast<LONG>(Width), static_cast<LONG>(Height));
 }
 
 // One frame of a screen rectangle, with the cursor, as Width x Height packed rows.

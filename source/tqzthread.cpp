@@ -30,6 +30,8 @@ bool TQZThread::Start() {
 
 bool TQZThread::Stop() {
     finished_ = true;
+    // From its own Run the thread can only ask: waiting would be for itself.
+    if (OnOwnThread()) return true;
     if (handle_ != nullptr && suspended_) Resume();
     Waitfor();
     return true;
@@ -54,7 +56,9 @@ bool TQZThread::Suspended() const { return suspended_; }
 void TQZThread::Terminate() { TerminateThread(handle_, 0); }
 
 void TQZThread::Waitfor() {
-    if (handle_ == nullptr) return;
+    // The thread cannot wait for its own end: the handle is left for the owner's Stop or the
+    // destructor.
+    if (OnOwnThread() || handle_ == nullptr) return;
     // Closing the handle of a thread that still runs would let the object die under it, so
     // a failed wait is retried for as long as the thread is known to be alive.
     while (WaitForSingleObject(handle_, INFINITE) != WAIT_OBJECT_0) {
@@ -87,6 +91,8 @@ DWORD WINAPI TQZThread::_Entry(LPVOID object) {
     if (object != nullptr) static_cast<TQZThread*>(object)->Entry();
     return 0;
 }
+
+bool TQZThread::OnOwnThread() const { return threadId_ != 0 && GetCurrentThreadId() == threadId_; }
 
 bool TQZThread::CreateTaskThread() {
     handle_ = CreateThread(nullptr, 0, &TQZThread::_Entry, this, 0, &threadId_);

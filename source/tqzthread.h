@@ -11,7 +11,9 @@ namespace TQZCapture {
 // One operating-system thread running the subclass's Run(). Run() loops until Finished()
 // reports that a stop was asked for. Start() returns after a 250 ms pause that lets the new
 // thread enter Run(); Stop() asks for the stop and waits for the thread without a time limit.
-// Thread objects are not copyable: each owns its own thread.
+// Thread objects are not copyable: each owns its own thread. The destructor stops the
+// thread, but by then the subclass part is gone: a subclass whose Run uses its own members
+// calls Stop() in its own destructor.
 class TQZ_API TQZThread {
 public:
     TQZThread();
@@ -51,6 +53,8 @@ protected:
 private:
     static DWORD WINAPI _Entry(LPVOID object);
     bool CreateTaskThread();
+    // Whether the caller is the thread this object started last.
+    bool OnOwnThread() const;
 
     HANDLE handle_ = nullptr;
     DWORD threadId_ = 0;

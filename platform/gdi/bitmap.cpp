@@ -115,11 +115,8 @@ void BitmapData::MarkFilled() {
 
 const uint32_t* BitmapData::ReadRow(int y, int x, int count, uint32_t* scratch) const {
     if (filled_[y] != 0) return pixels.get() + static_cast<size_t>(y) * width + x;
-    if (source_) {
-        source_->Copy(sourceX_ + x, sourceY_ + y, count, 1, scratch, static_cast<size_t>(count));
-    } else {
-        FillPixels(scratch, 0, static_cast<size_t>(count));
-    }
+    if (source_) return source_->Read(sourceX_ + x, sourceY_ + y, count, scratch);
+    FillPixels(scratch, 0, static_cast<size_t>(count));
     return scratch;
 }
 

@@ -124,9 +124,11 @@ int DescribeDib(const BitmapData& bitmap, BITMAPINFOHEADER& header) {
         header.biClrUsed = 0;
         header.biClrImportant = 0;
     }
-    uint64_t size = DibStride(header.biWidth, header.biBitCount) *
-                    static_cast<uint64_t>(std::abs(int64_t{header.biHeight}));
-    header.biSizeImage = size > 0xFFFFFFFFu ? 0 : static_cast<DWORD>(size);
+    // Sizes beyond 32 bits are left at 0.
+    uint64_t stride = DibStride(header.biWidth, header.biBitCount);
+    uint64_t rows = static_cast<uint64_t>(std::abs(int64_t{header.biHeight}));
+    bool fits = header.biWidth >= 0 && (rows == 0 || stride <= 0xFFFFFFFFu / rows);
+    header.biSizeImage = fits ? static_cast<DWORD>(stride * rows) : 0;
     return bitmap.height;
 }
 
@@ -210,12 +212,14 @@ int WINAPI GetDIBits(HDC dc, HBITMAP bitmapHandle, UINT start, UINT lines, LPVOI
     constexpr int kChunk = 1024;
     uint32_t scratch[kChunk];
     size_t pixelBytes = static_cast<size_t>(depth / 8);
+    int copied = 0;
     std::lock_guard<std::mutex> lock(bitmap->mutex);
     for (int64_t i = 0; i < count; ++i) {
         int64_t scan = start + i;
         int64_t row = topDown ? scan : dibHeight - 1 - scan;
         auto* out = static_cast<uint8_t*>(bits) + static_cast<size_t>(i) * stride;
         size_t done = 0;
+        if (row < bitmap->height) ++copied;
         for (int x = 0; row < bitmap->height && x < columns; x += kChunk) {
             int n = std::min(kChunk, columns - x);
             const uint32_t* from = bitmap->ReadRow(static_cast<int>(row), x, n, scratch);
@@ -228,7 +232,9 @@ int WINAPI GetDIBits(HDC dc, HBITMAP bitmapHandle, UINT start, UINT lines, LPVOI
         }
         std::memset(out + done, 0, static_cast<size_t>(stride) - done);
     }
-    return static_cast<int>(count);
+    // Lines beyond the bitmap come out black and are not counted.
+    DescribeDib(*bitmap, header);
+    return copied;
 }
 
 COLORREF WINAPI SetPixel(HDC dc, int x, int y, COLORREF color) {

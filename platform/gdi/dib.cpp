@@ -1,7 +1,5 @@
 // Conversion of 32-bit pixels to the 3-byte blue-green-red layout of 24-bit DIBs: the hot loop
 // of every screen capture, so it has a byte-shuffle form where the processor offers one.
-#include <cstring>
-
 #include "world/display_objects.h"
 
 #if defined(__x86_64__) || defined(__i386__)

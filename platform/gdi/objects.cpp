@@ -2,7 +2,7 @@
 // describe and delete them.
 #include <strings.h>
 
-#include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 #include "vorn/control/display.h"

@@ -15,9 +15,11 @@
 namespace VornKernel {
 namespace {
 
+// The table and its lock are never destroyed: threads that a host leaves running may still
+// use them while the process exits.
 std::mutex& TableMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static auto* mutex = new std::mutex;
+    return *mutex;
 }
 
 struct Table {
@@ -27,8 +29,8 @@ struct Table {
 };
 
 Table& Handles() {
-    static Table table;
-    return table;
+    static auto* table = new Table;
+    return *table;
 }
 
 uint32_t* FutexWord(std::atomic<uint32_t>& word) {
@@ -51,9 +53,7 @@ SignalBlock::SignalBlock() {
 
 SignalBlock::~SignalBlock() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
-KernelLock::KernelLock() { TableMutex().lock(); }
-
-KernelLock::~KernelLock() { TableMutex().unlock(); }
+KernelLock::KernelLock() : SuspendSafeLock(TableMutex()) {}
 
 void KernelObject::Bump() {
     changes.fetch_add(1);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 
 #include "vorn/win/kernel.h"
 
@@ -66,16 +67,27 @@ private:
     sigset_t previous_;
 };
 
-// The kernel services' lock, taken with the signals blocked (see SignalBlock).
-class KernelLock {
+// Locks `mutex` for its lifetime with the signals blocked. Every lock inside the platform
+// layer that a thread may hold while another thread could suspend it is taken this way:
+// a thread suspended while holding one would otherwise stop every caller that needs it,
+// including the thread that would resume it.
+template <class Mutex>
+class SuspendSafeLock {
 public:
-    KernelLock();
-    ~KernelLock();
-    KernelLock(const KernelLock&) = delete;
-    KernelLock& operator=(const KernelLock&) = delete;
+    explicit SuspendSafeLock(Mutex& mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~SuspendSafeLock() { mutex_.unlock(); }
+    SuspendSafeLock(const SuspendSafeLock&) = delete;
+    SuspendSafeLock& operator=(const SuspendSafeLock&) = delete;
 
 private:
-    SignalBlock block_;
+    SignalBlock block_;  // constructed before the lock is taken, released after
+    Mutex& mutex_;
+};
+
+// The kernel services' own lock.
+class KernelLock : public SuspendSafeLock<std::mutex> {
+public:
+    KernelLock();
 };
 
 }  // namespace VornKernel

@@ -34,6 +34,9 @@ public:
     // Copies the rectangle (x, y, w, h), which lies inside the surface, into rows of `stride`
     // pixels at `to`.
     virtual void Copy(int x, int y, int w, int h, uint32_t* to, size_t stride) const = 0;
+    // Pixels [x, x + count) of row y, inside the surface: in `scratch` (room for count pixels),
+    // or straight from where the surface keeps them.
+    virtual const uint32_t* Read(int x, int y, int count, uint32_t* scratch) const;
     // One pixel; 0 outside the surface.
     uint32_t Pixel(int x, int y) const;
 
@@ -56,6 +59,7 @@ class ScreenShot : public Surface {
 public:
     ScreenShot(std::shared_ptr<const Composite> composite, uint64_t frame);
     void Copy(int x, int y, int w, int h, uint32_t* to, size_t stride) const override;
+    const uint32_t* Read(int x, int y, int count, uint32_t* scratch) const override;
 
 private:
     std::shared_ptr<const Composite> composite_;

@@ -95,6 +95,19 @@ void ScreenShot::Copy(int x, int y, int w, int h, uint32_t* to, size_t stride) c
     }
 }
 
+const uint32_t* Surface::Read(int x, int y, int count, uint32_t* scratch) const {
+    Copy(x, y, count, 1, scratch, static_cast<size_t>(count));
+    return scratch;
+}
+
+const uint32_t* ScreenShot::Read(int x, int y, int count, uint32_t* scratch) const {
+    // Rows the moving box does not cross are read in place.
+    if (y < box_.top || y >= box_.bottom || x + count <= box_.left || x >= box_.right) {
+        return composite_->pixels.data() + static_cast<size_t>(y) * width_ + x;
+    }
+    return Surface::Read(x, y, count, scratch);
+}
+
 uint32_t Surface::Pixel(int x, int y) const {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
     uint32_t value = 0;

@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "kernel/objects.h"
 #include "vorn/control/faults.h"
 
 namespace VornWorld {
@@ -30,7 +31,7 @@ std::unordered_map<std::string, Rule>& Rules() {
 }  // namespace
 
 bool ShouldFail(const char* name) {
-    std::lock_guard<std::mutex> guard(Mutex());
+    VornKernel::SuspendSafeLock<std::mutex> guard(Mutex());
     Rule& rule = Rules()[name];
     ++rule.calls;
     if (rule.times == 0) return false;
@@ -45,27 +46,27 @@ bool ShouldFail(const char* name) {
 
 void FailCall(const char* name, unsigned skip, unsigned times) {
     if (name == nullptr) return;
-    std::lock_guard<std::mutex> guard(Mutex());
+    VornKernel::SuspendSafeLock<std::mutex> guard(Mutex());
     Rule& rule = Rules()[name];
     rule.skip = skip;
     rule.times = times;
 }
 
 void ClearFaults() {
-    std::lock_guard<std::mutex> guard(Mutex());
+    VornKernel::SuspendSafeLock<std::mutex> guard(Mutex());
     Rules().clear();
 }
 
 unsigned long CallCount(const char* name) {
     if (name == nullptr) return 0;
-    std::lock_guard<std::mutex> guard(Mutex());
+    VornKernel::SuspendSafeLock<std::mutex> guard(Mutex());
     auto it = Rules().find(name);
     return it == Rules().end() ? 0 : it->second.calls;
 }
 
 unsigned long FailedCount(const char* name) {
     if (name == nullptr) return 0;
-    std::lock_guard<std::mutex> guard(Mutex());
+    VornKernel::SuspendSafeLock<std::mutex> guard(Mutex());
     auto it = Rules().find(name);
     return it == Rules().end() ? 0 : it->second.failed;
 }

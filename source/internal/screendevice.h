@@ -26,6 +26,21 @@ bool TogglePause(Thread& thread, ScreenPacer& pacer) {
     return result;
 }
 
+// The capture rectangle is written by the owner (Open) while the worker may read it: both go
+// through these, one field at a time, so each field is read whole.
+inline RECT LoadRect(const RECT& rect) {
+    return RECT{__atomic_load_n(&rect.left, __ATOMIC_RELAXED),
+                __atomic_load_n(&rect.top, __ATOMIC_RELAXED),
+                __atomic_load_n(&rect.right, __ATOMIC_RELAXED),
+                __atomic_load_n(&rect.bottom, __ATOMIC_RELAXED)};
+}
+inline void StoreRect(RECT& rect, LONG left, LONG top, LONG right, LONG bottom) {
+    __atomic_store_n(&rect.left, left, __ATOMIC_RELAXED);
+    __atomic_store_n(&rect.top, top, __ATOMIC_RELAXED);
+    __atomic_store_n(&rect.right, right, __ATOMIC_RELAXED);
+    __atomic_store_n(&rect.bottom, bottom, __ATOMIC_RELAXED);
+}
+
 // Time stamp of a frame: the tick count as an unsigned value.
 double FrameTime();
 

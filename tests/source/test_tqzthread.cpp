@@ -6,14 +6,16 @@
 #include <chrono>
 #include <string>
 
+#include "polling.h"
+
 using TQZCapture::TQZThread;
+using vmc_test::Eventually;
+using vmc_test::Moves;
+using vmc_test::StaysStill;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// What the worker reports to the test; kept outside the thread object so that it stays
-// readable after the object is gone.
+// What the worker reports; kept outside the thread object so that it outlives it.
 struct Probe {
     std::atomic<unsigned> passes{0};
     std::atomic<bool> entered{false};
@@ -21,13 +23,7 @@ struct Probe {
     std::atomic<unsigned long> id{0};
 };
 
-bool Eventually(const std::atomic<bool>& flag) {
-    const auto limit = Clock::now() + std::chrono::seconds(5);
-    while (!flag && Clock::now() < limit) Sleep(1);
-    return flag;
-}
-
-// Counts passes until a stop is asked for. `ignoreStop` makes it loop until Terminate.
+// Counts passes until a stop is asked for; with `ignoreStop`, until Terminate.
 class Worker : public TQZThread {
 public:
     explicit Worker(Probe& probe, bool ignoreStop = false)
@@ -52,32 +48,29 @@ private:
     const bool ignoreStop_;
 };
 
-// Returns at once, well within the start pause.
+// Returns at once (well within the start pause), or stops its own object first.
 class Quick : public TQZThread {
 public:
+    explicit Quick(bool stopsItself = false) : stopsItself_(stopsItself) {}
+    ~Quick() override { Stop(); }
     std::atomic<int> runs{0};
 
 protected:
     bool Run() override {
+        if (stopsItself_) Stop();  // must not wait for itself
         ++runs;
         return false;
     }
+
+private:
+    const bool stopsItself_;
 };
 
-bool Frozen(const Probe& probe, int ms) {
-    const unsigned before = probe.passes;
-    Sleep(static_cast<DWORD>(ms));
-    return probe.passes == before;
+bool Entered(const Probe& probe) {
+    return Eventually([&] { return probe.entered.load(); });
 }
 
-bool Moves(const Probe& probe) {
-    const unsigned before = probe.passes;
-    const auto limit = Clock::now() + std::chrono::seconds(5);
-    while (probe.passes == before && Clock::now() < limit) Sleep(1);
-    return probe.passes != before;
-}
-
-TEST(TQZThread, NewObjectIsIdleAndStopReturnsAtOnce) {
+TEST(TQZThread, NewObjectIsIdleAndKeepsItsName) {
     Quick thread;
     EXPECT_TRUE(thread.Finished());
     EXPECT_FALSE(thread.Suspended());
@@ -89,75 +82,77 @@ TEST(TQZThread, NewObjectIsIdleAndStopReturnsAtOnce) {
     EXPECT_FALSE(thread.Suspended());
     EXPECT_TRUE(thread.Resume());
     thread.Terminate();
-    thread.Waitfor();
     EXPECT_TRUE(thread.Stop());
     EXPECT_TRUE(thread.Finished());
     EXPECT_EQ(thread.runs.load(), 0);
+
+    thread.SetTheadName("capture worker ");
+    std::string name = thread.GetThreadName();
+    name[0] = 'X';  // a copy
+    EXPECT_EQ(thread.GetThreadName(), "capture worker ");
 }
 
-TEST(TQZThread, StartPausesThenRunsUntilStopped) {
+TEST(TQZThread, StartPausesRunsUntilStoppedAndRefusesASecondStart) {
     Probe probe;
     Worker worker(probe);
-    const auto before = Clock::now();
+    const auto before = std::chrono::steady_clock::now();
     ASSERT_TRUE(worker.Start());
-    EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(240));
-    ASSERT_TRUE(Eventually(probe.entered));
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(240));
+    ASSERT_TRUE(Entered(probe));
     EXPECT_FALSE(worker.Finished());
     EXPECT_NE(worker.GetThread(), nullptr);
     EXPECT_EQ(worker.GetThreadID(), probe.id.load());
     EXPECT_FALSE(worker.Start());
-    EXPECT_TRUE(Moves(probe));
-
+    EXPECT_TRUE(Moves(probe.passes));
     EXPECT_TRUE(worker.Stop());
     EXPECT_TRUE(probe.left);
     EXPECT_TRUE(worker.Finished());
     EXPECT_EQ(worker.GetThread(), nullptr);
 }
 
-TEST(TQZThread, SuspendHoldsTheThreadAndOneResumeReleasesIt) {
+TEST(TQZThread, SuspendHoldsTheThreadAndStopResumesIt) {
     Probe probe;
     Worker worker(probe);
     ASSERT_TRUE(worker.Start());
     EXPECT_TRUE(worker.Suspend());
+    EXPECT_TRUE(worker.Suspend());  // already suspended: no deeper
     EXPECT_TRUE(worker.Suspended());
-    EXPECT_TRUE(worker.Suspend());  // already suspended: suspends no deeper
-    Sleep(20);                      // let a suspension that lags behind its call settle
-    EXPECT_TRUE(Frozen(probe, 80));
-    EXPECT_TRUE(worker.Resume());
+    StaysStill(probe.passes, 20);  // let a suspension that lags behind its call settle
+    EXPECT_TRUE(StaysStill(probe.passes, 80));
+    EXPECT_TRUE(worker.Resume());  // one resume is enough
     EXPECT_FALSE(worker.Suspended());
-    EXPECT_TRUE(Moves(probe));
-    EXPECT_TRUE(worker.Resume());  // not suspended: nothing to do
-    EXPECT_TRUE(worker.Stop());
-}
+    EXPECT_TRUE(Moves(probe.passes));
 
-TEST(TQZThread, StopOfASuspendedThreadResumesAndWaits) {
-    Probe probe;
-    Worker worker(probe);
-    ASSERT_TRUE(worker.Start());
     worker.Suspend();
     EXPECT_TRUE(worker.Stop());
     EXPECT_TRUE(probe.left);
     EXPECT_FALSE(worker.Suspended());
-    EXPECT_TRUE(worker.Finished());
     EXPECT_EQ(worker.GetThread(), nullptr);
-    // Idle again: the object starts a second time.
-    ASSERT_TRUE(worker.Start());
-    EXPECT_TRUE(worker.Stop());
+    probe.entered = false;
+    ASSERT_TRUE(worker.Start());  // idle again
+    ASSERT_TRUE(Entered(probe));
 }
 
 TEST(TQZThread, RunReturningWithinTheStartPauseLeavesFinishedFalseUntilStop) {
     Quick quick;
     ASSERT_TRUE(quick.Start());
-    EXPECT_EQ(quick.runs.load(), 1);
+    EXPECT_TRUE(Eventually([&] { return quick.runs == 1; }));
     EXPECT_FALSE(quick.Finished());
     EXPECT_FALSE(quick.Start());
-    const auto before = Clock::now();
-    EXPECT_TRUE(quick.Stop());
-    EXPECT_LT(Clock::now() - before, std::chrono::seconds(2));
+    EXPECT_TRUE(quick.Stop());  // returns at once: the thread has ended
     EXPECT_TRUE(quick.Finished());
     EXPECT_EQ(quick.GetThread(), nullptr);
     ASSERT_TRUE(quick.Start());
-    EXPECT_EQ(quick.runs.load(), 2);
+    EXPECT_TRUE(Eventually([&] { return quick.runs == 2; }));
+}
+
+TEST(TQZThread, StopFromItsOwnRunDoesNotWaitForItself) {
+    Quick thread(true);
+    ASSERT_TRUE(thread.Start());
+    ASSERT_TRUE(Eventually([&] { return thread.runs == 1; }));
+    EXPECT_NE(thread.GetThread(), nullptr);  // left for the owner
+    EXPECT_TRUE(thread.Stop());
+    EXPECT_EQ(thread.GetThread(), nullptr);
 }
 
 TEST(TQZThread, DestroyingARunningObjectStopsItFirst) {
@@ -165,7 +160,7 @@ TEST(TQZThread, DestroyingARunningObjectStopsItFirst) {
     {
         Worker worker(probe);
         ASSERT_TRUE(worker.Start());
-        ASSERT_TRUE(Eventually(probe.entered));
+        ASSERT_TRUE(Entered(probe));
     }
     EXPECT_TRUE(probe.left);
 }
@@ -174,33 +169,15 @@ TEST(TQZThread, TerminateEndsAThreadThatNeverLooksAtFinished) {
     Probe probe;
     Worker worker(probe, true);
     ASSERT_TRUE(worker.Start());
-    ASSERT_TRUE(Moves(probe));
+    ASSERT_TRUE(Moves(probe.passes));
     worker.Terminate();
     EXPECT_FALSE(worker.Finished());  // flags and handle stay
     EXPECT_NE(worker.GetThread(), nullptr);
     worker.Waitfor();
     EXPECT_EQ(worker.GetThread(), nullptr);
-    EXPECT_TRUE(Frozen(probe, 30));
+    EXPECT_TRUE(StaysStill(probe.passes, 30));
     EXPECT_FALSE(probe.left);
     EXPECT_TRUE(worker.Stop());
-}
-
-TEST(TQZThread, NameIsReturnedAsACopy) {
-    Quick thread;
-    thread.SetTheadName("capture worker ");
-    std::string name = thread.GetThreadName();
-    EXPECT_EQ(name, "capture worker ");
-    name[0] = 'X';
-    EXPECT_EQ(thread.GetThreadName(), "capture worker ");
-    thread.SetTheadName("");
-    EXPECT_EQ(thread.GetThreadName(), "");
-}
-
-TEST(TQZThread, USleepCountsMilliseconds) {
-    Quick thread;
-    const auto before = Clock::now();
-    thread.USleep(30);
-    EXPECT_GE(Clock::now() - before, std::chrono::milliseconds(25));
 }
 
 }  // namespace

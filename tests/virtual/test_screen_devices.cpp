@@ -265,9 +265,10 @@ TEST_F(ScreenTest, PacingGivesAboutTheFrameRate) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     ASSERT_TRUE(device.Close());
     const unsigned long frames = device.Packets.Count();
-    // 1.25 s open at 20 per second: tolerant bounds for a slow, shared machine.
-    EXPECT_GE(frames, 10u);
-    EXPECT_LE(frames, 32u);
+    // About 1.25 s open at 20 per second, 25 frames: very tolerant bounds, since this machine
+    // may be slow and shared; a pacing fault (no sleep, or a whole second per frame) still shows.
+    EXPECT_GE(frames, 4u);
+    EXPECT_LE(frames, 40u);
 }
 
 TEST_F(ScreenTest, QueueStopsAtItsBoundWhenNobodyTakesFrames) {

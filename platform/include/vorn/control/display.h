@@ -89,6 +89,8 @@ VORN_PLATFORM_API bool SetCursorSize(int width, int height);
 // 0 clears it), then XORs it with the colour, as a cursor with a colour image is drawn.
 VORN_PLATFORM_API bool SetCursorImage(const uint32_t* colors, const uint8_t* mask, int width,
                                       int height);
+// The handle GetCursorInfo reports; GetIconInfo and DrawIconEx accept only this one. To make
+// GetIconInfo fail, use FailCall("GetIconInfo", ...) from faults.h.
 VORN_PLATFORM_API HCURSOR CursorHandle();
 
 // ---- Leak counters -------------------------------------------------------------------------

@@ -1,0 +1,163 @@
+// Building blocks of the platform's COM objects: reference counting that frees at zero,
+// the live-object count, interface lookup by identifier, and fault checks by call name.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "vorn/win/com.h"
+#include "vorn/win/dshow.h"
+#include "world/faults.h"
+
+namespace VornCom {
+
+// The name of a known interface identifier ("IMediaControl"), or null.
+const char* InterfaceName(REFIID iid);
+
+// Counts one fault-checked call of `name`; true when the call is to fail.
+inline bool Fails(const char* name) { return VornWorld::ShouldFail(name); }
+inline bool Fails(const std::string& name) { return VornWorld::ShouldFail(name.c_str()); }
+
+// Which identifiers each interface answers to (its own and those of its bases).
+template <class I>
+bool Answers(REFIID iid);
+#define VORN_ANSWERS(I, condition)       \
+    template <>                          \
+    inline bool Answers<I>(REFIID iid) { \
+        return condition;                \
+    }
+VORN_ANSWERS(IPin, iid == IID_IPin)
+VORN_ANSWERS(IBaseFilter, iid == IID_IBaseFilter || iid == IID_IMediaFilter || iid == IID_IPersist)
+VORN_ANSWERS(IGraphBuilder, iid == IID_IGraphBuilder || iid == IID_IFilterGraph)
+VORN_ANSWERS(IMediaControl, iid == IID_IMediaControl || iid == IID_IDispatch)
+VORN_ANSWERS(IMediaEventEx, iid == IID_IMediaEventEx || iid == IID_IMediaEvent)
+VORN_ANSWERS(IVideoWindow, iid == IID_IVideoWindow)
+VORN_ANSWERS(IBasicVideo, iid == IID_IBasicVideo)
+VORN_ANSWERS(IBasicAudio, iid == IID_IBasicAudio)
+VORN_ANSWERS(ICaptureGraphBuilder2, iid == IID_ICaptureGraphBuilder2)
+VORN_ANSWERS(ICreateDevEnum, iid == IID_ICreateDevEnum)
+VORN_ANSWERS(IEnumMoniker, iid == IID_IEnumMoniker)
+VORN_ANSWERS(IEnumPins, iid == IID_IEnumPins)
+VORN_ANSWERS(IEnumFilters, iid == IID_IEnumFilters)
+VORN_ANSWERS(IEnumMediaTypes, iid == IID_IEnumMediaTypes)
+VORN_ANSWERS(IMoniker, iid == IID_IMoniker || iid == IID_IPersistStream || iid == IID_IPersist)
+VORN_ANSWERS(IPropertyBag, iid == IID_IPropertyBag)
+VORN_ANSWERS(IAMStreamConfig, iid == IID_IAMStreamConfig)
+VORN_ANSWERS(IAMBufferNegotiation, iid == IID_IAMBufferNegotiation)
+VORN_ANSWERS(IAMCrossbar, iid == IID_IAMCrossbar)
+VORN_ANSWERS(ISampleGrabber, iid == IID_ISampleGrabber)
+VORN_ANSWERS(IMediaSample, iid == IID_IMediaSample)
+#undef VORN_ANSWERS
+
+// Finds the first of `Is` that answers `iid` and returns `self` as that interface.
+// IID_IUnknown gives the first interface, the object's identity.
+template <class Self>
+void* FindAmong(Self*, REFIID) {
+    return nullptr;
+}
+template <class First, class... Rest, class Self>
+void* FindAmong(Self* self, REFIID iid) {
+    if (IsEqualIID(iid, IID_IUnknown) || Answers<First>(iid))
+        return static_cast<IUnknown*>(static_cast<First*>(self));
+    return FindAmong<Rest...>(self, iid);
+}
+
+// Shared QueryInterface body: checks the fault "QueryInterface:<name>" for known
+// interfaces, writes the found interface with one added reference.
+HRESULT AnswerQuery(IUnknown* found, REFIID iid, void** out);
+
+// Base of every stand-alone object: one reference at construction, freed at zero.
+class Unknown {
+public:
+    Unknown();
+    Unknown(const Unknown&) = delete;
+    Unknown& operator=(const Unknown&) = delete;
+
+    // Interface lookup without fault checks, for the platform's own use.
+    virtual void* Find(REFIID iid) = 0;
+    // QueryInterface without fault checks: S_OK with a reference, or E_NOINTERFACE.
+    HRESULT QueryInternal(REFIID iid, void** out);
+
+protected:
+    virtual ~Unknown();
+    HRESULT DoQueryInterface(REFIID iid, void** out);
+    ULONG DoAddRef();
+    ULONG DoRelease();
+
+private:
+    std::atomic<ULONG> references_{1};
+};
+
+// The IUnknown methods of a class deriving from Unknown and its interfaces.
+#define VORN_IUNKNOWN                                                           \
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override { \
+        return DoQueryInterface(iid, out);                                      \
+    }                                                                           \
+    ULONG STDMETHODCALLTYPE AddRef() override { return DoAddRef(); }            \
+    ULONG STDMETHODCALLTYPE Release() override { return DoRelease(); }
+
+// IDispatch methods of the automation interfaces: no type information.
+#define VORN_NO_DISPATCH                                                                          \
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {                            \
+        if (count == nullptr) return E_POINTER;                                                   \
+        *count = 0;                                                                               \
+        return S_OK;                                                                              \
+    }                                                                                             \
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; } \
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {    \
+        return E_NOTIMPL;                                                                         \
+    }                                                                                             \
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,           \
+                                     EXCEPINFO*, UINT*) override {                                \
+        return E_NOTIMPL;                                                                         \
+    }
+
+// Creates an object of class T and hands out interface `iid`; the object is freed when
+// that fails. Without fault checks (CoCreateInstance and binding check their own).
+template <class T, class... Args>
+HRESULT CreateObject(REFIID iid, void** out, Args&&... args) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    T* object = new T(static_cast<Args&&>(args)...);
+    HRESULT result = object->QueryInternal(iid, out);
+    object->Release();
+    return result;
+}
+
+// Holds one reference to an interface while not null.
+template <class I>
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(I* p, bool addRef = true) : p_(p) {
+        if (p_ != nullptr && addRef) p_->AddRef();
+    }
+    Ref(const Ref& other) : Ref(other.p_) {}
+    Ref(Ref&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
+    Ref& operator=(Ref other) noexcept {
+        I* old = p_;
+        p_ = other.p_;
+        other.p_ = old;
+        return *this;
+    }
+    ~Ref() {
+        if (p_ != nullptr) p_->Release();
+    }
+    I* get() const { return p_; }
+    I* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    // Hands the reference out (for out-parameters).
+    I* detach() {
+        I* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+
+private:
+    I* p_ = nullptr;
+};
+
+// Copies a wide string into task memory (for QueryId, display names).
+LPWSTR TaskString(const std::wstring& text);
+
+}  // namespace VornCom

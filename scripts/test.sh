@@ -1,0 +1,450 @@
+#!/usr/bin/env bash
+# The project's test command: installs what the build needs, builds the library and its
+# tests for Linux and Windows, runs every suite, and ends with one line "N passed, N failed".
+#
+#   bash scripts/test.sh [--no-deps] [--list] [STAGE...]     (no STAGE: every stage)
+#
+# Environment: VMC_BUILD_ROOT (build folders, default build-ci/), VMC_JOBS (parallel jobs,
+# default the core count), VMC_TEST_TIMEOUT (seconds per test executable, default 1200),
+# VMC_WINEPREFIX (a Wine prefix to reuse; default a scratch one, removed at the end).
+set -uo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_ROOT=${VMC_BUILD_ROOT:-$ROOT/build-ci}
+JOBS=${VMC_JOBS:-$(nproc 2>/dev/null || echo 2)}
+TEST_TIMEOUT=${VMC_TEST_TIMEOUT:-1200}
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+XVFB=(xvfb-run -a -s "-screen 0 1280x1024x24")
+# The test executables a build may produce; each one present is run.
+SUITES=(vmc_tests vmc_virtual_tests vmc_windows_tests)
+
+# Sanitizer reports end the run with a failure and a stack; a caller's settings win.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+export GTEST_COLOR=no
+
+# ---------------------------------------------------------------------------------------
+# Build configurations: a build folder name under BUILD_ROOT, then CMake arguments.
+NATIVE=(native -DCMAKE_BUILD_TYPE=Debug)
+ASAN=(asan -DCMAKE_BUILD_TYPE=Debug "-DVMC_SANITIZE=address,undefined")
+MINGW_I686=(mingw-i686 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release)
+MINGW_X64=(mingw-x86_64 -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release)
+
+# Stages, in the order they run. Adding one is one line: name, description, command. The
+# commands (RUNNER is native or wine; BUILD.. is one of the configurations above):
+#   suites RUNNER BUILD..                     build, then run every suite of SUITES it has
+#   build_only BUILD..                        build only
+#   install_host RUNNER BUILD..               install the build; build and run a host on it
+#   gtest RUNNER BUILD.. -- PROGRAM ARGS..    build, run one gtest program (path in the build)
+#   program RUNNER BUILD.. -- PROGRAM ARGS..  build, run one program; exit 0 = one passed test
+#   check LABEL COMMAND..                     run a command; exit 0 = one passed test
+# For example:
+#   stage tsan "ThreadSanitizer build, the native suites" suites native tsan -DCMAKE_BUILD_TYPE=Debug -DVMC_SANITIZE=thread
+#   stage fuzz "bounded fuzz run" program native "${NATIVE[@]}" -- bin/vmc_fuzz_x -runs=100000
+STAGE_NAMES=()
+declare -A STAGE_INFO=() STAGE_CMD=()
+stage() {
+    local name=$1 info=$2
+    shift 2
+    STAGE_NAMES+=("$name")
+    STAGE_INFO[$name]=$info
+    STAGE_CMD[$name]=$(printf '%q ' "$@")
+}
+stage native       "Debug build, the native suites"                       suites native "${NATIVE[@]}"
+stage asan         "AddressSanitizer + UBSan build, the native suites"    suites native "${ASAN[@]}"
+stage mingw-i686   "MinGW-w64 i686 Release build (built, not run)"        build_only "${MINGW_I686[@]}"
+stage wine         "MinGW-w64 x86_64 Release build, the suites under Wine" suites wine "${MINGW_X64[@]}"
+stage install      "install the native build; CMake and pkg-config hosts" install_host native "${NATIVE[@]}"
+stage install-wine "install the x86_64 build; hosts built, run under Wine" install_host wine "${MINGW_X64[@]}"
+
+# ---------------------------------------------------------------------------------------
+PASSED=0 FAILED=0 SKIPPED=0
+FAILURES=()     # one line per failure, for the recap
+TIMINGS=()      # one line per stage
+CURRENT_STAGE=""
+STAGE_START=$(date +%s)
+declare -A BUILD_STATE=()  # build folder -> ok | failed, so a build is tried once per run
+
+log() { printf '%s\n' "$*"; }
+# A step of a stage, with the seconds since the stage began.
+step() { log "--- [+$(($(date +%s) - STAGE_START))s] $*"; }
+fail() {
+    FAILED=$((FAILED + 1))
+    FAILURES+=("[$CURRENT_STAGE] $*")
+    log "FAILED: $*"
+}
+
+# Configures (when the arguments changed) and builds one build folder.
+ensure_build() {
+    local name=$1
+    shift
+    local dir=$BUILD_ROOT/$name
+    case ${BUILD_STATE[$name]:-} in
+    ok) return 0 ;;
+    failed)
+        fail "build $name (failed earlier in this run)"
+        return 1
+        ;;
+    esac
+    local args
+    args=$(printf '%q ' -G Ninja "$@")
+    if [[ ! -f $dir/CMakeCache.txt || "$(cat "$dir/.vmc-configure" 2>/dev/null)" != "$args" ]]; then
+        step "configure $name: cmake -G Ninja $*"
+        if ! cmake -S "$ROOT" -B "$dir" -G Ninja "$@"; then
+            BUILD_STATE[$name]=failed
+            fail "configure $name"
+            return 1
+        fi
+        printf '%s' "$args" >"$dir/.vmc-configure"
+    fi
+    step "build $name (-j$JOBS)"
+    if ! cmake --build "$dir" -j "$JOBS"; then
+        BUILD_STATE[$name]=failed
+        fail "build $name"
+        return 1
+    fi
+    BUILD_STATE[$name]=ok
+    step "built $name"
+}
+
+build_only() {
+    ensure_build "$@"
+}
+
+# Builds a configuration and readies the way its programs run; sets BUILD_DIR.
+prepare() {
+    local runner=$1
+    shift
+    ensure_build "$@" || return 1
+    if [[ $runner == wine ]]; then
+        ensure_wine || return 1
+    fi
+    BUILD_DIR=$BUILD_ROOT/$1
+}
+
+# wine_run SECONDS PROGRAM ARGS..: runs a Windows program under Wine on its own headless X
+# server, in the run's Wine prefix, for SECONDS at most. Wine's session ends with the program, before its X server goes away
+# (the outer limit is a last resort: stopping xvfb-run from outside leaves its server behind).
+WINE_STATE=""       # "" | ok | failed
+WINE_PREFIX_SET=""  # set once WINEPREFIX names this run's prefix
+WINE_SCRATCH=""
+wine_run() {
+    local limit=$1
+    shift
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    WINEDEBUG=-all timeout -k 10 $((limit + 60)) "${XVFB[@]}" \
+        bash -c 'timeout -k 10 "$1" "${@:3}"; rc=$?; "$2" -k 2>/dev/null; exit $rc' \
+        wine-run "$limit" "$WINESERVER" "$WINE" "$@"
+}
+ensure_wine() {
+    [[ $WINE_STATE == ok ]] && return 0
+    [[ $WINE_STATE == failed ]] && { fail "Wine (not usable, see above)"; return 1; }
+    WINE_STATE=failed
+    local tool
+    for tool in "$WINE" "$WINESERVER"; do
+        [[ -x $tool ]] || { fail "$tool is missing (package wine64)"; return 1; }
+    done
+    command -v xvfb-run >/dev/null || { fail "xvfb-run is missing (package xvfb)"; return 1; }
+    if [[ -n ${VMC_WINEPREFIX:-} ]]; then
+        export WINEPREFIX=$VMC_WINEPREFIX
+    else
+        WINE_SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/vmc-wine.XXXXXX") || { fail "mktemp"; return 1; }
+        export WINEPREFIX=$WINE_SCRATCH/prefix
+    fi
+    WINE_PREFIX_SET=1
+    step "Wine prefix $WINEPREFIX (the first start creates it)"
+    # A crashing program must end with a report, not wait on a dialog nobody can close.
+    if ! wine_run 600 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f; then
+        fail "creating the Wine prefix"
+        return 1
+    fi
+    WINE_STATE=ok
+    step "Wine prefix ready"
+}
+stop_wine() {
+    [[ -n $WINE_PREFIX_SET ]] && "$WINESERVER" -k 2>/dev/null
+    [[ -n $WINE_SCRATCH ]] && rm -rf "$WINE_SCRATCH"
+    WINE_PREFIX_SET="" WINE_SCRATCH=""
+}
+trap stop_wine EXIT
+
+# Counts the results in a gtest XML report: prints "passed failed skipped", then the
+# names of the failed tests, one a line.
+count_xml() {
+    awk '
+        { sub(/\r$/, "") }
+        /<testcase / {
+            name = $0; sub(/.*<testcase name="/, "", name); sub(/".*/, "", name)
+            cls = $0; sub(/.*classname="/, "", cls); sub(/".*/, "", cls)
+            skipped = ($0 ~ /status="notrun"/ || $0 ~ /result="skipped"/ || $0 ~ /result="suppressed"/)
+            failed = 0; open = ($0 !~ /\/>$/)
+            if (!open) finish()
+            next
+        }
+        open && /<failure|<error/ { failed = 1 }
+        open && /<\/testcase>/ { finish() }
+        function finish() {
+            open = 0
+            if (failed) { f++; names = names cls "." name "\n" }
+            else if (skipped) s++
+            else p++
+        }
+        END { printf "%d %d %d\n%s", p, f, s, names }
+    ' "$1"
+}
+
+# Runs one program from its own folder, natively or under Wine, within the time limit; its
+# output goes to the console and to results/<stage>/<label>.log. Sets RUN_RC, and RUN_NOTE
+# when the program did not simply exit (timeout, signal, Wine's report of a crash: Wine can
+# exit 0 after a crash in exit-time code).
+run_program() {
+    local runner=$1 label=$2
+    shift 2
+    local log=$BUILD_ROOT/results/$CURRENT_STAGE/$label.log
+    mkdir -p "${log%/*}"
+    local dir=.
+    [[ $1 == */* ]] && dir=${1%/*}
+    step "run $label: $*"
+    if [[ $runner == wine ]]; then
+        (cd "$dir" && wine_run "$TEST_TIMEOUT" "$@" </dev/null) 2>&1 | tee "$log"
+    else
+        (cd "$dir" && timeout -k 30 "$TEST_TIMEOUT" "$@" </dev/null) 2>&1 | tee "$log"
+    fi
+    RUN_RC=${PIPESTATUS[0]}
+    RUN_NOTE=""
+    case $RUN_RC in
+    124 | 137) RUN_NOTE="timed out after ${TEST_TIMEOUT}s" ;;
+    1[3-9][0-9]) [[ $runner == native ]] && RUN_NOTE="killed by signal $((RUN_RC - 128))" ;;
+    esac
+    if [[ $runner == wine ]] && grep -q '^wine: Unhandled' "$log"; then
+        RUN_NOTE="crashed: $(grep -m1 '^wine: Unhandled' "$log" | tr -d '\r')"
+        ((RUN_RC == 0)) && RUN_RC=1
+    fi
+}
+
+# Runs one gtest executable and adds its results to the totals. A missing report (crash,
+# timeout), a crash report and a failing exit status without a failed test (a sanitizer
+# report at exit) are failures of their own.
+run_gtest() {
+    local runner=$1 label=$2 exe=$3
+    shift 3
+    local xml=$BUILD_ROOT/results/$CURRENT_STAGE/$label.xml
+    mkdir -p "${xml%/*}"
+    rm -f "$xml"
+    local out=$xml
+    [[ $runner == wine ]] && out="Z:$xml"
+    run_program "$runner" "$label" "$exe" --gtest_brief=1 --gtest_output="xml:$out" "$@"
+    if [[ ! -s $xml ]]; then
+        fail "$label wrote no results: ${RUN_NOTE:-exit status $RUN_RC}"
+        return
+    fi
+    local counts p f s line
+    counts=$(count_xml "$xml")
+    read -r p f s <<<"${counts%%$'\n'*}"
+    PASSED=$((PASSED + p))
+    SKIPPED=$((SKIPPED + s))
+    log "$label: $p passed, $f failed, $s skipped"
+    while IFS= read -r line; do
+        [[ -n $line ]] && fail "$label: $line"
+    done < <(tail -n +2 <<<"$counts")
+    if [[ -n $RUN_NOTE ]]; then
+        fail "$label $RUN_NOTE"
+    elif ((RUN_RC != 0 && f == 0)); then
+        fail "$label exited with status $RUN_RC after its tests passed (sanitizer report? exit-time error?)"
+    fi
+    ((p + f + s == 0)) && log "warning: $label ran no test"
+}
+
+# Builds, then runs every test executable of the build that exists.
+suites() {
+    local runner=$1
+    shift
+    prepare "$runner" "$@" || return 1
+    local suite exe ran=0
+    for suite in "${SUITES[@]}"; do
+        exe=$BUILD_DIR/bin/$suite
+        [[ $runner == wine ]] && exe+=.exe
+        [[ -x $exe ]] || continue
+        run_gtest "$runner" "$suite" "$exe"
+        ran=$((ran + 1))
+    done
+    ((ran > 0)) || fail "no test executable in $BUILD_DIR/bin"
+}
+
+# Installs a build into a fresh prefix, then builds the host project of tests/install against
+# it twice, through the CMake package and through pkg-config, and runs both hosts.
+install_host() {
+    local runner=$1 name=$2
+    shift
+    prepare "$runner" "$@" || return 1
+    local dir=$BUILD_DIR work=$BUILD_DIR-install
+    local prefix=$work/prefix exe_suffix="" arg toolchain=()
+    [[ $runner == wine ]] && exe_suffix=.exe
+    for arg in "$@"; do
+        [[ $arg == -DCMAKE_TOOLCHAIN_FILE=* ]] && toolchain=("$arg")
+    done
+    rm -rf "$work"
+    step "install $name into $prefix"
+    cmake --install "$dir" --prefix "$prefix" >"$work.log" 2>&1 ||
+        { cat "$work.log"; fail "install $name"; return 1; }
+
+    step "host through the CMake package"
+    if cmake -S "$ROOT/tests/install" -B "$work/host-cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_PREFIX_PATH="$prefix" "${toolchain[@]}" &&
+        cmake --build "$work/host-cmake" -j "$JOBS"; then
+        run_check "$runner" host-cmake "$work/host-cmake/vmc_install_host$exe_suffix"
+    else
+        fail "host build through the CMake package"
+    fi
+
+    step "host through pkg-config"
+    local cxx pc flags
+    # The compiler that built the library (a toolchain file does not put it in the cache).
+    cxx=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$dir"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
+    if [[ -z $cxx ]]; then
+        fail "no C++ compiler recorded in $dir"
+        return 1
+    fi
+    pc=$(find "$prefix" -name vornmediacapture.pc -print -quit)
+    if [[ -z $pc ]]; then
+        fail "no vornmediacapture.pc in $prefix"
+        return 1
+    fi
+    local pkgconfig=(env PKG_CONFIG_LIBDIR="${pc%/*}" PKG_CONFIG_PATH= pkg-config)
+    local incdir libdir
+    if ! incdir=$("${pkgconfig[@]}" --variable=includedir vornmediacapture) ||
+        ! libdir=$("${pkgconfig[@]}" --variable=libdir vornmediacapture) ||
+        ! flags=$("${pkgconfig[@]}" --cflags --libs vornmediacapture); then
+        fail "pkg-config cannot read $pc"
+        return 1
+    fi
+    mkdir -p "$work/host-pc"
+    cmake -DINCLUDE_DIR="$incdir" -DOUTPUT_DIR="$work/host-pc" -P "$ROOT/tests/install/headers.cmake" ||
+        { fail "host header list from pkg-config's includedir"; return 1; }
+    local link_extra=("-Wl,-rpath,$libdir")
+    if [[ $runner == wine ]]; then
+        link_extra=(-static-libgcc -static-libstdc++ -static)
+        cp "$prefix"/bin/*.dll "$work/host-pc/"
+    fi
+    log "$cxx -std=c++17 host.cpp $flags"
+    # shellcheck disable=SC2086 # pkg-config's flags are words
+    if "$cxx" -std=c++17 -Wall -Wextra -Werror -I"$work/host-pc" "$ROOT/tests/install/host.cpp" \
+        -o "$work/host-pc/vmc_install_host$exe_suffix" $flags "${link_extra[@]}"; then
+        run_check "$runner" host-pkgconfig "$work/host-pc/vmc_install_host$exe_suffix"
+    else
+        fail "host build through pkg-config"
+    fi
+}
+
+# Runs one program that is not a gtest suite; a clean exit 0 counts as one passed test.
+run_check() {
+    local runner=$1 label=$2
+    shift 2
+    run_program "$runner" "$label" "$@"
+    if [[ -n $RUN_NOTE ]]; then
+        fail "$label $RUN_NOTE"
+    elif ((RUN_RC != 0)); then
+        fail "$label exited with status $RUN_RC"
+    else
+        PASSED=$((PASSED + 1))
+    fi
+}
+
+# Splits "BUILD.. -- PROGRAM ARGS.." into BUILD_ARGS and PROGRAM_ARGS.
+split_at_dashes() {
+    BUILD_ARGS=() PROGRAM_ARGS=()
+    while (($#)) && [[ $1 != -- ]]; do
+        BUILD_ARGS+=("$1")
+        shift
+    done
+    (($#)) && shift
+    PROGRAM_ARGS=("$@")
+}
+# Stage helpers for single programs of a build (PROGRAM relative to the build folder):
+#   gtest RUNNER BUILD.. -- PROGRAM ARGS..     a gtest executable, each test counted
+#   program RUNNER BUILD.. -- PROGRAM ARGS..   any program, exit status 0 = one passed test
+#   check LABEL COMMAND..                      a command outside any build, likewise
+gtest() { one_program run_gtest "$@"; }
+program() { one_program run_check "$@"; }
+one_program() {
+    local how=$1 runner=$2
+    shift 2
+    split_at_dashes "$@"
+    prepare "$runner" "${BUILD_ARGS[@]}" || return 1
+    local exe=$BUILD_DIR/${PROGRAM_ARGS[0]}
+    "$how" "$runner" "${exe##*/}" "$exe" "${PROGRAM_ARGS[@]:1}"
+}
+check() {
+    local label=$1
+    shift
+    run_check native "$label" "$@"
+}
+
+# ---------------------------------------------------------------------------------------
+usage() {
+    log "usage: bash scripts/test.sh [--no-deps] [--list] [STAGE...]"
+    log "Runs every stage when none is named. Stages:"
+    local s
+    for s in "${STAGE_NAMES[@]}"; do printf '  %-13s %s\n' "$s" "${STAGE_INFO[$s]}"; done
+}
+
+deps=1
+declare -A WANTED=()
+for arg in "$@"; do
+    case $arg in
+    --no-deps) deps=0 ;;
+    --list | -h | --help) usage; exit 0 ;;
+    -*) usage >&2; exit 2 ;;
+    *)
+        if [[ -z ${STAGE_INFO[$arg]:-} ]]; then
+            log "unknown stage '$arg'" >&2
+            usage >&2
+            exit 2
+        fi
+        WANTED[$arg]=1
+        ;;
+    esac
+done
+RUN=()
+for s in "${STAGE_NAMES[@]}"; do
+    [[ ${#WANTED[@]} -eq 0 || -n ${WANTED[$s]:-} ]] && RUN+=("$s")
+done
+
+run_stage() {
+    local name=$1 info=$2 cmd=$3 failed_before=$FAILED status
+    CURRENT_STAGE=$name
+    STAGE_START=$(date +%s)
+    log ""
+    log "==> [$name] $info"
+    eval "$cmd"
+    local took=$(($(date +%s) - STAGE_START))
+    status=ok
+    ((FAILED > failed_before)) && status=FAILED
+    log "<== [$name] $status in ${took}s"
+    TIMINGS+=("$(printf '%-13s %5ss  %s' "$name" "$took" "$status")")
+}
+
+mkdir -p "$BUILD_ROOT"
+total_start=$(date +%s)
+if ((deps)); then
+    run_stage deps "install the packages the build needs" "bash $(printf '%q' "$ROOT/scripts/install-deps.sh") || fail 'installing the packages'"
+fi
+for s in "${RUN[@]}"; do
+    run_stage "$s" "${STAGE_INFO[$s]}" "${STAGE_CMD[$s]}"
+done
+stop_wine
+CURRENT_STAGE=end
+((PASSED + FAILED + SKIPPED > 0)) || fail "no test ran"
+
+log ""
+log "Stage timings:"
+for line in "${TIMINGS[@]}"; do log "  $line"; done
+log "  total         $(($(date +%s) - total_start))s"
+if ((${#FAILURES[@]})); then
+    log "Failures:"
+    for line in "${FAILURES[@]}"; do log "  $line"; done
+fi
+log "$PASSED passed, $FAILED failed, $SKIPPED skipped"
+((FAILED == 0))

@@ -1,0 +1,229 @@
+// Building graphs: intelligent connect with a converter, direct connections, the capture
+// graph builder's searches, the crossbar, faults, and the graph records.
+#include "com_test.h"
+
+namespace {
+
+using comtest::CaptureGraph;
+using comtest::Ptr;
+using VornWorld::FilterKind;
+
+class GraphBuilding : public comtest::MediaTest {
+protected:
+    static VornWorld::GraphRecord LastGraph() {
+        std::vector<VornWorld::GraphRecord> graphs = VornWorld::Graphs();
+        return graphs.empty() ? VornWorld::GraphRecord{} : graphs.back();
+    }
+
+    // Chooses a format on the first device's capture pin before connecting.
+    static void Choose(IBaseFilter* device, const GUID& subtype) {
+        Ptr<IPin> pin;
+        *pin.Out() = comtest::FirstPin(device, PINDIR_OUTPUT);
+        Ptr<IAMStreamConfig> config;
+        ASSERT_EQ(pin->QueryInterface(IID_IAMStreamConfig, config.Void()), S_OK);
+        AM_MEDIA_TYPE* type = nullptr;
+        ASSERT_EQ(config->GetFormat(&type), S_OK);
+        type->subtype = subtype;
+        EXPECT_EQ(config->SetFormat(type), S_OK);
+        comtest::DeleteType(type);
+    }
+};
+
+TEST_F(GraphBuilding, ConnectInsertsAConverterToReachTheGrabbersType) {
+    VornWorld::DeviceConfig camera = VornWorld::DefaultCamera();
+    camera.video = {{MEDIASUBTYPE_I420, 640, 480}};
+    VornWorld::RemoveAllDevices(VornWorld::MediaKind::Video);
+    VornWorld::DeviceId id = VornWorld::AddDevice(camera);
+    CaptureGraph g;
+    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    AM_MEDIA_TYPE connected;
+    ASSERT_EQ(g.grabber->GetConnectedMediaType(&connected), S_OK);
+    EXPECT_TRUE(IsEqualGUID(connected.subtype, MEDIASUBTYPE_RGB24));
+    auto* header = reinterpret_cast<VIDEOINFOHEADER*>(connected.pbFormat);
+    EXPECT_EQ(header->bmiHeader.biWidth, 640);
+    EXPECT_EQ(header->bmiHeader.biBitCount, 24);
+    CoTaskMemFree(connected.pbFormat);
+
+    VornWorld::GraphRecord record = LastGraph();
+    ASSERT_EQ(record.filters.size(), 3u);
+    EXPECT_EQ(record.filters[0].kind, FilterKind::VideoCapture);
+    EXPECT_EQ(record.filters[0].device, id);
+    EXPECT_EQ(record.filters[2].kind, FilterKind::Converter);
+    ASSERT_EQ(record.connections.size(), 2u);
+    EXPECT_EQ(record.connections[0].fromFilter, L"Capture Filter");
+    EXPECT_TRUE(IsEqualGUID(record.connections[0].subtype, MEDIASUBTYPE_I420));
+    EXPECT_EQ(record.connections[1].toFilter, L"Grabber");
+    EXPECT_TRUE(IsEqualGUID(record.connections[1].subtype, MEDIASUBTYPE_RGB24));
+}
+
+TEST_F(GraphBuilding, ConnectIsDirectWhenTheDeviceOffersTheType) {
+    CaptureGraph g;
+    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    VornWorld::GraphRecord record = LastGraph();
+    EXPECT_EQ(record.filters.size(), 2u);
+    ASSERT_EQ(record.connections.size(), 1u);
+    EXPECT_EQ(record.connections[0].width, 640);  // the first RGB24 capability
+}
+
+TEST_F(GraphBuilding, ConnectFailsWithoutAWayToTheType) {
+    CaptureGraph g;
+    g.Build(CLSID_AudioInputDeviceCategory, 0, MEDIATYPE_Audio, MEDIASUBTYPE_PCM);
+    Ptr<IBaseFilter> camera;
+    *camera.Out() = comtest::BindDevice(CLSID_VideoInputDeviceCategory, 0);
+    ASSERT_EQ(g.graph->AddFilter(camera.get(), nullptr), S_OK);
+    Choose(camera.get(), MEDIASUBTYPE_RGB24);
+    Ptr<ISampleGrabber> grabber;
+    Ptr<IBaseFilter> grabberFilter;
+    ASSERT_EQ(CoCreateInstance(comtest::kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ISampleGrabber, grabber.Void()),
+              S_OK);
+    grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Void());
+    AM_MEDIA_TYPE yuy2 = comtest::PartialType(MEDIATYPE_Video, MEDIASUBTYPE_YUY2, GUID_NULL);
+    grabber->SetMediaType(&yuy2);
+    EXPECT_EQ(g.graph->AddFilter(grabberFilter.get(), L"Grabber"), VFW_S_DUPLICATE_NAME);
+    Ptr<IPin> out, in;
+    *out.Out() = comtest::FirstPin(camera.get(), PINDIR_OUTPUT);
+    *in.Out() = comtest::FirstPin(grabberFilter.get(), PINDIR_INPUT);
+    EXPECT_EQ(g.graph->Connect(out.get(), in.get()), VFW_E_CANNOT_CONNECT);
+    EXPECT_EQ(g.graph->ConnectDirect(out.get(), in.get(), nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
+    EXPECT_EQ(g.graph->Connect(in.get(), out.get()), VFW_E_INVALID_DIRECTION);
+    EXPECT_EQ(LastGraph().filters.size(), 4u);  // no converter left behind
+    // A grabber whose input is not connected keeps the graph from running.
+    EXPECT_EQ(g.control->Run(), VFW_E_NOT_CONNECTED);
+    EXPECT_EQ(VornWorld::LiveStreamingThreads(), 0);
+}
+
+TEST_F(GraphBuilding, CaptureGraphBuilderFindsPinInterfaces) {
+    CaptureGraph g;
+    g.Build(CLSID_AudioInputDeviceCategory, 0, MEDIATYPE_Audio, MEDIASUBTYPE_PCM);
+    Ptr<IAMStreamConfig> config;
+    Ptr<IAMBufferNegotiation> negotiation;
+    EXPECT_EQ(g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, g.device.get(),
+                                       IID_IAMStreamConfig, config.Void()),
+              S_OK);
+    EXPECT_EQ(g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, g.device.get(),
+                                       IID_IAMBufferNegotiation, negotiation.Void()),
+              S_OK);
+    EXPECT_EQ(g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.device.get(),
+                                       IID_IAMStreamConfig, config.Void()),
+              E_FAIL);
+    EXPECT_EQ(g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, g.grabberFilter.get(),
+                                       IID_IAMStreamConfig, config.Void()),
+              E_FAIL);
+    // Without a category: the filter, its pins, then the filters around it.
+    EXPECT_EQ(g.builder->FindInterface(nullptr, nullptr, g.grabberFilter.get(), IID_IAMStreamConfig,
+                                       config.Void()),
+              S_OK);
+    EXPECT_EQ(g.builder->FindInterface(&LOOK_DOWNSTREAM_ONLY, nullptr, g.grabberFilter.get(),
+                                       IID_IAMStreamConfig, config.Void()),
+              E_NOINTERFACE);
+    EXPECT_EQ(g.builder->SetFiltergraph(g.graph.get()), E_UNEXPECTED);
+}
+
+TEST_F(GraphBuilding, CrossbarIsPlacedUpstreamAndRoutes) {
+    VornWorld::DeviceConfig tv = VornWorld::DefaultCamera();
+    tv.friendlyName = L"Capture Card";
+    tv.crossbar = true;
+    tv.crossbarInputs = {PhysConn_Video_Tuner, PhysConn_Video_Composite, PhysConn_Audio_Line};
+    tv.crossbarOutputs = {PhysConn_Video_VideoDecoder, PhysConn_Audio_AudioDecoder};
+    VornWorld::DeviceId id = VornWorld::AddDevice(tv, 0);
+    CaptureGraph g;
+    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    Ptr<IAMCrossbar> crossbar;
+    ASSERT_EQ(g.builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, g.device.get(),
+                                       IID_IAMCrossbar, crossbar.Void()),
+              S_OK);
+    VornWorld::GraphRecord record = LastGraph();
+    ASSERT_EQ(record.filters.back().kind, FilterKind::Crossbar);
+    EXPECT_EQ(record.connections.back().fromPin, L"0: Video Decoder Out");
+    EXPECT_EQ(record.connections.back().toPin, L"Analog Video In");
+
+    LONG outputs = 0, inputs = 0, related = 0, type = 0;
+    ASSERT_EQ(crossbar->get_PinCounts(&outputs, &inputs), S_OK);
+    EXPECT_EQ(outputs, 2);
+    EXPECT_EQ(inputs, 3);
+    ASSERT_EQ(crossbar->get_CrossbarPinInfo(TRUE, 1, &related, &type), S_OK);
+    EXPECT_EQ(type, PhysConn_Video_Composite);
+    EXPECT_EQ(crossbar->get_CrossbarPinInfo(FALSE, 2, &related, &type), E_INVALIDARG);
+    EXPECT_EQ(crossbar->CanRoute(0, 1), S_OK);
+    EXPECT_EQ(crossbar->CanRoute(0, 2), S_FALSE);  // video output, audio input
+    EXPECT_EQ(crossbar->Route(0, 1), S_OK);
+    EXPECT_TRUE(FAILED(crossbar->Route(1, 0)));
+    LONG routed = -1;
+    EXPECT_EQ(crossbar->get_IsRoutedTo(0, &routed), S_OK);
+    EXPECT_EQ(routed, 1);
+    std::vector<VornWorld::CrossbarRoute> routes = VornWorld::Activity(id).routes;
+    ASSERT_EQ(routes.size(), 2u);
+    EXPECT_EQ(routes[0].input, 1);
+    EXPECT_TRUE(FAILED(routes[1].result));
+
+    // A second search finds the crossbar already in place; a device without one has none.
+    EXPECT_EQ(g.builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, g.device.get(),
+                                       IID_IAMCrossbar, crossbar.Void()),
+              S_OK);
+    EXPECT_EQ(LastGraph().filters.size(), record.filters.size());
+    CaptureGraph plain;
+    plain.Build(CLSID_VideoInputDeviceCategory, 1, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    EXPECT_EQ(plain.builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, plain.device.get(),
+                                           IID_IAMCrossbar, crossbar.Void()),
+              E_NOINTERFACE);
+}
+
+TEST_F(GraphBuilding, NamedCallsFailOnRequest) {
+    CaptureGraph g;
+    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    Ptr<IMediaControl> control;
+    VornWorld::FailCall("QueryInterface:IMediaControl");
+    EXPECT_EQ(g.graph->QueryInterface(IID_IMediaControl, control.Void()), E_NOINTERFACE);
+    EXPECT_FALSE(control);
+    EXPECT_EQ(g.graph->QueryInterface(IID_IMediaControl, control.Void()), S_OK);
+
+    Ptr<IAMStreamConfig> config;
+    VornWorld::FailCall("ICaptureGraphBuilder2::FindInterface:IAMStreamConfig");
+    EXPECT_EQ(g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.device.get(),
+                                       IID_IAMStreamConfig, config.Void()),
+              E_FAIL);
+
+    VornWorld::FailCall("IMediaControl::Run");
+    EXPECT_EQ(g.control->Run(), E_FAIL);
+    EXPECT_EQ(VornWorld::LiveStreamingThreads(), 0);
+    VornWorld::FailCall("IFilterGraph::AddFilter");
+    Ptr<IBaseFilter> renderer;
+    CoCreateInstance(comtest::kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                     renderer.Void());
+    EXPECT_EQ(g.graph->AddFilter(renderer.get(), L"NullRenderer"), E_FAIL);
+    EXPECT_EQ(VornWorld::FailedCount("IMediaControl::Run"), 1u);
+    EXPECT_EQ(LastGraph().state, State_Stopped);
+}
+
+TEST_F(GraphBuilding, RecordsOutliveTheGraph) {
+    {
+        CaptureGraph g;
+        g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+        Ptr<IVideoWindow> window;
+        ASSERT_EQ(g.graph->QueryInterface(IID_IVideoWindow, window.Void()), S_OK);
+        EXPECT_EQ(window->put_Visible(OAFALSE), S_OK);
+        EXPECT_EQ(window->put_Owner(0), S_OK);
+        EXPECT_EQ(window->put_Caption(nullptr), E_NOTIMPL);
+        Ptr<IBasicVideo> video;
+        Ptr<IBasicAudio> audio;
+        EXPECT_EQ(g.graph->QueryInterface(IID_IBasicVideo, video.Void()), S_OK);
+        EXPECT_EQ(g.graph->QueryInterface(IID_IBasicAudio, audio.Void()), S_OK);
+        EXPECT_EQ(audio->put_Volume(1), E_INVALIDARG);
+        ASSERT_EQ(g.control->Run(), S_OK);
+        ASSERT_EQ(g.control->Pause(), S_OK);
+        ASSERT_EQ(g.control->Stop(), S_OK);
+        EXPECT_TRUE(LastGraph().alive);
+    }
+    VornWorld::GraphRecord record = LastGraph();
+    EXPECT_FALSE(record.alive);
+    EXPECT_EQ(record.stateChanges,
+              (std::vector<FILTER_STATE>{State_Running, State_Paused, State_Stopped}));
+    EXPECT_EQ(record.videoWindowVisible, OAFALSE);
+    EXPECT_EQ(record.videoWindowCalls, 2u);
+    EXPECT_EQ(record.connections.size(), 1u);
+    VornWorld::ResetMedia();
+    EXPECT_TRUE(VornWorld::Graphs().empty());
+}
+
+}  // namespace

@@ -1,0 +1,237 @@
+// Running graphs: samples at the frame rate in the negotiated format, one-shot grabbing
+// with completion, audio buffers of the suggested size, and stopping that really stops.
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "com_test.h"
+
+namespace {
+
+using comtest::CaptureGraph;
+using comtest::CountingCallback;
+using comtest::Ptr;
+using namespace std::chrono_literals;
+
+class Streaming : public comtest::MediaTest {
+protected:
+    // Reads the grabber's buffered sample (size query first, as callers do).
+    static std::vector<BYTE> Buffered(ISampleGrabber* grabber) {
+        LONG size = 0;
+        EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), S_OK);
+        std::vector<BYTE> bytes(static_cast<size_t>(size));
+        LONG tooSmall = size - 1;
+        EXPECT_EQ(grabber->GetCurrentBuffer(&tooSmall, reinterpret_cast<LONG*>(bytes.data())),
+                  E_OUTOFMEMORY);
+        EXPECT_EQ(grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG*>(bytes.data())), S_OK);
+        return bytes;
+    }
+};
+
+TEST_F(Streaming, CallbacksArriveAtTheFrameRateWithWholeFrames) {
+    VornWorld::DeviceConfig camera = VornWorld::DefaultCamera();
+    camera.video = {{MEDIASUBTYPE_YUY2, 320, 240, 0, 0, 1, 1, 5.0, 20.0}};
+    VornWorld::RemoveAllDevices(VornWorld::MediaKind::Video);
+    VornWorld::DeviceId id = VornWorld::AddDevice(camera);
+    CaptureGraph g;
+    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    CountingCallback callback;
+    ASSERT_EQ(g.grabber->SetCallback(&callback, 1), S_OK);
+    ASSERT_EQ(g.control->Run(), S_OK);
+    EXPECT_EQ(VornWorld::LiveStreamingThreads(), 1);
+    std::this_thread::sleep_for(1000ms);
+    ASSERT_EQ(g.control->Stop(), S_OK);
+    EXPECT_EQ(VornWorld::LiveStreamingThreads(), 0);
+
+    std::lock_guard<std::mutex> lock(callback.mutex);
+    EXPECT_GE(callback.calls.load(), 8);  // 20 expected; tolerant of a slow machine
+    EXPECT_LE(callback.calls.load(), 23);
+    for (LONG length : callback.lengths) EXPECT_EQ(length, 320 * 240 * 3);
+    for (size_t i = 0; i < callback.times.size(); ++i)
+        EXPECT_NEAR(callback.times[i], 0.05 * static_cast<double>(i), 1e-6);
+    EXPECT_EQ(VornWorld::Activity(id).samplesDelivered, callback.lengths.size());
+}
+
+TEST_F(Streaming, PicturesMoveFromFrameToFrame) {
+    CaptureGraph g;
+    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    ASSERT_EQ(g.grabber->SetBufferSamples(TRUE), S_OK);
+    ASSERT_EQ(g.grabber->SetOneShot(TRUE), S_OK);
+    g.AddRenderer();
+    std::vector<std::vector<BYTE>> frames;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(g.control->Run(), S_OK);
+        LONG code = 0;
+        ASSERT_EQ(g.events->WaitForCompletion(5000, &code), S_OK);
+        EXPECT_EQ(code, EC_COMPLETE);
+        frames.push_back(Buffered(g.grabber.get()));
+    }
+    ASSERT_EQ(frames[0].size(), 640u * 480u * 3u);
+    // A restarted stream begins again with the first picture; a running one moves on.
+    EXPECT_EQ(frames[0], frames[1]);
+    // Bottom-up: the last row is the top of the picture, starting with the white bar.
+    const BYTE* topLeft = frames[0].data() + 640 * 3 * 479;
+    EXPECT_EQ(topLeft[0], 255);
+    EXPECT_EQ(topLeft[2], 255);
+    ASSERT_EQ(g.control->Stop(), S_OK);
+
+    CountingCallback callback;
+    ASSERT_EQ(g.grabber->SetOneShot(FALSE), S_OK);
+    ASSERT_EQ(g.grabber->SetCallback(&callback, 1), S_OK);
+    ASSERT_EQ(g.control->Run(), S_OK);
+    while (callback.calls < 2) std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(g.control->Stop(), S_OK);
+    EXPECT_NE(Buffered(g.grabber.get()), frames[0]);
+}
+
+TEST_F(Streaming, OneShotGrabCompletesTheGraphEachRun) {
+    CaptureGraph g;
+    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    LONG size = 0;
+    EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), E_INVALIDARG);  // not buffering
+    ASSERT_EQ(g.grabber->SetBufferSamples(TRUE), S_OK);
+    EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);
+    ASSERT_EQ(g.grabber->SetOneShot(TRUE), S_OK);
+    g.AddRenderer();
+    LONG code = 0;
+    EXPECT_EQ(g.events->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);  // not running
+    for (int run = 0; run < 3; ++run) {
+        ASSERT_EQ(g.control->Run(), S_OK);
+        ASSERT_EQ(g.events->WaitForCompletion(static_cast<LONG>(INFINITE), &code), S_OK);
+        EXPECT_EQ(code, EC_COMPLETE);
+        EXPECT_EQ(Buffered(g.grabber.get()).size(), 640u * 480u * 3u);
+    }
+    LONG event = 0;
+    LONG_PTR first = 0, second = 0;
+    EXPECT_EQ(g.events.get()->GetEvent(&event, &first, &second, 0), S_OK);
+    EXPECT_EQ(event, EC_COMPLETE);
+    ASSERT_EQ(g.control->Stop(), S_OK);
+}
+
+TEST_F(Streaming, WaitEndsByTimeoutOrStop) {
+    VornWorld::DeviceConfig silent = VornWorld::DefaultCamera();
+    silent.delivers = false;
+    VornWorld::DeviceId id = VornWorld::AddDevice(silent, 0);
+    CaptureGraph g;
+    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    g.grabber->SetOneShot(TRUE);
+    g.AddRenderer();
+    ASSERT_EQ(g.control->Run(), S_OK);
+    LONG code = -1;
+    EXPECT_EQ(g.events->WaitForCompletion(100, &code), E_ABORT);
+    EXPECT_EQ(code, 0);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(g.control->Stop(), S_OK);
+    });
+    EXPECT_EQ(g.events->WaitForCompletion(static_cast<LONG>(INFINITE), &code), VFW_E_WRONG_STATE);
+    stopper.join();
+    EXPECT_EQ(VornWorld::Activity(id).samplesDelivered, 0u);
+}
+
+TEST_F(Streaming, AudioIsASineToneInBuffersOfATenthOfASecond) {
+    VornWorld::DeviceId id = VornWorld::Devices(VornWorld::MediaKind::Audio).front();
+    CaptureGraph g;
+    g.Build(CLSID_AudioInputDeviceCategory, 0, MEDIATYPE_Audio, MEDIASUBTYPE_PCM);
+    Ptr<IAMBufferNegotiation> negotiation;
+    ASSERT_EQ(g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, g.device.get(),
+                                       IID_IAMBufferNegotiation, negotiation.Void()),
+              S_OK);
+    ALLOCATOR_PROPERTIES late = {6, 8820, 32, 0};
+    EXPECT_EQ(negotiation->SuggestAllocatorProperties(&late), VFW_E_ALREADY_CONNECTED);
+    std::vector<VornWorld::AllocatorRequest> asked = VornWorld::Activity(id).allocators;
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].result, VFW_E_ALREADY_CONNECTED);
+    EXPECT_EQ(asked[0].properties.cbBuffer, 8820);
+
+    CountingCallback callback;
+    g.grabber->SetCallback(&callback, 1);
+    ASSERT_EQ(g.control->Run(), S_OK);
+    while (callback.calls < 3) std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(g.control->Stop(), S_OK);
+    std::lock_guard<std::mutex> lock(callback.mutex);
+    EXPECT_EQ(callback.lengths[0], 17640);  // 44100 Hz, 16 bits, 2 channels, 100 ms
+    EXPECT_NEAR(callback.times[1], 0.1, 1e-6);
+    // A sine at half scale: the loudest sample of 100 ms is near 16384.
+    int loudest = 0;
+    for (size_t i = 0; i + 1 < callback.last.size(); i += 2) {
+        int sample = static_cast<int16_t>(callback.last[i] | (callback.last[i + 1] << 8));
+        loudest = std::max(loudest, std::abs(sample));
+    }
+    EXPECT_NEAR(loudest, 16384, 200);
+}
+
+TEST_F(Streaming, SuggestedBufferSizeIsUsed) {
+    Ptr<IBaseFilter> device;
+    *device.Out() = comtest::BindDevice(CLSID_AudioInputDeviceCategory, 0);
+    Ptr<IPin> pin;
+    *pin.Out() = comtest::FirstPin(device.get(), PINDIR_OUTPUT);
+    Ptr<IAMBufferNegotiation> negotiation;
+    ASSERT_EQ(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.Void()), S_OK);
+    ALLOCATOR_PROPERTIES wanted = {6, 3530, 4, 0};  // not a whole number of blocks
+    ASSERT_EQ(negotiation->SuggestAllocatorProperties(&wanted), S_OK);
+    Ptr<IGraphBuilder> graph;
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               graph.Void()),
+              S_OK);
+    graph->AddFilter(device.get(), L"Audio Capture");
+    Ptr<ISampleGrabber> grabber;
+    Ptr<IBaseFilter> grabberFilter;
+    CoCreateInstance(comtest::kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber,
+                     grabber.Void());
+    grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Void());
+    graph->AddFilter(grabberFilter.get(), L"Grabber");
+    Ptr<IPin> in;
+    *in.Out() = comtest::FirstPin(grabberFilter.get(), PINDIR_INPUT);
+    ASSERT_EQ(graph->ConnectDirect(pin.get(), in.get(), nullptr), S_OK);
+    ALLOCATOR_PROPERTIES actual{};
+    ASSERT_EQ(negotiation->GetAllocatorProperties(&actual), S_OK);
+    EXPECT_EQ(actual.cbBuffer, 3528);
+    EXPECT_EQ(actual.cBuffers, 6);
+    CountingCallback callback;
+    grabber->SetCallback(&callback, 1);
+    Ptr<IMediaControl> control;
+    graph->QueryInterface(IID_IMediaControl, control.Void());
+    ASSERT_EQ(control->Run(), S_OK);
+    while (callback.calls < 1) std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(control->Stop(), S_OK);
+    std::lock_guard<std::mutex> lock(callback.mutex);
+    EXPECT_EQ(callback.lengths[0], 3528);
+}
+
+TEST_F(Streaming, NoCallbackAfterStopOrPauseReturns) {
+    VornWorld::DeviceConfig fast = VornWorld::DefaultCamera();
+    fast.video = {{MEDIASUBTYPE_RGB24, 160, 120, 0, 0, 1, 1, 100.0, 200.0}};
+    VornWorld::AddDevice(fast, 0);
+    for (int round = 0; round < 5; ++round) {
+        CaptureGraph g;
+        g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+        CountingCallback callback;
+        g.grabber->SetCallback(&callback, 1);
+        ASSERT_EQ(g.control->Run(), S_OK);
+        while (callback.calls < 3) std::this_thread::sleep_for(1ms);
+        ASSERT_EQ(round % 2 == 0 ? g.control->Stop() : g.control->Pause(), S_OK);
+        int seen = callback.calls;
+        std::this_thread::sleep_for(30ms);
+        EXPECT_EQ(callback.calls.load(), seen);
+        EXPECT_EQ(VornWorld::LiveStreamingThreads(), 0);
+        if (round == 4) {
+            ASSERT_EQ(g.control->Run(), S_OK);  // released while running: stops and joins
+        }
+    }
+}
+
+TEST_F(Streaming, SampleCallbackModeHandsOutSamples) {
+    CaptureGraph g;
+    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    CountingCallback callback;
+    EXPECT_EQ(g.grabber->SetCallback(&callback, 2), E_INVALIDARG);
+    ASSERT_EQ(g.grabber->SetCallback(&callback, 0), S_OK);
+    ASSERT_EQ(g.control->Run(), S_OK);
+    while (callback.sampleCalls < 1) std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(g.control->Stop(), S_OK);
+    EXPECT_EQ(callback.calls.load(), 0);
+    EXPECT_EQ(g.grabber->SetCallback(nullptr, 1), S_OK);
+}
+
+}  // namespace
