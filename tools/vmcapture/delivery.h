@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "pushqueue.h"
 #include "sources.h"
 #include "tqzaudiodevice.h"
 #include "tqzpacket.h"
@@ -81,36 +82,74 @@ void CloseDevice(Device& device) {
     CallCloseAfter(device, 0);
 }
 
-// ---- Queued delivery: the device's worker fills its packet queue ----------------------------
+// ---- What every source does with its device ------------------------------------------------
 
+// Holds the device, a copy of the set's device made with the class's copy-from-pointer
+// constructor (as a device set makes its own), and opens and closes it.
 template <class Device>
-class QueuedSource : public Source {
+class DeviceSource : public Source {
 public:
-    // The device is a copy of `description` made with the class's copy-from-pointer
-    // constructor, as a device set makes its own.
-    explicit QueuedSource(const Device* description) : device_(description) {}
-    ~QueuedSource() override { Close(); }
+    template <class Description>
+    explicit DeviceSource(const Description* description) : device_(description) {}
+    ~DeviceSource() override { Close(); }
 
-    bool Open(const CaptureRequest& request, std::string& error) override {
+    StreamFormat Format() const override { return FormatOf(device_); }
+    std::string Name() const override { return device_.Name; }
+    void Close() override {
+        if (open_) CloseDevice(device_);
+        open_ = false;
+    }
+
+protected:
+    bool OpenDeviceWith(const CaptureRequest& request, void* callback, std::string& error) {
         ApplyRequest(device_, request);
-        open_ = OpenDevice(device_, nullptr);
+        open_ = OpenDevice(device_, callback);
         if (!open_) {
-            CloseDevice(device_);
+            CloseDevice(device_);  // releases what a failed Open acquired
             error = "the device did not open";
         }
         return open_;
     }
-    StreamFormat Format() const override { return FormatOf(device_); }
-    std::string Name() const override { return device_.Name; }
+
+    Device device_;
+    bool open_ = false;
+};
+
+// ---- Queued delivery: the device's worker fills its packet queue ----------------------------
+
+// A screen device that counts every frame it hands to its queue, so that the frames the full
+// queue refused can be told apart.
+template <class Device>
+class CountingDevice : public Device {
+public:
+    explicit CountingDevice(const Device* description) : Device(description) {}
+    std::atomic<uint64_t> delivered{0};
+
+protected:
+    // Counted once the frame is queued, so a frame on its way never looks lost.
+    void FrameHandler(double timestamp, unsigned char* data, long length) override {
+        Device::FrameHandler(timestamp, data, length);
+        if (data != nullptr) ++delivered;
+    }
+};
+
+template <class Device>
+class QueuedSource : public DeviceSource<CountingDevice<Device>> {
+public:
+    using DeviceSource<CountingDevice<Device>>::DeviceSource;
+
+    bool Open(const CaptureRequest& request, std::string& error) override {
+        return this->OpenDeviceWith(request, nullptr, error);
+    }
 
     bool Take(const uint8_t*& data, size_t& size, int waitMs) override {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-        while (device_.Packets.Count() == 0) {
+        while (this->device_.Packets.Count() == 0) {
             if (std::chrono::steady_clock::now() >= end) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         // Oldest first; Count() said the queue holds one, so this is not a stale slot.
-        const TQZCapture::TQZPacket* packet = device_.Query();
+        const TQZCapture::TQZPacket* packet = this->device_.Query();
         ++taken_;
         data = packet->Bytes();
         size = packet->Size();
@@ -118,35 +157,91 @@ public:
     }
 
     uint64_t Lost() const override {
-        const uint64_t reached = taken_ + device_.Packets.Count();
-        const uint64_t delivered = device_.delivered;
+        const uint64_t reached = taken_ + this->device_.Packets.Count();
+        const uint64_t delivered = this->device_.delivered;
         return delivered > reached ? delivered - reached : 0;
     }
 
-    void Close() override {
-        if (open_) CloseDevice(device_);
-        open_ = false;
+private:
+    uint64_t taken_ = 0;
+};
+
+// ---- Pull delivery: each Get grabs one sample on the calling thread ------------------------
+
+template <class Device>
+class PullSource : public DeviceSource<Device> {
+public:
+    using DeviceSource<Device>::DeviceSource;
+
+    bool Open(const CaptureRequest& request, std::string& error) override {
+        if (!this->OpenDeviceWith(request, nullptr, error)) return false;
+        // Video is pulled at the frame rate; audio as fast as the device gives it.
+        const StreamFormat format = this->Format();
+        period_ = std::chrono::milliseconds(
+            format.medium == Medium::Video && format.frameRate ? 1000 / format.frameRate : 0);
+        next_ = std::chrono::steady_clock::now();
+        return true;
     }
 
-private:
-    // Counts every frame the device hands to its queue, so that frames the full queue
-    // refused can be told apart.
-    class CountingDevice : public Device {
-    public:
-        explicit CountingDevice(const Device* description) : Device(description) {}
-        std::atomic<uint64_t> delivered{0};
-
-    protected:
-        // Counted once the frame is queued, so a frame on its way never looks lost.
-        void FrameHandler(double timestamp, unsigned char* data, long length) override {
-            Device::FrameHandler(timestamp, data, length);
-            if (data != nullptr) ++delivered;
+    bool Take(const uint8_t*& data, size_t& size, int waitMs) override {
+        auto now = std::chrono::steady_clock::now();
+        if (next_ > now) {
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                next_ - now, std::chrono::milliseconds(waitMs)));
+            now = std::chrono::steady_clock::now();
+            if (next_ > now) return false;
         }
-    };
+        next_ = std::max(next_ + period_, now - period_);  // a late grab is not made up twice
+        TQZCapture::TQZPacket* packet = this->device_.Get();
+        // A Get that grabbed nothing hands out the slot of the previous Get again; the tool
+        // marks every packet it has taken in Extra[0], which belongs to the host.
+        if (packet == nullptr || packet->Size() == 0 || packet->Extra[0] != 0) {
+            ++failed_;
+            return false;
+        }
+        packet->Extra[0] = 1;
+        data = packet->Bytes();
+        size = packet->Size();
+        return true;
+    }
 
-    CountingDevice device_;
-    uint64_t taken_ = 0;
-    bool open_ = false;
+    uint64_t Lost() const override { return failed_; }
+
+private:
+    uint64_t failed_ = 0;
+    std::chrono::steady_clock::duration period_{};
+    std::chrono::steady_clock::time_point next_{};
+};
+
+// ---- Push delivery: the device calls the tool's callback on its streaming thread ------------
+
+template <class Device, class Catcher>
+class PushSource : public DeviceSource<Device> {
+public:
+    using DeviceSource<Device>::DeviceSource;
+    // Closed here, before the queue and the callback go: after the close the device calls
+    // the callback no more.
+    ~PushSource() override { this->Close(); }
+
+    bool Open(const CaptureRequest& request, std::string& error) override {
+        typename Catcher::Interface* callback = &catcher_;
+        return this->OpenDeviceWith(request, callback, error);
+    }
+
+    bool Take(const uint8_t*& data, size_t& size, int waitMs) override {
+        if (!queue_.Take(unit_, waitMs)) return false;
+        data = unit_.data();
+        size = unit_.size();
+        return true;
+    }
+
+    uint64_t Lost() const override { return queue_.Dropped(); }
+
+private:
+    static constexpr size_t kQueueBound = 32;
+    PushQueue queue_{kQueueBound};
+    Catcher catcher_{queue_};
+    std::vector<uint8_t> unit_;
 };
 
 }  // namespace vmcapture
