@@ -175,10 +175,7 @@ public:
 
     bool Open(const CaptureRequest& request, std::string& error) override {
         if (!this->OpenDeviceWith(request, nullptr, error)) return false;
-        // Video is pulled at the frame rate; audio as fast as the device gives it.
-        const StreamFormat format = this->Format();
-        period_ = std::chrono::milliseconds(
-            format.medium == Medium::Video && format.frameRate ? 1000 / format.frameRate : 0);
+        format_ = this->Format();
         next_ = std::chrono::steady_clock::now();
         return true;
     }
@@ -191,11 +188,13 @@ public:
             now = std::chrono::steady_clock::now();
             if (next_ > now) return false;
         }
-        next_ = std::max(next_ + period_, now - period_);  // a late grab is not made up twice
         TQZCapture::TQZPacket* packet = this->device_.Get();
         // A Get that grabbed nothing hands out the slot of the previous Get again; the tool
         // marks every packet it has taken in Extra[0], which belongs to the host.
-        if (packet == nullptr || packet->Size() == 0 || packet->Extra[0] != 0) {
+        const bool fresh = packet != nullptr && packet->Size() != 0 && packet->Extra[0] == 0;
+        const auto interval = Interval(fresh ? packet->Size() : 0);
+        next_ = std::max(next_ + interval, now - interval);  // a late grab is not made up twice
+        if (!fresh) {
             ++failed_;
             return false;
         }
@@ -208,8 +207,18 @@ public:
     uint64_t Lost() const override { return failed_; }
 
 private:
+    // Grabs follow the pace of the medium: one frame per frame period, and for audio the
+    // playing time of what the last grab brought, so that a device that answers at once
+    // does not fill seconds of audio in a moment.
+    std::chrono::steady_clock::duration Interval(size_t audioBytes) const {
+        if (format_.medium == Medium::Video)
+            return std::chrono::milliseconds(format_.frameRate ? 1000 / format_.frameRate : 0);
+        const uint64_t perSecond = format_.BytesPerSecond();
+        return std::chrono::microseconds(perSecond ? audioBytes * 1000000 / perSecond : 0);
+    }
+
+    StreamFormat format_;
     uint64_t failed_ = 0;
-    std::chrono::steady_clock::duration period_{};
     std::chrono::steady_clock::time_point next_{};
 };
 
