@@ -32,9 +32,10 @@ public:
         return S_OK;
     }
 
-    // Capture-pin categories search the output pins of that category (and major type);
-    // LOOK_UPSTREAM_ONLY, LOOK_DOWNSTREAM_ONLY and no category search the filter, its pins
-    // and the filters connected in that direction.
+    // Capture-pin categories search the output pins of that category (and major type):
+    // E_NOINTERFACE when none has the interface. LOOK_UPSTREAM_ONLY, LOOK_DOWNSTREAM_ONLY
+    // and no category search the filter, its pins and the filters connected in that
+    // direction: E_FAIL when nothing has it.
     HRESULT STDMETHODCALLTYPE FindInterface(const GUID* pCategory, const GUID* pType,
                                             IBaseFilter* pf, REFIID riid, void** ppint) override {
         if (ppint != nullptr) *ppint = nullptr;
@@ -53,7 +54,7 @@ public:
         Direction direction = up ? Direction::Up : down ? Direction::Down : Direction::Both;
         if (direction != Direction::Down) PlaceCrossbar(filter);
         std::set<Filter*> seen;
-        return Search(filter, direction, riid, ppint, seen) ? S_OK : E_NOINTERFACE;
+        return Search(filter, direction, riid, ppint, seen) ? S_OK : E_FAIL;
     }
 
     HRESULT STDMETHODCALLTYPE FindPin(IUnknown* pSource, PIN_DIRECTION pindir,
@@ -118,7 +119,7 @@ private:
             *ppint = found;
             return S_OK;
         }
-        return E_FAIL;
+        return E_NOINTERFACE;
     }
 
     // Puts the device's crossbar into the graph, feeding the capture filter's analog input.

@@ -189,8 +189,9 @@ public:
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override {
         if (fetched != nullptr) *fetched = 0;
-        if (Fails(faults_ + "::Next")) return E_FAIL;
         if (out == nullptr) return E_POINTER;
+        if (count > 0) out[0] = nullptr;
+        if (Fails(faults_ + "::Next")) return E_FAIL;
         if (count != 1 && fetched == nullptr) return E_INVALIDARG;
         ULONG done = 0;
         while (done < count && position_ < items_.size())

@@ -145,6 +145,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG* pBufferSize, LONG* pBuffer) override {
         if (Fails("ISampleGrabber::GetCurrentBuffer")) return E_FAIL;
         if (pBufferSize == nullptr) return E_POINTER;
+        if (!Pins()[0]->Connected()) return VFW_E_NOT_CONNECTED;
         std::lock_guard<std::mutex> lock(mutex_);
         if (!buffering_) return E_INVALIDARG;
         if (!buffered_) return VFW_E_WRONG_STATE;

@@ -332,6 +332,8 @@ void FilterGraph::SinkDone(Filter* filter) {
         std::lock_guard<std::mutex> lock(events_);
         if (!armed_ || pendingEnds_.erase(filter) == 0 || !pendingEnds_.empty()) return;
         complete_ = true;
+        // Nobody may read the queue (WaitForCompletion does not): it keeps the newest.
+        if (queue_.size() >= 64) queue_.pop_front();
         queue_.push_back(EC_COMPLETE);
     }
     eventSignal_.notify_all();
@@ -394,35 +396,7 @@ HRESULT FilterGraph::GetNotifyFlags(LONG* lplNoNotifyFlags) {
 }
 
 // ------------------------------------------------------------------------------------
-// Window and sound settings
-
-HRESULT FilterGraph::put_Volume(LONG lVolume) {
-    if (lVolume < -10000 || lVolume > 0) return E_INVALIDARG;
-    std::lock_guard<std::mutex> lock(control_);
-    volume_ = lVolume;
-    return S_OK;
-}
-
-HRESULT FilterGraph::get_Volume(LONG* plVolume) {
-    if (plVolume == nullptr) return E_POINTER;
-    std::lock_guard<std::mutex> lock(control_);
-    *plVolume = volume_;
-    return S_OK;
-}
-
-HRESULT FilterGraph::put_Balance(LONG lBalance) {
-    if (lBalance < -10000 || lBalance > 10000) return E_INVALIDARG;
-    std::lock_guard<std::mutex> lock(control_);
-    balance_ = lBalance;
-    return S_OK;
-}
-
-HRESULT FilterGraph::get_Balance(LONG* plBalance) {
-    if (plBalance == nullptr) return E_POINTER;
-    std::lock_guard<std::mutex> lock(control_);
-    *plBalance = balance_;
-    return S_OK;
-}
+// Video window requests
 
 HRESULT FilterGraph::put_Visible(LONG Visible) {
     if (Fails("IVideoWindow::put_Visible")) return E_FAIL;
@@ -431,14 +405,12 @@ HRESULT FilterGraph::put_Visible(LONG Visible) {
     visible_ = Visible;
     ++windowCalls_;
     Publish();
-    return S_OK;
+    return E_NOINTERFACE;
 }
 
 HRESULT FilterGraph::get_Visible(LONG* pVisible) {
-    if (pVisible == nullptr) return E_POINTER;
-    std::lock_guard<std::mutex> lock(control_);
-    *pVisible = visible_;
-    return S_OK;
+    if (pVisible != nullptr) *pVisible = OAFALSE;
+    return E_NOINTERFACE;
 }
 
 HRESULT FilterGraph::put_Owner(OAHWND Owner) {
@@ -447,14 +419,12 @@ HRESULT FilterGraph::put_Owner(OAHWND Owner) {
     owner_ = Owner;
     ++windowCalls_;
     Publish();
-    return S_OK;
+    return E_NOINTERFACE;
 }
 
 HRESULT FilterGraph::get_Owner(OAHWND* Owner) {
-    if (Owner == nullptr) return E_POINTER;
-    std::lock_guard<std::mutex> lock(control_);
-    *Owner = owner_;
-    return S_OK;
+    if (Owner != nullptr) *Owner = 0;
+    return E_NOINTERFACE;
 }
 
 // ------------------------------------------------------------------------------------

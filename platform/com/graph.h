@@ -72,13 +72,14 @@ public:
     HRESULT STDMETHODCALLTYPE SetNotifyFlags(LONG lNoNotifyFlags) override;
     HRESULT STDMETHODCALLTYPE GetNotifyFlags(LONG* lplNoNotifyFlags) override;
 
-    // IBasicAudio
-    HRESULT STDMETHODCALLTYPE put_Volume(LONG lVolume) override;
-    HRESULT STDMETHODCALLTYPE get_Volume(LONG* plVolume) override;
-    HRESULT STDMETHODCALLTYPE put_Balance(LONG lBalance) override;
-    HRESULT STDMETHODCALLTYPE get_Balance(LONG* plBalance) override;
+    // IBasicAudio: the graph has no audio renderer to adjust.
+    HRESULT STDMETHODCALLTYPE put_Volume(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Volume(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Balance(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Balance(LONG*) override { return E_NOTIMPL; }
 
-    // IVideoWindow: visibility and owner are kept; the graph has no window of its own.
+    // IVideoWindow: the graph has no video renderer, so every call answers E_NOINTERFACE;
+    // visibility and owner requests are recorded all the same.
     HRESULT STDMETHODCALLTYPE put_Visible(LONG Visible) override;
     HRESULT STDMETHODCALLTYPE get_Visible(LONG* pVisible) override;
     HRESULT STDMETHODCALLTYPE put_Owner(OAHWND Owner) override;
@@ -125,98 +126,96 @@ private:
     LONG visible_ = OATRUE;
     OAHWND owner_ = 0;
     unsigned long windowCalls_ = 0;
-    LONG volume_ = 0;
-    LONG balance_ = 0;
     std::shared_ptr<VornWorld::GraphSlot> slot_;
     bool alive_ = true;
 
 public:
-    // The rest of IVideoWindow and IBasicVideo: not provided.
-    HRESULT STDMETHODCALLTYPE put_Caption(BSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Caption(BSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_WindowStyle(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_WindowStyle(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_WindowStyleEx(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_WindowStyleEx(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_AutoShow(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_AutoShow(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_WindowState(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_WindowState(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_BackgroundPalette(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_BackgroundPalette(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Left(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Left(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Width(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Width(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Top(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Top(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Height(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Height(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_MessageDrain(OAHWND) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_MessageDrain(OAHWND*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_BorderColor(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_BorderColor(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_FullScreenMode(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_FullScreenMode(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetWindowForeground(LONG) override { return E_NOTIMPL; }
+    // The rest of IVideoWindow and IBasicVideo: no video renderer to answer them.
+    HRESULT STDMETHODCALLTYPE put_Caption(BSTR) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_Caption(BSTR*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_WindowStyle(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_WindowStyle(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_WindowStyleEx(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_WindowStyleEx(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_AutoShow(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_AutoShow(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_WindowState(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_WindowState(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_BackgroundPalette(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_BackgroundPalette(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_Left(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_Left(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_Width(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_Width(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_Top(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_Top(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_Height(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_Height(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_MessageDrain(OAHWND) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_MessageDrain(OAHWND*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_BorderColor(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_BorderColor(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_FullScreenMode(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_FullScreenMode(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE SetWindowForeground(LONG) override { return E_NOINTERFACE; }
     HRESULT STDMETHODCALLTYPE NotifyOwnerMessage(OAHWND, LONG, LONG_PTR, LONG_PTR) override {
-        return E_NOTIMPL;
+        return E_NOINTERFACE;
     }
     HRESULT STDMETHODCALLTYPE SetWindowPosition(LONG, LONG, LONG, LONG) override {
-        return E_NOTIMPL;
+        return E_NOINTERFACE;
     }
     HRESULT STDMETHODCALLTYPE GetWindowPosition(LONG*, LONG*, LONG*, LONG*) override {
-        return E_NOTIMPL;
+        return E_NOINTERFACE;
     }
-    HRESULT STDMETHODCALLTYPE GetMinIdealImageSize(LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetMaxIdealImageSize(LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMinIdealImageSize(LONG*, LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE GetMaxIdealImageSize(LONG*, LONG*) override { return E_NOINTERFACE; }
     HRESULT STDMETHODCALLTYPE GetRestorePosition(LONG*, LONG*, LONG*, LONG*) override {
-        return E_NOTIMPL;
+        return E_NOINTERFACE;
     }
-    HRESULT STDMETHODCALLTYPE HideCursor(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsCursorHidden(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_AvgTimePerFrame(REFTIME*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_BitRate(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_BitErrorRate(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_VideoWidth(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_VideoHeight(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_SourceLeft(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_SourceLeft(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_SourceWidth(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_SourceWidth(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_SourceTop(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_SourceTop(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_SourceHeight(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_SourceHeight(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_DestinationLeft(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_DestinationLeft(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_DestinationWidth(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_DestinationWidth(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_DestinationTop(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_DestinationTop(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_DestinationHeight(LONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_DestinationHeight(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE HideCursor(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE IsCursorHidden(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_AvgTimePerFrame(REFTIME*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_BitRate(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_BitErrorRate(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_VideoWidth(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_VideoHeight(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_SourceLeft(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_SourceLeft(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_SourceWidth(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_SourceWidth(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_SourceTop(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_SourceTop(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_SourceHeight(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_SourceHeight(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_DestinationLeft(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_DestinationLeft(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_DestinationWidth(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_DestinationWidth(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_DestinationTop(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_DestinationTop(LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE put_DestinationHeight(LONG) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE get_DestinationHeight(LONG*) override { return E_NOINTERFACE; }
     HRESULT STDMETHODCALLTYPE SetSourcePosition(LONG, LONG, LONG, LONG) override {
-        return E_NOTIMPL;
+        return E_NOINTERFACE;
     }
     HRESULT STDMETHODCALLTYPE GetSourcePosition(LONG*, LONG*, LONG*, LONG*) override {
-        return E_NOTIMPL;
+        return E_NOINTERFACE;
     }
-    HRESULT STDMETHODCALLTYPE SetDefaultSourcePosition() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDefaultSourcePosition() override { return E_NOINTERFACE; }
     HRESULT STDMETHODCALLTYPE SetDestinationPosition(LONG, LONG, LONG, LONG) override {
-        return E_NOTIMPL;
+        return E_NOINTERFACE;
     }
     HRESULT STDMETHODCALLTYPE GetDestinationPosition(LONG*, LONG*, LONG*, LONG*) override {
-        return E_NOTIMPL;
+        return E_NOINTERFACE;
     }
-    HRESULT STDMETHODCALLTYPE SetDefaultDestinationPosition() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetVideoSize(LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDefaultDestinationPosition() override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE GetVideoSize(LONG*, LONG*) override { return E_NOINTERFACE; }
     HRESULT STDMETHODCALLTYPE GetVideoPaletteEntries(LONG, LONG, LONG*, LONG*) override {
-        return E_NOTIMPL;
+        return E_NOINTERFACE;
     }
-    HRESULT STDMETHODCALLTYPE GetCurrentImage(LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsUsingDefaultSource() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE IsUsingDefaultDestination() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetCurrentImage(LONG*, LONG*) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE IsUsingDefaultSource() override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE IsUsingDefaultDestination() override { return E_NOINTERFACE; }
 };
 
 // Marks the calling thread as a streaming thread of `graph` (null: none), so the graph

@@ -106,17 +106,17 @@ TEST_F(GraphBuilding, CaptureGraphBuilderFindsPinInterfaces) {
               S_OK);
     EXPECT_EQ(g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.device.get(),
                                        IID_IAMStreamConfig, config.Void()),
-              E_FAIL);
+              E_NOINTERFACE);
     EXPECT_EQ(g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, g.grabberFilter.get(),
                                        IID_IAMStreamConfig, config.Void()),
-              E_FAIL);
+              E_NOINTERFACE);
     // Without a category: the filter, its pins, then the filters around it.
     EXPECT_EQ(g.builder->FindInterface(nullptr, nullptr, g.grabberFilter.get(), IID_IAMStreamConfig,
                                        config.Void()),
               S_OK);
     EXPECT_EQ(g.builder->FindInterface(&LOOK_DOWNSTREAM_ONLY, nullptr, g.grabberFilter.get(),
                                        IID_IAMStreamConfig, config.Void()),
-              E_NOINTERFACE);
+              E_FAIL);
     EXPECT_EQ(g.builder->SetFiltergraph(g.graph.get()), E_UNEXPECTED);
 }
 
@@ -166,7 +166,7 @@ TEST_F(GraphBuilding, CrossbarIsPlacedUpstreamAndRoutes) {
     plain.Build(CLSID_VideoInputDeviceCategory, 1, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
     EXPECT_EQ(plain.builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, plain.device.get(),
                                            IID_IAMCrossbar, crossbar.Void()),
-              E_NOINTERFACE);
+              E_FAIL);
 }
 
 TEST_F(GraphBuilding, NamedCallsFailOnRequest) {
@@ -202,14 +202,15 @@ TEST_F(GraphBuilding, RecordsOutliveTheGraph) {
         g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
         Ptr<IVideoWindow> window;
         ASSERT_EQ(g.graph->QueryInterface(IID_IVideoWindow, window.Void()), S_OK);
-        EXPECT_EQ(window->put_Visible(OAFALSE), S_OK);
-        EXPECT_EQ(window->put_Owner(0), S_OK);
-        EXPECT_EQ(window->put_Caption(nullptr), E_NOTIMPL);
+        // No video renderer answers, but the requests are recorded.
+        EXPECT_EQ(window->put_Visible(OAFALSE), E_NOINTERFACE);
+        EXPECT_EQ(window->put_Owner(0), E_NOINTERFACE);
+        EXPECT_EQ(window->put_Caption(nullptr), E_NOINTERFACE);
         Ptr<IBasicVideo> video;
         Ptr<IBasicAudio> audio;
         EXPECT_EQ(g.graph->QueryInterface(IID_IBasicVideo, video.Void()), S_OK);
         EXPECT_EQ(g.graph->QueryInterface(IID_IBasicAudio, audio.Void()), S_OK);
-        EXPECT_EQ(audio->put_Volume(1), E_INVALIDARG);
+        EXPECT_EQ(audio->put_Volume(0), E_NOTIMPL);
         ASSERT_EQ(g.control->Run(), S_OK);
         ASSERT_EQ(g.control->Pause(), S_OK);
         ASSERT_EQ(g.control->Stop(), S_OK);

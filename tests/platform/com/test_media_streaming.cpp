@@ -29,13 +29,13 @@ protected:
 };
 
 TEST_F(Streaming, CallbacksArriveAtTheFrameRateWithWholeFrames) {
+    CountingCallback callback;  // outlives the grabber that holds it
     VornWorld::DeviceConfig camera = VornWorld::DefaultCamera();
     camera.video = {{MEDIASUBTYPE_YUY2, 320, 240, 0, 0, 1, 1, 5.0, 20.0}};
     VornWorld::RemoveAllDevices(VornWorld::MediaKind::Video);
     VornWorld::DeviceId id = VornWorld::AddDevice(camera);
     CaptureGraph g;
     g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
-    CountingCallback callback;
     ASSERT_EQ(g.grabber->SetCallback(&callback, 1), S_OK);
     ASSERT_EQ(g.control->Run(), S_OK);
     EXPECT_EQ(VornWorld::LiveStreamingThreads(), 1);
@@ -53,6 +53,7 @@ TEST_F(Streaming, CallbacksArriveAtTheFrameRateWithWholeFrames) {
 }
 
 TEST_F(Streaming, PicturesMoveFromFrameToFrame) {
+    CountingCallback callback;  // outlives the grabber that holds it
     CaptureGraph g;
     g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
     ASSERT_EQ(g.grabber->SetBufferSamples(TRUE), S_OK);
@@ -75,7 +76,6 @@ TEST_F(Streaming, PicturesMoveFromFrameToFrame) {
     EXPECT_EQ(topLeft[2], 255);
     ASSERT_EQ(g.control->Stop(), S_OK);
 
-    CountingCallback callback;
     ASSERT_EQ(g.grabber->SetOneShot(FALSE), S_OK);
     ASSERT_EQ(g.grabber->SetCallback(&callback, 1), S_OK);
     ASSERT_EQ(g.control->Run(), S_OK);
@@ -130,6 +130,7 @@ TEST_F(Streaming, WaitEndsByTimeoutOrStop) {
 }
 
 TEST_F(Streaming, AudioIsASineToneInBuffersOfATenthOfASecond) {
+    CountingCallback callback;  // outlives the grabber that holds it
     VornWorld::DeviceId id = VornWorld::Devices(VornWorld::MediaKind::Audio).front();
     CaptureGraph g;
     g.Build(CLSID_AudioInputDeviceCategory, 0, MEDIATYPE_Audio, MEDIASUBTYPE_PCM);
@@ -144,7 +145,6 @@ TEST_F(Streaming, AudioIsASineToneInBuffersOfATenthOfASecond) {
     EXPECT_EQ(asked[0].result, VFW_E_ALREADY_CONNECTED);
     EXPECT_EQ(asked[0].properties.cbBuffer, 8820);
 
-    CountingCallback callback;
     g.grabber->SetCallback(&callback, 1);
     ASSERT_EQ(g.control->Run(), S_OK);
     while (callback.calls < 3) std::this_thread::sleep_for(5ms);
@@ -162,6 +162,7 @@ TEST_F(Streaming, AudioIsASineToneInBuffersOfATenthOfASecond) {
 }
 
 TEST_F(Streaming, SuggestedBufferSizeIsUsed) {
+    CountingCallback callback;  // outlives the grabber that holds it
     Ptr<IBaseFilter> device;
     *device.Out() = comtest::BindDevice(CLSID_AudioInputDeviceCategory, 0);
     Ptr<IPin> pin;
@@ -188,7 +189,6 @@ TEST_F(Streaming, SuggestedBufferSizeIsUsed) {
     ASSERT_EQ(negotiation->GetAllocatorProperties(&actual), S_OK);
     EXPECT_EQ(actual.cbBuffer, 3528);
     EXPECT_EQ(actual.cBuffers, 6);
-    CountingCallback callback;
     grabber->SetCallback(&callback, 1);
     Ptr<IMediaControl> control;
     graph->QueryInterface(IID_IMediaControl, control.Void());
@@ -204,9 +204,9 @@ TEST_F(Streaming, NoCallbackAfterStopOrPauseReturns) {
     fast.video = {{MEDIASUBTYPE_RGB24, 160, 120, 0, 0, 1, 1, 100.0, 200.0}};
     VornWorld::AddDevice(fast, 0);
     for (int round = 0; round < 5; ++round) {
+        CountingCallback callback;
         CaptureGraph g;
         g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
-        CountingCallback callback;
         g.grabber->SetCallback(&callback, 1);
         ASSERT_EQ(g.control->Run(), S_OK);
         while (callback.calls < 3) std::this_thread::sleep_for(1ms);
@@ -222,9 +222,9 @@ TEST_F(Streaming, NoCallbackAfterStopOrPauseReturns) {
 }
 
 TEST_F(Streaming, SampleCallbackModeHandsOutSamples) {
+    CountingCallback callback;  // outlives the grabber that holds it
     CaptureGraph g;
     g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
-    CountingCallback callback;
     EXPECT_EQ(g.grabber->SetCallback(&callback, 2), E_INVALIDARG);
     ASSERT_EQ(g.grabber->SetCallback(&callback, 0), S_OK);
     ASSERT_EQ(g.control->Run(), S_OK);

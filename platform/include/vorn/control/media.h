@@ -4,19 +4,20 @@
 //
 // Fault names (VornWorld::FailCall) of the media-graph services:
 //   CoCreateInstance, and per class CoCreateInstance:FilterGraph, :CaptureGraphBuilder2,
-//     :SystemDeviceEnum, :SampleGrabber, :NullRenderer
+//     :SystemDeviceEnum, :SampleGrabber, :NullRenderer (both names count every call)
 //   QueryInterface:<interface> on every platform object, e.g. QueryInterface:IMediaControl,
 //     QueryInterface:IMediaEvent, QueryInterface:IAMStreamConfig, QueryInterface:IBaseFilter
-//   ICreateDevEnum::CreateClassEnumerator, IEnumMoniker::Next, IEnumMoniker::Reset,
-//   IMoniker::BindToStorage, IMoniker::BindToObject, IPropertyBag::Read
+//   ICreateDevEnum::CreateClassEnumerator, IMoniker::BindToStorage, IMoniker::BindToObject,
+//   IPropertyBag::Read
+//   <enumerator>::Next, ::Skip, ::Reset for IEnumMoniker, IEnumPins, IEnumFilters and
+//     IEnumMediaTypes (e.g. IEnumMoniker::Next)
 //   IFilterGraph::AddFilter, IFilterGraph::RemoveFilter, IFilterGraph::ConnectDirect,
 //   IFilterGraph::Disconnect, IGraphBuilder::Connect
 //   IMediaControl::Run, IMediaControl::Pause, IMediaControl::Stop,
 //   IMediaEvent::WaitForCompletion, IVideoWindow::put_Visible, IVideoWindow::put_Owner
 //   ICaptureGraphBuilder2::SetFiltergraph, ICaptureGraphBuilder2::FindInterface, and per
 //     interface ICaptureGraphBuilder2::FindInterface:<interface> (e.g. :IAMCrossbar)
-//   IBaseFilter::EnumPins, IEnumPins::Next, IEnumPins::Reset, IEnumPins::Skip,
-//   IPin::QueryDirection, IPin::QueryPinInfo
+//   IBaseFilter::EnumPins, IPin::QueryDirection, IPin::QueryPinInfo
 //   IAMStreamConfig::GetNumberOfCapabilities, IAMStreamConfig::GetStreamCaps,
 //   IAMStreamConfig::GetFormat, IAMStreamConfig::SetFormat,
 //   IAMBufferNegotiation::SuggestAllocatorProperties
@@ -25,8 +26,8 @@
 //   ISampleGrabber::SetMediaType, ISampleGrabber::SetOneShot, ISampleGrabber::SetBufferSamples,
 //   ISampleGrabber::SetCallback, ISampleGrabber::GetConnectedMediaType,
 //   ISampleGrabber::GetCurrentBuffer
-// A failing call returns E_FAIL (IGraphBuilder::Connect: VFW_E_CANNOT_CONNECT) and leaves
-// its out-parameters null.
+// A failing call returns E_FAIL (QueryInterface: E_NOINTERFACE; IGraphBuilder::Connect:
+// VFW_E_CANNOT_CONNECT) and leaves its out-parameters null.
 #pragma once
 
 #include <string>
