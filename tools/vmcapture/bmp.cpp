@@ -39,25 +39,21 @@ std::vector<uint8_t> EncodeBmp(const ImageView& image) {
     const size_t stride = BitmapStride(image.width);
     const size_t pixelBytes = stride * image.height;
     const uint32_t offset = kFileHeaderSize + kInfoHeaderSize;
-    std::vector<uint8_t> file;
-    file.reserve(offset + pixelBytes);
-    file.push_back('B');
-    file.push_back('M');
-    PutLE32(file, static_cast<uint32_t>(offset + pixelBytes));
-    PutLE32(file, 0);  // reserved
-    PutLE32(file, offset);
-    PutLE32(file, kInfoHeaderSize);
-    PutLE32(file, image.width);
-    PutLE32(file, image.height);  // positive: bottom-up
-    PutLE16(file, 1);             // planes
-    PutLE16(file, 24);            // bits per pixel
-    PutLE32(file, kBiRgb);
-    PutLE32(file, static_cast<uint32_t>(pixelBytes));
-    PutLE32(file, kPixelsPerMeter);
-    PutLE32(file, kPixelsPerMeter);
-    PutLE32(file, 0);  // colours used
-    PutLE32(file, 0);  // important colours
-    file.resize(offset + pixelBytes, 0);
+    std::vector<uint8_t> file(offset + pixelBytes, 0);
+    uint8_t* header = file.data();
+    header[0] = 'B';
+    header[1] = 'M';
+    StoreLE32(header + 2, static_cast<uint32_t>(file.size()));
+    StoreLE32(header + 10, offset);  // the reserved fields between stay zero
+    StoreLE32(header + 14, kInfoHeaderSize);
+    StoreLE32(header + 18, image.width);
+    StoreLE32(header + 22, image.height);  // positive: bottom-up
+    StoreLE16(header + 26, 1);             // planes
+    StoreLE16(header + 28, 24);            // bits per pixel
+    StoreLE32(header + 30, kBiRgb);
+    StoreLE32(header + 34, static_cast<uint32_t>(pixelBytes));
+    StoreLE32(header + 38, kPixelsPerMeter);
+    StoreLE32(header + 42, kPixelsPerMeter);  // colour counts (46, 50) stay zero
     for (uint32_t row = 0; row < image.height; ++row)
         image.CopyRow(image.height - 1 - row, 0, image.width, true,
                       file.data() + offset + row * stride);

@@ -90,14 +90,14 @@ bool ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8
     return !failed;
 }
 
-void PutLE16(std::vector<uint8_t>& out, uint32_t value) {
-    out.push_back(static_cast<uint8_t>(value));
-    out.push_back(static_cast<uint8_t>(value >> 8));
+void StoreLE16(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value);
+    out[1] = static_cast<uint8_t>(value >> 8);
 }
 
-void PutLE32(std::vector<uint8_t>& out, uint32_t value) {
-    PutLE16(out, value & 0xFFFF);
-    PutLE16(out, value >> 16);
+void StoreLE32(uint8_t* out, uint32_t value) {
+    StoreLE16(out, value & 0xFFFF);
+    StoreLE16(out + 2, value >> 16);
 }
 
 uint32_t GetLE16(const uint8_t* in) { return static_cast<uint32_t>(in[0]) | in[1] << 8; }

@@ -42,8 +42,8 @@ bool ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8
 std::string SystemError(const std::string& path);
 
 // Little-endian fields of the file formats.
-void PutLE16(std::vector<uint8_t>& out, uint32_t value);
-void PutLE32(std::vector<uint8_t>& out, uint32_t value);
+void StoreLE16(uint8_t* out, uint32_t value);
+void StoreLE32(uint8_t* out, uint32_t value);
 uint32_t GetLE16(const uint8_t* in);
 uint32_t GetLE32(const uint8_t* in);
 

@@ -1,6 +1,6 @@
 #include "wav.h"
 
-#include <vector>
+#include <cstring>
 
 namespace vmcapture {
 
@@ -10,8 +10,6 @@ constexpr uint32_t kRiffSizeOffset = 4;
 constexpr uint32_t kDataSizeOffset = 40;
 constexpr uint32_t kHeaderSize = 44;
 constexpr uint32_t kWaveFormatPcm = 1;
-
-void PutTag(std::vector<uint8_t>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
 
 }  // namespace
 
@@ -30,22 +28,21 @@ bool WavWriter::Open(const std::string& path, uint32_t sampleRate, uint32_t bits
         return false;
     }
     if (!file_.Open(path, error)) return false;
-    std::vector<uint8_t> header;
-    PutTag(header, "RIFF");
-    PutLE32(header, kHeaderSize - 8);
-    PutTag(header, "WAVE");
-    PutTag(header, "fmt ");
-    PutLE32(header, 16);
-    PutLE16(header, kWaveFormatPcm);
-    PutLE16(header, channels);
-    PutLE32(header, sampleRate);
-    PutLE32(header, static_cast<uint32_t>(blockAlign * sampleRate));
-    PutLE16(header, static_cast<uint32_t>(blockAlign));
-    PutLE16(header, bitsPerSample);
-    PutTag(header, "data");
-    PutLE32(header, 0);
+    uint8_t header[kHeaderSize];
+    std::memcpy(header, "RIFF", 4);
+    StoreLE32(header + kRiffSizeOffset, kHeaderSize - 8);
+    std::memcpy(header + 8, "WAVEfmt ", 8);
+    StoreLE32(header + 16, 16);  // size of the format chunk
+    StoreLE16(header + 20, kWaveFormatPcm);
+    StoreLE16(header + 22, channels);
+    StoreLE32(header + 24, sampleRate);
+    StoreLE32(header + 28, static_cast<uint32_t>(blockAlign * sampleRate));
+    StoreLE16(header + 32, static_cast<uint32_t>(blockAlign));
+    StoreLE16(header + 34, bitsPerSample);
+    std::memcpy(header + 36, "data", 4);
+    StoreLE32(header + kDataSizeOffset, 0);
     dataBytes_ = 0;
-    open_ = file_.Write(header.data(), header.size());
+    open_ = file_.Write(header, sizeof header);
     if (!open_) file_.Close(error);
     return open_;
 }
@@ -63,12 +60,12 @@ bool WavWriter::Close(std::string& error) {
     // A data chunk of odd length is followed by one pad byte that its size does not count.
     const uint8_t pad = 0;
     const uint64_t padBytes = dataBytes_ % 2;
-    std::vector<uint8_t> riffSize, dataSize;
-    PutLE32(riffSize, static_cast<uint32_t>(kHeaderSize - 8 + dataBytes_ + padBytes));
-    PutLE32(dataSize, static_cast<uint32_t>(dataBytes_));
+    uint8_t riffSize[4], dataSize[4];
+    StoreLE32(riffSize, static_cast<uint32_t>(kHeaderSize - 8 + dataBytes_ + padBytes));
+    StoreLE32(dataSize, static_cast<uint32_t>(dataBytes_));
     const bool patched = (padBytes == 0 || file_.Write(&pad, 1)) &&
-                         file_.Patch(kRiffSizeOffset, riffSize.data(), 4) &&
-                         file_.Patch(kDataSizeOffset, dataSize.data(), 4);
+                         file_.Patch(kRiffSizeOffset, riffSize, 4) &&
+                         file_.Patch(kDataSizeOffset, dataSize, 4);
     const bool closed = file_.Close(error);
     if (!patched && closed) error = "could not complete the WAV header";
     return patched && closed;
