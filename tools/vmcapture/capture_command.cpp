@@ -173,11 +173,11 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Moves units from the source to the sink until a limit, a stop request or a failure.
+// Moves units from the source to the sink until a limit, a stop request or a failure. Time
+// counts from `start`, when the source began to open: a device may capture while it opens.
 int Pump(Source& source, Sink& sink, const Settings& settings, const StreamFormat& stream,
-         Progress& progress) {
-    const auto start = std::chrono::steady_clock::now();
-    auto lastUnit = start;
+         Progress& progress, std::chrono::steady_clock::time_point start) {
+    auto lastUnit = std::chrono::steady_clock::now();
     CaptureCounts counts;
     uint64_t taken = 0;
     int status = kExitOk;
@@ -235,6 +235,7 @@ int Capture(const Settings& settings, const SourceKind& kind) {
         return kExitNoSource;
     }
     CatchStopRequests();
+    const auto start = std::chrono::steady_clock::now();
     if (!source->Open(settings.request, error)) {
         ReportError("cannot open " + std::string(kind.kind) + " '" + source->Name() +
                     "': " + error);
@@ -253,7 +254,7 @@ int Capture(const Settings& settings, const SourceKind& kind) {
         std::fprintf(stderr, "vmcapture: %s '%s' (%s), %s -> %s; Ctrl-C stops\n", kind.kind,
                      source->Name().c_str(), DeliveryName(kind.delivery),
                      DescribeStream(stream).c_str(), settings.output.c_str());
-    int status = Pump(*source, *sink, settings, stream, progress);
+    int status = Pump(*source, *sink, settings, stream, progress, start);
     source->Close();
     if (!sink->Finish(error)) {
         ReportError("writing " + settings.output + " failed: " + error);
