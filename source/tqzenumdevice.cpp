@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "mediaenum.h"
+
 namespace TQZCapture {
 
 namespace {
@@ -32,12 +34,36 @@ void EnumWindows(TQZWindowDeviceSet& set, bool localOnly) {
 }  // namespace
 
 TQZEnumDevice::TQZEnumDevice() {
+    EnumAudioDevice(AudioDevices);
+    EnumVideoDevice(VideoDevices);
+    EnumVoiceDevice(VoiceDevices);
+    EnumCameraDevice(CameraDevices);
     EnumDesktopDevice(DesktopDevices);
     EnumLocalProcessWindowsDevice(LocalProcessWindows);
     EnumAllWindowsDevice(AllWindows);
 }
 
 TQZEnumDevice::~TQZEnumDevice() = default;
+
+void TQZEnumDevice::EnumVideoDevice(TQZUSBVideoDeviceSet& set) {
+    internal::EnumMediaCategory<TQZUSBVideoDevice>(set, CLSID_VideoInputDeviceCategory,
+                                                   internal::ClsidRead::AnySuccess);
+}
+
+void TQZEnumDevice::EnumAudioDevice(TQZUSBAudioDeviceSet& set) {
+    internal::EnumMediaCategory<TQZUSBAudioDevice>(set, CLSID_AudioInputDeviceCategory,
+                                                   internal::ClsidRead::ExactlyOk);
+}
+
+void TQZEnumDevice::EnumCameraDevice(TQZCameraDeviceSet& set) {
+    internal::EnumMediaCategory<TQZCameraDevice>(set, CLSID_VideoInputDeviceCategory,
+                                                 internal::ClsidRead::ExactlyOk);
+}
+
+void TQZEnumDevice::EnumVoiceDevice(TQZVoiceDeviceSet& set) {
+    internal::EnumMediaCategory<TQZVoiceDevice>(set, CLSID_AudioInputDeviceCategory,
+                                                internal::ClsidRead::ExactlyOk);
+}
 
 void TQZEnumDevice::EnumDesktopDevice(TQZDesktopDeviceSet& set) {
     set.Free();

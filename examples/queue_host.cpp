@@ -1,0 +1,37 @@
+// Queued: the desktop device's worker thread captures the screen at FrameRate and queues each
+// frame; the host takes them with Get (newest) or Query (oldest) and may convert them to I420.
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "tqzcolorspaceconvert.h"
+#include "tqzenumdevice.h"
+#include "tqzpacket.h"
+
+using namespace TQZCapture;
+
+int main() {
+    TQZDesktopDeviceSet screens;
+    TQZEnumDevice::EnumDesktopDevice(screens);
+    TQZDesktopDevice* desktop = screens.GetByName("Desktop");
+    desktop->Width = 640;  // a multiple of 4 and even: frames go straight into the converter
+    desktop->Height = 480;
+    desktop->FrameRate = 25;
+    if (!desktop->Open()) return 1;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    desktop->Close();  // queued frames stay available after Close
+
+    std::vector<unsigned char> i420(640 * 480 * 3 / 2);
+    int frames = 0;
+    while (desktop->Packets.Count() > 0) {
+        TQZPacket* frame = desktop->Query();  // oldest first; owned by the device
+        unsigned int length = static_cast<unsigned int>(i420.size());
+        if (TQZColorSpaceConvert::RGB24_TO_YUV_I420(frame->Bytes(), 640, 480, i420.data(),
+                                                    &length)) {
+            ++frames;
+        }
+    }
+    std::printf("%d frames converted to I420 (%zu bytes each)\n", frames, i420.size());
+    return frames > 0 ? 0 : 1;
+}

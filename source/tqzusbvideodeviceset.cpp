@@ -1,0 +1,9 @@
+#include "tqzusbvideodeviceset.h"
+
+#include "tqzdeviceset_impl.h"
+
+namespace TQZCapture {
+
+template class TQZDeviceSet<TQZUSBVideoDevice>;
+
+}  // namespace TQZCapture

@@ -1,0 +1,9 @@
+#include "tqzvoicedeviceset.h"
+
+#include "tqzdeviceset_impl.h"
+
+namespace TQZCapture {
+
+template class TQZDeviceSet<TQZVoiceDevice>;
+
+}  // namespace TQZCapture
