@@ -34,16 +34,19 @@ CommandSpec Spec() {
     CommandSpec spec{
         "vmcapture capture KIND [INDEX|NAME] -o FILE [options]",
         "Captures one source into a file until a limit is reached or Ctrl-C is pressed.\n"
-        "KIND is desktop or window (vmcapture list shows the sources); the source is picked\n"
-        "by INDEX (default 0) or by NAME (a window by its title). Video is written as Y4M\n"
-        "(I420, BT.601 studio range) or as numbered 24-bit BMP files, audio as WAV.",
+        "KIND is desktop, window, camera or microphone (vmcapture list shows the sources);\n"
+        "the source is picked by INDEX (default 0) or by NAME (a window by its title). A\n"
+        "camera or microphone is captured through one of its two device classes: --via push\n"
+        "(the device calls the tool for every frame or buffer; the default) or --via pull\n"
+        "(the tool asks for each one). Video is written as Y4M (I420, BT.601 studio range)\n"
+        "or as numbered 24-bit BMP files, audio as WAV.",
         {
             {"output", 'o', "FILE",
              "output file; '-' writes Y4M to standard output; for BMP a pattern such as "
              "shot-%04d.bmp (default: a number before the extension)"},
             {"format", 'f', "FORMAT", "y4m, bmp or wav (default: from the file name)"},
             {"name", 0, "TEXT", "pick the source by its name, also one made of digits"},
-            {"via", 0, "push|pull", "delivery to capture through, where a kind has several"},
+            {"via", 0, "push|pull", "how a camera or microphone delivers (default push)"},
             {"size", 's', "WxH", "frame size asked of the source (default 640x480)"},
             {"fps", 'r', "N", "frames per second, 1 to 1000 (default 20)"},
             {"rate", 0, "HZ", "audio sample rate, 1000 to 384000 (default 44100)"},
@@ -62,7 +65,9 @@ CommandSpec Spec() {
         "Examples:\n"
         "  vmcapture capture desktop --seconds 3 -o desktop.y4m\n"
         "  vmcapture capture desktop --size 1280x720 --fps 10 --frames 5 -o shot-%03d.bmp\n"
-        "  vmcapture capture window 'Untitled - Editor' --seconds 10 -o editor.y4m"};
+        "  vmcapture capture window 'Untitled - Editor' --seconds 10 -o editor.y4m\n"
+        "  vmcapture capture camera 0 --via pull --size 320x240 --frames 100 -o camera.y4m\n"
+        "  vmcapture capture microphone --rate 48000 --seconds 5 -o voice.wav"};
     const std::vector<OptionSpec>& world = WorldOptions();
     spec.options.insert(spec.options.end(), world.begin(), world.end());
     return spec;
@@ -169,14 +174,66 @@ std::string DescribeStream(const StreamFormat& stream) {
            " bits, " + std::to_string(stream.channels) + " channels";
 }
 
+std::string DescribeRequest(const CaptureRequest& request, Medium medium) {
+    if (medium == Medium::Video && !request.sizeGiven)
+        return std::to_string(request.frameRate) + " fps at the default size";
+    StreamFormat asked;
+    asked.medium = medium;
+    asked.width = request.width;
+    asked.height = request.height;
+    asked.frameRate = request.frameRate;
+    asked.sampleRate = request.sampleRate;
+    asked.bitsPerSample = request.bitsPerSample;
+    asked.channels = request.channels;
+    return DescribeStream(asked);
+}
+
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The byte rate at which units arrive, from the end of the first unit to the end of the last.
+class ArrivalRate {
+public:
+    void Add(size_t size) {
+        const auto now = std::chrono::steady_clock::now();
+        if (units_++ == 0)
+            first_ = now;
+        else
+            bytes_ += size;
+        last_ = now;
+    }
+    // Bytes a second; 0 when the units span less than `minimumSeconds`.
+    double BytesPerSecond(double minimumSeconds) const {
+        const double span = std::chrono::duration<double>(last_ - first_).count();
+        return units_ > 1 && span >= minimumSeconds ? bytes_ / span : 0.0;
+    }
+
+private:
+    uint64_t units_ = 0;
+    uint64_t bytes_ = 0;
+    std::chrono::steady_clock::time_point first_{}, last_{};
+};
+
+// A device that refuses the audio format asked of it keeps the request in its fields and
+// delivers a format of its own, which the WAV header then misnames. Pushed audio arrives in
+// real time, so its byte rate tells.
+void CheckAudioRate(const SourceKind& kind, const StreamFormat& stream, const ArrivalRate& rate) {
+    const double measured = rate.BytesPerSecond(1.0);
+    const double declared = static_cast<double>(stream.BytesPerSecond());
+    if (stream.medium != Medium::Audio || kind.delivery != Delivery::Push || measured == 0 ||
+        (measured > declared * 0.75 && measured < declared * 1.25))
+        return;
+    ReportNotice("the device delivered about " + std::to_string(static_cast<long long>(measured)) +
+                 " bytes a second, not the " + std::to_string(static_cast<long long>(declared)) +
+                 " of the format it reports: it may not support the format asked for, and the "
+                 "WAV file may play at the wrong speed");
 }
 
 // Moves units from the source to the sink until a limit, a stop request or a failure. Time
 // counts from `start`, when the source began to open: a device may capture while it opens.
 int Pump(Source& source, Sink& sink, const Settings& settings, const StreamFormat& stream,
-         Progress& progress, std::chrono::steady_clock::time_point start) {
+         Progress& progress, std::chrono::steady_clock::time_point start, ArrivalRate& rate) {
     auto lastUnit = std::chrono::steady_clock::now();
     CaptureCounts counts;
     uint64_t taken = 0;
@@ -206,6 +263,7 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
                 status = kExitFailure;
                 break;
             }
+            rate.Add(size);
             counts.units = taken - sink.Skipped();
             if (stream.medium == Medium::Audio) counts.audioBytes += size;
         }
@@ -237,8 +295,8 @@ int Capture(const Settings& settings, const SourceKind& kind) {
     CatchStopRequests();
     const auto start = std::chrono::steady_clock::now();
     if (!source->Open(settings.request, error)) {
-        ReportError("cannot open " + std::string(kind.kind) + " '" + source->Name() +
-                    "': " + error);
+        ReportError("cannot open " + std::string(kind.kind) + " '" + source->Name() + "': " +
+                    error + " (asked for " + DescribeRequest(settings.request, kind.medium) + ")");
         return kExitNoSource;
     }
     const StreamFormat stream = source->Format();
@@ -254,8 +312,10 @@ int Capture(const Settings& settings, const SourceKind& kind) {
         std::fprintf(stderr, "vmcapture: %s '%s' (%s), %s -> %s; Ctrl-C stops\n", kind.kind,
                      source->Name().c_str(), DeliveryName(kind.delivery),
                      DescribeStream(stream).c_str(), settings.output.c_str());
-    int status = Pump(*source, *sink, settings, stream, progress, start);
+    ArrivalRate rate;
+    int status = Pump(*source, *sink, settings, stream, progress, start, rate);
     source->Close();
+    CheckAudioRate(kind, stream, rate);
     if (!sink->Finish(error)) {
         ReportError("writing " + settings.output + " failed: " + error);
         status = kExitFailure;

@@ -24,7 +24,8 @@ const Command kCommands[] = {
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "Usage: vmcapture COMMAND [options]\n\n"
-                 "Captures the screen and its windows through the VornMediaCapture library.\n\n"
+                 "Captures the screen, its windows, cameras and microphones through the\n"
+                 "VornMediaCapture library.\n\n"
                  "Commands:\n");
     for (const Command& command : kCommands)
         std::fprintf(out, "  %-10s%s\n", command.name, command.summary);

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -117,15 +118,34 @@ void PrintHelp(std::FILE* out, const CommandSpec& spec) {
     std::vector<OptionSpec> specs = spec.options;
     specs.push_back(kHelpOption);
     std::fprintf(out, "\nOptions:\n");
+    const size_t column = 30, width = 79;
     for (const OptionSpec& option : specs) {
         std::string left = option.shortName ? std::string("-") + option.shortName + ", " : "    ";
         left += std::string("--") + option.name;
         if (option.valueName) left += std::string(" ") + option.valueName;
-        const int width = 28;
-        if (left.size() < static_cast<size_t>(width))
-            std::fprintf(out, "  %-*s%s\n", width, left.c_str(), option.help);
-        else
-            std::fprintf(out, "  %s\n  %-*s%s\n", left.c_str(), width, "", option.help);
+        std::string line = "  " + left;
+        if (line.size() + 1 > column) {
+            std::fprintf(out, "%s\n", line.c_str());
+            line.clear();
+        }
+        // The help text, word-wrapped in its column.
+        std::string word;
+        const std::string help = std::string(option.help) + " ";
+        for (char c : help) {
+            if (c != ' ') {
+                word += c;
+                continue;
+            }
+            if (line.size() > column && line.size() + 1 + word.size() > width) {
+                std::fprintf(out, "%s\n", line.c_str());
+                line.clear();
+            }
+            line.resize(std::max(line.size(), column), ' ');
+            if (line.size() > column) line += ' ';
+            line += word;
+            word.clear();
+        }
+        std::fprintf(out, "%s\n", line.c_str());
     }
     if (spec.notes) std::fprintf(out, "\n%s\n", spec.notes);
 }

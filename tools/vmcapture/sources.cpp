@@ -3,8 +3,12 @@
 #include <algorithm>
 
 #include "delivery.h"
+#include "tqzcameradevice.h"
 #include "tqzdesktopdevice.h"
 #include "tqzenumdevice.h"
+#include "tqzusbaudiodevice.h"
+#include "tqzusbvideodevice.h"
+#include "tqzvoicedevice.h"
 #include "tqzwindowdevice.h"
 
 namespace vmcapture {
@@ -78,6 +82,23 @@ const std::vector<SourceKind>& SourceKinds() {
         // The tool's own windows are among all windows, and are captured from there.
         {"window", Delivery::Queued, "LocalProcessWindows", Medium::Video,
          &ListSet<TQZWindowDeviceSet, &TQZEnumDevice::LocalProcessWindows>, nullptr},
+        // Each camera and microphone is listed twice, once per capture method.
+        {"camera", Delivery::Push, "VideoDevices", Medium::Video,
+         &ListSet<TQZUSBVideoDeviceSet, &TQZEnumDevice::VideoDevices>,
+         &MakeSource<TQZUSBVideoDeviceSet, &TQZEnumDevice::EnumVideoDevice,
+                     PushSource<TQZUSBVideoDevice, VideoCatcher>>},
+        {"camera", Delivery::Pull, "CameraDevices", Medium::Video,
+         &ListSet<TQZCameraDeviceSet, &TQZEnumDevice::CameraDevices>,
+         &MakeSource<TQZCameraDeviceSet, &TQZEnumDevice::EnumCameraDevice,
+                     PullSource<TQZCameraDevice>>},
+        {"microphone", Delivery::Push, "AudioDevices", Medium::Audio,
+         &ListSet<TQZUSBAudioDeviceSet, &TQZEnumDevice::AudioDevices>,
+         &MakeSource<TQZUSBAudioDeviceSet, &TQZEnumDevice::EnumAudioDevice,
+                     PushSource<TQZUSBAudioDevice, AudioCatcher>>},
+        {"microphone", Delivery::Pull, "VoiceDevices", Medium::Audio,
+         &ListSet<TQZVoiceDeviceSet, &TQZEnumDevice::VoiceDevices>,
+         &MakeSource<TQZVoiceDeviceSet, &TQZEnumDevice::EnumVoiceDevice,
+                     PullSource<TQZVoiceDevice>>},
     };
     return kinds;
 }
