@@ -1,0 +1,74 @@
+// Runs the vmcapture tool as a process in a scratch folder, and reads back the files it
+// writes with readers of its own (Y4M, BMP), so that the tool's writers are judged by code
+// that does not share their mistakes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vmctest {
+
+// A fresh folder below the system's temporary folder, removed with everything in it.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct ToolRun {
+    int status = -1;  // exit status; -1 when the tool did not end by itself in time
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// Runs vmcapture with `args` in folder `dir`, standard output and error going to files,
+// standard input empty. Kills it after `timeoutSeconds`.
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& dir,
+                int timeoutSeconds = 60);
+// The same, without waiting: the process id, for StopTool.
+pid_t StartTool(const std::vector<std::string>& args, const std::string& dir);
+// Sends `signal` and waits for the exit status (-1: still running after `timeoutSeconds`,
+// then killed).
+int StopTool(pid_t pid, int signal, int timeoutSeconds);
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+bool WaitForFileSize(const std::string& path, size_t size, int timeoutSeconds);
+
+// A 32-bit top-down bitmap file whose pixel (x, y), counted from the top left, is
+// pixel(x, y) as 0x00RRGGBB.
+void WriteTestPicture(const std::string& path, int width, int height,
+                      const std::function<uint32_t(int, int)>& pixel);
+
+struct Y4m {
+    std::vector<std::string> params;  // the header's words after "YUV4MPEG2"
+    int width = 0;
+    int height = 0;
+    std::vector<std::vector<uint8_t>> frames;  // planes Y, U, V of each frame
+    bool wellFormed = false;                   // header, then whole FRAME records only
+
+    bool HasParam(const std::string& word) const;
+    uint8_t Y(size_t frame, int x, int y) const;
+    uint8_t U(size_t frame, int x, int y) const;
+    uint8_t V(size_t frame, int x, int y) const;
+};
+Y4m ParseY4m(const std::vector<uint8_t>& bytes);
+
+// The studio-range BT.601 values of one 0x00RRGGBB colour.
+struct Yuv {
+    int y, u, v;
+};
+Yuv Bt601(uint32_t rgb);
+
+uint32_t LE32(const std::vector<uint8_t>& bytes, size_t at);
+uint32_t LE16(const std::vector<uint8_t>& bytes, size_t at);
+
+}  // namespace vmctest

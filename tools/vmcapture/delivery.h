@@ -1,0 +1,256 @@
+// Sources over the library's device classes, one template per delivery method. The device
+// class is the template argument; these templates are the only code that drives devices.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "pushqueue.h"
+#include "sources.h"
+#include "tqzaudiodevice.h"
+#include "tqzpacket.h"
+#include "tqzvideodevice.h"
+
+namespace vmcapture {
+
+// ---- The host's side of the device protocol ------------------------------------------------
+
+inline void ApplyRequest(TQZCapture::TQZVideoDevice& device, const CaptureRequest& request) {
+    if (request.sizeGiven) {
+        device.Width = request.width;
+        device.Height = request.height;
+    }
+    device.FrameRate = request.frameRate;
+}
+
+inline void ApplyRequest(TQZCapture::TQZAudioDevice& device, const CaptureRequest& request) {
+    device.SampleRate = request.sampleRate;
+    device.BitsPerSample = request.bitsPerSample;
+    device.Channels = request.channels;
+}
+
+inline StreamFormat FormatOf(const TQZCapture::TQZVideoDevice& device) {
+    StreamFormat format;
+    format.medium = Medium::Video;
+    format.width = device.Width;
+    format.height = device.Height;
+    format.frameRate = device.FrameRate;
+    return format;
+}
+
+inline StreamFormat FormatOf(const TQZCapture::TQZAudioDevice& device) {
+    StreamFormat format;
+    format.medium = Medium::Audio;
+    format.sampleRate = device.SampleRate;
+    format.bitsPerSample = device.BitsPerSample;
+    format.channels = device.Channels;
+    return format;
+}
+
+// Some device classes add the hooks OnOpenAfter and OnCloseAfter; call them where they exist.
+template <class Device>
+auto CallOpenAfter(Device& device, int) -> decltype(device.OnOpenAfter()) {
+    device.OnOpenAfter();
+}
+template <class Device>
+void CallOpenAfter(Device&, long) {}
+template <class Device>
+auto CallCloseAfter(Device& device, int) -> decltype(device.OnCloseAfter()) {
+    device.OnCloseAfter();
+}
+template <class Device>
+void CallCloseAfter(Device&, long) {}
+
+// OnOpenBefore(callback), Open, OnOpenAFter (and OnOpenAfter).
+template <class Device>
+bool OpenDevice(Device& device, void* callback) {
+    device.OnOpenBefore(callback);
+    if (!device.Open()) return false;
+    device.OnOpenAFter();
+    CallOpenAfter(device, 0);
+    return true;
+}
+
+// OnCloseBefore, Close, OnCloseAFter (and OnCloseAfter): after it, no callback arrives.
+template <class Device>
+void CloseDevice(Device& device) {
+    device.OnCloseBefore();
+    device.Close();
+    device.OnCloseAFter();
+    CallCloseAfter(device, 0);
+}
+
+// ---- What every source does with its device ------------------------------------------------
+
+// Holds the device, a copy of the set's device made with the class's copy-from-pointer
+// constructor (as a device set makes its own), and opens and closes it.
+template <class Device>
+class DeviceSource : public Source {
+public:
+    template <class Description>
+    explicit DeviceSource(const Description* description) : device_(description) {}
+    ~DeviceSource() override { Close(); }
+
+    StreamFormat Format() const override { return FormatOf(device_); }
+    std::string Name() const override { return device_.Name; }
+    void Close() override {
+        if (open_) CloseDevice(device_);
+        open_ = false;
+    }
+
+protected:
+    bool OpenDeviceWith(const CaptureRequest& request, void* callback, std::string& error) {
+        ApplyRequest(device_, request);
+        open_ = OpenDevice(device_, callback);
+        if (!open_) {
+            CloseDevice(device_);  // releases what a failed Open acquired
+            error = "the device did not open";
+        }
+        return open_;
+    }
+
+    Device device_;
+    bool open_ = false;
+};
+
+// ---- Queued delivery: the device's worker fills its packet queue ----------------------------
+
+// A screen device that counts every frame it hands to its queue, so that the frames the full
+// queue refused can be told apart.
+template <class Device>
+class CountingDevice : public Device {
+public:
+    explicit CountingDevice(const Device* description) : Device(description) {}
+    std::atomic<uint64_t> delivered{0};
+
+protected:
+    // Counted once the frame is queued, so a frame on its way never looks lost.
+    void FrameHandler(double timestamp, unsigned char* data, long length) override {
+        Device::FrameHandler(timestamp, data, length);
+        if (data != nullptr) ++delivered;
+    }
+};
+
+template <class Device>
+class QueuedSource : public DeviceSource<CountingDevice<Device>> {
+public:
+    using DeviceSource<CountingDevice<Device>>::DeviceSource;
+
+    bool Open(const CaptureRequest& request, std::string& error) override {
+        return this->OpenDeviceWith(request, nullptr, error);
+    }
+
+    bool Take(const uint8_t*& data, size_t& size, int waitMs) override {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        while (this->device_.Packets.Count() == 0) {
+            if (std::chrono::steady_clock::now() >= end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        // Oldest first; Count() said the queue holds one, so this is not a stale slot.
+        const TQZCapture::TQZPacket* packet = this->device_.Query();
+        ++taken_;
+        data = packet->Bytes();
+        size = packet->Size();
+        return true;
+    }
+
+    uint64_t Lost() const override {
+        const uint64_t reached = taken_ + this->device_.Packets.Count();
+        const uint64_t delivered = this->device_.delivered;
+        return delivered > reached ? delivered - reached : 0;
+    }
+
+private:
+    uint64_t taken_ = 0;
+};
+
+// ---- Pull delivery: each Get grabs one sample on the calling thread ------------------------
+
+template <class Device>
+class PullSource : public DeviceSource<Device> {
+public:
+    using DeviceSource<Device>::DeviceSource;
+
+    bool Open(const CaptureRequest& request, std::string& error) override {
+        if (!this->OpenDeviceWith(request, nullptr, error)) return false;
+        format_ = this->Format();
+        next_ = std::chrono::steady_clock::now();
+        return true;
+    }
+
+    bool Take(const uint8_t*& data, size_t& size, int waitMs) override {
+        auto now = std::chrono::steady_clock::now();
+        if (next_ > now) {
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                next_ - now, std::chrono::milliseconds(waitMs)));
+            now = std::chrono::steady_clock::now();
+            if (next_ > now) return false;
+        }
+        TQZCapture::TQZPacket* packet = this->device_.Get();
+        // A Get that grabbed nothing hands out the slot of the previous Get again; the tool
+        // marks every packet it has taken in Extra[0], which belongs to the host.
+        const bool fresh = packet != nullptr && packet->Size() != 0 && packet->Extra[0] == 0;
+        const auto interval = Interval(fresh ? packet->Size() : 0);
+        next_ = std::max(next_ + interval, now - interval);  // a late grab is not made up twice
+        if (!fresh) {
+            ++failed_;
+            return false;
+        }
+        packet->Extra[0] = 1;
+        data = packet->Bytes();
+        size = packet->Size();
+        return true;
+    }
+
+    uint64_t Lost() const override { return failed_; }
+
+private:
+    // Grabs follow the pace of the medium: one frame per frame period, and for audio the
+    // playing time of what the last grab brought, so that a device that answers at once
+    // does not fill seconds of audio in a moment.
+    std::chrono::steady_clock::duration Interval(size_t audioBytes) const {
+        if (format_.medium == Medium::Video)
+            return std::chrono::milliseconds(format_.frameRate ? 1000 / format_.frameRate : 0);
+        const uint64_t perSecond = format_.BytesPerSecond();
+        return std::chrono::microseconds(perSecond ? audioBytes * 1000000 / perSecond : 0);
+    }
+
+    StreamFormat format_;
+    uint64_t failed_ = 0;
+    std::chrono::steady_clock::time_point next_{};
+};
+
+// ---- Push delivery: the device calls the tool's callback on its streaming thread ------------
+
+template <class Device, class Catcher>
+class PushSource : public DeviceSource<Device> {
+public:
+    using DeviceSource<Device>::DeviceSource;
+    // Closed here, before the queue and the callback go: after the close the device calls
+    // the callback no more.
+    ~PushSource() override { this->Close(); }
+
+    bool Open(const CaptureRequest& request, std::string& error) override {
+        typename Catcher::Interface* callback = &catcher_;
+        return this->OpenDeviceWith(request, callback, error);
+    }
+
+    bool Take(const uint8_t*& data, size_t& size, int waitMs) override {
+        if (!queue_.Take(unit_, waitMs)) return false;
+        data = unit_.data();
+        size = unit_.size();
+        return true;
+    }
+
+    uint64_t Lost() const override { return queue_.Dropped(); }
+
+private:
+    static constexpr size_t kQueueBound = 32;
+    PushQueue queue_{kQueueBound};
+    Catcher catcher_{queue_};
+    std::vector<uint8_t> unit_;
+};
+
+}  // namespace vmcapture

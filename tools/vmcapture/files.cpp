@@ -1,0 +1,107 @@
+#include "files.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "console.h"
+
+namespace vmcapture {
+
+std::string SystemError(const std::string& path) { return path + ": " + std::strerror(errno); }
+
+OutputFile::~OutputFile() {
+    std::string ignored;
+    Close(ignored);
+}
+
+bool OutputFile::Open(const std::string& path, std::string& error) {
+    std::string ignored;
+    Close(ignored);
+    failure_.clear();
+    path_ = path == "-" ? "standard output" : path;
+    if (path == "-") {
+        UseBinaryMode(stdout);
+        file_ = stdout;
+        return true;
+    }
+    file_ = std::fopen(path.c_str(), "wb");
+    if (file_ == nullptr) {
+        error = SystemError(path);
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::Fail() {
+    if (failure_.empty()) failure_ = SystemError(path_);
+    return false;
+}
+
+bool OutputFile::Write(const void* data, size_t size) {
+    if (file_ == nullptr || !failure_.empty()) return false;
+    if (size != 0 && std::fwrite(data, 1, size, file_) != size) return Fail();
+    return true;
+}
+
+bool OutputFile::Flush() {
+    if (file_ == nullptr || !failure_.empty()) return false;
+    return std::fflush(file_) == 0 || Fail();
+}
+
+bool OutputFile::Patch(uint64_t offset, const void* data, size_t size) {
+    if (file_ == nullptr || IsStandardOutput() || !failure_.empty() || offset > INT32_MAX)
+        return false;
+    if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return Fail();
+    if (!Write(data, size)) return false;
+    return std::fseek(file_, 0, SEEK_END) == 0 || Fail();
+}
+
+bool OutputFile::Close(std::string& error) {
+    if (file_ == nullptr) return true;
+    if (std::fflush(file_) != 0) Fail();
+    if (!IsStandardOutput() && std::fclose(file_) != 0) Fail();
+    file_ = nullptr;
+    if (failure_.empty()) return true;
+    error = failure_;
+    return false;
+}
+
+bool ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes,
+                   std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = SystemError(path);
+        return false;
+    }
+    bytes.clear();
+    uint8_t block[65536];
+    size_t got;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+        if (bytes.size() + got > maxBytes) {
+            std::fclose(file);
+            error = path + ": file too large (more than " + std::to_string(maxBytes) + " bytes)";
+            return false;
+        }
+        bytes.insert(bytes.end(), block, block + got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    if (failed) error = SystemError(path);
+    std::fclose(file);
+    return !failed;
+}
+
+void StoreLE16(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value);
+    out[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void StoreLE32(uint8_t* out, uint32_t value) {
+    StoreLE16(out, value & 0xFFFF);
+    StoreLE16(out + 2, value >> 16);
+}
+
+uint32_t GetLE16(const uint8_t* in) { return static_cast<uint32_t>(in[0]) | in[1] << 8; }
+
+uint32_t GetLE32(const uint8_t* in) { return GetLE16(in) | GetLE16(in + 2) << 16; }
+
+}  // namespace vmcapture

@@ -1,0 +1,72 @@
+#include "image.h"
+
+#include "tqzcolorspaceconvert.h"
+
+namespace vmcapture {
+
+uint32_t ImageView::Pixel(uint32_t x, uint32_t y) const {
+    uint8_t rgb[3];
+    CopyRow(y, x, 1, false, rgb);
+    return static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | rgb[2];
+}
+
+void ImageView::CopyRow(uint32_t y, uint32_t x, uint32_t count, bool blueFirstOut,
+                        uint8_t* out) const {
+    const uint8_t* in = Row(y) + static_cast<size_t>(x) * pixelBytes;
+    const bool swap = blueFirst != blueFirstOut;
+    for (uint32_t i = 0; i < count; ++i, in += pixelBytes, out += 3) {
+        out[0] = swap ? in[2] : in[0];
+        out[1] = in[1];
+        out[2] = swap ? in[0] : in[2];
+    }
+}
+
+bool DeviceFrameView(const uint8_t* data, size_t length, uint32_t width, uint32_t height,
+                     ImageView& view) {
+    if (data == nullptr || width == 0 || height == 0 || width > kMaxSide || height > kMaxSide)
+        return false;
+    const size_t packed = static_cast<size_t>(width) * 3;
+    size_t stride;
+    if (length == packed * height)
+        stride = packed;
+    else if (length == BitmapStride(width) * height)
+        stride = BitmapStride(width);
+    else
+        return false;
+    view = ImageView{data, width, height, stride, 3, true, true};
+    return true;
+}
+
+bool I420Maker::Convert(const ImageView& image, uint32_t width, uint32_t height) {
+    if (width == 0 || height == 0 || width % 2 != 0 || height % 2 != 0 || width > image.width ||
+        height > image.height || width > kMaxSide || height > kMaxSide)
+        return false;
+    const size_t row = static_cast<size_t>(width) * 3;
+    input_.resize(row * height);
+    // Bottom-up for the converter: its first row in memory is the picture's bottom row.
+    for (uint32_t y = 0; y < height; ++y)
+        image.CopyRow(y, 0, width, false, input_.data() + (height - 1 - y) * row);
+
+    lumaSize_ = static_cast<size_t>(width) * height;
+    chromaSize_ = lumaSize_ / 4;
+    output_.resize(lumaSize_ + 2 * chromaSize_);
+    unsigned int length = static_cast<unsigned int>(output_.size());
+    return TQZCapture::TQZColorSpaceConvert::RGB24_TO_YUV_I420(input_.data(), width, height,
+                                                               output_.data(), &length) &&
+           length == output_.size();
+}
+
+I420Maker::Plane I420Maker::PlaneAt(int plane) const {
+    // The converter's plane 1 holds Cr (V) and its plane 2 Cb (U).
+    const uint8_t* base = output_.data();
+    switch (plane) {
+        case 0:
+            return {base, lumaSize_};
+        case 1:
+            return {base + lumaSize_ + chromaSize_, chromaSize_};
+        default:
+            return {base + lumaSize_, chromaSize_};
+    }
+}
+
+}  // namespace vmcapture

@@ -1,0 +1,64 @@
+// vmcapture: lists capture sources, captures one into a file, converts images to I420.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "report.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* summary;
+    int (*run)(const std::vector<std::string>& args);
+};
+
+const Command kCommands[] = {
+    {"list", "list every capture source", vmcapture::RunList},
+    {"capture", "capture one source into a Y4M, BMP or WAV file", vmcapture::RunCapture},
+    {"convert", "convert RGB24 or BMP images to I420 (raw or Y4M)", vmcapture::RunConvert},
+};
+
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "Usage: vmcapture COMMAND [options]\n\n"
+                 "Captures the screen, its windows, cameras and microphones through the\n"
+                 "VornMediaCapture library.\n\n"
+                 "Commands:\n");
+    for (const Command& command : kCommands)
+        std::fprintf(out, "  %-10s%s\n", command.name, command.summary);
+    std::fprintf(out,
+                 "\n'vmcapture COMMAND --help' shows the options of a command.\n"
+                 "Exit status: 0 done (also when stopped by Ctrl-C), 1 failure, 2 usage error,\n"
+                 "3 source missing, not opened or silent.\n");
+}
+
+int Run(std::vector<std::string> args) {
+    if (args.empty()) {
+        PrintUsage(stderr);
+        return vmcapture::kExitUsage;
+    }
+    if (args[0] == "help" && args.size() == 2) args = {args[1], "--help"};
+    if (args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
+        PrintUsage(stdout);
+        return vmcapture::kExitOk;
+    }
+    for (const Command& command : kCommands)
+        if (args[0] == command.name)
+            return command.run(std::vector<std::string>(args.begin() + 1, args.end()));
+    vmcapture::ReportError("unknown command '" + args[0] + "' (vmcapture --help lists them)");
+    return vmcapture::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& failure) {
+        vmcapture::ReportError(failure.what());
+        return vmcapture::kExitFailure;
+    }
+}

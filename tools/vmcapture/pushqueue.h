@@ -1,0 +1,67 @@
+// The receiving end of push delivery: the host callbacks that a device calls on its streaming
+// thread, and the bounded queue where they leave copies of the data for the tool's thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "icaptureaudiocallback.h"
+#include "icapturevideocallback.h"
+
+namespace vmcapture {
+
+class PushQueue {
+public:
+    explicit PushQueue(size_t bound) : bound_(bound) {}
+
+    // Streaming thread: keeps a copy of the bytes, or drops them (counted) while the queue is
+    // full, so the device never waits for the tool.
+    void Put(const unsigned char* data, long length);
+    // Tool thread: waits up to `waitMs` for the oldest unit and moves it into `unit`.
+    bool Take(std::vector<uint8_t>& unit, int waitMs);
+    uint64_t Dropped() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::vector<uint8_t>> units_;
+    std::vector<std::vector<uint8_t>> spare_;  // buffers given back, reused by Put
+    size_t bound_;
+    uint64_t dropped_ = 0;
+};
+
+class VideoCatcher : public TQZCapture::ICaptureVideoCallBack {
+public:
+    using Interface = TQZCapture::ICaptureVideoCallBack;
+    explicit VideoCatcher(PushQueue& queue) : queue_(queue) {}
+    void OnVideoStart() override {}
+    void OnVideoStop() override {}
+    void OnVideoPause(bool) override {}
+    void OnVideoError(unsigned int) override {}
+    void OnVideoFrame(double, unsigned char* data, long length) override {
+        queue_.Put(data, length);
+    }
+
+private:
+    PushQueue& queue_;
+};
+
+class AudioCatcher : public TQZCapture::ICaptureAudioCallBack {
+public:
+    using Interface = TQZCapture::ICaptureAudioCallBack;
+    explicit AudioCatcher(PushQueue& queue) : queue_(queue) {}
+    void OnAudioStart() override {}
+    void OnAudioStop() override {}
+    void OnAudioError(unsigned int) override {}
+    void OnAudioFrame(double, unsigned char* data, long length) override {
+        queue_.Put(data, length);
+    }
+
+private:
+    PushQueue& queue_;
+};
+
+}  // namespace vmcapture

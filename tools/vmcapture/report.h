@@ -1,0 +1,22 @@
+// Exit statuses and the messages the tool writes to standard error.
+#pragma once
+
+#include <string>
+
+namespace vmcapture {
+
+enum ExitStatus {
+    kExitOk = 0,        // done (also after a stop by Ctrl-C: the output is complete)
+    kExitFailure = 1,   // reading or writing failed, or the source stopped delivering
+    kExitUsage = 2,     // the command line is wrong
+    kExitNoSource = 3,  // the source does not exist, cannot be opened or delivers nothing
+};
+
+// "vmcapture: error: <text>", always shown.
+void ReportError(const std::string& text);
+// "vmcapture: <text>", for things the user should know (a cropped frame size, a changed
+// format); not shown with --quiet.
+void ReportNotice(const std::string& text);
+void SetQuiet(bool quiet);
+
+}  // namespace vmcapture

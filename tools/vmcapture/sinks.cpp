@@ -1,0 +1,168 @@
+#include "sinks.h"
+
+#include <cctype>
+
+#include "bmp.h"
+#include "image.h"
+#include "report.h"
+#include "wav.h"
+#include "yuvwriter.h"
+
+namespace vmcapture {
+
+namespace {
+
+std::string LowerExtension(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string extension = path.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+std::string SizeText(uint32_t width, uint32_t height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Frames of the stream's size become images; others are skipped and reported once.
+class VideoSink : public Sink {
+public:
+    explicit VideoSink(const StreamFormat& stream) : stream_(stream) {}
+
+    bool Consume(const uint8_t* data, size_t size) override {
+        ImageView frame;
+        if (!DeviceFrameView(data, size, stream_.width, stream_.height, frame)) {
+            if (skipped_++ == 0)
+                ReportNotice("a frame of " + std::to_string(size) + " bytes does not fit " +
+                             SizeText(stream_.width, stream_.height) +
+                             " (did the source change size?); such frames are skipped");
+            return true;
+        }
+        return WriteFrame(frame);
+    }
+
+protected:
+    virtual bool WriteFrame(const ImageView& frame) = 0;
+    StreamFormat stream_;
+};
+
+class Y4mSink : public VideoSink {
+public:
+    using VideoSink::VideoSink;
+
+    bool Open(const std::string& path, std::string& error) {
+        width_ = EvenDown(stream_.width);
+        height_ = EvenDown(stream_.height);
+        if (width_ == 0 || height_ == 0) {
+            error = "frames of " + SizeText(stream_.width, stream_.height) +
+                    " are too small for Y4M (2x2 at least)";
+            return false;
+        }
+        if (width_ != stream_.width || height_ != stream_.height)
+            ReportNotice("frame size " + SizeText(stream_.width, stream_.height) +
+                         " is odd; Y4M frames are cropped to " + SizeText(width_, height_) +
+                         " (the converter takes even sizes only)");
+        return writer_.Open(path, YuvContainer::Y4m, width_, height_, stream_.frameRate, error);
+    }
+    bool Finish(std::string& error) override { return writer_.Close(error); }
+
+private:
+    bool WriteFrame(const ImageView& frame) override {
+        if (!maker_.Convert(frame, width_, height_)) return Fail("the colour converter failed");
+        std::string error;
+        if (!writer_.WriteFrame(maker_)) return Fail(writer_.Close(error) ? "write failed" : error);
+        return true;
+    }
+
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+    I420Maker maker_;
+    YuvWriter writer_;
+};
+
+class BmpSink : public VideoSink {
+public:
+    BmpSink(const StreamFormat& stream, const std::string& pattern)
+        : VideoSink(stream), pattern_(pattern) {}
+    bool Finish(std::string&) override { return true; }
+
+private:
+    bool WriteFrame(const ImageView& frame) override {
+        const std::vector<uint8_t> bytes = EncodeBmp(frame);
+        OutputFile file;
+        std::string error;
+        if (!file.Open(NumberedPath(pattern_, ++number_), error) ||
+            !file.Write(bytes.data(), bytes.size()) || !file.Close(error))
+            return Fail(error);
+        return true;
+    }
+
+    std::string pattern_;
+    uint64_t number_ = 0;
+};
+
+class WavSink : public Sink {
+public:
+    bool Open(const std::string& path, const StreamFormat& stream, std::string& error) {
+        return writer_.Open(path, stream.sampleRate, stream.bitsPerSample, stream.channels, error);
+    }
+    bool Consume(const uint8_t* data, size_t size) override {
+        if (writer_.Write(data, size)) return true;
+        std::string error = "WAV files end at 4 GiB of audio";
+        if (writer_.DataBytes() + size <= WavWriter::kMaxDataBytes) writer_.Close(error);
+        return Fail(error);
+    }
+    bool Finish(std::string& error) override { return writer_.Close(error); }
+
+private:
+    WavWriter writer_;
+};
+
+}  // namespace
+
+bool ChooseOutputFormat(const std::string& name, const std::string& path, Medium medium,
+                        OutputFormat& format, std::string& error) {
+    const std::string chosen = name.empty() ? LowerExtension(path) : name;
+    if (chosen == "y4m")
+        format = OutputFormat::Y4m;
+    else if (chosen == "bmp")
+        format = OutputFormat::Bmp;
+    else if (chosen == "wav")
+        format = OutputFormat::Wav;
+    else if (name.empty())
+        format = medium == Medium::Video ? OutputFormat::Y4m : OutputFormat::Wav;
+    else {
+        error = "unknown output format '" + name + "' (y4m, bmp or wav)";
+        return false;
+    }
+    if ((format == OutputFormat::Wav) != (medium == Medium::Audio)) {
+        error = medium == Medium::Audio ? "audio is written as WAV"
+                                        : "video is written as Y4M or BMP frames";
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<Sink> MakeSink(OutputFormat format, const std::string& path,
+                               const StreamFormat& stream, std::string& error) {
+    switch (format) {
+        case OutputFormat::Y4m: {
+            auto sink = std::make_unique<Y4mSink>(stream);
+            return sink->Open(path, error) ? std::move(sink) : nullptr;
+        }
+        case OutputFormat::Bmp:
+            if (path == "-") {
+                error = "BMP frames are written to files, not to standard output";
+                return nullptr;
+            }
+            return std::make_unique<BmpSink>(stream, path);
+        case OutputFormat::Wav: {
+            auto sink = std::make_unique<WavSink>();
+            return sink->Open(path, stream, error) ? std::move(sink) : nullptr;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace vmcapture

@@ -1,0 +1,48 @@
+// Where captured units go: video frames into a Y4M stream or numbered BMP files, audio
+// buffers into a WAV file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "stream.h"
+
+namespace vmcapture {
+
+enum class OutputFormat { Y4m, Bmp, Wav };
+
+// The format named by `name` ("y4m", "bmp", "wav"), or when `name` is empty the one the
+// file name's extension names, else the medium's default (Y4M for video, WAV for audio).
+// False when the format does not suit the medium.
+bool ChooseOutputFormat(const std::string& name, const std::string& path, Medium medium,
+                        OutputFormat& format, std::string& error);
+
+class Sink {
+public:
+    virtual ~Sink() = default;
+    // Writes one unit as the source delivered it. False when writing failed (Error() says
+    // why). A unit that does not fit the stream, such as a frame of another size, is
+    // skipped and counted, not an error.
+    virtual bool Consume(const uint8_t* data, size_t size) = 0;
+    // Completes and closes the output.
+    virtual bool Finish(std::string& error) = 0;
+
+    uint64_t Skipped() const { return skipped_; }
+    const std::string& Error() const { return error_; }
+
+protected:
+    bool Fail(const std::string& error) {
+        error_ = error;
+        return false;
+    }
+    uint64_t skipped_ = 0;
+    std::string error_;
+};
+
+// Opens the output. For Y4M, frames of odd width or height are cropped to even (the
+// converter takes even sizes only); the crop is reported.
+std::unique_ptr<Sink> MakeSink(OutputFormat format, const std::string& path,
+                               const StreamFormat& stream, std::string& error);
+
+}  // namespace vmcapture

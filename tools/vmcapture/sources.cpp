@@ -1,0 +1,122 @@
+#include "sources.h"
+
+#include <algorithm>
+
+#include "delivery.h"
+#include "tqzcameradevice.h"
+#include "tqzdesktopdevice.h"
+#include "tqzenumdevice.h"
+#include "tqzusbaudiodevice.h"
+#include "tqzusbvideodevice.h"
+#include "tqzvoicedevice.h"
+#include "tqzwindowdevice.h"
+
+namespace vmcapture {
+
+namespace {
+
+using TQZCapture::TQZEnumDevice;
+
+template <class Set, Set TQZEnumDevice::*Member>
+std::vector<SourceEntry> ListSet(TQZEnumDevice& all) {
+    std::vector<SourceEntry> entries;
+    for (const auto* device : *(all.*Member).GetList())
+        if (device != nullptr) entries.push_back({device->Index, device->Name});
+    return entries;
+}
+
+// Enumerates the set afresh, looks the device up and wraps a copy of it in `Adapter`.
+template <class Set, void (*Enumerate)(Set&), class Adapter>
+std::unique_ptr<Source> MakeSource(const Selector& selector, std::string& error) {
+    Set set;
+    Enumerate(set);
+    const auto* device =
+        selector.byName ? set.GetByName(selector.name) : set.GetByIndex(selector.index);
+    if (device == nullptr) {
+        error = "no such source: " + Describe(selector) + " (vmcapture list shows the sources)";
+        return nullptr;
+    }
+    return std::make_unique<Adapter>(device);
+}
+
+std::string KnownKinds() {
+    std::vector<std::string> kinds;
+    for (const SourceKind& row : SourceKinds())
+        if (row.make != nullptr && std::find(kinds.begin(), kinds.end(), row.kind) == kinds.end())
+            kinds.push_back(row.kind);
+    std::string text;
+    for (const std::string& kind : kinds) text += (text.empty() ? "" : ", ") + kind;
+    return text;
+}
+
+}  // namespace
+
+const char* DeliveryName(Delivery delivery) {
+    switch (delivery) {
+        case Delivery::Push:
+            return "push";
+        case Delivery::Pull:
+            return "pull";
+        case Delivery::Queued:
+            break;
+    }
+    return "queued";
+}
+
+std::string Describe(const Selector& selector) {
+    return selector.byName ? "named '" + selector.name + "'"
+                           : "with index " + std::to_string(selector.index);
+}
+
+const std::vector<SourceKind>& SourceKinds() {
+    using namespace TQZCapture;
+    static const std::vector<SourceKind> kinds = {
+        {"desktop", Delivery::Queued, "DesktopDevices", Medium::Video,
+         &ListSet<TQZDesktopDeviceSet, &TQZEnumDevice::DesktopDevices>,
+         &MakeSource<TQZDesktopDeviceSet, &TQZEnumDevice::EnumDesktopDevice,
+                     QueuedSource<TQZDesktopDevice>>},
+        {"window", Delivery::Queued, "AllWindows", Medium::Video,
+         &ListSet<TQZWindowDeviceSet, &TQZEnumDevice::AllWindows>,
+         &MakeSource<TQZWindowDeviceSet, &TQZEnumDevice::EnumAllWindowsDevice,
+                     QueuedSource<TQZWindowDevice>>},
+        // The tool's own windows are among all windows, and are captured from there.
+        {"window", Delivery::Queued, "LocalProcessWindows", Medium::Video,
+         &ListSet<TQZWindowDeviceSet, &TQZEnumDevice::LocalProcessWindows>, nullptr},
+        // Each camera and microphone is listed twice, once per capture method.
+        {"camera", Delivery::Push, "VideoDevices", Medium::Video,
+         &ListSet<TQZUSBVideoDeviceSet, &TQZEnumDevice::VideoDevices>,
+         &MakeSource<TQZUSBVideoDeviceSet, &TQZEnumDevice::EnumVideoDevice,
+                     PushSource<TQZUSBVideoDevice, VideoCatcher>>},
+        {"camera", Delivery::Pull, "CameraDevices", Medium::Video,
+         &ListSet<TQZCameraDeviceSet, &TQZEnumDevice::CameraDevices>,
+         &MakeSource<TQZCameraDeviceSet, &TQZEnumDevice::EnumCameraDevice,
+                     PullSource<TQZCameraDevice>>},
+        {"microphone", Delivery::Push, "AudioDevices", Medium::Audio,
+         &ListSet<TQZUSBAudioDeviceSet, &TQZEnumDevice::AudioDevices>,
+         &MakeSource<TQZUSBAudioDeviceSet, &TQZEnumDevice::EnumAudioDevice,
+                     PushSource<TQZUSBAudioDevice, AudioCatcher>>},
+        {"microphone", Delivery::Pull, "VoiceDevices", Medium::Audio,
+         &ListSet<TQZVoiceDeviceSet, &TQZEnumDevice::VoiceDevices>,
+         &MakeSource<TQZVoiceDeviceSet, &TQZEnumDevice::EnumVoiceDevice,
+                     PullSource<TQZVoiceDevice>>},
+    };
+    return kinds;
+}
+
+const SourceKind* FindSourceKind(const std::string& kind, const std::string& delivery,
+                                 std::string& error) {
+    bool kindKnown = false;
+    for (const SourceKind& row : SourceKinds()) {
+        if (kind != row.kind || row.make == nullptr) continue;
+        kindKnown = true;
+        if (delivery.empty() || delivery == DeliveryName(row.delivery)) return &row;
+    }
+    if (!kindKnown) {
+        error = "unknown source kind '" + kind + "' (known: " + KnownKinds() + ")";
+    } else {
+        error = "a " + kind + " is not captured by " + delivery + " delivery";
+    }
+    return nullptr;
+}
+
+}  // namespace vmcapture

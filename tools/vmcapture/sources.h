@@ -1,0 +1,82 @@
+// The capture sources the tool knows: one table row per set of TQZEnumDevice, saying what
+// kind of source the set holds, how its devices deliver, how to list it and how to open one
+// of its devices.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "stream.h"
+
+namespace TQZCapture {
+class TQZEnumDevice;
+}
+
+namespace vmcapture {
+
+enum class Delivery { Push, Pull, Queued };
+const char* DeliveryName(Delivery delivery);
+
+// What the user asks of a source. The device may deliver something else (a window its client
+// size, a camera the nearest size it has); StreamFormat tells what it delivers.
+struct CaptureRequest {
+    bool sizeGiven = false;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t frameRate = 20;
+    uint32_t sampleRate = 44100;
+    uint32_t bitsPerSample = 16;
+    uint32_t channels = 2;
+};
+
+// One opened capture device, whatever its delivery: the tool takes its units one by one.
+class Source {
+public:
+    virtual ~Source() = default;
+    // Sets the device's capture fields from `request` and opens it.
+    virtual bool Open(const CaptureRequest& request, std::string& error) = 0;
+    virtual StreamFormat Format() const = 0;
+    // The device's name (a window's title).
+    virtual std::string Name() const = 0;
+    // Waits up to `waitMs` milliseconds for the next unit (a video frame or an audio buffer);
+    // false when none came. The bytes stay valid until the next Take or Close.
+    virtual bool Take(const uint8_t*& data, size_t& size, int waitMs) = 0;
+    // Units the device produced that never reached Take.
+    virtual uint64_t Lost() const = 0;
+    virtual void Close() = 0;
+};
+
+struct SourceEntry {
+    unsigned int index;
+    std::string name;
+};
+
+// How the user picks a source of a kind: by index, or by name (a window by its title).
+struct Selector {
+    bool byName = false;
+    unsigned int index = 0;
+    std::string name;
+};
+std::string Describe(const Selector& selector);
+
+struct SourceKind {
+    const char* kind;     // what the user types: desktop, window, camera, microphone
+    Delivery delivery;    // how the devices of this set deliver
+    const char* setName;  // the TQZEnumDevice set that lists them
+    Medium medium;
+    std::vector<SourceEntry> (*list)(TQZCapture::TQZEnumDevice& all);
+    // Finds the selected device and makes a source of it; null (with the reason) when there
+    // is none. Null for a set that is only listed (its sources are captured through another).
+    std::unique_ptr<Source> (*make)(const Selector& selector, std::string& error);
+};
+
+const std::vector<SourceKind>& SourceKinds();
+
+// The row that captures `kind` through `delivery` ("" for the first one that captures it).
+// Null, with the reason, when there is none.
+const SourceKind* FindSourceKind(const std::string& kind, const std::string& delivery,
+                                 std::string& error);
+
+}  // namespace vmcapture

@@ -1,0 +1,74 @@
+#include "wav.h"
+
+#include <cstring>
+
+namespace vmcapture {
+
+namespace {
+
+constexpr uint32_t kRiffSizeOffset = 4;
+constexpr uint32_t kDataSizeOffset = 40;
+constexpr uint32_t kHeaderSize = 44;
+constexpr uint32_t kWaveFormatPcm = 1;
+
+}  // namespace
+
+bool WavWriter::Open(const std::string& path, uint32_t sampleRate, uint32_t bitsPerSample,
+                     uint32_t channels, std::string& error) {
+    if (path == "-") {
+        error = "WAV output needs a file: its header is completed when the capture ends";
+        return false;
+    }
+    const uint64_t blockAlign = static_cast<uint64_t>(bitsPerSample) / 8 * channels;
+    if (blockAlign == 0 || blockAlign > 0xFFFF || sampleRate == 0 ||
+        blockAlign * sampleRate > 0xFFFFFFFFull) {
+        error = "audio format " + std::to_string(sampleRate) + " Hz, " +
+                std::to_string(bitsPerSample) + " bits, " + std::to_string(channels) +
+                " channels cannot be written as WAV";
+        return false;
+    }
+    if (!file_.Open(path, error)) return false;
+    uint8_t header[kHeaderSize];
+    std::memcpy(header, "RIFF", 4);
+    StoreLE32(header + kRiffSizeOffset, kHeaderSize - 8);
+    std::memcpy(header + 8, "WAVEfmt ", 8);
+    StoreLE32(header + 16, 16);  // size of the format chunk
+    StoreLE16(header + 20, kWaveFormatPcm);
+    StoreLE16(header + 22, channels);
+    StoreLE32(header + 24, sampleRate);
+    StoreLE32(header + 28, static_cast<uint32_t>(blockAlign * sampleRate));
+    StoreLE16(header + 32, static_cast<uint32_t>(blockAlign));
+    StoreLE16(header + 34, bitsPerSample);
+    std::memcpy(header + 36, "data", 4);
+    StoreLE32(header + kDataSizeOffset, 0);
+    dataBytes_ = 0;
+    open_ = file_.Write(header, sizeof header);
+    if (!open_) file_.Close(error);
+    return open_;
+}
+
+bool WavWriter::Write(const uint8_t* data, size_t size) {
+    if (!open_ || dataBytes_ + size > kMaxDataBytes) return false;
+    if (!file_.Write(data, size)) return false;
+    dataBytes_ += size;
+    return true;
+}
+
+bool WavWriter::Close(std::string& error) {
+    if (!open_) return file_.Close(error);
+    open_ = false;
+    // A data chunk of odd length is followed by one pad byte that its size does not count.
+    const uint8_t pad = 0;
+    const uint64_t padBytes = dataBytes_ % 2;
+    uint8_t riffSize[4], dataSize[4];
+    StoreLE32(riffSize, static_cast<uint32_t>(kHeaderSize - 8 + dataBytes_ + padBytes));
+    StoreLE32(dataSize, static_cast<uint32_t>(dataBytes_));
+    const bool patched = (padBytes == 0 || file_.Write(&pad, 1)) &&
+                         file_.Patch(kRiffSizeOffset, riffSize, 4) &&
+                         file_.Patch(kDataSizeOffset, dataSize, 4);
+    const bool closed = file_.Close(error);
+    if (!patched && closed) error = "could not complete the WAV header";
+    return patched && closed;
+}
+
+}  // namespace vmcapture

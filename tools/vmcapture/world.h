@@ -1,0 +1,17 @@
+// Options that shape the world the tool captures from. A build on the virtual platform offers
+// options that set up its screen, windows and cursor, so that a capture shows a known
+// picture; a Windows build offers none and captures the real desktop.
+#pragma once
+
+#include <vector>
+
+#include "options.h"
+
+namespace vmcapture {
+
+const std::vector<OptionSpec>& WorldOptions();
+// Applies the world options given on the command line, before any source is enumerated.
+// Returns kExitOk, or the exit status to end with after the problem has been reported.
+int ApplyWorldOptions(const ParsedArgs& parsed);
+
+}  // namespace vmcapture

@@ -1,0 +1,14 @@
+// The real platform: the tool captures what is there.
+#include "report.h"
+#include "world.h"
+
+namespace vmcapture {
+
+const std::vector<OptionSpec>& WorldOptions() {
+    static const std::vector<OptionSpec> none;
+    return none;
+}
+
+int ApplyWorldOptions(const ParsedArgs&) { return kExitOk; }
+
+}  // namespace vmcapture

@@ -1,0 +1,130 @@
+// The virtual platform: options that set up its display before the capture.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bmp.h"
+#include "image.h"
+#include "report.h"
+#include "vorn/control/display.h"
+#include "world.h"
+
+namespace vmcapture {
+
+namespace {
+
+bool ParsePoint(const std::string& text, int64_t limit, int& x, int& y) {
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos) return false;
+    const auto parse = [limit](const std::string& part, int& value) {
+        const bool negative = !part.empty() && part[0] == '-';
+        uint64_t magnitude = 0;
+        if (!ParseUnsigned(negative ? part.substr(1) : part, 0, static_cast<uint64_t>(limit),
+                           magnitude))
+            return false;
+        value = static_cast<int>(negative ? -static_cast<int64_t>(magnitude) : magnitude);
+        return true;
+    };
+    return parse(text.substr(0, comma), x) && parse(text.substr(comma + 1), y);
+}
+
+bool ShowPicture(const std::string& path, std::string& error) {
+    std::vector<uint8_t> file;
+    ImageView picture;
+    if (!ReadBmpFile(path, file, picture, error)) return false;
+    std::vector<uint32_t> pixels(static_cast<size_t>(picture.width) * picture.height);
+    for (uint32_t y = 0; y < picture.height; ++y)
+        for (uint32_t x = 0; x < picture.width; ++x)
+            pixels[static_cast<size_t>(y) * picture.width + x] = picture.Pixel(x, y);
+    if (!VornWorld::SetScreenPicture(pixels.data(), static_cast<int>(picture.width),
+                                     static_cast<int>(picture.height))) {
+        error = path + ": the virtual screen does not take this picture";
+        return false;
+    }
+    return true;
+}
+
+// TITLE@X,Y,WxH[#RRGGBB]: a window of the tool's own process at the top of the Z order.
+bool AddWindow(const std::string& text, std::string& error) {
+    error = "--virtual-window wants TITLE@X,Y,WxH[#RRGGBB], not '" + text + "'";
+    const size_t at = text.rfind('@');
+    if (at == std::string::npos) return false;
+    std::string geometry = text.substr(at + 1);
+    uint32_t client = 0;
+    const size_t hash = geometry.find('#');
+    if (hash != std::string::npos) {
+        if (!ParseHexColor(geometry.substr(hash), client)) return false;
+        geometry.resize(hash);
+    }
+    const size_t comma = geometry.rfind(',');
+    int x = 0, y = 0;
+    uint32_t width = 0, height = 0;
+    if (comma == std::string::npos || !ParsePoint(geometry.substr(0, comma), kMaxSide, x, y) ||
+        !ParseSize(geometry.substr(comma + 1), kMaxSide, width, height))
+        return false;
+    const RECT outer = {x, y, x + static_cast<LONG>(width), y + static_cast<LONG>(height)};
+    HWND window = VornWorld::AddWindow(text.substr(0, at).c_str(), outer);
+    if (window == nullptr) {
+        error = "the virtual display refused the window '" + text + "'";
+        return false;
+    }
+    if (hash != std::string::npos) VornWorld::SetWindowColor(window, 0x808080, client);
+    return true;
+}
+
+bool PlaceCursor(const std::string& text, std::string& error) {
+    int x = 0, y = 0;
+    if (!ParsePoint(text, kMaxSide, x, y)) {
+        error = "--virtual-cursor wants X,Y, not '" + text + "'";
+        return false;
+    }
+    VornWorld::SetCursorPosition(x, y);
+    return true;
+}
+
+}  // namespace
+
+const std::vector<OptionSpec>& WorldOptions() {
+    static const std::vector<OptionSpec> options = {
+        {"virtual-screen", 0, "WxH", "virtual display: screen size (default 1920x1080)"},
+        {"virtual-picture", 0, "FILE.bmp",
+         "virtual display: show this still picture (24- or 32-bit BMP); the screen takes its "
+         "size"},
+        {"virtual-window", 0, "TITLE@X,Y,WxH[#RRGGBB]",
+         "virtual display: add a window of this process (repeatable), optionally with a client "
+         "colour"},
+        {"virtual-cursor", 0, "X,Y",
+         "virtual display: move the mouse cursor (captures draw it in; -100,-100 keeps it out)"},
+    };
+    return options;
+}
+
+int ApplyWorldOptions(const ParsedArgs& parsed) {
+    std::string error;
+    uint32_t width = 0, height = 0;
+    if (parsed.Has("virtual-screen")) {
+        if (!ParseSize(parsed.Value("virtual-screen"), VornWorld::kMaxScreenSide, width, height) ||
+            !VornWorld::SetScreenSize(static_cast<int>(width), static_cast<int>(height))) {
+            ReportError("--virtual-screen wants WxH, each side 1 to " +
+                        std::to_string(VornWorld::kMaxScreenSide));
+            return kExitUsage;
+        }
+    }
+    if (parsed.Has("virtual-picture") && !ShowPicture(parsed.Value("virtual-picture"), error)) {
+        ReportError(error);
+        return kExitFailure;
+    }
+    for (const std::string& window : parsed.Values("virtual-window")) {
+        if (!AddWindow(window, error)) {
+            ReportError(error);
+            return kExitUsage;
+        }
+    }
+    if (parsed.Has("virtual-cursor") && !PlaceCursor(parsed.Value("virtual-cursor"), error)) {
+        ReportError(error);
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+}  // namespace vmcapture
