@@ -276,7 +276,11 @@ inline long LiveGdiObjects() {
         UCHAR type, flags;
         void* userObject;
     };
+// GCC 12 at -O3 misreads the 32-bit segment read inside NtCurrentTeb as an array access.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
     const char* peb = reinterpret_cast<const char*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+#pragma GCC diagnostic pop
     const size_t tableOffset = sizeof(void*) == 8 ? 0xF8 : 0x94;
     const auto* table = *reinterpret_cast<HandleEntry* const*>(peb + tableOffset);
     if (table == nullptr) return -1;
