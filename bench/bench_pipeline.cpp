@@ -10,8 +10,10 @@
 // - memory: with nobody taking frames, peak resident memory against the queue bound, and
 //   resident memory after Close and after destruction.
 //
-// Options: --seconds=N (pipeline run per size, default 3).
+// Options: --seconds=N (pipeline run per size, default 3), --size=WxH (that size only),
+// --pipeline-only (no floor, no memory check: for running under a profiler).
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sched.h>
 #include <time.h>
 
@@ -36,6 +38,12 @@ double Clock(clockid_t id) {
     return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 double Cpu() { return Clock(CLOCK_PROCESS_CPUTIME_ID); }
+
+long MinorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
 double Wall() { return Clock(CLOCK_MONOTONIC); }
 
 void SleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -67,9 +75,8 @@ std::vector<Copy> FrameCopies(const Size& s, bool withSlot) {
 
 volatile unsigned char gSink;
 
-// Processor seconds per frame for the copies, best of three runs of about 0.5 s each.
-double FloorSeconds(const Size& s, bool withSlot) {
-    const std::vector<Copy> copies = FrameCopies(s, withSlot);
+// Processor seconds per frame for the copies, best of three runs of about `runSeconds` each.
+double CopySeconds(const std::vector<Copy>& copies, double runSeconds) {
     std::vector<std::vector<unsigned char>> from, to;
     for (const Copy& c : copies) {
         from.emplace_back(c.from, 1);
@@ -85,16 +92,32 @@ double FloorSeconds(const Size& s, bool withSlot) {
                 gSink = gSink + to[i][frames % copies[i].bytes];
             }
             ++frames;
-        } while (Cpu() - start < 0.5);
+        } while (Cpu() - start < runSeconds);
         best = std::min(best, (Cpu() - start) / frames);
     }
     return best;
+}
+
+double FloorSeconds(const Size& s, bool withSlot) {
+    return CopySeconds(FrameCopies(s, withSlot), 0.5);
+}
+
+// Each copy of the floor on its own, in milliseconds.
+void PrintFloorParts(const Size& s) {
+    static const char* const kNames[] = {"screen->bitmap", "read-back", "packet", "queue", "slot"};
+    const std::vector<Copy> copies = FrameCopies(s, true);
+    std::printf("floor parts %s (ms):", s.Name().c_str());
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        std::printf(" %s %.3f", kNames[i], CopySeconds({copies[i]}, 0.2) * 1e3);
+    }
+    std::printf("\n");
 }
 
 // ---- pipeline ------------------------------------------------------------------------------
 
 struct PipelineResult {
     unsigned long delivered = 0, produced = 0, badSize = 0;
+    long faults = 0;  // minor page faults of the process in the window
     double wall = 0, cpu = 0;
 };
 
@@ -113,6 +136,7 @@ PipelineResult RunPipeline(const Size& s, double seconds) {
     // Frames queued while Open waited for the worker are not part of the timed window.
     while (device.Packets.Count() > 0) device.Query();
     const std::uint64_t firstFrame = VornWorld::ScreenFrame();
+    const long faults0 = MinorFaults();
     const double wall0 = Wall(), cpu0 = Cpu();
     while (Wall() - wall0 < seconds) {
         if (device.Packets.Count() == 0) {
@@ -127,6 +151,7 @@ PipelineResult RunPipeline(const Size& s, double seconds) {
     }
     r.cpu = Cpu() - cpu0;
     r.wall = Wall() - wall0;
+    r.faults = MinorFaults() - faults0;
     r.produced = static_cast<unsigned long>(VornWorld::ScreenFrame() - firstFrame);
     device.Close();
     return r;
@@ -208,16 +233,30 @@ bool MemoryCheck(const Size& s) {
 
 int main(int argc, char** argv) {
     double seconds = 3;
+    bool pipelineOnly = false;
+    std::vector<Size> sizes = {{640, 480}, {1920, 1080}};
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--seconds=", 10) == 0) seconds = std::atof(argv[i] + 10);
+        unsigned w = 0, h = 0;
+        if (std::strncmp(argv[i], "--seconds=", 10) == 0) {
+            seconds = std::atof(argv[i] + 10);
+        } else if (std::sscanf(argv[i], "--size=%ux%u", &w, &h) == 2 && w > 0 && h > 0 &&
+                   w <= unsigned(VornWorld::kMaxScreenSide) &&
+                   h <= unsigned(VornWorld::kMaxScreenSide)) {
+            sizes = {{w, h}};
+        } else if (std::strcmp(argv[i], "--pipeline-only") == 0) {
+            pipelineOnly = true;
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", argv[i]);
+            return 2;
+        }
     }
-    const Size sizes[] = {{640, 480}, {1920, 1080}};
     VornWorld::ResetDisplay();
     VornWorld::EchoMessageBoxes(false);
 
     // Memory first, before the other runs have touched the heap.
     bool memoryOk = true;
     for (const Size& s : sizes) {
+        if (pipelineOnly) break;
         VornWorld::SetScreenSize(int(s.width), int(s.height));
         memoryOk = MemoryCheck(s) && memoryOk;
     }
@@ -227,8 +266,18 @@ int main(int argc, char** argv) {
     for (const Size& s : sizes) {
         VornWorld::SetScreenSize(int(s.width), int(s.height));
         const PipelineResult r = RunPipeline(s, seconds);
+        if (pipelineOnly) {
+            std::printf(
+                "pipeline %s: %lu frames delivered in %.2f s, cpu %.3f ms per frame, "
+                "%.0f page faults per frame\n",
+                s.Name().c_str(), r.delivered, r.wall,
+                r.delivered ? r.cpu * 1e3 / double(r.delivered) : 0.0,
+                r.delivered ? double(r.faults) / double(r.delivered) : 0.0);
+            continue;
+        }
         const double floor = FloorSeconds(s, false);
         const double floorSlot = FloorSeconds(s, true);
+        PrintFloorParts(s);
         if (r.delivered == 0) {
             std::printf("pipeline %s: no frame delivered\n", s.Name().c_str());
             ratioOk = false;
@@ -239,10 +288,12 @@ int main(int argc, char** argv) {
         if (s.width == 1920 && s.height == 1080) ratioOk = ratio <= 2.0;
         std::printf(
             "pipeline %s: %.2f s, %lu frames captured, %lu delivered (%lu of wrong size), "
-            "cpu %.2f s (%.2f cores busy); floor %.3f ms (13 B/px), with slot copy %.3f ms "
+            "cpu %.2f s (%.2f cores busy), %.0f page faults per frame (a frame is %.0f pages); "
+            "floor %.3f ms (13 B/px), with slot copy %.3f ms "
             "(16 B/px, ratio %.2f)\n",
             s.Name().c_str(), r.wall, r.produced, r.delivered, r.badSize, r.cpu, r.cpu / r.wall,
-            floor * 1e3, floorSlot * 1e3, perFrame / floorSlot);
+            double(r.faults) / double(r.delivered), double(s.Pixels()) * 3 / 4096, floor * 1e3,
+            floorSlot * 1e3, perFrame / floorSlot);
         char line[256];
         std::snprintf(line, sizeof(line),
                       "summary pipeline %s: fps=%.1f cpu_ms_per_frame=%.3f floor_ms=%.3f "
