@@ -228,7 +228,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    NewWindow spec;
+    NewWindow request;
     {
         Classes& classes = TheClasses();
         std::lock_guard<std::mutex> lock(classes.mutex);
@@ -237,7 +237,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
             SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
             return nullptr;
         }
-        spec.className = it->name;
+        request.className = it->name;
     }
     if (x == CW_USEDEFAULT) x = y = 100;
     if (width == CW_USEDEFAULT) {
@@ -246,14 +246,14 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
     }
     width = std::max(width, 0);
     height = std::max(height, 0);
-    spec.title = title != nullptr ? title : "";
-    spec.rect = RECT{x, y, static_cast<LONG>(std::min<int64_t>(int64_t{x} + width, INT32_MAX)),
-                     static_cast<LONG>(std::min<int64_t>(int64_t{y} + height, INT32_MAX))};
-    spec.inset = InsetOfStyle(style);
-    spec.processId = GetCurrentProcessId();
-    spec.threadId = GetCurrentThreadId();
-    spec.visible = (style & WS_VISIBLE) != 0;
-    return CreateWindowInWorld(spec);
+    request.title = title != nullptr ? title : "";
+    request.rect = RECT{x, y, static_cast<LONG>(std::min<int64_t>(int64_t{x} + width, INT32_MAX)),
+                        static_cast<LONG>(std::min<int64_t>(int64_t{y} + height, INT32_MAX))};
+    request.inset = InsetOfStyle(style);
+    request.processId = GetCurrentProcessId();
+    request.threadId = GetCurrentThreadId();
+    request.visible = (style & WS_VISIBLE) != 0;
+    return CreateWindowInWorld(request);
 }
 
 BOOL WINAPI DestroyWindow(HWND window) {

@@ -256,14 +256,14 @@ bool RetitleWindow(HWND window, const std::string& title) {
     });
 }
 
-HWND CreateWindowInWorld(const NewWindow& spec) {
+HWND CreateWindowInWorld(const NewWindow& request) {
     World& world = TheWorld();
     Lock lock(world.mutex);
     WindowEntry w;
-    static_cast<NewWindow&>(w) = spec;
+    static_cast<NewWindow&>(w) = request;
     w.handle = reinterpret_cast<HWND>(NewHandleValue());
-    w.inset = RECT{std::max<LONG>(spec.inset.left, 0), std::max<LONG>(spec.inset.top, 0),
-                   std::max<LONG>(spec.inset.right, 0), std::max<LONG>(spec.inset.bottom, 0)};
+    w.inset = RECT{std::max<LONG>(request.inset.left, 0), std::max<LONG>(request.inset.top, 0),
+                   std::max<LONG>(request.inset.right, 0), std::max<LONG>(request.inset.bottom, 0)};
     // Client colours that differ from window to window and from the grey frame.
     uint32_t n = ++world.windowsMade;
     w.clientColor = (0x00305070u + n * 0x00254A13u) & 0x00FFFFFFu;
@@ -394,13 +394,13 @@ HWND AddWindow(const char* title, const RECT& outer) {
 }
 
 HWND AddWindow(const char* title, const RECT& outer, DWORD processId, DWORD threadId) {
-    display::NewWindow spec;
-    spec.title = title != nullptr ? title : "";
-    spec.rect = outer;
-    spec.inset = kDefaultInset;
-    spec.processId = processId;
-    spec.threadId = threadId;
-    return display::CreateWindowInWorld(spec);
+    display::NewWindow request;
+    request.title = title != nullptr ? title : "";
+    request.rect = outer;
+    request.inset = kDefaultInset;
+    request.processId = processId;
+    request.threadId = threadId;
+    return display::CreateWindowInWorld(request);
 }
 
 bool RemoveWindow(HWND window) { return display::DestroyWindowInWorld(window); }

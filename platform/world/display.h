@@ -124,7 +124,7 @@ HWND TopWindow();
 HWND NeighbourWindow(HWND window, UINT command);
 bool RetitleWindow(HWND window, const std::string& title);
 
-HWND CreateWindowInWorld(const NewWindow& spec);
+HWND CreateWindowInWorld(const NewWindow& request);
 bool DestroyWindowInWorld(HWND window);
 bool ClassHasWindows(const std::string& className);
 

@@ -25,20 +25,20 @@ TEST_F(ScreenTest, DesktopSetHoldsOneDeviceAtDefaults) {
 TEST_F(ScreenTest, WindowWalkFollowsZOrderAndTheProcessFilter) {
     const DWORD self = GetCurrentProcessId();
     const std::string longTitle(5000, 'T');
-    struct Spec {
+    struct WindowSetup {
         std::string title;
         DWORD pid, tid;
         bool visible;
     };
     // Added bottom to top: the last one ends up topmost.
-    const std::vector<Spec> specs = {
+    const std::vector<WindowSetup> setups = {
         {"mine, hidden", self, 7, false}, {"", self, 7, true},  // no title
         {"foreign", self + 1, 9, true},                         // another process
         {"no thread", self, 0, true},                           // thread 0: never listed
         {longTitle, self, 7, true},                             // cut to 1023 bytes
     };
     std::vector<HWND> windows;
-    for (const auto& s : specs) {
+    for (const auto& s : setups) {
         windows.push_back(VornWorld::AddWindow(s.title.c_str(), RECT{0, 0, 50, 50}, s.pid, s.tid));
         VornWorld::SetWindowVisible(windows.back(), s.visible);
     }

@@ -30,8 +30,8 @@ struct Settings {
     bool quiet = false;
 };
 
-CommandSpec Spec() {
-    CommandSpec spec{
+CommandDef Definition() {
+    CommandDef def{
         "vmcapture capture KIND [INDEX|NAME] -o FILE [options]",
         "Captures one source into a file until a limit is reached or Ctrl-C is pressed.\n"
         "KIND is desktop, window, camera or microphone (vmcapture list shows the sources);\n"
@@ -68,9 +68,9 @@ CommandSpec Spec() {
         "  vmcapture capture window 'Untitled - Editor' --seconds 10 -o editor.y4m\n"
         "  vmcapture capture camera 0 --via pull --size 320x240 --frames 100 -o camera.y4m\n"
         "  vmcapture capture microphone --rate 48000 --seconds 5 -o voice.wav"};
-    const std::vector<OptionSpec>& world = WorldOptions();
-    spec.options.insert(spec.options.end(), world.begin(), world.end());
-    return spec;
+    const std::vector<OptionDef>& world = WorldOptions();
+    def.options.insert(def.options.end(), world.begin(), world.end());
+    return def;
 }
 
 bool ReadUnsigned(const ParsedArgs& parsed, const char* name, uint64_t min, uint64_t max,
@@ -327,7 +327,7 @@ int Capture(const Settings& settings, const SourceKind& kind) {
 
 int RunCapture(const std::vector<std::string>& args) {
     ParsedArgs parsed;
-    const int parseStatus = ParseCommandLine(args, Spec(), parsed);
+    const int parseStatus = ParseCommandLine(args, Definition(), parsed);
     if (parseStatus >= 0) return parseStatus;
     Settings settings;
     if (!ReadSettings(parsed, settings)) return kExitUsage;

@@ -15,8 +15,8 @@ namespace vmcapture {
 
 namespace {
 
-CommandSpec Spec() {
-    return CommandSpec{
+CommandDef Definition() {
+    return CommandDef{
         "vmcapture convert INPUT -o OUTPUT [options]",
         "Converts a 24-bit image to I420 with the library's converter (BT.601 studio range,\n"
         "chroma point-sampled). INPUT is a BMP file (24 or 32 bits) or raw RGB24 frames, one\n"
@@ -136,7 +136,7 @@ bool ConvertRaw(const std::string& path, uint32_t width, uint32_t height, bool b
 
 int RunConvert(const std::vector<std::string>& args) {
     ParsedArgs parsed;
-    const int parseStatus = ParseCommandLine(args, Spec(), parsed);
+    const int parseStatus = ParseCommandLine(args, Definition(), parsed);
     if (parseStatus >= 0) return parseStatus;
     SetQuiet(parsed.Has("quiet"));
     if (parsed.Positionals().size() != 1) {

@@ -17,15 +17,15 @@ const char* MediumName(Medium medium) { return medium == Medium::Video ? "video"
 }  // namespace
 
 int RunList(const std::vector<std::string>& args) {
-    CommandSpec spec{"vmcapture list [--kind KIND] [options]",
+    CommandDef def{"vmcapture list [--kind KIND] [options]",
                      "Lists every capture source the library finds: for each device set its\n"
                      "sources with their index, kind, medium, delivery method and name. A\n"
                      "source is captured with: vmcapture capture KIND INDEX|NAME.",
                      {{"kind", 'k', "KIND", "list only this kind (desktop, window, ...)"}}};
-    const std::vector<OptionSpec>& world = WorldOptions();
-    spec.options.insert(spec.options.end(), world.begin(), world.end());
+    const std::vector<OptionDef>& world = WorldOptions();
+    def.options.insert(def.options.end(), world.begin(), world.end());
     ParsedArgs parsed;
-    const int parseStatus = ParseCommandLine(args, spec, parsed);
+    const int parseStatus = ParseCommandLine(args, def, parsed);
     if (parseStatus >= 0) return parseStatus;
     if (!parsed.Positionals().empty()) {
         ReportError("list takes no arguments besides its options (see --help)");

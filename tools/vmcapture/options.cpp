@@ -11,17 +11,17 @@ namespace vmcapture {
 
 namespace {
 
-const OptionSpec kHelpOption = {"help", 'h', nullptr, "show this help and exit"};
+const OptionDef kHelpOption = {"help", 'h', nullptr, "show this help and exit"};
 
-const OptionSpec* FindLong(const std::vector<OptionSpec>& specs, const std::string& name) {
-    for (const OptionSpec& spec : specs)
-        if (name == spec.name) return &spec;
+const OptionDef* FindLong(const std::vector<OptionDef>& defs, const std::string& name) {
+    for (const OptionDef& def : defs)
+        if (name == def.name) return &def;
     return nullptr;
 }
 
-const OptionSpec* FindShort(const std::vector<OptionSpec>& specs, char name) {
-    for (const OptionSpec& spec : specs)
-        if (spec.shortName != 0 && spec.shortName == name) return &spec;
+const OptionDef* FindShort(const std::vector<OptionDef>& defs, char name) {
+    for (const OptionDef& def : defs)
+        if (def.shortName != 0 && def.shortName == name) return &def;
     return nullptr;
 }
 
@@ -44,7 +44,7 @@ std::vector<std::string> ParsedArgs::Values(const std::string& name) const {
     return found == values_.end() ? std::vector<std::string>() : found->second;
 }
 
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
                ParsedArgs& parsed, std::string& error) {
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -57,69 +57,69 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
             optionsEnded = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionDef* def = nullptr;
         std::string value;
         bool hasInlineValue = false;
         if (word[1] == '-') {
             const size_t equals = word.find('=');
-            spec =
-                FindLong(specs, word.substr(2, equals == std::string::npos ? equals : equals - 2));
+            def =
+                FindLong(defs, word.substr(2, equals == std::string::npos ? equals : equals - 2));
             if (equals != std::string::npos) {
                 value = word.substr(equals + 1);
                 hasInlineValue = true;
             }
         } else {
-            spec = FindShort(specs, word[1]);
+            def = FindShort(defs, word[1]);
             if (word.size() > 2) {
                 value = word.substr(2);
                 hasInlineValue = true;
             }
         }
-        if (spec == nullptr) {
+        if (def == nullptr) {
             error = "unknown option " + word;
             return false;
         }
-        const std::string shown = std::string("--") + spec->name;
-        if (spec->valueName == nullptr) {
+        const std::string shown = std::string("--") + def->name;
+        if (def->valueName == nullptr) {
             if (hasInlineValue) {
                 error = shown + " takes no value";
                 return false;
             }
         } else if (!hasInlineValue) {
             if (i + 1 >= args.size()) {
-                error = shown + " needs a value (" + spec->valueName + ")";
+                error = shown + " needs a value (" + def->valueName + ")";
                 return false;
             }
             value = args[++i];
         }
-        parsed.Add(spec->name, value);
+        parsed.Add(def->name, value);
     }
     return true;
 }
 
-int ParseCommandLine(const std::vector<std::string>& args, const CommandSpec& spec,
+int ParseCommandLine(const std::vector<std::string>& args, const CommandDef& def,
                      ParsedArgs& parsed) {
-    std::vector<OptionSpec> specs = spec.options;
-    specs.push_back(kHelpOption);
+    std::vector<OptionDef> defs = def.options;
+    defs.push_back(kHelpOption);
     std::string error;
-    if (!ParseArgs(args, specs, parsed, error)) {
+    if (!ParseArgs(args, defs, parsed, error)) {
         ReportError(error + " (see --help)");
         return kExitUsage;
     }
     if (parsed.Has("help")) {
-        PrintHelp(stdout, spec);
+        PrintHelp(stdout, def);
         return kExitOk;
     }
     return -1;
 }
 
-void PrintHelp(std::FILE* out, const CommandSpec& spec) {
-    std::fprintf(out, "Usage: %s\n\n%s\n", spec.usage, spec.about);
-    std::vector<OptionSpec> specs = spec.options;
-    specs.push_back(kHelpOption);
+void PrintHelp(std::FILE* out, const CommandDef& def) {
+    std::fprintf(out, "Usage: %s\n\n%s\n", def.usage, def.about);
+    std::vector<OptionDef> defs = def.options;
+    defs.push_back(kHelpOption);
     std::fprintf(out, "\nOptions:\n");
     const size_t column = 30, width = 79;
-    for (const OptionSpec& option : specs) {
+    for (const OptionDef& option : defs) {
         std::string left = option.shortName ? std::string("-") + option.shortName + ", " : "    ";
         left += std::string("--") + option.name;
         if (option.valueName) left += std::string(" ") + option.valueName;
@@ -147,7 +147,7 @@ void PrintHelp(std::FILE* out, const CommandSpec& spec) {
         }
         std::fprintf(out, "%s\n", line.c_str());
     }
-    if (spec.notes) std::fprintf(out, "\n%s\n", spec.notes);
+    if (def.notes) std::fprintf(out, "\n%s\n", def.notes);
 }
 
 bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, uint64_t& value) {

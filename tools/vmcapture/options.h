@@ -11,17 +11,17 @@
 
 namespace vmcapture {
 
-struct OptionSpec {
+struct OptionDef {
     const char* name;       // long name without the dashes, e.g. "output"
     char shortName;         // 0: none
     const char* valueName;  // null: a flag without a value
     const char* help;
 };
 
-struct CommandSpec {
+struct CommandDef {
     const char* usage;  // e.g. "vmcapture list [options]"
     const char* about;  // what the command does; may span lines
-    std::vector<OptionSpec> options;
+    std::vector<OptionDef> options;
     const char* notes = nullptr;  // examples and details printed after the options
 };
 
@@ -45,16 +45,16 @@ private:
 // Parses `args` (the words after the command's name). Accepted forms: --name value,
 // --name=value, -x value, -xvalue, flags alone; "--" ends the options; a lone "-" is a
 // positional. False, with a message in `error`, for an unknown option or a missing value.
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& defs,
                ParsedArgs& parsed, std::string& error);
 
-// Parses a command line against `spec`, which gains -h/--help. Returns -1 when the command
+// Parses a command line against `def`, which gains -h/--help. Returns -1 when the command
 // should run; otherwise the exit status to end with (help printed: 0; a usage error reported
 // on standard error: 2).
-int ParseCommandLine(const std::vector<std::string>& args, const CommandSpec& spec,
+int ParseCommandLine(const std::vector<std::string>& args, const CommandDef& def,
                      ParsedArgs& parsed);
 
-void PrintHelp(std::FILE* out, const CommandSpec& spec);
+void PrintHelp(std::FILE* out, const CommandDef& def);
 
 // Value parsers: false for text that is not entirely a value in range.
 bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, uint64_t& value);

@@ -9,7 +9,7 @@
 
 namespace vmcapture {
 
-const std::vector<OptionSpec>& WorldOptions();
+const std::vector<OptionDef>& WorldOptions();
 // Applies the world options given on the command line, before any source is enumerated.
 // Returns kExitOk, or the exit status to end with after the problem has been reported.
 int ApplyWorldOptions(const ParsedArgs& parsed);

@@ -4,8 +4,8 @@
 
 namespace vmcapture {
 
-const std::vector<OptionSpec>& WorldOptions() {
-    static const std::vector<OptionSpec> none;
+const std::vector<OptionDef>& WorldOptions() {
+    static const std::vector<OptionDef> none;
     return none;
 }
 

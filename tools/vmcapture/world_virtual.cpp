@@ -84,8 +84,8 @@ bool PlaceCursor(const std::string& text, std::string& error) {
 
 }  // namespace
 
-const std::vector<OptionSpec>& WorldOptions() {
-    static const std::vector<OptionSpec> options = {
+const std::vector<OptionDef>& WorldOptions() {
+    static const std::vector<OptionDef> options = {
         {"virtual-screen", 0, "WxH", "virtual display: screen size (default 1920x1080)"},
         {"virtual-picture", 0, "FILE.bmp",
          "virtual display: show this still picture (24- or 32-bit BMP); the screen takes its "
