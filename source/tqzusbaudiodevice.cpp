@@ -142,8 +142,7 @@ void TQZUSBAudioDevice::FrameHandler(double sampleTime, unsigned char* data, lon
 }
 
 bool TQZUSBAudioDevice::BindFilter(int index, IBaseFilter** filter) {
-    return internal::BindCategoryFilter(CLSID_AudioInputDeviceCategory, index, filter,
-                                        internal::BindWalk::ReturnOnBind);
+    return internal::BindCategoryFilter(CLSID_AudioInputDeviceCategory, index, filter);
 }
 
 long TQZUSBAudioDevice::ConnectFilters(TQZComPointer<IGraphBuilder> graph,

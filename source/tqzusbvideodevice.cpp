@@ -199,8 +199,7 @@ void TQZUSBVideoDevice::FrameHandler(double sampleTime, unsigned char* data, lon
 }
 
 bool TQZUSBVideoDevice::BindFilter(int index, IBaseFilter** filter) {
-    return internal::BindCategoryFilter(CLSID_VideoInputDeviceCategory, index, filter,
-                                        internal::BindWalk::PastIndex);
+    return internal::BindCategoryFilter(CLSID_VideoInputDeviceCategory, index, filter);
 }
 
 long TQZUSBVideoDevice::ConnectFilters(IBaseFilter* source, IBaseFilter* target) {

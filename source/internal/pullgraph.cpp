@@ -51,20 +51,6 @@ bool Query(IUnknown* from, const IID& iid, void** object) {
     return from != nullptr && SUCCEEDED(from->QueryInterface(iid, object)) && *object != nullptr;
 }
 
-void FreeMediaType(AM_MEDIA_TYPE& type) {
-    if (type.pbFormat != nullptr) CoTaskMemFree(type.pbFormat);
-    type.cbFormat = 0;
-    type.pbFormat = nullptr;
-    if (type.pUnk != nullptr) type.pUnk->Release();
-    type.pUnk = nullptr;
-}
-
-void DeleteMediaType(AM_MEDIA_TYPE* type) {
-    if (type == nullptr) return;
-    FreeMediaType(*type);
-    CoTaskMemFree(type);
-}
-
 // The pin at position `skip` of `filter` (first pin: skip 0).
 void TakePin(IBaseFilter* filter, ULONG skip, TQZComPointer<IPin>& pin) {
     TQZComPointer<IEnumPins> pins;
@@ -247,35 +233,6 @@ TQZPacket* GrabPacket(const TQZDevice& device, PullGraphFields f, bool newest) {
             QueueBufferedSample(device, f);
     }
     return newest ? f.Packets.Get() : f.Packets.Query();
-}
-
-bool BindCategoryFilter(const CLSID& category, int index, IBaseFilter** filter) {
-    if (index < 0 || filter == nullptr) return false;
-    TQZComPointer<ICreateDevEnum> devices;
-    if (CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                         Out(devices)) != S_OK ||
-        !devices)
-        return false;
-    TQZComPointer<IEnumMoniker> monikers;
-    if (devices->CreateClassEnumerator(category, &monikers, 0) != S_OK || !monikers) return false;
-    monikers->Reset();
-    TQZComPointer<IMoniker> moniker;
-    // The walk ends past `index` or when the category runs out of monikers.
-    for (int position = 0; position <= index; ++position) {
-        if (monikers->Next(1, &moniker, nullptr) != S_OK || !moniker) break;
-        TQZComPointer<IPropertyBag> bag;
-        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, Out(bag))) &&
-            bag) {
-            VARIANT name;
-            VariantInit(&name);
-            if (bag->Read(L"FriendlyName", &name, nullptr) == S_OK && position == index)
-                moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                      reinterpret_cast<void**>(filter));
-            VariantClear(&name);
-        }
-        moniker.Release();
-    }
-    return true;
 }
 
 void RouteCrossbar(IGraphBuilder* graph, IBaseFilter* deviceFilter) {

@@ -2,6 +2,7 @@
 // sample grabber "Grabber" -> null renderer "NullRenderer", grabbed one sample at a time.
 #pragma once
 
+#include "mediagraph.h"
 #include "tqzcompointer.h"
 #include "vornplatform.h"
 
@@ -116,8 +117,6 @@ bool PausePullGraph(PullGraphFields fields);
 // then hands out the queue's result.
 TQZPacket* GrabPacket(const TQZDevice& device, PullGraphFields fields, bool newest);
 
-// Binds the filter of the device at position `index` of `category` into `*filter`.
-bool BindCategoryFilter(const CLSID& category, int index, IBaseFilter** filter);
 // Routes a crossbar upstream of `deviceFilter` from its composite input to its decoder output.
 void RouteCrossbar(IGraphBuilder* graph, IBaseFilter* deviceFilter);
 

@@ -47,39 +47,6 @@ bool CreateGrabber(TQZComPointer<ISampleGrabber>& grabber, TQZComPointer<IBaseFi
     return true;
 }
 
-bool BindCategoryFilter(REFCLSID category, int index, IBaseFilter** filter, BindWalk walk) {
-    if (index < 0) return false;
-    TQZComPointer<ICreateDevEnum> devices;
-    if (CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                         reinterpret_cast<void**>(&devices)) != S_OK ||
-        !devices)
-        return false;
-    TQZComPointer<IEnumMoniker> monikers;
-    if (devices->CreateClassEnumerator(category, &monikers, 0) != S_OK || !monikers) return false;
-    monikers->Reset();
-    for (long long position = 0;; ++position) {
-        TQZComPointer<IMoniker> moniker;
-        if (monikers->Next(1, &moniker, nullptr) != S_OK || !moniker) break;
-        if (position > index) break;
-        TQZComPointer<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                          reinterpret_cast<void**>(&bag))) ||
-            !bag)
-            continue;
-        VARIANT name;
-        VariantInit(&name);
-        const bool named = bag->Read(L"FriendlyName", &name, nullptr) == S_OK;
-        VariantClear(&name);
-        if (named && position == index) {
-            if (filter != nullptr)
-                moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                      reinterpret_cast<void**>(filter));
-            if (walk == BindWalk::ReturnOnBind) return true;
-        }
-    }
-    return true;
-}
-
 HRESULT FirstPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin) {
     if (filter == nullptr || pin == nullptr) return E_POINTER;
     TQZComPointer<IEnumPins> pins;
@@ -160,24 +127,6 @@ HRESULT ConnectAnyPins(IGraphBuilder* graph, IBaseFilter* source, IBaseFilter* t
         if (FAILED(status)) return status;
     }
     return connected ? S_OK : E_FAIL;
-}
-
-void FreeMediaType(AM_MEDIA_TYPE& type) {
-    if (type.cbFormat != 0 || type.pbFormat != nullptr) {
-        CoTaskMemFree(type.pbFormat);
-        type.cbFormat = 0;
-        type.pbFormat = nullptr;
-    }
-    if (type.pUnk != nullptr) {
-        type.pUnk->Release();
-        type.pUnk = nullptr;
-    }
-}
-
-void DeleteMediaType(AM_MEDIA_TYPE* type) {
-    if (type == nullptr) return;
-    FreeMediaType(*type);
-    CoTaskMemFree(type);
 }
 
 bool StopGraph(IMediaControl* control, ISampleGrabber* grabber, bool report) {

@@ -3,6 +3,7 @@
 // TQZUSBAudioDevice).
 #pragma once
 
+#include "mediagraph.h"
 #include "tqzcompointer.h"
 #include "vornplatform.h"
 
@@ -65,17 +66,6 @@ bool CreateGrabber(TQZComPointer<ISampleGrabber>& grabber, TQZComPointer<IBaseFi
                    REFGUID major, REFGUID sub, REFGUID format, const GraphBox& create,
                    const GraphBox& type);
 
-// Whether BindCategoryFilter returns as soon as it has bound the filter, or walks on until
-// the position has passed `index`.
-enum class BindWalk { PastIndex, ReturnOnBind };
-
-// Binds the capture filter of the device at `index` of a device category into `*filter`.
-// Every moniker counts toward the position, also one whose name cannot be read; the device at
-// `index` is bound only when its friendly name can be read, and a failing bind leaves
-// `*filter` null. False for a negative index, no system device enumerator, or an empty or
-// unreadable category; true otherwise, also when no device was at `index`.
-bool BindCategoryFilter(REFCLSID category, int index, IBaseFilter** filter, BindWalk walk);
-
 // The first pin of `filter` with that direction, with its reference; S_OK, or E_FAIL when
 // there is none (the status of EnumPins when that fails, E_POINTER for null arguments).
 HRESULT FirstPin(IBaseFilter* filter, PIN_DIRECTION direction, IPin** pin);
@@ -92,11 +82,6 @@ HRESULT ConnectFirstPins(IGraphBuilder* graph, IBaseFilter* source, IBaseFilter*
 // connections; S_OK when at least one was made, else E_FAIL (E_INVALIDARG for null
 // arguments, a failing EnumPins or Reset: its status).
 HRESULT ConnectAnyPins(IGraphBuilder* graph, IBaseFilter* source, IBaseFilter* target);
-
-// Frees what a media type record holds (format block, extra interface); the record stays.
-void FreeMediaType(AM_MEDIA_TYPE& type);
-// Frees a media type record that the platform allocated, with what it holds; null is ignored.
-void DeleteMediaType(AM_MEDIA_TYPE* type);
 
 // Holds a media type record that the platform allocated and deletes it, with what it holds,
 // when it goes out of scope.
