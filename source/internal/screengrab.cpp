@@ -69,13 +69,14 @@ void ReadBackAndDeliver(const GrabRequest& request, HDC memory, HBITMAP captured
 
     unsigned char* buffer = new (std::nothrow) unsigned char[paddedBytes];
     if (buffer == nullptr) return;
-    // A failed read-back leaves a black frame rather than stale heap bytes.
-    std::memset(buffer, 0, paddedBytes);
 
     BITMAPINFO info;
     FillHeader(info, width, height, frameBytes);
     HDC reader = request.readThroughMemory ? memory : request.source;
-    GetDIBits(reader, captured, 0, static_cast<UINT>(height), buffer, &info, DIB_RGB_COLORS);
+    // A failed read-back leaves a black frame rather than stale heap bytes.
+    if (GetDIBits(reader, captured, 0, static_cast<UINT>(height), buffer, &info, DIB_RGB_COLORS) ==
+        0)
+        std::memset(buffer, 0, paddedBytes);
 
     const unsigned long packedStride = static_cast<unsigned long>(width) * 3;
     if (!request.imageFromBitmap && packedStride != stride) {
