@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "framestore.h"
 #include "screendevice.h"
 #include "screengrab.h"
 #include "screenpacer.h"
@@ -78,6 +79,7 @@ void TQZDesktopDevice::FrameHandler(double timestamp, unsigned char* data, long 
 }
 
 bool TQZDesktopDevice::Run() {
+    internal::FrameStore frames(Packets);  // this thread's frames are read into it
     pacer_->Run([this] { return Finished(); },
                 [this] {
                     RECT area = internal::LoadRect(CaptureRect);

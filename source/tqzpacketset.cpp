@@ -15,7 +15,8 @@ bool FillPacket(TQZPacket& target, const TQZPacket& source) { return target.Copy
 
 }  // namespace
 
-TQZPacketSet::TQZPacketSet(unsigned long maxCount) : maxCount_(CappedCount(maxCount)), count_(0) {}
+TQZPacketSet::TQZPacketSet(unsigned long maxCount)
+    : maxCount_(CappedCount(maxCount)), count_(0), keepSpare_(false) {}
 
 TQZPacketSet::TQZPacketSet(const TQZPacketSet& other) : TQZPacketSet(other.GetTheMaxCount()) {
     *this = other;
@@ -47,6 +48,7 @@ TQZPacket* TQZPacketSet::Take(bool oldest, TQZPacket& slot) {
     internal::ScopedLocker hold(lock_);
     TQZPacket* packet = internal::TakeOwned(list_, count_, oldest);
     if (packet != nullptr) {
+        if (keepSpare_ && spare_.Size() == 0) spare_ = std::move(static_cast<TQZMemory&>(slot));
         // The element is deleted anyway: moving its content into the slot cannot fail.
         slot = std::move(*packet);
         delete packet;
@@ -60,6 +62,10 @@ unsigned long TQZPacketSet::GetTheMaxCount() const { return maxCount_.load(); }
 
 void TQZPacketSet::SetTheMaxCount(unsigned long maxCount) { maxCount_ = CappedCount(maxCount); }
 
-void TQZPacketSet::Free() { internal::FreeOwned(lock_, list_, count_, false); }
+void TQZPacketSet::Free() {
+    internal::FreeOwned(lock_, list_, count_, false);
+    internal::ScopedLocker hold(lock_);
+    spare_.Free();
+}
 
 }  // namespace TQZCapture

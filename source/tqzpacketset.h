@@ -10,6 +10,10 @@
 
 namespace TQZCapture {
 
+namespace internal {
+class PacketSetAccess;
+}
+
 // A bounded queue of packet copies, oldest at the front, newest at the back.
 //
 // Push stores a full copy of the packet (the caller keeps its own) and refuses silently
@@ -43,6 +47,7 @@ public:
     void Free();                                  // deletes every stored packet; slots stay
 
 private:
+    friend class internal::PacketSetAccess;  // the screen devices' move-in and block reuse
     TQZPacket* Take(bool oldest, TQZPacket& slot);
 
     mutable TQZLocker lock_;
@@ -51,6 +56,10 @@ private:
     std::atomic<std::uint32_t> maxCount_;
     std::list<TQZPacket*> list_;
     std::atomic<std::uint32_t> count_;  // list_.size(), readable without the lock
+    // Bytes of an overwritten result slot, kept for a producer that reuses them (only once
+    // one has moved a packet in). Never copied with the set.
+    TQZMemory spare_;
+    bool keepSpare_;
 };
 
 }  // namespace TQZCapture

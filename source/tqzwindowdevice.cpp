@@ -1,5 +1,6 @@
 #include "tqzwindowdevice.h"
 
+#include "framestore.h"
 #include "screendevice.h"
 #include "screengrab.h"
 #include "screenpacer.h"
@@ -68,6 +69,7 @@ void TQZWindowDevice::FrameHandler(double timestamp, unsigned char* data, long l
 }
 
 bool TQZWindowDevice::Run() {
+    internal::FrameStore frames(Packets);  // this thread's frames are read into it
     pacer_->Run([this] { return Finished(); },
                 [this] { CaptureWindowTransalteRGB24(WindowHandle, true); }, &FrameRate);
     return true;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "framestore.h"
 #include "tqzdevice.h"
 #include "tqzpacket.h"
 #include "tqzpacketset.h"
@@ -12,6 +13,8 @@ namespace internal {
 void QueueFrame(TQZPacketSet& packets, const TQZDevice& device, double timestamp,
                 unsigned char* data, long length) {
     if (data == nullptr || length <= 0) return;
+    FrameStore* store = FrameStore::Active();
+    if (store != nullptr && store->Claim(packets, data, length, device, timestamp)) return;
     TQZPacket packet;
     packet.Append(data, static_cast<unsigned long>(length), 0);
     packet.DataType = device.DataType;

@@ -12,7 +12,8 @@ class TQZPacketSet;
 namespace internal {
 
 // Wraps one captured image in a packet with the device's data and device type and the time
-// stamp, and offers it to the queue (which drops it when full).
+// stamp, and offers it to the queue (which drops it when full). An image in the worker's frame
+// store is moved into the queue once the grab has delivered it; any other is copied.
 void QueueFrame(TQZPacketSet& packets, const TQZDevice& device, double timestamp,
                 unsigned char* data, long length);
 

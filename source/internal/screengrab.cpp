@@ -1,7 +1,10 @@
 #include "screengrab.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
+
+#include "framestore.h"
 
 namespace TQZCapture {
 namespace internal {
@@ -67,25 +70,40 @@ void ReadBackAndDeliver(const GrabRequest& request, HDC memory, HBITMAP captured
     if (paddedBytes == 0 || packedBytes == 0) return;
     const unsigned long frameBytes = request.imageFromBitmap ? paddedBytes : packedBytes;
 
-    unsigned char* buffer = new (std::nothrow) unsigned char[paddedBytes];
+    // The worker's store takes a frame read back as it is; rows that must be repacked are
+    // read into its scratch block and packed into the frame. Without a store, one buffer
+    // serves both, packed in place.
+    FrameStore* store = FrameStore::Active();
+    const bool asRead = request.imageFromBitmap || packedBytes == paddedBytes;
+    std::unique_ptr<unsigned char[]> owned;
+    unsigned char* buffer = nullptr;
+    if (store != nullptr) {
+        buffer = asRead ? store->Block(frameBytes) : store->Scratch(paddedBytes);
+    } else {
+        owned.reset(new (std::nothrow) unsigned char[paddedBytes]);
+        buffer = owned.get();
+    }
     if (buffer == nullptr) return;
 
     BITMAPINFO info;
     FillHeader(info, width, height, frameBytes);
     HDC reader = request.readThroughMemory ? memory : request.source;
-    // A failed read-back leaves a black frame rather than stale heap bytes.
+    // A failed read-back leaves a black frame rather than stale bytes.
     if (GetDIBits(reader, captured, 0, static_cast<UINT>(height), buffer, &info, DIB_RGB_COLORS) ==
         0)
         std::memset(buffer, 0, paddedBytes);
 
-    const unsigned long packedStride = static_cast<unsigned long>(width) * 3;
-    if (!request.imageFromBitmap && packedStride != stride) {
-        for (LONG row = 1; row < height; ++row) {
-            std::memmove(buffer + row * packedStride, buffer + row * stride, packedStride);
+    unsigned char* frame = buffer;
+    if (!asRead) {
+        if (store != nullptr) frame = store->Block(frameBytes);
+        if (frame == nullptr) return;
+        const unsigned long packedStride = static_cast<unsigned long>(width) * 3;
+        for (LONG row = 0; row < height; ++row) {
+            std::memmove(frame + row * packedStride, buffer + row * stride, packedStride);
         }
     }
-    deliver(buffer, static_cast<long>(frameBytes));
-    delete[] buffer;
+    deliver(frame, static_cast<long>(frameBytes));
+    if (store != nullptr) store->Commit();
 }
 
 }  // namespace
