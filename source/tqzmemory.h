@@ -7,6 +7,10 @@
 
 namespace TQZCapture {
 
+namespace internal {
+class MemoryAccess;
+}
+
 // A block of bytes with its own lock; the byte part of every TQZPacket.
 //
 // Ownership: the store owns its block and frees it in Free() and in its destructor.
@@ -53,6 +57,7 @@ public:
     void Erase(unsigned int first, unsigned int last);
 
 private:
+    friend class internal::MemoryAccess;  // a block for the screen devices' frame store
     void ReleaseBlock();
 
     unsigned char* data_;

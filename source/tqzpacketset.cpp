@@ -16,7 +16,7 @@ bool FillPacket(TQZPacket& target, const TQZPacket& source) { return target.Copy
 }  // namespace
 
 TQZPacketSet::TQZPacketSet(unsigned long maxCount)
-    : maxCount_(CappedCount(maxCount)), count_(0), keepSpare_(false) {}
+    : maxCount_(CappedCount(maxCount)), count_(0), keepSpares_(false) {}
 
 TQZPacketSet::TQZPacketSet(const TQZPacketSet& other) : TQZPacketSet(other.GetTheMaxCount()) {
     *this = other;
@@ -48,7 +48,7 @@ TQZPacket* TQZPacketSet::Take(bool oldest, TQZPacket& slot) {
     internal::ScopedLocker hold(lock_);
     TQZPacket* packet = internal::TakeOwned(list_, count_, oldest);
     if (packet != nullptr) {
-        if (keepSpare_ && spare_.Size() == 0) spare_ = std::move(static_cast<TQZMemory&>(slot));
+        if (keepSpares_ && slot.Size() > 0) KeepSpare(slot);
         // The element is deleted anyway: moving its content into the slot cannot fail.
         slot = std::move(*packet);
         delete packet;
@@ -65,7 +65,17 @@ void TQZPacketSet::SetTheMaxCount(unsigned long maxCount) { maxCount_ = CappedCo
 void TQZPacketSet::Free() {
     internal::FreeOwned(lock_, list_, count_, false);
     internal::ScopedLocker hold(lock_);
-    spare_.Free();
+    for (TQZMemory& spare : spares_) spare.Free();
+}
+
+// Keeps the slot's bytes in a free spare place; with none free they are released as before.
+void TQZPacketSet::KeepSpare(TQZPacket& slot) {
+    for (TQZMemory& spare : spares_) {
+        if (spare.Size() == 0) {
+            spare = std::move(static_cast<TQZMemory&>(slot));
+            return;
+        }
+    }
 }
 
 }  // namespace TQZCapture

@@ -49,6 +49,7 @@ public:
 private:
     friend class internal::PacketSetAccess;  // the screen devices' move-in and block reuse
     TQZPacket* Take(bool oldest, TQZPacket& slot);
+    void KeepSpare(TQZPacket& slot);
 
     mutable TQZLocker lock_;
     TQZPacket getSlot_;
@@ -56,10 +57,11 @@ private:
     std::atomic<std::uint32_t> maxCount_;
     std::list<TQZPacket*> list_;
     std::atomic<std::uint32_t> count_;  // list_.size(), readable without the lock
-    // Bytes of an overwritten result slot, kept for a producer that reuses them (only once
-    // one has moved a packet in). Never copied with the set.
-    TQZMemory spare_;
-    bool keepSpare_;
+    // Bytes of overwritten result slots, kept for a producer that reuses them (only once one
+    // has moved a packet in), so a host a frame or two behind costs no allocation. Never
+    // copied with the set.
+    TQZMemory spares_[3];
+    bool keepSpares_;
 };
 
 }  // namespace TQZCapture

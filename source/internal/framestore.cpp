@@ -1,5 +1,6 @@
 #include "framestore.h"
 
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <utility>
@@ -13,7 +14,8 @@ namespace internal {
 
 namespace {
 thread_local FrameStore* tActive = nullptr;
-}
+const unsigned long kLargestFrame = 0x7FFFFFFFul;  // what the grab accepts
+}  // namespace
 
 FrameStore::FrameStore(TQZPacketSet& packets) : packets_(packets), previous_(tActive) {
     tActive = this;
@@ -25,16 +27,13 @@ FrameStore* FrameStore::Active() { return tActive; }
 
 unsigned char* FrameStore::Block(unsigned long bytes) {
     claimed_ = false;
-    if (bytes == 0) return nullptr;
+    if (bytes == 0 || bytes > kLargestFrame) return nullptr;
     if (packet_.Size() != bytes) {
         TQZMemory spare;
-        if (PacketSetAccess::TakeSpare(packets_, spare) && spare.Size() == bytes) {
+        if (PacketSetAccess::TakeSpare(packets_, bytes, spare)) {
             static_cast<TQZMemory&>(packet_) = std::move(spare);
         } else {
-            // A block of the new size; its bytes are all overwritten by the read-back.
-            packet_.Free();
-            const unsigned char last = 0;
-            packet_.Append(&last, 1, bytes - 1);
+            MemoryAccess::Allocate(packet_, static_cast<std::uint32_t>(bytes));
         }
     }
     return packet_.Size() == bytes ? packet_.Bytes() : nullptr;
@@ -73,17 +72,36 @@ bool PacketSetAccess::PushMoved(TQZPacketSet& set, TQZPacket& packet) {
     auto* element = new (std::nothrow) TQZPacket(std::move(packet));
     if (element == nullptr) return false;
     ScopedLocker hold(set.lock_);
-    set.keepSpare_ = true;
+    set.keepSpares_ = true;
     if (!PushOwned(set.list_, element)) return false;
     set.count_ = CappedCount(set.list_.size());
     return true;
 }
 
-bool PacketSetAccess::TakeSpare(TQZPacketSet& set, TQZMemory& bytes) {
+bool PacketSetAccess::TakeSpare(TQZPacketSet& set, unsigned long size, TQZMemory& bytes) {
     ScopedLocker hold(set.lock_);
-    if (set.spare_.Size() == 0) return false;
-    bytes = std::move(set.spare_);
-    return true;
+    TQZMemory* other = nullptr;
+    for (TQZMemory& spare : set.spares_) {
+        if (spare.Size() == size) {
+            bytes = std::move(spare);
+            return true;
+        }
+        if (spare.Size() > 0) other = &spare;
+    }
+    // Blocks of another size are of no use any more.
+    if (other != nullptr) {
+        for (TQZMemory& spare : set.spares_) spare.Free();
+    }
+    return false;
+}
+
+void MemoryAccess::Allocate(TQZMemory& memory, std::uint32_t size) {
+    ScopedLocker hold(memory.lock_);
+    memory.ReleaseBlock();
+    if (size == 0) return;
+    // No initial value: the caller overwrites every byte.
+    memory.data_ = new (std::nothrow) unsigned char[size];
+    if (memory.data_ != nullptr) memory.size_ = size;
 }
 
 }  // namespace internal

@@ -10,6 +10,7 @@
 // of their own and a copy into the queue.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "tqzpacket.h"
@@ -54,15 +55,23 @@ private:
     FrameStore* previous_;
 };
 
-// The queue's side of the exchange, for the frame store only.
+// The queue's and the byte store's side of the exchange, for the frame store only.
 class PacketSetAccess {
 public:
     // Appends packet by moving its content into the queue; false (packet unchanged) when the
     // queue is at its bound or memory runs out. From then on the queue keeps the block of a
     // result slot it overwrites, for TakeSpare.
     static bool PushMoved(TQZPacketSet& set, TQZPacket& packet);
-    // Moves the kept block, if any, into bytes; false when there is none.
-    static bool TakeSpare(TQZPacketSet& set, TQZMemory& bytes);
+    // Moves a kept block of size bytes into bytes; false when there is none. Kept blocks of
+    // another size are released.
+    static bool TakeSpare(TQZPacketSet& set, unsigned long size, TQZMemory& bytes);
+};
+
+class MemoryAccess {
+public:
+    // Replaces the bytes of memory by an uninitialised block of size bytes, or by none when
+    // memory runs out.
+    static void Allocate(TQZMemory& memory, std::uint32_t size);
 };
 
 }  // namespace internal
