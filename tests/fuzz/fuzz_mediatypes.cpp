@@ -210,7 +210,7 @@ struct Graph {
 
 void Step(FuzzedDataProvider& in, Graph& g) {
     TypeRecord record;
-    switch (in.ConsumeIntegralInRange(0, 9)) {
+    switch (in.ConsumeIntegralInRange(0, 10)) {
         case 0:
             PickType(in, record);
             g.config->SetFormat(&record.type);
@@ -275,6 +275,25 @@ void Step(FuzzedDataProvider& in, Graph& g) {
             g.graph->Disconnect(g.capture.get());
             g.graph->Disconnect(g.grabberIn.get());
             break;
+        case 9: {  // the pin's media types: any count into an array of exactly that many
+            Ptr<IEnumMediaTypes> types;
+            if (FAILED((in.ConsumeBool() ? g.capture : g.grabberIn)->EnumMediaTypes(types.Out())))
+                break;
+            types->Skip(Pick<ULONG>(in, {0, 1, 2, 0xFFFFFFFFu, in.ConsumeIntegral<ULONG>()}));
+            if (in.ConsumeBool()) types->Reset();
+            Ptr<IEnumMediaTypes> copy;
+            FUZZ_REQUIRE(types->Clone(copy.Out()) == S_OK);
+            const ULONG count = in.ConsumeIntegralInRange<ULONG>(0, 40);
+            std::vector<AM_MEDIA_TYPE*> records(count == 0 ? 1 : count, nullptr);
+            ULONG fetched = 0;
+            HRESULT result =
+                copy->Next(count, records.data(), in.ConsumeBool() ? &fetched : nullptr);
+            FUZZ_REQUIRE(fetched <= count);
+            if (SUCCEEDED(result))
+                for (ULONG i = 0; i < fetched || (result == S_OK && i < count); ++i)
+                    DeleteType(records[i]);
+            break;
+        }
         default: {  // crossbar pins and routes, by any index
             if (!g.crossbar &&
                 FAILED(g.builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, g.device.get(),
