@@ -7,6 +7,8 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ clang pkg-config   # native toolchain
+    libclang-rt-14-dev                       # clang's sanitizer and libFuzzer runtimes (a mere
+                                             # recommendation of clang; the fuzz stage needs it)
     googletest libbenchmark-dev libyuv-dev   # test, benchmark and reference libraries
     g++-mingw-w64-i686 g++-mingw-w64-x86-64  # Windows cross compilers (we use the -posix ones)
     wine64 xvfb xauth                        # running the Windows tests on a headless X server

@@ -34,7 +34,8 @@ bool TQZColorSpaceConvert::RGB24_TO_YUV_I420(unsigned char* rgb, unsigned int wi
     // The conversion writes every byte below `required`, so clearing them first would change
     // nothing: only the rest of the caller's range needs it.
     std::memset(out + required, 0, available - required);
-    I420::Convert(rgb, width, height, out);
+    // An empty image (a zero side) has nothing to convert, however long the other side is.
+    if (required > 0) I420::Convert(rgb, width, height, out);
     *outLen = required;
     return true;
 }

@@ -58,8 +58,9 @@ bool TQZMemory::CopyFrom(const TQZMemory* source) {
 unsigned long TQZMemory::Append(unsigned char const* data, unsigned long length,
                                 unsigned long position) {
     if (data == nullptr || length == 0) return size_;
+    // Each term is checked on its own: with 64-bit unsigned long their sum can wrap around.
+    if (position > kLargestSize || length > kLargestSize - position) return size_;
     const std::uint64_t end = std::uint64_t{position} + length;
-    if (end > kLargestSize) return size_;
 
     internal::ScopedLocker hold(lock_);
     const auto newSize = static_cast<std::uint32_t>(end);

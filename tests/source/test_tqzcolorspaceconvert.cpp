@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -148,6 +149,20 @@ TEST(TQZColorSpaceConvert, RefusedAndEmptySizesClearOnlyTheStatedRange) {
         if (c.outLen == 0) std::fill(expected.begin(), expected.begin() + 6, 0);
         EXPECT_EQ(out, expected) << c.w << "x" << c.h;
     }
+}
+
+TEST(TQZColorSpaceConvert, EmptyImagesOfTheLargestSidesReturnAtOnce) {
+    // Nothing to convert, however many rows or columns of nothing: no walk over them.
+    const auto start = std::chrono::steady_clock::now();
+    for (unsigned side : {4294901760u, 4294967294u}) {
+        Bytes rgb(3, 7), out(4, 0xAA);
+        unsigned outLen = 2;
+        EXPECT_TRUE(Convert(rgb, 0, side, out, &outLen));
+        EXPECT_TRUE(Convert(rgb, side, 0, out, &outLen));
+        EXPECT_EQ(outLen, 0u);
+        EXPECT_EQ(out, Bytes({0, 0, 0xAA, 0xAA}));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(TQZColorSpaceConvert, TooSmallABufferIsLeftAloneAndTheNeededLengthReported) {

@@ -42,6 +42,9 @@ TEST(TQZMemory, AppendWritesAtPositionAndCutsAfterIt) {
         {"ignores zero length", digits, "abcd", 0, 0, digits},
         {"refuses an end past 4 GiB", digits, "abcd", 4, 0xFFFFFFFDul, digits},
         {"refuses a length past 4 GiB", digits, "abcd", 0xFFFFFFFFul, 1, digits},
+        // Where unsigned long has 64 bits, these ends wrap around to small numbers.
+        {"refuses the largest positions", digits, "abcd", 4, ~0ul - 1, digits},
+        {"refuses the largest lengths", digits, "abcd", ~0ul, 2, digits},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

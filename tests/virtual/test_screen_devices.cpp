@@ -318,7 +318,9 @@ TEST_F(ScreenTest, WindowDestroyedUnderARunningDevice) {
         VornWorld::SetWindowTitle(hwnd, std::string(static_cast<size_t>(i) * 100, 'x'));
     }
     ASSERT_TRUE(VornWorld::RemoveWindow(hwnd));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // A frame whose capture began before the window went may still arrive: on a loaded
+    // machine, or under ThreadSanitizer, one capture can take tens of milliseconds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     while (device.Packets.Count() > 0) device.Query();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(0u, device.Packets.Count());

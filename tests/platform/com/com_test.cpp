@@ -4,39 +4,6 @@
 
 namespace comtest {
 
-IBaseFilter* BindDevice(const CLSID& category, ULONG index) {
-    Ptr<ICreateDevEnum> devices;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ICreateDevEnum, devices.Void())))
-        return nullptr;
-    Ptr<IEnumMoniker> monikers;
-    if (devices->CreateClassEnumerator(category, monikers.Out(), 0) != S_OK) return nullptr;
-    if (index > 0 && monikers->Skip(index) != S_OK) return nullptr;
-    Ptr<IMoniker> moniker;
-    if (monikers->Next(1, moniker.Out(), nullptr) != S_OK) return nullptr;
-    IBaseFilter* filter = nullptr;
-    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter));
-    return filter;
-}
-
-IPin* FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
-    Ptr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(pins.Out()))) return nullptr;
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION actual;
-        if (SUCCEEDED(pin->QueryDirection(&actual)) && actual == direction) return pin;
-        pin->Release();
-    }
-    return nullptr;
-}
-
-void DeleteType(AM_MEDIA_TYPE* type) {
-    if (type == nullptr) return;
-    CoTaskMemFree(type->pbFormat);
-    CoTaskMemFree(type);
-}
-
 AM_MEDIA_TYPE PartialType(const GUID& major, const GUID& subtype, const GUID& format) {
     AM_MEDIA_TYPE type;
     std::memset(&type, 0, sizeof type);

@@ -1,6 +1,6 @@
-// Helpers of the media-graph service tests: an owning interface pointer, a fixture that
-// starts every test from the default world and checks that it leaks no object or thread,
-// and short-hands for building capture graphs.
+// Helpers of the media-graph service tests: a fixture that starts every test from the default
+// world and checks that it leaks no object or thread, and short-hands for building capture
+// graphs (the interface pointer and device binding are in com_objects.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,41 +9,12 @@
 #include <mutex>
 #include <vector>
 
+#include "com_objects.h"
 #include "vorn/control/faults.h"
 #include "vorn/control/media.h"
 #include "vornplatform.h"
 
 namespace comtest {
-
-template <class T>
-class Ptr {
-public:
-    Ptr() = default;
-    Ptr(const Ptr&) = delete;
-    Ptr& operator=(const Ptr&) = delete;
-    ~Ptr() { Reset(); }
-    T* operator->() const { return p_; }
-    T* get() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T** Out() {
-        Reset();
-        return &p_;
-    }
-    void** Void() { return reinterpret_cast<void**>(Out()); }
-    void Reset() {
-        if (p_ != nullptr) p_->Release();
-        p_ = nullptr;
-    }
-
-private:
-    T* p_ = nullptr;
-};
-
-// Sample grabber and null renderer, known by value.
-const CLSID kSampleGrabber = {
-    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-const CLSID kNullRenderer = {
-    0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
 class MediaTest : public ::testing::Test {
 protected:
@@ -70,15 +41,6 @@ private:
     long memory_ = 0;
     long strings_ = 0;
 };
-
-// The capture filter of device `index` of a category, or null.
-IBaseFilter* BindDevice(const CLSID& category, ULONG index);
-
-// The first pin of a filter with that direction (with a reference), or null.
-IPin* FirstPin(IBaseFilter* filter, PIN_DIRECTION direction);
-
-// Frees a media type record from the platform.
-void DeleteType(AM_MEDIA_TYPE* type);
 
 // A zero-filled partial type.
 AM_MEDIA_TYPE PartialType(const GUID& major, const GUID& subtype, const GUID& format);
