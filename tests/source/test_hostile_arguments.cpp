@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "captureprobe.h"
+#include "devicedescription.h"
 #include "tqzautolocker.h"
 #include "tqzbuffer.h"
 #include "tqzcameradeviceset.h"
@@ -418,6 +419,10 @@ TEST(HostileArguments, DevicesBeforeOpen) {
     EXPECT_EQ("", unnamed.Name + fromNull.Name + windowFromNull.Name + videoFromNull.Name +
                       audioFromNull.Name);
     EXPECT_EQ(nullptr, windowFromNull.WindowHandle);
+    std::string title = kLong;
+    const TQZDesktopDevice named(&title[0]);
+    EXPECT_EQ(kLong, named.Name);
+    EXPECT_EQ(kLong, named.Caption);
 }
 
 // ---- Screen devices: hostile capture fields and call orders -----------------------------------
@@ -508,7 +513,8 @@ TEST(HostileArguments, ScreenDevicesInTheWrongOrder) {
         {"OPC", "111"},    // Close of a paused device
         {"OPPGQC", "111111"}, {"OPOC", "1101"},  // Open while paused is refused
         {"OCOC", "1111"},                        // reopened after Close
-        {"GQCGQ", "11111"},
+        {"GQCGQ", "11111"},   {"OP", "11"},      // destroyed while paused
+        {"OPP", "111"},                          // destroyed while running again
     };
     for (const auto& row : rows) {
         TQZDesktopDevice desktop;
@@ -574,6 +580,99 @@ TEST(HostileArguments, ScreenCaptureRectangles) {
                                         true);
     EXPECT_TRUE(window.frames.empty());
     EXPECT_TRUE(desktop.frames.empty());
+}
+
+// ---- Media-graph devices: their protected graph operations without a graph ----------------
+
+class VideoProbe : public TQZUSBVideoDevice {
+public:
+    using TQZUSBVideoDevice::BindFilter;
+    using TQZUSBVideoDevice::ConnectFilters;
+    using TQZUSBVideoDevice::DeleteMediaType;
+    using TQZUSBVideoDevice::FreeMediaType;
+    using TQZUSBVideoDevice::GetPin;
+    using TQZUSBVideoDevice::SetVideoCapFormat;
+    using TQZUSBVideoDevice::UpdateVideoCapOpt;
+};
+
+class AudioProbe : public TQZUSBAudioDevice {
+public:
+    using TQZUSBAudioDevice::BindFilter;
+    using TQZUSBAudioDevice::EnumPinsOnFilter;
+    using TQZUSBAudioDevice::SetAudioCapFormat;
+    using TQZUSBAudioDevice::UpdateAudioCapOpt;
+};
+
+template <class Device>
+class PullProbe : public Device {
+public:
+    using Device::BindFilter;
+    using Device::SetCrossBar;
+};
+
+TEST(HostileArguments, GraphOperationsWithoutAGraph) {
+    const TQZDataType noType = static_cast<TQZDataType>(-1);
+    VideoProbe video;
+    AudioProbe audio;
+    PullProbe<TQZCameraDevice> camera;
+    PullProbe<TQZVoiceDevice> voice;
+    IBaseFilter* filter = nullptr;
+    IPin* pin = nullptr;
+    const struct {
+        const char* call;
+        std::function<long()> run;
+        long result;
+    } rows[] = {
+        {"SetVideoCapFormat(640, 480, 20, RGB24)",
+         [&] { return video.SetVideoCapFormat(640, 480, 20, DataTypeRGB24); }, E_FAIL},
+        {"SetVideoCapFormat(2^32-1, 2^32-1, 0, RGB24)",
+         [&] { return video.SetVideoCapFormat(kTop, kTop, 0, DataTypeRGB24); }, E_INVALIDARG},
+        {"SetVideoCapFormat(.., type -1)",
+         [&] { return video.SetVideoCapFormat(640, 480, 20, noType); }, E_FAIL},
+        {"UpdateVideoCapOpt(2^31, 1, 2^32-1, I420)",
+         [&] { return video.UpdateVideoCapOpt(kHalf, 1, kTop, DataTypeI420, false); },
+         E_INVALIDARG},
+        {"UpdateVideoCapOpt(.., frame rate 0, type -1, largest size)",
+         [&] { return video.UpdateVideoCapOpt(640, 480, 0, noType, true); }, E_FAIL},
+        {"ConnectFilters(null, null)", [&] { return video.ConnectFilters(nullptr, nullptr); },
+         E_FAIL},
+        {"ConnectFilters(null graph, null, null)",
+         [&] { return video.ConnectFilters(nullptr, TQZComPointer<IBaseFilter>(), nullptr); },
+         E_INVALIDARG},
+        {"GetPin(null, output, &pin)", [&] { return video.GetPin(nullptr, PINDIR_OUTPUT, &pin); },
+         E_POINTER},
+        {"GetPin(null, input, null)", [&] { return video.GetPin(nullptr, PINDIR_INPUT, nullptr); },
+         E_POINTER},
+        {"USB video BindFilter(-1)", [&] { return long{video.BindFilter(-1, &filter)}; }, 0},
+        {"USB audio BindFilter(INT_MIN)", [&] { return long{audio.BindFilter(INT_MIN, &filter)}; },
+         0},
+        {"camera BindFilter(-1)", [&] { return long{camera.BindFilter(-1, &filter)}; }, 0},
+        {"voice BindFilter(INT_MIN)", [&] { return long{voice.BindFilter(INT_MIN, &filter)}; }, 0},
+        {"SetAudioCapFormat(2^32-1 each)",
+         [&] { return audio.SetAudioCapFormat(kTop, kTop, kTop, kTop); }, 1},
+        {"SetAudioCapFormat(0 each)", [&] { return audio.SetAudioCapFormat(0, 0, 0, 0); }, 1},
+        {"EnumPinsOnFilter(null)",
+         [&] { return static_cast<long>(audio.EnumPinsOnFilter(nullptr, PINDIR_INPUT)); }, 0},
+        {"SetCrossBar() without a graph",
+         [&] { return camera.SetCrossBar(), voice.SetCrossBar(), 0L; }, 0},
+        {"FreeMediaType(empty), DeleteMediaType(null)",
+         [&] {
+             AM_MEDIA_TYPE empty = {};
+             video.FreeMediaType(empty);
+             video.DeleteMediaType(nullptr);
+             return 0L;
+         },
+         0},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.result, row.run()) << row.call;
+    EXPECT_EQ(nullptr, filter);
+    EXPECT_EQ(nullptr, pin);
+    EXPECT_EQ(Join({640, 480, 20}), Join({video.Width, video.Height, video.FrameRate}));
+    EXPECT_EQ(Join({44100, 16, 2}), Join({audio.SampleRate, audio.BitsPerSample, audio.Channels}));
+    // The three values are stored before they are checked.
+    EXPECT_EQ(E_INVALIDARG, audio.UpdateAudioCapOpt(kTop, kTop, kTop, kTop));
+    EXPECT_EQ(Join({kTop, kTop, kTop}),
+              Join({audio.SampleRate, audio.BitsPerSample, audio.Channels}));
 }
 
 // ---- The six device sets ----------------------------------------------------------------------
@@ -686,6 +785,16 @@ TEST(HostileArguments, EnumeratorsReplaceHostileContent) {
             EXPECT_EQ(index++, window->Index);
         }
     }
+    // Refilling a set whose device is capturing deletes the device, which stops first.
+    TQZDesktopDevice* running = all.DesktopDevices.GetByIndex(0);
+    running->Width = 32;
+    running->Height = 32;
+    ASSERT_TRUE(running->Open());
+    running->Pause();
+    const auto start = std::chrono::steady_clock::now();
+    TQZEnumDevice::EnumDesktopDevice(all.DesktopDevices);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(1u, all.DesktopDevices.Count());
     TQZEnumDevice copy(all);  // deep copies: both destroy their own devices
     EXPECT_EQ(all.AllWindows.Count(), copy.AllWindows.Count());
 }
