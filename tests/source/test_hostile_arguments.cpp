@@ -20,6 +20,7 @@
 
 #include "captureprobe.h"
 #include "devicedescription.h"
+#include "graphprobes.h"
 #include "tqzautolocker.h"
 #include "tqzbuffer.h"
 #include "tqzcameradeviceset.h"
@@ -584,25 +585,6 @@ TEST(HostileArguments, ScreenCaptureRectangles) {
 
 // ---- Media-graph devices: their protected graph operations without a graph ----------------
 
-class VideoProbe : public TQZUSBVideoDevice {
-public:
-    using TQZUSBVideoDevice::BindFilter;
-    using TQZUSBVideoDevice::ConnectFilters;
-    using TQZUSBVideoDevice::DeleteMediaType;
-    using TQZUSBVideoDevice::FreeMediaType;
-    using TQZUSBVideoDevice::GetPin;
-    using TQZUSBVideoDevice::SetVideoCapFormat;
-    using TQZUSBVideoDevice::UpdateVideoCapOpt;
-};
-
-class AudioProbe : public TQZUSBAudioDevice {
-public:
-    using TQZUSBAudioDevice::BindFilter;
-    using TQZUSBAudioDevice::EnumPinsOnFilter;
-    using TQZUSBAudioDevice::SetAudioCapFormat;
-    using TQZUSBAudioDevice::UpdateAudioCapOpt;
-};
-
 template <class Device>
 class PullProbe : public Device {
 public:
@@ -612,8 +594,8 @@ public:
 
 TEST(HostileArguments, GraphOperationsWithoutAGraph) {
     const TQZDataType noType = static_cast<TQZDataType>(-1);
-    VideoProbe video;
-    AudioProbe audio;
+    VideoGraphProbe video;
+    AudioGraphProbe audio;
     PullProbe<TQZCameraDevice> camera;
     PullProbe<TQZVoiceDevice> voice;
     IBaseFilter* filter = nullptr;
