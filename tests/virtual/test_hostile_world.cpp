@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -85,7 +86,7 @@ std::function<bool(const VornWorld::FormatRequest&)> Interval(REFERENCE_TIME int
 // No wave format asked of an audio pin carries fields that overflowed.
 bool SaneWave(const VornWorld::FormatRequest& r) {
     const WAVEFORMATEX& w = r.wave;
-    return w.nBlockAlign == w.nChannels * w.wBitsPerSample / 8 &&
+    return w.nBlockAlign == std::uint32_t{w.nChannels} * w.wBitsPerSample / 8 &&
            w.nAvgBytesPerSec == static_cast<DWORD>(w.nBlockAlign) * w.nSamplesPerSec;
 }
 
