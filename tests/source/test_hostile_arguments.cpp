@@ -73,7 +73,6 @@ TEST(HostileArguments, Memory) {
         {"Append(p, 2^32-1, 1)", [](TQZMemory& m) { return m.Append(kByte, kTop, 1); }, 4, "abcd"},
         {"Append(p, 1, max)", [](TQZMemory& m) { return m.Append(kByte, 1, kLongTop); }, 4, "abcd"},
         {"Append(p, max, 4)", [](TQZMemory& m) { return m.Append(kByte, kLongTop, 4); }, 4, "abcd"},
-        {"Append(p, max, 0)", [](TQZMemory& m) { return m.Append(kByte, kLongTop, 0); }, 4, "abcd"},
         {"Append(p, 1, 6) leaves a zero gap", [](TQZMemory& m) { return m.Append(kByte, 1, 6); }, 7,
          std::string("abcd\0\0x", 7)},
         {"Append(own bytes, 4, 4)", [](TQZMemory& m) { return m.Append(m.Bytes(), 4, 4); }, 8,
