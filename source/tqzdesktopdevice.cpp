@@ -1,6 +1,7 @@
 #include "tqzdesktopdevice.h"
 
 #include <cstring>
+#include <limits>
 
 #include "framestore.h"
 #include "screendevice.h"
@@ -96,6 +97,11 @@ void TQZDesktopDevice::SetFCPRect() {
 // One frame of a screen rectangle, with the cursor, as Width x Height packed rows.
 void TQZDesktopDevice::CaptureDesktopTransalteRGB24(RECT* area) {
     if (area == nullptr) return;
+    // A rectangle wider or taller than a LONG can count (INT_MIN to INT_MAX) gives no frame.
+    const long long width = static_cast<long long>(area->right) - area->left;
+    const long long height = static_cast<long long>(area->bottom) - area->top;
+    const long long largest = std::numeric_limits<LONG>::max();
+    if (width <= 0 || height <= 0 || width > largest || height > largest) return;
     HDC screen = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
     if (screen == nullptr) return;
 
@@ -103,8 +109,8 @@ void TQZDesktopDevice::CaptureDesktopTransalteRGB24(RECT* area) {
     request.source = screen;
     request.x = area->left;
     request.y = area->top;
-    request.width = area->right - area->left;
-    request.height = area->bottom - area->top;
+    request.width = static_cast<LONG>(width);
+    request.height = static_cast<LONG>(height);
     request.drawCursor = true;
     request.originX = area->left;
     request.originY = area->top;

@@ -58,9 +58,11 @@ bool TQZMemory::CopyFrom(const TQZMemory* source) {
 unsigned long TQZMemory::Append(unsigned char const* data, unsigned long length,
                                 unsigned long position) {
     if (data == nullptr || length == 0) return size_;
-    // Each term is checked on its own: with 64-bit unsigned long their sum can wrap around.
-    if (position > kLargestSize || length > kLargestSize - position) return size_;
-    const std::uint64_t end = std::uint64_t{position} + length;
+    // unsigned long may be 64 bits wide, so the end is bounded without a sum that could wrap.
+    const std::uint64_t count = length;
+    const std::uint64_t start = position;
+    if (count > kLargestSize || start > kLargestSize - count) return size_;
+    const std::uint64_t end = start + count;
 
     internal::ScopedLocker hold(lock_);
     const auto newSize = static_cast<std::uint32_t>(end);

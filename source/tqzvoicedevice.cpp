@@ -22,6 +22,12 @@ WAVEFORMATEX* WaveFormatOf(AM_MEDIA_TYPE& type) {
     return reinterpret_cast<WAVEFORMATEX*>(type.pbFormat);
 }
 
+// Whether bits and channels fit the 16-bit fields of a wave format, with their block
+// alignment; anything else would reach the device cut down to other values.
+bool RecordFits(unsigned int bits, unsigned int channels) {
+    return bits <= 0xFFFFu && channels <= 0xFFFFu && std::uint64_t{bits} * channels / 8 <= 0xFFFFu;
+}
+
 // a x b x c into `product` when it fits in a signed 32-bit value.
 bool SignedProduct(std::uint64_t a, std::uint64_t b, std::uint64_t c, LONG& product) {
     constexpr std::uint64_t kMax = 0x7FFFFFFF;
@@ -60,7 +66,8 @@ public:
     bool ApplyFormat(IAMStreamConfig* config, AM_MEDIA_TYPE& current) override {
         WORD bits = static_cast<WORD>(device_.BitsPerSample);
         WORD channels = static_cast<WORD>(device_.Channels);
-        if (WAVEFORMATEX* wave = WaveFormatOf(current)) {
+        WAVEFORMATEX* wave = WaveFormatOf(current);
+        if (wave != nullptr && RecordFits(device_.BitsPerSample, device_.Channels)) {
             wave->wFormatTag = WAVE_FORMAT_PCM;
             wave->nChannels = channels;
             wave->nSamplesPerSec = device_.SampleRate & 0xFFFFu;  // a 16-bit rate, see header

@@ -25,17 +25,19 @@ void DrawCursor(HDC memory, const GrabRequest& request) {
     std::memset(&icon, 0, sizeof(icon));
     GetCursorInfo(&cursor);
 
-    LONG x = cursor.ptScreenPos.x;
-    LONG y = cursor.ptScreenPos.y;
+    // In 64 bits: an origin near either end of the LONG range must not wrap the position.
+    long long x = cursor.ptScreenPos.x;
+    long long y = cursor.ptScreenPos.y;
     if (GetIconInfo(cursor.hCursor, &icon)) {
-        x = cursor.ptScreenPos.x - (static_cast<LONG>(icon.xHotspot) + request.originX);
-        y = cursor.ptScreenPos.y - (static_cast<LONG>(icon.yHotspot) + request.originY);
+        x -= static_cast<long long>(icon.xHotspot) + request.originX;
+        y -= static_cast<long long>(icon.yHotspot) + request.originY;
         if (icon.hbmMask != nullptr) DeleteObject(icon.hbmMask);
         if (icon.hbmColor != nullptr) DeleteObject(icon.hbmColor);
     }
     const RECT& bounds = request.cursorBounds;
     if (x >= bounds.left && x <= bounds.right && y >= bounds.top && y <= bounds.bottom) {
-        DrawIconEx(memory, x, y, cursor.hCursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
+        DrawIconEx(memory, static_cast<int>(x), static_cast<int>(y), cursor.hCursor, 0, 0, 0,
+                   nullptr, DI_NORMAL | DI_COMPAT);
     }
 }
 

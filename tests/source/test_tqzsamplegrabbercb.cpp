@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "graphprobes.h"
+
 using namespace TQZCapture;
 
 namespace {
@@ -28,21 +30,8 @@ protected:
 };
 
 // Reaches the protected graph operations of the devices.
-class OpenVideo : public TQZUSBVideoDevice {
-public:
-    using TQZUSBVideoDevice::ConnectFilters;
-    using TQZUSBVideoDevice::DeleteMediaType;
-    using TQZUSBVideoDevice::FreeMediaType;
-    using TQZUSBVideoDevice::GetPin;
-    using TQZUSBVideoDevice::SetVideoCapFormat;
-    using TQZUSBVideoDevice::UpdateVideoCapOpt;
-};
-
-class OpenAudio : public TQZUSBAudioDevice {
-public:
-    using TQZUSBAudioDevice::EnumPinsOnFilter;
-    using TQZUSBAudioDevice::UpdateAudioCapOpt;
-};
+using OpenVideo = VideoGraphProbe;
+using OpenAudio = AudioGraphProbe;
 
 }  // namespace
 
