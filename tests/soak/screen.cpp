@@ -120,9 +120,9 @@ void CheckQueue(Run& run, const char* kind, TQZCapture::TQZPacketSet& packets) {
 }
 
 // Open/close cycles of one screen device class: enumerate, open at the highest rate, a session
-// of random Get, Query and Pause calls, close, destroy. One cycle when `once`.
+// of random Get, Query and Pause calls, close, destroy.
 template <class Kind>
-void ScreenCycles(Run& run, CallSlot& slot, Rng& rng, bool once) {
+void ScreenCycles(Run& run, CallSlot& slot, Rng& rng) {
     const std::string name = Kind::kName;
     do {
         typename Kind::Set set;
@@ -140,9 +140,9 @@ void ScreenCycles(Run& run, CallSlot& slot, Rng& rng, bool once) {
         }
         device->OnOpenAFter();
         const Clock::time_point sessionEnd =
-            Clock::now() + std::chrono::milliseconds(once ? 300 : Between(rng, 100, 900));
+            Clock::now() + std::chrono::milliseconds(Between(rng, 100, 900));
         bool paused = false;
-        while (Clock::now() < sessionEnd && (once || !run.Over())) {
+        while (Clock::now() < sessionEnd && !run.Over()) {
             const unsigned r = rng() % 100;
             if (r == 0) {
                 run.calls.Time(slot, Kind::kCalls.pause, [&] { return device->Pause(); });
@@ -165,7 +165,7 @@ void ScreenCycles(Run& run, CallSlot& slot, Rng& rng, bool once) {
             return true;
         });
         run.tally.Add(name + " cycles");
-    } while (!once && !run.Over());
+    } while (!run.Over());
 }
 
 std::string RandomTitle(Rng& rng) {
@@ -194,21 +194,11 @@ void ScreenHost(Run& run, int index) {
     Rng rng(run.options.seed * 7919u + static_cast<unsigned>(index));
     if (index == 0) {
         CallSlot& slot = run.calls.NewSlot("desktop host");
-        ScreenCycles<DesktopKind>(run, slot, rng, false);
+        ScreenCycles<DesktopKind>(run, slot, rng);
     } else {
         CallSlot& slot = run.calls.NewSlot("window host " + std::to_string(index));
-        ScreenCycles<WindowKind>(run, slot, rng, false);
+        ScreenCycles<WindowKind>(run, slot, rng);
     }
-}
-
-void ScreenWarmup(Run& run) {
-    CallSlot& slot = run.calls.NewSlot("screen warm-up");
-    Rng rng(run.options.seed);
-    HWND window = NewWindow(run, slot, rng);
-    ScreenCycles<DesktopKind>(run, slot, rng, true);
-    ScreenCycles<WindowKind>(run, slot, rng, true);
-    world::CloseWindow(window);
-    world::PumpMessages();
 }
 
 void WindowMutator(Run& run) {

@@ -32,6 +32,7 @@ struct Options {
     unsigned seed = 1;
     int windows = 3;        // windows the mutator keeps alive
     int windowDevices = 2;  // window devices, each on its own host thread
+    bool media = true;      // the media-graph devices' cycles
 };
 
 // ---- Timed calls and the watchdog ------------------------------------------------------------
@@ -175,14 +176,12 @@ unsigned long TakeMessageBoxes();
 }  // namespace world
 
 // ---- The three parts of the soak -------------------------------------------------------------
-// Each runs until run.Over(); the setup forms run a short round for warming up and learning.
+// Each runs until run.Over().
 void ScreenHost(Run& run, int index);  // 0: the desktop device; 1..: window devices
 void WindowMutator(Run& run);
 // Media devices: the setup round runs one clean cycle per device class and learns which
 // platform calls each one makes; then the soak cycles with faults.
 void MediaSetup(Run& run);
 void MediaHost(Run& run);
-// One open/close round of the screen devices, for warming up before the counts are taken.
-void ScreenWarmup(Run& run);
 
 }  // namespace soak
