@@ -83,8 +83,12 @@ void DropRecords() {}
 
 HWND OpenWindow(const std::string& title, int x, int y, int width, int height) {
     RegisterClassOnce();
-    HWND window = CreateWindowExA(0, kClassName, title.c_str(), WS_OVERLAPPEDWINDOW, x, y, width,
-                                  height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    // Pop-up windows: Wine hands framed windows to a window manager and, with none running on
+    // a headless display, waits 2 s for it on every hide and destroy, during which the window
+    // answers no message (and reading its title from another thread waits as long).
+    HWND window =
+        CreateWindowExA(WS_EX_TOOLWINDOW, kClassName, title.c_str(), WS_POPUP | WS_BORDER, x, y,
+                        width, height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     if (window != nullptr) ::ShowWindow(window, SW_SHOWNOACTIVATE);
     return window;
 }
