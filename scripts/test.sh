@@ -66,6 +66,8 @@ stage mingw-i686   "MinGW-w64 i686 Release build (built, not run)"        build_
 stage wine         "MinGW-w64 x86_64 Release build, the suites under Wine" suites wine "${MINGW_X64[@]}"
 stage install      "install the native build; CMake and pkg-config hosts" install_host native "${NATIVE[@]}"
 stage install-wine "install the x86_64 build; hosts built, run under Wine" install_host wine "${MINGW_X64[@]}"
+stage soak         "soak, 60 s, ASan build: every device class, faults, leak counts" program native "${ASAN[@]}" -- bin/vmc_soak --seconds 60
+stage soak-wine    "soak, 25 s, x86_64 build under Wine: GDI objects and handles" program wine "${MINGW_X64[@]}" -- bin/vmc_soak.exe --seconds 25
 
 # ---------------------------------------------------------------------------------------
 PASSED=0 FAILED=0 SKIPPED=0

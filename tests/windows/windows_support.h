@@ -1,10 +1,9 @@
 // Helpers for tests against the real window system: painted top-level windows with a known
 // picture, a message pump, frame pixel access, the screen devices with their single-frame
-// operations exposed, and counters of the process's GDI objects and kernel handles.
+// operations exposed; the process's resource counters are in windowscounters.h.
 #pragma once
 
 #include <windows.h>
-#include <winternl.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +16,7 @@
 
 #include "screengrabbers.h"
 #include "tqzpacket.h"
+#include "windowscounters.h"
 
 namespace wintest {
 
@@ -262,58 +262,6 @@ inline void ExpectCursorAt(const unsigned char* frame, int width, int height, in
     }
     EXPECT_GT(drawn, 8) << "the reference drawing shows no cursor";
     EXPECT_EQ(0, differing) << "pixels differ from a cursor drawn at " << x << "," << y;
-}
-
-// Live GDI objects of this process. GetGuiResources answers 0 under Wine, so the count falls
-// back to the process's GDI handle table (its address is in the process environment block, as
-// on Windows): every entry with a type is a live object.
-inline long LiveGdiObjects() {
-    const DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (reported != 0) return static_cast<long>(reported);
-    struct HandleEntry {  // one entry of the table: 24 bytes on 64-bit, 16 on 32-bit systems
-        void* kernelObject;
-        USHORT processId, count, upper;
-        UCHAR type, flags;
-        void* userObject;
-    };
-// GCC 12 at -O3 misreads the 32-bit segment read inside NtCurrentTeb as an array access.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Warray-bounds"
-    const char* peb = reinterpret_cast<const char*>(NtCurrentTeb()->ProcessEnvironmentBlock);
-#pragma GCC diagnostic pop
-    const size_t tableOffset = sizeof(void*) == 8 ? 0xF8 : 0x94;
-    const auto* table = *reinterpret_cast<HandleEntry* const*>(peb + tableOffset);
-    if (table == nullptr) return -1;
-    long live = 0;
-    for (size_t i = 0; i < 0x10000; ++i) live += table[i].type != 0 ? 1 : 0;
-    return live;
-}
-
-// Open kernel handles of this process. GetProcessHandleCount answers 0 under Wine, so the count
-// falls back to the system's handle list, filtered by this process's identifier.
-inline long OpenHandles() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) {
-        return static_cast<long>(count);
-    }
-    using QuerySystem = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
-    auto query = reinterpret_cast<QuerySystem>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (query == nullptr) return -1;
-    const ULONG kHandleList = 16;
-    const NTSTATUS kTooSmall = static_cast<NTSTATUS>(0xC0000004L);
-    std::vector<char> buffer(1 << 16);
-    NTSTATUS status;
-    while ((status = query(kHandleList, buffer.data(), static_cast<ULONG>(buffer.size()),
-                           nullptr)) == kTooSmall) {
-        buffer.resize(buffer.size() * 2);
-    }
-    if (status != 0) return -1;
-    const auto* list = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
-    const ULONG self = GetCurrentProcessId() & 0xFFFF;  // the list keeps 16 bits of the id
-    long open = 0;
-    for (ULONG i = 0; i < list->Count; ++i) open += (list->Handle[i].OwnerPid & 0xFFFF) == self;
-    return open;
 }
 
 }  // namespace wintest

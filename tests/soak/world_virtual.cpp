@@ -1,0 +1,213 @@
+// The soak's world on the virtual platform: windows, counters, faults and failure reports
+// through the control API.
+#include <malloc.h>
+
+#include <cstddef>
+
+#include "soak.h"
+#include "vorn/control/display.h"
+#include "vorn/control/faults.h"
+#include "vorn/control/kernel.h"
+#include "vorn/control/media.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SOAK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SOAK_ASAN 1
+#endif
+#endif
+#ifdef SOAK_ASAN
+// From the sanitizer's runtime (GCC installs no header for it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
+#endif
+
+namespace soak {
+namespace world {
+namespace {
+
+// The default camera and microphone, and a capture card with a crossbar in front of it.
+void ShapeMedia() {
+    VornWorld::ResetMedia();
+    VornWorld::DeviceConfig card = VornWorld::DefaultCamera();
+    card.friendlyName = L"Soak Capture Card";
+    card.devicePath = L"\\\\?\\vorn#soak-card#0";
+    card.crossbar = true;
+    card.crossbarInputs = {PhysConn_Video_Tuner, PhysConn_Video_Composite};
+    card.crossbarOutputs = {PhysConn_Video_VideoDecoder};
+    VornWorld::AddDevice(card);
+}
+
+std::vector<std::string> MediaFaultNames() {
+    std::vector<std::string> names = {
+        "CoCreateInstance",
+        "CoCreateInstance:FilterGraph",
+        "CoCreateInstance:CaptureGraphBuilder2",
+        "CoCreateInstance:SystemDeviceEnum",
+        "CoCreateInstance:SampleGrabber",
+        "CoCreateInstance:NullRenderer",
+        "ICreateDevEnum::CreateClassEnumerator",
+        "IMoniker::BindToStorage",
+        "IMoniker::BindToObject",
+        "IPropertyBag::Read",
+        "IFilterGraph::AddFilter",
+        "IFilterGraph::RemoveFilter",
+        "IFilterGraph::ConnectDirect",
+        "IFilterGraph::Disconnect",
+        "IGraphBuilder::Connect",
+        "IMediaControl::Run",
+        "IMediaControl::Pause",
+        "IMediaControl::Stop",
+        "IMediaEvent::WaitForCompletion",
+        "IVideoWindow::put_Visible",
+        "IVideoWindow::put_Owner",
+        "ICaptureGraphBuilder2::SetFiltergraph",
+        "ICaptureGraphBuilder2::FindInterface",
+        "IBaseFilter::EnumPins",
+        "IPin::QueryDirection",
+        "IPin::QueryPinInfo",
+        "IAMStreamConfig::GetNumberOfCapabilities",
+        "IAMStreamConfig::GetStreamCaps",
+        "IAMStreamConfig::GetFormat",
+        "IAMStreamConfig::SetFormat",
+        "IAMBufferNegotiation::SuggestAllocatorProperties",
+        "IAMCrossbar::get_PinCounts",
+        "IAMCrossbar::get_CrossbarPinInfo",
+        "IAMCrossbar::CanRoute",
+        "IAMCrossbar::Route",
+        "ISampleGrabber::SetMediaType",
+        "ISampleGrabber::SetOneShot",
+        "ISampleGrabber::SetBufferSamples",
+        "ISampleGrabber::SetCallback",
+        "ISampleGrabber::GetConnectedMediaType",
+        "ISampleGrabber::GetCurrentBuffer",
+        "WideCharToMultiByte",
+        "MessageBoxA",
+    };
+    for (const char* enumerator :
+         {"IEnumMoniker", "IEnumPins", "IEnumFilters", "IEnumMediaTypes"}) {
+        for (const char* call : {"::Next", "::Skip", "::Reset"}) {
+            names.push_back(std::string(enumerator) + call);
+        }
+    }
+    for (const char* iface : {"IUnknown",
+                              "IPersist",
+                              "IMoniker",
+                              "IEnumMoniker",
+                              "IPropertyBag",
+                              "ICreateDevEnum",
+                              "IPin",
+                              "IEnumPins",
+                              "IEnumMediaTypes",
+                              "IMediaFilter",
+                              "IBaseFilter",
+                              "IFilterGraph",
+                              "IGraphBuilder",
+                              "IEnumFilters",
+                              "IMediaSample",
+                              "ICaptureGraphBuilder2",
+                              "IAMStreamConfig",
+                              "IAMBufferNegotiation",
+                              "IAMCrossbar",
+                              "IMediaControl",
+                              "IMediaEvent",
+                              "IMediaEventEx",
+                              "IVideoWindow",
+                              "IBasicVideo",
+                              "IBasicAudio",
+                              "ISampleGrabber"}) {
+        names.push_back(std::string("QueryInterface:") + iface);
+        names.push_back(std::string("ICaptureGraphBuilder2::FindInterface:") + iface);
+    }
+    return names;
+}
+
+}  // namespace
+
+const char* Name() { return "virtual platform"; }
+
+void Prepare() {
+    VornWorld::ClearFaults();
+    VornWorld::ResetDisplay();
+    VornWorld::EchoMessageBoxes(false);
+    VornWorld::ClearMessageBoxes();
+    ShapeMedia();
+}
+
+std::vector<std::pair<std::string, long>> Resources() {
+    std::vector<std::pair<std::string, long>> counts = {
+        {"device contexts", VornWorld::LiveDeviceContexts()},
+        {"GDI objects", VornWorld::LiveGdiObjects()},
+        {"windows", static_cast<long>(VornWorld::WindowsInZOrder().size())},
+        {"kernel threads", static_cast<long>(VornWorld::LiveThreadCount())},
+        {"kernel handles", static_cast<long>(VornWorld::OpenHandleCount())},
+    };
+    for (const auto& media : MediaResources()) counts.push_back(media);
+    return counts;
+}
+
+std::vector<std::pair<std::string, long>> MediaResources() {
+    return {
+        {"COM objects", VornWorld::LiveComObjects()},
+        {"streaming threads", VornWorld::LiveStreamingThreads()},
+        {"task-memory blocks", VornWorld::LiveTaskMemBlocks()},
+        {"BSTRs", VornWorld::LiveBstrs()},
+    };
+}
+
+long long HeapInUse() {
+#ifdef SOAK_ASAN
+    return static_cast<long long>(__sanitizer_get_current_allocated_bytes());
+#else
+    return static_cast<long long>(mallinfo2().uordblks);
+#endif
+}
+
+void DropRecords() {
+    VornWorld::ClearFaults();
+    VornWorld::ClearMessageBoxes();
+    ShapeMedia();
+    // The display keeps the pixel memory of the last few large bitmaps deleted for the next
+    // ones of the same size. Four bitmaps of fixed sizes leave it holding the same four blocks
+    // whatever the run made before.
+    HDC screen = GetDC(nullptr);
+    for (int rows = 129; rows < 133; ++rows)
+        DeleteObject(CreateCompatibleBitmap(screen, 512, rows));
+    ReleaseDC(nullptr, screen);
+}
+
+HWND OpenWindow(const std::string& title, int x, int y, int width, int height) {
+    return VornWorld::AddWindow(title.c_str(), RECT{x, y, x + width, y + height});
+}
+void CloseWindow(HWND window) { VornWorld::RemoveWindow(window); }
+bool ResizeWindow(HWND window, int width, int height) {
+    return VornWorld::ResizeWindowTo(window, width, height);
+}
+bool MoveWindowTo(HWND window, int x, int y) { return VornWorld::MoveWindowTo(window, x, y); }
+bool RetitleWindow(HWND window, const std::string& title) {
+    return VornWorld::SetWindowTitle(window, title);
+}
+bool ShowWindow(HWND window, bool visible) { return VornWorld::SetWindowVisible(window, visible); }
+void PumpMessages() {}
+
+std::vector<std::string> FaultNames() {
+    static const std::vector<std::string> names = MediaFaultNames();
+    return names;
+}
+void FailCall(const std::string& name, unsigned skip, unsigned times) {
+    VornWorld::FailCall(name.c_str(), skip, times);
+}
+void ClearFaults() { VornWorld::ClearFaults(); }
+unsigned long CallCount(const std::string& name) { return VornWorld::CallCount(name.c_str()); }
+unsigned long FailedCount(const std::string& name) { return VornWorld::FailedCount(name.c_str()); }
+
+void PrepareMediaThread() {}
+void FinishMediaThread() {}
+unsigned long TakeMessageBoxes() {
+    const unsigned long shown = static_cast<unsigned long>(VornWorld::MessageBoxes().size());
+    VornWorld::ClearMessageBoxes();
+    return shown;
+}
+
+}  // namespace world
+}  // namespace soak
