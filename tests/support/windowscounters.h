@@ -11,12 +11,9 @@
 
 namespace wintest {
 
-// Live GDI objects of this process. GetGuiResources answers 0 under Wine, so the count falls
-// back to the process's GDI handle table (its address is in the process environment block, as
-// on Windows): every entry with a type is a live object.
-inline long LiveGdiObjects() {
-    const DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (reported != 0) return static_cast<long>(reported);
+// Entries of the process's GDI handle table (its address is in the process environment block)
+// whose type is `type`, or that have any type when `type` is negative; -1 without the table.
+inline long GdiTableEntries(int type) {
     struct HandleEntry {  // one entry of the table: 24 bytes on 64-bit, 16 on 32-bit systems
         void* kernelObject;
         USHORT processId, count, upper;
@@ -32,8 +29,25 @@ inline long LiveGdiObjects() {
     const auto* table = *reinterpret_cast<HandleEntry* const*>(peb + tableOffset);
     if (table == nullptr) return -1;
     long live = 0;
-    for (size_t i = 0; i < 0x10000; ++i) live += table[i].type != 0 ? 1 : 0;
+    for (size_t i = 0; i < 0x10000; ++i) {
+        const int entryType = table[i].type & 0x1F;
+        live += table[i].type != 0 && (type < 0 || entryType == type) ? 1 : 0;
+    }
     return live;
+}
+
+// Live GDI objects of this process. GetGuiResources answers 0 under Wine, so the count falls
+// back to the GDI handle table: every entry with a type is a live object.
+inline long LiveGdiObjects() {
+    const DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (reported != 0) return static_cast<long>(reported);
+    return GdiTableEntries(-1);
+}
+
+// Live GDI regions of this process, from the handle table; -1 where it cannot be read.
+inline long LiveGdiRegions() {
+    const int kRegion = 4;
+    return GdiTableEntries(kRegion);
 }
 
 // Open kernel handles of this process. GetProcessHandleCount answers 0 under Wine, so the count

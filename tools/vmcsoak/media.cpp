@@ -221,6 +221,7 @@ void CheckedCycle(Run& run, CallSlot& slot, Rng& rng, MediaClass& cls, bool clea
     const auto after = world::MediaResources();
 
     run.tally.Add(cls.name + " cycles");
+    run.tally.Add(kMediaCycles);
     run.tally.Add(cls.name + (result.opened ? " opened" : " open failed"));
     run.tally.Add("message boxes (failure reports)", world::TakeMessageBoxes());
     if (fault.empty() && result.listed && !result.opened) {

@@ -239,7 +239,7 @@ void WindowMutator(Run& run) {
                 return true;
             });
             window = NewWindow(run, slot, rng);
-            run.tally.Add("windows destroyed and recreated");
+            run.tally.Add(kWindowsDestroyed);
         }
         world::PumpMessages();
         SleepMs(static_cast<int>(Between(rng, 0, 8)));

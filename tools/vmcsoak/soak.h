@@ -140,6 +140,13 @@ std::vector<std::pair<std::string, long>> Resources();
 // Resources of the media-graph devices alone (checked after every media cycle); empty
 // where they cannot be told apart from the rest of the process.
 std::vector<std::pair<std::string, long>> MediaResources();
+// What the system itself keeps of a resource (by name) for good after the run whose figures
+// are given, and why; a count of 0 where it keeps nothing.
+struct Kept {
+    long count = 0;
+    std::string why;
+};
+Kept SystemKeeps(const std::string& resource, const Tally& figures);
 // Heap bytes in use; -1 where unknown.
 long long HeapInUse();
 // Drops what the world itself records (graph history, message box records, fault counters),
@@ -183,5 +190,8 @@ void WindowMutator(Run& run);
 // platform calls each one makes; then the soak cycles with faults.
 void MediaSetup(Run& run);
 void MediaHost(Run& run);
+// Figures the worlds read: media cycles, and windows destroyed (and made anew) by the mutator.
+constexpr const char* kMediaCycles = "media cycles";
+constexpr const char* kWindowsDestroyed = "windows destroyed and recreated";
 
 }  // namespace soak

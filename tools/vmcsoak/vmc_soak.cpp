@@ -224,13 +224,15 @@ bool CompareResources(soak::Run& run, const Counts& before, const Counts& after)
     std::printf("resources (after the warm-up round -> after the run):\n");
     bool same = before.size() == after.size();
     for (size_t i = 0; i < before.size() && i < after.size(); ++i) {
-        // Fewer than at the start is no leak: a real system ends threads of its own.
-        const bool grew = after[i].second > before[i].second;
+        // Fewer than at the start is no leak: a real system ends threads of its own. More is
+        // a leak unless it is what the system itself keeps for what the run did.
+        const soak::world::Kept kept = soak::world::SystemKeeps(before[i].first, run.tally);
+        const long growth = after[i].second - before[i].second;
+        const bool grew = growth > kept.count;
+        std::string verdict = grew ? "GREW" : growth < 0 ? "ok (fewer)" : "ok";
+        if (kept.count > 0) verdict += " (" + kept.why + ")";
         std::printf("  %-24s %8ld -> %8ld  %s\n", before[i].first.c_str(), before[i].second,
-                    after[i].second,
-                    grew                                  ? "GREW"
-                    : after[i].second == before[i].second ? "ok"
-                                                          : "ok (fewer)");
+                    after[i].second, verdict.c_str());
         if (grew) {
             same = false;
             run.tally.Fail("resource", before[i].first + " " + std::to_string(before[i].second) +
