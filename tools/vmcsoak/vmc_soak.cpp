@@ -165,19 +165,21 @@ bool ParseOptions(int argc, char** argv, soak::Options& options) {
     return true;
 }
 
-bool Grew(const Counts& before, const Counts& now) {
+// Whether a resource grew past what the system keeps for itself after the run.
+bool Grew(const soak::Run& run, const Counts& before, const Counts& now) {
     for (size_t i = 0; i < before.size() && i < now.size(); ++i) {
-        if (now[i].second > before[i].second) return true;
+        const long kept = soak::world::SystemKeeps(before[i].first, run.tally).count;
+        if (now[i].second - before[i].second > kept) return true;
     }
     return false;
 }
 
-// Reads the resources until they match `before` or a few seconds have passed: a thread that
-// has been told to end may take a moment to be gone.
-Counts SettledResources(const Counts& before) {
+// Reads the resources until they are back at `before` or a few seconds have passed: a thread
+// that has been told to end may take a moment to be gone.
+Counts SettledResources(const soak::Run& run, const Counts& before) {
     const Clock::time_point limit = Clock::now() + std::chrono::seconds(3);
     Counts now = soak::world::Resources();
-    while (Grew(before, now) && Clock::now() < limit) {
+    while (Grew(run, before, now) && Clock::now() < limit) {
         soak::SleepMs(50);
         now = soak::world::Resources();
     }
@@ -290,7 +292,7 @@ int main(int argc, char** argv) {
 
     const double took = RunPhase(run, options.seconds);
     soak::world::DropRecords();
-    const Counts after = SettledResources(before);
+    const Counts after = SettledResources(run, before);
     const long long heapAfter = soak::world::HeapInUse();
     run.calls.StopWatchdog();
 
