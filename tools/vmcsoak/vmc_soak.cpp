@@ -165,11 +165,18 @@ bool ParseOptions(int argc, char** argv, soak::Options& options) {
     return true;
 }
 
-// Whether a resource grew past what the system keeps for itself after the run.
+// Whether a count grew past what the system keeps of it for itself after the run. Fewer than
+// at the start is no leak: a real system ends threads of its own.
+bool GrewPastKept(const soak::Run& run, const Counts::value_type& before, long now,
+                  soak::world::Kept* kept = nullptr) {
+    const soak::world::Kept allowed = soak::world::SystemKeeps(before.first, run.tally);
+    if (kept != nullptr) *kept = allowed;
+    return now - before.second > allowed.count;
+}
+
 bool Grew(const soak::Run& run, const Counts& before, const Counts& now) {
     for (size_t i = 0; i < before.size() && i < now.size(); ++i) {
-        const long kept = soak::world::SystemKeeps(before[i].first, run.tally).count;
-        if (now[i].second - before[i].second > kept) return true;
+        if (GrewPastKept(run, before[i], now[i].second)) return true;
     }
     return false;
 }
@@ -226,12 +233,11 @@ bool CompareResources(soak::Run& run, const Counts& before, const Counts& after)
     std::printf("resources (after the warm-up round -> after the run):\n");
     bool same = before.size() == after.size();
     for (size_t i = 0; i < before.size() && i < after.size(); ++i) {
-        // Fewer than at the start is no leak: a real system ends threads of its own. More is
-        // a leak unless it is what the system itself keeps for what the run did.
-        const soak::world::Kept kept = soak::world::SystemKeeps(before[i].first, run.tally);
-        const long growth = after[i].second - before[i].second;
-        const bool grew = growth > kept.count;
-        std::string verdict = grew ? "GREW" : growth < 0 ? "ok (fewer)" : "ok";
+        soak::world::Kept kept;
+        const bool grew = GrewPastKept(run, before[i], after[i].second, &kept);
+        std::string verdict = grew                                 ? "GREW"
+                              : after[i].second < before[i].second ? "ok (fewer)"
+                                                                   : "ok";
         if (kept.count > 0) verdict += " (" + kept.why + ")";
         std::printf("  %-24s %8ld -> %8ld  %s\n", before[i].first.c_str(), before[i].second,
                     after[i].second, verdict.c_str());

@@ -1,6 +1,6 @@
 // The soak's world on a real window system: windows of the program's own, the process's
 // GDI and USER objects, handles and threads as counters, and failure reports (message boxes)
-// answered at once. Platform calls cannot be made to fail here.
+// refused as they are made. Platform calls cannot be made to fail here.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -8,6 +8,7 @@
 #include <dshow.h>
 
 #include "soak.h"
+#include "tqzcompointer.h"
 #include "windowscounters.h"
 
 namespace soak {
@@ -61,37 +62,34 @@ LRESULT CALLBACK RefuseBoxes(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// Names of the counts the system keeps some of for itself (see SystemKeeps).
+const char* const kHandles = "handles";
+const char* const kRegions = "GDI regions";
+
 // Handles the system keeps for good of the calls one media cycle makes, all objects
 // released: some systems keep an event per filter graph, and registry keys per device
 // enumeration and per device it lists.
 long cycleHandles = 0;
 
-template <class T>
-void Release(T*& object) {
-    if (object != nullptr) object->Release();
-    object = nullptr;
-}
-
 // The system calls of one cycle over a device category, without the library: two walks of
 // the category's devices (the host's enumeration, and the one Open binds its device by, which
 // goes no further than the device) and one filter graph.
 void BareCycle(REFCLSID category) {
+    using TQZCapture::TQZComPointer;
     for (int i = 0; i < 2; ++i) {
-        ICreateDevEnum* devices = nullptr;
-        IEnumMoniker* monikers = nullptr;
+        TQZComPointer<ICreateDevEnum> devices;
+        TQZComPointer<IEnumMoniker> monikers;
         if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
                                        IID_ICreateDevEnum, reinterpret_cast<void**>(&devices))) &&
-            devices != nullptr && devices->CreateClassEnumerator(category, &monikers, 0) == S_OK) {
-            IMoniker* device = nullptr;
-            while (monikers->Next(1, &device, nullptr) == S_OK) Release(device);
+            devices && devices->CreateClassEnumerator(category, &monikers, 0) == S_OK) {
+            TQZComPointer<IMoniker> device;
+            while (monikers->Next(1, &device, nullptr) == S_OK) {
+            }
         }
-        Release(monikers);
-        Release(devices);
     }
-    IGraphBuilder* graph = nullptr;
+    TQZComPointer<IGraphBuilder> graph;
     CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                      reinterpret_cast<void**>(&graph));
-    Release(graph);
 }
 
 // The larger of the video and the audio category's figure.
@@ -152,12 +150,12 @@ std::vector<std::pair<std::string, long>> Resources() {
     std::vector<std::pair<std::string, long>> counts;
     if (regions >= 0) {
         counts.emplace_back("GDI objects, no regions", wintest::LiveGdiObjects() - regions);
-        counts.emplace_back("GDI regions", regions);
+        counts.emplace_back(kRegions, regions);
     } else {
         counts.emplace_back("GDI objects", wintest::LiveGdiObjects());
     }
     counts.emplace_back("USER objects", wintest::LiveUserObjects());
-    counts.emplace_back("handles", wintest::OpenHandles());
+    counts.emplace_back(kHandles, wintest::OpenHandles());
     counts.emplace_back("threads", wintest::LiveThreads());
     counts.emplace_back("top-level windows", OwnTopLevelWindows());
     return counts;
@@ -166,13 +164,13 @@ std::vector<std::pair<std::string, long>> Resources() {
 std::vector<std::pair<std::string, long>> MediaResources() { return {}; }
 
 Kept SystemKeeps(const std::string& resource, const Tally& figures) {
-    if (resource == "handles" && cycleHandles > 0) {
+    if (resource == kHandles && cycleHandles > 0) {
         const long cycles = static_cast<long>(figures.Get(kMediaCycles));
         return {cycles * cycleHandles, "the system keeps " + std::to_string(cycleHandles) +
                                            " for the bare calls of a media cycle: up to " +
                                            std::to_string(cycles * cycleHandles)};
     }
-    if (resource == "GDI regions") {
+    if (resource == kRegions) {
         // A window context in use on one thread when its window is destroyed on another now and
         // then leaves a region of the context behind: about 1 per 100 windows destroyed under
         // the devices here, and 1 per 400 in a bare program of two such threads. Twice the
