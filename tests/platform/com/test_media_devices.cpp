@@ -70,12 +70,8 @@ TEST_F(DeviceEnumeration, DefaultWorldHasOneCameraAndOneMicrophone) {
               std::vector<std::wstring>{L"Vorn Virtual Microphone"});
     std::vector<IMoniker*> none;
     EXPECT_EQ(Walk(CLSID_FilterGraph, &none), S_FALSE);  // not a category
-}
-
-TEST_F(DeviceEnumeration, EmptyCategoryAnswersFalseWithoutEnumerator) {
-    VornWorld::RemoveAllDevices(MediaKind::Video);
-    std::vector<IMoniker*> monikers;
-    EXPECT_EQ(Walk(CLSID_VideoInputDeviceCategory, &monikers), S_FALSE);
+    VornWorld::RemoveAllDevices(MediaKind::Video);       // an empty category: S_FALSE, no list
+    EXPECT_EQ(Walk(CLSID_VideoInputDeviceCategory, &none), S_FALSE);
     EXPECT_EQ(Names(CLSID_AudioInputDeviceCategory).size(), 1u);
 }
 
@@ -96,12 +92,13 @@ TEST_F(DeviceEnumeration, OrderFollowsAddMoveAndRemove) {
 
 TEST_F(DeviceEnumeration, InvalidConfigurationsAreRefused) {
     DeviceConfig odd = Camera(L"Odd");
-    odd.video = {{MEDIASUBTYPE_PCM, 640, 480}};
-    EXPECT_EQ(VornWorld::AddDevice(odd), VornWorld::kNoDevice);
-    odd.video = {{MEDIASUBTYPE_I420, 0, 480}};
-    EXPECT_EQ(VornWorld::AddDevice(odd), VornWorld::kNoDevice);
-    odd.video = {{MEDIASUBTYPE_I420, 640, 480, 320, 240}};  // maximum below the size
-    EXPECT_EQ(VornWorld::AddDevice(odd), VornWorld::kNoDevice);
+    for (const VornWorld::VideoCapability& cap :
+         {VornWorld::VideoCapability{MEDIASUBTYPE_PCM, 640, 480},
+          {MEDIASUBTYPE_I420, 0, 480},
+          {MEDIASUBTYPE_I420, 640, 480, 320, 240}}) {
+        odd.video = {cap};  // not a video subtype, no width, maximum below the size
+        EXPECT_EQ(VornWorld::AddDevice(odd), VornWorld::kNoDevice);
+    }
     DeviceConfig mic = VornWorld::DefaultMicrophone();
     mic.audio = {{2, 12, 44100}};
     EXPECT_EQ(VornWorld::AddDevice(mic), VornWorld::kNoDevice);

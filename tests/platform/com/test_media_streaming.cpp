@@ -13,6 +13,19 @@ using comtest::CountingCallback;
 using comtest::Ptr;
 using namespace std::chrono_literals;
 
+// A capture graph of the first camera that hands RGB24 to the grabber.
+struct VideoGraph : CaptureGraph {
+    VideoGraph() { Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24); }
+};
+
+// Makes a camera with this one capability the only camera.
+VornWorld::DeviceId OnlyCamera(const VornWorld::VideoCapability& capability) {
+    VornWorld::DeviceConfig camera = VornWorld::DefaultCamera();
+    camera.video = {capability};
+    VornWorld::RemoveAllDevices(VornWorld::MediaKind::Video);
+    return VornWorld::AddDevice(camera);
+}
+
 class Streaming : public comtest::MediaTest {
 protected:
     // Reads the grabber's buffered sample (size query first, as callers do).
@@ -30,12 +43,8 @@ protected:
 
 TEST_F(Streaming, CallbacksArriveAtTheFrameRateWithWholeFrames) {
     CountingCallback callback;  // outlives the grabber that holds it
-    VornWorld::DeviceConfig camera = VornWorld::DefaultCamera();
-    camera.video = {{MEDIASUBTYPE_YUY2, 320, 240, 0, 0, 1, 1, 5.0, 20.0}};
-    VornWorld::RemoveAllDevices(VornWorld::MediaKind::Video);
-    VornWorld::DeviceId id = VornWorld::AddDevice(camera);
-    CaptureGraph g;
-    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    VornWorld::DeviceId id = OnlyCamera({MEDIASUBTYPE_YUY2, 320, 240, 0, 0, 1, 1, 5.0, 20.0});
+    VideoGraph g;
     ASSERT_EQ(g.grabber->SetCallback(&callback, 1), S_OK);
     ASSERT_EQ(g.control->Run(), S_OK);
     EXPECT_EQ(VornWorld::LiveStreamingThreads(), 1);
@@ -52,30 +61,36 @@ TEST_F(Streaming, CallbacksArriveAtTheFrameRateWithWholeFrames) {
     EXPECT_EQ(VornWorld::Activity(id).samplesDelivered, callback.lengths.size());
 }
 
-TEST_F(Streaming, PicturesMoveFromFrameToFrame) {
+TEST_F(Streaming, OneShotRunsCompleteWithTheFirstPictureThenStreamingMovesOn) {
     CountingCallback callback;  // outlives the grabber that holds it
-    CaptureGraph g;
-    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    VideoGraph g;
+    LONG size = 0, code = 0;
+    EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), E_INVALIDARG);  // not buffering
     ASSERT_EQ(g.grabber->SetBufferSamples(TRUE), S_OK);
+    EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);
     ASSERT_EQ(g.grabber->SetOneShot(TRUE), S_OK);
     g.AddRenderer();
+    EXPECT_EQ(g.events->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);  // not running
     std::vector<std::vector<BYTE>> frames;
-    for (int i = 0; i < 2; ++i) {
+    for (size_t run = 0; run < 3; ++run) {
         ASSERT_EQ(g.control->Run(), S_OK);
-        LONG code = 0;
-        ASSERT_EQ(g.events->WaitForCompletion(5000, &code), S_OK);
+        ASSERT_EQ(g.events->WaitForCompletion(static_cast<LONG>(INFINITE), &code), S_OK);
         EXPECT_EQ(code, EC_COMPLETE);
         frames.push_back(Buffered(g.grabber.get()));
+        ASSERT_EQ(frames[run].size(), 640u * 480u * 3u);
+        EXPECT_EQ(frames[run], frames[0]);  // a restarted stream begins with the first picture
     }
-    ASSERT_EQ(frames[0].size(), 640u * 480u * 3u);
-    // A restarted stream begins again with the first picture; a running one moves on.
-    EXPECT_EQ(frames[0], frames[1]);
     // Bottom-up: the last row is the top of the picture, starting with the white bar.
     const BYTE* topLeft = frames[0].data() + 640 * 3 * 479;
     EXPECT_EQ(topLeft[0], 255);
     EXPECT_EQ(topLeft[2], 255);
+    LONG event = 0;
+    LONG_PTR first = 0, second = 0;
+    EXPECT_EQ(g.events->GetEvent(&event, &first, &second, 0), S_OK);
+    EXPECT_EQ(event, EC_COMPLETE);
     ASSERT_EQ(g.control->Stop(), S_OK);
 
+    // A running stream moves on from picture to picture.
     ASSERT_EQ(g.grabber->SetOneShot(FALSE), S_OK);
     ASSERT_EQ(g.grabber->SetCallback(&callback, 1), S_OK);
     ASSERT_EQ(g.control->Run(), S_OK);
@@ -84,36 +99,11 @@ TEST_F(Streaming, PicturesMoveFromFrameToFrame) {
     EXPECT_NE(Buffered(g.grabber.get()), frames[0]);
 }
 
-TEST_F(Streaming, OneShotGrabCompletesTheGraphEachRun) {
-    CaptureGraph g;
-    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
-    LONG size = 0;
-    EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), E_INVALIDARG);  // not buffering
-    ASSERT_EQ(g.grabber->SetBufferSamples(TRUE), S_OK);
-    EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);
-    ASSERT_EQ(g.grabber->SetOneShot(TRUE), S_OK);
-    g.AddRenderer();
-    LONG code = 0;
-    EXPECT_EQ(g.events->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);  // not running
-    for (int run = 0; run < 3; ++run) {
-        ASSERT_EQ(g.control->Run(), S_OK);
-        ASSERT_EQ(g.events->WaitForCompletion(static_cast<LONG>(INFINITE), &code), S_OK);
-        EXPECT_EQ(code, EC_COMPLETE);
-        EXPECT_EQ(Buffered(g.grabber.get()).size(), 640u * 480u * 3u);
-    }
-    LONG event = 0;
-    LONG_PTR first = 0, second = 0;
-    EXPECT_EQ(g.events.get()->GetEvent(&event, &first, &second, 0), S_OK);
-    EXPECT_EQ(event, EC_COMPLETE);
-    ASSERT_EQ(g.control->Stop(), S_OK);
-}
-
 TEST_F(Streaming, WaitEndsByTimeoutOrStop) {
     VornWorld::DeviceConfig silent = VornWorld::DefaultCamera();
     silent.delivers = false;
     VornWorld::DeviceId id = VornWorld::AddDevice(silent, 0);
-    CaptureGraph g;
-    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    VideoGraph g;
     g.grabber->SetOneShot(TRUE);
     g.AddRenderer();
     ASSERT_EQ(g.control->Run(), S_OK);
@@ -163,26 +153,25 @@ TEST_F(Streaming, AudioIsASineToneInBuffersOfATenthOfASecond) {
 
 TEST_F(Streaming, SuggestedBufferSizeIsUsed) {
     CountingCallback callback;  // outlives the grabber that holds it
-    Ptr<IBaseFilter> device;
+    Ptr<IBaseFilter> device, grabberFilter;
     *device.Out() = comtest::BindDevice(CLSID_AudioInputDeviceCategory, 0);
-    Ptr<IPin> pin;
+    Ptr<IPin> pin, in;
     *pin.Out() = comtest::FirstPin(device.get(), PINDIR_OUTPUT);
     Ptr<IAMBufferNegotiation> negotiation;
     ASSERT_EQ(pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.Void()), S_OK);
     ALLOCATOR_PROPERTIES wanted = {6, 3530, 4, 0};  // not a whole number of blocks
     ASSERT_EQ(negotiation->SuggestAllocatorProperties(&wanted), S_OK);
     Ptr<IGraphBuilder> graph;
+    Ptr<ISampleGrabber> grabber;
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                graph.Void()),
               S_OK);
-    graph->AddFilter(device.get(), L"Audio Capture");
-    Ptr<ISampleGrabber> grabber;
-    Ptr<IBaseFilter> grabberFilter;
-    CoCreateInstance(comtest::kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber,
-                     grabber.Void());
+    ASSERT_EQ(CoCreateInstance(comtest::kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ISampleGrabber, grabber.Void()),
+              S_OK);
     grabber->QueryInterface(IID_IBaseFilter, grabberFilter.Void());
+    graph->AddFilter(device.get(), L"Audio Capture");
     graph->AddFilter(grabberFilter.get(), L"Grabber");
-    Ptr<IPin> in;
     *in.Out() = comtest::FirstPin(grabberFilter.get(), PINDIR_INPUT);
     ASSERT_EQ(graph->ConnectDirect(pin.get(), in.get(), nullptr), S_OK);
     ALLOCATOR_PROPERTIES actual{};
@@ -200,13 +189,10 @@ TEST_F(Streaming, SuggestedBufferSizeIsUsed) {
 }
 
 TEST_F(Streaming, NoCallbackAfterStopOrPauseReturns) {
-    VornWorld::DeviceConfig fast = VornWorld::DefaultCamera();
-    fast.video = {{MEDIASUBTYPE_RGB24, 160, 120, 0, 0, 1, 1, 100.0, 200.0}};
-    VornWorld::AddDevice(fast, 0);
+    OnlyCamera({MEDIASUBTYPE_RGB24, 160, 120, 0, 0, 1, 1, 100.0, 200.0});
     for (int round = 0; round < 5; ++round) {
         CountingCallback callback;
-        CaptureGraph g;
-        g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+        VideoGraph g;
         g.grabber->SetCallback(&callback, 1);
         ASSERT_EQ(g.control->Run(), S_OK);
         while (callback.calls < 3) std::this_thread::sleep_for(1ms);
@@ -215,16 +201,15 @@ TEST_F(Streaming, NoCallbackAfterStopOrPauseReturns) {
         std::this_thread::sleep_for(30ms);
         EXPECT_EQ(callback.calls.load(), seen);
         EXPECT_EQ(VornWorld::LiveStreamingThreads(), 0);
-        if (round == 4) {
-            ASSERT_EQ(g.control->Run(), S_OK);  // released while running: stops and joins
+        if (round == 4) {  // released while running: stops and joins
+            ASSERT_EQ(g.control->Run(), S_OK);
         }
     }
 }
 
 TEST_F(Streaming, SampleCallbackModeHandsOutSamples) {
     CountingCallback callback;  // outlives the grabber that holds it
-    CaptureGraph g;
-    g.Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    VideoGraph g;
     EXPECT_EQ(g.grabber->SetCallback(&callback, 2), E_INVALIDARG);
     ASSERT_EQ(g.grabber->SetCallback(&callback, 0), S_OK);
     ASSERT_EQ(g.control->Run(), S_OK);
