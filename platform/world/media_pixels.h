@@ -1,8 +1,5 @@
-// Pictures and sound of the virtual capture devices: frame layouts, conversion between
-// the video formats, the moving test picture and the sine tone.
-//
-// Layouts: I420/IYUV (Y, U, V planes), YV12 (Y, V, U), chroma halved in both directions and
-// rounded up; YUY2 packed pairs; RGB24/RGB32 bottom-up rows padded to 4 bytes.
+// Pictures and sound of the virtual capture devices in the media graph's terms: the subtypes
+// of the frame layouts, over the generator in shared/testsignal.h (IYUV is laid out as I420).
 #pragma once
 
 #include <cstddef>

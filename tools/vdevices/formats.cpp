@@ -1,0 +1,306 @@
+#include "formats.h"
+
+#include <cstring>
+
+namespace VornDevices {
+namespace {
+
+using VornSignal::PixelLayout;
+
+constexpr REFERENCE_TIME kSecond = 10000000;
+
+struct VideoSize {
+    long width, height;
+    int maxFramesPerSecond;
+};
+constexpr VideoSize kSizes[] = {{640, 480, 30}, {320, 240, 30}, {160, 120, 30}, {1280, 720, 15}};
+
+struct VideoLayout {
+    PixelLayout layout;
+    const GUID* subtype;
+    WORD bits;
+    DWORD compression;
+};
+const VideoLayout kLayouts[] = {
+    {PixelLayout::RGB24, &MEDIASUBTYPE_RGB24, 24, BI_RGB},
+    {PixelLayout::I420, &kSubtypeI420, 12, MAKEFOURCC('I', '4', '2', '0')},
+    {PixelLayout::YUY2, &MEDIASUBTYPE_YUY2, 16, MAKEFOURCC('Y', 'U', 'Y', '2')},
+};
+constexpr int kLayoutCount = sizeof(kLayouts) / sizeof(kLayouts[0]);
+constexpr int kSizeCount = sizeof(kSizes) / sizeof(kSizes[0]);
+
+struct PcmFormat {
+    DWORD rate;
+    WORD bits, channels;
+};
+constexpr PcmFormat kPcmFormats[] = {{44100, 16, 2}, {44100, 16, 1}, {48000, 16, 2}, {48000, 16, 1},
+                                     {32000, 16, 2}, {22050, 16, 2}, {22050, 16, 1}, {16000, 16, 1},
+                                     {11025, 16, 1}, {11025, 8, 1},  {8000, 16, 1},  {8000, 8, 1}};
+constexpr int kPcmCount = sizeof(kPcmFormats) / sizeof(kPcmFormats[0]);
+constexpr DWORD kMinRate = 8000, kMaxRate = 96000;
+
+// Capability index -> layout and size: every size of the first layout, then of the next.
+const VideoLayout& LayoutAt(int index) { return kLayouts[index / kSizeCount]; }
+const VideoSize& SizeAt(int index) { return kSizes[index % kSizeCount]; }
+
+REFERENCE_TIME MinInterval(const VideoSize& size) { return kSecond / size.maxFramesPerSecond; }
+
+bool MakeVideoType(const VideoLayout& layout, long width, long height, REFERENCE_TIME interval,
+                   MediaType& out) {
+    const size_t bytes = VornSignal::FrameBytes(layout.layout, width, height);
+    if (bytes == 0 || interval <= 0) return false;
+    VIDEOINFOHEADER info = {};
+    info.AvgTimePerFrame = interval;
+    info.dwBitRate = static_cast<DWORD>(bytes * 8 * kSecond / static_cast<size_t>(interval));
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = layout.bits;
+    info.bmiHeader.biCompression = layout.compression;
+    info.bmiHeader.biSizeImage = static_cast<DWORD>(bytes);
+    AM_MEDIA_TYPE type = {};
+    type.majortype = MEDIATYPE_Video;
+    type.subtype = *layout.subtype;
+    type.bFixedSizeSamples = TRUE;
+    type.lSampleSize = static_cast<ULONG>(bytes);
+    type.formattype = FORMAT_VideoInfo;
+    type.cbFormat = sizeof(info);
+    type.pbFormat = reinterpret_cast<BYTE*>(&info);
+    return out.Assign(type);
+}
+
+bool MakeAudioType(DWORD rate, WORD bits, WORD channels, MediaType& out) {
+    WAVEFORMATEX wave = {};
+    wave.wFormatTag = WAVE_FORMAT_PCM;
+    wave.nChannels = channels;
+    wave.nSamplesPerSec = rate;
+    wave.wBitsPerSample = bits;
+    wave.nBlockAlign = static_cast<WORD>(channels * bits / 8);
+    wave.nAvgBytesPerSec = rate * wave.nBlockAlign;
+    AM_MEDIA_TYPE type = {};
+    type.majortype = MEDIATYPE_Audio;
+    type.subtype = MEDIASUBTYPE_PCM;
+    type.bFixedSizeSamples = TRUE;
+    type.lSampleSize = wave.nBlockAlign;
+    type.formattype = FORMAT_WaveFormatEx;
+    type.cbFormat = sizeof(wave);
+    type.pbFormat = reinterpret_cast<BYTE*>(&wave);
+    return out.Assign(type);
+}
+
+bool AcceptVideo(const AM_MEDIA_TYPE& t, MediaType& out) {
+    if (t.majortype != MEDIATYPE_Video || t.formattype != FORMAT_VideoInfo ||
+        t.pbFormat == nullptr || t.cbFormat < sizeof(VIDEOINFOHEADER))
+        return false;
+    const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(t.pbFormat);
+    for (const VideoLayout& layout : kLayouts) {
+        if (t.subtype != *layout.subtype) continue;
+        for (const VideoSize& size : kSizes) {
+            if (info->bmiHeader.biWidth != size.width || info->bmiHeader.biHeight != size.height)
+                continue;
+            REFERENCE_TIME interval = info->AvgTimePerFrame;
+            if (interval == 0) interval = MinInterval(size);
+            if (interval < MinInterval(size) || interval > kSecond) return false;
+            return MakeVideoType(layout, size.width, size.height, interval, out);
+        }
+    }
+    return false;
+}
+
+bool AcceptAudio(const AM_MEDIA_TYPE& t, MediaType& out) {
+    if (t.majortype != MEDIATYPE_Audio || t.subtype != MEDIASUBTYPE_PCM ||
+        t.formattype != FORMAT_WaveFormatEx || t.pbFormat == nullptr ||
+        t.cbFormat < sizeof(PCMWAVEFORMAT))
+        return false;
+    const auto* wave = reinterpret_cast<const WAVEFORMATEX*>(t.pbFormat);
+    const WORD bits = wave->wBitsPerSample;
+    if (wave->wFormatTag != WAVE_FORMAT_PCM || wave->nChannels < 1 || wave->nChannels > 2 ||
+        (bits != 8 && bits != 16 && bits != 24 && bits != 32) || wave->nSamplesPerSec < kMinRate ||
+        wave->nSamplesPerSec > kMaxRate)
+        return false;
+    return MakeAudioType(wave->nSamplesPerSec, bits, wave->nChannels, out);
+}
+
+}  // namespace
+
+const GUID kSubtypeI420 = {
+    0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
+bool LayoutOfSubtype(const GUID& subtype, PixelLayout& layout) {
+    for (const VideoLayout& entry : kLayouts) {
+        if (subtype != *entry.subtype) continue;
+        layout = entry.layout;
+        return true;
+    }
+    return false;
+}
+
+bool VideoType(PixelLayout layout, long width, long height, REFERENCE_TIME interval,
+               MediaType& out) {
+    for (const VideoLayout& entry : kLayouts)
+        if (entry.layout == layout) return MakeVideoType(entry, width, height, interval, out);
+    return false;
+}
+
+void FreeType(AM_MEDIA_TYPE& type) {
+    if (type.pbFormat != nullptr) CoTaskMemFree(type.pbFormat);
+    if (type.pUnk != nullptr) type.pUnk->Release();
+    type = AM_MEDIA_TYPE{};
+}
+
+bool CopyType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from) {
+    to = from;
+    to.pbFormat = nullptr;
+    to.cbFormat = 0;
+    if (from.cbFormat != 0 && from.pbFormat != nullptr) {
+        to.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(from.cbFormat));
+        if (to.pbFormat == nullptr) {
+            to = AM_MEDIA_TYPE{};
+            return false;
+        }
+        std::memcpy(to.pbFormat, from.pbFormat, from.cbFormat);
+        to.cbFormat = from.cbFormat;
+    }
+    if (to.pUnk != nullptr) to.pUnk->AddRef();
+    return true;
+}
+
+AM_MEDIA_TYPE* NewTypeCopy(const AM_MEDIA_TYPE& from) {
+    auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    if (type != nullptr && !CopyType(*type, from)) {
+        CoTaskMemFree(type);
+        return nullptr;
+    }
+    return type;
+}
+
+void DeleteType(AM_MEDIA_TYPE* type) {
+    if (type == nullptr) return;
+    FreeType(*type);
+    CoTaskMemFree(type);
+}
+
+MediaType& MediaType::operator=(const MediaType& other) {
+    if (this != &other) Assign(other.type_);
+    return *this;
+}
+
+bool MediaType::Assign(const AM_MEDIA_TYPE& from) {
+    AM_MEDIA_TYPE copy;
+    if (!CopyType(copy, from)) return false;
+    FreeType(type_);
+    type_ = copy;
+    return true;
+}
+
+int CapabilityCount(Medium medium) {
+    return medium == Medium::Video ? kLayoutCount * kSizeCount : kPcmCount;
+}
+
+int CapabilityRecordSize(Medium medium) {
+    return medium == Medium::Video ? sizeof(VIDEO_STREAM_CONFIG_CAPS)
+                                   : sizeof(AUDIO_STREAM_CONFIG_CAPS);
+}
+
+bool Capability(Medium medium, int index, MediaType& type, BYTE* caps) {
+    if (index < 0 || index >= CapabilityCount(medium)) return false;
+    if (medium == Medium::Audio) {
+        const PcmFormat& f = kPcmFormats[index];
+        if (caps != nullptr) {
+            AUDIO_STREAM_CONFIG_CAPS record = {};
+            record.guid = MEDIATYPE_Audio;
+            record.MinimumChannels = record.MaximumChannels = f.channels;
+            record.ChannelsGranularity = 1;
+            record.MinimumBitsPerSample = record.MaximumBitsPerSample = f.bits;
+            record.BitsPerSampleGranularity = 8;
+            record.MinimumSampleFrequency = record.MaximumSampleFrequency = f.rate;
+            record.SampleFrequencyGranularity = 1;
+            std::memcpy(caps, &record, sizeof(record));
+        }
+        return MakeAudioType(f.rate, f.bits, f.channels, type);
+    }
+    const VideoLayout& layout = LayoutAt(index);
+    const VideoSize& size = SizeAt(index);
+    if (caps != nullptr) {
+        const size_t bytes = VornSignal::FrameBytes(layout.layout, size.width, size.height);
+        VIDEO_STREAM_CONFIG_CAPS record = {};
+        record.guid = FORMAT_VideoInfo;
+        record.InputSize = {size.width, size.height};
+        record.MinCroppingSize = record.MaxCroppingSize = record.InputSize;
+        record.CropGranularityX = record.CropGranularityY = 1;
+        record.CropAlignX = record.CropAlignY = 1;
+        record.MinOutputSize = record.MaxOutputSize = record.InputSize;
+        record.OutputGranularityX = record.OutputGranularityY = 1;
+        record.MinFrameInterval = MinInterval(size);
+        record.MaxFrameInterval = kSecond;
+        record.MinBitsPerSecond = static_cast<LONG>(bytes * 8);
+        record.MaxBitsPerSecond = static_cast<LONG>(bytes * 8 * size.maxFramesPerSecond);
+        std::memcpy(caps, &record, sizeof(record));
+    }
+    return MakeVideoType(layout, size.width, size.height, MinInterval(size), type);
+}
+
+bool Accept(Medium medium, const AM_MEDIA_TYPE& requested, MediaType& normalised) {
+    return medium == Medium::Video ? AcceptVideo(requested, normalised)
+                                   : AcceptAudio(requested, normalised);
+}
+
+HRESULT NegotiateAllocator(IMemInputPin* input, ALLOCATOR_PROPERTIES asked,
+                           IMemAllocator** chosen) {
+    ALLOCATOR_PROPERTIES wanted = {};
+    input->GetAllocatorRequirements(&wanted);
+    if (wanted.cBuffers > asked.cBuffers) asked.cBuffers = wanted.cBuffers;
+    if (wanted.cbAlign > asked.cbAlign) asked.cbAlign = wanted.cbAlign;
+    if (wanted.cbPrefix > asked.cbPrefix) asked.cbPrefix = wanted.cbPrefix;
+    // The receiver's allocator if it offers one that takes the sizes, else a memory
+    // allocator of our own.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        IMemAllocator* allocator = nullptr;
+        const HRESULT got = attempt == 0 ? input->GetAllocator(&allocator)
+                                         : CoCreateInstance(CLSID_MemoryAllocator, nullptr,
+                                                            CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                                            reinterpret_cast<void**>(&allocator));
+        if (FAILED(got) || allocator == nullptr) continue;
+        ALLOCATOR_PROPERTIES actual = {};
+        if (SUCCEEDED(allocator->SetProperties(&asked, &actual)) &&
+            actual.cbBuffer >= asked.cbBuffer && actual.cBuffers >= 1 &&
+            SUCCEEDED(input->NotifyAllocator(allocator, FALSE))) {
+            *chosen = allocator;
+            return S_OK;
+        }
+        allocator->Release();
+    }
+    return VFW_E_NO_ALLOCATOR;
+}
+
+long DefaultAudioBuffer(const WAVEFORMATEX& format) {
+    const long block = format.nBlockAlign;
+    return static_cast<long>(format.nSamplesPerSec / 20) * block;
+}
+
+StreamPlan PlanFor(const AM_MEDIA_TYPE& type, long audioBuffer) {
+    StreamPlan plan;
+    if (type.formattype == FORMAT_VideoInfo) {
+        const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+        plan.video = true;
+        LayoutOfSubtype(type.subtype, plan.layout);
+        plan.width = info->bmiHeader.biWidth;
+        plan.height = info->bmiHeader.biHeight;
+        plan.frameInterval = info->AvgTimePerFrame;
+        plan.bufferBytes =
+            static_cast<long>(VornSignal::FrameBytes(plan.layout, plan.width, plan.height));
+        return plan;
+    }
+    const auto* wave = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
+    plan.pcm = {wave->nSamplesPerSec, wave->nChannels, wave->wBitsPerSample, wave->nBlockAlign};
+    const long block = wave->nBlockAlign;
+    // At most ten seconds of sound in one buffer, and whole sample frames.
+    const long most = static_cast<long>(wave->nAvgBytesPerSec) * 10;
+    long bytes = audioBuffer > most ? most : audioBuffer;
+    bytes = bytes > 0 ? bytes - bytes % block : 0;
+    plan.bufferBytes = bytes >= block ? bytes : DefaultAudioBuffer(*wave);
+    return plan;
+}
+
+}  // namespace VornDevices

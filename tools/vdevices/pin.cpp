@@ -1,0 +1,444 @@
+#include "filter.h"
+
+#include "enumerators.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace VornDevices {
+namespace {
+
+// A type whose major type, subtype and format type are all named.
+bool FullySpecified(const AM_MEDIA_TYPE& type) {
+    return type.majortype != GUID_NULL && type.subtype != GUID_NULL &&
+           type.formattype != GUID_NULL && type.pbFormat != nullptr;
+}
+
+// Whether `type` fits the partial type a caller asked Connect for.
+bool Matches(const AM_MEDIA_TYPE& type, const AM_MEDIA_TYPE* partial) {
+    if (partial == nullptr) return true;
+    return (partial->majortype == GUID_NULL || partial->majortype == type.majortype) &&
+           (partial->subtype == GUID_NULL || partial->subtype == type.subtype) &&
+           (partial->formattype == GUID_NULL || partial->formattype == type.formattype);
+}
+
+template <class T>
+void ReleaseInto(T*& pointer) {
+    if (pointer != nullptr) pointer->Release();
+    pointer = nullptr;
+}
+
+const wchar_t kPinId[] = L"Capture";
+
+}  // namespace
+
+OutputPin::OutputPin(SourceFilter& filter, Medium medium) : filter_(filter), medium_(medium) {
+    stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+OutputPin::~OutputPin() {
+    Deactivate();
+    ReleaseConnection();
+    if (stopEvent_ != nullptr) CloseHandle(stopEvent_);
+}
+
+STDMETHODIMP OutputPin::QueryInterface(REFIID iid, void** out) {
+    if (out == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IPin)
+        *out = static_cast<IPin*>(this);
+    else if (iid == IID_IKsPropertySet)
+        *out = static_cast<IKsPropertySet*>(this);
+    else if (iid == IID_IAMStreamConfig)
+        *out = static_cast<IAMStreamConfig*>(this);
+    else if (iid == IID_IAMBufferNegotiation && medium_ == Medium::Audio)
+        *out = static_cast<IAMBufferNegotiation*>(this);
+    else {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) OutputPin::AddRef() { return filter_.AddRef(); }
+STDMETHODIMP_(ULONG) OutputPin::Release() { return filter_.Release(); }
+
+// ---- Connection -------------------------------------------------------------------------
+
+bool OutputPin::CurrentFormat(MediaType& type) const {
+    if (!format_.Empty()) {
+        type = format_;
+        return true;
+    }
+    return Capability(medium_, 0, type, nullptr);
+}
+
+STDMETHODIMP OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
+    if (receiver == nullptr) return E_POINTER;
+    Guard guard(filter_.Lock());
+    if (peer_ != nullptr) return VFW_E_ALREADY_CONNECTED;
+    if (filter_.State() != State_Stopped) return VFW_E_NOT_STOPPED;
+    if (type != nullptr && FullySpecified(*type)) {
+        MediaType accepted;
+        if (!Accept(medium_, *type, accepted)) return VFW_E_TYPE_NOT_ACCEPTED;
+        return TryConnection(receiver, accepted.Get());
+    }
+    // Our own types first (only the format set, once one is), then the receiver's.
+    std::vector<MediaType> candidates;
+    MediaType current;
+    if (!format_.Empty()) {
+        candidates.push_back(format_);
+    } else {
+        for (int index = 0; Capability(medium_, index, current, nullptr); ++index)
+            candidates.push_back(current);
+    }
+    for (const MediaType& candidate : candidates) {
+        if (Matches(candidate.Get(), type) && SUCCEEDED(TryConnection(receiver, candidate.Get())))
+            return S_OK;
+    }
+    IEnumMediaTypes* theirs = nullptr;
+    if (SUCCEEDED(receiver->EnumMediaTypes(&theirs)) && theirs != nullptr) {
+        AM_MEDIA_TYPE* offered = nullptr;
+        bool connected = false;
+        while (!connected && theirs->Next(1, &offered, nullptr) == S_OK && offered != nullptr) {
+            MediaType accepted;
+            if (Matches(*offered, type) && FullySpecified(*offered) &&
+                (format_.Empty() || offered->subtype == format_.Get().subtype) &&
+                Accept(medium_, *offered, accepted))
+                connected = SUCCEEDED(TryConnection(receiver, accepted.Get()));
+            DeleteType(offered);
+            offered = nullptr;
+        }
+        theirs->Release();
+        if (connected) return S_OK;
+    }
+    return VFW_E_NO_ACCEPTABLE_TYPES;
+}
+
+HRESULT OutputPin::TryConnection(IPin* receiver, const AM_MEDIA_TYPE& type) {
+    HRESULT status = receiver->ReceiveConnection(this, &type);
+    if (FAILED(status)) return status;
+    IMemInputPin* input = nullptr;
+    status = receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input));
+    if (SUCCEEDED(status)) {
+        long audioBuffer = medium_ == Medium::Audio ? suggested_.cbBuffer : 0;
+        status = DecideAllocator(input, PlanFor(type, audioBuffer));
+    }
+    if (FAILED(status)) {
+        ReleaseInto(input);
+        receiver->Disconnect();
+        return status;
+    }
+    peer_ = receiver;
+    peer_->AddRef();
+    input_ = input;
+    connected_.Assign(type);
+    return S_OK;
+}
+
+HRESULT OutputPin::DecideAllocator(IMemInputPin* input, const StreamPlan& plan) {
+    ALLOCATOR_PROPERTIES asked = {};
+    asked.cBuffers = suggested_.cBuffers > 0 ? suggested_.cBuffers : plan.video ? 3 : 4;
+    asked.cbBuffer = plan.bufferBytes;
+    asked.cbAlign = suggested_.cbAlign > 0 ? suggested_.cbAlign : 1;
+    asked.cbPrefix = suggested_.cbPrefix > 0 ? suggested_.cbPrefix : 0;
+    return NegotiateAllocator(input, asked, &allocator_);
+}
+
+void OutputPin::ReleaseConnection() {
+    if (allocator_ != nullptr) allocator_->Decommit();
+    ReleaseInto(allocator_);
+    ReleaseInto(input_);
+    ReleaseInto(peer_);
+    connected_.Clear();
+}
+
+STDMETHODIMP OutputPin::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) { return E_UNEXPECTED; }
+
+STDMETHODIMP OutputPin::Disconnect() {
+    Guard guard(filter_.Lock());
+    if (filter_.State() != State_Stopped) return VFW_E_NOT_STOPPED;
+    if (peer_ == nullptr) return S_FALSE;
+    ReleaseConnection();
+    return S_OK;
+}
+
+STDMETHODIMP OutputPin::ConnectedTo(IPin** pin) {
+    if (pin == nullptr) return E_POINTER;
+    Guard guard(filter_.Lock());
+    *pin = peer_;
+    if (peer_ == nullptr) return VFW_E_NOT_CONNECTED;
+    peer_->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP OutputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
+    if (type == nullptr) return E_POINTER;
+    Guard guard(filter_.Lock());
+    *type = AM_MEDIA_TYPE{};
+    if (peer_ == nullptr) return VFW_E_NOT_CONNECTED;
+    return CopyType(*type, connected_.Get()) ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP OutputPin::QueryPinInfo(PIN_INFO* info) {
+    if (info == nullptr) return E_POINTER;
+    info->pFilter = static_cast<IBaseFilter*>(&filter_);
+    info->pFilter->AddRef();
+    info->dir = PINDIR_OUTPUT;
+    std::memcpy(info->achName, kPinId, sizeof(kPinId));
+    return S_OK;
+}
+
+STDMETHODIMP OutputPin::QueryDirection(PIN_DIRECTION* direction) {
+    if (direction == nullptr) return E_POINTER;
+    *direction = PINDIR_OUTPUT;
+    return S_OK;
+}
+
+STDMETHODIMP OutputPin::QueryId(LPWSTR* id) {
+    if (id == nullptr) return E_POINTER;
+    *id = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof(kPinId)));
+    if (*id == nullptr) return E_OUTOFMEMORY;
+    std::memcpy(*id, kPinId, sizeof(kPinId));
+    return S_OK;
+}
+
+STDMETHODIMP OutputPin::QueryAccept(const AM_MEDIA_TYPE* type) {
+    if (type == nullptr) return E_POINTER;
+    MediaType accepted;
+    return Accept(medium_, *type, accepted) ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP OutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
+    if (types == nullptr) return E_POINTER;
+    std::vector<MediaType> offered;
+    {
+        Guard guard(filter_.Lock());
+        MediaType type;
+        if (!format_.Empty()) {
+            offered.push_back(format_);
+        } else {
+            for (int index = 0; Capability(medium_, index, type, nullptr); ++index)
+                offered.push_back(type);
+        }
+    }
+    return NewTypeEnumerator(std::move(offered), types);
+}
+
+STDMETHODIMP OutputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
+STDMETHODIMP OutputPin::EndOfStream() { return E_UNEXPECTED; }
+STDMETHODIMP OutputPin::BeginFlush() { return E_UNEXPECTED; }
+STDMETHODIMP OutputPin::EndFlush() { return E_UNEXPECTED; }
+STDMETHODIMP OutputPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) { return S_OK; }
+
+// ---- Pin category -----------------------------------------------------------------------
+
+STDMETHODIMP OutputPin::Set(REFGUID set, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
+    return set == AMPROPSETID_Pin ? E_PROP_ID_UNSUPPORTED : E_PROP_SET_UNSUPPORTED;
+}
+
+STDMETHODIMP OutputPin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD dataLength,
+                            DWORD* returned) {
+    if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (data == nullptr && returned == nullptr) return E_POINTER;
+    if (returned != nullptr) *returned = sizeof(GUID);
+    if (data == nullptr) return S_OK;
+    if (dataLength < sizeof(GUID)) return E_UNEXPECTED;
+    *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
+    return S_OK;
+}
+
+STDMETHODIMP OutputPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
+    if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (support != nullptr) *support = KSPROPERTY_SUPPORT_GET;
+    return S_OK;
+}
+
+// ---- Stream configuration ---------------------------------------------------------------
+
+STDMETHODIMP OutputPin::SetFormat(AM_MEDIA_TYPE* type) {
+    Guard guard(filter_.Lock());
+    if (filter_.State() != State_Stopped) return VFW_E_NOT_STOPPED;
+    MediaType accepted;
+    if (type == nullptr) {
+        format_.Clear();
+        return S_OK;
+    }
+    if (!Accept(medium_, *type, accepted)) return VFW_E_INVALIDMEDIATYPE;
+    if (peer_ == nullptr) {
+        format_ = accepted;
+        return S_OK;
+    }
+    // Connected: the pin downstream must take the new format, then the graph reconnects.
+    if (peer_->QueryAccept(&accepted.Get()) != S_OK) return VFW_E_INVALIDMEDIATYPE;
+    format_ = accepted;
+    IFilterGraph* graph = filter_.Graph();
+    return graph != nullptr ? graph->Reconnect(this) : S_OK;
+}
+
+STDMETHODIMP OutputPin::GetFormat(AM_MEDIA_TYPE** type) {
+    if (type == nullptr) return E_POINTER;
+    Guard guard(filter_.Lock());
+    MediaType current;
+    if (peer_ != nullptr)
+        current = connected_;
+    else if (!CurrentFormat(current))
+        return E_FAIL;
+    *type = NewTypeCopy(current.Get());
+    return *type == nullptr ? E_OUTOFMEMORY : S_OK;
+}
+
+STDMETHODIMP OutputPin::GetNumberOfCapabilities(int* count, int* size) {
+    if (count == nullptr || size == nullptr) return E_POINTER;
+    *count = CapabilityCount(medium_);
+    *size = CapabilityRecordSize(medium_);
+    return S_OK;
+}
+
+STDMETHODIMP OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
+    if (type == nullptr || caps == nullptr) return E_POINTER;
+    *type = nullptr;
+    MediaType capability;
+    if (!Capability(medium_, index, capability, caps)) return S_FALSE;
+    *type = NewTypeCopy(capability.Get());
+    return *type == nullptr ? E_OUTOFMEMORY : S_OK;
+}
+
+// ---- Buffer negotiation -----------------------------------------------------------------
+
+STDMETHODIMP OutputPin::SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* properties) {
+    if (properties == nullptr) return E_POINTER;
+    Guard guard(filter_.Lock());
+    if (peer_ != nullptr) return VFW_E_ALREADY_CONNECTED;
+    suggested_ = *properties;
+    return S_OK;
+}
+
+STDMETHODIMP OutputPin::GetAllocatorProperties(ALLOCATOR_PROPERTIES* properties) {
+    if (properties == nullptr) return E_POINTER;
+    Guard guard(filter_.Lock());
+    if (allocator_ == nullptr) return E_FAIL;
+    return allocator_->GetProperties(properties);
+}
+
+// ---- Streaming --------------------------------------------------------------------------
+
+void OutputPin::Activate() {
+    if (allocator_ != nullptr) allocator_->Commit();
+}
+
+void OutputPin::Start(REFERENCE_TIME start, IReferenceClock* clock) {
+    Join();  // a thread told to stop by a pause
+    if (peer_ == nullptr || allocator_ == nullptr || stopEvent_ == nullptr) return;
+    plan_ = PlanFor(connected_.Get(), medium_ == Medium::Audio ? suggested_.cbBuffer : 0);
+    clock_ = clock;
+    if (clock_ != nullptr) clock_->AddRef();
+    streamStart_ = clock_ != nullptr ? start : Now();
+    ResetEvent(stopEvent_);
+    thread_ = CreateThread(nullptr, 0, StreamThread, this, 0, nullptr);
+    if (thread_ == nullptr) ReleaseInto(clock_);
+}
+
+// Pausing only tells the thread to stop: it may be inside a delivery that a paused renderer
+// holds until the graph runs or stops again, and the graph pauses the renderer first.
+void OutputPin::Halt() {
+    if (thread_ != nullptr) SetEvent(stopEvent_);
+}
+
+void OutputPin::Join() {
+    if (thread_ == nullptr) return;
+    SetEvent(stopEvent_);
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    thread_ = nullptr;
+    ReleaseInto(clock_);
+}
+
+void OutputPin::Deactivate() {
+    // Decommitting first releases a thread that waits for a buffer; the pins downstream are
+    // stopped already, so a delivery in progress returns.
+    if (allocator_ != nullptr) allocator_->Decommit();
+    Join();
+    position_ = 0;
+}
+
+REFERENCE_TIME OutputPin::Now() const {
+    REFERENCE_TIME time = 0;
+    if (clock_ != nullptr && SUCCEEDED(clock_->GetTime(&time))) return time;
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<REFERENCE_TIME>(static_cast<double>(counter.QuadPart) * 1e7 /
+                                       static_cast<double>(frequency.QuadPart));
+}
+
+DWORD WINAPI OutputPin::StreamThread(void* self) {
+    static_cast<OutputPin*>(self)->Stream();
+    return 0;
+}
+
+// Delivers one sample per period: a video frame at the start of its period, an audio buffer
+// once the period it covers has passed. Time stamps are stream times; the picture and the
+// tone continue from the position reached before a pause.
+void OutputPin::Stream() {
+    const StreamPlan plan = plan_;
+    const REFERENCE_TIME period =
+        plan.video ? plan.frameInterval
+                   : static_cast<REFERENCE_TIME>(plan.bufferBytes / plan.pcm.blockAlign) *
+                         10000000 / plan.pcm.samplesPerSecond;
+    if (period <= 0) return;
+    const REFERENCE_TIME begin = Now();
+    const REFERENCE_TIME offset = begin > streamStart_ ? begin - streamStart_ : 0;
+    std::vector<uint8_t> scratch;
+    bool first = true;
+    for (uint64_t k = 0;; ++k) {
+        const REFERENCE_TIME start = offset + static_cast<REFERENCE_TIME>(k) * period;
+        const REFERENCE_TIME due = streamStart_ + start + (plan.video ? 0 : period);
+        for (REFERENCE_TIME now = Now(); now < due; now = Now()) {
+            const DWORD wait = static_cast<DWORD>((due - now) / 10000 + 1);
+            if (WaitForSingleObject(stopEvent_, wait) == WAIT_OBJECT_0) return;
+        }
+        if (WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0) return;
+        IMediaSample* sample = nullptr;
+        HRESULT status;
+        while ((status = allocator_->GetBuffer(&sample, nullptr, nullptr, AM_GBF_NOWAIT)) ==
+               VFW_E_TIMEOUT) {
+            if (WaitForSingleObject(stopEvent_, 5) == WAIT_OBJECT_0) return;
+        }
+        if (FAILED(status) || sample == nullptr) return;
+        BYTE* data = nullptr;
+        if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < plan.bufferBytes) {
+            sample->Release();
+            return;
+        }
+        REFERENCE_TIME end = start + period;
+        REFERENCE_TIME stamp = start;
+        sample->SetTime(&stamp, &end);
+        sample->SetSyncPoint(TRUE);
+        sample->SetDiscontinuity(first ? TRUE : FALSE);
+        sample->SetActualDataLength(plan.bufferBytes);
+        if (plan.video) {
+            VornSignal::PaintTestFrame(plan.layout, plan.width, plan.height, position_, data,
+                                       scratch);
+            position_ += 1;
+        } else {
+            const uint64_t frames = static_cast<uint64_t>(plan.bufferBytes / plan.pcm.blockAlign);
+            VornSignal::PaintTone(plan.pcm, toneFrequency_, position_, data,
+                                  static_cast<size_t>(plan.bufferBytes));
+            LONGLONG from = static_cast<LONGLONG>(position_);
+            LONGLONG to = static_cast<LONGLONG>(position_ + frames);
+            sample->SetMediaTime(&from, &to);
+            position_ += frames;
+        }
+        first = false;
+        status = input_->Receive(sample);
+        sample->Release();
+        // S_FALSE: the receiver wants no more samples until the stream starts again.
+        if (status != S_OK) return;
+    }
+}
+
+}  // namespace VornDevices
