@@ -9,6 +9,11 @@ namespace TQZCapture {
 
 namespace {
 
+const internal::GraphBox kStreamConfigBox = {"Create audio AMStreamConfig ",
+                                             "Failed to AMStreamConfig to interfaces!"};
+const internal::GraphBox kBufferNegotiationBox = {"Create audio IAMBufferNegotiation ",
+                                                  "Failed to IAMBufferNegotiation to interfaces!"};
+
 // Buffers suggested to the device, each holding this share of a second of audio.
 constexpr LONG kSuggestedBuffers = 6;
 constexpr double kBufferSeconds = 0.05;
@@ -49,17 +54,10 @@ public:
         type.subtype = MEDIASUBTYPE_PCM;
         type.formattype = FORMAT_WaveFormatEx;
     }
-    internal::PullBox StreamConfigBox() const override {
-        return internal::PullBox::AudioStreamConfig;
-    }
+    const internal::GraphBox& StreamConfigBox() const override { return kStreamConfigBox; }
     bool TakeOutputExtras(IPin* output) override {
-        if (FAILED(output->QueryInterface(IID_IAMBufferNegotiation,
-                                          reinterpret_cast<void**>(&negotiation_))) ||
-            !negotiation_) {
-            internal::ShowPullBox(internal::PullBox::AudioBufferNegotiation);
-            return false;
-        }
-        return true;
+        return internal::QueryStep(output, IID_IAMBufferNegotiation, negotiation_,
+                                   &kBufferNegotiationBox);
     }
     // A refused format (or one that cannot be written) leaves the fields as requested; Open
     // goes on either way.
