@@ -71,6 +71,7 @@ stage install      "install the native build; CMake and pkg-config hosts" instal
 stage install-wine "install the x86_64 build; hosts built, run under Wine" install_host wine "${MINGW_X64[@]}"
 stage install-wine-i686 "install the i686 build; hosts built, run under 32-bit Wine" install_host wine32 "${MINGW_I686[@]}"
 stage soak         "soak, 60 s, ASan build: every device class, faults, leak counts" program native "${ASAN[@]}" -- bin/vmc_soak --seconds 60
+stage capture-wine "the capture tool under Wine: the virtual camera and microphone, push and pull, judged by ffprobe and sox" capture_wine wine "${MINGW_X64[@]}"
 stage soak-wine    "soak, 25 s, x86_64 build under Wine: GDI objects and handles" program wine "${MINGW_X64[@]}" -- bin/vmc_soak.exe --seconds 25
 stage soak-wine-i686 "soak, 25 s, i686 build under 32-bit Wine: GDI objects and handles" program wine32 "${MINGW_I686[@]}" -- bin/vmc_soak.exe --seconds 25
 
@@ -146,10 +147,11 @@ prepare() {
         return 2
     fi
     ensure_build "$@" || return 1
+    BUILD_DIR=$BUILD_ROOT/$1
     if [[ $runner == wine* ]]; then
         ensure_wine || return 1
+        register_devices "$runner" "$BUILD_DIR/bin" || return 1
     fi
-    BUILD_DIR=$BUILD_ROOT/$1
 }
 wine32_installed() {
     [[ -x $WINE32 && "$(dpkg-query -W -f='${db:Status-Status}' wine32:i386 2>/dev/null)" == installed ]]
@@ -196,7 +198,33 @@ ensure_wine() {
     WINE_STATE=ok
     step "Wine prefix ready"
 }
+# The virtual cameras and microphones of a Windows build (bin/VornVirtualDevices.dll), registered
+# with regsvr32 in the run's prefix before its programs run, in the registry view of the build's
+# bitness (the 32-bit regsvr32 writes the 32-bit view), so the media devices meet real capture
+# filters. Checked through that view's registry; each build's DLL is registered once per run
+# and unregistered when the run ends.
+VDEVICES_CLASS='HKLM\Software\Classes\CLSID\{6B0C8F61-3D4E-4A8B-9C1D-2E7F5A9B0C11}\InprocServer32'
+declare -A VDEVICES_REGISTERED=()  # bin folder -> runner
+register_devices() {
+    local runner=$1 bin=$2
+    [[ -n ${VDEVICES_REGISTERED[$bin]:-} || ! -f $bin/VornVirtualDevices.dll ]] && return 0
+    step "register $bin/VornVirtualDevices.dll (regsvr32, $runner)"
+    (cd "$bin" && wine_run "$runner" 120 regsvr32 /s VornVirtualDevices.dll)
+    if ! (cd "$bin" && wine_run "$runner" 60 reg query "$VDEVICES_CLASS") | grep -q VornVirtualDevices; then
+        fail "registering $bin/VornVirtualDevices.dll with regsvr32"
+        return 1
+    fi
+    VDEVICES_REGISTERED[$bin]=$runner
+}
+unregister_devices() {
+    local bin
+    for bin in "${!VDEVICES_REGISTERED[@]}"; do
+        (cd "$bin" && wine_run "${VDEVICES_REGISTERED[$bin]}" 120 regsvr32 /s /u VornVirtualDevices.dll)
+    done
+    VDEVICES_REGISTERED=()
+}
 stop_wine() {
+    [[ -n $WINE_PREFIX_SET ]] && unregister_devices
     [[ -n $WINE_PREFIX_SET ]] && "$WINESERVER" -k 2>/dev/null
     [[ -n $WINE_SCRATCH ]] && rm -rf "$WINE_SCRATCH"
     WINE_PREFIX_SET="" WINE_SCRATCH=""
@@ -413,6 +441,40 @@ one_program() {
     prepare "$runner" "${BUILD_ARGS[@]}" || return 1
     local exe=$BUILD_DIR/${PROGRAM_ARGS[0]}
     "$how" "$runner" "${exe##*/}" "$exe" "${PROGRAM_ARGS[@]:1}"
+}
+# The capture tool of a Windows build captures the registered virtual camera and microphone
+# through both delivery paths; independent readers judge the files: ffprobe the Y4M's frame
+# count, size and rate and the WAV's format, sox the tone's frequency. One test per file.
+capture_wine() {
+    local runner=$1
+    shift
+    prepare "$runner" "$@" || return 1
+    local out=$BUILD_ROOT/results/$CURRENT_STAGE via file info freq
+    mkdir -p "$out"
+    for via in push pull; do
+        file=$out/camera-$via.y4m
+        rm -f "$file"
+        run_program "$runner" "camera-$via" "$BUILD_DIR/bin/vmcapture.exe" capture camera \
+            "Vorn Virtual Camera" --via "$via" -s 320x240 -r 10 -n 10 -q -o "Z:$file"
+        info=$(ffprobe -v error -count_frames -select_streams v:0 -of default=nw=1 \
+            -show_entries stream=width,height,r_frame_rate,nb_read_frames "$file" 2>&1 | tr '\n' ' ')
+        if [[ $RUN_RC == 0 && $info == "width=320 height=240 r_frame_rate=10/1 nb_read_frames=10 " ]]; then
+            PASSED=$((PASSED + 1))
+        else
+            fail "camera via $via: vmcapture exit $RUN_RC, ffprobe: $info"
+        fi
+        file=$out/microphone-$via.wav
+        rm -f "$file"
+        run_program "$runner" "microphone-$via" "$BUILD_DIR/bin/vmcapture.exe" capture microphone \
+            "Vorn Virtual Microphone" --via "$via" --rate 44100 --bits 16 --channels 2 -t 2 -q -o "Z:$file"
+        info=$(ffprobe -v error -of default=nw=1 -show_entries stream=sample_rate,channels "$file" 2>&1 | tr '\n' ' ')
+        freq=$(sox "$file" -n remix 1 stat 2>&1 | awk '/^Rough +frequency:/ {print $3}')
+        if [[ $RUN_RC == 0 && $info == "sample_rate=44100 channels=2 " && ${freq:-0} -ge 430 && ${freq:-0} -le 450 ]]; then
+            PASSED=$((PASSED + 1))
+        else
+            fail "microphone via $via: vmcapture exit $RUN_RC, ffprobe: $info, sox's frequency: ${freq:-none} (440 wanted)"
+        fi
+    done
 }
 check() {
     local label=$1

@@ -67,15 +67,74 @@ const char* const kHandles = "handles";
 const char* const kRegions = "GDI regions";
 
 // Handles the system keeps for good of the calls one media cycle makes, all objects
-// released: some systems keep an event per filter graph, and registry keys per device
-// enumeration and per device it lists.
+// released: some systems keep handles per filter graph that ran, more when the graph's
+// intelligent connect searched the registered filters for a converter, and registry keys per
+// device enumeration and per device it lists.
 long cycleHandles = 0;
+
+// The sample grabber, which the system's headers do not name.
+const CLSID kSampleGrabber = {
+    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+
+// The graph a device's Open builds, made with the system's objects alone: the category's
+// first device, its capture pin asked for I420 when it offers it (as the push camera asks
+// first), connected to a sample grabber of RGB24 video or PCM audio, run briefly.
+void BareGraph(REFCLSID category, IMoniker* device, IGraphBuilder* graph) {
+    using TQZCapture::TQZComPointer;
+    TQZComPointer<IBaseFilter> source, grabberFilter;
+    TQZComPointer<ISampleGrabber> grabber;
+    TQZComPointer<IEnumPins> pins, grabberPins;
+    TQZComPointer<IPin> output, input;
+    TQZComPointer<IMediaControl> control;
+    const bool video = IsEqualGUID(category, CLSID_VideoInputDeviceCategory);
+    if (FAILED(device->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                    reinterpret_cast<void**>(&source))) ||
+        FAILED(CoCreateInstance(kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber,
+                                reinterpret_cast<void**>(&grabber))) ||
+        FAILED(grabber->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&grabberFilter))))
+        return;
+    AM_MEDIA_TYPE wanted = {};
+    wanted.majortype = video ? MEDIATYPE_Video : MEDIATYPE_Audio;
+    wanted.subtype = video ? MEDIASUBTYPE_RGB24 : MEDIASUBTYPE_PCM;
+    grabber->SetMediaType(&wanted);
+    graph->AddFilter(source, L"Device");
+    graph->AddFilter(grabberFilter, L"Grabber");
+    if (FAILED(source->EnumPins(&pins)) || pins->Next(1, &output, nullptr) != S_OK ||
+        FAILED(grabberFilter->EnumPins(&grabberPins)) ||
+        grabberPins->Next(1, &input, nullptr) != S_OK)  // the grabber's input comes first
+        return;
+    TQZComPointer<IAMStreamConfig> config;
+    int count = 0, size = 0;
+    if (video &&
+        SUCCEEDED(output->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config))) &&
+        SUCCEEDED(config->GetNumberOfCapabilities(&count, &size)) &&
+        size == static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS))) {
+        for (int i = 0; i < count; ++i) {
+            AM_MEDIA_TYPE* type = nullptr;
+            VIDEO_STREAM_CONFIG_CAPS caps;
+            if (config->GetStreamCaps(i, &type, reinterpret_cast<BYTE*>(&caps)) != S_OK) continue;
+            const bool i420 = type->subtype.Data1 == MAKEFOURCC('I', '4', '2', '0');
+            if (i420) config->SetFormat(type);
+            if (type->pbFormat != nullptr) CoTaskMemFree(type->pbFormat);
+            if (type->pUnk != nullptr) type->pUnk->Release();
+            CoTaskMemFree(type);
+            if (i420) break;
+        }
+    }
+    if (FAILED(graph->Connect(output, input)) ||
+        FAILED(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control))))
+        return;
+    control->Run();
+    Sleep(50);
+    control->Stop();
+}
 
 // The system calls of one cycle over a device category, without the library: two walks of
 // the category's devices (the host's enumeration, and the one Open binds its device by, which
 // goes no further than the device) and one filter graph.
 void BareCycle(REFCLSID category) {
     using TQZCapture::TQZComPointer;
+    TQZComPointer<IMoniker> first;
     for (int i = 0; i < 2; ++i) {
         TQZComPointer<ICreateDevEnum> devices;
         TQZComPointer<IEnumMoniker> monikers;
@@ -84,12 +143,14 @@ void BareCycle(REFCLSID category) {
             devices && devices->CreateClassEnumerator(category, &monikers, 0) == S_OK) {
             TQZComPointer<IMoniker> device;
             while (monikers->Next(1, &device, nullptr) == S_OK) {
+                if (!first) first = device;
             }
         }
     }
     TQZComPointer<IGraphBuilder> graph;
     CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                      reinterpret_cast<void**>(&graph));
+    if (graph && first) BareGraph(category, first, graph);
 }
 
 // The larger of the video and the audio category's figure.
