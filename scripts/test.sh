@@ -72,6 +72,7 @@ stage install-wine "install the x86_64 build; hosts built, run under Wine" insta
 stage install-wine-i686 "install the i686 build; hosts built, run under 32-bit Wine" install_host wine32 "${MINGW_I686[@]}"
 stage soak         "soak, 60 s, ASan build: every device class, faults, leak counts" program native "${ASAN[@]}" -- bin/vmc_soak --seconds 60
 stage capture-wine "the capture tool under Wine: the virtual camera and microphone, push and pull, judged by ffprobe and sox" capture_wine wine "${MINGW_X64[@]}"
+stage capture-wine-i686 "the same with the i686 build under 32-bit Wine" capture_wine wine32 "${MINGW_I686[@]}"
 stage soak-wine    "soak, 25 s, x86_64 build under Wine: GDI objects and handles" program wine "${MINGW_X64[@]}" -- bin/vmc_soak.exe --seconds 25
 stage soak-wine-i686 "soak, 25 s, i686 build under 32-bit Wine: GDI objects and handles" program wine32 "${MINGW_I686[@]}" -- bin/vmc_soak.exe --seconds 25
 
