@@ -326,6 +326,193 @@ INSTANTIATE_TEST_SUITE_P(Formats, MicrophoneTest,
                          ::testing::Values(AudioCase{44100, 16, 2}, AudioCase{16000, 16, 1},
                                            AudioCase{22050, 8, 1}));
 
+// The filters' own interfaces, driven directly: every capability can be set and read back,
+// and formats, property sets and buffers they cannot serve are refused with the system's codes.
+class FilterInterfacesTest : public VirtualDevicesTest {
+protected:
+    void SetUp() override {
+        VirtualDevicesTest::SetUp();
+        if (IsSkipped()) return;
+        ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+        initialised_ = true;
+    }
+    void TearDown() override {
+        if (initialised_) CoUninitialize();
+        VirtualDevicesTest::TearDown();
+    }
+    // The capture pin of a new filter of `clsid`, with the pin's reference.
+    static IPin* CapturePin(const CLSID& clsid) {
+        IBaseFilter* filter = nullptr;
+        if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                    reinterpret_cast<void**>(&filter))))
+            return nullptr;
+        IPin* pin = nullptr;
+        filter->FindPin(L"Capture", &pin);
+        filter->Release();  // the pin holds the filter
+        return pin;
+    }
+    static void Free(AM_MEDIA_TYPE* type) {
+        if (type == nullptr) return;
+        CoTaskMemFree(type->pbFormat);
+        CoTaskMemFree(type);
+    }
+    template <class I>
+    static I* Ask(IUnknown* from, const IID& iid) {
+        I* out = nullptr;
+        from->QueryInterface(iid, reinterpret_cast<void**>(&out));
+        return out;
+    }
+
+    bool initialised_ = false;
+};
+
+const CLSID kCameraClass = {
+    0x6b0c8f61, 0x3d4e, 0x4a8b, {0x9c, 0x1d, 0x2e, 0x7f, 0x5a, 0x9b, 0x0c, 0x11}};
+const CLSID kMicrophoneClass = {
+    0x6b0c8f62, 0x3d4e, 0x4a8b, {0x9c, 0x1d, 0x2e, 0x7f, 0x5a, 0x9b, 0x0c, 0x11}};
+
+TEST_F(FilterInterfacesTest, CameraPinTakesEachCapabilityAndRefusesOthers) {
+    IPin* pin = CapturePin(kCameraClass);
+    ASSERT_NE(nullptr, pin);
+    auto* config = Ask<IAMStreamConfig>(pin, IID_IAMStreamConfig);
+    auto* properties = Ask<IKsPropertySet>(pin, IID_IKsPropertySet);
+    ASSERT_TRUE(config && properties);
+    EXPECT_EQ(nullptr, Ask<IAMBufferNegotiation>(pin, IID_IAMBufferNegotiation));
+
+    GUID category = {};
+    DWORD returned = 0;
+    EXPECT_EQ(S_OK, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                                    sizeof(category), &returned));
+    EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
+    EXPECT_EQ(E_UNEXPECTED, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0,
+                                            &category, 4, &returned));
+    EXPECT_EQ(E_PROP_SET_UNSUPPORTED, properties->Get(PIN_CATEGORY_CAPTURE, 0, nullptr, 0,
+                                                      &category, sizeof(category), &returned));
+
+    int count = 0, size = 0;
+    EXPECT_EQ(E_POINTER, config->GetNumberOfCapabilities(nullptr, &size));
+    ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+    EXPECT_EQ(static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)), size);
+    ASSERT_GE(count, 9);  // three layouts at three sizes at least
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    AM_MEDIA_TYPE* type = nullptr;
+    for (int index : {-1, count}) {
+        EXPECT_EQ(S_FALSE, config->GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&caps)));
+        EXPECT_EQ(nullptr, type);
+    }
+    for (int index = 0; index < count; ++index) {
+        ASSERT_EQ(S_OK, config->GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&caps)));
+        EXPECT_EQ(S_OK, config->SetFormat(type)) << index;
+        AM_MEDIA_TYPE* current = nullptr;
+        ASSERT_EQ(S_OK, config->GetFormat(&current));
+        EXPECT_EQ(type->subtype, current->subtype);
+        const auto* asked = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
+        const auto* got = reinterpret_cast<VIDEOINFOHEADER*>(current->pbFormat);
+        EXPECT_EQ(caps.MaxOutputSize.cx, got->bmiHeader.biWidth);
+        EXPECT_EQ(asked->bmiHeader.biHeight, got->bmiHeader.biHeight);
+        EXPECT_EQ(asked->bmiHeader.biSizeImage, got->bmiHeader.biSizeImage);
+        Free(current);
+        Free(type);
+    }
+
+    // Each change of the first capability that the pin must refuse.
+    const std::vector<std::pair<const char*, std::function<void(AM_MEDIA_TYPE&)>>> refused = {
+        {"width 0",
+         [](AM_MEDIA_TYPE& t) {
+             reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->bmiHeader.biWidth = 0;
+         }},
+        {"an unlisted size",
+         [](AM_MEDIA_TYPE& t) {
+             reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->bmiHeader.biWidth = 100000;
+         }},
+        {"top-down rows",
+         [](AM_MEDIA_TYPE& t) {
+             auto& header = reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->bmiHeader;
+             header.biHeight = -header.biHeight;
+         }},
+        {"1000 frames a second",
+         [](AM_MEDIA_TYPE& t) {
+             reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->AvgTimePerFrame = 10000;
+         }},
+        {"a frame every 2 s",
+         [](AM_MEDIA_TYPE& t) {
+             reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->AvgTimePerFrame = 20000000;
+         }},
+        {"another subtype", [](AM_MEDIA_TYPE& t) { t.subtype = MEDIASUBTYPE_RGB32; }},
+        {"audio", [](AM_MEDIA_TYPE& t) { t.majortype = MEDIATYPE_Audio; }},
+        {"a short format block",
+         [](AM_MEDIA_TYPE& t) { t.cbFormat = sizeof(VIDEOINFOHEADER) - 1; }},
+    };
+    for (const auto& [what, change] : refused) {
+        ASSERT_EQ(S_OK, config->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)));
+        change(*type);
+        EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config->SetFormat(type)) << what;
+        Free(type);
+    }
+    properties->Release();
+    config->Release();
+    pin->Release();
+}
+
+TEST_F(FilterInterfacesTest, MicrophonePinTakesPcmFormatsAndBufferSuggestions) {
+    IPin* pin = CapturePin(kMicrophoneClass);
+    ASSERT_NE(nullptr, pin);
+    auto* config = Ask<IAMStreamConfig>(pin, IID_IAMStreamConfig);
+    auto* buffers = Ask<IAMBufferNegotiation>(pin, IID_IAMBufferNegotiation);
+    ASSERT_TRUE(config && buffers);
+    int count = 0, size = 0;
+    ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+    EXPECT_EQ(static_cast<int>(sizeof(AUDIO_STREAM_CONFIG_CAPS)), size);
+    AM_MEDIA_TYPE* type = nullptr;
+    AUDIO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, config->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)));
+    auto* wave = reinterpret_cast<WAVEFORMATEX*>(type->pbFormat);
+    EXPECT_EQ(caps.MaximumSampleFrequency, wave->nSamplesPerSec);
+
+    struct Format {
+        DWORD rate;
+        WORD bits, channels, tag;
+        HRESULT expected;
+    };
+    const Format formats[] = {
+        {8000, 8, 1, WAVE_FORMAT_PCM, S_OK},
+        {96000, 32, 2, WAVE_FORMAT_PCM, S_OK},
+        {30464, 24, 2, WAVE_FORMAT_PCM, S_OK},
+        {7999, 16, 2, WAVE_FORMAT_PCM, VFW_E_INVALIDMEDIATYPE},
+        {96001, 16, 2, WAVE_FORMAT_PCM, VFW_E_INVALIDMEDIATYPE},
+        {44100, 12, 2, WAVE_FORMAT_PCM, VFW_E_INVALIDMEDIATYPE},
+        {44100, 16, 3, WAVE_FORMAT_PCM, VFW_E_INVALIDMEDIATYPE},
+        {44100, 16, 0, WAVE_FORMAT_PCM, VFW_E_INVALIDMEDIATYPE},
+        {44100, 16, 2, 0x0003 /* IEEE float */, VFW_E_INVALIDMEDIATYPE},
+    };
+    for (const Format& f : formats) {
+        wave->nSamplesPerSec = f.rate;
+        wave->wBitsPerSample = f.bits;
+        wave->nChannels = f.channels;
+        wave->wFormatTag = f.tag;
+        wave->nBlockAlign = 1;  // derived fields are the pin's to compute
+        wave->nAvgBytesPerSec = 1;
+        EXPECT_EQ(f.expected, config->SetFormat(type))
+            << f.rate << " " << f.bits << " " << f.channels;
+        if (f.expected != S_OK) continue;
+        AM_MEDIA_TYPE* current = nullptr;
+        ASSERT_EQ(S_OK, config->GetFormat(&current));
+        const auto* got = reinterpret_cast<const WAVEFORMATEX*>(current->pbFormat);
+        EXPECT_EQ(f.channels * f.bits / 8, got->nBlockAlign);
+        EXPECT_EQ(f.rate * got->nBlockAlign, got->nAvgBytesPerSec);
+        Free(current);
+    }
+    Free(type);
+    EXPECT_EQ(E_POINTER, buffers->SuggestAllocatorProperties(nullptr));
+    const ALLOCATOR_PROPERTIES suggestion = {6, 8820, 4, 0};
+    EXPECT_EQ(S_OK, buffers->SuggestAllocatorProperties(&suggestion));
+    ALLOCATOR_PROPERTIES actual = {};
+    EXPECT_EQ(E_FAIL, buffers->GetAllocatorProperties(&actual));  // no allocator before connecting
+    buffers->Release();
+    config->Release();
+    pin->Release();
+}
+
 // What the system keeps for itself, measured with bare programs under Wine 8.0: 4 handles for
 // every filter graph that ran, and 34 more for every connection for which the graph's
 // intelligent connect had to search the registered filters for a converter (a graph built
