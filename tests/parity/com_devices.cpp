@@ -13,10 +13,10 @@ TEST_P(DeviceParity, EachListedDeviceNamesItselfAndBinds) {
     const CLSID& category = *GetParam().first;
     Ref<ICreateDevEnum> devices;
     ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_ICreateDevEnum, devices.Out()),
+                               IID_ICreateDevEnum, devices.Void()),
               S_OK);
     Ref<IEnumMoniker> monikers;
-    HRESULT listed = devices->CreateClassEnumerator(category, monikers.Typed(), 0);
+    HRESULT listed = devices->CreateClassEnumerator(category, monikers.Out(), 0);
     ASSERT_TRUE(listed == S_OK || listed == S_FALSE);
     if (listed == S_FALSE) {
         EXPECT_FALSE(monikers);
@@ -28,7 +28,7 @@ TEST_P(DeviceParity, EachListedDeviceNamesItselfAndBinds) {
     while (monikers->Next(1, &moniker, nullptr) == S_OK) {
         ++count;
         Ref<IPropertyBag> bag;
-        ASSERT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.Out()), S_OK);
+        ASSERT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.Void()), S_OK);
         VARIANT name;
         VariantInit(&name);
         ASSERT_EQ(bag->Read(L"FriendlyName", &name, nullptr), S_OK);
@@ -36,17 +36,17 @@ TEST_P(DeviceParity, EachListedDeviceNamesItselfAndBinds) {
         EXPECT_GT(SysStringLen(name.bstrVal), 0u);
         VariantClear(&name);
         Ref<IBaseFilter> filter;
-        ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.Out()), S_OK);
+        ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.Void()), S_OK);
         moniker->Release();
         Ref<IEnumPins> pins;
-        ASSERT_EQ(filter->EnumPins(pins.Typed()), S_OK);
+        ASSERT_EQ(filter->EnumPins(pins.Out()), S_OK);
         IPin* pin = nullptr;
         ASSERT_EQ(pins->Next(1, &pin, nullptr), S_OK);
         PIN_DIRECTION direction;
         EXPECT_EQ(pin->QueryDirection(&direction), S_OK);
         EXPECT_EQ(direction, PINDIR_OUTPUT);
         Ref<IAMStreamConfig> config;
-        if (pin->QueryInterface(IID_IAMStreamConfig, config.Out()) == S_OK) {
+        if (pin->QueryInterface(IID_IAMStreamConfig, config.Void()) == S_OK) {
             int capabilities = 0, size = 0;
             if (config->GetNumberOfCapabilities(&capabilities, &size) == S_OK && capabilities > 0) {
                 EXPECT_EQ(size, GetParam().second);

@@ -131,7 +131,7 @@ TEST(ComParity, UnknownClassesAndContexts) {
     EXPECT_EQ(object, nullptr);
     Ref<ICreateDevEnum> devices;
     ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_ICreateDevEnum, devices.Out()),
+                               IID_ICreateDevEnum, devices.Void()),
               S_OK);
     IEnumMoniker* none = reinterpret_cast<IEnumMoniker*>(1);
     EXPECT_EQ(devices->CreateClassEnumerator(CLSID_FilterGraph, &none, 0), S_FALSE);
