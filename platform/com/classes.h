@@ -7,6 +7,12 @@
 
 namespace VornCom {
 
+// The sample grabber and the null renderer, known by value only (no header declares them).
+inline const CLSID kSampleGrabber = {
+    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+inline const CLSID kNullRenderer = {
+    0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+
 class Filter;
 
 HRESULT CreateFilterGraph(REFIID iid, void** out);

@@ -9,11 +9,6 @@
 namespace VornCom {
 namespace {
 
-const CLSID kSampleGrabber = {
-    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-const CLSID kNullRenderer = {
-    0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-
 // A sample handed to ISampleGrabberCB::SampleCB: a copy, valid as long as it is held.
 class MediaSample final : public Unknown, public IMediaSample {
 public:

@@ -26,12 +26,6 @@ struct ClassEntry {
     HRESULT (*create)(REFIID, void**);
 };
 
-// The sample grabber and the null renderer are known by value only.
-const GUID kSampleGrabber = {
-    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-const GUID kNullRenderer = {
-    0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-
 const ClassEntry* FindClass(REFCLSID clsid) {
     static const ClassEntry kClasses[] = {
         {CLSID_FilterGraph, "CoCreateInstance:FilterGraph", VornCom::CreateFilterGraph},
@@ -39,8 +33,8 @@ const ClassEntry* FindClass(REFCLSID clsid) {
          VornCom::CreateCaptureGraphBuilder},
         {CLSID_SystemDeviceEnum, "CoCreateInstance:SystemDeviceEnum",
          VornCom::CreateDeviceEnumerator},
-        {kSampleGrabber, "CoCreateInstance:SampleGrabber", VornCom::CreateSampleGrabber},
-        {kNullRenderer, "CoCreateInstance:NullRenderer", VornCom::CreateNullRenderer},
+        {VornCom::kSampleGrabber, "CoCreateInstance:SampleGrabber", VornCom::CreateSampleGrabber},
+        {VornCom::kNullRenderer, "CoCreateInstance:NullRenderer", VornCom::CreateNullRenderer},
     };
     for (const auto& entry : kClasses)
         if (IsEqualCLSID(clsid, entry.clsid)) return &entry;

@@ -1,5 +1,5 @@
 // Class identifiers that the import libraries of some Windows toolchains lack, defined once
-// for every system.
+// for the library and its tests on every system.
 #pragma once
 
 #include "vornplatform.h"
@@ -7,10 +7,12 @@
 namespace TQZCapture {
 namespace internal {
 
-// The sample grabber filter: {C1F400A0-3F08-11D3-9F0B-006008039E37}.
-extern const CLSID kClsidSampleGrabber;
-// The null renderer filter: {C1F400A4-3F08-11D3-9F0B-006008039E37}.
-extern const CLSID kClsidNullRenderer;
+// The sample grabber filter.
+inline const CLSID kClsidSampleGrabber = {
+    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+// The null renderer filter.
+inline const CLSID kClsidNullRenderer = {
+    0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 
 }  // namespace internal
 }  // namespace TQZCapture

@@ -13,10 +13,10 @@ TEST_P(DeviceParity, EachListedDeviceNamesItselfAndBinds) {
     const CLSID& category = *GetParam().first;
     Ref<ICreateDevEnum> devices;
     ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_ICreateDevEnum, devices.Out()),
+                               IID_ICreateDevEnum, devices.Void()),
               S_OK);
     Ref<IEnumMoniker> monikers;
-    HRESULT listed = devices->CreateClassEnumerator(category, monikers.Typed(), 0);
+    HRESULT listed = devices->CreateClassEnumerator(category, monikers.Out(), 0);
     ASSERT_TRUE(listed == S_OK || listed == S_FALSE);
     if (listed == S_FALSE) {
         EXPECT_FALSE(monikers);
@@ -28,7 +28,7 @@ TEST_P(DeviceParity, EachListedDeviceNamesItselfAndBinds) {
     while (monikers->Next(1, &moniker, nullptr) == S_OK) {
         ++count;
         Ref<IPropertyBag> bag;
-        ASSERT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.Out()), S_OK);
+        ASSERT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.Void()), S_OK);
         VARIANT name;
         VariantInit(&name);
         ASSERT_EQ(bag->Read(L"FriendlyName", &name, nullptr), S_OK);
@@ -36,17 +36,17 @@ TEST_P(DeviceParity, EachListedDeviceNamesItselfAndBinds) {
         EXPECT_GT(SysStringLen(name.bstrVal), 0u);
         VariantClear(&name);
         Ref<IBaseFilter> filter;
-        ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.Out()), S_OK);
+        ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.Void()), S_OK);
         moniker->Release();
         Ref<IEnumPins> pins;
-        ASSERT_EQ(filter->EnumPins(pins.Typed()), S_OK);
+        ASSERT_EQ(filter->EnumPins(pins.Out()), S_OK);
         IPin* pin = nullptr;
         ASSERT_EQ(pins->Next(1, &pin, nullptr), S_OK);
         PIN_DIRECTION direction;
         EXPECT_EQ(pin->QueryDirection(&direction), S_OK);
         EXPECT_EQ(direction, PINDIR_OUTPUT);
         Ref<IAMStreamConfig> config;
-        if (pin->QueryInterface(IID_IAMStreamConfig, config.Out()) == S_OK) {
+        if (pin->QueryInterface(IID_IAMStreamConfig, config.Void()) == S_OK) {
             int capabilities = 0, size = 0;
             if (config->GetNumberOfCapabilities(&capabilities, &size) == S_OK && capabilities > 0) {
                 EXPECT_EQ(size, GetParam().second);
@@ -69,29 +69,28 @@ INSTANTIATE_TEST_SUITE_P(Categories, DeviceParity, ::testing::ValuesIn(kCategori
 TEST_F(ComTest, YuvCameraReachesAnRgbGrabberThroughAConverter) {
     Ref<ICreateDevEnum> devices;
     ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_ICreateDevEnum, devices.Out()),
+                               IID_ICreateDevEnum, devices.Void()),
               S_OK);
     Ref<IEnumMoniker> monikers;
-    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Typed(), 0) !=
-        S_OK) {
+    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Out(), 0) != S_OK) {
         GTEST_SKIP() << "no camera listed";
     }
     Ref<IMoniker> moniker;
-    ASSERT_EQ(monikers->Next(1, moniker.Typed(), nullptr), S_OK);
+    ASSERT_EQ(monikers->Next(1, moniker.Out(), nullptr), S_OK);
     Ref<IBaseFilter> camera, grabberFilter, renderer;
-    ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, camera.Out()), S_OK);
+    ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, camera.Void()), S_OK);
     Ref<IGraphBuilder> graph;
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                               graph.Out()),
+                               graph.Void()),
               S_OK);
     ASSERT_EQ(CoCreateInstance(kGrabberClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                               grabberFilter.Out()),
+                               grabberFilter.Void()),
               S_OK);
     ASSERT_EQ(CoCreateInstance(kNullRendererClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                               renderer.Out()),
+                               renderer.Void()),
               S_OK);
     Ref<ISampleGrabber> grabber;
-    ASSERT_EQ(grabberFilter->QueryInterface(IID_ISampleGrabber, grabber.Out()), S_OK);
+    ASSERT_EQ(grabberFilter->QueryInterface(IID_ISampleGrabber, grabber.Void()), S_OK);
     AM_MEDIA_TYPE rgb = {};
     rgb.majortype = MEDIATYPE_Video;
     rgb.subtype = MEDIASUBTYPE_RGB24;
@@ -102,9 +101,9 @@ TEST_F(ComTest, YuvCameraReachesAnRgbGrabberThroughAConverter) {
     ASSERT_EQ(graph->AddFilter(renderer.get(), L"Renderer"), S_OK);
     const auto pin = [](IBaseFilter* filter, int index, Ref<IPin>& into) {
         Ref<IEnumPins> pins;
-        ASSERT_EQ(filter->EnumPins(pins.Typed()), S_OK);
+        ASSERT_EQ(filter->EnumPins(pins.Out()), S_OK);
         if (index > 0) pins->Skip(static_cast<ULONG>(index));
-        ASSERT_EQ(pins->Next(1, into.Typed(), nullptr), S_OK);
+        ASSERT_EQ(pins->Next(1, into.Out(), nullptr), S_OK);
     };
     Ref<IPin> output, grabberIn, grabberOut, rendererIn;
     pin(camera.get(), 0, output);
@@ -114,7 +113,7 @@ TEST_F(ComTest, YuvCameraReachesAnRgbGrabberThroughAConverter) {
 
     // The first YUV capability (I420 or YUY2) becomes the pin's format.
     Ref<IAMStreamConfig> config;
-    ASSERT_EQ(output->QueryInterface(IID_IAMStreamConfig, config.Out()), S_OK);
+    ASSERT_EQ(output->QueryInterface(IID_IAMStreamConfig, config.Void()), S_OK);
     int count = 0, size = 0;
     ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
     LONG width = 0, height = 0;
@@ -148,8 +147,8 @@ TEST_F(ComTest, YuvCameraReachesAnRgbGrabberThroughAConverter) {
     ASSERT_EQ(grabber->SetOneShot(TRUE), S_OK);
     Ref<IMediaControl> control;
     Ref<IMediaEvent> events;
-    ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.Out()), S_OK);
-    ASSERT_EQ(graph->QueryInterface(IID_IMediaEvent, events.Out()), S_OK);
+    ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.Void()), S_OK);
+    ASSERT_EQ(graph->QueryInterface(IID_IMediaEvent, events.Void()), S_OK);
     ASSERT_TRUE(SUCCEEDED(control->Run()));
     LONG event = 0;
     EXPECT_EQ(events->WaitForCompletion(5000, &event), S_OK);

@@ -12,14 +12,14 @@ protected:
     void SetUp() override {
         ComTest::SetUp();
         ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IGraphBuilder, graph_.Out()),
+                                   IID_IGraphBuilder, graph_.Void()),
                   S_OK);
         ASSERT_EQ(CoCreateInstance(kGrabberClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                   grabberFilter_.Out()),
+                                   grabberFilter_.Void()),
                   S_OK);
-        ASSERT_EQ(grabberFilter_->QueryInterface(IID_ISampleGrabber, grabber_.Out()), S_OK);
+        ASSERT_EQ(grabberFilter_->QueryInterface(IID_ISampleGrabber, grabber_.Void()), S_OK);
         ASSERT_EQ(CoCreateInstance(kNullRendererClass, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IBaseFilter, renderer_.Out()),
+                                   IID_IBaseFilter, renderer_.Void()),
                   S_OK);
     }
     void TearDown() override {
@@ -34,7 +34,7 @@ protected:
     static std::vector<PIN_DIRECTION> Directions(IBaseFilter* filter) {
         std::vector<PIN_DIRECTION> directions;
         Ref<IEnumPins> pins;
-        if (filter->EnumPins(pins.Typed()) != S_OK) return directions;
+        if (filter->EnumPins(pins.Out()) != S_OK) return directions;
         pins->Reset();
         IPin* pin = nullptr;
         while (pins->Next(1, &pin, nullptr) == S_OK) {
@@ -47,7 +47,7 @@ protected:
 
     static IPin* PinAt(IBaseFilter* filter, ULONG index) {
         Ref<IEnumPins> pins;
-        filter->EnumPins(pins.Typed());
+        filter->EnumPins(pins.Out());
         if (index > 0) pins->Skip(index);
         IPin* pin = nullptr;
         return pins->Next(1, &pin, nullptr) == S_OK ? pin : nullptr;
@@ -65,13 +65,13 @@ TEST_F(GraphParity, GraphAnswersEveryInterfaceTheDevicesAskFor) {
                            &IID_IFilterGraph};
     for (const IID* iid : wanted) {
         Ref<IUnknown> part;
-        EXPECT_EQ(graph_->QueryInterface(*iid, part.Out()), S_OK) << GuidText(*iid).size();
+        EXPECT_EQ(graph_->QueryInterface(*iid, part.Void()), S_OK) << GuidText(*iid).size();
     }
     Ref<IUnknown> one, two;
     Ref<IMediaControl> control;
-    graph_->QueryInterface(IID_IMediaControl, control.Out());
-    graph_->QueryInterface(IID_IUnknown, one.Out());
-    control->QueryInterface(IID_IUnknown, two.Out());
+    graph_->QueryInterface(IID_IMediaControl, control.Void());
+    graph_->QueryInterface(IID_IUnknown, one.Void());
+    control->QueryInterface(IID_IUnknown, two.Void());
     EXPECT_EQ(one.get(), two.get());
     OAFilterState state = -1;
     EXPECT_EQ(control->GetState(0, &state), S_OK);
@@ -82,17 +82,17 @@ TEST_F(GraphParity, CaptureGraphBuilderTakesTheGraph) {
     Ref<ICaptureGraphBuilder2> builder;
     ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr,
                                CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                               IID_ICaptureGraphBuilder2, builder.Out()),
+                               IID_ICaptureGraphBuilder2, builder.Void()),
               S_OK);
     EXPECT_EQ(builder->SetFiltergraph(graph_.get()), S_OK);
     Ref<IGraphBuilder> back;
-    EXPECT_EQ(builder->GetFiltergraph(back.Typed()), S_OK);
+    EXPECT_EQ(builder->GetFiltergraph(back.Out()), S_OK);
     EXPECT_EQ(back.get(), graph_.get());
     ASSERT_EQ(graph_->AddFilter(grabberFilter_.get(), L"Grabber"), S_OK);
     Ref<IAMStreamConfig> config;
     EXPECT_TRUE(
         FAILED(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, grabberFilter_.get(),
-                                      IID_IAMStreamConfig, config.Out())));
+                                      IID_IAMStreamConfig, config.Void())));
     EXPECT_FALSE(config);
 }
 
@@ -101,7 +101,7 @@ TEST_F(GraphParity, GrabberAndRendererPins) {
               (std::vector<PIN_DIRECTION>{PINDIR_INPUT, PINDIR_OUTPUT}));
     EXPECT_EQ(Directions(renderer_.get()), std::vector<PIN_DIRECTION>{PINDIR_INPUT});
     Ref<IPin> output;
-    *output.Typed() = PinAt(grabberFilter_.get(), 1);
+    *output.Out() = PinAt(grabberFilter_.get(), 1);
     ASSERT_TRUE(output);
     PIN_INFO info;
     ASSERT_EQ(output->QueryPinInfo(&info), S_OK);
@@ -109,7 +109,7 @@ TEST_F(GraphParity, GrabberAndRendererPins) {
     EXPECT_EQ(info.pFilter, grabberFilter_.get());
     info.pFilter->Release();
     Ref<IPin> peer;
-    EXPECT_EQ(output->ConnectedTo(peer.Typed()), VFW_E_NOT_CONNECTED);
+    EXPECT_EQ(output->ConnectedTo(peer.Out()), VFW_E_NOT_CONNECTED);
 }
 
 TEST_F(GraphParity, GrabberBeforeAnySample) {
@@ -127,12 +127,12 @@ TEST_F(GraphParity, GrabberBeforeAnySample) {
     ASSERT_EQ(graph_->AddFilter(grabberFilter_.get(), L"Grabber"), S_OK);
     ASSERT_EQ(graph_->AddFilter(renderer_.get(), L"NullRenderer"), S_OK);
     Ref<IBaseFilter> found;
-    EXPECT_EQ(graph_->FindFilterByName(L"NullRenderer", found.Typed()), S_OK);
+    EXPECT_EQ(graph_->FindFilterByName(L"NullRenderer", found.Out()), S_OK);
     EXPECT_EQ(found.get(), renderer_.get());
     // The grabber's output has nothing to pass on while its input is unconnected.
     Ref<IPin> out, in;
-    *out.Typed() = PinAt(grabberFilter_.get(), 1);
-    *in.Typed() = PinAt(renderer_.get(), 0);
+    *out.Out() = PinAt(grabberFilter_.get(), 1);
+    *in.Out() = PinAt(renderer_.get(), 0);
     EXPECT_TRUE(FAILED(graph_->Connect(out.get(), in.get())));
 }
 
@@ -147,8 +147,8 @@ TEST_F(GraphParity, BufferQueriesOfAnUnconnectedGrabber) {
 TEST_F(GraphParity, AnEmptyGraphRunsButNeverCompletes) {
     Ref<IMediaControl> control;
     Ref<IMediaEvent> events;
-    ASSERT_EQ(graph_->QueryInterface(IID_IMediaControl, control.Out()), S_OK);
-    ASSERT_EQ(graph_->QueryInterface(IID_IMediaEvent, events.Out()), S_OK);
+    ASSERT_EQ(graph_->QueryInterface(IID_IMediaControl, control.Void()), S_OK);
+    ASSERT_EQ(graph_->QueryInterface(IID_IMediaEvent, events.Void()), S_OK);
     LONG code = 5;
     EXPECT_EQ(events->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);
     ASSERT_EQ(control->Run(), S_OK);
@@ -162,7 +162,7 @@ TEST_F(GraphParity, AnEmptyGraphRunsButNeverCompletes) {
 
 TEST_F(GraphParity, WithoutAVideoRendererTheWindowIsNotThere) {
     Ref<IVideoWindow> window;
-    ASSERT_EQ(graph_->QueryInterface(IID_IVideoWindow, window.Out()), S_OK);
+    ASSERT_EQ(graph_->QueryInterface(IID_IVideoWindow, window.Void()), S_OK);
     EXPECT_EQ(window->put_Visible(OAFALSE), E_NOINTERFACE);
     EXPECT_EQ(window->put_Owner((OAHWND)0), E_NOINTERFACE);
 }
@@ -175,25 +175,25 @@ TEST_F(GraphParity, NamesConnectionsAndTheBuilderGraph) {
     EXPECT_EQ(std::wstring(info.achName), L"Grabber 0001");
     if (info.pGraph != nullptr) info.pGraph->Release();
     Ref<IPin> out, in;
-    *out.Typed() = PinAt(grabberFilter_.get(), 1);
-    *in.Typed() = PinAt(renderer_.get(), 0);
+    *out.Out() = PinAt(grabberFilter_.get(), 1);
+    *in.Out() = PinAt(renderer_.get(), 0);
     EXPECT_EQ(graph_->ConnectDirect(out.get(), in.get(), nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
     EXPECT_EQ(graph_->Disconnect(in.get()), S_FALSE);
     Ref<ICaptureGraphBuilder2> builder;
     ASSERT_EQ(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_ICaptureGraphBuilder2, builder.Out()),
+                               IID_ICaptureGraphBuilder2, builder.Void()),
               S_OK);
     EXPECT_EQ(builder->SetFiltergraph(graph_.get()), S_OK);
     EXPECT_EQ(builder->SetFiltergraph(graph_.get()), E_UNEXPECTED);
     Ref<IUnknown> found;
     EXPECT_EQ(builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, grabberFilter_.get(),
-                                     IID_IAMCrossbar, found.Out()),
+                                     IID_IAMCrossbar, found.Void()),
               E_FAIL);
     EXPECT_EQ(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, grabberFilter_.get(),
-                                     IID_IAMStreamConfig, found.Out()),
+                                     IID_IAMStreamConfig, found.Void()),
               E_NOINTERFACE);
     EXPECT_EQ(builder->FindInterface(nullptr, nullptr, grabberFilter_.get(), IID_ISampleGrabber,
-                                     found.Out()),
+                                     found.Void()),
               S_OK);
 }
 

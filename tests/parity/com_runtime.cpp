@@ -74,10 +74,31 @@ TEST(ComParity, IdentifierValues) {
         EXPECT_EQ(CLSIDFromString(c.text, &parsed), NOERROR) << std::string(c.text, c.text + 38);
         EXPECT_TRUE(IsEqualGUID(parsed, *c.guid));
     }
-    CLSID parsed;
-    EXPECT_EQ(CLSIDFromString(L"{E436EBB3-524F-11CE-9F53-0020AF0BA77Z}", &parsed),
-              CO_E_CLASSSTRING);
-    EXPECT_EQ(CLSIDFromString(L"", &parsed), CO_E_CLASSSTRING);
+    const struct {
+        const wchar_t* text;
+        HRESULT result;
+    } texts[] = {
+        {L"{e436ebb3-524f-11ce-9f53-0020af0ba770}", NOERROR},  // lower case
+        {L"E436EBB3-524F-11CE-9F53-0020AF0BA770", CO_E_CLASSSTRING},
+        {L"{E436EBB3-524F-11CE-9F53-0020AF0BA77}", CO_E_CLASSSTRING},
+        {L"{E436EBB3-524F-11CE-9F53-0020AF0BA77Z}", CO_E_CLASSSTRING},
+        {L"{E436EBB3+524F-11CE-9F53-0020AF0BA770}", CO_E_CLASSSTRING},
+        {L"", CO_E_CLASSSTRING},
+    };
+    for (const auto& t : texts) {
+        CLSID parsed = GUID_NULL;
+        EXPECT_EQ(CLSIDFromString(t.text, &parsed), t.result)
+            << std::string(t.text, t.text + std::char_traits<wchar_t>::length(t.text));
+        if (t.result == NOERROR) {
+            EXPECT_TRUE(IsEqualCLSID(parsed, CLSID_FilterGraph));
+        }
+    }
+    OLECHAR text[39];
+    EXPECT_EQ(StringFromGUID2(CLSID_FilterGraph, text, 38), 0);  // one short of the whole text
+    LPOLESTR allocated = nullptr;
+    ASSERT_EQ(StringFromCLSID(MEDIASUBTYPE_I420, &allocated), S_OK);
+    EXPECT_EQ(std::wstring(allocated), L"{30323449-0000-0010-8000-00AA00389B71}");
+    CoTaskMemFree(allocated);
 }
 
 TEST(ComParity, InitialisationNestsAndKeepsItsModel) {
@@ -103,13 +124,14 @@ TEST(ComParity, UnknownClassesAndContexts) {
 #else
     EXPECT_EQ(localServer, REGDB_E_CLASSNOTREG);
 #endif
+    object = reinterpret_cast<void*>(1);
     EXPECT_EQ(
         CoCreateInstance(IID_IBaseFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
         REGDB_E_CLASSNOTREG);
     EXPECT_EQ(object, nullptr);
     Ref<ICreateDevEnum> devices;
     ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_ICreateDevEnum, devices.Out()),
+                               IID_ICreateDevEnum, devices.Void()),
               S_OK);
     IEnumMoniker* none = reinterpret_cast<IEnumMoniker*>(1);
     EXPECT_EQ(devices->CreateClassEnumerator(CLSID_FilterGraph, &none, 0), S_FALSE);

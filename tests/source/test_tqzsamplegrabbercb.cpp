@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "graphprobes.h"
@@ -78,7 +79,7 @@ TEST(TQZSampleGrabberCB, BufferCBPassesOnlyRealBuffers) {
 TEST(TQZUSBDevices, FreshDevicesAndGraphlessOperations) {
     OpenVideo video;
     OpenAudio audio;
-    EXPECT_EQ(video.Width * 10000 + video.Height, 6400480u);
+    EXPECT_EQ(std::make_pair(video.Width, video.Height), std::make_pair(640u, 480u));
     EXPECT_EQ(video.FrameRate, 20u);
     EXPECT_EQ(video.CallBack, nullptr);
     EXPECT_EQ(audio.CallBack, nullptr);
@@ -127,5 +128,6 @@ TEST(TQZUSBDevices, CopyFromPointerTakesTheDescriptionOnly) {
     TQZUSBVideoDevice video(&camera);
     TQZUSBAudioDevice audio(&microphone);
     EXPECT_EQ(video.Name + "|" + std::to_string(video.Width), "cam|640");
-    EXPECT_EQ(audio.Index * 100000 + audio.SampleRate, 344100u);
+    EXPECT_EQ(audio.Index, 3u);
+    EXPECT_EQ(audio.SampleRate, 44100u);  // capture fields start from the class defaults
 }

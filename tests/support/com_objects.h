@@ -3,39 +3,26 @@
 // media type record.
 #pragma once
 
+#include "mediaids.h"
+#include "tqzcompointer.h"
 #include "vornplatform.h"
 
 namespace comtest {
 
+// The library's owning interface pointer, with the spellings tests use for out-parameters.
 template <class T>
-class Ptr {
+class Ptr : public TQZCapture::TQZComPointer<T> {
 public:
-    Ptr() = default;
-    Ptr(const Ptr&) = delete;
-    Ptr& operator=(const Ptr&) = delete;
-    ~Ptr() { Reset(); }
-    T* operator->() const { return p_; }
-    T* get() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T** Out() {
-        Reset();
-        return &p_;
-    }
+    T* get() const { return this->Get(); }
+    // Clears, then exposes the slot for an out-parameter of the interface's type or of void**.
+    T** Out() { return &static_cast<TQZCapture::TQZComPointer<T>&>(*this); }
     void** Void() { return reinterpret_cast<void**>(Out()); }
-    void Reset() {
-        if (p_ != nullptr) p_->Release();
-        p_ = nullptr;
-    }
-
-private:
-    T* p_ = nullptr;
+    void Reset() { this->Release(); }
 };
 
-// Sample grabber and null renderer, known by value.
-const CLSID kSampleGrabber = {
-    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-const CLSID kNullRenderer = {
-    0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+// Sample grabber and null renderer, known by value: the library's own identifiers.
+inline const CLSID& kSampleGrabber = TQZCapture::internal::kClsidSampleGrabber;
+inline const CLSID& kNullRenderer = TQZCapture::internal::kClsidNullRenderer;
 
 // The capture filter of device `index` of a category, or null.
 inline IBaseFilter* BindDevice(const CLSID& category, ULONG index) {

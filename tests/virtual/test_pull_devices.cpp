@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pullgraph.h"
@@ -172,11 +173,14 @@ TEST_F(PullTest, CameraAsksForItsSizeAndOpenFailsWithoutABoxWhenRefused) {
         camera.Width = width;
         camera.Height = width == 320 ? 240 : 111;
         EXPECT_EQ(width == 320, camera.Open() && camera.Opened);
-        EXPECT_EQ(width == 320 ? 3200240u : 3330111u, camera.Width * 10000 + camera.Height);
+        EXPECT_EQ(std::make_pair(width, width == 320 ? 240u : 111u),
+                  std::make_pair(camera.Width, camera.Height));
         const VornWorld::FormatRequest request = VornWorld::Activity(id).formats.back();
         EXPECT_EQ(width == 320, request.result == S_OK);
-        EXPECT_EQ(int(camera.Width * 10000 + camera.Height),
-                  request.width * 10000 + request.height);
+        EXPECT_EQ(std::make_pair(static_cast<long long>(camera.Width),
+                                 static_cast<long long>(camera.Height)),
+                  std::make_pair(static_cast<long long>(request.width),
+                                 static_cast<long long>(request.height)));
     }
     EXPECT_TRUE(VornWorld::MessageBoxes().empty());
 }

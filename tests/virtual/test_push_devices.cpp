@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "polling.h"
@@ -173,7 +174,7 @@ TEST_F(PushDeviceTest, VideoFormatNegotiationOrder) {
         device.FrameRate = c.frameRate;
         sink.Attach(device);
         EXPECT_TRUE(device.Open());
-        EXPECT_EQ(device.Width * 10000 + device.Height, c.width * 10000 + c.height);
+        EXPECT_EQ(std::make_pair(device.Width, device.Height), std::make_pair(c.width, c.height));
         EXPECT_EQ(device.DataType, DataTypeRGB24);
         ASSERT_TRUE(Eventually([&] { return sink.frames >= 2; }));
         EXPECT_EQ(sink.length, long(c.width * c.height * 3));

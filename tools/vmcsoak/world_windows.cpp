@@ -7,6 +7,7 @@
 
 #include <dshow.h>
 
+#include "mediaids.h"
 #include "soak.h"
 #include "tqzcompointer.h"
 #include "windowscounters.h"
@@ -72,10 +73,6 @@ const char* const kRegions = "GDI regions";
 // device enumeration and per device it lists.
 long cycleHandles = 0;
 
-// The sample grabber, which the system's headers do not name.
-const CLSID kSampleGrabber = {
-    0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-
 // The graph a device's Open builds, made with the system's objects alone: the category's
 // first device, its capture pin asked for I420 when it offers it (as the push camera asks
 // first), connected to a sample grabber of RGB24 video or PCM audio, run briefly.
@@ -89,7 +86,8 @@ void BareGraph(REFCLSID category, IMoniker* device, IGraphBuilder* graph) {
     const bool video = IsEqualGUID(category, CLSID_VideoInputDeviceCategory);
     if (FAILED(device->BindToObject(nullptr, nullptr, IID_IBaseFilter,
                                     reinterpret_cast<void**>(&source))) ||
-        FAILED(CoCreateInstance(kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_ISampleGrabber,
+        FAILED(CoCreateInstance(TQZCapture::internal::kClsidSampleGrabber, nullptr,
+                                CLSCTX_INPROC_SERVER, IID_ISampleGrabber,
                                 reinterpret_cast<void**>(&grabber))) ||
         FAILED(grabber->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&grabberFilter))))
         return;

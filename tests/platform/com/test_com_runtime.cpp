@@ -1,5 +1,7 @@
-// The component runtime: initialisation per thread, class creation, identifiers as text,
-// strings, variants and task memory.
+// The component runtime's own bookkeeping, which the parity suite cannot see: initialisation
+// counted per thread, live objects, strings and task memory, aggregation, and creation faults.
+// What the real runtime answers as well (identifiers, texts, unknown classes) is checked by the
+// parity suite on both platforms.
 #include <thread>
 
 #include "com_test.h"
@@ -32,13 +34,7 @@ TEST(ComRuntime, InitialisationIsCountedPerThread) {
 TEST(ComRuntime, CreationChecksClassContextAndAggregation) {
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     long before = VornWorld::LiveComObjects();
-    void* object = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CoCreateInstance(IID_IPin, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
-              REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(
-        CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &object),
-        REGDB_E_CLASSNOTREG);
+    void* object = nullptr;
     Ptr<IUnknown> outer;
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                outer.Void()),
@@ -78,43 +74,10 @@ TEST(ComRuntime, ObjectsShareOneIdentityAndFreeAtZero) {
     CoUninitialize();
 }
 
-TEST(ComRuntime, ClassIdentifierText) {
-    struct Case {
-        const wchar_t* text;
-        HRESULT result;
-    } cases[] = {
-        {L"{E436EBB3-524F-11CE-9F53-0020AF0BA770}", NOERROR},
-        {L"{e436ebb3-524f-11ce-9f53-0020af0ba770}", NOERROR},
-        {L"E436EBB3-524F-11CE-9F53-0020AF0BA770", CO_E_CLASSSTRING},
-        {L"{E436EBB3-524F-11CE-9F53-0020AF0BA77}", CO_E_CLASSSTRING},
-        {L"{E436EBB3-524F-11CE-9F53-0020AF0BA77G}", CO_E_CLASSSTRING},
-        {L"{E436EBB3+524F-11CE-9F53-0020AF0BA770}", CO_E_CLASSSTRING},
-        {L"", CO_E_CLASSSTRING},
-    };
-    for (const Case& c : cases) {
-        CLSID parsed = GUID_NULL;
-        EXPECT_EQ(CLSIDFromString(c.text, &parsed), c.result) << c.text;
-        if (c.result == NOERROR) {
-            EXPECT_TRUE(IsEqualCLSID(parsed, CLSID_FilterGraph));
-        }
-    }
-    OLECHAR text[39];
-    EXPECT_EQ(StringFromGUID2(CLSID_FilterGraph, text, 38), 0);
-    ASSERT_EQ(StringFromGUID2(CLSID_FilterGraph, text, 39), 39);
-    EXPECT_STREQ(text, L"{E436EBB3-524F-11CE-9F53-0020AF0BA770}");
-    LPOLESTR allocated = nullptr;
-    ASSERT_EQ(StringFromCLSID(MEDIASUBTYPE_I420, &allocated), S_OK);
-    EXPECT_STREQ(allocated, L"{30323449-0000-0010-8000-00AA00389B71}");
-    CoTaskMemFree(allocated);
-}
-
 TEST(ComRuntime, StringsVariantsAndTaskMemoryAreCounted) {
     long strings = VornWorld::LiveBstrs();
     long blocks = VornWorld::LiveTaskMemBlocks();
     BSTR text = SysAllocString(L"Camera");
-    EXPECT_EQ(SysStringLen(text), 6u);
-    EXPECT_EQ(SysStringByteLen(text), 6u * sizeof(OLECHAR));
-    EXPECT_EQ(SysAllocString(nullptr), nullptr);
     BSTR empty = SysAllocStringLen(nullptr, 3);
     EXPECT_EQ(SysStringLen(empty), 3u);
     EXPECT_EQ(empty[0], 0);
