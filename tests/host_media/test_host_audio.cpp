@@ -230,6 +230,36 @@ INSTANTIATE_TEST_SUITE_P(Layouts, PullFormats,
                                     "ch" + std::to_string(l.rate);
                          });
 
+// The pull device makes a stream for every Get: with the server gone it returns at once, with
+// the packet it had.
+TEST_F(HostAudio, PullDeviceWithoutItsServerReturnsThePreviousPacketAtOnce) {
+    TQZVoiceDeviceSet set;
+    TQZEnumDevice::EnumVoiceDevice(set);
+    TQZVoiceDevice* device = set.GetByIndex(static_cast<unsigned>(sine_));
+    ASSERT_NE(nullptr, device);
+    device->OnOpenBefore(nullptr);
+    ASSERT_TRUE(device->Open());
+    device->OnOpenAFter();
+    TQZPacket* packet = device->Get();
+    ASSERT_NE(nullptr, packet);
+    ASSERT_EQ(8820u, packet->Size());
+    const double stamp = packet->TimeStamp;
+    {
+        ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/vmc-native");
+        auto begin = std::chrono::steady_clock::now();
+        packet = device->Get();
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(),
+                  1.5);
+        ASSERT_NE(nullptr, packet);
+        EXPECT_EQ(stamp, packet->TimeStamp);
+        EXPECT_EQ(8820u, packet->Size());
+    }
+    EXPECT_NE(stamp, device->Get()->TimeStamp) << "the server is back";
+    device->OnCloseBefore();
+    device->Close();
+    device->OnCloseAFter();
+}
+
 // A listening socket that never answers: a server that hangs during the handshake.
 class SilentServer {
 public:
