@@ -155,7 +155,7 @@ public:
         size_t filled = 0;
         while (filled < bytes) {
             size_t take = std::min(bytes - filled, pending_.size() - taken_);
-            std::memcpy(buffer + filled, pending_.data() + taken_, take);
+            if (take > 0) std::memcpy(buffer + filled, pending_.data() + taken_, take);
             filled += take;
             taken_ += take;
             if (filled == bytes) break;
