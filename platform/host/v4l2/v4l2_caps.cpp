@@ -113,27 +113,25 @@ bool PackFrame(const GUID& subtype, LONG width, LONG height, size_t stride, cons
     struct Plane {
         size_t rowBytes, rows, stride;
     };
-    std::vector<Plane> planes;
-    if (subtype == MEDIASUBTYPE_YUY2) {
-        planes = {{halfW * 4, h, stride}};
-    } else {
-        planes = {{w, h, stride}, {halfW, halfH, stride / 2}, {halfW, halfH, stride / 2}};
-    }
+    const bool packed = subtype == MEDIASUBTYPE_YUY2;
+    const Plane all[3] = {{packed ? halfW * 4 : w, h, stride},
+                          {halfW, halfH, stride / 2},
+                          {halfW, halfH, stride / 2}};
+    const Plane* const end = all + (packed ? 1 : 3);
     // Every line within the buffer before anything is copied.
     size_t at = 0;
-    for (const Plane& plane : planes) {
-        if (plane.stride < plane.rowBytes || plane.stride > fromBytes) return false;
-        size_t last = at + plane.stride * (plane.rows - 1) + plane.rowBytes;
-        if (last > fromBytes) return false;
-        at += plane.stride * plane.rows;
+    for (const Plane* plane = all; plane != end; ++plane) {
+        if (plane->stride < plane->rowBytes || plane->stride > fromBytes) return false;
+        if (at + plane->stride * (plane->rows - 1) + plane->rowBytes > fromBytes) return false;
+        at += plane->stride * plane->rows;
     }
     at = 0;
-    for (const Plane& plane : planes) {
-        for (size_t row = 0; row < plane.rows; ++row) {
-            std::memcpy(to, from + at + row * plane.stride, plane.rowBytes);
-            to += plane.rowBytes;
+    for (const Plane* plane = all; plane != end; ++plane) {
+        for (size_t row = 0; row < plane->rows; ++row) {
+            std::memcpy(to, from + at + row * plane->stride, plane->rowBytes);
+            to += plane->rowBytes;
         }
-        at += plane.stride * plane.rows;
+        at += plane->stride * plane->rows;
     }
     return true;
 }
