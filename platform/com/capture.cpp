@@ -1,8 +1,8 @@
-// The capture filters of the virtual devices: one capture pin with its capability list,
-// format and buffer negotiation, a streaming thread while running; and the crossbar that
-// may sit upstream of a video device.
+// The capture filters of the devices of either world: one capture pin with its capability
+// list, format and buffer negotiation, a streaming thread that stamps and delivers what the
+// device's source fills while running; and the crossbar that may sit upstream of a video
+// device.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
