@@ -12,7 +12,9 @@ packages=(
     googletest libbenchmark-dev libyuv-dev   # test, benchmark and reference libraries
     g++-mingw-w64-i686 g++-mingw-w64-x86-64  # Windows cross compilers (we use the -posix ones)
     wine64 xvfb xauth                        # running the Windows tests on a headless X server
-    ffmpeg sox                               # independent readers of the captured Y4M and WAV
+    libpulse-dev pulseaudio sox              # the host world's sound server: client library,
+                                             # a server for the tests, a reader of their WAV files
+    ffmpeg                                   # an independent reader of the captured Y4M files
     "$@"
 )
 

@@ -134,7 +134,8 @@ TEST(TQZDeviceSet, CopiesNeverShareDevices) {
         Set assigned;
         assigned.Push(&d);
         assigned = copy;
-        assigned = assigned;
+        Set& same = assigned;  // self-assignment, through a reference the compiler cannot see
+        assigned = same;
         ASSERT_EQ(1u, copy.Count());
         ASSERT_EQ(1u, assigned.Count());
         EXPECT_NE(original.GetByIndex(0), copy.GetByIndex(0));
