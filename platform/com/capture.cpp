@@ -6,6 +6,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -496,6 +497,56 @@ private:
     std::vector<LONG> routes_;
 };
 
+// The devices keep running whoever looks at them: their pictures and tones follow one clock,
+// not the graphs that read them. A run starts at the frame or sample the clock has reached.
+// A microphone holds what it captured for a second, like a device's buffer: a run that starts
+// within that second of where the device's last buffer ended goes on from there, so a reader
+// that builds a graph per buffer still gets continuous sound.
+class DeviceClock {
+public:
+    static REFERENCE_TIME Now() {
+        static const auto epoch = std::chrono::steady_clock::now();
+        return std::chrono::duration_cast<std::chrono::duration<int64_t, std::ratio<1, kSecond>>>(
+                   std::chrono::steady_clock::now() - epoch)
+            .count();
+    }
+
+    static uint64_t FirstFrame(REFERENCE_TIME period) {
+        return static_cast<uint64_t>(Now() / std::max<REFERENCE_TIME>(period, 1));
+    }
+
+    static uint64_t FirstSample(VornWorld::DeviceId device, DWORD rate) {
+        const REFERENCE_TIME now = Now();
+        const uint64_t reached = static_cast<uint64_t>(now / kSecond) * rate +
+                                 static_cast<uint64_t>(now % kSecond) * rate / kSecond;
+        std::lock_guard<std::mutex> lock(Mutex());
+        const auto last = Ends().find(device);
+        if (last != Ends().end() && last->second.rate == rate &&
+            last->second.sample + rate >= reached && last->second.sample <= reached + rate)
+            return last->second.sample;
+        return reached;
+    }
+
+    static void EndedAt(VornWorld::DeviceId device, DWORD rate, uint64_t sample) {
+        std::lock_guard<std::mutex> lock(Mutex());
+        Ends()[device] = {rate, sample};
+    }
+
+private:
+    struct End {
+        DWORD rate;
+        uint64_t sample;
+    };
+    static std::mutex& Mutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::map<VornWorld::DeviceId, End>& Ends() {
+        static std::map<VornWorld::DeviceId, End> ends;
+        return ends;
+    }
+};
+
 class CaptureFilter final : public Filter {
 public:
     explicit CaptureFilter(DeviceHandle device) : device_(std::move(device)) {
@@ -531,10 +582,7 @@ protected:
             StartStreaming();
         else
             StopStreaming();
-        if (to == State_Stopped) {
-            position_ = 0;
-            streamTime_ = 0;
-        }
+        if (to == State_Stopped) streamTime_ = 0;
     }
 
 private:
@@ -575,6 +623,9 @@ private:
             wave != nullptr ? static_cast<REFERENCE_TIME>(bytes * kSecond / wave->nAvgBytesPerSec)
                             : std::max<REFERENCE_TIME>(video->AvgTimePerFrame, 1);
         std::vector<BYTE> buffer(bytes), scratch;
+        uint64_t position = wave != nullptr
+                                ? DeviceClock::FirstSample(device_->id, wave->nSamplesPerSec)
+                                : DeviceClock::FirstFrame(period);
         auto begin = std::chrono::steady_clock::now();
         uint64_t sent = 0;
         std::unique_lock<std::mutex> lock(mutex_);
@@ -584,11 +635,12 @@ private:
             if (Sleep(lock, due)) break;
             lock.unlock();
             if (wave != nullptr) {
-                VornWorld::PaintTone(*wave, config.toneFrequency, position_, buffer.data(), bytes);
-                position_ += bytes / wave->nBlockAlign;
+                VornWorld::PaintTone(*wave, config.toneFrequency, position, buffer.data(), bytes);
+                position += bytes / wave->nBlockAlign;
+                DeviceClock::EndedAt(device_->id, wave->nSamplesPerSec, position);
             } else {
                 VornWorld::PaintTestFrame(type.Subtype(), video->bmiHeader.biWidth,
-                                          video->bmiHeader.biHeight, position_++, buffer.data(),
+                                          video->bmiHeader.biHeight, position++, buffer.data(),
                                           scratch);
             }
             Sample sample{buffer.data(), static_cast<LONG>(bytes), streamTime_,
@@ -612,8 +664,6 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stop_ = false;
-    // Written by the streaming thread, read after it was joined.
-    uint64_t position_ = 0;  // video frames or audio sample frames
     REFERENCE_TIME streamTime_ = 0;
 };
 
