@@ -1,4 +1,5 @@
 // vmcapture capture: one source into a file, with progress, until a limit or Ctrl-C.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -43,13 +44,19 @@ CommandDef Definition() {
         "or as numbered 24-bit BMP files, audio as WAV.",
         {
             {"output", 'o', "FILE",
-             "output file; '-' writes Y4M to standard output; for BMP a pattern such as "
-             "shot-%04d.bmp (default: a number before the extension)"},
+             "output file: .y4m, .bmp or .wav (or say which with -f); '-' writes Y4M or WAV to "
+             "standard output; for BMP a pattern such as shot-%04d.bmp (default: a number "
+             "before the extension)"},
             {"format", 'f', "FORMAT", "y4m, bmp or wav (default: from the file name)"},
             {"name", 0, "TEXT", "pick the source by its name, also one made of digits"},
             {"via", 0, "push|pull", "how a camera or microphone delivers (default push)"},
-            {"size", 's', "WxH", "frame size asked of the source (default 640x480)"},
-            {"fps", 'r', "N", "frames per second, 1 to 1000 (default 20)"},
+            {"size", 's', "WxH",
+             "frame size asked of the source: for the desktop the region from its top-left "
+             "corner (default: the whole screen); a window is captured at its client size, a "
+             "camera at the size it connects"},
+            {"fps", 'r', "N",
+             "frames per second asked, 1 to 1000 (default 20); the Y4M file says the rate the "
+             "camera connected at, or the screen's measured rate"},
             {"rate", 0, "HZ", "audio sample rate, 1000 to 384000 (default 44100)"},
             {"bits", 0, "N", "audio bits per sample: 8, 16, 24 or 32 (default 16)"},
             {"channels", 0, "N", "audio channels, 1 to 16 (default 2)"},
@@ -61,14 +68,23 @@ CommandDef Definition() {
             {"quiet", 'q', nullptr, "no progress and no notices"},
         },
         "Without --seconds or --frames the capture runs until Ctrl-C. Progress (frames,\n"
-        "dropped frames, achieved rate) is shown only when standard error is a terminal.\n"
-        "Y4M frames of odd width or height are cropped to even sizes.\n\n"
+        "dropped frames, frames the source never produced, achieved rate) is shown only\n"
+        "when standard error is a terminal. Y4M frames of odd width or height are cropped\n"
+        "to even sizes. A device that does not take the format asked of it delivers its\n"
+        "own, and the file says what it delivers ('vmcapture list --formats' shows what\n"
+        "each device takes). The output appears when the capture succeeds; until then it\n"
+        "is written as FILE.<process id>.part.\n\n"
+        "A window is captured as its device does it: a region of the client area's size,\n"
+        "rounded down to a multiple of 4, taken from the window's outer top-left corner.\n"
+        "So the frames show the title bar and the left border, and lose the right and\n"
+        "bottom of the client area by as much.\n\n"
         "Examples:\n"
         "  vmcapture capture desktop --seconds 3 -o desktop.y4m\n"
         "  vmcapture capture desktop --size 1280x720 --fps 10 --frames 5 -o shot-%03d.bmp\n"
-        "  vmcapture capture window 'Untitled - Editor' --seconds 10 -o editor.y4m\n"
-        "  vmcapture capture camera 0 --via pull --size 320x240 --frames 100 -o camera.y4m\n"
-        "  vmcapture capture microphone --rate 48000 --seconds 5 -o voice.wav"};
+        "  vmcapture capture window 'Untitled - Editor' --seconds 3 -o editor.y4m\n"
+        "  vmcapture capture camera 0 --via pull --size 320x240 --frames 30 -o camera.y4m\n"
+        "  vmcapture capture microphone --rate 48000 --seconds 2 -o voice.wav\n"
+        "  vmcapture capture microphone --seconds 2 -o - | sox -t wav - voice.flac"};
     const std::vector<OptionDef>& world = WorldOptions();
     def.options.insert(def.options.end(), world.begin(), world.end());
     return def;
@@ -279,11 +295,13 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
 }
 
 // The Y4M rate of a source whose device does not say its rate: the rate measured over the
-// frames written, or the rate asked for where the two agree within 2 % (the device kept its
-// pace; the measurement would only add jitter).
+// frames written, or the rate asked for where the two agree (the device kept its pace; the
+// measurement would only add jitter).
 FrameRate MeasuredRate(const RateMeter& meter, uint32_t askedRate) {
     const double measured = meter.PerSecond();
-    if (measured <= 0 || std::fabs(measured - askedRate) <= 0.02 * askedRate) return {askedRate, 1};
+    // Within 2 %, or within a frame and a half over the whole capture.
+    const double tolerance = std::max(0.02 * askedRate, 1.5 / std::max(meter.Span(), 1e-3));
+    if (measured <= 0 || std::fabs(measured - askedRate) <= tolerance) return {askedRate, 1};
     return RateOf(measured);
 }
 

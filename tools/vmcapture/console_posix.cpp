@@ -13,7 +13,7 @@ void UseBinaryMode(std::FILE*) {}
 
 unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 
-bool ReplaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
+bool RenameOver(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
 void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 

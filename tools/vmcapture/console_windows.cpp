@@ -15,7 +15,7 @@ void UseBinaryMode(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
 unsigned long ProcessId() { return static_cast<unsigned long>(_getpid()); }
 
-bool ReplaceFile(const char* from, const char* to) {
+bool RenameOver(const char* from, const char* to) {
     if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
     errno = EACCES;
     return false;

@@ -62,7 +62,7 @@ bool OutputFile::Close(std::string& error) {
     if (std::fflush(file_) != 0) Fail();
     if (!IsStandardOutput()) {
         if (std::fclose(file_) != 0) Fail();
-        if (failure_.empty() && !ReplaceFile(temporary_.c_str(), path_.c_str())) Fail();
+        if (failure_.empty() && !RenameOver(temporary_.c_str(), path_.c_str())) Fail();
         if (!failure_.empty()) std::remove(temporary_.c_str());
     }
     file_ = nullptr;

@@ -120,7 +120,8 @@ const std::vector<OptionDef>& WorldOptions() {
          "size"},
         {"virtual-window", 0, "TITLE@X,Y,WxH[#RRGGBB]",
          "virtual display: add a window of this process (repeatable), optionally with a client "
-         "colour"},
+         "colour; without this option and --virtual-picture the display shows the window "
+         "'Untitled - Editor' at 160,120, 640x480"},
         {"virtual-cursor", 0, "X,Y",
          "virtual display: move the mouse cursor (captures draw it in; -100,-100 keeps it out)"},
     };
