@@ -56,7 +56,8 @@ CommandDef Definition() {
              "camera at the size it connects"},
             {"fps", 'r', "N",
              "frames per second asked, 1 to 1000 (default 20); the Y4M file says the rate the "
-             "camera connected at, or the screen's measured rate"},
+             "frames really came at: the device's rate, or the measured one where they "
+             "differ"},
             {"rate", 0, "HZ", "audio sample rate, 1000 to 384000 (default 44100)"},
             {"bits", 0, "N", "audio bits per sample: 8, 16, 24 or 32 (default 16)"},
             {"channels", 0, "N", "audio channels, 1 to 16 (default 2)"},
@@ -171,8 +172,7 @@ std::string SizeText(uint32_t width, uint32_t height) {
 std::string DescribeStream(const StreamFormat& stream) {
     if (stream.medium == Medium::Video)
         return SizeText(stream.width, stream.height) + " at " + Fixed(stream.DeviceRate()) + " fps";
-    return std::to_string(stream.sampleRate) + " Hz, " + std::to_string(stream.bitsPerSample) +
-           " bits, " + std::to_string(stream.channels) + " channels";
+    return AudioText(stream.sampleRate, stream.bitsPerSample, stream.channels);
 }
 
 std::string DescribeRequest(const CaptureRequest& request, Medium medium) {
@@ -199,7 +199,7 @@ void ReportFormatChanges(const CaptureRequest& request, const StreamFormat& stre
             std::fabs(stream.DeviceRate() - request.frameRate) > 0.02 * request.frameRate)
             ReportNotice("the device connected at " + Fixed(stream.DeviceRate()) +
                          " frames a second, not the " + std::to_string(request.frameRate) +
-                         " asked for; the Y4M rate is the connected one");
+                         " asked for");
         return;
     }
     if (request.sampleRate != stream.sampleRate || request.bitsPerSample != stream.bitsPerSample ||
@@ -294,14 +294,19 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
     return status;
 }
 
-// The Y4M rate of a source whose device does not say its rate: the rate measured over the
-// frames written, or the rate asked for where the two agree (the device kept its pace; the
-// measurement would only add jitter).
-FrameRate MeasuredRate(const RateMeter& meter, uint32_t askedRate) {
-    const double measured = meter.PerSecond();
-    // Within 2 %, or within a frame and a half over the whole capture.
-    const double tolerance = std::max(0.02 * askedRate, 1.5 / std::max(meter.Span(), 1e-3));
-    if (measured <= 0 || std::fabs(measured - askedRate) <= tolerance) return {askedRate, 1};
+// The rate the device means to deliver at: the rate it connected at, or for a device that
+// does not say (the screens) the rate asked of it.
+FrameRate DeviceRate(const StreamFormat& stream) {
+    return stream.frameInterval != 0 ? RateOf(stream.DeviceRate()) : FrameRate{stream.frameRate, 1};
+}
+
+// The rate the frames written really came at: the device's rate where the rate measured over
+// them agrees within 2 %, or within a frame and a half over the whole capture (there the
+// measurement would only add jitter); otherwise the measured rate.
+FrameRate TrueRate(const RateMeter& meter, FrameRate device) {
+    const double measured = meter.PerSecond(), meant = ToDouble(device);
+    const double tolerance = std::max(0.02 * meant, 1.5 / std::max(meter.Span(), 1e-3));
+    if (measured <= 0 || std::fabs(measured - meant) <= tolerance) return device;
     return RateOf(measured);
 }
 
@@ -316,19 +321,17 @@ void ReportRate(const Settings& settings, const StreamFormat& stream, Sink& sink
                      std::to_string(asked) + " asked for: " + std::to_string(counts.missing) +
                      " frames were never produced");
     if (!y4m) return;
-    std::string origin = "the rate the device connected at";
-    FrameRate rate = RateOf(stream.DeviceRate());
-    if (stream.frameInterval == 0) {
-        rate = MeasuredRate(meter, asked);
-        const bool measured = ToDouble(rate) != asked;
-        origin = measured ? "measured over " + std::to_string(meter.Count()) + " frames"
-                          : "as asked; the measured rate agrees";
-        if (measured && !sink.SetFrameRate(rate)) {
-            ReportNotice("the Y4M header on standard output went out first and says " +
-                         std::to_string(asked) + " frames a second; the frames came at " +
-                         Fixed(ToDouble(rate)) + " (a file gets the measured rate)");
-            return;
-        }
+    const FrameRate device = DeviceRate(stream), rate = TrueRate(meter, device);
+    const bool measured = ToDouble(rate) != ToDouble(device);
+    const std::string origin =
+        measured ? "measured over the " + std::to_string(meter.Count()) + " frames written"
+        : stream.frameInterval != 0 ? "the rate the device connected at; the frames agree"
+                                    : "the rate asked for; the frames agree";
+    if (measured && !sink.SetFrameRate(rate)) {
+        ReportNotice("the Y4M header on standard output went out first and says " +
+                     Fixed(ToDouble(device)) + " frames a second; the frames came at " +
+                     Fixed(ToDouble(rate)) + " (a file gets the measured rate)");
+        return;
     }
     if (onTerminal)
         std::fprintf(stderr, "vmcapture: the Y4M file says %s frames a second (%s)\n",
@@ -387,13 +390,10 @@ int Capture(Settings settings, const SourceKind& kind) {
                     SizeText(stream.width, stream.height) + " is under 4 pixels either way");
         return kExitNoSource;
     }
-    // A device that says its rate gets that rate in the header; the others get the rate asked
-    // for, replaced by the measured one when the capture ends.
-    const bool rateKnown = stream.frameInterval != 0;
-    const FrameRate headerRate =
-        rateKnown ? RateOf(stream.DeviceRate()) : FrameRate{request.frameRate, 1};
+    // The header says the device's rate until the capture ends; then the rate the frames
+    // really came at replaces it where the two disagree.
     std::unique_ptr<Sink> sink =
-        MakeSink(format, settings.output, stream, headerRate, rateKnown, error);
+        MakeSink(format, settings.output, stream, DeviceRate(stream), error);
     if (!sink) {
         ReportError(error);
         return kExitFailure;

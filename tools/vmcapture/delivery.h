@@ -299,10 +299,9 @@ public:
     }
 
     bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) override {
-        if (!queue_.Take(unit_, waitMs)) return false;
+        if (!queue_.Take(unit_, seconds, waitMs)) return false;
         data = unit_.data();
         size = unit_.size();
-        seconds = SecondsNow();
         return true;
     }
 

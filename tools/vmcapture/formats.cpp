@@ -57,20 +57,18 @@ std::string DescribeAudio(const AM_MEDIA_TYPE& type) {
         type.cbFormat < 16)
         return "?";
     const auto* wave = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
-    return std::to_string(wave->nSamplesPerSec) + " Hz, " + std::to_string(wave->wBitsPerSample) +
-           " bits, " + std::to_string(wave->nChannels) + " channels";
+    return AudioText(wave->nSamplesPerSec, wave->wBitsPerSample, wave->nChannels);
 }
 
 // Opens a copy of the set's device (a pull device builds its graph on Open but runs nothing
 // until asked for a sample) and reads the capabilities of its capture pin.
-template <class Set, void (*Enumerate)(Set&), class Caps>
+template <class Device, class Set, void (*Enumerate)(Set&), class Caps>
 std::vector<std::string> ReadFormats(unsigned int index) {
     Set set;
     Enumerate(set);
-    const auto* listed = set.GetByIndex(index);
+    const Device* listed = set.GetByIndex(index);
     if (listed == nullptr) return {"(formats unknown: the device is gone)"};
-    typename std::remove_const<typename std::remove_pointer<decltype(listed)>::type>::type device(
-        listed);
+    Device device(listed);
     std::vector<std::string> lines;
     IAMStreamConfig* config = nullptr;
     int count = 0, size = 0;
@@ -106,10 +104,10 @@ std::vector<std::string> ReadFormats(unsigned int index) {
 std::vector<std::string> DeviceFormats(const SourceKind& row, unsigned int index) {
     using namespace TQZCapture;
     if (std::string(row.kind) == "camera")
-        return ReadFormats<TQZCameraDeviceSet, &TQZEnumDevice::EnumCameraDevice,
+        return ReadFormats<TQZCameraDevice, TQZCameraDeviceSet, &TQZEnumDevice::EnumCameraDevice,
                            VIDEO_STREAM_CONFIG_CAPS>(index);
     if (std::string(row.kind) == "microphone")
-        return ReadFormats<TQZVoiceDeviceSet, &TQZEnumDevice::EnumVoiceDevice,
+        return ReadFormats<TQZVoiceDevice, TQZVoiceDeviceSet, &TQZEnumDevice::EnumVoiceDevice,
                            AUDIO_STREAM_CONFIG_CAPS>(index);
     return {};
 }

@@ -51,7 +51,7 @@ class Y4mSink : public VideoSink {
 public:
     using VideoSink::VideoSink;
 
-    bool Open(const std::string& path, FrameRate rate, bool rateFinal, std::string& error) {
+    bool Open(const std::string& path, FrameRate rate, std::string& error) {
         width_ = EvenDown(stream_.width);
         height_ = EvenDown(stream_.height);
         if (width_ == 0 || height_ == 0) {
@@ -63,7 +63,7 @@ public:
             ReportNotice("frame size " + SizeText(stream_.width, stream_.height) +
                          " is odd; Y4M frames are cropped to " + SizeText(width_, height_) +
                          " (the converter takes even sizes only)");
-        return writer_.Open(path, YuvContainer::Y4m, width_, height_, rate, error, rateFinal);
+        return writer_.Open(path, YuvContainer::Y4m, width_, height_, rate, error, false);
     }
     bool Finish(std::string& error) override { return writer_.Close(error); }
     bool SetFrameRate(FrameRate rate) override { return writer_.RewriteRate(rate); }
@@ -165,12 +165,11 @@ bool ChooseOutputFormat(const std::string& name, const std::string& path, Medium
 }
 
 std::unique_ptr<Sink> MakeSink(OutputFormat format, const std::string& path,
-                               const StreamFormat& stream, FrameRate rate, bool rateFinal,
-                               std::string& error) {
+                               const StreamFormat& stream, FrameRate rate, std::string& error) {
     switch (format) {
         case OutputFormat::Y4m: {
             auto sink = std::make_unique<Y4mSink>(stream);
-            return sink->Open(path, rate, rateFinal, error) ? std::move(sink) : nullptr;
+            return sink->Open(path, rate, error) ? std::move(sink) : nullptr;
         }
         case OutputFormat::Bmp:
             return std::make_unique<BmpSink>(stream, path);

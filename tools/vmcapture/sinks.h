@@ -46,10 +46,9 @@ protected:
 };
 
 // Opens the output. For Y4M, frames of odd width or height are cropped to even (the
-// converter takes even sizes only); the crop is reported. The Y4M header takes `rate`;
-// `rateFinal` false marks it provisional (see SetFrameRate).
+// converter takes even sizes only); the crop is reported. The Y4M header takes `rate`, which
+// SetFrameRate may replace.
 std::unique_ptr<Sink> MakeSink(OutputFormat format, const std::string& path,
-                               const StreamFormat& stream, FrameRate rate, bool rateFinal,
-                               std::string& error);
+                               const StreamFormat& stream, FrameRate rate, std::string& error);
 
 }  // namespace vmcapture

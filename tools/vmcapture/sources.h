@@ -45,8 +45,8 @@ public:
     virtual std::string Name() const = 0;
     // Waits up to `waitMs` milliseconds for the next unit (a video frame or an audio buffer);
     // false when none came. The bytes stay valid until the next Take or Close. `seconds`: when
-    // the unit was captured (the device's time stamp where it gives one, else its arrival), on
-    // a clock of the source's own.
+    // the unit was captured (the device's time stamp, or for pulled units the time of the
+    // pull), on a clock of the source's own.
     virtual bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) = 0;
     // Units the device produced that never reached Take.
     virtual uint64_t Lost() const = 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace vmcapture {
 
@@ -29,5 +30,11 @@ struct StreamFormat {
         return static_cast<uint64_t>(sampleRate) * (bitsPerSample / 8) * channels;
     }
 };
+
+// "44100 Hz, 16 bits, 2 channels".
+inline std::string AudioText(uint32_t rate, uint32_t bits, uint32_t channels) {
+    return std::to_string(rate) + " Hz, " + std::to_string(bits) + " bits, " +
+           std::to_string(channels) + (channels == 1 ? " channel" : " channels");
+}
 
 }  // namespace vmcapture
