@@ -97,6 +97,13 @@ TEST_F(TruthTest, Y4mRateIsTheConnectedOrTheMeasuredRateAndTheShortfallIsReporte
         // The frames span at most the capture's time: played at the header's rate they do too.
         EXPECT_LE(file.frames.size() / file.rate, 2.3) << via;
     }
+    // A pulled camera is asked for frames at the rate asked, below the one it runs at.
+    ASSERT_EQ(
+        0,
+        Run({"capture", "camera", "--via", "pull", "-r", "10", "-t", "2", "-o", "p.y4m"}).status);
+    const double pulled = Fraction(Probe(dir_.Path(), "p.y4m", "r_frame_rate"));
+    EXPECT_GT(pulled, 3);
+    EXPECT_LE(pulled, 10);
     // The screen cannot keep 1000 frames a second: the header says the measured rate.
     const ToolRun run =
         Run({"capture", "desktop", "-s", "64x48", "-r", "1000", "-t", "2", "-o", "d.y4m"});

@@ -234,6 +234,11 @@ public:
 
     bool Open(const CaptureRequest& request, std::string& error) override {
         if (!this->OpenDeviceWith(request, nullptr, error)) return false;
+        // A pulled device is sampled at the rate asked for, at most at the rate it runs at.
+        StreamFormat& format = this->format_;
+        if (format.medium == Medium::Video && request.frameRate != 0 &&
+            format.DeviceRate() > request.frameRate)
+            format.frameInterval = 10000000 / request.frameRate;
         next_ = std::chrono::steady_clock::now();
         return true;
     }
