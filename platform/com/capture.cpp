@@ -537,13 +537,14 @@ private:
         DWORD rate;
         uint64_t sample;
     };
+    // Never destroyed: a streaming thread may still be ending while the program exits.
     static std::mutex& Mutex() {
-        static std::mutex mutex;
-        return mutex;
+        static auto* mutex = new std::mutex;
+        return *mutex;
     }
     static std::map<VornWorld::DeviceId, End>& Ends() {
-        static std::map<VornWorld::DeviceId, End> ends;
-        return ends;
+        static auto* ends = new std::map<VornWorld::DeviceId, End>;
+        return *ends;
     }
 };
 
