@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -96,6 +98,33 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
+std::vector<std::string> FilesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string PartFile(const std::string& path, pid_t pid) {
+    return path + "." + std::to_string(pid) + ".part";
+}
+
+ToolRun RunShell(const std::string& command, const std::string& dir, bool firstStatus) {
+    const std::string folder = std::filesystem::path(VMCAPTURE_PATH).parent_path().string();
+    const std::string script = "cd '" + dir + "' && PATH='" + folder + "':\"$PATH\" && " + command +
+                               (firstStatus ? "; exit ${PIPESTATUS[0]}" : "");
+    const std::string out = dir + "/.stdout", err = dir + "/.stderr";
+    std::ofstream(dir + "/.script") << script;
+    const int status = std::system(
+        ("bash '" + dir + "/.script' >'" + out + "' 2>'" + err + "' </dev/null").c_str());
+    ToolRun run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadText(out);
+    run.err = ReadText(err);
+    return run;
+}
+
 bool WaitForFileSize(const std::string& path, size_t size, int timeoutSeconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     std::error_code error;
@@ -158,6 +187,11 @@ Y4m ParseY4m(const std::vector<uint8_t>& bytes) {
         file.params.push_back(word);
         if (word[0] == 'W') file.width = std::atoi(word.c_str() + 1);
         if (word[0] == 'H') file.height = std::atoi(word.c_str() + 1);
+        unsigned long long numerator = 0, denominator = 0;
+        if (word[0] == 'F' &&
+            std::sscanf(word.c_str(), "F%llu:%llu", &numerator, &denominator) == 2 &&
+            denominator != 0)
+            file.rate = static_cast<double>(numerator) / denominator;
     }
     if (file.width <= 0 || file.height <= 0) return file;
     const size_t frameSize = static_cast<size_t>(file.width) * file.height * 3 / 2;

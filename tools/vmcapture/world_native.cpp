@@ -11,4 +11,6 @@ const std::vector<OptionDef>& WorldOptions() {
 
 int ApplyWorldOptions(const ParsedArgs&) { return kExitOk; }
 
+uint64_t LargestCapturePixels() { return 0; }
+
 }  // namespace vmcapture

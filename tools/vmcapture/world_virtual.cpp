@@ -7,6 +7,7 @@
 #include "image.h"
 #include "report.h"
 #include "vorn/control/display.h"
+#include "vorn/control/world.h"
 #include "world.h"
 
 namespace vmcapture {
@@ -72,6 +73,33 @@ bool AddWindow(const std::string& text, std::string& error) {
     return true;
 }
 
+// The window a new user finds in the virtual world: an editor with a blue title bar and a
+// white page of grey text lines, so that a window capture shows what it takes.
+void AddDefaultWindow() {
+    constexpr int kLeft = 160, kTop = 120, kWidth = 640, kHeight = 480;
+    const RECT outer = {kLeft, kTop, kLeft + kWidth, kTop + kHeight};
+    HWND window = VornWorld::AddWindow(kDefaultWindowTitle, outer);
+    if (window == nullptr) return;
+    const RECT inset = VornWorld::kDefaultInset;
+    std::vector<uint32_t> pixels(static_cast<size_t>(kWidth) * kHeight);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            uint32_t colour = 0xFFFFFF;  // the page
+            if (y < inset.top)
+                colour = 0x2B579A;  // title bar
+            else if (x < inset.left || x >= kWidth - inset.right || y >= kHeight - inset.bottom)
+                colour = 0xA0A0A0;  // border
+            else {
+                // Lines of text: 10 pixels high every 20, of lengths that vary line by line.
+                const int cx = x - inset.left - 12, cy = y - inset.top - 12, line = cy / 20;
+                if (cx >= 0 && cy >= 0 && cy % 20 < 10 && cx < 200 + (line * 97) % 380)
+                    colour = (cx / 8) % 5 == 4 ? 0xFFFFFF : 0x404040;  // words and gaps
+            }
+            pixels[static_cast<size_t>(y) * kWidth + x] = colour;
+        }
+    VornWorld::SetWindowPixels(window, pixels.data(), kWidth, kHeight);
+}
+
 bool PlaceCursor(const std::string& text, std::string& error) {
     int x = 0, y = 0;
     if (!ParsePoint(text, kMaxSide, x, y)) {
@@ -92,7 +120,8 @@ const std::vector<OptionDef>& WorldOptions() {
          "size"},
         {"virtual-window", 0, "TITLE@X,Y,WxH[#RRGGBB]",
          "virtual display: add a window of this process (repeatable), optionally with a client "
-         "colour"},
+         "colour; without this option and --virtual-picture the display shows the window "
+         "'Untitled - Editor' at 160,120, 640x480"},
         {"virtual-cursor", 0, "X,Y",
          "virtual display: move the mouse cursor (captures draw it in; -100,-100 keeps it out)"},
     };
@@ -124,7 +153,16 @@ int ApplyWorldOptions(const ParsedArgs& parsed) {
         ReportError(error);
         return kExitUsage;
     }
+    // A world the user does not shape has the default window.
+    if (!parsed.Has("virtual-window") && !parsed.Has("virtual-picture") &&
+        VornWorld::CurrentWorld() == VornWorld::WorldKind::Virtual)
+        AddDefaultWindow();
     return kExitOk;
+}
+
+uint64_t LargestCapturePixels() {
+    // The virtual display makes bitmaps of at most 2^27 pixels.
+    return VornWorld::CurrentWorld() == VornWorld::WorldKind::Virtual ? uint64_t{1} << 27 : 0;
 }
 
 }  // namespace vmcapture
