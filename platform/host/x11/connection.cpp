@@ -203,7 +203,7 @@ bool Connection::Grab(int x, int y, int w, int h, Pixels* pixels) {
     }
     pixels->width = w;
     pixels->height = h;
-    if (shm_ && GrabShared(x, y, w, h, pixels)) return true;
+    if (UsingSharedMemory() && GrabShared(x, y, w, h, pixels)) return true;
     if (lost_) return false;
     return GrabPlain(x, y, w, h, pixels);
 }
