@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include "host/x11/pixels.h"
@@ -299,7 +300,8 @@ TEST_F(X11Test, DevicesOnWorkerThreadsShareTheConnection) {
         XSync(display_, False);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_TRUE(WaitFor([&] { return desktop.Packets.Count() > 2 && window.Packets.Count() > 2; }));
+    EXPECT_TRUE(vmc_test::Eventually(
+        [&] { return desktop.Packets.Count() > 2 && window.Packets.Count() > 2; }));
     for (TQZCapture::TQZVideoDevice* d : {static_cast<TQZCapture::TQZVideoDevice*>(&desktop),
                                           static_cast<TQZCapture::TQZVideoDevice*>(&window)}) {
         d->OnCloseBefore();

@@ -6,15 +6,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "host/x11/x11.h"
+#include "polling.h"
 #include "tqzdesktopdevice.h"
 #include "tqzpacket.h"
 #include "tqzwindowdevice.h"
@@ -142,7 +140,7 @@ protected:
     }
 
     void WaitViewable(::Window w) {
-        WaitFor([&] {
+        vmc_test::Eventually([&] {
             XWindowAttributes a;
             return XGetWindowAttributes(display_, w, &a) && a.map_state == IsViewable;
         });
@@ -151,16 +149,6 @@ protected:
     void MovePointer(int x, int y) {
         XWarpPointer(display_, 0, root_, 0, 0, 0, 0, x, y);
         XSync(display_, False);
-    }
-
-    static bool WaitFor(const std::function<bool()>& done, double seconds = 5.0) {
-        const auto end = std::chrono::steady_clock::now() +
-                         std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-        while (std::chrono::steady_clock::now() < end) {
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return done();
     }
 
     // One frame of the whole screen through the desktop device.
