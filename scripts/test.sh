@@ -466,6 +466,8 @@ host_suites() {
     local tool=$BUILD_DIR/bin/vmcapture out=$BUILD_ROOT/results/$CURRENT_STAGE/desktop.y4m
     if [[ -x $tool ]]; then
         rm -f "$out"
+        DISPLAY=$XVFB_DISPLAY check vmcapture-host-list bash -c \
+            '"$1" list --world host --kind desktop | grep -q "^World: host (X display :"' list "$tool"
         DISPLAY=$XVFB_DISPLAY VORN_WORLD=host run_check native vmcapture-host-desktop "$tool" capture desktop \
             -s 1280x1024 -n 10 -q -o "$out"
         if command -v ffprobe >/dev/null; then
