@@ -373,10 +373,3 @@ TEST(X11Pixels, RowsOfEachFormatBecomeRgbWords) {
 
 }  // namespace
 }  // namespace host_test
-
-// The suite runs in the host world whatever the environment says.
-int main(int argc, char** argv) {
-    setenv("VORN_WORLD", "host", 1);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
