@@ -462,6 +462,8 @@ host_suites() {
     shift
     prepare "$runner" "$@" || return 1
     start_xvfb || return 1
+    local TSAN_OPTIONS="$TSAN_OPTIONS:suppressions=$ROOT/tests/host/tsan.supp"
+    export TSAN_OPTIONS
     DISPLAY=$XVFB_DISPLAY VORN_WORLD=host run_gtest native vmc_host_tests "$BUILD_DIR/bin/vmc_host_tests"
     local tool=$BUILD_DIR/bin/vmcapture out=$BUILD_ROOT/results/$CURRENT_STAGE/desktop.y4m
     if [[ -x $tool ]]; then
