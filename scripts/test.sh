@@ -66,10 +66,11 @@ stage mingw-i686   "MinGW-w64 i686 Release build (built, not run)"        build_
 stage wine         "MinGW-w64 x86_64 Release build, the suites under Wine" suites wine "${MINGW_X64[@]}"
 stage install      "install the native build; CMake and pkg-config hosts" install_host native "${NATIVE[@]}"
 stage install-wine "install the x86_64 build; hosts built, run under Wine" install_host wine "${MINGW_X64[@]}"
-stage host         "host world on a headless X server of its own: X display tests, capture tool" host_suites native "${NATIVE[@]}"
+stage host         "host world on a headless X server of its own, ASan build: X display tests, capture tool" host_suites native "${ASAN[@]}"
 stage host-tsan    "host world on a headless X server of its own: X display tests, ThreadSanitizer" host_suites native "${TSAN[@]}"
 stage soak         "soak, 60 s, ASan build: every device class, faults, leak counts" program native "${ASAN[@]}" -- bin/vmc_soak --seconds 60
 stage soak-wine    "soak, 25 s, x86_64 build under Wine: GDI objects and handles" program wine "${MINGW_X64[@]}" -- bin/vmc_soak.exe --seconds 25
+stage soak-host    "soak, 30 s, ASan build, host world on its own Xvfb: screen devices over real X windows, X resources" host_soak "${ASAN[@]}" -- bin/vmc_soak_host --seconds 30 --media 0
 
 # ---------------------------------------------------------------------------------------
 PASSED=0 FAILED=0 SKIPPED=0
@@ -478,6 +479,16 @@ host_suites() {
                 ffprobe "$out"
         fi
     fi
+    stop_xvfb
+}
+
+# A program of a native build run on its own X server in the host world, like `program`.
+host_soak() {
+    split_at_dashes "$@"
+    prepare native "${BUILD_ARGS[@]}" || return 1
+    start_xvfb || return 1
+    local exe=$BUILD_DIR/${PROGRAM_ARGS[0]}
+    DISPLAY=$XVFB_DISPLAY VORN_WORLD=host run_check native "${exe##*/}" "$exe" "${PROGRAM_ARGS[@]:1}"
     stop_xvfb
 }
 
