@@ -183,8 +183,9 @@ void Connection::Close() {
         if (!lost_) XShmDetach(display_, &s->info);
         shmdt(s->info.shmaddr);
     }
-    gOurs.store(nullptr);
+    // Still ours while it closes: a lost connection may report its loss once more.
     XCloseDisplay(display_);
+    gOurs.store(nullptr);
     display_ = nullptr;
     lost_ = false;
 }
