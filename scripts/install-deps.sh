@@ -13,7 +13,7 @@ packages=(
     g++-mingw-w64-i686 g++-mingw-w64-x86-64  # Windows cross compilers (we use the -posix ones)
     wine64 xvfb xauth                        # running the Windows tests on a headless X server
     libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes)
-    libxres-dev                              # the host world's soak counts X server resources
+    libxres-dev libxrender-dev               # host-world soak and tests: X resources, ARGB cursors
     "$@"
 )
 

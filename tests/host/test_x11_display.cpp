@@ -277,6 +277,45 @@ TEST_F(X11Test, TheCursorIsDrawnWhereXFixesPutsIt) {
     XFreeCursor(display_, cursor);
 }
 
+TEST_F(X11Test, ACursorWithAlphaIsBlendedOverTheScreen) {
+    ::Window under = MakeWindow("Under a soft cursor", 600, 500, 200, 150, 0x0000C0, getpid());
+    // 8 x 8, white at half opacity (premultiplied), one opaque red pixel at (0, 0).
+    XRenderPictFormat* argb = XRenderFindStandardFormat(display_, PictStandardARGB32);
+    ASSERT_NE(nullptr, argb);
+    std::vector<uint32_t> pixels(64, 0x80808080u);
+    pixels[0] = 0xFFFF0000u;
+    Pixmap pixmap = XCreatePixmap(display_, under, 8, 8, 32);
+    XImage* image = XCreateImage(display_, nullptr, 32, ZPixmap, 0,
+                                 reinterpret_cast<char*>(pixels.data()), 8, 8, 32, 0);
+    GC gc = XCreateGC(display_, pixmap, 0, nullptr);
+    XPutImage(display_, pixmap, gc, image, 0, 0, 0, 0, 8, 8);
+    image->data = nullptr;  // the vector's
+    XDestroyImage(image);
+    XFreeGC(display_, gc);
+    Picture picture = XRenderCreatePicture(display_, pixmap, argb, 0, nullptr);
+    Cursor cursor = XRenderCreateCursor(display_, picture, 0, 0);
+    XRenderFreePicture(display_, picture);
+    XFreePixmap(display_, pixmap);
+    XDefineCursor(display_, under, cursor);
+    MovePointer(650, 540);
+
+    WindowGrabber grabber;
+    grabber.WindowHandle = Handle(under);
+    grabber.ResetCaptureArea();
+    TQZCapture::TQZPacket* packet = grabber.Grab();
+    ASSERT_NE(nullptr, packet);
+    Frame frame{static_cast<const unsigned char*>(packet->Bytes()), 200, 148};
+    EXPECT_EQ(0xFF0000u, frame.At(50, 40));
+    // 0x80 + 0x00 * 127 / 255 for red and green, 0x80 + 0xC0 * 127 / 255 for blue.
+    uint32_t blended = frame.At(53, 43);
+    EXPECT_NEAR(0x80, blended >> 16, 1);
+    EXPECT_NEAR(0x80, (blended >> 8) & 0xFF, 1);
+    EXPECT_NEAR(0x80 + 0xC0 * 127 / 255, blended & 0xFF, 1);
+    EXPECT_EQ(0x0000C0u, frame.At(58, 48));
+    XUndefineCursor(display_, under);
+    XFreeCursor(display_, cursor);
+}
+
 TEST_F(X11Test, DevicesOnWorkerThreadsShareTheConnection) {
     ::Window w = MakeWindow("Busy", 50, 50, 320, 240, 0x708090, getpid());
     TQZCapture::TQZDesktopDevice desktop;
