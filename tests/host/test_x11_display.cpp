@@ -93,14 +93,10 @@ TEST_P(X11Frames, ShowTheWindowsPixels) {
 
     // The window device reads from the window's top-left corner, what the screen shows there.
     WindowGrabber window;
-    window.WindowHandle = Handle(below);
-    window.ResetCaptureArea();
-    ASSERT_EQ(200u, window.Width);
-    ASSERT_EQ(148u, window.Height);
-    TQZCapture::TQZPacket* packet = window.Grab();
-    ASSERT_NE(nullptr, packet);
-    ASSERT_EQ(200u * 148u * 3u, packet->Size());
-    Frame frame{static_cast<const unsigned char*>(packet->Bytes()), 200, 148};
+    Frame frame = GrabWindow(window, below);
+    ASSERT_NE(nullptr, frame.bytes);
+    ASSERT_EQ(200, frame.width);
+    ASSERT_EQ(148, frame.height);
     for (const Probe& p :
          {Probe{0, 0, 0x3366CC}, Probe{30, 40, 0xF0E010}, Probe{49, 49, 0xF0E010},
           Probe{50, 50, 0x3366CC}, Probe{149, 99, 0x3366CC}, Probe{150, 100, 0x11AA55}}) {
@@ -170,11 +166,8 @@ TEST_F(X11Test, RectanglesFollowGeometryFramesAndExtents) {
 
     // A window context starts at the outer corner: the frame's pixels, then the client's.
     WindowGrabber grabber;
-    grabber.WindowHandle = Handle(client);
-    grabber.ResetCaptureArea();
-    TQZCapture::TQZPacket* packet = grabber.Grab();
-    ASSERT_NE(nullptr, packet);
-    Frame pixels{static_cast<const unsigned char*>(packet->Bytes()), 160, 100};
+    Frame pixels = GrabWindow(grabber, client);
+    ASSERT_NE(nullptr, pixels.bytes);
     EXPECT_EQ(0xC04000u, pixels.At(0, 0));
     EXPECT_EQ(0xC04000u, pixels.At(7, 23));
     EXPECT_EQ(0x0040C0u, pixels.At(8, 24));
@@ -264,11 +257,8 @@ TEST_F(X11Test, TheCursorIsDrawnWhereXFixesPutsIt) {
 
     // The window device draws it with its hot spot on the pointer.
     WindowGrabber grabber;
-    grabber.WindowHandle = Handle(under);
-    grabber.ResetCaptureArea();
-    TQZCapture::TQZPacket* packet = grabber.Grab();
-    ASSERT_NE(nullptr, packet);
-    Frame frame{static_cast<const unsigned char*>(packet->Bytes()), 200, 148};
+    Frame frame = GrabWindow(grabber, under);
+    ASSERT_NE(nullptr, frame.bytes);
     EXPECT_EQ(0xFFFFFFu, frame.At(98, 57));   // the cursor's top-left corner
     EXPECT_EQ(0xFFFFFFu, frame.At(113, 72));  // its bottom-right corner
     EXPECT_EQ(0x0000C0u, frame.At(97, 57));   // just left of it
@@ -300,11 +290,8 @@ TEST_F(X11Test, ACursorWithAlphaIsBlendedOverTheScreen) {
     MovePointer(650, 540);
 
     WindowGrabber grabber;
-    grabber.WindowHandle = Handle(under);
-    grabber.ResetCaptureArea();
-    TQZCapture::TQZPacket* packet = grabber.Grab();
-    ASSERT_NE(nullptr, packet);
-    Frame frame{static_cast<const unsigned char*>(packet->Bytes()), 200, 148};
+    Frame frame = GrabWindow(grabber, under);
+    ASSERT_NE(nullptr, frame.bytes);
     EXPECT_EQ(0xFF0000u, frame.At(50, 40));
     // 0x80 + 0x00 * 127 / 255 for red and green, 0x80 + 0xC0 * 127 / 255 for blue.
     uint32_t blended = frame.At(53, 43);
