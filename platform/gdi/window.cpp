@@ -124,6 +124,15 @@ BOOL WINAPI IsWindow(HWND window) {
     return IsDesktop(window) || Display().FindWindow(window, nullptr) ? TRUE : FALSE;
 }
 
+// The desktop window is always visible; a window when it is shown (mapped, on the host's
+// display).
+BOOL WINAPI IsWindowVisible(HWND window) {
+    if (ShouldFail("IsWindowVisible")) return FALSE;
+    if (IsDesktop(window)) return TRUE;
+    WindowInfo info;
+    return Display().FindWindow(window, &info) && info.visible ? TRUE : FALSE;
+}
+
 int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount) {
     if (text == nullptr || maxCount <= 0) return 0;
     text[0] = '\0';

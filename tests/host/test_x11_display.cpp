@@ -134,6 +134,8 @@ TEST_F(X11Test, WindowsAreListedTopFirstWithTitlesAndOwners) {
     EXPECT_EQ(1u, pid);
     EXPECT_NE(0u, GetWindowThreadProcessId(Handle(third), &pid));
     EXPECT_EQ(0u, pid);
+    EXPECT_TRUE(IsWindowVisible(Handle(third)));
+    EXPECT_TRUE(IsWindowVisible(GetDesktopWindow()));
     char title[64] = {};
     EXPECT_EQ(static_cast<int>(ansi.size()), GetWindowTextA(Handle(second), title, sizeof title));
     EXPECT_EQ(ansi, title);
@@ -142,6 +144,14 @@ TEST_F(X11Test, WindowsAreListedTopFirstWithTitlesAndOwners) {
     XUnmapWindow(display_, third);
     XSync(display_, False);
     EXPECT_EQ((std::vector<std::string>{"Host One", ansi}), OrderOf(Titles(false), ours));
+
+    // A window manager's stacking list (bottom first) is the order, unmapped windows included.
+    long stacking[] = {static_cast<long>(first), static_cast<long>(third),
+                       static_cast<long>(second)};
+    SetProperty(root_, "_NET_CLIENT_LIST_STACKING", XA_WINDOW, 32, stacking, 3);
+    XSync(display_, False);
+    EXPECT_EQ((std::vector<std::string>{ansi, "Legacy Name", "Host One"}), Titles(false));
+    EXPECT_FALSE(IsWindowVisible(Handle(third)));
 }
 
 TEST_F(X11Test, RectanglesFollowGeometryFramesAndExtents) {

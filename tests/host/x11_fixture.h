@@ -88,7 +88,9 @@ protected:
         if (display_ == nullptr) return;
         // Newest first: a window reparented into an older one goes before it.
         for (auto w = made_.rbegin(); w != made_.rend(); ++w) XDestroyWindow(display_, *w);
-        XDeleteProperty(display_, root_, XInternAtom(display_, "_NET_CLIENT_LIST", False));
+        for (const char* list : {"_NET_CLIENT_LIST", "_NET_CLIENT_LIST_STACKING"}) {
+            XDeleteProperty(display_, root_, XInternAtom(display_, list, False));
+        }
         XUndefineCursor(display_, root_);
         XSync(display_, False);
         XCloseDisplay(display_);
