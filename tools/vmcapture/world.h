@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "options.h"
@@ -19,5 +20,8 @@ const std::vector<OptionDef>& WorldOptions();
 int ApplyWorldOptions(const ParsedArgs& parsed);
 // The most pixels a screen capture can have in this world (0: no limit known).
 uint64_t LargestCapturePixels();
+// The world captured, for the list ("virtual", "host (X display :0)"); empty where there is
+// only the real system.
+std::string WorldDescription();
 
 }  // namespace vmcapture
