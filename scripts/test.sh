@@ -492,6 +492,8 @@ PA
         kill -9 "$pid" 2>/dev/null
     fi
     rm -rf "$dir"
+}
+
 # The host world's stages run on an X server of their own: Xvfb picks a free display number
 # and writes it once it accepts clients. Sets XVFB_DISPLAY; stop_xvfb ends it.
 XVFB_PID="" XVFB_DISPLAY=""
