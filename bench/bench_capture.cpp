@@ -17,7 +17,9 @@
 // Options (before Google Benchmark's own): --vmcapture=PATH, --size=WxH (default 1920x1080),
 // --frames=N (frames per video run, default 300), --seconds=S (audio runs, default 5),
 // --out-dir=DIR (where the Y4M files are written and removed, default TMPDIR or /tmp),
-// --pulse-source=NAME (ffmpeg's input, default "default").
+// --pulse-source=NAME (ffmpeg's input, default "default"), --xserver-pid=PID and
+// --sound-server-pid=PID (otherwise the first X server naming DISPLAY and the first PulseAudio
+// server among the processes).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -65,6 +67,8 @@ struct Options {
     std::string outDir;
     std::string pulseSource = "default";
     std::string display;
+    int xServer = 0;      // pid, 0: looked for among the processes
+    int soundServer = 0;  // pid, 0: looked for among the processes
 };
 Options options;
 
@@ -134,6 +138,7 @@ std::string BaseName(const std::string& path) {
 
 // The X server of the display: a process whose name starts with X and that names the display.
 int XServerPid() {
+    if (options.xServer != 0) return options.xServer;
     return FindProcess([](const std::vector<std::string>& args) {
         const std::string name = BaseName(args[0]);
         return !name.empty() && name[0] == 'X' &&
@@ -142,6 +147,7 @@ int XServerPid() {
 }
 
 int SoundServerPid() {
+    if (options.soundServer != 0) return options.soundServer;
     return FindProcess([](const std::vector<std::string>& args) {
         const std::string name = BaseName(args[0]);
         return name == "pulseaudio" || name == "pipewire-pulse";
@@ -267,6 +273,8 @@ void ToolY4m(benchmark::State& state, Pace pace) {
 }
 
 // ffmpeg's screen grabber, at the size of the tool's frames from the screen's top-left corner.
+// Every frame grabbed is written once: without passthrough ffmpeg fills the Y4M stream's constant
+// rate by repeating frames, and a fast request then writes one grab hundreds of times.
 std::vector<std::string> FfmpegGrab(const char* rate) {
     return {"ffmpeg",      "-nostdin",
             "-loglevel",   "error",
@@ -274,7 +282,8 @@ std::vector<std::string> FfmpegGrab(const char* rate) {
             "-framerate",  rate,
             "-video_size", SizeText(),
             "-i",          options.display,
-            "-frames:v",   std::to_string(options.frames)};
+            "-frames:v",   std::to_string(options.frames),
+            "-fps_mode",   "passthrough"};
 }
 
 void FfmpegY4m(benchmark::State& state, Pace pace) {
@@ -343,6 +352,7 @@ void DeviceAudio(benchmark::State& state) {
             state.SkipWithError("no audio input device");
             return;
         }
+        state.SetLabel(device->Name);
         device->SampleRate = 44100;
         device->BitsPerSample = 16;
         device->Channels = 2;
