@@ -12,6 +12,7 @@ packages=(
     googletest libbenchmark-dev libyuv-dev   # test, benchmark and reference libraries
     g++-mingw-w64-i686 g++-mingw-w64-x86-64  # Windows cross compilers (we use the -posix ones)
     wine64 xvfb xauth                        # running the Windows tests on a headless X server
+    libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes)
     "$@"
 )
 

@@ -1,0 +1,20 @@
+// The host world's display: the X server the process can reach, read through one connection.
+#pragma once
+
+#include "world/display.h"
+
+namespace VornWorld {
+namespace host {
+namespace x11 {
+
+display::DisplayService& HostDisplay();
+
+// Shared-memory segments the display holds for reading the screen (for leak checks).
+long LiveSegments();
+// Whether screen reads go through shared memory (false before the first read that tried it
+// failed, with VORN_X11_NO_SHM=1, or when no display is reachable).
+bool ReadsThroughSharedMemory();
+
+}  // namespace x11
+}  // namespace host
+}  // namespace VornWorld
