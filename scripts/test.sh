@@ -66,6 +66,8 @@ stage mingw-i686   "MinGW-w64 i686 Release build (built, not run)"        build_
 stage wine         "MinGW-w64 x86_64 Release build, the suites under Wine" suites wine "${MINGW_X64[@]}"
 stage install      "install the native build; CMake and pkg-config hosts" install_host native "${NATIVE[@]}"
 stage install-wine "install the x86_64 build; hosts built, run under Wine" install_host wine "${MINGW_X64[@]}"
+stage host         "host world on a headless X server of its own: X display tests, capture tool" host_suites native "${NATIVE[@]}"
+stage host-tsan    "host world on a headless X server of its own: X display tests, ThreadSanitizer" host_suites native "${TSAN[@]}"
 stage soak         "soak, 60 s, ASan build: every device class, faults, leak counts" program native "${ASAN[@]}" -- bin/vmc_soak --seconds 60
 stage soak-wine    "soak, 25 s, x86_64 build under Wine: GDI objects and handles" program wine "${MINGW_X64[@]}" -- bin/vmc_soak.exe --seconds 25
 
@@ -178,7 +180,7 @@ stop_wine() {
     [[ -n $WINE_SCRATCH ]] && rm -rf "$WINE_SCRATCH"
     WINE_PREFIX_SET="" WINE_SCRATCH=""
 }
-trap stop_wine EXIT
+trap 'stop_wine; stop_xvfb' EXIT
 
 # Counts the results in a gtest XML report: prints "passed failed skipped", then the
 # names of the failed tests, one a line.
@@ -420,6 +422,61 @@ fuzzers() {
         ran=$((ran + 1))
     done
     ((ran > 0)) || fail "no fuzz target in $BUILD_DIR/bin"
+}
+
+# The host world's stages run on an X server of their own: Xvfb picks a free display number
+# and writes it once it accepts clients. Sets XVFB_DISPLAY; stop_xvfb ends it.
+XVFB_PID="" XVFB_DISPLAY=""
+start_xvfb() {
+    command -v Xvfb >/dev/null || { fail "Xvfb is missing (package xvfb)"; return 1; }
+    local dir=$BUILD_ROOT/results/$CURRENT_STAGE
+    mkdir -p "$dir"
+    : >"$dir/xvfb.display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$dir/xvfb.display" \
+        >"$dir/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    local i
+    for i in $(seq 100); do
+        [[ -s $dir/xvfb.display ]] && break
+        kill -0 "$XVFB_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    if [[ ! -s $dir/xvfb.display ]]; then
+        fail "Xvfb did not start (see $dir/xvfb.log)"
+        stop_xvfb
+        return 1
+    fi
+    XVFB_DISPLAY=:$(head -n 1 "$dir/xvfb.display")
+    step "Xvfb on $XVFB_DISPLAY (1280x1024x24)"
+}
+stop_xvfb() {
+    [[ -n $XVFB_PID ]] || return 0
+    kill "$XVFB_PID" 2>/dev/null
+    wait "$XVFB_PID" 2>/dev/null
+    XVFB_PID=""
+}
+
+# The host world's tests, then the capture tool recording the X screen (judged by ffprobe).
+host_suites() {
+    local runner=$1
+    shift
+    prepare "$runner" "$@" || return 1
+    start_xvfb || return 1
+    DISPLAY=$XVFB_DISPLAY VORN_WORLD=host run_gtest native vmc_host_tests "$BUILD_DIR/bin/vmc_host_tests"
+    local tool=$BUILD_DIR/bin/vmcapture out=$BUILD_ROOT/results/$CURRENT_STAGE/desktop.y4m
+    if [[ -x $tool ]]; then
+        rm -f "$out"
+        DISPLAY=$XVFB_DISPLAY check vmcapture-host-list bash -c \
+            '"$1" list --world host --kind desktop | grep -q "^World: host (X display :"' list "$tool"
+        DISPLAY=$XVFB_DISPLAY VORN_WORLD=host run_check native vmcapture-host-desktop "$tool" capture desktop \
+            -s 1280x1024 -n 10 -q -o "$out"
+        if command -v ffprobe >/dev/null; then
+            check ffprobe-host-desktop bash -c '[[ "$(ffprobe -v error -count_frames -select_streams v:0 \
+                -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "1280,1024,10" ]]' \
+                ffprobe "$out"
+        fi
+    fi
+    stop_xvfb
 }
 
 # ---------------------------------------------------------------------------------------

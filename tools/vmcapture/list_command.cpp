@@ -36,6 +36,8 @@ int RunList(const std::vector<std::string>& args) {
 
     const std::string onlyKind = parsed.Value("kind");
     TQZCapture::TQZEnumDevice all;
+    const std::string worldName = WorldDescription();
+    if (!worldName.empty()) std::printf("World: %s\n", worldName.c_str());
     std::printf("%-20s %5s  %-10s %-6s %-8s %s\n", "SET", "INDEX", "KIND", "MEDIUM", "DELIVERY",
                 "NAME");
     for (const SourceKind& row : SourceKinds()) {

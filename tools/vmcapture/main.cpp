@@ -33,6 +33,14 @@ void PrintUsage(std::FILE* out) {
                  "\n'vmcapture COMMAND --help' shows the options of a command.\n"
                  "Exit status: 0 done (also when stopped by Ctrl-C), 1 failure, 2 usage error,\n"
                  "3 source missing, not opened or silent.\n");
+#ifndef _WIN32
+    std::fprintf(out,
+                 "\nOn Linux the sources are those of a virtual world unless the host world is\n"
+                 "chosen: to capture the real screen (the X display named by DISPLAY), its\n"
+                 "windows, sound server and cameras, add --world host (or set VORN_WORLD=host):\n"
+                 "  vmcapture list --world host\n"
+                 "  vmcapture capture desktop --world host -s 1920x1080 -t 10 -o screen.y4m\n");
+#endif
 }
 
 int Run(std::vector<std::string> args) {

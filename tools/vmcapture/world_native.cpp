@@ -11,4 +11,6 @@ const std::vector<OptionDef>& WorldOptions() {
 
 int ApplyWorldOptions(const ParsedArgs&) { return kExitOk; }
 
+std::string WorldDescription() { return std::string(); }
+
 }  // namespace vmcapture

@@ -1,5 +1,6 @@
 // The virtual platform: options that set up its display before the capture.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "image.h"
 #include "report.h"
 #include "vorn/control/display.h"
+#include "vorn/control/world.h"
 #include "world.h"
 
 namespace vmcapture {
@@ -86,6 +88,9 @@ bool PlaceCursor(const std::string& text, std::string& error) {
 
 const std::vector<OptionDef>& WorldOptions() {
     static const std::vector<OptionDef> options = {
+        {"world", 0, "host|virtual",
+         "the world to capture: the virtual one (default) or the host's own X display, sound "
+         "server and cameras (as VORN_WORLD=host does)"},
         {"virtual-screen", 0, "WxH", "virtual display: screen size (default 1920x1080)"},
         {"virtual-picture", 0, "FILE.bmp",
          "virtual display: show this still picture (24- or 32-bit BMP); the screen takes its "
@@ -101,6 +106,15 @@ const std::vector<OptionDef>& WorldOptions() {
 
 int ApplyWorldOptions(const ParsedArgs& parsed) {
     std::string error;
+    // Set before the first platform call, which reads it once.
+    if (parsed.Has("world")) {
+        const std::string world = parsed.Value("world");
+        if (world != "host" && world != "virtual") {
+            ReportError("--world wants host or virtual, not '" + world + "'");
+            return kExitUsage;
+        }
+        setenv("VORN_WORLD", world.c_str(), 1);
+    }
     uint32_t width = 0, height = 0;
     if (parsed.Has("virtual-screen")) {
         if (!ParseSize(parsed.Value("virtual-screen"), VornWorld::kMaxScreenSide, width, height) ||
@@ -125,6 +139,16 @@ int ApplyWorldOptions(const ParsedArgs& parsed) {
         return kExitUsage;
     }
     return kExitOk;
+}
+
+std::string WorldDescription() {
+    const VornWorld::WorldKind kind = VornWorld::CurrentWorld();
+    std::string text = VornWorld::WorldName(kind);
+    if (kind == VornWorld::WorldKind::Host) {
+        const char* display = std::getenv("DISPLAY");
+        text += std::string(" (X display ") + (display != nullptr ? display : "unset") + ")";
+    }
+    return text;
 }
 
 }  // namespace vmcapture

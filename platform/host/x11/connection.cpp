@@ -23,6 +23,14 @@ namespace {
 // the handler that was there before.
 std::atomic<Display*> gOurs{nullptr};
 XErrorHandler gPrevious = nullptr;
+XIOErrorHandler gPreviousIo = nullptr;
+
+// A lost connection: Xlib's default handler ends the process; ours lets Xlib go on to the
+// connection's exit handler (OnLost), which marks it lost.
+int OnIoError(Display* display) {
+    if (display == gOurs.load()) return 0;
+    return gPreviousIo != nullptr ? gPreviousIo(display) : 0;
+}
 
 // Largest read: 2^30 bytes.
 constexpr uint64_t kMaxBytes = uint64_t{1} << 30;
@@ -121,6 +129,7 @@ bool Connection::Open() {
     static bool installed = false;
     if (!installed) {
         gPrevious = XSetErrorHandler(&Connection::OnError);
+        gPreviousIo = XSetIOErrorHandler(&OnIoError);
         installed = true;
     }
     int screen = DefaultScreen(display_);
@@ -203,7 +212,7 @@ bool Connection::Grab(int x, int y, int w, int h, Pixels* pixels) {
     }
     pixels->width = w;
     pixels->height = h;
-    if (shm_ && GrabShared(x, y, w, h, pixels)) return true;
+    if (UsingSharedMemory() && GrabShared(x, y, w, h, pixels)) return true;
     if (lost_) return false;
     return GrabPlain(x, y, w, h, pixels);
 }

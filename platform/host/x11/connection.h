@@ -49,7 +49,9 @@ public:
     // With the lock held: reads the rectangle (x, y, w, h) of the root window, which lies
     // inside the screen, through shared memory or with XGetImage.
     bool Grab(int x, int y, int w, int h, Pixels* pixels);
-    bool UsingSharedMemory() const { return shm_; }
+    bool UsingSharedMemory() const { return shm_ && shmAllowed_; }
+    // With the lock held: whether reads may use shared memory (tests read both ways).
+    void AllowSharedMemory(bool allowed) { shmAllowed_ = allowed; }
 
     // Shared-memory segments in existence (leased or kept for reuse).
     long LiveSegments() const;
@@ -81,7 +83,8 @@ private:
     Visual* visual_ = nullptr;
     int depth_ = 0;
     PixelFormat format_;
-    bool shm_ = false;
+    bool shm_ = false;  // the server offers shared memory and it works from here
+    bool shmAllowed_ = true;
     int error_ = 0;
     uint64_t generation_ = 0;  // counts connections, so old segments are not used on new ones
 

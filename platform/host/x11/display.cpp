@@ -430,6 +430,12 @@ bool ReadsThroughSharedMemory() {
     return x.Get() != nullptr && x.UsingSharedMemory();
 }
 
+void AllowSharedMemory(bool allowed) {
+    Connection& x = Connection::The();
+    auto lock = x.Lock();
+    x.AllowSharedMemory(allowed);
+}
+
 }  // namespace x11
 }  // namespace host
 }  // namespace VornWorld

@@ -14,6 +14,8 @@ long LiveSegments();
 // Whether screen reads go through shared memory (false before the first read that tried it
 // failed, with VORN_X11_NO_SHM=1, or when no display is reachable).
 bool ReadsThroughSharedMemory();
+// Lets screen reads use shared memory or not (the default: they do where it works).
+void AllowSharedMemory(bool allowed);
 
 }  // namespace x11
 }  // namespace host
