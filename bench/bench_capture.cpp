@@ -15,7 +15,7 @@
 // and sound server; the tool gets the same variable). The X server is the one of DISPLAY.
 //
 // Options (before Google Benchmark's own): --vmcapture=PATH, --size=WxH (default 1920x1080),
-// --frames=N (frames per video run, default 300), --seconds=S (audio runs, default 5),
+// --frames=N (frames per video run, default 300), --seconds=S (audio runs, default 10),
 // --out-dir=DIR (where the Y4M files are written and removed, default TMPDIR or /tmp),
 // --pulse-source=NAME (ffmpeg's input, default "default"), --xserver-pid=PID and
 // --sound-server-pid=PID (otherwise the first X server naming DISPLAY and the first PulseAudio
@@ -63,7 +63,7 @@ struct Options {
 #endif
     unsigned width = 1920, height = 1080;
     unsigned frames = 300;
-    double seconds = 5;
+    double seconds = 10;
     std::string outDir;
     std::string pulseSource = "default";
     std::string display;
@@ -442,6 +442,10 @@ bool TakeOption(const char* arg) {
         options.outDir = v;
     else if (const char* v = value("--pulse-source="))
         options.pulseSource = v;
+    else if (const char* v = value("--xserver-pid="))
+        options.xServer = std::atoi(v);
+    else if (const char* v = value("--sound-server-pid="))
+        options.soundServer = std::atoi(v);
     else
         return false;
     return true;
@@ -450,6 +454,8 @@ bool TakeOption(const char* arg) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Line by line, so that these lines keep their place among Google Benchmark's on stderr.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::vector<char*> rest = {argv[0]};
     for (int i = 1; i < argc; ++i) {
         if (!TakeOption(argv[i])) rest.push_back(argv[i]);
