@@ -7,6 +7,10 @@
 //   taking every frame with Query) beside `ffmpeg -f x11grab ... -pix_fmt bgr24` to /dev/null;
 // - audio: the push audio device (44100 Hz, 16 bits, 2 channels) beside `ffmpeg -f pulse`.
 //
+// The y4m figures are whole runs, start-up included, as a user meets them. The bgr24 and audio
+// figures are steady-state: ffmpeg's bgr24 figures are what a run of all the frames cost beyond a
+// run of a fifth of them, the desktop device's are measured from Open, inside this process, and
+// both audio figures from a fifth of the run to its end.
 // Each reports frames per second and processor time per frame (per second of audio): its own,
 // the X server's (or the sound server's) read from /proc, and their sum. The summary lines at the
 // end give ours / ffmpeg for each, the median of the repetitions.
@@ -89,10 +93,28 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
-// User plus system time of a process in seconds; 0 when it cannot be read.
+// Processor time of a process in seconds, 0 when it cannot be read: the sum over its threads of
+// the nanoseconds they ran (schedstat), or else user plus system time in clock ticks (stat),
+// too coarse for the sound server's share of a few seconds of audio.
 double ProcessCpu(int pid) {
     if (pid <= 0) return 0;
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::string dir = "/proc/" + std::to_string(pid);
+    if (DIR* tasks = opendir((dir + "/task").c_str())) {
+        unsigned long long ns = 0;
+        bool any = false;
+        while (dirent* entry = readdir(tasks)) {
+            if (entry->d_name[0] == '.') continue;
+            std::istringstream line(ReadFile(dir + "/task/" + entry->d_name + "/schedstat"));
+            unsigned long long ran = 0;
+            if (line >> ran) {
+                ns += ran;
+                any = true;
+            }
+        }
+        closedir(tasks);
+        if (any) return double(ns) * 1e-9;
+    }
+    const std::string stat = ReadFile(dir + "/stat");
     const size_t close = stat.rfind(')');  // the command name may hold blanks
     if (close == std::string::npos) return 0;
     std::istringstream fields(stat.substr(close + 2));
@@ -163,7 +185,9 @@ struct ChildRun {
 };
 
 // Runs a command to its end, in this process's environment, with its output thrown away.
-ChildRun RunChild(const std::vector<std::string>& argv) {
+// `whileRunning(pid)` is called once the child has started.
+template <class WhileRunning>
+ChildRun RunChild(const std::vector<std::string>& argv, WhileRunning whileRunning) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -179,6 +203,7 @@ ChildRun RunChild(const std::vector<std::string>& argv) {
     const int failed = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (failed != 0) return run;
+    whileRunning(pid);
     int status = 0;
     rusage usage{};
     if (wait4(pid, &status, 0, &usage) != pid) return run;
@@ -187,6 +212,9 @@ ChildRun RunChild(const std::vector<std::string>& argv) {
               double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return run;
+}
+ChildRun RunChild(const std::vector<std::string>& argv) {
+    return RunChild(argv, [](pid_t) {});
 }
 
 // Frames in a Y4M file of w x h 4:2:0 frames with bare FRAME records.
@@ -275,20 +303,33 @@ void ToolY4m(benchmark::State& state, Pace pace) {
 // ffmpeg's screen grabber, at the size of the tool's frames from the screen's top-left corner.
 // Every frame grabbed is written once: without passthrough ffmpeg fills the Y4M stream's constant
 // rate by repeating frames, and a fast request then writes one grab hundreds of times.
-std::vector<std::string> FfmpegGrab(const char* rate) {
+std::vector<std::string> FfmpegGrab(const char* rate, unsigned frames) {
     return {"ffmpeg",      "-nostdin",
             "-loglevel",   "error",
             "-f",          "x11grab",
             "-framerate",  rate,
             "-video_size", SizeText(),
             "-i",          options.display,
-            "-frames:v",   std::to_string(options.frames),
+            "-frames:v",   std::to_string(frames),
             "-fps_mode",   "passthrough"};
+}
+
+// What a longer run cost beyond a shorter one of the same kind (or a run's later total beyond an
+// earlier one): the cost of the units in between, without what starting and stopping cost (a
+// program's start-up, a device's Open and Close), which the in-process device measures leave out
+// too.
+Measure Beyond(const Measure& shorter, const Measure& longer) {
+    Measure m;
+    m.units = longer.units - shorter.units;
+    m.wall = longer.wall - shorter.wall;
+    m.own = longer.own - shorter.own;
+    m.server = longer.server - shorter.server;
+    return m;
 }
 
 void FfmpegY4m(benchmark::State& state, Pace pace) {
     const std::string path = options.outDir + "/vmc-bench-ffmpeg.y4m";
-    std::vector<std::string> argv = FfmpegGrab(RateText(pace));
+    std::vector<std::string> argv = FfmpegGrab(RateText(pace), options.frames);
     argv.insert(argv.end(), {"-pix_fmt", "yuv420p", "-f", "yuv4mpegpipe", "-y", path});
     for (auto _ : state) {
         Report(state, std::string("ffmpeg_y4m/") + PaceName(pace), Y4mRun(argv, path), false);
@@ -324,11 +365,14 @@ void DeviceBgr24(benchmark::State& state) {
 }
 
 void FfmpegBgr24(benchmark::State& state) {
-    std::vector<std::string> argv = FfmpegGrab("1000");
-    argv.insert(argv.end(), {"-pix_fmt", "bgr24", "-f", "rawvideo", "-y", "/dev/null"});
+    auto run = [](unsigned frames) {
+        std::vector<std::string> argv = FfmpegGrab("1000", frames);
+        argv.insert(argv.end(), {"-pix_fmt", "bgr24", "-f", "rawvideo", "-y", "/dev/null"});
+        return ChildMeasure(argv, XServerPid(), [frames] { return double(frames); });
+    };
     for (auto _ : state) {
-        Report(state, "ffmpeg_bgr24",
-               ChildMeasure(argv, XServerPid(), [] { return double(options.frames); }), false);
+        const Measure shorter = run(options.frames / 5);
+        Report(state, "ffmpeg_bgr24", Beyond(shorter, run(options.frames)), false);
     }
 }
 
@@ -343,50 +387,71 @@ public:
     std::atomic<uint64_t> bytes{0};
 };
 
+// Audio is measured in its steady state, from a fifth of the run to its end: what the
+// capturing process and the sound server ran meanwhile, against the audio that arrived (for a
+// live source, the seconds that passed). Start-up, Open and Close are left out on both sides.
+// The totals so far of a run that started at `start`.
+Measure SampleAudio(double start, double own, double units) {
+    Measure m;
+    m.units = units;
+    m.wall = Wall() - start;
+    m.own = own;
+    m.server = ProcessCpu(SoundServerPid());
+    return m;
+}
+void SleepSeconds(double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
 void DeviceAudio(benchmark::State& state) {
+    TQZCapture::TQZUSBAudioDeviceSet devices;
+    TQZCapture::TQZEnumDevice::EnumAudioDevice(devices);
+    TQZCapture::TQZUSBAudioDevice* device = devices.GetByIndex(0);
+    if (device == nullptr) {
+        state.SkipWithError("no audio input device");
+        return;
+    }
+    state.SetLabel(device->Name);
+    device->SampleRate = 44100;
+    device->BitsPerSample = 16;
+    device->Channels = 2;
     for (auto _ : state) {
-        TQZCapture::TQZUSBAudioDeviceSet devices;
-        TQZCapture::TQZEnumDevice::EnumAudioDevice(devices);
-        TQZCapture::TQZUSBAudioDevice* device = devices.GetByIndex(0);
-        if (device == nullptr) {
-            state.SkipWithError("no audio input device");
-            return;
-        }
-        state.SetLabel(device->Name);
-        device->SampleRate = 44100;
-        device->BitsPerSample = 16;
-        device->Channels = 2;
         AudioCounter counter;
-        const int server = SoundServerPid();
-        const double serverBefore = ProcessCpu(server);
-        const double cpuBefore = OwnCpu(), start = Wall();
+        auto seconds = [&counter] { return double(counter.bytes.load()) / (44100.0 * 4); };
+        const double start = Wall();
         device->OnOpenBefore(&counter);
+        Measure from, to;
         if (device->Open()) {
             device->OnOpenAFter();
-            std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
+            SleepSeconds(options.seconds / 5);
+            from = SampleAudio(start, OwnCpu(), seconds());
+            SleepSeconds(options.seconds * 4 / 5);
+            to = SampleAudio(start, OwnCpu(), seconds());
         }
         device->OnCloseBefore();
         device->Close();
         device->OnCloseAFter();
-        Measure m;
-        m.wall = Wall() - start;
-        m.own = OwnCpu() - cpuBefore;
-        m.server = ProcessCpu(server) - serverBefore;
-        m.units = double(counter.bytes.load()) / (44100.0 * 4);
-        Report(state, "device_audio", m, true);
+        Report(state, "device_audio", Beyond(from, to), true);
     }
 }
 
 void FfmpegAudio(benchmark::State& state) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%g", options.seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", options.seconds + 1);  // outlasts the samples
     const std::vector<std::string> argv = {
         "ffmpeg",       "-nostdin", "-loglevel", "error", "-f", "pulse",
         "-sample_rate", "44100",    "-channels", "2",     "-i", options.pulseSource,
-        "-t",           seconds,    "-f",        "s16le", "-y", "/dev/null"};
+        "-t",           text,       "-f",        "s16le", "-y", "/dev/null"};
     for (auto _ : state) {
-        Report(state, "ffmpeg_audio",
-               ChildMeasure(argv, SoundServerPid(), [] { return options.seconds; }), true);
+        Measure from, to;
+        const ChildRun run = RunChild(argv, [&](pid_t pid) {
+            const double start = Wall();
+            SleepSeconds(options.seconds / 5);
+            from = SampleAudio(start, ProcessCpu(pid), Wall() - start);
+            SleepSeconds(options.seconds * 4 / 5);
+            to = SampleAudio(start, ProcessCpu(pid), Wall() - start);
+        });
+        Report(state, "ffmpeg_audio", run.ok ? Beyond(from, to) : Measure{}, true);
     }
 }
 

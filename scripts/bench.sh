@@ -10,7 +10,8 @@
 # Naming benchmarks runs those only (default: all three).
 # Environment: VMC_BENCH_BUILD (build folder, default build-bench/), VMC_JOBS (parallel jobs),
 # VMC_BENCH_WORLD (the world bench_capture's library side captures, default host),
-# VMC_BENCH_REPETITIONS (runs of each capture subject, default 3; the summary takes the median).
+# VMC_BENCH_REPETITIONS (runs of each capture subject, default 3; the summary takes the median),
+# VMC_BENCH_CMAKE_ARGS (more arguments for configuring the build, split at blanks).
 # Run it on a quiet machine: the ratios compare runs made in the same process, but a busy
 # machine still widens their spread.
 set -euo pipefail
@@ -31,7 +32,7 @@ wants() { [[ " ${WHICH[*]} " == *" $1 "* ]]; }
 targets=()
 for b in "${WHICH[@]}"; do targets+=("bench_$b"); done
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVMC_BUILD_BENCH=ON \
-    -DVMC_BUILD_TESTS=OFF -DVMC_BUILD_TOOLS=ON -DVMC_BUILD_EXAMPLES=OFF >/dev/null
+    -DVMC_BUILD_TESTS=OFF -DVMC_BUILD_TOOLS=ON -DVMC_BUILD_EXAMPLES=OFF ${VMC_BENCH_CMAKE_ARGS:-} >/dev/null
 cmake --build "$BUILD" -j "$JOBS" --target "${targets[@]}"
 
 work=$(mktemp -d)
