@@ -15,20 +15,30 @@ int main() {
     TQZDesktopDeviceSet screens;
     TQZEnumDevice::EnumDesktopDevice(screens);
     TQZDesktopDevice* desktop = screens.GetByName("Desktop");
-    desktop->Width = 640;  // a multiple of 4 and even: frames go straight into the converter
+    desktop->Width = 640;  // a multiple of 4 and even: rows are packed as the converter wants
     desktop->Height = 480;
     desktop->FrameRate = 25;
     if (!desktop->Open()) return 1;
     std::this_thread::sleep_for(std::chrono::seconds(1));
     desktop->Close();  // queued frames stay available after Close
 
+    // Screen frames are blue-green-red, and the converter reads its first byte of a pixel as
+    // red: exchange the first and third byte of every pixel first, or red and blue trade
+    // places in the picture.
+    std::vector<unsigned char> rgb(640 * 480 * 3);
     std::vector<unsigned char> i420(640 * 480 * 3 / 2);
     int frames = 0;
     while (desktop->Packets.Count() > 0) {
         TQZPacket* frame = desktop->Query();  // oldest first; owned by the device
+        if (frame->Size() != rgb.size()) continue;
+        const unsigned char* bgr = frame->Bytes();
+        for (size_t i = 0; i < rgb.size(); i += 3) {
+            rgb[i] = bgr[i + 2];
+            rgb[i + 1] = bgr[i + 1];
+            rgb[i + 2] = bgr[i];
+        }
         unsigned int length = static_cast<unsigned int>(i420.size());
-        if (TQZColorSpaceConvert::RGB24_TO_YUV_I420(frame->Bytes(), 640, 480, i420.data(),
-                                                    &length)) {
+        if (TQZColorSpaceConvert::RGB24_TO_YUV_I420(rgb.data(), 640, 480, i420.data(), &length)) {
             ++frames;
         }
     }

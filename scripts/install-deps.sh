@@ -13,6 +13,7 @@ packages=(
     g++-mingw-w64-i686 g++-mingw-w64-x86-64  # Windows cross compilers (we use the -posix ones)
     wine64 xvfb xauth                        # running the Windows tests on a headless X server
     libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes)
+    libxres-dev libxrender-dev               # host-world soak and tests: X resources, ARGB cursors
     "$@"
 )
 
@@ -24,11 +25,16 @@ missing=()
 for p in "${packages[@]}"; do
     installed "$p" || missing+=("$p")
 done
-if ((${#missing[@]} == 0)); then
-    echo "install-deps: all ${#packages[@]} packages present"
+# The 32-bit Wine, for running the library's own target (i686): installed apart, after the
+# rest, because it needs the i386 architecture and its package index, which cannot always be
+# fetched. Without it the 32-bit test stages say so and count as skipped.
+want_wine32=0
+installed wine32:i386 || want_wine32=1
+if ((${#missing[@]} == 0 && want_wine32 == 0)); then
+    echo "install-deps: all ${#packages[@]} packages and the 32-bit Wine present"
     exit 0
 fi
-echo "install-deps: installing ${missing[*]}"
+((${#missing[@]})) && echo "install-deps: installing ${missing[*]}"
 
 sudo=()
 if ((EUID != 0)); then
@@ -44,13 +50,24 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -o Acquire::Retries=3)
 
+if ((want_wine32)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386 || echo "install-deps: could not add the i386 architecture" >&2
+fi
+
 # One unreachable or broken index must not stop the install: the packages may still be found.
 "${apt[@]}" update || echo "install-deps: apt-get update reported errors; trying the install anyway" >&2
 
 # Without recommends first (wine64 recommends the 32-bit Wine, which cannot be installed
 # beside it); with them if apt cannot resolve the set that way.
-"${apt[@]}" install -y --no-install-recommends "${missing[@]}" ||
-    "${apt[@]}" install -y "${missing[@]}"
+if ((${#missing[@]})); then
+    "${apt[@]}" install -y --no-install-recommends "${missing[@]}" ||
+        "${apt[@]}" install -y "${missing[@]}"
+fi
+
+if ((want_wine32)); then
+    "${apt[@]}" install -y --no-install-recommends wine32:i386 ||
+        echo "install-deps: WARNING: the 32-bit Wine (wine32:i386) could not be installed; the 32-bit test stages will not run" >&2
+fi
 
 still=()
 for p in "${missing[@]}"; do

@@ -15,7 +15,10 @@ BUILD_ROOT=${VMC_BUILD_ROOT:-$ROOT/build-ci}
 JOBS=${VMC_JOBS:-$(nproc 2>/dev/null || echo 2)}
 TEST_TIMEOUT=${VMC_TEST_TIMEOUT:-1200}
 FUZZ_SECONDS=${VMC_FUZZ_SECONDS:-25}
-WINE=/usr/lib/wine/wine64
+# Wine's loaders: wine64 runs x86_64 programs (and exits 0 without running anything when given a
+# 32-bit one), wine runs i686 programs; both share one prefix and one server.
+WINE64=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver
 XVFB=(xvfb-run -a -s "-screen 0 1280x1024x24")
 # The test executables a build may produce; each one present is run.
@@ -62,18 +65,22 @@ stage native       "Debug build, the native suites"                       suites
 stage asan         "AddressSanitizer + UBSan build, the native suites"    suites native "${ASAN[@]}"
 stage tsan         "ThreadSanitizer build, the native suites"             tsan_suites "${TSAN[@]}"
 stage fuzz         "libFuzzer targets (clang), ${FUZZ_SECONDS}s each from the seed corpus" fuzzers "${FUZZ[@]}"
-stage mingw-i686   "MinGW-w64 i686 Release build (built, not run)"        build_only "${MINGW_I686[@]}"
 stage wine         "MinGW-w64 x86_64 Release build, the suites under Wine" suites wine "${MINGW_X64[@]}"
+stage wine-i686    "MinGW-w64 i686 Release build, the suites under 32-bit Wine" suites wine32 "${MINGW_I686[@]}"
 stage install      "install the native build; CMake and pkg-config hosts" install_host native "${NATIVE[@]}"
 stage install-wine "install the x86_64 build; hosts built, run under Wine" install_host wine "${MINGW_X64[@]}"
-stage host         "host world on a headless X server of its own: X display tests, capture tool" host_suites native "${NATIVE[@]}"
+stage install-wine-i686 "install the i686 build; hosts built, run under 32-bit Wine" install_host wine32 "${MINGW_I686[@]}"
+stage host         "host world on a headless X server of its own, ASan build: X display tests, capture tool" host_suites native "${ASAN[@]}"
 stage host-tsan    "host world on a headless X server of its own: X display tests, ThreadSanitizer" host_suites native "${TSAN[@]}"
 stage soak         "soak, 60 s, ASan build: every device class, faults, leak counts" program native "${ASAN[@]}" -- bin/vmc_soak --seconds 60
 stage soak-wine    "soak, 25 s, x86_64 build under Wine: GDI objects and handles" program wine "${MINGW_X64[@]}" -- bin/vmc_soak.exe --seconds 25
+stage soak-wine-i686 "soak, 25 s, i686 build under 32-bit Wine: GDI objects and handles" program wine32 "${MINGW_I686[@]}" -- bin/vmc_soak.exe --seconds 25
+stage soak-host    "soak, 30 s, ASan build, host world on its own Xvfb: screen devices over real X windows, X resources" host_soak "${ASAN[@]}" -- bin/vmc_soak_host --seconds 30 --media 0
 
 # ---------------------------------------------------------------------------------------
 PASSED=0 FAILED=0 SKIPPED=0
 FAILURES=()     # one line per failure, for the recap
+NOT_RUN=()      # one line per stage that could not run here, for the recap
 TIMINGS=()      # one line per stage
 CURRENT_STAGE=""
 STAGE_START=$(date +%s)
@@ -125,37 +132,54 @@ build_only() {
     ensure_build "$@"
 }
 
-# Builds a configuration and readies the way its programs run; sets BUILD_DIR.
+# A stage that cannot run on this machine: counted as skipped, and named in the recap.
+not_run() {
+    SKIPPED=$((SKIPPED + 1))
+    NOT_RUN+=("[$CURRENT_STAGE] $*")
+    log "NOT RUN (counted as skipped): $*"
+}
+
+# Builds a configuration and readies the way its programs run; sets BUILD_DIR. Returns 2
+# (after counting the stage as skipped) where the 32-bit Wine is not installed.
 prepare() {
     local runner=$1
     shift
+    if [[ $runner == wine32 ]] && ! wine32_installed; then
+        not_run "the 32-bit Wine ($WINE32, package wine32:i386) is not installed: the i386 package index could not be fetched or the install failed; see the deps stage"
+        return 2
+    fi
     ensure_build "$@" || return 1
-    if [[ $runner == wine ]]; then
+    if [[ $runner == wine* ]]; then
         ensure_wine || return 1
     fi
     BUILD_DIR=$BUILD_ROOT/$1
 }
+wine32_installed() {
+    [[ -x $WINE32 && "$(dpkg-query -W -f='${db:Status-Status}' wine32:i386 2>/dev/null)" == installed ]]
+}
 
-# wine_run SECONDS PROGRAM ARGS..: runs a Windows program under Wine on its own headless X
-# server, in the run's Wine prefix, for SECONDS at most. Wine's session ends with the program, before its X server goes away
+# wine_run RUNNER SECONDS PROGRAM ARGS..: runs a Windows program under Wine (RUNNER wine: the
+# 64-bit loader, wine32: the 32-bit one) on its own headless X server, in the run's Wine
+# prefix, for SECONDS at most. Wine's session ends with the program, before its X server goes away
 # (the outer limit is a last resort: stopping xvfb-run from outside leaves its server behind).
 WINE_STATE=""       # "" | ok | failed
 WINE_PREFIX_SET=""  # set once WINEPREFIX names this run's prefix
 WINE_SCRATCH=""
 wine_run() {
-    local limit=$1
-    shift
+    local loader=$WINE64 limit=$2
+    [[ $1 == wine32 ]] && loader=$WINE32
+    shift 2
     # shellcheck disable=SC2016 # expanded by the inner shell
     WINEDEBUG=-all timeout -k 10 $((limit + 60)) "${XVFB[@]}" \
         bash -c 'timeout -k 10 "$1" "${@:3}"; rc=$?; "$2" -k 2>/dev/null; exit $rc' \
-        wine-run "$limit" "$WINESERVER" "$WINE" "$@"
+        wine-run "$limit" "$WINESERVER" "$loader" "$@"
 }
 ensure_wine() {
     [[ $WINE_STATE == ok ]] && return 0
     [[ $WINE_STATE == failed ]] && { fail "Wine (not usable, see above)"; return 1; }
     WINE_STATE=failed
     local tool
-    for tool in "$WINE" "$WINESERVER"; do
+    for tool in "$WINE64" "$WINESERVER"; do
         [[ -x $tool ]] || { fail "$tool is missing (package wine64)"; return 1; }
     done
     command -v xvfb-run >/dev/null || { fail "xvfb-run is missing (package xvfb)"; return 1; }
@@ -168,7 +192,7 @@ ensure_wine() {
     WINE_PREFIX_SET=1
     step "Wine prefix $WINEPREFIX (the first start creates it)"
     # A crashing program must end with a report, not wait on a dialog nobody can close.
-    if ! wine_run 600 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f; then
+    if ! wine_run wine 600 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f; then
         fail "creating the Wine prefix"
         return 1
     fi
@@ -219,8 +243,8 @@ run_program() {
     local dir=.
     [[ $1 == */* ]] && dir=${1%/*}
     step "run $label: $*"
-    if [[ $runner == wine ]]; then
-        (cd "$dir" && wine_run "$TEST_TIMEOUT" "$@" </dev/null) 2>&1 | tee "$log"
+    if [[ $runner == wine* ]]; then
+        (cd "$dir" && wine_run "$runner" "$TEST_TIMEOUT" "$@" </dev/null) 2>&1 | tee "$log"
     else
         (cd "$dir" && timeout -k 30 "$TEST_TIMEOUT" "$@" </dev/null) 2>&1 | tee "$log"
     fi
@@ -230,7 +254,7 @@ run_program() {
     124 | 137) RUN_NOTE="timed out after ${TEST_TIMEOUT}s" ;;
     1[3-9][0-9]) [[ $runner == native ]] && RUN_NOTE="killed by signal $((RUN_RC - 128))" ;;
     esac
-    if [[ $runner == wine ]] && grep -q '^wine: Unhandled' "$log"; then
+    if [[ $runner == wine* ]] && grep -q '^wine: Unhandled' "$log"; then
         RUN_NOTE="crashed: $(grep -m1 '^wine: Unhandled' "$log" | tr -d '\r')"
         ((RUN_RC == 0)) && RUN_RC=1
     fi
@@ -246,7 +270,7 @@ run_gtest() {
     mkdir -p "${xml%/*}"
     rm -f "$xml"
     local out=$xml
-    [[ $runner == wine ]] && out="Z:$xml"
+    [[ $runner == wine* ]] && out="Z:$xml"
     run_program "$runner" "$label" "$exe" --gtest_brief=1 --gtest_output="xml:$out" "$@"
     if [[ ! -s $xml ]]; then
         fail "$label wrote no results: ${RUN_NOTE:-exit status $RUN_RC}"
@@ -277,7 +301,7 @@ suites() {
     local suite exe ran=0
     for suite in "${SUITES[@]}"; do
         exe=$BUILD_DIR/bin/$suite
-        [[ $runner == wine ]] && exe+=.exe
+        [[ $runner == wine* ]] && exe+=.exe
         [[ -x $exe ]] || continue
         run_gtest "$runner" "$suite" "$exe"
         ran=$((ran + 1))
@@ -293,7 +317,7 @@ install_host() {
     prepare "$runner" "$@" || return 1
     local dir=$BUILD_DIR work=$BUILD_DIR-install
     local prefix=$work/prefix exe_suffix="" arg toolchain=()
-    [[ $runner == wine ]] && exe_suffix=.exe
+    [[ $runner == wine* ]] && exe_suffix=.exe
     for arg in "$@"; do
         [[ $arg == -DCMAKE_TOOLCHAIN_FILE=* ]] && toolchain=("$arg")
     done
@@ -336,7 +360,7 @@ install_host() {
     cmake -DINCLUDE_DIR="$incdir" -DOUTPUT_DIR="$work/host-pc" -P "$ROOT/tests/install/headers.cmake" ||
         { fail "host header list from pkg-config's includedir"; return 1; }
     local link_extra=("-Wl,-rpath,$libdir")
-    if [[ $runner == wine ]]; then
+    if [[ $runner == wine* ]]; then
         link_extra=(-static-libgcc -static-libstdc++ -static)
         cp "$prefix"/bin/*.dll "$work/host-pc/"
     fi
@@ -350,11 +374,16 @@ install_host() {
     fi
 }
 
-# Runs one program that is not a gtest suite; a clean exit 0 counts as one passed test.
+# Runs one program that is not a gtest suite; a clean exit 0 counts as one passed test. A
+# Windows program must also have printed something: Wine's loader exits 0 without a word when
+# it cannot run a program of the other bitness.
 run_check() {
     local runner=$1 label=$2
     shift 2
     run_program "$runner" "$label" "$@"
+    if [[ $runner == wine* && -z $RUN_NOTE ]] && ! grep -q '[^[:space:]]' "$BUILD_ROOT/results/$CURRENT_STAGE/$label.log"; then
+        RUN_NOTE="printed nothing (was it run at all?)"
+    fi
     if [[ -n $RUN_NOTE ]]; then
         fail "$label $RUN_NOTE"
     elif ((RUN_RC != 0)); then
@@ -462,6 +491,8 @@ host_suites() {
     shift
     prepare "$runner" "$@" || return 1
     start_xvfb || return 1
+    local TSAN_OPTIONS="$TSAN_OPTIONS:suppressions=$ROOT/tests/host/tsan.supp"
+    export TSAN_OPTIONS
     DISPLAY=$XVFB_DISPLAY VORN_WORLD=host run_gtest native vmc_host_tests "$BUILD_DIR/bin/vmc_host_tests"
     local tool=$BUILD_DIR/bin/vmcapture out=$BUILD_ROOT/results/$CURRENT_STAGE/desktop.y4m
     if [[ -x $tool ]]; then
@@ -479,12 +510,22 @@ host_suites() {
     stop_xvfb
 }
 
+# A program of a native build run on its own X server in the host world, like `program`.
+host_soak() {
+    split_at_dashes "$@"
+    prepare native "${BUILD_ARGS[@]}" || return 1
+    start_xvfb || return 1
+    local exe=$BUILD_DIR/${PROGRAM_ARGS[0]}
+    DISPLAY=$XVFB_DISPLAY VORN_WORLD=host run_check native "${exe##*/}" "$exe" "${PROGRAM_ARGS[@]:1}"
+    stop_xvfb
+}
+
 # ---------------------------------------------------------------------------------------
 usage() {
     log "usage: bash scripts/test.sh [--no-deps] [--list] [STAGE...]"
     log "Runs every stage when none is named. Stages:"
     local s
-    for s in "${STAGE_NAMES[@]}"; do printf '  %-13s %s\n' "$s" "${STAGE_INFO[$s]}"; done
+    for s in "${STAGE_NAMES[@]}"; do printf '  %-18s %s\n' "$s" "${STAGE_INFO[$s]}"; done
 }
 
 deps=1
@@ -520,7 +561,7 @@ run_stage() {
     status=ok
     ((FAILED > failed_before)) && status=FAILED
     log "<== [$name] $status in ${took}s"
-    TIMINGS+=("$(printf '%-13s %5ss  %s' "$name" "$took" "$status")")
+    TIMINGS+=("$(printf '%-18s %5ss  %s' "$name" "$took" "$status")")
 }
 
 mkdir -p "$BUILD_ROOT"
@@ -538,7 +579,11 @@ CURRENT_STAGE=end
 log ""
 log "Stage timings:"
 for line in "${TIMINGS[@]}"; do log "  $line"; done
-log "  total         $(($(date +%s) - total_start))s"
+log "  total              $(($(date +%s) - total_start))s"
+if ((${#NOT_RUN[@]})); then
+    log "NOT RUN on this machine (counted as skipped, NOT passed):"
+    for line in "${NOT_RUN[@]}"; do log "  $line"; done
+fi
 if ((${#FAILURES[@]})); then
     log "Failures:"
     for line in "${FAILURES[@]}"; do log "  $line"; done

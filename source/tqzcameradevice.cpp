@@ -6,6 +6,9 @@ namespace TQZCapture {
 
 namespace {
 
+const internal::GraphBox kStreamConfigBox = {"Create Video AMStreamConfig ",
+                                             "Failed to AMStreamConfig to interfaces!"};
+
 const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& type) {
     if (type.formattype != FORMAT_VideoInfo || type.pbFormat == nullptr ||
         type.cbFormat < sizeof(VIDEOINFOHEADER))
@@ -24,9 +27,7 @@ public:
         type.subtype = MEDIASUBTYPE_RGB24;
         type.formattype = FORMAT_VideoInfo;
     }
-    internal::PullBox StreamConfigBox() const override {
-        return internal::PullBox::VideoStreamConfig;
-    }
+    const internal::GraphBox& StreamConfigBox() const override { return kStreamConfigBox; }
     // Only a VIDEOINFOHEADER format takes the size; any other format stays as the device has it.
     bool ApplyFormat(IAMStreamConfig* config, AM_MEDIA_TYPE& current) override {
         if (VideoInfoOf(current) == nullptr) return true;

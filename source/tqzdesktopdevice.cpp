@@ -3,7 +3,6 @@
 #include <cstring>
 #include <limits>
 
-#include "framestore.h"
 #include "screendevice.h"
 #include "screengrab.h"
 #include "screenpacer.h"
@@ -19,7 +18,7 @@ TQZDesktopDevice::TQZDesktopDevice(char* name)
       CaptureRect{0, 0, 0, 0},
       Packets(kQueueBound),
       CallBack(nullptr),
-      pacer_(new internal::ScreenPacer) {
+      worker_(new internal::ScreenWorker(Packets)) {
     if (name != nullptr) {
         Name = name;
         Caption = name;
@@ -38,7 +37,7 @@ TQZDesktopDevice::TQZDesktopDevice(const TQZDesktopDevice& other)
       CaptureRect(other.CaptureRect),
       Packets(other.Packets),
       CallBack(other.CallBack),
-      pacer_(new internal::ScreenPacer) {}
+      worker_(new internal::ScreenWorker(Packets)) {}
 
 TQZDesktopDevice& TQZDesktopDevice::operator=(const TQZDesktopDevice& other) {
     if (this != &other) {
@@ -53,7 +52,7 @@ TQZDesktopDevice& TQZDesktopDevice::operator=(const TQZDesktopDevice& other) {
 
 TQZDesktopDevice::~TQZDesktopDevice() {
     Close();
-    delete pacer_;
+    delete worker_;
 }
 
 bool TQZDesktopDevice::Open() {
@@ -64,7 +63,7 @@ bool TQZDesktopDevice::Open() {
 bool TQZDesktopDevice::Close() { return Stop(); }
 
 bool TQZDesktopDevice::Pause() {
-    return internal::TogglePause(static_cast<TQZThread&>(*this), *pacer_);
+    return internal::TogglePause(static_cast<TQZThread&>(*this), worker_->pacer);
 }
 
 TQZPacket* TQZDesktopDevice::Query() { return Packets.Query(); }
@@ -76,17 +75,16 @@ void TQZDesktopDevice::OnOpenBefore(void* callback) { CallBack = callback; }
 void TQZDesktopDevice::OnCloseAFter() { CallBack = nullptr; }
 
 void TQZDesktopDevice::FrameHandler(double timestamp, unsigned char* data, long length) {
-    internal::QueueFrame(Packets, *this, timestamp, data, length);
+    internal::QueueFrame(*worker_, Packets, *this, timestamp, data, length);
 }
 
 bool TQZDesktopDevice::Run() {
-    internal::FrameStore frames(Packets);  // this thread's frames are read into it
-    pacer_->Run([this] { return Finished(); },
-                [this] {
-                    RECT area = internal::LoadRect(CaptureRect);
-                    CaptureDesktopTransalteRGB24(&area);
-                },
-                &FrameRate);
+    worker_->Run([this] { return Finished(); },
+                 [this] {
+                     RECT area = internal::LoadRect(CaptureRect);
+                     CaptureDesktopTransalteRGB24(&area);
+                 },
+                 &FrameRate);
     return true;
 }
 
@@ -119,6 +117,7 @@ void TQZDesktopDevice::CaptureDesktopTransalteRGB24(RECT* area) {
     // frames of the region's size.
     request.imageWidth = request.width;
     request.imageHeight = request.height;
+    request.store = worker_->StoreForCaller();
     internal::GrabFrame(request, [this](unsigned char* data, long length) {
         FrameHandler(internal::FrameTime(), data, length);
     });
@@ -156,6 +155,8 @@ void TQZDesktopDevice::CaptureWindowTransalteRGB24(HWND window, bool clientOnly)
     request.height = rect.bottom - rect.top;
     request.imageFromBitmap = true;
     request.readThroughMemory = true;
+    request.reportNullHandles = true;
+    request.store = worker_->StoreForCaller();
     internal::GrabFrame(request, [this](unsigned char* data, long length) {
         FrameHandler(internal::FrameTime(), data, length);
     });

@@ -10,7 +10,7 @@ namespace TQZCapture {
 
 class TQZPacket;
 namespace internal {
-class ScreenPacer;
+class ScreenWorker;
 }
 
 // The screen as a video source. Open starts a worker thread that copies the top-left
@@ -57,7 +57,7 @@ protected:
 
 private:
     void CopyStateFrom(const TQZDesktopDevice& other);
-    internal::ScreenPacer* pacer_;
+    internal::ScreenWorker* worker_;
 };
 
 }  // namespace TQZCapture

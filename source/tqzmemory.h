@@ -7,10 +7,6 @@
 
 namespace TQZCapture {
 
-namespace internal {
-class MemoryAccess;
-}
-
 // A block of bytes with its own lock; the byte part of every TQZPacket.
 //
 // Ownership: the store owns its block and frees it in Free() and in its destructor.
@@ -57,7 +53,6 @@ public:
     void Erase(unsigned int first, unsigned int last);
 
 private:
-    friend class internal::MemoryAccess;  // a block for the screen devices' frame store
     void ReleaseBlock();
 
     unsigned char* data_;

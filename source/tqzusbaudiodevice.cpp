@@ -1,5 +1,6 @@
 #include "tqzusbaudiodevice.h"
 
+#include "formatchoice.h"
 #include "pushgraph.h"
 
 namespace TQZCapture {
@@ -26,25 +27,6 @@ const GraphBox kMediaTypeBox = {"SetMediaType Error", "Fail to set media type!"}
 const GraphBox kAddGrabberBox = {"Add Grabber Filter Error", "Fail to put sample grabber in graph"};
 const GraphBox kCallbackBox = {"SetCallback Error", "SetupVideoWindow error!"};
 const GraphBox kRunBox = {"Connect filter Error", "couldn't start the capture audio!"};
-
-// Whether the products of a PCM format fit the wave format record: bits x channels in 16
-// bits, bits x rate x channels in a signed 32-bit value.
-bool PcmFits(unsigned int sampleRate, unsigned int bitsPerSample, unsigned int channels) {
-    const unsigned long long bitsPerFrame =
-        static_cast<unsigned long long>(bitsPerSample) * channels;
-    return bitsPerFrame <= 0xFFFFu && bitsPerFrame * sampleRate <= 0x7FFFFFFFu;
-}
-
-// Bytes per second of a format that PcmFits accepted.
-LONG BytesPerSecond(unsigned int sampleRate, unsigned int bitsPerSample, unsigned int channels) {
-    return static_cast<LONG>(static_cast<unsigned long long>(bitsPerSample) * sampleRate *
-                             channels / 8);
-}
-
-// Twenty milliseconds of sound: the byte rate in single precision, times 0.02, truncated.
-LONG BufferSize(LONG bytesPerSecond) {
-    return static_cast<LONG>(static_cast<double>(static_cast<float>(bytesPerSecond)) * 0.02);
-}
 
 // The wave format of a media type, or null when the type carries none that can be read.
 WAVEFORMATEX* WaveFormat(const AM_MEDIA_TYPE* type) {
@@ -165,10 +147,10 @@ void TQZUSBAudioDevice::DeleteMediaType(AM_MEDIA_TYPE* type) { internal::DeleteM
 
 long TQZUSBAudioDevice::SetAudioCapFormat(unsigned int outputPin, unsigned int sampleRate,
                                           unsigned int bitsPerSample, unsigned int channels) {
-    if (!PcmFits(sampleRate, bitsPerSample, channels)) return 1;
-    const LONG bytesPerSecond = BytesPerSecond(sampleRate, bitsPerSample, channels);
+    if (!internal::PcmFits(sampleRate, bitsPerSample, channels)) return 1;
+    const LONG bytesPerSecond = internal::BytesPerSecond(sampleRate, bitsPerSample, channels);
     const WORD blockAlign = static_cast<WORD>(bitsPerSample * channels / 8);
-    const ALLOCATOR_PROPERTIES suggestion = {kBufferCount, BufferSize(bytesPerSecond),
+    const ALLOCATOR_PROPERTIES suggestion = {kBufferCount, internal::TwentyMsBuffer(bytesPerSecond),
                                              static_cast<LONG>(blockAlign), 0};
     const PIN_DIRECTION direction = outputPin != 0 ? PINDIR_OUTPUT : PINDIR_INPUT;
     for (int pass = 0; pass < kNegotiationPasses; ++pass) {
@@ -208,7 +190,7 @@ long TQZUSBAudioDevice::UpdateAudioCapOpt(unsigned int, unsigned int sampleRate,
     SampleRate = sampleRate;
     BitsPerSample = bitsPerSample;
     Channels = channels;
-    if (!PcmFits(sampleRate, bitsPerSample, channels)) return E_INVALIDARG;
+    if (!internal::PcmFits(sampleRate, bitsPerSample, channels)) return E_INVALIDARG;
     if (!CaptureBuilder) return E_FAIL;
     TQZComPointer<IAMStreamConfig> config;
     HRESULT status =
@@ -235,12 +217,8 @@ long TQZUSBAudioDevice::UpdateAudioCapOpt(unsigned int, unsigned int sampleRate,
         if (wave == nullptr || !IsEqualGUID(caps->majortype, MEDIATYPE_Audio) ||
             !IsEqualGUID(caps->subtype, MEDIASUBTYPE_PCM))
             continue;
-        wave->wFormatTag = WAVE_FORMAT_PCM;
-        wave->nChannels = static_cast<WORD>(Channels);
-        wave->nSamplesPerSec = SampleRate;
-        wave->wBitsPerSample = static_cast<WORD>(BitsPerSample);
-        wave->nBlockAlign = static_cast<WORD>(wave->wBitsPerSample * wave->nChannels / 8);
-        wave->nAvgBytesPerSec = static_cast<DWORD>(wave->nBlockAlign) * wave->nSamplesPerSec;
+        internal::WritePcm(*wave, SampleRate, static_cast<WORD>(BitsPerSample),
+                           static_cast<WORD>(Channels));
         status = config->SetFormat(caps.Get());
         if (SUCCEEDED(status)) {
             SampleRate = wave->nSamplesPerSec;
@@ -248,7 +226,8 @@ long TQZUSBAudioDevice::UpdateAudioCapOpt(unsigned int, unsigned int sampleRate,
             Channels = wave->nChannels;
         }
         const ALLOCATOR_PROPERTIES suggestion = {
-            kBufferCount, BufferSize(BytesPerSecond(SampleRate, BitsPerSample, Channels)),
+            kBufferCount,
+            internal::TwentyMsBuffer(internal::BytesPerSecond(SampleRate, BitsPerSample, Channels)),
             static_cast<LONG>(wave->wBitsPerSample) * wave->nChannels, 0};
         negotiation->SuggestAllocatorProperties(&suggestion);
         return status;

@@ -1,5 +1,6 @@
 #include "tqzusbvideodevice.h"
 
+#include "formatchoice.h"
 #include "pushgraph.h"
 
 namespace TQZCapture {
@@ -9,7 +10,6 @@ namespace {
 using internal::GraphBox;
 
 const unsigned long kQueueBound = 100;
-const unsigned int kDefaultFrameRate = 20;
 
 // The failure reports of Open, one per checked step.
 const GraphBox kGraphBox = {"Create Filter Graph", "Failed to get Grap interfaces!"};
@@ -35,34 +35,6 @@ const GraphBox kRunBox = {"MediaControl", "Couldn't run the graph!"};
 // is repeated once, except the first.
 const TQZDataType kFormatOrder[] = {DataTypeI420, DataTypeYUY2, DataTypeYUY2, DataTypeRGB24,
                                     DataTypeRGB24};
-
-const GUID* VideoSubtype(TQZDataType type) {
-    switch (type) {
-        case DataTypeI420:
-            return &MEDIASUBTYPE_I420;
-        case DataTypeRGB24:
-            return &MEDIASUBTYPE_RGB24;
-        case DataTypeRGB32:
-            return &MEDIASUBTYPE_RGB32;
-        case DataTypeYUY2:
-            return &MEDIASUBTYPE_YUY2;
-        case DataTypeYV12:
-            return &MEDIASUBTYPE_YV12;
-        default:
-            return nullptr;
-    }
-}
-
-// Frame interval in 100-nanosecond units.
-REFERENCE_TIME FrameInterval(unsigned int frameRate) {
-    return static_cast<REFERENCE_TIME>(10000000u /
-                                       (frameRate == 0 ? kDefaultFrameRate : frameRate));
-}
-
-// Sizes that a bitmap header can carry.
-bool Representable(unsigned int width, unsigned int height) {
-    return width <= 0x7FFFFFFFu && height <= 0x7FFFFFFFu;
-}
 
 unsigned int Magnitude(LONG value) {
     return static_cast<unsigned int>(value < 0 ? -static_cast<long long>(value) : value);
@@ -95,6 +67,28 @@ bool CapsSized(IAMStreamConfig* config, int& count) {
     count = 0;
     config->GetNumberOfCapabilities(&count, &size);
     return size == static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS));
+}
+
+// Every capability the pin lists, as the format choice reads them.
+std::vector<internal::VideoCapability> ReadCapabilities(IAMStreamConfig* config, int count) {
+    std::vector<internal::VideoCapability> caps(count > 0 ? static_cast<size_t>(count) : 0);
+    for (int index = 0; index < count; ++index) {
+        internal::OwnedMediaType type;
+        VIDEO_STREAM_CONFIG_CAPS range;
+        internal::VideoCapability& cap = caps[static_cast<size_t>(index)];
+        cap.status = config->GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&range));
+        cap.typed = static_cast<bool>(type);
+        if (!type) continue;
+        cap.majortype = type->majortype;
+        cap.subtype = type->subtype;
+        if (SUCCEEDED(cap.status)) cap.largest = range.MaxOutputSize;
+        if (const VIDEOINFOHEADER* info = VideoInfo(type.Get())) {
+            cap.videoInfo = true;
+            cap.width = info->bmiHeader.biWidth;
+            cap.height = info->bmiHeader.biHeight;
+        }
+    }
+    return caps;
 }
 
 }  // namespace
@@ -222,9 +216,9 @@ void TQZUSBVideoDevice::DeleteMediaType(AM_MEDIA_TYPE* type) { internal::DeleteM
 
 long TQZUSBVideoDevice::SetVideoCapFormat(unsigned int width, unsigned int height,
                                           unsigned int frameRate, TQZDataType type) {
-    const GUID* subtype = VideoSubtype(type);
+    const GUID* subtype = internal::VideoSubtype(type);
     if (subtype == nullptr) return E_FAIL;
-    if (!Representable(width, height)) return E_INVALIDARG;
+    if (!internal::Representable(width, height)) return E_INVALIDARG;
     if (!CaptureBuilder) return E_FAIL;
     TQZComPointer<IAMStreamConfig> config;
     const HRESULT found =
@@ -233,32 +227,27 @@ long TQZUSBVideoDevice::SetVideoCapFormat(unsigned int width, unsigned int heigh
     if (FAILED(found)) return found;
     int count = 0;
     if (!config || !CapsSized(config, count)) return E_FAIL;
-    for (int index = 0; index < count; ++index) {
-        internal::OwnedMediaType caps;
-        VIDEO_STREAM_CONFIG_CAPS range;
-        if (FAILED(config->GetStreamCaps(index, &caps, reinterpret_cast<BYTE*>(&range))) || !caps)
-            continue;
-        VIDEOINFOHEADER* info = VideoInfo(caps.Get());
-        if (info == nullptr || !IsEqualGUID(caps->majortype, MEDIATYPE_Video) ||
-            !IsEqualGUID(caps->subtype, *subtype) ||
-            info->bmiHeader.biWidth != static_cast<LONG>(width) ||
-            info->bmiHeader.biHeight != static_cast<LONG>(height))
-            continue;
-        const HRESULT status = config->SetFormat(caps.Get());
-        info->AvgTimePerFrame = FrameInterval(frameRate);
-        config->SetFormat(caps.Get());
-        ReadBackSize(config, Width, Height);
-        return status;
-    }
-    return E_FAIL;
+    const int chosen =
+        internal::ExactVideoCapability(ReadCapabilities(config, count), *subtype, width, height);
+    if (chosen < 0) return E_FAIL;
+    internal::OwnedMediaType caps;
+    VIDEO_STREAM_CONFIG_CAPS range;
+    if (FAILED(config->GetStreamCaps(chosen, &caps, reinterpret_cast<BYTE*>(&range))) ||
+        VideoInfo(caps.Get()) == nullptr)
+        return E_FAIL;
+    const HRESULT status = config->SetFormat(caps.Get());
+    VideoInfo(caps.Get())->AvgTimePerFrame = internal::FrameInterval(frameRate);
+    config->SetFormat(caps.Get());
+    ReadBackSize(config, Width, Height);
+    return status;
 }
 
 long TQZUSBVideoDevice::UpdateVideoCapOpt(unsigned int width, unsigned int height,
                                           unsigned int frameRate, TQZDataType type,
                                           bool useMaxSize) {
-    const GUID* listed = VideoSubtype(type);
+    const GUID* listed = internal::VideoSubtype(type);
     const GUID& subtype = listed != nullptr ? *listed : MEDIASUBTYPE_I420;
-    if (!Representable(width, height)) return E_INVALIDARG;
+    if (!internal::Representable(width, height)) return E_INVALIDARG;
     TQZComPointer<IPin> pin;
     if (GetPin(CaptureFilter, PINDIR_OUTPUT, &pin) != S_OK || !pin) return E_FAIL;
     TQZComPointer<IAMStreamConfig> config;
@@ -267,24 +256,23 @@ long TQZUSBVideoDevice::UpdateVideoCapOpt(unsigned int width, unsigned int heigh
     int count = 0;
     if (!config || !CapsSized(config, count)) return E_FAIL;
 
+    const std::vector<internal::VideoCapability> listing = ReadCapabilities(config, count);
+    const int chosen = internal::FirstVideoCapability(listing, subtype);
+    if (chosen < 0) return E_FAIL;
     internal::OwnedMediaType caps;
     VIDEO_STREAM_CONFIG_CAPS range;
-    HRESULT capsStatus = E_FAIL;
-    for (int index = 0; index < count; ++index) {
-        capsStatus = config->GetStreamCaps(index, &caps, reinterpret_cast<BYTE*>(&range));
-        if (SUCCEEDED(capsStatus) && caps && IsEqualGUID(caps->subtype, subtype)) break;
-        caps.Reset();
-    }
-    if (!caps) return E_FAIL;
+    config->GetStreamCaps(chosen, &caps, reinterpret_cast<BYTE*>(&range));
     VIDEOINFOHEADER* info = VideoInfo(caps.Get());
     if (info == nullptr) return E_FAIL;
+    const internal::VideoCapability& cap = listing[static_cast<size_t>(chosen)];
     const LONG ownWidth = info->bmiHeader.biWidth;
     const LONG ownHeight = info->bmiHeader.biHeight;
-    if (capsStatus != S_OK) return capsStatus;
+    if (cap.status != S_OK) return cap.status;
 
-    info->bmiHeader.biWidth = useMaxSize ? range.MaxOutputSize.cx : static_cast<LONG>(width);
-    info->bmiHeader.biHeight = useMaxSize ? range.MaxOutputSize.cy : static_cast<LONG>(height);
-    info->AvgTimePerFrame = FrameInterval(frameRate);
+    const SIZE ask = internal::VideoAskSize(cap, width, height, useMaxSize);
+    info->bmiHeader.biWidth = ask.cx;
+    info->bmiHeader.biHeight = ask.cy;
+    info->AvgTimePerFrame = internal::FrameInterval(frameRate);
     caps->bFixedSizeSamples = 1;
     caps->bTemporalCompression = 1;
     caps->subtype = subtype;

@@ -3,11 +3,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "formatchoice.h"
 #include "pullgraph.h"
 
 namespace TQZCapture {
 
 namespace {
+
+const internal::GraphBox kStreamConfigBox = {"Create audio AMStreamConfig ",
+                                             "Failed to AMStreamConfig to interfaces!"};
+const internal::GraphBox kBufferNegotiationBox = {"Create audio IAMBufferNegotiation ",
+                                                  "Failed to IAMBufferNegotiation to interfaces!"};
 
 // Buffers suggested to the device, each holding this share of a second of audio.
 constexpr LONG kSuggestedBuffers = 6;
@@ -22,22 +28,6 @@ WAVEFORMATEX* WaveFormatOf(AM_MEDIA_TYPE& type) {
     return reinterpret_cast<WAVEFORMATEX*>(type.pbFormat);
 }
 
-// Whether bits and channels fit the 16-bit fields of a wave format, with their block
-// alignment; anything else would reach the device cut down to other values.
-bool RecordFits(unsigned int bits, unsigned int channels) {
-    return bits <= 0xFFFFu && channels <= 0xFFFFu && std::uint64_t{bits} * channels / 8 <= 0xFFFFu;
-}
-
-// a x b x c into `product` when it fits in a signed 32-bit value.
-bool SignedProduct(std::uint64_t a, std::uint64_t b, std::uint64_t c, LONG& product) {
-    constexpr std::uint64_t kMax = 0x7FFFFFFF;
-    if (a != 0 && b > kMax / a) return false;
-    const std::uint64_t ab = a * b;
-    if (ab != 0 && c > kMax / ab) return false;
-    product = static_cast<LONG>(ab * c);
-    return true;
-}
-
 // The audio graph: PCM grabber, the requested format, a buffer suggestion.
 class VoiceMedia : public internal::PullMedia {
 public:
@@ -49,17 +39,10 @@ public:
         type.subtype = MEDIASUBTYPE_PCM;
         type.formattype = FORMAT_WaveFormatEx;
     }
-    internal::PullBox StreamConfigBox() const override {
-        return internal::PullBox::AudioStreamConfig;
-    }
+    const internal::GraphBox& StreamConfigBox() const override { return kStreamConfigBox; }
     bool TakeOutputExtras(IPin* output) override {
-        if (FAILED(output->QueryInterface(IID_IAMBufferNegotiation,
-                                          reinterpret_cast<void**>(&negotiation_))) ||
-            !negotiation_) {
-            internal::ShowPullBox(internal::PullBox::AudioBufferNegotiation);
-            return false;
-        }
-        return true;
+        return internal::QueryStep(output, IID_IAMBufferNegotiation, negotiation_,
+                                   &kBufferNegotiationBox);
     }
     // A refused format (or one that cannot be written) leaves the fields as requested; Open
     // goes on either way.
@@ -67,13 +50,9 @@ public:
         WORD bits = static_cast<WORD>(device_.BitsPerSample);
         WORD channels = static_cast<WORD>(device_.Channels);
         WAVEFORMATEX* wave = WaveFormatOf(current);
-        if (wave != nullptr && RecordFits(device_.BitsPerSample, device_.Channels)) {
-            wave->wFormatTag = WAVE_FORMAT_PCM;
-            wave->nChannels = channels;
-            wave->nSamplesPerSec = device_.SampleRate & 0xFFFFu;  // a 16-bit rate, see header
-            wave->wBitsPerSample = bits;
-            wave->nBlockAlign = static_cast<WORD>(std::uint32_t{bits} * channels / 8);
-            wave->nAvgBytesPerSec = std::uint32_t{wave->nBlockAlign} * wave->nSamplesPerSec;
+        if (wave != nullptr && internal::PullRecordFits(device_.BitsPerSample, device_.Channels)) {
+            // a 16-bit rate, see header
+            internal::WritePcm(*wave, device_.SampleRate & 0xFFFFu, bits, channels);
             if (config->SetFormat(&current) == S_OK) {
                 device_.SampleRate = wave->nSamplesPerSec;
                 device_.BitsPerSample = wave->wBitsPerSample;
@@ -86,18 +65,11 @@ public:
 
 private:
     void SuggestBuffers(WORD bits, WORD channels) {
-        LONG bitsPerSecond = 0;
-        LONG alignment = 0;
-        if (SignedProduct(device_.BitsPerSample, device_.SampleRate, device_.Channels,
-                          bitsPerSecond) &&
-            SignedProduct(bits, channels, 1, alignment)) {
-            ALLOCATOR_PROPERTIES properties;
-            properties.cBuffers = kSuggestedBuffers;
-            properties.cbBuffer = static_cast<LONG>((bitsPerSecond / 8) * kBufferSeconds);
-            properties.cbAlign = alignment;
-            properties.cbPrefix = 0;
+        ALLOCATOR_PROPERTIES properties;
+        if (internal::PullBufferSuggestion(device_.SampleRate, device_.BitsPerSample,
+                                           device_.Channels, bits, channels, kSuggestedBuffers,
+                                           kBufferSeconds, properties))
             negotiation_->SuggestAllocatorProperties(&properties);
-        }
         negotiation_.Release();
     }
 

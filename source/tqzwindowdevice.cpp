@@ -1,6 +1,5 @@
 #include "tqzwindowdevice.h"
 
-#include "framestore.h"
 #include "screendevice.h"
 #include "screengrab.h"
 #include "screenpacer.h"
@@ -17,7 +16,7 @@ TQZWindowDevice::TQZWindowDevice()
     : WindowHandle(nullptr),
       CaptureRect{0, 0, 0, 0},
       Packets(kQueueBound),
-      pacer_(new internal::ScreenPacer) {}
+      worker_(new internal::ScreenWorker(Packets)) {}
 
 TQZWindowDevice::TQZWindowDevice(const TQZWindowDevice* source) : TQZWindowDevice() {
     if (source != nullptr) {
@@ -32,7 +31,7 @@ TQZWindowDevice::TQZWindowDevice(const TQZWindowDevice& other)
       WindowHandle(other.WindowHandle),
       CaptureRect(other.CaptureRect),
       Packets(other.Packets),
-      pacer_(new internal::ScreenPacer) {}
+      worker_(new internal::ScreenWorker(Packets)) {}
 
 TQZWindowDevice& TQZWindowDevice::operator=(const TQZWindowDevice& other) {
     if (this != &other) {
@@ -46,7 +45,7 @@ TQZWindowDevice& TQZWindowDevice::operator=(const TQZWindowDevice& other) {
 
 TQZWindowDevice::~TQZWindowDevice() {
     Close();
-    delete pacer_;
+    delete worker_;
 }
 
 bool TQZWindowDevice::Open() {
@@ -57,7 +56,7 @@ bool TQZWindowDevice::Open() {
 bool TQZWindowDevice::Close() { return Stop(); }
 
 bool TQZWindowDevice::Pause() {
-    return internal::TogglePause(static_cast<TQZThread&>(*this), *pacer_);
+    return internal::TogglePause(static_cast<TQZThread&>(*this), worker_->pacer);
 }
 
 TQZPacket* TQZWindowDevice::Query() { return Packets.Query(); }
@@ -65,13 +64,12 @@ TQZPacket* TQZWindowDevice::Query() { return Packets.Query(); }
 TQZPacket* TQZWindowDevice::Get() { return Packets.Get(); }
 
 void TQZWindowDevice::FrameHandler(double timestamp, unsigned char* data, long length) {
-    internal::QueueFrame(Packets, *this, timestamp, data, length);
+    internal::QueueFrame(*worker_, Packets, *this, timestamp, data, length);
 }
 
 bool TQZWindowDevice::Run() {
-    internal::FrameStore frames(Packets);  // this thread's frames are read into it
-    pacer_->Run([this] { return Finished(); },
-                [this] { CaptureWindowTransalteRGB24(WindowHandle, true); }, &FrameRate);
+    worker_->Run([this] { return Finished(); },
+                 [this] { CaptureWindowTransalteRGB24(WindowHandle, true); }, &FrameRate);
     return true;
 }
 
@@ -109,6 +107,7 @@ void TQZWindowDevice::CaptureWindowTransalteRGB24(HWND window, bool) {
     request.imageWidth = request.width;
     request.imageHeight = request.height;
     request.readThroughMemory = true;
+    request.store = worker_->StoreForCaller();
     internal::GrabFrame(request, [this](unsigned char* data, long length) {
         FrameHandler(internal::FrameTime(), data, length);
     });
@@ -136,6 +135,7 @@ void TQZWindowDevice::CaptureDesktopTransalteRGB24(RECT* area) {
     request.width = clipped.right - clipped.left;
     request.height = clipped.bottom - clipped.top;
     request.imageFromBitmap = true;
+    request.store = worker_->StoreForCaller();
     internal::GrabFrame(request, [this](unsigned char* data, long length) {
         FrameHandler(internal::FrameTime(), data, length);
     });

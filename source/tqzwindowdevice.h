@@ -10,7 +10,7 @@ namespace TQZCapture {
 
 class TQZPacket;
 namespace internal {
-class ScreenPacer;
+class ScreenWorker;
 }
 
 // One top-level window as a video source. Open reads the window's client size into Width and
@@ -48,7 +48,7 @@ protected:
     void CaptureDesktopTransalteRGB24(RECT* area);
 
 private:
-    internal::ScreenPacer* pacer_;
+    internal::ScreenWorker* worker_;
 };
 
 }  // namespace TQZCapture

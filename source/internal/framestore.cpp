@@ -1,6 +1,5 @@
 #include "framestore.h"
 
-#include <cstdint>
 #include <exception>
 #include <new>
 #include <utility>
@@ -13,28 +12,22 @@ namespace TQZCapture {
 namespace internal {
 
 namespace {
-thread_local FrameStore* tActive = nullptr;
 const unsigned long kLargestFrame = 0x7FFFFFFFul;  // what the grab accepts
 }  // namespace
 
-FrameStore::FrameStore(TQZPacketSet& packets) : packets_(packets), previous_(tActive) {
-    tActive = this;
-}
-
-FrameStore::~FrameStore() { tActive = previous_; }
-
-FrameStore* FrameStore::Active() { return tActive; }
+FrameStore::FrameStore(TQZPacketSet& packets) : packets_(packets) {}
 
 unsigned char* FrameStore::Block(unsigned long bytes) {
-    claimed_ = false;
     if (bytes == 0 || bytes > kLargestFrame) return nullptr;
     if (packet_.Size() != bytes) {
-        TQZMemory spare;
-        if (PacketSetAccess::TakeSpare(packets_, bytes, spare)) {
-            static_cast<TQZMemory&>(packet_) = std::move(spare);
-        } else {
-            MemoryAccess::Allocate(packet_, static_cast<std::uint32_t>(bytes));
+        TQZMemory block;
+        if (!PacketSetAccess::TakeSpare(packets_, bytes, block)) {
+            // A new block (zero-filled by the gap rule of Append); a steady stream reuses the
+            // blocks the queue gives back instead.
+            const unsigned char last = 0;
+            block.Append(&last, 1, bytes - 1);
         }
+        static_cast<TQZMemory&>(packet_) = std::move(block);
     }
     return packet_.Size() == bytes ? packet_.Bytes() : nullptr;
 }
@@ -48,23 +41,17 @@ unsigned char* FrameStore::Scratch(unsigned long bytes) {
     return scratch_.data();
 }
 
-bool FrameStore::Claim(const TQZPacketSet& packets, const unsigned char* data, long length,
-                       const TQZDevice& device, double timestamp) {
-    if (claimed_ || &packets != &packets_ || data == nullptr || data != packet_.Bytes() ||
-        length <= 0 || static_cast<unsigned long>(length) != packet_.Size())
+bool FrameStore::Queue(const TQZDevice& device, double timestamp, const unsigned char* data,
+                       long length) {
+    if (data == nullptr || data != packet_.Bytes() || length <= 0 ||
+        static_cast<unsigned long>(length) != packet_.Size())
         return false;
     // Only bytes come back from the queue: the description is the store's own.
     packet_.DataType = device.DataType;
     packet_.DeviceType = device.DeviceType;
     packet_.TimeStamp = timestamp;
-    claimed_ = true;
-    return true;
-}
-
-void FrameStore::Commit() {
-    if (!claimed_) return;
-    claimed_ = false;
     PacketSetAccess::PushMoved(packets_, packet_);
+    return true;
 }
 
 bool PacketSetAccess::PushMoved(TQZPacketSet& set, TQZPacket& packet) {
@@ -93,15 +80,6 @@ bool PacketSetAccess::TakeSpare(TQZPacketSet& set, unsigned long size, TQZMemory
         for (TQZMemory& spare : set.spares_) spare.Free();
     }
     return false;
-}
-
-void MemoryAccess::Allocate(TQZMemory& memory, std::uint32_t size) {
-    ScopedLocker hold(memory.lock_);
-    memory.ReleaseBlock();
-    if (size == 0) return;
-    // No initial value: the caller overwrites every byte.
-    memory.data_ = new (std::nothrow) unsigned char[size];
-    if (memory.data_ != nullptr) memory.size_ = size;
 }
 
 }  // namespace internal

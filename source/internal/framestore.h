@@ -1,16 +1,14 @@
 // The block a screen worker reads its frames back into, kept from one frame to the next.
 //
-// A frame read back into the store's packet is queued by moving that packet into the device's
+// A frame read back into the store's block is queued by moving that block into the device's
 // queue, not by copying it. The queue in turn hands back the block of a packet the host has
 // finished with (the result slot's previous content), and the store reads the next frame into
 // it. At a steady rate a frame therefore costs no allocation and no copy beyond the read-back.
 //
-// A store is active on the thread that creates it, for its lifetime: frames grabbed on other
-// threads (a derived device calling a capture operation itself) take the plain path, a buffer
-// of their own and a copy into the queue.
+// The store belongs to one device's worker (see ScreenWorker): the grab is handed the store
+// in its request, and the device's frame handler hands the filled block on with Queue.
 #pragma once
 
-#include <cstdint>
 #include <vector>
 
 #include "tqzpacket.h"
@@ -24,12 +22,8 @@ namespace internal {
 class FrameStore {
 public:
     explicit FrameStore(TQZPacketSet& packets);
-    ~FrameStore();
     FrameStore(const FrameStore&) = delete;
     FrameStore& operator=(const FrameStore&) = delete;
-
-    // The store active on the calling thread, or null.
-    static FrameStore* Active();
 
     // A writable block of exactly bytes for the next frame: the block of the last frame that
     // was not queued, a block the queue gave back, or a new one. Null when memory runs out.
@@ -38,24 +32,20 @@ public:
     // be repacked into the frame block. Null when memory runs out.
     unsigned char* Scratch(unsigned long bytes);
 
-    // Called with a frame on its way to packets: true when data is this store's current
-    // block, which is then queued by Commit with the given description and time instead of
-    // being copied. A frame can be claimed once.
-    bool Claim(const TQZPacketSet& packets, const unsigned char* data, long length,
-               const TQZDevice& device, double timestamp);
-    // Moves a claimed frame into the queue. A full queue refuses it, and the block stays for
-    // the next frame.
-    void Commit();
+    // Hands a frame to the queue: when data is this store's block of exactly length bytes,
+    // the block moves into the queue with the device's description and the time stamp, and
+    // the result is true. Otherwise (someone else's bytes) nothing happens and the result is
+    // false. A full queue refuses the block, which then stays for the next frame (true).
+    bool Queue(const TQZDevice& device, double timestamp, const unsigned char* data, long length);
 
 private:
     TQZPacketSet& packets_;
     TQZPacket packet_;
     std::vector<unsigned char> scratch_;
-    bool claimed_ = false;
-    FrameStore* previous_;
 };
 
-// The queue's and the byte store's side of the exchange, for the frame store only.
+// The queue's side of the exchange, for the frame store only: the queue's public operations
+// copy every packet, and the move needs its list and its kept blocks.
 class PacketSetAccess {
 public:
     // Appends packet by moving its content into the queue; false (packet unchanged) when the
@@ -65,13 +55,6 @@ public:
     // Moves a kept block of size bytes into bytes; false when there is none. Kept blocks of
     // another size are released.
     static bool TakeSpare(TQZPacketSet& set, unsigned long size, TQZMemory& bytes);
-};
-
-class MemoryAccess {
-public:
-    // Replaces the bytes of memory by an uninitialised block of size bytes, or by none when
-    // memory runs out.
-    static void Allocate(TQZMemory& memory, std::uint32_t size);
 };
 
 }  // namespace internal

@@ -5,6 +5,22 @@
 namespace TQZCapture {
 namespace internal {
 
+const GraphBox kCloseBox = {"Close", "Couldn't stop the graph!"};
+const GraphBox kPauseBox = {"Pause", "Couldn't pause the graph!"};
+
+void ShowBox(const GraphBox& box) { MessageBoxA(nullptr, box.text, box.caption, MB_OK); }
+
+bool Refuse(const GraphBox& box) {
+    ShowBox(box);
+    return false;
+}
+
+bool StepDone(HRESULT status, bool held, const GraphBox* box) {
+    if (SUCCEEDED(status) && held) return true;
+    if (box != nullptr) ShowBox(*box);
+    return false;
+}
+
 bool BindCategoryFilter(REFCLSID category, int index, IBaseFilter** filter) {
     if (index < 0) return false;
     TQZComPointer<ICreateDevEnum> devices;

@@ -14,42 +14,31 @@ namespace internal {
 
 namespace {
 
-// Texts in the order of PullBox. Trailing blanks and spellings are part of the texts.
-const BoxText kBoxes[] = {
-    {"Create Filter Graph", "Failed to get Grap interfaces!"},
-    {"Create sample grabber BaseFilter ", "Failed to get sample grabber interfaces!"},
-    {"Create Media Control", "Failed to IMediaControl to interfaces!"},
-    {"Create Video mediaevent ", "Failed to MediaEvent to interfaces!"},
-    {"Create Video NullRenderer ", "Failed to NullRenderer to interfaces!"},
-    {"Create Video SampleGrabber ", "Failed to SampleGrabber to interfaces!"},
-    {"add Video SampleGrabberFilter ", "Failed to SampleGrabberFilter to interfaces!"},
-    {"BindFilter Video DeviceFilter ", "Failed to DeviceFilter to interfaces!"},
-    {"AddFilter Video DeviceFilter ", "Failed to DeviceFilter to interfaces!"},
-    {"Create Video AMStreamConfig ", "Failed to AMStreamConfig to interfaces!"},
-    {"Video GetFormat ", "Failed to GetFormat to interfaces!"},
-    {"Create Video GrabberInputPin ", "Failed to GrabberInputPin to interfaces!"},
-    {"Create Video GrabberOutputPin ", "Failed to GrabberOutputPin to interfaces!"},
-    {"ConnectedMediaType ", "Failed to ConnectedMediaType to interfaces!"},
-    {"Create audio AMStreamConfig ", "Failed to AMStreamConfig to interfaces!"},
-    {"Create audio IAMBufferNegotiation ", "Failed to IAMBufferNegotiation to interfaces!"},
-    {"Close", "Couldn't stop the graph!"},
-    {"Pause", "Couldn't pause the graph!"},
-};
-static_assert(sizeof(kBoxes) / sizeof(kBoxes[0]) == static_cast<size_t>(PullBox::Count),
-              "one text per box");
-
-template <class I>
-void** Out(TQZComPointer<I>& pointer) {
-    return reinterpret_cast<void**>(&pointer);
-}
-
-bool Create(const CLSID& clsid, DWORD context, const IID& iid, void** object) {
-    return SUCCEEDED(CoCreateInstance(clsid, nullptr, context, iid, object)) && *object != nullptr;
-}
-
-bool Query(IUnknown* from, const IID& iid, void** object) {
-    return from != nullptr && SUCCEEDED(from->QueryInterface(iid, object)) && *object != nullptr;
-}
+// The boxes of the steps both pull devices take. Trailing blanks and spellings are part of the
+// texts.
+const GraphBox kCreateGraphBox = {"Create Filter Graph", "Failed to get Grap interfaces!"};
+const GraphBox kCreateGrabberBox = {"Create sample grabber BaseFilter ",
+                                    "Failed to get sample grabber interfaces!"};
+const GraphBox kMediaControlBox = {"Create Media Control",
+                                   "Failed to IMediaControl to interfaces!"};
+const GraphBox kMediaEventBox = {"Create Video mediaevent ", "Failed to MediaEvent to interfaces!"};
+const GraphBox kNullRendererBox = {"Create Video NullRenderer ",
+                                   "Failed to NullRenderer to interfaces!"};
+const GraphBox kSampleGrabberBox = {"Create Video SampleGrabber ",
+                                    "Failed to SampleGrabber to interfaces!"};
+const GraphBox kAddGrabberBox = {"add Video SampleGrabberFilter ",
+                                 "Failed to SampleGrabberFilter to interfaces!"};
+const GraphBox kBindDeviceBox = {"BindFilter Video DeviceFilter ",
+                                 "Failed to DeviceFilter to interfaces!"};
+const GraphBox kAddDeviceBox = {"AddFilter Video DeviceFilter ",
+                                "Failed to DeviceFilter to interfaces!"};
+const GraphBox kGetFormatBox = {"Video GetFormat ", "Failed to GetFormat to interfaces!"};
+const GraphBox kGrabberInputBox = {"Create Video GrabberInputPin ",
+                                   "Failed to GrabberInputPin to interfaces!"};
+const GraphBox kGrabberOutputBox = {"Create Video GrabberOutputPin ",
+                                    "Failed to GrabberOutputPin to interfaces!"};
+const GraphBox kConnectedTypeBox = {"ConnectedMediaType ",
+                                    "Failed to ConnectedMediaType to interfaces!"};
 
 // The pin at position `skip` of `filter` (first pin: skip 0).
 void TakePin(IBaseFilter* filter, ULONG skip, TQZComPointer<IPin>& pin) {
@@ -60,10 +49,6 @@ void TakePin(IBaseFilter* filter, ULONG skip, TQZComPointer<IPin>& pin) {
     pins->Next(1, &pin, nullptr);
 }
 
-bool AddFilter(IGraphBuilder* graph, IBaseFilter* filter, LPCWSTR name) {
-    return filter != nullptr && SUCCEEDED(graph->AddFilter(filter, name));
-}
-
 bool Connect(IGraphBuilder* graph, IPin* out, IPin* in) {
     return out != nullptr && in != nullptr && SUCCEEDED(graph->Connect(out, in));
 }
@@ -72,41 +57,29 @@ bool Connect(IGraphBuilder* graph, IPin* out, IPin* in) {
 // and the grabber's mode.
 bool ConnectPullGraph(PullGraphFields f, PullMedia& media) {
     TQZComPointer<IAMStreamConfig> config;
-    if (!Query(f.DeviceOutputPin, IID_IAMStreamConfig, Out(config))) {
-        ShowPullBox(media.StreamConfigBox());
+    if (!QueryStep(f.DeviceOutputPin.Get(), IID_IAMStreamConfig, config, &media.StreamConfigBox()))
         return false;
-    }
     if (!media.TakeOutputExtras(f.DeviceOutputPin)) return false;
     AM_MEDIA_TYPE* current = nullptr;
     if (config->GetFormat(&current) != S_OK || current == nullptr) {
         DeleteMediaType(current);
-        ShowPullBox(PullBox::GetFormat);
-        return false;
+        return Refuse(kGetFormatBox);
     }
     const bool accepted = media.ApplyFormat(config, *current);
     config.Release();
     DeleteMediaType(current);
     if (!accepted) return false;
 
-    if (!Connect(f.Graph, f.DeviceOutputPin, f.GrabberInputPin)) {
-        ShowPullBox(PullBox::ConnectGrabberInput);
-        return false;
-    }
-    if (!Connect(f.Graph, f.GrabberOutputPin, f.NullRendererInputPin)) {
-        ShowPullBox(PullBox::ConnectGrabberOutput);
-        return false;
-    }
+    if (!Connect(f.Graph, f.DeviceOutputPin, f.GrabberInputPin)) return Refuse(kGrabberInputBox);
+    if (!Connect(f.Graph, f.GrabberOutputPin, f.NullRendererInputPin))
+        return Refuse(kGrabberOutputBox);
     f.SampleGrabber->SetBufferSamples(TRUE);
     f.SampleGrabber->SetOneShot(TRUE);
     AM_MEDIA_TYPE connected{};
     const bool known = SUCCEEDED(f.SampleGrabber->GetConnectedMediaType(&connected));
     if (known) media.Connected(connected);
     FreeMediaType(connected);
-    if (!known) {
-        ShowPullBox(PullBox::ConnectedType);
-        return false;
-    }
-    return true;
+    return known || Refuse(kConnectedTypeBox);
 }
 
 // Copies the grabber's buffered sample into a packet on the queue. A sample of no bytes (none
@@ -146,45 +119,31 @@ LONG FirstPinOfType(IAMCrossbar* crossbar, BOOL input, LONG count, LONG type) {
 
 }  // namespace
 
-const BoxText& PullBoxText(PullBox box) {
-    const auto index = static_cast<size_t>(box);
-    return kBoxes[index < static_cast<size_t>(PullBox::Count) ? index : 0];
-}
-
-void ShowPullBox(PullBox box) {
-    const BoxText& text = PullBoxText(box);
-    MessageBoxA(nullptr, text.text, text.caption, MB_OK);
-}
-
 bool OpenPullGraph(TQZDevice& device, PullGraphFields f, PullMedia& media) {
     CoInitialize(nullptr);
     device.Close();
-    const auto fail = [](PullBox box) {
-        ShowPullBox(box);
+    if (!CreateStep(CLSID_FilterGraph, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                    IID_IGraphBuilder, f.Graph, &kCreateGraphBox) ||
+        !CreateStep(kClsidSampleGrabber, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                    f.SampleGrabberFilter, &kCreateGrabberBox) ||
+        !QueryStep(f.Graph.Get(), IID_IMediaControl, f.MediaControl, &kMediaControlBox) ||
+        !QueryStep(f.Graph.Get(), IID_IMediaEvent, f.MediaEvent, &kMediaEventBox) ||
+        !CreateStep(kClsidNullRenderer, CLSCTX_INPROC_SERVER, IID_IBaseFilter, f.NullRenderer,
+                    &kNullRendererBox) ||
+        !StepDone(f.Graph->AddFilter(f.NullRenderer, L"NullRenderer"), true, &kNullRendererBox) ||
+        !QueryStep(f.SampleGrabberFilter.Get(), IID_ISampleGrabber, f.SampleGrabber,
+                   &kSampleGrabberBox))
         return false;
-    };
-    if (!Create(CLSID_FilterGraph, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IGraphBuilder,
-                Out(f.Graph)))
-        return fail(PullBox::CreateGraph);
-    if (!Create(kClsidSampleGrabber, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                Out(f.SampleGrabberFilter)))
-        return fail(PullBox::CreateGrabber);
-    if (!Query(f.Graph, IID_IMediaControl, Out(f.MediaControl))) return fail(PullBox::MediaControl);
-    if (!Query(f.Graph, IID_IMediaEvent, Out(f.MediaEvent))) return fail(PullBox::MediaEvent);
-    if (!Create(kClsidNullRenderer, CLSCTX_INPROC_SERVER, IID_IBaseFilter, Out(f.NullRenderer)) ||
-        !AddFilter(f.Graph, f.NullRenderer, L"NullRenderer"))
-        return fail(PullBox::NullRenderer);
-    if (!Query(f.SampleGrabberFilter, IID_ISampleGrabber, Out(f.SampleGrabber)))
-        return fail(PullBox::SampleGrabber);
     AM_MEDIA_TYPE wanted{};
     media.GrabberType(wanted);
     const bool typed = SUCCEEDED(f.SampleGrabber->SetMediaType(&wanted));
     FreeMediaType(wanted);
-    if (!typed || !AddFilter(f.Graph, f.SampleGrabberFilter, L"Grabber"))
-        return fail(PullBox::AddGrabber);
+    if (!typed || FAILED(f.Graph->AddFilter(f.SampleGrabberFilter, L"Grabber")))
+        return Refuse(kAddGrabberBox);
     if (!BindCategoryFilter(media.Category(), static_cast<int>(device.Index), &f.DeviceFilter))
-        return fail(PullBox::BindDevice);
-    if (!AddFilter(f.Graph, f.DeviceFilter, nullptr)) return fail(PullBox::AddDevice);
+        return Refuse(kBindDeviceBox);
+    if (!f.DeviceFilter || FAILED(f.Graph->AddFilter(f.DeviceFilter, nullptr)))
+        return Refuse(kAddDeviceBox);
     TakePin(f.DeviceFilter, 0, f.DeviceOutputPin);
     TakePin(f.SampleGrabberFilter, 0, f.GrabberInputPin);
     TakePin(f.SampleGrabberFilter, 1, f.GrabberOutputPin);
@@ -196,10 +155,7 @@ bool OpenPullGraph(TQZDevice& device, PullGraphFields f, PullMedia& media) {
 
 bool ClosePullGraph(PullGraphFields f) {
     bool result = true;
-    if (f.MediaControl && FAILED(f.MediaControl->Stop())) {
-        ShowPullBox(PullBox::Close);
-        result = false;
-    }
+    if (f.MediaControl && FAILED(f.MediaControl->Stop())) result = Refuse(kCloseBox);
     f.Graph.Release();
     f.DeviceFilter.Release();
     f.SampleGrabber.Release();
@@ -216,11 +172,7 @@ bool ClosePullGraph(PullGraphFields f) {
 }
 
 bool PausePullGraph(PullGraphFields f) {
-    if (f.MediaControl && FAILED(f.MediaControl->Pause())) {
-        ShowPullBox(PullBox::Pause);
-        return false;
-    }
-    return true;
+    return !f.MediaControl || StepDone(f.MediaControl->Pause(), true, &kPauseBox);
 }
 
 TQZPacket* GrabPacket(const TQZDevice& device, PullGraphFields f, bool newest) {
@@ -238,13 +190,13 @@ TQZPacket* GrabPacket(const TQZDevice& device, PullGraphFields f, bool newest) {
 void RouteCrossbar(IGraphBuilder* graph, IBaseFilter* deviceFilter) {
     if (deviceFilter == nullptr) return;
     TQZComPointer<ICaptureGraphBuilder2> builder;
-    if (!Create(CLSID_CaptureGraphBuilder2, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
-                Out(builder)))
+    if (!CreateStep(CLSID_CaptureGraphBuilder2, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                    builder, nullptr))
         return;
     builder->SetFiltergraph(graph);
     TQZComPointer<IAMCrossbar> crossbar;
     if (FAILED(builder->FindInterface(&LOOK_UPSTREAM_ONLY, nullptr, deviceFilter, IID_IAMCrossbar,
-                                      Out(crossbar))) ||
+                                      reinterpret_cast<void**>(&crossbar))) ||
         !crossbar)
         return;
     LONG outputs = 0;

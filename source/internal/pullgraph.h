@@ -17,38 +17,6 @@ namespace internal {
 // How long Get and Query wait for the one sample of a grab before they give up.
 constexpr LONG kGrabWaitMs = 3000;
 
-// Every message box that the pull devices show, in one table (PullBoxText).
-enum class PullBox {
-    CreateGraph,
-    CreateGrabber,
-    MediaControl,
-    MediaEvent,
-    NullRenderer,
-    SampleGrabber,
-    AddGrabber,
-    BindDevice,
-    AddDevice,
-    VideoStreamConfig,
-    GetFormat,
-    ConnectGrabberInput,
-    ConnectGrabberOutput,
-    ConnectedType,
-    AudioStreamConfig,
-    AudioBufferNegotiation,
-    Close,
-    Pause,
-    Count
-};
-
-struct BoxText {
-    const char* text;
-    const char* caption;
-};
-
-const BoxText& PullBoxText(PullBox box);
-// Shows the box: no owner window, an OK button.
-void ShowPullBox(PullBox box);
-
 // The graph fields of a pull device. The camera and voice devices declare the same fields
 // under the same names; FieldsOf gathers them.
 struct PullGraphFields {
@@ -92,7 +60,7 @@ public:
     // Major type, subtype and format type that the grabber is fixed to.
     virtual void GrabberType(AM_MEDIA_TYPE& type) const = 0;
     // The box shown when the device's output pin offers no stream configuration.
-    virtual PullBox StreamConfigBox() const = 0;
+    virtual const GraphBox& StreamConfigBox() const = 0;
     // Takes further interfaces of the device's output pin before its format is read; false
     // when one is missing (the medium has shown its box).
     virtual bool TakeOutputExtras(IPin* output) {

@@ -5,19 +5,6 @@
 namespace TQZCapture {
 namespace internal {
 
-namespace {
-const GraphBox kCloseBox = {"Close", "Couldn't stop the graph!"};
-const GraphBox kPauseBox = {"Pause", "Couldn't pause the graph!"};
-}  // namespace
-
-void ShowBox(const GraphBox& box) { MessageBoxA(nullptr, box.text, box.caption, MB_OK); }
-
-bool StepDone(HRESULT status, bool held, const GraphBox* box) {
-    if (SUCCEEDED(status) && held) return true;
-    if (box != nullptr) ShowBox(*box);
-    return false;
-}
-
 bool BuildGraphFront(TQZComPointer<IGraphBuilder>& graph,
                      TQZComPointer<ICaptureGraphBuilder2>& builder,
                      TQZComPointer<IMediaControl>& control, const FrontBoxes& boxes) {

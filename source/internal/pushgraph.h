@@ -10,39 +10,6 @@
 namespace TQZCapture {
 namespace internal {
 
-// The message box that reports a failed step: its text and caption.
-struct GraphBox {
-    const char* text;
-    const char* caption;
-};
-
-// Shows `box` modally, without an owner window, with an OK button.
-void ShowBox(const GraphBox& box);
-
-// A step succeeded when `status` is a success and `held` is true. Otherwise shows `box` (when
-// not null) and answers false.
-bool StepDone(HRESULT status, bool held, const GraphBox* box);
-
-// Creates an in-process object into `into` (cleared first).
-template <class I>
-bool CreateStep(REFCLSID clsid, DWORD context, REFIID iid, TQZComPointer<I>& into,
-                const GraphBox* box) {
-    const HRESULT status =
-        CoCreateInstance(clsid, nullptr, context, iid, reinterpret_cast<void**>(&into));
-    return StepDone(status, static_cast<bool>(into), box);
-}
-
-// Asks `from` for another of its interfaces into `into` (cleared first).
-template <class I, class From>
-bool QueryStep(From* from, REFIID iid, TQZComPointer<I>& into, const GraphBox* box) {
-    HRESULT status = E_POINTER;
-    if (from != nullptr)
-        status = from->QueryInterface(iid, reinterpret_cast<void**>(&into));
-    else
-        into.Release();
-    return StepDone(status, static_cast<bool>(into), box);
-}
-
 // Boxes of the first steps of both graphs. Attaching the builder to the graph is checked only
 // where `attach` is not null; the other steps always are (null: no box).
 struct FrontBoxes {

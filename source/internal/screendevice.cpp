@@ -1,7 +1,5 @@
 #include "screendevice.h"
 
-#include <cstdio>
-
 #include "framestore.h"
 #include "tqzdevice.h"
 #include "tqzpacket.h"
@@ -10,11 +8,11 @@
 namespace TQZCapture {
 namespace internal {
 
-void QueueFrame(TQZPacketSet& packets, const TQZDevice& device, double timestamp,
-                unsigned char* data, long length) {
+void QueueFrame(ScreenWorker& worker, TQZPacketSet& packets, const TQZDevice& device,
+                double timestamp, unsigned char* data, long length) {
     if (data == nullptr || length <= 0) return;
-    FrameStore* store = FrameStore::Active();
-    if (store != nullptr && store->Claim(packets, data, length, device, timestamp)) return;
+    FrameStore* store = worker.StoreForCaller();
+    if (store != nullptr && store->Queue(device, timestamp, data, length)) return;
     TQZPacket packet;
     packet.Append(data, static_cast<unsigned long>(length), 0);
     packet.DataType = device.DataType;
@@ -24,14 +22,6 @@ void QueueFrame(TQZPacketSet& packets, const TQZDevice& device, double timestamp
 }
 
 double FrameTime() { return static_cast<double>(static_cast<DWORD>(GetTickCount())); }
-
-void ReportNullHandle(const char* what) {
-#if defined(VMC_DIAGNOSTICS)
-    std::fprintf(stderr, "Assertion failed: %s, file source/tqzdesktopdevice\n", what);
-#else
-    (void)what;
-#endif
-}
 
 }  // namespace internal
 }  // namespace TQZCapture

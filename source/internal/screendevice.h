@@ -1,6 +1,9 @@
 // Pieces that the desktop and window devices share beyond the pacing loop.
 #pragma once
 
+#include <atomic>
+
+#include "framestore.h"
 #include "screenpacer.h"
 #include "vornplatform.h"
 
@@ -11,11 +14,41 @@ class TQZPacketSet;
 
 namespace internal {
 
+// What a screen device keeps for its worker thread: the pacing loop and the frame store its
+// frames are read back into.
+class ScreenWorker {
+public:
+    explicit ScreenWorker(TQZPacketSet& packets) : frames_(packets) {}
+
+    // The worker thread's body: runs the pacing loop on the calling thread, which is the only
+    // thread that reads frames into the store.
+    template <class Finished, class Capture>
+    void Run(Finished finished, Capture capture, const unsigned int* frameRate) {
+        thread_.store(GetCurrentThreadId());
+        pacer.Run(finished, capture, frameRate);
+        thread_.store(0);
+    }
+
+    // The store for a grab on the calling thread: null on any thread but the running worker
+    // (a derived device calling a capture operation itself), whose frames take a buffer of
+    // their own.
+    FrameStore* StoreForCaller() {
+        const DWORD worker = thread_.load();
+        return worker != 0 && worker == GetCurrentThreadId() ? &frames_ : nullptr;
+    }
+
+    ScreenPacer pacer;
+
+private:
+    FrameStore frames_;
+    std::atomic<DWORD> thread_{0};
+};
+
 // Wraps one captured image in a packet with the device's data and device type and the time
 // stamp, and offers it to the queue (which drops it when full). An image in the worker's frame
-// store is moved into the queue once the grab has delivered it; any other is copied.
-void QueueFrame(TQZPacketSet& packets, const TQZDevice& device, double timestamp,
-                unsigned char* data, long length);
+// store moves into the queue; any other is copied.
+void QueueFrame(ScreenWorker& worker, TQZPacketSet& packets, const TQZDevice& device,
+                double timestamp, unsigned char* data, long length);
 
 // The pause toggle: resumes a paused worker, or pauses a running one between two frames.
 template <class Thread>
@@ -44,9 +77,6 @@ inline void StoreRect(RECT& rect, LONG left, LONG top, LONG right, LONG bottom) 
 
 // Time stamp of a frame: the tick count as an unsigned value.
 double FrameTime();
-
-// Reports a null platform handle in diagnostic builds (VMC_DIAGNOSTICS) without stopping.
-void ReportNullHandle(const char* what);
 
 }  // namespace internal
 }  // namespace TQZCapture

@@ -1,5 +1,6 @@
 #include "screengrab.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -75,7 +76,7 @@ void ReadBackAndDeliver(const GrabRequest& request, HDC memory, HBITMAP captured
     // The worker's store takes a frame read back as it is; rows that must be repacked are
     // read into its scratch block and packed into the frame. Without a store, one buffer
     // serves both, packed in place.
-    FrameStore* store = FrameStore::Active();
+    FrameStore* store = request.store;
     const bool asRead = request.imageFromBitmap || packedBytes == paddedBytes;
     std::unique_ptr<unsigned char[]> owned;
     unsigned char* buffer = nullptr;
@@ -105,7 +106,6 @@ void ReadBackAndDeliver(const GrabRequest& request, HDC memory, HBITMAP captured
         }
     }
     deliver(frame, static_cast<long>(frameBytes));
-    if (store != nullptr) store->Commit();
 }
 
 }  // namespace
@@ -123,14 +123,26 @@ unsigned long PackedImageSize(LONG width, LONG height) {
                           static_cast<unsigned long>(height));
 }
 
+void ReportNullHandle(const char* handle) {
+#if defined(VMC_DIAGNOSTICS)
+    std::fprintf(stderr, "Assertion failed: %s, file source/tqzdesktopdevice\n", handle);
+#else
+    (void)handle;
+#endif
+}
+
 bool GrabFrame(const GrabRequest& request, const FrameSink& deliver) {
     if (request.source == nullptr || request.width <= 0 || request.height <= 0) return false;
     if (PackedImageSize(request.width, request.height) == 0) return false;
 
     HDC memory = CreateCompatibleDC(request.source);
-    if (memory == nullptr) return false;
+    if (memory == nullptr) {
+        if (request.reportNullHandles) ReportNullHandle("hMemDC");
+        return false;
+    }
     bool delivered = false;
     HBITMAP bitmap = CreateCompatibleBitmap(request.source, request.width, request.height);
+    if (bitmap == nullptr && request.reportNullHandles) ReportNullHandle("hBitmap");
     if (bitmap != nullptr) {
         HGDIOBJ previous = SelectObject(memory, bitmap);
         if (previous != nullptr) {

@@ -10,6 +10,8 @@
 namespace TQZCapture {
 namespace internal {
 
+class FrameStore;
+
 struct GrabRequest {
     HDC source = nullptr;  // the context the pixels come from
     LONG x = 0;            // top-left corner of the region in the source context
@@ -32,6 +34,13 @@ struct GrabRequest {
 
     // GetDIBits reads through the memory context instead of the source context.
     bool readThroughMemory = false;
+
+    // A null memory context or bitmap is reported (ReportNullHandle) before the grab ends.
+    bool reportNullHandles = false;
+
+    // Where the image is read back: the worker's frame store, or (null) a buffer of the
+    // grab's own that lives until deliver returns.
+    FrameStore* store = nullptr;
 };
 
 using FrameSink = std::function<void(unsigned char* data, long length)>;
@@ -46,6 +55,11 @@ unsigned long PaddedStride(LONG width);
 
 // width x height x 3 when positive and no larger than 31 bits, else 0.
 unsigned long PackedImageSize(LONG width, LONG height);
+
+// Diagnostic builds (VMC_DIAGNOSTICS, on in Debug builds) report a null platform handle of the
+// desktop device's window capture on standard error, as a failed assertion naming the handle,
+// and go on; other builds say nothing.
+void ReportNullHandle(const char* handle);
 
 }  // namespace internal
 }  // namespace TQZCapture

@@ -93,14 +93,10 @@ TEST_P(X11Frames, ShowTheWindowsPixels) {
 
     // The window device reads from the window's top-left corner, what the screen shows there.
     WindowGrabber window;
-    window.WindowHandle = Handle(below);
-    window.ResetCaptureArea();
-    ASSERT_EQ(200u, window.Width);
-    ASSERT_EQ(148u, window.Height);
-    TQZCapture::TQZPacket* packet = window.Grab();
-    ASSERT_NE(nullptr, packet);
-    ASSERT_EQ(200u * 148u * 3u, packet->Size());
-    Frame frame{static_cast<const unsigned char*>(packet->Bytes()), 200, 148};
+    Frame frame = GrabWindow(window, below);
+    ASSERT_NE(nullptr, frame.bytes);
+    ASSERT_EQ(200, frame.width);
+    ASSERT_EQ(148, frame.height);
     for (const Probe& p :
          {Probe{0, 0, 0x3366CC}, Probe{30, 40, 0xF0E010}, Probe{49, 49, 0xF0E010},
           Probe{50, 50, 0x3366CC}, Probe{149, 99, 0x3366CC}, Probe{150, 100, 0x11AA55}}) {
@@ -170,11 +166,8 @@ TEST_F(X11Test, RectanglesFollowGeometryFramesAndExtents) {
 
     // A window context starts at the outer corner: the frame's pixels, then the client's.
     WindowGrabber grabber;
-    grabber.WindowHandle = Handle(client);
-    grabber.ResetCaptureArea();
-    TQZCapture::TQZPacket* packet = grabber.Grab();
-    ASSERT_NE(nullptr, packet);
-    Frame pixels{static_cast<const unsigned char*>(packet->Bytes()), 160, 100};
+    Frame pixels = GrabWindow(grabber, client);
+    ASSERT_NE(nullptr, pixels.bytes);
     EXPECT_EQ(0xC04000u, pixels.At(0, 0));
     EXPECT_EQ(0xC04000u, pixels.At(7, 23));
     EXPECT_EQ(0x0040C0u, pixels.At(8, 24));
@@ -264,15 +257,48 @@ TEST_F(X11Test, TheCursorIsDrawnWhereXFixesPutsIt) {
 
     // The window device draws it with its hot spot on the pointer.
     WindowGrabber grabber;
-    grabber.WindowHandle = Handle(under);
-    grabber.ResetCaptureArea();
-    TQZCapture::TQZPacket* packet = grabber.Grab();
-    ASSERT_NE(nullptr, packet);
-    Frame frame{static_cast<const unsigned char*>(packet->Bytes()), 200, 148};
+    Frame frame = GrabWindow(grabber, under);
+    ASSERT_NE(nullptr, frame.bytes);
     EXPECT_EQ(0xFFFFFFu, frame.At(98, 57));   // the cursor's top-left corner
     EXPECT_EQ(0xFFFFFFu, frame.At(113, 72));  // its bottom-right corner
     EXPECT_EQ(0x0000C0u, frame.At(97, 57));   // just left of it
     EXPECT_EQ(0x0000C0u, frame.At(114, 73));  // beyond it
+    XUndefineCursor(display_, under);
+    XFreeCursor(display_, cursor);
+}
+
+TEST_F(X11Test, ACursorWithAlphaIsBlendedOverTheScreen) {
+    ::Window under = MakeWindow("Under a soft cursor", 600, 500, 200, 150, 0x0000C0, getpid());
+    // 8 x 8, white at half opacity (premultiplied), one opaque red pixel at (0, 0).
+    XRenderPictFormat* argb = XRenderFindStandardFormat(display_, PictStandardARGB32);
+    ASSERT_NE(nullptr, argb);
+    std::vector<uint32_t> pixels(64, 0x80808080u);
+    pixels[0] = 0xFFFF0000u;
+    Pixmap pixmap = XCreatePixmap(display_, under, 8, 8, 32);
+    XImage* image = XCreateImage(display_, nullptr, 32, ZPixmap, 0,
+                                 reinterpret_cast<char*>(pixels.data()), 8, 8, 32, 0);
+    GC gc = XCreateGC(display_, pixmap, 0, nullptr);
+    XPutImage(display_, pixmap, gc, image, 0, 0, 0, 0, 8, 8);
+    image->data = nullptr;  // the vector's
+    XDestroyImage(image);
+    XFreeGC(display_, gc);
+    Picture picture = XRenderCreatePicture(display_, pixmap, argb, 0, nullptr);
+    Cursor cursor = XRenderCreateCursor(display_, picture, 0, 0);
+    XRenderFreePicture(display_, picture);
+    XFreePixmap(display_, pixmap);
+    XDefineCursor(display_, under, cursor);
+    MovePointer(650, 540);
+
+    WindowGrabber grabber;
+    Frame frame = GrabWindow(grabber, under);
+    ASSERT_NE(nullptr, frame.bytes);
+    EXPECT_EQ(0xFF0000u, frame.At(50, 40));
+    // 0x80 + 0x00 * 127 / 255 for red and green, 0x80 + 0xC0 * 127 / 255 for blue.
+    uint32_t blended = frame.At(53, 43);
+    EXPECT_NEAR(0x80, blended >> 16, 1);
+    EXPECT_NEAR(0x80, (blended >> 8) & 0xFF, 1);
+    EXPECT_NEAR(0x80 + 0xC0 * 127 / 255, blended & 0xFF, 1);
+    EXPECT_EQ(0x0000C0u, frame.At(58, 48));
     XUndefineCursor(display_, under);
     XFreeCursor(display_, cursor);
 }
@@ -308,7 +334,8 @@ TEST_F(X11Test, DevicesOnWorkerThreadsShareTheConnection) {
         EXPECT_TRUE(d->Close());
         d->OnCloseAFter();
     }
-    // Segments are reused: two devices hold at most one each, a few more are kept.
+    // Segments are reused: none is held once the devices are closed, a few are kept.
+    EXPECT_EQ(0, VornWorld::host::x11::LeasedSegments());
     EXPECT_LE(VornWorld::host::x11::LiveSegments(), std::max(segments, 2L) + 2);
 }
 

@@ -24,6 +24,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrender.h>
 #undef Bool
 #undef None
 
@@ -158,6 +159,17 @@ protected:
         TQZCapture::TQZPacket* packet = desktop.Grab();
         if (packet == nullptr) return Frame{};
         return Frame{static_cast<const unsigned char*>(packet->Bytes()), width_, height_};
+    }
+
+    // One frame of a window through a window device set up on it: the client size rounded
+    // down to multiples of 4, from the window's outer corner. No bytes when nothing came.
+    static Frame GrabWindow(WindowGrabber& grabber, ::Window window) {
+        grabber.WindowHandle = Handle(window);
+        grabber.ResetCaptureArea();
+        TQZCapture::TQZPacket* packet = grabber.Grab();
+        if (packet == nullptr) return Frame{};
+        return Frame{static_cast<const unsigned char*>(packet->Bytes()),
+                     static_cast<int>(grabber.Width), static_cast<int>(grabber.Height)};
     }
 
     Display* display_ = nullptr;

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include <gmock/gmock.h>
+
 #include "com_parity.h"
 
 namespace comparity {
@@ -90,9 +92,17 @@ TEST(ComParity, InitialisationNestsAndKeepsItsModel) {
 TEST(ComParity, UnknownClassesAndContexts) {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     void* object = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_LOCAL_SERVER, IID_IGraphBuilder,
-                               &object),
-              REGDB_E_CLASSNOTREG);
+    // An in-process class asked for as a local server. Ours answers "class not registered";
+    // Wine answers that in some prefixes and "key missing" in others (one made with its 32-bit
+    // half installed), so the real platform may give either.
+    const HRESULT localServer = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_LOCAL_SERVER,
+                                                 IID_IGraphBuilder, &object);
+#if defined(_WIN32)
+    EXPECT_THAT(localServer,
+                testing::AnyOf(HRESULT(REGDB_E_CLASSNOTREG), HRESULT(REGDB_E_KEYMISSING)));
+#else
+    EXPECT_EQ(localServer, REGDB_E_CLASSNOTREG);
+#endif
     EXPECT_EQ(
         CoCreateInstance(IID_IBaseFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
         REGDB_E_CLASSNOTREG);

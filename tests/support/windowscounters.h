@@ -11,9 +11,12 @@
 
 namespace wintest {
 
-// Entries of the process's GDI handle table (its address is in the process environment block)
-// whose type is `type`, or that have any type when `type` is negative; -1 without the table.
-inline long GdiTableEntries(int type) {
+// Live GDI objects of this process that are regions (`regionsOnly`) or of any type; -1 where
+// they cannot be counted. The process's GDI handle table is read where the process environment
+// block points at it (Windows, and 64-bit processes under Wine). A 32-bit process under Wine has
+// no such pointer, but there GetObjectType accepts a handle's bare table index, so every index
+// is asked instead.
+inline long GdiObjectsOfType(bool regionsOnly) {
     struct HandleEntry {  // one entry of the table: 24 bytes on 64-bit, 16 on 32-bit systems
         void* kernelObject;
         USHORT processId, count, upper;
@@ -27,28 +30,33 @@ inline long GdiTableEntries(int type) {
 #pragma GCC diagnostic pop
     const size_t tableOffset = sizeof(void*) == 8 ? 0xF8 : 0x94;
     const auto* table = *reinterpret_cast<HandleEntry* const*>(peb + tableOffset);
-    if (table == nullptr) return -1;
+    const size_t kEntries = 0x10000;
     long live = 0;
-    for (size_t i = 0; i < 0x10000; ++i) {
-        const int entryType = table[i].type & 0x1F;
-        live += table[i].type != 0 && (type < 0 || entryType == type) ? 1 : 0;
+    if (table != nullptr) {
+        const int kTableRegion = 4;
+        for (size_t i = 0; i < kEntries; ++i) {
+            const int type = table[i].type & 0x1F;
+            live += type != 0 && (!regionsOnly || type == kTableRegion) ? 1 : 0;
+        }
+        return live;
     }
-    return live;
+    for (size_t i = 1; i < kEntries; ++i) {
+        const DWORD type = GetObjectType(reinterpret_cast<HGDIOBJ>(i));
+        live += type != 0 && (!regionsOnly || type == OBJ_REGION) ? 1 : 0;
+    }
+    return live > 0 ? live : -1;
 }
 
 // Live GDI objects of this process. GetGuiResources answers 0 under Wine, so the count falls
-// back to the GDI handle table: every entry with a type is a live object.
+// back to the GDI handle table.
 inline long LiveGdiObjects() {
     const DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     if (reported != 0) return static_cast<long>(reported);
-    return GdiTableEntries(-1);
+    return GdiObjectsOfType(false);
 }
 
-// Live GDI regions of this process, from the handle table; -1 where it cannot be read.
-inline long LiveGdiRegions() {
-    const int kRegion = 4;
-    return GdiTableEntries(kRegion);
-}
+// Live GDI regions of this process; -1 where they cannot be counted.
+inline long LiveGdiRegions() { return GdiObjectsOfType(true); }
 
 // Open kernel handles of this process. GetProcessHandleCount answers 0 under Wine, so the count
 // falls back to the system's handle list, filtered by this process's identifier.

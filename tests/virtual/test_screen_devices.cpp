@@ -2,6 +2,7 @@
 // lands, pacing, the queue bound, pausing under load, and that no frame leaks a platform object.
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "screen_fixture.h"
@@ -144,6 +145,35 @@ TEST_F(ScreenTest, FailureAtAnyStepDeliversNothingAndLeaksNothing) {
         VornWorld::FailCall(c.call, c.nth, VornWorld::kAlways);
         Desktop device;
         EXPECT_EQ(c.delivers, device.Grab() != nullptr) << c.call << " #" << c.nth;
+    }
+}
+
+// The desktop device's window capture names a missing handle on standard error in diagnostic
+// (Debug) builds, and says nothing in others; either way the frame is not delivered.
+TEST_F(ScreenTest, WindowCaptureReportsNullHandlesInDiagnosticBuilds) {
+    const struct {
+        const char* call;
+        const char* handle;
+    } cases[] = {
+        {"GetWindowDC", "hSrcDC"},
+        {"CreateCompatibleDC", "hMemDC"},
+        {"CreateCompatibleBitmap", "hBitmap"},
+    };
+    for (const auto& c : cases) {
+        VornWorld::ClearFaults();
+        VornWorld::FailCall(c.call, 0, VornWorld::kAlways);
+        Desktop device;
+        testing::internal::CaptureStderr();
+        device.CaptureWindowTransalteRGB24(nullptr, false);
+        const std::string said = testing::internal::GetCapturedStderr();
+#if defined(VMC_DIAGNOSTICS)
+        EXPECT_EQ("Assertion failed: " + std::string(c.handle) + ", file source/tqzdesktopdevice\n",
+                  said)
+            << c.call;
+#else
+        EXPECT_EQ("", said) << c.call;
+#endif
+        EXPECT_EQ(0u, device.Packets.Count()) << c.call;
     }
 }
 

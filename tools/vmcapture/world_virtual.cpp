@@ -115,6 +115,15 @@ int ApplyWorldOptions(const ParsedArgs& parsed) {
         }
         setenv("VORN_WORLD", world.c_str(), 1);
     }
+    if (VornWorld::CurrentWorld() == VornWorld::WorldKind::Host) {
+        for (const OptionDef& option : WorldOptions()) {
+            if (option.name != std::string("world") && parsed.Has(option.name)) {
+                ReportError(std::string("--") + option.name +
+                            " shapes the virtual world; the host world is in force");
+                return kExitUsage;
+            }
+        }
+    }
     uint32_t width = 0, height = 0;
     if (parsed.Has("virtual-screen")) {
         if (!ParseSize(parsed.Value("virtual-screen"), VornWorld::kMaxScreenSide, width, height) ||

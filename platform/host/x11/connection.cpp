@@ -34,7 +34,7 @@ int OnIoError(Display* display) {
 
 // Largest read: 2^30 bytes.
 constexpr uint64_t kMaxBytes = uint64_t{1} << 30;
-// Segments kept for reuse beyond the ones leased.
+// Segments kept for reuse: a read leaves at most this many, the one it leased included.
 constexpr size_t kKeptSegments = 2;
 
 int64_t NowMs() {
@@ -97,6 +97,7 @@ struct Connection::Segments {
     std::mutex mutex;
     std::vector<std::unique_ptr<Segment>> kept;  // back from their leases
     long live = 0;
+    long leased = 0;
 };
 
 Connection& Connection::The() {
@@ -158,6 +159,9 @@ bool Connection::Open() {
     cursorImages = XFixesQueryExtension(display_, &event, &error) &&
                    XFixesQueryVersion(display_, &major, &minor) && major >= 2;
 
+    // An id never used for a resource, but within this client's range.
+    clientId_ = XAllocID(display_);
+
     netClientList = XInternAtom(display_, "_NET_CLIENT_LIST", False);
     netClientListStacking = XInternAtom(display_, "_NET_CLIENT_LIST_STACKING", False);
     netWmName = XInternAtom(display_, "_NET_WM_NAME", False);
@@ -179,8 +183,9 @@ void Connection::Close() {
         if (!lost_) XShmDetach(display_, &s->info);
         shmdt(s->info.shmaddr);
     }
-    gOurs.store(nullptr);
+    // Still ours while it closes: a lost connection may report its loss once more.
     XCloseDisplay(display_);
+    gOurs.store(nullptr);
     display_ = nullptr;
     lost_ = false;
 }
@@ -199,10 +204,12 @@ void Connection::Sync() {
     if (display_ != nullptr && !lost_) XSync(display_, False);
 }
 
-long Connection::LiveSegments() const {
+unsigned long Connection::ClientId() const { return display_ != nullptr && !lost_ ? clientId_ : 0; }
+
+long Connection::LiveSegments(bool leasedOnly) const {
     if (!segments_) return 0;
     std::lock_guard<std::mutex> lock(segments_->mutex);
-    return segments_->live;
+    return leasedOnly ? segments_->leased : segments_->live;
 }
 
 bool Connection::Grab(int x, int y, int w, int h, Pixels* pixels) {
@@ -241,7 +248,7 @@ bool Connection::GrabShared(int x, int y, int w, int h, Pixels* pixels) {
             kept.erase(best);
         }
         for (auto it = kept.begin(); it != kept.end();) {
-            if ((*it)->generation != generation_ || kept.size() > kKeptSegments) {
+            if ((*it)->generation != generation_ || kept.size() >= kKeptSegments) {
                 drop.push_back(std::move(*it));
                 it = kept.erase(it);
             } else {
@@ -302,8 +309,13 @@ bool Connection::GrabShared(int x, int y, int w, int h, Pixels* pixels) {
 
     // The segment goes back to the kept ones when its pixels are no longer read.
     std::shared_ptr<Segments> pool = segments_;
+    {
+        std::lock_guard<std::mutex> lock(pool->mutex);
+        ++pool->leased;
+    }
     std::shared_ptr<Segment> lease(segment.release(), [pool](Segment* s) {
         std::lock_guard<std::mutex> lock(pool->mutex);
+        --pool->leased;
         pool->kept.emplace_back(s);
     });
     if (!ok) return false;

@@ -53,8 +53,11 @@ public:
     // With the lock held: whether reads may use shared memory (tests read both ways).
     void AllowSharedMemory(bool allowed) { shmAllowed_ = allowed; }
 
-    // Shared-memory segments in existence (leased or kept for reuse).
-    long LiveSegments() const;
+    // Shared-memory segments in existence (leased or kept for reuse), or only those leased to
+    // pixels still read.
+    long LiveSegments(bool leasedOnly) const;
+    // With the lock held: an id of this client's resources on the server (0 without one).
+    unsigned long ClientId() const;
 
     // Whether the server gives the cursor's image (XFixes 2 or later).
     bool cursorImages = false;
@@ -86,7 +89,8 @@ private:
     bool shm_ = false;  // the server offers shared memory and it works from here
     bool shmAllowed_ = true;
     int error_ = 0;
-    uint64_t generation_ = 0;  // counts connections, so old segments are not used on new ones
+    uint64_t generation_ = 0;
+    unsigned long clientId_ = 0;  // counts connections, so old segments are not used on new ones
 
     struct Segments;
     std::shared_ptr<Segments> segments_;

@@ -422,7 +422,14 @@ display::DisplayService& HostDisplay() {
     return *host;
 }
 
-long LiveSegments() { return Connection::The().LiveSegments(); }
+long LiveSegments() { return Connection::The().LiveSegments(false); }
+long LeasedSegments() { return Connection::The().LiveSegments(true); }
+
+unsigned long ClientResourceBase() {
+    Connection& x = Connection::The();
+    auto lock = x.Lock();
+    return x.ClientId();
+}
 
 bool ReadsThroughSharedMemory() {
     Connection& x = Connection::The();
