@@ -13,7 +13,7 @@
 // both audio figures from a fifth of the run to its end.
 // Each reports frames per second and processor time per frame (per second of audio): its own,
 // the X server's (or the sound server's) read from /proc, and their sum. The summary lines at the
-// end give ours / ffmpeg for each, the median of the repetitions.
+// end give ours / ffmpeg for each, from the medians of the repetitions.
 //
 // The world the library captures is the environment's (VORN_WORLD=host for the real X display
 // and sound server; the tool gets the same variable). The X server is the one of DISPLAY.
@@ -457,37 +457,43 @@ void FfmpegAudio(benchmark::State& state) {
 
 // ---- summary ----------------------------------------------------------------------------------
 
-// The repetition with the median total time per unit.
-const Measure* Median(const std::string& name) {
+// Each figure's median over the repetitions, taken on its own: one run's wall time can go
+// astray (ffmpeg's start-up varies) without its processor times doing so, and the other way round.
+struct Figures {
+    double rate = 0, own = 0, server = 0, total = 0;
+};
+bool Medians(const std::string& name, Figures* f) {
     auto it = results.find(name);
-    if (it == results.end() || it->second.empty()) return nullptr;
-    std::vector<Measure>& all = it->second;
-    std::sort(all.begin(), all.end(),
-              [](const Measure& a, const Measure& b) { return a.TotalPer() < b.TotalPer(); });
-    return &all[all.size() / 2];
+    if (it == results.end() || it->second.empty()) return false;
+    auto median = [&it](double (Measure::*figure)() const) {
+        std::vector<double> values;
+        for (const Measure& m : it->second) values.push_back((m.*figure)());
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    f->rate = median(&Measure::Rate);
+    f->own = median(&Measure::OwnPer) * 1e3;
+    f->server = median(&Measure::ServerPer) * 1e3;
+    f->total = median(&Measure::TotalPer) * 1e3;
+    return true;
 }
 
 void Summary(const std::string& label, const std::string& ours, const std::string& peer,
              bool audio) {
-    const Measure* a = Median(ours);
-    const Measure* b = Median(peer);
-    if (a == nullptr || b == nullptr) return;
-    const char* unit = audio ? "ms per s of audio" : "ms per frame";
+    Figures a, b;
+    if (!Medians(ours, &a) || !Medians(peer, &b)) return;
     if (audio) {
         std::printf(
-            "summary %s: ours %.2f + server %.2f = %.2f %s, ffmpeg %.2f + server %.2f = %.2f;"
-            " ours/ffmpeg cpu = %.2f\n",
-            label.c_str(), a->OwnPer() * 1e3, a->ServerPer() * 1e3, a->TotalPer() * 1e3, unit,
-            b->OwnPer() * 1e3, b->ServerPer() * 1e3, b->TotalPer() * 1e3,
-            a->TotalPer() / b->TotalPer());
+            "summary %s: ours %.2f + server %.2f = %.2f ms per s of audio, ffmpeg %.2f + server"
+            " %.2f = %.2f; ours/ffmpeg cpu = %.2f\n",
+            label.c_str(), a.own, a.server, a.total, b.own, b.server, b.total, a.total / b.total);
         return;
     }
     std::printf(
-        "summary %s: ours %.1f fps, %.2f + X %.2f = %.2f %s; ffmpeg %.1f fps, %.2f + X %.2f"
-        " = %.2f; ours/ffmpeg fps = %.2f, cpu = %.2f\n",
-        label.c_str(), a->Rate(), a->OwnPer() * 1e3, a->ServerPer() * 1e3, a->TotalPer() * 1e3,
-        unit, b->Rate(), b->OwnPer() * 1e3, b->ServerPer() * 1e3, b->TotalPer() * 1e3,
-        a->Rate() / b->Rate(), a->TotalPer() / b->TotalPer());
+        "summary %s: ours %.1f fps, %.2f + X %.2f = %.2f ms per frame; ffmpeg %.1f fps, %.2f + X"
+        " %.2f = %.2f; ours/ffmpeg fps = %.2f, cpu = %.2f\n",
+        label.c_str(), a.rate, a.own, a.server, a.total, b.rate, b.own, b.server, b.total,
+        a.rate / b.rate, a.total / b.total);
 }
 
 bool TakeOption(const char* arg) {
