@@ -1,8 +1,8 @@
-// The capture filters of the virtual devices: one capture pin with its capability list,
-// format and buffer negotiation, a streaming thread while running; and the crossbar that
-// may sit upstream of a video device.
+// The capture filters of the devices of either world: one capture pin with its capability
+// list, format and buffer negotiation, a streaming thread that stamps and delivers what the
+// device's source fills while running; and the crossbar that may sit upstream of a video
+// device.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -296,13 +296,17 @@ protected:
 
     MediaType CapsAt(int index, std::vector<BYTE>& caps) const override {
         const AudioCapability& cap = Config().audio[static_cast<size_t>(index)];
+        AudioCapability most = VornWorld::WidestOf(cap);
         AUDIO_STREAM_CONFIG_CAPS record{};
         record.guid = MEDIATYPE_Audio;
-        record.MinimumChannels = record.MaximumChannels = cap.channels;
+        record.MinimumChannels = cap.channels;
+        record.MaximumChannels = most.channels;
         record.ChannelsGranularity = 1;
-        record.MinimumBitsPerSample = record.MaximumBitsPerSample = cap.bitsPerSample;
+        record.MinimumBitsPerSample = cap.bitsPerSample;
+        record.MaximumBitsPerSample = most.bitsPerSample;
         record.BitsPerSampleGranularity = 8;
-        record.MinimumSampleFrequency = record.MaximumSampleFrequency = cap.sampleRate;
+        record.MinimumSampleFrequency = cap.sampleRate;
+        record.MaximumSampleFrequency = most.sampleRate;
         record.SampleFrequencyGranularity = 1;
         const BYTE* bytes = reinterpret_cast<const BYTE*>(&record);
         caps.assign(bytes, bytes + sizeof record);
@@ -314,13 +318,17 @@ protected:
         if (!ReadWave(type, &wave) || !IsEqualGUID(type.majortype, MEDIATYPE_Audio) ||
             !IsEqualGUID(type.subtype, MEDIASUBTYPE_PCM) || wave.wFormatTag != WAVE_FORMAT_PCM)
             return VFW_E_INVALIDMEDIATYPE;
+        AudioCapability asked{wave.nChannels, wave.wBitsPerSample, wave.nSamplesPerSec};
+        WAVEFORMATEX offered = WaveOf(asked);
+        if (wave.nBlockAlign != offered.nBlockAlign ||
+            wave.nAvgBytesPerSec != offered.nAvgBytesPerSec || wave.wBitsPerSample % 8 != 0)
+            return VFW_E_INVALIDMEDIATYPE;
         for (const AudioCapability& cap : Config().audio) {
-            WAVEFORMATEX offered = WaveOf(cap);
-            if (wave.nChannels == offered.nChannels &&
-                wave.wBitsPerSample == offered.wBitsPerSample &&
-                wave.nSamplesPerSec == offered.nSamplesPerSec &&
-                wave.nBlockAlign == offered.nBlockAlign &&
-                wave.nAvgBytesPerSec == offered.nAvgBytesPerSec) {
+            AudioCapability most = VornWorld::WidestOf(cap);
+            if (asked.channels >= cap.channels && asked.channels <= most.channels &&
+                asked.bitsPerSample >= cap.bitsPerSample &&
+                asked.bitsPerSample <= most.bitsPerSample && asked.sampleRate >= cap.sampleRate &&
+                asked.sampleRate <= most.sampleRate) {
                 *normal = MediaType::Audio(offered);
                 return S_OK;
             }
@@ -525,6 +533,14 @@ public:
     bool CanEndStream() const override { return false; }
     Filter* CrossbarFilter() const { return static_cast<Crossbar*>(crossbar_.get()); }
 
+    // A run needs the device's source, opened in the connected format on the first run
+    // after a stop and kept until the next stop.
+    HRESULT CanRun() const override {
+        if (!Output()->Connected()) return S_OK;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return OpenSource() != nullptr ? S_OK : VFW_E_NO_CAPTURE_HARDWARE;
+    }
+
 protected:
     void OnStateChange(FILTER_STATE, FILTER_STATE to) override {
         if (to == State_Running)
@@ -534,17 +550,51 @@ protected:
         if (to == State_Stopped) {
             position_ = 0;
             streamTime_ = 0;
+            std::lock_guard<std::mutex> lock(mutex_);
+            source_.reset();
         }
     }
 
 private:
     CapturePin* Output() const { return static_cast<CapturePin*>(Pins()[0].get()); }
 
+    static VornWorld::StreamFormat FormatOf(const MediaType& type) {
+        VornWorld::StreamFormat format;
+        format.subtype = type.Subtype();
+        if (const WAVEFORMATEX* wave = type.Wave()) {
+            format.audio = true;
+            format.wave = *wave;
+        } else if (const VIDEOINFOHEADER* video = type.VideoInfo()) {
+            format.width = video->bmiHeader.biWidth;
+            format.height = video->bmiHeader.biHeight;
+            format.interval = video->AvgTimePerFrame;
+        }
+        return format;
+    }
+
+    // Under mutex_: the source, opened now if it is not yet; null when the device refuses.
+    VornWorld::MediaSource* OpenSource() const {
+        if (source_ == nullptr && device_->open) {
+            VornWorld::StreamFormat format = FormatOf(Output()->ConnectionType());
+            format.sampleBytes = Output()->BufferBytes(Output()->ConnectionType());
+            source_ = device_->open(format);
+        }
+        return source_.get();
+    }
+
+    // A source that cannot be opened (a stop came between CanRun and here, and the device went
+    // away) gives a stream that ends at once.
     void StartStreaming() {
         if (!Output()->Connected() || thread_.joinable()) return;
-        stop_ = false;
+        VornWorld::MediaSource* source;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            source = OpenSource();
+            stop_ = false;
+        }
+        if (source != nullptr) source->Begin();
         ++VornWorld::Counters().threads;
-        thread_ = std::thread(&CaptureFilter::Stream, this, Output()->ConnectionType());
+        thread_ = std::thread(&CaptureFilter::Stream, this, Output()->ConnectionType(), source);
     }
 
     void StopStreaming() {
@@ -552,56 +602,52 @@ private:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stop_ = true;
+            if (source_ != nullptr) source_->Interrupt();
         }
         wake_.notify_all();
         thread_.join();
         --VornWorld::Counters().threads;
     }
 
-    // Waits until `due` or until asked to stop; true when asked to stop.
-    template <class Due>
-    bool Sleep(std::unique_lock<std::mutex>& lock, const Due& due) {
-        return wake_.wait_until(lock, due, [this] { return stop_; });
-    }
-
-    // The streaming thread: one sample per period, from the start of the run.
-    void Stream(MediaType type) {
+    // The streaming thread: each sample the source fills, stamped from the audio position or
+    // the frame count (or with the source's own capture time), until stopped or refused.
+    void Stream(MediaType type, VornWorld::MediaSource* source) {
         SetStreamingGraph(Graph());
-        const VornWorld::DeviceConfig& config = device_->config;
         size_t bytes = Output()->BufferBytes(type);
         const WAVEFORMATEX* wave = type.Wave();
         const VIDEOINFOHEADER* video = type.VideoInfo();
-        REFERENCE_TIME period =
-            wave != nullptr ? static_cast<REFERENCE_TIME>(bytes * kSecond / wave->nAvgBytesPerSec)
-                            : std::max<REFERENCE_TIME>(video->AvgTimePerFrame, 1);
-        std::vector<BYTE> buffer(bytes), scratch;
-        auto begin = std::chrono::steady_clock::now();
-        uint64_t sent = 0;
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (config.delivers) {
-            auto due = begin + std::chrono::duration<int64_t, std::ratio<1, kSecond>>(
-                                   period * static_cast<REFERENCE_TIME>(sent));
-            if (Sleep(lock, due)) break;
-            lock.unlock();
-            if (wave != nullptr) {
-                VornWorld::PaintTone(*wave, config.toneFrequency, position_, buffer.data(), bytes);
-                position_ += bytes / wave->nBlockAlign;
-            } else {
-                VornWorld::PaintTestFrame(type.Subtype(), video->bmiHeader.biWidth,
-                                          video->bmiHeader.biHeight, position_++, buffer.data(),
-                                          scratch);
+        std::vector<BYTE> buffer(bytes);
+        if (source == nullptr) Output()->DeliverEndOfStream();
+        while (source != nullptr) {
+            REFERENCE_TIME start = -1;
+            auto result = source->Read(buffer.data(), bytes, position_, &start);
+            if (result != VornWorld::MediaSource::Result::Filled) {
+                if (result == VornWorld::MediaSource::Result::Failed)
+                    Output()->DeliverEndOfStream();
+                break;
             }
-            Sample sample{buffer.data(), static_cast<LONG>(bytes), streamTime_,
-                          streamTime_ + period};
-            streamTime_ += period;
-            ++sent;
+            REFERENCE_TIME length;
+            if (wave != nullptr) {
+                uint64_t frames = bytes / wave->nBlockAlign;
+                if (start < 0)
+                    start = static_cast<REFERENCE_TIME>(position_ * kSecond / wave->nSamplesPerSec);
+                position_ += frames;
+                length = static_cast<REFERENCE_TIME>(frames * kSecond / wave->nSamplesPerSec);
+            } else {
+                length = std::max<REFERENCE_TIME>(video->AvgTimePerFrame, 1);
+                if (start < 0) start = streamTime_;
+                ++position_;
+            }
+            streamTime_ = start + length;
+            Sample sample{buffer.data(), static_cast<LONG>(bytes), start, start + length};
             HRESULT verdict = Output()->Deliver(sample);
             VornWorld::RecordSamples(*device_, 1);
-            if (verdict != S_OK) Output()->DeliverEndOfStream();
-            lock.lock();
-            if (verdict != S_OK) break;
+            if (verdict != S_OK) {
+                Output()->DeliverEndOfStream();
+                break;
+            }
         }
-        if (!lock.owns_lock()) lock.lock();
+        std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait(lock, [this] { return stop_; });
         SetStreamingGraph(nullptr);
     }
@@ -609,9 +655,11 @@ private:
     DeviceHandle device_;
     Ref<IBaseFilter> crossbar_;
     std::thread thread_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stop_ = false;
+    // Opened by CanRun, dropped at a stop; the streaming thread uses it while it runs.
+    mutable std::unique_ptr<VornWorld::MediaSource> source_;
     // Written by the streaming thread, read after it was joined.
     uint64_t position_ = 0;  // video frames or audio sample frames
     REFERENCE_TIME streamTime_ = 0;

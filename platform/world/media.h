@@ -7,19 +7,47 @@
 #include <vector>
 
 #include "vorn/control/media.h"
+#include "world/media_source.h"
 
 namespace VornWorld {
 
-// A device as added by the control API; shared by the world and the objects made from it,
-// so a filter outlives the device's removal.
+// A device of a world; shared by the world and the objects made from it, so a filter
+// outlives the device's removal.
 struct DeviceState {
     DeviceId id;
-    DeviceConfig config;  // never changed after AddDevice
+    DeviceConfig config;  // never changed after the device was made
+    SourceOpener open;    // its samples
 };
 using DeviceHandle = std::shared_ptr<const DeviceState>;
 
-// Snapshot of a category in enumeration order.
+// The devices of one world, and whether (and how) they can be shaped. One is in force for
+// the whole process (MediaWorldInForce); the control API and the enumerator ask it.
+class MediaWorld {
+public:
+    virtual ~MediaWorld() = default;
+    // Snapshot of a category in enumeration order.
+    virtual std::vector<DeviceHandle> DevicesOf(MediaKind kind) = 0;
+    // The shaping calls of the control API; false (kNoDevice) where the world has none.
+    virtual bool Reset() = 0;
+    virtual DeviceId Add(const DeviceConfig& config, int position) = 0;
+    virtual bool Remove(DeviceId id) = 0;
+    virtual bool Move(DeviceId id, int position) = 0;
+    virtual bool RemoveAll(MediaKind kind) = 0;
+};
+MediaWorld& VirtualMediaWorld();
+MediaWorld& HostMediaWorld();
+MediaWorld& MediaWorldInForce();
+
+// Snapshot of a category of the world in force, in enumeration order.
 std::vector<DeviceHandle> DevicesOf(MediaKind kind);
+
+// An audio capability at its largest: each maximum, or the value itself where it has none.
+AudioCapability WidestOf(const AudioCapability& cap);
+
+// A new device id, with an empty activity record.
+DeviceId NewDeviceId();
+// Forgets every record and graph of the past (ResetMedia of the virtual world).
+void ResetRecords();
 
 // Records of what was asked of a device (ignored when the records were reset since).
 void RecordBind(const DeviceState& device);

@@ -165,6 +165,40 @@ TEST_F(CapturePinFormats, AudioFormatsMustMatchAWaveCapability) {
     EXPECT_EQ(asked[4].wave.nChannels, 6);
 }
 
+// A device that converts for itself offers ranges: any channels, whole bytes and rate within
+// them, proposed at the smallest.
+TEST_F(CapturePinFormats, AudioRangesTakeEveryFormatWithinThem) {
+    VornWorld::DeviceConfig config = VornWorld::DefaultMicrophone();
+    config.audio = {{1, 8, 8000, 4, 24, 48000}};
+    VornWorld::RemoveAllDevices(VornWorld::MediaKind::Audio);
+    ASSERT_NE(VornWorld::AddDevice(config), VornWorld::kNoDevice);
+    for (auto invalid : {VornWorld::AudioCapability{1, 16, 8000, 0, 8, 0},
+                         VornWorld::AudioCapability{2, 16, 8000, 1, 0, 0},
+                         VornWorld::AudioCapability{1, 16, 8000, 0, 20, 0},
+                         VornWorld::AudioCapability{1, 16, 8000, 0, 0, 400000}}) {
+        config.audio = {invalid};
+        EXPECT_EQ(VornWorld::AddDevice(config), VornWorld::kNoDevice);
+    }
+    Open(CLSID_AudioInputDeviceCategory);
+    AUDIO_STREAM_CONFIG_CAPS caps;
+    AM_MEDIA_TYPE* type = nullptr;
+    ASSERT_EQ(config_->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)), S_OK);
+    EXPECT_EQ(reinterpret_cast<WAVEFORMATEX*>(type->pbFormat)->nSamplesPerSec, 8000u);
+    comtest::DeleteType(type);
+    EXPECT_EQ(caps.MinimumChannels, 1u);
+    EXPECT_EQ(caps.MaximumChannels, 4u);
+    EXPECT_EQ(caps.MaximumBitsPerSample, 24u);
+    EXPECT_EQ(caps.BitsPerSampleGranularity, 8u);
+    EXPECT_EQ(caps.MaximumSampleFrequency, 48000u);
+
+    EXPECT_EQ(SetWave(3, 24, 11025, 9), S_OK);
+    EXPECT_EQ(SetWave(4, 8, 48000, 4), S_OK);
+    EXPECT_TRUE(FAILED(SetWave(5, 16, 44100, 10)));  // channels beyond the range
+    EXPECT_TRUE(FAILED(SetWave(2, 32, 44100, 8)));   // bits beyond the range
+    EXPECT_TRUE(FAILED(SetWave(2, 12, 44100, 3)));   // not whole bytes
+    EXPECT_TRUE(FAILED(SetWave(2, 16, 7999, 4)));    // rate below the range
+}
+
 TEST_F(CapturePinFormats, ReportedCapabilitySizeCanBeWrong) {
     OpenCamera({}, 52);
     int count = 0, size = 0;

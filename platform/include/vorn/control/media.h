@@ -54,11 +54,16 @@ struct VideoCapability {
     double maxFrameRate = 30.0;
 };
 
-// One PCM wave format that an audio device accepts.
+// The PCM wave formats that an audio device accepts: `channels`, `bitsPerSample` and
+// `sampleRate`, or each up to its maximum (0: the same; bits in steps of 8) where the device
+// converts for itself. A pin proposes the smallest format of the entry.
 struct AudioCapability {
     WORD channels;
     WORD bitsPerSample;  // 8, 16, 24 or 32
     DWORD sampleRate;
+    WORD maxChannels = 0;
+    WORD maxBitsPerSample = 0;
+    DWORD maxSampleRate = 0;
 };
 
 struct DeviceConfig {
@@ -88,20 +93,25 @@ struct DeviceConfig {
 using DeviceId = int;
 constexpr DeviceId kNoDevice = 0;
 
+// The calls that shape the devices (ResetMedia, AddDevice, RemoveDevice, MoveDevice,
+// RemoveAllDevices) change nothing in the host world, whose devices are the machine's: they
+// return false or kNoDevice there. The records below work in both worlds.
+
 // Back to the start: one camera ("Vorn Virtual Camera") and one microphone ("Vorn Virtual
 // Microphone"), no records, no graph history. Objects alive keep working.
-VORN_PLATFORM_API void ResetMedia();
+VORN_PLATFORM_API bool ResetMedia();
 // The configurations of the two default devices, as templates for new ones.
 VORN_PLATFORM_API DeviceConfig DefaultCamera();
 VORN_PLATFORM_API DeviceConfig DefaultMicrophone();
 
 // Adds a device at `position` of its category (-1: at the end). kNoDevice when the
 // configuration is invalid (sizes outside 1..16384, rates outside 1..1000, unknown subtype,
-// channels outside 1..16, bits other than 8/16/24/32, rates outside 1000..384000 Hz).
+// channels outside 1..16, bits other than 8/16/24/32, rates outside 1000..384000 Hz, a
+// maximum below its minimum).
 VORN_PLATFORM_API DeviceId AddDevice(const DeviceConfig& config, int position = -1);
 VORN_PLATFORM_API bool RemoveDevice(DeviceId id);
 VORN_PLATFORM_API bool MoveDevice(DeviceId id, int position);
-VORN_PLATFORM_API void RemoveAllDevices(MediaKind kind);
+VORN_PLATFORM_API bool RemoveAllDevices(MediaKind kind);
 // The devices of a category in enumeration order.
 VORN_PLATFORM_API std::vector<DeviceId> Devices(MediaKind kind);
 

@@ -1,0 +1,77 @@
+// The host world's capture devices: the sound server's sources and the V4L2 cameras, asked
+// afresh at every enumeration. A device keeps its id for as long as the process runs, so the
+// records of what programs asked of it stay together. Nothing here can be shaped.
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+#include "host/media/host_device.h"
+#include "host/pulse/pulse.h"
+#include "host/v4l2/v4l2.h"
+#include "vorn/win/kernel.h"
+
+namespace VornHost {
+namespace {
+
+using VornWorld::DeviceHandle;
+using VornWorld::DeviceId;
+using VornWorld::MediaKind;
+
+class HostMedia final : public VornWorld::MediaWorld {
+public:
+    std::vector<DeviceHandle> DevicesOf(MediaKind kind) override {
+        std::vector<HostDevice> found =
+            kind == MediaKind::Audio ? ListPulseSources() : ListV4l2Devices();
+        std::vector<DeviceHandle> devices;
+        for (HostDevice& host : found) {
+            auto device = std::make_shared<VornWorld::DeviceState>();
+            device->id = IdOf(host.key);
+            device->config = std::move(host.config);
+            device->open = std::move(host.open);
+            devices.push_back(std::move(device));
+        }
+        return devices;
+    }
+
+    bool Reset() override { return false; }
+    DeviceId Add(const VornWorld::DeviceConfig&, int) override { return VornWorld::kNoDevice; }
+    bool Remove(DeviceId) override { return false; }
+    bool Move(DeviceId, int) override { return false; }
+    bool RemoveAll(MediaKind) override { return false; }
+
+private:
+    DeviceId IdOf(const std::string& key) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto found = ids_.find(key);
+        if (found != ids_.end()) return found->second;
+        DeviceId id = VornWorld::NewDeviceId();
+        ids_.emplace(key, id);
+        return id;
+    }
+
+    std::mutex mutex_;
+    std::map<std::string, DeviceId> ids_;
+};
+
+}  // namespace
+
+std::wstring WideFromUtf8(const std::string& text) {
+    if (text.empty()) return {};
+    int length = static_cast<int>(std::min<size_t>(text.size(), 1 << 20));
+    int wide = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    if (wide <= 0) return {};
+    std::wstring result(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, &result[0], wide);
+    return result;
+}
+
+}  // namespace VornHost
+
+namespace VornWorld {
+
+MediaWorld& HostMediaWorld() {
+    static VornHost::HostMedia world;
+    return world;
+}
+
+}  // namespace VornWorld

@@ -1,0 +1,255 @@
+// The virtual media world: the capture devices the control API shapes, and their sources,
+// which paint a moving test picture or a sine tone at the pace of a clock.
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "world/media.h"
+#include "world/media_pixels.h"
+
+namespace VornWorld {
+namespace {
+
+bool IsVideoSubtype(const GUID& subtype) {
+    return subtype == MEDIASUBTYPE_I420 || subtype == MEDIASUBTYPE_IYUV ||
+           subtype == MEDIASUBTYPE_YV12 || subtype == MEDIASUBTYPE_YUY2 ||
+           subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB32;
+}
+
+bool ValidVideo(const VideoCapability& cap) {
+    auto inSize = [](LONG v) { return v >= 1 && v <= 16384; };
+    LONG maxWidth = cap.maxWidth == 0 ? cap.width : cap.maxWidth;
+    LONG maxHeight = cap.maxHeight == 0 ? cap.height : cap.maxHeight;
+    return IsVideoSubtype(cap.subtype) && inSize(cap.width) && inSize(cap.height) &&
+           inSize(maxWidth) && inSize(maxHeight) && maxWidth >= cap.width &&
+           maxHeight >= cap.height && cap.granularityX >= 1 && cap.granularityY >= 1 &&
+           cap.minFrameRate >= 1.0 && cap.maxFrameRate <= 1000.0 &&
+           cap.minFrameRate <= cap.maxFrameRate;
+}
+
+bool ValidAudio(const AudioCapability& cap) {
+    auto bits = [](unsigned b) { return b == 8 || b == 16 || b == 24 || b == 32; };
+    auto channels = [](unsigned c) { return c >= 1 && c <= 16; };
+    auto rate = [](unsigned long r) { return r >= 1000 && r <= 384000; };
+    AudioCapability most = WidestOf(cap);
+    return bits(cap.bitsPerSample) && bits(most.bitsPerSample) && channels(cap.channels) &&
+           channels(most.channels) && rate(cap.sampleRate) && rate(most.sampleRate) &&
+           most.bitsPerSample >= cap.bitsPerSample && most.channels >= cap.channels &&
+           most.sampleRate >= cap.sampleRate;
+}
+
+bool Valid(const DeviceConfig& config) {
+    bool crossbarTypes = std::all_of(config.crossbarInputs.begin(), config.crossbarInputs.end(),
+                                     [](LONG t) { return t >= 0; }) &&
+                         std::all_of(config.crossbarOutputs.begin(), config.crossbarOutputs.end(),
+                                     [](LONG t) { return t >= 0; });
+    return std::all_of(config.video.begin(), config.video.end(), ValidVideo) &&
+           std::all_of(config.audio.begin(), config.audio.end(), ValidAudio) && crossbarTypes &&
+           config.toneFrequency > 0.0 && config.toneFrequency < 100000.0 &&
+           config.reportedCapsSize >= 0;
+}
+
+// One sample per period from the start of each run: the test picture or the tone.
+class VirtualSource final : public MediaSource {
+public:
+    VirtualSource(const DeviceConfig& config, const StreamFormat& format)
+        : delivers_(config.delivers), tone_(config.toneFrequency), format_(format) {}
+
+    void Begin() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        interrupted_ = false;
+        begin_ = Clock::now();
+        sent_ = 0;
+    }
+
+    Result Read(BYTE* buffer, size_t bytes, uint64_t position, REFERENCE_TIME*) override {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            auto stop = [this] { return interrupted_; };
+            if (!delivers_) {
+                wake_.wait(lock, stop);
+                return Result::Interrupted;
+            }
+            auto due = begin_ + Ticks(Period(bytes) * static_cast<REFERENCE_TIME>(sent_));
+            if (wake_.wait_until(lock, due, stop)) return Result::Interrupted;
+            ++sent_;
+        }
+        if (format_.audio) {
+            PaintTone(format_.wave, tone_, position, buffer, bytes);
+        } else {
+            PaintTestFrame(format_.subtype, format_.width, format_.height, position, buffer,
+                           scratch_);
+        }
+        return Result::Filled;
+    }
+
+    void Interrupt() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            interrupted_ = true;
+        }
+        wake_.notify_all();
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+
+    REFERENCE_TIME Period(size_t bytes) const {
+        if (format_.audio) {
+            return static_cast<REFERENCE_TIME>(bytes * 10000000 / format_.wave.nAvgBytesPerSec);
+        }
+        return std::max<REFERENCE_TIME>(format_.interval, 1);
+    }
+
+    const bool delivers_;
+    const double tone_;
+    const StreamFormat format_;
+    std::vector<BYTE> scratch_;  // streaming thread only
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool interrupted_ = false;
+    Clock::time_point begin_ = Clock::now();
+    uint64_t sent_ = 0;
+};
+
+class VirtualMedia final : public MediaWorld {
+public:
+    std::vector<DeviceHandle> DevicesOf(MediaKind kind) override {
+        auto lock = Lock();
+        const auto& list = CategoryOf(kind);
+        return std::vector<DeviceHandle>(list.begin(), list.end());
+    }
+
+    bool Reset() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        PopulateLocked();
+        return true;
+    }
+
+    DeviceId Add(const DeviceConfig& config, int position) override {
+        if (!Valid(config)) return kNoDevice;
+        auto lock = Lock();
+        return AddLocked(config, position);
+    }
+
+    bool Remove(DeviceId id) override {
+        auto lock = Lock();
+        for (auto* list : {&video_, &audio_}) {
+            auto it = Find(*list, id);
+            if (it == list->end()) continue;
+            list->erase(it);
+            return true;
+        }
+        return false;
+    }
+
+    bool Move(DeviceId id, int position) override {
+        auto lock = Lock();
+        for (auto* list : {&video_, &audio_}) {
+            auto it = Find(*list, id);
+            if (it == list->end()) continue;
+            auto device = *it;
+            list->erase(it);
+            list->insert(list->begin() + Clamp(position, *list), device);
+            return true;
+        }
+        return false;
+    }
+
+    bool RemoveAll(MediaKind kind) override {
+        auto lock = Lock();
+        CategoryOf(kind).clear();
+        return true;
+    }
+
+private:
+    using List = std::vector<DeviceHandle>;
+
+    static List::iterator Find(List& list, DeviceId id) {
+        return std::find_if(list.begin(), list.end(), [&](const auto& d) { return d->id == id; });
+    }
+    // A position in a list; out of range (or -1): the end.
+    static std::ptrdiff_t Clamp(int position, const List& list) {
+        return position < 0 || static_cast<size_t>(position) > list.size()
+                   ? static_cast<std::ptrdiff_t>(list.size())
+                   : position;
+    }
+
+    List& CategoryOf(MediaKind kind) { return kind == MediaKind::Video ? video_ : audio_; }
+
+    DeviceId AddLocked(const DeviceConfig& config, int position) {
+        auto device = std::make_shared<DeviceState>();
+        device->id = NewDeviceId();
+        device->config = config;
+        device->open = [config](const StreamFormat& format) -> std::unique_ptr<MediaSource> {
+            return std::make_unique<VirtualSource>(config, format);
+        };
+        List& list = CategoryOf(config.kind);
+        list.insert(list.begin() + Clamp(position, list), device);
+        return device->id;
+    }
+
+    void PopulateLocked() {
+        video_.clear();
+        audio_.clear();
+        ResetRecords();
+        AddLocked(DefaultCamera(), -1);
+        AddLocked(DefaultMicrophone(), -1);
+        populated_ = true;
+    }
+
+    // Locks the world, filling it with the default devices on first use.
+    std::unique_lock<std::mutex> Lock() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!populated_) PopulateLocked();
+        return lock;
+    }
+
+    std::mutex mutex_;
+    List video_;  // enumeration order
+    List audio_;
+    bool populated_ = false;
+};
+
+}  // namespace
+
+AudioCapability WidestOf(const AudioCapability& cap) {
+    AudioCapability most = cap;
+    if (cap.maxChannels != 0) most.channels = cap.maxChannels;
+    if (cap.maxBitsPerSample != 0) most.bitsPerSample = cap.maxBitsPerSample;
+    if (cap.maxSampleRate != 0) most.sampleRate = cap.maxSampleRate;
+    return most;
+}
+
+MediaWorld& VirtualMediaWorld() {
+    static VirtualMedia world;
+    return world;
+}
+
+DeviceConfig DefaultCamera() {
+    DeviceConfig config;
+    config.kind = MediaKind::Video;
+    config.friendlyName = L"Vorn Virtual Camera";
+    config.devicePath = L"\\\\?\\vorn#virtual-camera#0";
+    for (const GUID* subtype : {&MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_I420, &MEDIASUBTYPE_RGB24}) {
+        config.video.push_back({*subtype, 640, 480});
+        config.video.push_back({*subtype, 320, 240});
+        config.video.push_back({*subtype, 1280, 720});
+    }
+    config.video.push_back({MEDIASUBTYPE_RGB32, 640, 480});
+    return config;
+}
+
+DeviceConfig DefaultMicrophone() {
+    DeviceConfig config;
+    config.kind = MediaKind::Audio;
+    config.friendlyName = L"Vorn Virtual Microphone";
+    config.clsid = L"{E30629D2-27E5-11CE-875D-00608CB78066}";
+    config.audio = {{2, 16, 44100}, {1, 16, 44100}, {2, 16, 48000}, {2, 16, 22050},
+                    {1, 16, 16000}, {1, 8, 8000},   {2, 8, 44100}};
+    return config;
+}
+
+}  // namespace VornWorld

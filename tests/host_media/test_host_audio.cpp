@@ -1,0 +1,311 @@
+// The host world's audio input devices on a sound server that the test command starts with
+// a null output and a 440 Hz sine source: the listing, the tone through the push and the pull
+// device in every sample layout, the time stamps and buffer sizes, and no server at all.
+// Run with VORN_WORLD=host and PULSE_SERVER naming that server.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "polling.h"
+#include "tone.h"
+#include "tqzenumdevice.h"
+#include "tqzusbaudiodevice.h"
+#include "tqzusbaudiodeviceset.h"
+#include "tqzvoicedevice.h"
+#include "tqzvoicedeviceset.h"
+#include "vorn/control/media.h"
+#include "vorn/control/world.h"
+#include "vornplatform.h"
+
+using namespace TQZCapture;
+
+namespace {
+
+const char kSine[] = "Sine source at 440 Hz";
+const char kMonitor[] = "Monitor of Null Output";
+
+template <class Set>
+std::vector<std::string> NamesOf(Set& set) {
+    std::vector<std::string> names;
+    for (unsigned i = 0; i < set.Count(); ++i) names.push_back(set.GetByIndex(i)->Name);
+    return names;
+}
+
+int IndexOf(const std::vector<std::string>& names, const std::string& name) {
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name) return static_cast<int>(i);
+    return -1;
+}
+
+class HostAudio : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(VornWorld::WorldKind::Host, VornWorld::CurrentWorld())
+            << "run with VORN_WORLD=host";
+        TQZVoiceDeviceSet voices;
+        TQZEnumDevice::EnumVoiceDevice(voices);
+        sine_ = IndexOf(NamesOf(voices), kSine);
+        ASSERT_GE(sine_, 0) << "no sine source: is the test's sound server running?";
+    }
+    int sine_ = -1;
+};
+
+// Sets an environment variable for the scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (had_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+// The number of devices the audio input category lists (0 for S_FALSE) and how long it took.
+int AudioInputs(double* seconds) {
+    auto begin = std::chrono::steady_clock::now();
+    CoInitialize(nullptr);
+    ICreateDevEnum* devices = nullptr;
+    int count = -1;
+    if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ICreateDevEnum, reinterpret_cast<void**>(&devices)))) {
+        IEnumMoniker* list = nullptr;
+        HRESULT result = devices->CreateClassEnumerator(CLSID_AudioInputDeviceCategory, &list, 0);
+        count = result == S_FALSE ? 0 : -1;
+        if (result == S_OK) {
+            count = 0;
+            IMoniker* moniker = nullptr;
+            while (list->Next(1, &moniker, nullptr) == S_OK) {
+                ++count;
+                moniker->Release();
+            }
+            list->Release();
+        }
+        devices->Release();
+    }
+    CoUninitialize();
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    return count;
+}
+
+TEST_F(HostAudio, SourcesAreListedByDescriptionInputsBeforeMonitorsTheSameEachTime) {
+    TQZUSBAudioDeviceSet first, second;
+    TQZEnumDevice::EnumAudioDevice(first);
+    TQZEnumDevice::EnumAudioDevice(second);
+    const std::vector<std::string> names = NamesOf(first);
+    EXPECT_EQ(names, NamesOf(second));
+    const int monitor = IndexOf(names, kMonitor);
+    ASSERT_GE(monitor, 0);
+    EXPECT_LT(IndexOf(names, kSine), monitor)
+        << "the null output's monitor came first on the server";
+    EXPECT_EQ(VornWorld::Devices(VornWorld::MediaKind::Audio),
+              VornWorld::Devices(VornWorld::MediaKind::Audio))
+        << "a device keeps its id between enumerations";
+}
+
+TEST_F(HostAudio, TheWorldCannotBeShaped) {
+    const auto before = VornWorld::Devices(VornWorld::MediaKind::Audio);
+    EXPECT_FALSE(VornWorld::ResetMedia());
+    EXPECT_EQ(VornWorld::kNoDevice, VornWorld::AddDevice(VornWorld::DefaultMicrophone()));
+    EXPECT_FALSE(VornWorld::RemoveDevice(before.front()));
+    EXPECT_FALSE(VornWorld::MoveDevice(before.front(), 1));
+    EXPECT_FALSE(VornWorld::RemoveAllDevices(VornWorld::MediaKind::Audio));
+    EXPECT_EQ(before, VornWorld::Devices(VornWorld::MediaKind::Audio));
+}
+
+// What the push device hands to the host.
+class Collector : public ICaptureAudioCallBack {
+public:
+    void OnAudioStart() override {}
+    void OnAudioStop() override {}
+    void OnAudioError(unsigned int) override {}
+    void OnAudioFrame(double time, unsigned char* data, long bytes) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        times_.push_back(time);
+        lengths_.push_back(bytes);
+        audio_.insert(audio_.end(), data, data + bytes);
+    }
+    size_t Bytes() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return audio_.size();
+    }
+    std::vector<double> times_;
+    std::vector<long> lengths_;
+    std::vector<uint8_t> audio_;
+
+private:
+    std::mutex mutex_;
+};
+
+TEST_F(HostAudio, PushDeviceDeliversTheToneInBuffersOfTheSuggestedSizeWithSteadyTimes) {
+    TQZUSBAudioDeviceSet set;
+    TQZEnumDevice::EnumAudioDevice(set);
+    TQZUSBAudioDevice* device = set.GetByName(kSine);
+    ASSERT_NE(nullptr, device);
+    Collector sink;
+    device->OnOpenBefore(static_cast<ICaptureAudioCallBack*>(&sink));
+    ASSERT_TRUE(device->Open());
+    device->OnOpenAFter();
+    const size_t second = 176400;
+    bool enough = vmc_test::Eventually([&] { return sink.Bytes() >= second; });
+    device->OnCloseBefore();
+    device->Close();
+    device->OnCloseAFter();
+    ASSERT_TRUE(enough) << sink.Bytes() << " bytes in five seconds";
+
+    // 20 ms buffers of 44100 Hz 16-bit stereo, stamped 20 ms apart from the start.
+    for (size_t i = 0; i < sink.lengths_.size(); ++i) {
+        ASSERT_EQ(3528, sink.lengths_[i]) << "buffer " << i;
+        ASSERT_NEAR(0.02 * static_cast<double>(i), sink.times_[i], 1e-6) << "buffer " << i;
+    }
+    auto samples = vmc_test::FirstChannel(sink.audio_.data(), second, 16, 2);
+    EXPECT_NEAR(440.0, vmc_test::DominantFrequency(samples, 44100), 2.0);
+}
+
+struct Layout {
+    int bits;
+    int channels;
+    int rate;
+};
+
+class PullFormats : public HostAudio, public ::testing::WithParamInterface<Layout> {};
+
+// The pull device asks each layout of the server, which converts: the fields keep it, and one
+// packet is 50 ms of the tone in it. (The device carries rates below 65536 Hz only.)
+TEST_P(PullFormats, VoiceDeviceGetsFiftyMillisecondsOfTheTone) {
+    const Layout layout = GetParam();
+    TQZVoiceDeviceSet set;
+    TQZEnumDevice::EnumVoiceDevice(set);
+    TQZVoiceDevice* device = set.GetByIndex(static_cast<unsigned>(sine_));
+    ASSERT_NE(nullptr, device);
+    device->BitsPerSample = layout.bits;
+    device->Channels = layout.channels;
+    device->SampleRate = layout.rate;
+    device->OnOpenBefore(nullptr);
+    ASSERT_TRUE(device->Open());
+    device->OnOpenAFter();
+    EXPECT_EQ(layout.bits, device->BitsPerSample);
+    EXPECT_EQ(layout.channels, device->Channels);
+    EXPECT_EQ(layout.rate, device->SampleRate);
+    TQZPacket* packet = device->Get();
+    ASSERT_NE(nullptr, packet);
+    // The 50 ms the device suggests, in whole sample frames.
+    const unsigned long block = static_cast<unsigned long>(layout.bits / 8 * layout.channels);
+    const auto suggested =
+        static_cast<unsigned long>(layout.bits * layout.rate * layout.channels / 8 * 0.05);
+    EXPECT_EQ(suggested / block * block, packet->Size());
+    auto samples = vmc_test::FirstChannel(static_cast<const uint8_t*>(packet->Bytes()),
+                                          packet->Size(), layout.bits, layout.channels);
+    // 50 ms resolve the tone to a few hertz.
+    EXPECT_NEAR(440.0, vmc_test::DominantFrequency(samples, layout.rate, 100, 2000), 6.0);
+    device->OnCloseBefore();
+    device->Close();
+    device->OnCloseAFter();
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, PullFormats,
+                         ::testing::Values(Layout{8, 1, 8000}, Layout{16, 2, 44100},
+                                           Layout{16, 1, 22050}, Layout{24, 2, 48000},
+                                           Layout{24, 1, 32000}, Layout{32, 1, 16000},
+                                           Layout{32, 2, 44100}),
+                         [](const ::testing::TestParamInfo<Layout>& info) {
+                             const Layout& l = info.param;
+                             return std::to_string(l.bits) + "bit" + std::to_string(l.channels) +
+                                    "ch" + std::to_string(l.rate);
+                         });
+
+// The pull device makes a stream for every Get: with the server gone the run fails at once,
+// and the grabber hands over the sample it kept from the last run again.
+TEST_F(HostAudio, PullDeviceWithoutItsServerReturnsAtOnceWithTheLastSample) {
+    TQZVoiceDeviceSet set;
+    TQZEnumDevice::EnumVoiceDevice(set);
+    TQZVoiceDevice* device = set.GetByIndex(static_cast<unsigned>(sine_));
+    ASSERT_NE(nullptr, device);
+    device->OnOpenBefore(nullptr);
+    ASSERT_TRUE(device->Open());
+    device->OnOpenAFter();
+    TQZPacket* packet = device->Get();
+    ASSERT_NE(nullptr, packet);
+    ASSERT_EQ(8820u, packet->Size());
+    auto bytesOf = [](TQZPacket* p) {
+        const auto* data = static_cast<const uint8_t*>(p->Bytes());
+        return std::vector<uint8_t>(data, data + p->Size());
+    };
+    const std::vector<uint8_t> last = bytesOf(packet);
+    {
+        ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/vmc-native");
+        auto begin = std::chrono::steady_clock::now();
+        packet = device->Get();
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(),
+                  1.5);
+        ASSERT_NE(nullptr, packet);
+        EXPECT_EQ(last, bytesOf(packet));
+    }
+    EXPECT_NE(last, bytesOf(device->Get())) << "the server is back";
+    device->OnCloseBefore();
+    device->Close();
+    device->OnCloseAFter();
+}
+
+// A listening socket that never answers: a server that hangs during the handshake.
+class SilentServer {
+public:
+    SilentServer() : path_("/tmp/vmc-silent-" + std::to_string(getpid())) {
+        fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path_.copy(address.sun_path, sizeof address.sun_path - 1);
+        unlink(path_.c_str());
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(fd_, 4) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~SilentServer() {
+        if (fd_ >= 0) close(fd_);
+        unlink(path_.c_str());
+    }
+    bool Ok() const { return fd_ >= 0; }
+    std::string Address() const { return "unix:" + path_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+TEST(HostAudioWithoutServer, TheCategoryIsEmptyAndSoon) {
+    {
+        ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/vmc-native");
+        double seconds = 0;
+        EXPECT_EQ(0, AudioInputs(&seconds));
+        EXPECT_LT(seconds, 1.5) << "no server to reach";
+        TQZVoiceDeviceSet set;
+        TQZEnumDevice::EnumVoiceDevice(set);
+        EXPECT_EQ(0u, set.Count());
+    }
+    SilentServer silent;
+    ASSERT_TRUE(silent.Ok());
+    ScopedEnv server("PULSE_SERVER", silent.Address());
+    double seconds = 0;
+    EXPECT_EQ(0, AudioInputs(&seconds));
+    EXPECT_LT(seconds, 6.0) << "a server that never answers is given up on";
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+// What the host world makes of a V4L2 driver's records, without a device: capabilities from
+// formats, sizes and intervals, frames packed from the driver's padded lines, and device
+// folders without capture nodes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/v4l2/v4l2.h"
+
+namespace {
+
+using VornHost::V4l2FormatRecord;
+using VornHost::V4l2SizeRecord;
+using VornWorld::VideoCapability;
+
+v4l2_fmtdesc Format(uint32_t pixelFormat, uint32_t flags = 0) {
+    v4l2_fmtdesc format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    format.pixelformat = pixelFormat;
+    format.flags = flags;
+    return format;
+}
+
+v4l2_frmivalenum Every(uint32_t numerator, uint32_t denominator) {
+    v4l2_frmivalenum interval{};
+    interval.type = V4L2_FRMIVAL_TYPE_DISCRETE;
+    interval.discrete = {numerator, denominator};
+    return interval;
+}
+
+v4l2_frmivalenum Between(v4l2_fract shortest, v4l2_fract longest) {
+    v4l2_frmivalenum interval{};
+    interval.type = V4L2_FRMIVAL_TYPE_STEPWISE;
+    interval.stepwise = {shortest, longest, {1, 1}};
+    return interval;
+}
+
+V4l2SizeRecord Size(uint32_t width, uint32_t height, std::vector<v4l2_frmivalenum> intervals) {
+    V4l2SizeRecord size{};
+    size.size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
+    size.size.discrete = {width, height};
+    size.intervals = std::move(intervals);
+    return size;
+}
+
+V4l2SizeRecord Steps(v4l2_frmsize_stepwise steps, std::vector<v4l2_frmivalenum> intervals,
+                     uint32_t type = V4L2_FRMSIZE_TYPE_STEPWISE) {
+    V4l2SizeRecord size{};
+    size.size.type = type;
+    size.size.stepwise = steps;
+    size.intervals = std::move(intervals);
+    return size;
+}
+
+struct CapsCase {
+    const char* name;
+    std::vector<V4l2FormatRecord> formats;
+    std::vector<VideoCapability> expected;
+};
+
+std::vector<CapsCase> CapsCases() {
+    const v4l2_fmtdesc yuyv = Format(V4L2_PIX_FMT_YUYV);
+    return {
+        {"DiscreteRatesSpanSlowestToFastest",
+         {{yuyv, {Size(640, 480, {Every(1, 30), Every(1, 15)}), Size(1280, 720, {Every(1, 10)})}}},
+         {{MEDIASUBTYPE_YUY2, 640, 480, 0, 0, 1, 1, 15, 30},
+          {MEDIASUBTYPE_YUY2, 1280, 720, 0, 0, 1, 1, 10, 10}}},
+        {"PlanarFormatsKeepTheirPlaneOrder",
+         {{Format(V4L2_PIX_FMT_YUV420), {Size(320, 240, {Every(1, 25)})}},
+          {Format(V4L2_PIX_FMT_YVU420), {Size(320, 240, {Every(1, 25)})}}},
+         {{MEDIASUBTYPE_I420, 320, 240, 0, 0, 1, 1, 25, 25},
+          {MEDIASUBTYPE_YV12, 320, 240, 0, 0, 1, 1, 25, 25}}},
+        {"CompressedAndUnknownFormatsAreLeftOut",
+         {{Format(V4L2_PIX_FMT_MJPEG, V4L2_FMT_FLAG_COMPRESSED), {Size(640, 480, {Every(1, 30)})}},
+          {Format(V4L2_PIX_FMT_H264, V4L2_FMT_FLAG_COMPRESSED), {Size(640, 480, {})}},
+          {Format(V4L2_PIX_FMT_NV12), {Size(640, 480, {})}},
+          {Format(V4L2_PIX_FMT_RGB24), {Size(640, 480, {})}},
+          {Format(V4L2_PIX_FMT_YUYV, V4L2_FMT_FLAG_COMPRESSED), {Size(640, 480, {})}}},
+         {}},
+        {"NoIntervalsMeansOneToThirty",
+         {{yuyv, {Size(160, 120, {})}}},
+         {{MEDIASUBTYPE_YUY2, 160, 120, 0, 0, 1, 1, 1, 30}}},
+        {"RatesOutsideOneToAThousandAreClampedAndEmptyOnesIgnored",
+         {{yuyv, {Size(640, 480, {Every(10, 1), Every(1, 5000), Every(0, 30)})}}},
+         {{MEDIASUBTYPE_YUY2, 640, 480, 0, 0, 1, 1, 1, 1000}}},
+        {"StepwiseSizesBecomeOneCapabilityWithItsSteps",
+         {{Format(V4L2_PIX_FMT_YVU420),
+           {Steps({160, 1280, 16, 120, 720, 8}, {Between({1, 60}, {1, 5})})}}},
+         {{MEDIASUBTYPE_YV12, 160, 120, 1280, 720, 16, 8, 5, 60}}},
+        {"LargestSizeIsTheLastOnTheSteps",
+         {{yuyv, {Steps({100, 1000, 64, 100, 1000, 250}, {})}}},
+         {{MEDIASUBTYPE_YUY2, 100, 100, 996, 850, 64, 250, 1, 30}}},
+        {"ContinuousSizesStepByOne",
+         {{yuyv,
+           {Steps({2, 40000, 0, 2, 30000, 0}, {Every(1, 30)}, V4L2_FRMSIZE_TYPE_CONTINUOUS)}}},
+         {{MEDIASUBTYPE_YUY2, 2, 2, 16384, 16384, 1, 1, 30, 30}}},
+        {"SizesOutOfRangeAreLeftOut",
+         {{yuyv,
+           {Size(0, 480, {}), Size(640, 0, {}), Size(16385, 8, {}), Size(8, 20000, {}),
+            Steps({0, 640, 2, 2, 480, 2}, {}), Steps({640, 320, 2, 2, 480, 2}, {}),
+            Size(16384, 16384, {Every(1, 1)})}}},
+         {{MEDIASUBTYPE_YUY2, 16384, 16384, 0, 0, 1, 1, 1, 1}}},
+    };
+}
+
+class Capabilities : public ::testing::TestWithParam<CapsCase> {};
+
+TEST_P(Capabilities, MapTheDriversRecords) {
+    const std::vector<VideoCapability> caps = VornHost::CapabilitiesOf(GetParam().formats);
+    const std::vector<VideoCapability>& expected = GetParam().expected;
+    ASSERT_EQ(expected.size(), caps.size());
+    for (size_t i = 0; i < caps.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(IsEqualGUID(expected[i].subtype, caps[i].subtype));
+        EXPECT_EQ(expected[i].width, caps[i].width);
+        EXPECT_EQ(expected[i].height, caps[i].height);
+        EXPECT_EQ(expected[i].maxWidth, caps[i].maxWidth);
+        EXPECT_EQ(expected[i].maxHeight, caps[i].maxHeight);
+        EXPECT_EQ(expected[i].granularityX, caps[i].granularityX);
+        EXPECT_EQ(expected[i].granularityY, caps[i].granularityY);
+        EXPECT_DOUBLE_EQ(expected[i].minFrameRate, caps[i].minFrameRate);
+        EXPECT_DOUBLE_EQ(expected[i].maxFrameRate, caps[i].maxFrameRate);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(V4l2, Capabilities, ::testing::ValuesIn(CapsCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Every capability the mapping makes is one the virtual world also accepts.
+TEST(V4l2Capabilities, AreValidDeviceCapabilities) {
+    for (const CapsCase& c : CapsCases()) {
+        VornWorld::DeviceConfig camera = VornWorld::DefaultCamera();
+        camera.video = VornHost::CapabilitiesOf(c.formats);
+        if (camera.video.empty()) continue;
+        VornWorld::DeviceId id = VornWorld::AddDevice(camera);
+        EXPECT_NE(VornWorld::kNoDevice, id) << c.name;
+        VornWorld::RemoveDevice(id);
+    }
+}
+
+// A frame of `lines` lines of `stride` bytes, byte (line, x) = line * 16 + x (mod 256).
+std::vector<BYTE> Lines(size_t lines, size_t stride) {
+    std::vector<BYTE> buffer(lines * stride);
+    for (size_t line = 0; line < lines; ++line)
+        for (size_t x = 0; x < stride; ++x)
+            buffer[line * stride + x] = static_cast<BYTE>(line * 16 + x);
+    return buffer;
+}
+
+TEST(V4l2Frames, PaddedLinesArePackedPlaneByPlane) {
+    // YUY2 4x2 with 12-byte lines: 8 bytes of each line.
+    std::vector<BYTE> yuy2 = Lines(2, 12), packed(16, 0xEE);
+    ASSERT_TRUE(
+        VornHost::PackFrame(MEDIASUBTYPE_YUY2, 4, 2, 12, yuy2.data(), yuy2.size(), packed.data()));
+    for (size_t line = 0; line < 2; ++line)
+        for (size_t x = 0; x < 8; ++x)
+            EXPECT_EQ(yuy2[line * 12 + x], packed[line * 8 + x]) << line << "," << x;
+
+    // I420 3x3 with 8-byte luma lines: 3 luma lines, then 2 + 2 chroma lines of 4-byte stride
+    // holding 2 bytes each.
+    std::vector<BYTE> planar = Lines(3 + 2 + 2, 8);
+    planar.resize(8 * 3 + 4 * 2 * 2);
+    for (size_t i = 24; i < planar.size(); ++i) planar[i] = static_cast<BYTE>(200 + i - 24);
+    std::vector<BYTE> out(9 + 4 + 4);
+    ASSERT_TRUE(
+        VornHost::PackFrame(MEDIASUBTYPE_I420, 3, 3, 8, planar.data(), planar.size(), out.data()));
+    const std::vector<BYTE> expected = {0,   1,   2,   16,  17,  18,  32,  33, 34,
+                                        200, 201, 204, 205, 208, 209, 212, 213};
+    EXPECT_EQ(expected, out);
+}
+
+TEST(V4l2Frames, ShortBuffersAndNarrowStridesAreRefused) {
+    std::vector<BYTE> buffer = Lines(4, 16), out(64, 0xEE);
+    const std::vector<BYTE> untouched = out;
+    struct Case {
+        const GUID* subtype;
+        LONG width, height;
+        size_t stride, bytes;
+    } cases[] = {
+        {&MEDIASUBTYPE_YUY2, 4, 4, 16, 16 * 3 + 7},  // last line one byte short
+        {&MEDIASUBTYPE_YUY2, 4, 4, 7, 64},           // a line wider than the stride
+        {&MEDIASUBTYPE_I420, 4, 4, 4, 4 * 4 + 3},    // chroma planes missing
+        {&MEDIASUBTYPE_YUY2, 0, 4, 16, 64},          // no frame at all
+        {&MEDIASUBTYPE_YUY2, 4, 4, size_t{1} << 40, 64},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(VornHost::PackFrame(*c.subtype, c.width, c.height, c.stride, buffer.data(),
+                                         c.bytes, out.data()));
+        EXPECT_EQ(untouched, out);
+    }
+    EXPECT_TRUE(
+        VornHost::PackFrame(MEDIASUBTYPE_YUY2, 4, 4, 16, buffer.data(), 16 * 3 + 8, out.data()))
+        << "the last line needs no padding after it";
+}
+
+// Nodes that are no capture devices (files named like them, other names) are not listed.
+TEST(V4l2Devices, FoldersWithoutCaptureNodesListNothing) {
+    char folder[] = "/tmp/vmc-v4l2-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(folder));
+    const std::string base = folder;
+    for (const char* name : {"video0", "video", "videox", "video12abc", "media0"}) {
+        FILE* file = std::fopen((base + "/" + name).c_str(), "w");
+        ASSERT_NE(nullptr, file);
+        std::fclose(file);
+    }
+    EXPECT_TRUE(VornHost::ListV4l2Devices(base).empty());
+    EXPECT_TRUE(VornHost::ListV4l2Devices(base + "/missing").empty());
+    for (const char* name : {"video0", "video", "videox", "video12abc", "media0"})
+        unlink((base + "/" + name).c_str());
+    rmdir(folder);
+}
+
+}  // namespace
