@@ -75,8 +75,8 @@ stage host-tsan    "host world on a headless X server of its own: X display test
 stage soak         "soak, 60 s, ASan build: every device class, faults, leak counts" program native "${ASAN[@]}" -- bin/vmc_soak --seconds 60
 stage soak-wine    "soak, 25 s, x86_64 build under Wine: GDI objects and handles" program wine "${MINGW_X64[@]}" -- bin/vmc_soak.exe --seconds 25
 stage soak-wine-i686 "soak, 25 s, i686 build under 32-bit Wine: GDI objects and handles" program wine32 "${MINGW_I686[@]}" -- bin/vmc_soak.exe --seconds 25
-stage host-audio   "host world, ASan build: a sound server of our own with a 440 Hz source; audio and video devices" host_audio "${ASAN[@]}"
 stage soak-host    "soak, 30 s, ASan build, host world on its own Xvfb: screen devices over real X windows, X resources" host_soak "${ASAN[@]}" -- bin/vmc_soak_host --seconds 30 --media 0
+stage host-audio   "host world, ASan build: a sound server of our own with a 440 Hz source; audio and video devices" host_audio "${ASAN[@]}"
 
 # ---------------------------------------------------------------------------------------
 PASSED=0 FAILED=0 SKIPPED=0
@@ -454,46 +454,6 @@ fuzzers() {
     ((ran > 0)) || fail "no fuzz target in $BUILD_DIR/bin"
 }
 
-# Starts a sound server of its own in a scratch folder (a null output and a 440 Hz sine
-# source, nothing else), runs the host-media tests in the host world against it, and stops it.
-host_audio() {
-    prepare native "$@" || return 1
-    command -v pulseaudio >/dev/null || { fail "pulseaudio is missing (package pulseaudio)"; return 1; }
-    command -v sox >/dev/null || { fail "sox is missing (package sox)"; return 1; }
-    local dir
-    dir=$(mktemp -d "${TMPDIR:-/tmp}/vmc-pulse.XXXXXX") || { fail "mktemp"; return 1; }
-    mkdir -p "$dir/run"
-    cat >"$dir/server.pa" <<'PA'
-load-module module-native-protocol-unix
-load-module module-null-sink
-load-module module-sine-source frequency=440
-PA
-    # A private home and runtime folder: no user's server or settings take part, and a
-    # server run by root needs no system mode.
-    local server=(env HOME="$dir" XDG_RUNTIME_DIR="$dir/run" PULSE_RUNTIME_PATH="$dir/run")
-    step "sound server in $dir"
-    if ! timeout 30 "${server[@]}" pulseaudio -n -F "$dir/server.pa" --exit-idle-time=-1 \
-        --daemonize=yes --use-pid-file=yes --log-target=file:"$dir/server.log"; then
-        cat "$dir/server.log" 2>/dev/null
-        fail "starting the sound server"
-        rm -rf "$dir"
-        return 1
-    fi
-    local tries=0
-    while [[ ! -S $dir/run/native ]] && ((tries++ < 100)); do sleep 0.1; done
-    PULSE_SERVER="unix:$dir/run/native" VORN_WORLD=host \
-        run_gtest native vmc_host_media_tests "$BUILD_DIR/bin/vmc_host_media_tests"
-    step "stopping the sound server"
-    local pid
-    pid=$(cat "$dir/run/pid" 2>/dev/null)
-    if [[ -n $pid ]] && kill "$pid" 2>/dev/null; then
-        tries=0
-        while kill -0 "$pid" 2>/dev/null && ((tries++ < 50)); do sleep 0.1; done
-        kill -9 "$pid" 2>/dev/null
-    fi
-    rm -rf "$dir"
-}
-
 # The host world's stages run on an X server of their own: Xvfb picks a free display number
 # and writes it once it accepts clients. Sets XVFB_DISPLAY; stop_xvfb ends it.
 XVFB_PID="" XVFB_DISPLAY=""
@@ -559,6 +519,46 @@ host_soak() {
     local exe=$BUILD_DIR/${PROGRAM_ARGS[0]}
     DISPLAY=$XVFB_DISPLAY VORN_WORLD=host run_check native "${exe##*/}" "$exe" "${PROGRAM_ARGS[@]:1}"
     stop_xvfb
+}
+
+# Starts a sound server of its own in a scratch folder (a null output and a 440 Hz sine
+# source, nothing else), runs the host-media tests in the host world against it, and stops it.
+host_audio() {
+    prepare native "$@" || return 1
+    command -v pulseaudio >/dev/null || { fail "pulseaudio is missing (package pulseaudio)"; return 1; }
+    command -v sox >/dev/null || { fail "sox is missing (package sox)"; return 1; }
+    local dir
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/vmc-pulse.XXXXXX") || { fail "mktemp"; return 1; }
+    mkdir -p "$dir/run"
+    cat >"$dir/server.pa" <<'PA'
+load-module module-native-protocol-unix
+load-module module-null-sink
+load-module module-sine-source frequency=440
+PA
+    # A private home and runtime folder: no user's server or settings take part, and a
+    # server run by root needs no system mode.
+    local server=(env HOME="$dir" XDG_RUNTIME_DIR="$dir/run" PULSE_RUNTIME_PATH="$dir/run")
+    step "sound server in $dir"
+    if ! timeout 30 "${server[@]}" pulseaudio -n -F "$dir/server.pa" --exit-idle-time=-1 \
+        --daemonize=yes --use-pid-file=yes --log-target=file:"$dir/server.log"; then
+        cat "$dir/server.log" 2>/dev/null
+        fail "starting the sound server"
+        rm -rf "$dir"
+        return 1
+    fi
+    local tries=0
+    while [[ ! -S $dir/run/native ]] && ((tries++ < 100)); do sleep 0.1; done
+    PULSE_SERVER="unix:$dir/run/native" VORN_WORLD=host \
+        run_gtest native vmc_host_media_tests "$BUILD_DIR/bin/vmc_host_media_tests"
+    step "stopping the sound server"
+    local pid
+    pid=$(cat "$dir/run/pid" 2>/dev/null)
+    if [[ -n $pid ]] && kill "$pid" 2>/dev/null; then
+        tries=0
+        while kill -0 "$pid" 2>/dev/null && ((tries++ < 50)); do sleep 0.1; done
+        kill -9 "$pid" 2>/dev/null
+    fi
+    rm -rf "$dir"
 }
 
 # ---------------------------------------------------------------------------------------

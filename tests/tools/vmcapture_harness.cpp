@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,10 +53,12 @@ pid_t StartTool(const std::vector<std::string>& args, const std::string& dir) {
 
 namespace {
 
-int WaitExit(pid_t pid, int timeoutSeconds) {
+// The exit status, and the process's peak resident memory in KiB in `peakKiB` when given.
+int WaitExit(pid_t pid, int timeoutSeconds, long* peakKiB = nullptr) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
+    rusage usage{};
+    while (wait4(pid, &status, WNOHANG, &usage) == 0) {
         if (std::chrono::steady_clock::now() > end) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
@@ -63,6 +66,7 @@ int WaitExit(pid_t pid, int timeoutSeconds) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (peakKiB != nullptr) *peakKiB = usage.ru_maxrss;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -79,10 +83,13 @@ size_t PlaneOffset(const Y4m& file, int plane) {
 }  // namespace
 
 ToolRun RunTool(const std::vector<std::string>& args, const std::string& dir, int timeoutSeconds) {
+    return FinishTool(StartTool(args, dir), dir, timeoutSeconds);
+}
+
+ToolRun FinishTool(pid_t pid, const std::string& dir, int timeoutSeconds) {
     ToolRun run;
-    const pid_t pid = StartTool(args, dir);
     if (pid < 0) return run;
-    run.status = WaitExit(pid, timeoutSeconds);
+    run.status = WaitExit(pid, timeoutSeconds, &run.peakKiB);
     run.out = ReadText(dir + "/.stdout");
     run.err = ReadText(dir + "/.stderr");
     return run;

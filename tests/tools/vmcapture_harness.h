@@ -25,17 +25,21 @@ private:
 };
 
 struct ToolRun {
-    int status = -1;  // exit status; -1 when the tool did not end by itself in time
-    std::string out;  // standard output
-    std::string err;  // standard error
+    int status = -1;   // exit status; -1 when the tool did not end by itself in time
+    std::string out;   // standard output
+    std::string err;   // standard error
+    long peakKiB = 0;  // peak resident memory
 };
 
 // Runs vmcapture with `args` in folder `dir`, standard output and error going to files,
 // standard input empty. Kills it after `timeoutSeconds`.
 ToolRun RunTool(const std::vector<std::string>& args, const std::string& dir,
                 int timeoutSeconds = 60);
-// The same, without waiting: the process id, for StopTool.
+// The same, without waiting: the process id, for StopTool or FinishTool.
 pid_t StartTool(const std::vector<std::string>& args, const std::string& dir);
+// Waits for a started tool to end by itself (killed after `timeoutSeconds`) and reads what it
+// wrote to standard output and error.
+ToolRun FinishTool(pid_t pid, const std::string& dir, int timeoutSeconds = 60);
 // Sends `signal` and waits for the exit status (-1: still running after `timeoutSeconds`,
 // then killed).
 int StopTool(pid_t pid, int signal, int timeoutSeconds);

@@ -197,7 +197,10 @@ public:
     using DeviceSource<CountingDevice<Device>>::DeviceSource;
 
     bool Open(const CaptureRequest& request, std::string& error) override {
-        return this->OpenDeviceWith(request, nullptr, error);
+        if (!this->OpenDeviceWith(request, nullptr, error)) return false;
+        const uint32_t rate = this->Format().frameRate;
+        frameRate_ = rate == 0 ? 20 : rate;
+        return true;
     }
 
     bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) override {
@@ -212,17 +215,44 @@ public:
         data = packet->Bytes();
         size = packet->Size();
         seconds = packet->TimeStamp / 1000;
+        Regulate();
         return true;
     }
 
     uint64_t Lost() const override {
         const uint64_t reached = taken_ + this->device_.Packets.Count();
         const uint64_t delivered = this->device_.delivered;
-        return delivered > reached ? delivered - reached : 0;
+        return (delivered > reached ? delivered - reached : 0) + missed_;
     }
 
 private:
+    // A device that makes frames faster than the tool writes them would fill its queue (600 MB
+    // at 1920x1080) and go on capturing frames that the full queue drops. Instead it is paused
+    // while kPauseAt frames wait, until they are down to kResumeAt; the frames its rate would
+    // have given meanwhile count as lost, as the queue's refusals would have. The queue keeps
+    // the blocks of three frames taken for the device's next frames: resuming within three
+    // frames reuses them, where a deeper swing would free blocks and fault in fresh ones.
+    static constexpr unsigned kPauseAt = 16;
+    static constexpr unsigned kResumeAt = kPauseAt - 3;
+
+    void Regulate() {
+        const unsigned waiting = this->device_.Packets.Count();
+        const auto now = std::chrono::steady_clock::now();
+        if (!paused_ && waiting >= kPauseAt && this->device_.Pause()) {
+            paused_ = true;
+            pausedAt_ = now;
+        } else if (paused_ && waiting <= kResumeAt && this->device_.Pause()) {
+            paused_ = false;
+            const std::chrono::duration<double> held = now - pausedAt_;
+            missed_ += static_cast<uint64_t>(held.count() * frameRate_);
+        }
+    }
+
     uint64_t taken_ = 0;
+    uint32_t frameRate_ = 20;
+    bool paused_ = false;
+    std::chrono::steady_clock::time_point pausedAt_{};
+    uint64_t missed_ = 0;
 };
 
 // ---- Pull delivery: each Get grabs one sample on the calling thread ------------------------
