@@ -49,7 +49,9 @@ void Ours(benchmark::State& state, Frame* f) {
 // One conversion path on its own (for comparing the paths; "ours" runs the fastest).
 void Path(benchmark::State& state, Frame* f, TQZCapture::I420::RowKernel row) {
     for (auto _ : state) {
-        TQZCapture::I420::ConvertWith(row, f->rgb.data(), f->width, f->height, f->out.data());
+        TQZCapture::I420::ConvertWith(
+            row, TQZCapture::I420::PackedBottomUp(f->rgb.data(), f->width, f->height), f->width,
+            f->height, f->out.data());
         benchmark::ClobberMemory();
     }
     f->Count(state);

@@ -14,7 +14,9 @@ packages=(
     wine64 xvfb xauth                        # running the Windows tests on a headless X server
     libpulse-dev pulseaudio sox              # the host world's sound server: client library,
                                              # a server for the tests, a reader of their WAV files
-    ffmpeg                                   # an independent reader of the captured Y4M files
+    ffmpeg                                   # ffprobe: an independent reader of the files written
+    libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes)
+    libxres-dev libxrender-dev               # host-world soak and tests: X resources, ARGB cursors
     "$@"
 )
 

@@ -35,7 +35,7 @@ bool TQZColorSpaceConvert::RGB24_TO_YUV_I420(unsigned char* rgb, unsigned int wi
     // nothing: only the rest of the caller's range needs it.
     std::memset(out + required, 0, available - required);
     // An empty image (a zero side) has nothing to convert, however long the other side is.
-    if (required > 0) I420::Convert(rgb, width, height, out);
+    if (required > 0) I420::Convert(I420::PackedBottomUp(rgb, width, height), width, height, out);
     *outLen = required;
     return true;
 }

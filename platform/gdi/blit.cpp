@@ -85,24 +85,29 @@ void BitmapBlit(BitmapData& to, int x, int y, int w, int h, BitmapData& from, in
     if (to.mono && !from.mono) MakeMono(to, c);
 }
 
-void ViewBlit(BitmapData& to, int x, int y, int w, int h, const View& view, int sx, int sy) {
+// False when the source's pixels could not be read.
+bool ViewBlit(BitmapData& to, int x, int y, int w, int h, const View& view, int sx, int sy) {
     const Surface& surface = *view.surface;
     RECT area{std::max<LONG>(view.area.left, 0), std::max<LONG>(view.area.top, 0),
               std::min<LONG>(view.area.right, surface.Width()),
               std::min<LONG>(view.area.bottom, surface.Height())};
     Clip c = ClipBlit(x, y, w, h, to, int64_t{view.area.left} + sx - x,
                       int64_t{view.area.top} + sy - y, area);
-    if (c.Empty()) return;
+    if (c.Empty()) return true;
+    RECT source{static_cast<LONG>(c.left + c.dx), static_cast<LONG>(c.top + c.dy),
+                static_cast<LONG>(c.right + c.dx), static_cast<LONG>(c.bottom + c.dy)};
+    if (!surface.Fetch(source)) return false;
     std::lock_guard<std::mutex> lock(to.mutex);
     if (Covers(c, to) && !to.mono) {
         // The pixels are read when they are needed, mostly straight into a DIB.
         to.ShowLater(view.surface, static_cast<int>(c.dx), static_cast<int>(c.dy));
-        return;
+        return true;
     }
     to.Realize(c.top, c.bottom);
     surface.Copy(static_cast<int>(c.left + c.dx), static_cast<int>(c.top + c.dy), c.Width(),
                  c.Height(), to.Row(c.top) + c.left, static_cast<size_t>(to.width));
     if (to.mono) MakeMono(to, c);
+    return true;
 }
 
 // Bytes per row of a device-independent bitmap: rows padded to 4 bytes.
@@ -177,8 +182,8 @@ BOOL WINAPI BitBlt(HDC dc, int x, int y, int width, int height, HDC source, int 
     View view;
     // The window may have gone since its context was taken.
     if (!ViewOfDc(from, true, &view)) return FALSE;
-    if (width > 0 && height > 0) ViewBlit(*to.bitmap, x, y, width, height, view, sourceX, sourceY);
-    return TRUE;
+    if (width <= 0 || height <= 0) return TRUE;
+    return ViewBlit(*to.bitmap, x, y, width, height, view, sourceX, sourceY) ? TRUE : FALSE;
 }
 
 int WINAPI GetDIBits(HDC dc, HBITMAP bitmapHandle, UINT start, UINT lines, LPVOID bits,
@@ -274,6 +279,9 @@ COLORREF WINAPI GetPixel(HDC dc, int x, int y) {
     int64_t sx = int64_t{view.area.left} + x, sy = int64_t{view.area.top} + y;
     if (x < 0 || y < 0 || sx >= view.area.right || sy >= view.area.bottom) return CLR_INVALID;
     if (sx >= view.surface->Width() || sy >= view.surface->Height()) return CLR_INVALID;
+    RECT one{static_cast<LONG>(sx), static_cast<LONG>(sy), static_cast<LONG>(sx + 1),
+             static_cast<LONG>(sy + 1)};
+    if (!view.surface->Fetch(one)) return CLR_INVALID;
     return ColorRefOf(view.surface->Pixel(static_cast<int>(sx), static_cast<int>(sy)));
 }
 

@@ -16,12 +16,23 @@ constexpr int kSystemIconSide = 32;
 
 // The cursor a handle names, or an empty state for any other handle.
 CursorState CursorOf(HICON icon) {
-    CursorState cursor = CurrentCursor();
+    CursorState cursor = Display().CurrentCursor();
     if (icon == nullptr || icon != cursor.handle) {
         SetLastError(ERROR_INVALID_CURSOR_HANDLE);
         return CursorState{};
     }
     return cursor;
+}
+
+// A premultiplied 0xAARRGGBB colour over a 0x00RRGGBB pixel.
+uint32_t Blend(uint32_t color, uint32_t under) {
+    uint32_t keep = 255 - (color >> 24);
+    uint32_t out = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        uint32_t c = (color >> shift) & 0xFFu, u = (under >> shift) & 0xFFu;
+        out |= std::min<uint32_t>(255, c + (u * keep + 127) / 255) << shift;
+    }
+    return out;
 }
 
 // Copies the cursor's mask (white where the target shows through) or its colours into a new
@@ -31,7 +42,7 @@ std::shared_ptr<BitmapData> CursorBitmap(const CursorImage& image, bool mask) {
     if (!bitmap) return nullptr;
     size_t count = static_cast<size_t>(image.width) * image.height;
     for (size_t i = 0; i < count; ++i) {
-        bitmap->pixels[i] = mask ? (image.mask[i] != 0 ? kWhite : 0) : image.colors[i];
+        bitmap->pixels[i] = mask ? (image.mask[i] != 0 ? kWhite : 0) : image.colors[i] & kWhite;
     }
     bitmap->MarkFilled();
     return bitmap;
@@ -47,7 +58,7 @@ BOOL WINAPI GetCursorInfo(PCURSORINFO info) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    CursorState cursor = CurrentCursor();
+    CursorState cursor = Display().CurrentCursor();
     info->flags = cursor.visible ? CURSOR_SHOWING : 0;
     info->hCursor = cursor.handle;
     info->ptScreenPos = cursor.position;
@@ -109,8 +120,12 @@ BOOL WINAPI DrawIconEx(HDC dc, int x, int y, HICON icon, int width, int height, 
         for (int64_t tx = left; tx < right; ++tx) {
             size_t ix = static_cast<size_t>((tx - x) * image.width / width);
             uint32_t p = row[tx];
-            if (useMask && mask[ix] == 0) p = 0;
-            if (useImage) p = useMask ? p ^ colors[ix] : colors[ix];
+            if (image.alpha && useMask && useImage) {
+                p = Blend(colors[ix], p);
+            } else {
+                if (useMask && mask[ix] == 0) p = 0;
+                if (useImage) p = useMask ? p ^ (colors[ix] & kWhite) : colors[ix] & kWhite;
+            }
             row[tx] = to.mono ? MonoOf(p) : p;
         }
     }

@@ -93,11 +93,12 @@ Table& TheTable() {
 using Lock = std::lock_guard<std::mutex>;
 
 HDC WindowDc(HWND window, bool client) {
-    if (window != nullptr && window != DesktopHandle() && !WindowExists(window)) {
+    if (window != nullptr && window != Display().Desktop() &&
+        !Display().FindWindow(window, nullptr)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
-    if (window == DesktopHandle()) window = nullptr;
+    if (window == Display().Desktop()) window = nullptr;
     return AddDc(DcKind::Window, window, client);
 }
 
@@ -152,9 +153,9 @@ std::shared_ptr<BitmapData> FindBitmap(HGDIOBJ object) {
 bool ViewOfDc(const DcTarget& target, bool advance, View* view) {
     switch (target.kind) {
         case DcKind::Display:
-            return TakeWindowView(nullptr, false, advance, view);
+            return Display().TakeWindowView(nullptr, false, advance, view);
         case DcKind::Window:
-            return TakeWindowView(target.window, target.client, advance, view);
+            return Display().TakeWindowView(target.window, target.client, advance, view);
         case DcKind::Memory:
             break;
     }
@@ -245,7 +246,7 @@ int WINAPI GetDeviceCaps(HDC dc, int index) {
     DcTarget target;
     if (!FindDc(dc, &target)) return 0;
     // Every context here belongs to the one display: its answers, whatever is selected.
-    SIZE screen = CurrentScreenSize();
+    SIZE screen = Display().ScreenSize();
     constexpr int kDpi = 96;
     switch (index) {
         case HORZRES:

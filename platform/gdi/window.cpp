@@ -22,11 +22,11 @@ namespace {
 constexpr DWORD kSystemProcessId = 4;
 constexpr DWORD kSystemThreadId = 8;
 
-bool IsDesktop(HWND window) { return window != nullptr && window == DesktopHandle(); }
+bool IsDesktop(HWND window) { return window != nullptr && window == Display().Desktop(); }
 
 // Looks a live top-level window up; sets the system's error for anything else.
 bool LiveWindow(HWND window, WindowInfo* info) {
-    if (FindWindow(window, info)) return true;
+    if (Display().FindWindow(window, info)) return true;
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
 }
@@ -39,7 +39,7 @@ size_t TitleLength(const std::string& title) { return std::strlen(title.c_str())
 BOOL RectOfWindow(HWND window, bool client, LPRECT rect) {
     if (rect == nullptr) return FALSE;
     if (IsDesktop(window)) {
-        SIZE screen = CurrentScreenSize();
+        SIZE screen = Display().ScreenSize();
         *rect = RECT{0, 0, screen.cx, screen.cy};
         return TRUE;
     }
@@ -101,12 +101,12 @@ BOOL WINAPI IsRectEmpty(const RECT* rect) {
 
 HWND WINAPI GetDesktopWindow(void) {
     if (ShouldFail("GetDesktopWindow")) return nullptr;
-    return DesktopHandle();
+    return Display().Desktop();
 }
 
 HWND WINAPI GetTopWindow(HWND window) {
     if (ShouldFail("GetTopWindow")) return nullptr;
-    if (window == nullptr || IsDesktop(window)) return TopWindow();
+    if (window == nullptr || IsDesktop(window)) return Display().TopWindow();
     // Top-level windows here have no child windows.
     LiveWindow(window, nullptr);
     return nullptr;
@@ -114,14 +114,23 @@ HWND WINAPI GetTopWindow(HWND window) {
 
 HWND WINAPI GetWindow(HWND window, UINT command) {
     if (ShouldFail("GetWindow")) return nullptr;
-    if (IsDesktop(window)) return command == GW_CHILD ? TopWindow() : nullptr;
+    if (IsDesktop(window)) return command == GW_CHILD ? Display().TopWindow() : nullptr;
     if (!LiveWindow(window, nullptr)) return nullptr;
-    return NeighbourWindow(window, command);
+    return Display().NeighbourWindow(window, command);
 }
 
 BOOL WINAPI IsWindow(HWND window) {
     if (ShouldFail("IsWindow")) return FALSE;
-    return IsDesktop(window) || WindowExists(window) ? TRUE : FALSE;
+    return IsDesktop(window) || Display().FindWindow(window, nullptr) ? TRUE : FALSE;
+}
+
+// The desktop window is always visible; a window when it is shown (mapped, on the host's
+// display).
+BOOL WINAPI IsWindowVisible(HWND window) {
+    if (ShouldFail("IsWindowVisible")) return FALSE;
+    if (IsDesktop(window)) return TRUE;
+    WindowInfo info;
+    return Display().FindWindow(window, &info) && info.visible ? TRUE : FALSE;
 }
 
 int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount) {
@@ -146,7 +155,7 @@ int WINAPI GetWindowTextLengthA(HWND window) {
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
     if (ShouldFail("SetWindowTextA")) return FALSE;
     if (IsDesktop(window)) return FALSE;
-    if (!RetitleWindow(window, text != nullptr ? text : "")) {
+    if (!Display().RetitleWindow(window, text != nullptr ? text : "")) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
@@ -207,7 +216,7 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance) {
         SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
         return FALSE;
     }
-    if (ClassHasWindows(it->name)) {
+    if (Display().ClassHasWindows(it->name)) {
         SetLastError(ERROR_CLASS_HAS_WINDOWS);
         return FALSE;
     }
@@ -253,7 +262,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
     request.processId = GetCurrentProcessId();
     request.threadId = GetCurrentThreadId();
     request.visible = (style & WS_VISIBLE) != 0;
-    return CreateWindowInWorld(request);
+    return Display().CreateWindowInWorld(request);
 }
 
 BOOL WINAPI DestroyWindow(HWND window) {
@@ -269,7 +278,7 @@ BOOL WINAPI DestroyWindow(HWND window) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    return DestroyWindowInWorld(window) ? TRUE : FALSE;
+    return Display().DestroyWindowInWorld(window) ? TRUE : FALSE;
 }
 
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "vorn/control/display.h"
+#include "vorn/control/world.h"
 #include "vorn/win/kernel.h"
 #include "world/display_state.h"
 
@@ -163,9 +164,14 @@ World& TheWorld() {
 
 using Lock = std::lock_guard<std::mutex>;
 
+// The control API shapes only the virtual world: in the host world its shaping calls fail
+// (false, null) or do nothing, and its queries answer for the host's display where they can.
+bool Shaping() { return CurrentWorld() == WorldKind::Virtual; }
+
 // Runs `change` on a live window under the lock; the screen is rebuilt when `redraw`.
 template <typename F>
 bool ChangeWindow(HWND handle, bool redraw, F change) {
+    if (!Shaping()) return false;
     World& world = TheWorld();
     Lock lock(world.mutex);
     WindowEntry* w = world.Find(handle);
@@ -301,6 +307,44 @@ CursorState CurrentCursor() {
     return state;
 }
 
+namespace {
+
+class Virtual final : public DisplayService {
+public:
+    SIZE ScreenSize() override { return CurrentScreenSize(); }
+    HWND Desktop() override { return DesktopHandle(); }
+    bool TakeWindowView(HWND window, bool client, bool advance, View* view) override {
+        return display::TakeWindowView(window, client, advance, view);
+    }
+    bool FindWindow(HWND window, WindowInfo* info) override {
+        return display::FindWindow(window, info);
+    }
+    HWND TopWindow() override { return display::TopWindow(); }
+    HWND NeighbourWindow(HWND window, UINT command) override {
+        return display::NeighbourWindow(window, command);
+    }
+    bool RetitleWindow(HWND window, const std::string& title) override {
+        return display::RetitleWindow(window, title);
+    }
+    HWND CreateWindowInWorld(const NewWindow& request) override {
+        return display::CreateWindowInWorld(request);
+    }
+    bool DestroyWindowInWorld(HWND window) override {
+        return display::DestroyWindowInWorld(window);
+    }
+    bool ClassHasWindows(const std::string& className) override {
+        return display::ClassHasWindows(className);
+    }
+    CursorState CurrentCursor() override { return display::CurrentCursor(); }
+};
+
+}  // namespace
+
+DisplayService& VirtualDisplay() {
+    static Virtual* service = new Virtual();
+    return *service;
+}
+
 void RecordMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     World& world = TheWorld();
     Lock lock(world.mutex);
@@ -316,12 +360,14 @@ using display::WindowEntry;
 using display::World;
 
 void ResetDisplay() {
+    if (!display::Shaping()) return;
     World& world = TheWorld();
     Lock lock(world.mutex);
     world.Reset();
 }
 
 bool SetScreenSize(int width, int height) {
+    if (!display::Shaping()) return false;
     if (width < 1 || height < 1 || width > kMaxScreenSide || height > kMaxScreenSide) return false;
     World& world = TheWorld();
     Lock lock(world.mutex);
@@ -332,9 +378,10 @@ bool SetScreenSize(int width, int height) {
     return true;
 }
 
-SIZE ScreenSize() { return display::CurrentScreenSize(); }
+SIZE ScreenSize() { return display::Display().ScreenSize(); }
 
 bool SetScreenPicture(const uint32_t* pixels, int width, int height, int stride) {
+    if (!display::Shaping()) return false;
     if (width > kMaxScreenSide || height > kMaxScreenSide) return false;
     auto picture = display::MakePicture(pixels, width, height, stride);
     if (!picture) return false;
@@ -348,6 +395,7 @@ bool SetScreenPicture(const uint32_t* pixels, int width, int height, int stride)
 }
 
 void UseTestPicture() {
+    if (!display::Shaping()) return;
     World& world = TheWorld();
     Lock lock(world.mutex);
     world.fixed.reset();
@@ -361,12 +409,14 @@ uint64_t ScreenFrame() {
 }
 
 void SetScreenFrame(uint64_t frame) {
+    if (!display::Shaping()) return;
     World& world = TheWorld();
     Lock lock(world.mutex);
     world.frame = frame;
 }
 
 void FreezeScreen(bool frozen) {
+    if (!display::Shaping()) return;
     World& world = TheWorld();
     Lock lock(world.mutex);
     world.frozen = frozen;
@@ -394,6 +444,7 @@ HWND AddWindow(const char* title, const RECT& outer) {
 }
 
 HWND AddWindow(const char* title, const RECT& outer, DWORD processId, DWORD threadId) {
+    if (!display::Shaping()) return nullptr;
     display::NewWindow request;
     request.title = title != nullptr ? title : "";
     request.rect = outer;
@@ -403,7 +454,10 @@ HWND AddWindow(const char* title, const RECT& outer, DWORD processId, DWORD thre
     return display::CreateWindowInWorld(request);
 }
 
-bool RemoveWindow(HWND window) { return display::DestroyWindowInWorld(window); }
+bool RemoveWindow(HWND window) {
+    if (!display::Shaping()) return false;
+    return display::DestroyWindowInWorld(window);
+}
 
 bool MoveWindowTo(HWND window, int left, int top) {
     return display::ChangeWindow(window, true, [&](WindowEntry& w) {
@@ -433,6 +487,7 @@ bool ResizeWindowTo(HWND window, int width, int height) {
 }
 
 bool SetWindowTitle(HWND window, const std::string& title) {
+    if (!display::Shaping()) return false;
     return display::RetitleWindow(window, title);
 }
 
@@ -487,6 +542,7 @@ uint32_t WindowPixel(HWND window, int x, int y) {
 }
 
 bool RaiseWindow(HWND window) {
+    if (!display::Shaping()) return false;
     World& world = TheWorld();
     Lock lock(world.mutex);
     size_t i = world.IndexOf(window);
@@ -498,6 +554,7 @@ bool RaiseWindow(HWND window) {
 }
 
 bool LowerWindow(HWND window) {
+    if (!display::Shaping()) return false;
     World& world = TheWorld();
     Lock lock(world.mutex);
     size_t i = world.IndexOf(window);
@@ -509,6 +566,14 @@ bool LowerWindow(HWND window) {
 }
 
 std::vector<HWND> WindowsInZOrder() {
+    if (!display::Shaping()) {
+        std::vector<HWND> handles;
+        display::DisplayService& host = display::Display();
+        for (HWND w = host.TopWindow(); w != nullptr; w = host.NeighbourWindow(w, GW_HWNDNEXT)) {
+            handles.push_back(w);
+        }
+        return handles;
+    }
     World& world = TheWorld();
     Lock lock(world.mutex);
     std::vector<HWND> handles;
@@ -517,18 +582,21 @@ std::vector<HWND> WindowsInZOrder() {
 }
 
 void SetCursorPosition(int x, int y) {
+    if (!display::Shaping()) return;
     World& world = TheWorld();
     Lock lock(world.mutex);
     world.cursorPosition = POINT{x, y};
 }
 
 void SetCursorHotSpot(int x, int y) {
+    if (!display::Shaping()) return;
     World& world = TheWorld();
     Lock lock(world.mutex);
     world.hotSpot = POINT{x, y};
 }
 
 void SetCursorVisible(bool visible) {
+    if (!display::Shaping()) return;
     World& world = TheWorld();
     Lock lock(world.mutex);
     world.cursorVisible = visible;
@@ -537,6 +605,7 @@ void SetCursorVisible(bool visible) {
 constexpr int kMaxCursorSide = 256;
 
 bool SetCursorSize(int width, int height) {
+    if (!display::Shaping()) return false;
     if (width < 1 || height < 1 || width > kMaxCursorSide || height > kMaxCursorSide) return false;
     auto image = display::MakeArrow(width, height);
     World& world = TheWorld();
@@ -546,6 +615,7 @@ bool SetCursorSize(int width, int height) {
 }
 
 bool SetCursorImage(const uint32_t* colors, const uint8_t* mask, int width, int height) {
+    if (!display::Shaping()) return false;
     if (colors == nullptr || mask == nullptr || width < 1 || height < 1 || width > kMaxCursorSide ||
         height > kMaxCursorSide) {
         return false;
@@ -563,7 +633,7 @@ bool SetCursorImage(const uint32_t* colors, const uint8_t* mask, int width, int 
     return true;
 }
 
-HCURSOR CursorHandle() { return TheWorld().cursorHandle; }
+HCURSOR CursorHandle() { return display::Display().CurrentCursor().handle; }
 
 std::vector<MessageBoxRecord> MessageBoxes() {
     World& world = TheWorld();

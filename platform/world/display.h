@@ -1,5 +1,6 @@
-// The virtual display as the window-system and GDI services see it: snapshots of the screen,
-// of windows and of the cursor, taken under the world's lock and read without it.
+// The display as the window-system and GDI services see it: snapshots of the screen, of windows
+// and of the cursor. The services ask the display of the world in force (Display()); the
+// virtual world's display is also shaped by the control API.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +40,10 @@ public:
     virtual const uint32_t* Read(int x, int y, int count, uint32_t* scratch) const;
     // One pixel; 0 outside the surface.
     uint32_t Pixel(int x, int y) const;
+    // Reads the pixels of `area` (surface coordinates) from where they live, before they are
+    // copied: surfaces of a real display read them here, once per transfer. False when they
+    // cannot be read (a window gone, a display lost). The virtual world's surfaces have them.
+    virtual bool Fetch(const RECT& area) const;
 
 protected:
     int width_ = 0;
@@ -91,16 +96,6 @@ struct View {
     RECT area{};
 };
 
-// What a context of a window shows: the whole window (`client` false) or its client area. The
-// desktop window and a null window give the screen, at the current frame, which `advance` then
-// moves on. False when the window does not exist.
-bool TakeWindowView(HWND window, bool client, bool advance, View* view);
-// The screen at the current frame, optionally advancing the frame.
-std::shared_ptr<const ScreenShot> TakeScreen(bool advance);
-SIZE CurrentScreenSize();
-
-HWND DesktopHandle();
-
 // A top-level window as it is made: `rect` is outer, in screen coordinates; `inset` holds the
 // distances of the client area from the outer edges.
 struct NewWindow {
@@ -116,23 +111,14 @@ struct NewWindow {
 struct WindowInfo : NewWindow {
     RECT client{};  // client area, window coordinates
 };
-// False for a handle that is not a live top-level window (the desktop included).
-bool FindWindow(HWND window, WindowInfo* info);
-bool WindowExists(HWND window);
-HWND TopWindow();
-// GW_HWNDFIRST, GW_HWNDLAST, GW_HWNDNEXT, GW_HWNDPREV relative to a live window; null at the ends.
-HWND NeighbourWindow(HWND window, UINT command);
-bool RetitleWindow(HWND window, const std::string& title);
-
-HWND CreateWindowInWorld(const NewWindow& request);
-bool DestroyWindowInWorld(HWND window);
-bool ClassHasWindows(const std::string& className);
-
 struct CursorImage {
     int width = 0;
     int height = 0;
     std::vector<uint32_t> colors;
     std::vector<uint8_t> mask;  // nonzero: the target pixel shows through
+    // Colours 0xAARRGGBB with premultiplied alpha, blended over the target; `mask` then marks
+    // the fully transparent pixels.
+    bool alpha = false;
 };
 struct CursorState {
     HCURSOR handle = nullptr;
@@ -141,7 +127,36 @@ struct CursorState {
     bool visible = true;
     std::shared_ptr<const CursorImage> image;
 };
-CursorState CurrentCursor();
+
+// What the window-system and GDI services ask of a world's display.
+class DisplayService {
+public:
+    virtual ~DisplayService() = default;
+    virtual SIZE ScreenSize() = 0;
+    virtual HWND Desktop() = 0;
+    // What a context of a window shows: the whole window (`client` false) or its client area,
+    // the view's surface in window coordinates, (0, 0) the outer top-left corner. The desktop
+    // window and a null window give the screen; `advance` moves a moving screen on. False when
+    // the window does not exist.
+    virtual bool TakeWindowView(HWND window, bool client, bool advance, View* view) = 0;
+    // False for a handle that is not a live top-level window (the desktop included).
+    virtual bool FindWindow(HWND window, WindowInfo* info) = 0;
+    // The top-level windows in Z order, topmost first: GW_HWNDFIRST, GW_HWNDLAST, GW_HWNDNEXT,
+    // GW_HWNDPREV relative to a live window; null at the ends.
+    virtual HWND TopWindow() = 0;
+    virtual HWND NeighbourWindow(HWND window, UINT command) = 0;
+    virtual bool RetitleWindow(HWND window, const std::string& title) = 0;
+    // Windows of the calling program; a world may refuse them (null, false).
+    virtual HWND CreateWindowInWorld(const NewWindow& request) = 0;
+    virtual bool DestroyWindowInWorld(HWND window) = 0;
+    virtual bool ClassHasWindows(const std::string& className) = 0;
+    virtual CursorState CurrentCursor() = 0;
+};
+
+// The display of the world in force (chosen once, with the world).
+DisplayService& Display();
+// The virtual world's display (world/display_state.h has its own functions).
+DisplayService& VirtualDisplay();
 
 // Records a message box and, when echo is on, writes it to standard error.
 void RecordMessageBox(HWND owner, const char* text, const char* caption, UINT type);

@@ -108,6 +108,11 @@ const uint32_t* ScreenShot::Read(int x, int y, int count, uint32_t* scratch) con
     return Surface::Read(x, y, count, scratch);
 }
 
+bool Surface::Fetch(const RECT& area) const {
+    (void)area;
+    return true;
+}
+
 uint32_t Surface::Pixel(int x, int y) const {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
     uint32_t value = 0;

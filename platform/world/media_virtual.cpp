@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 
 #include "world/media.h"
@@ -50,17 +51,75 @@ bool Valid(const DeviceConfig& config) {
            config.reportedCapsSize >= 0;
 }
 
-// One sample per period from the start of each run: the test picture or the tone.
+// The devices keep running whoever looks at them: their pictures and tones follow one clock,
+// not the graphs that read them. A run starts at the frame or sample the clock has reached.
+// A microphone holds what it captured for a second, like a device's buffer: a run that starts
+// within that second of where the device's last buffer ended goes on from there, so a reader
+// that builds a graph per buffer still gets continuous sound.
+class DeviceClock {
+public:
+    static REFERENCE_TIME Now() {
+        static const auto epoch = std::chrono::steady_clock::now();
+        return std::chrono::duration_cast<std::chrono::duration<int64_t, std::ratio<1, kSecond>>>(
+                   std::chrono::steady_clock::now() - epoch)
+            .count();
+    }
+
+    static uint64_t FirstFrame(REFERENCE_TIME period) {
+        return static_cast<uint64_t>(Now() / std::max<REFERENCE_TIME>(period, 1));
+    }
+
+    static uint64_t FirstSample(DeviceId device, DWORD rate) {
+        const REFERENCE_TIME now = Now();
+        const uint64_t reached = static_cast<uint64_t>(now / kSecond) * rate +
+                                 static_cast<uint64_t>(now % kSecond) * rate / kSecond;
+        std::lock_guard<std::mutex> lock(Mutex());
+        const auto last = Ends().find(device);
+        if (last != Ends().end() && last->second.rate == rate &&
+            last->second.sample + rate >= reached && last->second.sample <= reached + rate)
+            return last->second.sample;
+        return reached;
+    }
+
+    static void EndedAt(DeviceId device, DWORD rate, uint64_t sample) {
+        std::lock_guard<std::mutex> lock(Mutex());
+        Ends()[device] = {rate, sample};
+    }
+
+private:
+    static constexpr REFERENCE_TIME kSecond = 10000000;
+    struct End {
+        DWORD rate;
+        uint64_t sample;
+    };
+    // Never destroyed: a streaming thread may still be ending while the program exits.
+    static std::mutex& Mutex() {
+        static auto* mutex = new std::mutex;
+        return *mutex;
+    }
+    static std::map<DeviceId, End>& Ends() {
+        static auto* ends = new std::map<DeviceId, End>;
+        return *ends;
+    }
+};
+
+// One sample per period from the start of each run: the test picture or the tone, from where
+// the device's clock has got to.
 class VirtualSource final : public MediaSource {
 public:
-    VirtualSource(const DeviceConfig& config, const StreamFormat& format)
-        : delivers_(config.delivers), tone_(config.toneFrequency), format_(format) {}
+    VirtualSource(DeviceId device, const DeviceConfig& config, const StreamFormat& format)
+        : device_(device),
+          delivers_(config.delivers),
+          tone_(config.toneFrequency),
+          format_(format) {}
 
     void Begin() override {
         std::lock_guard<std::mutex> lock(mutex_);
         interrupted_ = false;
         begin_ = Clock::now();
         sent_ = 0;
+        first_ = format_.audio ? DeviceClock::FirstSample(device_, format_.wave.nSamplesPerSec)
+                               : DeviceClock::FirstFrame(Period(format_.sampleBytes));
     }
 
     Result Read(BYTE* buffer, size_t bytes, uint64_t position, REFERENCE_TIME*) override {
@@ -76,10 +135,13 @@ public:
             ++sent_;
         }
         if (format_.audio) {
-            PaintTone(format_.wave, tone_, position, buffer, bytes);
+            PaintTone(format_.wave, tone_, first_ + position, buffer, bytes);
+            const uint64_t frames =
+                format_.wave.nBlockAlign == 0 ? 0 : bytes / format_.wave.nBlockAlign;
+            DeviceClock::EndedAt(device_, format_.wave.nSamplesPerSec, first_ + position + frames);
         } else {
-            PaintTestFrame(format_.subtype, format_.width, format_.height, position, buffer,
-                           scratch_);
+            PaintTestFrame(format_.subtype, format_.width, format_.height, first_ + position,
+                           buffer, scratch_);
         }
         return Result::Filled;
     }
@@ -103,6 +165,7 @@ private:
         return std::max<REFERENCE_TIME>(format_.interval, 1);
     }
 
+    const DeviceId device_;
     const bool delivers_;
     const double tone_;
     const StreamFormat format_;
@@ -112,6 +175,7 @@ private:
     bool interrupted_ = false;
     Clock::time_point begin_ = Clock::now();
     uint64_t sent_ = 0;
+    uint64_t first_ = 0;  // the clock's frame or sample when the run began
 };
 
 class VirtualMedia final : public MediaWorld {
@@ -183,8 +247,9 @@ private:
         auto device = std::make_shared<DeviceState>();
         device->id = NewDeviceId();
         device->config = config;
-        device->open = [config](const StreamFormat& format) -> std::unique_ptr<MediaSource> {
-            return std::make_unique<VirtualSource>(config, format);
+        const DeviceId id = device->id;
+        device->open = [id, config](const StreamFormat& format) -> std::unique_ptr<MediaSource> {
+            return std::make_unique<VirtualSource>(id, config, format);
         };
         List& list = CategoryOf(config.kind);
         list.insert(list.begin() + Clamp(position, list), device);

@@ -2,7 +2,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/x11/x11.h"
 #include "vorn/control/world.h"
+#include "world/display.h"
 
 namespace VornWorld {
 namespace {
@@ -28,5 +30,12 @@ WorldKind CurrentWorld() {
 }
 
 const char* WorldName(WorldKind kind) { return kind == WorldKind::Host ? "host" : "virtual"; }
+
+// The services of each world, chosen here once.
+display::DisplayService& display::Display() {
+    static DisplayService& service =
+        CurrentWorld() == WorldKind::Host ? host::x11::HostDisplay() : VirtualDisplay();
+    return service;
+}
 
 }  // namespace VornWorld

@@ -39,29 +39,31 @@ bool OutputSize(std::uint32_t width, std::uint32_t height, std::uint32_t* length
 }
 
 void ReferenceRow(const std::uint8_t* src, std::uint8_t* luma, std::uint8_t* chroma,
-                  std::uint32_t count, Chroma kind) {
+                  std::uint32_t count, Chroma kind, Order order) {
+    const int r = order == Order::RedFirst ? 0 : 2, b = 2 - r;
     for (std::uint32_t j = 0; j < count; ++j, src += 3) {
-        luma[j] = Luma(src[0], src[1], src[2]);
+        luma[j] = Luma(src[r], src[1], src[b]);
         if (j % 2 == 0) {
-            chroma[j / 2] = kind == Chroma::Cb ? BlueDifference(src[0], src[1], src[2])
-                                               : RedDifference(src[0], src[1], src[2]);
+            chroma[j / 2] = kind == Chroma::Cb ? BlueDifference(src[r], src[1], src[b])
+                                               : RedDifference(src[r], src[1], src[b]);
         }
     }
 }
 
-void ConvertWith(RowKernel row, const std::uint8_t* rgb, std::uint32_t width, std::uint32_t height,
+void ConvertWith(RowKernel row, const Image& image, std::uint32_t width, std::uint32_t height,
                  std::uint8_t* out) {
     const std::size_t pixels = std::size_t{width} * height;
-    const std::size_t stride = std::size_t{width} * 3;
     const std::size_t chromaWidth = width / 2;
     std::uint8_t* const luma = out;
     std::uint8_t* const red = out + pixels;
     std::uint8_t* const blue = red + pixels / 4;
     for (std::uint32_t i = 0; i < height; ++i) {
-        const std::uint8_t* src = rgb + (height - 1 - i) * stride;
+        const std::size_t offset = i * image.stride;
+        const std::uint8_t* src = image.bottomUp ? image.top - offset : image.top + offset;
         const bool even = i % 2 == 0;
         std::uint8_t* chroma = (even ? blue : red) + (i / 2) * chromaWidth;
-        row(src, luma + i * std::size_t{width}, chroma, width, even ? Chroma::Cb : Chroma::Cr);
+        row(src, luma + i * std::size_t{width}, chroma, width, even ? Chroma::Cb : Chroma::Cr,
+            image.order);
     }
 }
 
@@ -96,8 +98,7 @@ RowKernel PathRow(Path path) {
     return path == Path::Reference ? ReferenceRow : nullptr;
 }
 
-void Convert(const std::uint8_t* rgb, std::uint32_t width, std::uint32_t height,
-             std::uint8_t* out) {
+void Convert(const Image& image, std::uint32_t width, std::uint32_t height, std::uint8_t* out) {
     static const RowKernel fastest = [] {
         RowKernel row = ReferenceRow;
         for (Path path : kPaths) {
@@ -105,7 +106,7 @@ void Convert(const std::uint8_t* rgb, std::uint32_t width, std::uint32_t height,
         }
         return row;
     }();
-    ConvertWith(fastest, rgb, width, height, out);
+    ConvertWith(fastest, image, width, height, out);
 }
 
 }  // namespace I420

@@ -31,6 +31,12 @@ constexpr Weights kLuma{66, 129, 25, 128 + 16 * 256};
 constexpr Weights kBlue{-38, -74, 112, 128 + 128 * 256};
 constexpr Weights kRed{112, -94, -18, 128 + 128 * 256};
 
+// The weights above are for red-first pixels; blue-first pixels take them with p0 and p2
+// exchanged, which gives the very same sums.
+constexpr Weights InOrder(const Weights& w, Order order) {
+    return order == Order::RedFirst ? w : Weights{w.p2, w.p1, w.p0, w.bias};
+}
+
 // The same bits as another type of the same size (vector types differ only in their lanes).
 template <class To, class From>
 To Bits(const From& from) {
@@ -238,11 +244,12 @@ private:
 // Converts a row with `Layout`, kBytes pixels a step, and the rest with the reference.
 template <class Layout>
 void SimdRow(const std::uint8_t* src, std::uint8_t* luma, std::uint8_t* chroma, std::uint32_t count,
-             Chroma kind) {
+             Chroma kind, Order order) {
     constexpr int N = Layout::kBytes;
     const Layout layout;
-    const typename Layout::Factors y = Layout::Make(kLuma);
-    const typename Layout::Factors c = Layout::Make(kind == Chroma::Cb ? kBlue : kRed);
+    const typename Layout::Factors y = Layout::Make(InOrder(kLuma, order));
+    const typename Layout::Factors c =
+        Layout::Make(InOrder(kind == Chroma::Cb ? kBlue : kRed, order));
     std::uint32_t j = 0;
     for (; count - j >= N; j += N) {
         typename Layout::Half even, odd;
@@ -250,7 +257,7 @@ void SimdRow(const std::uint8_t* src, std::uint8_t* luma, std::uint8_t* chroma, 
         StoreLuma<N>(luma + j, Layout::Sum(even, y), Layout::Sum(odd, y));
         StoreChroma<N>(chroma + j / 2, Layout::Sum(even, c));
     }
-    ReferenceRow(src + 3 * j, luma + j, chroma + j / 2, count - j, kind);
+    ReferenceRow(src + 3 * j, luma + j, chroma + j / 2, count - j, kind, order);
 }
 
 }  // namespace
@@ -259,8 +266,9 @@ void SimdRow(const std::uint8_t* src, std::uint8_t* luma, std::uint8_t* chroma, 
 __attribute__((force_align_arg_pointer)) void VMC_I420_SIMD_ROW(const std::uint8_t* src,
                                                                 std::uint8_t* luma,
                                                                 std::uint8_t* chroma,
-                                                                std::uint32_t count, Chroma kind) {
-    SimdRow<VMC_I420_SIMD_LAYOUT>(src, luma, chroma, count, kind);
+                                                                std::uint32_t count, Chroma kind,
+                                                                Order order) {
+    SimdRow<VMC_I420_SIMD_LAYOUT>(src, luma, chroma, count, kind, order);
 }
 
 }  // namespace I420

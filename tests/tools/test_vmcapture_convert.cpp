@@ -79,14 +79,19 @@ TEST(ConvertTest, RawRgbFramesInEitherByteOrderAndRowOrder) {
     }
 }
 
-TEST(ConvertTest, TruncatedRawInputFailsAfterTheWholeFrames) {
+TEST(ConvertTest, TruncatedRawInputFailsAndLeavesTheOlderFileAlone) {
     ScratchDir dir;
     std::ofstream(dir.File("short.raw"), std::ios::binary) << std::string(4 * 2 * 3 + 5, '\x40');
+    std::ofstream(dir.File("out.y4m"), std::ios::binary) << "older";
     const ToolRun run =
         RunTool({"convert", "short.raw", "--size", "4x2", "-o", "out.y4m"}, dir.Path());
     EXPECT_EQ(1, run.status);
     EXPECT_NE(std::string::npos, run.err.find("ends inside frame 2")) << run.err;
-    EXPECT_EQ(1u, ParseY4m(ReadBytes(dir.File("out.y4m"))).frames.size());
+    const std::vector<uint8_t> older = ReadBytes(dir.File("out.y4m"));
+    EXPECT_EQ("older", std::string(older.begin(), older.end()));
+    EXPECT_EQ(std::vector<std::string>({".stderr", ".stdout", "out.y4m", "short.raw"}),
+              FilesIn(dir.Path()))
+        << "no temporary file is left";
     EXPECT_EQ(2, RunTool({"convert", "short.raw", "-o", "out.y4m"}, dir.Path()).status)
         << "raw input without --size";
 }

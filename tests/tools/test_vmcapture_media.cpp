@@ -71,7 +71,7 @@ TEST_P(MediaTest, SigintLeavesAWavWithItsSizesFilledIn) {
         {"capture", "microphone", "--via", GetParam(), "--seconds", "60", "-o", "long.wav"},
         dir_.Path());
     ASSERT_GT(tool, 0);
-    ASSERT_TRUE(WaitForFileSize(dir_.File("long.wav"), 44 + 20000, 30));
+    ASSERT_TRUE(WaitForFileSize(PartFile(dir_.File("long.wav"), tool), 44 + 20000, 30));
     EXPECT_EQ(0, StopTool(tool, SIGINT, 20));
     const std::vector<uint8_t> wav = ReadBytes(dir_.File("long.wav"));
     ASSERT_GT(wav.size(), 44u + 20000);
@@ -102,16 +102,6 @@ TEST(MediaListTest, EachDeviceIsListedOncePerDeliveryMethod) {
                   "VoiceDevices             0  microphone audio  pull     Vorn Virtual Microphone"))
         << run.out;
     EXPECT_EQ(std::string::npos, run.out.find("camera")) << "--kind";
-}
-
-TEST(MediaListTest, APushedFormatTheDeviceRefusedIsReported) {
-    // The virtual microphone has no 96 kHz format: it keeps delivering 44.1 kHz.
-    ScratchDir dir;
-    const ToolRun run =
-        RunTool({"capture", "microphone", "--rate", "96000", "--seconds", "1.5", "-o", "m.wav"},
-                dir.Path());
-    ASSERT_EQ(0, run.status) << run.err;
-    EXPECT_NE(std::string::npos, run.err.find("wrong speed")) << run.err;
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -50,10 +53,12 @@ pid_t StartTool(const std::vector<std::string>& args, const std::string& dir) {
 
 namespace {
 
-int WaitExit(pid_t pid, int timeoutSeconds) {
+// The exit status, and the process's peak resident memory in KiB in `peakKiB` when given.
+int WaitExit(pid_t pid, int timeoutSeconds, long* peakKiB = nullptr) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
+    rusage usage{};
+    while (wait4(pid, &status, WNOHANG, &usage) == 0) {
         if (std::chrono::steady_clock::now() > end) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
@@ -61,6 +66,7 @@ int WaitExit(pid_t pid, int timeoutSeconds) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (peakKiB != nullptr) *peakKiB = usage.ru_maxrss;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -77,10 +83,13 @@ size_t PlaneOffset(const Y4m& file, int plane) {
 }  // namespace
 
 ToolRun RunTool(const std::vector<std::string>& args, const std::string& dir, int timeoutSeconds) {
+    return FinishTool(StartTool(args, dir), dir, timeoutSeconds);
+}
+
+ToolRun FinishTool(pid_t pid, const std::string& dir, int timeoutSeconds) {
     ToolRun run;
-    const pid_t pid = StartTool(args, dir);
     if (pid < 0) return run;
-    run.status = WaitExit(pid, timeoutSeconds);
+    run.status = WaitExit(pid, timeoutSeconds, &run.peakKiB);
     run.out = ReadText(dir + "/.stdout");
     run.err = ReadText(dir + "/.stderr");
     return run;
@@ -94,6 +103,33 @@ int StopTool(pid_t pid, int signal, int timeoutSeconds) {
 std::vector<uint8_t> ReadBytes(const std::string& path) {
     const std::string text = ReadText(path);
     return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string PartFile(const std::string& path, pid_t pid) {
+    return path + "." + std::to_string(pid) + ".part";
+}
+
+ToolRun RunShell(const std::string& command, const std::string& dir, bool firstStatus) {
+    const std::string folder = std::filesystem::path(VMCAPTURE_PATH).parent_path().string();
+    const std::string script = "cd '" + dir + "' && PATH='" + folder + "':\"$PATH\" && " + command +
+                               (firstStatus ? "; exit ${PIPESTATUS[0]}" : "");
+    const std::string out = dir + "/.stdout", err = dir + "/.stderr";
+    std::ofstream(dir + "/.script") << script;
+    const int status = std::system(
+        ("bash '" + dir + "/.script' >'" + out + "' 2>'" + err + "' </dev/null").c_str());
+    ToolRun run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadText(out);
+    run.err = ReadText(err);
+    return run;
 }
 
 bool WaitForFileSize(const std::string& path, size_t size, int timeoutSeconds) {
@@ -158,6 +194,11 @@ Y4m ParseY4m(const std::vector<uint8_t>& bytes) {
         file.params.push_back(word);
         if (word[0] == 'W') file.width = std::atoi(word.c_str() + 1);
         if (word[0] == 'H') file.height = std::atoi(word.c_str() + 1);
+        unsigned long long numerator = 0, denominator = 0;
+        if (word[0] == 'F' &&
+            std::sscanf(word.c_str(), "F%llu:%llu", &numerator, &denominator) == 2 &&
+            denominator != 0)
+            file.rate = static_cast<double>(numerator) / denominator;
     }
     if (file.width <= 0 || file.height <= 0) return file;
     const size_t frameSize = static_cast<size_t>(file.width) * file.height * 3 / 2;

@@ -25,22 +25,34 @@ private:
 };
 
 struct ToolRun {
-    int status = -1;  // exit status; -1 when the tool did not end by itself in time
-    std::string out;  // standard output
-    std::string err;  // standard error
+    int status = -1;   // exit status; -1 when the tool did not end by itself in time
+    std::string out;   // standard output
+    std::string err;   // standard error
+    long peakKiB = 0;  // peak resident memory
 };
 
 // Runs vmcapture with `args` in folder `dir`, standard output and error going to files,
 // standard input empty. Kills it after `timeoutSeconds`.
 ToolRun RunTool(const std::vector<std::string>& args, const std::string& dir,
                 int timeoutSeconds = 60);
-// The same, without waiting: the process id, for StopTool.
+// The same, without waiting: the process id, for StopTool or FinishTool.
 pid_t StartTool(const std::vector<std::string>& args, const std::string& dir);
+// Waits for a started tool to end by itself (killed after `timeoutSeconds`) and reads what it
+// wrote to standard output and error.
+ToolRun FinishTool(pid_t pid, const std::string& dir, int timeoutSeconds = 60);
 // Sends `signal` and waits for the exit status (-1: still running after `timeoutSeconds`,
 // then killed).
 int StopTool(pid_t pid, int signal, int timeoutSeconds);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
+// The names in a folder, sorted.
+std::vector<std::string> FilesIn(const std::string& dir);
+// Where the tool with process id `pid` writes `path` until the capture is complete.
+std::string PartFile(const std::string& path, pid_t pid);
+// Runs `command` with the shell in `dir`, PATH starting with the tool's folder; its standard
+// output, standard error and exit status (of the pipeline's first command when
+// `firstStatus`).
+ToolRun RunShell(const std::string& command, const std::string& dir, bool firstStatus = false);
 bool WaitForFileSize(const std::string& path, size_t size, int timeoutSeconds);
 
 // A 32-bit top-down bitmap file whose pixel (x, y), counted from the top left, is
@@ -52,6 +64,7 @@ struct Y4m {
     std::vector<std::string> params;  // the header's words after "YUV4MPEG2"
     int width = 0;
     int height = 0;
+    double rate = 0;                           // frames a second, from F<n>:<d>
     std::vector<std::vector<uint8_t>> frames;  // planes Y, U, V of each frame
     bool wellFormed = false;                   // header, then whole FRAME records only
 

@@ -1,7 +1,11 @@
-// Every conversion path this processor runs must give exactly the reference's bytes.
+// Every conversion path this processor runs must give exactly the reference's bytes, in both
+// byte orders, and blue-first images of any stride and direction must give exactly what the
+// public converter gives for the same picture in its own layout.
 #include "i420convert.h"
 
 #include <gtest/gtest.h>
+
+#include "tqzcolorspaceconvert.h"
 
 #include <algorithm>
 #include <iterator>
@@ -19,7 +23,7 @@ constexpr std::size_t kGuard = 64;  // bytes after the output that no path may t
 
 Bytes ConvertAll(I420::RowKernel row, const Bytes& rgb, std::uint32_t w, std::uint32_t h) {
     Bytes out(std::size_t{w} * h * 3 / 2 + kGuard, 0xA5);
-    I420::ConvertWith(row, rgb.data(), w, h, out.data());
+    I420::ConvertWith(row, I420::PackedBottomUp(rgb.data(), w, h), w, h, out.data());
     return out;
 }
 
@@ -55,8 +59,9 @@ TEST_P(I420Path, EqualsTheReferenceForEveryPixelValueInEveryBlockPosition) {
                 p[2] = static_cast<std::uint8_t>(value >> 16);
             }
         }
-        I420::ConvertWith(I420::ReferenceRow, rgb.data(), kSide, kSide, expected.data());
-        I420::ConvertWith(row_, rgb.data(), kSide, kSide, actual.data());
+        const I420::Image image = I420::PackedBottomUp(rgb.data(), kSide, kSide);
+        I420::ConvertWith(I420::ReferenceRow, image, kSide, kSide, expected.data());
+        I420::ConvertWith(row_, image, kSide, kSide, actual.data());
         ASSERT_EQ(FirstDifference(actual, expected), -1) << "arrangement " << flip;
     }
 }
@@ -79,6 +84,62 @@ TEST_P(I420Path, EqualsTheReferenceOnRandomImagesAndStaysInsideItsOutput) {
 // Each path but the reference itself.
 INSTANTIATE_TEST_SUITE_P(FasterPaths, I420Path,
                          ::testing::ValuesIn(std::begin(I420::kPaths) + 1, std::end(I420::kPaths)),
+                         [](const auto& info) { return std::string(I420::PathName(info.param)); });
+
+// A blue-first picture as frames come from the screen: `width` x `height` pixels (odd sides
+// too), rows `pad` bytes longer than the pixels, bottom row first in memory or top row first.
+struct BlueFirstCase {
+    std::uint32_t width, height, pad;
+    bool bottomUp;
+};
+
+class BlueFirstPath : public I420Path {};
+
+// The top-left even part of the picture (what the capture tool writes of an odd frame) must
+// convert to exactly the bytes the public converter gives for the same pixels in its own
+// layout: packed, red first, bottom row first. The source buffer is exactly as large as the
+// rows it holds, so a read past them is caught under AddressSanitizer.
+TEST_P(BlueFirstPath, GivesThePublicConvertersBytesForTheSamePicture) {
+    const BlueFirstCase cases[] = {
+        {2, 2, 0, true},       {3, 3, 0, true},      {33, 7, 0, true},     {64, 4, 0, false},
+        {97, 5, 3, true},      {98, 6, 2, false},    {130, 9, 1, false},   {1921, 1081, 0, true},
+        {1920, 1080, 0, true}, {1366, 768, 2, true}, {641, 480, 1, false}, {5, 2, 2, true},
+    };
+    std::mt19937 random(11);
+    for (const BlueFirstCase& c : cases) {
+        const std::uint32_t w = c.width & ~1u, h = c.height & ~1u;
+        const std::size_t stride = std::size_t{c.width} * 3 + c.pad;
+        Bytes screen(stride * c.height);
+        for (auto& b : screen) b = static_cast<std::uint8_t>(random());
+
+        // The same top-left w x h pixels, red first, packed, bottom row first.
+        Bytes rgb(std::size_t{w} * h * 3);
+        for (std::uint32_t y = 0; y < h; ++y) {
+            const std::uint32_t memoryRow = c.bottomUp ? c.height - 1 - y : y;
+            const std::uint8_t* from = screen.data() + memoryRow * stride;
+            std::uint8_t* to = rgb.data() + std::size_t{h - 1 - y} * w * 3;
+            for (std::uint32_t x = 0; x < w; ++x, from += 3, to += 3) {
+                to[0] = from[2];
+                to[1] = from[1];
+                to[2] = from[0];
+            }
+        }
+        Bytes expected(std::size_t{w} * h * 3 / 2 + kGuard, 0xA5);
+        unsigned int length = static_cast<unsigned int>(expected.size() - kGuard);
+        ASSERT_TRUE(TQZCapture::TQZColorSpaceConvert::RGB24_TO_YUV_I420(rgb.data(), w, h,
+                                                                        expected.data(), &length));
+
+        const std::uint8_t* top =
+            screen.data() + (c.bottomUp ? std::size_t{c.height - 1} * stride : 0);
+        Bytes actual(expected.size(), 0xA5);
+        I420::ConvertWith(row_, I420::Image{top, stride, c.bottomUp, I420::Order::BlueFirst}, w, h,
+                          actual.data());
+        EXPECT_EQ(FirstDifference(actual, expected), -1)
+            << c.width << "x" << c.height << " pad " << c.pad << (c.bottomUp ? " bottom-up" : "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPaths, BlueFirstPath, ::testing::ValuesIn(I420::kPaths),
                          [](const auto& info) { return std::string(I420::PathName(info.param)); });
 
 }  // namespace

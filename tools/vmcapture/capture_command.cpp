@@ -1,5 +1,7 @@
 // vmcapture capture: one source into a file, with progress, until a limit or Ctrl-C.
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "commands.h"
@@ -42,13 +44,20 @@ CommandDef Definition() {
         "or as numbered 24-bit BMP files, audio as WAV.",
         {
             {"output", 'o', "FILE",
-             "output file; '-' writes Y4M to standard output; for BMP a pattern such as "
-             "shot-%04d.bmp (default: a number before the extension)"},
+             "output file: .y4m, .bmp or .wav (or say which with -f); '-' writes Y4M or WAV to "
+             "standard output; for BMP a pattern such as shot-%04d.bmp (default: a number "
+             "before the extension)"},
             {"format", 'f', "FORMAT", "y4m, bmp or wav (default: from the file name)"},
             {"name", 0, "TEXT", "pick the source by its name, also one made of digits"},
             {"via", 0, "push|pull", "how a camera or microphone delivers (default push)"},
-            {"size", 's', "WxH", "frame size asked of the source (default 640x480)"},
-            {"fps", 'r', "N", "frames per second, 1 to 1000 (default 20)"},
+            {"size", 's', "WxH",
+             "frame size asked of the source: for the desktop the region from its top-left "
+             "corner (default: the whole screen); a window is captured at its client size, a "
+             "camera at the size it connects"},
+            {"fps", 'r', "N",
+             "frames per second asked, 1 to 1000 (default 20); the Y4M file says the rate the "
+             "frames really came at: the device's rate, or the measured one where they "
+             "differ"},
             {"rate", 0, "HZ", "audio sample rate, 1000 to 384000 (default 44100)"},
             {"bits", 0, "N", "audio bits per sample: 8, 16, 24 or 32 (default 16)"},
             {"channels", 0, "N", "audio channels, 1 to 16 (default 2)"},
@@ -60,14 +69,23 @@ CommandDef Definition() {
             {"quiet", 'q', nullptr, "no progress and no notices"},
         },
         "Without --seconds or --frames the capture runs until Ctrl-C. Progress (frames,\n"
-        "dropped frames, achieved rate) is shown only when standard error is a terminal.\n"
-        "Y4M frames of odd width or height are cropped to even sizes.\n\n"
+        "dropped frames, frames the source never produced, achieved rate) is shown only\n"
+        "when standard error is a terminal. Y4M frames of odd width or height are cropped\n"
+        "to even sizes. A device that does not take the format asked of it delivers its\n"
+        "own, and the file says what it delivers ('vmcapture list --formats' shows what\n"
+        "each device takes). The output appears when the capture succeeds; until then it\n"
+        "is written as FILE.<process id>.part.\n\n"
+        "A window is captured as its device does it: a region of the client area's size,\n"
+        "rounded down to a multiple of 4, taken from the window's outer top-left corner.\n"
+        "So the frames show the title bar and the left border, and lose the right and\n"
+        "bottom of the client area by as much.\n\n"
         "Examples:\n"
         "  vmcapture capture desktop --seconds 3 -o desktop.y4m\n"
         "  vmcapture capture desktop --size 1280x720 --fps 10 --frames 5 -o shot-%03d.bmp\n"
-        "  vmcapture capture window 'Untitled - Editor' --seconds 10 -o editor.y4m\n"
-        "  vmcapture capture camera 0 --via pull --size 320x240 --frames 100 -o camera.y4m\n"
-        "  vmcapture capture microphone --rate 48000 --seconds 5 -o voice.wav"};
+        "  vmcapture capture window 'Untitled - Editor' --seconds 3 -o editor.y4m\n"
+        "  vmcapture capture camera 0 --via pull --size 320x240 --frames 30 -o camera.y4m\n"
+        "  vmcapture capture microphone --rate 48000 --seconds 2 -o voice.wav\n"
+        "  vmcapture capture microphone --seconds 2 -o - | sox -t wav - voice.flac"};
     const std::vector<OptionDef>& world = WorldOptions();
     def.options.insert(def.options.end(), world.begin(), world.end());
     return def;
@@ -151,27 +169,10 @@ std::string SizeText(uint32_t width, uint32_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
-// Tells where the source delivers something other than what was asked.
-void ReportFormatChanges(const CaptureRequest& request, const StreamFormat& stream) {
-    if (stream.medium == Medium::Video) {
-        if (request.sizeGiven && (request.width != stream.width || request.height != stream.height))
-            ReportNotice("the source delivers " + SizeText(stream.width, stream.height) +
-                         ", not the " + SizeText(request.width, request.height) + " asked for");
-        return;
-    }
-    if (request.sampleRate != stream.sampleRate || request.bitsPerSample != stream.bitsPerSample ||
-        request.channels != stream.channels)
-        ReportNotice("the source delivers " + std::to_string(stream.sampleRate) + " Hz, " +
-                     std::to_string(stream.bitsPerSample) + " bits, " +
-                     std::to_string(stream.channels) + " channels");
-}
-
 std::string DescribeStream(const StreamFormat& stream) {
     if (stream.medium == Medium::Video)
-        return SizeText(stream.width, stream.height) + " at " + std::to_string(stream.frameRate) +
-               " fps";
-    return std::to_string(stream.sampleRate) + " Hz, " + std::to_string(stream.bitsPerSample) +
-           " bits, " + std::to_string(stream.channels) + " channels";
+        return SizeText(stream.width, stream.height) + " at " + Fixed(stream.DeviceRate()) + " fps";
+    return AudioText(stream.sampleRate, stream.bitsPerSample, stream.channels);
 }
 
 std::string DescribeRequest(const CaptureRequest& request, Medium medium) {
@@ -188,62 +189,79 @@ std::string DescribeRequest(const CaptureRequest& request, Medium medium) {
     return DescribeStream(asked);
 }
 
+// Tells where the source delivers something other than what was asked.
+void ReportFormatChanges(const CaptureRequest& request, const StreamFormat& stream) {
+    if (stream.medium == Medium::Video) {
+        if (request.sizeGiven && (request.width != stream.width || request.height != stream.height))
+            ReportNotice("the source delivers " + SizeText(stream.width, stream.height) +
+                         ", not the " + SizeText(request.width, request.height) + " asked for");
+        if (stream.frameInterval != 0 &&
+            std::fabs(stream.DeviceRate() - request.frameRate) > 0.02 * request.frameRate)
+            ReportNotice("the device connected at " + Fixed(stream.DeviceRate()) +
+                         " frames a second, not the " + std::to_string(request.frameRate) +
+                         " asked for");
+        return;
+    }
+    if (request.sampleRate != stream.sampleRate || request.bitsPerSample != stream.bitsPerSample ||
+        request.channels != stream.channels)
+        ReportNotice("the device does not take the format asked for (" +
+                     DescribeRequest(request, Medium::Audio) + "); it delivers " +
+                     DescribeStream(stream) + ", and the WAV header says so");
+}
+
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The byte rate at which units arrive, from the end of the first unit to the end of the last.
-class ArrivalRate {
+// The rate of the frames written, from the time stamps of the first and the last.
+class RateMeter {
 public:
-    void Add(size_t size) {
-        const auto now = std::chrono::steady_clock::now();
-        if (units_++ == 0)
-            first_ = now;
-        else
-            bytes_ += size;
-        last_ = now;
+    void Add(double seconds) {
+        if (count_++ == 0) first_ = seconds;
+        last_ = seconds;
     }
-    // Bytes a second; 0 when the units span less than `minimumSeconds`.
-    double BytesPerSecond(double minimumSeconds) const {
-        const double span = std::chrono::duration<double>(last_ - first_).count();
-        return units_ > 1 && span >= minimumSeconds ? bytes_ / span : 0.0;
-    }
+    uint64_t Count() const { return count_; }
+    double Span() const { return count_ > 1 ? last_ - first_ : 0.0; }
+    // Frames a second; 0 until two frames lie apart in time.
+    double PerSecond() const { return Span() > 0 ? (count_ - 1) / Span() : 0.0; }
 
 private:
-    uint64_t units_ = 0;
-    uint64_t bytes_ = 0;
-    std::chrono::steady_clock::time_point first_{}, last_{};
+    uint64_t count_ = 0;
+    double first_ = 0, last_ = 0;
 };
 
-// A device that refuses the audio format asked of it keeps the request in its fields and
-// delivers a format of its own, which the WAV header then misnames. Pushed audio arrives in
-// real time, so its byte rate tells.
-void CheckAudioRate(const SourceKind& kind, const StreamFormat& stream, const ArrivalRate& rate) {
-    const double measured = rate.BytesPerSecond(1.0);
-    const double declared = static_cast<double>(stream.BytesPerSecond());
-    if (stream.medium != Medium::Audio || kind.delivery != Delivery::Push || measured == 0 ||
-        (measured > declared * 0.75 && measured < declared * 1.25))
-        return;
-    ReportNotice("the device delivered about " + std::to_string(static_cast<long long>(measured)) +
-                 " bytes a second, not the " + std::to_string(static_cast<long long>(declared)) +
-                 " of the format it reports: it may not support the format asked for, and the "
-                 "WAV file may play at the wrong speed");
+// Frames that the asked rate would have brought since the first frame and that the source
+// never produced (neither written nor dropped). A frame of jitter is not counted.
+uint64_t MissingFrames(uint32_t askedRate, const RateMeter& meter, uint64_t dropped) {
+    const double expected = askedRate * meter.Span() + 1;
+    const double produced = static_cast<double>(meter.Count() + dropped);
+    return expected > produced + 1 ? static_cast<uint64_t>(expected - produced) : 0;
 }
 
 // Moves units from the source to the sink until a limit, a stop request or a failure. Time
 // counts from `start`, when the source began to open: a device may capture while it opens.
 int Pump(Source& source, Sink& sink, const Settings& settings, const StreamFormat& stream,
-         Progress& progress, std::chrono::steady_clock::time_point start, ArrivalRate& rate) {
+         Progress& progress, std::chrono::steady_clock::time_point start, RateMeter& meter,
+         CaptureCounts& counts) {
     auto lastUnit = std::chrono::steady_clock::now();
-    CaptureCounts counts;
     uint64_t taken = 0;
     int status = kExitOk;
+    const bool video = stream.medium == Medium::Video;
+    counts.askedRate = settings.request.frameRate;
+    const auto update = [&] {
+        counts.seconds = SecondsSince(start);
+        counts.dropped = source.Lost() + sink.Skipped();
+        if (video) {
+            counts.frameRate = meter.PerSecond();
+            counts.missing = MissingFrames(counts.askedRate, meter, counts.dropped);
+        }
+    };
     while (!StopRequested()) {
         counts.seconds = SecondsSince(start);
         if (settings.maxFrames != 0 && counts.units >= settings.maxFrames) break;
         if (settings.maxSeconds > 0 && counts.seconds >= settings.maxSeconds) break;
         if (SecondsSince(lastUnit) >= settings.timeout) {
-            const std::string limit = std::to_string(static_cast<long long>(settings.timeout));
+            const std::string limit = Fixed(settings.timeout);
             if (taken == 0) {
                 ReportError("the source delivered nothing within " + limit + " s");
                 status = kExitNoSource;
@@ -255,28 +273,85 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
         }
         const uint8_t* data = nullptr;
         size_t size = 0;
-        if (source.Take(data, size, 50)) {
+        double stamp = 0;
+        if (source.Take(data, size, stamp, 50)) {
             lastUnit = std::chrono::steady_clock::now();
             ++taken;
+            const uint64_t skipped = sink.Skipped();
             if (!sink.Consume(data, size)) {
                 ReportError("writing " + settings.output + " failed: " + sink.Error());
                 status = kExitFailure;
                 break;
             }
-            rate.Add(size);
+            if (sink.Skipped() == skipped) meter.Add(stamp);
             counts.units = taken - sink.Skipped();
-            if (stream.medium == Medium::Audio) counts.audioBytes += size;
+            if (!video) counts.audioBytes += size;
         }
-        counts.dropped = source.Lost() + sink.Skipped();
+        update();
         progress.Show(DescribeCounts(counts, stream));
     }
-    counts.seconds = SecondsSince(start);
-    counts.dropped = source.Lost() + sink.Skipped();
-    progress.Finish(DescribeCounts(counts, stream));
+    update();
     return status;
 }
 
-int Capture(const Settings& settings, const SourceKind& kind) {
+// The rate the device means to deliver at: the rate it connected at, or for a device that
+// does not say (the screens) the rate asked of it.
+FrameRate DeviceRate(const StreamFormat& stream) {
+    return stream.frameInterval != 0 ? RateOf(stream.DeviceRate()) : FrameRate{stream.frameRate, 1};
+}
+
+// The rate the frames written really came at: the device's rate where the rate measured over
+// them agrees within 2 %, or within a frame and a half over the whole capture (there the
+// measurement would only add jitter); otherwise the measured rate.
+FrameRate TrueRate(const RateMeter& meter, FrameRate device) {
+    const double measured = meter.PerSecond(), meant = ToDouble(device);
+    const double tolerance = std::max(0.02 * meant, 1.5 / std::max(meter.Span(), 1e-3));
+    if (measured <= 0 || std::fabs(measured - meant) <= tolerance) return device;
+    return RateOf(measured);
+}
+
+// After a video capture: the frames the source never produced, and the rate the Y4M file
+// says and where it comes from.
+void ReportRate(const Settings& settings, const StreamFormat& stream, Sink& sink,
+                const RateMeter& meter, const CaptureCounts& counts, bool y4m, bool onTerminal) {
+    const uint32_t asked = settings.request.frameRate;
+    const double produced = meter.PerSecond();
+    if (counts.missing > 0 && produced > 0)
+        ReportNotice("the source produced " + Fixed(produced) + " frames a second, not the " +
+                     std::to_string(asked) + " asked for: " + std::to_string(counts.missing) +
+                     " frames were never produced");
+    if (!y4m) return;
+    const FrameRate device = DeviceRate(stream), rate = TrueRate(meter, device);
+    const bool measured = ToDouble(rate) != ToDouble(device);
+    const std::string origin =
+        measured ? "measured over the " + std::to_string(meter.Count()) + " frames written"
+        : stream.frameInterval != 0 ? "the rate the device connected at; the frames agree"
+                                    : "the rate asked for; the frames agree";
+    if (measured && !sink.SetFrameRate(rate)) {
+        ReportNotice("the Y4M header on standard output went out first and says " +
+                     Fixed(ToDouble(device)) + " frames a second; the frames came at " +
+                     Fixed(ToDouble(rate)) + " (a file gets the measured rate)");
+        return;
+    }
+    if (onTerminal)
+        std::fprintf(stderr, "vmcapture: the Y4M file says %s frames a second (%s)\n",
+                     Fixed(ToDouble(rate)).c_str(), origin.c_str());
+}
+
+// Refuses a size the platform cannot capture; false after the report.
+bool CheckCaptureSize(const CaptureRequest& request) {
+    const uint64_t largest = LargestCapturePixels();
+    if (largest == 0 || static_cast<uint64_t>(request.width) * request.height <= largest)
+        return true;
+    uint32_t side = 1;
+    while (static_cast<uint64_t>(side + 1) * (side + 1) <= largest) ++side;
+    ReportError("cannot capture " + SizeText(request.width, request.height) +
+                ": the display makes pictures of at most " + std::to_string(largest) + " pixels (" +
+                SizeText(side, side) + " as a square)");
+    return false;
+}
+
+int Capture(Settings settings, const SourceKind& kind) {
     std::string error;
     OutputFormat format;
     if (!ChooseOutputFormat(settings.format, settings.output, kind.medium, format, error)) {
@@ -287,6 +362,15 @@ int Capture(const Settings& settings, const SourceKind& kind) {
         ReportError("--frames counts video frames; use --seconds for audio");
         return kExitUsage;
     }
+    CaptureRequest& request = settings.request;
+    if (std::string(kind.kind) == "desktop" && !request.sizeGiven) {
+        // The whole screen, unless a region is asked for.
+        const ScreenExtent screen = ScreenSize();
+        request.width = screen.width;
+        request.height = screen.height;
+        request.sizeGiven = true;
+    }
+    if (kind.medium == Medium::Video && !CheckCaptureSize(request)) return kExitUsage;
     std::unique_ptr<Source> source = kind.make(settings.selector, error);
     if (!source) {
         ReportError(std::string(kind.kind) + ": " + error);
@@ -294,14 +378,22 @@ int Capture(const Settings& settings, const SourceKind& kind) {
     }
     CatchStopRequests();
     const auto start = std::chrono::steady_clock::now();
-    if (!source->Open(settings.request, error)) {
-        ReportError("cannot open " + std::string(kind.kind) + " '" + source->Name() + "': " +
-                    error + " (asked for " + DescribeRequest(settings.request, kind.medium) + ")");
+    if (!source->Open(request, error)) {
+        ReportError("cannot open " + std::string(kind.kind) + " '" + source->Name() +
+                    "': " + error + " (asked for " + DescribeRequest(request, kind.medium) + ")");
         return kExitNoSource;
     }
     const StreamFormat stream = source->Format();
-    ReportFormatChanges(settings.request, stream);
-    std::unique_ptr<Sink> sink = MakeSink(format, settings.output, stream, error);
+    ReportFormatChanges(request, stream);
+    if (std::string(kind.kind) == "window" && (stream.width < 4 || stream.height < 4)) {
+        ReportError("the window '" + source->Name() + "' delivers nothing: its client area " +
+                    SizeText(stream.width, stream.height) + " is under 4 pixels either way");
+        return kExitNoSource;
+    }
+    // The header says the device's rate until the capture ends; then the rate the frames
+    // really came at replaces it where the two disagree.
+    std::unique_ptr<Sink> sink =
+        MakeSink(format, settings.output, stream, DeviceRate(stream), error);
     if (!sink) {
         ReportError(error);
         return kExitFailure;
@@ -312,15 +404,19 @@ int Capture(const Settings& settings, const SourceKind& kind) {
         std::fprintf(stderr, "vmcapture: %s '%s' (%s), %s -> %s; Ctrl-C stops\n", kind.kind,
                      source->Name().c_str(), DeliveryName(kind.delivery),
                      DescribeStream(stream).c_str(), settings.output.c_str());
-    ArrivalRate rate;
-    int status = Pump(*source, *sink, settings, stream, progress, start, rate);
+    RateMeter meter;
+    CaptureCounts counts;
+    const int status = Pump(*source, *sink, settings, stream, progress, start, meter, counts);
     source->Close();
-    CheckAudioRate(kind, stream, rate);
+    progress.Finish(DescribeCounts(counts, stream));
+    if (status != kExitOk) return status;  // the unfinished output goes with the sink
+    if (stream.medium == Medium::Video)
+        ReportRate(settings, stream, *sink, meter, counts, format == OutputFormat::Y4m, onTerminal);
     if (!sink->Finish(error)) {
         ReportError("writing " + settings.output + " failed: " + error);
-        status = kExitFailure;
+        return kExitFailure;
     }
-    return status;
+    return kExitOk;
 }
 
 }  // namespace

@@ -9,5 +9,11 @@ namespace vmcapture {
 bool IsTerminal(std::FILE* stream);
 // Makes `stream` pass bytes unchanged (no line-end translation).
 void UseBinaryMode(std::FILE* stream);
+// This process's id, for names of temporary files.
+unsigned long ProcessId();
+// Renames `from` to `to`, replacing a file of that name; false (errno set) when it fails.
+bool RenameOver(const char* from, const char* to);
+// A write to a closed pipe fails with an error instead of ending the program.
+void IgnoreBrokenPipe();
 
 }  // namespace vmcapture

@@ -24,10 +24,12 @@ CommandDef Definition() {
         "planes Y, U, V of each frame); '-' writes to standard output.",
         {
             {"output", 'o', "FILE", "output file ('-': standard output)"},
-            {"format", 'f', "y4m|i420", "output format (default: y4m for a .y4m name, else i420)"},
+            {"format", 'f', "y4m|i420",
+             "output format (default: y4m for a .y4m name and for '-', i420 for a .yuv or "
+             ".i420 name)"},
             {"input", 'i', "bmp|rgb|bgr",
              "input format (default: bmp for a .bmp name, else rgb: red, green, blue bytes)"},
-            {"size", 's', "WxH", "size of raw input frames (needed for rgb and bgr)"},
+            {"size", 's', "WxH", "size of raw input frames (needed for rgb and bgr; not for bmp)"},
             {"bottom-up", 0, nullptr, "raw input rows are stored bottom row first"},
             {"fps", 'r', "N", "frame rate written into a Y4M header (default 20)"},
             {"quiet", 'q', nullptr, "no notices"},
@@ -62,7 +64,8 @@ public:
                 ReportNotice("size " + std::to_string(image.width) + "x" +
                              std::to_string(image.height) + " is odd; cropped to " +
                              std::to_string(width) + "x" + std::to_string(height));
-            if (!writer_.Open(output_, container_, width, height, frameRate_, error)) return false;
+            if (!writer_.Open(output_, container_, width, height, {frameRate_, 1}, error))
+                return false;
             opened_ = true;
         }
         if (!maker_.Convert(image, width, height)) {
@@ -150,7 +153,17 @@ int RunConvert(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     std::string format = parsed.Value("format");
-    if (format.empty()) format = HasExtension(output, ".y4m") ? "y4m" : "i420";
+    if (format.empty()) {
+        if (output == "-" || HasExtension(output, ".y4m"))
+            format = "y4m";
+        else if (HasExtension(output, ".yuv") || HasExtension(output, ".i420"))
+            format = "i420";
+        else {
+            ReportError("cannot tell the output format from '" + output +
+                        "': name it .y4m, .yuv or .i420, or give -f y4m|i420");
+            return kExitUsage;
+        }
+    }
     std::string inputFormat = parsed.Value("input");
     if (inputFormat.empty()) inputFormat = HasExtension(input, ".bmp") ? "bmp" : "rgb";
     uint64_t frameRate = 20;
@@ -167,6 +180,10 @@ int RunConvert(const std::vector<std::string>& args) {
         ReportError("--fps wants a whole number from 1 to 1000");
         return kExitUsage;
     }
+    if (inputFormat == "bmp" && parsed.Has("size")) {
+        ReportError("--size is for raw input; a BMP file gives its own size");
+        return kExitUsage;
+    }
     if (inputFormat != "bmp" && !ParseSize(parsed.Value("size"), kMaxSide, width, height)) {
         ReportError("raw input needs --size WxH, each side 1 to " + std::to_string(kMaxSide));
         return kExitUsage;
@@ -179,10 +196,9 @@ int RunConvert(const std::vector<std::string>& args) {
                                ? ConvertBmp(input, converter, error)
                                : ConvertRaw(input, width, height, inputFormat == "bgr",
                                             parsed.Has("bottom-up"), converter, error);
-    std::string closeError;
-    const bool closed = converter.Close(closeError);
-    if (!converted || !closed) {
-        ReportError(converted ? closeError : error);
+    // A failed conversion leaves no output: the converter's file is discarded unclosed.
+    if (!converted || !converter.Close(error)) {
+        ReportError(error);
         return kExitFailure;
     }
     return kExitOk;

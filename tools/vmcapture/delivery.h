@@ -15,6 +15,11 @@
 
 namespace vmcapture {
 
+inline double SecondsNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 // ---- The host's side of the device protocol ------------------------------------------------
 
 inline void ApplyRequest(TQZCapture::TQZVideoDevice& device, const CaptureRequest& request) {
@@ -47,6 +52,47 @@ inline StreamFormat FormatOf(const TQZCapture::TQZAudioDevice& device) {
     format.bitsPerSample = device.BitsPerSample;
     format.channels = device.Channels;
     return format;
+}
+
+// The media type a device's sample grabber connected with: what the units really come in.
+// Audio: the PCM format (sample rate, bits, channels). Video: the frame interval. False when
+// the graph does not tell, or tells something other than plain PCM or a video info block.
+inline bool ReadConnectedType(ISampleGrabber* grabber, StreamFormat& format) {
+    AM_MEDIA_TYPE type{};
+    if (grabber == nullptr || FAILED(grabber->GetConnectedMediaType(&type))) return false;
+    bool known = false;
+    if (format.medium == Medium::Audio) {
+        if (IsEqualGUID(type.formattype, FORMAT_WaveFormatEx) && type.pbFormat != nullptr &&
+            type.cbFormat >= 16) {
+            const auto* wave = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
+            known = wave->wFormatTag == WAVE_FORMAT_PCM && wave->nChannels != 0 &&
+                    wave->wBitsPerSample % 8 == 0 && wave->wBitsPerSample != 0 &&
+                    wave->nSamplesPerSec != 0;
+            format.sampleRate = wave->nSamplesPerSec;
+            format.bitsPerSample = wave->wBitsPerSample;
+            format.channels = wave->nChannels;
+        }
+    } else if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.pbFormat != nullptr &&
+               type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+        const auto* video = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+        known = video->AvgTimePerFrame > 0;
+        if (known) format.frameInterval = static_cast<uint64_t>(video->AvgTimePerFrame);
+    }
+    if (type.pbFormat != nullptr) CoTaskMemFree(type.pbFormat);
+    if (type.pUnk != nullptr) type.pUnk->Release();
+    return known;
+}
+
+// Devices with a sample grabber: the connected type. Screen devices: nothing to read, the
+// fields say what they capture.
+template <class Device>
+auto ReadConnected(Device& device, StreamFormat& format, int)
+    -> decltype(device.SampleGrabber.Get(), bool()) {
+    return ReadConnectedType(device.SampleGrabber.Get(), format);
+}
+template <class Device>
+bool ReadConnected(Device&, StreamFormat&, long) {
+    return true;
 }
 
 // Some device classes add the hooks OnOpenAfter and OnCloseAfter; call them where they exist.
@@ -93,7 +139,7 @@ public:
     explicit DeviceSource(const Description* description) : device_(description) {}
     ~DeviceSource() override { Close(); }
 
-    StreamFormat Format() const override { return FormatOf(device_); }
+    StreamFormat Format() const override { return format_; }
     std::string Name() const override { return device_.Name; }
     void Close() override {
         if (open_) CloseDevice(device_);
@@ -107,12 +153,24 @@ protected:
         if (!open_) {
             CloseDevice(device_);  // releases what a failed Open acquired
             error = "the device did not open";
+            return false;
         }
-        return open_;
+        // A device that refuses the format asked of it keeps the request in its fields and
+        // delivers its own: the graph's connected type is the truth.
+        format_ = FormatOf(device_);
+        if (!ReadConnected(device_, format_, 0) && format_.medium == Medium::Audio) {
+            Close();
+            error =
+                "the device opened, but its graph does not tell the audio format it "
+                "connected with, so no WAV header can describe its samples";
+            return false;
+        }
+        return true;
     }
 
     Device device_;
     bool open_ = false;
+    StreamFormat format_;
 };
 
 // ---- Queued delivery: the device's worker fills its packet queue ----------------------------
@@ -139,10 +197,13 @@ public:
     using DeviceSource<CountingDevice<Device>>::DeviceSource;
 
     bool Open(const CaptureRequest& request, std::string& error) override {
-        return this->OpenDeviceWith(request, nullptr, error);
+        if (!this->OpenDeviceWith(request, nullptr, error)) return false;
+        const uint32_t rate = this->Format().frameRate;
+        frameRate_ = rate == 0 ? 20 : rate;
+        return true;
     }
 
-    bool Take(const uint8_t*& data, size_t& size, int waitMs) override {
+    bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) override {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
         while (this->device_.Packets.Count() == 0) {
             if (std::chrono::steady_clock::now() >= end) return false;
@@ -153,17 +214,45 @@ public:
         ++taken_;
         data = packet->Bytes();
         size = packet->Size();
+        seconds = packet->TimeStamp / 1000;
+        Regulate();
         return true;
     }
 
     uint64_t Lost() const override {
         const uint64_t reached = taken_ + this->device_.Packets.Count();
         const uint64_t delivered = this->device_.delivered;
-        return delivered > reached ? delivered - reached : 0;
+        return (delivered > reached ? delivered - reached : 0) + missed_;
     }
 
 private:
+    // A device that makes frames faster than the tool writes them would fill its queue (600 MB
+    // at 1920x1080) and go on capturing frames that the full queue drops. Instead it is paused
+    // while kPauseAt frames wait, until they are down to kResumeAt; the frames its rate would
+    // have given meanwhile count as lost, as the queue's refusals would have. The queue keeps
+    // the blocks of three frames taken for the device's next frames: resuming within three
+    // frames reuses them, where a deeper swing would free blocks and fault in fresh ones.
+    static constexpr unsigned kPauseAt = 16;
+    static constexpr unsigned kResumeAt = kPauseAt - 3;
+
+    void Regulate() {
+        const unsigned waiting = this->device_.Packets.Count();
+        const auto now = std::chrono::steady_clock::now();
+        if (!paused_ && waiting >= kPauseAt && this->device_.Pause()) {
+            paused_ = true;
+            pausedAt_ = now;
+        } else if (paused_ && waiting <= kResumeAt && this->device_.Pause()) {
+            paused_ = false;
+            const std::chrono::duration<double> held = now - pausedAt_;
+            missed_ += static_cast<uint64_t>(held.count() * frameRate_);
+        }
+    }
+
     uint64_t taken_ = 0;
+    uint32_t frameRate_ = 20;
+    bool paused_ = false;
+    std::chrono::steady_clock::time_point pausedAt_{};
+    uint64_t missed_ = 0;
 };
 
 // ---- Pull delivery: each Get grabs one sample on the calling thread ------------------------
@@ -175,12 +264,16 @@ public:
 
     bool Open(const CaptureRequest& request, std::string& error) override {
         if (!this->OpenDeviceWith(request, nullptr, error)) return false;
-        format_ = this->Format();
+        // A pulled device is sampled at the rate asked for, at most at the rate it runs at.
+        StreamFormat& format = this->format_;
+        if (format.medium == Medium::Video && request.frameRate != 0 &&
+            format.DeviceRate() > request.frameRate)
+            format.frameInterval = 10000000 / request.frameRate;
         next_ = std::chrono::steady_clock::now();
         return true;
     }
 
-    bool Take(const uint8_t*& data, size_t& size, int waitMs) override {
+    bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) override {
         auto now = std::chrono::steady_clock::now();
         if (next_ > now) {
             std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
@@ -201,23 +294,26 @@ public:
         packet->Extra[0] = 1;
         data = packet->Bytes();
         size = packet->Size();
+        seconds = SecondsNow();
         return true;
     }
 
     uint64_t Lost() const override { return failed_; }
 
 private:
-    // Grabs follow the pace of the medium: one frame per frame period, and for audio the
-    // playing time of what the last grab brought, so that a device that answers at once
-    // does not fill seconds of audio in a moment.
+    // Grabs follow the pace of the medium: one frame per period of the connected rate, and
+    // for audio the playing time of what the last grab brought, so that a device that answers
+    // at once does not fill seconds of audio in a moment.
     std::chrono::steady_clock::duration Interval(size_t audioBytes) const {
-        if (format_.medium == Medium::Video)
-            return std::chrono::milliseconds(format_.frameRate ? 1000 / format_.frameRate : 0);
-        const uint64_t perSecond = format_.BytesPerSecond();
+        const StreamFormat& format = this->format_;
+        if (format.medium == Medium::Video) {
+            const double rate = format.DeviceRate();
+            return std::chrono::microseconds(rate > 0 ? static_cast<int64_t>(1e6 / rate) : 0);
+        }
+        const uint64_t perSecond = format.BytesPerSecond();
         return std::chrono::microseconds(perSecond ? audioBytes * 1000000 / perSecond : 0);
     }
 
-    StreamFormat format_;
     uint64_t failed_ = 0;
     std::chrono::steady_clock::time_point next_{};
 };
@@ -237,8 +333,8 @@ public:
         return this->OpenDeviceWith(request, callback, error);
     }
 
-    bool Take(const uint8_t*& data, size_t& size, int waitMs) override {
-        if (!queue_.Take(unit_, waitMs)) return false;
+    bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) override {
+        if (!queue_.Take(unit_, seconds, waitMs)) return false;
         data = unit_.data();
         size = unit_.size();
         return true;

@@ -4,19 +4,18 @@
 #include <cstring>
 
 #include "console.h"
+#include "report.h"
 
 namespace vmcapture {
 
 std::string SystemError(const std::string& path) { return path + ": " + std::strerror(errno); }
 
-OutputFile::~OutputFile() {
-    std::string ignored;
-    Close(ignored);
+std::string TemporaryPath(const std::string& path) {
+    return path + "." + std::to_string(ProcessId()) + ".part";
 }
 
 bool OutputFile::Open(const std::string& path, std::string& error) {
-    std::string ignored;
-    Close(ignored);
+    Discard();
     failure_.clear();
     path_ = path == "-" ? "standard output" : path;
     if (path == "-") {
@@ -24,7 +23,8 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
         file_ = stdout;
         return true;
     }
-    file_ = std::fopen(path.c_str(), "wb");
+    temporary_ = TemporaryPath(path);
+    file_ = std::fopen(temporary_.c_str(), "wb");
     if (file_ == nullptr) {
         error = SystemError(path);
         return false;
@@ -33,6 +33,7 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
 }
 
 bool OutputFile::Fail() {
+    if (errno == EPIPE && IsStandardOutput()) SetOutputClosed();
     if (failure_.empty()) failure_ = SystemError(path_);
     return false;
 }
@@ -59,11 +60,26 @@ bool OutputFile::Patch(uint64_t offset, const void* data, size_t size) {
 bool OutputFile::Close(std::string& error) {
     if (file_ == nullptr) return true;
     if (std::fflush(file_) != 0) Fail();
-    if (!IsStandardOutput() && std::fclose(file_) != 0) Fail();
+    if (!IsStandardOutput()) {
+        if (std::fclose(file_) != 0) Fail();
+        if (failure_.empty() && !RenameOver(temporary_.c_str(), path_.c_str())) Fail();
+        if (!failure_.empty()) std::remove(temporary_.c_str());
+    }
     file_ = nullptr;
     if (failure_.empty()) return true;
     error = failure_;
     return false;
+}
+
+void OutputFile::Discard() {
+    if (file_ == nullptr) return;
+    if (IsStandardOutput()) {
+        std::fflush(file_);
+    } else {
+        std::fclose(file_);
+        std::remove(temporary_.c_str());
+    }
+    file_ = nullptr;
 }
 
 bool ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes,

@@ -8,14 +8,16 @@
 
 namespace vmcapture {
 
-// An output file, or standard output for the name "-". Writes are checked; the first
-// failure is kept and reported by Close. The file is closed on destruction.
+// An output file, or standard output for the name "-". A file is written under a temporary
+// name in its folder (TemporaryPath) and takes its own name only when Close succeeds, so an
+// older file of that name survives a failed or abandoned write. Writes are checked; the first
+// failure is kept and reported by Close. Destruction without Close removes the temporary file.
 class OutputFile {
 public:
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile();
+    ~OutputFile() { Discard(); }
 
     bool Open(const std::string& path, std::string& error);
     bool IsStandardOutput() const { return file_ == stdout; }
@@ -23,16 +25,24 @@ public:
     bool Flush();
     // Writes `size` bytes at `offset` and comes back to the end; false on standard output.
     bool Patch(uint64_t offset, const void* data, size_t size);
-    // False (with the reason) when any write failed or closing failed.
+    // Completes the file and gives it its name; false (with the reason) when any write,
+    // closing or renaming failed; the temporary file is gone then.
     bool Close(std::string& error);
+    // Closes and removes what was written (standard output stays open).
+    void Discard();
 
 private:
     bool Fail();
 
     std::FILE* file_ = nullptr;
-    std::string path_;
+    std::string path_;       // the name the file gets
+    std::string temporary_;  // the name it is written under
     std::string failure_;
 };
+
+// The name under which `path` is written until it is complete: "<path>.<process id>.part".
+// A capture killed before it could finish leaves its frames or audio there.
+std::string TemporaryPath(const std::string& path);
 
 // Reads a whole file of at most `maxBytes` bytes.
 bool ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes,

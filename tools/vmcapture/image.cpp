@@ -1,6 +1,6 @@
 #include "image.h"
 
-#include "tqzcolorspaceconvert.h"
+#include "i420convert.h"
 
 namespace vmcapture {
 
@@ -38,22 +38,26 @@ bool DeviceFrameView(const uint8_t* data, size_t length, uint32_t width, uint32_
 }
 
 bool I420Maker::Convert(const ImageView& image, uint32_t width, uint32_t height) {
-    if (width == 0 || height == 0 || width % 2 != 0 || height % 2 != 0 || width > image.width ||
-        height > image.height || width > kMaxSide || height > kMaxSide)
+    namespace I420 = TQZCapture::I420;
+    uint32_t length = 0;
+    if (width == 0 || height == 0 || width > image.width || height > image.height ||
+        width > kMaxSide || height > kMaxSide || !I420::OutputSize(width, height, &length))
         return false;
-    const size_t row = static_cast<size_t>(width) * 3;
-    input_.resize(row * height);
-    // Bottom-up for the converter: its first row in memory is the picture's bottom row.
-    for (uint32_t y = 0; y < height; ++y)
-        image.CopyRow(y, 0, width, false, input_.data() + (height - 1 - y) * row);
-
+    const I420::Order order = image.blueFirst ? I420::Order::BlueFirst : I420::Order::RedFirst;
+    I420::Image source{image.Row(0), image.stride, image.bottomUp, order};
+    if (image.pixelBytes != 3) {
+        // Four bytes a pixel: packed to three first, in their own order, top row first.
+        const size_t row = static_cast<size_t>(width) * 3;
+        input_.resize(row * height);
+        for (uint32_t y = 0; y < height; ++y)
+            image.CopyRow(y, 0, width, image.blueFirst, input_.data() + y * row);
+        source = I420::Image{input_.data(), row, false, order};
+    }
     lumaSize_ = static_cast<size_t>(width) * height;
     chromaSize_ = lumaSize_ / 4;
-    output_.resize(lumaSize_ + 2 * chromaSize_);
-    unsigned int length = static_cast<unsigned int>(output_.size());
-    return TQZCapture::TQZColorSpaceConvert::RGB24_TO_YUV_I420(input_.data(), width, height,
-                                                               output_.data(), &length) &&
-           length == output_.size();
+    output_.resize(length);
+    I420::Convert(source, width, height, output_.data());
+    return true;
 }
 
 I420Maker::Plane I420Maker::PlaneAt(int plane) const {

@@ -44,10 +44,12 @@ bool DeviceFrameView(const uint8_t* data, size_t length, uint32_t width, uint32_
 // Rounds down to an even number: the converter takes even sizes only.
 inline uint32_t EvenDown(uint32_t side) { return side & ~1u; }
 
-// Turns the top-left part of images into I420 with the library's converter. The converter
-// reads bottom-up red-green-blue rows of even size and writes the luma plane, then the Cr
-// plane, then the Cb plane; this class feeds it that layout and hands the planes out in the
-// usual I420 order: Y, U (Cb), V (Cr). Buffers are kept from one frame to the next.
+// Turns the top-left part of images into I420 with the library's conversion (the code behind
+// TQZColorSpaceConvert, linked into the tool). The public class reads only bottom-up red-first
+// packed rows; the conversion under it also reads blue-first pixels and rows of any stride in
+// either direction, so a device frame is converted where it lies, with no copy and no byte swap
+// first. The planes come out in the usual I420 order: Y, U (Cb), V (Cr). Buffers are kept from
+// one frame to the next.
 class I420Maker {
 public:
     // Converts the top-left `width` x `height` pixels of `image`; both even, not zero, and

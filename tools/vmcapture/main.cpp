@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "console.h"
 #include "report.h"
 
 namespace {
@@ -30,15 +31,28 @@ void PrintUsage(std::FILE* out) {
     for (const Command& command : kCommands)
         std::fprintf(out, "  %-10s%s\n", command.name, command.summary);
     std::fprintf(out,
-                 "\n'vmcapture COMMAND --help' shows the options of a command.\n"
+                 "\n'vmcapture COMMAND --help' shows the options of a command;\n"
+                 "'vmcapture --version' shows the version.\n"
                  "Exit status: 0 done (also when stopped by Ctrl-C), 1 failure, 2 usage error,\n"
                  "3 source missing, not opened or silent.\n");
+#ifndef _WIN32
+    std::fprintf(out,
+                 "\nOn Linux the sources are those of a virtual world unless the host world is\n"
+                 "chosen: to capture the real screen (the X display named by DISPLAY), its\n"
+                 "windows, sound server and cameras, add --world host (or set VORN_WORLD=host):\n"
+                 "  vmcapture list --world host\n"
+                 "  vmcapture capture desktop --world host -s 1920x1080 -t 10 -o screen.y4m\n");
+#endif
 }
 
 int Run(std::vector<std::string> args) {
     if (args.empty()) {
         PrintUsage(stderr);
         return vmcapture::kExitUsage;
+    }
+    if (args[0] == "--version" || args[0] == "-V") {
+        std::printf("vmcapture %s\n", VMCAPTURE_VERSION);
+        return std::fflush(stdout) == 0 ? vmcapture::kExitOk : vmcapture::kExitFailure;
     }
     if (args[0] == "help" && args.size() == 2) args = {args[1], "--help"};
     if (args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
@@ -55,6 +69,7 @@ int Run(std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vmcapture::IgnoreBrokenPipe();
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& failure) {

@@ -2,15 +2,11 @@
 
 namespace vmcapture {
 
-namespace {
-
 std::string Fixed(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%.1f", value);
     return text;
 }
-
-}  // namespace
 
 std::string DescribeCounts(const CaptureCounts& counts, const StreamFormat& stream) {
     const std::string dropped = "  dropped " + std::to_string(counts.dropped);
@@ -23,8 +19,10 @@ std::string DescribeCounts(const CaptureCounts& counts, const StreamFormat& stre
     }
     // The rate of the first moments says little; it is shown from half a second on.
     const std::string rate =
-        counts.seconds >= 0.5 ? Fixed(counts.units / counts.seconds) : std::string("--");
-    return "frames " + std::to_string(counts.units) + dropped + "  " + rate + " fps" + elapsed;
+        counts.seconds >= 0.5 && counts.frameRate > 0 ? Fixed(counts.frameRate) : std::string("--");
+    return "frames " + std::to_string(counts.units) + dropped + "  missing " +
+           std::to_string(counts.missing) + "  " + rate + " of " +
+           std::to_string(counts.askedRate) + " fps" + elapsed;
 }
 
 void Progress::Show(const std::string& line, bool now) {

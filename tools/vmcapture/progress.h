@@ -14,11 +14,18 @@ namespace vmcapture {
 struct CaptureCounts {
     uint64_t units = 0;    // frames written (video) or buffers written (audio)
     uint64_t dropped = 0;  // lost before the tool got them, or skipped by the writer
+    uint64_t missing = 0;  // video: frames the rate asked for that the source never produced
     uint64_t audioBytes = 0;
-    double seconds = 0;  // since the source opened
+    double seconds = 0;      // since the source opened
+    double frameRate = 0;    // video: frames a second measured over the frames written
+    uint32_t askedRate = 0;  // video: the rate asked for
 };
 
-// "frames 57  dropped 0  19.8 fps  2.9 s" or "audio 2.9 s  buffers 58  dropped 0  2.9 s".
+// `value` with one decimal, e.g. "19.8".
+std::string Fixed(double value);
+
+// "frames 57  dropped 0  missing 0  19.8 of 20 fps  2.9 s" or
+// "audio 2.9 s  buffers 58  dropped 0  2.9 s".
 std::string DescribeCounts(const CaptureCounts& counts, const StreamFormat& stream);
 
 class Progress {

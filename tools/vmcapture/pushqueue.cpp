@@ -5,7 +5,7 @@
 
 namespace vmcapture {
 
-void PushQueue::Put(const unsigned char* data, long length) {
+void PushQueue::Put(double seconds, const unsigned char* data, long length) {
     if (data == nullptr || length <= 0) return;
     std::vector<uint8_t> unit;
     {
@@ -23,11 +23,12 @@ void PushQueue::Put(const unsigned char* data, long length) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         units_.push_back(std::move(unit));
+        stamps_.push_back(seconds);
     }
     ready_.notify_one();
 }
 
-bool PushQueue::Take(std::vector<uint8_t>& unit, int waitMs) {
+bool PushQueue::Take(std::vector<uint8_t>& unit, double& seconds, int waitMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!ready_.wait_for(lock, std::chrono::milliseconds(waitMs),
                          [this] { return !units_.empty(); }))
@@ -35,6 +36,8 @@ bool PushQueue::Take(std::vector<uint8_t>& unit, int waitMs) {
     if (!unit.empty() && spare_.size() < 2) spare_.push_back(std::move(unit));
     unit = std::move(units_.front());
     units_.pop_front();
+    seconds = stamps_.front();
+    stamps_.pop_front();
     return true;
 }
 

@@ -17,17 +17,18 @@ class PushQueue {
 public:
     explicit PushQueue(size_t bound) : bound_(bound) {}
 
-    // Streaming thread: keeps a copy of the bytes, or drops them (counted) while the queue is
-    // full, so the device never waits for the tool.
-    void Put(const unsigned char* data, long length);
+    // Streaming thread: keeps a copy of the bytes and their time stamp (seconds), or drops
+    // them (counted) while the queue is full, so the device never waits for the tool.
+    void Put(double seconds, const unsigned char* data, long length);
     // Tool thread: waits up to `waitMs` for the oldest unit and moves it into `unit`.
-    bool Take(std::vector<uint8_t>& unit, int waitMs);
+    bool Take(std::vector<uint8_t>& unit, double& seconds, int waitMs);
     uint64_t Dropped() const;
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<std::vector<uint8_t>> units_;
+    std::deque<double> stamps_;                // one per unit
     std::vector<std::vector<uint8_t>> spare_;  // buffers given back, reused by Put
     size_t bound_;
     uint64_t dropped_ = 0;
@@ -41,8 +42,8 @@ public:
     void OnVideoStop() override {}
     void OnVideoPause(bool) override {}
     void OnVideoError(unsigned int) override {}
-    void OnVideoFrame(double, unsigned char* data, long length) override {
-        queue_.Put(data, length);
+    void OnVideoFrame(double seconds, unsigned char* data, long length) override {
+        queue_.Put(seconds, data, length);
     }
 
 private:
@@ -56,8 +57,8 @@ public:
     void OnAudioStart() override {}
     void OnAudioStop() override {}
     void OnAudioError(unsigned int) override {}
-    void OnAudioFrame(double, unsigned char* data, long length) override {
-        queue_.Put(data, length);
+    void OnAudioFrame(double seconds, unsigned char* data, long length) override {
+        queue_.Put(seconds, data, length);
     }
 
 private:

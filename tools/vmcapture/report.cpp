@@ -6,11 +6,14 @@ namespace vmcapture {
 
 namespace {
 bool quiet = false;
-}
+bool outputClosed = false;
+}  // namespace
 
 void ReportError(const std::string& text) {
-    std::fprintf(stderr, "vmcapture: error: %s\n", text.c_str());
+    if (!outputClosed) std::fprintf(stderr, "vmcapture: error: %s\n", text.c_str());
 }
+
+void SetOutputClosed() { outputClosed = true; }
 
 void ReportNotice(const std::string& text) {
     if (!quiet) std::fprintf(stderr, "vmcapture: %s\n", text.c_str());

@@ -18,5 +18,8 @@ void ReportError(const std::string& text);
 // format); not shown with --quiet.
 void ReportNotice(const std::string& text);
 void SetQuiet(bool quiet);
+// The reader of standard output went away (a closed pipe): the tool ends with status 1, and
+// says nothing more, as tools in a pipeline do.
+void SetOutputClosed();
 
 }  // namespace vmcapture

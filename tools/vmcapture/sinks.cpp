@@ -51,7 +51,7 @@ class Y4mSink : public VideoSink {
 public:
     using VideoSink::VideoSink;
 
-    bool Open(const std::string& path, std::string& error) {
+    bool Open(const std::string& path, FrameRate rate, std::string& error) {
         width_ = EvenDown(stream_.width);
         height_ = EvenDown(stream_.height);
         if (width_ == 0 || height_ == 0) {
@@ -63,9 +63,10 @@ public:
             ReportNotice("frame size " + SizeText(stream_.width, stream_.height) +
                          " is odd; Y4M frames are cropped to " + SizeText(width_, height_) +
                          " (the converter takes even sizes only)");
-        return writer_.Open(path, YuvContainer::Y4m, width_, height_, stream_.frameRate, error);
+        return writer_.Open(path, YuvContainer::Y4m, width_, height_, rate, error, false);
     }
     bool Finish(std::string& error) override { return writer_.Close(error); }
+    bool SetFrameRate(FrameRate rate) override { return writer_.RewriteRate(rate); }
 
 private:
     bool WriteFrame(const ImageView& frame) override {
@@ -81,25 +82,36 @@ private:
     YuvWriter writer_;
 };
 
+// Every frame goes to a file of its own under a temporary name; Finish gives them all their
+// names, so a failed capture leaves no frames and replaces no older files.
 class BmpSink : public VideoSink {
 public:
     BmpSink(const StreamFormat& stream, const std::string& pattern)
         : VideoSink(stream), pattern_(pattern) {}
-    bool Finish(std::string&) override { return true; }
+    bool Finish(std::string& error) override {
+        for (auto& file : files_)
+            if (!file->Close(error)) return false;
+        files_.clear();
+        return true;
+    }
 
 private:
     bool WriteFrame(const ImageView& frame) override {
         const std::vector<uint8_t> bytes = EncodeBmp(frame);
-        OutputFile file;
+        auto file = std::make_unique<OutputFile>();
         std::string error;
-        if (!file.Open(NumberedPath(pattern_, ++number_), error) ||
-            !file.Write(bytes.data(), bytes.size()) || !file.Close(error))
+        if (!file->Open(NumberedPath(pattern_, ++number_), error)) return Fail(error);
+        if (!file->Write(bytes.data(), bytes.size()) || !file->Flush()) {
+            file->Close(error);
             return Fail(error);
+        }
+        files_.push_back(std::move(file));
         return true;
     }
 
     std::string pattern_;
     uint64_t number_ = 0;
+    std::vector<std::unique_ptr<OutputFile>> files_;  // written, not yet named
 };
 
 class WavSink : public Sink {
@@ -130,9 +142,13 @@ bool ChooseOutputFormat(const std::string& name, const std::string& path, Medium
         format = OutputFormat::Bmp;
     else if (chosen == "wav")
         format = OutputFormat::Wav;
-    else if (name.empty())
+    else if (name.empty() && path == "-")
         format = medium == Medium::Video ? OutputFormat::Y4m : OutputFormat::Wav;
-    else {
+    else if (name.empty()) {
+        error = "cannot tell the output format from the name '" + path +
+                "': the tool writes .y4m, .bmp and .wav files (or say which with -f y4m|bmp|wav)";
+        return false;
+    } else {
         error = "unknown output format '" + name + "' (y4m, bmp or wav)";
         return false;
     }
@@ -141,21 +157,21 @@ bool ChooseOutputFormat(const std::string& name, const std::string& path, Medium
                                         : "video is written as Y4M or BMP frames";
         return false;
     }
+    if (format == OutputFormat::Bmp && path == "-") {
+        error = "BMP frames are written to files, not to standard output (use Y4M there)";
+        return false;
+    }
     return true;
 }
 
 std::unique_ptr<Sink> MakeSink(OutputFormat format, const std::string& path,
-                               const StreamFormat& stream, std::string& error) {
+                               const StreamFormat& stream, FrameRate rate, std::string& error) {
     switch (format) {
         case OutputFormat::Y4m: {
             auto sink = std::make_unique<Y4mSink>(stream);
-            return sink->Open(path, error) ? std::move(sink) : nullptr;
+            return sink->Open(path, rate, error) ? std::move(sink) : nullptr;
         }
         case OutputFormat::Bmp:
-            if (path == "-") {
-                error = "BMP frames are written to files, not to standard output";
-                return nullptr;
-            }
             return std::make_unique<BmpSink>(stream, path);
         case OutputFormat::Wav: {
             auto sink = std::make_unique<WavSink>();

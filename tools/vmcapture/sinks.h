@@ -7,14 +7,16 @@
 #include <string>
 
 #include "stream.h"
+#include "yuvwriter.h"
 
 namespace vmcapture {
 
 enum class OutputFormat { Y4m, Bmp, Wav };
 
 // The format named by `name` ("y4m", "bmp", "wav"), or when `name` is empty the one the
-// file name's extension names, else the medium's default (Y4M for video, WAV for audio).
-// False when the format does not suit the medium.
+// file name's extension names; standard output ("-") takes the medium's default (Y4M for
+// video, WAV for audio). False for a name whose extension names no format the tool writes,
+// a format that does not suit the medium, and BMP frames to standard output.
 bool ChooseOutputFormat(const std::string& name, const std::string& path, Medium medium,
                         OutputFormat& format, std::string& error);
 
@@ -25,8 +27,11 @@ public:
     // why). A unit that does not fit the stream, such as a frame of another size, is
     // skipped and counted, not an error.
     virtual bool Consume(const uint8_t* data, size_t size) = 0;
-    // Completes and closes the output.
+    // Completes and closes the output; an output destroyed unfinished is removed.
     virtual bool Finish(std::string& error) = 0;
+    // Replaces the provisional frame rate of a Y4M file; false where that cannot be done
+    // (standard output, other formats).
+    virtual bool SetFrameRate(FrameRate) { return false; }
 
     uint64_t Skipped() const { return skipped_; }
     const std::string& Error() const { return error_; }
@@ -41,8 +46,9 @@ protected:
 };
 
 // Opens the output. For Y4M, frames of odd width or height are cropped to even (the
-// converter takes even sizes only); the crop is reported.
+// converter takes even sizes only); the crop is reported. The Y4M header takes `rate`, which
+// SetFrameRate may replace.
 std::unique_ptr<Sink> MakeSink(OutputFormat format, const std::string& path,
-                               const StreamFormat& stream, std::string& error);
+                               const StreamFormat& stream, FrameRate rate, std::string& error);
 
 }  // namespace vmcapture

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "delivery.h"
+#include "report.h"
 #include "tqzcameradevice.h"
 #include "tqzdesktopdevice.h"
 #include "tqzenumdevice.h"
@@ -35,6 +36,16 @@ std::unique_ptr<Source> MakeSource(const Selector& selector, std::string& error)
     if (device == nullptr) {
         error = "no such source: " + Describe(selector) + " (vmcapture list shows the sources)";
         return nullptr;
+    }
+    if (selector.byName) {
+        // Titles need not be unique: say which of the sources of that name is taken.
+        unsigned int sameName = 0;
+        for (const auto* other : *set.GetList())
+            if (other != nullptr && selector.name == other->Name) ++sameName;
+        if (sameName > 1)
+            ReportNotice(std::to_string(sameName) + " sources are named '" + selector.name +
+                         "'; capturing the first of them, index " + std::to_string(device->Index) +
+                         " (pick another by its index)");
     }
     return std::make_unique<Adapter>(device);
 }
@@ -105,6 +116,10 @@ const std::vector<SourceKind>& SourceKinds() {
 
 const SourceKind* FindSourceKind(const std::string& kind, const std::string& delivery,
                                  std::string& error) {
+    if (!delivery.empty() && delivery != "push" && delivery != "pull") {
+        error = "--via wants push or pull, not '" + delivery + "'";
+        return nullptr;
+    }
     bool kindKnown = false;
     for (const SourceKind& row : SourceKinds()) {
         if (kind != row.kind || row.make == nullptr) continue;
@@ -114,9 +129,19 @@ const SourceKind* FindSourceKind(const std::string& kind, const std::string& del
     if (!kindKnown) {
         error = "unknown source kind '" + kind + "' (known: " + KnownKinds() + ")";
     } else {
-        error = "a " + kind + " is not captured by " + delivery + " delivery";
+        error = "a " + kind + " is captured by queued delivery only; --via (push or pull) is " +
+                "for cameras and microphones";
     }
     return nullptr;
+}
+
+ScreenExtent ScreenSize() {
+    RECT screen{};
+    if (!GetWindowRect(GetDesktopWindow(), &screen) || screen.right <= screen.left ||
+        screen.bottom <= screen.top)
+        return {640, 480};
+    return {static_cast<uint32_t>(screen.right - screen.left),
+            static_cast<uint32_t>(screen.bottom - screen.top)};
 }
 
 }  // namespace vmcapture

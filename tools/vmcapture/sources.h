@@ -35,14 +35,19 @@ struct CaptureRequest {
 class Source {
 public:
     virtual ~Source() = default;
-    // Sets the device's capture fields from `request` and opens it.
+    // Sets the device's capture fields from `request` and opens it; false (with the reason)
+    // also when the device opened but the format it delivers cannot be known.
     virtual bool Open(const CaptureRequest& request, std::string& error) = 0;
+    // What the open device delivers: for a media-graph device the format its graph connected
+    // with, read back from the graph.
     virtual StreamFormat Format() const = 0;
     // The device's name (a window's title).
     virtual std::string Name() const = 0;
     // Waits up to `waitMs` milliseconds for the next unit (a video frame or an audio buffer);
-    // false when none came. The bytes stay valid until the next Take or Close.
-    virtual bool Take(const uint8_t*& data, size_t& size, int waitMs) = 0;
+    // false when none came. The bytes stay valid until the next Take or Close. `seconds`: when
+    // the unit was captured (the device's time stamp, or for pulled units the time of the
+    // pull), on a clock of the source's own.
+    virtual bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) = 0;
     // Units the device produced that never reached Take.
     virtual uint64_t Lost() const = 0;
     virtual void Close() = 0;
@@ -73,6 +78,13 @@ struct SourceKind {
 };
 
 const std::vector<SourceKind>& SourceKinds();
+
+struct ScreenExtent {
+    uint32_t width;
+    uint32_t height;
+};
+// The primary screen's size.
+ScreenExtent ScreenSize();
 
 // The row that captures `kind` through `delivery` ("" for the first one that captures it).
 // Null, with the reason, when there is none.

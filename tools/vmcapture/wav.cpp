@@ -10,15 +10,12 @@ constexpr uint32_t kRiffSizeOffset = 4;
 constexpr uint32_t kDataSizeOffset = 40;
 constexpr uint32_t kHeaderSize = 44;
 constexpr uint32_t kWaveFormatPcm = 1;
+constexpr uint32_t kUnknownLength = 0xFFFFFFFF;
 
 }  // namespace
 
 bool WavWriter::Open(const std::string& path, uint32_t sampleRate, uint32_t bitsPerSample,
                      uint32_t channels, std::string& error) {
-    if (path == "-") {
-        error = "WAV output needs a file: its header is completed when the capture ends";
-        return false;
-    }
     const uint64_t blockAlign = static_cast<uint64_t>(bitsPerSample) / 8 * channels;
     if (blockAlign == 0 || blockAlign > 0xFFFF || sampleRate == 0 ||
         blockAlign * sampleRate > 0xFFFFFFFFull) {
@@ -30,7 +27,8 @@ bool WavWriter::Open(const std::string& path, uint32_t sampleRate, uint32_t bits
     if (!file_.Open(path, error)) return false;
     uint8_t header[kHeaderSize];
     std::memcpy(header, "RIFF", 4);
-    StoreLE32(header + kRiffSizeOffset, kHeaderSize - 8);
+    const bool streaming = path == "-";
+    StoreLE32(header + kRiffSizeOffset, streaming ? kUnknownLength : kHeaderSize - 8);
     std::memcpy(header + 8, "WAVEfmt ", 8);
     StoreLE32(header + 16, 16);  // size of the format chunk
     StoreLE16(header + 20, kWaveFormatPcm);
@@ -40,9 +38,9 @@ bool WavWriter::Open(const std::string& path, uint32_t sampleRate, uint32_t bits
     StoreLE16(header + 32, static_cast<uint32_t>(blockAlign));
     StoreLE16(header + 34, bitsPerSample);
     std::memcpy(header + 36, "data", 4);
-    StoreLE32(header + kDataSizeOffset, 0);
+    StoreLE32(header + kDataSizeOffset, streaming ? kUnknownLength : 0);
     dataBytes_ = 0;
-    open_ = file_.Write(header, sizeof header);
+    open_ = file_.Write(header, sizeof header) && file_.Flush();
     if (!open_) file_.Close(error);
     return open_;
 }
@@ -51,7 +49,15 @@ bool WavWriter::Write(const uint8_t* data, size_t size) {
     if (!open_ || dataBytes_ + size > kMaxDataBytes) return false;
     if (!file_.Write(data, size)) return false;
     dataBytes_ += size;
-    return true;
+    return UpdateSizes(0) && file_.Flush();
+}
+
+bool WavWriter::UpdateSizes(uint64_t padBytes) {
+    if (file_.IsStandardOutput()) return true;
+    uint8_t riffSize[4], dataSize[4];
+    StoreLE32(riffSize, static_cast<uint32_t>(kHeaderSize - 8 + dataBytes_ + padBytes));
+    StoreLE32(dataSize, static_cast<uint32_t>(dataBytes_));
+    return file_.Patch(kRiffSizeOffset, riffSize, 4) && file_.Patch(kDataSizeOffset, dataSize, 4);
 }
 
 bool WavWriter::Close(std::string& error) {
@@ -60,12 +66,7 @@ bool WavWriter::Close(std::string& error) {
     // A data chunk of odd length is followed by one pad byte that its size does not count.
     const uint8_t pad = 0;
     const uint64_t padBytes = dataBytes_ % 2;
-    uint8_t riffSize[4], dataSize[4];
-    StoreLE32(riffSize, static_cast<uint32_t>(kHeaderSize - 8 + dataBytes_ + padBytes));
-    StoreLE32(dataSize, static_cast<uint32_t>(dataBytes_));
-    const bool patched = (padBytes == 0 || file_.Write(&pad, 1)) &&
-                         file_.Patch(kRiffSizeOffset, riffSize, 4) &&
-                         file_.Patch(kDataSizeOffset, dataSize, 4);
+    const bool patched = (padBytes == 0 || file_.Write(&pad, 1)) && UpdateSizes(padBytes);
     const bool closed = file_.Close(error);
     if (!patched && closed) error = "could not complete the WAV header";
     return patched && closed;

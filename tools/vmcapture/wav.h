@@ -1,5 +1,7 @@
-// Writes PCM audio as a WAV file. The header is written first with zero sizes and completed
-// by Close, so a capture stopped by Ctrl-C still ends as a valid file.
+// Writes PCM audio as a WAV file. The header's sizes are brought up to date after every
+// block, so a capture that is killed still leaves a file whose header is right up to its last
+// complete block. On standard output, where nothing can be rewritten, the header says "length
+// unknown" (both sizes 0xFFFFFFFF) as streaming writers do, and readers read to the end.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +16,6 @@ public:
     // The largest data chunk a WAV file can describe (with its pad byte).
     static constexpr uint64_t kMaxDataBytes = 0xFFFFFFFEull - 36;
 
-    // Standard output is refused: the sizes must be patched in place.
     bool Open(const std::string& path, uint32_t sampleRate, uint32_t bitsPerSample,
               uint32_t channels, std::string& error);
     // Appends samples; false when writing fails or the data would pass kMaxDataBytes (nothing
@@ -25,6 +26,9 @@ public:
     uint64_t DataBytes() const { return dataBytes_; }
 
 private:
+    // Writes the sizes for `dataBytes_` (and `padBytes`) into the header.
+    bool UpdateSizes(uint64_t padBytes);
+
     OutputFile file_;
     uint64_t dataBytes_ = 0;
     bool open_ = false;

@@ -11,4 +11,7 @@ const std::vector<OptionDef>& WorldOptions() {
 
 int ApplyWorldOptions(const ParsedArgs&) { return kExitOk; }
 
+uint64_t LargestCapturePixels() { return 0; }
+std::string WorldDescription() { return std::string(); }
+
 }  // namespace vmcapture

@@ -1,5 +1,6 @@
 // The virtual platform: options that set up its display before the capture.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "image.h"
 #include "report.h"
 #include "vorn/control/display.h"
+#include "vorn/control/world.h"
 #include "world.h"
 
 namespace vmcapture {
@@ -72,6 +74,33 @@ bool AddWindow(const std::string& text, std::string& error) {
     return true;
 }
 
+// The window a new user finds in the virtual world: an editor with a blue title bar and a
+// white page of grey text lines, so that a window capture shows what it takes.
+void AddDefaultWindow() {
+    constexpr int kLeft = 160, kTop = 120, kWidth = 640, kHeight = 480;
+    const RECT outer = {kLeft, kTop, kLeft + kWidth, kTop + kHeight};
+    HWND window = VornWorld::AddWindow(kDefaultWindowTitle, outer);
+    if (window == nullptr) return;
+    const RECT inset = VornWorld::kDefaultInset;
+    std::vector<uint32_t> pixels(static_cast<size_t>(kWidth) * kHeight);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            uint32_t colour = 0xFFFFFF;  // the page
+            if (y < inset.top)
+                colour = 0x2B579A;  // title bar
+            else if (x < inset.left || x >= kWidth - inset.right || y >= kHeight - inset.bottom)
+                colour = 0xA0A0A0;  // border
+            else {
+                // Lines of text: 10 pixels high every 20, of lengths that vary line by line.
+                const int cx = x - inset.left - 12, cy = y - inset.top - 12, line = cy / 20;
+                if (cx >= 0 && cy >= 0 && cy % 20 < 10 && cx < 200 + (line * 97) % 380)
+                    colour = (cx / 8) % 5 == 4 ? 0xFFFFFF : 0x404040;  // words and gaps
+            }
+            pixels[static_cast<size_t>(y) * kWidth + x] = colour;
+        }
+    VornWorld::SetWindowPixels(window, pixels.data(), kWidth, kHeight);
+}
+
 bool PlaceCursor(const std::string& text, std::string& error) {
     int x = 0, y = 0;
     if (!ParsePoint(text, kMaxSide, x, y)) {
@@ -86,13 +115,17 @@ bool PlaceCursor(const std::string& text, std::string& error) {
 
 const std::vector<OptionDef>& WorldOptions() {
     static const std::vector<OptionDef> options = {
+        {"world", 0, "host|virtual",
+         "the world to capture: the virtual one (default) or the host's own X display, sound "
+         "server and cameras (as VORN_WORLD=host does)"},
         {"virtual-screen", 0, "WxH", "virtual display: screen size (default 1920x1080)"},
         {"virtual-picture", 0, "FILE.bmp",
          "virtual display: show this still picture (24- or 32-bit BMP); the screen takes its "
          "size"},
         {"virtual-window", 0, "TITLE@X,Y,WxH[#RRGGBB]",
          "virtual display: add a window of this process (repeatable), optionally with a client "
-         "colour"},
+         "colour; without this option and --virtual-picture the display shows the window "
+         "'Untitled - Editor' at 160,120, 640x480"},
         {"virtual-cursor", 0, "X,Y",
          "virtual display: move the mouse cursor (captures draw it in; -100,-100 keeps it out)"},
     };
@@ -101,6 +134,24 @@ const std::vector<OptionDef>& WorldOptions() {
 
 int ApplyWorldOptions(const ParsedArgs& parsed) {
     std::string error;
+    // Set before the first platform call, which reads it once.
+    if (parsed.Has("world")) {
+        const std::string world = parsed.Value("world");
+        if (world != "host" && world != "virtual") {
+            ReportError("--world wants host or virtual, not '" + world + "'");
+            return kExitUsage;
+        }
+        setenv("VORN_WORLD", world.c_str(), 1);
+    }
+    if (VornWorld::CurrentWorld() == VornWorld::WorldKind::Host) {
+        for (const OptionDef& option : WorldOptions()) {
+            if (option.name != std::string("world") && parsed.Has(option.name)) {
+                ReportError(std::string("--") + option.name +
+                            " shapes the virtual world; the host world is in force");
+                return kExitUsage;
+            }
+        }
+    }
     uint32_t width = 0, height = 0;
     if (parsed.Has("virtual-screen")) {
         if (!ParseSize(parsed.Value("virtual-screen"), VornWorld::kMaxScreenSide, width, height) ||
@@ -124,7 +175,26 @@ int ApplyWorldOptions(const ParsedArgs& parsed) {
         ReportError(error);
         return kExitUsage;
     }
+    // A world the user does not shape has the default window.
+    if (!parsed.Has("virtual-window") && !parsed.Has("virtual-picture") &&
+        VornWorld::CurrentWorld() == VornWorld::WorldKind::Virtual)
+        AddDefaultWindow();
     return kExitOk;
+}
+
+uint64_t LargestCapturePixels() {
+    // The virtual display makes bitmaps of at most 2^27 pixels.
+    return VornWorld::CurrentWorld() == VornWorld::WorldKind::Virtual ? uint64_t{1} << 27 : 0;
+}
+
+std::string WorldDescription() {
+    const VornWorld::WorldKind kind = VornWorld::CurrentWorld();
+    std::string text = VornWorld::WorldName(kind);
+    if (kind == VornWorld::WorldKind::Host) {
+        const char* display = std::getenv("DISPLAY");
+        text += std::string(" (X display ") + (display != nullptr ? display : "unset") + ")";
+    }
+    return text;
 }
 
 }  // namespace vmcapture

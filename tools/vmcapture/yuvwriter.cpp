@@ -1,22 +1,64 @@
 #include "yuvwriter.h"
 
+#include <cmath>
+#include <cstdio>
+
 namespace vmcapture {
 
 namespace {
 const char kFrameMarker[] = "FRAME\n";
 }
 
-std::string YuvWriter::Y4mHeader(uint32_t width, uint32_t height, uint32_t frameRate) {
-    return "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F" +
-           std::to_string(frameRate) + ":1 Ip A1:1 C420jpeg XYSCSS=420JPEG XCOLORRANGE=LIMITED\n";
+FrameRate RateOf(double perSecond) {
+    const double thousandths = std::round(perSecond * 1000);
+    uint32_t numerator = thousandths < 1     ? 1
+                         : thousandths > 4e9 ? 4000000000u
+                                             : static_cast<uint32_t>(thousandths);
+    uint32_t denominator = 1000;
+    for (uint32_t factor : {2u, 2u, 2u, 5u, 5u, 5u})
+        if (numerator % factor == 0 && denominator % factor == 0) {
+            numerator /= factor;
+            denominator /= factor;
+        }
+    return {numerator, denominator};
+}
+
+double ToDouble(FrameRate rate) {
+    return rate.denominator ? static_cast<double>(rate.numerator) / rate.denominator : 0.0;
+}
+
+std::string YuvWriter::Y4mHeader(uint32_t width, uint32_t height, FrameRate rate, int digits) {
+    char field[40];
+    if (digits > 0)  // in thousandths, the numerator zero-padded to `digits`
+        std::snprintf(field, sizeof field, "F%0*llu:1000", digits,
+                      static_cast<unsigned long long>(std::llround(ToDouble(rate) * 1000)));
+    else
+        std::snprintf(field, sizeof field, "F%u:%u", rate.numerator, rate.denominator);
+    return "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " " + field +
+           " Ip A1:1 C420jpeg XYSCSS=420JPEG XCOLORRANGE=LIMITED\n";
+}
+
+bool YuvWriter::RewriteRate(FrameRate rate) {
+    if (container_ != YuvContainer::Y4m || rateDigits_ == 0) return false;
+    const std::string header = Y4mHeader(width_, height_, rate, rateDigits_);
+    return header.size() == headerSize_ && file_.Patch(0, header.data(), header.size()) &&
+           file_.Flush();
 }
 
 bool YuvWriter::Open(const std::string& path, YuvContainer container, uint32_t width,
-                     uint32_t height, uint32_t frameRate, std::string& error) {
+                     uint32_t height, FrameRate rate, std::string& error, bool rateFinal) {
     container_ = container;
+    width_ = width;
+    height_ = height;
     if (!file_.Open(path, error)) return false;
+    // A provisional rate is written in thousandths, so that a measured one can take its place.
+    rateDigits_ =
+        rateFinal || file_.IsStandardOutput()
+            ? 0
+            : static_cast<int>(std::to_string(std::llround(ToDouble(rate) * 1000)).size());
     if (container == YuvContainer::Y4m) {
-        const std::string header = Y4mHeader(width, height, frameRate);
+        const std::string header = Y4mHeader(width, height, rate, rateDigits_);
+        headerSize_ = header.size();
         if (!file_.Write(header.data(), header.size()) || !file_.Flush()) {
             file_.Close(error);
             return false;

@@ -11,13 +11,29 @@ namespace vmcapture {
 
 enum class YuvContainer { Y4m, RawI420 };
 
+// Frames a second as a fraction: numerator / denominator.
+struct FrameRate {
+    uint32_t numerator = 20;
+    uint32_t denominator = 1;
+};
+// The fraction nearest to `perSecond` with denominator 1000, reduced.
+FrameRate RateOf(double perSecond);
+double ToDouble(FrameRate rate);
+
 class YuvWriter {
 public:
     // The Y4M stream header: the converter's output is 4:2:0 in BT.601 studio range.
-    static std::string Y4mHeader(uint32_t width, uint32_t height, uint32_t frameRate);
+    // `digits` 0: the rate as the fraction it is. Otherwise the rate in thousandths of a frame
+    // (F<n>:1000), n zero-padded to `digits`, so that another rate can replace it in place.
+    static std::string Y4mHeader(uint32_t width, uint32_t height, FrameRate rate, int digits = 0);
 
+    // `rateFinal` false: the rate is provisional and RewriteRate may replace it (in a file).
     bool Open(const std::string& path, YuvContainer container, uint32_t width, uint32_t height,
-              uint32_t frameRate, std::string& error);
+              FrameRate rate, std::string& error, bool rateFinal = true);
+    // Writes `rate` into the Y4M header in place of the provisional one. False on standard
+    // output, for raw I420, for a writer opened with a final rate, and for a rate whose
+    // thousandths have more digits than the provisional one's.
+    bool RewriteRate(FrameRate rate);
     // Writes one frame and flushes it, so the file is complete after every frame.
     bool WriteFrame(const I420Maker& frame);
     bool Close(std::string& error) { return file_.Close(error); }
@@ -25,6 +41,10 @@ public:
 private:
     OutputFile file_;
     YuvContainer container_ = YuvContainer::Y4m;
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+    int rateDigits_ = 0;  // of a provisional rate; 0: the rate is final
+    size_t headerSize_ = 0;
 };
 
 }  // namespace vmcapture

@@ -149,6 +149,9 @@ struct Kept {
 Kept SystemKeeps(const std::string& resource, const Tally& figures);
 // Heap bytes in use; -1 where unknown.
 long long HeapInUse();
+// Linux: leaves the platform's pool of bitmap pixel memory in the same state whatever the run
+// made before.
+void SettlePixelPool();
 // Drops what the world itself records (graph history, message box records, fault counters),
 // so that a heap figure compares like with like.
 void DropRecords();

@@ -42,6 +42,7 @@ TEST_F(DisplayTest, InvalidAndStaleHandlesAreRefused) {
     EXPECT_EQ(GetWindowDC(window), nullptr);
     EXPECT_EQ(GetDC(window), nullptr);
     EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(IsWindowVisible(window));
     EXPECT_FALSE(GetWindowRect(window, &rect));
     EXPECT_FALSE(GetClientRect(window, &rect));
     EXPECT_EQ(rect.left, 1) << "untouched on failure";
@@ -141,6 +142,7 @@ TEST_F(DisplayTest, EveryCallFailsOnDemandAsTheSystemFails) {
              return !GetClientRect(e.window, &r);
          }},
         {"IsWindow", [](const Env& e) { return !IsWindow(e.window); }},
+        {"IsWindowVisible", [](const Env& e) { return !IsWindowVisible(e.window); }},
         {"GetWindowTextA",
          [](const Env& e) {
              char t[4] = "xyz";
@@ -179,6 +181,10 @@ TEST_F(DisplayTest, WindowListTitlesAndOwners) {
     EXPECT_EQ(walk, WindowsInZOrder());
     EXPECT_EQ(GetWindow(bottom, GW_HWNDPREV), top);
     EXPECT_EQ(GetWindow(GetDesktopWindow(), GW_CHILD), top);
+    EXPECT_TRUE(IsWindowVisible(top));
+    ASSERT_TRUE(SetWindowVisible(top, false));
+    EXPECT_FALSE(IsWindowVisible(top));
+    EXPECT_TRUE(IsWindowVisible(GetDesktopWindow()));
 
     DWORD pid = 0;
     EXPECT_EQ(GetWindowThreadProcessId(bottom, &pid), 0u) << "thread id 0 is allowed";

@@ -1,0 +1,341 @@
+#include "host/x11/connection.h"
+
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xfixes.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace VornWorld {
+namespace host {
+namespace x11 {
+namespace {
+
+// The display the error handler answers for; errors of other connections in the process go to
+// the handler that was there before.
+std::atomic<Display*> gOurs{nullptr};
+XErrorHandler gPrevious = nullptr;
+XIOErrorHandler gPreviousIo = nullptr;
+
+// A lost connection: Xlib's default handler ends the process; ours lets Xlib go on to the
+// connection's exit handler (OnLost), which marks it lost.
+int OnIoError(Display* display) {
+    if (display == gOurs.load()) return 0;
+    return gPreviousIo != nullptr ? gPreviousIo(display) : 0;
+}
+
+// Largest read: 2^30 bytes.
+constexpr uint64_t kMaxBytes = uint64_t{1} << 30;
+// Segments kept for reuse: a read leaves at most this many, the one it leased included.
+constexpr size_t kKeptSegments = 2;
+
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool Enabled(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+}
+
+// The pixels of an image read from the server: in place when they are already 0x??RRGGBB words
+// (`keep` then holds them), otherwise converted into rows of their own.
+bool Adopt(const PixelFormat& format, const uint8_t* data, size_t bytesPerLine, int w, int h,
+           std::shared_ptr<const void> keep, Pixels* pixels) {
+    if (IsDirect(format)) {
+        pixels->data = reinterpret_cast<const uint32_t*>(data);
+        pixels->stride = bytesPerLine / 4;
+        pixels->keep = std::move(keep);
+        return true;
+    }
+    if (!CanConvert(format)) return false;
+    auto rows = std::make_shared<std::vector<uint32_t>>();
+    try {
+        rows->resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (int y = 0; y < h; ++y) {
+        ConvertRow(format, data + static_cast<size_t>(y) * bytesPerLine, w,
+                   rows->data() + static_cast<size_t>(y) * w);
+    }
+    pixels->data = rows->data();
+    pixels->stride = static_cast<size_t>(w);
+    pixels->keep = std::move(rows);
+    return true;
+}
+
+PixelFormat FormatOfImage(const XImage& image) {
+    PixelFormat f;
+    f.bitsPerPixel = image.bits_per_pixel;
+    f.red = static_cast<uint32_t>(image.red_mask);
+    f.green = static_cast<uint32_t>(image.green_mask);
+    f.blue = static_cast<uint32_t>(image.blue_mask);
+    f.msbFirst = image.byte_order == MSBFirst;
+    return f;
+}
+
+}  // namespace
+
+// A shared-memory segment attached to the display of one connection.
+struct Segment {
+    XShmSegmentInfo info{};
+    size_t bytes = 0;
+    uint64_t generation = 0;
+};
+
+struct Connection::Segments {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Segment>> kept;  // back from their leases
+    long live = 0;
+    long leased = 0;
+};
+
+Connection& Connection::The() {
+    static Connection* connection = new Connection();  // lives as long as the process
+    return *connection;
+}
+
+int Connection::OnError(Display* display, XErrorEvent* event) {
+    if (display == gOurs.load()) {
+        The().error_ = event->error_code;
+        return 0;
+    }
+    return gPrevious != nullptr ? gPrevious(display, event) : 0;
+}
+
+void Connection::OnLost(Display* display, void* self) {
+    (void)display;
+    // Xlib ends the process after this handler unless it returns; the connection is marked
+    // lost and every later request fails.
+    static_cast<Connection*>(self)->lost_ = true;
+}
+
+bool Connection::Open() {
+    display_ = XOpenDisplay(nullptr);
+    if (display_ == nullptr) return false;
+    ++generation_;
+    if (!segments_) segments_ = std::make_shared<Segments>();
+    XSetIOErrorExitHandler(display_, &Connection::OnLost, this);
+    gOurs.store(display_);
+    static bool installed = false;
+    if (!installed) {
+        gPrevious = XSetErrorHandler(&Connection::OnError);
+        gPreviousIo = XSetIOErrorHandler(&OnIoError);
+        installed = true;
+    }
+    int screen = DefaultScreen(display_);
+    root_ = RootWindow(display_, screen);
+    width_ = DisplayWidth(display_, screen);
+    height_ = DisplayHeight(display_, screen);
+    visual_ = DefaultVisual(display_, screen);
+    depth_ = DefaultDepth(display_, screen);
+    format_ = PixelFormat{};
+    format_.bitsPerPixel = 0;
+    int count = 0;
+    if (XPixmapFormatValues* formats = XListPixmapFormats(display_, &count)) {
+        for (int i = 0; i < count; ++i) {
+            if (formats[i].depth == depth_) format_.bitsPerPixel = formats[i].bits_per_pixel;
+        }
+        XFree(formats);
+    }
+    format_.red = static_cast<uint32_t>(visual_->red_mask);
+    format_.green = static_cast<uint32_t>(visual_->green_mask);
+    format_.blue = static_cast<uint32_t>(visual_->blue_mask);
+    format_.msbFirst = ImageByteOrder(display_) == MSBFirst;
+    shm_ = !Enabled("VORN_X11_NO_SHM") && XShmQueryExtension(display_) && CanConvert(format_);
+
+    // The cursor's image needs version 2 of XFixes, asked for before any other request of it.
+    int event = 0, error = 0, major = 2, minor = 0;
+    cursorImages = XFixesQueryExtension(display_, &event, &error) &&
+                   XFixesQueryVersion(display_, &major, &minor) && major >= 2;
+
+    // An id never used for a resource, but within this client's range.
+    clientId_ = XAllocID(display_);
+
+    netClientList = XInternAtom(display_, "_NET_CLIENT_LIST", False);
+    netClientListStacking = XInternAtom(display_, "_NET_CLIENT_LIST_STACKING", False);
+    netWmName = XInternAtom(display_, "_NET_WM_NAME", False);
+    netWmPid = XInternAtom(display_, "_NET_WM_PID", False);
+    netFrameExtents = XInternAtom(display_, "_NET_FRAME_EXTENTS", False);
+    utf8String = XInternAtom(display_, "UTF8_STRING", False);
+    return true;
+}
+
+void Connection::Close() {
+    // Kept segments go with the connection; leased ones are let go when they come back.
+    std::vector<std::unique_ptr<Segment>> kept;
+    {
+        std::lock_guard<std::mutex> lock(segments_->mutex);
+        kept.swap(segments_->kept);
+        segments_->live -= static_cast<long>(kept.size());
+    }
+    for (auto& s : kept) {
+        if (!lost_) XShmDetach(display_, &s->info);
+        shmdt(s->info.shmaddr);
+    }
+    // Still ours while it closes: a lost connection may report its loss once more.
+    XCloseDisplay(display_);
+    gOurs.store(nullptr);
+    display_ = nullptr;
+    lost_ = false;
+}
+
+Display* Connection::Get() {
+    if (display_ != nullptr && lost_) Close();
+    if (display_ != nullptr) return display_;
+    int64_t now = NowMs();
+    if (attempted_ && now - lastAttempt_ < 1000) return nullptr;
+    attempted_ = true;
+    lastAttempt_ = now;
+    return Open() ? display_ : nullptr;
+}
+
+void Connection::Sync() {
+    if (display_ != nullptr && !lost_) XSync(display_, False);
+}
+
+unsigned long Connection::ClientId() const { return display_ != nullptr && !lost_ ? clientId_ : 0; }
+
+long Connection::LiveSegments(bool leasedOnly) const {
+    if (!segments_) return 0;
+    std::lock_guard<std::mutex> lock(segments_->mutex);
+    return leasedOnly ? segments_->leased : segments_->live;
+}
+
+bool Connection::Grab(int x, int y, int w, int h, Pixels* pixels) {
+    if (Get() == nullptr || w <= 0 || h <= 0 || x < 0 || y < 0 || x + w > width_ ||
+        y + h > height_) {
+        return false;
+    }
+    pixels->width = w;
+    pixels->height = h;
+    if (UsingSharedMemory() && GrabShared(x, y, w, h, pixels)) return true;
+    if (lost_) return false;
+    return GrabPlain(x, y, w, h, pixels);
+}
+
+bool Connection::GrabShared(int x, int y, int w, int h, Pixels* pixels) {
+    uint64_t rowBytes = (static_cast<uint64_t>(w) * format_.bitsPerPixel + 31) / 32 * 4;
+    uint64_t need = rowBytes * static_cast<uint64_t>(h);
+    if (need > kMaxBytes) return false;
+
+    // The smallest kept segment that holds the image; the others beyond a few, and those of a
+    // lost connection, are let go.
+    std::unique_ptr<Segment> segment;
+    std::vector<std::unique_ptr<Segment>> drop;
+    {
+        std::lock_guard<std::mutex> lock(segments_->mutex);
+        auto& kept = segments_->kept;
+        auto best = kept.end();
+        for (auto it = kept.begin(); it != kept.end(); ++it) {
+            if ((*it)->generation == generation_ && (*it)->bytes >= need &&
+                (best == kept.end() || (*it)->bytes < (*best)->bytes)) {
+                best = it;
+            }
+        }
+        if (best != kept.end()) {
+            segment = std::move(*best);
+            kept.erase(best);
+        }
+        for (auto it = kept.begin(); it != kept.end();) {
+            if ((*it)->generation != generation_ || kept.size() >= kKeptSegments) {
+                drop.push_back(std::move(*it));
+                it = kept.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        segments_->live -= static_cast<long>(drop.size());
+    }
+    for (auto& s : drop) {
+        if (s->generation == generation_) XShmDetach(display_, &s->info);
+        shmdt(s->info.shmaddr);
+    }
+
+    if (!segment) {
+        segment = std::make_unique<Segment>();
+        segment->bytes = static_cast<size_t>(need);
+        segment->generation = generation_;
+        segment->info.shmid = shmget(IPC_PRIVATE, segment->bytes, IPC_CREAT | 0600);
+        if (segment->info.shmid < 0) return false;
+        void* address = shmat(segment->info.shmid, nullptr, 0);
+        if (address == reinterpret_cast<void*>(-1)) {
+            shmctl(segment->info.shmid, IPC_RMID, nullptr);
+            return false;
+        }
+        segment->info.shmaddr = static_cast<char*>(address);
+        segment->info.readOnly = False;
+        ClearError();
+        XShmAttach(display_, &segment->info);
+        XSync(display_, False);
+        // Removed now: the system frees it once both sides have let go, whatever happens.
+        shmctl(segment->info.shmid, IPC_RMID, nullptr);
+        if (Failed()) {
+            // A display on another machine cannot share memory: read without it from now on.
+            shmdt(segment->info.shmaddr);
+            shm_ = false;
+            return false;
+        }
+        std::lock_guard<std::mutex> lock(segments_->mutex);
+        ++segments_->live;
+    }
+
+    XImage* image = XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap,
+                                    segment->info.shmaddr, &segment->info, static_cast<unsigned>(w),
+                                    static_cast<unsigned>(h));
+    bool ok = false;
+    PixelFormat format = format_;
+    size_t bytesPerLine = 0;
+    if (image != nullptr) {
+        ClearError();
+        ok = XShmGetImage(display_, root_, image, x, y, AllPlanes) && !Failed();
+        format = FormatOfImage(*image);
+        bytesPerLine = static_cast<size_t>(image->bytes_per_line);
+        // The image's memory is the segment's and its info ours: neither is Xlib's to free.
+        image->data = nullptr;
+        image->obdata = nullptr;
+        XDestroyImage(image);
+    }
+
+    // The segment goes back to the kept ones when its pixels are no longer read.
+    std::shared_ptr<Segments> pool = segments_;
+    {
+        std::lock_guard<std::mutex> lock(pool->mutex);
+        ++pool->leased;
+    }
+    std::shared_ptr<Segment> lease(segment.release(), [pool](Segment* s) {
+        std::lock_guard<std::mutex> lock(pool->mutex);
+        --pool->leased;
+        pool->kept.emplace_back(s);
+    });
+    if (!ok) return false;
+    const auto* data = reinterpret_cast<const uint8_t*>(lease->info.shmaddr);
+    return Adopt(format, data, bytesPerLine, w, h, std::move(lease), pixels);
+}
+
+bool Connection::GrabPlain(int x, int y, int w, int h, Pixels* pixels) {
+    ClearError();
+    XImage* image = XGetImage(display_, root_, x, y, static_cast<unsigned>(w),
+                              static_cast<unsigned>(h), AllPlanes, ZPixmap);
+    if (image == nullptr) return false;
+    std::shared_ptr<XImage> held(image, [](XImage* i) { XDestroyImage(i); });
+    if (Failed()) return false;
+    PixelFormat format = FormatOfImage(*image);
+    size_t bytesPerLine = static_cast<size_t>(image->bytes_per_line);
+    const auto* data = reinterpret_cast<const uint8_t*>(image->data);
+    return Adopt(format, data, bytesPerLine, w, h, std::move(held), pixels);
+}
+
+}  // namespace x11
+}  // namespace host
+}  // namespace VornWorld

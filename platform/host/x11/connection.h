@@ -1,0 +1,101 @@
+// The host world's one connection to the X display, shared by every thread under one lock,
+// and the screen reads made through it.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "host/x11/pixels.h"
+
+namespace VornWorld {
+namespace host {
+namespace x11 {
+
+// Pixels read from the screen: `height` rows of `width` 0x00RRGGBB pixels (the top byte is
+// what the server sent), `stride` pixels apart. `keep` holds the memory.
+struct Pixels {
+    const uint32_t* data = nullptr;
+    size_t stride = 0;
+    int width = 0;
+    int height = 0;
+    std::shared_ptr<const void> keep;
+};
+
+class Connection {
+public:
+    // The process's connection. It opens the display named by DISPLAY at its first use; with
+    // VORN_X11_NO_SHM=1 in the environment it reads pixels without shared memory.
+    static Connection& The();
+
+    // Every use of the display holds this lock.
+    std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
+
+    // With the lock held: the display, opened if needed; null when none can be reached (an
+    // attempt at most once a second) or when the last one was lost.
+    Display* Get();
+    Window Root() const { return root_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+
+    // With the lock held: an error trap around requests that may fail (a window destroyed
+    // meanwhile). Clear it, make the requests (each with a reply, or then Sync()), and ask.
+    void ClearError() { error_ = 0; }
+    bool Failed() const { return error_ != 0 || lost_; }
+    void Sync();
+
+    // With the lock held: reads the rectangle (x, y, w, h) of the root window, which lies
+    // inside the screen, through shared memory or with XGetImage.
+    bool Grab(int x, int y, int w, int h, Pixels* pixels);
+    bool UsingSharedMemory() const { return shm_ && shmAllowed_; }
+    // With the lock held: whether reads may use shared memory (tests read both ways).
+    void AllowSharedMemory(bool allowed) { shmAllowed_ = allowed; }
+
+    // Shared-memory segments in existence (leased or kept for reuse), or only those leased to
+    // pixels still read.
+    long LiveSegments(bool leasedOnly) const;
+    // With the lock held: an id of this client's resources on the server (0 without one).
+    unsigned long ClientId() const;
+
+    // Whether the server gives the cursor's image (XFixes 2 or later).
+    bool cursorImages = false;
+    // Atoms interned once per connection.
+    Atom netClientList = 0, netClientListStacking = 0, netWmName = 0, netWmPid = 0,
+         netFrameExtents = 0, utf8String = 0;
+
+private:
+    Connection() = default;
+    bool Open();
+    void Close();
+    bool GrabShared(int x, int y, int w, int h, Pixels* pixels);
+    bool GrabPlain(int x, int y, int w, int h, Pixels* pixels);
+
+    static int OnError(Display* display, XErrorEvent* event);
+    static void OnLost(Display* display, void* self);
+
+    std::mutex mutex_;
+    Display* display_ = nullptr;
+    bool lost_ = false;
+    bool attempted_ = false;
+    int64_t lastAttempt_ = 0;
+    Window root_ = 0;
+    int width_ = 0;
+    int height_ = 0;
+    Visual* visual_ = nullptr;
+    int depth_ = 0;
+    PixelFormat format_;
+    bool shm_ = false;  // the server offers shared memory and it works from here
+    bool shmAllowed_ = true;
+    int error_ = 0;
+    uint64_t generation_ = 0;
+    unsigned long clientId_ = 0;  // counts connections, so old segments are not used on new ones
+
+    struct Segments;
+    std::shared_ptr<Segments> segments_;
+};
+
+}  // namespace x11
+}  // namespace host
+}  // namespace VornWorld

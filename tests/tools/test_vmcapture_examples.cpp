@@ -1,0 +1,130 @@
+// Every vmcapture command that the README and the tool's help show runs as written, and what
+// it writes is read back by ffprobe. The default window is captured as the README draws it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vmcapture_harness.h"
+
+using namespace vmctest;
+
+namespace {
+
+const std::string kRepository =
+    std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/"));
+
+// The vmcapture commands in the shell blocks of a Markdown file: each line, or each part of a
+// line joined by "&&", that runs vmcapture (a build folder's path before it dropped).
+std::vector<std::string> ReadmeCommands(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> commands;
+    std::string line;
+    bool inShell = false;
+    while (std::getline(in, line)) {
+        if (line.rfind("```", 0) == 0) {
+            inShell = line == "```sh";
+            continue;
+        }
+        if (!inShell) continue;
+        size_t start = 0;
+        while (start <= line.size()) {
+            size_t end = line.find(" && ", start);
+            if (end == std::string::npos) end = line.size();
+            std::string part = line.substr(start, end - start);
+            const size_t build = part.find("./build/bin/");
+            if (build != std::string::npos) part.erase(build, 12);
+            if (part.find("vmcapture ") != std::string::npos &&
+                part.find("cmake") == std::string::npos)
+                commands.push_back(part);
+            start = end + 4;
+        }
+    }
+    return commands;
+}
+
+// The commands under "Examples:" in `vmcapture ARGS --help`.
+std::vector<std::string> HelpCommands(const std::string& command, const std::string& dir) {
+    const ToolRun run = RunShell("vmcapture " + command + " --help", dir);
+    std::istringstream in(run.out);
+    std::vector<std::string> commands;
+    std::string line;
+    bool examples = false;
+    while (std::getline(in, line)) {
+        if (line == "Examples:") examples = true;
+        if (examples && line.rfind("  vmcapture ", 0) == 0) commands.push_back(line.substr(2));
+    }
+    return commands;
+}
+
+// The folder the README's examples expect: a picture and raw frames to convert.
+void PrepareInputs(const ScratchDir& dir) {
+    WriteTestPicture(dir.File("picture.bmp"), 64, 48, [](int x, int y) {
+        return static_cast<uint32_t>(x * 4 << 16 | y * 5 << 8 | 0x40);
+    });
+    std::ofstream(dir.File("frames.rgb"), std::ios::binary)
+        << std::string(640 * 480 * 3 * 2, '\x50');
+}
+
+TEST(ExamplesTest, EveryCommandOfTheReadmeAndTheHelpRunsAsWritten) {
+    ScratchDir probe;
+    std::set<std::string> commands;
+    for (const std::string& readme :
+         {kRepository + "/README.md", kRepository + "/tools/vmcapture/README.md"})
+        for (const std::string& command : ReadmeCommands(readme)) commands.insert(command);
+    for (const char* help : {"capture", "convert", "list"})
+        for (const std::string& command : HelpCommands(help, probe.Path()))
+            commands.insert(command);
+    ASSERT_GE(commands.size(), 15u) << "the README's and the help's examples were found";
+    EXPECT_EQ(1u, commands.count(
+                      "vmcapture capture window \"Untitled - Editor\" --seconds 3 -o editor.y4m"));
+
+    for (const std::string& command : commands) {
+        SCOPED_TRACE(command);
+        ScratchDir dir;
+        PrepareInputs(dir);
+        const ToolRun run = RunShell(command, dir.Path());
+        EXPECT_EQ(0, run.status) << command << "\n" << run.err;
+        // Every file it made is one that ffprobe reads.
+        for (const std::string& name : FilesIn(dir.Path())) {
+            if (name[0] == '.' || name == "picture.bmp" || name == "frames.rgb") continue;
+            EXPECT_EQ(std::string::npos, name.find(".part")) << command;
+            const bool raw = name.size() > 4 && name.substr(name.size() - 4) == ".yuv";
+            const ToolRun read = RunShell(
+                std::string("ffprobe -v error ") +
+                    (raw ? "-f rawvideo -video_size 640x480 -pixel_format yuv420p " : "") + name,
+                dir.Path());
+            EXPECT_EQ(0, read.status) << command << ": " << name << "\n" << read.err;
+        }
+    }
+}
+
+TEST(ExamplesTest, ListSampleOfTheReadmeIsWhatListPrints) {
+    ScratchDir dir;
+    const ToolRun run = RunTool({"list"}, dir.Path());
+    ASSERT_EQ(0, run.status);
+    std::ifstream in(kRepository + "/tools/vmcapture/README.md");
+    const std::string readme((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(std::string::npos, readme.find("```\n" + run.out + "```")) << run.out;
+}
+
+TEST(ExamplesTest, WindowCaptureStartsAtTheOuterCornerWithTheClientSize) {
+    ScratchDir dir;
+    const ToolRun run = RunTool(
+        {"capture", "window", "Untitled - Editor", "--frames", "1", "-o", "w.y4m"}, dir.Path());
+    ASSERT_EQ(0, run.status) << run.err;
+    const Y4m file = ParseY4m(ReadBytes(dir.File("w.y4m")));
+    ASSERT_EQ(1u, file.frames.size());
+    // Outer 640x480, client inset 4, 24, 4, 4: client 632x452, both multiples of 4.
+    EXPECT_EQ(632, file.width);
+    EXPECT_EQ(452, file.height);
+    EXPECT_NEAR(Bt601(0x2B579A).y, file.Y(0, 300, 10), 1) << "the title bar is in the frame";
+    EXPECT_NEAR(Bt601(0xA0A0A0).y, file.Y(0, 1, 200), 1) << "and the left border";
+    EXPECT_NEAR(Bt601(0xFFFFFF).y, file.Y(0, 631, 200), 1) << "the right edge is still the page";
+    EXPECT_NEAR(Bt601(0xFFFFFF).y, file.Y(0, 300, 451), 1) << "and so is the bottom edge";
+}
+
+}  // namespace

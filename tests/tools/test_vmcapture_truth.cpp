@@ -1,0 +1,295 @@
+// vmcapture's files say what they hold: rates, audio formats and sizes as the independent
+// readers (ffprobe, sox) and the harness's own parsers see them; outputs that appear only
+// when complete; the virtual devices running on their own clock; exit statuses.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "vmcapture_harness.h"
+
+using namespace vmctest;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// ffprobe's value of one stream entry, e.g. "r_frame_rate".
+std::string Probe(const std::string& dir, const std::string& file, const std::string& entry) {
+    const ToolRun run =
+        RunShell("ffprobe -v error -count_frames -select_streams 0 -show_entries stream=" + entry +
+                     " -of default=nw=1:nk=1 " + file,
+                 dir);
+    std::string value = run.out;
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+    return value;
+}
+
+double Fraction(const std::string& text) {
+    const size_t slash = text.find('/');
+    if (slash == std::string::npos) return std::atof(text.c_str());
+    const double denominator = std::atof(text.c_str() + slash + 1);
+    return denominator == 0 ? 0 : std::atof(text.c_str()) / denominator;
+}
+
+// What sox says of a WAV file: "rate bits channels".
+std::string SoxFormat(const std::string& dir, const std::string& file) {
+    const ToolRun run = RunShell(
+        "echo $(soxi -r " + file + ") $(soxi -b " + file + ") $(soxi -c " + file + ")", dir);
+    return run.out.substr(0, run.out.find('\n'));
+}
+
+struct Wav {
+    uint32_t rate = 0, bits = 0, channels = 0, dataSize = 0;
+    std::vector<int> left;  // 16-bit samples of the first channel
+};
+Wav ReadWav(const std::vector<uint8_t>& bytes) {
+    Wav wav;
+    if (bytes.size() < 44) return wav;
+    wav.channels = LE16(bytes, 22);
+    wav.rate = LE32(bytes, 24);
+    wav.bits = LE16(bytes, 34);
+    wav.dataSize = LE32(bytes, 40);
+    const size_t block = wav.channels * wav.bits / 8;
+    if (wav.bits == 16 && block != 0)
+        for (size_t at = 44; at + block <= bytes.size() && at - 44 + block <= wav.dataSize;
+             at += block)
+            wav.left.push_back(static_cast<int16_t>(LE16(bytes, at)));
+    return wav;
+}
+
+// The largest step between neighbouring samples.
+int LargestStep(const std::vector<int>& samples) {
+    int largest = 0;
+    for (size_t i = 1; i < samples.size(); ++i)
+        largest = std::max(largest, std::abs(samples[i] - samples[i - 1]));
+    return largest;
+}
+
+class TruthTest : public ::testing::Test {
+protected:
+    ToolRun Run(const std::vector<std::string>& args) { return RunTool(args, dir_.Path()); }
+    std::string File(const std::string& name) const { return dir_.File(name); }
+    ScratchDir dir_;
+};
+
+TEST_F(TruthTest, Y4mRateIsTheConnectedOrTheMeasuredRateAndTheShortfallIsReported) {
+    // The camera connects at 30 frames a second at most, whatever is asked.
+    for (const char* via : {"push", "pull"}) {
+        const ToolRun run =
+            Run({"capture", "camera", "--via", via, "-r", "60", "-t", "2", "-o", "c.y4m"});
+        ASSERT_EQ(0, run.status) << run.err;
+        // The rate the device connected at, or less where fewer frames came (one graph a
+        // frame is slow), never the 60 asked for.
+        const double rate = Fraction(Probe(dir_.Path(), "c.y4m", "r_frame_rate"));
+        EXPECT_GT(rate, 0) << via;
+        EXPECT_LE(rate, 30) << via;
+        EXPECT_TRUE(Contains(run.err, "connected at 30.0")) << run.err;
+        EXPECT_TRUE(Contains(run.err, "never produced")) << run.err;
+        const Y4m file = ParseY4m(ReadBytes(File("c.y4m")));
+        // The frames span at most the capture's time: played at the header's rate they do too.
+        EXPECT_LE((file.frames.size() - 1) / file.rate, 2.2) << via;
+    }
+    // A pulled camera is asked for frames at the rate asked, below the one it runs at.
+    ASSERT_EQ(
+        0,
+        Run({"capture", "camera", "--via", "pull", "-r", "10", "-t", "2", "-o", "p.y4m"}).status);
+    const double pulled = Fraction(Probe(dir_.Path(), "p.y4m", "r_frame_rate"));
+    EXPECT_GT(pulled, 0);
+    EXPECT_LE(pulled, 10);
+    // The screen cannot keep 1000 frames a second: the header says the measured rate.
+    const ToolRun run =
+        Run({"capture", "desktop", "-s", "64x48", "-r", "1000", "-t", "2", "-o", "d.y4m"});
+    ASSERT_EQ(0, run.status) << run.err;
+    const double rate = Fraction(Probe(dir_.Path(), "d.y4m", "r_frame_rate"));
+    const double frames = std::atof(Probe(dir_.Path(), "d.y4m", "nb_read_frames").c_str());
+    EXPECT_LT(rate, 900);
+    EXPECT_LE((frames - 1) / rate, 2.2) << rate << " fps, " << frames << " frames";
+    EXPECT_GE(frames / rate, 0.8) << rate << " fps, " << frames << " frames";
+    EXPECT_TRUE(Contains(run.err, "never produced")) << run.err;
+}
+
+TEST_F(TruthTest, WavHeaderDescribesTheSamplesTheMicrophoneDelivered) {
+    const std::vector<std::vector<std::string>> asks = {
+        {"--bits", "32"},
+        {"--via", "pull", "--rate", "48000", "--channels", "1"},
+        {"--via", "pull", "--bits", "24"},
+        {"--rate", "96000"},
+        {"--rate", "22050"},  // one the device takes
+    };
+    for (const auto& ask : asks) {
+        std::vector<std::string> args = {"capture", "microphone", "-t", "1.5", "-o", "m.wav"};
+        args.insert(args.end(), ask.begin(), ask.end());
+        const ToolRun run = Run(args);
+        ASSERT_EQ(0, run.status) << run.err;
+        const bool taken = ask[1] == "22050";
+        EXPECT_EQ(taken ? "22050 16 2" : "44100 16 2", SoxFormat(dir_.Path(), "m.wav")) << ask[1];
+        EXPECT_EQ(!taken, Contains(run.err, "does not take the format")) << run.err;
+        const Wav wav = ReadWav(ReadBytes(File("m.wav")));
+        EXPECT_NEAR(1.5, wav.dataSize / (wav.rate * 4.0), 0.3) << ask[1];
+        // Read at the header's rate the tone is 440 Hz: two zero crossings a period.
+        int crossings = 0;
+        for (size_t i = 1; i < wav.left.size(); ++i)
+            crossings += (wav.left[i] < 0) != (wav.left[i - 1] < 0);
+        EXPECT_NEAR(440, crossings / 2.0 / (wav.left.size() / static_cast<double>(wav.rate)), 5)
+            << ask[1];
+    }
+}
+
+TEST_F(TruthTest, PulledCameraAndMicrophoneRunOnTheirOwnClock) {
+    ASSERT_EQ(0,
+              Run({"capture", "camera", "--via", "pull", "--frames", "6", "-o", "c.y4m"}).status);
+    const Y4m file = ParseY4m(ReadBytes(File("c.y4m")));
+    ASSERT_EQ(6u, file.frames.size());
+    size_t changes = 0;  // a pull within the same frame period may see the same picture
+    for (size_t i = 1; i < file.frames.size(); ++i) changes += file.frames[i - 1] != file.frames[i];
+    EXPECT_GE(changes, 3u) << "pulled frames show the running picture, not its first frame";
+    // At 22050 Hz a 50 ms buffer holds no whole number of periods: a restarted tone would jump.
+    ASSERT_EQ(0, Run({"capture", "microphone", "--via", "pull", "--rate", "22050", "-t", "1.5",
+                      "-o", "m.wav"})
+                     .status);
+    const Wav wav = ReadWav(ReadBytes(File("m.wav")));
+    ASSERT_EQ(22050u, wav.rate);
+    ASSERT_GT(wav.left.size(), 22050u);
+    EXPECT_LE(LargestStep(wav.left), 16384 * 2 * M_PI * 440 / 22050 + 2);
+}
+
+TEST_F(TruthTest, FailedCapturesAndRefusedSizesKeepTheOlderFile) {
+    std::ofstream(File("keep.y4m")) << "older";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    } cases[] = {
+        {{"capture", "desktop", "-s", "16384x16384", "--timeout", "1", "-o", "keep.y4m"},
+         2,
+         "at most 134217728 pixels (11585x11585"},
+        {{"capture", "window", "Tiny", "--virtual-window", "Tiny@0,0,10x10", "-o", "keep.y4m"},
+         3,
+         "delivers nothing"},
+        {{"capture", "camera", "3", "-o", "keep.y4m"}, 3, "no such source"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = Run(c.args);
+        EXPECT_EQ(c.status, run.status) << run.err;
+        EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
+        const std::vector<uint8_t> kept = ReadBytes(File("keep.y4m"));
+        EXPECT_EQ("older", std::string(kept.begin(), kept.end()));
+        EXPECT_EQ(std::vector<std::string>({".stderr", ".stdout", "keep.y4m"}),
+                  FilesIn(dir_.Path()));
+    }
+    // A capture that succeeds replaces it.
+    ASSERT_EQ(0,
+              Run({"capture", "desktop", "-s", "64x48", "--frames", "2", "-o", "keep.y4m"}).status);
+    EXPECT_EQ(2u, ParseY4m(ReadBytes(File("keep.y4m"))).frames.size());
+}
+
+TEST_F(TruthTest, DesktopIsTheWholeScreenUnlessARegionIsAsked) {
+    ASSERT_EQ(0, Run({"capture", "desktop", "--frames", "1", "-o", "d.y4m"}).status);
+    EXPECT_EQ("1920", Probe(dir_.Path(), "d.y4m", "width"));
+    EXPECT_EQ("1080", Probe(dir_.Path(), "d.y4m", "height"));
+    ASSERT_EQ(0, Run({"capture", "desktop", "--virtual-screen", "800x600", "--frames", "1", "-o",
+                      "s.y4m"})
+                     .status);
+    EXPECT_EQ("800", Probe(dir_.Path(), "s.y4m", "width"));
+    ASSERT_EQ(0,
+              Run({"capture", "desktop", "-s", "320x200", "--frames", "1", "-o", "r.y4m"}).status);
+    EXPECT_EQ("320", Probe(dir_.Path(), "r.y4m", "width"));
+    EXPECT_EQ("200", Probe(dir_.Path(), "r.y4m", "height"));
+}
+
+TEST_F(TruthTest, ListShowsWhatEachDeviceAcceptsAndTheListedFormatsAreTaken) {
+    const ToolRun run = Run({"list", "--formats"});
+    ASSERT_EQ(0, run.status) << run.err;
+    for (const char* line : {"YUY2 640x480, 5-30 fps", "I420 1280x720, 5-30 fps",
+                             "48000 Hz, 16 bits, 2 channels", "8000 Hz, 8 bits, 1 channel"})
+        EXPECT_TRUE(Contains(run.out, line)) << run.out;
+    const ToolRun taken = Run({"capture", "microphone", "--via", "pull", "--rate", "8000", "--bits",
+                               "8", "--channels", "1", "-t", "1", "-o", "m.wav"});
+    ASSERT_EQ(0, taken.status) << taken.err;
+    EXPECT_EQ("", taken.err);
+    EXPECT_EQ("8000 8 1", SoxFormat(dir_.Path(), "m.wav"));
+}
+
+TEST_F(TruthTest, ExitStatusesAndMessagesOfMisuse) {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    } cases[] = {
+        {{"list", "--kind", "nosuch"}, 2, "--kind wants"},
+        {{"capture", "desktop", "-f", "bmp", "-o", "-"}, 2, "not to standard output"},
+        {{"capture", "desktop", "-o", "d.mp4"}, 2, "cannot tell the output format"},
+        {{"capture", "camera", "--via", "sideways", "-o", "c.y4m"}, 2, "push or pull"},
+        {{"convert", "p.bmp", "-o", "p.png"}, 2, "-f y4m|i420"},
+        {{"convert", "p.bmp", "--size", "4x4", "-o", "p.y4m"}, 2, "--size is for raw input"},
+        {{"--version"}, 0, ""},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = Run(c.args);
+        EXPECT_EQ(c.status, run.status) << c.args[0] << " " << run.err;
+        EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
+    }
+    EXPECT_TRUE(Contains(Run({"--version"}).out, "vmcapture 0.1.0"));
+    // A reader that goes away ends the tool quietly, with status 1 and not by a signal.
+    const ToolRun piped =
+        RunShell("vmcapture capture desktop -s 64x48 -t 20 -o - | head -c 100 >/dev/null",
+                 dir_.Path(), true);
+    EXPECT_EQ(1, piped.status);
+    EXPECT_EQ("", piped.err);
+}
+
+TEST_F(TruthTest, ConvertToStandardOutputWritesY4m) {
+    WriteTestPicture(File("p.bmp"), 8, 6, [](int x, int) { return x < 4 ? 0xFF0000u : 0x0000FFu; });
+    const ToolRun run = RunShell("vmcapture convert p.bmp -o - > p.out", dir_.Path());
+    ASSERT_EQ(0, run.status) << run.err;
+    const Y4m file = ParseY4m(ReadBytes(File("p.out")));
+    ASSERT_TRUE(file.wellFormed);
+    EXPECT_EQ(1u, file.frames.size());
+    EXPECT_EQ("8", Probe(dir_.Path(), "p.out", "width"));
+}
+
+TEST_F(TruthTest, TwoWindowsOfOneTitleAreReportedWithTheOneTaken) {
+    const ToolRun run =
+        Run({"capture", "window", "Twin", "--frames", "1", "-o", "w.y4m", "--virtual-window",
+             "Twin@0,0,100x80", "--virtual-window", "Twin@200,0,120x80"});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_TRUE(
+        Contains(run.err, "2 sources are named 'Twin'; capturing the first of them, index 0"))
+        << run.err;
+}
+
+TEST_F(TruthTest, WavGoesToStandardOutputAndAKilledCaptureKeepsARightHeader) {
+    const ToolRun piped =
+        RunShell("vmcapture capture microphone -t 1.5 -o - | sox -t wav - out.flac", dir_.Path());
+    ASSERT_EQ(0, piped.status) << piped.err;
+    EXPECT_EQ("44100 16 2", SoxFormat(dir_.Path(), "out.flac"));
+    const ToolRun duration = RunShell("soxi -D out.flac", dir_.Path());
+    EXPECT_NEAR(1.5, std::atof(duration.out.c_str()), 0.3);
+
+    const pid_t tool = StartTool({"capture", "microphone", "-t", "60", "-o", "k.wav"}, dir_.Path());
+    ASSERT_GT(tool, 0);
+    const std::string part = PartFile(File("k.wav"), tool);
+    ASSERT_TRUE(WaitForFileSize(part, 44 + 4 * 8820, 30));
+    EXPECT_EQ(-1, StopTool(tool, SIGKILL, 20));
+    const std::vector<uint8_t> bytes = ReadBytes(part);
+    const Wav wav = ReadWav(bytes);
+    EXPECT_EQ(44100u, wav.rate);
+    EXPECT_EQ(0u, wav.dataSize % 8820) << "whole buffers";
+    EXPECT_LE(wav.dataSize, bytes.size() - 44);
+    EXPECT_GE(wav.dataSize + 8820, bytes.size() - 44)
+        << "at most the buffer being written is left out";
+    EXPECT_EQ(wav.dataSize + 36, LE32(bytes, 4));
+    std::filesystem::rename(part, File("k-part.wav"));
+    const ToolRun read = RunShell("soxi -s k-part.wav", dir_.Path());
+    EXPECT_EQ(std::to_string(wav.dataSize / 4), read.out.substr(0, read.out.find('\n')));
+}
+
+}  // namespace
