@@ -1,5 +1,7 @@
 #include "files.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -14,17 +16,27 @@ std::string TemporaryPath(const std::string& path) {
     return path + "." + std::to_string(ProcessId()) + ".part";
 }
 
+namespace {
+// A name that exists and is neither a file nor a folder: a named pipe or a device.
+bool NamesStream(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+}  // namespace
+
 bool OutputFile::Open(const std::string& path, std::string& error) {
     Discard();
     failure_.clear();
     path_ = path == "-" ? "standard output" : path;
+    temporary_.clear();
+    stream_ = path == "-" || NamesStream(path);
     if (path == "-") {
         UseBinaryMode(stdout);
         file_ = stdout;
         return true;
     }
-    temporary_ = TemporaryPath(path);
-    file_ = std::fopen(temporary_.c_str(), "wb");
+    if (!stream_) temporary_ = TemporaryPath(path);
+    file_ = std::fopen(stream_ ? path.c_str() : temporary_.c_str(), "wb");
     if (file_ == nullptr) {
         error = SystemError(path);
         return false;
@@ -33,7 +45,7 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
 }
 
 bool OutputFile::Fail() {
-    if (errno == EPIPE && IsStandardOutput()) SetOutputClosed();
+    if (errno == EPIPE && IsStream()) SetOutputClosed();
     if (failure_.empty()) failure_ = SystemError(path_);
     return false;
 }
@@ -50,8 +62,7 @@ bool OutputFile::Flush() {
 }
 
 bool OutputFile::Patch(uint64_t offset, const void* data, size_t size) {
-    if (file_ == nullptr || IsStandardOutput() || !failure_.empty() || offset > INT32_MAX)
-        return false;
+    if (file_ == nullptr || IsStream() || !failure_.empty() || offset > INT32_MAX) return false;
     if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return Fail();
     if (!Write(data, size)) return false;
     return std::fseek(file_, 0, SEEK_END) == 0 || Fail();
@@ -62,8 +73,10 @@ bool OutputFile::Close(std::string& error) {
     if (std::fflush(file_) != 0) Fail();
     if (!IsStandardOutput()) {
         if (std::fclose(file_) != 0) Fail();
-        if (failure_.empty() && !RenameOver(temporary_.c_str(), path_.c_str())) Fail();
-        if (!failure_.empty()) std::remove(temporary_.c_str());
+        if (!temporary_.empty()) {
+            if (failure_.empty() && !RenameOver(temporary_.c_str(), path_.c_str())) Fail();
+            if (!failure_.empty()) std::remove(temporary_.c_str());
+        }
     }
     file_ = nullptr;
     if (failure_.empty()) return true;
@@ -77,7 +90,7 @@ void OutputFile::Discard() {
         std::fflush(file_);
     } else {
         std::fclose(file_);
-        std::remove(temporary_.c_str());
+        if (!temporary_.empty()) std::remove(temporary_.c_str());
     }
     file_ = nullptr;
 }

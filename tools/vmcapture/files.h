@@ -10,8 +10,10 @@ namespace vmcapture {
 
 // An output file, or standard output for the name "-". A file is written under a temporary
 // name in its folder (TemporaryPath) and takes its own name only when Close succeeds, so an
-// older file of that name survives a failed or abandoned write. Writes are checked; the first
-// failure is kept and reported by Close. Destruction without Close removes the temporary file.
+// older file of that name survives a failed or abandoned write. A name that is a named pipe or
+// a device is written in place, as a stream, like standard output: a file renamed over it would
+// replace it. Writes are checked; the first failure is kept and reported by Close. Destruction
+// without Close removes the temporary file.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -21,6 +23,8 @@ public:
 
     bool Open(const std::string& path, std::string& error);
     bool IsStandardOutput() const { return file_ == stdout; }
+    // Standard output, a pipe or a device: written once, front to back (Patch is refused).
+    bool IsStream() const { return file_ != nullptr && stream_; }
     bool Write(const void* data, size_t size);
     bool Flush();
     // Writes `size` bytes at `offset` and comes back to the end; false on standard output.
@@ -38,6 +42,7 @@ private:
     std::string path_;       // the name the file gets
     std::string temporary_;  // the name it is written under
     std::string failure_;
+    bool stream_ = false;
 };
 
 // The name under which `path` is written until it is complete: "<path>.<process id>.part".

@@ -27,7 +27,7 @@ bool WavWriter::Open(const std::string& path, uint32_t sampleRate, uint32_t bits
     if (!file_.Open(path, error)) return false;
     uint8_t header[kHeaderSize];
     std::memcpy(header, "RIFF", 4);
-    const bool streaming = path == "-";
+    const bool streaming = file_.IsStream();
     StoreLE32(header + kRiffSizeOffset, streaming ? kUnknownLength : kHeaderSize - 8);
     std::memcpy(header + 8, "WAVEfmt ", 8);
     StoreLE32(header + 16, 16);  // size of the format chunk
@@ -53,7 +53,7 @@ bool WavWriter::Write(const uint8_t* data, size_t size) {
 }
 
 bool WavWriter::UpdateSizes(uint64_t padBytes) {
-    if (file_.IsStandardOutput()) return true;
+    if (file_.IsStream()) return true;
     uint8_t riffSize[4], dataSize[4];
     StoreLE32(riffSize, static_cast<uint32_t>(kHeaderSize - 8 + dataBytes_ + padBytes));
     StoreLE32(dataSize, static_cast<uint32_t>(dataBytes_));

@@ -53,7 +53,7 @@ bool YuvWriter::Open(const std::string& path, YuvContainer container, uint32_t w
     if (!file_.Open(path, error)) return false;
     // A provisional rate is written in thousandths, so that a measured one can take its place.
     rateDigits_ =
-        rateFinal || file_.IsStandardOutput()
+        rateFinal || file_.IsStream()
             ? 0
             : static_cast<int>(std::to_string(std::llround(ToDouble(rate) * 1000)).size());
     if (container == YuvContainer::Y4m) {
