@@ -117,13 +117,13 @@ class PulseSource final : public MediaSource {
 public:
     // False when the server or the source cannot be reached.
     bool Open(const std::string& source, const WAVEFORMATEX& wave, size_t sampleBytes) {
-        pa_sample_spec spec{SampleFormat(wave.wBitsPerSample), wave.nSamplesPerSec,
-                            static_cast<uint8_t>(std::min<WORD>(wave.nChannels, 255))};
+        pa_sample_spec layout{SampleFormat(wave.wBitsPerSample), wave.nSamplesPerSec,
+                              static_cast<uint8_t>(std::min<WORD>(wave.nChannels, 255))};
         pa_channel_map map;
-        if (!pa_sample_spec_valid(&spec) || !loop_.Connect() ||
-            pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX) == nullptr)
+        if (!pa_sample_spec_valid(&layout) || !loop_.Connect() ||
+            pa_channel_map_init_extend(&map, layout.channels, PA_CHANNEL_MAP_WAVEEX) == nullptr)
             return false;
-        stream_ = pa_stream_new(loop_.Context(), "capture", &spec, &map);
+        stream_ = pa_stream_new(loop_.Context(), "capture", &layout, &map);
         if (stream_ == nullptr) return false;
         // Fragments of one sample. The server's largest buffer for what the client has not
         // read yet: some sources deliver in bursts of seconds.
