@@ -110,7 +110,7 @@ TEST_F(TruthTest, Y4mRateIsTheConnectedOrTheMeasuredRateAndTheShortfallIsReporte
     ASSERT_EQ(0, run.status) << run.err;
     const double rate = Fraction(Probe(dir_.Path(), "d.y4m", "r_frame_rate"));
     const double frames = std::atof(Probe(dir_.Path(), "d.y4m", "nb_read_frames").c_str());
-    EXPECT_LT(rate, 900);
+    EXPECT_LT(rate, 1000);  // a 1 ms period plus each capture's time stays below the asked rate
     EXPECT_LE((frames - 1) / rate, 2.2) << rate << " fps, " << frames << " frames";
     EXPECT_GE(frames / rate, 0.8) << rate << " fps, " << frames << " frames";
     EXPECT_TRUE(Contains(run.err, "never produced")) << run.err;
