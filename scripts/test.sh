@@ -7,7 +7,8 @@
 # Environment: VMC_BUILD_ROOT (build folders, default build-ci/), VMC_JOBS (parallel jobs,
 # default the core count), VMC_TEST_TIMEOUT (seconds per test executable, default 1200),
 # VMC_WINEPREFIX (a Wine prefix to reuse; default a scratch one, removed at the end),
-# VMC_FUZZ_SECONDS (seconds per fuzz target in the fuzz stage, default 25).
+# VMC_FUZZ_SECONDS (seconds per fuzz target in the fuzz stage, default 25), VMC_WINE32 (the
+# 32-bit Wine loader, default Debian's; the script's own checks point it elsewhere).
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -18,7 +19,7 @@ FUZZ_SECONDS=${VMC_FUZZ_SECONDS:-25}
 # Wine's loaders: wine64 runs x86_64 programs (and exits 0 without running anything when given a
 # 32-bit one), wine runs i686 programs; both share one prefix and one server.
 WINE64=/usr/lib/wine/wine64
-WINE32=/usr/lib/wine/wine
+WINE32=${VMC_WINE32:-/usr/lib/wine/wine}
 WINESERVER=/usr/lib/wine/wineserver
 XVFB=(xvfb-run -a -s "-screen 0 1280x1024x24")
 # The test executables a build may produce; each one present is run.
@@ -61,6 +62,7 @@ stage() {
     STAGE_INFO[$name]=$info
     STAGE_CMD[$name]=$(printf '%q ' "$@")
 }
+stage selfcheck    "the test command's own checks: 32-bit stages on a loader that cannot run are not run" script_checks
 stage native       "Debug build, the native suites"                       suites native "${NATIVE[@]}"
 stage asan         "AddressSanitizer + UBSan build, the native suites"    suites native "${ASAN[@]}"
 stage tsan         "ThreadSanitizer build, the native suites"             tsan_suites "${TSAN[@]}"
@@ -143,12 +145,12 @@ not_run() {
 }
 
 # Builds a configuration and readies the way its programs run; sets BUILD_DIR. Returns 2
-# (after counting the stage as skipped) where the 32-bit Wine is not installed.
+# (after counting the stage as skipped) where the 32-bit Wine cannot run on this machine.
 prepare() {
     local runner=$1
     shift
-    if [[ $runner == wine32 ]] && ! wine32_installed; then
-        not_run "the 32-bit Wine ($WINE32, package wine32:i386) is not installed: the i386 package index could not be fetched or the install failed; see the deps stage"
+    if [[ $runner == wine32 ]] && ! wine32_usable; then
+        not_run "$WINE32_WHY"
         return 2
     fi
     ensure_build "$@" || return 1
@@ -158,8 +160,36 @@ prepare() {
         register_devices "$runner" "$BUILD_DIR/bin" || return 1
     fi
 }
-wine32_installed() {
-    [[ -x $WINE32 && "$(dpkg-query -W -f='${db:Status-Status}' wine32:i386 2>/dev/null)" == installed ]]
+
+# Whether the 32-bit Wine runs here: the package installed and its loader really executing
+# (`--version` exits 0 and names Wine). An installed package is not enough: a kernel built
+# without 32-bit emulation refuses every i386 program ("Exec format error", exit 126). Checked
+# once per run; WINE32_WHY is then "ok" or the reason every 32-bit stage is not run.
+WINE32_WHY=""
+wine32_usable() {
+    if [[ -z $WINE32_WHY ]]; then
+        local out rc
+        if [[ ! -x $WINE32 ]] || [[ -z ${VMC_WINE32:-} &&
+            "$(dpkg-query -W -f='${db:Status-Status}' wine32:i386 2>/dev/null)" != installed ]]; then
+            WINE32_WHY="the 32-bit Wine ($WINE32, package wine32:i386) is not installed: the i386 package index could not be fetched or the install failed; see the deps stage"
+        else
+            # Through bash, which reports a program the kernel refuses as "Exec format error"
+            # with 126 (timeout's own exec would hand such a file to /bin/sh as a script).
+            # shellcheck disable=SC2016 # expanded by the inner shell
+            out=$(timeout -k 5 60 bash -c '"$0" --version' "$WINE32" 2>&1 </dev/null)
+            rc=$?
+            out=$(tr -s '\n' ' ' <<<"$out" | cut -c 1-160)
+            if ((rc == 0)) && [[ $out == wine* ]]; then
+                WINE32_WHY=ok
+            elif ((rc == 126)) || [[ $out == *"Exec format error"* ]]; then
+                WINE32_WHY="this kernel cannot execute 32-bit programs: '$WINE32 --version' exited $rc ($out)"
+            else
+                WINE32_WHY="the 32-bit Wine loader does not run here: '$WINE32 --version' exited $rc ($out)"
+            fi
+        fi
+        log "32-bit Wine: $WINE32_WHY"
+    fi
+    [[ $WINE32_WHY == ok ]]
 }
 
 # wine_run RUNNER SECONDS PROGRAM ARGS..: runs a Windows program under Wine (RUNNER wine: the
@@ -490,6 +520,15 @@ check() {
     local label=$1
     shift
     run_check native "$label" "$@"
+}
+
+# The test command's own checks (tests/scripts/): each case of the 32-bit loader check, run as
+# a nested test command on a loader that cannot run; one passed test per case.
+script_checks() {
+    local c
+    for c in foreign-elf failing missing; do
+        check "wine32-$c" bash "$ROOT/tests/scripts/wine32_check.sh" "$c"
+    done
 }
 
 # The suites under ThreadSanitizer, without the conversion tests that walk every pixel value
