@@ -6,7 +6,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <thread>
 
