@@ -238,7 +238,8 @@ ensure_wine() {
 # bitness (the 32-bit regsvr32 writes the 32-bit view), so the media devices meet real capture
 # filters. Checked through that view's registry; each build's DLL is registered once per run
 # and unregistered when the run ends.
-VDEVICES_CLASS='HKLM\Software\Classes\CLSID\{6B0C8F61-3D4E-4A8B-9C1D-2E7F5A9B0C11}\InprocServer32'
+VDEVICES_CLASS='HKLM\Software\Classes\CLSID\'$(sed -n 's/^#define VORN_CAMERA_CLASS_TEXT "\(.*\)"$/\1/p' \
+    "$ROOT/platform/shared/vdevice_classes.h")'\InprocServer32'
 declare -A VDEVICES_REGISTERED=()  # bin folder -> runner
 register_devices() {
     local runner=$1 bin=$2

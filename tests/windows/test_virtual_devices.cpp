@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "shared/testsignal.h"
+#include "shared/vdevice_classes.h"
 #include "tqzenumdevice.h"
 #include "windowscounters.h"
 
@@ -28,9 +29,8 @@ const std::vector<std::string> kMicrophones = {"Vorn Virtual Microphone",
 bool Registered() {
     HKEY key = nullptr;
     const LSTATUS status = RegOpenKeyExA(
-        HKEY_LOCAL_MACHINE,
-        "Software\\Classes\\CLSID\\{6B0C8F61-3D4E-4A8B-9C1D-2E7F5A9B0C11}\\InprocServer32", 0,
-        KEY_READ, &key);
+        HKEY_LOCAL_MACHINE, "Software\\Classes\\CLSID\\" VORN_CAMERA_CLASS_TEXT "\\InprocServer32",
+        0, KEY_READ, &key);
     if (status == ERROR_SUCCESS) RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }
@@ -366,10 +366,8 @@ protected:
     bool initialised_ = false;
 };
 
-const CLSID kCameraClass = {
-    0x6b0c8f61, 0x3d4e, 0x4a8b, {0x9c, 0x1d, 0x2e, 0x7f, 0x5a, 0x9b, 0x0c, 0x11}};
-const CLSID kMicrophoneClass = {
-    0x6b0c8f62, 0x3d4e, 0x4a8b, {0x9c, 0x1d, 0x2e, 0x7f, 0x5a, 0x9b, 0x0c, 0x11}};
+using VornDevices::kCameraClass;
+using VornDevices::kMicrophoneClass;
 
 TEST_F(FilterInterfacesTest, CameraPinTakesEachCapabilityAndRefusesOthers) {
     IPin* pin = CapturePin(kCameraClass);

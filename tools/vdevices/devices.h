@@ -8,22 +8,11 @@
 #include <atomic>
 
 #include "shared/testsignal.h"
+#include "shared/vdevice_classes.h"
 
 namespace VornDevices {
 
 enum class Medium { Video, Audio };
-
-// {6B0C8F61-3D4E-4A8B-9C1D-2E7F5A9B0C11}
-const CLSID kCameraClass = {
-    0x6b0c8f61, 0x3d4e, 0x4a8b, {0x9c, 0x1d, 0x2e, 0x7f, 0x5a, 0x9b, 0x0c, 0x11}};
-// {6B0C8F62-3D4E-4A8B-9C1D-2E7F5A9B0C11}
-const CLSID kMicrophoneClass = {
-    0x6b0c8f62, 0x3d4e, 0x4a8b, {0x9c, 0x1d, 0x2e, 0x7f, 0x5a, 0x9b, 0x0c, 0x11}};
-
-// The colour converter that lets YUV video reach RGB24 filters where the system lacks one.
-// {6B0C8F63-3D4E-4A8B-9C1D-2E7F5A9B0C11}
-const CLSID kConverterClass = {
-    0x6b0c8f63, 0x3d4e, 0x4a8b, {0x9c, 0x1d, 0x2e, 0x7f, 0x5a, 0x9b, 0x0c, 0x11}};
 
 struct DeviceEntry {
     Medium medium;
