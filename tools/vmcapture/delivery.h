@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "device_hooks.h"
 #include "pushqueue.h"
 #include "sources.h"
 #include "tqzaudiodevice.h"
@@ -95,38 +96,9 @@ bool ReadConnected(Device&, StreamFormat&, long) {
     return true;
 }
 
-// Some device classes add the hooks OnOpenAfter and OnCloseAfter; call them where they exist.
-template <class Device>
-auto CallOpenAfter(Device& device, int) -> decltype(device.OnOpenAfter()) {
-    device.OnOpenAfter();
-}
-template <class Device>
-void CallOpenAfter(Device&, long) {}
-template <class Device>
-auto CallCloseAfter(Device& device, int) -> decltype(device.OnCloseAfter()) {
-    device.OnCloseAfter();
-}
-template <class Device>
-void CallCloseAfter(Device&, long) {}
-
-// OnOpenBefore(callback), Open, OnOpenAFter (and OnOpenAfter).
-template <class Device>
-bool OpenDevice(Device& device, void* callback) {
-    device.OnOpenBefore(callback);
-    if (!device.Open()) return false;
-    device.OnOpenAFter();
-    CallOpenAfter(device, 0);
-    return true;
-}
-
-// OnCloseBefore, Close, OnCloseAFter (and OnCloseAfter): after it, no callback arrives.
-template <class Device>
-void CloseDevice(Device& device) {
-    device.OnCloseBefore();
-    device.Close();
-    device.OnCloseAFter();
-    CallCloseAfter(device, 0);
-}
+// The hook order, shared with the repository's other hosts.
+using VornHooks::CloseDevice;
+using VornHooks::OpenDevice;
 
 // ---- What every source does with its device ------------------------------------------------
 
