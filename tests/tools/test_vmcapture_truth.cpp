@@ -230,6 +230,13 @@ TEST_F(TruthTest, ExitStatusesAndMessagesOfMisuse) {
         {{"capture", "camera", "--via", "sideways", "-o", "c.y4m"}, 2, "push or pull"},
         {{"convert", "p.bmp", "-o", "p.png"}, 2, "-f y4m|i420"},
         {{"convert", "p.bmp", "--size", "4x4", "-o", "p.y4m"}, 2, "--size is for raw input"},
+        // Numbers past what their fields hold are refused, not wrapped.
+        {{"capture", "desktop", "-n", "18446744073709551616", "-o", "d.y4m"}, 2, "--frames"},
+        {{"capture", "desktop", "-s", "4294967360x48", "-o", "d.y4m"}, 2, "--size"},
+        {{"capture", "microphone", "--rate", "4294967296000", "-o", "m.wav"}, 2, "--rate"},
+        {{"capture", "desktop", "--seconds", "1e999", "-o", "d.y4m"}, 2, "--seconds"},
+        {{"convert", "p.rgb", "-s", "65536x65536", "-o", "p.yuv"}, 2, "--size WxH"},
+        {{"convert", "p.bmp", "-r", "4294967297", "-o", "p.y4m"}, 2, "--fps"},
         {{"--version"}, 0, ""},
     };
     for (const auto& c : cases) {
