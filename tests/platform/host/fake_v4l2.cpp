@@ -147,6 +147,20 @@ std::vector<BYTE> PaintFrame(uint32_t fourcc, uint32_t width, uint32_t height, u
     return out;
 }
 
+std::vector<BYTE> WithoutHuffmanTables(const std::vector<BYTE>& jpeg) {
+    std::vector<BYTE> bare(jpeg.begin(), jpeg.begin() + std::min<size_t>(2, jpeg.size()));
+    size_t at = 2;
+    // Marker segments up to the start of scan: FF, marker, a two-byte length that counts itself.
+    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+        const size_t length = size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+        const size_t end = std::min(jpeg.size(), at + 2 + length);
+        if (jpeg[at + 1] != 0xC4) bare.insert(bare.end(), jpeg.begin() + at, jpeg.begin() + end);
+        at = end;
+    }
+    bare.insert(bare.end(), jpeg.begin() + std::min(at, jpeg.size()), jpeg.end());
+    return bare;
+}
+
 std::vector<BYTE> ExpectedRgb(uint32_t fourcc, uint32_t width, uint32_t height, uint64_t index) {
     PixelLayout layout = PixelLayout::RGB24;
     if (fourcc == V4L2_PIX_FMT_YUYV || fourcc == V4L2_PIX_FMT_UYVY) layout = PixelLayout::YUY2;
@@ -503,6 +517,8 @@ int FakeV4l2::Query(Handle& handle, unsigned long request, void* record) {
             const uint32_t number = handle.sequence++;
             std::vector<BYTE> frame =
                 PaintFrame(handle.fourcc, handle.width, handle.height, handle.stride, number);
+            if (camera.bareJpeg && handle.fourcc == V4L2_PIX_FMT_MJPEG)
+                frame = WithoutHuffmanTables(frame);
             size_t used = std::min(frame.size(), ours.length);
             std::memcpy(ours.memory, frame.data(), used);
             if (faults.truncated.count(number) != 0) used /= 3;

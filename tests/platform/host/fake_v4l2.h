@@ -31,7 +31,8 @@ struct Format {
 struct Camera {
     std::string card;
     std::vector<Format> formats;
-    uint32_t padding = 0;  // bytes after each line of the first plane (drivers that align)
+    uint32_t padding = 0;   // bytes after each line of the first plane (drivers that align)
+    bool bareJpeg = false;  // Motion-JPEG frames without Huffman tables, as many webcams send
     uint32_t caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
 };
 
@@ -60,6 +61,8 @@ struct FrameFaults {
 // RGB24 rows padded to four bytes, blue first.
 std::vector<BYTE> PaintFrame(uint32_t fourcc, uint32_t width, uint32_t height, uint32_t stride,
                              uint64_t index);
+// A JPEG image without its Huffman table segments (DHT): a decoder must use the standard ones.
+std::vector<BYTE> WithoutHuffmanTables(const std::vector<BYTE>& jpeg);
 std::vector<BYTE> ExpectedRgb(uint32_t fourcc, uint32_t width, uint32_t height, uint64_t index);
 
 class FakeV4l2 final : public VornHost::V4l2System {

@@ -4,6 +4,7 @@
 // finds them). Pixels are checked frame by frame; faults are rows of a table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -56,13 +57,16 @@ Camera Webcam1080() {
                {1920, 1080, kWebcamRates}}}}};
 }
 
-// A laptop's built-in 720p camera: Motion-JPEG first, YUYV at 720p only at 10 a second.
+// A laptop's built-in 720p camera: Motion-JPEG first (frames without Huffman tables), YUYV at
+// 720p only at 10 a second.
 Camera Laptop720() {
-    return {"Integrated Camera",
-            {{V4L2_PIX_FMT_MJPEG,
-              {{1280, 720, {30}}, {640, 480, {30}}, {320, 240, {30}}, {160, 120, {30}}}},
-             {V4L2_PIX_FMT_YUYV,
-              {{640, 480, {30}}, {320, 240, {30}}, {160, 120, {30}}, {1280, 720, {10}}}}}};
+    Camera laptop{"Integrated Camera",
+                  {{V4L2_PIX_FMT_MJPEG,
+                    {{1280, 720, {30}}, {640, 480, {30}}, {320, 240, {30}}, {160, 120, {30}}}},
+                   {V4L2_PIX_FMT_YUYV,
+                    {{640, 480, {30}}, {320, 240, {30}}, {160, 120, {30}}, {1280, 720, {10}}}}}};
+    laptop.bareJpeg = true;
+    return laptop;
 }
 
 // Capture cards: one with YUYV only, one with NV12 only and lines padded to 64 bytes more.
@@ -247,6 +251,23 @@ std::vector<int> Shown(Sink& sink, uint32_t fourcc, unsigned width, unsigned hei
     for (const auto& frame : sink.kept)
         shown.push_back(FrameNumber(fourcc, width, height, frame.data(), frame.size(), 16));
     return shown;
+}
+
+// Webcams often send Motion-JPEG without Huffman tables: decoded with the standard ones, the
+// picture is the same as from the whole image.
+TEST(V4l2Jpeg, FramesWithoutHuffmanTablesDecodeLikeWholeOnes) {
+    const std::vector<BYTE> whole = fakev4l2::PaintFrame(V4L2_PIX_FMT_MJPEG, 64, 48, 0, 3);
+    const std::vector<BYTE> bare = fakev4l2::WithoutHuffmanTables(whole);
+    ASSERT_LT(bare.size(), whole.size());
+    const BYTE table[] = {0xFF, 0xC4};
+    EXPECT_EQ(bare.end(), std::search(bare.begin(), bare.end(), table, table + 2));
+    std::vector<BYTE> fromWhole(64 * 48 * 3), fromBare(64 * 48 * 3);
+    VornHost::FrameUnpacker unpacker(V4L2_PIX_FMT_MJPEG, 64, 48, 0);
+    ASSERT_TRUE(unpacker.Unpack(whole.data(), whole.size(), fromWhole.data()));
+    ASSERT_TRUE(unpacker.Unpack(bare.data(), bare.size(), fromBare.data()));
+    EXPECT_EQ(fromWhole, fromBare);
+    EXPECT_FALSE(unpacker.Unpack(bare.data(), bare.size() / 2, fromBare.data())) << "cut short";
+    EXPECT_TRUE(unpacker.Unpack(whole.data(), whole.size(), fromBare.data())) << "and after it";
 }
 
 // Captures `frames` frames through the push device and checks each one's pixels: the test
