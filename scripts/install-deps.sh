@@ -17,6 +17,7 @@ packages=(
     ffmpeg                                   # ffprobe: an independent reader of the files written
     libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes)
     libxres-dev libxrender-dev               # host-world soak and tests: X resources, ARGB cursors
+    libturbojpeg0-dev                        # the host world's cameras: Motion-JPEG frames decoded
     "$@"
 )
 
