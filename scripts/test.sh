@@ -485,7 +485,7 @@ capture_wine() {
     local runner=$1
     shift
     prepare "$runner" "$@" || return 1
-    local out=$BUILD_ROOT/results/$CURRENT_STAGE via file info freq rate
+    local out=$BUILD_ROOT/results/$CURRENT_STAGE via file info freq rate samples duration
     mkdir -p "$out"
     for via in push pull; do
         file=$out/camera-$via.y4m
@@ -510,10 +510,14 @@ capture_wine() {
             "Vorn Virtual Microphone" --via "$via" --rate 44100 --bits 16 --channels 2 -t 2 -q -o "Z:$file"
         info=$(ffprobe -v error -of default=nw=1 -show_entries stream=sample_rate,channels "$file" 2>&1 | tr '\n' ' ')
         freq=$(sox "$file" -n remix 1 stat 2>&1 | awk '/^Rough +frequency:/ {print $3}')
-        if [[ $RUN_RC == 0 && $info == "sample_rate=44100 channels=2 " && ${freq:-0} -ge 430 && ${freq:-0} -le 450 ]]; then
+        # Two seconds of audio in the file: 88200 sample frames, by sox and by ffprobe.
+        samples=$(sox --i -s "$file" 2>&1)
+        duration=$(ffprobe -v error -of default=nw=1:nk=1 -show_entries stream=duration_ts "$file" 2>&1)
+        if [[ $RUN_RC == 0 && $info == "sample_rate=44100 channels=2 " && ${freq:-0} -ge 430 && ${freq:-0} -le 450 &&
+            $samples == 88200 && $duration == 88200 ]]; then
             PASSED=$((PASSED + 1))
         else
-            fail "microphone via $via: vmcapture exit $RUN_RC, ffprobe: $info, sox's frequency: ${freq:-none} (440 wanted)"
+            fail "microphone via $via: vmcapture exit $RUN_RC, ffprobe: $info duration_ts=$duration, sox: ${samples} sample frames (88200 wanted), frequency ${freq:-none} (440 wanted)"
         fi
     done
 }
@@ -614,9 +618,36 @@ host_suites() {
             check ffprobe-host-desktop bash -c '[[ "$(ffprobe -v error -count_frames -select_streams v:0 \
                 -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "1280,1024,10" ]]' \
                 ffprobe "$out"
+            loaded_desktop "$tool" "${out%/*}/loaded.y4m"
         fi
     fi
     stop_xvfb
+}
+
+# The desktop at 30 frames a second for 3 s under a busy thread on every core: frames may be
+# missed, but the Y4M rate must be the rate the frames came at, so the file plays for about
+# the 3 s captured (2 to 3.4 s: the device opens within the 3 s), and a shortfall must be
+# named ("never produced").
+loaded_desktop() {
+    local tool=$1 out=$2 info rate frames verdict
+    rm -f "$out" "$out.err"
+    start_load
+    DISPLAY=$XVFB_DISPLAY VORN_WORLD=host timeout -k 5 60 "$tool" capture desktop -s 1280x1024 \
+        -r 30 -t 3 -o "$out" 2>"$out.err"
+    local rc=$?
+    stop_load
+    info=$(ffprobe -v error -count_frames -select_streams v:0 -of csv=p=0 \
+        -show_entries stream=r_frame_rate,nb_read_frames "$out" 2>&1)
+    IFS=, read -r rate frames <<<"$info"
+    verdict=$(awk -v r="$rate" -v n="${frames:-0}" 'BEGIN {
+        split(r, f, "/"); fps = f[2] > 0 ? f[1] / f[2] : 0; plays = fps > 0 ? n / fps : 0
+        printf "%s %.1f %.2f", plays >= 2 && plays <= 3.4 ? "ok" : "off", fps, plays }')
+    log "desktop under load: $info (frames a second, seconds the file plays: ${verdict#* })"
+    if [[ $rc == 0 && $verdict == ok* ]] && { [[ ${verdict#* } == 30.0* ]] || grep -q 'never produced' "$out.err"; }; then
+        PASSED=$((PASSED + 1))
+    else
+        fail "desktop under load: exit $rc, ffprobe $info, rate and seconds played ${verdict#* }, stderr: $(tr '\n' ' ' <"$out.err")"
+    fi
 }
 
 # A program of a native build run on its own X server in the host world, like `program`.
@@ -629,14 +660,38 @@ host_soak() {
     stop_xvfb
 }
 
-# Starts a sound server of its own in a scratch folder (a null output and a 440 Hz sine
-# source, nothing else), runs the host-media tests in the host world against it, and stops it.
+# Starts a sound server of its own in a scratch folder, runs the host-media tests in the host
+# world against it and the captures under load (loaded_audio), which end by killing it; then
+# the library's view of a killed server on a server started afresh.
 host_audio() {
     prepare native "$@" || return 1
     command -v pulseaudio >/dev/null || { fail "pulseaudio is missing (package pulseaudio)"; return 1; }
     command -v sox >/dev/null || { fail "sox is missing (package sox)"; return 1; }
+    command -v ffmpeg >/dev/null || { fail "ffmpeg is missing (package ffmpeg)"; return 1; }
     local dir
     dir=$(mktemp -d "${TMPDIR:-/tmp}/vmc-pulse.XXXXXX") || { fail "mktemp"; return 1; }
+    start_pulse "$dir" || { rm -rf "$dir"; return 1; }
+    export PULSE_SERVER="unix:$dir/run/native"
+    VORN_WORLD=host run_gtest native vmc_host_media_tests "$BUILD_DIR/bin/vmc_host_media_tests" \
+        --gtest_filter=-HostAudioServerKilled.*
+    VORN_WORLD=host loaded_audio "$PULSE_PID"
+    # The library's own view of a server killed mid-capture, on a server started afresh.
+    if start_pulse "$dir"; then
+        VMC_KILL_SERVER=$PULSE_PID VORN_WORLD=host run_gtest native vmc_host_media_tests-killed \
+            "$BUILD_DIR/bin/vmc_host_media_tests" --gtest_filter=HostAudioServerKilled.*
+    fi
+    unset PULSE_SERVER
+    stop_pulse
+    rm -rf "$dir"
+}
+
+# Starts the stage's sound server in DIR (a null output and a 440 Hz sine source, nothing
+# else), ending one still running there; sets PULSE_PID.
+PULSE_PID=""
+start_pulse() {
+    local dir=$1
+    stop_pulse
+    rm -rf "$dir/run"
     mkdir -p "$dir/run"
     cat >"$dir/server.pa" <<'PA'
 load-module module-native-protocol-unix
@@ -651,22 +706,139 @@ PA
         --daemonize=yes --use-pid-file=yes --log-target=file:"$dir/server.log"; then
         cat "$dir/server.log" 2>/dev/null
         fail "starting the sound server"
-        rm -rf "$dir"
         return 1
     fi
     local tries=0
     while [[ ! -S $dir/run/native ]] && ((tries++ < 100)); do sleep 0.1; done
-    PULSE_SERVER="unix:$dir/run/native" VORN_WORLD=host \
-        run_gtest native vmc_host_media_tests "$BUILD_DIR/bin/vmc_host_media_tests"
+    PULSE_PID=$(cat "$dir/run/pid" 2>/dev/null)
+}
+stop_pulse() {
+    local pid=$PULSE_PID tries=0
+    PULSE_PID=""
+    [[ -n $pid ]] || return 0
     step "stopping the sound server"
-    local pid
-    pid=$(cat "$dir/run/pid" 2>/dev/null)
-    if [[ -n $pid ]] && kill "$pid" 2>/dev/null; then
-        tries=0
+    if kill "$pid" 2>/dev/null; then
         while kill -0 "$pid" 2>/dev/null && ((tries++ < 50)); do sleep 0.1; done
         kill -9 "$pid" 2>/dev/null
     fi
-    rm -rf "$dir"
+}
+
+# Busy threads on every core, at the stage's own priority, until stop_load: the load of a
+# build on the machine.
+LOAD_PIDS=()
+start_load() {
+    local i cores
+    cores=$(nproc 2>/dev/null || echo 2)
+    for ((i = 0; i < cores; i++)); do
+        bash -c 'while :; do :; done' &
+        LOAD_PIDS+=($!)
+    done
+}
+stop_load() {
+    ((${#LOAD_PIDS[@]})) || return 0
+    kill "${LOAD_PIDS[@]}" 2>/dev/null
+    wait "${LOAD_PIDS[@]}" 2>/dev/null
+    LOAD_PIDS=()
+}
+
+# The process that process PARENT started (a program under `timeout`), once it runs.
+child_of() {
+    local child="" tries=0
+    while [[ -z $child ]] && ((tries++ < 100)); do
+        read -r child _ <"/proc/$1/task/$1/children" 2>/dev/null
+        [[ -n $child ]] || sleep 0.05
+    done
+    echo "$child"
+}
+
+# Waits until FILE holds more than BYTES (10 s at most).
+wait_for_bytes() {
+    local file=$1 bytes=$2 tries=0
+    while (($(stat -c %s "$file" 2>/dev/null || echo 0) <= bytes)) && ((tries++ < 200)); do
+        sleep 0.05
+    done
+}
+
+# judge_tone LABEL FILE SECONDS [RC WANTED_RC]: one passed test when vmc_wavcheck finds FILE
+# full-length and unbroken (and the program ended with the status wanted).
+judge_tone() {
+    local label=$1 file=$2 seconds=$3 rc=${4:-0} wanted=${5:-0} verdict
+    verdict=$("$BUILD_DIR/bin/vmc_wavcheck" "$file" "$seconds" 440 2>&1)
+    local checked=$?
+    if ((checked == 0 && rc == wanted)); then
+        PASSED=$((PASSED + 1))
+    else
+        fail "$label: exit $rc (wanted $wanted); $verdict"
+    fi
+}
+
+# The sine source under load (a busy thread on every core): ROUNDS rounds, each a 5 s capture
+# through the push and the pull microphone of the tool, while ffmpeg records the same source
+# as the reference that shows the source itself was clean; each file judged from itself. Then
+# a loss forced by holding up the tool's writing, which must be reported, and the sound server
+# (process SERVER_PID) killed in the middle of a capture: the tool must say so and keep a valid
+# file of what came.
+AUDIO_ROUNDS=10
+loaded_audio() {
+    local server_pid=$1
+    local out=$BUILD_ROOT/results/$CURRENT_STAGE tool=$BUILD_DIR/bin/vmcapture
+    local sine="Sine source at 440 Hz" round ref push pull rc_ref rc_push rc_pull file
+    mkdir -p "$out"
+    rm -f "$out"/*.wav "$out"/*.err
+    step "$AUDIO_ROUNDS rounds of 5 s captures under load: push, pull and ffmpeg's reference at once"
+    start_load
+    for ((round = 1; round <= AUDIO_ROUNDS; round++)); do
+        timeout -k 5 60 ffmpeg -nostdin -v error -f pulse -sample_rate 44100 -channels 2 -i sine_input -t 5 \
+            -c:a pcm_s16le -y "$out/reference-$round.wav" 2>"$out/reference-$round.err" &
+        ref=$!
+        timeout -k 5 60 "$tool" capture microphone "$sine" --via push -t 5 -q --strict \
+            -o "$out/push-$round.wav" 2>"$out/push-$round.err" &
+        push=$!
+        timeout -k 5 60 "$tool" capture microphone "$sine" --via pull -t 5 -q --strict \
+            -o "$out/pull-$round.wav" 2>"$out/pull-$round.err" &
+        pull=$!
+        wait "$ref"; rc_ref=$?
+        wait "$push"; rc_push=$?
+        wait "$pull"; rc_pull=$?
+        # ffmpeg's -t may end a sample frame early.
+        judge_tone "reference $round (ffmpeg)" "$out/reference-$round.wav" 4.999 "$rc_ref"
+        judge_tone "push $round $(tr '\n' ' ' <"$out/push-$round.err")" "$out/push-$round.wav" 5 "$rc_push"
+        judge_tone "pull $round $(tr '\n' ' ' <"$out/pull-$round.err")" "$out/pull-$round.wav" 5 "$rc_pull"
+    done
+
+    step "a loss forced by holding up the tool's writing for 14 s (it keeps 10 s), with --strict"
+    # The reader of the tool's output waits: the tool's thread blocks on the full pipe while
+    # the device goes on delivering into the tool's queue, which keeps 10 s and then drops.
+    # The gap falls about 10 s into the file: 12 s of audio reach it.
+    file=$out/overrun.wav
+    timeout -k 5 60 "$tool" capture microphone "$sine" -t 12 -q --strict -o - 2>"$out/overrun.err" |
+        { sleep 14; cat >"$file"; }
+    rc_push=${PIPESTATUS[0]}
+    local verdict
+    verdict=$("$BUILD_DIR/bin/vmc_wavcheck" "$file" 12 440 2>&1)
+    if ((rc_push == 4)) && grep -q 'warning: .* of audio lost in' "$out/overrun.err" &&
+        [[ $verdict == *BROKEN* && $verdict != *SHORT* ]]; then
+        PASSED=$((PASSED + 1))
+    else
+        fail "forced loss: exit $rc_push (4 wanted), stderr: $(tr '\n' ' ' <"$out/overrun.err"); $verdict"
+    fi
+    stop_load
+
+    step "the sound server killed in the middle of a capture"
+    file=$out/killed.wav
+    timeout -k 5 60 "$tool" capture microphone "$sine" -t 8 -q --timeout 3 -o "$file" 2>"$out/killed.err" &
+    push=$!
+    tool_pid=$(child_of "$push")
+    wait_for_bytes "$file.$tool_pid.part" 200000
+    kill -9 "$server_pid"
+    wait "$push"; rc_push=$?
+    verdict=$("$BUILD_DIR/bin/vmc_wavcheck" "$file" 8 440 2>&1)
+    # A valid file, unbroken but short, and an error that says so.
+    if ((rc_push == 1)) && grep -q 'broke off' "$out/killed.err" && [[ $verdict == *SHORT* && $verdict != *BROKEN* ]]; then
+        PASSED=$((PASSED + 1))
+    else
+        fail "server killed: exit $rc_push (1 wanted), stderr: $(tr '\n' ' ' <"$out/killed.err"); $verdict"
+    fi
 }
 
 # ---------------------------------------------------------------------------------------

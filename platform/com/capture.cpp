@@ -541,6 +541,15 @@ protected:
         }
     }
 
+    // A source that does not go on capturing between runs is opened afresh, as after a stop.
+    void OnRestart() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (source_ == nullptr || source_->Continuous()) return;
+        source_.reset();
+        position_ = 0;
+        streamTime_ = 0;
+    }
+
 private:
     CapturePin* Output() const { return static_cast<CapturePin*>(Pins()[0].get()); }
 
@@ -617,6 +626,9 @@ private:
                 uint64_t frames = bytes / wave->nBlockAlign;
                 if (start < 0)
                     start = static_cast<REFERENCE_TIME>(position_ * kSecond / wave->nSamplesPerSec);
+                // Later than the last sample ended by more than a sample frame: a gap.
+                else if (start - streamTime_ > kSecond / wave->nSamplesPerSec)
+                    VornWorld::RecordAudioLost(*device_, start - streamTime_);
                 position_ += frames;
                 length = static_cast<REFERENCE_TIME>(frames * kSecond / wave->nSamplesPerSec);
             } else {

@@ -70,6 +70,8 @@ void RecordFormat(const DeviceState& device, const FormatRequest& request);
 void RecordAllocator(const DeviceState& device, const AllocatorRequest& request);
 void RecordRoute(const DeviceState& device, const CrossbarRoute& route);
 void RecordSamples(const DeviceState& device, unsigned long count);
+// A gap of `lost` (100 ns units) in an audio device's stream.
+void RecordAudioLost(const DeviceState& device, REFERENCE_TIME lost);
 
 // A graph's record: the graph replaces it whenever it changes.
 class GraphSlot {

@@ -13,6 +13,7 @@
 #include "tqzaudiodevice.h"
 #include "tqzpacket.h"
 #include "tqzvideodevice.h"
+#include "world.h"
 
 namespace vmcapture {
 
@@ -254,11 +255,19 @@ public:
             if (next_ > now) return false;
         }
         TQZCapture::TQZPacket* packet = this->device_.Get();
+        const double lost = AudioLostSeconds();
+        gap_ = lost - lostSeen_;
+        lostSeen_ = lost;
         // A Get that grabbed nothing hands out the slot of the previous Get again; the tool
         // marks every packet it has taken in Extra[0], which belongs to the host.
         const bool fresh = packet != nullptr && packet->Size() != 0 && packet->Extra[0] == 0;
         const auto interval = Interval(fresh ? packet->Size() : 0);
-        next_ = std::max(next_ + interval, now - interval);  // a late grab is not made up twice
+        // A late video grab is not made up twice; late audio is caught up (a second at most,
+        // as for a device that was away), so a continuous stream is not left behind.
+        const auto behind = this->format_.medium == Medium::Audio
+                                ? std::chrono::steady_clock::duration(std::chrono::seconds(1))
+                                : interval;
+        next_ = std::max(next_ + interval, now - behind);
         if (!fresh) {
             ++failed_;
             return false;
@@ -271,6 +280,7 @@ public:
     }
 
     uint64_t Lost() const override { return failed_; }
+    double GapBeforeLast() override { return gap_; }
 
 private:
     // Grabs follow the pace of the medium: one frame per period of the connected rate, and
@@ -288,6 +298,8 @@ private:
 
     uint64_t failed_ = 0;
     std::chrono::steady_clock::time_point next_{};
+    double lostSeen_ = AudioLostSeconds();  // the platform's count at the last grab
+    double gap_ = 0;
 };
 
 // ---- Push delivery: the device calls the tool's callback on its streaming thread ------------
@@ -302,23 +314,44 @@ public:
 
     bool Open(const CaptureRequest& request, std::string& error) override {
         typename Catcher::Interface* callback = &catcher_;
-        return this->OpenDeviceWith(request, callback, error);
+        if (!this->OpenDeviceWith(request, callback, error)) return false;
+        // Audio buffers are small and a gap in them is heard: the queue keeps seconds of them
+        // for a tool thread that a busy machine holds up.
+        const uint64_t audio = this->format_.BytesPerSecond() * kAudioQueueSeconds;
+        if (this->format_.medium == Medium::Audio && audio != 0)
+            queue_.SetByteBound(static_cast<size_t>(std::min<uint64_t>(audio, kAudioQueueBytes)));
+        return true;
     }
 
     bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) override {
         if (!queue_.Take(unit_, seconds, waitMs)) return false;
         data = unit_.data();
         size = unit_.size();
+        gap_ = 0;
+        if (this->format_.medium == Medium::Audio) {
+            // A buffer that starts later than the one before it ended (by more than a sample
+            // frame and a half) follows a gap: the device's or the full queue's.
+            const double perSecond = static_cast<double>(this->format_.BytesPerSecond());
+            if (stamped_ && seconds - end_ > 1.5 / this->format_.sampleRate) gap_ = seconds - end_;
+            stamped_ = true;
+            end_ = seconds + (perSecond > 0 ? static_cast<double>(size) / perSecond : 0.0);
+        }
         return true;
     }
 
     uint64_t Lost() const override { return queue_.Dropped(); }
+    double GapBeforeLast() override { return gap_; }
 
 private:
-    static constexpr size_t kQueueBound = 32;
+    static constexpr size_t kQueueBound = 32;  // video frames
+    static constexpr uint64_t kAudioQueueSeconds = 10;
+    static constexpr uint64_t kAudioQueueBytes = uint64_t{64} << 20;
     PushQueue queue_{kQueueBound};
     Catcher catcher_{queue_};
     std::vector<uint8_t> unit_;
+    bool stamped_ = false;
+    double end_ = 0;  // where the last audio buffer ended, on the device's clock
+    double gap_ = 0;
 };
 
 }  // namespace vmcapture

@@ -8,6 +8,7 @@
 #include "image.h"
 #include "report.h"
 #include "vorn/control/display.h"
+#include "vorn/control/media.h"
 #include "vorn/control/world.h"
 #include "world.h"
 
@@ -196,5 +197,7 @@ std::string WorldDescription() {
     }
     return text;
 }
+
+double AudioLostSeconds() { return static_cast<double>(VornWorld::AudioLost()) / 1e7; }
 
 }  // namespace vmcapture
