@@ -17,6 +17,8 @@ packages=(
     ffmpeg                                   # ffprobe: an independent reader of the files written
     libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes)
     libxres-dev libxrender-dev               # host-world soak and tests: X resources, ARGB cursors
+    dpkg-dev file lintian unzip              # release packages: dpkg-shlibdeps (and file) for CPack's
+                                             # Debian packages, lintian to check them, unzip for the ZIPs
     "$@"
 )
 
