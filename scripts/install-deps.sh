@@ -18,6 +18,8 @@ packages=(
     libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes)
     libxres-dev libxrender-dev               # host-world soak and tests: X resources, ARGB cursors
     libturbojpeg0-dev                        # the host world's cameras: Motion-JPEG frames decoded
+    dpkg-dev file lintian unzip              # release packages: dpkg-shlibdeps (and file) for CPack's
+                                             # Debian packages, lintian to check them, unzip for the ZIPs
     "$@"
 )
 

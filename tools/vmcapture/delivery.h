@@ -6,8 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "device_hooks.h"
+#include "freshgrab.h"
 #include "pushqueue.h"
 #include "sources.h"
 #include "tqzaudiodevice.h"
@@ -254,13 +256,15 @@ public:
             now = std::chrono::steady_clock::now();
             if (next_ > now) return false;
         }
+        if (grabbed_) GrabAgain(this->device_);
+        grabbed_ = true;
         TQZCapture::TQZPacket* packet = this->device_.Get();
         const double lost = AudioLostSeconds();
         gap_ = lost - lostSeen_;
         lostSeen_ = lost;
         // A Get that grabbed nothing hands out the slot of the previous Get again; the tool
         // marks every packet it has taken in Extra[0], which belongs to the host.
-        const bool fresh = packet != nullptr && packet->Size() != 0 && packet->Extra[0] == 0;
+        bool fresh = packet != nullptr && packet->Size() != 0 && packet->Extra[0] == 0;
         const auto interval = Interval(fresh ? packet->Size() : 0);
         // A late video grab is not made up twice; late audio is caught up (a second at most,
         // as for a device that was away), so a continuous stream is not left behind.
@@ -268,6 +272,9 @@ public:
                                 ? std::chrono::steady_clock::duration(std::chrono::seconds(1))
                                 : interval;
         next_ = std::max(next_ + interval, now - behind);
+        // A frame equal to the last one is the kept sample once more, never written as a new
+        // frame. (Audio is not compared: a steady tone repeats whole buffers honestly.)
+        if (fresh && this->format_.medium == Medium::Video) fresh = !RepeatsLastFrame(*packet);
         if (!fresh) {
             ++failed_;
             return false;
@@ -296,7 +303,18 @@ private:
         return std::chrono::microseconds(perSecond ? audioBytes * 1000000 / perSecond : 0);
     }
 
+    // Keeps a copy of each new frame to compare the next one with.
+    bool RepeatsLastFrame(const TQZCapture::TQZPacket& packet) {
+        const uint8_t* bytes = packet.Bytes();
+        if (last_.size() == packet.Size() && std::equal(last_.begin(), last_.end(), bytes))
+            return true;
+        last_.assign(bytes, bytes + packet.Size());
+        return false;
+    }
+
     uint64_t failed_ = 0;
+    bool grabbed_ = false;
+    std::vector<uint8_t> last_;
     std::chrono::steady_clock::time_point next_{};
     double lostSeen_ = AudioLostSeconds();  // the platform's count at the last grab
     double gap_ = 0;
