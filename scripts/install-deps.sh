@@ -17,6 +17,10 @@ packages=(
     ffmpeg                                   # ffprobe: an independent reader of the files written
     libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes)
     libxres-dev libxrender-dev               # host-world soak and tests: X resources, ARGB cursors
+    libpipewire-0.3-dev libglib2.0-dev       # the host world's Wayland screens: PipeWire, GDBus
+    pipewire pipewire-bin wireplumber        # the portal tests' session: PipeWire daemon, pw-dump,
+    xdg-desktop-portal dbus dbus-bin         # the real portal frontend on a private session bus,
+    python3-gi                               # and our test backend in Python
     "$@"
 )
 

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/portal/portal.h"
 #include "host/x11/x11.h"
 #include "vorn/control/world.h"
 #include "world/display.h"
@@ -33,8 +34,10 @@ const char* WorldName(WorldKind kind) { return kind == WorldKind::Host ? "host" 
 
 // The services of each world, chosen here once.
 display::DisplayService& display::Display() {
-    static DisplayService& service =
-        CurrentWorld() == WorldKind::Host ? host::x11::HostDisplay() : VirtualDisplay();
+    static DisplayService& service = CurrentWorld() != WorldKind::Host ? VirtualDisplay()
+                                     : host::portal::InWaylandSession()
+                                         ? host::portal::PortalDisplay()
+                                         : host::x11::HostDisplay();
     return service;
 }
 
