@@ -29,6 +29,9 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_erro
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 export GTEST_COLOR=no
+# The library serves the host world by default on Linux; the suites run in the virtual one,
+# which they shape themselves. The host world's stages name it for their own commands.
+export VORN_WORLD=virtual
 
 # ---------------------------------------------------------------------------------------
 # Build configurations: a build folder name under BUILD_ROOT, then CMake arguments.

@@ -1,7 +1,10 @@
 // A PipeWire video source of a known picture for the portal tests: a driving node that paints
 // every pixel in one colour, at a fixed size and rate, into shared-memory buffers.
 //
-//   vmc_test_producer NAME WIDTHxHEIGHT RATE RRGGBB [BGRx|RGBx]
+//   vmc_test_producer NAME WIDTHxHEIGHT RATE RRGGBB [BGRx|RGBx [WIDTHxHEIGHT@FRAMES]]
+//
+// With the last argument the picture takes the second size after that many frames (a monitor
+// change), renegotiating the stream's format.
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
@@ -22,7 +25,21 @@ struct Producer {
     uint8_t pixel[4] = {};  // one pixel in the stream's byte order
     spa_video_format format = SPA_VIDEO_FORMAT_BGRx;
     uint64_t frames = 0;
+    uint32_t nextWidth = 0, nextHeight = 0;
+    unsigned long long resizeAt = 0;  // 0: never
 };
+
+// The one format offered: the producer's format, size and rate.
+const spa_pod* Format(const Producer& p, spa_pod_builder* b) {
+    spa_rectangle size{p.width, p.height};
+    spa_fraction rate{p.rate, 1};
+    return static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format, SPA_POD_Id(p.format),
+        SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate,
+        SPA_POD_Fraction(&rate)));
+}
 
 void OnProcess(void* data) {
     auto* p = static_cast<Producer*>(data);
@@ -39,6 +56,14 @@ void OnProcess(void* data) {
         ++p->frames;
     }
     pw_stream_queue_buffer(p->stream, buffer);
+    if (p->resizeAt != 0 && p->frames == p->resizeAt) {
+        p->width = p->nextWidth;
+        p->height = p->nextHeight;
+        uint8_t pod[512];
+        spa_pod_builder b = SPA_POD_BUILDER_INIT(pod, sizeof(pod));
+        const spa_pod* params[1] = {Format(*p, &b)};
+        pw_stream_update_params(p->stream, params, 1);
+    }
 }
 
 void OnParamChanged(void* data, uint32_t id, const spa_pod* param) {
@@ -93,6 +118,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const uint8_t r = color >> 16 & 0xFF, g = color >> 8 & 0xFF, bl = color & 0xFF;
+    if (argc > 6 &&
+        (std::sscanf(argv[6], "%ux%u@%llu", &p.nextWidth, &p.nextHeight, &p.resizeAt) != 3 ||
+         p.nextWidth == 0 || p.nextHeight == 0 || p.nextWidth > 8192 || p.nextHeight > 8192)) {
+        std::fprintf(stderr, "bad resize argument\n");
+        return 2;
+    }
     if (argc > 5 && std::strcmp(argv[5], "RGBx") == 0) {
         p.format = SPA_VIDEO_FORMAT_RGBx;
         const uint8_t px[4] = {r, g, bl, 0xFF};
@@ -122,14 +153,7 @@ int main(int argc, char** argv) {
         &p);
     uint8_t buffer[512];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    spa_rectangle size{p.width, p.height};
-    spa_fraction rate{p.rate, 1};
-    const spa_pod* params[1] = {static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format, SPA_POD_Id(p.format),
-        SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size), SPA_FORMAT_VIDEO_framerate,
-        SPA_POD_Fraction(&rate)))};
+    const spa_pod* params[1] = {Format(p, &b)};
     if (pw_stream_connect(
             p.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY,
             static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),

@@ -228,10 +228,12 @@ TEST_F(PortalTest, MissingPortalOrBackendOrBusDeliversNothing) {
 // A second source of our own, started and killed by the test.
 class Producer {
 public:
-    explicit Producer(const std::string& name) {
+    // Green, 320 x 200, RGBx; `resize` ("WxH@FRAMES") changes the size after that many frames.
+    explicit Producer(const std::string& name, const char* resize = nullptr) {
         const char* program = std::getenv("VMC_PORTAL_PRODUCER");
         if (program == nullptr) return;
-        const char* argv[] = {program, name.c_str(), "320x200", "30", "00ff00", "RGBx", nullptr};
+        const char* argv[] = {program,  name.c_str(), "320x200", "30",
+                              "00ff00", "RGBx",       resize,    nullptr};
         if (posix_spawn(&pid_, program, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
             pid_ = -1;
         }
@@ -281,6 +283,26 @@ TEST_F(PortalTest, ProducerKilledMidCaptureEndsTheFrames) {
     EXPECT_TRUE(device.Close());
     EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
     device.OnCloseAFter();
+}
+
+// A monitor change: the screen takes the stream's new size from the next frame on.
+TEST_F(PortalTest, ResizedStreamIsFollowed) {
+    Producer producer("vmc-test-resized", "400x300@45");
+    ASSERT_TRUE(producer.Running());
+    Steer("node", "vmc-test-resized");
+    Desktop grabber;
+    grabber.Width = 320;
+    grabber.Height = 200;
+    TQZCapture::TQZPacket* packet = grabber.Grab();
+    ASSERT_NE(nullptr, packet);
+    EXPECT_EQ(0x00FF00u, PixelAt(*packet, 320, 200, 319, 199));
+    EXPECT_TRUE(vmc_test::Eventually([] { return ScreenSize().cx == 400; }));
+    EXPECT_EQ(300, ScreenSize().cy);
+    grabber.Width = 400;
+    grabber.Height = 300;
+    packet = grabber.Grab();
+    ASSERT_NE(nullptr, packet);
+    EXPECT_EQ(0x00FF00u, PixelAt(*packet, 400, 300, 399, 299));
 }
 
 // Devices share the one cast; a reset ends it. Every PipeWire object, D-Bus object, portal
