@@ -20,6 +20,10 @@ packages=(
     libturbojpeg0-dev                        # the host world's cameras: Motion-JPEG frames decoded
     dpkg-dev file lintian unzip              # release packages: dpkg-shlibdeps (and file) for CPack's
                                              # Debian packages, lintian to check them, unzip for the ZIPs
+    libpipewire-0.3-dev libglib2.0-dev       # the host world's Wayland screens: PipeWire, GDBus
+    pipewire pipewire-bin wireplumber        # the portal tests' session: PipeWire daemon, pw-dump,
+    xdg-desktop-portal dbus dbus-bin         # the real portal frontend on a private session bus,
+    python3-gi                               # and our test backend in Python
     "$@"
 )
 

@@ -30,6 +30,9 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_erro
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 export GTEST_COLOR=no
+# The library serves the host world by default on Linux; the suites run in the virtual one,
+# which they shape themselves. The host world's stages name it for their own commands.
+export VORN_WORLD=virtual
 
 # ---------------------------------------------------------------------------------------
 # Build configurations: a build folder name under BUILD_ROOT, then CMake arguments.
@@ -86,6 +89,7 @@ stage soak-wine    "soak, 25 s, x86_64 build under Wine: GDI objects and handles
 stage soak-wine-i686 "soak, 25 s, i686 build under 32-bit Wine: GDI objects and handles" program wine32 "${MINGW_I686[@]}" -- bin/vmc_soak.exe --seconds 25
 stage soak-host    "soak, 30 s, ASan build, host world on its own Xvfb: screen devices over real X windows, X resources" host_soak "${ASAN[@]}" -- bin/vmc_soak_host --seconds 30 --media 0
 stage host-audio   "host world, ASan build: a sound server of our own with a 440 Hz source; audio and video devices" host_audio "${ASAN[@]}"
+stage portal       "host world in a Wayland session, ASan build: the real portal frontend, a test backend, PipeWire with a known source; portal tests, capture tool" portal_session "${ASAN[@]}"
 
 # ---------------------------------------------------------------------------------------
 PASSED=0 FAILED=0 SKIPPED=0
@@ -1132,6 +1136,51 @@ loaded_audio() {
     else
         fail "server killed: exit $rc_push (1 wanted), stderr: $(tr '\n' ' ' <"$out/killed.err"); $verdict"
     fi
+}
+
+# Starts a desktop session without a desktop in a scratch folder (tests/portal/session.sh:
+# a private session bus, PipeWire, a source node of a known picture (vmc_test_producer), the
+# real portal frontend
+# and our test backend), runs the portal tests and the capture tool in it, and stops it.
+portal_session() {
+    prepare native "$@" || return 1
+    local session=$ROOT/tests/portal/session.sh what dir line
+    if ! what=$(bash "$session" check); then
+        not_run "$what is not installed (see scripts/install-deps.sh)"
+        return 0
+    fi
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/vmc-portal.XXXXXX") || { fail "mktemp"; return 1; }
+    step "portal session in $dir"
+    if ! timeout 120 bash "$session" start "$dir" "$BUILD_DIR/bin/vmc_test_producer"; then
+        fail "starting the portal session (logs: $BUILD_ROOT/results/$CURRENT_STAGE/session)"
+        portal_session_end "$dir"
+        return 1
+    fi
+    # The session's variables, for this function only.
+    while IFS= read -r line; do
+        local -x "$line"
+    done <"$dir/env"
+    run_gtest native vmc_portal_tests "$BUILD_DIR/bin/vmc_portal_tests"
+    local tool=$BUILD_DIR/bin/vmcapture out=$BUILD_ROOT/results/$CURRENT_STAGE/desktop.y4m
+    rm -f "$out"
+    run_check native vmcapture-portal-desktop "$tool" capture desktop -s 640x480 -r 10 -n 10 -q -o "$out"
+    # ffprobe reads the file; ffmpeg gives a pixel of the first frame back as RGB, which must
+    # be the source's colour (0x336699) within the rounding of 4:2:0.
+    check ffprobe-portal-desktop bash -c '[[ "$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,10" ]]' \
+        ffprobe "$out"
+    check ffmpeg-portal-colour bash -c 'ffmpeg -v error -i "$1" -frames:v 1 -vf crop=2:2:320:240 \
+        -f rawvideo -pix_fmt rgb24 - | od -An -tu1 -N3 |
+        awk "{ exit !(\$1 > 43 && \$1 < 59 && \$2 > 94 && \$2 < 110 && \$3 > 145 && \$3 < 161) }"' \
+        ffmpeg "$out"
+    portal_session_end "$dir"
+}
+portal_session_end() {
+    step "stopping the portal session"
+    bash "$ROOT/tests/portal/session.sh" stop "$1"
+    mkdir -p "$BUILD_ROOT/results/$CURRENT_STAGE/session"
+    cp "$1"/*.log "$1"/control/log "$BUILD_ROOT/results/$CURRENT_STAGE/session/" 2>/dev/null
+    rm -rf "$1"
 }
 
 # ---------------------------------------------------------------------------------------
