@@ -17,6 +17,10 @@ packages=(
     ffmpeg                                   # ffprobe: an independent reader of the files written
     libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes)
     libxres-dev libxrender-dev               # host-world soak and tests: X resources, ARGB cursors
+    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev  # the GStreamer elements (gst/) and
+    gstreamer1.0-tools gstreamer1.0-plugins-base-apps     # their tests; gst-inspect-1.0 and
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good   # gst-device-monitor-1.0; encoders,
+    gstreamer1.0-plugins-ugly gstreamer1.0-x              # muxers, RTP, ximagesrc
     "$@"
 )
 
