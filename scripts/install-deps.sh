@@ -24,6 +24,10 @@ packages=(
     pipewire pipewire-bin wireplumber        # the portal tests' session: PipeWire daemon, pw-dump,
     xdg-desktop-portal dbus dbus-bin         # the real portal frontend on a private session bus,
     python3-gi                               # and our test backend in Python
+    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev  # the GStreamer elements (gst/) and
+    gstreamer1.0-tools gstreamer1.0-plugins-base-apps     # their tests; gst-inspect-1.0 and
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good   # gst-device-monitor-1.0; encoders,
+    gstreamer1.0-plugins-ugly gstreamer1.0-x              # muxers, RTP, ximagesrc
     "$@"
 )
 

@@ -23,7 +23,7 @@ WINE32=${VMC_WINE32:-/usr/lib/wine/wine}
 WINESERVER=/usr/lib/wine/wineserver
 XVFB=(xvfb-run -a -s "-screen 0 1280x1024x24")
 # The test executables a build may produce; each one present is run.
-SUITES=(vmc_tests vmc_virtual_tests vmc_tool_tests vmc_windows_tests)
+SUITES=(vmc_tests vmc_virtual_tests vmc_tool_tests vmc_windows_tests vmc_gst_tests)
 
 # Sanitizer reports end the run with a failure and a stack; a caller's settings win.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_error=1}
@@ -36,9 +36,11 @@ export VORN_WORLD=virtual
 
 # ---------------------------------------------------------------------------------------
 # Build configurations: a build folder name under BUILD_ROOT, then CMake arguments.
-NATIVE=(native -DCMAKE_BUILD_TYPE=Debug)
-ASAN=(asan -DCMAKE_BUILD_TYPE=Debug "-DVMC_SANITIZE=address,undefined")
-TSAN=(tsan -DCMAKE_BUILD_TYPE=Debug -DVMC_SANITIZE=thread)
+# The GStreamer elements are required where the suites run them (native, asan); GLib and
+# GStreamer are not built for ThreadSanitizer, whose build leaves them out.
+NATIVE=(native -DCMAKE_BUILD_TYPE=Debug -DVMC_GSTREAMER=ON)
+ASAN=(asan -DCMAKE_BUILD_TYPE=Debug "-DVMC_SANITIZE=address,undefined" -DVMC_GSTREAMER=ON)
+TSAN=(tsan -DCMAKE_BUILD_TYPE=Debug -DVMC_SANITIZE=thread -DVMC_GSTREAMER=OFF)
 # The fuzz targets of tests/fuzz with clang; the suites, tools and examples are not needed.
 FUZZ=(fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
     -DVMC_BUILD_FUZZERS=ON -DVMC_BUILD_TESTS=OFF -DVMC_BUILD_TOOLS=OFF -DVMC_BUILD_EXAMPLES=OFF)

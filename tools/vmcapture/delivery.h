@@ -58,6 +58,19 @@ inline StreamFormat FormatOf(const TQZCapture::TQZAudioDevice& device) {
     return format;
 }
 
+// The PCM format of an audio media type into `format`; false for anything but plain PCM.
+inline bool ReadWaveFormat(const AM_MEDIA_TYPE& type, StreamFormat& format) {
+    if (!IsEqualGUID(type.formattype, FORMAT_WaveFormatEx) || type.pbFormat == nullptr ||
+        type.cbFormat < 16)
+        return false;
+    const auto* wave = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
+    format.sampleRate = wave->nSamplesPerSec;
+    format.bitsPerSample = wave->wBitsPerSample;
+    format.channels = wave->nChannels;
+    return wave->wFormatTag == WAVE_FORMAT_PCM && wave->nChannels != 0 &&
+           wave->wBitsPerSample % 8 == 0 && wave->wBitsPerSample != 0 && wave->nSamplesPerSec != 0;
+}
+
 // The media type a device's sample grabber connected with: what the units really come in.
 // Audio: the PCM format (sample rate, bits, channels). Video: the frame interval. False when
 // the graph does not tell, or tells something other than plain PCM or a video info block.
@@ -66,16 +79,7 @@ inline bool ReadConnectedType(ISampleGrabber* grabber, StreamFormat& format) {
     if (grabber == nullptr || FAILED(grabber->GetConnectedMediaType(&type))) return false;
     bool known = false;
     if (format.medium == Medium::Audio) {
-        if (IsEqualGUID(type.formattype, FORMAT_WaveFormatEx) && type.pbFormat != nullptr &&
-            type.cbFormat >= 16) {
-            const auto* wave = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
-            known = wave->wFormatTag == WAVE_FORMAT_PCM && wave->nChannels != 0 &&
-                    wave->wBitsPerSample % 8 == 0 && wave->wBitsPerSample != 0 &&
-                    wave->nSamplesPerSec != 0;
-            format.sampleRate = wave->nSamplesPerSec;
-            format.bitsPerSample = wave->wBitsPerSample;
-            format.channels = wave->nChannels;
-        }
+        known = ReadWaveFormat(type, format);
     } else if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.pbFormat != nullptr &&
                type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
         const auto* video = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);

@@ -61,23 +61,29 @@ std::string DescribeAudio(const AM_MEDIA_TYPE& type) {
 }
 
 // Opens a copy of the set's device (a pull device builds its graph on Open but runs nothing
-// until asked for a sample) and reads the capabilities of its capture pin.
-template <class Device, class Set, void (*Enumerate)(Set&), class Caps>
-std::vector<std::string> ReadFormats(unsigned int index) {
+// until asked for a sample) and hands each capability of its capture pin to `visit`. False when
+// the device is gone or does not list its capabilities (`why` says which).
+template <class Device, class Set, void (*Enumerate)(Set&), class Caps, class Visit>
+bool ReadFormats(const Selector& selector, std::string& why, Visit visit) {
     Set set;
     Enumerate(set);
-    const Device* listed = set.GetByIndex(index);
-    if (listed == nullptr) return {"(formats unknown: the device is gone)"};
+    const Device* listed =
+        selector.byName ? set.GetByName(selector.name) : set.GetByIndex(selector.index);
+    if (listed == nullptr) {
+        why = "(formats unknown: the device is gone)";
+        return false;
+    }
     Device device(listed);
-    std::vector<std::string> lines;
     IAMStreamConfig* config = nullptr;
     int count = 0, size = 0;
+    bool listing = true;
     if (!OpenDevice(device, nullptr) || !device.DeviceOutputPin ||
         FAILED(device.DeviceOutputPin->QueryInterface(IID_IAMStreamConfig,
                                                       reinterpret_cast<void**>(&config))) ||
         FAILED(config->GetNumberOfCapabilities(&count, &size)) ||
         size < static_cast<int>(sizeof(Caps))) {
-        lines.push_back("(formats unknown: the device does not list them)");
+        why = "(formats unknown: the device does not list them)";
+        listing = false;
         count = 0;
     }
     for (int i = 0; i < count; ++i) {
@@ -86,16 +92,31 @@ std::vector<std::string> ReadFormats(unsigned int index) {
         if (FAILED(config->GetStreamCaps(i, &type, reinterpret_cast<BYTE*>(&caps))) ||
             type == nullptr)
             continue;
-        if constexpr (std::is_same<Caps, VIDEO_STREAM_CONFIG_CAPS>::value)
-            lines.push_back(DescribeVideo(*type, caps));
-        else
-            lines.push_back(DescribeAudio(*type));
+        visit(*type, caps);
         if (type->pbFormat != nullptr) CoTaskMemFree(type->pbFormat);
         if (type->pUnk != nullptr) type->pUnk->Release();
         CoTaskMemFree(type);
     }
     if (config != nullptr) config->Release();
     CloseDevice(device);
+    return listing;
+}
+
+// One line per capability, or the line saying why there are none.
+template <class Device, class Set, void (*Enumerate)(Set&), class Caps>
+std::vector<std::string> FormatLines(unsigned int index) {
+    std::vector<std::string> lines;
+    std::string why;
+    Selector selector;
+    selector.index = index;
+    const bool listed = ReadFormats<Device, Set, Enumerate, Caps>(
+        selector, why, [&](const AM_MEDIA_TYPE& type, const Caps& caps) {
+            if constexpr (std::is_same<Caps, VIDEO_STREAM_CONFIG_CAPS>::value)
+                lines.push_back(DescribeVideo(type, caps));
+            else
+                lines.push_back(DescribeAudio(type));
+        });
+    if (!listed) lines.insert(lines.begin(), why);
     return lines;
 }
 
@@ -104,12 +125,26 @@ std::vector<std::string> ReadFormats(unsigned int index) {
 std::vector<std::string> DeviceFormats(const SourceKind& row, unsigned int index) {
     using namespace TQZCapture;
     if (std::string(row.kind) == "camera")
-        return ReadFormats<TQZCameraDevice, TQZCameraDeviceSet, &TQZEnumDevice::EnumCameraDevice,
+        return FormatLines<TQZCameraDevice, TQZCameraDeviceSet, &TQZEnumDevice::EnumCameraDevice,
                            VIDEO_STREAM_CONFIG_CAPS>(index);
     if (std::string(row.kind) == "microphone")
-        return ReadFormats<TQZVoiceDevice, TQZVoiceDeviceSet, &TQZEnumDevice::EnumVoiceDevice,
+        return FormatLines<TQZVoiceDevice, TQZVoiceDeviceSet, &TQZEnumDevice::EnumVoiceDevice,
                            AUDIO_STREAM_CONFIG_CAPS>(index);
     return {};
+}
+
+std::vector<StreamFormat> MicrophoneFormats(const Selector& selector) {
+    using namespace TQZCapture;
+    std::vector<StreamFormat> formats;
+    std::string why;
+    ReadFormats<TQZVoiceDevice, TQZVoiceDeviceSet, &TQZEnumDevice::EnumVoiceDevice,
+                AUDIO_STREAM_CONFIG_CAPS>(
+        selector, why, [&](const AM_MEDIA_TYPE& type, const AUDIO_STREAM_CONFIG_CAPS&) {
+            StreamFormat format;
+            format.medium = Medium::Audio;
+            if (ReadWaveFormat(type, format)) formats.push_back(format);
+        });
+    return formats;
 }
 
 }  // namespace vmcapture

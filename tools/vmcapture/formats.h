@@ -14,4 +14,7 @@ namespace vmcapture {
 // one line saying why when the device cannot be asked.
 std::vector<std::string> DeviceFormats(const SourceKind& row, unsigned int index);
 
+// The plain PCM formats the selected microphone lists, in its order; empty where it lists none.
+std::vector<StreamFormat> MicrophoneFormats(const Selector& selector);
+
 }  // namespace vmcapture

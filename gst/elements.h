@@ -1,0 +1,17 @@
+// The plugin's types: the two source elements and the device provider.
+#pragma once
+
+#include <gst/gst.h>
+
+G_BEGIN_DECLS
+
+GType vorn_video_src_get_type(void);
+GType vorn_audio_src_get_type(void);
+GType vorn_device_provider_get_type(void);
+
+G_END_DECLS
+
+// The caps the video element can offer for a screen of `width` x `height` (0: any size).
+GstCaps* VornVideoCaps(guint width, guint height);
+// The caps the audio element can offer before a device is open.
+GstCaps* VornAudioCaps();

@@ -1,0 +1,327 @@
+// The plugin's elements in the virtual world: every device kind, caps negotiation, time stamps,
+// EOS, repeated state changes with the platform's counters back where they were, errors on the
+// bus, and the device provider.
+#include <gst/app/gstappsink.h>
+#include <gst/check/gstharness.h>
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "vorn/control/display.h"
+#include "vorn/control/kernel.h"
+#include "vorn/control/media.h"
+
+namespace {
+
+constexpr const char* kWindowTitle = "Plugin Test Window";
+
+// Buffers pulled through the harness, with their caps.
+struct Pulled {
+    std::string caps;
+    std::vector<GstClockTime> pts;
+    std::vector<GstClockTime> durations;
+    std::vector<gsize> sizes;
+};
+
+Pulled PullThroughHarness(const std::string& launch, const char* sinkCaps, int count) {
+    Pulled pulled;
+    GstHarness* h = gst_harness_new_parse(launch.c_str());
+    gst_harness_use_systemclock(h);
+    if (sinkCaps != nullptr) gst_harness_set_sink_caps_str(h, sinkCaps);
+    gst_harness_play(h);
+    const gint64 deadline = g_get_monotonic_time() + 15 * G_TIME_SPAN_SECOND;
+    while (static_cast<int>(pulled.pts.size()) < count && g_get_monotonic_time() < deadline) {
+        GstBuffer* buffer = gst_harness_try_pull(h);
+        if (buffer == nullptr) {
+            g_usleep(5000);
+            continue;
+        }
+        pulled.pts.push_back(GST_BUFFER_PTS(buffer));
+        pulled.durations.push_back(GST_BUFFER_DURATION(buffer));
+        pulled.sizes.push_back(gst_buffer_get_size(buffer));
+        gst_buffer_unref(buffer);
+    }
+    GstCaps* caps = gst_pad_get_current_caps(h->sinkpad);
+    if (caps != nullptr) {
+        gchar* text = gst_caps_to_string(caps);
+        pulled.caps = text;
+        g_free(text);
+        gst_caps_unref(caps);
+    }
+    gst_harness_teardown(h);
+    return pulled;
+}
+
+// Strictly rising, and on average about one `period` apart: a device short of time (a screen
+// grab on a busy machine) may leave frames out, so the average may grow, but not beyond two
+// periods. (A pulled device is stamped when each grab returns, so single steps vary more.)
+void ExpectSpacedBy(const Pulled& pulled, GstClockTime period) {
+    ASSERT_GE(pulled.pts.size(), 3u);
+    for (size_t i = 0; i < pulled.pts.size(); ++i) {
+        ASSERT_TRUE(GST_CLOCK_TIME_IS_VALID(pulled.pts[i])) << i;
+        if (i > 0) {
+            EXPECT_GT(pulled.pts[i], pulled.pts[i - 1]) << i;
+        }
+    }
+    const double average = static_cast<double>(pulled.pts.back() - pulled.pts.front()) /
+                           static_cast<double>(pulled.pts.size() - 1);
+    EXPECT_GE(average, 0.8 * period);
+    EXPECT_LE(average, 2.0 * period);
+}
+
+struct KindCase {
+    const char* name;
+    const char* launch;
+    const char* sinkCaps;
+    const char* capsStart;  // the negotiated caps begin so
+    gsize bufferSize;       // 0: a whole number of sample frames of `frameBytes`
+    gsize frameBytes;
+    GstClockTime period;  // 0: the buffer's own duration
+};
+
+class EveryKind : public testing::TestWithParam<KindCase> {};
+
+TEST_P(EveryKind, NegotiatesAndStampsByThePeriod) {
+    const KindCase& c = GetParam();
+    const Pulled pulled = PullThroughHarness(c.launch, c.sinkCaps, 12);
+    ASSERT_EQ(pulled.pts.size(), 12u) << c.launch;
+    EXPECT_EQ(pulled.caps.rfind(c.capsStart, 0), 0u) << pulled.caps;
+    for (size_t i = 0; i < pulled.sizes.size(); ++i) {
+        const gsize whole = c.bufferSize != 0 ? c.bufferSize : pulled.sizes[i];
+        EXPECT_EQ(pulled.sizes[i], whole) << i;
+        if (c.frameBytes != 0) {
+            EXPECT_EQ(pulled.sizes[i] % c.frameBytes, 0u) << i;
+        }
+        ASSERT_TRUE(GST_CLOCK_TIME_IS_VALID(pulled.durations[i]));
+    }
+    // Audio: each buffer starts where the one before ended, or later after a gap; never sooner.
+    const GstClockTime period = c.period != 0 ? c.period : pulled.durations[0];
+    for (size_t i = 1; c.period == 0 && i < pulled.pts.size(); ++i) {
+        EXPECT_GE(pulled.pts[i], pulled.pts[i - 1] + pulled.durations[i - 1]) << i;
+    }
+    ExpectSpacedBy(pulled, period);
+}
+
+const KindCase kKinds[] = {
+    {"DesktopBgr", "vornvideosrc", "video/x-raw,format=BGR,width=320,height=240,framerate=10/1",
+     "video/x-raw, format=(string)BGR", 320 * 240 * 3, 0, GST_SECOND / 10},
+    {"DesktopI420", "vornvideosrc kind=desktop device=0",
+     "video/x-raw,format=I420,width=640,height=480,framerate=20/1",
+     "video/x-raw, format=(string)I420", 640 * 480 * 3 / 2, 0, GST_SECOND / 20},
+    // A window's client size, rows padded to 4 bytes in BGR.
+    {"WindowByTitle", "vornvideosrc kind=window device=\"Plugin Test Window\"",
+     "video/x-raw,format=BGR,framerate=10/1", "video/x-raw, format=(string)BGR", 0, 1,
+     GST_SECOND / 10},
+    {"CameraPush", "vornvideosrc kind=camera", "video/x-raw,format=I420",
+     "video/x-raw, format=(string)I420", 640 * 480 * 3 / 2, 0, GST_SECOND / 20},
+    {"CameraPull", "vornvideosrc kind=camera via=pull device=\"Vorn Virtual Camera\"",
+     "video/x-raw,format=BGR", "video/x-raw, format=(string)BGR", 640 * 480 * 3, 0,
+     GST_SECOND / 20},
+    {"MicrophonePush", "vornaudiosrc", "audio/x-raw,format=S16LE,rate=48000,channels=2",
+     "audio/x-raw, format=(string)S16LE, rate=(int)48000, channels=(int)2", 0, 4, 0},
+    // A format the device lists, other than the one it offers first.
+    {"MicrophonePullMono", "vornaudiosrc via=pull", "audio/x-raw,rate=16000,channels=1",
+     "audio/x-raw, format=(string)S16LE, rate=(int)16000, channels=(int)1", 0, 2, 0},
+    {"MicrophoneEightBits", "vornaudiosrc", "audio/x-raw,format=U8,rate=44100",
+     "audio/x-raw, format=(string)U8, rate=(int)44100, channels=(int)2", 0, 2, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, EveryKind, testing::ValuesIn(kKinds),
+                         [](const testing::TestParamInfo<KindCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// Runs a pipeline to its end (EOS or error) and returns the messages' types and the error text.
+struct Outcome {
+    bool eos = false;
+    std::string error;
+};
+Outcome RunToEnd(GstElement* pipeline, GstClockTime limit = 20 * GST_SECOND) {
+    Outcome outcome;
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* message = gst_bus_timed_pop_filtered(
+        bus, limit, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    if (message != nullptr) {
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
+            outcome.eos = true;
+        } else {
+            GError* error = nullptr;
+            gst_message_parse_error(message, &error, nullptr);
+            outcome.error = error->message;
+            g_error_free(error);
+        }
+        gst_message_unref(message);
+    }
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    return outcome;
+}
+
+TEST(Elements, EndOnNumBuffersWithThatManyFrames) {
+    GstElement* pipeline = gst_parse_launch(
+        "vornvideosrc num-buffers=7 ! video/x-raw,width=160,height=120,framerate=25/1 ! "
+        "appsink name=sink sync=false",
+        nullptr);
+    ASSERT_NE(pipeline, nullptr);
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    ASSERT_EQ(gst_element_set_state(pipeline, GST_STATE_PLAYING), GST_STATE_CHANGE_ASYNC);
+    int frames = 0;
+    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)) {
+        ++frames;
+        gst_sample_unref(sample);
+    }
+    EXPECT_TRUE(gst_app_sink_is_eos(GST_APP_SINK(sink)));
+    EXPECT_EQ(frames, 7);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(sink);
+    gst_object_unref(pipeline);
+}
+
+TEST(Elements, AnswerTheLatencyQueryWhilePlaying) {
+    for (const char* launch :
+         {"vornvideosrc name=src ! video/x-raw,framerate=10/1,width=64,height=64 ! fakesink",
+          "vornaudiosrc name=src ! fakesink"}) {
+        GstElement* pipeline = gst_parse_launch(launch, nullptr);
+        ASSERT_NE(pipeline, nullptr);
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        ASSERT_EQ(gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND),
+                  GST_STATE_CHANGE_SUCCESS)
+            << launch;
+        GstQuery* query = gst_query_new_latency();
+        GstElement* source = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+        ASSERT_TRUE(gst_element_query(source, query)) << launch;
+        gst_object_unref(source);
+        gboolean live = FALSE;
+        GstClockTime min = 0, max = 0;
+        gst_query_parse_latency(query, &live, &min, &max);
+        EXPECT_TRUE(live) << launch;
+        EXPECT_GT(min, 0u) << launch;
+        EXPECT_LE(min, GST_SECOND / 10) << launch;
+        EXPECT_GE(max, min) << launch;
+        gst_query_unref(query);
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+    }
+}
+
+// What the platform has alive: after the elements go back to NULL, all of it is gone.
+struct Counters {
+    unsigned long threads, handles;
+    long com, streaming;
+    bool operator==(const Counters& o) const {
+        return threads == o.threads && handles == o.handles && com == o.com &&
+               streaming == o.streaming;
+    }
+};
+Counters Now() {
+    return {VornWorld::LiveThreadCount(), VornWorld::OpenHandleCount(), VornWorld::LiveComObjects(),
+            VornWorld::LiveStreamingThreads()};
+}
+std::ostream& operator<<(std::ostream& out, const Counters& c) {
+    return out << "threads " << c.threads << ", handles " << c.handles << ", COM objects " << c.com
+               << ", streaming threads " << c.streaming;
+}
+
+TEST(Elements, StateChangeCyclesLeaveNothingBehind) {
+    const Counters before = Now();
+    for (const char* launch :
+         {"vornvideosrc ! video/x-raw,width=320,height=240,framerate=30/1 ! fakesink",
+          "vornvideosrc kind=camera ! fakesink", "vornvideosrc kind=camera via=pull ! fakesink",
+          "vornvideosrc kind=window device=\"Plugin Test Window\" ! fakesink",
+          "vornaudiosrc ! fakesink", "vornaudiosrc via=pull ! fakesink"}) {
+        GstElement* pipeline = gst_parse_launch(launch, nullptr);
+        ASSERT_NE(pipeline, nullptr);
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            for (GstState state : {GST_STATE_READY, GST_STATE_PAUSED, GST_STATE_PLAYING,
+                                   GST_STATE_PAUSED, GST_STATE_PLAYING, GST_STATE_READY}) {
+                gst_element_set_state(pipeline, state);
+                ASSERT_NE(gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND),
+                          GST_STATE_CHANGE_FAILURE)
+                    << launch << " to " << gst_element_state_get_name(state);
+                if (state == GST_STATE_PLAYING) g_usleep(60000);
+            }
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            EXPECT_EQ(Now(), before) << launch << ", cycle " << cycle;
+        }
+        gst_object_unref(pipeline);
+    }
+}
+
+// Missing devices, unknown kinds, and formats the elements cannot make: an error on the bus,
+// never an abort.
+TEST(Elements, RefuseWithAnErrorOnTheBus) {
+    for (const char* launch :
+         {"vornvideosrc kind=camera device=7 ! fakesink", "vornvideosrc kind=printer ! fakesink",
+          "vornvideosrc kind=window device=\"No Such Window\" ! fakesink",
+          "vornvideosrc kind=microphone ! fakesink", "vornaudiosrc device=3 ! fakesink",
+          "vornaudiosrc via=sideways ! fakesink",
+          // Odd sizes do not go into I420; a region larger than the screen is not on it.
+          "vornvideosrc ! video/x-raw,format=I420,width=161,height=121 ! fakesink",
+          "vornvideosrc ! video/x-raw,width=99999,height=64 ! fakesink",
+          "vornaudiosrc ! audio/x-raw,format=F32LE ! fakesink",
+          "vornaudiosrc ! audio/x-raw,format=S24LE ! fakesink"}) {
+        GstElement* pipeline = gst_parse_launch(launch, nullptr);
+        ASSERT_NE(pipeline, nullptr);
+        const Outcome outcome = RunToEnd(pipeline, 5 * GST_SECOND);
+        EXPECT_FALSE(outcome.eos) << launch;
+        EXPECT_FALSE(outcome.error.empty()) << launch;
+        gst_object_unref(pipeline);
+    }
+}
+
+TEST(DeviceProvider, ListsEveryKindAndMakesItsElement) {
+    GstDeviceProvider* provider = gst_device_provider_factory_get_by_name("vorndeviceprovider");
+    ASSERT_NE(provider, nullptr);
+    GList* devices = gst_device_provider_get_devices(provider);
+    std::vector<std::string> kinds;
+    GstDevice* camera = nullptr;
+    for (GList* item = devices; item != nullptr; item = item->next) {
+        GstDevice* device = GST_DEVICE(item->data);
+        GstStructure* props = gst_device_get_properties(device);
+        const std::string kind = gst_structure_get_string(props, "vorn.kind");
+        kinds.push_back(kind);
+        gst_structure_free(props);
+        GstCaps* caps = gst_device_get_caps(device);
+        EXPECT_FALSE(gst_caps_is_empty(caps)) << kind;
+        gst_caps_unref(caps);
+        if (kind == "camera" && camera == nullptr) camera = device;
+    }
+    for (const char* kind : {"desktop", "window", "camera", "microphone"})
+        EXPECT_NE(std::find(kinds.begin(), kinds.end(), kind), kinds.end()) << kind;
+    ASSERT_NE(camera, nullptr);
+    GstElement* source = gst_device_create_element(camera, nullptr);
+    ASSERT_NE(source, nullptr);
+    GstElement* pipeline = gst_pipeline_new(nullptr);
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    g_object_set(source, "num-buffers", 3, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline), source, sink, nullptr);
+    ASSERT_TRUE(gst_element_link(source, sink));
+    EXPECT_TRUE(RunToEnd(pipeline).eos);
+    gst_object_unref(pipeline);
+    g_list_free_full(devices, gst_object_unref);
+    gst_object_unref(provider);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The plugin of this build only, scanned in this process (a scanner process would load an
+    // instrumented plugin without its sanitizer runtime), in a registry of its own.
+    setenv("VORN_WORLD", "virtual", 1);
+    setenv("GST_PLUGIN_PATH_1_0", VMC_GST_PLUGIN_DIR, 1);
+    setenv("GST_REGISTRY_1_0", VMC_GST_REGISTRY, 1);
+    setenv("GST_REGISTRY_FORK", "no", 1);
+    testing::InitGoogleTest(&argc, argv);
+    gst_init(&argc, &argv);
+    const RECT outer{40, 40, 40 + 328, 40 + 260};
+    VornWorld::AddWindow(kWindowTitle, outer);
+    const int result = RUN_ALL_TESTS();
+    gst_deinit();
+    return result;
+}
