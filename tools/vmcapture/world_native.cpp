@@ -13,6 +13,5 @@ int ApplyWorldOptions(const ParsedArgs&) { return kExitOk; }
 
 uint64_t LargestCapturePixels() { return 0; }
 std::string WorldDescription() { return std::string(); }
-double AudioLostSeconds() { return 0; }
 
 }  // namespace vmcapture

@@ -256,6 +256,4 @@ std::string WorldDescription() {
     return text;
 }
 
-double AudioLostSeconds() { return static_cast<double>(VornWorld::AudioLost()) / 1e7; }
-
 }  // namespace vmcapture
