@@ -56,7 +56,7 @@ public:
     VORN_PIN_IUNKNOWN
 
     HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* pmt) override {
-        if (Fails("IAMStreamConfig::SetFormat")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMStreamConfig::SetFormat"))) return E_FAIL;
         if (pmt == nullptr) return E_POINTER;
         MediaType normal;
         HRESULT result = Normalize(*pmt, &normal);
@@ -76,7 +76,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE** pmt) override {
         if (pmt != nullptr) *pmt = nullptr;
-        if (Fails("IAMStreamConfig::GetFormat")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMStreamConfig::GetFormat"))) return E_FAIL;
         if (pmt == nullptr) return E_POINTER;
         if (CapsCount() == 0 && !Connected()) return VFW_E_NO_ACCEPTABLE_TYPES;
         *pmt = Current().NewRecord();
@@ -84,7 +84,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* piCount, int* piSize) override {
-        if (Fails("IAMStreamConfig::GetNumberOfCapabilities")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMStreamConfig::GetNumberOfCapabilities"))) return E_FAIL;
         if (piCount == nullptr || piSize == nullptr) return E_POINTER;
         *piCount = CapsCount();
         *piSize = ReportedCapsSize();
@@ -93,7 +93,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetStreamCaps(int iIndex, AM_MEDIA_TYPE** pmt, BYTE* pSCC) override {
         if (pmt != nullptr) *pmt = nullptr;
-        if (Fails("IAMStreamConfig::GetStreamCaps")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMStreamConfig::GetStreamCaps"))) return E_FAIL;
         if (pmt == nullptr || pSCC == nullptr) return E_POINTER;
         if (iIndex < 0 || iIndex >= CapsCount()) return S_FALSE;
         std::vector<BYTE> caps;
@@ -106,7 +106,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE
     SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* prop) override {
-        if (Fails("IAMBufferNegotiation::SuggestAllocatorProperties")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMBufferNegotiation::SuggestAllocatorProperties"))) return E_FAIL;
         if (prop == nullptr) return E_POINTER;
         HRESULT result = Connected() ? VFW_E_ALREADY_CONNECTED : S_OK;
         VornWorld::RecordAllocator(*device_, {result, *prop});

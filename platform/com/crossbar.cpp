@@ -83,7 +83,7 @@ public:
     VORN_FILTER_IUNKNOWN
 
     HRESULT STDMETHODCALLTYPE get_PinCounts(LONG* output, LONG* input) override {
-        if (Fails("IAMCrossbar::get_PinCounts")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMCrossbar::get_PinCounts"))) return E_FAIL;
         if (output == nullptr || input == nullptr) return E_POINTER;
         *output = Outputs();
         *input = Inputs();
@@ -91,12 +91,12 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE CanRoute(LONG output, LONG input) override {
-        if (Fails("IAMCrossbar::CanRoute")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMCrossbar::CanRoute"))) return E_FAIL;
         return Check(output, input);
     }
 
     HRESULT STDMETHODCALLTYPE Route(LONG output, LONG input) override {
-        HRESULT result = Fails("IAMCrossbar::Route") ? E_FAIL : Check(output, input);
+        HRESULT result = Fails(VORN_FAULT("IAMCrossbar::Route")) ? E_FAIL : Check(output, input);
         if (result == S_FALSE) result = E_FAIL;
         if (result == S_OK) {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -116,7 +116,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE get_CrossbarPinInfo(BOOL is_input, LONG index, LONG* related,
                                                   LONG* type) override {
-        if (Fails("IAMCrossbar::get_CrossbarPinInfo")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMCrossbar::get_CrossbarPinInfo"))) return E_FAIL;
         if (related == nullptr || type == nullptr) return E_POINTER;
         const auto& list =
             is_input ? device_->config.crossbarInputs : device_->config.crossbarOutputs;
