@@ -513,7 +513,8 @@ release_zip() {
     local zip=${PACKAGES[0]}
     mkdir -p "$work/unpacked"
     unzip -q "$zip" -d "$work/unpacked" || { fail "unzip $zip"; return 1; }
-    local top=$work/unpacked/$(basename "$zip" .zip) missing=()
+    local top=$work/unpacked/${zip##*/} missing=()
+    top=${top%.zip}
     for file in "${ZIP_CONTENTS[@]}"; do
         [[ -f $top/$file ]] || missing+=("$file")
     done
