@@ -87,6 +87,7 @@ stage capture-wine "the capture tool under Wine: the virtual camera and micropho
 stage capture-wine-i686 "the same with the i686 build under 32-bit Wine" capture_wine wine32 "${MINGW_I686[@]}"
 stage dshow-client "a DirectShow client we did not write (ffmpeg for Windows, x86_64, from npm) on the registered devices, judged by ffprobe and sox" dshow_client wine "${MINGW_X64[@]}"
 stage dshow-client-i686 "the same with the i686 build and the 32-bit ffmpeg under 32-bit Wine" dshow_client wine32 "${MINGW_I686[@]}"
+stage gdigrab-wine "the desktop under Wine beside ffmpeg's gdigrab, x86_64 build, 1280x1024 and 1920x1080: frames a second and CPU per frame, and a frame call by call, into results/; fails only on a broken run" gdigrab_bench wine "${MINGW_X64[@]}"
 stage soak-wine    "soak, 25 s, x86_64 build under Wine: GDI objects and handles" program wine "${MINGW_X64[@]}" -- bin/vmc_soak.exe --seconds 25
 stage soak-wine-i686 "soak, 25 s, i686 build under 32-bit Wine: GDI objects and handles" program wine32 "${MINGW_I686[@]}" -- bin/vmc_soak.exe --seconds 25
 stage soak-host    "soak, 30 s, ASan build, host world on its own Xvfb: screen devices over real X windows, X resources" host_soak "${ASAN[@]}" -- bin/vmc_soak_host --seconds 30 --media 0
@@ -512,7 +513,8 @@ release_zip() {
     local zip=${PACKAGES[0]}
     mkdir -p "$work/unpacked"
     unzip -q "$zip" -d "$work/unpacked" || { fail "unzip $zip"; return 1; }
-    local top=$work/unpacked/$(basename "$zip" .zip) missing=()
+    local top=$work/unpacked/${zip##*/} missing=()
+    top=${top%.zip}
     for file in "${ZIP_CONTENTS[@]}"; do
         [[ -f $top/$file ]] || missing+=("$file")
     done
@@ -737,15 +739,18 @@ fetch_ffmpeg() {
         return 2
     fi
 }
+# with_ffmpeg RUNNER BUILD..: prepare, then fetch_ffmpeg.
+with_ffmpeg() {
+    prepare "$@" || return 1
+    fetch_ffmpeg "$1"
+}
 # The camera's every layout (as ffmpeg names it) at every size, and the microphones with their tones.
 DSHOW_FORMATS=(bgr24 yuv420p yuyv422)
 DSHOW_SIZES=(640x480 320x240 160x120 1280x720)
 DSHOW_FRAMES=6
 dshow_client() {
     local runner=$1
-    shift
-    prepare "$runner" "$@" || return 1
-    fetch_ffmpeg "$runner" || return $?
+    with_ffmpeg "$@" || return $?
     local TEST_TIMEOUT=120  # each run of ffmpeg
     local out=$BUILD_ROOT/results/$CURRENT_STAGE log ffmpeg=("$FFMPEG_EXE" -hide_banner -nostdin)
     mkdir -p "$out"
@@ -817,6 +822,106 @@ dshow_client() {
             PASSED=$((PASSED + 1))
         else
             fail "$device: ffmpeg exit $RUN_RC${RUN_NOTE:+ ($RUN_NOTE)}, ffprobe: $info, ${duration:-no} s, sox's frequency: ${freq:-none} ($tone wanted)"
+        fi
+    done
+}
+# The desktop under Wine beside ffmpeg's gdigrab (the ffmpeg for Windows of the dshow-client
+# stage) in one run. Each program records the whole screen as fast as it goes, twice: a few
+# frames, then GDIGRAB_FRAMES more; each run has an X server of its own at the size measured,
+# a fresh Wine server, and a 16 x 16 square that changes every 5 ms, so every grab is a new
+# picture and a frame written twice shows. The two runs' difference leaves the start-up of Wine
+# and the X server out: frames a second, and CPU per frame of the whole process tree (the
+# program, Wine's server and service processes, the X server; the square's own CPU left out).
+# Then bench/wine's grabprofile.exe times one frame call by call at each size. Figures go to
+# results/<stage>/figures.txt. The stage fails on a broken run (exit status, frame
+# count, size, repeated frames), never on how the rates compare.
+# on_wine_screen SIZE BASE PROGRAM ARGS..: runs a Windows program with the 64-bit Wine on an
+# Xvfb of SIZE of its own (it picks a free display itself: xvfb-run -a can meet another user's
+# server), with xticker drawing, all under treetime; output to BASE.log, the ticker's CPU
+# seconds to BASE.ticker. Sets RUN_RC.
+on_wine_screen() {
+    local size=$1 base=$2
+    shift 2
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    (cd "${1%/*}" && WINEDEBUG=-all "$BUILD_DIR/bench-wine/treetime" timeout -k 10 300 bash -c '
+        Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp 3>"$2.display" 2>"$2.xvfb" & xvfb=$!
+        for i in $(seq 100); do [[ -s $2.display ]] && break; sleep 0.1; done
+        [[ -s $2.display ]] || { echo "Xvfb did not start"; cat "$2.xvfb"; kill $xvfb; exit 1; }
+        export DISPLAY=:$(head -n 1 "$2.display")
+        "$3" >"$2.ticker" & ticker=$!
+        sleep 0.3
+        timeout -k 10 240 "${@:5}"; rc=$?
+        "$4" -k 2>/dev/null
+        kill $ticker; wait $ticker
+        kill $xvfb; wait $xvfb
+        exit $rc' measure "${size}x24" "$base" "$BUILD_DIR/bench-wine/xticker" "$WINESERVER" \
+        "$WINE64" "$@" </dev/null) >"$base.log" 2>&1
+    RUN_RC=$?
+}
+GDIGRAB_SIZES=(1280x1024 1920x1080)
+GDIGRAB_SHORT=10
+GDIGRAB_FRAMES=200
+gdigrab_bench() {
+    with_ffmpeg "$@" || return $?
+    local out=$BUILD_ROOT/results/$CURRENT_STAGE helpers=$BUILD_DIR/bench-wine
+    mkdir -p "$out" "$helpers"
+    if ! cc -O2 -o "$helpers/treetime" "$ROOT/bench/wine/treetime.c" ||
+        ! cc -O2 -o "$helpers/xticker" "$ROOT/bench/wine/xticker.c" -lX11; then
+        fail "building the helpers of bench/wine"
+        return 1
+    fi
+    # No Wine process of an earlier stage may serve a measured one.
+    "$WINESERVER" -k 2>/dev/null
+    local size program frames label file wall cpu tick info distinct figures=$out/figures.txt
+    local -A WALL=() CPU=()
+    : >"$figures"
+    for size in "${GDIGRAB_SIZES[@]}"; do
+        for program in vmcapture gdigrab; do
+            for frames in "$GDIGRAB_SHORT" $((GDIGRAB_SHORT + GDIGRAB_FRAMES)); do
+                label=$program-$size-$frames file=$out/$label.y4m
+                rm -f "$file"
+                local command=("$BUILD_DIR/bin/vmcapture.exe" capture desktop -r 1000 -n "$frames" -q -o "Z:$file")
+                [[ $program == gdigrab ]] && command=("$FFMPEG_EXE" -hide_banner -nostdin -loglevel error
+                    -f gdigrab -framerate 1000 -i desktop -frames:v "$frames" -vsync passthrough
+                    -pix_fmt yuv420p -f yuv4mpegpipe -y "Z:$file")
+                step "measure $label: ${command[*]##*/}"
+                on_wine_screen "$size" "$out/$label" "${command[@]}"
+                read -r wall cpu < <(sed -n 's/^treetime: wall \([0-9.]*\) cpu \([0-9.]*\)$/\1 \2/p' "$out/$label.log")
+                tick=$(cat "$out/$label.ticker" 2>/dev/null)
+                info=$(ffprobe -v error -count_frames -select_streams v:0 -of csv=p=0 \
+                    -show_entries stream=width,height,nb_read_frames "$file" 2>&1)
+                distinct=$(distinct_frames "$file")
+                rm -f "$file"
+                log "$label: exit $RUN_RC, ${wall:-?} s, ${cpu:-?} s CPU of the tree (the square's ${tick:-?} s), ffprobe $info, $distinct distinct frames"
+                # Every frame a grab of its own. On a loaded machine the square may miss a turn
+                # between two grabs, so half the frames must differ: a grab written many times
+                # over (ffmpeg filling a constant rate) leaves a few in a hundred.
+                if [[ $RUN_RC == 0 && -n $wall && -n $cpu && -n $tick && $info == "${size/x/,},$frames" ]] &&
+                    ((distinct * 2 >= frames)); then
+                    PASSED=$((PASSED + 1))
+                    WALL[$label]=$wall CPU[$label]=$(awk -v c="$cpu" -v t="$tick" 'BEGIN { print c - t }')
+                else
+                    fail "$label: exit $RUN_RC, wall ${wall:-?} s, ffprobe '$info' (${size/x/,},$frames wanted), $distinct distinct frames of $frames (see $out/$label.log)"
+                fi
+            done
+            local short=$program-$size-$GDIGRAB_SHORT long=$program-$size-$((GDIGRAB_SHORT + GDIGRAB_FRAMES))
+            [[ -n ${WALL[$short]:-} && -n ${WALL[$long]:-} ]] || continue
+            awk -v p="$program" -v s="$size" -v n="$GDIGRAB_FRAMES" -v w0="${WALL[$short]}" -v w1="${WALL[$long]}" \
+                -v c0="${CPU[$short]}" -v c1="${CPU[$long]}" 'BEGIN {
+                    w = w1 - w0; c = c1 - c0
+                    printf "%-9s %-9s %5.1f frames/s  %5.1f ms CPU/frame  (%d frames in %.2f s, %.2f s CPU)\n",
+                        s, p, (w > 0 ? n / w : 0), 1000 * c / n, n, w, c }' | tee -a "$figures"
+        done
+        # One frame call by call: the device's calls, the tool's conversion and write.
+        label=grabprofile-$size
+        step "profile $label"
+        on_wine_screen "$size" "$out/$label" "$BUILD_DIR/bin/grabprofile.exe" 100 "Z:$out/$label.i420"
+        rm -f "$out/$label.i420"
+        if [[ $RUN_RC == 0 ]] && grep -q "^the device's calls" "$out/$label.log"; then
+            PASSED=$((PASSED + 1))
+            tr -d '\r' <"$out/$label.log" | grep -v '^treetime:' | tee -a "$figures"
+        else
+            fail "$label: exit $RUN_RC (see $out/$label.log)"
         fi
     done
 }

@@ -124,7 +124,7 @@ CursorState CurrentCursor() {
     World& world = TheWorld();
     Lock lock(world.mutex);
     CursorState state;
-    state.handle = world.cursorHandle;
+    state.handle = world.cursorUnset ? nullptr : world.cursorHandle;
     state.position = world.cursorPosition;
     state.hotSpot = world.hotSpot;
     state.visible = world.cursorVisible;

@@ -256,6 +256,13 @@ void SetCursorVisible(bool visible) {
     world.cursorVisible = visible;
 }
 
+void SetCursorUnset(bool unset) {
+    if (!display::Shaping()) return;
+    World& world = TheWorld();
+    Lock lock(world.mutex);
+    world.cursorUnset = unset;
+}
+
 constexpr int kMaxCursorSide = 256;
 
 bool SetCursorSize(int width, int height) {

@@ -70,6 +70,7 @@ public:
     POINT cursorPosition{};
     POINT hotSpot{};
     bool cursorVisible = true;
+    bool cursorUnset = false;  // GetCursorInfo names no cursor
     std::shared_ptr<const CursorImage> cursorImage;
     std::vector<MessageBoxRecord> boxes;
     bool echo = true;
@@ -87,6 +88,7 @@ public:
         cursorPosition = POINT{kDefaultWidth / 2, kDefaultHeight / 2};
         hotSpot = POINT{0, 0};
         cursorVisible = true;
+        cursorUnset = false;
         cursorImage = MakeArrow(kDefaultCursorSide, kDefaultCursorSide);
         boxes.clear();
         echo = true;

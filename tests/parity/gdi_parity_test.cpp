@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "vornplatform.h"
+#if !defined(_WIN32)
+#include "vorn/control/display.h"
+#endif
 
 namespace {
 
@@ -298,6 +301,60 @@ TEST(GdiParity, RectanglesAndInvalidWindows) {
     char text[4] = "abc";
     EXPECT_EQ(GetWindowTextA(GetDesktopWindow(), text, 0), 0);
     EXPECT_EQ(text[0], 'a') << "no room, nothing written";
+}
+
+// Under Wine a process without a window of its own sees the cursor showing with a null handle
+// (so does one that set no cursor): the capture's cursor steps, given that handle, draw nothing.
+// The virtual display reaches the same state through its control API.
+class NullCursor {
+public:
+    NullCursor() {
+#if defined(_WIN32)
+        CURSORINFO info;
+        std::memset(&info, 0, sizeof info);
+        info.cbSize = sizeof info;
+        if (GetCursorInfo(&info)) kept_ = info.hCursor;
+        SetCursor(nullptr);
+#else
+        VornWorld::SetCursorUnset(true);
+#endif
+    }
+    ~NullCursor() {
+#if defined(_WIN32)
+        SetCursor(kept_);
+#else
+        VornWorld::SetCursorUnset(false);
+#endif
+    }
+
+#if defined(_WIN32)
+private:
+    HCURSOR kept_ = nullptr;
+#endif
+};
+
+TEST(GdiParity, AShowingCursorWithANullHandleIsNotDrawn) {
+    NullCursor unset;
+    CURSORINFO cursor;
+    std::memset(&cursor, 0, sizeof cursor);
+    cursor.cbSize = sizeof cursor;
+    ASSERT_TRUE(GetCursorInfo(&cursor));
+    ASSERT_EQ(cursor.hCursor, nullptr);
+    ICONINFO icon;
+    std::memset(&icon, 0, sizeof icon);
+    EXPECT_FALSE(GetIconInfo(cursor.hCursor, &icon));
+    EXPECT_EQ(icon.hbmMask, nullptr);
+    EXPECT_EQ(icon.hbmColor, nullptr);
+    // Without icon information the cursor goes at its screen position: here inside the copy.
+    const int w = 8, h = 8;
+    MemoryCanvas canvas(w, h);
+    Paint(canvas.Dc(), w, h);
+    EXPECT_FALSE(
+        DrawIconEx(canvas.Dc(), 0, 0, cursor.hCursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            ASSERT_EQ(GetPixel(canvas.Dc(), x, y), ColourAt(x, y))
+                << "a cursor pixel at " << x << "," << y;
 }
 
 TEST_F(WindowClassTest, ClientRectanglesStartAtZeroInsideTheFrame) {

@@ -84,15 +84,18 @@ TEST_F(ScreenTest, CursorOverlayFollowsHotSpotAndBounds) {
         bool window;
         int cursorX, cursorY, hotX, hotY;
         bool iconInfoFails;
+        bool unset;            // showing with a null handle, as under Wine without a window
         int expectX, expectY;  // where the cursor's top-left lands in the frame; -1: not drawn
     } cases[] = {
-        {"arrow at origin", false, 0, 0, 0, 0, false, 0, 0},
-        {"hot spot inside but corner outside", false, 10, 10, 16, 16, false, -1, -1},
-        {"hot spot corrected", false, 50, 40, 3, 2, false, 47, 38},
-        {"no icon info: screen position", false, 50, 40, 3, 2, true, 50, 40},
-        {"right edge is inclusive", false, 640, 100, 0, 0, false, -1, -1},
-        {"beyond the right edge", false, 641, 10, 0, 0, false, -1, -1},
-        {"over a window, from its outer corner", true, 210, 120, 0, 0, false, 10, 20},
+        {"arrow at origin", false, 0, 0, 0, 0, false, false, 0, 0},
+        {"hot spot inside but corner outside", false, 10, 10, 16, 16, false, false, -1, -1},
+        {"hot spot corrected", false, 50, 40, 3, 2, false, false, 47, 38},
+        {"no icon info: screen position", false, 50, 40, 3, 2, true, false, 50, 40},
+        {"right edge is inclusive", false, 640, 100, 0, 0, false, false, -1, -1},
+        {"beyond the right edge", false, 641, 10, 0, 0, false, false, -1, -1},
+        {"over a window, from its outer corner", true, 210, 120, 0, 0, false, false, 10, 20},
+        {"null handle: nothing drawn", false, 50, 40, 3, 2, false, true, -1, -1},
+        {"null handle over a window: nothing drawn", true, 210, 120, 0, 0, false, true, -1, -1},
     };
     ShowPattern(800, 600);
     HWND hwnd = VornWorld::AddWindow("Cursor", RECT{200, 100, 600, 400});
@@ -105,6 +108,7 @@ TEST_F(ScreenTest, CursorOverlayFollowsHotSpotAndBounds) {
         VornWorld::SetCursorHotSpot(c.hotX, c.hotY);
         VornWorld::SetCursorPosition(c.cursorX, c.cursorY);
         if (c.iconInfoFails) VornWorld::FailCall("GetIconInfo", 0, VornWorld::kAlways);
+        VornWorld::SetCursorUnset(c.unset);
         Desktop desktop;
         Window window;
         window.WindowHandle = hwnd;

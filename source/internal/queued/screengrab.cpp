@@ -42,17 +42,6 @@ void DrawCursor(HDC memory, const GrabRequest& request) {
     }
 }
 
-void FillHeader(BITMAPINFO& info, LONG width, LONG height, unsigned long imageBytes) {
-    std::memset(&info, 0, sizeof(info));
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = static_cast<DWORD>(imageBytes);
-}
-
 // Reads the bitmap back and hands it on. Rows come back padded to 4 bytes; for a packed image
 // they are moved together, so the frame holds exactly 3 bytes per pixel.
 void ReadBackAndDeliver(const GrabRequest& request, HDC memory, HBITMAP captured,

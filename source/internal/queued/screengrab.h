@@ -3,12 +3,26 @@
 // devices' four capture operations; each caller acquires and releases its source context.
 #pragma once
 
+#include <cstring>
 #include <functional>
 
 #include "vornplatform.h"
 
 namespace TQZCapture {
 namespace internal {
+
+// The header of a 24-bit bottom-up DIB of width x height pixels, as the screen devices read
+// their copies back.
+inline void FillHeader(BITMAPINFO& info, LONG width, LONG height, unsigned long imageBytes) {
+    std::memset(&info, 0, sizeof(info));
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = static_cast<DWORD>(imageBytes);
+}
 
 class FrameStore;
 

@@ -82,6 +82,10 @@ VORN_PLATFORM_API std::vector<HWND> WindowsInZOrder();
 VORN_PLATFORM_API void SetCursorPosition(int x, int y);
 VORN_PLATFORM_API void SetCursorHotSpot(int x, int y);
 VORN_PLATFORM_API void SetCursorVisible(bool visible);
+// A cursor that shows but has no handle, as a process sees it under Wine when it has no window of
+// its own: GetCursorInfo reports the handle null (the showing flag still follows
+// SetCursorVisible), and GetIconInfo and DrawIconEx refuse that null handle.
+VORN_PLATFORM_API void SetCursorUnset(bool unset);
 // The arrow drawn at another size (1 to 256 on each side).
 VORN_PLATFORM_API bool SetCursorSize(int width, int height);
 // A cursor image of its own: `colors` and `mask` hold width x height values, row by row from
