@@ -165,10 +165,6 @@ prepare() {
         not_run "$WINE32_WHY"
         return 2
     fi
-    if [[ $runner == wine32 ]] && ! wine32_usable; then
-        not_run "the 32-bit Wine loader $WINE32 is installed but cannot run here ('$WINE32 --version' fails: a kernel without 32-bit program support)"
-        return 2
-    fi
     ensure_build "$@" || return 1
     BUILD_DIR=$BUILD_ROOT/$1
     if [[ $runner == wine* ]]; then
@@ -206,11 +202,6 @@ wine32_usable() {
         log "32-bit Wine: $WINE32_WHY"
     fi
     [[ $WINE32_WHY == ok ]]
-}
-# The 32-bit loader runs at all: an installed package is not enough where the kernel cannot
-# execute 32-bit programs.
-wine32_usable() {
-    "$WINE32" --version >/dev/null 2>&1
 }
 
 # wine_run RUNNER SECONDS PROGRAM ARGS..: runs a Windows program under Wine (RUNNER wine: the
