@@ -10,13 +10,17 @@
 #   session.sh stop DIR     stops what start started (by the process ids it recorded)
 #   session.sh check        exits 0 when every program needed is installed, else names one
 #
-# The source node: 640 x 480 BGRx at 30 frames a second, every pixel 0x336699 (SOURCE_*).
+# The source node: 640 x 480 BGRx at 30 frames a second, every pixel 0x336699 (SOURCE_*); the
+# benchmark asks for another size and rate with VMC_PORTAL_SOURCE_SIZE=WxH and
+# VMC_PORTAL_SOURCE_RATE=N.
 set -uo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 PORTAL=/usr/libexec/xdg-desktop-portal
 PYTHON=/usr/bin/python3
-SOURCE_NAME=vmc-test-screen SOURCE_WIDTH=640 SOURCE_HEIGHT=480 SOURCE_RATE=30 SOURCE_COLOR=336699
+SOURCE_SIZE=${VMC_PORTAL_SOURCE_SIZE:-640x480}
+SOURCE_NAME=vmc-test-screen SOURCE_WIDTH=${SOURCE_SIZE%x*} SOURCE_HEIGHT=${SOURCE_SIZE#*x}
+SOURCE_RATE=${VMC_PORTAL_SOURCE_RATE:-30} SOURCE_COLOR=336699
 
 missing() {
     local tool

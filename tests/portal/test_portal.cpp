@@ -228,12 +228,14 @@ TEST_F(PortalTest, MissingPortalOrBackendOrBusDeliversNothing) {
 // A second source of our own, started and killed by the test.
 class Producer {
 public:
-    // Green, 320 x 200, RGBx; `resize` ("WxH@FRAMES") changes the size after that many frames.
-    explicit Producer(const std::string& name, const char* resize = nullptr) {
+    // 320 x 200, green in RGBx unless told otherwise; `resize` ("WxH@FRAMES") changes the size
+    // after that many frames.
+    explicit Producer(const std::string& name, const char* resize = nullptr,
+                      const char* format = "RGBx", const char* color = "00ff00") {
         const char* program = std::getenv("VMC_PORTAL_PRODUCER");
         if (program == nullptr) return;
-        const char* argv[] = {program,  name.c_str(), "320x200", "30",
-                              "00ff00", "RGBx",       resize,    nullptr};
+        const char* argv[] = {program, name.c_str(), "320x200", "30",
+                              color,   format,       resize,    nullptr};
         if (posix_spawn(&pid_, program, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
             pid_ = -1;
         }
@@ -283,6 +285,26 @@ TEST_F(PortalTest, ProducerKilledMidCaptureEndsTheFrames) {
     EXPECT_TRUE(device.Close());
     EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
     device.OnCloseAFter();
+}
+
+// Every byte order the stream is read in gives the same picture: a colour whose three
+// components differ, so that red and blue swapped or a shift by one byte shows.
+TEST_F(PortalTest, EveryByteOrderGivesTheSourcesColour) {
+    for (const char* format : {"BGRx", "RGBx", "xRGB", "xBGR"}) {
+        SCOPED_TRACE(format);
+        const std::string name = std::string("vmc-test-") + format;
+        Producer producer(name, nullptr, format, "336699");
+        ASSERT_TRUE(producer.Running());
+        Steer("node", name);
+        ScreenCast::The().Reset();
+        Desktop grabber;
+        grabber.Width = 320;
+        grabber.Height = 200;
+        TQZCapture::TQZPacket* packet = grabber.Grab();
+        ASSERT_NE(nullptr, packet);
+        EXPECT_EQ(0x336699u, PixelAt(*packet, 320, 200, 7, 5));
+        EXPECT_EQ(0x336699u, PixelAt(*packet, 320, 200, 319, 199));
+    }
 }
 
 // A monitor change: the screen takes the stream's new size from the next frame on.
