@@ -42,6 +42,13 @@ uint32_t PixelAt(const TQZCapture::TQZPacket& packet, int width, int height, int
     return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
 }
 
+// One frame through the screen device at `width` x `height`; null when none came.
+TQZCapture::TQZPacket* GrabSized(Desktop& grabber, int width, int height) {
+    grabber.Width = width;
+    grabber.Height = height;
+    return grabber.Grab();
+}
+
 // The screen's size as the window system gives it: the desktop window's rectangle.
 SIZE ScreenSize() {
     RECT rect{};
@@ -114,11 +121,7 @@ protected:
     int BackendSessions() { return std::atoi(ReadFile(control_ + "/sessions").c_str()); }
 
     // One frame through the screen device at the source's size; null when none came.
-    TQZCapture::TQZPacket* GrabOne(Desktop& grabber) {
-        grabber.Width = width_;
-        grabber.Height = height_;
-        return grabber.Grab();
-    }
+    TQZCapture::TQZPacket* GrabOne(Desktop& grabber) { return GrabSized(grabber, width_, height_); }
 
     std::string control_;
     std::string bus_;
@@ -298,9 +301,7 @@ TEST_F(PortalTest, EveryByteOrderGivesTheSourcesColour) {
         Steer("node", name);
         ScreenCast::The().Reset();
         Desktop grabber;
-        grabber.Width = 320;
-        grabber.Height = 200;
-        TQZCapture::TQZPacket* packet = grabber.Grab();
+        TQZCapture::TQZPacket* packet = GrabSized(grabber, 320, 200);
         ASSERT_NE(nullptr, packet);
         EXPECT_EQ(0x336699u, PixelAt(*packet, 320, 200, 7, 5));
         EXPECT_EQ(0x336699u, PixelAt(*packet, 320, 200, 319, 199));
@@ -313,16 +314,12 @@ TEST_F(PortalTest, ResizedStreamIsFollowed) {
     ASSERT_TRUE(producer.Running());
     Steer("node", "vmc-test-resized");
     Desktop grabber;
-    grabber.Width = 320;
-    grabber.Height = 200;
-    TQZCapture::TQZPacket* packet = grabber.Grab();
+    TQZCapture::TQZPacket* packet = GrabSized(grabber, 320, 200);
     ASSERT_NE(nullptr, packet);
     EXPECT_EQ(0x00FF00u, PixelAt(*packet, 320, 200, 319, 199));
     EXPECT_TRUE(vmc_test::Eventually([] { return ScreenSize().cx == 400; }));
     EXPECT_EQ(300, ScreenSize().cy);
-    grabber.Width = 400;
-    grabber.Height = 300;
-    packet = grabber.Grab();
+    packet = GrabSized(grabber, 400, 300);
     ASSERT_NE(nullptr, packet);
     EXPECT_EQ(0x00FF00u, PixelAt(*packet, 400, 300, 399, 299));
 }
