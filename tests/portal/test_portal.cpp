@@ -23,7 +23,9 @@
 #include "tqzdesktopdevice.h"
 #include "tqzpacket.h"
 #include "vorn/control/world.h"
+#include "tqzenumdevice.h"
 #include "vornplatform.h"
+#include "x_window.h"
 
 extern char** environ;
 
@@ -322,6 +324,33 @@ TEST_F(PortalTest, ResizedStreamIsFollowed) {
     packet = GrabSized(grabber, 400, 300);
     ASSERT_NE(nullptr, packet);
     EXPECT_EQ(0x00FF00u, PixelAt(*packet, 400, 300, 399, 299));
+}
+
+// X programs of the session (on XWayland) are listed and captured through the X display; the
+// screen stays the portal's. Without DISPLAY no window is listed at all.
+TEST_F(PortalTest, WindowsOfXProgramsAreListedAndCaptured) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X server in this session";
+    XProgramWindow window("vmc XWayland program", 120, 90, 0x336699);
+    ASSERT_TRUE(window.Valid());
+    TQZCapture::TQZWindowDeviceSet set;
+    TQZCapture::TQZEnumDevice::EnumAllWindowsDevice(set);
+    TQZCapture::TQZWindowDevice* listed = nullptr;
+    for (unsigned i = 0; i < set.Count(); ++i) {
+        if (set.GetByIndex(i)->Name == "vmc XWayland program") listed = set.GetByIndex(i);
+    }
+    ASSERT_NE(nullptr, listed);
+    EXPECT_EQ(window.Handle(), static_cast<void*>(listed->WindowHandle));
+
+    Window grabber;
+    grabber.WindowHandle = listed->WindowHandle;
+    grabber.Width = 120;
+    grabber.Height = 90;
+    TQZCapture::TQZPacket* packet = grabber.Grab();
+    ASSERT_NE(nullptr, packet);
+    EXPECT_EQ(0x336699u, PixelAt(*packet, 120, 90, 60, 45));
+    // The screen is still the stream, not the X server's root window.
+    EXPECT_EQ(width_, ScreenSize().cx);
+    EXPECT_EQ(height_, ScreenSize().cy);
 }
 
 // Devices share the one cast; a reset ends it. Every PipeWire object, D-Bus object, portal
