@@ -5,15 +5,22 @@
 //   frames a second (paced) and for as many as they can make (unpaced: -r 1000, -framerate 1000);
 // - bgr24: the desktop device taking the screen as fast as it can (FrameRate 2000, a host thread
 //   taking every frame with Query) beside `ffmpeg -f x11grab ... -pix_fmt bgr24` to /dev/null;
-// - audio: the push audio device (44100 Hz, 16 bits, 2 channels) beside `ffmpeg -f pulse`.
+// - audio: the push audio device (44100 Hz, 16 bits, 2 channels) beside `ffmpeg -f pulse`;
+// - portal (with --pipewire-node, instead of the others): in a Wayland session, the desktop
+//   device reading the ScreenCast portal's PipeWire stream at the stream's rate, beside
+//   `gst-launch-1.0 pipewiresrc target-object=NODE ! video/x-raw ! fakesink` on the same node,
+//   and beside the same with `videoconvert ! video/x-raw,format=BGR` before the sink (the
+//   device's own work: 24-bit frames).
+//   ffmpeg has no PipeWire input, so it is not a peer here.
 //
 // The y4m figures are whole runs, start-up included, as a user meets them. The bgr24 and audio
-// figures are steady-state: ffmpeg's bgr24 figures are what a run of all the frames cost beyond a
-// run of a fifth of them, the desktop device's are measured from Open, inside this process, and
-// both audio figures from a fifth of the run to its end.
+// figures are steady-state: ffmpeg's and pipewiresrc's figures are what a run of all the frames
+// cost beyond a run of a fifth of them, the desktop device's are measured inside this process,
+// from Open on X and from its fifth frame on the portal's stream (the first Open starts the
+// cast), and both audio figures from a fifth of the run to its end.
 // Each reports frames per second and processor time per frame (per second of audio): its own,
-// the X server's (or the sound server's) read from /proc, and their sum. The summary lines at the
-// end give ours / ffmpeg for each, from the medians of the repetitions.
+// the X server's (the PipeWire daemon's, the sound server's) read from /proc, and their sum. The
+// summary lines at the end give ours / ffmpeg for each, from the medians of the repetitions.
 //
 // The world the library captures is the environment's (VORN_WORLD=host for the real X display
 // and sound server; the tool gets the same variable). The X server is the one of DISPLAY.
@@ -23,7 +30,9 @@
 // --out-dir=DIR (where the Y4M files are written and removed, default TMPDIR or /tmp),
 // --pulse-source=NAME (ffmpeg's input, default "default"), --xserver-pid=PID and
 // --sound-server-pid=PID (otherwise the first X server naming DISPLAY and the first PulseAudio
-// server among the processes).
+// server among the processes); for the portal comparison --pipewire-node=NAME (the node the
+// portal's backend hands out), --pipewire-pid=PID (the PipeWire daemon) and --source-rate=N (the
+// node's frames per second, the device's frame rate; default 60).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -72,8 +81,11 @@ struct Options {
     std::string outDir;
     std::string pulseSource = "default";
     std::string display;
-    int xServer = 0;      // pid, 0: looked for among the processes
-    int soundServer = 0;  // pid, 0: looked for among the processes
+    int xServer = 0;           // pid, 0: looked for among the processes
+    int soundServer = 0;       // pid, 0: looked for among the processes
+    std::string pipewireNode;  // set: the portal comparison instead of the others
+    int pipewireServer = 0;    // pid of the PipeWire daemon
+    unsigned sourceRate = 60;
 };
 Options options;
 
@@ -168,6 +180,11 @@ int XServerPid() {
                std::find(args.begin() + 1, args.end(), options.display) != args.end();
     });
 }
+
+bool PortalRun() { return !options.pipewireNode.empty(); }
+
+// The server that hands out the screen: the PipeWire daemon for the portal's stream, else X.
+int ScreenServerPid() { return PortalRun() ? options.pipewireServer : XServerPid(); }
 
 int SoundServerPid() {
     if (options.soundServer != 0) return options.soundServer;
@@ -337,31 +354,69 @@ void FfmpegY4m(benchmark::State& state, Pace pace) {
     }
 }
 
+// The desktop device with a host thread taking every frame with Query. On X it grabs as fast as
+// it can (FrameRate 2000) and is measured from Open; on the portal's stream it takes the stream's
+// rate (a faster pace would only copy the newest frame again) and is measured from its fifth
+// frame, past the cast's start.
 void DeviceBgr24(benchmark::State& state) {
+    const bool portal = PortalRun();
     for (auto _ : state) {
         TQZCapture::TQZDesktopDevice device;
         device.Width = options.width;
         device.Height = options.height;
-        device.FrameRate = 2000;  // no pause between frames
-        const int server = XServerPid();
+        device.FrameRate = portal ? options.sourceRate : 2000;
+        const int server = ScreenServerPid();
         const double serverBefore = ProcessCpu(server);
         const double cpuBefore = OwnCpu(), start = Wall();
-        Measure m;
+        double frames = 0;
+        auto sample = [&] {
+            Measure m;
+            m.units = frames;
+            m.wall = Wall() - start;
+            m.own = OwnCpu() - cpuBefore;
+            m.server = ProcessCpu(server) - serverBefore;
+            return m;
+        };
+        Measure from;
         if (device.Open()) {
-            while (m.units < options.frames && Wall() - start < 60) {
+            while (frames < options.frames && Wall() - start < 60) {
                 if (device.Packets.Count() == 0) {
                     std::this_thread::sleep_for(std::chrono::microseconds(200));
                     continue;
                 }
                 const TQZCapture::TQZPacket* packet = device.Query();
-                if (packet->Size() == uint64_t(options.width) * options.height * 3) ++m.units;
+                if (packet->Size() == uint64_t(options.width) * options.height * 3) ++frames;
+                if (portal && frames == options.frames / 5) from = sample();
             }
             device.Close();
         }
-        m.wall = Wall() - start;
-        m.own = OwnCpu() - cpuBefore;
-        m.server = ProcessCpu(server) - serverBefore;
-        Report(state, "device_bgr24", m, false);
+        Report(state, portal ? "portal_device_bgr24" : "device_bgr24", Beyond(from, sample()),
+               false);
+    }
+}
+
+// PipeWire's own GStreamer source on the node the portal hands out, its frames thrown away as
+// they come (`bgr`: converted first to 24-bit BGR, what the desktop device delivers). The caps
+// after the source are needed: offered ANY by fakesink, pipewiresrc offers the node no format
+// and never connects.
+void GstPipewire(benchmark::State& state, bool bgr) {
+    auto run = [bgr](unsigned frames) {
+        std::vector<std::string> argv = {"gst-launch-1.0",
+                                         "-q",
+                                         "pipewiresrc",
+                                         "target-object=" + options.pipewireNode,
+                                         "num-buffers=" + std::to_string(frames),
+                                         "!",
+                                         "video/x-raw",
+                                         "!"};
+        if (bgr) argv.insert(argv.end(), {"videoconvert", "!", "video/x-raw,format=BGR", "!"});
+        argv.push_back("fakesink");
+        return ChildMeasure(argv, ScreenServerPid(), [frames] { return double(frames); });
+    };
+    for (auto _ : state) {
+        const Measure shorter = run(options.frames / 5);
+        Report(state, bgr ? "gst_pipewiresrc_bgr" : "gst_pipewiresrc",
+               Beyond(shorter, run(options.frames)), false);
     }
 }
 
@@ -475,8 +530,9 @@ bool Medians(const std::string& name, Figures* f) {
     return true;
 }
 
-void Summary(const std::string& label, const std::string& ours, const std::string& peer,
-             bool audio) {
+// `peer` names the program compared with, `server` the server whose time is counted.
+void Summary(const std::string& label, const std::string& ours, const std::string& peer, bool audio,
+             const char* peerName = "ffmpeg", const char* server = "X") {
     Figures a, b;
     if (!Medians(ours, &a) || !Medians(peer, &b)) return;
     if (audio) {
@@ -487,10 +543,10 @@ void Summary(const std::string& label, const std::string& ours, const std::strin
         return;
     }
     std::printf(
-        "summary %s: ours %.1f fps, %.2f + X %.2f = %.2f ms per frame; ffmpeg %.1f fps, %.2f + X"
-        " %.2f = %.2f; ours/ffmpeg fps = %.2f, cpu = %.2f\n",
-        label.c_str(), a.rate, a.own, a.server, a.total, b.rate, b.own, b.server, b.total,
-        a.rate / b.rate, a.total / b.total);
+        "summary %s: ours %.1f fps, %.2f + %s %.2f = %.2f ms per frame; %s %.1f fps, %.2f + %s"
+        " %.2f = %.2f; ours/%s fps = %.2f, cpu = %.2f\n",
+        label.c_str(), a.rate, a.own, server, a.server, a.total, peerName, b.rate, b.own, server,
+        b.server, b.total, peerName, a.rate / b.rate, a.total / b.total);
 }
 
 bool TakeOption(const char* arg) {
@@ -514,6 +570,12 @@ bool TakeOption(const char* arg) {
         options.xServer = std::atoi(v);
     else if (const char* v = value("--sound-server-pid="))
         options.soundServer = std::atoi(v);
+    else if (const char* v = value("--pipewire-node="))
+        options.pipewireNode = v;
+    else if (const char* v = value("--pipewire-pid="))
+        options.pipewireServer = std::atoi(v);
+    else if (const char* v = value("--source-rate="))
+        options.sourceRate = unsigned(std::atoi(v));
     else
         return false;
     return true;
@@ -547,7 +609,13 @@ int main(int argc, char** argv) {
     auto video = [](benchmark::internal::Benchmark* b) {
         b->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
     };
-    if (!options.display.empty()) {
+    if (PortalRun()) {
+        std::printf("portal: node %s, PipeWire daemon pid %d, %u frames a second\n",
+                    options.pipewireNode.c_str(), options.pipewireServer, options.sourceRate);
+        video(benchmark::RegisterBenchmark("portal_device_bgr24", DeviceBgr24));
+        video(benchmark::RegisterBenchmark("gst_pipewiresrc", GstPipewire, false));
+        video(benchmark::RegisterBenchmark("gst_pipewiresrc_bgr", GstPipewire, true));
+    } else if (!options.display.empty()) {
         for (Pace pace : {Pace::Paced30, Pace::Unpaced}) {
             video(benchmark::RegisterBenchmark((std::string("tool_y4m/") + PaceName(pace)).c_str(),
                                                ToolY4m, pace));
@@ -559,8 +627,8 @@ int main(int argc, char** argv) {
     } else {
         std::printf("no DISPLAY: the video comparisons are left out\n");
     }
-    video(benchmark::RegisterBenchmark("device_audio", DeviceAudio));
-    if (SoundServerPid() != 0) {
+    if (!PortalRun()) video(benchmark::RegisterBenchmark("device_audio", DeviceAudio));
+    if (!PortalRun() && SoundServerPid() != 0) {
         video(benchmark::RegisterBenchmark("ffmpeg_audio", FfmpegAudio));
     } else {
         std::printf("no sound server: ffmpeg's audio capture is left out\n");
@@ -577,5 +645,9 @@ int main(int argc, char** argv) {
     }
     Summary("bgr24 unpaced", "device_bgr24", "ffmpeg_bgr24", false);
     Summary("audio", "device_audio", "ffmpeg_audio", true);
+    Summary("portal bgr24", "portal_device_bgr24", "gst_pipewiresrc", false, "pipewiresrc",
+            "PipeWire");
+    Summary("portal bgr24 beside a conversion to BGR", "portal_device_bgr24", "gst_pipewiresrc_bgr",
+            false, "pipewiresrc+videoconvert", "PipeWire");
     return 0;
 }

@@ -3,11 +3,14 @@
 # and memcpy, the screen capture pipeline against its copy floor and its memory bound, and
 # capture against ffmpeg on one X server and one sound server of its own (a 1920x1080 Xvfb and a
 # PulseAudio server with a 440 Hz sine source, started here and stopped at the end; the library
-# captures them through the host world). Ends with the summary lines of all three.
+# captures them through the host world), and (portal) the desktop device in a Wayland session
+# without a desktop (tests/portal/session.sh: the real portal frontend, our test backend, PipeWire
+# with a 1920x1080 source node at 60 frames a second) against PipeWire's GStreamer source on the
+# same node. Ends with the summary lines of all of them.
 #
-#   bash scripts/bench.sh [--no-deps] [convert|pipeline|capture]...
+#   bash scripts/bench.sh [--no-deps] [convert|pipeline|capture|portal]...
 #
-# Naming benchmarks runs those only (default: all three).
+# Naming benchmarks runs those only (default: all four).
 # Environment: VMC_BENCH_BUILD (build folder, default build-bench/), VMC_JOBS (parallel jobs),
 # VMC_BENCH_WORLD (the world bench_capture's library side captures, default host),
 # VMC_BENCH_REPETITIONS (runs of each capture subject, default 3; the summary takes the median),
@@ -26,13 +29,18 @@ else
     bash "$ROOT/scripts/install-deps.sh"
 fi
 WHICH=("$@")
-[[ ${#WHICH[@]} -gt 0 ]] || WHICH=(convert pipeline capture)
+[[ ${#WHICH[@]} -gt 0 ]] || WHICH=(convert pipeline capture portal)
 wants() { [[ " ${WHICH[*]} " == *" $1 "* ]]; }
 
 targets=()
-for b in "${WHICH[@]}"; do targets+=("bench_$b"); done
+for b in "${WHICH[@]}"; do
+    case $b in
+    portal) targets+=(bench_capture vmc_test_producer) ;;  # the producer is the tests' source node
+    *) targets+=("bench_$b") ;;
+    esac
+done
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVMC_BUILD_BENCH=ON \
-    -DVMC_BUILD_TESTS=OFF -DVMC_BUILD_TOOLS=ON -DVMC_BUILD_EXAMPLES=OFF ${VMC_BENCH_CMAKE_ARGS:-} >/dev/null
+    -DVMC_BUILD_TESTS=ON -DVMC_BUILD_TOOLS=ON -DVMC_BUILD_EXAMPLES=OFF ${VMC_BENCH_CMAKE_ARGS:-} >/dev/null
 cmake --build "$BUILD" -j "$JOBS" --target "${targets[@]}"
 
 work=$(mktemp -d)
@@ -84,6 +92,28 @@ PA
         --xserver-pid="$xserver" --sound-server-pid="$soundserver" \
         --pulse-source=vmc_bench_sine --out-dir="$work" \
         --benchmark_repetitions="${VMC_BENCH_REPETITIONS:-3}" | tee -a "$log"
+fi
+if wants portal; then
+    session=$ROOT/tests/portal/session.sh
+    if ! what=$(bash "$session" check); then
+        echo "portal: $what is not installed, the portal comparison is left out" >&2
+    else
+        VMC_PORTAL_SOURCE_SIZE=1920x1080 VMC_PORTAL_SOURCE_RATE=60 timeout 120 \
+            bash "$session" start "$work/portal" "$BUILD/bin/vmc_test_producer"
+        stop_session() { bash "$session" stop "$work/portal"; }
+        trap 'stop_session; cleanup' EXIT
+        pipewire=$(awk '$2 == "pipewire" { print $1 }' "$work/portal/pids")
+        (
+            set -a
+            . "$work/portal/env"
+            set +a
+            "$BUILD/bin/bench_capture" --pipewire-node=vmc-test-screen --pipewire-pid="$pipewire" \
+                --source-rate=60 --size=1920x1080 \
+                --benchmark_repetitions="${VMC_BENCH_REPETITIONS:-3}"
+        ) | tee -a "$log"
+        stop_session
+        trap cleanup EXIT
+    fi
 fi
 echo
 echo "Summary:"

@@ -1,7 +1,7 @@
 // A PipeWire video source of a known picture for the portal tests: a driving node that paints
 // every pixel in one colour, at a fixed size and rate, into shared-memory buffers.
 //
-//   vmc_test_producer NAME WIDTHxHEIGHT RATE RRGGBB [BGRx|RGBx [WIDTHxHEIGHT@FRAMES]]
+//   vmc_test_producer NAME WIDTHxHEIGHT RATE RRGGBB [BGRx|RGBx|xRGB|xBGR [WIDTHxHEIGHT@FRAMES]]
 //
 // With the last argument the picture takes the second size after that many frames (a monitor
 // change), renegotiating the stream's format.
@@ -105,7 +105,8 @@ void OnSignal(void*, int) { pw_main_loop_quit(running->loop); }
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: %s NAME WIDTHxHEIGHT RATE RRGGBB [BGRx|RGBx]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s NAME WIDTHxHEIGHT RATE RRGGBB [FORMAT [WxH@FRAMES]]\n",
+                     argv[0]);
         return 2;
     }
     Producer p;
@@ -124,13 +125,28 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bad resize argument\n");
         return 2;
     }
-    if (argc > 5 && std::strcmp(argv[5], "RGBx") == 0) {
-        p.format = SPA_VIDEO_FORMAT_RGBx;
-        const uint8_t px[4] = {r, g, bl, 0xFF};
-        std::memcpy(p.pixel, px, 4);
-    } else {
-        const uint8_t px[4] = {bl, g, r, 0xFF};
-        std::memcpy(p.pixel, px, 4);
+    // The formats offered, each with its pixel's bytes in memory order.
+    const struct {
+        const char* name;
+        spa_video_format format;
+        uint8_t bytes[4];
+    } formats[] = {
+        {"BGRx", SPA_VIDEO_FORMAT_BGRx, {bl, g, r, 0xFF}},
+        {"RGBx", SPA_VIDEO_FORMAT_RGBx, {r, g, bl, 0xFF}},
+        {"xRGB", SPA_VIDEO_FORMAT_xRGB, {0xFF, r, g, bl}},
+        {"xBGR", SPA_VIDEO_FORMAT_xBGR, {0xFF, bl, g, r}},
+    };
+    const char* wanted = argc > 5 ? argv[5] : "BGRx";
+    bool known = false;
+    for (const auto& f : formats) {
+        if (std::strcmp(wanted, f.name) != 0) continue;
+        p.format = f.format;
+        std::memcpy(p.pixel, f.bytes, 4);
+        known = true;
+    }
+    if (!known) {
+        std::fprintf(stderr, "unknown format %s\n", wanted);
+        return 2;
     }
 
     pw_init(&argc, &argv);

@@ -2,7 +2,8 @@
 # A desktop session without a desktop, for the portal tests: in folder DIR, a private session
 # bus, PipeWire and WirePlumber, a video source node with a known picture, the real portal
 # frontend and the test backend (backend.py) answering its ScreenCast calls with that node.
-# Beside it, two more buses: one without any portal, one with the frontend but no backend.
+# Beside it, two more buses: one without any portal, one with the frontend but no backend; and
+# an X server (Xvfb) where the session's X programs run, as XWayland does in a real session.
 #
 #   session.sh start DIR PRODUCER
 #                           starts everything, the source node being PRODUCER (the build's
@@ -10,17 +11,21 @@
 #   session.sh stop DIR     stops what start started (by the process ids it recorded)
 #   session.sh check        exits 0 when every program needed is installed, else names one
 #
-# The source node: 640 x 480 BGRx at 30 frames a second, every pixel 0x336699 (SOURCE_*).
+# The source node: 640 x 480 BGRx at 30 frames a second, every pixel 0x336699 (SOURCE_*); the
+# benchmark asks for another size and rate with VMC_PORTAL_SOURCE_SIZE=WxH and
+# VMC_PORTAL_SOURCE_RATE=N.
 set -uo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 PORTAL=/usr/libexec/xdg-desktop-portal
 PYTHON=/usr/bin/python3
-SOURCE_NAME=vmc-test-screen SOURCE_WIDTH=640 SOURCE_HEIGHT=480 SOURCE_RATE=30 SOURCE_COLOR=336699
+SOURCE_SIZE=${VMC_PORTAL_SOURCE_SIZE:-640x480}
+SOURCE_NAME=vmc-test-screen SOURCE_WIDTH=${SOURCE_SIZE%x*} SOURCE_HEIGHT=${SOURCE_SIZE#*x}
+SOURCE_RATE=${VMC_PORTAL_SOURCE_RATE:-30} SOURCE_COLOR=336699
 
 missing() {
     local tool
-    for tool in dbus-daemon dbus-send pipewire wireplumber pw-dump "$PORTAL" "$PYTHON"; do
+    for tool in dbus-daemon dbus-send pipewire wireplumber pw-dump Xvfb "$PORTAL" "$PYTHON"; do
         command -v "$tool" >/dev/null || { echo "$tool"; return 0; }
     done
     "$PYTHON" -c 'from gi.repository import Gio' 2>/dev/null || { echo "python3-gi"; return 0; }
@@ -120,6 +125,10 @@ EOF
         run portal-nobackend "$PORTAL" -r
     wait_for "the second portal" has_owner "unix:path=$DIR/run/nobackend" org.freedesktop.portal.Desktop || return 1
 
+    # The X server of the session's X programs, on a display number it picks itself.
+    run xvfb Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$DIR/xvfb.display"
+    wait_for "the X server" test -s "$DIR/xvfb.display" || return 1
+
     # NAME=value lines, for `set -a; . DIR/env` or for reading one by one.
     cat >"$DIR/env" <<EOF
 XDG_RUNTIME_DIR=$DIR/run
@@ -132,6 +141,7 @@ VMC_PORTAL_BUS_NO_BACKEND=unix:path=$DIR/run/nobackend
 VMC_PORTAL_PRODUCER=$PRODUCER
 VMC_PORTAL_SOURCE=$SOURCE_NAME:${SOURCE_WIDTH}x$SOURCE_HEIGHT:$SOURCE_RATE:$SOURCE_COLOR
 WAYLAND_DISPLAY=vmc-test-wayland
+DISPLAY=:$(head -n 1 "$DIR/xvfb.display")
 VORN_WORLD=host
 EOF
     echo "session: up in $DIR"

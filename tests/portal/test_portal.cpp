@@ -23,7 +23,9 @@
 #include "tqzdesktopdevice.h"
 #include "tqzpacket.h"
 #include "vorn/control/world.h"
+#include "tqzenumdevice.h"
 #include "vornplatform.h"
+#include "x_window.h"
 
 extern char** environ;
 
@@ -40,6 +42,13 @@ uint32_t PixelAt(const TQZCapture::TQZPacket& packet, int width, int height, int
     const auto* p = static_cast<const unsigned char*>(packet.Bytes()) +
                     static_cast<size_t>(height - 1 - y) * stride + static_cast<size_t>(x) * 3;
     return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+}
+
+// One frame through the screen device at `width` x `height`; null when none came.
+TQZCapture::TQZPacket* GrabSized(Desktop& grabber, int width, int height) {
+    grabber.Width = width;
+    grabber.Height = height;
+    return grabber.Grab();
 }
 
 // The screen's size as the window system gives it: the desktop window's rectangle.
@@ -114,11 +123,7 @@ protected:
     int BackendSessions() { return std::atoi(ReadFile(control_ + "/sessions").c_str()); }
 
     // One frame through the screen device at the source's size; null when none came.
-    TQZCapture::TQZPacket* GrabOne(Desktop& grabber) {
-        grabber.Width = width_;
-        grabber.Height = height_;
-        return grabber.Grab();
-    }
+    TQZCapture::TQZPacket* GrabOne(Desktop& grabber) { return GrabSized(grabber, width_, height_); }
 
     std::string control_;
     std::string bus_;
@@ -228,12 +233,14 @@ TEST_F(PortalTest, MissingPortalOrBackendOrBusDeliversNothing) {
 // A second source of our own, started and killed by the test.
 class Producer {
 public:
-    // Green, 320 x 200, RGBx; `resize` ("WxH@FRAMES") changes the size after that many frames.
-    explicit Producer(const std::string& name, const char* resize = nullptr) {
+    // 320 x 200, green in RGBx unless told otherwise; `resize` ("WxH@FRAMES") changes the size
+    // after that many frames.
+    explicit Producer(const std::string& name, const char* resize = nullptr,
+                      const char* format = "RGBx", const char* color = "00ff00") {
         const char* program = std::getenv("VMC_PORTAL_PRODUCER");
         if (program == nullptr) return;
-        const char* argv[] = {program,  name.c_str(), "320x200", "30",
-                              "00ff00", "RGBx",       resize,    nullptr};
+        const char* argv[] = {program, name.c_str(), "320x200", "30",
+                              color,   format,       resize,    nullptr};
         if (posix_spawn(&pid_, program, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
             pid_ = -1;
         }
@@ -285,24 +292,65 @@ TEST_F(PortalTest, ProducerKilledMidCaptureEndsTheFrames) {
     device.OnCloseAFter();
 }
 
+// Every byte order the stream is read in gives the same picture: a colour whose three
+// components differ, so that red and blue swapped or a shift by one byte shows.
+TEST_F(PortalTest, EveryByteOrderGivesTheSourcesColour) {
+    for (const char* format : {"BGRx", "RGBx", "xRGB", "xBGR"}) {
+        SCOPED_TRACE(format);
+        const std::string name = std::string("vmc-test-") + format;
+        Producer producer(name, nullptr, format, "336699");
+        ASSERT_TRUE(producer.Running());
+        Steer("node", name);
+        ScreenCast::The().Reset();
+        Desktop grabber;
+        TQZCapture::TQZPacket* packet = GrabSized(grabber, 320, 200);
+        ASSERT_NE(nullptr, packet);
+        EXPECT_EQ(0x336699u, PixelAt(*packet, 320, 200, 7, 5));
+        EXPECT_EQ(0x336699u, PixelAt(*packet, 320, 200, 319, 199));
+    }
+}
+
 // A monitor change: the screen takes the stream's new size from the next frame on.
 TEST_F(PortalTest, ResizedStreamIsFollowed) {
     Producer producer("vmc-test-resized", "400x300@45");
     ASSERT_TRUE(producer.Running());
     Steer("node", "vmc-test-resized");
     Desktop grabber;
-    grabber.Width = 320;
-    grabber.Height = 200;
-    TQZCapture::TQZPacket* packet = grabber.Grab();
+    TQZCapture::TQZPacket* packet = GrabSized(grabber, 320, 200);
     ASSERT_NE(nullptr, packet);
     EXPECT_EQ(0x00FF00u, PixelAt(*packet, 320, 200, 319, 199));
     EXPECT_TRUE(vmc_test::Eventually([] { return ScreenSize().cx == 400; }));
     EXPECT_EQ(300, ScreenSize().cy);
-    grabber.Width = 400;
-    grabber.Height = 300;
-    packet = grabber.Grab();
+    packet = GrabSized(grabber, 400, 300);
     ASSERT_NE(nullptr, packet);
     EXPECT_EQ(0x00FF00u, PixelAt(*packet, 400, 300, 399, 299));
+}
+
+// X programs of the session (on XWayland) are listed and captured through the X display; the
+// screen stays the portal's. Without DISPLAY no window is listed at all.
+TEST_F(PortalTest, WindowsOfXProgramsAreListedAndCaptured) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X server in this session";
+    XProgramWindow window("vmc XWayland program", 120, 90, 0x336699);
+    ASSERT_TRUE(window.Valid());
+    TQZCapture::TQZWindowDeviceSet set;
+    TQZCapture::TQZEnumDevice::EnumAllWindowsDevice(set);
+    TQZCapture::TQZWindowDevice* listed = nullptr;
+    for (unsigned i = 0; i < set.Count(); ++i) {
+        if (set.GetByIndex(i)->Name == "vmc XWayland program") listed = set.GetByIndex(i);
+    }
+    ASSERT_NE(nullptr, listed);
+    EXPECT_EQ(window.Handle(), static_cast<void*>(listed->WindowHandle));
+
+    Window grabber;
+    grabber.WindowHandle = listed->WindowHandle;
+    grabber.Width = 120;
+    grabber.Height = 90;
+    TQZCapture::TQZPacket* packet = grabber.Grab();
+    ASSERT_NE(nullptr, packet);
+    EXPECT_EQ(0x336699u, PixelAt(*packet, 120, 90, 60, 45));
+    // The screen is still the stream, not the X server's root window.
+    EXPECT_EQ(width_, ScreenSize().cx);
+    EXPECT_EQ(height_, ScreenSize().cy);
 }
 
 // Devices share the one cast; a reset ends it. Every PipeWire object, D-Bus object, portal

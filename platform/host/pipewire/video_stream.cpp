@@ -51,28 +51,30 @@ Order OrderOf(uint32_t format) {
     }
 }
 
-// One row of `count` pixels from the stream's byte order into 0x00RRGGBB.
+// One row of `count` pixels from the stream's byte order into 0x00RRGGBB. Each pixel is read as
+// one 32-bit word and rearranged with shifts and masks, which the compiler turns into vector code
+// (the byte-by-byte form took a quarter of a 1920 x 1080 capture's time).
 void ConvertRow(Order order, const uint8_t* from, uint32_t* to, int count) {
+    // The word of 4 bytes b0 b1 b2 b3 is b0 | b1 << 8 | b2 << 16 | b3 << 24 in every byte order.
+    auto word = [from](int i) {
+        const uint8_t* p = from + static_cast<size_t>(i) * 4;
+        return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+    };
+    auto swapRedBlue = [](uint32_t v) {
+        return (v & 0xFFu) << 16 | (v & 0xFF00u) | (v >> 16 & 0xFFu);
+    };
     switch (order) {
-        case Order::BGRx:
-            for (int i = 0; i < count; ++i, from += 4) {
-                to[i] = uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
-            }
+        case Order::BGRx:  // B G R x: the word is 0xxxRRGGBB
+            for (int i = 0; i < count; ++i) to[i] = word(i) & 0x00FFFFFFu;
             break;
-        case Order::RGBx:
-            for (int i = 0; i < count; ++i, from += 4) {
-                to[i] = uint32_t{from[0]} << 16 | uint32_t{from[1]} << 8 | from[2];
-            }
+        case Order::RGBx:  // R G B x: 0xxxBBGGRR
+            for (int i = 0; i < count; ++i) to[i] = swapRedBlue(word(i));
             break;
-        case Order::xRGB:
-            for (int i = 0; i < count; ++i, from += 4) {
-                to[i] = uint32_t{from[1]} << 16 | uint32_t{from[2]} << 8 | from[3];
-            }
+        case Order::xRGB:  // x R G B: 0xBBGGRRxx
+            for (int i = 0; i < count; ++i) to[i] = swapRedBlue(word(i) >> 8);
             break;
-        case Order::xBGR:
-            for (int i = 0; i < count; ++i, from += 4) {
-                to[i] = uint32_t{from[3]} << 16 | uint32_t{from[2]} << 8 | from[1];
-            }
+        case Order::xBGR:  // x B G R: 0xRRGGBBxx
+            for (int i = 0; i < count; ++i) to[i] = word(i) >> 8;
             break;
         case Order::Unknown:
             break;

@@ -1,12 +1,14 @@
 // The screen of a Wayland session: each transfer from the screen reads the newest frame of the
 // portal's stream. The stream's size is the screen's size, so a monitor change shows from the
-// next frame on.
+// next frame on. Windows of other Wayland programs cannot be listed; those of X programs, on the
+// session's XWayland server (DISPLAY), are listed and read through the X display.
 #include <cstdlib>
 #include <cstring>
 
 #include "host/portal/portal.h"
 #include "host/shared/readonly_display.h"
 #include "host/portal/screencast.h"
+#include "host/x11/x11.h"
 
 namespace VornWorld {
 namespace host {
@@ -54,6 +56,15 @@ std::shared_ptr<const VideoFrame> NewestFrame() {
     return frame;
 }
 
+// The X display of the session's XWayland server, for its windows; null without DISPLAY.
+display::DisplayService* XWaylandWindows() {
+    static display::DisplayService* x = [] {
+        const char* name = std::getenv("DISPLAY");
+        return name != nullptr && *name != '\0' ? &x11::HostDisplay() : nullptr;
+    }();
+    return x;
+}
+
 class Portal final : public ReadOnlyDisplay {
 public:
     SIZE ScreenSize() override {
@@ -63,8 +74,11 @@ public:
 
     HWND Desktop() override { return desktop_; }
 
-    bool TakeWindowView(HWND window, bool, bool, View* view) override {
-        if (window != nullptr && window != desktop_) return false;
+    bool TakeWindowView(HWND window, bool client, bool advance, View* view) override {
+        if (window != nullptr && window != desktop_) {
+            display::DisplayService* x = XWaylandWindows();
+            return x != nullptr && x->TakeWindowView(window, client, advance, view);
+        }
         auto frame = NewestFrame();
         if (!frame) return false;
         view->surface = std::make_shared<FrameSurface>(frame);
@@ -72,9 +86,18 @@ public:
         return true;
     }
 
-    bool FindWindow(HWND, WindowInfo*) override { return false; }
-    HWND TopWindow() override { return nullptr; }
-    HWND NeighbourWindow(HWND, UINT) override { return nullptr; }
+    bool FindWindow(HWND window, WindowInfo* info) override {
+        display::DisplayService* x = XWaylandWindows();
+        return x != nullptr && window != desktop_ && x->FindWindow(window, info);
+    }
+    HWND TopWindow() override {
+        display::DisplayService* x = XWaylandWindows();
+        return x != nullptr ? x->TopWindow() : nullptr;
+    }
+    HWND NeighbourWindow(HWND window, UINT command) override {
+        display::DisplayService* x = XWaylandWindows();
+        return x != nullptr ? x->NeighbourWindow(window, command) : nullptr;
+    }
     // The portal draws the cursor into the picture where it can; no cursor is drawn again.
     CursorState CurrentCursor() override {
         CursorState state;
