@@ -48,6 +48,7 @@
 #include <thread>
 #include <vector>
 
+#include "device_hooks.h"
 #include "icaptureaudiocallback.h"
 #include "tqzdesktopdevice.h"
 #include "tqzenumdevice.h"
@@ -419,18 +420,14 @@ void DeviceAudio(benchmark::State& state) {
         AudioCounter counter;
         auto seconds = [&counter] { return double(counter.bytes.load()) / (44100.0 * 4); };
         const double start = Wall();
-        device->OnOpenBefore(&counter);
         Measure from, to;
-        if (device->Open()) {
-            device->OnOpenAFter();
+        if (VornHooks::OpenDevice(*device, &counter)) {
             SleepSeconds(options.seconds / 5);
             from = SampleAudio(start, OwnCpu(), seconds());
             SleepSeconds(options.seconds * 4 / 5);
             to = SampleAudio(start, OwnCpu(), seconds());
         }
-        device->OnCloseBefore();
-        device->Close();
-        device->OnCloseAFter();
+        VornHooks::CloseDevice(*device);
         Report(state, "device_audio", Beyond(from, to), true);
     }
 }

@@ -5,7 +5,7 @@
 #
 #   bash scripts/fuzz.sh [TARGET|all] [SECONDS]        (defaults: all, 600)
 #
-# Targets: convert, memory, sets, mediatypes (tests/fuzz/fuzz_<target>.cpp).
+# Targets: convert, memory, sets, mediatypes, toolinput (tests/fuzz/fuzz_<target>.cpp).
 # Environment: VMC_BUILD_ROOT (default build-ci/), VMC_FUZZ_FORK (run N fuzzing processes at
 # once through libFuzzer's -fork=N; default 1, a single process), VMC_FUZZ_ARGS (more
 # libFuzzer options, e.g. "-only_ascii=1").

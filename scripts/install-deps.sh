@@ -17,6 +17,13 @@ packages=(
     ffmpeg                                   # ffprobe: an independent reader of the files written
     libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes)
     libxres-dev libxrender-dev               # host-world soak and tests: X resources, ARGB cursors
+    libturbojpeg0-dev                        # the host world's cameras: Motion-JPEG frames decoded
+    dpkg-dev file lintian unzip              # release packages: dpkg-shlibdeps (and file) for CPack's
+                                             # Debian packages, lintian to check them, unzip for the ZIPs
+    libpipewire-0.3-dev libglib2.0-dev       # the host world's Wayland screens: PipeWire, GDBus
+    pipewire pipewire-bin wireplumber        # the portal tests' session: PipeWire daemon, pw-dump,
+    xdg-desktop-portal dbus dbus-bin         # the real portal frontend on a private session bus,
+    python3-gi                               # and our test backend in Python
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev  # the GStreamer elements (gst/) and
     gstreamer1.0-tools gstreamer1.0-plugins-base-apps     # their tests; gst-inspect-1.0 and
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good   # gst-device-monitor-1.0; encoders,

@@ -30,6 +30,9 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_erro
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 export GTEST_COLOR=no
+# The library serves the host world by default on Linux; the suites run in the virtual one,
+# which they shape themselves. The host world's stages name it for their own commands.
+export VORN_WORLD=virtual
 
 # ---------------------------------------------------------------------------------------
 # Build configurations: a build folder name under BUILD_ROOT, then CMake arguments.
@@ -74,15 +77,21 @@ stage wine-i686    "MinGW-w64 i686 Release build, the suites under 32-bit Wine" 
 stage install      "install the native build; CMake and pkg-config hosts" install_host native "${NATIVE[@]}"
 stage install-wine "install the x86_64 build; hosts built, run under Wine" install_host wine "${MINGW_X64[@]}"
 stage install-wine-i686 "install the i686 build; hosts built, run under 32-bit Wine" install_host wine32 "${MINGW_I686[@]}"
+stage release-deb  "Debian packages of the native build (CPack): lintian, dpkg -i, CMake and pkg-config hosts, the tool, removal" release_deb "${NATIVE[@]}"
+stage release-zip  "x86_64 ZIP (CPack): unpacked, a host built on it, its devices registered, run under Wine" release_zip wine "${MINGW_X64[@]}"
+stage release-zip-i686 "i686 ZIP (CPack): the same under 32-bit Wine" release_zip wine32 "${MINGW_I686[@]}"
 stage host         "host world on a headless X server of its own, ASan build: X display tests, capture tool" host_suites native "${ASAN[@]}"
 stage host-tsan    "host world on a headless X server of its own: X display tests, ThreadSanitizer" host_suites native "${TSAN[@]}"
 stage soak         "soak, 60 s, ASan build: every device class, faults, leak counts" program native "${ASAN[@]}" -- bin/vmc_soak --seconds 60
 stage capture-wine "the capture tool under Wine: the virtual camera and microphone, push and pull, judged by ffprobe and sox" capture_wine wine "${MINGW_X64[@]}"
 stage capture-wine-i686 "the same with the i686 build under 32-bit Wine" capture_wine wine32 "${MINGW_I686[@]}"
+stage dshow-client "a DirectShow client we did not write (ffmpeg for Windows, x86_64, from npm) on the registered devices, judged by ffprobe and sox" dshow_client wine "${MINGW_X64[@]}"
+stage dshow-client-i686 "the same with the i686 build and the 32-bit ffmpeg under 32-bit Wine" dshow_client wine32 "${MINGW_I686[@]}"
 stage soak-wine    "soak, 25 s, x86_64 build under Wine: GDI objects and handles" program wine "${MINGW_X64[@]}" -- bin/vmc_soak.exe --seconds 25
 stage soak-wine-i686 "soak, 25 s, i686 build under 32-bit Wine: GDI objects and handles" program wine32 "${MINGW_I686[@]}" -- bin/vmc_soak.exe --seconds 25
 stage soak-host    "soak, 30 s, ASan build, host world on its own Xvfb: screen devices over real X windows, X resources" host_soak "${ASAN[@]}" -- bin/vmc_soak_host --seconds 30 --media 0
 stage host-audio   "host world, ASan build: a sound server of our own with a 440 Hz source; audio and video devices" host_audio "${ASAN[@]}"
+stage portal       "host world in a Wayland session, ASan build: the real portal frontend, a test backend, PipeWire with a known source; portal tests, capture tool" portal_session "${ASAN[@]}"
 
 # ---------------------------------------------------------------------------------------
 PASSED=0 FAILED=0 SKIPPED=0
@@ -155,6 +164,10 @@ prepare() {
         not_run "$WINE32_WHY"
         return 2
     fi
+    if [[ $runner == wine32 ]] && ! wine32_usable; then
+        not_run "the 32-bit Wine loader $WINE32 is installed but cannot run here ('$WINE32 --version' fails: a kernel without 32-bit program support)"
+        return 2
+    fi
     ensure_build "$@" || return 1
     BUILD_DIR=$BUILD_ROOT/$1
     if [[ $runner == wine* ]]; then
@@ -192,6 +205,11 @@ wine32_usable() {
         log "32-bit Wine: $WINE32_WHY"
     fi
     [[ $WINE32_WHY == ok ]]
+}
+# The 32-bit loader runs at all: an installed package is not enough where the kernel cannot
+# execute 32-bit programs.
+wine32_usable() {
+    "$WINE32" --version >/dev/null 2>&1
 }
 
 # wine_run RUNNER SECONDS PROGRAM ARGS..: runs a Windows program under Wine (RUNNER wine: the
@@ -254,12 +272,17 @@ register_devices() {
     fi
     VDEVICES_REGISTERED[$bin]=$runner
 }
+unregister_devices_of() {
+    local bin=$1
+    [[ -n ${VDEVICES_REGISTERED[$bin]:-} ]] || return 0
+    (cd "$bin" && wine_run "${VDEVICES_REGISTERED[$bin]}" 120 regsvr32 /s /u VornVirtualDevices.dll)
+    unset "VDEVICES_REGISTERED[$bin]"
+}
 unregister_devices() {
     local bin
     for bin in "${!VDEVICES_REGISTERED[@]}"; do
-        (cd "$bin" && wine_run "${VDEVICES_REGISTERED[$bin]}" 120 regsvr32 /s /u VornVirtualDevices.dll)
+        unregister_devices_of "$bin"
     done
-    VDEVICES_REGISTERED=()
 }
 stop_wine() {
     [[ -n $WINE_PREFIX_SET ]] && unregister_devices
@@ -378,20 +401,47 @@ install_host() {
     local runner=$1 name=$2
     shift
     prepare "$runner" "$@" || return 1
-    local dir=$BUILD_DIR work=$BUILD_DIR-install
-    local prefix=$work/prefix exe_suffix="" arg toolchain=()
-    [[ $runner == wine* ]] && exe_suffix=.exe
-    for arg in "$@"; do
-        [[ $arg == -DCMAKE_TOOLCHAIN_FILE=* ]] && toolchain=("$arg")
-    done
+    local work=$BUILD_DIR-install
     rm -rf "$work"
-    step "install $name into $prefix"
-    cmake --install "$dir" --prefix "$prefix" >"$work.log" 2>&1 ||
+    mkdir -p "$work"
+    step "install $name into $work/prefix"
+    cmake --install "$BUILD_DIR" --prefix "$work/prefix" >"$work.log" 2>&1 ||
         { cat "$work.log"; fail "install $name"; return 1; }
+    hosts_on "$runner" "$work" "$work/prefix" "$@"
+}
+# The compiler and toolchain file a build was made with: sets BUILD_CXX and BUILD_TOOLCHAIN
+# (the -DCMAKE_TOOLCHAIN_FILE argument among BUILD.., if any).
+build_compiler() {
+    local arg
+    BUILD_TOOLCHAIN=()
+    for arg in "${@:2}"; do
+        [[ $arg == -DCMAKE_TOOLCHAIN_FILE=* ]] && BUILD_TOOLCHAIN=("$arg")
+    done
+    # The compiler that built the library (a toolchain file does not put it in the cache).
+    BUILD_CXX=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$1"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
+    [[ -n $BUILD_CXX ]] || { fail "no C++ compiler recorded in $1"; return 1; }
+}
+# hosts_on RUNNER WORK PREFIX BUILD..: builds the host project of tests/install in WORK against
+# the installation in PREFIX, through the CMake package and through pkg-config, and runs both.
+# PREFIX "system" means the system's own folders: no search path is given to CMake or
+# pkg-config, and the host needs no run-time path. HOST_ARGS (an array, if set) goes to CMake.
+hosts_on() {
+    local runner=$1 work=$2 prefix=$3
+    shift 3
+    build_compiler "$BUILD_DIR" "$@" || return 1
+    local exe_suffix="" search=(-DCMAKE_PREFIX_PATH="$prefix") pkgconfig=(pkg-config) pc
+    [[ $runner == wine* ]] && exe_suffix=.exe
+    if [[ $prefix == system ]]; then
+        search=()
+    else
+        pc=$(find "$prefix" -name vornmediacapture.pc -print -quit)
+        [[ -n $pc ]] || { fail "no vornmediacapture.pc in $prefix"; return 1; }
+        pkgconfig=(env PKG_CONFIG_LIBDIR="${pc%/*}" PKG_CONFIG_PATH= pkg-config)
+    fi
 
     step "host through the CMake package"
     if cmake -S "$ROOT/tests/install" -B "$work/host-cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_PREFIX_PATH="$prefix" "${toolchain[@]}" &&
+        "${search[@]}" "${BUILD_TOOLCHAIN[@]}" "${HOST_ARGS[@]}" &&
         cmake --build "$work/host-cmake" -j "$JOBS"; then
         run_check "$runner" host-cmake "$work/host-cmake/vmc_install_host$exe_suffix"
     else
@@ -399,41 +449,137 @@ install_host() {
     fi
 
     step "host through pkg-config"
-    local cxx pc flags
-    # The compiler that built the library (a toolchain file does not put it in the cache).
-    cxx=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$dir"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
-    if [[ -z $cxx ]]; then
-        fail "no C++ compiler recorded in $dir"
-        return 1
-    fi
-    pc=$(find "$prefix" -name vornmediacapture.pc -print -quit)
-    if [[ -z $pc ]]; then
-        fail "no vornmediacapture.pc in $prefix"
-        return 1
-    fi
-    local pkgconfig=(env PKG_CONFIG_LIBDIR="${pc%/*}" PKG_CONFIG_PATH= pkg-config)
-    local incdir libdir
+    local incdir libdir flags
     if ! incdir=$("${pkgconfig[@]}" --variable=includedir vornmediacapture) ||
         ! libdir=$("${pkgconfig[@]}" --variable=libdir vornmediacapture) ||
         ! flags=$("${pkgconfig[@]}" --cflags --libs vornmediacapture); then
-        fail "pkg-config cannot read $pc"
+        fail "pkg-config cannot read vornmediacapture.pc${pc:+ ($pc)}"
         return 1
     fi
     mkdir -p "$work/host-pc"
     cmake -DINCLUDE_DIR="$incdir" -DOUTPUT_DIR="$work/host-pc" -P "$ROOT/tests/install/headers.cmake" ||
         { fail "host header list from pkg-config's includedir"; return 1; }
     local link_extra=("-Wl,-rpath,$libdir")
+    [[ $prefix == system ]] && link_extra=()
     if [[ $runner == wine* ]]; then
         link_extra=(-static-libgcc -static-libstdc++ -static)
         cp "$prefix"/bin/*.dll "$work/host-pc/"
     fi
-    log "$cxx -std=c++17 host.cpp $flags"
+    log "$BUILD_CXX -std=c++17 host.cpp $flags"
     # shellcheck disable=SC2086 # pkg-config's flags are words
-    if "$cxx" -std=c++17 -Wall -Wextra -Werror -I"$work/host-pc" "$ROOT/tests/install/host.cpp" \
+    if "$BUILD_CXX" -std=c++17 -Wall -Wextra -Werror -I"$work/host-pc" "$ROOT/tests/install/host.cpp" \
         -o "$work/host-pc/vmc_install_host$exe_suffix" $flags "${link_extra[@]}"; then
         run_check "$runner" host-pkgconfig "$work/host-pc/vmc_install_host$exe_suffix"
     else
         fail "host build through pkg-config"
+    fi
+}
+
+# The install stages compile every installed header alone; the release hosts need not again.
+RELEASE_HOST_ARGS=(-DVMC_HOST_EACH_HEADER=OFF)
+HOST_ARGS=()
+# Release packages of a build, made by CPack into WORK/packages (WORK emptied first); sets
+# PACKAGES to the files made.
+make_packages() {
+    local generator=$1 work=$2
+    rm -rf "$work"
+    mkdir -p "$work"
+    step "cpack -G $generator ($BUILD_DIR)"
+    if ! (cd "$work" && cpack -G "$generator" --config "$BUILD_DIR/CPackConfig.cmake" -B "$work/packages") \
+        >"$work/cpack.log" 2>&1; then
+        cat "$work/cpack.log"
+        fail "cpack -G $generator"
+        return 1
+    fi
+    mapfile -t PACKAGES < <(find "$work/packages" -maxdepth 1 -type f \( -name '*.zip' -o -name '*.deb' \) | sort)
+    ((${#PACKAGES[@]})) || { fail "cpack -G $generator made no package"; return 1; }
+    log "made: ${PACKAGES[*]##*/}"
+}
+
+# The Windows release: the build's ZIP unpacked into an empty folder must hold what a Windows
+# developer needs; the host project is built against it (CMake package and pkg-config), the
+# archive's virtual devices are registered, and the host and `vmcapture.exe list` run from it.
+ZIP_CONTENTS=(README.md VornVirtualDevices.txt bin/VornMediaCapture.dll bin/vmcapture.exe
+    bin/VornVirtualDevices.dll lib/VornMediaCapture.dll.a include/VornMediaCapture/tqzlocker.h
+    include/VornMediaCapture/vornplatform.h lib/cmake/VornMediaCapture/VornMediaCaptureConfig.cmake
+    lib/pkgconfig/vornmediacapture.pc)
+release_zip() {
+    local runner=$1
+    shift
+    prepare "$runner" "$@" || return 1
+    local work=$BUILD_DIR-release file
+    make_packages ZIP "$work" || return 1
+    local zip=${PACKAGES[0]}
+    mkdir -p "$work/unpacked"
+    unzip -q "$zip" -d "$work/unpacked" || { fail "unzip $zip"; return 1; }
+    local top=$work/unpacked/$(basename "$zip" .zip) missing=()
+    for file in "${ZIP_CONTENTS[@]}"; do
+        [[ -f $top/$file ]] || missing+=("$file")
+    done
+    if ((${#missing[@]})); then
+        fail "${zip##*/} lacks ${missing[*]}"
+    else
+        PASSED=$((PASSED + 1))
+    fi
+    local HOST_ARGS=("${RELEASE_HOST_ARGS[@]}")
+    hosts_on "$runner" "$work" "$top" "$@"
+
+    # The archive's own devices, registered where it was unpacked; the build's registration is
+    # put back afterwards for the stages that follow.
+    register_devices "$runner" "$top/bin" || return 1
+    run_program "$runner" vmcapture-list "$top/bin/vmcapture.exe" list
+    if ((RUN_RC == 0)) && grep -q 'Vorn Virtual Camera' "$BUILD_ROOT/results/$CURRENT_STAGE/vmcapture-list.log" &&
+        grep -q 'Vorn Virtual Microphone' "$BUILD_ROOT/results/$CURRENT_STAGE/vmcapture-list.log"; then
+        PASSED=$((PASSED + 1))
+    else
+        fail "vmcapture.exe list from the ZIP (exit $RUN_RC${RUN_NOTE:+, $RUN_NOTE}) does not show the archive's camera and microphone"
+    fi
+    unregister_devices_of "$top/bin"
+    unregister_devices_of "$BUILD_DIR/bin"
+    register_devices "$runner" "$BUILD_DIR/bin"
+}
+
+# The Debian release: the packages of a native build, checked by lintian (errors fail),
+# installed with dpkg, used by the host project (CMake package and pkg-config, from the
+# system's folders) and the installed tool, and removed again.
+release_deb() {
+    prepare native "$@" || return 1
+    local work=$BUILD_DIR-release deb names=() dpkg=(dpkg) missing=()
+    command -v lintian >/dev/null || missing+=(lintian)
+    command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
+    if ((${#missing[@]})); then
+        fail "${missing[*]} missing (scripts/install-deps.sh installs it)"
+        return 1
+    fi
+    if ((EUID != 0)); then
+        if sudo -n true 2>/dev/null; then
+            dpkg=(sudo -n dpkg)
+        else
+            not_run "installing packages needs root or password-less sudo"
+            return 2
+        fi
+    fi
+    make_packages DEB "$work" || return 1
+    for deb in "${PACKAGES[@]}"; do
+        names+=("$(dpkg-deb -f "$deb" Package)")
+        log "$(dpkg-deb -f "$deb" Package Version Depends | tr '\n' ' ')"
+        check "lintian-${names[-1]}" lintian --fail-on error "$deb"
+    done
+    step "dpkg -i ${names[*]}"
+    if ! "${dpkg[@]}" -i "${PACKAGES[@]}"; then
+        fail "dpkg -i ${PACKAGES[*]##*/}"
+        "${dpkg[@]}" --purge "${names[@]}" >/dev/null 2>&1
+        return 1
+    fi
+    PASSED=$((PASSED + 1))
+    local HOST_ARGS=("${RELEASE_HOST_ARGS[@]}")
+    hosts_on native "$work" system "$@"
+    check vmcapture-installed bash -c '[[ "$(command -v vmcapture)" == /usr/bin/vmcapture ]] && vmcapture list'
+    step "dpkg --purge ${names[*]}"
+    if "${dpkg[@]}" --purge "${names[@]}" && ! dpkg-query -W "${names[@]}" 2>/dev/null | grep -q .; then
+        PASSED=$((PASSED + 1))
+    else
+        fail "removing ${names[*]}"
     fi
 }
 
@@ -480,6 +626,25 @@ one_program() {
     local exe=$BUILD_DIR/${PROGRAM_ARGS[0]}
     "$how" "$runner" "${exe##*/}" "$exe" "${PROGRAM_ARGS[@]:1}"
 }
+# The number of different frames in a video file, by ffmpeg's checksum of each frame.
+distinct_frames() {
+    ffmpeg -v error -i "$1" -f framemd5 - 2>/dev/null | grep -v '^#' | awk -F, '{ print $NF }' | sort -u | wc -l
+}
+# The shortest distance, in sample frames, at which the first 200 samples of a WAV's first
+# channel recur exactly (0: nowhere). A sampled sine recurs only after a whole number of its
+# periods fits a whole number of samples (440 Hz at 22050 Hz: 2205); a buffer repeated over
+# and over recurs after its own length.
+tone_recurrence() {
+    ffmpeg -v error -i "$1" -af 'pan=mono|c0=c0' -f s16le - 2>/dev/null | od -An -v -td2 -w2 | awk '
+        { s[n++] = $1 }
+        END {
+            for (d = 1; d + 200 <= n; d++) {
+                for (i = 0; i < 200 && s[i] == s[i + d]; i++) {}
+                if (i == 200) { print d; exit }
+            }
+            print 0
+        }'
+}
 # The capture tool of a Windows build captures the registered virtual camera and microphone
 # through both delivery paths; independent readers judge the files: ffprobe the Y4M's frame
 # count, size and rate and the WAV's format, sox the tone's frequency. One test per file.
@@ -487,24 +652,30 @@ capture_wine() {
     local runner=$1
     shift
     prepare "$runner" "$@" || return 1
-    local out=$BUILD_ROOT/results/$CURRENT_STAGE via file info freq rate
+    local out=$BUILD_ROOT/results/$CURRENT_STAGE via file info freq rate samples duration distinct asked
     mkdir -p "$out"
     for via in push pull; do
         file=$out/camera-$via.y4m
         rm -f "$file"
+        # Under Wine each pulled frame is a graph run of its own, and a run starts its stream
+        # 200 ms ahead: pulled frames come at 4 a second at most.
+        asked=10
+        [[ $via == pull ]] && asked=3
         run_program "$runner" "camera-$via" "$BUILD_DIR/bin/vmcapture.exe" capture camera \
-            "Vorn Virtual Camera" --via "$via" -s 320x240 -r 10 -n 10 -q -o "Z:$file"
+            "Vorn Virtual Camera" --via "$via" -s 320x240 -r "$asked" -n 10 -q -o "Z:$file"
         info=$(ffprobe -v error -count_frames -select_streams v:0 -of default=nw=1 \
             -show_entries stream=width,height,r_frame_rate,nb_read_frames "$file" 2>&1 | tr '\n' ' ')
         # Pushed frames come at the rate the pin connected at; pulled ones at the tool's pace,
-        # which the file then states as measured: 5 to 15 a second.
+        # which the file then states as measured: within half the rate asked either way.
         rate=$(sed -n 's|.*r_frame_rate=\([0-9]*\)/\([0-9]*\).*|\1 \2|p' <<<"$info" |
-            awk '{ print ($2 > 0 && $1 / $2 >= 5 && $1 / $2 <= 15) ? "ok" : "off" }')
+            awk -v asked="$asked" '{ r = $2 > 0 ? $1 / $2 : 0; print (r >= asked / 2 && r <= asked * 1.5) ? "ok" : "off" }')
         if [[ $via == push && $info != *"r_frame_rate=10/1 "* ]]; then rate=off; fi
-        if [[ $RUN_RC == 0 && $rate == ok && $info == "width=320 height=240 r_frame_rate="*" nb_read_frames=10 " ]]; then
+        # Every frame a new picture: a pulled camera must not hand back its last sample.
+        distinct=$(distinct_frames "$file")
+        if [[ $RUN_RC == 0 && $rate == ok && $info == "width=320 height=240 r_frame_rate="*" nb_read_frames=10 " && $distinct == 10 ]]; then
             PASSED=$((PASSED + 1))
         else
-            fail "camera via $via: vmcapture exit $RUN_RC, ffprobe: $info"
+            fail "camera via $via: vmcapture exit $RUN_RC, ffprobe: $info, distinct frames: $distinct of 10"
         fi
         file=$out/microphone-$via.wav
         rm -f "$file"
@@ -512,10 +683,140 @@ capture_wine() {
             "Vorn Virtual Microphone" --via "$via" --rate 44100 --bits 16 --channels 2 -t 2 -q -o "Z:$file"
         info=$(ffprobe -v error -of default=nw=1 -show_entries stream=sample_rate,channels "$file" 2>&1 | tr '\n' ' ')
         freq=$(sox "$file" -n remix 1 stat 2>&1 | awk '/^Rough +frequency:/ {print $3}')
-        if [[ $RUN_RC == 0 && $info == "sample_rate=44100 channels=2 " && ${freq:-0} -ge 430 && ${freq:-0} -le 450 ]]; then
+        # Two seconds of audio in the file: 88200 sample frames, by sox and by ffprobe.
+        samples=$(sox --i -s "$file" 2>&1)
+        duration=$(ffprobe -v error -of default=nw=1:nk=1 -show_entries stream=duration_ts "$file" 2>&1)
+        if [[ $RUN_RC == 0 && $info == "sample_rate=44100 channels=2 " && ${freq:-0} -ge 430 && ${freq:-0} -le 450 &&
+            $samples == 88200 && $duration == 88200 ]]; then
             PASSED=$((PASSED + 1))
         else
-            fail "microphone via $via: vmcapture exit $RUN_RC, ffprobe: $info, sox's frequency: ${freq:-none} (440 wanted)"
+            fail "microphone via $via: vmcapture exit $RUN_RC, ffprobe: $info duration_ts=$duration, sox: ${samples} sample frames (88200 wanted), frequency ${freq:-none} (440 wanted)"
+        fi
+    done
+    # Pulled buffers follow one another: at 22050 Hz a 50 ms buffer is no whole number of the
+    # tone's periods, so only a continuous tone recurs first after 2205 sample frames.
+    file=$out/microphone-pull-22050.wav
+    rm -f "$file"
+    run_program "$runner" microphone-pull-22050 "$BUILD_DIR/bin/vmcapture.exe" capture microphone \
+        "Vorn Virtual Microphone" --via pull --rate 22050 --bits 16 --channels 1 -t 1 -q -o "Z:$file"
+    local recurs
+    recurs=$(tone_recurrence "$file")
+    if [[ $RUN_RC == 0 && $recurs == 2205 ]]; then
+        PASSED=$((PASSED + 1))
+    else
+        fail "pulled microphone at 22050 Hz: vmcapture exit $RUN_RC, the tone recurs after ${recurs:-?} sample frames (2205 for a continuous tone; a repeated buffer recurs after its length)"
+    fi
+}
+# A Windows program of someone else's that uses the registered devices: ffmpeg for Windows
+# (4.1), from the npm registry, for each architecture. The tarball is kept in the build folder;
+# a fetch that fails leaves the stage NOT RUN, never passed.
+declare -A FFMPEG_PACKAGE=([wine]=@ffmpeg-installer/win32-x64 [wine32]=@ffmpeg-installer/win32-ia32)
+# Sets FFMPEG_EXE; returns 2 (after counting the stage as not run) when it cannot be had.
+fetch_ffmpeg() {
+    local package=${FFMPEG_PACKAGE[$1]} dir=$BUILD_DIR/ffmpeg tarball
+    FFMPEG_EXE=$dir/package/ffmpeg.exe
+    [[ -f $FFMPEG_EXE ]] && return 0
+    mkdir -p "$dir"
+    tarball=$(find "$dir" -maxdepth 1 -name '*.tgz' -print -quit)
+    if [[ -z $tarball ]]; then
+        if ! command -v npm >/dev/null; then
+            not_run "!!! npm is missing: cannot fetch $package, the third-party client was NOT tested"
+            return 2
+        fi
+        step "npm pack $package (into $dir)"
+        if ! (cd "$dir" && timeout 300 npm pack --silent "$package") >"$dir/npm.log" 2>&1; then
+            cat "$dir/npm.log"
+            not_run "!!! 'npm pack $package' failed (see $dir/npm.log): the third-party client was NOT tested"
+            return 2
+        fi
+        tarball=$(find "$dir" -maxdepth 1 -name '*.tgz' -print -quit)
+    fi
+    if [[ -z $tarball ]] || ! tar -xzf "$tarball" -C "$dir" package/ffmpeg.exe; then
+        rm -f "$tarball"
+        not_run "!!! no package/ffmpeg.exe in the tarball of $package: the third-party client was NOT tested"
+        return 2
+    fi
+}
+# The camera's every layout (as ffmpeg names it) at every size, and the microphones with their tones.
+DSHOW_FORMATS=(bgr24 yuv420p yuyv422)
+DSHOW_SIZES=(640x480 320x240 160x120 1280x720)
+DSHOW_FRAMES=6
+dshow_client() {
+    local runner=$1
+    shift
+    prepare "$runner" "$@" || return 1
+    fetch_ffmpeg "$runner" || return $?
+    local TEST_TIMEOUT=120  # each run of ffmpeg
+    local out=$BUILD_ROOT/results/$CURRENT_STAGE log ffmpeg=("$FFMPEG_EXE" -hide_banner -nostdin)
+    mkdir -p "$out"
+
+    # The devices as any DirectShow program lists them.
+    run_program "$runner" list-devices "${ffmpeg[@]}" -f dshow -list_devices true -i dummy
+    log=$out/list-devices.log
+    local name missing=()
+    for name in "Vorn Virtual Camera" "Vorn Virtual Camera 2" "Vorn Virtual Microphone" "Vorn Virtual Microphone 2"; do
+        grep -qF "\"$name\"" "$log" || missing+=("$name")
+    done
+    if [[ -z $RUN_NOTE ]] && ((${#missing[@]} == 0)); then
+        PASSED=$((PASSED + 1))
+    else
+        fail "ffmpeg -list_devices${RUN_NOTE:+ ($RUN_NOTE)} lacks: ${missing[*]}"
+    fi
+
+    # The camera's options: every layout at every size, as the pin offers them.
+    run_program "$runner" list-options "${ffmpeg[@]}" -f dshow -list_options true -i "video=Vorn Virtual Camera"
+    local offered format size
+    offered=$(sed -n 's/.*pixel_format=\([a-z0-9]*\) *min s=\([0-9]*x[0-9]*\).*/\1 \2/p' "$out/list-options.log" | tr -d '\r' | sort -u)
+    missing=()
+    for format in "${DSHOW_FORMATS[@]}"; do
+        for size in "${DSHOW_SIZES[@]}"; do
+            grep -qx "$format $size" <<<"$offered" || missing+=("$format/$size")
+        done
+    done
+    if [[ -z $RUN_NOTE ]] && ((${#missing[@]} == 0)); then
+        PASSED=$((PASSED + 1))
+    else
+        fail "ffmpeg -list_options${RUN_NOTE:+ ($RUN_NOTE)} lacks: ${missing[*]}; offered: $(tr '\n' ' ' <<<"$offered")"
+    fi
+
+    # Each layout and size recorded to Y4M: ffprobe counts the frames and reads the size, and
+    # the frames' checksums (ffmpeg's framemd5) must all differ: the picture moves.
+    local file info distinct
+    for format in "${DSHOW_FORMATS[@]}"; do
+        for size in "${DSHOW_SIZES[@]}"; do
+            file=$out/camera-$format-$size.y4m
+            rm -f "$file"
+            run_program "$runner" "camera-$format-$size" "${ffmpeg[@]}" -loglevel error -f dshow \
+                -video_size "$size" -pixel_format "$format" -i "video=Vorn Virtual Camera" \
+                -frames:v "$DSHOW_FRAMES" -vsync passthrough -pix_fmt yuv420p -f yuv4mpegpipe -y "Z:$file"
+            info=$(ffprobe -v error -count_frames -select_streams v:0 -of csv=p=0 \
+                -show_entries stream=width,height,nb_read_frames "$file" 2>&1)
+            distinct=$(distinct_frames "$file")
+            if [[ $RUN_RC == 0 && -z $RUN_NOTE && $info == "${size/x/,},$DSHOW_FRAMES" && $distinct == "$DSHOW_FRAMES" ]]; then
+                PASSED=$((PASSED + 1))
+            else
+                fail "camera $format $size: ffmpeg exit $RUN_RC${RUN_NOTE:+ ($RUN_NOTE)}, ffprobe: $info, distinct frames: $distinct of $DSHOW_FRAMES"
+            fi
+        done
+    done
+
+    # Each microphone to WAV, 2 s: ffprobe reads the format and length, sox the tone.
+    local device tone freq duration
+    for device in "Vorn Virtual Microphone:440" "Vorn Virtual Microphone 2:880"; do
+        tone=${device##*:} device=${device%:*}
+        file=$out/microphone-$tone.wav
+        rm -f "$file"
+        run_program "$runner" "microphone-$tone" "${ffmpeg[@]}" -loglevel error -f dshow \
+            -i "audio=$device" -t 2 -y "Z:$file"
+        info=$(ffprobe -v error -of default=nw=1 -show_entries stream=codec_name,sample_rate,channels "$file" 2>&1 | tr '\n' ' ')
+        duration=$(soxi -D "$file" 2>/dev/null)
+        freq=$(sox "$file" -n remix 1 stat 2>&1 | awk '/^Rough +frequency:/ {print $3}')
+        if [[ $RUN_RC == 0 && -z $RUN_NOTE && $info == "codec_name=pcm_s16le "* ]] &&
+            awk -v d="${duration:-0}" 'BEGIN { exit !(d >= 1.9 && d <= 2.1) }' &&
+            ((${freq:-0} >= tone - 10 && ${freq:-0} <= tone + 10)); then
+            PASSED=$((PASSED + 1))
+        else
+            fail "$device: ffmpeg exit $RUN_RC${RUN_NOTE:+ ($RUN_NOTE)}, ffprobe: $info, ${duration:-no} s, sox's frequency: ${freq:-none} ($tone wanted)"
         fi
     done
 }
@@ -616,9 +917,36 @@ host_suites() {
             check ffprobe-host-desktop bash -c '[[ "$(ffprobe -v error -count_frames -select_streams v:0 \
                 -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "1280,1024,10" ]]' \
                 ffprobe "$out"
+            loaded_desktop "$tool" "${out%/*}/loaded.y4m"
         fi
     fi
     stop_xvfb
+}
+
+# The desktop at 30 frames a second for 3 s under a busy thread on every core: frames may be
+# missed, but the Y4M rate must be the rate the frames came at, so the file plays for about
+# the 3 s captured (2 to 3.4 s: the device opens within the 3 s), and a shortfall must be
+# named ("never produced").
+loaded_desktop() {
+    local tool=$1 out=$2 info rate frames verdict
+    rm -f "$out" "$out.err"
+    start_load
+    DISPLAY=$XVFB_DISPLAY VORN_WORLD=host timeout -k 5 60 "$tool" capture desktop -s 1280x1024 \
+        -r 30 -t 3 -o "$out" 2>"$out.err"
+    local rc=$?
+    stop_load
+    info=$(ffprobe -v error -count_frames -select_streams v:0 -of csv=p=0 \
+        -show_entries stream=r_frame_rate,nb_read_frames "$out" 2>&1)
+    IFS=, read -r rate frames <<<"$info"
+    verdict=$(awk -v r="$rate" -v n="${frames:-0}" 'BEGIN {
+        split(r, f, "/"); fps = f[2] > 0 ? f[1] / f[2] : 0; plays = fps > 0 ? n / fps : 0
+        printf "%s %.1f %.2f", plays >= 2 && plays <= 3.4 ? "ok" : "off", fps, plays }')
+    log "desktop under load: $info (frames a second, seconds the file plays: ${verdict#* })"
+    if [[ $rc == 0 && $verdict == ok* ]] && { [[ ${verdict#* } == 30.0* ]] || grep -q 'never produced' "$out.err"; }; then
+        PASSED=$((PASSED + 1))
+    else
+        fail "desktop under load: exit $rc, ffprobe $info, rate and seconds played ${verdict#* }, stderr: $(tr '\n' ' ' <"$out.err")"
+    fi
 }
 
 # A program of a native build run on its own X server in the host world, like `program`.
@@ -631,14 +959,38 @@ host_soak() {
     stop_xvfb
 }
 
-# Starts a sound server of its own in a scratch folder (a null output and a 440 Hz sine
-# source, nothing else), runs the host-media tests in the host world against it, and stops it.
+# Starts a sound server of its own in a scratch folder, runs the host-media tests in the host
+# world against it and the captures under load (loaded_audio), which end by killing it; then
+# the library's view of a killed server on a server started afresh.
 host_audio() {
     prepare native "$@" || return 1
     command -v pulseaudio >/dev/null || { fail "pulseaudio is missing (package pulseaudio)"; return 1; }
     command -v sox >/dev/null || { fail "sox is missing (package sox)"; return 1; }
+    command -v ffmpeg >/dev/null || { fail "ffmpeg is missing (package ffmpeg)"; return 1; }
     local dir
     dir=$(mktemp -d "${TMPDIR:-/tmp}/vmc-pulse.XXXXXX") || { fail "mktemp"; return 1; }
+    start_pulse "$dir" || { rm -rf "$dir"; return 1; }
+    export PULSE_SERVER="unix:$dir/run/native"
+    VORN_WORLD=host run_gtest native vmc_host_media_tests "$BUILD_DIR/bin/vmc_host_media_tests" \
+        --gtest_filter=-HostAudioServerKilled.*
+    VORN_WORLD=host loaded_audio "$PULSE_PID"
+    # The library's own view of a server killed mid-capture, on a server started afresh.
+    if start_pulse "$dir"; then
+        VMC_KILL_SERVER=$PULSE_PID VORN_WORLD=host run_gtest native vmc_host_media_tests-killed \
+            "$BUILD_DIR/bin/vmc_host_media_tests" --gtest_filter=HostAudioServerKilled.*
+    fi
+    unset PULSE_SERVER
+    stop_pulse
+    rm -rf "$dir"
+}
+
+# Starts the stage's sound server in DIR (a null output and a 440 Hz sine source, nothing
+# else), ending one still running there; sets PULSE_PID.
+PULSE_PID=""
+start_pulse() {
+    local dir=$1
+    stop_pulse
+    rm -rf "$dir/run"
     mkdir -p "$dir/run"
     cat >"$dir/server.pa" <<'PA'
 load-module module-native-protocol-unix
@@ -653,22 +1005,184 @@ PA
         --daemonize=yes --use-pid-file=yes --log-target=file:"$dir/server.log"; then
         cat "$dir/server.log" 2>/dev/null
         fail "starting the sound server"
-        rm -rf "$dir"
         return 1
     fi
     local tries=0
     while [[ ! -S $dir/run/native ]] && ((tries++ < 100)); do sleep 0.1; done
-    PULSE_SERVER="unix:$dir/run/native" VORN_WORLD=host \
-        run_gtest native vmc_host_media_tests "$BUILD_DIR/bin/vmc_host_media_tests"
+    PULSE_PID=$(cat "$dir/run/pid" 2>/dev/null)
+}
+stop_pulse() {
+    local pid=$PULSE_PID tries=0
+    PULSE_PID=""
+    [[ -n $pid ]] || return 0
     step "stopping the sound server"
-    local pid
-    pid=$(cat "$dir/run/pid" 2>/dev/null)
-    if [[ -n $pid ]] && kill "$pid" 2>/dev/null; then
-        tries=0
+    if kill "$pid" 2>/dev/null; then
         while kill -0 "$pid" 2>/dev/null && ((tries++ < 50)); do sleep 0.1; done
         kill -9 "$pid" 2>/dev/null
     fi
-    rm -rf "$dir"
+}
+
+# Busy threads on every core, at the stage's own priority, until stop_load: the load of a
+# build on the machine.
+LOAD_PIDS=()
+start_load() {
+    local i cores
+    cores=$(nproc 2>/dev/null || echo 2)
+    for ((i = 0; i < cores; i++)); do
+        bash -c 'while :; do :; done' &
+        LOAD_PIDS+=($!)
+    done
+}
+stop_load() {
+    ((${#LOAD_PIDS[@]})) || return 0
+    kill "${LOAD_PIDS[@]}" 2>/dev/null
+    wait "${LOAD_PIDS[@]}" 2>/dev/null
+    LOAD_PIDS=()
+}
+
+# The process that process PARENT started (a program under `timeout`), once it runs.
+child_of() {
+    local child="" tries=0
+    while [[ -z $child ]] && ((tries++ < 100)); do
+        read -r child _ <"/proc/$1/task/$1/children" 2>/dev/null
+        [[ -n $child ]] || sleep 0.05
+    done
+    echo "$child"
+}
+
+# Waits until FILE holds more than BYTES (10 s at most).
+wait_for_bytes() {
+    local file=$1 bytes=$2 tries=0
+    while (($(stat -c %s "$file" 2>/dev/null || echo 0) <= bytes)) && ((tries++ < 200)); do
+        sleep 0.05
+    done
+}
+
+# judge_tone LABEL FILE SECONDS [RC WANTED_RC]: one passed test when vmc_wavcheck finds FILE
+# full-length and unbroken (and the program ended with the status wanted).
+judge_tone() {
+    local label=$1 file=$2 seconds=$3 rc=${4:-0} wanted=${5:-0} verdict
+    verdict=$("$BUILD_DIR/bin/vmc_wavcheck" "$file" "$seconds" 440 2>&1)
+    local checked=$?
+    if ((checked == 0 && rc == wanted)); then
+        PASSED=$((PASSED + 1))
+    else
+        fail "$label: exit $rc (wanted $wanted); $verdict"
+    fi
+}
+
+# The sine source under load (a busy thread on every core): ROUNDS rounds, each a 5 s capture
+# through the push and the pull microphone of the tool, while ffmpeg records the same source
+# as the reference that shows the source itself was clean; each file judged from itself. Then
+# a loss forced by holding up the tool's writing, which must be reported, and the sound server
+# (process SERVER_PID) killed in the middle of a capture: the tool must say so and keep a valid
+# file of what came.
+AUDIO_ROUNDS=10
+loaded_audio() {
+    local server_pid=$1
+    local out=$BUILD_ROOT/results/$CURRENT_STAGE tool=$BUILD_DIR/bin/vmcapture
+    local sine="Sine source at 440 Hz" round ref push pull rc_ref rc_push rc_pull file
+    mkdir -p "$out"
+    rm -f "$out"/*.wav "$out"/*.err
+    step "$AUDIO_ROUNDS rounds of 5 s captures under load: push, pull and ffmpeg's reference at once"
+    start_load
+    for ((round = 1; round <= AUDIO_ROUNDS; round++)); do
+        timeout -k 5 60 ffmpeg -nostdin -v error -f pulse -sample_rate 44100 -channels 2 -i sine_input -t 5 \
+            -c:a pcm_s16le -y "$out/reference-$round.wav" 2>"$out/reference-$round.err" &
+        ref=$!
+        timeout -k 5 60 "$tool" capture microphone "$sine" --via push -t 5 -q --strict \
+            -o "$out/push-$round.wav" 2>"$out/push-$round.err" &
+        push=$!
+        timeout -k 5 60 "$tool" capture microphone "$sine" --via pull -t 5 -q --strict \
+            -o "$out/pull-$round.wav" 2>"$out/pull-$round.err" &
+        pull=$!
+        wait "$ref"; rc_ref=$?
+        wait "$push"; rc_push=$?
+        wait "$pull"; rc_pull=$?
+        # ffmpeg's -t may end a sample frame early.
+        judge_tone "reference $round (ffmpeg)" "$out/reference-$round.wav" 4.999 "$rc_ref"
+        judge_tone "push $round $(tr '\n' ' ' <"$out/push-$round.err")" "$out/push-$round.wav" 5 "$rc_push"
+        judge_tone "pull $round $(tr '\n' ' ' <"$out/pull-$round.err")" "$out/pull-$round.wav" 5 "$rc_pull"
+    done
+
+    step "a loss forced by holding up the tool's writing for 14 s (it keeps 10 s), with --strict"
+    # The reader of the tool's output waits: the tool's thread blocks on the full pipe while
+    # the device goes on delivering into the tool's queue, which keeps 10 s and then drops.
+    # The gap falls about 10 s into the file: 12 s of audio reach it.
+    file=$out/overrun.wav
+    timeout -k 5 60 "$tool" capture microphone "$sine" -t 12 -q --strict -o - 2>"$out/overrun.err" |
+        { sleep 14; cat >"$file"; }
+    rc_push=${PIPESTATUS[0]}
+    local verdict
+    verdict=$("$BUILD_DIR/bin/vmc_wavcheck" "$file" 12 440 2>&1)
+    if ((rc_push == 4)) && grep -q 'warning: .* of audio lost in' "$out/overrun.err" &&
+        [[ $verdict == *BROKEN* && $verdict != *SHORT* ]]; then
+        PASSED=$((PASSED + 1))
+    else
+        fail "forced loss: exit $rc_push (4 wanted), stderr: $(tr '\n' ' ' <"$out/overrun.err"); $verdict"
+    fi
+    stop_load
+
+    step "the sound server killed in the middle of a capture"
+    file=$out/killed.wav
+    timeout -k 5 60 "$tool" capture microphone "$sine" -t 8 -q --timeout 3 -o "$file" 2>"$out/killed.err" &
+    push=$!
+    tool_pid=$(child_of "$push")
+    wait_for_bytes "$file.$tool_pid.part" 200000
+    kill -9 "$server_pid"
+    wait "$push"; rc_push=$?
+    verdict=$("$BUILD_DIR/bin/vmc_wavcheck" "$file" 8 440 2>&1)
+    # A valid file, unbroken but short, and an error that says so.
+    if ((rc_push == 1)) && grep -q 'broke off' "$out/killed.err" && [[ $verdict == *SHORT* && $verdict != *BROKEN* ]]; then
+        PASSED=$((PASSED + 1))
+    else
+        fail "server killed: exit $rc_push (1 wanted), stderr: $(tr '\n' ' ' <"$out/killed.err"); $verdict"
+    fi
+}
+
+# Starts a desktop session without a desktop in a scratch folder (tests/portal/session.sh:
+# a private session bus, PipeWire, a source node of a known picture (vmc_test_producer), the
+# real portal frontend
+# and our test backend), runs the portal tests and the capture tool in it, and stops it.
+portal_session() {
+    prepare native "$@" || return 1
+    local session=$ROOT/tests/portal/session.sh what dir line
+    if ! what=$(bash "$session" check); then
+        not_run "$what is not installed (see scripts/install-deps.sh)"
+        return 0
+    fi
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/vmc-portal.XXXXXX") || { fail "mktemp"; return 1; }
+    step "portal session in $dir"
+    if ! timeout 120 bash "$session" start "$dir" "$BUILD_DIR/bin/vmc_test_producer"; then
+        fail "starting the portal session (logs: $BUILD_ROOT/results/$CURRENT_STAGE/session)"
+        portal_session_end "$dir"
+        return 1
+    fi
+    # The session's variables, for this function only.
+    while IFS= read -r line; do
+        local -x "$line"
+    done <"$dir/env"
+    run_gtest native vmc_portal_tests "$BUILD_DIR/bin/vmc_portal_tests"
+    local tool=$BUILD_DIR/bin/vmcapture out=$BUILD_ROOT/results/$CURRENT_STAGE/desktop.y4m
+    rm -f "$out"
+    run_check native vmcapture-portal-desktop "$tool" capture desktop -s 640x480 -r 10 -n 10 -q -o "$out"
+    # ffprobe reads the file; ffmpeg gives a pixel of the first frame back as RGB, which must
+    # be the source's colour (0x336699) within the rounding of 4:2:0.
+    check ffprobe-portal-desktop bash -c '[[ "$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,10" ]]' \
+        ffprobe "$out"
+    check ffmpeg-portal-colour bash -c 'ffmpeg -v error -i "$1" -frames:v 1 -vf crop=2:2:320:240 \
+        -f rawvideo -pix_fmt rgb24 - | od -An -tu1 -N3 |
+        awk "{ exit !(\$1 > 43 && \$1 < 59 && \$2 > 94 && \$2 < 110 && \$3 > 145 && \$3 < 161) }"' \
+        ffmpeg "$out"
+    portal_session_end "$dir"
+}
+portal_session_end() {
+    step "stopping the portal session"
+    bash "$ROOT/tests/portal/session.sh" stop "$1"
+    mkdir -p "$BUILD_ROOT/results/$CURRENT_STAGE/session"
+    cp "$1"/*.log "$1"/control/log "$BUILD_ROOT/results/$CURRENT_STAGE/session/" 2>/dev/null
+    rm -rf "$1"
 }
 
 # ---------------------------------------------------------------------------------------

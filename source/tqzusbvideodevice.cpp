@@ -1,5 +1,8 @@
 #include "tqzusbvideodevice.h"
 
+#include <iterator>
+#include <vector>
+
 #include "formatchoice.h"
 #include "pushgraph.h"
 
@@ -81,7 +84,11 @@ std::vector<internal::VideoCapability> ReadCapabilities(IAMStreamConfig* config,
         if (!type) continue;
         cap.majortype = type->majortype;
         cap.subtype = type->subtype;
-        if (SUCCEEDED(cap.status)) cap.largest = range.MaxOutputSize;
+        if (SUCCEEDED(cap.status)) {
+            cap.largest = range.MaxOutputSize;
+            cap.shortest = range.MinFrameInterval;
+            cap.longest = range.MaxFrameInterval;
+        }
         if (const VIDEOINFOHEADER* info = VideoInfo(type.Get())) {
             cap.videoInfo = true;
             cap.width = info->bmiHeader.biWidth;
@@ -89,6 +96,23 @@ std::vector<internal::VideoCapability> ReadCapabilities(IAMStreamConfig* config,
         }
     }
     return caps;
+}
+
+// The order Open tries the formats in: kFormatOrder, those the capture pin has at the size
+// and rate asked first.
+std::vector<TQZDataType> FormatOrder(ICaptureGraphBuilder2* builder, IBaseFilter* filter,
+                                     unsigned int width, unsigned int height,
+                                     unsigned int frameRate) {
+    const std::vector<TQZDataType> order(std::begin(kFormatOrder), std::end(kFormatOrder));
+    TQZComPointer<IAMStreamConfig> config;
+    int count = 0;
+    if (builder == nullptr ||
+        FAILED(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, filter,
+                                      IID_IAMStreamConfig, reinterpret_cast<void**>(&config))) ||
+        !config || !CapsSized(config, count))
+        return order;
+    return internal::TypesAtRateFirst(ReadCapabilities(config, count), order, width, height,
+                                      internal::FrameInterval(frameRate));
 }
 
 }  // namespace
@@ -134,7 +158,8 @@ bool TQZUSBVideoDevice::Open() {
                                     L"Capture Filter", kBindBox, kAddCaptureBox))
         return false;
 
-    for (TQZDataType type : kFormatOrder) {
+    for (TQZDataType type :
+         FormatOrder(CaptureBuilder.Get(), CaptureFilter.Get(), Width, Height, FrameRate)) {
         SetVideoCapFormat(Width, Height, FrameRate, type);
         if (UpdateVideoCapOpt(Width, Height, FrameRate, type, false) >= 0) break;
     }

@@ -27,23 +27,10 @@ const GUID kAnalogVideo = {
 const GUID kAnalogAudio = {
     0x0482DEE1, 0x7817, 0x11cf, {0x8A, 0x03, 0x00, 0xAA, 0x00, 0x6E, 0xCB, 0x65}};
 constexpr REFERENCE_TIME kSecond = 10000000;
-
-REFERENCE_TIME ShortestInterval(const VideoCapability& cap) {
-    return static_cast<REFERENCE_TIME>(std::floor(kSecond / cap.maxFrameRate));
-}
-REFERENCE_TIME LongestInterval(const VideoCapability& cap) {
-    return static_cast<REFERENCE_TIME>(std::ceil(kSecond / cap.minFrameRate));
-}
-LONG MaxWidth(const VideoCapability& cap) { return cap.maxWidth == 0 ? cap.width : cap.maxWidth; }
-LONG MaxHeight(const VideoCapability& cap) {
-    return cap.maxHeight == 0 ? cap.height : cap.maxHeight;
-}
-
-bool SizeFits(const VideoCapability& cap, LONG width, LONG height) {
-    return width >= cap.width && width <= MaxWidth(cap) && height >= cap.height &&
-           height <= MaxHeight(cap) && (width - cap.width) % cap.granularityX == 0 &&
-           (height - cap.height) % cap.granularityY == 0;
-}
+using VornWorld::LongestInterval;
+using VornWorld::MaxHeight;
+using VornWorld::MaxWidth;
+using VornWorld::ShortestInterval;
 
 WAVEFORMATEX WaveOf(const AudioCapability& cap) {
     WAVEFORMATEX wave{};
@@ -254,14 +241,13 @@ protected:
         LONG width = video->bmiHeader.biWidth;
         LONG height = video->bmiHeader.biHeight;
         REFERENCE_TIME interval = video->AvgTimePerFrame;
-        for (const VideoCapability& cap : Config().video) {
-            if (!IsEqualGUID(cap.subtype, type.subtype) || !SizeFits(cap, width, height)) continue;
-            if (interval == 0) interval = ShortestInterval(cap);
-            if (interval < ShortestInterval(cap) || interval > LongestInterval(cap)) continue;
-            *normal = MediaType::Video(cap.subtype, width, height, interval);
-            return S_OK;
-        }
-        return VFW_E_INVALIDMEDIATYPE;
+        const int fits =
+            VornWorld::FittingCapability(Config().video, type.subtype, width, height, interval);
+        if (fits < 0) return VFW_E_INVALIDMEDIATYPE;
+        const VideoCapability& cap = Config().video[static_cast<size_t>(fits)];
+        *normal = MediaType::Video(cap.subtype, width, height,
+                                   interval == 0 ? ShortestInterval(cap) : interval);
+        return S_OK;
     }
 
     void Describe(const AM_MEDIA_TYPE& type, FormatRequest* request) const override {
@@ -555,6 +541,15 @@ protected:
         }
     }
 
+    // A source that does not go on capturing between runs is opened afresh, as after a stop.
+    void OnRestart() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (source_ == nullptr || source_->Continuous()) return;
+        source_.reset();
+        position_ = 0;
+        streamTime_ = 0;
+    }
+
 private:
     CapturePin* Output() const { return static_cast<CapturePin*>(Pins()[0].get()); }
 
@@ -631,6 +626,9 @@ private:
                 uint64_t frames = bytes / wave->nBlockAlign;
                 if (start < 0)
                     start = static_cast<REFERENCE_TIME>(position_ * kSecond / wave->nSamplesPerSec);
+                // Later than the last sample ended by more than a sample frame: a gap.
+                else if (start - streamTime_ > kSecond / wave->nSamplesPerSec)
+                    VornWorld::RecordAudioLost(*device_, start - streamTime_);
                 position_ += frames;
                 length = static_cast<REFERENCE_TIME>(frames * kSecond / wave->nSamplesPerSec);
             } else {

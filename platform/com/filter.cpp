@@ -268,6 +268,11 @@ void Filter::ChangeState(FILTER_STATE to) {
     OnStateChange(from, to);
 }
 
+void Filter::Restart() {
+    endReported_ = false;
+    OnRestart();
+}
+
 HRESULT Filter::Receive(Pin*, const Sample&) { return S_OK; }
 
 void Filter::EndOfStream(Pin*) {

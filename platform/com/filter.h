@@ -138,6 +138,9 @@ public:
     FILTER_STATE State() const { return state_.load(); }
     void Join(FilterGraph* graph, const std::wstring& name);
     void ChangeState(FILTER_STATE to);
+    // The graph starts a finished stream again without stopping (the filter is paused): the
+    // filter may end that stream anew.
+    void Restart();
 
     // Streaming thread: a sample, or the end of the stream, arrived at `input`.
     virtual HRESULT Receive(Pin* input, const Sample& sample);
@@ -154,6 +157,8 @@ protected:
         (void)to;
     }
     virtual CLSID ClassId() const { return GUID_NULL; }
+    // Paused, before a finished stream starts again (see Restart).
+    virtual void OnRestart() {}
 
 private:
     std::vector<std::unique_ptr<Pin>> pins_;

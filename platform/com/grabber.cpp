@@ -216,6 +216,7 @@ protected:
     void OnStateChange(FILTER_STATE from, FILTER_STATE) override {
         if (from == State_Stopped) shotTaken_ = false;
     }
+    void OnRestart() override { shotTaken_ = false; }
     CLSID ClassId() const override { return kSampleGrabber; }
 
 private:

@@ -264,8 +264,12 @@ HRESULT FilterGraph::Run() {
         complete = complete_;
     }
     if (state_ == State_Running && !complete) return S_OK;
-    // A finished stream starts again from the beginning.
-    if (complete && state_ != State_Stopped) ChangeAll(State_Stopped);
+    // A finished stream starts again: the filters pause (sources that go on capturing keep
+    // their place) and make ready for a new end.
+    if (complete && state_ != State_Stopped) {
+        ChangeAll(State_Paused);
+        for (Entry& entry : filters_) entry.filter->Restart();
+    }
     if (complete || state_ == State_Stopped) Arm();
     ChangeAll(State_Running);
     state_ = State_Running;

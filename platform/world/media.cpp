@@ -90,6 +90,12 @@ void RecordRoute(const DeviceState& device, const CrossbarRoute& route) {
 void RecordSamples(const DeviceState& device, unsigned long count) {
     ChangeActivity(device, [&](DeviceActivity& a) { a.samplesDelivered += count; });
 }
+void RecordAudioLost(const DeviceState& device, REFERENCE_TIME lost) {
+    ChangeActivity(device, [&](DeviceActivity& a) {
+        a.audioLost += lost;
+        ++a.audioGaps;
+    });
+}
 
 std::shared_ptr<GraphSlot> NewGraphSlot() {
     auto slot = std::make_shared<GraphRecordSlot>();
@@ -126,6 +132,14 @@ DeviceActivity Activity(DeviceId id) {
     std::lock_guard<std::mutex> lock(records.mutex);
     auto it = records.activity->find(id);
     return it == records.activity->end() ? DeviceActivity{} : it->second;
+}
+
+REFERENCE_TIME AudioLost() {
+    Records& records = TheRecords();
+    std::lock_guard<std::mutex> lock(records.mutex);
+    REFERENCE_TIME lost = 0;
+    for (const auto& entry : *records.activity) lost += entry.second.audioLost;
+    return lost;
 }
 
 std::vector<GraphRecord> Graphs() {

@@ -33,6 +33,10 @@ public:
     virtual bool Remove(DeviceId id) = 0;
     virtual bool Move(DeviceId id, int position) = 0;
     virtual bool RemoveAll(MediaKind kind) = 0;
+    // A device whose samples come from `open` instead of the world's own (the tests put the
+    // host's devices, made over a device of data, into the virtual world); kNoDevice where
+    // the world has none.
+    virtual DeviceId AddWithSource(const DeviceConfig&, SourceOpener, int) { return kNoDevice; }
 };
 MediaWorld& VirtualMediaWorld();
 MediaWorld& HostMediaWorld();
@@ -40,6 +44,17 @@ MediaWorld& MediaWorldInForce();
 
 // Snapshot of a category of the world in force, in enumeration order.
 std::vector<DeviceHandle> DevicesOf(MediaKind kind);
+
+// A video capability's bounds: its largest size, and its frame intervals (100 ns units) from
+// the fastest rate to the slowest.
+LONG MaxWidth(const VideoCapability& cap);
+LONG MaxHeight(const VideoCapability& cap);
+REFERENCE_TIME ShortestInterval(const VideoCapability& cap);
+REFERENCE_TIME LongestInterval(const VideoCapability& cap);
+// The first capability that takes `subtype` at width x height (on its steps) and at `interval`
+// (0: at any); -1 when none does.
+int FittingCapability(const std::vector<VideoCapability>& caps, const GUID& subtype, LONG width,
+                      LONG height, REFERENCE_TIME interval);
 
 // An audio capability at its largest: each maximum, or the value itself where it has none.
 AudioCapability WidestOf(const AudioCapability& cap);
@@ -55,6 +70,8 @@ void RecordFormat(const DeviceState& device, const FormatRequest& request);
 void RecordAllocator(const DeviceState& device, const AllocatorRequest& request);
 void RecordRoute(const DeviceState& device, const CrossbarRoute& route);
 void RecordSamples(const DeviceState& device, unsigned long count);
+// A gap of `lost` (100 ns units) in an audio device's stream.
+void RecordAudioLost(const DeviceState& device, REFERENCE_TIME lost);
 
 // A graph's record: the graph replaces it whenever it changes.
 class GraphSlot {

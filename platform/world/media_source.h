@@ -39,10 +39,16 @@ public:
     // Streaming thread: fills `bytes` of `buffer` with the next sample, waiting for it as long
     // as it takes. `position` is the number of frames (audio: sample frames) the filter has
     // delivered before it. `time` may be set to the capture time of the sample, in 100 ns
-    // units since the first sample of the source; it is left alone otherwise.
+    // units since the first sample of the source; it is left alone otherwise. An audio source
+    // that stamps its samples stamps them on its own timeline: a sample that starts later than
+    // the previous one ended says that the audio in between was lost.
     virtual Result Read(BYTE* buffer, size_t bytes, uint64_t position, REFERENCE_TIME* time) = 0;
     // Any thread: a waiting Read, and every Read until the next Begin, returns Interrupted.
     virtual void Interrupt() = 0;
+    // Whether the source goes on capturing between runs, so that a finished stream started
+    // again (a one-shot grab after the other) continues where the last one ended. Other
+    // sources are opened afresh for such a run.
+    virtual bool Continuous() const { return false; }
 };
 
 // Opens a device's source in a format it accepted; null when the device cannot stream now.

@@ -1,6 +1,7 @@
 // The virtual media world: the capture devices the control API shapes, and their sources,
 // which paint a moving test picture or a sine tone at the pace of a clock.
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -198,6 +199,12 @@ public:
         return AddLocked(config, position);
     }
 
+    DeviceId AddWithSource(const DeviceConfig& config, SourceOpener open, int position) override {
+        if (!open) return kNoDevice;
+        auto lock = Lock();
+        return AddLocked(config, position, std::move(open));
+    }
+
     bool Remove(DeviceId id) override {
         auto lock = Lock();
         for (auto* list : {&video_, &audio_}) {
@@ -243,12 +250,14 @@ private:
 
     List& CategoryOf(MediaKind kind) { return kind == MediaKind::Video ? video_ : audio_; }
 
-    DeviceId AddLocked(const DeviceConfig& config, int position) {
+    DeviceId AddLocked(const DeviceConfig& config, int position, SourceOpener open = nullptr) {
         auto device = std::make_shared<DeviceState>();
         device->id = NewDeviceId();
         device->config = config;
         const DeviceId id = device->id;
-        device->open = [id, config](const StreamFormat& format) -> std::unique_ptr<MediaSource> {
+        device->open =
+            open ? std::move(open)
+                 : [id, config](const StreamFormat& format) -> std::unique_ptr<MediaSource> {
             return std::make_unique<VirtualSource>(id, config, format);
         };
         List& list = CategoryOf(config.kind);
@@ -279,6 +288,33 @@ private:
 };
 
 }  // namespace
+
+LONG MaxWidth(const VideoCapability& cap) { return cap.maxWidth == 0 ? cap.width : cap.maxWidth; }
+LONG MaxHeight(const VideoCapability& cap) {
+    return cap.maxHeight == 0 ? cap.height : cap.maxHeight;
+}
+REFERENCE_TIME ShortestInterval(const VideoCapability& cap) {
+    return static_cast<REFERENCE_TIME>(std::floor(10000000 / cap.maxFrameRate));
+}
+REFERENCE_TIME LongestInterval(const VideoCapability& cap) {
+    return static_cast<REFERENCE_TIME>(std::ceil(10000000 / cap.minFrameRate));
+}
+
+int FittingCapability(const std::vector<VideoCapability>& caps, const GUID& subtype, LONG width,
+                      LONG height, REFERENCE_TIME interval) {
+    for (size_t i = 0; i < caps.size(); ++i) {
+        const VideoCapability& cap = caps[i];
+        if (!IsEqualGUID(cap.subtype, subtype) || width < cap.width || width > MaxWidth(cap) ||
+            height < cap.height || height > MaxHeight(cap) ||
+            (width - cap.width) % cap.granularityX != 0 ||
+            (height - cap.height) % cap.granularityY != 0)
+            continue;
+        if (interval != 0 && (interval < ShortestInterval(cap) || interval > LongestInterval(cap)))
+            continue;
+        return static_cast<int>(i);
+    }
+    return -1;
+}
 
 AudioCapability WidestOf(const AudioCapability& cap) {
     AudioCapability most = cap;

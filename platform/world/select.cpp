@@ -1,7 +1,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
+#include "host/portal/portal.h"
 #include "host/x11/x11.h"
 #include "vorn/control/world.h"
 #include "world/display.h"
@@ -9,17 +11,24 @@
 namespace VornWorld {
 namespace {
 
+std::mutex choiceMutex;
+bool fixed = false;  // the world is in force
+int chosen = -1;     // a WorldKind chosen with ChooseWorld, or -1
+
 WorldKind ReadWorld() {
+    std::lock_guard<std::mutex> lock(choiceMutex);
+    fixed = true;
+    if (chosen >= 0) return static_cast<WorldKind>(chosen);
     const char* value = std::getenv("VORN_WORLD");
-    if (value == nullptr || *value == '\0' || std::strcmp(value, "virtual") == 0) {
-        return WorldKind::Virtual;
+    if (value == nullptr || *value == '\0' || std::strcmp(value, "host") == 0) {
+        return WorldKind::Host;
     }
-    if (std::strcmp(value, "host") == 0) return WorldKind::Host;
+    if (std::strcmp(value, "virtual") == 0) return WorldKind::Virtual;
     std::fprintf(stderr,
                  "vornplatform: VORN_WORLD=%s is neither \"host\" nor \"virtual\"; using the "
-                 "virtual world\n",
+                 "host world\n",
                  value);
-    return WorldKind::Virtual;
+    return WorldKind::Host;
 }
 
 }  // namespace
@@ -29,12 +38,27 @@ WorldKind CurrentWorld() {
     return kind;
 }
 
+bool ChooseWorld(WorldKind kind) {
+    {
+        std::lock_guard<std::mutex> lock(choiceMutex);
+        if (!fixed) {
+            chosen = static_cast<int>(kind);
+            return true;
+        }
+    }
+    return CurrentWorld() == kind;
+}
+
+bool HostScreenFromPortal() { return host::portal::InWaylandSession(); }
+
 const char* WorldName(WorldKind kind) { return kind == WorldKind::Host ? "host" : "virtual"; }
 
 // The services of each world, chosen here once.
 display::DisplayService& display::Display() {
-    static DisplayService& service =
-        CurrentWorld() == WorldKind::Host ? host::x11::HostDisplay() : VirtualDisplay();
+    static DisplayService& service = CurrentWorld() != WorldKind::Host ? VirtualDisplay()
+                                     : host::portal::InWaylandSession()
+                                         ? host::portal::PortalDisplay()
+                                         : host::x11::HostDisplay();
     return service;
 }
 

@@ -3,6 +3,7 @@
 // device in every sample layout, the time stamps and buffer sizes, and no server at all.
 // Run with VORN_WORLD=host and PULSE_SERVER naming that server.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "polling.h"
@@ -159,6 +161,7 @@ TEST_F(HostAudio, PushDeviceDeliversTheToneInBuffersOfTheSuggestedSizeWithSteady
     TQZUSBAudioDevice* device = set.GetByName(kSine);
     ASSERT_NE(nullptr, device);
     Collector sink;
+    const REFERENCE_TIME lostBefore = VornWorld::AudioLost();
     device->OnOpenBefore(static_cast<ICaptureAudioCallBack*>(&sink));
     ASSERT_TRUE(device->Open());
     device->OnOpenAFter();
@@ -176,6 +179,8 @@ TEST_F(HostAudio, PushDeviceDeliversTheToneInBuffersOfTheSuggestedSizeWithSteady
     }
     auto samples = vmc_test::FirstChannel(sink.audio_.data(), second, 16, 2);
     EXPECT_NEAR(440.0, vmc_test::DominantFrequency(samples, 44100), 2.0);
+    EXPECT_TRUE(vmc_test::Unbroken(vmc_test::MeasureContinuity(samples, 44100, 440), 16));
+    EXPECT_EQ(lostBefore, VornWorld::AudioLost());
 }
 
 struct Layout {
@@ -230,37 +235,82 @@ INSTANTIATE_TEST_SUITE_P(Layouts, PullFormats,
                                     "ch" + std::to_string(l.rate);
                          });
 
-// The pull device makes a stream for every Get: with the server gone the run fails at once,
-// and the grabber hands over the sample it kept from the last run again.
-TEST_F(HostAudio, PullDeviceWithoutItsServerReturnsAtOnceWithTheLastSample) {
-    TQZVoiceDeviceSet set;
-    TQZEnumDevice::EnumVoiceDevice(set);
-    TQZVoiceDevice* device = set.GetByIndex(static_cast<unsigned>(sine_));
-    ASSERT_NE(nullptr, device);
-    device->OnOpenBefore(nullptr);
-    ASSERT_TRUE(device->Open());
-    device->OnOpenAFter();
-    TQZPacket* packet = device->Get();
-    ASSERT_NE(nullptr, packet);
-    ASSERT_EQ(8820u, packet->Size());
-    auto bytesOf = [](TQZPacket* p) {
-        const auto* data = static_cast<const uint8_t*>(p->Bytes());
-        return std::vector<uint8_t>(data, data + p->Size());
-    };
-    const std::vector<uint8_t> last = bytesOf(packet);
+// Opens the voice device on the sine source in 44100 Hz 16-bit stereo (50 ms packets).
+class PulledSine {
+public:
+    explicit PulledSine(int index) {
+        TQZEnumDevice::EnumVoiceDevice(set_);
+        device_ = set_.GetByIndex(static_cast<unsigned>(index));
+        if (device_ == nullptr) return;
+        device_->OnOpenBefore(nullptr);
+        open_ = device_->Open();
+        device_->OnOpenAFter();
+    }
+    ~PulledSine() {
+        if (device_ == nullptr) return;
+        device_->OnCloseBefore();
+        device_->Close();
+        device_->OnCloseAFter();
+    }
+    bool Open() const { return open_; }
+    // The first channel of the next packet appended to `samples`; false without one.
+    bool Append(std::vector<double>& samples) {
+        TQZPacket* packet = device_->Get();
+        if (packet == nullptr || packet->Size() != 8820) return false;
+        auto more = vmc_test::FirstChannel(static_cast<const uint8_t*>(packet->Bytes()),
+                                           packet->Size(), 16, 2);
+        samples.insert(samples.end(), more.begin(), more.end());
+        return true;
+    }
+
+private:
+    TQZVoiceDeviceSet set_;
+    TQZVoiceDevice* device_ = nullptr;
+    bool open_ = false;
+};
+
+// The source's stream stays open between one Get and the next: a host that asks at least as
+// often as the packets come gets each one where the last ended, nothing is counted as lost,
+// and the open stream goes on even when a new connection to the server could not be made.
+TEST_F(HostAudio, PulledPacketsFollowEachOtherWithoutAGap) {
+    PulledSine pulled(sine_);
+    ASSERT_TRUE(pulled.Open());
+    const REFERENCE_TIME lostBefore = VornWorld::AudioLost();
+    std::vector<double> samples;
+    for (int i = 0; i < 30; ++i) ASSERT_TRUE(pulled.Append(samples)) << "packet " << i;
     {
         ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/vmc-native");
-        auto begin = std::chrono::steady_clock::now();
-        packet = device->Get();
-        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(),
-                  1.5);
-        ASSERT_NE(nullptr, packet);
-        EXPECT_EQ(last, bytesOf(packet));
+        for (int i = 0; i < 10; ++i) ASSERT_TRUE(pulled.Append(samples)) << "packet " << i;
     }
-    EXPECT_NE(last, bytesOf(device->Get())) << "the server is back";
-    device->OnCloseBefore();
-    device->Close();
-    device->OnCloseAFter();
+    const vmc_test::Continuity c = vmc_test::MeasureContinuity(samples, 44100, 440);
+    EXPECT_TRUE(vmc_test::Unbroken(c, 16))
+        << "step " << c.step / c.cleanStep << " x a clean sine's at sample " << c.stepAt
+        << ", recurrence missed by " << c.miss / c.peak << " of the peak at " << c.missAt;
+    EXPECT_EQ(lostBefore, VornWorld::AudioLost());
+}
+
+// A host that does not ask for 12 s: the source keeps 10 s for it, and the rest is counted
+// as lost, once, when the packet after the gap is delivered; the device's records say so too.
+TEST_F(HostAudio, AHostThatPullsTooSlowlyLosesAudioAndTheLossIsCounted) {
+    PulledSine pulled(sine_);
+    ASSERT_TRUE(pulled.Open());
+    const REFERENCE_TIME lostBefore = VornWorld::AudioLost();
+    std::vector<double> samples;
+    ASSERT_TRUE(pulled.Append(samples));
+    std::this_thread::sleep_for(std::chrono::seconds(12));
+    for (int i = 0; i < 260 && VornWorld::AudioLost() == lostBefore; ++i)
+        ASSERT_TRUE(pulled.Append(samples));
+    const double lost = static_cast<double>(VornWorld::AudioLost() - lostBefore) / 1e7;
+    // 12 s passed and 10 s were kept; the test's sine source sends up to 2 s ahead of time.
+    EXPECT_GT(lost, 1.5);
+    EXPECT_LT(lost, 4.5);
+    // One packet before the pause, the 10 s kept (200 packets; the server's fragments are
+    // larger than a packet), and the packet after the gap.
+    EXPECT_NEAR(202.0, static_cast<double>(samples.size()) / 2205, 2.0);
+    unsigned long gaps = 0;
+    for (VornWorld::DeviceId id : VornWorld::Devices(VornWorld::MediaKind::Audio))
+        gaps += VornWorld::Activity(id).audioGaps;
+    EXPECT_GE(gaps, 1u);
 }
 
 // A listening socket that never answers: a server that hangs during the handshake.
@@ -306,6 +356,42 @@ TEST(HostAudioWithoutServer, TheCategoryIsEmptyAndSoon) {
     double seconds = 0;
     EXPECT_EQ(0, AudioInputs(&seconds));
     EXPECT_LT(seconds, 6.0) << "a server that never answers is given up on";
+}
+
+// Run by the host-audio stage on its own, last, with VMC_KILL_SERVER naming the process id of
+// its sound server: the server is killed while the push device records. The callbacks stop
+// after the audio received, which is unbroken, and closing the device leaves no streaming
+// thread and no object behind.
+TEST(HostAudioServerKilled, PushDeviceEndsWithWhatItGotAndLeavesNothingBehind) {
+    const char* server = std::getenv("VMC_KILL_SERVER");
+    if (server == nullptr) GTEST_SKIP() << "kills the sound server: run by the host-audio stage";
+    const long objects = VornWorld::LiveComObjects();
+    const long threads = VornWorld::LiveStreamingThreads();
+    Collector sink;
+    {
+        TQZUSBAudioDeviceSet set;
+        TQZEnumDevice::EnumAudioDevice(set);
+        TQZUSBAudioDevice* device = set.GetByName(kSine);
+        ASSERT_NE(nullptr, device);
+        device->OnOpenBefore(static_cast<ICaptureAudioCallBack*>(&sink));
+        ASSERT_TRUE(device->Open());
+        device->OnOpenAFter();
+        ASSERT_TRUE(vmc_test::Eventually([&] { return sink.Bytes() >= 88200; }));
+        ASSERT_EQ(0, kill(static_cast<pid_t>(std::atol(server)), SIGKILL));
+        // The stream ends: no buffer for half a second.
+        EXPECT_TRUE(vmc_test::Eventually([&] {
+            const size_t before = sink.Bytes();
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            return sink.Bytes() == before;
+        }));
+        device->OnCloseBefore();
+        device->Close();
+        device->OnCloseAFter();
+    }
+    EXPECT_EQ(threads, VornWorld::LiveStreamingThreads());
+    EXPECT_EQ(objects, VornWorld::LiveComObjects());
+    auto samples = vmc_test::FirstChannel(sink.audio_.data(), sink.audio_.size(), 16, 2);
+    EXPECT_TRUE(vmc_test::Unbroken(vmc_test::MeasureContinuity(samples, 44100, 440), 16));
 }
 
 }  // namespace

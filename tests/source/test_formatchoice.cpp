@@ -9,6 +9,7 @@
 
 namespace {
 
+using namespace TQZCapture;
 using namespace TQZCapture::internal;
 
 VideoCapability Cap(HRESULT status, const GUID& major, const GUID& sub, bool header, LONG w, LONG h,
@@ -68,6 +69,32 @@ TEST(FormatChoice, FirstVideoCapabilityTakesAnySizeOrHeaderButNotAFailedRead) {
     EXPECT_EQ(3, FirstVideoCapability(caps, MEDIASUBTYPE_YUY2));  // whatever its major type
     EXPECT_EQ(7, FirstVideoCapability(caps, MEDIASUBTYPE_I420));
     EXPECT_EQ(-1, FirstVideoCapability(caps, MEDIASUBTYPE_RGB32));
+}
+
+// A webcam: YUY2 at 720p up to 10 a second, RGB24 (its Motion-JPEG) at 720p up to 30.
+TEST(FormatChoice, TypesThatHaveTheSizeAtTheRateAskedComeFirst) {
+    auto at = [](const GUID& sub, LONG w, LONG h, double fastest, double slowest) {
+        VideoCapability cap = Cap(S_OK, MEDIATYPE_Video, sub, true, w, h);
+        cap.shortest = static_cast<REFERENCE_TIME>(1e7 / fastest);
+        cap.longest = static_cast<REFERENCE_TIME>(1e7 / slowest);
+        return cap;
+    };
+    const std::vector<VideoCapability> caps = {
+        at(MEDIASUBTYPE_YUY2, 640, 480, 30, 5), at(MEDIASUBTYPE_YUY2, 1280, 720, 10, 5),
+        at(MEDIASUBTYPE_RGB24, 640, 480, 30, 5), at(MEDIASUBTYPE_RGB24, 1280, 720, 30, 5)};
+    const std::vector<TQZDataType> order = {DataTypeI420, DataTypeYUY2, DataTypeYUY2,
+                                            DataTypeRGB24};
+    using Order = std::vector<TQZDataType>;
+    EXPECT_EQ((Order{DataTypeRGB24, DataTypeI420, DataTypeYUY2, DataTypeYUY2}),
+              TypesAtRateFirst(caps, order, 1280, 720, FrameInterval(30)));
+    EXPECT_EQ((Order{DataTypeYUY2, DataTypeYUY2, DataTypeRGB24, DataTypeI420}),
+              TypesAtRateFirst(caps, order, 1280, 720, FrameInterval(10)));
+    EXPECT_EQ((Order{DataTypeYUY2, DataTypeYUY2, DataTypeRGB24, DataTypeI420}),
+              TypesAtRateFirst(caps, order, 640, 480, FrameInterval(30)));
+    // Nothing at the size and rate (60 a second, or a size not listed): the order stays.
+    EXPECT_EQ(order, TypesAtRateFirst(caps, order, 1280, 720, FrameInterval(60)));
+    EXPECT_EQ(order, TypesAtRateFirst(caps, order, 800, 600, FrameInterval(30)));
+    EXPECT_EQ(order, TypesAtRateFirst({}, order, 1280, 720, FrameInterval(30)));
 }
 
 TEST(FormatChoice, AskedSizeIntervalAndSubtype) {

@@ -55,4 +55,45 @@ inline double DominantFrequency(const std::vector<double>& samples, double rate,
     return best;
 }
 
+// How far samples stray from one unbroken sine of `frequency`: the largest step between
+// neighbours (a clean sine of that peak steps at most `cleanStep`) and the largest miss of the
+// sine's recurrence x[n+1] + x[n-1] = 2 cos(w) x[n], which is 0 for a perfect sine and of the
+// order of the peak at a break; each with the sample where it is.
+struct Continuity {
+    double peak = 0;
+    double step = 0;
+    double cleanStep = 0;
+    double miss = 0;
+    size_t stepAt = 0;
+    size_t missAt = 0;
+};
+
+inline Continuity MeasureContinuity(const std::vector<double>& x, double rate, double frequency) {
+    Continuity c;
+    const double twoCos = 2 * std::cos(2 * M_PI * frequency / rate);
+    for (size_t n = 0; n < x.size(); ++n) {
+        c.peak = std::fmax(c.peak, std::fabs(x[n]));
+        if (n == 0) continue;
+        if (std::fabs(x[n] - x[n - 1]) > c.step) {
+            c.step = std::fabs(x[n] - x[n - 1]);
+            c.stepAt = n;
+        }
+        const double miss = n + 1 < x.size() ? std::fabs(x[n + 1] + x[n - 1] - twoCos * x[n]) : 0;
+        if (miss > c.miss) {
+            c.miss = miss;
+            c.missAt = n;
+        }
+    }
+    c.cleanStep = c.peak * 2 * std::sin(M_PI * frequency / rate);
+    return c;
+}
+
+// Whether the measure shows one unbroken sine in samples of `bits`: steps no larger than the
+// clean sine's and misses within a few quantisation steps (and 1 % of the peak).
+inline bool Unbroken(const Continuity& c, int bits) {
+    const double lsb = std::ldexp(1.0, 1 - bits);
+    return c.peak > 0 && c.step <= c.cleanStep * 1.05 + 2 * lsb &&
+           c.miss <= 8 * lsb + 0.01 * c.peak;
+}
+
 }  // namespace vmc_test

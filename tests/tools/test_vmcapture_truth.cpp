@@ -133,7 +133,7 @@ TEST_F(TruthTest, WavHeaderDescribesTheSamplesTheMicrophoneDelivered) {
         EXPECT_EQ(taken ? "22050 16 2" : "44100 16 2", SoxFormat(dir_.Path(), "m.wav")) << ask[1];
         EXPECT_EQ(!taken, Contains(run.err, "does not take the format")) << run.err;
         const Wav wav = ReadWav(ReadBytes(File("m.wav")));
-        EXPECT_NEAR(1.5, wav.dataSize / (wav.rate * 4.0), 0.3) << ask[1];
+        EXPECT_EQ(wav.rate * 6 / 4 * 4, wav.dataSize) << ask[1] << ": exactly the 1.5 s asked";
         // Read at the header's rate the tone is 440 Hz: two zero crossings a period.
         int crossings = 0;
         for (size_t i = 1; i < wav.left.size(); ++i)
@@ -230,6 +230,13 @@ TEST_F(TruthTest, ExitStatusesAndMessagesOfMisuse) {
         {{"capture", "camera", "--via", "sideways", "-o", "c.y4m"}, 2, "push or pull"},
         {{"convert", "p.bmp", "-o", "p.png"}, 2, "-f y4m|i420"},
         {{"convert", "p.bmp", "--size", "4x4", "-o", "p.y4m"}, 2, "--size is for raw input"},
+        // Numbers past what their fields hold are refused, not wrapped.
+        {{"capture", "desktop", "-n", "18446744073709551616", "-o", "d.y4m"}, 2, "--frames"},
+        {{"capture", "desktop", "-s", "4294967360x48", "-o", "d.y4m"}, 2, "--size"},
+        {{"capture", "microphone", "--rate", "4294967296000", "-o", "m.wav"}, 2, "--rate"},
+        {{"capture", "desktop", "--seconds", "1e999", "-o", "d.y4m"}, 2, "--seconds"},
+        {{"convert", "p.rgb", "-s", "65536x65536", "-o", "p.yuv"}, 2, "--size WxH"},
+        {{"convert", "p.bmp", "-r", "4294967297", "-o", "p.y4m"}, 2, "--fps"},
         {{"--version"}, 0, ""},
     };
     for (const auto& c : cases) {

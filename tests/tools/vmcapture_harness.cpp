@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +30,8 @@ ScratchDir::~ScratchDir() {
     if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
-pid_t StartTool(const std::vector<std::string>& args, const std::string& dir) {
+pid_t StartTool(const std::vector<std::string>& args, const std::string& dir,
+                const std::function<void(pid_t)>& beforeRun) {
     std::vector<char*> argv;
     std::string program = VMCAPTURE_PATH;
     argv.push_back(program.data());
@@ -37,8 +39,16 @@ pid_t StartTool(const std::vector<std::string>& args, const std::string& dir) {
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     const std::string out = dir + "/.stdout", err = dir + "/.stderr";
+    // The child waits for a byte (or the end) of this pipe before it runs the tool.
+    int go[2];
+    if (pipe(go) != 0) return -1;
     const pid_t pid = fork();
     if (pid == 0) {
+        close(go[1]);
+        char byte;
+        while (read(go[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        close(go[0]);
         const int in = open("/dev/null", O_RDONLY);
         const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -48,6 +58,9 @@ pid_t StartTool(const std::vector<std::string>& args, const std::string& dir) {
         execv(argv[0], argv.data());
         _exit(127);
     }
+    close(go[0]);
+    if (pid > 0 && beforeRun) beforeRun(pid);
+    close(go[1]);
     return pid;
 }
 

@@ -35,8 +35,11 @@ struct ToolRun {
 // standard input empty. Kills it after `timeoutSeconds`.
 ToolRun RunTool(const std::vector<std::string>& args, const std::string& dir,
                 int timeoutSeconds = 60);
-// The same, without waiting: the process id, for StopTool or FinishTool.
-pid_t StartTool(const std::vector<std::string>& args, const std::string& dir);
+// The same, without waiting: the process id, for StopTool or FinishTool. `beforeRun`, when
+// given, is called with the process id once the process exists and before the tool starts in
+// it (to prepare names made of that id).
+pid_t StartTool(const std::vector<std::string>& args, const std::string& dir,
+                const std::function<void(pid_t)>& beforeRun = {});
 // Waits for a started tool to end by itself (killed after `timeoutSeconds`) and reads what it
 // wrote to standard output and error.
 ToolRun FinishTool(pid_t pid, const std::string& dir, int timeoutSeconds = 60);

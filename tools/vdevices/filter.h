@@ -99,7 +99,7 @@ private:
     StreamPlan plan_;
     IReferenceClock* clock_ = nullptr;
     REFERENCE_TIME streamStart_ = 0;  // the clock time of stream time 0
-    uint64_t position_ = 0;           // frames or sample frames delivered since the pin stopped
+    uint64_t position_ = 0;           // frames or sample frames delivered by this pin
 };
 
 class SourceFilter final : public FilterBase,

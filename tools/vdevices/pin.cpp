@@ -357,12 +357,14 @@ void OutputPin::Join() {
     ReleaseInto(clock_);
 }
 
+// The picture and the tone go on from where they were, as a camera keeps filming while nobody
+// records: a host that stops the graph between two one-shot grabs gets the next frame, not the
+// first one again.
 void OutputPin::Deactivate() {
     // Decommitting first releases a thread that waits for a buffer; the pins downstream are
     // stopped already, so a delivery in progress returns.
     if (allocator_ != nullptr) allocator_->Decommit();
     Join();
-    position_ = 0;
 }
 
 REFERENCE_TIME OutputPin::Now() const {
@@ -382,7 +384,7 @@ DWORD WINAPI OutputPin::StreamThread(void* self) {
 
 // Delivers one sample per period: a video frame at the start of its period, an audio buffer
 // once the period it covers has passed. Time stamps are stream times; the picture and the
-// tone continue from the position reached before a pause.
+// tone continue from the position reached before a pause or a stop.
 void OutputPin::Stream() {
     const StreamPlan plan = plan_;
     const REFERENCE_TIME period =

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "commands.h"
 #include "console.h"
@@ -34,6 +36,7 @@ struct Settings {
     bool quiet = false;
     std::string audio;       // --audio: microphone[:INDEX|NAME]
     uint32_t videoKbps = 0;  // --bitrate
+    bool strict = false;  // lost audio makes the exit status kExitLost
 };
 
 CommandDef Definition() {
@@ -68,7 +71,8 @@ CommandDef Definition() {
             {"rate", 0, "HZ", "audio sample rate, 1000 to 384000 (default 44100)"},
             {"bits", 0, "N", "audio bits per sample: 8, 16, 24 or 32 (default 16)"},
             {"channels", 0, "N", "audio channels, 1 to 16 (default 2)"},
-            {"seconds", 't', "S", "stop after S seconds"},
+            {"seconds", 't', "S",
+             "stop after S seconds; for audio, once the file holds S seconds of audio"},
             {"frames", 'n', "N", "stop after N video frames"},
             {"timeout", 0, "S",
              "give up when the source delivers nothing for S seconds "
@@ -80,6 +84,9 @@ CommandDef Definition() {
              "video bitrate of a .mkv, .mp4 or .webm recording, 50 to 100000 kbit/s "
              "(default: the encoder's choice for the size)"},
             {"quiet", 'q', nullptr, "no progress and no notices"},
+            {"strict", 0, nullptr,
+             "exit with status 4 when audio was lost during the capture (the file is still "
+             "written)"},
         },
         "Without --seconds or --frames the capture runs until Ctrl-C. Progress (frames,\n"
         "dropped frames, frames the source never produced, achieved rate) is shown only\n"
@@ -87,7 +94,9 @@ CommandDef Definition() {
         "to even sizes. A device that does not take the format asked of it delivers its\n"
         "own, and the file says what it delivers ('vmcapture list --formats' shows what\n"
         "each device takes). The output appears when the capture succeeds; until then it\n"
-        "is written as FILE.<process id>.part.\n\n"
+        "is written as FILE.<process id>.part. Audio that the device lost (a gap in its\n"
+        "stream) is named on standard error, how much and where, also with --quiet; a\n"
+        "microphone that breaks off leaves the file of what it delivered, with an error.\n\n"
         "A window is captured as its device does it: a region of the client area's size,\n"
         "rounded down to a multiple of 4, taken from the window's outer top-left corner.\n"
         "So the frames show the title bar and the left border, and lose the right and\n"
@@ -157,6 +166,7 @@ bool ReadSettings(const ParsedArgs& parsed, Settings& settings) {
         return false;
     }
     if (!ReadUnsigned(parsed, "bitrate", 50, 100000, settings.videoKbps)) return false;
+    settings.strict = parsed.Has("strict");
     CaptureRequest& request = settings.request;
     if (parsed.Has("size")) {
         if (!ParseSize(parsed.Value("size"), kMaxSide, request.width, request.height)) {
@@ -259,15 +269,49 @@ uint64_t MissingFrames(uint32_t askedRate, const RateMeter& meter, uint64_t drop
     return expected > produced + 1 ? static_cast<uint64_t>(expected - produced) : 0;
 }
 
+// A gap in the audio: `lost` seconds missing before the audio at `at` seconds of the file.
+struct AudioGap {
+    double at;
+    double lost;
+};
+
+// "1.0 s of audio lost in 2 gaps: 0.9 s before 2.1 s, 0.1 s before 3.0 s into the file".
+std::string DescribeGaps(const std::vector<AudioGap>& gaps) {
+    double total = 0;
+    std::string where;
+    for (size_t i = 0; i < gaps.size(); ++i) {
+        total += gaps[i].lost;
+        char text[64];
+        std::snprintf(text, sizeof text, "%.3f s before %.3f s", gaps[i].lost, gaps[i].at);
+        if (i < 8) where += (i == 0 ? "" : ", ") + std::string(text);
+    }
+    if (gaps.size() > 8) where += ", ...";
+    char head[64];
+    std::snprintf(head, sizeof head, "%.3f s of audio lost in ", total);
+    return head + std::to_string(gaps.size()) + (gaps.size() == 1 ? " gap: " : " gaps: ") + where +
+           " into the file";
+}
+
+// The bytes of `seconds` of audio, whole sample frames; 0 for no limit.
+uint64_t AudioLimit(double seconds, const StreamFormat& stream) {
+    const uint64_t frame = static_cast<uint64_t>(stream.bitsPerSample / 8) * stream.channels;
+    if (seconds <= 0 || frame == 0) return 0;
+    return static_cast<uint64_t>(std::llround(seconds * stream.sampleRate)) * frame;
+}
+
 // Moves units from the source to the sink until a limit, a stop request or a failure. Time
 // counts from `start`, when the source began to open: a device may capture while it opens.
+// Audio stops once the file holds the seconds asked for (the last buffer cut to fit), so that
+// the time a device takes to open or to hand over its buffers costs none of it.
+// `sourceFailed`: the failure was the source's, and what was written is whole.
 int Pump(Source& source, Sink& sink, const Settings& settings, const StreamFormat& stream,
          Progress& progress, std::chrono::steady_clock::time_point start, RateMeter& meter,
-         CaptureCounts& counts) {
+         CaptureCounts& counts, std::vector<AudioGap>& gaps, bool& sourceFailed) {
     auto lastUnit = std::chrono::steady_clock::now();
     uint64_t taken = 0;
     int status = kExitOk;
     const bool video = stream.medium == Medium::Video;
+    const uint64_t audioLimit = video ? 0 : AudioLimit(settings.maxSeconds, stream);
     counts.askedRate = settings.request.frameRate;
     const auto update = [&] {
         counts.seconds = SecondsSince(start);
@@ -280,7 +324,8 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
     while (!StopRequested()) {
         counts.seconds = SecondsSince(start);
         if (settings.maxFrames != 0 && counts.units >= settings.maxFrames) break;
-        if (settings.maxSeconds > 0 && counts.seconds >= settings.maxSeconds) break;
+        if (video && settings.maxSeconds > 0 && counts.seconds >= settings.maxSeconds) break;
+        if (audioLimit != 0 && counts.audioBytes >= audioLimit) break;
         if (SecondsSince(lastUnit) >= settings.timeout) {
             const std::string limit = Fixed(settings.timeout);
             if (taken == 0) {
@@ -289,6 +334,7 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
             } else {
                 ReportError("the source stopped delivering (nothing for " + limit + " s)");
                 status = kExitFailure;
+                sourceFailed = true;
             }
             break;
         }
@@ -298,12 +344,23 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
         if (source.Take(data, size, stamp, 50)) {
             lastUnit = std::chrono::steady_clock::now();
             ++taken;
+            if (!video) {
+                const double gap = source.GapBeforeLast();
+                const double perSecond = static_cast<double>(stream.BytesPerSecond());
+                if (gap > 0 && perSecond > 0)
+                    gaps.push_back({static_cast<double>(counts.audioBytes) / perSecond, gap});
+                if (audioLimit != 0)
+                    size = static_cast<size_t>(
+                        std::min<uint64_t>(size, audioLimit - counts.audioBytes));
+            }
             const uint64_t skipped = sink.Skipped();
             if (!sink.Consume(data, size)) {
                 ReportError("writing " + settings.output + " failed: " + sink.Error());
                 status = kExitFailure;
                 break;
             }
+            // A slow output (a pipe nobody reads yet) is not the source's silence.
+            lastUnit = std::chrono::steady_clock::now();
             if (sink.Skipped() == skipped) meter.Add(stamp);
             counts.units = taken - sink.Skipped();
             if (!video) counts.audioBytes += size;
@@ -491,17 +548,33 @@ int Capture(Settings settings, const SourceKind& kind) {
                      DescribeStream(stream).c_str(), settings.output.c_str());
     RateMeter meter;
     CaptureCounts counts;
-    const int status = Pump(*source, *sink, settings, stream, progress, start, meter, counts);
+    std::vector<AudioGap> gaps;
+    bool sourceFailed = false;
+    int status =
+        Pump(*source, *sink, settings, stream, progress, start, meter, counts, gaps, sourceFailed);
     source->Close();
     progress.Finish(DescribeCounts(counts, stream));
-    if (status != kExitOk) return status;  // the unfinished output goes with the sink
+    if (!gaps.empty()) {
+        ReportWarning(DescribeGaps(gaps));
+        if (settings.strict && status == kExitOk) status = kExitLost;
+    }
+    // Audio that a device delivered before it broke off is kept, and said to be short.
+    const bool keepPartial =
+        sourceFailed && stream.medium == Medium::Audio && counts.audioBytes > 0;
+    if (status != kExitOk && status != kExitLost && !keepPartial)
+        return status;  // the unfinished output goes with the sink
     if (stream.medium == Medium::Video)
         ReportRate(settings, stream, *sink, meter, counts, format == OutputFormat::Y4m, onTerminal);
     if (!sink->Finish(error)) {
         ReportError("writing " + settings.output + " failed: " + error);
         return kExitFailure;
     }
-    return kExitOk;
+    if (keepPartial)
+        ReportError((settings.output == "-" ? std::string("standard output") : settings.output) +
+                    " holds the " +
+                    Fixed(static_cast<double>(counts.audioBytes) / stream.BytesPerSecond()) +
+                    " s of audio the device delivered before it broke off");
+    return status;
 }
 
 }  // namespace

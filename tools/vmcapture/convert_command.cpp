@@ -95,8 +95,8 @@ bool ConvertBmp(const std::string& path, Converter& converter, std::string& erro
     return ReadBmpFile(path, file, image, error) && converter.Write(image, error);
 }
 
-bool ConvertRaw(const std::string& path, uint32_t width, uint32_t height, bool blueFirst,
-                bool bottomUp, Converter& converter, std::string& error) {
+bool ConvertRaw(const std::string& path, const RawFrames& layout, Converter& converter,
+                std::string& error) {
     const bool fromStdin = path == "-";
     std::FILE* in = fromStdin ? stdin : std::fopen(path.c_str(), "rb");
     if (in == nullptr) {
@@ -104,33 +104,12 @@ bool ConvertRaw(const std::string& path, uint32_t width, uint32_t height, bool b
         return false;
     }
     if (fromStdin) UseBinaryMode(stdin);
-    const size_t stride = static_cast<size_t>(width) * 3;
-    std::vector<uint8_t> frame(stride * height);
-    uint64_t frames = 0;
-    bool ok = true;
-    for (;;) {
-        const size_t got = std::fread(frame.data(), 1, frame.size(), in);
-        if (got == 0) break;
-        if (got < frame.size()) {
-            error = path + ": ends inside frame " + std::to_string(frames + 1) + " (" +
-                    std::to_string(got) + " of " + std::to_string(frame.size()) + " bytes)";
-            ok = false;
-            break;
-        }
-        const ImageView image{frame.data(), width, height, stride, 3, bottomUp, blueFirst};
-        if (!converter.Write(image, error)) {
-            ok = false;
-            break;
-        }
-        ++frames;
-    }
-    if (ok && std::ferror(in)) {
-        error = SystemError(path);
-        ok = false;
-    } else if (ok && frames == 0) {
-        error = path + ": no input";
-        ok = false;
-    }
+    const bool ok = ReadRawFrames(
+        in, path, layout,
+        [&converter](const ImageView& image, std::string& why) {
+            return converter.Write(image, why);
+        },
+        error);
     if (!fromStdin) std::fclose(in);
     return ok;
 }
@@ -192,10 +171,11 @@ int RunConvert(const std::vector<std::string>& args) {
     Converter converter(output, format == "y4m" ? YuvContainer::Y4m : YuvContainer::RawI420,
                         static_cast<uint32_t>(frameRate));
     std::string error;
-    const bool converted = inputFormat == "bmp"
-                               ? ConvertBmp(input, converter, error)
-                               : ConvertRaw(input, width, height, inputFormat == "bgr",
-                                            parsed.Has("bottom-up"), converter, error);
+    const bool converted =
+        inputFormat == "bmp"
+            ? ConvertBmp(input, converter, error)
+            : ConvertRaw(input, {width, height, inputFormat == "bgr", parsed.Has("bottom-up")},
+                         converter, error);
     // A failed conversion leaves no output: the converter's file is discarded unclosed.
     if (!converted || !converter.Close(error)) {
         ReportError(error);

@@ -6,12 +6,16 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
+#include "device_hooks.h"
+#include "freshgrab.h"
 #include "pushqueue.h"
 #include "sources.h"
 #include "tqzaudiodevice.h"
 #include "tqzpacket.h"
 #include "tqzvideodevice.h"
+#include "world.h"
 
 namespace vmcapture {
 
@@ -99,38 +103,9 @@ bool ReadConnected(Device&, StreamFormat&, long) {
     return true;
 }
 
-// Some device classes add the hooks OnOpenAfter and OnCloseAfter; call them where they exist.
-template <class Device>
-auto CallOpenAfter(Device& device, int) -> decltype(device.OnOpenAfter()) {
-    device.OnOpenAfter();
-}
-template <class Device>
-void CallOpenAfter(Device&, long) {}
-template <class Device>
-auto CallCloseAfter(Device& device, int) -> decltype(device.OnCloseAfter()) {
-    device.OnCloseAfter();
-}
-template <class Device>
-void CallCloseAfter(Device&, long) {}
-
-// OnOpenBefore(callback), Open, OnOpenAFter (and OnOpenAfter).
-template <class Device>
-bool OpenDevice(Device& device, void* callback) {
-    device.OnOpenBefore(callback);
-    if (!device.Open()) return false;
-    device.OnOpenAFter();
-    CallOpenAfter(device, 0);
-    return true;
-}
-
-// OnCloseBefore, Close, OnCloseAFter (and OnCloseAfter): after it, no callback arrives.
-template <class Device>
-void CloseDevice(Device& device) {
-    device.OnCloseBefore();
-    device.Close();
-    device.OnCloseAFter();
-    CallCloseAfter(device, 0);
-}
+// The hook order, shared with the repository's other hosts.
+using VornHooks::CloseDevice;
+using VornHooks::OpenDevice;
 
 // ---- What every source does with its device ------------------------------------------------
 
@@ -285,12 +260,25 @@ public:
             now = std::chrono::steady_clock::now();
             if (next_ > now) return false;
         }
+        if (grabbed_) GrabAgain(this->device_);
+        grabbed_ = true;
         TQZCapture::TQZPacket* packet = this->device_.Get();
+        const double lost = AudioLostSeconds();
+        gap_ = lost - lostSeen_;
+        lostSeen_ = lost;
         // A Get that grabbed nothing hands out the slot of the previous Get again; the tool
         // marks every packet it has taken in Extra[0], which belongs to the host.
-        const bool fresh = packet != nullptr && packet->Size() != 0 && packet->Extra[0] == 0;
+        bool fresh = packet != nullptr && packet->Size() != 0 && packet->Extra[0] == 0;
         const auto interval = Interval(fresh ? packet->Size() : 0);
-        next_ = std::max(next_ + interval, now - interval);  // a late grab is not made up twice
+        // A late video grab is not made up twice; late audio is caught up (a second at most,
+        // as for a device that was away), so a continuous stream is not left behind.
+        const auto behind = this->format_.medium == Medium::Audio
+                                ? std::chrono::steady_clock::duration(std::chrono::seconds(1))
+                                : interval;
+        next_ = std::max(next_ + interval, now - behind);
+        // A frame equal to the last one is the kept sample once more, never written as a new
+        // frame. (Audio is not compared: a steady tone repeats whole buffers honestly.)
+        if (fresh && this->format_.medium == Medium::Video) fresh = !RepeatsLastFrame(*packet);
         if (!fresh) {
             ++failed_;
             return false;
@@ -303,6 +291,7 @@ public:
     }
 
     uint64_t Lost() const override { return failed_; }
+    double GapBeforeLast() override { return gap_; }
 
 private:
     // Grabs follow the pace of the medium: one frame per period of the connected rate, and
@@ -318,8 +307,21 @@ private:
         return std::chrono::microseconds(perSecond ? audioBytes * 1000000 / perSecond : 0);
     }
 
+    // Keeps a copy of each new frame to compare the next one with.
+    bool RepeatsLastFrame(const TQZCapture::TQZPacket& packet) {
+        const uint8_t* bytes = packet.Bytes();
+        if (last_.size() == packet.Size() && std::equal(last_.begin(), last_.end(), bytes))
+            return true;
+        last_.assign(bytes, bytes + packet.Size());
+        return false;
+    }
+
     uint64_t failed_ = 0;
+    bool grabbed_ = false;
+    std::vector<uint8_t> last_;
     std::chrono::steady_clock::time_point next_{};
+    double lostSeen_ = AudioLostSeconds();  // the platform's count at the last grab
+    double gap_ = 0;
 };
 
 // ---- Push delivery: the device calls the tool's callback on its streaming thread ------------
@@ -334,23 +336,44 @@ public:
 
     bool Open(const CaptureRequest& request, std::string& error) override {
         typename Catcher::Interface* callback = &catcher_;
-        return this->OpenDeviceWith(request, callback, error);
+        if (!this->OpenDeviceWith(request, callback, error)) return false;
+        // Audio buffers are small and a gap in them is heard: the queue keeps seconds of them
+        // for a tool thread that a busy machine holds up.
+        const uint64_t audio = this->format_.BytesPerSecond() * kAudioQueueSeconds;
+        if (this->format_.medium == Medium::Audio && audio != 0)
+            queue_.SetByteBound(static_cast<size_t>(std::min<uint64_t>(audio, kAudioQueueBytes)));
+        return true;
     }
 
     bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) override {
         if (!queue_.Take(unit_, seconds, waitMs)) return false;
         data = unit_.data();
         size = unit_.size();
+        gap_ = 0;
+        if (this->format_.medium == Medium::Audio) {
+            // A buffer that starts later than the one before it ended (by more than a sample
+            // frame and a half) follows a gap: the device's or the full queue's.
+            const double perSecond = static_cast<double>(this->format_.BytesPerSecond());
+            if (stamped_ && seconds - end_ > 1.5 / this->format_.sampleRate) gap_ = seconds - end_;
+            stamped_ = true;
+            end_ = seconds + (perSecond > 0 ? static_cast<double>(size) / perSecond : 0.0);
+        }
         return true;
     }
 
     uint64_t Lost() const override { return queue_.Dropped(); }
+    double GapBeforeLast() override { return gap_; }
 
 private:
-    static constexpr size_t kQueueBound = 32;
+    static constexpr size_t kQueueBound = 32;  // video frames
+    static constexpr uint64_t kAudioQueueSeconds = 10;
+    static constexpr uint64_t kAudioQueueBytes = uint64_t{64} << 20;
     PushQueue queue_{kQueueBound};
     Catcher catcher_{queue_};
     std::vector<uint8_t> unit_;
+    bool stamped_ = false;
+    double end_ = 0;  // where the last audio buffer ended, on the device's clock
+    double gap_ = 0;
 };
 
 }  // namespace vmcapture

@@ -1,9 +1,8 @@
 #include "files.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
+#include <random>
 
 #include "console.h"
 #include "report.h"
@@ -12,36 +11,50 @@ namespace vmcapture {
 
 std::string SystemError(const std::string& path) { return path + ": " + std::strerror(errno); }
 
-std::string TemporaryPath(const std::string& path) {
-    return path + "." + std::to_string(ProcessId()) + ".part";
+std::string TemporaryPath(const std::string& path, uint32_t salt) {
+    std::string name = path + "." + std::to_string(ProcessId());
+    if (salt != 0) {
+        char text[10];
+        std::snprintf(text, sizeof text, "-%08x", static_cast<unsigned>(salt));
+        name += text;
+    }
+    return name + ".part";
 }
 
-namespace {
-// A name that exists and is neither a file nor a folder: a named pipe or a device.
-bool NamesStream(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+std::FILE* CreateTemporaryFile(const std::string& path, std::string& name, std::string& error) {
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+        name = TemporaryPath(path, attempt == 0 ? 0 : std::random_device{}() | 1);
+        if (std::FILE* file = CreateNewFile(name.c_str())) return file;
+        if (errno != EEXIST) {
+            error = SystemError(path);
+            return nullptr;
+        }
+    }
+    error = path + ": no free name for its temporary file (" +
+            std::to_string(kTemporaryNameAttempts) + " tried, the last " + name +
+            "); names that exist are never written";
+    name.clear();
+    return nullptr;
 }
-}  // namespace
 
 bool OutputFile::Open(const std::string& path, std::string& error) {
     Discard();
     failure_.clear();
     path_ = path == "-" ? "standard output" : path;
     temporary_.clear();
-    stream_ = path == "-" || NamesStream(path);
     if (path == "-") {
         UseBinaryMode(stdout);
         file_ = stdout;
+        stream_ = true;
         return true;
     }
-    if (!stream_) temporary_ = TemporaryPath(path);
-    file_ = std::fopen(stream_ ? path.c_str() : temporary_.c_str(), "wb");
-    if (file_ == nullptr) {
-        error = SystemError(path);
-        return false;
+    stream_ = OpenStream(path.c_str(), file_);
+    if (stream_) {
+        if (file_ == nullptr) error = SystemError(path);
+        return file_ != nullptr;
     }
-    return true;
+    file_ = CreateTemporaryFile(path, temporary_, error);
+    return file_ != nullptr;
 }
 
 bool OutputFile::Fail() {

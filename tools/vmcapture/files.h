@@ -9,11 +9,13 @@
 namespace vmcapture {
 
 // An output file, or standard output for the name "-". A file is written under a temporary
-// name in its folder (TemporaryPath) and takes its own name only when Close succeeds, so an
-// older file of that name survives a failed or abandoned write. A name that is a named pipe or
-// a device is written in place, as a stream, like standard output: a file renamed over it would
-// replace it. Writes are checked; the first failure is kept and reported by Close. Destruction
-// without Close removes the temporary file.
+// name in its folder (CreateTemporaryFile) and takes its own name only when Close succeeds,
+// so an older file of that name survives a failed or abandoned write; the rename replaces a
+// file or a symbolic link of that name, never writing into what a link leads to. A name that
+// is a named pipe or a device (directly or through a link) is written in place, as a stream,
+// like standard output: a file renamed over it would replace it. Writes are checked; the
+// first failure is kept and reported by Close. Destruction without Close removes the
+// temporary file.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -45,9 +47,19 @@ private:
     bool stream_ = false;
 };
 
-// The name under which `path` is written until it is complete: "<path>.<process id>.part".
-// A capture killed before it could finish leaves its frames or audio there.
-std::string TemporaryPath(const std::string& path);
+// The names under which `path` is written until it is complete: "<path>.<process id>.part",
+// or with `salt` (not 0) "<path>.<process id>-<salt in hex>.part". A capture killed before it
+// could finish leaves its frames or audio there.
+std::string TemporaryPath(const std::string& path, uint32_t salt = 0);
+
+// How many names CreateTemporaryFile tries before it gives up.
+constexpr int kTemporaryNameAttempts = 16;
+
+// Creates the temporary file of `path` under a new name in its folder (so the final rename
+// stays within one file system): TemporaryPath(path) first, then names with random salts
+// while the name tried exists. An existing name (a file, a link) is never opened. The name
+// is left in `name`; null with the reason in `error` when no file could be created.
+std::FILE* CreateTemporaryFile(const std::string& path, std::string& name, std::string& error);
 
 // Reads a whole file of at most `maxBytes` bytes.
 bool ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes,

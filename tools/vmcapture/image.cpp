@@ -1,5 +1,6 @@
 #include "image.h"
 
+#include "files.h"
 #include "i420convert.h"
 
 namespace vmcapture {
@@ -71,6 +72,42 @@ I420Maker::Plane I420Maker::PlaneAt(int plane) const {
         default:
             return {base + lumaSize_, chromaSize_};
     }
+}
+
+bool ReadRawFrames(std::FILE* in, const std::string& name, const RawFrames& layout,
+                   const std::function<bool(const ImageView&, std::string&)>& take,
+                   std::string& error) {
+    if (layout.width == 0 || layout.width > kMaxSide || layout.height == 0 ||
+        layout.height > kMaxSide) {
+        error = name + ": raw frames of " + std::to_string(layout.width) + "x" +
+                std::to_string(layout.height) + " are out of range";
+        return false;
+    }
+    const size_t stride = static_cast<size_t>(layout.width) * 3;
+    std::vector<uint8_t> frame(stride * layout.height);
+    uint64_t frames = 0;
+    for (;;) {
+        const size_t got = std::fread(frame.data(), 1, frame.size(), in);
+        if (got == 0) break;
+        if (got < frame.size()) {
+            error = name + ": ends inside frame " + std::to_string(frames + 1) + " (" +
+                    std::to_string(got) + " of " + std::to_string(frame.size()) + " bytes)";
+            return false;
+        }
+        const ImageView image{frame.data(),    layout.width,    layout.height, stride, 3,
+                              layout.bottomUp, layout.blueFirst};
+        if (!take(image, error)) return false;
+        ++frames;
+    }
+    if (std::ferror(in)) {
+        error = SystemError(name);
+        return false;
+    }
+    if (frames == 0) {
+        error = name + ": no input";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace vmcapture

@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace vmcapture {
@@ -40,6 +43,21 @@ inline size_t BitmapStride(uint32_t width) {
 // `length` fits neither layout.
 bool DeviceFrameView(const uint8_t* data, size_t length, uint32_t width, uint32_t height,
                      ImageView& view);
+
+// Raw RGB24 input: frames of `width` x `height` packed 3-byte pixels, one after another.
+struct RawFrames {
+    uint32_t width = 0;  // 1 to kMaxSide
+    uint32_t height = 0;
+    bool blueFirst = false;
+    bool bottomUp = false;
+};
+
+// Reads the frames of `layout` from `in` to its end and hands each to `take`, which says why
+// it failed in its string. False, with the reason in `error` (naming the input `name`), when
+// `take` fails, the input ends inside a frame, holds no frame, or cannot be read.
+bool ReadRawFrames(std::FILE* in, const std::string& name, const RawFrames& layout,
+                   const std::function<bool(const ImageView&, std::string&)>& take,
+                   std::string& error);
 
 // Rounds down to an even number: the converter takes even sizes only.
 inline uint32_t EvenDown(uint32_t side) { return side & ~1u; }

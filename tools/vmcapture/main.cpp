@@ -37,9 +37,10 @@ void PrintUsage(std::FILE* out) {
                  "3 source missing, not opened or silent.\n");
 #ifndef _WIN32
     std::fprintf(out,
-                 "\nOn Linux the sources are those of a virtual world unless the host world is\n"
-                 "chosen: to capture the real screen (the X display named by DISPLAY), its\n"
-                 "windows, sound server and cameras, add --world host (or set VORN_WORLD=host):\n"
+                 "\nOn Linux the sources are the machine's own (the X display or, in a Wayland\n"
+                 "session, the screen the ScreenCast portal shares; the sound server; cameras)\n"
+                 "where it has a display or a sound server, else those of a virtual world; the\n"
+                 "tool says which. --world host|virtual (or VORN_WORLD) chooses:\n"
                  "  vmcapture list --world host\n"
                  "  vmcapture capture desktop --world host -s 1920x1080 -t 10 -o screen.y4m\n");
 #endif

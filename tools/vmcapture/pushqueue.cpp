@@ -10,7 +10,8 @@ void PushQueue::Put(double seconds, const unsigned char* data, long length) {
     std::vector<uint8_t> unit;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (units_.size() >= bound_) {
+        const size_t bytes = static_cast<size_t>(length);
+        if (byteBound_ != 0 ? heldBytes_ + bytes > byteBound_ : units_.size() >= bound_) {
             ++dropped_;
             return;
         }
@@ -22,6 +23,7 @@ void PushQueue::Put(double seconds, const unsigned char* data, long length) {
     unit.assign(data, data + length);  // copied outside the lock
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        heldBytes_ += unit.size();
         units_.push_back(std::move(unit));
         stamps_.push_back(seconds);
     }
@@ -36,9 +38,15 @@ bool PushQueue::Take(std::vector<uint8_t>& unit, double& seconds, int waitMs) {
     if (!unit.empty() && spare_.size() < 2) spare_.push_back(std::move(unit));
     unit = std::move(units_.front());
     units_.pop_front();
+    heldBytes_ -= unit.size();
     seconds = stamps_.front();
     stamps_.pop_front();
     return true;
+}
+
+void PushQueue::SetByteBound(size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    byteBound_ = bytes;
 }
 
 uint64_t PushQueue::Dropped() const {

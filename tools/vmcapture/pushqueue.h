@@ -17,6 +17,9 @@ class PushQueue {
 public:
     explicit PushQueue(size_t bound) : bound_(bound) {}
 
+    // Bounds the queue by the bytes it holds instead of by its units.
+    void SetByteBound(size_t bytes);
+
     // Streaming thread: keeps a copy of the bytes and their time stamp (seconds), or drops
     // them (counted) while the queue is full, so the device never waits for the tool.
     void Put(double seconds, const unsigned char* data, long length);
@@ -31,6 +34,8 @@ private:
     std::deque<double> stamps_;                // one per unit
     std::vector<std::vector<uint8_t>> spare_;  // buffers given back, reused by Put
     size_t bound_;
+    size_t byteBound_ = 0;  // 0: bound by units
+    size_t heldBytes_ = 0;
     uint64_t dropped_ = 0;
 };
 

@@ -13,6 +13,10 @@ void ReportError(const std::string& text) {
     if (!outputClosed) std::fprintf(stderr, "vmcapture: error: %s\n", text.c_str());
 }
 
+void ReportWarning(const std::string& text) {
+    if (!outputClosed) std::fprintf(stderr, "vmcapture: warning: %s\n", text.c_str());
+}
+
 void SetOutputClosed() { outputClosed = true; }
 
 void ReportNotice(const std::string& text) {

@@ -10,6 +10,7 @@ enum ExitStatus {
     kExitFailure = 1,   // reading or writing failed, or the source stopped delivering
     kExitUsage = 2,     // the command line is wrong
     kExitNoSource = 3,  // the source does not exist, cannot be opened or delivers nothing
+    kExitLost = 4,      // --strict: audio was lost during the capture (the file is written)
 };
 
 // "vmcapture: error: <text>", always shown.
@@ -17,6 +18,8 @@ void ReportError(const std::string& text);
 // "vmcapture: <text>", for things the user should know (a cropped frame size, a changed
 // format); not shown with --quiet.
 void ReportNotice(const std::string& text);
+// "vmcapture: warning: <text>", always shown: something the output does not hold.
+void ReportWarning(const std::string& text);
 void SetQuiet(bool quiet);
 // The reader of standard output went away (a closed pipe): the tool ends with status 1, and
 // says nothing more, as tools in a pipeline do.

@@ -50,6 +50,9 @@ public:
     virtual bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) = 0;
     // Units the device produced that never reached Take.
     virtual uint64_t Lost() const = 0;
+    // Audio: the seconds of audio lost just before the unit Take gave last (a gap in the
+    // device's stream), as far as the source can tell.
+    virtual double GapBeforeLast() { return 0; }
     virtual void Close() = 0;
 };
 

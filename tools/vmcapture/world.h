@@ -23,5 +23,8 @@ uint64_t LargestCapturePixels();
 // The world captured, for the list ("virtual", "host (X display :0)"); empty where there is
 // only the real system.
 std::string WorldDescription();
+// Seconds of audio that the platform counted as lost by the audio devices of this process so
+// far (0 where the platform does not count).
+double AudioLostSeconds();
 
 }  // namespace vmcapture

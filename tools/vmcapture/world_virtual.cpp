@@ -1,6 +1,11 @@
 // The virtual platform: options that set up its display before the capture.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -8,6 +13,7 @@
 #include "image.h"
 #include "report.h"
 #include "vorn/control/display.h"
+#include "vorn/control/media.h"
 #include "vorn/control/world.h"
 #include "world.h"
 
@@ -111,13 +117,57 @@ bool PlaceCursor(const std::string& text, std::string& error) {
     return true;
 }
 
+// Whether a sound server answers on the Unix socket `path`.
+bool Listening(const std::string& path) {
+    sockaddr_un address{};
+    if (path.empty() || path.size() >= sizeof(address.sun_path)) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    close(fd);
+    return ok;
+}
+
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// The world --world auto picks: the host's where the machine has a screen or a sound server
+// to capture, the virtual one elsewhere; `why` says what decided.
+std::string AutoWorld(std::string& why) {
+    for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"}) {
+        if (!Variable(name).empty()) {
+            why = std::string(name) + "=" + Variable(name) + " is set";
+            return "host";
+        }
+    }
+    const std::string server = Variable("PULSE_SERVER");
+    if (!server.empty() && (server.rfind("unix:", 0) != 0 || Listening(server.substr(5)))) {
+        why = "the sound server " + server + " answers";
+        return "host";
+    }
+    const std::string runtime = Variable("XDG_RUNTIME_DIR");
+    for (const char* socket : {"/pulse/native", "/pipewire-0"}) {
+        if (!runtime.empty() && Listening(runtime + socket)) {
+            why = "a sound server answers at " + runtime + socket;
+            return "host";
+        }
+    }
+    why = "no display (WAYLAND_DISPLAY, DISPLAY) and no sound server here";
+    return "virtual";
+}
+
 }  // namespace
 
 const std::vector<OptionDef>& WorldOptions() {
     static const std::vector<OptionDef> options = {
-        {"world", 0, "host|virtual",
-         "the world to capture: the virtual one (default) or the host's own X display, sound "
-         "server and cameras (as VORN_WORLD=host does)"},
+        {"world", 0, "auto|host|virtual",
+         "the world to capture: the host's own screen (X display or Wayland portal), sound "
+         "server and cameras, or the virtual one; auto (the default, unless VORN_WORLD is set) "
+         "takes the host's where it has a display or a sound server, and says which"},
         {"virtual-screen", 0, "WxH", "virtual display: screen size (default 1920x1080)"},
         {"virtual-picture", 0, "FILE.bmp",
          "virtual display: show this still picture (24- or 32-bit BMP); the screen takes its "
@@ -135,13 +185,20 @@ const std::vector<OptionDef>& WorldOptions() {
 int ApplyWorldOptions(const ParsedArgs& parsed) {
     std::string error;
     // Set before the first platform call, which reads it once.
-    if (parsed.Has("world")) {
-        const std::string world = parsed.Value("world");
-        if (world != "host" && world != "virtual") {
-            ReportError("--world wants host or virtual, not '" + world + "'");
+    std::string world = parsed.Has("world") ? parsed.Value("world") : std::string();
+    if (world.empty() && Variable("VORN_WORLD").empty()) world = "auto";
+    if (!world.empty()) {
+        if (world != "auto" && world != "host" && world != "virtual") {
+            ReportError("--world wants auto, host or virtual, not '" + world + "'");
             return kExitUsage;
         }
-        setenv("VORN_WORLD", world.c_str(), 1);
+        if (world == "auto") {
+            std::string why;
+            world = AutoWorld(why);
+            ReportNotice("capturing the " + world + " world (" + why + ")");
+        }
+        VornWorld::ChooseWorld(world == "host" ? VornWorld::WorldKind::Host
+                                               : VornWorld::WorldKind::Virtual);
     }
     if (VornWorld::CurrentWorld() == VornWorld::WorldKind::Host) {
         for (const OptionDef& option : WorldOptions()) {
@@ -190,7 +247,9 @@ uint64_t LargestCapturePixels() {
 std::string WorldDescription() {
     const VornWorld::WorldKind kind = VornWorld::CurrentWorld();
     std::string text = VornWorld::WorldName(kind);
-    if (kind == VornWorld::WorldKind::Host) {
+    if (kind == VornWorld::WorldKind::Host && VornWorld::HostScreenFromPortal()) {
+        text += " (Wayland session: the screen through the ScreenCast portal)";
+    } else if (kind == VornWorld::WorldKind::Host) {
         const char* display = std::getenv("DISPLAY");
         text += std::string(" (X display ") + (display != nullptr ? display : "unset") + ")";
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <type_traits>
 
+#include "device_hooks.h"
 #include "soak.h"
 #include "tqzenumdevice.h"
 #include "tqzpacket.h"
@@ -66,20 +67,6 @@ void Enumerate(TQZUSBAudioDeviceSet& set) { TQZEnumDevice::EnumAudioDevice(set);
 void Enumerate(TQZCameraDeviceSet& set) { TQZEnumDevice::EnumCameraDevice(set); }
 void Enumerate(TQZVoiceDeviceSet& set) { TQZEnumDevice::EnumVoiceDevice(set); }
 
-// The lower-case hooks, in the classes that have them.
-template <class D>
-auto OpenAfter(D& device, int) -> decltype(device.OnOpenAfter()) {
-    device.OnOpenAfter();
-}
-template <class D>
-void OpenAfter(D&, long) {}
-template <class D>
-auto CloseAfter(D& device, int) -> decltype(device.OnCloseAfter()) {
-    device.OnCloseAfter();
-}
-template <class D>
-void CloseAfter(D&, long) {}
-
 struct CallNames {
     explicit CallNames(const std::string& cls)
         : enumerate(cls + " enumeration"),
@@ -121,10 +108,10 @@ CycleResult MediaCycle(Run& run, CallSlot& slot, Rng& rng, const CallNames& n, b
         own.reset(new Device());
         device = own.get();
     }
-    device->OnOpenBefore(&sink);
-    result.opened = run.calls.Time(slot, n.open.c_str(), [&] { return device->Open(); });
-    device->OnOpenAFter();
-    OpenAfter(*device, 0);
+    // The hooks after Open follow a failed Open too: a host may call them, the device must cope.
+    result.opened = VornHooks::OpenDevice(
+        *device, &sink, [&](auto open) { return run.calls.Time(slot, n.open.c_str(), open); },
+        VornHooks::AfterFailedOpen::Call);
     unsigned long pulled = 0;
     const unsigned steps = clean ? 2 : Between(rng, 0, 4);
     for (unsigned i = 0; i < steps; ++i) {
@@ -150,10 +137,8 @@ CycleResult MediaCycle(Run& run, CallSlot& slot, Rng& rng, const CallNames& n, b
         }
         SleepMs(static_cast<int>(Between(rng, 2, 30)));  // push devices deliver meanwhile
     }
-    device->OnCloseBefore();
-    run.calls.Time(slot, n.close.c_str(), [&] { return device->Close(); });
-    device->OnCloseAFter();
-    CloseAfter(*device, 0);
+    VornHooks::CloseDevice(
+        *device, [&](auto close) { return run.calls.Time(slot, n.close.c_str(), close); });
     sink.closed = true;
     run.calls.Time(slot, n.destroy.c_str(), [&] {
         own.reset();

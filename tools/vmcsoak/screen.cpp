@@ -4,6 +4,7 @@
 // windows under them.
 #include <string>
 
+#include "device_hooks.h"
 #include "soak.h"
 #include "tqzenumdevice.h"
 #include "tqzpacket.h"
@@ -134,11 +135,12 @@ void ScreenCycles(Run& run, CallSlot& slot, Rng& rng) {
             continue;
         }
         device->FrameRate = kHighestRate;
-        device->OnOpenBefore(nullptr);
-        if (!run.calls.Time(slot, Kind::kCalls.open, [&] { return device->Open(); })) {
+        if (!VornHooks::OpenDevice(
+                *device, nullptr,
+                [&](auto open) { return run.calls.Time(slot, Kind::kCalls.open, open); },
+                VornHooks::AfterFailedOpen::Call)) {
             run.tally.Fail("open", name + " device did not open");
         }
-        device->OnOpenAFter();
         const Clock::time_point sessionEnd =
             Clock::now() + std::chrono::milliseconds(Between(rng, 100, 900));
         bool paused = false;
@@ -156,9 +158,8 @@ void ScreenCycles(Run& run, CallSlot& slot, Rng& rng) {
             if (rng() % 4 != 0) SleepMs(1);
         }
         if (paused) run.tally.Add(name + " closed while paused");
-        device->OnCloseBefore();
-        run.calls.Time(slot, Kind::kCalls.close, [&] { return device->Close(); });
-        device->OnCloseAFter();
+        VornHooks::CloseDevice(
+            *device, [&](auto close) { return run.calls.Time(slot, Kind::kCalls.close, close); });
         CheckQueue(run, Kind::kName, device->Packets);
         run.calls.Time(slot, Kind::kCalls.destroy, [&] {
             set.Free();

@@ -5,10 +5,14 @@
 #include "vorn/control/faults.h"
 #include "vorn/control/kernel.h"
 #include "vorn/control/media.h"
+#include "vorn/control/world.h"
 
 namespace soak {
 namespace world {
 namespace {
+
+// Before main, so before any platform call fixes the world.
+const bool kVirtualWorld = VornWorld::ChooseWorld(VornWorld::WorldKind::Virtual);
 
 // The default camera and microphone, and a capture card with a crossbar in front of it.
 void ShapeMedia() {
@@ -108,7 +112,9 @@ std::vector<std::string> MediaFaultNames() {
 
 }  // namespace
 
-const char* Name() { return "virtual platform"; }
+const char* Name() {
+    return kVirtualWorld ? "virtual platform" : "virtual platform (not in force)";
+}
 
 void Prepare() {
     VornWorld::ClearFaults();

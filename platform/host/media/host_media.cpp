@@ -19,9 +19,10 @@ using VornWorld::MediaKind;
 
 class HostMedia final : public VornWorld::MediaWorld {
 public:
+    explicit HostMedia(DeviceLister lister) : lister_(std::move(lister)) {}
+
     std::vector<DeviceHandle> DevicesOf(MediaKind kind) override {
-        std::vector<HostDevice> found =
-            kind == MediaKind::Audio ? ListPulseSources() : ListV4l2Devices();
+        std::vector<HostDevice> found = lister_(kind);
         std::vector<DeviceHandle> devices;
         for (HostDevice& host : found) {
             auto device = std::make_shared<VornWorld::DeviceState>();
@@ -49,11 +50,16 @@ private:
         return id;
     }
 
+    const DeviceLister lister_;
     std::mutex mutex_;
     std::map<std::string, DeviceId> ids_;
 };
 
 }  // namespace
+
+std::unique_ptr<VornWorld::MediaWorld> NewHostMedia(DeviceLister lister) {
+    return std::make_unique<HostMedia>(std::move(lister));
+}
 
 std::wstring WideFromUtf8(const std::string& text) {
     if (text.empty()) return {};
@@ -70,8 +76,11 @@ std::wstring WideFromUtf8(const std::string& text) {
 namespace VornWorld {
 
 MediaWorld& HostMediaWorld() {
-    static VornHost::HostMedia world;
-    return world;
+    static const std::unique_ptr<MediaWorld> world = VornHost::NewHostMedia([](MediaKind kind) {
+        return kind == MediaKind::Audio ? VornHost::ListPulseSources()
+                                        : VornHost::ListV4l2Devices();
+    });
+    return *world;
 }
 
 }  // namespace VornWorld

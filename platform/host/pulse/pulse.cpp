@@ -7,7 +7,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "world/media.h"
 
 namespace VornHost {
 namespace {
@@ -65,11 +71,6 @@ public:
         return true;
     }
 
-    // Handles what is due without waiting: sends what the client owes the server.
-    void Pump() {
-        if (!broken_ && pa_mainloop_iterate(loop_, 0, nullptr) < 0) broken_ = true;
-    }
-
     // Any thread: ends a Run now and every Run until Resume.
     void Interrupt() {
         interrupted_ = true;
@@ -112,21 +113,30 @@ pa_sample_format_t SampleFormat(WORD bits) {
     }
 }
 
-// A record stream of one source in the connected wave format; the server converts.
+// A record stream of one source in the connected wave format; the server converts. A reader
+// thread of its own runs the stream's loop and moves every fragment the server sends into a
+// queue at once, so a streaming thread that is late (a busy machine, a host that grabs one
+// sample at a time) costs no audio until the queue holds kQueueSeconds. On a busy machine the
+// server itself falls behind and then sends seconds at once, which the queue takes too. What
+// does not fit, and a hole in the server's stream, is lost: the samples after it are stamped
+// that much later.
 class PulseSource final : public MediaSource {
 public:
+    // The most audio the queue holds for a streaming thread that does not read.
+    static constexpr size_t kQueueSeconds = 10;
+
     // False when the server or the source cannot be reached.
     bool Open(const std::string& source, const WAVEFORMATEX& wave, size_t sampleBytes) {
         pa_sample_spec layout{SampleFormat(wave.wBitsPerSample), wave.nSamplesPerSec,
                               static_cast<uint8_t>(std::min<WORD>(wave.nChannels, 255))};
         pa_channel_map map;
-        if (!pa_sample_spec_valid(&layout) || !loop_.Connect() ||
+        if (!pa_sample_spec_valid(&layout) || wave.nBlockAlign == 0 || !loop_.Connect() ||
             pa_channel_map_init_extend(&map, layout.channels, PA_CHANNEL_MAP_WAVEEX) == nullptr)
             return false;
         stream_ = pa_stream_new(loop_.Context(), "capture", &layout, &map);
         if (stream_ == nullptr) return false;
-        // Fragments of one sample. The server's largest buffer for what the client has not
-        // read yet: some sources deliver in bursts of seconds.
+        // Fragments of one sample; the server's largest buffer for what the client has not
+        // read yet.
         uint32_t fragment = static_cast<uint32_t>(std::min<size_t>(sampleBytes, 1u << 30));
         pa_buffer_attr attributes{};
         attributes.maxlength = static_cast<uint32_t>(-1);
@@ -139,64 +149,132 @@ public:
             return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)) ||
                    pa_stream_get_state(stream_) == PA_STREAM_READY;
         });
-        return pa_stream_get_state(stream_) == PA_STREAM_READY;
+        if (pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
+        block_ = wave.nBlockAlign;
+        rate_ = wave.nSamplesPerSec;
+        capacity_ = std::max<size_t>(size_t{wave.nAvgBytesPerSec} * kQueueSeconds, 2 * sampleBytes);
+        pa_stream_set_read_callback(stream_, &PulseSource::Readable, this);
+        ++VornWorld::Counters().threads;
+        reader_ = std::thread(&PulseSource::Receive, this);
+        return true;
     }
 
     ~PulseSource() override {
+        if (reader_.joinable()) {
+            loop_.Interrupt();
+            reader_.join();
+            --VornWorld::Counters().threads;
+        }
         if (stream_ != nullptr) {
             pa_stream_disconnect(stream_);
             pa_stream_unref(stream_);
         }
     }
 
-    void Begin() override { loop_.Resume(); }
+    void Begin() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        interrupted_ = false;
+    }
 
-    Result Read(BYTE* buffer, size_t bytes, uint64_t, REFERENCE_TIME*) override {
+    // The next `bytes` of the queue, stamped with the place of their first byte on the
+    // stream's timeline; what is left when the stream broke off (less than a sample) is
+    // dropped.
+    Result Read(BYTE* buffer, size_t bytes, uint64_t, REFERENCE_TIME* time) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [&] { return interrupted_ || ended_ || held_ >= bytes; });
+        if (interrupted_) return Result::Interrupted;
+        if (held_ < bytes) return Result::Failed;
+        if (time != nullptr) {
+            const uint64_t frame = (queue_.front().at + queue_.front().taken) / block_;
+            *time = static_cast<REFERENCE_TIME>(frame / rate_ * 10000000 +
+                                                frame % rate_ * 10000000 / rate_);
+        }
         size_t filled = 0;
         while (filled < bytes) {
-            size_t take = std::min(bytes - filled, pending_.size() - taken_);
-            if (take > 0) std::memcpy(buffer + filled, pending_.data() + taken_, take);
+            Fragment& first = queue_.front();
+            size_t take = std::min(bytes - filled, first.bytes.size() - first.taken);
+            std::memcpy(buffer + filled, first.bytes.data() + first.taken, take);
             filled += take;
-            taken_ += take;
-            if (filled == bytes) break;
-            if (!Fetch()) return loop_.Interrupted() ? Result::Interrupted : Result::Failed;
+            first.taken += take;
+            if (first.taken == first.bytes.size()) queue_.pop_front();
         }
+        held_ -= bytes;
         return Result::Filled;
     }
 
-    void Interrupt() override { loop_.Interrupt(); }
-
-private:
-    // Waits for the next fragment and keeps it in `pending_` (a hole in the stream as silence);
-    // false when interrupted or the stream broke.
-    bool Fetch() {
-        const void* data = nullptr;
-        size_t length = 0;
-        auto arrived = [&] {
-            if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) return true;
-            return pa_stream_peek(stream_, &data, &length) < 0 || length > 0;
-        };
-        // The server sends while the stream lives (and the client hands back what it took);
-        // the loop ends early on interruption.
-        loop_.Pump();
-        while (!loop_.Run(Clock::now() + kPulseTimeout, arrived))
-            if (loop_.Interrupted() || !loop_.Healthy()) return false;
-        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)) || length == 0) return false;
-        pending_.assign(length, Silence());
-        if (data != nullptr) std::memcpy(pending_.data(), data, length);
-        taken_ = 0;
-        pa_stream_drop(stream_);
-        return true;
+    void Interrupt() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            interrupted_ = true;
+        }
+        ready_.notify_all();
     }
 
-    BYTE Silence() const {
-        return pa_stream_get_sample_spec(stream_)->format == PA_SAMPLE_U8 ? 0x80 : 0;
+    bool Continuous() const override { return true; }
+
+private:
+    struct Fragment {
+        uint64_t at;  // the place of its first byte on the stream's timeline
+        std::vector<BYTE> bytes;
+        size_t taken = 0;
+    };
+
+    // The reader thread: runs the loop until the source goes or the stream breaks.
+    void Receive() {
+        auto broken = [this] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); };
+        while (!loop_.Run(Clock::now() + std::chrono::hours(1), broken))
+            if (loop_.Interrupted() || !loop_.Healthy()) break;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ended_ = true;
+        }
+        ready_.notify_all();
+    }
+
+    static void Readable(pa_stream*, size_t, void* user) {
+        static_cast<PulseSource*>(user)->Drain();
+    }
+
+    // Reader thread: everything the stream holds, into the queue.
+    void Drain() {
+        const void* data = nullptr;
+        size_t length = 0;
+        while (pa_stream_peek(stream_, &data, &length) == 0 && length > 0) {
+            Keep(data, length);
+            pa_stream_drop(stream_);
+        }
+    }
+
+    // What fits of a fragment is kept, in whole sample frames; the rest of it, and a hole, is
+    // lost time. (The server may send seconds in one fragment.)
+    void Keep(const void* data, size_t length) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const size_t room = capacity_ - held_;
+            const size_t kept = data == nullptr ? 0 : std::min(length, room) / block_ * block_;
+            if (kept > 0) {
+                const BYTE* bytes = static_cast<const BYTE*>(data);
+                queue_.push_back({timeline_, std::vector<BYTE>(bytes, bytes + kept)});
+                held_ += kept;
+            }
+            timeline_ += length;
+        }
+        ready_.notify_all();
     }
 
     PulseLoop loop_;
     pa_stream* stream_ = nullptr;
-    std::vector<BYTE> pending_;  // the last fragment, read up to `taken_`
-    size_t taken_ = 0;
+    size_t block_ = 1;
+    uint64_t rate_ = 1;
+    size_t capacity_ = 0;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Fragment> queue_;
+    size_t held_ = 0;        // bytes in the queue not yet read
+    uint64_t timeline_ = 0;  // bytes the server sent or skipped
+    bool ended_ = false;
+    bool interrupted_ = false;
 };
 
 struct SourceEntry {

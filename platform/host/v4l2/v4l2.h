@@ -1,14 +1,17 @@
 // The machine's video capture devices (V4L2) as video input devices. The mapping from what a
-// driver reports to our capability records, and the packing of its frames, are plain
-// functions of the driver's records.
+// driver reports to our capability records, and the unpacking of its frames, are plain
+// functions of the driver's records; the device calls go through V4l2System.
 #pragma once
 
 #include <linux/videodev2.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/media/host_device.h"
+#include "host/v4l2/v4l2_system.h"
 
 namespace VornHost {
 
@@ -23,25 +26,64 @@ struct V4l2FormatRecord {
     std::vector<V4l2SizeRecord> sizes;
 };
 
-// The subtype frames of a pixel format are delivered in: YUYV as YUY2, YU12 as I420, YV12 as
-// YV12. False for every other format (compressed ones, packed RGB, semi-planar NV12, ...).
+// The subtype frames of a pixel format are delivered in: YUYV and UYVY as YUY2, YU12, NV12
+// and NV21 as I420, YV12 as YV12, BGR24, RGB24 and Motion-JPEG (decoded) as RGB24. False for
+// every other format (H.264 and the other compressed ones, packed RGB of other depths, ...).
 bool SubtypeOfPixelFormat(uint32_t pixelFormat, GUID* subtype);
 
 // One capability per format we take and frame size (a range of sizes: one capability with
 // its steps), with the range of frame rates of the size's intervals (1 to 30 frames a second
-// when the driver reports none). Sizes outside 1..16384 and compressed formats are left out.
+// when the driver reports none), in the driver's order. Sizes outside 1..16384 and formats we
+// do not take are left out. `pixelFormats`, when given, receives the pixel format of each.
 std::vector<VornWorld::VideoCapability> CapabilitiesOf(
-    const std::vector<V4l2FormatRecord>& formats);
+    const std::vector<V4l2FormatRecord>& formats, std::vector<uint32_t>* pixelFormats = nullptr);
 
-// Copies one frame of the driver's buffer (`stride` bytes per line of the first plane, the
-// chroma planes of planar formats at half of it) into the packed layout of `subtype`, which
-// holds VornWorld::FrameBytes(subtype, width, height) bytes. False, with nothing written, when
-// the buffer is too short for the frame or the stride too small for a line.
-bool PackFrame(const GUID& subtype, LONG width, LONG height, size_t stride, const BYTE* from,
-               size_t fromBytes, BYTE* to);
+// Turns the frames of one pixel format and size, as the driver fills its buffers (`stride`
+// bytes per line of the first plane, the chroma planes of planar formats at half of it), into
+// the packed layout of the format's subtype, which holds VornWorld::FrameBytes(subtype, width,
+// height) bytes. Motion-JPEG frames are decoded with libjpeg-turbo.
+class FrameUnpacker {
+public:
+    FrameUnpacker(uint32_t pixelFormat, LONG width, LONG height, size_t stride);
+    ~FrameUnpacker();
+    FrameUnpacker(const FrameUnpacker&) = delete;
+    FrameUnpacker& operator=(const FrameUnpacker&) = delete;
+
+    // False when the frame cannot be whole: a buffer too short for it, a stride too small for
+    // a line, a JPEG image that is corrupt, cut short or of another size. Uncompressed frames
+    // are checked before anything is written; a failed JPEG frame may leave part of `to` written.
+    bool Unpack(const BYTE* from, size_t bytes, BYTE* to);
+
+private:
+    bool DecodeJpeg(const BYTE* from, size_t bytes, BYTE* to, size_t rowBytes);
+
+    uint32_t pixelFormat_;
+    LONG width_, height_;
+    size_t stride_;
+    void* jpeg_ = nullptr;  // the decompressor, made on the first JPEG frame
+};
+
+// Counts of the process's V4L2 streams, for hosts and tests.
+struct V4l2Counters {
+    std::atomic<unsigned long> delivered{0};  // frames handed to the graph
+    std::atomic<unsigned long> dropped{0};    // frames the driver marked broken or that were
+                                              // cut short or corrupt
+    std::atomic<unsigned long> stalls{0};     // streams ended: no whole frame within the bound
+    std::atomic<unsigned long> lost{0};       // streams ended: the device failed or went away
+};
+V4l2Counters& V4l2Counts();
+
+struct V4l2Options {
+    // How long a stream waits for its next whole frame (at least four frame intervals) before
+    // it ends as stalled.
+    int frameBoundMs = 5000;
+};
 
 // Every device node videoN of `folder` that captures video by streaming, in the order of N,
-// named by its card name. Nodes that cannot be opened or asked are left out.
-std::vector<HostDevice> ListV4l2Devices(const std::string& folder = "/dev");
+// named by its card name. Nodes that cannot be opened or asked are left out. Each device opens
+// its node anew when its graph runs; a node gone or busy by then fails that run.
+std::vector<HostDevice> ListV4l2Devices(const std::shared_ptr<V4l2System>& system = MachineV4l2(),
+                                        const std::string& folder = "/dev",
+                                        const V4l2Options& options = {});
 
 }  // namespace VornHost

@@ -1,48 +1,59 @@
 // V4L2 devices: finding the capture nodes, reading their formats, and streaming from one by
-// memory-mapped buffers.
-#include <dirent.h>
+// memory-mapped buffers, every call through a V4l2System.
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "host/v4l2/v4l2.h"
+#include "world/media.h"
 #include "world/media_pixels.h"
 
 namespace VornHost {
 namespace {
 
+using Clock = std::chrono::steady_clock;
 using VornWorld::MediaSource;
+using SystemHandle = std::shared_ptr<V4l2System>;
 
-// ioctl, again when a signal interrupted it.
-int Ask(int fd, unsigned long request, void* record) {
+constexpr uint32_t kBuffers = 4;
+
+// An ioctl, again when a signal interrupted it.
+int Ask(V4l2System& system, int fd, unsigned long request, void* record) {
     int result;
     do {
-        result = ioctl(fd, request, record);
+        result = system.Ioctl(fd, request, record);
     } while (result < 0 && errno == EINTR);
     return result;
 }
 
-// An open file descriptor, closed with the object.
-class Descriptor {
+// A device node opened through the system, closed with the object.
+class Node {
 public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
+    Node(SystemHandle system, const std::string& path, int* error)
+        : system_(std::move(system)), fd_(system_->Open(path, O_RDWR | O_NONBLOCK)) {
+        *error = fd_ < 0 ? errno : 0;
     }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
+    ~Node() {
+        if (fd_ >= 0) system_->Close(fd_);
+    }
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+    int fd() const { return fd_; }
+    V4l2System& system() const { return *system_; }
+    int Ask(unsigned long request, void* record) const {
+        return VornHost::Ask(*system_, fd_, request, record);
+    }
 
 private:
+    SystemHandle system_;
     int fd_;
 };
 
@@ -50,18 +61,18 @@ uint32_t CapabilitiesOfNode(const v4l2_capability& caps) {
     return (caps.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? caps.device_caps : caps.capabilities;
 }
 
-std::vector<V4l2FormatRecord> FormatsOf(int fd) {
+std::vector<V4l2FormatRecord> FormatsOf(const Node& node) {
     std::vector<V4l2FormatRecord> formats;
     for (uint32_t i = 0; i < 256; ++i) {
         V4l2FormatRecord format{};
         format.format.index = i;
         format.format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (Ask(fd, VIDIOC_ENUM_FMT, &format.format) < 0) break;
+        if (node.Ask(VIDIOC_ENUM_FMT, &format.format) < 0) break;
         for (uint32_t j = 0; j < 1024; ++j) {
             V4l2SizeRecord size{};
             size.size.index = j;
             size.size.pixel_format = format.format.pixelformat;
-            if (Ask(fd, VIDIOC_ENUM_FRAMESIZES, &size.size) < 0) break;
+            if (node.Ask(VIDIOC_ENUM_FRAMESIZES, &size.size) < 0) break;
             bool discrete = size.size.type == V4L2_FRMSIZE_TYPE_DISCRETE;
             for (uint32_t k = 0; k < 256; ++k) {
                 v4l2_frmivalenum interval{};
@@ -70,7 +81,7 @@ std::vector<V4l2FormatRecord> FormatsOf(int fd) {
                 interval.width = discrete ? size.size.discrete.width : size.size.stepwise.max_width;
                 interval.height =
                     discrete ? size.size.discrete.height : size.size.stepwise.max_height;
-                if (Ask(fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) < 0) break;
+                if (node.Ask(VIDIOC_ENUM_FRAMEINTERVALS, &interval) < 0) break;
                 size.intervals.push_back(interval);
                 if (interval.type != V4L2_FRMIVAL_TYPE_DISCRETE) break;
             }
@@ -82,90 +93,158 @@ std::vector<V4l2FormatRecord> FormatsOf(int fd) {
     return formats;
 }
 
-uint32_t PixelFormatOf(const GUID& subtype) {
-    if (subtype == MEDIASUBTYPE_YUY2) return V4L2_PIX_FMT_YUYV;
-    if (subtype == MEDIASUBTYPE_I420) return V4L2_PIX_FMT_YUV420;
-    if (subtype == MEDIASUBTYPE_YV12) return V4L2_PIX_FMT_YVU420;
-    return 0;
+// What a failed call of a camera means to a person.
+const char* Meaning(int error) {
+    switch (error) {
+        case EBUSY:
+            return "busy: another program is using it";
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return "gone: it was unplugged or switched off";
+        case EACCES:
+        case EPERM:
+            return "not allowed: no permission to open it";
+        case EIO:
+            return "failed: the device reported an I/O error";
+        default:
+            return std::strerror(error);
+    }
+}
+
+void Report(const std::string& path, const char* what, int error) {
+    std::fprintf(stderr, "vornplatform: camera %s: %s (%s)\n", path.c_str(), what, Meaning(error));
 }
 
 // Streams one node: the format set, buffers mapped and queued, frames taken as they come.
 class V4l2Source final : public MediaSource {
 public:
-    V4l2Source(const std::string& path, const VornWorld::StreamFormat& format)
-        : format_(format),
-          device_(open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)),
-          wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    V4l2Source(SystemHandle system, std::string path, uint32_t pixelFormat,
+               const VornWorld::StreamFormat& format, const V4l2Options& options)
+        : path_(std::move(path)),
+          pixelFormat_(pixelFormat),
+          format_(format),
+          node_(std::move(system), path_, &openError_),
+          wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+        // The bound for a frame: the option, and never less than four frame intervals.
+        const long long interval = format.interval / 10000;  // ms
+        boundMs_ = static_cast<int>(std::min<long long>(
+            std::max<long long>(options.frameBoundMs, 4 * interval), 60 * 60 * 1000));
+    }
 
     ~V4l2Source() override {
         if (streaming_) {
             int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            Ask(device_.get(), VIDIOC_STREAMOFF, &type);
+            node_.Ask(VIDIOC_STREAMOFF, &type);
         }
-        for (const Mapping& map : maps_) munmap(map.start, map.length);
+        for (const Mapping& map : maps_) node_.system().Munmap(map.start, map.length);
+        if (!maps_.empty()) {
+            v4l2_requestbuffers none{};  // the driver's buffers freed with the mappings
+            none.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            none.memory = V4L2_MEMORY_MMAP;
+            node_.Ask(VIDIOC_REQBUFS, &none);
+        }
+        if (wake_ >= 0) close(wake_);
     }
 
-    // False when the device refuses the format or its buffers.
+    // False, with the reason on standard error, when the node is gone or busy or refuses the
+    // format or its buffers.
     bool Open() {
-        const VornWorld::StreamFormat& format = format_;
-        int fd = device_.get();
-        if (fd < 0 || wake_.get() < 0 || PixelFormatOf(format.subtype) == 0) return false;
+        if (node_.fd() < 0) {
+            Report(path_, "cannot be opened", openError_);
+            return false;
+        }
+        if (wake_ < 0) return false;
         v4l2_format wanted{};
         wanted.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        wanted.fmt.pix.pixelformat = PixelFormatOf(format.subtype);
-        wanted.fmt.pix.width = static_cast<uint32_t>(format.width);
-        wanted.fmt.pix.height = static_cast<uint32_t>(format.height);
+        wanted.fmt.pix.pixelformat = pixelFormat_;
+        wanted.fmt.pix.width = static_cast<uint32_t>(format_.width);
+        wanted.fmt.pix.height = static_cast<uint32_t>(format_.height);
         wanted.fmt.pix.field = V4L2_FIELD_NONE;
-        if (Ask(fd, VIDIOC_S_FMT, &wanted) < 0 ||
-            wanted.fmt.pix.pixelformat != PixelFormatOf(format.subtype) ||
-            wanted.fmt.pix.width != static_cast<uint32_t>(format.width) ||
-            wanted.fmt.pix.height != static_cast<uint32_t>(format.height))
+        if (node_.Ask(VIDIOC_S_FMT, &wanted) < 0) {
+            Report(path_, "refused the format", errno);
             return false;
-        stride_ = wanted.fmt.pix.bytesperline;
-        if (stride_ == 0)
-            stride_ = format.subtype == MEDIASUBTYPE_YUY2 ? wanted.fmt.pix.width * 2
-                                                          : wanted.fmt.pix.width;
+        }
+        if (wanted.fmt.pix.pixelformat != pixelFormat_ ||
+            wanted.fmt.pix.width != static_cast<uint32_t>(format_.width) ||
+            wanted.fmt.pix.height != static_cast<uint32_t>(format_.height)) {
+            Report(path_, "offered another format than the one asked", EINVAL);
+            return false;
+        }
+        size_t stride = wanted.fmt.pix.bytesperline;
+        if (stride == 0) {
+            const size_t w = wanted.fmt.pix.width;
+            stride = pixelFormat_ == V4L2_PIX_FMT_YUYV || pixelFormat_ == V4L2_PIX_FMT_UYVY ? w * 2
+                     : pixelFormat_ == V4L2_PIX_FMT_BGR24 || pixelFormat_ == V4L2_PIX_FMT_RGB24
+                         ? w * 3
+                         : w;
+        }
+        unpacker_ =
+            std::make_unique<FrameUnpacker>(pixelFormat_, format_.width, format_.height, stride);
         // The rate is the driver's nearest to the one asked; a driver without rates keeps its own.
         v4l2_streamparm rate{};
         rate.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        rate.parm.capture.timeperframe = {static_cast<uint32_t>(format.interval), 10000000};
-        Ask(fd, VIDIOC_S_PARM, &rate);
-        return MapBuffers() && Stream();
+        rate.parm.capture.timeperframe = {static_cast<uint32_t>(format_.interval), 10000000};
+        node_.Ask(VIDIOC_S_PARM, &rate);
+        if (!MapBuffers() || !Stream()) {
+            Report(path_, "refused its buffers", errno);
+            return false;
+        }
+        return true;
     }
 
     void Begin() override {
         uint64_t drained;
-        while (read(wake_.get(), &drained, sizeof drained) > 0) {
+        while (read(wake_, &drained, sizeof drained) > 0) {
         }
         interrupted_ = false;
     }
 
     Result Read(BYTE* buffer, size_t bytes, uint64_t, REFERENCE_TIME* time) override {
+        if (ended_) return Result::Failed;
+        const bool room =
+            bytes >= VornWorld::FrameBytes(format_.subtype, format_.width, format_.height);
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(boundMs_);
         for (;;) {
-            pollfd fds[2] = {{device_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0 && errno != EINTR) return Result::Failed;
             if (interrupted_) return Result::Interrupted;
-            if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return Result::Failed;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) {
+                ++V4l2Counts().stalls;
+                return End("delivered no whole frame within its bound", ETIMEDOUT);
+            }
+            pollfd fds[2] = {{node_.fd(), POLLIN, 0}, {wake_, POLLIN, 0}};
+            const int ready = node_.system().Poll(fds, 2, static_cast<int>(left.count()));
+            if (ready < 0 && errno != EINTR) return Lost("could not be waited for", errno);
+            if (interrupted_) return Result::Interrupted;
+            if (ready <= 0) continue;
+            if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
+                return Lost("stopped answering", ENODEV);
             if ((fds[0].revents & POLLIN) == 0) continue;
             v4l2_buffer frame{};
             frame.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
             frame.memory = V4L2_MEMORY_MMAP;
-            if (Ask(device_.get(), VIDIOC_DQBUF, &frame) < 0) {
+            if (node_.Ask(VIDIOC_DQBUF, &frame) < 0) {
                 if (errno == EAGAIN) continue;
-                return Result::Failed;
+                return Lost("failed to hand over a frame", errno);
             }
-            bool whole =
-                frame.index < maps_.size() && (frame.flags & V4L2_BUF_FLAG_ERROR) == 0 &&
-                bytes >= VornWorld::FrameBytes(format_.subtype, format_.width, format_.height) &&
-                PackFrame(format_.subtype, format_.width, format_.height, stride_,
-                          static_cast<const BYTE*>(maps_[frame.index].start),
-                          std::min<size_t>(frame.bytesused, maps_[frame.index].length), buffer);
+            bool whole = false;
+            if (frame.index < maps_.size()) {
+                const Mapping& map = maps_[frame.index];
+                whole = (frame.flags & V4L2_BUF_FLAG_ERROR) == 0 && room &&
+                        unpacker_->Unpack(static_cast<const BYTE*>(map.start),
+                                          std::min<size_t>(frame.bytesused, map.length), buffer);
+            }
             REFERENCE_TIME at = static_cast<REFERENCE_TIME>(frame.timestamp.tv_sec) * 10000000 +
                                 static_cast<REFERENCE_TIME>(frame.timestamp.tv_usec) * 10;
-            if (Ask(device_.get(), VIDIOC_QBUF, &frame) < 0) return Result::Failed;
-            if (!whole) continue;  // a broken frame is skipped
+            if (node_.Ask(VIDIOC_QBUF, &frame) < 0) return Lost("refused a buffer back", errno);
+            if (!whole) {  // a broken frame is dropped and counted; the bound runs on
+                ++V4l2Counts().dropped;
+                continue;
+            }
             if (first_ < 0) first_ = at;
             *time = at - first_;
+            ++V4l2Counts().delivered;
             return Result::Filled;
         }
     }
@@ -173,7 +252,7 @@ public:
     void Interrupt() override {
         interrupted_ = true;
         uint64_t one = 1;
-        ssize_t written = write(wake_.get(), &one, sizeof one);
+        ssize_t written = write(wake_, &one, sizeof one);
         (void)written;
     }
 
@@ -183,40 +262,60 @@ private:
         size_t length;
     };
 
+    Result Lost(const char* what, int error) {
+        ++V4l2Counts().lost;
+        return End(what, error);
+    }
+    // The stream ends for good: said once, and every later Read fails at once.
+    Result End(const char* what, int error) {
+        Report(path_, what, error);
+        ended_ = true;
+        return Result::Failed;
+    }
+
     bool MapBuffers() {
         v4l2_requestbuffers request{};
-        request.count = 4;
+        request.count = kBuffers;
         request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         request.memory = V4L2_MEMORY_MMAP;
-        if (Ask(device_.get(), VIDIOC_REQBUFS, &request) < 0 || request.count == 0) return false;
+        if (node_.Ask(VIDIOC_REQBUFS, &request) < 0) return false;
+        if (request.count == 0 || request.count > 32) {
+            errno = ENOMEM;
+            return false;
+        }
         for (uint32_t i = 0; i < request.count; ++i) {
             v4l2_buffer buffer{};
             buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
             buffer.memory = V4L2_MEMORY_MMAP;
             buffer.index = i;
-            if (Ask(device_.get(), VIDIOC_QUERYBUF, &buffer) < 0) return false;
-            void* start = mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED,
-                               device_.get(), buffer.m.offset);
+            if (node_.Ask(VIDIOC_QUERYBUF, &buffer) < 0) return false;
+            void* start = node_.system().Mmap(buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED,
+                                              node_.fd(), buffer.m.offset);
             if (start == MAP_FAILED) return false;
             maps_.push_back({start, buffer.length});
-            if (Ask(device_.get(), VIDIOC_QBUF, &buffer) < 0) return false;
+            if (node_.Ask(VIDIOC_QBUF, &buffer) < 0) return false;
         }
         return true;
     }
 
     bool Stream() {
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        streaming_ = Ask(device_.get(), VIDIOC_STREAMON, &type) == 0;
+        streaming_ = node_.Ask(VIDIOC_STREAMON, &type) == 0;
         return streaming_;
     }
 
+    const std::string path_;
+    const uint32_t pixelFormat_;
     const VornWorld::StreamFormat format_;
-    Descriptor device_;
-    Descriptor wake_;  // an event counter that Interrupt raises
+    int openError_ = 0;
+    Node node_;
+    int wake_;  // an event counter that Interrupt raises
+    int boundMs_ = 0;
     std::atomic<bool> interrupted_{false};
+    std::unique_ptr<FrameUnpacker> unpacker_;
     std::vector<Mapping> maps_;
-    size_t stride_ = 0;
     bool streaming_ = false;
+    bool ended_ = false;
     REFERENCE_TIME first_ = -1;
 };
 
@@ -230,22 +329,26 @@ long NodeNumber(const char* name) {
 
 }  // namespace
 
-std::vector<HostDevice> ListV4l2Devices(const std::string& folder) {
+V4l2Counters& V4l2Counts() {
+    static V4l2Counters counters;
+    return counters;
+}
+
+std::vector<HostDevice> ListV4l2Devices(const std::shared_ptr<V4l2System>& system,
+                                        const std::string& folder, const V4l2Options& options) {
     std::vector<std::pair<long, std::string>> nodes;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            long number = NodeNumber(entry->d_name);
-            if (number >= 0) nodes.emplace_back(number, folder + "/" + entry->d_name);
-        }
-        closedir(dir);
+    for (const std::string& name : system->Names(folder)) {
+        long number = NodeNumber(name.c_str());
+        if (number >= 0) nodes.emplace_back(number, folder + "/" + name);
     }
     std::sort(nodes.begin(), nodes.end());
     std::vector<HostDevice> devices;
-    for (const auto& node : nodes) {
-        const std::string& path = node.second;
-        Descriptor fd(open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    for (const auto& entry : nodes) {
+        const std::string& path = entry.second;
+        int error = 0;
+        Node node(system, path, &error);
         v4l2_capability caps{};
-        if (fd.get() < 0 || Ask(fd.get(), VIDIOC_QUERYCAP, &caps) < 0) continue;
+        if (node.fd() < 0 || node.Ask(VIDIOC_QUERYCAP, &caps) < 0) continue;
         uint32_t node_caps = CapabilitiesOfNode(caps);
         if ((node_caps & V4L2_CAP_VIDEO_CAPTURE) == 0 || (node_caps & V4L2_CAP_STREAMING) == 0)
             continue;
@@ -257,11 +360,18 @@ std::vector<HostDevice> ListV4l2Devices(const std::string& folder) {
                          strnlen(reinterpret_cast<const char*>(caps.card), sizeof caps.card));
         config.friendlyName = WideFromUtf8(card);
         config.devicePath = WideFromUtf8(path);
-        config.video = CapabilitiesOf(FormatsOf(fd.get()));
-        device.open =
-            [path](const VornWorld::StreamFormat& format) -> std::unique_ptr<MediaSource> {
+        std::vector<uint32_t> pixelFormats;
+        config.video = CapabilitiesOf(FormatsOf(node), &pixelFormats);
+        const std::vector<VornWorld::VideoCapability> modes = config.video;
+        device.open = [system, path, modes, pixelFormats, options](
+                          const VornWorld::StreamFormat& format) -> std::unique_ptr<MediaSource> {
             if (format.audio) return nullptr;
-            auto source = std::make_unique<V4l2Source>(path, format);
+            // The mode the capture pin took: the first of the device's that fits the format.
+            const int mode = VornWorld::FittingCapability(modes, format.subtype, format.width,
+                                                          format.height, format.interval);
+            if (mode < 0) return nullptr;
+            auto source = std::make_unique<V4l2Source>(
+                system, path, pixelFormats[static_cast<size_t>(mode)], format, options);
             if (!source->Open()) return nullptr;
             return source;
         };

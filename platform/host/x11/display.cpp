@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/shared/readonly_display.h"
 #include "host/x11/connection.h"
 #include "host/x11/x11.h"
 #include "vorn/win/kernel.h"
@@ -22,7 +23,6 @@ namespace {
 
 using display::CursorImage;
 using display::CursorState;
-using display::NewWindow;
 using display::View;
 using display::WindowInfo;
 
@@ -267,7 +267,7 @@ std::vector<Window> ListWindows(Connection& x, Display* d) {
     return list;
 }
 
-class Host final : public display::DisplayService {
+class Host final : public ReadOnlyDisplay {
 public:
     SIZE ScreenSize() override {
         Connection& x = Connection::The();
@@ -340,16 +340,6 @@ public:
                 return nullptr;
         }
     }
-
-    // The host's windows belong to other programs: this world makes, retitles and destroys
-    // none.
-    bool RetitleWindow(HWND, const std::string&) override { return false; }
-    HWND CreateWindowInWorld(const NewWindow&) override {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    bool DestroyWindowInWorld(HWND) override { return false; }
-    bool ClassHasWindows(const std::string&) override { return false; }
 
     CursorState CurrentCursor() override {
         Connection& x = Connection::The();

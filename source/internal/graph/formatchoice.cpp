@@ -1,5 +1,6 @@
 #include "formatchoice.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace TQZCapture {
@@ -56,6 +57,26 @@ int ExactVideoCapability(const std::vector<VideoCapability>& caps, const GUID& s
         return static_cast<int>(i);
     }
     return -1;
+}
+
+std::vector<TQZDataType> TypesAtRateFirst(const std::vector<VideoCapability>& caps,
+                                          const std::vector<TQZDataType>& order, unsigned int width,
+                                          unsigned int height, REFERENCE_TIME interval) {
+    auto atRate = [&](TQZDataType type) {
+        const GUID* subtype = VideoSubtype(type);
+        if (subtype == nullptr) return false;
+        for (const VideoCapability& cap : caps) {
+            if (SUCCEEDED(cap.status) && cap.typed && cap.videoInfo &&
+                IsEqualGUID(cap.subtype, *subtype) && cap.width == static_cast<LONG>(width) &&
+                cap.height == static_cast<LONG>(height) && cap.shortest <= interval &&
+                interval <= cap.longest)
+                return true;
+        }
+        return false;
+    };
+    std::vector<TQZDataType> sorted = order;
+    std::stable_partition(sorted.begin(), sorted.end(), atRate);
+    return sorted;
 }
 
 int FirstVideoCapability(const std::vector<VideoCapability>& caps, const GUID& subtype) {

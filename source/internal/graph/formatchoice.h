@@ -22,7 +22,9 @@ struct VideoCapability {
     bool videoInfo = false;  // the type carries a readable VIDEOINFOHEADER
     LONG width = 0;          // that header's size
     LONG height = 0;
-    SIZE largest = {0, 0};  // the capability's largest output size
+    SIZE largest = {0, 0};        // the capability's largest output size
+    REFERENCE_TIME shortest = 0;  // its frame intervals, fastest and slowest
+    REFERENCE_TIME longest = 0;
 };
 
 // The media subtype that asks a video pin for `type`; null for types it is never asked for.
@@ -38,6 +40,13 @@ bool Representable(unsigned int width, unsigned int height);
 // exactly width x height; -1 when none has.
 int ExactVideoCapability(const std::vector<VideoCapability>& caps, const GUID& subtype,
                          unsigned int width, unsigned int height);
+
+// `order` with the types first (in their order) that the pin has exactly at width x height
+// and at `interval`, then the others: a size the camera gives at the rate asked only in one
+// format (a webcam's 720p at 30 frames a second only as Motion-JPEG) is asked in that one.
+std::vector<TQZDataType> TypesAtRateFirst(const std::vector<VideoCapability>& caps,
+                                          const std::vector<TQZDataType>& order, unsigned int width,
+                                          unsigned int height, REFERENCE_TIME interval);
 
 // The first capability that was read without failure and is of `subtype`, whatever its size
 // and header; -1 when none is.

@@ -73,12 +73,24 @@ std::vector<CapsCase> CapsCases() {
           {Format(V4L2_PIX_FMT_YVU420), {Size(320, 240, {Every(1, 25)})}}},
          {{MEDIASUBTYPE_I420, 320, 240, 0, 0, 1, 1, 25, 25},
           {MEDIASUBTYPE_YV12, 320, 240, 0, 0, 1, 1, 25, 25}}},
-        {"CompressedAndUnknownFormatsAreLeftOut",
+        {"EachFormatTravelsAsTheSubtypeItIsUnpackedTo",
          {{Format(V4L2_PIX_FMT_MJPEG, V4L2_FMT_FLAG_COMPRESSED), {Size(640, 480, {Every(1, 30)})}},
-          {Format(V4L2_PIX_FMT_H264, V4L2_FMT_FLAG_COMPRESSED), {Size(640, 480, {})}},
           {Format(V4L2_PIX_FMT_NV12), {Size(640, 480, {})}},
-          {Format(V4L2_PIX_FMT_RGB24), {Size(640, 480, {})}},
-          {Format(V4L2_PIX_FMT_YUYV, V4L2_FMT_FLAG_COMPRESSED), {Size(640, 480, {})}}},
+          {Format(V4L2_PIX_FMT_NV21), {Size(640, 480, {})}},
+          {Format(V4L2_PIX_FMT_UYVY), {Size(640, 480, {})}},
+          {Format(V4L2_PIX_FMT_BGR24), {Size(640, 480, {})}},
+          {Format(V4L2_PIX_FMT_RGB24), {Size(640, 480, {})}}},
+         {{MEDIASUBTYPE_RGB24, 640, 480, 0, 0, 1, 1, 30, 30},
+          {MEDIASUBTYPE_I420, 640, 480, 0, 0, 1, 1, 1, 30},
+          {MEDIASUBTYPE_I420, 640, 480, 0, 0, 1, 1, 1, 30},
+          {MEDIASUBTYPE_YUY2, 640, 480, 0, 0, 1, 1, 1, 30},
+          {MEDIASUBTYPE_RGB24, 640, 480, 0, 0, 1, 1, 1, 30},
+          {MEDIASUBTYPE_RGB24, 640, 480, 0, 0, 1, 1, 1, 30}}},
+        {"H264AndOtherFormatsAreLeftOut",
+         {{Format(V4L2_PIX_FMT_H264, V4L2_FMT_FLAG_COMPRESSED), {Size(640, 480, {Every(1, 30)})}},
+          {Format(V4L2_PIX_FMT_HEVC, V4L2_FMT_FLAG_COMPRESSED), {Size(640, 480, {})}},
+          {Format(V4L2_PIX_FMT_RGB565), {Size(640, 480, {})}},
+          {Format(V4L2_PIX_FMT_GREY), {Size(640, 480, {})}}},
          {}},
         {"NoIntervalsMeansOneToThirty",
          {{yuyv, {Size(160, 120, {})}}},
@@ -153,8 +165,8 @@ std::vector<BYTE> Lines(size_t lines, size_t stride) {
 TEST(V4l2Frames, PaddedLinesArePackedPlaneByPlane) {
     // YUY2 4x2 with 12-byte lines: 8 bytes of each line.
     std::vector<BYTE> yuy2 = Lines(2, 12), packed(16, 0xEE);
-    ASSERT_TRUE(
-        VornHost::PackFrame(MEDIASUBTYPE_YUY2, 4, 2, 12, yuy2.data(), yuy2.size(), packed.data()));
+    ASSERT_TRUE(VornHost::FrameUnpacker(V4L2_PIX_FMT_YUYV, 4, 2, 12)
+                    .Unpack(yuy2.data(), yuy2.size(), packed.data()));
     for (size_t line = 0; line < 2; ++line)
         for (size_t x = 0; x < 8; ++x)
             EXPECT_EQ(yuy2[line * 12 + x], packed[line * 8 + x]) << line << "," << x;
@@ -165,8 +177,8 @@ TEST(V4l2Frames, PaddedLinesArePackedPlaneByPlane) {
     planar.resize(8 * 3 + 4 * 2 * 2);
     for (size_t i = 24; i < planar.size(); ++i) planar[i] = static_cast<BYTE>(200 + i - 24);
     std::vector<BYTE> out(9 + 4 + 4);
-    ASSERT_TRUE(
-        VornHost::PackFrame(MEDIASUBTYPE_I420, 3, 3, 8, planar.data(), planar.size(), out.data()));
+    ASSERT_TRUE(VornHost::FrameUnpacker(V4L2_PIX_FMT_YUV420, 3, 3, 8)
+                    .Unpack(planar.data(), planar.size(), out.data()));
     const std::vector<BYTE> expected = {0,   1,   2,   16,  17,  18,  32,  33, 34,
                                         200, 201, 204, 205, 208, 209, 212, 213};
     EXPECT_EQ(expected, out);
@@ -176,23 +188,27 @@ TEST(V4l2Frames, ShortBuffersAndNarrowStridesAreRefused) {
     std::vector<BYTE> buffer = Lines(4, 16), out(64, 0xEE);
     const std::vector<BYTE> untouched = out;
     struct Case {
-        const GUID* subtype;
+        uint32_t pixelFormat;
         LONG width, height;
         size_t stride, bytes;
     } cases[] = {
-        {&MEDIASUBTYPE_YUY2, 4, 4, 16, 16 * 3 + 7},  // last line one byte short
-        {&MEDIASUBTYPE_YUY2, 4, 4, 7, 64},           // a line wider than the stride
-        {&MEDIASUBTYPE_I420, 4, 4, 4, 4 * 4 + 3},    // chroma planes missing
-        {&MEDIASUBTYPE_YUY2, 0, 4, 16, 64},          // no frame at all
-        {&MEDIASUBTYPE_YUY2, 4, 4, size_t{1} << 40, 64},
+        {V4L2_PIX_FMT_YUYV, 4, 4, 16, 16 * 3 + 7},  // last line one byte short
+        {V4L2_PIX_FMT_YUYV, 4, 4, 7, 64},           // a line wider than the stride
+        {V4L2_PIX_FMT_YUV420, 4, 4, 4, 4 * 4 + 3},  // chroma planes missing
+        {V4L2_PIX_FMT_NV12, 4, 4, 4, 4 * 4 + 7},    // chroma pairs one byte short
+        {V4L2_PIX_FMT_BGR24, 4, 4, 11, 64},         // a line wider than the stride
+        {V4L2_PIX_FMT_YUYV, 0, 4, 16, 64},          // no frame at all
+        {V4L2_PIX_FMT_YUYV, 4, 4, size_t{1} << 40, 64},
+        {V4L2_PIX_FMT_H264, 4, 4, 16, 64},   // a format never unpacked
+        {V4L2_PIX_FMT_MJPEG, 4, 4, 16, 64},  // no JPEG image at all
     };
     for (const Case& c : cases) {
-        EXPECT_FALSE(VornHost::PackFrame(*c.subtype, c.width, c.height, c.stride, buffer.data(),
-                                         c.bytes, out.data()));
+        EXPECT_FALSE(VornHost::FrameUnpacker(c.pixelFormat, c.width, c.height, c.stride)
+                         .Unpack(buffer.data(), c.bytes, out.data()));
         EXPECT_EQ(untouched, out);
     }
-    EXPECT_TRUE(
-        VornHost::PackFrame(MEDIASUBTYPE_YUY2, 4, 4, 16, buffer.data(), 16 * 3 + 8, out.data()))
+    EXPECT_TRUE(VornHost::FrameUnpacker(V4L2_PIX_FMT_YUYV, 4, 4, 16)
+                    .Unpack(buffer.data(), 16 * 3 + 8, out.data()))
         << "the last line needs no padding after it";
 }
 
@@ -206,8 +222,8 @@ TEST(V4l2Devices, FoldersWithoutCaptureNodesListNothing) {
         ASSERT_NE(nullptr, file);
         std::fclose(file);
     }
-    EXPECT_TRUE(VornHost::ListV4l2Devices(base).empty());
-    EXPECT_TRUE(VornHost::ListV4l2Devices(base + "/missing").empty());
+    EXPECT_TRUE(VornHost::ListV4l2Devices(VornHost::MachineV4l2(), base).empty());
+    EXPECT_TRUE(VornHost::ListV4l2Devices(VornHost::MachineV4l2(), base + "/missing").empty());
     for (const char* name : {"video0", "video", "videox", "video12abc", "media0"})
         unlink((base + "/" + name).c_str());
     rmdir(folder);

@@ -139,8 +139,15 @@ struct DeviceActivity {
     std::vector<AllocatorRequest> allocators;  // every SuggestAllocatorProperties
     std::vector<CrossbarRoute> routes;         // every IAMCrossbar::Route
     unsigned long samplesDelivered = 0;
+    // Audio the source had and the filter never delivered (the sound server's overruns, holes
+    // in its stream, a reader that fell behind), in 100 ns units, and in how many gaps.
+    REFERENCE_TIME audioLost = 0;
+    unsigned long audioGaps = 0;
 };
 VORN_PLATFORM_API DeviceActivity Activity(DeviceId id);
+// The audio lost by every device since ResetMedia (the sum of their audioLost, removed devices
+// included), in 100 ns units: cheap to ask after every sample, where Devices enumerates.
+VORN_PLATFORM_API REFERENCE_TIME AudioLost();
 
 // The filter graphs made since ResetMedia, oldest first, each as it is now (a released
 // graph keeps what it held when it was released).

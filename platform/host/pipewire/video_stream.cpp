@@ -1,0 +1,394 @@
+// A PipeWire video stream on a thread loop of its own: the loop's thread converts each buffer
+// into a frame of 0x00RRGGBB pixels and keeps it as the newest.
+#include "host/pipewire/video_stream.h"
+
+#include <pipewire/pipewire.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace VornWorld {
+namespace host {
+namespace pipewire {
+namespace {
+
+std::atomic<long> liveObjects{0};
+
+// The largest side accepted: a frame of 16384 x 16384 pixels is 1 GiB already.
+constexpr uint32_t kMaxSide = 16384;
+
+void InitOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { pw_init(nullptr, nullptr); });
+}
+
+// How one format's bytes map onto 0x00RRGGBB.
+enum class Order { BGRx, RGBx, xRGB, xBGR, Unknown };
+
+Order OrderOf(uint32_t format) {
+    switch (format) {
+        case SPA_VIDEO_FORMAT_BGRx:
+        case SPA_VIDEO_FORMAT_BGRA:
+            return Order::BGRx;
+        case SPA_VIDEO_FORMAT_RGBx:
+        case SPA_VIDEO_FORMAT_RGBA:
+            return Order::RGBx;
+        case SPA_VIDEO_FORMAT_xRGB:
+        case SPA_VIDEO_FORMAT_ARGB:
+            return Order::xRGB;
+        case SPA_VIDEO_FORMAT_xBGR:
+        case SPA_VIDEO_FORMAT_ABGR:
+            return Order::xBGR;
+        default:
+            return Order::Unknown;
+    }
+}
+
+// One row of `count` pixels from the stream's byte order into 0x00RRGGBB.
+void ConvertRow(Order order, const uint8_t* from, uint32_t* to, int count) {
+    switch (order) {
+        case Order::BGRx:
+            for (int i = 0; i < count; ++i, from += 4) {
+                to[i] = uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
+            }
+            break;
+        case Order::RGBx:
+            for (int i = 0; i < count; ++i, from += 4) {
+                to[i] = uint32_t{from[0]} << 16 | uint32_t{from[1]} << 8 | from[2];
+            }
+            break;
+        case Order::xRGB:
+            for (int i = 0; i < count; ++i, from += 4) {
+                to[i] = uint32_t{from[1]} << 16 | uint32_t{from[2]} << 8 | from[3];
+            }
+            break;
+        case Order::xBGR:
+            for (int i = 0; i < count; ++i, from += 4) {
+                to[i] = uint32_t{from[3]} << 16 | uint32_t{from[2]} << 8 | from[1];
+            }
+            break;
+        case Order::Unknown:
+            break;
+    }
+}
+
+}  // namespace
+
+struct VideoStream::State {
+    pw_thread_loop* loop = nullptr;
+    pw_context* context = nullptr;
+    pw_core* core = nullptr;
+    pw_registry* registry = nullptr;
+    pw_stream* stream = nullptr;
+    spa_hook coreListener{};
+    spa_hook registryListener{};
+    spa_hook streamListener{};
+    int64_t node = -1;
+
+    // Set on the loop's thread by the negotiated format.
+    Order order = Order::Unknown;
+    int width = 0;
+    int height = 0;
+
+    mutable std::mutex mutex;  // what follows
+    mutable std::condition_variable changed;
+    std::shared_ptr<VideoFrame> newest;
+    std::shared_ptr<VideoFrame> spare[2];
+    uint64_t sequence = 0;
+    bool ended = false;
+
+    void End() {
+        std::lock_guard<std::mutex> lock(mutex);
+        ended = true;
+        changed.notify_all();
+    }
+
+    // A frame nobody else holds, for the next buffer.
+    std::shared_ptr<VideoFrame> TakeSpare() {
+        for (auto& frame : spare) {
+            if (frame && frame.use_count() == 1) return std::move(frame);
+        }
+        return std::make_shared<VideoFrame>();
+    }
+
+    void OnParamChanged(uint32_t id, const spa_pod* param) {
+        if (param == nullptr || id != SPA_PARAM_Format) return;
+        uint32_t mediaType = 0, mediaSubtype = 0;
+        if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
+            mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw) {
+            return;
+        }
+        spa_video_info_raw info{};
+        if (spa_format_video_raw_parse(param, &info) < 0) return;
+        order = OrderOf(info.format);
+        if (info.size.width == 0 || info.size.height == 0 || info.size.width > kMaxSide ||
+            info.size.height > kMaxSide || order == Order::Unknown) {
+            order = Order::Unknown;
+            return;
+        }
+        width = static_cast<int>(info.size.width);
+        height = static_cast<int>(info.size.height);
+        // Shared memory only: a DMA-BUF would need a mapping this reader cannot count on.
+        int stride = width * 4;
+        uint8_t buffer[512];
+        spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+        const spa_pod* params[1];
+        params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+            &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
+            SPA_POD_CHOICE_RANGE_Int(4, 2, 16), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
+            SPA_PARAM_BUFFERS_size, SPA_POD_Int(stride * height), SPA_PARAM_BUFFERS_stride,
+            SPA_POD_Int(stride), SPA_PARAM_BUFFERS_dataType,
+            SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
+        pw_stream_update_params(stream, params, 1);
+    }
+
+    void OnProcess() {
+        // Only the newest buffer is read; older ones go straight back.
+        pw_buffer* newestBuffer = nullptr;
+        while (pw_buffer* next = pw_stream_dequeue_buffer(stream)) {
+            if (newestBuffer != nullptr) pw_stream_queue_buffer(stream, newestBuffer);
+            newestBuffer = next;
+        }
+        if (newestBuffer == nullptr) return;
+        Read(*newestBuffer->buffer);
+        pw_stream_queue_buffer(stream, newestBuffer);
+    }
+
+    void Read(const spa_buffer& buffer) {
+        if (order == Order::Unknown || buffer.n_datas < 1) return;
+        const spa_data& data = buffer.datas[0];
+        if (data.data == nullptr || data.chunk == nullptr ||
+            (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
+            return;
+        }
+        const uint64_t row = static_cast<uint64_t>(width) * 4;
+        const uint64_t stride =
+            data.chunk->stride > 0 ? static_cast<uint64_t>(data.chunk->stride) : row;
+        const uint64_t offset = data.chunk->offset % (data.maxsize == 0 ? 1 : data.maxsize);
+        // The picture must lie inside the buffer, or it is not read.
+        if (stride < row ||
+            offset + stride * static_cast<uint64_t>(height - 1) + row > data.maxsize) {
+            return;
+        }
+        std::shared_ptr<VideoFrame> frame = TakeSpare();
+        frame->width = width;
+        frame->height = height;
+        frame->pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+        const auto* bytes = static_cast<const uint8_t*>(data.data) + offset;
+        for (int y = 0; y < height; ++y) {
+            ConvertRow(order, bytes + stride * static_cast<uint64_t>(y),
+                       frame->pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width),
+                       width);
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        frame->sequence = ++sequence;
+        for (auto& slot : spare) {
+            if (!slot) {
+                slot = std::move(newest);
+                break;
+            }
+        }
+        newest = std::move(frame);
+        changed.notify_all();
+    }
+};
+
+namespace {
+
+using State = VideoStream::State;
+
+void OnStreamState(void* data, pw_stream_state, pw_stream_state state, const char*) {
+    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
+        static_cast<State*>(data)->End();
+    }
+}
+void OnStreamParam(void* data, uint32_t id, const spa_pod* param) {
+    static_cast<State*>(data)->OnParamChanged(id, param);
+}
+void OnStreamProcess(void* data) { static_cast<State*>(data)->OnProcess(); }
+
+void OnCoreError(void* data, uint32_t id, int, int, const char*) {
+    // An error of the core itself: the remote closed (the portal's session ended) or broke.
+    if (id == PW_ID_CORE) static_cast<State*>(data)->End();
+}
+
+void OnGlobalRemoved(void* data, uint32_t id) {
+    auto* state = static_cast<State*>(data);
+    if (state->node >= 0 && id == static_cast<uint32_t>(state->node)) state->End();
+}
+
+const pw_stream_events& StreamEvents() {
+    static const pw_stream_events events = [] {
+        pw_stream_events e{};
+        e.version = PW_VERSION_STREAM_EVENTS;
+        e.state_changed = OnStreamState;
+        e.param_changed = OnStreamParam;
+        e.process = OnStreamProcess;
+        return e;
+    }();
+    return events;
+}
+const pw_core_events& CoreEvents() {
+    static const pw_core_events events = [] {
+        pw_core_events e{};
+        e.version = PW_VERSION_CORE_EVENTS;
+        e.error = OnCoreError;
+        return e;
+    }();
+    return events;
+}
+const pw_registry_events& RegistryEvents() {
+    static const pw_registry_events events = [] {
+        pw_registry_events e{};
+        e.version = PW_VERSION_REGISTRY_EVENTS;
+        e.global_remove = OnGlobalRemoved;
+        return e;
+    }();
+    return events;
+}
+
+// The formats offered: the 32-bit RGB family, any size, any rate.
+const spa_pod* EnumFormat(spa_pod_builder* b) {
+    spa_rectangle size{1920, 1080}, smallest{1, 1}, largest{kMaxSide, kMaxSide};
+    spa_fraction rate{30, 1}, slowest{0, 1}, fastest{1000, 1};
+    return static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+        SPA_POD_CHOICE_ENUM_Id(9, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
+                               SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBA,
+                               SPA_VIDEO_FORMAT_xRGB, SPA_VIDEO_FORMAT_xBGR, SPA_VIDEO_FORMAT_ARGB,
+                               SPA_VIDEO_FORMAT_ABGR),
+        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &smallest, &largest),
+        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &fastest)));
+}
+
+void Teardown(State& s) {
+    if (s.loop != nullptr && s.context != nullptr) {
+        pw_thread_loop_lock(s.loop);
+        if (s.stream != nullptr) {
+            pw_stream_destroy(s.stream);
+            s.stream = nullptr;
+            --liveObjects;
+        }
+        if (s.registry != nullptr) {
+            spa_hook_remove(&s.registryListener);
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(s.registry));
+            s.registry = nullptr;
+        }
+        if (s.core != nullptr) {
+            spa_hook_remove(&s.coreListener);
+            pw_core_disconnect(s.core);
+            s.core = nullptr;
+            --liveObjects;
+        }
+        pw_thread_loop_unlock(s.loop);
+        pw_thread_loop_stop(s.loop);
+    }
+    if (s.context != nullptr) {
+        pw_context_destroy(s.context);
+        s.context = nullptr;
+        --liveObjects;
+    }
+    if (s.loop != nullptr) {
+        pw_thread_loop_destroy(s.loop);
+        s.loop = nullptr;
+        --liveObjects;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char* name) {
+    InitOnce();
+    std::unique_ptr<VideoStream> self(new VideoStream());
+    self->state_ = std::make_unique<State>();
+    State& s = *self->state_;
+    s.node = node;
+    s.loop = pw_thread_loop_new(name, nullptr);
+    if (s.loop == nullptr) {
+        if (fd >= 0) close(fd);
+        return nullptr;
+    }
+    ++liveObjects;
+    s.context = pw_context_new(pw_thread_loop_get_loop(s.loop), nullptr, 0);
+    if (s.context == nullptr) {
+        if (fd >= 0) close(fd);
+        return nullptr;  // the destructor tears down what exists
+    }
+    ++liveObjects;
+    if (pw_thread_loop_start(s.loop) < 0) {
+        if (fd >= 0) close(fd);
+        return nullptr;
+    }
+    pw_thread_loop_lock(s.loop);
+    // pw_context_connect_fd owns the descriptor from here on, also when it fails.
+    s.core = fd >= 0 ? pw_context_connect_fd(s.context, fd, nullptr, 0)
+                     : pw_context_connect(s.context, nullptr, 0);
+    bool ok = s.core != nullptr;
+    if (ok) {
+        ++liveObjects;
+        pw_core_add_listener(s.core, &s.coreListener, &CoreEvents(), &s);
+        s.registry = pw_core_get_registry(s.core, PW_VERSION_REGISTRY, 0);
+        if (s.registry != nullptr) {
+            pw_registry_add_listener(s.registry, &s.registryListener, &RegistryEvents(), &s);
+        }
+        pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
+                                                 "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr);
+        s.stream = pw_stream_new(s.core, name, props);
+        ok = s.stream != nullptr;
+    }
+    if (ok) {
+        ++liveObjects;
+        pw_stream_add_listener(s.stream, &s.streamListener, &StreamEvents(), &s);
+        uint8_t buffer[1024];
+        spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+        const spa_pod* params[1] = {EnumFormat(&b)};
+        // The node by its id, as the portal names it (target.object would take a serial or
+        // a name).
+        uint32_t target = node >= 0 ? static_cast<uint32_t>(node) : PW_ID_ANY;
+        ok = pw_stream_connect(s.stream, PW_DIRECTION_INPUT, target,
+                               static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
+                                                            PW_STREAM_FLAG_MAP_BUFFERS |
+                                                            PW_STREAM_FLAG_DONT_RECONNECT),
+                               params, 1) == 0;
+    }
+    pw_thread_loop_unlock(s.loop);
+    if (!ok) return nullptr;
+    return self;
+}
+
+VideoStream::~VideoStream() {
+    if (state_) Teardown(*state_);
+}
+
+std::shared_ptr<const VideoFrame> VideoStream::Newest() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->newest;
+}
+
+std::shared_ptr<const VideoFrame> VideoStream::WaitNewer(uint64_t after, int ms) const {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    state_->changed.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        return state_->ended || (state_->newest && state_->newest->sequence > after);
+    });
+    return state_->newest;
+}
+
+bool VideoStream::Ended() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->ended;
+}
+
+long LiveObjects() { return liveObjects.load(); }
+
+}  // namespace pipewire
+}  // namespace host
+}  // namespace VornWorld

@@ -1,0 +1,55 @@
+// A PipeWire video stream read into memory: the newest frame is kept, as 0x00RRGGBB pixels,
+// for whoever asks. Used for screens handed out by the ScreenCast portal; nothing in it is
+// specific to screens, so a camera node can be read the same way.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace VornWorld {
+namespace host {
+namespace pipewire {
+
+// One frame: `height` rows of `width` pixels 0x00RRGGBB, top row first, no padding.
+struct VideoFrame {
+    int width = 0;
+    int height = 0;
+    uint64_t sequence = 0;  // 1 for the stream's first frame, then one more for each
+    std::vector<uint32_t> pixels;
+};
+
+class VideoStream {
+public:
+    // Connects to the PipeWire remote on `fd` (taken over; -1: the default remote of the
+    // environment) and reads node `node` (negative: any video source). Shared-memory buffers
+    // in the 32-bit RGB family (BGRx, RGBx, xRGB, xBGR and their alpha forms) are accepted;
+    // null when the remote cannot be reached.
+    static std::unique_ptr<VideoStream> Open(int fd, int64_t node, const char* name);
+    ~VideoStream();
+    VideoStream(const VideoStream&) = delete;
+    VideoStream& operator=(const VideoStream&) = delete;
+
+    // The newest frame; null before the first. A frame handed out is never written again.
+    std::shared_ptr<const VideoFrame> Newest() const;
+    // Waits up to `ms` milliseconds for a frame newer than `after` (a sequence number) or for
+    // the stream's end; returns the newest frame (null when none came).
+    std::shared_ptr<const VideoFrame> WaitNewer(uint64_t after, int ms) const;
+    // Whether the stream has ended: its node went away, the remote closed or reported an
+    // error. An ended stream delivers nothing more.
+    bool Ended() const;
+
+    struct State;
+
+private:
+    VideoStream() = default;
+    std::unique_ptr<State> state_;
+};
+
+// PipeWire objects of this process that exist now (thread loops, contexts, cores, streams):
+// every one a stream made is gone once the stream is destroyed.
+long LiveObjects();
+
+}  // namespace pipewire
+}  // namespace host
+}  // namespace VornWorld

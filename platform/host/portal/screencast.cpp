@@ -1,0 +1,434 @@
+// The ScreenCast portal over GDBus. Each request's answer comes as a Response signal on a
+// request object whose path the caller knows in advance (its unique name and a token), so the
+// signal is subscribed to before the call and waited for on a main context of the caller's own.
+#include "host/portal/screencast.h"
+
+#include <gio/gio.h>
+#include <gio/gunixfdlist.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+namespace VornWorld {
+namespace host {
+namespace portal {
+namespace {
+
+constexpr const char* kPortal = "org.freedesktop.portal.Desktop";
+constexpr const char* kPath = "/org/freedesktop/portal/desktop";
+constexpr const char* kInterface = "org.freedesktop.portal.ScreenCast";
+
+// Portal calls answer at once; the dialog of Start may wait on the user.
+constexpr int kCallMs = 5000;
+constexpr int kRequestMs = 10000;
+constexpr int kStartMs = 60000;
+// A failed request is not repeated sooner than this.
+constexpr auto kRetryPause = std::chrono::seconds(5);
+
+std::atomic<long> liveObjects{0};
+
+// Environment overrides for the waits (tests shorten them; a user may lengthen the dialog's).
+int WaitMs(const char* variable, int fallback) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr || *value == '\0') return fallback;
+    long ms = std::strtol(value, nullptr, 10);
+    return ms > 0 && ms < 3600000 ? static_cast<int>(ms) : fallback;
+}
+
+bool IsMissing(const GError* error) {
+    if (error == nullptr || error->domain != G_DBUS_ERROR) return false;
+    return error->code == G_DBUS_ERROR_SERVICE_UNKNOWN ||
+           error->code == G_DBUS_ERROR_UNKNOWN_METHOD ||
+           error->code == G_DBUS_ERROR_UNKNOWN_INTERFACE ||
+           error->code == G_DBUS_ERROR_UNKNOWN_OBJECT ||
+           error->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER;
+}
+
+struct Answer {
+    bool done = false;
+    guint32 response = 2;
+    GVariant* results = nullptr;  // a{sv}, owned
+};
+
+void OnResponse(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                GVariant* parameters, gpointer data) {
+    auto* answer = static_cast<Answer*>(data);
+    if (answer->done || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ua{sv})"))) return;
+    g_variant_get(parameters, "(u@a{sv})", &answer->response, &answer->results);
+    answer->done = true;
+}
+
+gboolean OnTimeout(gpointer data) {
+    *static_cast<bool*>(data) = true;
+    return G_SOURCE_REMOVE;
+}
+
+std::string ReadToken() {
+    std::ifstream in(TokenPath());
+    std::string token;
+    std::getline(in, token);
+    return token;
+}
+
+void WriteToken(const std::string& token) {
+    std::string path = TokenPath();
+    // Make the folders, private to the user.
+    for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
+        mkdir(path.substr(0, at).c_str(), 0700);
+    }
+    std::string temporary = path + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << token << '\n';
+        if (!out) return;
+    }
+    chmod(temporary.c_str(), 0600);
+    std::rename(temporary.c_str(), path.c_str());
+}
+
+}  // namespace
+
+struct ScreenCast::Impl {
+    std::mutex mutex;  // everything below; held through a whole start
+    GDBusConnection* bus = nullptr;
+    std::string session;  // the portal session's object path, "" without one
+    std::shared_ptr<pipewire::VideoStream> stream;
+    Outcome outcome = Outcome::None;
+    unsigned cursorMode = 0;
+    std::chrono::steady_clock::time_point failedAt{};
+    bool failed = false;
+    unsigned tokens = 0;
+
+    bool Connect() {
+        if (bus != nullptr) return true;
+        GError* error = nullptr;
+        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+        if (address != nullptr) {
+            bus = g_dbus_connection_new_for_address_sync(
+                address,
+                static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                nullptr, nullptr, &error);
+            g_free(address);
+        }
+        if (error != nullptr) g_error_free(error);
+        if (bus == nullptr) return false;
+        g_dbus_connection_set_exit_on_close(bus, FALSE);
+        ++liveObjects;
+        return true;
+    }
+
+    std::string NextToken() {
+        return "vorn" + std::to_string(getpid()) + "_" + std::to_string(++tokens);
+    }
+
+    // The object path of the request made with `token`.
+    std::string RequestPath(const std::string& token) const {
+        std::string sender = g_dbus_connection_get_unique_name(bus) + 1;  // without ':'
+        for (char& c : sender) {
+            if (c == '.') c = '_';
+        }
+        return std::string(kPath) + "/request/" + sender + "/" + token;
+    }
+
+    // Calls `method` with `parameters` (floating; its options hold `token` as handle_token) and
+    // waits up to `ms` for the request's response. Returns the call's outcome: Started for
+    // response 0 (with `results` set, owned by the caller), Cancelled, Refused, NoPortal or
+    // Failed.
+    Outcome Request(const char* method, GVariant* parameters, const std::string& token, int ms,
+                    GVariant** results) {
+        *results = nullptr;
+        GMainContext* context = g_main_context_new();
+        g_main_context_push_thread_default(context);
+        Answer answer;
+        std::string path = RequestPath(token);
+        guint subscription = g_dbus_connection_signal_subscribe(
+            bus, kPortal, "org.freedesktop.portal.Request", "Response", path.c_str(), nullptr,
+            G_DBUS_SIGNAL_FLAGS_NONE, OnResponse, &answer, nullptr);
+        ++liveObjects;
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_sync(
+            bus, kPortal, kPath, kInterface, method, parameters, G_VARIANT_TYPE("(o)"),
+            G_DBUS_CALL_FLAGS_NONE, WaitMs("VORN_PORTAL_CALL_MS", kCallMs), nullptr, &error);
+        Outcome outcome = Outcome::Failed;
+        if (reply == nullptr) {
+            outcome = IsMissing(error) ? Outcome::NoPortal : Outcome::Failed;
+        } else {
+            const gchar* handle = nullptr;
+            g_variant_get(reply, "(&o)", &handle);
+            std::string requestPath = handle != nullptr ? handle : "";
+            g_variant_unref(reply);
+            bool timedOut = false;
+            GSource* timeout = g_timeout_source_new(static_cast<guint>(ms));
+            g_source_set_callback(timeout, OnTimeout, &timedOut, nullptr);
+            g_source_attach(timeout, context);
+            while (!answer.done && !timedOut) g_main_context_iteration(context, TRUE);
+            g_source_destroy(timeout);
+            g_source_unref(timeout);
+            if (!answer.done) {
+                // Nobody answered in time: take the dialog away.
+                g_dbus_connection_call_sync(
+                    bus, kPortal, requestPath.c_str(), "org.freedesktop.portal.Request", "Close",
+                    nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, kCallMs, nullptr, nullptr);
+            } else if (answer.response == 0) {
+                outcome = Outcome::Started;
+                *results = answer.results;
+                answer.results = nullptr;
+            } else {
+                outcome = answer.response == 1 ? Outcome::Cancelled : Outcome::Refused;
+            }
+        }
+        if (error != nullptr) g_error_free(error);
+        if (answer.results != nullptr) g_variant_unref(answer.results);
+        g_dbus_connection_signal_unsubscribe(bus, subscription);
+        --liveObjects;
+        g_main_context_pop_thread_default(context);
+        g_main_context_unref(context);
+        return outcome;
+    }
+
+    // A property of the ScreenCast interface (type u); false when it cannot be read.
+    bool Property(const char* name, guint32* value) {
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_sync(
+            bus, kPortal, kPath, "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", kInterface, name), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE,
+            WaitMs("VORN_PORTAL_CALL_MS", kCallMs), nullptr, &error);
+        bool ok = false;
+        if (reply != nullptr) {
+            GVariant* inner = nullptr;
+            g_variant_get(reply, "(v)", &inner);
+            if (g_variant_is_of_type(inner, G_VARIANT_TYPE_UINT32)) {
+                *value = g_variant_get_uint32(inner);
+                ok = true;
+            }
+            g_variant_unref(inner);
+            g_variant_unref(reply);
+        }
+        if (error != nullptr) g_error_free(error);
+        return ok;
+    }
+
+    Outcome Start() {
+        if (!Connect()) return Outcome::NoBus;
+        guint32 version = 0, sources = 1, cursors = 0;
+        // The portal may be started on demand by the bus: the first call may take a moment,
+        // and a bus without it answers at once.
+        if (!Property("version", &version)) return Outcome::NoPortal;
+        Property("AvailableSourceTypes", &sources);
+        Property("AvailableCursorModes", &cursors);
+
+        GVariant* results = nullptr;
+        std::string token = NextToken();
+        GVariantBuilder options;
+        g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+        g_variant_builder_add(&options, "{sv}", "handle_token",
+                              g_variant_new_string(token.c_str()));
+        g_variant_builder_add(&options, "{sv}", "session_handle_token",
+                              g_variant_new_string(NextToken().c_str()));
+        Outcome outcome = Request("CreateSession", g_variant_new("(a{sv})", &options), token,
+                                  WaitMs("VORN_PORTAL_REQUEST_MS", kRequestMs), &results);
+        if (outcome != Outcome::Started) return outcome;
+        const gchar* handle = nullptr;
+        if (g_variant_lookup(results, "session_handle", "&s", &handle) && handle != nullptr) {
+            session = handle;
+            ++liveObjects;
+        }
+        g_variant_unref(results);
+        if (session.empty()) return Outcome::Failed;
+
+        token = NextToken();
+        g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+        g_variant_builder_add(&options, "{sv}", "handle_token",
+                              g_variant_new_string(token.c_str()));
+        g_variant_builder_add(&options, "{sv}", "types",
+                              g_variant_new_uint32((sources & 1u) != 0 ? 1u : sources));
+        g_variant_builder_add(&options, "{sv}", "multiple", g_variant_new_boolean(FALSE));
+        cursorMode = 0;
+        if (version >= 2 && cursors != 0) {
+            cursorMode = (cursors & 2u) != 0 ? 2u : (cursors & 1u) != 0 ? 1u : 0u;
+            if (cursorMode != 0) {
+                g_variant_builder_add(&options, "{sv}", "cursor_mode",
+                                      g_variant_new_uint32(cursorMode));
+            }
+        }
+        if (version >= 4) {
+            g_variant_builder_add(&options, "{sv}", "persist_mode", g_variant_new_uint32(2));
+            std::string restore = ReadToken();
+            if (!restore.empty()) {
+                g_variant_builder_add(&options, "{sv}", "restore_token",
+                                      g_variant_new_string(restore.c_str()));
+            }
+        }
+        outcome = Request("SelectSources", g_variant_new("(oa{sv})", session.c_str(), &options),
+                          token, WaitMs("VORN_PORTAL_REQUEST_MS", kRequestMs), &results);
+        if (outcome != Outcome::Started) return outcome;
+        g_variant_unref(results);
+
+        token = NextToken();
+        g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+        g_variant_builder_add(&options, "{sv}", "handle_token",
+                              g_variant_new_string(token.c_str()));
+        outcome = Request("Start", g_variant_new("(osa{sv})", session.c_str(), "", &options), token,
+                          WaitMs("VORN_PORTAL_START_MS", kStartMs), &results);
+        if (outcome != Outcome::Started) return outcome;
+        int64_t node = -1;
+        GVariant* streams = g_variant_lookup_value(results, "streams", G_VARIANT_TYPE("a(ua{sv})"));
+        if (streams != nullptr) {
+            if (g_variant_n_children(streams) > 0) {
+                guint32 id = 0;
+                g_variant_get_child(streams, 0, "(u@a{sv})", &id, nullptr);
+                node = id;
+            }
+            g_variant_unref(streams);
+        }
+        const gchar* restore = nullptr;
+        if (g_variant_lookup(results, "restore_token", "&s", &restore) && restore != nullptr &&
+            *restore != '\0') {
+            WriteToken(restore);
+        }
+        g_variant_unref(results);
+        if (node < 0) return Outcome::Failed;
+
+        GVariantBuilder empty;
+        g_variant_builder_init(&empty, G_VARIANT_TYPE_VARDICT);
+        GUnixFDList* fds = nullptr;
+        GError* error = nullptr;
+        GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
+            bus, kPortal, kPath, kInterface, "OpenPipeWireRemote",
+            g_variant_new("(oa{sv})", session.c_str(), &empty), G_VARIANT_TYPE("(h)"),
+            G_DBUS_CALL_FLAGS_NONE, WaitMs("VORN_PORTAL_CALL_MS", kCallMs), nullptr, &fds, nullptr,
+            &error);
+        int fd = -1;
+        if (reply != nullptr && fds != nullptr) {
+            gint32 index = -1;
+            g_variant_get(reply, "(h)", &index);
+            fd = g_unix_fd_list_get(fds, index, nullptr);  // a duplicate, ours to close
+        }
+        if (reply != nullptr) g_variant_unref(reply);
+        if (fds != nullptr) g_object_unref(fds);
+        if (error != nullptr) g_error_free(error);
+        if (fd < 0) return Outcome::Failed;
+        stream = pipewire::VideoStream::Open(fd, node, "vorn-screen");
+        return stream ? Outcome::Started : Outcome::Failed;
+    }
+
+    void CloseSession() {
+        stream.reset();
+        if (session.empty() || bus == nullptr) return;
+        GVariant* reply = g_dbus_connection_call_sync(
+            bus, kPortal, session.c_str(), "org.freedesktop.portal.Session", "Close", nullptr,
+            nullptr, G_DBUS_CALL_FLAGS_NONE, WaitMs("VORN_PORTAL_CALL_MS", kCallMs), nullptr,
+            nullptr);
+        if (reply != nullptr) g_variant_unref(reply);
+        session.clear();
+        --liveObjects;
+    }
+
+    void Disconnect() {
+        CloseSession();
+        if (bus == nullptr) return;
+        g_dbus_connection_close_sync(bus, nullptr, nullptr);
+        g_object_unref(bus);
+        bus = nullptr;
+        --liveObjects;
+    }
+};
+
+const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::None:
+            return "none";
+        case Outcome::Started:
+            return "started";
+        case Outcome::Cancelled:
+            return "cancelled";
+        case Outcome::Refused:
+            return "refused";
+        case Outcome::NoBus:
+            return "no session bus";
+        case Outcome::NoPortal:
+            return "no ScreenCast portal";
+        case Outcome::Failed:
+            return "failed";
+        case Outcome::Ended:
+            return "ended";
+    }
+    return "?";
+}
+
+ScreenCast& ScreenCast::The() {
+    static ScreenCast* cast = [] {
+        auto* c = new ScreenCast();  // lives as long as the process
+        c->impl_ = new Impl();
+        return c;
+    }();
+    return *cast;
+}
+
+std::shared_ptr<pipewire::VideoStream> ScreenCast::Stream() {
+    Impl& s = *impl_;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.stream && !s.stream->Ended()) return s.stream;
+    if (s.stream) {
+        // Sharing stopped: the session is over too.
+        s.CloseSession();
+        s.outcome = Outcome::Ended;
+        s.failed = true;
+        s.failedAt = std::chrono::steady_clock::now();
+    }
+    if (s.failed && std::chrono::steady_clock::now() - s.failedAt < kRetryPause) return nullptr;
+    s.outcome = s.Start();
+    if (s.outcome == Outcome::Started) {
+        s.failed = false;
+        return s.stream;
+    }
+    s.CloseSession();
+    s.failed = true;
+    s.failedAt = std::chrono::steady_clock::now();
+    std::fprintf(stderr, "vornplatform: screen cast not started: %s\n", OutcomeName(s.outcome));
+    return nullptr;
+}
+
+Outcome ScreenCast::LastOutcome() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->outcome;
+}
+
+unsigned ScreenCast::CursorMode() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->cursorMode;
+}
+
+void ScreenCast::Reset() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->Disconnect();
+    impl_->failed = false;
+    impl_->outcome = Outcome::None;
+    impl_->cursorMode = 0;
+}
+
+std::string TokenPath() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string base;
+    if (state != nullptr && *state == '/') {
+        base = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::string(home != nullptr ? home : "") + "/.local/state";
+    }
+    return base + "/vornmediacapture/screencast.token";
+}
+
+long LiveObjects() { return liveObjects.load(); }
+
+}  // namespace portal
+}  // namespace host
+}  // namespace VornWorld

@@ -1,0 +1,682 @@
+// The host world's cameras end to end without a camera: real cameras described as data behind
+// a V4L2 system of data, listed by the host world's V4L2 code and streamed by it through the
+// library's push and pull devices (the devices are put into the virtual world so the graph
+// finds them). Pixels are checked frame by frame; faults are rows of a table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <tuple>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fake_v4l2.h"
+#include "host/v4l2/v4l2.h"
+#include "polling.h"
+#include "tqzcameradevice.h"
+#include "tqzcameradeviceset.h"
+#include "tqzenumdevice.h"
+#include "tqzusbvideodevice.h"
+#include "vorn/control/display.h"
+#include "vorn/control/media.h"
+#include "world/media.h"
+
+using namespace TQZCapture;
+using fakev4l2::Camera;
+using fakev4l2::FakeV4l2;
+using fakev4l2::Fault;
+using fakev4l2::FrameFaults;
+using VornWorld::MediaKind;
+
+namespace {
+
+// Cameras as their drivers list themselves (formats in the driver's order; rates fastest
+// first, as v4l2-ctl --list-formats-ext shows them).
+const std::vector<double> kWebcamRates = {30, 24, 20, 15, 10, 7.5, 5};
+
+// A 1080p USB webcam: YUYV up to 1080p at low rates, H.264 and Motion-JPEG at 30 up to 1080p.
+Camera Webcam1080() {
+    return {"HD Pro Webcam 1080p",
+            {{V4L2_PIX_FMT_YUYV,
+              {{640, 480, kWebcamRates},
+               {160, 120, kWebcamRates},
+               {320, 240, kWebcamRates},
+               {1280, 720, {10, 7.5, 5}},
+               {1920, 1080, {5}}}},
+             {V4L2_PIX_FMT_H264,
+              {{640, 480, kWebcamRates}, {1280, 720, kWebcamRates}, {1920, 1080, kWebcamRates}}},
+             {V4L2_PIX_FMT_MJPEG,
+              {{640, 480, kWebcamRates},
+               {160, 120, kWebcamRates},
+               {320, 240, kWebcamRates},
+               {1280, 720, kWebcamRates},
+               {1920, 1080, kWebcamRates}}}}};
+}
+
+// A laptop's built-in 720p camera: Motion-JPEG first (frames without Huffman tables), YUYV at
+// 720p only at 10 a second.
+Camera Laptop720() {
+    Camera laptop{"Integrated Camera",
+                  {{V4L2_PIX_FMT_MJPEG,
+                    {{1280, 720, {30}}, {640, 480, {30}}, {320, 240, {30}}, {160, 120, {30}}}},
+                   {V4L2_PIX_FMT_YUYV,
+                    {{640, 480, {30}}, {320, 240, {30}}, {160, 120, {30}}, {1280, 720, {10}}}}}};
+    laptop.bareJpeg = true;
+    return laptop;
+}
+
+// Capture cards: one with YUYV only, one with NV12 only and lines padded to 64 bytes more.
+Camera CardYuyv() {
+    return {"USB3 Video Capture",
+            {{V4L2_PIX_FMT_YUYV,
+              {{1920, 1080, {60, 50, 30}},
+               {1280, 720, {60, 50, 30}},
+               {720, 576, {50}},
+               {640, 480, {60}}}}}};
+}
+Camera CardNv12() {
+    Camera card{
+        "HDMI Capture",
+        {{V4L2_PIX_FMT_NV12, {{1920, 1080, {60, 30}}, {1280, 720, {60}}, {720, 480, {60}}}}}};
+    card.padding = 64;
+    return card;
+}
+
+// The kernel's virtual test driver offers every other uncompressed format we take.
+Camera TestDriver() {
+    std::vector<fakev4l2::Format> formats;
+    for (uint32_t fourcc : {V4L2_PIX_FMT_UYVY, V4L2_PIX_FMT_YUV420, V4L2_PIX_FMT_YVU420,
+                            V4L2_PIX_FMT_NV21, V4L2_PIX_FMT_BGR24, V4L2_PIX_FMT_RGB24})
+        formats.push_back({fourcc, {{320, 240, {30, 15}}, {642, 362, {30, 25}}}});
+    Camera driver{"Virtual Test Camera", formats};
+    driver.padding = 6;
+    return driver;
+}
+
+std::string Describe(const VornWorld::VideoCapability& cap) {
+    const char* name = IsEqualGUID(cap.subtype, MEDIASUBTYPE_YUY2)    ? "YUY2"
+                       : IsEqualGUID(cap.subtype, MEDIASUBTYPE_I420)  ? "I420"
+                       : IsEqualGUID(cap.subtype, MEDIASUBTYPE_YV12)  ? "YV12"
+                       : IsEqualGUID(cap.subtype, MEDIASUBTYPE_RGB24) ? "RGB24"
+                                                                      : "?";
+    char text[96];
+    std::snprintf(text, sizeof text, "%s %ldx%ld %g-%g", name, static_cast<long>(cap.width),
+                  static_cast<long>(cap.height), cap.minFrameRate, cap.maxFrameRate);
+    return text;
+}
+
+// Mean absolute difference of two frames' bytes (infinite for different sizes).
+double Difference(const unsigned char* a, size_t aBytes, const std::vector<BYTE>& b) {
+    if (a == nullptr || aBytes != b.size() || b.empty()) return 1e9;
+    double sum = 0;
+    for (size_t i = 0; i < b.size(); ++i) sum += std::abs(static_cast<int>(a[i]) - b[i]);
+    return sum / static_cast<double>(b.size());
+}
+
+// The frame number of the test picture a delivered frame shows, searched among the first
+// `count`; -1 when none matches (exactly, or for a decoded JPEG frame: the closest within the
+// loss of its compression). The expected frames are painted once.
+int FrameNumber(uint32_t fourcc, uint32_t width, uint32_t height, const unsigned char* bytes,
+                size_t size, int count) {
+    static std::map<std::tuple<uint32_t, uint32_t, uint32_t, int>, std::vector<BYTE>> painted;
+    int best = -1;
+    double bestDifference = fourcc == V4L2_PIX_FMT_MJPEG ? 8.0 : 0.0;
+    for (int k = 0; k < count && !(best >= 0 && bestDifference == 0); ++k) {  // exact: done
+        std::vector<BYTE>& expected = painted[std::make_tuple(fourcc, width, height, k)];
+        if (expected.empty()) expected = fakev4l2::ExpectedRgb(fourcc, width, height, k);
+        const double d = Difference(bytes, size, expected);
+        if (d <= bestDifference) {
+            best = k;
+            bestDifference = d;
+        }
+    }
+    return best;
+}
+
+// What the push device hands the host: copies of the first frames and their times.
+class Sink : public ICaptureVideoCallBack {
+public:
+    std::atomic<int> frames{0};
+    void OnVideoStart() override {}
+    void OnVideoStop() override {}
+    void OnVideoPause(bool) override {}
+    void OnVideoError(unsigned int) override {}
+    void OnVideoFrame(double time, unsigned char* data, long bytes) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (kept.size() < 6 && data != nullptr && bytes > 0) {
+            kept.emplace_back(data, data + bytes);
+            times.push_back(time);
+        }
+        ++frames;
+    }
+    std::mutex mutex;
+    std::vector<std::vector<unsigned char>> kept;
+    std::vector<double> times;
+};
+
+class V4l2Streaming : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VornWorld::ResetMedia();
+        VornWorld::RemoveAllDevices(MediaKind::Video);
+        VornWorld::ClearMessageBoxes();
+        VornWorld::EchoMessageBoxes(false);
+        objects_ = VornWorld::LiveComObjects();
+    }
+    void TearDown() override {
+        VornWorld::ResetMedia();
+        EXPECT_EQ(0, fake_->OpenDescriptors()) << "device nodes left open";
+        EXPECT_EQ(0, fake_->LiveMappings()) << "buffers left mapped";
+        EXPECT_EQ(objects_, VornWorld::LiveComObjects());
+        EXPECT_EQ(0, VornWorld::LiveStreamingThreads());
+    }
+
+    std::vector<VornHost::HostDevice> List() {
+        VornHost::V4l2Options options;
+        options.frameBoundMs = 1500;  // a stall row waits this long; loaded machines need slack
+        return VornHost::ListV4l2Devices(fake_, FakeV4l2::kFolder, options);
+    }
+    // The listed cameras as the video input category, in their order.
+    void Publish(std::vector<VornHost::HostDevice> devices) {
+        VornWorld::RemoveAllDevices(MediaKind::Video);
+        for (VornHost::HostDevice& device : devices)
+            ASSERT_NE(VornWorld::kNoDevice,
+                      VornWorld::MediaWorldInForce().AddWithSource(device.config, device.open, -1));
+    }
+
+    std::shared_ptr<FakeV4l2> fake_ = std::make_shared<FakeV4l2>();
+    long objects_ = 0;
+};
+
+struct ListCase {
+    const char* name;
+    Camera camera;
+    std::vector<std::string> modes;
+};
+
+TEST_F(V4l2Streaming, EachCameraListsItsModesHonestly) {
+    const ListCase cases[] = {
+        {"webcam 1080p: YUYV at low rates, Motion-JPEG at 30, no H.264",
+         Webcam1080(),
+         {"YUY2 640x480 5-30", "YUY2 160x120 5-30", "YUY2 320x240 5-30", "YUY2 1280x720 5-10",
+          "YUY2 1920x1080 5-5", "RGB24 640x480 5-30", "RGB24 160x120 5-30", "RGB24 320x240 5-30",
+          "RGB24 1280x720 5-30", "RGB24 1920x1080 5-30"}},
+        {"laptop 720p",
+         Laptop720(),
+         {"RGB24 1280x720 30-30", "RGB24 640x480 30-30", "RGB24 320x240 30-30",
+          "RGB24 160x120 30-30", "YUY2 640x480 30-30", "YUY2 320x240 30-30", "YUY2 160x120 30-30",
+          "YUY2 1280x720 10-10"}},
+        {"capture card, YUYV only",
+         CardYuyv(),
+         {"YUY2 1920x1080 30-60", "YUY2 1280x720 30-60", "YUY2 720x576 50-50",
+          "YUY2 640x480 60-60"}},
+        {"capture card, NV12 only",
+         CardNv12(),
+         {"I420 1920x1080 30-60", "I420 1280x720 60-60", "I420 720x480 60-60"}},
+    };
+    int number = 0;
+    for (const ListCase& c : cases) fake_->Plug(number++, c.camera);
+    const std::vector<VornHost::HostDevice> devices = List();
+    ASSERT_EQ(std::size(cases), devices.size());
+    for (size_t i = 0; i < devices.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(std::wstring(cases[i].camera.card.begin(), cases[i].camera.card.end()),
+                  devices[i].config.friendlyName);
+        EXPECT_EQ("v4l2:/fake/dev/video" + std::to_string(i), devices[i].key);
+        std::vector<std::string> modes;
+        for (const auto& cap : devices[i].config.video) modes.push_back(Describe(cap));
+        EXPECT_EQ(cases[i].modes, modes);
+    }
+}
+
+// Opens the push device at the first position of the category with `sink` as its callback.
+bool OpenPush(TQZUSBVideoDevice& device, Sink& sink, unsigned width, unsigned height,
+              unsigned rate) {
+    device.Index = 0;
+    device.Width = width;
+    device.Height = height;
+    device.FrameRate = rate;
+    device.OnOpenBefore(static_cast<ICaptureVideoCallBack*>(&sink));
+    return device.Open();
+}
+
+// The frame numbers of the test picture the kept frames show (-1: none).
+std::vector<int> Shown(Sink& sink, uint32_t fourcc, unsigned width, unsigned height) {
+    std::lock_guard<std::mutex> lock(sink.mutex);
+    std::vector<int> shown;
+    for (const auto& frame : sink.kept)
+        shown.push_back(FrameNumber(fourcc, width, height, frame.data(), frame.size(), 16));
+    return shown;
+}
+
+// Webcams often send Motion-JPEG without Huffman tables: decoded with the standard ones, the
+// picture is the same as from the whole image.
+TEST(V4l2Jpeg, FramesWithoutHuffmanTablesDecodeLikeWholeOnes) {
+    const std::vector<BYTE> whole = fakev4l2::PaintFrame(V4L2_PIX_FMT_MJPEG, 64, 48, 0, 3);
+    const std::vector<BYTE> bare = fakev4l2::WithoutHuffmanTables(whole);
+    ASSERT_LT(bare.size(), whole.size());
+    const BYTE table[] = {0xFF, 0xC4};
+    EXPECT_EQ(bare.end(), std::search(bare.begin(), bare.end(), table, table + 2));
+    std::vector<BYTE> fromWhole(64 * 48 * 3), fromBare(64 * 48 * 3);
+    VornHost::FrameUnpacker unpacker(V4L2_PIX_FMT_MJPEG, 64, 48, 0);
+    ASSERT_TRUE(unpacker.Unpack(whole.data(), whole.size(), fromWhole.data()));
+    ASSERT_TRUE(unpacker.Unpack(bare.data(), bare.size(), fromBare.data()));
+    EXPECT_EQ(fromWhole, fromBare);
+    EXPECT_FALSE(unpacker.Unpack(bare.data(), bare.size() / 2, fromBare.data())) << "cut short";
+    EXPECT_TRUE(unpacker.Unpack(whole.data(), whole.size(), fromBare.data())) << "and after it";
+}
+
+// Captures `frames` frames through the push device and checks each one's pixels: the test
+// picture's frames in order, none repeated.
+void PushAndCheck(unsigned width, unsigned height, unsigned rate, uint32_t fourcc, int frames = 3) {
+    Sink sink;
+    TQZUSBVideoDevice device;
+    ASSERT_TRUE(OpenPush(device, sink, width, height, rate));
+    EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= frames; }));
+    device.OnCloseBefore();
+    EXPECT_TRUE(device.Close());
+    device.OnCloseAFter();
+    EXPECT_EQ(std::make_pair(width, height), std::make_pair(device.Width, device.Height));
+    const std::vector<int> shown = Shown(sink, fourcc, width, height);
+    ASSERT_GE(shown.size(), static_cast<size_t>(frames));
+    int previous = -1;
+    for (int k : shown) {
+        EXPECT_GT(k, previous) << "a frame that is no frame of the picture, or repeated";
+        previous = k;
+    }
+}
+
+// Grabs two frames through the pull device and checks each is a frame of the picture.
+void PullAndCheck(unsigned width, unsigned height, uint32_t fourcc) {
+    TQZCameraDevice camera;
+    camera.Index = 0;
+    camera.Width = width;
+    camera.Height = height;
+    ASSERT_TRUE(camera.Open());
+    for (int i = 0; i < 2; ++i) {
+        TQZPacket* packet = camera.Get();
+        ASSERT_NE(nullptr, packet);
+        EXPECT_LE(0, FrameNumber(fourcc, width, height, packet->Bytes(), packet->Size(), 16))
+            << "grab " << i;
+    }
+    EXPECT_TRUE(camera.Close());
+}
+
+struct FormatCase {
+    const char* camera;
+    uint32_t fourcc;
+    unsigned width, height, rate;
+    Camera (*make)();
+};
+
+// Every format each camera offers, alone on the camera (so the devices' own preference among
+// formats does not choose for the test), at a small size (odd halves at 642 x 362). The push
+// device asks for I420, YUY2 or RGB24; a YV12 camera streams at its first size.
+TEST_F(V4l2Streaming, EveryFormatIsCapturedWithItsPixelsThroughPushAndPull) {
+    const FormatCase cases[] = {
+        {"webcam", V4L2_PIX_FMT_YUYV, 160, 120, 30, Webcam1080},
+        {"webcam", V4L2_PIX_FMT_MJPEG, 160, 120, 30, Webcam1080},
+        {"laptop", V4L2_PIX_FMT_MJPEG, 320, 240, 30, Laptop720},
+        {"laptop", V4L2_PIX_FMT_YUYV, 160, 120, 30, Laptop720},
+        {"card", V4L2_PIX_FMT_YUYV, 640, 480, 60, CardYuyv},
+        {"card", V4L2_PIX_FMT_NV12, 720, 480, 60, CardNv12},
+        {"test driver", V4L2_PIX_FMT_UYVY, 320, 240, 30, TestDriver},
+        {"test driver", V4L2_PIX_FMT_YUV420, 320, 240, 30, TestDriver},
+        {"test driver", V4L2_PIX_FMT_YVU420, 320, 240, 30, TestDriver},  // not asked by push
+        {"test driver", V4L2_PIX_FMT_NV21, 642, 362, 25, TestDriver},
+        {"test driver", V4L2_PIX_FMT_BGR24, 320, 240, 30, TestDriver},
+        {"test driver", V4L2_PIX_FMT_RGB24, 642, 362, 25, TestDriver},
+    };
+    int number = 0;
+    for (const FormatCase& c : cases) {
+        char fourcc[5] = {static_cast<char>(c.fourcc), static_cast<char>(c.fourcc >> 8),
+                          static_cast<char>(c.fourcc >> 16), static_cast<char>(c.fourcc >> 24)};
+        SCOPED_TRACE(std::string(c.camera) + " " + fourcc);
+        Camera camera = c.make();
+        for (const fakev4l2::Format& format : camera.formats)
+            if (format.fourcc == c.fourcc) camera.formats = {format};
+        ASSERT_EQ(1u, camera.formats.size());
+        fake_->Unplug(number);
+        fake_->Plug(++number, camera);
+        Publish(List());
+        PushAndCheck(c.width, c.height, c.rate, c.fourcc);
+        PullAndCheck(c.width, c.height, c.fourcc);
+    }
+}
+
+// The host asks for 720p at 30 a second: the webcam has it only as Motion-JPEG, and that is
+// what streams; the frames come 1/30 s apart on the camera's clock.
+TEST_F(V4l2Streaming, A720pRequestAt30GetsTheWebcamsMotionJpegMode) {
+    fake_->Plug(0, Webcam1080());
+    Publish(List());
+    const unsigned long decodedBefore = VornHost::V4l2Counts().delivered;
+    Sink sink;
+    {
+        TQZUSBVideoDevice device;
+        ASSERT_TRUE(OpenPush(device, sink, 1280, 720, 30));
+        EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 4; }));
+        EXPECT_TRUE(device.Close());
+        device.OnCloseAFter();
+    }
+    EXPECT_EQ(V4L2_PIX_FMT_MJPEG, fake_->LastStreamed());
+    EXPECT_GE(VornHost::V4l2Counts().delivered - decodedBefore, 4u);
+    const std::vector<int> shown = Shown(sink, V4L2_PIX_FMT_MJPEG, 1280, 720);
+    ASSERT_GE(shown.size(), 4u);
+    std::lock_guard<std::mutex> lock(sink.mutex);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        EXPECT_EQ(static_cast<int>(i), shown[i]);
+        if (i > 0) {
+            EXPECT_NEAR(1.0 / 30, sink.times[i] - sink.times[i - 1], 1e-3);
+        }
+    }
+}
+
+// ---- Faults --------------------------------------------------------------------------------
+
+enum class Outcome {
+    Streams,    // every frame arrives, in order
+    Stops,      // `frames` frames arrive, then none; the stream's end is counted
+    OpenFails,  // Open fails at once
+};
+
+struct FaultCase {
+    const char* name;
+    std::vector<Fault> faults;  // added after the listing
+    FrameFaults frames;
+    bool unplugWhileStreaming;
+    bool unplugBeforeOpen;
+    Outcome outcome;
+    std::vector<int> shown;  // the picture's frame numbers the first frames show
+    unsigned long dropped, stalls, lost;
+};
+
+std::vector<FaultCase> FaultCases() {
+    using fakev4l2::kOpen;
+    using fakev4l2::kPoll;
+    const std::vector<int> inOrder = {0, 1, 2, 3, 4};
+    return {
+        {"EINTR on every kind of call is retried",
+         {{VIDIOC_S_FMT, EINTR},
+          {VIDIOC_REQBUFS, EINTR},
+          {VIDIOC_QUERYBUF, EINTR, 1},
+          {VIDIOC_QBUF, EINTR, 2, 2},
+          {VIDIOC_STREAMON, EINTR},
+          {VIDIOC_DQBUF, EINTR, 1, 3},
+          {kPoll, EINTR, 1, 2}},
+         {},
+         false,
+         false,
+         Outcome::Streams,
+         inOrder,
+         0,
+         0,
+         0},
+        {"EAGAIN from DQBUF is waited out",
+         {{VIDIOC_DQBUF, EAGAIN, 1, 3}},
+         {},
+         false,
+         false,
+         Outcome::Streams,
+         inOrder,
+         0,
+         0,
+         0},
+        {"frames the driver marks broken are dropped and counted",
+         {},
+         {{}, {}, {1, 3}, -1},
+         false,
+         false,
+         Outcome::Streams,
+         {0, 2, 4, 5, 6},
+         2,
+         0,
+         0},
+        {"a DQBUF that never returns a frame ends the stream after the bound",
+         {},
+         {{}, {}, {}, 2},
+         false,
+         false,
+         Outcome::Stops,
+         {0, 1},
+         0,
+         1,
+         0},
+        {"ENODEV mid-stream: unplugged",
+         {{VIDIOC_DQBUF, ENODEV, 3, -1}},
+         {},
+         false,
+         false,
+         Outcome::Stops,
+         {0, 1, 2},
+         0,
+         0,
+         1},
+        {"EIO mid-stream",
+         {{VIDIOC_DQBUF, EIO, 3, -1}},
+         {},
+         false,
+         false,
+         Outcome::Stops,
+         {0, 1, 2},
+         0,
+         0,
+         1},
+        {"the node is unplugged mid-stream", {}, {}, true, false, Outcome::Stops, {}, 0, 0, 1},
+        {"EBUSY at open: another program has it",
+         {{kOpen, EBUSY, 0, -1}},
+         {},
+         false,
+         false,
+         Outcome::OpenFails,
+         {},
+         0,
+         0,
+         0},
+        {"EBUSY when the format is set: another program streams",
+         {{VIDIOC_S_FMT, EBUSY, 0, -1}},
+         {},
+         false,
+         false,
+         Outcome::OpenFails,
+         {},
+         0,
+         0,
+         0},
+        {"buffers refused",
+         {{VIDIOC_REQBUFS, ENOMEM, 0, -1}},
+         {},
+         false,
+         false,
+         Outcome::OpenFails,
+         {},
+         0,
+         0,
+         0},
+        {"the node vanished between listing and opening",
+         {},
+         {},
+         false,
+         true,
+         Outcome::OpenFails,
+         {},
+         0,
+         0,
+         0},
+    };
+}
+
+struct Counts {
+    unsigned long dropped, stalls, lost;
+    static Counts Now() {
+        VornHost::V4l2Counters& c = VornHost::V4l2Counts();
+        return {c.dropped, c.stalls, c.lost};
+    }
+};
+
+TEST_F(V4l2Streaming, FaultsOfRealDevicesEndEachAsItsRowSays) {
+    Camera yuyv{"Fault Camera", {{V4L2_PIX_FMT_YUYV, {{160, 120, {30}}}}}};
+    int number = 0;
+    for (const FaultCase& c : FaultCases()) {
+        SCOPED_TRACE(c.name);
+        fake_->Unplug(number);
+        fake_->Plug(++number, yuyv, c.frames);
+        Publish(List());
+        for (const Fault& fault : c.faults) fake_->AddFault(number, fault);
+        if (c.unplugBeforeOpen) fake_->Unplug(number);
+        const Counts before = Counts::Now();
+
+        Sink sink;
+        TQZUSBVideoDevice device;
+        const bool opened = OpenPush(device, sink, 160, 120, 30);
+        EXPECT_EQ(c.outcome != Outcome::OpenFails, opened);
+        if (c.outcome == Outcome::Streams) {
+            EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 5; }));
+        } else if (c.outcome == Outcome::Stops) {
+            if (c.unplugWhileStreaming) {
+                EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 2; }));
+                fake_->Unplug(number);
+            }
+            EXPECT_TRUE(vmc_test::Eventually([&] {
+                const Counts now = Counts::Now();
+                return now.stalls + now.lost > before.stalls + before.lost;
+            })) << "the stream's end is never counted";
+            EXPECT_TRUE(vmc_test::StaysStill(sink.frames, 100)) << "frames after the end";
+            if (!c.shown.empty()) {
+                EXPECT_EQ(static_cast<int>(c.shown.size()), sink.frames.load());
+            }
+        }
+        const auto start = std::chrono::steady_clock::now();
+        device.OnCloseBefore();
+        device.Close();
+        device.OnCloseAFter();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2))
+            << "Close waited";
+        EXPECT_EQ(0, fake_->OpenDescriptors());
+        EXPECT_EQ(0, fake_->LiveMappings());
+
+        const Counts after = Counts::Now();
+        EXPECT_EQ(c.dropped, after.dropped - before.dropped);
+        EXPECT_EQ(c.stalls, after.stalls - before.stalls);
+        EXPECT_EQ(c.lost, after.lost - before.lost);
+        std::vector<int> shown = Shown(sink, V4L2_PIX_FMT_YUYV, 160, 120);
+        shown.resize(std::min(shown.size(), c.shown.size()));
+        EXPECT_EQ(c.shown, shown);
+    }
+}
+
+// Motion-JPEG frames cut short by the bus or corrupt are dropped and counted, never delivered;
+// the stream goes on.
+TEST_F(V4l2Streaming, BrokenJpegFramesAreDroppedAndCounted) {
+    Camera mjpg{"JPEG Camera", {{V4L2_PIX_FMT_MJPEG, {{320, 240, {30}}}}}};
+    fake_->Plug(0, mjpg, {{1, 4}, {3}, {}, -1});
+    Publish(List());
+    const Counts before = Counts::Now();
+    Sink sink;
+    {
+        TQZUSBVideoDevice device;
+        ASSERT_TRUE(OpenPush(device, sink, 320, 240, 30));
+        EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 5; }));
+        device.Close();
+        device.OnCloseAFter();
+    }
+    EXPECT_EQ(3u, Counts::Now().dropped - before.dropped);
+    std::vector<int> shown = Shown(sink, V4L2_PIX_FMT_MJPEG, 320, 240);
+    shown.resize(5);
+    EXPECT_EQ((std::vector<int>{0, 2, 5, 6, 7}), shown);
+}
+
+// A pulled camera that is unplugged: the next grab gives no new frame within its bound, and
+// the device closes at once.
+TEST_F(V4l2Streaming, APulledCameraUnpluggedGivesNoNewFrameAndCloses) {
+    fake_->Plug(0, {"Pulled Camera", {{V4L2_PIX_FMT_YUYV, {{160, 120, {30}}}}}});
+    Publish(List());
+    TQZCameraDevice camera;
+    camera.Index = 0;
+    camera.Width = 160;
+    camera.Height = 120;
+    ASSERT_TRUE(camera.Open());
+    TQZPacket* packet = camera.Get();
+    ASSERT_NE(nullptr, packet);
+    EXPECT_LE(0, FrameNumber(V4L2_PIX_FMT_YUYV, 160, 120, packet->Bytes(), packet->Size(), 8));
+    fake_->Unplug(0);
+    camera.Pause();  // the next grab runs the graph again, on the unplugged node
+    packet = camera.Get();
+    EXPECT_TRUE(packet == nullptr || packet->Size() == 0 ||
+                FrameNumber(V4L2_PIX_FMT_YUYV, 160, 120, packet->Bytes(), packet->Size(), 8) == 0)
+        << "a new frame from a camera that is gone";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(camera.Close());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// ---- Hot-plug ------------------------------------------------------------------------------
+
+// A device set filled again lists the cameras there are now, by node number; a camera keeps
+// its id while it is away; a device of an older set whose camera went fails on Open.
+TEST_F(V4l2Streaming, RefilledSetsFollowThePluggedCameras) {
+    auto world = VornHost::NewHostMedia([this](MediaKind kind) {
+        return kind == MediaKind::Video ? List() : std::vector<VornHost::HostDevice>();
+    });
+    auto names = [&](const std::vector<VornWorld::DeviceHandle>& devices) {
+        std::vector<std::wstring> result;
+        for (const auto& device : devices) result.push_back(device->config.friendlyName);
+        return result;
+    };
+    fake_->Plug(2, Laptop720());
+    fake_->Plug(0, Webcam1080());
+    const auto first = world->DevicesOf(MediaKind::Video);
+    EXPECT_EQ((std::vector<std::wstring>{L"HD Pro Webcam 1080p", L"Integrated Camera"}),
+              names(first));
+
+    fake_->Plug(1, CardYuyv());
+    fake_->Unplug(0);
+    const auto second = world->DevicesOf(MediaKind::Video);
+    EXPECT_EQ((std::vector<std::wstring>{L"USB3 Video Capture", L"Integrated Camera"}),
+              names(second));
+    EXPECT_EQ(first[1]->id, second[1]->id);
+    EXPECT_NE(first[0]->id, second[0]->id);
+
+    // The webcam's device from the first set: its node is gone.
+    VornWorld::StreamFormat format;
+    format.subtype = MEDIASUBTYPE_RGB24;
+    format.width = 640;
+    format.height = 480;
+    format.interval = 333333;
+    EXPECT_EQ(nullptr, first[0]->open(format));
+    EXPECT_EQ(0, fake_->OpenDescriptors());
+
+    fake_->Plug(0, Webcam1080());
+    const auto third = world->DevicesOf(MediaKind::Video);
+    ASSERT_EQ(3u, third.size());
+    EXPECT_EQ(first[0]->id, third[0]->id) << "a camera back at its node keeps its id";
+    EXPECT_NE(nullptr, third[0]->open(format));
+    EXPECT_EQ(0, fake_->OpenDescriptors());
+}
+
+// Through the library's device sets: a camera device taken before its camera went fails on
+// Open, cleanly, once the category no longer has it.
+TEST_F(V4l2Streaming, ADeviceOfAnOlderSetFailsOnOpenOnceItsCameraIsGone) {
+    fake_->Plug(0, {"Gone Camera", {{V4L2_PIX_FMT_YUYV, {{160, 120, {30}}}}}});
+    Publish(List());
+    TQZCameraDeviceSet cameras;
+    TQZEnumDevice::EnumCameraDevice(cameras);
+    ASSERT_EQ(1u, cameras.Count());
+    fake_->Unplug(0);
+    Publish(List());  // what the host world's category shows at the next enumeration
+    TQZCameraDevice camera(cameras.GetByIndex(0));
+    camera.Width = 160;
+    camera.Height = 120;
+    EXPECT_FALSE(camera.Open());
+    camera.Close();
+
+    TQZUSBVideoDevice pushed;
+    pushed.Index = 0;
+    EXPECT_FALSE(pushed.Open());
+    pushed.Close();
+}
+
+}  // namespace

@@ -1,0 +1,182 @@
+#!/usr/bin/python3
+"""A ScreenCast portal backend for the tests: it owns
+org.freedesktop.impl.portal.desktop.vorntest on the session bus and answers the portal
+frontend's calls without a dialog.
+
+It is steered through files in the folder named by VMC_PORTAL_CONTROL:
+  node      the node.name of the PipeWire video source Start hands out (looked up with pw-dump)
+  response  the response Start gives: 0 (the default), 1 (cancelled) or 2 (refused)
+and it appends one JSON line per call to `log` there (the options it was given), and keeps
+the number of its open sessions in `sessions`.
+"""
+import json
+import os
+import subprocess
+import sys
+import time
+
+from gi.repository import Gio, GLib
+
+NAME = "org.freedesktop.impl.portal.desktop.vorntest"
+PATH = "/org/freedesktop/portal/desktop"
+CONTROL = os.environ["VMC_PORTAL_CONTROL"]
+
+# The methods' arguments: each takes a request handle and the session's, answers with a
+# response code and results.
+METHODS = {
+    "CreateSession": ["app_id s", "options a{sv}"],
+    "SelectSources": ["app_id s", "options a{sv}"],
+    "Start": ["app_id s", "parent_window s", "options a{sv}"],
+}
+
+
+def method_xml(name, inputs):
+    args = ["handle o", "session_handle o"] + inputs
+    lines = ['<arg type="%s" name="%s" direction="in"/>' % (a.split()[1], a.split()[0]) for a in args]
+    lines += ['<arg type="u" name="response" direction="out"/>',
+              '<arg type="a{sv}" name="results" direction="out"/>']
+    return '<method name="%s">%s</method>' % (name, "".join(lines))
+
+
+INTERFACES = """
+<node>
+  <interface name="org.freedesktop.impl.portal.ScreenCast">
+    %s
+    <property name="AvailableSourceTypes" type="u" access="read"/>
+    <property name="AvailableCursorModes" type="u" access="read"/>
+    <property name="version" type="u" access="read"/>
+  </interface>
+  <interface name="org.freedesktop.impl.portal.Session">
+    <method name="Close"/>
+    <signal name="Closed"/>
+    <property name="version" type="u" access="read"/>
+  </interface>
+</node>
+""" % "".join(method_xml(name, inputs) for name, inputs in METHODS.items())
+NODE_INFO = Gio.DBusNodeInfo.new_for_xml(INTERFACES)
+SCREENCAST = NODE_INFO.lookup_interface("org.freedesktop.impl.portal.ScreenCast")
+SESSION = NODE_INFO.lookup_interface("org.freedesktop.impl.portal.Session")
+
+sessions = {}  # session path -> registration id
+
+
+def control(name, default):
+    try:
+        with open(os.path.join(CONTROL, name)) as f:
+            return f.read().strip() or default
+    except OSError:
+        return default
+
+
+def log(entry):
+    with open(os.path.join(CONTROL, "log"), "a") as f:
+        f.write(json.dumps(entry) + "\n")
+
+
+def write_sessions():
+    with open(os.path.join(CONTROL, "sessions"), "w") as f:
+        f.write("%d\n" % len(sessions))
+
+
+def find_node(name, seconds=5.0):
+    """The id of the node named `name`, waiting for it to appear; None when it does not."""
+    limit = time.monotonic() + seconds
+    while True:
+        try:
+            out = subprocess.run(["pw-dump"], capture_output=True, timeout=5).stdout
+            for obj in json.loads(out or b"[]"):
+                props = (obj.get("info") or {}).get("props") or {}
+                if obj.get("type") == "PipeWire:Interface:Node" and props.get("node.name") == name:
+                    return obj["id"]
+        except (OSError, ValueError, subprocess.TimeoutExpired):
+            pass
+        if time.monotonic() > limit:
+            return None
+        time.sleep(0.1)
+
+
+def plain(options):
+    """The options as JSON can hold them (restore_data only says whether it came)."""
+    out = {}
+    for key, value in options.items():
+        out[key] = True if key == "restore_data" else value
+    return out
+
+
+def close_session(path):
+    registration = sessions.pop(path, None)
+    if registration is not None:
+        BUS.unregister_object(registration)
+        write_sessions()
+
+
+def on_session_call(conn, sender, path, iface, method, params, invocation):
+    if method == "Close":
+        log({"method": "Session.Close"})
+        close_session(path)
+        invocation.return_value(None)
+    else:
+        invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
+
+
+def on_session_property(conn, sender, path, iface, name):
+    return GLib.Variant("u", 1)
+
+
+def on_call(conn, sender, path, iface, method, params, invocation):
+    args = params.unpack()
+    if method == "CreateSession":
+        session_path = args[1]
+        log({"method": method, "options": plain(args[3])})
+        sessions[session_path] = BUS.register_object(
+            session_path, SESSION, on_session_call, on_session_property, None)
+        write_sessions()
+        invocation.return_value(GLib.Variant("(ua{sv})", (0, {"session_id": GLib.Variant("s", "vorn")})))
+    elif method == "SelectSources":
+        log({"method": method, "options": plain(args[3])})
+        invocation.return_value(GLib.Variant("(ua{sv})", (0, {})))
+    elif method == "Start":
+        response = int(control("response", "0"))
+        name = control("node", "vmc-test-screen")
+        node = find_node(name) if response == 0 else None
+        log({"method": method, "response": response, "node": node})
+        if response != 0 or node is None:
+            invocation.return_value(GLib.Variant("(ua{sv})", (response or 2, {})))
+            return
+        stream = (node, {"source_type": GLib.Variant("u", 1),
+                         "position": GLib.Variant("(ii)", (0, 0))})
+        results = {
+            "streams": GLib.Variant("a(ua{sv})", [stream]),
+            "persist_mode": GLib.Variant("u", 2),
+            "restore_data": GLib.Variant("(suv)", ("vorntest", 1, GLib.Variant("s", name))),
+        }
+        invocation.return_value(GLib.Variant("(ua{sv})", (0, results)))
+    else:
+        invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
+
+
+def on_property(conn, sender, path, iface, name):
+    values = {"AvailableSourceTypes": 1 | 2, "AvailableCursorModes": 1 | 2, "version": 4}
+    return GLib.Variant("u", values[name])
+
+
+def main():
+    global BUS
+    BUS = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    BUS.register_object(PATH, SCREENCAST, on_call, on_property, None)
+    write_sessions()
+    loop = GLib.MainLoop()
+
+    def acquired(*_):
+        print("backend: owns " + NAME, flush=True)
+
+    def lost(*_):
+        print("backend: lost " + NAME, file=sys.stderr, flush=True)
+        loop.quit()
+
+    Gio.bus_own_name_on_connection(BUS, NAME, Gio.BusNameOwnerFlags.NONE, acquired, lost)
+    loop.run()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# A desktop session without a desktop, for the portal tests: in folder DIR, a private session
+# bus, PipeWire and WirePlumber, a video source node with a known picture, the real portal
+# frontend and the test backend (backend.py) answering its ScreenCast calls with that node.
+# Beside it, two more buses: one without any portal, one with the frontend but no backend.
+#
+#   session.sh start DIR PRODUCER
+#                           starts everything, the source node being PRODUCER (the build's
+#                           vmc_test_producer); writes DIR/env (NAME=value lines for the clients)
+#   session.sh stop DIR     stops what start started (by the process ids it recorded)
+#   session.sh check        exits 0 when every program needed is installed, else names one
+#
+# The source node: 640 x 480 BGRx at 30 frames a second, every pixel 0x336699 (SOURCE_*).
+set -uo pipefail
+
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+PORTAL=/usr/libexec/xdg-desktop-portal
+PYTHON=/usr/bin/python3
+SOURCE_NAME=vmc-test-screen SOURCE_WIDTH=640 SOURCE_HEIGHT=480 SOURCE_RATE=30 SOURCE_COLOR=336699
+
+missing() {
+    local tool
+    for tool in dbus-daemon dbus-send pipewire wireplumber pw-dump "$PORTAL" "$PYTHON"; do
+        command -v "$tool" >/dev/null || { echo "$tool"; return 0; }
+    done
+    "$PYTHON" -c 'from gi.repository import Gio' 2>/dev/null || { echo "python3-gi"; return 0; }
+    return 1
+}
+
+# run NAME COMMAND..: starts a program in the background with the session's environment,
+# output to DIR/NAME.log, its id appended to DIR/pids.
+run() {
+    local name=$1
+    shift
+    "$@" >"$DIR/$name.log" 2>&1 &
+    echo "$! $name" >>"$DIR/pids"
+}
+
+wait_for() {
+    local what=$1 tries=0
+    shift
+    until "$@" >/dev/null 2>&1; do
+        if ((tries++ > 100)); then
+            echo "session: $what did not come up (logs in $DIR)" >&2
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
+has_owner() {
+    dbus-send --bus="$1" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner "string:$2" | grep -q 'boolean true'
+}
+
+node_exists() {
+    pw-dump 2>/dev/null | grep -q "\"node.name\": \"$1\""
+}
+
+# bus NAME CONFIG: a session bus listening on DIR/run/NAME.
+bus() {
+    run "bus-$1" dbus-daemon --config-file="$2" --address="unix:path=$DIR/run/$1" --nofork --nopidfile
+    wait_for "bus $1" test -S "$DIR/run/$1"
+}
+
+start() {
+    local what
+    if what=$(missing); then
+        echo "session: $what is missing" >&2
+        return 2
+    fi
+    rm -rf "$DIR"
+    mkdir -p "$DIR/run" "$DIR/portals" "$DIR/no-portals" "$DIR/control" "$DIR/state" "$DIR/home"
+    chmod 700 "$DIR/run"
+    : >"$DIR/pids"
+    export XDG_RUNTIME_DIR=$DIR/run HOME=$DIR/home XDG_STATE_HOME=$DIR/state
+    export XDG_CURRENT_DESKTOP=vorntest XDG_DESKTOP_PORTAL_DIR=$DIR/portals
+    export VMC_PORTAL_CONTROL=$DIR/control
+    unset DISPLAY WAYLAND_DISPLAY PIPEWIRE_REMOTE
+    cat >"$DIR/portals/vorntest.portal" <<'EOF'
+[portal]
+DBusName=org.freedesktop.impl.portal.desktop.vorntest
+Interfaces=org.freedesktop.impl.portal.ScreenCast;
+UseIn=vorntest
+EOF
+    # A bus that starts nothing on demand: no portal answers there.
+    cat >"$DIR/bare-bus.conf" <<'EOF'
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+    local session_conf=/usr/share/dbus-1/session.conf
+    bus bus "$session_conf" || return 1
+    bus bare "$DIR/bare-bus.conf" || return 1
+    bus nobackend "$session_conf" || return 1
+    export DBUS_SESSION_BUS_ADDRESS=unix:path=$DIR/run/bus
+
+    run pipewire pipewire
+    wait_for pipewire test -S "$DIR/run/pipewire-0" || return 1
+    run wireplumber wireplumber
+    run source "$PRODUCER" "$SOURCE_NAME" "${SOURCE_WIDTH}x$SOURCE_HEIGHT" "$SOURCE_RATE" "$SOURCE_COLOR"
+    wait_for "the source node" node_exists "$SOURCE_NAME" || return 1
+
+    echo "$SOURCE_NAME" >"$DIR/control/node"
+    run backend "$PYTHON" "$HERE/backend.py"
+    wait_for "the test backend" has_owner "$DBUS_SESSION_BUS_ADDRESS" org.freedesktop.impl.portal.desktop.vorntest || return 1
+    run portal "$PORTAL" -r
+    wait_for "the portal" has_owner "$DBUS_SESSION_BUS_ADDRESS" org.freedesktop.portal.Desktop || return 1
+    # The frontend alone, on a bus of its own, without a backend for it to find.
+    DBUS_SESSION_BUS_ADDRESS=unix:path=$DIR/run/nobackend XDG_DESKTOP_PORTAL_DIR=$DIR/no-portals \
+        run portal-nobackend "$PORTAL" -r
+    wait_for "the second portal" has_owner "unix:path=$DIR/run/nobackend" org.freedesktop.portal.Desktop || return 1
+
+    # NAME=value lines, for `set -a; . DIR/env` or for reading one by one.
+    cat >"$DIR/env" <<EOF
+XDG_RUNTIME_DIR=$DIR/run
+HOME=$DIR/home
+XDG_STATE_HOME=$DIR/state
+DBUS_SESSION_BUS_ADDRESS=unix:path=$DIR/run/bus
+VMC_PORTAL_CONTROL=$DIR/control
+VMC_PORTAL_BUS_BARE=unix:path=$DIR/run/bare
+VMC_PORTAL_BUS_NO_BACKEND=unix:path=$DIR/run/nobackend
+VMC_PORTAL_PRODUCER=$PRODUCER
+VMC_PORTAL_SOURCE=$SOURCE_NAME:${SOURCE_WIDTH}x$SOURCE_HEIGHT:$SOURCE_RATE:$SOURCE_COLOR
+WAYLAND_DISPLAY=vmc-test-wayland
+VORN_WORLD=host
+EOF
+    echo "session: up in $DIR"
+}
+
+stop() {
+    [[ -f $DIR/pids ]] || return 0
+    local pid name tries
+    # Newest first, each by its own id.
+    tac "$DIR/pids" | while read -r pid name; do
+        kill "$pid" 2>/dev/null || continue
+        tries=0
+        while kill -0 "$pid" 2>/dev/null && ((tries++ < 30)); do sleep 0.1; done
+        kill -9 "$pid" 2>/dev/null
+    done
+    rm -f "$DIR/pids"
+}
+
+case ${1:-} in
+start) DIR=$2 PRODUCER=$3 start ;;
+stop) DIR=$2 stop ;;
+check) missing && exit 1 || exit 0 ;;
+*) echo "usage: session.sh start|stop DIR | check" >&2; exit 2 ;;
+esac

@@ -1,0 +1,348 @@
+// The host world's screen in a Wayland session, against the real portal frontend, a test
+// backend of ours (backend.py) and a real PipeWire daemon with a video source of a known
+// picture, as tests/portal/session.sh starts them. Without that session every test skips.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "host/pipewire/video_stream.h"
+#include "host/portal/screencast.h"
+#include "polling.h"
+#include "screengrabbers.h"
+#include "tqzdesktopdevice.h"
+#include "tqzpacket.h"
+#include "vorn/control/world.h"
+#include "vornplatform.h"
+
+extern char** environ;
+
+namespace {
+
+using VornWorld::host::portal::Outcome;
+using VornWorld::host::portal::ScreenCast;
+namespace pipewire = VornWorld::host::pipewire;
+namespace portal = VornWorld::host::portal;
+
+// The pixel (x, y) of a bottom-up 24-bit frame, as 0xRRGGBB.
+uint32_t PixelAt(const TQZCapture::TQZPacket& packet, int width, int height, int x, int y) {
+    size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+    const auto* p = static_cast<const unsigned char*>(packet.Bytes()) +
+                    static_cast<size_t>(height - 1 - y) * stride + static_cast<size_t>(x) * 3;
+    return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+}
+
+// The screen's size as the window system gives it: the desktop window's rectangle.
+SIZE ScreenSize() {
+    RECT rect{};
+    if (!GetWindowRect(GetDesktopWindow(), &rect)) return SIZE{0, 0};
+    return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+class PortalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* control = std::getenv("VMC_PORTAL_CONTROL");
+        const char* source = std::getenv("VMC_PORTAL_SOURCE");
+        if (control == nullptr || source == nullptr) {
+            GTEST_SKIP() << "no portal session (tests/portal/session.sh; the test command's "
+                            "portal stage starts one)";
+        }
+        control_ = control;
+        unsigned color = 0;
+        char name[64] = {};
+        ASSERT_EQ(
+            5, std::sscanf(source, "%63[^:]:%dx%d:%d:%x", name, &width_, &height_, &rate_, &color));
+        color_ = color;
+        bus_ = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+        Steer("response", "0");
+        Steer("node", name);
+        ScreenCast::The().Reset();
+    }
+
+    void TearDown() override {
+        if (control_.empty()) return;
+        setenv("DBUS_SESSION_BUS_ADDRESS", bus_.c_str(), 1);
+        Steer("response", "0");
+        ScreenCast::The().Reset();
+        EXPECT_EQ(0, portal::LiveObjects()) << "D-Bus objects left";
+        EXPECT_EQ(0, pipewire::LiveObjects()) << "PipeWire objects left";
+    }
+
+    void Steer(const std::string& file, const std::string& value) {
+        std::ofstream(control_ + "/" + file) << value << '\n';
+    }
+    // How many calls named `method` the backend has logged so far, and the last one's line.
+    int Calls(const std::string& method, std::string* last = nullptr) {
+        std::ifstream in(control_ + "/log");
+        std::string line;
+        int count = 0;
+        while (std::getline(in, line)) {
+            if (line.find("\"method\": \"" + method + "\"") != std::string::npos) {
+                ++count;
+                if (last != nullptr) *last = line;
+            }
+        }
+        return count;
+    }
+    int BackendSessions() { return std::atoi(ReadFile(control_ + "/sessions").c_str()); }
+
+    // One frame through the screen device at the source's size; null when none came.
+    TQZCapture::TQZPacket* GrabOne(Desktop& grabber) {
+        grabber.Width = width_;
+        grabber.Height = height_;
+        return grabber.Grab();
+    }
+
+    std::string control_;
+    std::string bus_;
+    int width_ = 0, height_ = 0, rate_ = 0;
+    uint32_t color_ = 0;
+};
+
+TEST_F(PortalTest, FramesCarryTheSourcesPictureAtItsSize) {
+    SIZE screen = ScreenSize();
+    EXPECT_EQ(width_, screen.cx);
+    EXPECT_EQ(height_, screen.cy);
+    EXPECT_EQ(Outcome::Started, ScreenCast::The().LastOutcome());
+    Desktop grabber;
+    TQZCapture::TQZPacket* packet = GrabOne(grabber);
+    ASSERT_NE(nullptr, packet);
+    ASSERT_EQ((static_cast<size_t>(width_) * 3 + 3) / 4 * 4 * height_, packet->Size());
+    for (auto [x, y] : {std::pair<int, int>{0, 0},
+                        {width_ - 1, 0},
+                        {width_ / 2, height_ / 2},
+                        {0, height_ - 1},
+                        {width_ - 1, height_ - 1}}) {
+        EXPECT_EQ(color_, PixelAt(*packet, width_, height_, x, y)) << "at " << x << "," << y;
+    }
+}
+
+TEST_F(PortalTest, StreamRunsAtTheSourcesRate) {
+    auto stream = ScreenCast::The().Stream();
+    ASSERT_TRUE(stream);
+    auto first = stream->WaitNewer(0, 3000);
+    ASSERT_TRUE(first);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    auto last = stream->Newest();
+    double rate = static_cast<double>(last->sequence - first->sequence) / 2.0;
+    // Tolerant: a loaded machine may lose some, but never gain.
+    EXPECT_GE(rate, rate_ * 0.5);
+    EXPECT_LE(rate, rate_ * 1.2);
+}
+
+TEST_F(PortalTest, AsksForTheCursorInThePictureAndPersistence) {
+    ASSERT_TRUE(ScreenCast::The().Stream());
+    EXPECT_EQ(2u, ScreenCast::The().CursorMode());
+    std::string select;
+    ASSERT_GE(Calls("SelectSources", &select), 1);
+    EXPECT_NE(std::string::npos, select.find("\"cursor_mode\": 2")) << select;
+    EXPECT_NE(std::string::npos, select.find("\"persist_mode\": 2")) << select;
+    EXPECT_NE(std::string::npos, select.find("\"types\": 1")) << select;
+}
+
+TEST_F(PortalTest, RestoreTokenIsKeptAndOfferedNextTime) {
+    std::remove(portal::TokenPath().c_str());
+    ASSERT_TRUE(ScreenCast::The().Stream());
+    std::string token = ReadFile(portal::TokenPath());
+    EXPECT_GT(token.size(), 1u) << "no token in " << portal::TokenPath();
+    std::string select;
+    Calls("SelectSources", &select);
+    EXPECT_EQ(std::string::npos, select.find("restore_data")) << select;
+
+    ScreenCast::The().Reset();
+    ASSERT_TRUE(ScreenCast::The().Stream());
+    Calls("SelectSources", &select);
+    EXPECT_NE(std::string::npos, select.find("restore_data")) << "token not offered: " << select;
+}
+
+// A request the backend ends without a stream: no frame, no hang, and no second dialog
+// straight after.
+TEST_F(PortalTest, RefusedOrCancelledStartDeliversNothing) {
+    for (auto [response, outcome] :
+         {std::pair<const char*, Outcome>{"1", Outcome::Cancelled}, {"2", Outcome::Refused}}) {
+        SCOPED_TRACE(response);
+        ScreenCast::The().Reset();
+        Steer("response", response);
+        Desktop grabber;
+        auto begun = std::chrono::steady_clock::now();
+        EXPECT_EQ(nullptr, GrabOne(grabber));
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+        EXPECT_EQ(outcome, ScreenCast::The().LastOutcome());
+        int starts = Calls("Start");
+        EXPECT_EQ(nullptr, GrabOne(grabber));
+        EXPECT_EQ(starts, Calls("Start")) << "asked again at once";
+    }
+    Steer("response", "0");
+    ScreenCast::The().Reset();
+    Desktop grabber;
+    EXPECT_NE(nullptr, GrabOne(grabber));
+}
+
+TEST_F(PortalTest, MissingPortalOrBackendOrBusDeliversNothing) {
+    const char* bare = std::getenv("VMC_PORTAL_BUS_BARE");
+    const char* noBackend = std::getenv("VMC_PORTAL_BUS_NO_BACKEND");
+    ASSERT_TRUE(bare != nullptr && noBackend != nullptr);
+    std::string nowhere = "unix:path=" + control_ + "/no-such-bus";
+    for (auto [address, outcome] : {std::pair<const char*, Outcome>{bare, Outcome::NoPortal},
+                                    {noBackend, Outcome::NoPortal},
+                                    {nowhere.c_str(), Outcome::NoBus}}) {
+        SCOPED_TRACE(address);
+        setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+        ScreenCast::The().Reset();
+        Desktop grabber;
+        auto begun = std::chrono::steady_clock::now();
+        EXPECT_EQ(nullptr, GrabOne(grabber));
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
+        EXPECT_EQ(outcome, ScreenCast::The().LastOutcome());
+        EXPECT_EQ(0, ScreenSize().cx);
+    }
+}
+
+// A second source of our own, started and killed by the test.
+class Producer {
+public:
+    // Green, 320 x 200, RGBx; `resize` ("WxH@FRAMES") changes the size after that many frames.
+    explicit Producer(const std::string& name, const char* resize = nullptr) {
+        const char* program = std::getenv("VMC_PORTAL_PRODUCER");
+        if (program == nullptr) return;
+        const char* argv[] = {program,  name.c_str(), "320x200", "30",
+                              "00ff00", "RGBx",       resize,    nullptr};
+        if (posix_spawn(&pid_, program, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+            pid_ = -1;
+        }
+    }
+    ~Producer() { Kill(); }
+    bool Running() const { return pid_ > 0; }
+    void Kill() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+TEST_F(PortalTest, ProducerKilledMidCaptureEndsTheFrames) {
+    Producer producer("vmc-test-killed");
+    ASSERT_TRUE(producer.Running());
+    Steer("node", "vmc-test-killed");
+    TQZCapture::TQZDesktopDevice device;
+    device.Width = 320;
+    device.Height = 200;
+    device.FrameRate = 20;
+    device.OnOpenBefore(nullptr);
+    ASSERT_TRUE(device.Open());
+    device.OnOpenAFter();
+    // RGBx from this producer: green, read in the other byte order than the main source.
+    ASSERT_TRUE(vmc_test::Eventually([&] { return device.Packets.Count() > 2; }));
+    TQZCapture::TQZPacket* packet = device.Get();
+    ASSERT_NE(nullptr, packet);
+    EXPECT_EQ(0x00FF00u, PixelAt(*packet, 320, 200, 10, 10));
+    producer.Kill();
+    EXPECT_TRUE(vmc_test::Eventually([] {
+        auto stream = ScreenCast::The().Stream();
+        return !stream;
+    }));
+    EXPECT_EQ(Outcome::Ended, ScreenCast::The().LastOutcome());
+    // The queue stops growing; Close returns.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    unsigned long settled = device.Packets.Count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(settled, device.Packets.Count());
+    device.OnCloseBefore();
+    auto begun = std::chrono::steady_clock::now();
+    EXPECT_TRUE(device.Close());
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+    device.OnCloseAFter();
+}
+
+// A monitor change: the screen takes the stream's new size from the next frame on.
+TEST_F(PortalTest, ResizedStreamIsFollowed) {
+    Producer producer("vmc-test-resized", "400x300@45");
+    ASSERT_TRUE(producer.Running());
+    Steer("node", "vmc-test-resized");
+    Desktop grabber;
+    grabber.Width = 320;
+    grabber.Height = 200;
+    TQZCapture::TQZPacket* packet = grabber.Grab();
+    ASSERT_NE(nullptr, packet);
+    EXPECT_EQ(0x00FF00u, PixelAt(*packet, 320, 200, 319, 199));
+    EXPECT_TRUE(vmc_test::Eventually([] { return ScreenSize().cx == 400; }));
+    EXPECT_EQ(300, ScreenSize().cy);
+    grabber.Width = 400;
+    grabber.Height = 300;
+    packet = grabber.Grab();
+    ASSERT_NE(nullptr, packet);
+    EXPECT_EQ(0x00FF00u, PixelAt(*packet, 400, 300, 399, 299));
+}
+
+// Devices share the one cast; a reset ends it. Every PipeWire object, D-Bus object, portal
+// session and descriptor comes back.
+TEST_F(PortalTest, OpenCloseCyclesReturnEveryObject) {
+    int descriptors = 0;
+    int starts = Calls("Start");
+    for (int cycle = 0; cycle < 5; ++cycle) {
+        SCOPED_TRACE(cycle);
+        for (int device = 0; device < 2; ++device) {
+            TQZCapture::TQZDesktopDevice d;
+            d.Width = width_;
+            d.Height = height_;
+            d.FrameRate = 30;
+            d.OnOpenBefore(nullptr);
+            ASSERT_TRUE(d.Open());
+            d.OnOpenAFter();
+            EXPECT_TRUE(vmc_test::Eventually([&] { return d.Packets.Count() > 0; }));
+            d.OnCloseBefore();
+            EXPECT_TRUE(d.Close());
+            d.OnCloseAFter();
+        }
+        EXPECT_EQ(1, BackendSessions()) << "one portal session for both devices";
+        ScreenCast::The().Reset();
+        EXPECT_EQ(0, portal::LiveObjects());
+        EXPECT_EQ(0, pipewire::LiveObjects());
+        EXPECT_TRUE(vmc_test::Eventually([&] { return BackendSessions() == 0; }));
+        // Counted from the end of the first cycle on: what a process keeps once (GLib's and
+        // PipeWire's own) is not a leak of each cycle.
+        if (cycle == 0) descriptors = OpenDescriptors();
+    }
+    EXPECT_EQ(starts + 5, Calls("Start"));
+    EXPECT_TRUE(vmc_test::Eventually([&] { return OpenDescriptors() <= descriptors; }))
+        << OpenDescriptors() << " descriptors open, " << descriptors << " after the first cycle";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("VORN_WORLD", "host", 1);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

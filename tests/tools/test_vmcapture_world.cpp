@@ -1,0 +1,58 @@
+// Which world vmcapture captures when nobody says: the machine's own where it has a display or
+// a sound server, the virtual one elsewhere, and one line on standard error saying which and
+// why. A choice made on the command line or in VORN_WORLD is taken without that line.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "vmcapture_harness.h"
+
+using namespace vmctest;
+
+namespace {
+
+struct WorldCase {
+    const char* environment;  // set for the run, after every variable that decides is unset
+    const char* arguments;
+    const char* notice;  // expected in standard error ("" for none)
+    const char* world;   // the first line of the list
+};
+
+class WorldChoice : public ::testing::TestWithParam<WorldCase> {};
+
+TEST_P(WorldChoice, IsSaidAndTaken) {
+    const WorldCase& c = GetParam();
+    ScratchDir dir;
+    // Displays and buses that do not exist: listing the host world then finds no screen (and
+    // asks no real desktop for one), but the world chosen is what is checked.
+    const std::string command =
+        std::string("env -u VORN_WORLD -u DISPLAY -u WAYLAND_DISPLAY -u PULSE_SERVER ") +
+        "XDG_RUNTIME_DIR='" + dir.Path() + "' DBUS_SESSION_BUS_ADDRESS='unix:path=" + dir.Path() +
+        "/no-bus' " + c.environment + " vmcapture list --kind desktop " + c.arguments;
+    const ToolRun run = RunShell(command, dir.Path());
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_EQ(0u, run.out.rfind(std::string("World: ") + c.world, 0)) << run.out;
+    if (*c.notice == '\0') {
+        EXPECT_EQ(std::string::npos, run.err.find("capturing the")) << run.err;
+    } else {
+        EXPECT_NE(std::string::npos, run.err.find(c.notice)) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.rfind('\n')) << "one line: " << run.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Auto, WorldChoice,
+    ::testing::Values(WorldCase{"", "", "capturing the virtual world (no display", "virtual"},
+                      WorldCase{"", "--world auto", "capturing the virtual world (no display",
+                                "virtual"},
+                      WorldCase{"DISPLAY=:97", "", "capturing the host world (DISPLAY=:97 is set)",
+                                "host (X display :97)"},
+                      WorldCase{"WAYLAND_DISPLAY=vmc-none", "",
+                                "capturing the host world (WAYLAND_DISPLAY=vmc-none is set)",
+                                "host (Wayland session"},
+                      WorldCase{"PULSE_SERVER=unix:/nonexistent/socket", "",
+                                "capturing the virtual world (no display", "virtual"},
+                      WorldCase{"DISPLAY=:97", "--world virtual", "", "virtual"},
+                      WorldCase{"VORN_WORLD=virtual DISPLAY=:97", "", "", "virtual"}));
+
+}  // namespace

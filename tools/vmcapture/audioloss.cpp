@@ -1,0 +1,18 @@
+// The platform's count of lost audio, read by the pull source of every host of the sources
+// (the tool and the GStreamer elements), so it lives with them and not with the tool's world.
+#include "world.h"
+
+#ifndef _WIN32
+#include "vorn/control/media.h"
+#endif
+
+namespace vmcapture {
+
+#ifdef _WIN32
+// The real platform keeps no such count.
+double AudioLostSeconds() { return 0; }
+#else
+double AudioLostSeconds() { return static_cast<double>(VornWorld::AudioLost()) / 1e7; }
+#endif
+
+}  // namespace vmcapture
