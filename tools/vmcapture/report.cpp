@@ -1,6 +1,8 @@
 #include "report.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace vmcapture {
 
@@ -16,6 +18,8 @@ void ReportError(const std::string& text) {
 void ReportWarning(const std::string& text) {
     if (!outputClosed) std::fprintf(stderr, "vmcapture: warning: %s\n", text.c_str());
 }
+
+std::string SystemError(const std::string& path) { return path + ": " + std::strerror(errno); }
 
 void SetOutputClosed() { outputClosed = true; }
 
