@@ -69,6 +69,11 @@ struct Stream {
     }
 };
 
+// Both streams go to the encoders this much after zero. An audio encoder stamps its output
+// earlier than its input by its look-ahead (Opus: 6.5 ms); from zero that would wrap around to
+// a time in the far future, and the muxer would then put every video frame before the sound.
+constexpr GstClockTime kEncoderLeadIn = 20 * GST_MSECOND;
+
 GstClockTime Pts(GstSample* sample) { return GST_BUFFER_PTS(gst_sample_get_buffer(sample)); }
 
 enum class Sent { Yes, No, Past, Failed };
@@ -131,7 +136,7 @@ Sent Send(Stream& stream, GstSample* sample, GstClockTime start, GstClockTime st
         stream.nextSlot = slot + 1;
         out = gst_buffer_copy(buffer);
     }
-    GST_BUFFER_PTS(out) = stamped;
+    GST_BUFFER_PTS(out) = kEncoderLeadIn + stamped;
     GST_BUFFER_DTS(out) = GST_CLOCK_TIME_NONE;
     GST_BUFFER_DURATION(out) = duration;
     stream.lastEnd = stamped + duration;
@@ -255,14 +260,17 @@ int Record(const RecordingSettings& settings) {
             status = kExitFailure;
             break;
         }
+        // Everything both sinks hold, so that neither stream falls behind the other (a
+        // sample per turn would leave audio, which comes in many small buffers, ever later).
         bool took = false;
         for (Stream* stream : {&video, &audio}) {
             if (stream->sink == nullptr || stream->ended) continue;
-            GstSample* sample = gst_app_sink_try_pull_sample(stream->sink, 10 * GST_MSECOND);
-            if (sample == nullptr) continue;
-            took = true;
-            stream->waiting.push_back(sample);
+            while (GstSample* sample = gst_app_sink_try_pull_sample(stream->sink, 0)) {
+                took = true;
+                stream->waiting.push_back(sample);
+            }
         }
+        if (!took) g_usleep(5000);
         const std::chrono::duration<double> silent = std::chrono::steady_clock::now() - lastSample;
         if (took) {
             lastSample = std::chrono::steady_clock::now();
