@@ -15,3 +15,8 @@ G_END_DECLS
 GstCaps* VornVideoCaps(guint width, guint height);
 // The caps the audio element can offer before a device is open.
 GstCaps* VornAudioCaps();
+
+// Registers the elements and the device provider with `plugin`.
+gboolean VornRegisterElements(GstPlugin* plugin);
+// Registers them in this process without a plugin file (for programs linking the elements).
+bool VornRegisterStaticPlugin();

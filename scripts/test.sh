@@ -70,6 +70,7 @@ stage() {
 stage selfcheck    "the test command's own checks: 32-bit stages on a loader that cannot run are not run" script_checks
 stage native       "Debug build, the native suites"                       suites native "${NATIVE[@]}"
 stage asan         "AddressSanitizer + UBSan build, the native suites"    suites native "${ASAN[@]}"
+stage gst-tools    "GStreamer's own tools on the native build's plugin: gst-inspect-1.0 shows the elements, gst-device-monitor-1.0 lists the devices" gst_tools "${NATIVE[@]}"
 stage tsan         "ThreadSanitizer build, the native suites"             tsan_suites "${TSAN[@]}"
 stage fuzz         "libFuzzer targets (clang), ${FUZZ_SECONDS}s each from the seed corpus" fuzzers "${FUZZ[@]}"
 stage wine         "MinGW-w64 x86_64 Release build, the suites under Wine" suites wine "${MINGW_X64[@]}"
@@ -928,6 +929,25 @@ script_checks() {
     local c
     for c in foreign-elf failing missing; do
         check "wine32-$c" bash "$ROOT/tests/scripts/wine32_check.sh" "$c"
+    done
+}
+
+# GStreamer's own tools on the build's plugin (GST_PLUGIN_PATH naming the build's plugin folder):
+# gst-inspect-1.0 shows the elements, gst-device-monitor-1.0 lists the devices. One passed test
+# per tool.
+gst_tools() {
+    prepare native "$@" || return 1
+    local dir=$BUILD_DIR/lib/gstreamer-1.0 what
+    if [[ ! -e $dir/libgstvorn.so ]]; then
+        fail "no GStreamer plugin in $dir"
+        return 1
+    fi
+    if ! command -v gst-inspect-1.0 >/dev/null || ! command -v gst-device-monitor-1.0 >/dev/null; then
+        not_run "GStreamer's tools are not installed (gstreamer1.0-tools, gstreamer1.0-plugins-base-apps)"
+        return 2
+    fi
+    for what in inspect monitor; do
+        check "gst-$what" bash "$ROOT/tests/scripts/gst_tools_check.sh" "$dir" "$what"
     done
 }
 

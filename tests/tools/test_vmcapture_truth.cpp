@@ -226,7 +226,7 @@ TEST_F(TruthTest, ExitStatusesAndMessagesOfMisuse) {
     } cases[] = {
         {{"list", "--kind", "nosuch"}, 2, "--kind wants"},
         {{"capture", "desktop", "-f", "bmp", "-o", "-"}, 2, "not to standard output"},
-        {{"capture", "desktop", "-o", "d.mp4"}, 2, "cannot tell the output format"},
+        {{"capture", "desktop", "-o", "d.avi"}, 2, "cannot tell the output format"},
         {{"capture", "camera", "--via", "sideways", "-o", "c.y4m"}, 2, "push or pull"},
         {{"convert", "p.bmp", "-o", "p.png"}, 2, "-f y4m|i420"},
         {{"convert", "p.bmp", "--size", "4x4", "-o", "p.y4m"}, 2, "--size is for raw input"},

@@ -1,6 +1,7 @@
 // vmcapture capture: one source into a file, with progress, until a limit or Ctrl-C.
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -11,6 +12,7 @@
 #include "image.h"
 #include "options.h"
 #include "progress.h"
+#include "recording.h"
 #include "report.h"
 #include "sinks.h"
 #include "sources.h"
@@ -32,6 +34,8 @@ struct Settings {
     double maxSeconds = 0;   // 0: no limit
     double timeout = 5;
     bool quiet = false;
+    std::string audio;       // --audio: microphone[:INDEX|NAME]
+    uint32_t videoKbps = 0;  // --bitrate
     bool strict = false;  // lost audio makes the exit status kExitLost
 };
 
@@ -47,10 +51,13 @@ CommandDef Definition() {
         "or as numbered 24-bit BMP files, audio as WAV.",
         {
             {"output", 'o', "FILE",
-             "output file: .y4m, .bmp or .wav (or say which with -f); '-' writes Y4M or WAV to "
+             "output file: .y4m, .bmp or .wav, or a compressed recording .mkv (H.264, Opus), "
+             ".mp4 (H.264, Opus) or .webm (VP8, Opus) (or say which with -f); '-' writes Y4M "
+             "or WAV to "
              "standard output; for BMP a pattern such as shot-%04d.bmp (default: a number "
              "before the extension)"},
-            {"format", 'f', "FORMAT", "y4m, bmp or wav (default: from the file name)"},
+            {"format", 'f', "FORMAT",
+             "y4m, bmp, wav, mkv, mp4 or webm (default: from the file name)"},
             {"name", 0, "TEXT", "pick the source by its name, also one made of digits"},
             {"via", 0, "push|pull", "how a camera or microphone delivers (default push)"},
             {"size", 's', "WxH",
@@ -70,6 +77,12 @@ CommandDef Definition() {
             {"timeout", 0, "S",
              "give up when the source delivers nothing for S seconds "
              "(default 5)"},
+            {"audio", 'a', "microphone[:INDEX|NAME]",
+             "also record a microphone (the first, or the one named) into the same .mkv, "
+             ".mp4 or .webm file"},
+            {"bitrate", 'b', "KBPS",
+             "video bitrate of a .mkv, .mp4 or .webm recording, 50 to 100000 kbit/s "
+             "(default: the encoder's choice for the size)"},
             {"quiet", 'q', nullptr, "no progress and no notices"},
             {"strict", 0, nullptr,
              "exit with status 4 when audio was lost during the capture (the file is still "
@@ -94,7 +107,9 @@ CommandDef Definition() {
         "  vmcapture capture window 'Untitled - Editor' --seconds 3 -o editor.y4m\n"
         "  vmcapture capture camera 0 --via pull --size 320x240 --frames 30 -o camera.y4m\n"
         "  vmcapture capture microphone --rate 48000 --seconds 2 -o voice.wav\n"
-        "  vmcapture capture microphone --seconds 2 -o - | sox -t wav - voice.flac"};
+        "  vmcapture capture microphone --seconds 2 -o - | sox -t wav - voice.flac\n"
+        "  vmcapture capture desktop --audio microphone -t 10 -o talk.mkv\n"
+        "  vmcapture capture camera --audio microphone:0 --bitrate 800 -t 5 -o hello.webm"};
     const std::vector<OptionDef>& world = WorldOptions();
     def.options.insert(def.options.end(), world.begin(), world.end());
     return def;
@@ -145,6 +160,12 @@ bool ReadSettings(const ParsedArgs& parsed, Settings& settings) {
     settings.format = parsed.Value("format");
     settings.via = parsed.Value("via");
     settings.quiet = parsed.Has("quiet");
+    settings.audio = parsed.Value("audio");
+    if (parsed.Has("audio") && settings.audio.rfind("microphone", 0) != 0) {
+        ReportError("--audio wants microphone, microphone:INDEX or microphone:NAME");
+        return false;
+    }
+    if (!ReadUnsigned(parsed, "bitrate", 50, 100000, settings.videoKbps)) return false;
     settings.strict = parsed.Has("strict");
     CaptureRequest& request = settings.request;
     if (parsed.Has("size")) {
@@ -408,8 +429,78 @@ bool CheckCaptureSize(const CaptureRequest& request) {
     return false;
 }
 
+// The desktop is captured whole unless a region is asked for.
+void WholeScreenByDefault(const SourceKind& kind, CaptureRequest& request) {
+    if (std::string(kind.kind) != "desktop" || request.sizeGiven) return;
+    const ScreenExtent screen = ScreenSize();
+    request.width = screen.width;
+    request.height = screen.height;
+    request.sizeGiven = true;
+}
+
+// The compressed container that the format or the file's extension names, or "".
+std::string ContainerOf(const std::string& format, const std::string& path) {
+    std::string name = format;
+    if (name.empty()) {
+        const size_t dot = path.find_last_of('.'), slash = path.find_last_of('/');
+        if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+            name = path.substr(dot + 1);
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return name == "mkv" || name == "mp4" || name == "webm" ? name : "";
+}
+
+int RecordCompressed(Settings settings, const SourceKind& kind, const std::string& container) {
+    if (kind.medium != Medium::Video) {
+        ReportError("a " + container + " recording wants a video source (add the microphone " +
+                    "with --audio); sound alone is written as WAV");
+        return kExitUsage;
+    }
+    if (settings.output == "-") {
+        ReportError("a " + container + " recording is written to a file, not standard output");
+        return kExitUsage;
+    }
+    CaptureRequest& request = settings.request;
+    WholeScreenByDefault(kind, request);
+    if (std::string(kind.kind) == "desktop") {
+        // The encoders take even sizes.
+        request.width = EvenDown(request.width);
+        request.height = EvenDown(request.height);
+    }
+    if (!CheckCaptureSize(request)) return kExitUsage;
+    RecordingSettings recording;
+    recording.container = container;
+    recording.output = settings.output;
+    recording.videoKind = kind.kind;
+    recording.videoDevice =
+        settings.selector.byName ? settings.selector.name : std::to_string(settings.selector.index);
+    recording.via = settings.via;
+    recording.request = request;
+    recording.audio = !settings.audio.empty();
+    const size_t colon = settings.audio.find(':');
+    recording.audioDevice = colon == std::string::npos ? "0" : settings.audio.substr(colon + 1);
+    recording.maxSeconds = settings.maxSeconds;
+    recording.maxFrames = settings.maxFrames;
+    recording.timeout = settings.timeout;
+    recording.videoKbps = settings.videoKbps;
+    recording.quiet = settings.quiet;
+#ifdef VMCAPTURE_RECORDING
+    return Record(recording);
+#else
+    ReportError("this vmcapture was built without GStreamer: it records no ." + container +
+                " files (Y4M, BMP and WAV it writes)");
+    return kExitUsage;
+#endif
+}
+
 int Capture(Settings settings, const SourceKind& kind) {
     std::string error;
+    const std::string container = ContainerOf(settings.format, settings.output);
+    if (!container.empty()) return RecordCompressed(settings, kind, container);
+    if (!settings.audio.empty() || settings.videoKbps != 0) {
+        ReportError("--audio and --bitrate are for .mkv, .mp4 and .webm recordings");
+        return kExitUsage;
+    }
     OutputFormat format;
     if (!ChooseOutputFormat(settings.format, settings.output, kind.medium, format, error)) {
         ReportError(error);
@@ -420,13 +511,7 @@ int Capture(Settings settings, const SourceKind& kind) {
         return kExitUsage;
     }
     CaptureRequest& request = settings.request;
-    if (std::string(kind.kind) == "desktop" && !request.sizeGiven) {
-        // The whole screen, unless a region is asked for.
-        const ScreenExtent screen = ScreenSize();
-        request.width = screen.width;
-        request.height = screen.height;
-        request.sizeGiven = true;
-    }
+    WholeScreenByDefault(kind, request);
     if (kind.medium == Medium::Video && !CheckCaptureSize(request)) return kExitUsage;
     std::unique_ptr<Source> source = kind.make(settings.selector, error);
     if (!source) {

@@ -1,0 +1,155 @@
+// vmcapture's compressed recordings (.mkv, .mp4, .webm), judged by ffprobe: both streams there,
+// starting together, as long as asked and as each other, and every frame the rate promises
+// either in the file or reported missing.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vmcapture_harness.h"
+
+using namespace vmctest;
+
+namespace {
+
+struct StreamSpan {
+    std::string codec;
+    double first = 1e9, end = -1e9;  // seconds: the first packet's time, the last one's end
+    int packets = 0;
+};
+
+// Each stream of the file by its index, from ffprobe's list of streams and packets.
+std::map<int, StreamSpan> ProbeStreams(const std::string& dir, const std::string& file) {
+    std::map<int, StreamSpan> streams;
+    const ToolRun codecs =
+        RunShell("ffprobe -v error -show_entries stream=index,codec_name -of csv=p=0 " + file, dir);
+    std::istringstream codecLines(codecs.out);
+    for (std::string line; std::getline(codecLines, line);) {
+        const size_t comma = line.find(',');
+        if (comma != std::string::npos)
+            streams[std::atoi(line.c_str())].codec = line.substr(comma + 1);
+    }
+    const ToolRun packets = RunShell(
+        "ffprobe -v error -show_entries packet=stream_index,pts_time,duration_time -of csv=p=0 " +
+            file,
+        dir);
+    std::istringstream packetLines(packets.out);
+    for (std::string line; std::getline(packetLines, line);) {
+        int index = 0;
+        double pts = 0, duration = 0;
+        if (std::sscanf(line.c_str(), "%d,%lf,%lf", &index, &pts, &duration) != 3) continue;
+        StreamSpan& span = streams[index];
+        span.first = std::min(span.first, pts);
+        span.end = std::max(span.end, pts + duration);
+        ++span.packets;
+    }
+    return streams;
+}
+
+// The files the tool left in `dir` (the harness's own output files aside).
+std::vector<std::string> Outputs(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const std::string& name : FilesIn(dir))
+        if (name != ".stdout" && name != ".stderr") names.push_back(name);
+    return names;
+}
+
+// The number in the tool's notice "N video frames were never produced", or 0.
+int ReportedMissing(const std::string& err) {
+    const size_t at = err.find(" video frames were never produced");
+    if (at == std::string::npos) return 0;
+    const size_t start = err.rfind(' ', at - 1);
+    return std::atoi(err.c_str() + (start == std::string::npos ? 0 : start + 1));
+}
+
+// Records `seconds` of the desktop at `rate` with the microphone into `file`, then judges it:
+// both streams there, together from the start, as long as asked and as each other, and every
+// frame of the rate in the file or said to be missing.
+void ExpectRecordedInStep(const std::string& file, const char* videoCodec, double seconds, int rate,
+                          const char* size) {
+    ScratchDir dir;
+    char secondsText[32];
+    std::snprintf(secondsText, sizeof secondsText, "%g", seconds);
+    const ToolRun run = RunTool({"capture", "desktop", "-s", size, "-r", std::to_string(rate),
+                                 "--audio", "microphone", "-t", secondsText, "-o", file},
+                                dir.Path(), static_cast<int>(seconds) + 120);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::map<int, StreamSpan> streams = ProbeStreams(dir.Path(), file);
+    ASSERT_EQ(streams.size(), 2u) << file;
+    const StreamSpan& video = streams.at(0);
+    const StreamSpan& audio = streams.at(1);
+    EXPECT_EQ(video.codec, videoCodec);
+    EXPECT_EQ(audio.codec, "opus");
+    // The encoder's lead-in aside, within one frame of each other.
+    EXPECT_NEAR(video.first, audio.first, 1.0 / rate) << file;
+    EXPECT_NEAR(video.end - video.first, audio.end - audio.first, 0.05) << file;
+    EXPECT_NEAR(video.end - video.first, seconds, 0.05) << file;
+    EXPECT_NEAR(audio.end - audio.first, seconds, 0.05) << file;
+    // At the end still in step: no drift between the streams over the whole recording.
+    EXPECT_NEAR(video.end, audio.end, 0.05) << file;
+    EXPECT_EQ(video.packets + ReportedMissing(run.err), static_cast<int>(seconds * rate + 0.5))
+        << run.err;
+}
+
+struct RecordingCase {
+    const char* file;
+    const char* videoCodec;
+};
+
+class Recording : public testing::TestWithParam<RecordingCase> {
+protected:
+    void SetUp() override { setenv("VORN_WORLD", "virtual", 1); }
+};
+
+TEST_P(Recording, HoldsBothStreamsInStep) {
+    ExpectRecordedInStep(GetParam().file, GetParam().videoCodec, 2.0, 20, "320x240");
+}
+
+// A minute of recording: audio and video still agree at its end.
+TEST(LongRecording, MinuteEndsInStep) {
+    setenv("VORN_WORLD", "virtual", 1);
+    ExpectRecordedInStep("minute.mkv", "h264", 60.0, 10, "160x120");
+}
+
+const RecordingCase kRecordings[] = {
+    {"talk.mkv", "h264"},
+    {"talk.mp4", "h264"},
+    {"talk.webm", "vp8"},
+};
+INSTANTIATE_TEST_SUITE_P(Containers, Recording, testing::ValuesIn(kRecordings),
+                         [](const testing::TestParamInfo<RecordingCase>& info) {
+                             std::string name = info.param.file;
+                             return name.substr(name.find('.') + 1);
+                         });
+
+TEST(RecordingOptions, AreRefusedWhereTheyDoNotApply) {
+    setenv("VORN_WORLD", "virtual", 1);
+    ScratchDir dir;
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"capture", "desktop", "--audio", "microphone", "-t", "1", "-o", "a.y4m"},
+             {"capture", "desktop", "--bitrate", "500", "-t", "1", "-o", "a.y4m"},
+             {"capture", "microphone", "-t", "1", "-o", "a.mkv"},
+             {"capture", "desktop", "--audio", "speaker", "-t", "1", "-o", "a.mkv"},
+             {"capture", "desktop", "--bitrate", "10", "-t", "1", "-o", "a.mkv"},
+             {"capture", "desktop", "-t", "1", "-o", "-", "-f", "webm"},
+         }) {
+        const ToolRun run = RunTool(args, dir.Path());
+        EXPECT_EQ(run.status, 2) << args.back() << ": " << run.err;
+    }
+    EXPECT_TRUE(Outputs(dir.Path()).empty());
+}
+
+TEST(RecordingOptions, MissingMicrophoneEndsWithoutAFile) {
+    setenv("VORN_WORLD", "virtual", 1);
+    ScratchDir dir;
+    const ToolRun run = RunTool(
+        {"capture", "desktop", "--audio", "microphone:5", "-t", "1", "-o", "a.mkv"}, dir.Path());
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_TRUE(Outputs(dir.Path()).empty());
+}
+
+}  // namespace

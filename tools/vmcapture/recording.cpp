@@ -1,0 +1,366 @@
+#include "recording.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
+#include <gst/audio/audio.h>
+#include <gst/gst.h>
+
+#include <chrono>
+#include <cstdio>
+#include <deque>
+
+#include "elements.h"
+#include "files.h"
+#include "progress.h"
+#include "report.h"
+#include "stopsignal.h"
+
+namespace vmcapture {
+
+namespace {
+
+struct Container {
+    const char* name;
+    const char* videoEncoder;  // with its settings; %u: key frame distance
+    const char* rateProperty;  // the encoder's bitrate property
+    uint32_t rateScale;        // kbit/s to the property's unit
+    const char* muxer;
+};
+
+const Container kContainers[] = {
+    {"mkv", "x264enc speed-preset=veryfast tune=zerolatency key-int-max=%u", "bitrate", 1,
+     "matroskamux"},
+    {"mp4", "x264enc speed-preset=veryfast tune=zerolatency key-int-max=%u", "bitrate", 1,
+     "mp4mux"},
+    {"webm", "vp8enc deadline=1 cpu-used=8 threads=2 keyframe-max-dist=%u", "target-bitrate", 1000,
+     "webmmux"},
+};
+
+const Container* FindContainer(const std::string& name) {
+    for (const Container& container : kContainers)
+        if (name == container.name) return &container;
+    return nullptr;
+}
+
+// Owns a GStreamer reference.
+template <class T>
+struct Ref {
+    T* p = nullptr;
+    ~Ref() {
+        if (p != nullptr) gst_object_unref(p);
+    }
+};
+
+// Samples of one appsink on their way to one appsrc, restamped from the common start.
+struct Stream {
+    GstAppSink* sink = nullptr;
+    GstAppSrc* source = nullptr;
+    std::deque<GstSample*> waiting;  // taken before the start was known
+    bool capsSet = false;
+    bool ended = false;
+    GstClockTime lastEnd = GST_CLOCK_TIME_NONE;  // restamped end of the last buffer sent
+    uint64_t sent = 0;
+    uint64_t gaps = 0;      // video: frames missing between those sent; audio: breaks
+    uint64_t nextSlot = 0;  // video: the next place on the frame grid
+    uint64_t doubled = 0;   // video: frames left out, their place on the grid taken
+
+    ~Stream() {
+        for (GstSample* sample : waiting) gst_sample_unref(sample);
+    }
+};
+
+// Both streams go to the encoders this much after zero. An audio encoder stamps its output
+// earlier than its input by its look-ahead (Opus: 6.5 ms); from zero that would wrap around to
+// a time in the far future, and the muxer would then put every video frame before the sound.
+constexpr GstClockTime kEncoderLeadIn = 20 * GST_MSECOND;
+
+GstClockTime Pts(GstSample* sample) { return GST_BUFFER_PTS(gst_sample_get_buffer(sample)); }
+
+enum class Sent { Yes, No, Past, Failed };
+
+// Sends what of `sample` lies between `start` and `stop` (pipeline times) to the stream's
+// appsrc, stamped from `start`. Audio is cut at whole sample frames. Video frames are placed
+// on the frame grid from `start`, one after the other (the device paces them by its rate, with
+// some jitter; the file then has a constant rate). Past: the stream reached `stop` (with its
+// last part sent).
+Sent Send(Stream& stream, GstSample* sample, GstClockTime start, GstClockTime stop, bool audio) {
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstClockTime pts = GST_BUFFER_PTS(buffer), duration = GST_BUFFER_DURATION(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(pts) || !GST_CLOCK_TIME_IS_VALID(duration) || duration == 0)
+        return Sent::No;
+    if (!stream.capsSet) {
+        gst_app_src_set_caps(stream.source, gst_sample_get_caps(sample));
+        stream.capsSet = true;
+    }
+    GstBuffer* out = nullptr;
+    GstClockTime stamped = 0;
+    bool past = false;
+    if (audio) {
+        GstAudioInfo info;
+        if (!gst_audio_info_from_caps(&info, gst_sample_get_caps(sample))) return Sent::Failed;
+        const gsize frameBytes = GST_AUDIO_INFO_BPF(&info);
+        const gint rate = GST_AUDIO_INFO_RATE(&info);
+        const gsize frames = gst_buffer_get_size(buffer) / frameBytes;
+        past = pts + duration >= stop;
+        const GstClockTime from = std::max(pts, start), to = std::min(pts + duration, stop);
+        const gsize first =
+            to > from ? gst_util_uint64_scale_round(from - pts, rate, GST_SECOND) : 0;
+        const gsize last =
+            to > from
+                ? std::min<gsize>(frames, gst_util_uint64_scale_round(to - pts, rate, GST_SECOND))
+                : 0;
+        if (last <= first) return past ? Sent::Past : Sent::No;
+        out = gst_buffer_copy_region(buffer, GST_BUFFER_COPY_MEMORY, first * frameBytes,
+                                     (last - first) * frameBytes);
+        stamped = pts + gst_util_uint64_scale_int(first, GST_SECOND, rate) - start;
+        duration = gst_util_uint64_scale_int(last - first, GST_SECOND, rate);
+        // A break in the sound: a buffer that begins after the last one ended.
+        if (GST_CLOCK_TIME_IS_VALID(stream.lastEnd) && stamped > stream.lastEnd + GST_MSECOND)
+            ++stream.gaps;
+    } else {
+        if (pts < start) return Sent::No;
+        // The frame takes the next place on the grid unless it lies a whole period or more
+        // from it: later, the places between stay empty (frames never produced); sooner, it
+        // is one frame too many.
+        const GstClockTime actual = pts - start, expected = stream.nextSlot * duration;
+        uint64_t slot = stream.nextSlot;
+        if (actual >= expected + duration) {
+            slot += (actual - expected) / duration;
+        } else if (expected >= actual + duration) {
+            ++stream.doubled;
+            return Sent::No;
+        }
+        stamped = slot * duration;
+        if (start + stamped >= stop) return Sent::Past;
+        stream.gaps += slot - stream.nextSlot;
+        stream.nextSlot = slot + 1;
+        out = gst_buffer_copy(buffer);
+    }
+    GST_BUFFER_PTS(out) = kEncoderLeadIn + stamped;
+    GST_BUFFER_DTS(out) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_DURATION(out) = duration;
+    stream.lastEnd = stamped + duration;
+    ++stream.sent;
+    if (gst_app_src_push_buffer(stream.source, out) != GST_FLOW_OK) return Sent::Failed;
+    return past ? Sent::Past : Sent::Yes;
+}
+
+std::string ErrorText(GstMessage* message) {
+    GError* error = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    std::string text = std::string(GST_OBJECT_NAME(GST_MESSAGE_SRC(message))) + ": " +
+                       (error != nullptr ? error->message : "error");
+    if (error != nullptr) g_error_free(error);
+    g_free(debug);
+    return text;
+}
+
+// The first error on the bus, or "".
+std::string PollError(GstBus* bus, GstClockTime wait = 0) {
+    GstMessage* message = gst_bus_timed_pop_filtered(bus, wait, GST_MESSAGE_ERROR);
+    if (message == nullptr) return "";
+    const std::string text = ErrorText(message);
+    gst_message_unref(message);
+    return text;
+}
+
+std::string Quote(const std::string& text) {
+    gchar* escaped = g_strescape(text.c_str(), nullptr);
+    std::string quoted = std::string("\"") + escaped + "\"";
+    g_free(escaped);
+    return quoted;
+}
+
+std::string Launch(const RecordingSettings& s, const Container& container,
+                   const std::string& path) {
+    const CaptureRequest& r = s.request;
+    std::string video = "vornvideosrc name=vsrc kind=" + s.videoKind +
+                        " device=" + Quote(s.videoDevice) + (s.via.empty() ? "" : " via=" + s.via) +
+                        " ! video/x-raw";
+    if (s.videoKind == "desktop")
+        video +=
+            ",format=I420,width=" + std::to_string(r.width) + ",height=" + std::to_string(r.height);
+    if (s.videoKind != "camera") video += ",framerate=" + std::to_string(r.frameRate) + "/1";
+    video += " ! appsink name=vsink sync=false wait-on-eos=false ";
+    char encoder[160];
+    std::snprintf(encoder, sizeof encoder, container.videoEncoder, 2 * r.frameRate);
+    std::string launch = video + "appsrc name=vin format=time ! queue ! videoconvert ! " + encoder;
+    if (s.videoKbps != 0)
+        launch += std::string(" ") + container.rateProperty + "=" +
+                  std::to_string(s.videoKbps * container.rateScale);
+    launch += " ! queue ! mux. ";
+    if (s.audio)
+        launch += "vornaudiosrc name=asrc device=" + Quote(s.audioDevice) +
+                  " ! appsink name=asink sync=false wait-on-eos=false "
+                  "appsrc name=ain format=time ! queue ! audioconvert ! audioresample ! "
+                  "opusenc bitrate=" +
+                  std::to_string(s.audioKbps * 1000) + " ! queue ! mux. ";
+    launch += std::string(container.muxer) +
+              " name=mux ! filesink name=file async=false location=" + Quote(path);
+    return launch;
+}
+
+GstElement* Child(GstElement* pipeline, const char* name) {
+    return gst_bin_get_by_name(GST_BIN(pipeline), name);
+}
+
+}  // namespace
+
+int Record(const RecordingSettings& settings) {
+    const Container* container = FindContainer(settings.container);
+    if (container == nullptr) {
+        ReportError("no such container: " + settings.container);
+        return kExitUsage;
+    }
+    gst_init(nullptr, nullptr);
+    if (gst_registry_find_plugin(gst_registry_get(), "vorn") == nullptr &&
+        !VornRegisterStaticPlugin()) {
+        ReportError("the capture elements could not be registered with GStreamer");
+        return kExitFailure;
+    }
+    // Written under a temporary name until the muxer has completed it.
+    const std::string temporary = TemporaryPath(settings.output);
+    const std::string launch = Launch(settings, *container, temporary);
+    GError* parseError = nullptr;
+    Ref<GstElement> pipeline{gst_parse_launch(launch.c_str(), &parseError)};
+    if (parseError != nullptr) {
+        ReportError("GStreamer cannot make the recording pipeline (" +
+                    std::string(parseError->message) +
+                    "); are its plugins installed (base, good, ugly)?");
+        g_error_free(parseError);
+        return kExitFailure;
+    }
+    Stream video, audio;
+    Ref<GstElement> vsink{Child(pipeline.p, "vsink")}, vin{Child(pipeline.p, "vin")};
+    Ref<GstElement> asink{Child(pipeline.p, "asink")}, ain{Child(pipeline.p, "ain")};
+    video.sink = GST_APP_SINK(vsink.p);
+    video.source = GST_APP_SRC(vin.p);
+    if (settings.audio) {
+        audio.sink = GST_APP_SINK(asink.p);
+        audio.source = GST_APP_SRC(ain.p);
+    }
+    Ref<GstBus> bus{gst_element_get_bus(pipeline.p)};
+    CatchStopRequests();
+    int status = kExitOk;
+    std::string error;
+    if (gst_element_set_state(pipeline.p, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        error = PollError(bus.p, GST_SECOND);
+        status = kExitNoSource;
+    }
+    const GstClockTime period =
+        gst_util_uint64_scale_int(GST_SECOND, 1, settings.request.frameRate);
+    GstClockTime start = GST_CLOCK_TIME_NONE, end = GST_CLOCK_TIME_NONE;
+    if (settings.maxSeconds > 0) end = static_cast<GstClockTime>(settings.maxSeconds * GST_SECOND);
+    auto lastSample = std::chrono::steady_clock::now();
+    GstClockTime videoPeriod = period;
+    bool stopping = false;
+    while (status == kExitOk) {
+        if (!(error = PollError(bus.p)).empty()) {
+            status = kExitFailure;
+            break;
+        }
+        // Everything both sinks hold, so that neither stream falls behind the other (a
+        // sample per turn would leave audio, which comes in many small buffers, ever later).
+        bool took = false;
+        for (Stream* stream : {&video, &audio}) {
+            if (stream->sink == nullptr || stream->ended) continue;
+            while (GstSample* sample = gst_app_sink_try_pull_sample(stream->sink, 0)) {
+                took = true;
+                stream->waiting.push_back(sample);
+            }
+        }
+        if (!took) g_usleep(5000);
+        const std::chrono::duration<double> silent = std::chrono::steady_clock::now() - lastSample;
+        if (took) {
+            lastSample = std::chrono::steady_clock::now();
+        } else if (silent.count() >= settings.timeout) {
+            error =
+                start == GST_CLOCK_TIME_NONE && video.sent == 0
+                    ? "the sources delivered nothing within " + Fixed(settings.timeout) + " s"
+                    : "a source stopped delivering (nothing for " + Fixed(settings.timeout) + " s)";
+            status = video.sent == 0 ? kExitNoSource : kExitFailure;
+            break;
+        }
+        // The start: the first video frame at or after the microphone's first sample.
+        if (start == GST_CLOCK_TIME_NONE) {
+            if (video.waiting.empty() || (settings.audio && audio.waiting.empty())) continue;
+            const GstClockTime audioFirst = settings.audio ? Pts(audio.waiting.front()) : 0;
+            while (!video.waiting.empty() && Pts(video.waiting.front()) < audioFirst) {
+                gst_sample_unref(video.waiting.front());
+                video.waiting.pop_front();
+            }
+            if (video.waiting.empty()) continue;
+            start = Pts(video.waiting.front());
+            const GstClockTime frame =
+                GST_BUFFER_DURATION(gst_sample_get_buffer(video.waiting.front()));
+            if (GST_CLOCK_TIME_IS_VALID(frame) && frame > 0) videoPeriod = frame;
+            if (settings.maxFrames != 0) end = settings.maxFrames * videoPeriod;
+        }
+        if (!stopping && StopRequested()) {
+            stopping = true;
+            // Ends after the frames already taken; the audio follows to the same moment.
+            const GstClockTime taken = video.lastEnd != GST_CLOCK_TIME_NONE ? video.lastEnd : 0;
+            end = end == GST_CLOCK_TIME_NONE ? taken : std::min(end, taken);
+        }
+        const GstClockTime stop = end == GST_CLOCK_TIME_NONE ? GST_CLOCK_TIME_NONE : start + end;
+        for (Stream* stream : {&video, &audio}) {
+            const bool isAudio = stream == &audio;
+            while (!stream->waiting.empty()) {
+                GstSample* sample = stream->waiting.front();
+                stream->waiting.pop_front();
+                const Sent sent = Send(*stream, sample, start, stop, isAudio);
+                gst_sample_unref(sample);
+                if (sent == Sent::Failed) status = kExitFailure;
+                if (sent == Sent::Past ||
+                    (!isAudio && settings.maxFrames != 0 && stream->sent >= settings.maxFrames)) {
+                    stream->ended = true;
+                    break;
+                }
+            }
+        }
+        if (video.ended && (!settings.audio || audio.ended)) break;
+    }
+    if (status == kExitOk) {
+        // Both streams end; the muxer completes the file, and the sources stop.
+        gst_app_src_end_of_stream(video.source);
+        if (settings.audio) gst_app_src_end_of_stream(audio.source);
+        for (const char* name : {"vsrc", "asrc"}) {
+            Ref<GstElement> source{Child(pipeline.p, name)};
+            if (source.p != nullptr) gst_element_send_event(source.p, gst_event_new_eos());
+        }
+        GstMessage* message = gst_bus_timed_pop_filtered(
+            bus.p, 60 * GST_SECOND,
+            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+        if (message == nullptr || GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+            error = message != nullptr ? ErrorText(message) : "the file was not completed";
+            status = kExitFailure;
+        }
+        if (message != nullptr) gst_message_unref(message);
+    }
+    gst_element_set_state(pipeline.p, GST_STATE_NULL);
+    if (status == kExitOk && std::rename(temporary.c_str(), settings.output.c_str()) != 0) {
+        error = SystemError(settings.output);
+        status = kExitFailure;
+    }
+    if (status != kExitOk) {
+        ReportError(error.empty() ? std::string("the recording failed") : error);
+        std::remove(temporary.c_str());
+        return status;
+    }
+    if (video.gaps != 0)
+        ReportNotice(std::to_string(video.gaps) +
+                     " video frames were never produced; players hold the frame before over "
+                     "each gap");
+    if (video.doubled != 0)
+        ReportNotice(std::to_string(video.doubled) +
+                     " video frames came too soon after the one before and were left out");
+    if (audio.gaps != 0) ReportNotice("the sound has " + std::to_string(audio.gaps) + " breaks");
+    if (!settings.quiet)
+        std::fprintf(stderr, "vmcapture: %s: %llu video frames%s\n", settings.output.c_str(),
+                     static_cast<unsigned long long>(video.sent),
+                     settings.audio ? " and sound" : "");
+    return kExitOk;
+}
+
+}  // namespace vmcapture

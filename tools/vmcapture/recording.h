@@ -1,0 +1,33 @@
+// Compressed recordings (.mkv, .mp4, .webm): a video source and optionally a microphone,
+// captured by the GStreamer elements of gst/ and encoded and muxed by GStreamer's own plugins.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sources.h"
+
+namespace vmcapture {
+
+struct RecordingSettings {
+    std::string container;  // mkv, mp4 or webm
+    std::string output;
+    std::string videoKind;  // desktop, window or camera
+    std::string videoDevice;
+    std::string via;  // for a camera: push, pull or empty
+    CaptureRequest request;
+    bool audio = false;
+    std::string audioDevice;  // an index or a name
+    double maxSeconds = 0;    // 0: no limit
+    uint64_t maxFrames = 0;   // 0: no limit
+    double timeout = 5;
+    uint32_t videoKbps = 0;  // 0: the encoder's choice for the size
+    uint32_t audioKbps = 96;
+    bool quiet = false;
+};
+
+// Records until a limit or Ctrl-C; both streams start at the same moment (the first video
+// frame once the microphone runs) and end at the same moment. Returns an exit status.
+int Record(const RecordingSettings& settings);
+
+}  // namespace vmcapture
