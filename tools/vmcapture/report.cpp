@@ -21,8 +21,6 @@ void ReportWarning(const std::string& text) {
     if (!outputClosed) std::fprintf(stderr, "vmcapture: warning: %s\n", text.c_str());
 }
 
-std::string SystemError(const std::string& path) { return path + ": " + std::strerror(errno); }
-
 void SetOutputClosed() { outputClosed = true; }
 
 void ReportNotice(const std::string& text) {

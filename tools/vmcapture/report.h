@@ -23,8 +23,6 @@ void ReportError(const std::string& text);
 void ReportNotice(const std::string& text);
 // "vmcapture: warning: <text>", always shown: something the output does not hold.
 void ReportWarning(const std::string& text);
-// "<path>: <reason of the last system error>".
-std::string SystemError(const std::string& path);
 void SetQuiet(bool quiet);
 // The reader of standard output went away (a closed pipe): the tool ends with status 1, and
 // says nothing more, as tools in a pipeline do.
