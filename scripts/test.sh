@@ -1163,6 +1163,7 @@ portal_session() {
         local -x "$line"
     done <"$dir/env"
     run_gtest native vmc_portal_tests "$BUILD_DIR/bin/vmc_portal_tests"
+    run_gtest native vmc_pw_camera_tests "$BUILD_DIR/bin/vmc_pw_camera_tests"
     local tool=$BUILD_DIR/bin/vmcapture out=$BUILD_ROOT/results/$CURRENT_STAGE/desktop.y4m
     rm -f "$out"
     run_check native vmcapture-portal-desktop "$tool" capture desktop -s 640x480 -r 10 -n 10 -q -o "$out"

@@ -15,9 +15,11 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/pipewire/video_stream.h"
 #include "host/portal/screencast.h"
+#include "child_process.h"
 #include "polling.h"
 #include "screengrabbers.h"
 #include "tqzdesktopdevice.h"
@@ -225,30 +227,21 @@ TEST_F(PortalTest, MissingPortalOrBackendOrBusDeliversNothing) {
     }
 }
 
-// A second source of our own, started and killed by the test.
-class Producer {
+// A second source of our own, started and killed by the test: green, 320 x 200, RGBx;
+// `resize` ("WxH@FRAMES") changes the size after that many frames.
+class Producer : public vmc_test::ChildProcess {
 public:
-    // Green, 320 x 200, RGBx; `resize` ("WxH@FRAMES") changes the size after that many frames.
-    explicit Producer(const std::string& name, const char* resize = nullptr) {
-        const char* program = std::getenv("VMC_PORTAL_PRODUCER");
-        if (program == nullptr) return;
-        const char* argv[] = {program,  name.c_str(), "320x200", "30",
-                              "00ff00", "RGBx",       resize,    nullptr};
-        if (posix_spawn(&pid_, program, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-            pid_ = -1;
-        }
-    }
-    ~Producer() { Kill(); }
-    bool Running() const { return pid_ > 0; }
-    void Kill() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
+    explicit Producer(const std::string& name, const char* resize = nullptr)
+        : ChildProcess(Args(name, resize), {}) {}
 
 private:
-    pid_t pid_ = -1;
+    static std::vector<std::string> Args(const std::string& name, const char* resize) {
+        const char* program = std::getenv("VMC_PORTAL_PRODUCER");
+        std::vector<std::string> args = {
+            program != nullptr ? program : "/nonexistent", name, "320x200", "30", "00ff00", "RGBx"};
+        if (resize != nullptr) args.emplace_back(resize);
+        return args;
+    }
 };
 
 TEST_F(PortalTest, ProducerKilledMidCaptureEndsTheFrames) {

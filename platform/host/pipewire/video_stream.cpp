@@ -24,11 +24,6 @@ std::atomic<long> liveObjects{0};
 // The largest side accepted: a frame of 16384 x 16384 pixels is 1 GiB already.
 constexpr uint32_t kMaxSide = 16384;
 
-void InitOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { pw_init(nullptr, nullptr); });
-}
-
 // How one format's bytes map onto 0x00RRGGBB.
 enum class Order { BGRx, RGBx, xRGB, xBGR, Unknown };
 
@@ -80,6 +75,11 @@ void ConvertRow(Order order, const uint8_t* from, uint32_t* to, int count) {
 }
 
 }  // namespace
+
+void InitOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { pw_init(nullptr, nullptr); });
+}
 
 struct VideoStream::State {
     pw_thread_loop* loop = nullptr;
@@ -254,10 +254,17 @@ const pw_registry_events& RegistryEvents() {
     return events;
 }
 
-// The formats offered: the 32-bit RGB family, any size, any rate.
-const spa_pod* EnumFormat(spa_pod_builder* b) {
-    spa_rectangle size{1920, 1080}, smallest{1, 1}, largest{kMaxSide, kMaxSide};
-    spa_fraction rate{30, 1}, slowest{0, 1}, fastest{1000, 1};
+// The formats offered: the 32-bit RGB family, any size, any rate; the wished ones preferred.
+const spa_pod* EnumFormat(spa_pod_builder* b, const VideoStream::Wish& wish) {
+    auto side = [](int v, uint32_t otherwise) {
+        return v >= 1 && static_cast<uint32_t>(v) <= kMaxSide ? static_cast<uint32_t>(v)
+                                                              : otherwise;
+    };
+    spa_rectangle size{side(wish.width, 1920), side(wish.height, 1080)}, smallest{1, 1},
+        largest{kMaxSide, kMaxSide};
+    spa_fraction rate{wish.rate >= 1 && wish.rate <= 1000 ? static_cast<uint32_t>(wish.rate) : 30,
+                      1},
+        slowest{0, 1}, fastest{1000, 1};
     return static_cast<const spa_pod*>(spa_pod_builder_add_object(
         b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
         SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
@@ -307,6 +314,11 @@ void Teardown(State& s) {
 }  // namespace
 
 std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char* name) {
+    return Open(fd, node, name, Wish{});
+}
+
+std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char* name,
+                                               const Wish& wish) {
     InitOnce();
     std::unique_ptr<VideoStream> self(new VideoStream());
     self->state_ = std::make_unique<State>();
@@ -340,8 +352,9 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
         if (s.registry != nullptr) {
             pw_registry_add_listener(s.registry, &s.registryListener, &RegistryEvents(), &s);
         }
-        pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
-                                                 "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr);
+        pw_properties* props = pw_properties_new(
+            PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE,
+            wish.role != nullptr ? wish.role : "Screen", nullptr);
         s.stream = pw_stream_new(s.core, name, props);
         ok = s.stream != nullptr;
     }
@@ -350,7 +363,7 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
         pw_stream_add_listener(s.stream, &s.streamListener, &StreamEvents(), &s);
         uint8_t buffer[1024];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-        const spa_pod* params[1] = {EnumFormat(&b)};
+        const spa_pod* params[1] = {EnumFormat(&b, wish)};
         // The node by its id, as the portal names it (target.object would take a serial or
         // a name).
         uint32_t target = node >= 0 ? static_cast<uint32_t>(node) : PW_ID_ANY;
@@ -386,6 +399,8 @@ bool VideoStream::Ended() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->ended;
 }
+
+bool ReadsFormat(uint32_t spaVideoFormat) { return OrderOf(spaVideoFormat) != Order::Unknown; }
 
 long LiveObjects() { return liveObjects.load(); }
 
