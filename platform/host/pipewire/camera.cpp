@@ -369,11 +369,16 @@ std::vector<PipeWireNode> ListPipeWireNodes(const PipeWireCameraOptions& options
 
 std::vector<HostDevice> PipeWireCameras(const std::vector<PipeWireNode>& nodes,
                                         const PipeWireCameraOptions& options) {
+    // A node is known by its name, which stays when the node comes back; by its id as well
+    // where several share the name.
+    std::map<std::string, int> named;
+    for (const PipeWireNode& node : nodes) ++named[node.name];
     std::vector<HostDevice> devices;
     for (const PipeWireNode& node : nodes) {
         if (node.modes.empty()) continue;  // nothing we can read
         HostDevice device;
-        device.key = "pipewire:" + (node.name.empty() ? std::to_string(node.id) : node.name);
+        device.key = "pipewire:" + node.name;
+        if (node.name.empty() || named[node.name] > 1) device.key += "#" + std::to_string(node.id);
         VornWorld::DeviceConfig& config = device.config;
         config.kind = VornWorld::MediaKind::Video;
         config.friendlyName = WideFromUtf8(node.description);

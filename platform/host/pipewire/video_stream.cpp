@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 
+#include "shared/testsignal.h"
+
 namespace VornWorld {
 namespace host {
 namespace pipewire {
@@ -24,8 +26,8 @@ std::atomic<long> liveObjects{0};
 // The largest side accepted: a frame of 16384 x 16384 pixels is 1 GiB already.
 constexpr uint32_t kMaxSide = 16384;
 
-// How one format's bytes map onto 0x00RRGGBB.
-enum class Order { BGRx, RGBx, xRGB, xBGR, Unknown };
+// How one format's bytes map onto 0x00RRGGBB (YUY2: through the library's conversion).
+enum class Order { BGRx, RGBx, xRGB, xBGR, RGB, BGR, YUY2, Unknown };
 
 Order OrderOf(uint32_t format) {
     switch (format) {
@@ -41,12 +43,32 @@ Order OrderOf(uint32_t format) {
         case SPA_VIDEO_FORMAT_xBGR:
         case SPA_VIDEO_FORMAT_ABGR:
             return Order::xBGR;
+        case SPA_VIDEO_FORMAT_RGB:
+            return Order::RGB;
+        case SPA_VIDEO_FORMAT_BGR:
+            return Order::BGR;
+        case SPA_VIDEO_FORMAT_YUY2:
+            return Order::YUY2;
         default:
             return Order::Unknown;
     }
 }
 
-// One row of `count` pixels from the stream's byte order into 0x00RRGGBB.
+// Bytes of one row of `width` pixels.
+uint64_t RowBytes(Order order, int width) {
+    const uint64_t w = static_cast<uint64_t>(width);
+    switch (order) {
+        case Order::RGB:
+        case Order::BGR:
+            return w * 3;
+        case Order::YUY2:
+            return (w + 1) / 2 * 4;
+        default:
+            return w * 4;
+    }
+}
+
+// One row of `count` pixels from the stream's byte order into 0x00RRGGBB (not YUY2).
 void ConvertRow(Order order, const uint8_t* from, uint32_t* to, int count) {
     switch (order) {
         case Order::BGRx:
@@ -69,6 +91,17 @@ void ConvertRow(Order order, const uint8_t* from, uint32_t* to, int count) {
                 to[i] = uint32_t{from[3]} << 16 | uint32_t{from[2]} << 8 | from[1];
             }
             break;
+        case Order::RGB:
+            for (int i = 0; i < count; ++i, from += 3) {
+                to[i] = uint32_t{from[0]} << 16 | uint32_t{from[1]} << 8 | from[2];
+            }
+            break;
+        case Order::BGR:
+            for (int i = 0; i < count; ++i, from += 3) {
+                to[i] = uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
+            }
+            break;
+        case Order::YUY2:
         case Order::Unknown:
             break;
     }
@@ -136,7 +169,7 @@ struct VideoStream::State {
         width = static_cast<int>(info.size.width);
         height = static_cast<int>(info.size.height);
         // Shared memory only: a DMA-BUF would need a mapping this reader cannot count on.
-        int stride = width * 4;
+        int stride = static_cast<int>(RowBytes(order, width));
         uint8_t buffer[512];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
         const spa_pod* params[1];
@@ -161,6 +194,29 @@ struct VideoStream::State {
         pw_stream_queue_buffer(stream, newestBuffer);
     }
 
+    // YUY2 rows gathered without their padding and converted by the library's conversion,
+    // which writes 32-bit rows bottom-up.
+    std::vector<uint8_t> packed, rgb32;
+    bool ReadYuy2(const uint8_t* bytes, uint64_t stride, uint32_t* to) {
+        using VornSignal::PixelLayout;
+        const size_t row = static_cast<size_t>(RowBytes(order, width));
+        const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+        packed.resize(VornSignal::FrameBytes(PixelLayout::YUY2, width, height));
+        rgb32.resize(VornSignal::FrameBytes(PixelLayout::RGB32, width, height));
+        if (packed.size() < row * h || rgb32.size() < w * 4 * h) return false;
+        for (size_t y = 0; y < h; ++y) std::memcpy(&packed[y * row], bytes + stride * y, row);
+        if (!VornSignal::ConvertFrame(PixelLayout::YUY2, packed.data(), PixelLayout::RGB32,
+                                      rgb32.data(), width, height)) {
+            return false;
+        }
+        for (size_t y = 0; y < h; ++y) {
+            const uint8_t* from = &rgb32[(h - 1 - y) * w * 4];
+            for (size_t x = 0; x < w; ++x, from += 4)
+                to[y * w + x] = uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
+        }
+        return true;
+    }
+
     void Read(const spa_buffer& buffer) {
         if (order == Order::Unknown || buffer.n_datas < 1) return;
         const spa_data& data = buffer.datas[0];
@@ -168,7 +224,7 @@ struct VideoStream::State {
             (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
             return;
         }
-        const uint64_t row = static_cast<uint64_t>(width) * 4;
+        const uint64_t row = RowBytes(order, width);
         const uint64_t stride =
             data.chunk->stride > 0 ? static_cast<uint64_t>(data.chunk->stride) : row;
         const uint64_t offset = data.chunk->offset % (data.maxsize == 0 ? 1 : data.maxsize);
@@ -182,10 +238,15 @@ struct VideoStream::State {
         frame->height = height;
         frame->pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
         const auto* bytes = static_cast<const uint8_t*>(data.data) + offset;
-        for (int y = 0; y < height; ++y) {
-            ConvertRow(order, bytes + stride * static_cast<uint64_t>(y),
-                       frame->pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width),
-                       width);
+        if (order == Order::YUY2) {
+            if (!ReadYuy2(bytes, stride, frame->pixels.data())) return;
+        } else {
+            for (int y = 0; y < height; ++y) {
+                ConvertRow(
+                    order, bytes + stride * static_cast<uint64_t>(y),
+                    frame->pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width),
+                    width);
+            }
         }
         std::lock_guard<std::mutex> lock(mutex);
         frame->sequence = ++sequence;
@@ -254,7 +315,8 @@ const pw_registry_events& RegistryEvents() {
     return events;
 }
 
-// The formats offered: the 32-bit RGB family, any size, any rate; the wished ones preferred.
+// The formats offered: the 32-bit RGB family first, then 24-bit RGB and YUY2; any size, any
+// rate; the wished ones preferred.
 const spa_pod* EnumFormat(spa_pod_builder* b, const VideoStream::Wish& wish) {
     auto side = [](int v, uint32_t otherwise) {
         return v >= 1 && static_cast<uint32_t>(v) <= kMaxSide ? static_cast<uint32_t>(v)
@@ -269,10 +331,11 @@ const spa_pod* EnumFormat(spa_pod_builder* b, const VideoStream::Wish& wish) {
         b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
         SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
         SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-        SPA_POD_CHOICE_ENUM_Id(9, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
+        SPA_POD_CHOICE_ENUM_Id(12, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
                                SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBA,
                                SPA_VIDEO_FORMAT_xRGB, SPA_VIDEO_FORMAT_xBGR, SPA_VIDEO_FORMAT_ARGB,
-                               SPA_VIDEO_FORMAT_ABGR),
+                               SPA_VIDEO_FORMAT_ABGR, SPA_VIDEO_FORMAT_YUY2, SPA_VIDEO_FORMAT_RGB,
+                               SPA_VIDEO_FORMAT_BGR),
         SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &smallest, &largest),
         SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &fastest)));
 }
