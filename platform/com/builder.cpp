@@ -17,7 +17,7 @@ public:
     void* Find(REFIID iid) override { return FindAmong<ICaptureGraphBuilder2>(this, iid); }
 
     HRESULT STDMETHODCALLTYPE SetFiltergraph(IGraphBuilder* pfg) override {
-        if (Fails("ICaptureGraphBuilder2::SetFiltergraph")) return E_FAIL;
+        if (Fails(VORN_FAULT("ICaptureGraphBuilder2::SetFiltergraph"))) return E_FAIL;
         if (pfg == nullptr) return E_POINTER;
         if (graph_) return E_UNEXPECTED;
         graph_ = Ref<IGraphBuilder>(pfg);
@@ -39,10 +39,10 @@ public:
     HRESULT STDMETHODCALLTYPE FindInterface(const GUID* pCategory, const GUID* pType,
                                             IBaseFilter* pf, REFIID riid, void** ppint) override {
         if (ppint != nullptr) *ppint = nullptr;
-        const char* name = InterfaceName(riid);
-        bool failAll = Fails("ICaptureGraphBuilder2::FindInterface");
+        const int named = InterfaceIndex(riid);
+        bool failAll = Fails(VORN_FAULT("ICaptureGraphBuilder2::FindInterface"));
         bool failThis =
-            name != nullptr && Fails(std::string("ICaptureGraphBuilder2::FindInterface:") + name);
+            named >= 0 && Fails({VornWorld::kFindInterfaceFirst + static_cast<unsigned>(named)});
         if (failAll || failThis) return E_FAIL;
         if (pf == nullptr || ppint == nullptr) return E_POINTER;
         auto* filter = dynamic_cast<Filter*>(pf);

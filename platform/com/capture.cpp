@@ -1,7 +1,7 @@
 // The capture filters of the devices of either world: one capture pin with its capability
-// list, format and buffer negotiation, a streaming thread that stamps and delivers what the
-// device's source fills while running; and the crossbar that may sit upstream of a video
-// device.
+// list, format and buffer negotiation, and a streaming thread that stamps and delivers what the
+// device's source fills while running. The crossbar upstream of a video device is in
+// crossbar.cpp.
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -22,10 +22,6 @@ using VornWorld::DeviceHandle;
 using VornWorld::FormatRequest;
 using VornWorld::VideoCapability;
 
-const GUID kAnalogVideo = {
-    0x0482DDE1, 0x7817, 0x11cf, {0x8A, 0x03, 0x00, 0xAA, 0x00, 0x6E, 0xCB, 0x65}};
-const GUID kAnalogAudio = {
-    0x0482DEE1, 0x7817, 0x11cf, {0x8A, 0x03, 0x00, 0xAA, 0x00, 0x6E, 0xCB, 0x65}};
 constexpr REFERENCE_TIME kSecond = 10000000;
 using VornWorld::LongestInterval;
 using VornWorld::MaxHeight;
@@ -60,7 +56,7 @@ public:
     VORN_PIN_IUNKNOWN
 
     HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* pmt) override {
-        if (Fails("IAMStreamConfig::SetFormat")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMStreamConfig::SetFormat"))) return E_FAIL;
         if (pmt == nullptr) return E_POINTER;
         MediaType normal;
         HRESULT result = Normalize(*pmt, &normal);
@@ -80,7 +76,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE** pmt) override {
         if (pmt != nullptr) *pmt = nullptr;
-        if (Fails("IAMStreamConfig::GetFormat")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMStreamConfig::GetFormat"))) return E_FAIL;
         if (pmt == nullptr) return E_POINTER;
         if (CapsCount() == 0 && !Connected()) return VFW_E_NO_ACCEPTABLE_TYPES;
         *pmt = Current().NewRecord();
@@ -88,7 +84,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* piCount, int* piSize) override {
-        if (Fails("IAMStreamConfig::GetNumberOfCapabilities")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMStreamConfig::GetNumberOfCapabilities"))) return E_FAIL;
         if (piCount == nullptr || piSize == nullptr) return E_POINTER;
         *piCount = CapsCount();
         *piSize = ReportedCapsSize();
@@ -97,7 +93,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetStreamCaps(int iIndex, AM_MEDIA_TYPE** pmt, BYTE* pSCC) override {
         if (pmt != nullptr) *pmt = nullptr;
-        if (Fails("IAMStreamConfig::GetStreamCaps")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMStreamConfig::GetStreamCaps"))) return E_FAIL;
         if (pmt == nullptr || pSCC == nullptr) return E_POINTER;
         if (iIndex < 0 || iIndex >= CapsCount()) return S_FALSE;
         std::vector<BYTE> caps;
@@ -110,7 +106,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE
     SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* prop) override {
-        if (Fails("IAMBufferNegotiation::SuggestAllocatorProperties")) return E_FAIL;
+        if (Fails(VORN_FAULT("IAMBufferNegotiation::SuggestAllocatorProperties"))) return E_FAIL;
         if (prop == nullptr) return E_POINTER;
         HRESULT result = Connected() ? VFW_E_ALREADY_CONNECTED : S_OK;
         VornWorld::RecordAllocator(*device_, {result, *prop});
@@ -337,159 +333,6 @@ private:
     }
 };
 
-// Pins of the analog side: crossbar pins and the capture filter's analog input. They carry
-// no samples.
-class AnalogPin final : public Pin {
-public:
-    AnalogPin(Filter* owner, std::wstring name, PIN_DIRECTION direction, const GUID& major)
-        : Pin(owner, std::move(name), direction), major_(major) {}
-    bool Accepts(const MediaType& type) override { return IsEqualGUID(type.Major(), major_); }
-    std::vector<MediaType> Proposals() override {
-        AM_MEDIA_TYPE type{};
-        type.majortype = major_;
-        type.formattype = FORMAT_None;
-        return {MediaType(type)};
-    }
-
-private:
-    GUID major_;
-};
-
-bool IsVideoConnector(LONG type) { return type < PhysConn_Audio_Tuner; }
-
-std::wstring ConnectorName(LONG type) {
-    static const wchar_t* const kVideo[] = {L"Video Tuner",
-                                            L"Video Composite",
-                                            L"Video SVideo",
-                                            L"Video RGB",
-                                            L"Video YRYBY",
-                                            L"Video SerialDigital",
-                                            L"Video ParallelDigital",
-                                            L"Video SCSI",
-                                            L"Video AUX",
-                                            L"Video 1394",
-                                            L"Video USB",
-                                            L"Video Decoder",
-                                            L"Video Encoder",
-                                            L"Video SCART",
-                                            L"Video Black"};
-    static const wchar_t* const kAudio[] = {
-        L"Audio Tuner", L"Audio Line", L"Audio Mic",  L"Audio AES Digital", L"Audio SPDIF Digital",
-        L"Audio SCSI",  L"Audio AUX",  L"Audio 1394", L"Audio USB",         L"Audio Decoder"};
-    if (type >= PhysConn_Video_Tuner && type <= PhysConn_Video_Black) return kVideo[type - 1];
-    if (type >= PhysConn_Audio_Tuner && type <= PhysConn_Audio_AudioDecoder)
-        return kAudio[type - PhysConn_Audio_Tuner];
-    return L"Connector";
-}
-
-class Crossbar final : public Filter, public IAMCrossbar {
-public:
-    explicit Crossbar(DeviceHandle device) : device_(std::move(device)) {
-        const auto& config = device_->config;
-        for (size_t i = 0; i < config.crossbarInputs.size(); ++i)
-            AddConnector(i, config.crossbarInputs[i], PINDIR_INPUT);
-        for (size_t i = 0; i < config.crossbarOutputs.size(); ++i) {
-            AddConnector(i, config.crossbarOutputs[i], PINDIR_OUTPUT);
-            LONG input = -1;
-            for (size_t j = 0; j < config.crossbarInputs.size() && input < 0; ++j)
-                if (Routable(config.crossbarOutputs[i], config.crossbarInputs[j]))
-                    input = static_cast<LONG>(j);
-            routes_.push_back(input);
-        }
-    }
-    VORN_FILTER_IUNKNOWN
-
-    HRESULT STDMETHODCALLTYPE get_PinCounts(LONG* output, LONG* input) override {
-        if (Fails("IAMCrossbar::get_PinCounts")) return E_FAIL;
-        if (output == nullptr || input == nullptr) return E_POINTER;
-        *output = Outputs();
-        *input = Inputs();
-        return S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE CanRoute(LONG output, LONG input) override {
-        if (Fails("IAMCrossbar::CanRoute")) return E_FAIL;
-        return Check(output, input);
-    }
-
-    HRESULT STDMETHODCALLTYPE Route(LONG output, LONG input) override {
-        HRESULT result = Fails("IAMCrossbar::Route") ? E_FAIL : Check(output, input);
-        if (result == S_FALSE) result = E_FAIL;
-        if (result == S_OK) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            routes_[static_cast<size_t>(output)] = input;
-        }
-        VornWorld::RecordRoute(*device_, {result, output, input});
-        return result;
-    }
-
-    HRESULT STDMETHODCALLTYPE get_IsRoutedTo(LONG output, LONG* input) override {
-        if (input == nullptr) return E_POINTER;
-        if (output < 0 || output >= Outputs()) return E_INVALIDARG;
-        std::lock_guard<std::mutex> lock(mutex_);
-        *input = routes_[static_cast<size_t>(output)];
-        return *input < 0 ? S_FALSE : S_OK;
-    }
-
-    HRESULT STDMETHODCALLTYPE get_CrossbarPinInfo(BOOL is_input, LONG index, LONG* related,
-                                                  LONG* type) override {
-        if (Fails("IAMCrossbar::get_CrossbarPinInfo")) return E_FAIL;
-        if (related == nullptr || type == nullptr) return E_POINTER;
-        const auto& list =
-            is_input ? device_->config.crossbarInputs : device_->config.crossbarOutputs;
-        if (index < 0 || static_cast<size_t>(index) >= list.size()) return E_INVALIDARG;
-        *related = -1;
-        *type = list[static_cast<size_t>(index)];
-        return S_OK;
-    }
-
-    VornWorld::FilterKind Kind() const override { return VornWorld::FilterKind::Crossbar; }
-    VornWorld::DeviceId Device() const override { return device_->id; }
-    std::wstring DefaultName() const override { return L"Crossbar"; }
-    bool CanEndStream() const override { return false; }
-
-    // The output that feeds the capture filter: the video decoder output, else the first.
-    Pin* FeedingPin() const {
-        const auto& outputs = device_->config.crossbarOutputs;
-        auto decoder = std::find(outputs.begin(), outputs.end(), PhysConn_Video_VideoDecoder);
-        size_t index =
-            decoder == outputs.end() ? 0 : static_cast<size_t>(decoder - outputs.begin());
-        return outputs.empty() ? nullptr
-                               : Pins()[device_->config.crossbarInputs.size() + index].get();
-    }
-
-protected:
-    void* FindExtra(REFIID iid) override { return FindAmong<IAMCrossbar>(this, iid); }
-
-private:
-    LONG Inputs() const { return static_cast<LONG>(device_->config.crossbarInputs.size()); }
-    LONG Outputs() const { return static_cast<LONG>(device_->config.crossbarOutputs.size()); }
-    static bool Routable(LONG output, LONG input) {
-        return IsVideoConnector(output) == IsVideoConnector(input);
-    }
-    // S_OK when the route can be made, S_FALSE when the types differ, E_INVALIDARG for
-    // indices out of range (an input of -1 cuts the route).
-    HRESULT Check(LONG output, LONG input) const {
-        if (output < 0 || output >= Outputs() || input < -1 || input >= Inputs())
-            return E_INVALIDARG;
-        if (input == -1) return S_OK;
-        return Routable(device_->config.crossbarOutputs[static_cast<size_t>(output)],
-                        device_->config.crossbarInputs[static_cast<size_t>(input)])
-                   ? S_OK
-                   : S_FALSE;
-    }
-    void AddConnector(size_t index, LONG type, PIN_DIRECTION direction) {
-        std::wstring name = std::to_wstring(index) + L": " + ConnectorName(type) +
-                            (direction == PINDIR_INPUT ? L" In" : L" Out");
-        AddPin(std::make_unique<AnalogPin>(this, name, direction,
-                                           IsVideoConnector(type) ? kAnalogVideo : kAnalogAudio));
-    }
-
-    DeviceHandle device_;
-    std::mutex mutex_;
-    std::vector<LONG> routes_;
-};
-
 class CaptureFilter final : public Filter {
 public:
     explicit CaptureFilter(DeviceHandle device) : device_(std::move(device)) {
@@ -499,9 +342,8 @@ public:
         else
             AddPin(std::make_unique<AudioCapturePin>(this, device_));
         if (video && device_->config.crossbar) {
-            AddPin(
-                std::make_unique<AnalogPin>(this, L"Analog Video In", PINDIR_INPUT, kAnalogVideo));
-            crossbar_ = Ref<IBaseFilter>(new Crossbar(device_), false);
+            AddPin(NewAnalogPin(this, L"Analog Video In", PINDIR_INPUT, true));
+            crossbar_ = Ref<IBaseFilter>(NewCrossbar(device_), false);
         }
     }
     ~CaptureFilter() override { StopStreaming(); }
@@ -517,7 +359,7 @@ public:
     }
     bool IsSource() const override { return true; }
     bool CanEndStream() const override { return false; }
-    Filter* CrossbarFilter() const { return static_cast<Crossbar*>(crossbar_.get()); }
+    Filter* CrossbarFilter() const { return static_cast<Filter*>(crossbar_.get()); }
 
     // A run needs the device's source, opened in the connected format on the first run
     // after a stop and kept until the next stop.
@@ -670,11 +512,6 @@ Filter* NewCaptureFilter(const DeviceHandle& device) { return new CaptureFilter(
 Filter* CrossbarOf(Filter* capture) {
     auto* filter = dynamic_cast<CaptureFilter*>(capture);
     return filter == nullptr ? nullptr : filter->CrossbarFilter();
-}
-
-Pin* CrossbarFeed(Filter* crossbar) {
-    auto* filter = dynamic_cast<Crossbar*>(crossbar);
-    return filter == nullptr ? nullptr : filter->FeedingPin();
 }
 
 }  // namespace VornCom

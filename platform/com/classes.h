@@ -2,7 +2,11 @@
 // the services make for themselves.
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "vorn/win/com.h"
+#include "vorn/win/dshow.h"
 #include "world/media.h"
 
 namespace VornCom {
@@ -30,5 +34,11 @@ class Pin;
 Filter* CrossbarOf(Filter* capture);
 // The crossbar output that feeds the capture filter's analog input, or null.
 Pin* CrossbarFeed(Filter* crossbar);
+// The crossbar of a video device, with one reference.
+Filter* NewCrossbar(const VornWorld::DeviceHandle& device);
+// A pin of the analog side (a crossbar connector, or a capture filter's analog input); it
+// carries no samples.
+std::unique_ptr<Pin> NewAnalogPin(Filter* owner, std::wstring name, PIN_DIRECTION direction,
+                                  bool video);
 
 }  // namespace VornCom

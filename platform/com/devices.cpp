@@ -20,7 +20,7 @@ public:
     // Strings come as VT_BSTR, "WaveInID" as VT_I4; a variant that asks for another type
     // gets DISP_E_TYPEMISMATCH.
     HRESULT STDMETHODCALLTYPE Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog*) override {
-        if (Fails("IPropertyBag::Read")) return E_FAIL;
+        if (Fails(VORN_FAULT("IPropertyBag::Read"))) return E_FAIL;
         if (pszPropName == nullptr || pVar == nullptr) return E_POINTER;
         const VornWorld::DeviceConfig& config = device_->config;
         std::wstring name = pszPropName;
@@ -61,7 +61,7 @@ public:
     HRESULT STDMETHODCALLTYPE BindToObject(IBindCtx*, IMoniker*, REFIID riidResult,
                                            void** ppvResult) override {
         if (ppvResult != nullptr) *ppvResult = nullptr;
-        if (Fails("IMoniker::BindToObject")) return E_FAIL;
+        if (Fails(VORN_FAULT("IMoniker::BindToObject"))) return E_FAIL;
         if (ppvResult == nullptr) return E_POINTER;
         if (!device_->config.bindable) return VFW_E_NO_CAPTURE_HARDWARE;
         Filter* filter = NewCaptureFilter(device_);
@@ -74,7 +74,7 @@ public:
     HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx*, IMoniker*, REFIID riid,
                                             void** ppvObj) override {
         if (ppvObj != nullptr) *ppvObj = nullptr;
-        if (Fails("IMoniker::BindToStorage")) return E_FAIL;
+        if (Fails(VORN_FAULT("IMoniker::BindToStorage"))) return E_FAIL;
         if (ppvObj == nullptr) return E_POINTER;
         if (!device_->config.hasPropertyBag) return STG_E_INVALIDFUNCTION;
         return CreateObject<PropertyBag>(riid, ppvObj, device_, index_);
@@ -158,7 +158,7 @@ public:
     HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID clsidDeviceClass,
                                                     IEnumMoniker** ppEnumMoniker, DWORD) override {
         if (ppEnumMoniker != nullptr) *ppEnumMoniker = nullptr;
-        if (Fails("ICreateDevEnum::CreateClassEnumerator")) return E_FAIL;
+        if (Fails(VORN_FAULT("ICreateDevEnum::CreateClassEnumerator"))) return E_FAIL;
         if (ppEnumMoniker == nullptr) return E_POINTER;
         std::vector<DeviceHandle> devices;
         if (IsEqualCLSID(clsidDeviceClass, CLSID_VideoInputDeviceCategory))
@@ -169,7 +169,7 @@ public:
         std::vector<Ref<IMoniker>> monikers;
         for (size_t i = 0; i < devices.size(); ++i)
             monikers.emplace_back(new Moniker(devices[i], static_cast<LONG>(i)), false);
-        *ppEnumMoniker = new MonikerEnum("IEnumMoniker", std::move(monikers));
+        *ppEnumMoniker = new MonikerEnum(VORN_ENUM_FAULTS("IEnumMoniker"), std::move(monikers));
         return S_OK;
     }
 };

@@ -66,7 +66,7 @@ HRESULT Pin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
 }
 
 HRESULT Pin::QueryPinInfo(PIN_INFO* pInfo) {
-    if (Fails("IPin::QueryPinInfo")) return E_FAIL;
+    if (Fails(VORN_FAULT("IPin::QueryPinInfo"))) return E_FAIL;
     if (pInfo == nullptr) return E_POINTER;
     pInfo->pFilter = filter_;
     filter_->AddRef();
@@ -77,7 +77,7 @@ HRESULT Pin::QueryPinInfo(PIN_INFO* pInfo) {
 }
 
 HRESULT Pin::QueryDirection(PIN_DIRECTION* pPinDir) {
-    if (Fails("IPin::QueryDirection")) return E_FAIL;
+    if (Fails(VORN_FAULT("IPin::QueryDirection"))) return E_FAIL;
     if (pPinDir == nullptr) return E_POINTER;
     *pPinDir = direction_;
     return S_OK;
@@ -96,7 +96,7 @@ HRESULT Pin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
 
 HRESULT Pin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
     if (ppEnum == nullptr) return E_POINTER;
-    *ppEnum = new MediaTypeEnum("IEnumMediaTypes", Proposals());
+    *ppEnum = new MediaTypeEnum(VORN_ENUM_FAULTS("IEnumMediaTypes"), Proposals());
     return S_OK;
 }
 
@@ -198,11 +198,11 @@ HRESULT Filter::GetSyncSource(IReferenceClock** pClock) {
 
 HRESULT Filter::EnumPins(IEnumPins** ppEnum) {
     if (ppEnum != nullptr) *ppEnum = nullptr;
-    if (Fails("IBaseFilter::EnumPins")) return E_FAIL;
+    if (Fails(VORN_FAULT("IBaseFilter::EnumPins"))) return E_FAIL;
     if (ppEnum == nullptr) return E_POINTER;
     std::vector<Ref<IPin>> pins;
     for (const auto& pin : pins_) pins.emplace_back(pin.get());
-    *ppEnum = new PinEnum("IEnumPins", std::move(pins));
+    *ppEnum = new PinEnum(VORN_ENUM_FAULTS("IEnumPins"), std::move(pins));
     return S_OK;
 }
 

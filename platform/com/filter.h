@@ -184,11 +184,20 @@ LPVOID HandOut(const Ref<Item>& item) {
 }
 inline LPVOID HandOut(const MediaType& item) { return item.NewRecord(); }
 
+// The fault points of an enumerator's calls, "IEnumPins::Next" and so on.
+struct EnumFaults {
+    VornWorld::FaultPoint next, skip, reset;
+};
+#define VORN_ENUM_FAULTS(name)                                                           \
+    ::VornCom::EnumFaults {                                                              \
+        VORN_FAULT(name "::Next"), VORN_FAULT(name "::Skip"), VORN_FAULT(name "::Reset") \
+    }
+
 template <class IEnum, class Item, class Holder>
 class ListEnum final : public Unknown, public IEnum {
 public:
-    ListEnum(std::string faults, std::vector<Holder> items, size_t position = 0)
-        : faults_(std::move(faults)), items_(std::move(items)), position_(position) {}
+    ListEnum(EnumFaults faults, std::vector<Holder> items, size_t position = 0)
+        : faults_(faults), items_(std::move(items)), position_(position) {}
     VORN_IUNKNOWN
     void* Find(REFIID iid) override { return FindAmong<IEnum>(this, iid); }
 
@@ -196,7 +205,7 @@ public:
         if (fetched != nullptr) *fetched = 0;
         if (out == nullptr) return E_POINTER;
         if (count > 0) out[0] = nullptr;
-        if (Fails(faults_ + "::Next")) return E_FAIL;
+        if (Fails(faults_.next)) return E_FAIL;
         if (count != 1 && fetched == nullptr) return E_INVALIDARG;
         ULONG done = 0;
         while (done < count && position_ < items_.size())
@@ -205,13 +214,13 @@ public:
         return done == count ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-        if (Fails(faults_ + "::Skip")) return E_FAIL;
+        if (Fails(faults_.skip)) return E_FAIL;
         size_t left = items_.size() - position_;
         position_ += count < left ? count : left;
         return count <= left ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Reset() override {
-        if (Fails(faults_ + "::Reset")) return E_FAIL;
+        if (Fails(faults_.reset)) return E_FAIL;
         position_ = 0;
         return S_OK;
     }
@@ -222,7 +231,7 @@ public:
     }
 
 private:
-    std::string faults_;
+    EnumFaults faults_;
     std::vector<Holder> items_;
     size_t position_;
 };

@@ -109,13 +109,13 @@ public:
     VORN_FILTER_IUNKNOWN
 
     HRESULT STDMETHODCALLTYPE SetOneShot(BOOL OneShot) override {
-        if (Fails("ISampleGrabber::SetOneShot")) return E_FAIL;
+        if (Fails(VORN_FAULT("ISampleGrabber::SetOneShot"))) return E_FAIL;
         oneShot_ = OneShot != FALSE;
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE SetMediaType(const AM_MEDIA_TYPE* pType) override {
-        if (Fails("ISampleGrabber::SetMediaType")) return E_FAIL;
+        if (Fails(VORN_FAULT("ISampleGrabber::SetMediaType"))) return E_FAIL;
         if (pType == nullptr) return E_POINTER;
         std::lock_guard<std::mutex> lock(mutex_);
         wanted_ = MediaType(*pType);
@@ -123,7 +123,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE GetConnectedMediaType(AM_MEDIA_TYPE* pType) override {
-        if (Fails("ISampleGrabber::GetConnectedMediaType")) return E_FAIL;
+        if (Fails(VORN_FAULT("ISampleGrabber::GetConnectedMediaType"))) return E_FAIL;
         if (pType == nullptr) return E_POINTER;
         Pin* input = Pins()[0].get();
         if (!input->Connected()) return VFW_E_NOT_CONNECTED;
@@ -131,14 +131,14 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE SetBufferSamples(BOOL BufferThem) override {
-        if (Fails("ISampleGrabber::SetBufferSamples")) return E_FAIL;
+        if (Fails(VORN_FAULT("ISampleGrabber::SetBufferSamples"))) return E_FAIL;
         std::lock_guard<std::mutex> lock(mutex_);
         buffering_ = BufferThem != FALSE;
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE GetCurrentBuffer(LONG* pBufferSize, LONG* pBuffer) override {
-        if (Fails("ISampleGrabber::GetCurrentBuffer")) return E_FAIL;
+        if (Fails(VORN_FAULT("ISampleGrabber::GetCurrentBuffer"))) return E_FAIL;
         if (pBufferSize == nullptr) return E_POINTER;
         if (!Pins()[0]->Connected()) return VFW_E_NOT_CONNECTED;
         std::lock_guard<std::mutex> lock(mutex_);
@@ -162,7 +162,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE SetCallback(ISampleGrabberCB* pCallback,
                                           LONG WhichMethodToCallback) override {
-        if (Fails("ISampleGrabber::SetCallback")) return E_FAIL;
+        if (Fails(VORN_FAULT("ISampleGrabber::SetCallback"))) return E_FAIL;
         if (WhichMethodToCallback != 0 && WhichMethodToCallback != 1) return E_INVALIDARG;
         Ref<ISampleGrabberCB> old;
         {

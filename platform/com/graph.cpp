@@ -85,7 +85,7 @@ HRESULT FilterGraph::AddFilterInternal(Filter* filter, std::wstring name) {
 }
 
 HRESULT FilterGraph::AddFilter(IBaseFilter* pFilter, LPCWSTR pName) {
-    if (Fails("IFilterGraph::AddFilter")) return E_FAIL;
+    if (Fails(VORN_FAULT("IFilterGraph::AddFilter"))) return E_FAIL;
     if (pFilter == nullptr) return E_POINTER;
     auto* filter = dynamic_cast<Filter*>(pFilter);
     if (filter == nullptr) return E_INVALIDARG;
@@ -94,7 +94,7 @@ HRESULT FilterGraph::AddFilter(IBaseFilter* pFilter, LPCWSTR pName) {
 }
 
 HRESULT FilterGraph::RemoveFilter(IBaseFilter* pFilter) {
-    if (Fails("IFilterGraph::RemoveFilter")) return E_FAIL;
+    if (Fails(VORN_FAULT("IFilterGraph::RemoveFilter"))) return E_FAIL;
     if (pFilter == nullptr) return E_POINTER;
     std::lock_guard<std::mutex> lock(control_);
     Entry* entry = FindEntry(dynamic_cast<Filter*>(pFilter));
@@ -113,7 +113,7 @@ HRESULT FilterGraph::EnumFilters(IEnumFilters** ppEnum) {
     std::lock_guard<std::mutex> lock(control_);
     std::vector<Ref<IBaseFilter>> list;
     for (const Entry& entry : filters_) list.push_back(entry.reference);
-    *ppEnum = new FilterEnum("IEnumFilters", std::move(list));
+    *ppEnum = new FilterEnum(VORN_ENUM_FAULTS("IEnumFilters"), std::move(list));
     return S_OK;
 }
 
@@ -159,7 +159,7 @@ HRESULT FilterGraph::ConnectPins(Pin* out, Pin* in, const AM_MEDIA_TYPE* partial
 }
 
 HRESULT FilterGraph::ConnectDirect(IPin* ppinOut, IPin* ppinIn, const AM_MEDIA_TYPE* pmt) {
-    if (Fails("IFilterGraph::ConnectDirect")) return E_FAIL;
+    if (Fails(VORN_FAULT("IFilterGraph::ConnectDirect"))) return E_FAIL;
     if (ppinOut == nullptr || ppinIn == nullptr) return E_POINTER;
     return ConnectPins(dynamic_cast<Pin*>(ppinOut), dynamic_cast<Pin*>(ppinIn), pmt);
 }
@@ -184,7 +184,7 @@ HRESULT FilterGraph::ConnectLocked(Pin* out, Pin* in) {
 }
 
 HRESULT FilterGraph::Connect(IPin* ppinOut, IPin* ppinIn) {
-    if (Fails("IGraphBuilder::Connect")) return VFW_E_CANNOT_CONNECT;
+    if (Fails(VORN_FAULT("IGraphBuilder::Connect"))) return VFW_E_CANNOT_CONNECT;
     if (ppinOut == nullptr || ppinIn == nullptr) return E_POINTER;
     auto* out = dynamic_cast<Pin*>(ppinOut);
     auto* in = dynamic_cast<Pin*>(ppinIn);
@@ -199,7 +199,7 @@ HRESULT FilterGraph::Connect(IPin* ppinOut, IPin* ppinIn) {
 HRESULT FilterGraph::Reconnect(IPin*) { return E_NOTIMPL; }
 
 HRESULT FilterGraph::Disconnect(IPin* ppin) {
-    if (Fails("IFilterGraph::Disconnect")) return E_FAIL;
+    if (Fails(VORN_FAULT("IFilterGraph::Disconnect"))) return E_FAIL;
     if (ppin == nullptr) return E_POINTER;
     auto* pin = dynamic_cast<Pin*>(ppin);
     std::lock_guard<std::mutex> lock(control_);
@@ -251,7 +251,7 @@ void FilterGraph::Arm() {
 }
 
 HRESULT FilterGraph::Run() {
-    if (Fails("IMediaControl::Run")) return E_FAIL;
+    if (Fails(VORN_FAULT("IMediaControl::Run"))) return E_FAIL;
     if (OwnThread()) return VFW_E_WRONG_STATE;
     std::lock_guard<std::mutex> lock(control_);
     for (Entry& entry : filters_) {
@@ -279,7 +279,7 @@ HRESULT FilterGraph::Run() {
 }
 
 HRESULT FilterGraph::Pause() {
-    if (Fails("IMediaControl::Pause")) return E_FAIL;
+    if (Fails(VORN_FAULT("IMediaControl::Pause"))) return E_FAIL;
     if (OwnThread()) return VFW_E_WRONG_STATE;
     std::lock_guard<std::mutex> lock(control_);
     if (state_ == State_Stopped) Arm();
@@ -291,7 +291,7 @@ HRESULT FilterGraph::Pause() {
 }
 
 HRESULT FilterGraph::Stop() {
-    if (Fails("IMediaControl::Stop")) return E_FAIL;
+    if (Fails(VORN_FAULT("IMediaControl::Stop"))) return E_FAIL;
     if (OwnThread()) return VFW_E_WRONG_STATE;
     std::lock_guard<std::mutex> lock(control_);
     ChangeAll(State_Stopped);
@@ -367,7 +367,7 @@ HRESULT FilterGraph::GetEvent(LONG* lEventCode, LONG_PTR* lParam1, LONG_PTR* lPa
 
 HRESULT FilterGraph::WaitForCompletion(LONG msTimeout, LONG* pEvCode) {
     if (pEvCode != nullptr) *pEvCode = 0;
-    if (Fails("IMediaEvent::WaitForCompletion")) return E_FAIL;
+    if (Fails(VORN_FAULT("IMediaEvent::WaitForCompletion"))) return E_FAIL;
     if (pEvCode == nullptr) return E_POINTER;
     std::unique_lock<std::mutex> lock(events_);
     auto done = [this] { return complete_ || !armed_; };
@@ -403,7 +403,7 @@ HRESULT FilterGraph::GetNotifyFlags(LONG* lplNoNotifyFlags) {
 // Video window requests
 
 HRESULT FilterGraph::put_Visible(LONG Visible) {
-    if (Fails("IVideoWindow::put_Visible")) return E_FAIL;
+    if (Fails(VORN_FAULT("IVideoWindow::put_Visible"))) return E_FAIL;
     if (Visible != OATRUE && Visible != OAFALSE) return E_INVALIDARG;
     std::lock_guard<std::mutex> lock(control_);
     visible_ = Visible;
@@ -418,7 +418,7 @@ HRESULT FilterGraph::get_Visible(LONG* pVisible) {
 }
 
 HRESULT FilterGraph::put_Owner(OAHWND Owner) {
-    if (Fails("IVideoWindow::put_Owner")) return E_FAIL;
+    if (Fails(VORN_FAULT("IVideoWindow::put_Owner"))) return E_FAIL;
     std::lock_guard<std::mutex> lock(control_);
     owner_ = Owner;
     ++windowCalls_;

@@ -6,51 +6,21 @@
 
 namespace VornCom {
 
-const char* InterfaceName(REFIID iid) {
-    static const struct {
-        const GUID* iid;
-        const char* name;
-    } kNames[] = {
-        {&IID_IUnknown, "IUnknown"},
-        {&IID_IPersist, "IPersist"},
-        {&IID_IPersistStream, "IPersistStream"},
-        {&IID_IMoniker, "IMoniker"},
-        {&IID_IEnumMoniker, "IEnumMoniker"},
-        {&IID_IPropertyBag, "IPropertyBag"},
-        {&IID_IDispatch, "IDispatch"},
-        {&IID_ICreateDevEnum, "ICreateDevEnum"},
-        {&IID_IPin, "IPin"},
-        {&IID_IEnumPins, "IEnumPins"},
-        {&IID_IEnumMediaTypes, "IEnumMediaTypes"},
-        {&IID_IMediaFilter, "IMediaFilter"},
-        {&IID_IBaseFilter, "IBaseFilter"},
-        {&IID_IFilterGraph, "IFilterGraph"},
-        {&IID_IGraphBuilder, "IGraphBuilder"},
-        {&IID_IEnumFilters, "IEnumFilters"},
-        {&IID_IMediaSample, "IMediaSample"},
-        {&IID_ICaptureGraphBuilder2, "ICaptureGraphBuilder2"},
-        {&IID_IAMStreamConfig, "IAMStreamConfig"},
-        {&IID_IAMBufferNegotiation, "IAMBufferNegotiation"},
-        {&IID_IAMCrossbar, "IAMCrossbar"},
-        {&IID_IMediaControl, "IMediaControl"},
-        {&IID_IMediaEvent, "IMediaEvent"},
-        {&IID_IMediaEventEx, "IMediaEventEx"},
-        {&IID_IVideoWindow, "IVideoWindow"},
-        {&IID_IBasicVideo, "IBasicVideo"},
-        {&IID_IBasicAudio, "IBasicAudio"},
-        {&IID_ISampleGrabber, "ISampleGrabber"},
-        {&IID_ISampleGrabberCB, "ISampleGrabberCB"},
-    };
-    for (const auto& entry : kNames)
-        if (IsEqualIID(iid, *entry.iid)) return entry.name;
-    return nullptr;
+int InterfaceIndex(REFIID iid) {
+#define VORN_IID_OF(name) &IID_##name,
+    static const GUID* const kNamed[] = {VORN_NAMED_INTERFACES(VORN_IID_OF)};
+#undef VORN_IID_OF
+    for (size_t i = 0; i < sizeof kNamed / sizeof kNamed[0]; ++i)
+        if (IsEqualIID(iid, *kNamed[i])) return static_cast<int>(i);
+    return -1;
 }
 
 HRESULT AnswerQuery(IUnknown* found, REFIID iid, void** out) {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    const char* name = InterfaceName(iid);
-    if (name != nullptr && Fails(std::string("QueryInterface:") + name)) return E_NOINTERFACE;
+    const int named = InterfaceIndex(iid);
+    if (named >= 0 && Fails({VornWorld::kQueryInterfaceFirst + static_cast<unsigned>(named)}))
+        return E_NOINTERFACE;
     if (found == nullptr) return E_NOINTERFACE;
     found->AddRef();
     *out = found;

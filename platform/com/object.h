@@ -11,12 +11,12 @@
 
 namespace VornCom {
 
-// The name of a known interface identifier ("IMediaControl"), or null.
-const char* InterfaceName(REFIID iid);
+// The place of a known interface identifier in the named interfaces of the fault table, whose
+// QueryInterface and FindInterface can be made to fail on their own; -1 for others.
+int InterfaceIndex(REFIID iid);
 
 // Counts one fault-checked call of `name`; true when the call is to fail.
-inline bool Fails(const char* name) { return VornWorld::ShouldFail(name); }
-inline bool Fails(const std::string& name) { return VornWorld::ShouldFail(name.c_str()); }
+inline bool Fails(VornWorld::FaultPoint point) { return VornWorld::ShouldFail(point); }
 
 // Which identifiers each interface answers to (its own and those of its bases).
 template <class I>

@@ -22,19 +22,21 @@ thread_local ThreadCom tCom;
 
 struct ClassEntry {
     GUID clsid;
-    const char* fault;
+    VornWorld::FaultPoint fault;
     HRESULT (*create)(REFIID, void**);
 };
 
 const ClassEntry* FindClass(REFCLSID clsid) {
     static const ClassEntry kClasses[] = {
-        {CLSID_FilterGraph, "CoCreateInstance:FilterGraph", VornCom::CreateFilterGraph},
-        {CLSID_CaptureGraphBuilder2, "CoCreateInstance:CaptureGraphBuilder2",
+        {CLSID_FilterGraph, VORN_FAULT("CoCreateInstance:FilterGraph"), VornCom::CreateFilterGraph},
+        {CLSID_CaptureGraphBuilder2, VORN_FAULT("CoCreateInstance:CaptureGraphBuilder2"),
          VornCom::CreateCaptureGraphBuilder},
-        {CLSID_SystemDeviceEnum, "CoCreateInstance:SystemDeviceEnum",
+        {CLSID_SystemDeviceEnum, VORN_FAULT("CoCreateInstance:SystemDeviceEnum"),
          VornCom::CreateDeviceEnumerator},
-        {VornCom::kSampleGrabber, "CoCreateInstance:SampleGrabber", VornCom::CreateSampleGrabber},
-        {VornCom::kNullRenderer, "CoCreateInstance:NullRenderer", VornCom::CreateNullRenderer},
+        {VornCom::kSampleGrabber, VORN_FAULT("CoCreateInstance:SampleGrabber"),
+         VornCom::CreateSampleGrabber},
+        {VornCom::kNullRenderer, VORN_FAULT("CoCreateInstance:NullRenderer"),
+         VornCom::CreateNullRenderer},
     };
     for (const auto& entry : kClasses)
         if (IsEqualCLSID(clsid, entry.clsid)) return &entry;
@@ -120,7 +122,7 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwCl
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
     const ClassEntry* entry = FindClass(rclsid);
-    bool failGeneric = VornCom::Fails("CoCreateInstance");
+    bool failGeneric = VornCom::Fails(VORN_FAULT("CoCreateInstance"));
     bool failClass = entry != nullptr && VornCom::Fails(entry->fault);
     if (failGeneric || failClass) return E_FAIL;
     if (tCom.count == 0) return CO_E_NOTINITIALIZED;

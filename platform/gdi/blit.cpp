@@ -148,7 +148,7 @@ extern "C" {
 
 BOOL WINAPI BitBlt(HDC dc, int x, int y, int width, int height, HDC source, int sourceX,
                    int sourceY, DWORD rop) {
-    if (ShouldFail("BitBlt")) return FALSE;
+    if (ShouldFail(VORN_FAULT("BitBlt"))) return FALSE;
     DcTarget to;
     if (!FindDc(dc, &to)) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -188,7 +188,7 @@ BOOL WINAPI BitBlt(HDC dc, int x, int y, int width, int height, HDC source, int 
 
 int WINAPI GetDIBits(HDC dc, HBITMAP bitmapHandle, UINT start, UINT lines, LPVOID bits,
                      LPBITMAPINFO info, UINT usage) {
-    if (ShouldFail("GetDIBits")) return 0;
+    if (ShouldFail(VORN_FAULT("GetDIBits"))) return 0;
     DcTarget target;
     auto bitmap = FindBitmap(bitmapHandle);
     if (!FindDc(dc, &target) || !bitmap || info == nullptr) {
@@ -243,7 +243,7 @@ int WINAPI GetDIBits(HDC dc, HBITMAP bitmapHandle, UINT start, UINT lines, LPVOI
 }
 
 COLORREF WINAPI SetPixel(HDC dc, int x, int y, COLORREF color) {
-    if (ShouldFail("SetPixel")) return CLR_INVALID;
+    if (ShouldFail(VORN_FAULT("SetPixel"))) return CLR_INVALID;
     DcTarget target;
     if (!FindDc(dc, &target) || target.kind != DcKind::Memory || !target.bitmap) {
         return CLR_INVALID;
@@ -263,7 +263,7 @@ COLORREF WINAPI SetPixel(HDC dc, int x, int y, COLORREF color) {
 }
 
 COLORREF WINAPI GetPixel(HDC dc, int x, int y) {
-    if (ShouldFail("GetPixel")) return CLR_INVALID;
+    if (ShouldFail(VORN_FAULT("GetPixel"))) return CLR_INVALID;
     DcTarget target;
     if (!FindDc(dc, &target)) return CLR_INVALID;
     if (target.kind == DcKind::Memory) {

@@ -53,7 +53,7 @@ std::shared_ptr<BitmapData> CursorBitmap(const CursorImage& image, bool mask) {
 extern "C" {
 
 BOOL WINAPI GetCursorInfo(PCURSORINFO info) {
-    if (ShouldFail("GetCursorInfo")) return FALSE;
+    if (ShouldFail(VORN_FAULT("GetCursorInfo"))) return FALSE;
     if (info == nullptr || info->cbSize != sizeof(CURSORINFO)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -66,7 +66,7 @@ BOOL WINAPI GetCursorInfo(PCURSORINFO info) {
 }
 
 BOOL WINAPI GetIconInfo(HICON icon, PICONINFO info) {
-    if (ShouldFail("GetIconInfo")) return FALSE;
+    if (ShouldFail(VORN_FAULT("GetIconInfo"))) return FALSE;
     if (info == nullptr) return FALSE;
     CursorState cursor = CursorOf(icon);
     if (!cursor.image) return FALSE;
@@ -89,7 +89,7 @@ BOOL WINAPI DrawIconEx(HDC dc, int x, int y, HICON icon, int width, int height, 
                        HBRUSH flickerFreeBrush, UINT flags) {
     (void)step;
     (void)flickerFreeBrush;
-    if (ShouldFail("DrawIconEx")) return FALSE;
+    if (ShouldFail(VORN_FAULT("DrawIconEx"))) return FALSE;
     CursorState cursor = CursorOf(icon);
     DcTarget target;
     if (!cursor.image || !FindDc(dc, &target) || (flags & DI_NORMAL) == 0 || width < 0 ||

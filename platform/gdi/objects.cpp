@@ -187,7 +187,7 @@ HDC WINAPI CreateDCA(LPCSTR driver, LPCSTR device, LPCSTR port, const DEVMODEA* 
     (void)device;
     (void)port;
     (void)mode;
-    if (ShouldFail("CreateDCA")) return nullptr;
+    if (ShouldFail(VORN_FAULT("CreateDCA"))) return nullptr;
     // Only the display driver exists here; it stands for the primary screen.
     if (driver == nullptr || strcasecmp(driver, "DISPLAY") != 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -197,18 +197,18 @@ HDC WINAPI CreateDCA(LPCSTR driver, LPCSTR device, LPCSTR port, const DEVMODEA* 
 }
 
 HDC WINAPI GetDC(HWND window) {
-    if (ShouldFail("GetDC")) return nullptr;
+    if (ShouldFail(VORN_FAULT("GetDC"))) return nullptr;
     return WindowDc(window, true);
 }
 
 HDC WINAPI GetWindowDC(HWND window) {
-    if (ShouldFail("GetWindowDC")) return nullptr;
+    if (ShouldFail(VORN_FAULT("GetWindowDC"))) return nullptr;
     return WindowDc(window, false);
 }
 
 int WINAPI ReleaseDC(HWND window, HDC dc) {
     (void)window;
-    if (ShouldFail("ReleaseDC")) return 0;
+    if (ShouldFail(VORN_FAULT("ReleaseDC"))) return 0;
     Table& table = TheTable();
     Lock lock(table.mutex);
     Entry* e = table.FindDc(dc);
@@ -218,7 +218,7 @@ int WINAPI ReleaseDC(HWND window, HDC dc) {
 }
 
 BOOL WINAPI DeleteDC(HDC dc) {
-    if (ShouldFail("DeleteDC")) return FALSE;
+    if (ShouldFail(VORN_FAULT("DeleteDC"))) return FALSE;
     Table& table = TheTable();
     Lock lock(table.mutex);
     Entry* e = table.FindDc(dc);
@@ -232,7 +232,7 @@ BOOL WINAPI DeleteDC(HDC dc) {
 }
 
 HDC WINAPI CreateCompatibleDC(HDC dc) {
-    if (ShouldFail("CreateCompatibleDC")) return nullptr;
+    if (ShouldFail(VORN_FAULT("CreateCompatibleDC"))) return nullptr;
     DcTarget target;
     if (dc != nullptr && !FindDc(dc, &target)) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -242,7 +242,7 @@ HDC WINAPI CreateCompatibleDC(HDC dc) {
 }
 
 int WINAPI GetDeviceCaps(HDC dc, int index) {
-    if (ShouldFail("GetDeviceCaps")) return 0;
+    if (ShouldFail(VORN_FAULT("GetDeviceCaps"))) return 0;
     DcTarget target;
     if (!FindDc(dc, &target)) return 0;
     // Every context here belongs to the one display: its answers, whatever is selected.
@@ -283,7 +283,7 @@ int WINAPI GetDeviceCaps(HDC dc, int index) {
 }
 
 HBITMAP WINAPI CreateCompatibleBitmap(HDC dc, int width, int height) {
-    if (ShouldFail("CreateCompatibleBitmap")) return nullptr;
+    if (ShouldFail(VORN_FAULT("CreateCompatibleBitmap"))) return nullptr;
     DcTarget target;
     if (!FindDc(dc, &target)) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -306,7 +306,7 @@ HBITMAP WINAPI CreateCompatibleBitmap(HDC dc, int width, int height) {
 }
 
 HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
-    if (ShouldFail("SelectObject")) return nullptr;
+    if (ShouldFail(VORN_FAULT("SelectObject"))) return nullptr;
     Table& table = TheTable();
     Lock lock(table.mutex);
     Entry* d = table.FindDc(dc);
@@ -327,7 +327,7 @@ HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ object) {
-    if (ShouldFail("DeleteObject")) return FALSE;
+    if (ShouldFail(VORN_FAULT("DeleteObject"))) return FALSE;
     Table& table = TheTable();
     Lock lock(table.mutex);
     Entry* b = table.FindBitmap(object);
@@ -343,7 +343,7 @@ BOOL WINAPI DeleteObject(HGDIOBJ object) {
 }
 
 int WINAPI GetObjectA(HANDLE object, int size, LPVOID buffer) {
-    if (ShouldFail("GetObjectA")) return 0;
+    if (ShouldFail(VORN_FAULT("GetObjectA"))) return 0;
     auto bitmap = FindBitmap(object);
     if (!bitmap) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -95,17 +95,17 @@ RECT InsetOfStyle(DWORD style) {
 extern "C" {
 
 BOOL WINAPI IsRectEmpty(const RECT* rect) {
-    if (ShouldFail("IsRectEmpty")) return TRUE;
+    if (ShouldFail(VORN_FAULT("IsRectEmpty"))) return TRUE;
     return rect == nullptr || rect->right <= rect->left || rect->bottom <= rect->top;
 }
 
 HWND WINAPI GetDesktopWindow(void) {
-    if (ShouldFail("GetDesktopWindow")) return nullptr;
+    if (ShouldFail(VORN_FAULT("GetDesktopWindow"))) return nullptr;
     return Display().Desktop();
 }
 
 HWND WINAPI GetTopWindow(HWND window) {
-    if (ShouldFail("GetTopWindow")) return nullptr;
+    if (ShouldFail(VORN_FAULT("GetTopWindow"))) return nullptr;
     if (window == nullptr || IsDesktop(window)) return Display().TopWindow();
     // Top-level windows here have no child windows.
     LiveWindow(window, nullptr);
@@ -113,21 +113,21 @@ HWND WINAPI GetTopWindow(HWND window) {
 }
 
 HWND WINAPI GetWindow(HWND window, UINT command) {
-    if (ShouldFail("GetWindow")) return nullptr;
+    if (ShouldFail(VORN_FAULT("GetWindow"))) return nullptr;
     if (IsDesktop(window)) return command == GW_CHILD ? Display().TopWindow() : nullptr;
     if (!LiveWindow(window, nullptr)) return nullptr;
     return Display().NeighbourWindow(window, command);
 }
 
 BOOL WINAPI IsWindow(HWND window) {
-    if (ShouldFail("IsWindow")) return FALSE;
+    if (ShouldFail(VORN_FAULT("IsWindow"))) return FALSE;
     return IsDesktop(window) || Display().FindWindow(window, nullptr) ? TRUE : FALSE;
 }
 
 // The desktop window is always visible; a window when it is shown (mapped, on the host's
 // display).
 BOOL WINAPI IsWindowVisible(HWND window) {
-    if (ShouldFail("IsWindowVisible")) return FALSE;
+    if (ShouldFail(VORN_FAULT("IsWindowVisible"))) return FALSE;
     if (IsDesktop(window)) return TRUE;
     WindowInfo info;
     return Display().FindWindow(window, &info) && info.visible ? TRUE : FALSE;
@@ -136,7 +136,7 @@ BOOL WINAPI IsWindowVisible(HWND window) {
 int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount) {
     if (text == nullptr || maxCount <= 0) return 0;
     text[0] = '\0';
-    if (ShouldFail("GetWindowTextA")) return 0;
+    if (ShouldFail(VORN_FAULT("GetWindowTextA"))) return 0;
     WindowInfo info;
     if (IsDesktop(window) || !LiveWindow(window, &info)) return 0;
     size_t length = std::min(TitleLength(info.title), static_cast<size_t>(maxCount) - 1);
@@ -146,14 +146,14 @@ int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount) {
 }
 
 int WINAPI GetWindowTextLengthA(HWND window) {
-    if (ShouldFail("GetWindowTextLengthA")) return 0;
+    if (ShouldFail(VORN_FAULT("GetWindowTextLengthA"))) return 0;
     WindowInfo info;
     if (IsDesktop(window) || !LiveWindow(window, &info)) return 0;
     return static_cast<int>(TitleLength(info.title));
 }
 
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
-    if (ShouldFail("SetWindowTextA")) return FALSE;
+    if (ShouldFail(VORN_FAULT("SetWindowTextA"))) return FALSE;
     if (IsDesktop(window)) return FALSE;
     if (!Display().RetitleWindow(window, text != nullptr ? text : "")) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -163,7 +163,7 @@ BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
 }
 
 DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId) {
-    if (ShouldFail("GetWindowThreadProcessId")) return 0;
+    if (ShouldFail(VORN_FAULT("GetWindowThreadProcessId"))) return 0;
     DWORD process = kSystemProcessId, thread = kSystemThreadId;
     if (!IsDesktop(window)) {
         WindowInfo info;
@@ -176,17 +176,17 @@ DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId) {
 }
 
 BOOL WINAPI GetWindowRect(HWND window, LPRECT rect) {
-    if (ShouldFail("GetWindowRect")) return FALSE;
+    if (ShouldFail(VORN_FAULT("GetWindowRect"))) return FALSE;
     return RectOfWindow(window, false, rect);
 }
 
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect) {
-    if (ShouldFail("GetClientRect")) return FALSE;
+    if (ShouldFail(VORN_FAULT("GetClientRect"))) return FALSE;
     return RectOfWindow(window, true, rect);
 }
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
-    if (ShouldFail("RegisterClassA")) return 0;
+    if (ShouldFail(VORN_FAULT("RegisterClassA"))) return 0;
     if (windowClass == nullptr || windowClass->lpszClassName == nullptr ||
         reinterpret_cast<uintptr_t>(windowClass->lpszClassName) < 0x10000 ||
         windowClass->lpszClassName[0] == '\0') {
@@ -207,7 +207,7 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
 
 BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance) {
     (void)instance;
-    if (ShouldFail("UnregisterClassA")) return FALSE;
+    if (ShouldFail(VORN_FAULT("UnregisterClassA"))) return FALSE;
     if (className == nullptr) return FALSE;
     Classes& classes = TheClasses();
     std::lock_guard<std::mutex> lock(classes.mutex);
@@ -231,7 +231,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
     (void)menu;
     (void)instance;
     (void)parameter;
-    if (ShouldFail("CreateWindowExA")) return nullptr;
+    if (ShouldFail(VORN_FAULT("CreateWindowExA"))) return nullptr;
     // Only top-level windows exist here.
     if (parent != nullptr && !IsDesktop(parent)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -266,7 +266,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
 }
 
 BOOL WINAPI DestroyWindow(HWND window) {
-    if (ShouldFail("DestroyWindow")) return FALSE;
+    if (ShouldFail(VORN_FAULT("DestroyWindow"))) return FALSE;
     WindowInfo info;
     if (IsDesktop(window)) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -290,7 +290,7 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM l
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-    if (ShouldFail("MessageBoxA")) return 0;
+    if (ShouldFail(VORN_FAULT("MessageBoxA"))) return 0;
     RecordMessageBox(owner, text != nullptr ? text : "", caption != nullptr ? caption : "Error",
                      type);
     // Nobody is there to answer: the box is taken as closed with its first button.

@@ -124,7 +124,7 @@ std::size_t HandleCount() {
 extern "C" {
 
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
-    if (VornWorld::ShouldFail("WaitForSingleObject")) {
+    if (VornWorld::ShouldFail(VORN_FAULT("WaitForSingleObject"))) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
@@ -142,7 +142,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE object) {
-    if (VornWorld::ShouldFail("CloseHandle")) {
+    if (VornWorld::ShouldFail(VORN_FAULT("CloseHandle"))) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

@@ -197,7 +197,8 @@ UINT WINAPI GetACP(void) { return kWindows1252; }
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength,
                                LPSTR narrow, int narrowSize, LPCSTR defaultChar,
                                BOOL* usedDefault) {
-    if (VornWorld::ShouldFail("WideCharToMultiByte")) return Fail(ERROR_INVALID_PARAMETER);
+    if (VornWorld::ShouldFail(VORN_FAULT("WideCharToMultiByte")))
+        return Fail(ERROR_INVALID_PARAMETER);
     const Page page = PageOf(codePage);
     if (page == Page::kUnknown) return Fail(ERROR_INVALID_PARAMETER);
     // Flags a single-byte code page accepts: composite check, default char, discard
@@ -234,7 +235,8 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR narrow, int narrowLength,
                                LPWSTR wide, int wideSize) {
-    if (VornWorld::ShouldFail("MultiByteToWideChar")) return Fail(ERROR_INVALID_PARAMETER);
+    if (VornWorld::ShouldFail(VORN_FAULT("MultiByteToWideChar")))
+        return Fail(ERROR_INVALID_PARAMETER);
     const Page page = PageOf(codePage);
     if (page == Page::kUnknown) return Fail(ERROR_INVALID_PARAMETER);
     // A single-byte code page takes precomposed or composite (not both), glyph chars, and

@@ -163,7 +163,8 @@ void* ThreadMain(void* boot) {
 
 // Counts the call, then finds the thread behind `handle`: null, with the error set, when the
 // call is made to fail or the handle belongs to no thread.
-std::shared_ptr<ThreadObject> TargetOf(const char* call, HANDLE handle, DWORD injectedError) {
+std::shared_ptr<ThreadObject> TargetOf(VornWorld::FaultPoint call, HANDLE handle,
+                                       DWORD injectedError) {
     if (VornWorld::ShouldFail(call)) {
         SetLastError(injectedError);
         return nullptr;
@@ -201,7 +202,7 @@ extern "C" {
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD flags, LPDWORD threadId) {
-    if (VornWorld::ShouldFail("CreateThread")) {
+    if (VornWorld::ShouldFail(VORN_FAULT("CreateThread"))) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
@@ -247,7 +248,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
 DWORD WINAPI SuspendThread(HANDLE thread) {
     const DWORD failed = static_cast<DWORD>(-1);
     std::shared_ptr<ThreadObject> target =
-        VornKernel::TargetOf("SuspendThread", thread, ERROR_ACCESS_DENIED);
+        VornKernel::TargetOf(VORN_FAULT("SuspendThread"), thread, ERROR_ACCESS_DENIED);
     if (!target) return failed;
     const bool self = VornKernel::tSelf == target.get();
     int previous;
@@ -278,7 +279,7 @@ DWORD WINAPI SuspendThread(HANDLE thread) {
 DWORD WINAPI ResumeThread(HANDLE thread) {
     const DWORD failed = static_cast<DWORD>(-1);
     std::shared_ptr<ThreadObject> target =
-        VornKernel::TargetOf("ResumeThread", thread, ERROR_ACCESS_DENIED);
+        VornKernel::TargetOf(VORN_FAULT("ResumeThread"), thread, ERROR_ACCESS_DENIED);
     if (!target) return failed;
     KernelLock lock;
     const int previous = target->suspendCount.load();
@@ -292,7 +293,7 @@ DWORD WINAPI ResumeThread(HANDLE thread) {
 
 BOOL WINAPI TerminateThread(HANDLE thread, DWORD exitCode) {
     std::shared_ptr<ThreadObject> target =
-        VornKernel::TargetOf("TerminateThread", thread, ERROR_ACCESS_DENIED);
+        VornKernel::TargetOf(VORN_FAULT("TerminateThread"), thread, ERROR_ACCESS_DENIED);
     if (!target) return FALSE;
     {
         KernelLock lock;
@@ -312,7 +313,7 @@ BOOL WINAPI TerminateThread(HANDLE thread, DWORD exitCode) {
 
 BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
     std::shared_ptr<ThreadObject> target =
-        VornKernel::TargetOf("GetExitCodeThread", thread, ERROR_INVALID_HANDLE);
+        VornKernel::TargetOf(VORN_FAULT("GetExitCodeThread"), thread, ERROR_INVALID_HANDLE);
     if (!target) return FALSE;
     if (exitCode == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -1,6 +1,9 @@
 // Used by every service of the platform layer: counts the call and says whether it fails.
 #pragma once
 
+#include "world/fault_points.h"
+
 namespace VornWorld {
-bool ShouldFail(const char* name);
-}
+// Lock-free and without allocation while no fault is armed.
+bool ShouldFail(FaultPoint point);
+}  // namespace VornWorld

@@ -119,11 +119,22 @@ public:
         interrupted_ = false;
         begin_ = Clock::now();
         sent_ = 0;
-        first_ = format_.audio ? DeviceClock::FirstSample(device_, format_.wave.nSamplesPerSec)
-                               : DeviceClock::FirstFrame(Period(format_.sampleBytes));
+        if (!format_.audio) {
+            first_ = DeviceClock::FirstFrame(Period(format_.sampleBytes));
+        } else if (!begun_) {
+            next_ = origin_ = DeviceClock::FirstSample(device_, format_.wave.nSamplesPerSec);
+        } else {
+            // Running again after a pause or a one-shot grab: the device kept capturing and
+            // holds its last second, so what it captured before that is lost, and the stamps
+            // say so.
+            const uint64_t rate = format_.wave.nSamplesPerSec;
+            const uint64_t reached = DeviceClock::FirstSample(device_, rate);
+            if (reached > next_ + rate) next_ = reached - rate;
+        }
+        begun_ = true;
     }
 
-    Result Read(BYTE* buffer, size_t bytes, uint64_t position, REFERENCE_TIME*) override {
+    Result Read(BYTE* buffer, size_t bytes, uint64_t position, REFERENCE_TIME* time) override {
         {
             std::unique_lock<std::mutex> lock(mutex_);
             auto stop = [this] { return interrupted_; };
@@ -136,10 +147,11 @@ public:
             ++sent_;
         }
         if (format_.audio) {
-            PaintTone(format_.wave, tone_, first_ + position, buffer, bytes);
-            const uint64_t frames =
-                format_.wave.nBlockAlign == 0 ? 0 : bytes / format_.wave.nBlockAlign;
-            DeviceClock::EndedAt(device_, format_.wave.nSamplesPerSec, first_ + position + frames);
+            const uint64_t rate = format_.wave.nSamplesPerSec;
+            PaintTone(format_.wave, tone_, next_, buffer, bytes);
+            *time = static_cast<REFERENCE_TIME>((next_ - origin_) * 10000000 / rate);
+            next_ += format_.wave.nBlockAlign == 0 ? 0 : bytes / format_.wave.nBlockAlign;
+            DeviceClock::EndedAt(device_, static_cast<DWORD>(rate), next_);
         } else {
             PaintTestFrame(format_.subtype, format_.width, format_.height, first_ + position,
                            buffer, scratch_);
@@ -154,6 +166,9 @@ public:
         }
         wake_.notify_all();
     }
+
+    // A microphone goes on capturing between one-shot runs, as a real one does.
+    bool Continuous() const override { return format_.audio; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -176,7 +191,11 @@ private:
     bool interrupted_ = false;
     Clock::time_point begin_ = Clock::now();
     uint64_t sent_ = 0;
-    uint64_t first_ = 0;  // the clock's frame or sample when the run began
+    uint64_t first_ = 0;  // video: the clock's frame when the run began
+    // Audio: the clock's sample of the first buffer and of the next one, kept from run to run.
+    bool begun_ = false;
+    uint64_t origin_ = 0;
+    uint64_t next_ = 0;
 };
 
 class VirtualMedia final : public MediaWorld {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -269,6 +270,23 @@ TYPED_TEST(PullTwinTest, EachGetAndQueryGrabsOneNewSampleAndLeavesTheQueueEmpty)
     EXPECT_EQ(TypeParam::kBytes, closedAnswer->Size());
     EXPECT_EQ(stamp, closedAnswer->TimeStamp);
     EXPECT_EQ(delivered, VornWorld::Activity(id).samplesDelivered);
+}
+
+// The microphone goes on capturing between grabs and holds its last second: a host that pulls
+// in time loses nothing; one that comes back later loses what the device no longer holds, and
+// that loss is counted.
+TEST_F(PullTest, PulledVoiceIsContinuousAndALateGrabCountsWhatWasLost) {
+    Voice voice;
+    ASSERT_TRUE(voice.Open());
+    const REFERENCE_TIME lostBefore = VornWorld::AudioLost();
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(Voice::kBytes, voice.Get()->Size());
+    EXPECT_EQ(lostBefore, VornWorld::AudioLost()) << "grabs in time lose nothing";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1800));
+    ASSERT_EQ(Voice::kBytes, voice.Get()->Size());
+    const double lost = static_cast<double>(VornWorld::AudioLost() - lostBefore) / 1e7;
+    EXPECT_GT(lost, 0.3) << "what the device no longer held is counted";
+    EXPECT_LT(lost, 5.0);
+    ASSERT_TRUE(voice.Close());
 }
 
 TYPED_TEST(PullTwinTest, OpenTwiceHoldsOneGraphAndClosingTwiceIsHarmless) {

@@ -260,7 +260,9 @@ public:
             now = std::chrono::steady_clock::now();
             if (next_ > now) return false;
         }
+#ifdef _WIN32
         if (grabbed_) GrabAgain(this->device_);
+#endif
         grabbed_ = true;
         TQZCapture::TQZPacket* packet = this->device_.Get();
         const double lost = AudioLostSeconds();

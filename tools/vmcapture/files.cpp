@@ -9,8 +9,6 @@
 
 namespace vmcapture {
 
-std::string SystemError(const std::string& path) { return path + ": " + std::strerror(errno); }
-
 std::string TemporaryPath(const std::string& path, uint32_t salt) {
     std::string name = path + "." + std::to_string(ProcessId());
     if (salt != 0) {

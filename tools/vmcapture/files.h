@@ -65,9 +65,6 @@ std::FILE* CreateTemporaryFile(const std::string& path, std::string& name, std::
 bool ReadWholeFile(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes,
                    std::string& error);
 
-// "<path>: <reason of the last system error>".
-std::string SystemError(const std::string& path);
-
 // Little-endian fields of the file formats.
 void StoreLE16(uint8_t* out, uint32_t value);
 void StoreLE32(uint8_t* out, uint32_t value);

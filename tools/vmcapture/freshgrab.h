@@ -16,6 +16,9 @@ namespace vmcapture {
 // the tool therefore makes the new grab itself through the device's public members: stop the
 // graph, arm the grabber's one-shot again, run the graph and wait for the completion event
 // (at most as long as Get waits). The Get that follows copies the new sample.
+// The Linux platform's graph starts a finished one-shot stream again on Run by itself, keeping
+// a microphone's stream flowing between grabs; a stop there would reopen the device and lose
+// the audio in between, so the tool calls this on Windows only.
 template <class Device>
 void GrabAgain(Device& device) {
     if (!device.MediaControl || !device.MediaEvent || !device.SampleGrabber) return;

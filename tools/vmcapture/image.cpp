@@ -2,6 +2,7 @@
 
 #include "files.h"
 #include "i420convert.h"
+#include "report.h"
 
 namespace vmcapture {
 

@@ -62,8 +62,7 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef
         bool hasInlineValue = false;
         if (word[1] == '-') {
             const size_t equals = word.find('=');
-            def =
-                FindLong(defs, word.substr(2, equals == std::string::npos ? equals : equals - 2));
+            def = FindLong(defs, word.substr(2, equals == std::string::npos ? equals : equals - 2));
             if (equals != std::string::npos) {
                 value = word.substr(equals + 1);
                 hasInlineValue = true;

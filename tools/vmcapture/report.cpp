@@ -1,6 +1,8 @@
 #include "report.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace vmcapture {
 
@@ -8,6 +10,8 @@ namespace {
 bool quiet = false;
 bool outputClosed = false;
 }  // namespace
+
+std::string SystemError(const std::string& path) { return path + ": " + std::strerror(errno); }
 
 void ReportError(const std::string& text) {
     if (!outputClosed) std::fprintf(stderr, "vmcapture: error: %s\n", text.c_str());

@@ -13,6 +13,9 @@ enum ExitStatus {
     kExitLost = 4,      // --strict: audio was lost during the capture (the file is written)
 };
 
+// "<path>: <reason of the last system error>".
+std::string SystemError(const std::string& path);
+
 // "vmcapture: error: <text>", always shown.
 void ReportError(const std::string& text);
 // "vmcapture: <text>", for things the user should know (a cropped frame size, a changed

@@ -130,4 +130,32 @@ TEST(ComRuntime, CreationFaultsByNameAndByClass) {
     CoUninitialize();
 }
 
+// A fault named after no call would inject nothing, and the test that armed it would pass: the
+// platform stops the program instead. Families by interface are calls of their own.
+TEST(ComRuntime, FaultsNamedAfterNoCallAreRefusedLoudly) {
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    for (const char* name : {"IMediaControl::Runn", "QueryInterface:IMediaControll",
+                             "CoCreateInstance:Nothing", "bitblt"}) {
+        EXPECT_DEATH(VornWorld::FailCall(name), "no platform call is named") << name;
+        EXPECT_DEATH(VornWorld::CallCount(name), "no platform call is named") << name;
+    }
+    VornWorld::ClearFaults();
+    VornWorld::FailCall("");  // no call: nothing armed
+    VornWorld::FailCall("QueryInterface:IAMStreamConfig", 1, 2);
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    Ptr<IBaseFilter> filter;
+    ASSERT_EQ(CoCreateInstance(comtest::kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IBaseFilter, filter.Void()),
+              S_OK);
+    Ptr<IAMStreamConfig> config;
+    for (int i = 0; i < 4; ++i) filter->QueryInterface(IID_IAMStreamConfig, config.Void());
+    EXPECT_EQ(4u, VornWorld::CallCount("QueryInterface:IAMStreamConfig"));
+    EXPECT_EQ(2u, VornWorld::FailedCount("QueryInterface:IAMStreamConfig"));
+    EXPECT_EQ(0u, VornWorld::CallCount(""));
+    filter.Reset();
+    VornWorld::ClearFaults();
+    EXPECT_EQ(0u, VornWorld::CallCount("QueryInterface:IAMStreamConfig"));
+    CoUninitialize();
+}
+
 }  // namespace

@@ -7,7 +7,9 @@
 namespace VornWorld {
 
 // Lets `skip` calls of `name` succeed, then makes the next `times` calls fail.
-// `times` = kAlways makes every later call fail until ClearFaults.
+// `times` = kAlways makes every later call fail until ClearFaults. A name that is no call of
+// the platform (a misspelling) ends the program with a message on standard error, here and in
+// the counts below; an empty name names no call (nothing fails, the counts are 0).
 constexpr unsigned kAlways = 0xFFFFFFFFu;
 VORN_PLATFORM_API void FailCall(const char* name, unsigned skip = 0, unsigned times = 1);
 // Removes every fault rule and resets every call counter.
