@@ -116,17 +116,17 @@ bool Listed(const std::string& description, PipeWireNode* found = nullptr) {
 }
 
 // A source node that GStreamer makes of its test source: one colour, kColour, in `format`
-// (a GStreamer raw video format), 320 x 240 at 30 frames a second; `description` without
-// spaces.
+// (a GStreamer raw video format, or "MJPG": Motion-JPEG, encoded from RGB so that its colour
+// is JPEG's full-range one), 320 x 240 at 30 frames a second; `description` without spaces.
 std::unique_ptr<vmc_test::ChildProcess> GstSource(const std::string& description,
                                                   const std::string& format) {
     return std::make_unique<vmc_test::ChildProcess>(
         std::vector<std::string>{
             "/usr/bin/gst-launch-1.0", "-q", "videotestsrc", "pattern=solid-color",
             "foreground-color=0xffcc6633", "is-live=true", "!",
-            "video/x-raw,format=" + format + ",width=" + std::to_string(kWidth) +
-                ",height=" + std::to_string(kHeight) + ",framerate=30/1",
-            "!", "pipewiresink", "mode=provide",
+            "video/x-raw,format=" + (format == "MJPG" ? std::string("RGB") : format) + ",width=" +
+                std::to_string(kWidth) + ",height=" + std::to_string(kHeight) + ",framerate=30/1",
+            "!", format == "MJPG" ? "jpegenc" : "identity", "!", "pipewiresink", "mode=provide",
             "stream-properties=props,media.class=Video/Source,node.description=" + description},
         std::vector<std::string>{});
 }
@@ -259,10 +259,10 @@ TEST_F(PipeWireCameraTest, ASourceNodeIsACameraNamedByItsDescription) {
     EXPECT_LE(0, IndexOf("Test Camera Listed")) << "not in the host world's cameras";
 }
 
-// Each format a source may offer: BGRx from our producer, YUY2 (as webcams give it) and
-// 24-bit RGB from GStreamer's.
+// Each format a source may offer: BGRx from our producer, YUY2 and Motion-JPEG (as webcams
+// give them) and 24-bit RGB from GStreamer's.
 TEST_F(PipeWireCameraTest, FramesComeWithTheNodesPictureThroughPushAndPull) {
-    const char* formats[] = {"BGRx", "YUY2", "RGB"};
+    const char* formats[] = {"BGRx", "YUY2", "RGB", "MJPG"};
     for (const std::string format : formats) {
         SCOPED_TRACE(format);
         const std::string description = "Test-Camera-" + format;  // gst-launch splits at spaces

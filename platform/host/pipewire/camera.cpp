@@ -70,15 +70,26 @@ const char* Prop(const spa_dict* props, const char* key) {
     return value != nullptr ? value : "";
 }
 
-// One EnumFormat of a node as a capability, when it is a raw format a VideoStream reads.
+// One EnumFormat of a node as a capability, when it is a format a VideoStream reads: Motion-JPEG
+// or a raw one.
 void AddMode(PipeWireNode& node, const spa_pod* param) {
     uint32_t mediaType = 0, mediaSubtype = 0;
     if (param == nullptr || spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
-        mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw) {
+        mediaType != SPA_MEDIA_TYPE_video) {
         return;
     }
     spa_video_info_raw info{};
-    if (spa_format_video_raw_parse(param, &info) < 0 || !pipewire::ReadsFormat(info.format) ||
+    if (mediaSubtype == SPA_MEDIA_SUBTYPE_mjpg) {
+        spa_video_info_mjpg jpeg{};
+        if (spa_format_video_mjpg_parse(param, &jpeg) < 0) return;
+        info.format = SPA_VIDEO_FORMAT_BGRx;  // decoded into the 32-bit frames
+        info.size = jpeg.size;
+        info.framerate = jpeg.framerate;
+    } else if (mediaSubtype != SPA_MEDIA_SUBTYPE_raw ||
+               spa_format_video_raw_parse(param, &info) < 0) {
+        return;
+    }
+    if (!pipewire::ReadsFormat(info.format) ||
         VornWorld::FrameBytes(MEDIASUBTYPE_RGB24, static_cast<LONG>(info.size.width),
                               static_cast<LONG>(info.size.height)) == 0) {
         return;

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "host/v4l2/v4l2.h"
 #include "shared/testsignal.h"
 
 namespace VornWorld {
@@ -27,7 +28,7 @@ std::atomic<long> liveObjects{0};
 constexpr uint32_t kMaxSide = 16384;
 
 // How one format's bytes map onto 0x00RRGGBB (YUY2: through the library's conversion).
-enum class Order { BGRx, RGBx, xRGB, xBGR, RGB, BGR, YUY2, Unknown };
+enum class Order { BGRx, RGBx, xRGB, xBGR, RGB, BGR, YUY2, Jpeg, Unknown };
 
 Order OrderOf(uint32_t format) {
     switch (format) {
@@ -102,6 +103,7 @@ void ConvertRow(Order order, const uint8_t* from, uint32_t* to, int count) {
             }
             break;
         case Order::YUY2:
+        case Order::Jpeg:
         case Order::Unknown:
             break;
     }
@@ -154,13 +156,21 @@ struct VideoStream::State {
     void OnParamChanged(uint32_t id, const spa_pod* param) {
         if (param == nullptr || id != SPA_PARAM_Format) return;
         uint32_t mediaType = 0, mediaSubtype = 0;
+        order = Order::Unknown;
         if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
-            mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw) {
+            mediaType != SPA_MEDIA_TYPE_video) {
             return;
         }
         spa_video_info_raw info{};
-        if (spa_format_video_raw_parse(param, &info) < 0) return;
-        order = OrderOf(info.format);
+        if (mediaSubtype == SPA_MEDIA_SUBTYPE_mjpg) {
+            spa_video_info_mjpg jpeg{};
+            if (spa_format_video_mjpg_parse(param, &jpeg) < 0) return;
+            info.size = jpeg.size;
+            order = Order::Jpeg;
+        } else if (mediaSubtype == SPA_MEDIA_SUBTYPE_raw) {
+            if (spa_format_video_raw_parse(param, &info) < 0) return;
+            order = OrderOf(info.format);
+        }
         if (info.size.width == 0 || info.size.height == 0 || info.size.width > kMaxSide ||
             info.size.height > kMaxSide || order == Order::Unknown) {
             order = Order::Unknown;
@@ -168,6 +178,12 @@ struct VideoStream::State {
         }
         width = static_cast<int>(info.size.width);
         height = static_cast<int>(info.size.height);
+        if (order == Order::Jpeg) {
+            // Images of any length, in the producer's buffers.
+            unpacker = std::make_unique<VornHost::FrameUnpacker>(
+                V4L2_PIX_FMT_MJPEG, static_cast<LONG>(width), static_cast<LONG>(height), 0);
+            return;
+        }
         // Shared memory only: a DMA-BUF would need a mapping this reader cannot count on.
         int stride = static_cast<int>(RowBytes(order, width));
         uint8_t buffer[512];
@@ -217,11 +233,42 @@ struct VideoStream::State {
         return true;
     }
 
+    // A Motion-JPEG image decoded by the cameras' decoder, which writes 24-bit rows bottom-up;
+    // false for an image cut short or corrupt.
+    std::unique_ptr<VornHost::FrameUnpacker> unpacker;
+    bool ReadJpeg(const spa_data& data, uint32_t* to) {
+        const uint64_t offset = data.chunk->offset;
+        const uint64_t size = data.chunk->size;
+        if (unpacker == nullptr || offset > data.maxsize || size > data.maxsize - offset)
+            return false;
+        const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+        const size_t rowBytes = (w * 3 + 3) / 4 * 4;
+        rgb32.resize(rowBytes * h);  // the scratch of the conversions, here 24-bit rows
+        if (!unpacker->Unpack(static_cast<const BYTE*>(data.data) + offset,
+                              static_cast<size_t>(size), rgb32.data())) {
+            return false;
+        }
+        for (size_t y = 0; y < h; ++y) {
+            const uint8_t* from = &rgb32[(h - 1 - y) * rowBytes];
+            for (size_t x = 0; x < w; ++x, from += 3)
+                to[y * w + x] = uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
+        }
+        return true;
+    }
+
     void Read(const spa_buffer& buffer) {
         if (order == Order::Unknown || buffer.n_datas < 1) return;
         const spa_data& data = buffer.datas[0];
         if (data.data == nullptr || data.chunk == nullptr ||
             (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
+            return;
+        }
+        if (order == Order::Jpeg) {
+            std::shared_ptr<VideoFrame> frame = TakeSpare();
+            frame->width = width;
+            frame->height = height;
+            frame->pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+            if (ReadJpeg(data, frame->pixels.data())) Publish(std::move(frame));
             return;
         }
         const uint64_t row = RowBytes(order, width);
@@ -248,6 +295,11 @@ struct VideoStream::State {
                     width);
             }
         }
+        Publish(std::move(frame));
+    }
+
+    // A whole frame becomes the newest.
+    void Publish(std::shared_ptr<VideoFrame> frame) {
         std::lock_guard<std::mutex> lock(mutex);
         frame->sequence = ++sequence;
         for (auto& slot : spare) {
@@ -315,29 +367,31 @@ const pw_registry_events& RegistryEvents() {
     return events;
 }
 
-// The formats offered: the 32-bit RGB family first, then 24-bit RGB and YUY2; any size, any
-// rate; the wished ones preferred.
-const spa_pod* EnumFormat(spa_pod_builder* b, const VideoStream::Wish& wish) {
-    auto side = [](int v, uint32_t otherwise) {
-        return v >= 1 && static_cast<uint32_t>(v) <= kMaxSide ? static_cast<uint32_t>(v)
-                                                              : otherwise;
-    };
-    spa_rectangle size{side(wish.width, 1920), side(wish.height, 1080)}, smallest{1, 1},
-        largest{kMaxSide, kMaxSide};
-    spa_fraction rate{wish.rate >= 1 && wish.rate <= 1000 ? static_cast<uint32_t>(wish.rate) : 30,
-                      1},
-        slowest{0, 1}, fastest{1000, 1};
-    return static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-        SPA_POD_CHOICE_ENUM_Id(12, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
-                               SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBA,
-                               SPA_VIDEO_FORMAT_xRGB, SPA_VIDEO_FORMAT_xBGR, SPA_VIDEO_FORMAT_ARGB,
-                               SPA_VIDEO_FORMAT_ABGR, SPA_VIDEO_FORMAT_YUY2, SPA_VIDEO_FORMAT_RGB,
-                               SPA_VIDEO_FORMAT_BGR),
-        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &smallest, &largest),
-        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &fastest)));
+// The formats offered, of media subtype `subtype`: raw (the 32-bit RGB family first, then
+// YUY2 and 24-bit RGB) or Motion-JPEG (as most webcams give their larger sizes); any size, any
+// rate; the wished ones (within range) preferred.
+const spa_pod* EnumFormat(spa_pod_builder* b, const VideoStream::Wish& wish, uint32_t subtype) {
+    spa_rectangle size{static_cast<uint32_t>(wish.width), static_cast<uint32_t>(wish.height)},
+        smallest{1, 1}, largest{kMaxSide, kMaxSide};
+    spa_fraction rate{static_cast<uint32_t>(wish.rate), 1}, slowest{0, 1}, fastest{1000, 1};
+    spa_pod_frame frame;
+    spa_pod_builder_push_object(b, &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+    spa_pod_builder_add(b, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                        SPA_FORMAT_mediaSubtype, SPA_POD_Id(subtype), 0);
+    if (subtype == SPA_MEDIA_SUBTYPE_raw) {
+        spa_pod_builder_add(b, SPA_FORMAT_VIDEO_format,
+                            SPA_POD_CHOICE_ENUM_Id(12, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
+                                                   SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_BGRA,
+                                                   SPA_VIDEO_FORMAT_RGBA, SPA_VIDEO_FORMAT_xRGB,
+                                                   SPA_VIDEO_FORMAT_xBGR, SPA_VIDEO_FORMAT_ARGB,
+                                                   SPA_VIDEO_FORMAT_ABGR, SPA_VIDEO_FORMAT_YUY2,
+                                                   SPA_VIDEO_FORMAT_RGB, SPA_VIDEO_FORMAT_BGR),
+                            0);
+    }
+    spa_pod_builder_add(
+        b, SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &smallest, &largest),
+        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &fastest), 0);
+    return static_cast<const spa_pod*>(spa_pod_builder_pop(b, &frame));
 }
 
 void Teardown(State& s) {
@@ -426,7 +480,13 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
         pw_stream_add_listener(s.stream, &s.streamListener, &StreamEvents(), &s);
         uint8_t buffer[1024];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-        const spa_pod* params[1] = {EnumFormat(&b, wish)};
+        // The wish within the ranges offered, for both formats.
+        VideoStream::Wish fit = wish;
+        if (fit.width < 1 || fit.width > static_cast<int>(kMaxSide)) fit.width = 1920;
+        if (fit.height < 1 || fit.height > static_cast<int>(kMaxSide)) fit.height = 1080;
+        if (fit.rate < 1 || fit.rate > 1000) fit.rate = 30;
+        const spa_pod* params[2] = {EnumFormat(&b, fit, SPA_MEDIA_SUBTYPE_raw),
+                                    EnumFormat(&b, fit, SPA_MEDIA_SUBTYPE_mjpg)};
         // The node by its id, as the portal names it (target.object would take a serial or
         // a name).
         uint32_t target = node >= 0 ? static_cast<uint32_t>(node) : PW_ID_ANY;
@@ -434,7 +494,7 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
                                static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
                                                             PW_STREAM_FLAG_MAP_BUFFERS |
                                                             PW_STREAM_FLAG_DONT_RECONNECT),
-                               params, 1) == 0;
+                               params, 2) == 0;
     }
     pw_thread_loop_unlock(s.loop);
     if (!ok) return nullptr;

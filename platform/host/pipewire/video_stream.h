@@ -24,8 +24,8 @@ public:
     // Connects to the PipeWire remote on `fd` (taken over; -1: the default remote of the
     // environment) and reads node `node` (negative: any video source). Shared-memory buffers
     // in the 32-bit RGB family (BGRx, RGBx, xRGB, xBGR and their alpha forms), in 24-bit RGB
-    // and BGR, and in YUY2 (as cameras give it) are accepted; null when the remote cannot be
-    // reached.
+    // and BGR, in YUY2 and in Motion-JPEG (as cameras give them) are accepted; null when the
+    // remote cannot be reached.
     static std::unique_ptr<VideoStream> Open(int fd, int64_t node, const char* name);
 
     // What a reader prefers where the node offers a choice, and what it says it is for.
