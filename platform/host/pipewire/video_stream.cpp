@@ -179,20 +179,20 @@ struct VideoStream::State {
         width = static_cast<int>(info.size.width);
         height = static_cast<int>(info.size.height);
         if (order == Order::Jpeg) {
-            // Images of any length, in the producer's buffers.
             unpacker = std::make_unique<VornHost::FrameUnpacker>(
                 V4L2_PIX_FMT_MJPEG, static_cast<LONG>(width), static_cast<LONG>(height), 0);
-            return;
         }
         // Shared memory only: a DMA-BUF would need a mapping this reader cannot count on.
-        int stride = static_cast<int>(RowBytes(order, width));
+        // A Motion-JPEG image has no rows; its buffers hold three bytes a pixel and headers.
+        const int stride = order == Order::Jpeg ? 0 : static_cast<int>(RowBytes(order, width));
+        const int size = order == Order::Jpeg ? width * height * 3 + 65536 : stride * height;
         uint8_t buffer[512];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
         const spa_pod* params[1];
         params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
             SPA_POD_CHOICE_RANGE_Int(4, 2, 16), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
-            SPA_PARAM_BUFFERS_size, SPA_POD_Int(stride * height), SPA_PARAM_BUFFERS_stride,
+            SPA_PARAM_BUFFERS_size, SPA_POD_Int(size), SPA_PARAM_BUFFERS_stride,
             SPA_POD_Int(stride), SPA_PARAM_BUFFERS_dataType,
             SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
         pw_stream_update_params(stream, params, 1);
