@@ -28,6 +28,7 @@ packages=(
     gstreamer1.0-tools gstreamer1.0-plugins-base-apps     # their tests; gst-inspect-1.0 and
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good   # gst-device-monitor-1.0; encoders,
     gstreamer1.0-plugins-ugly gstreamer1.0-x              # muxers, RTP, ximagesrc
+    gstreamer1.0-pipewire                    # the PipeWire camera tests' YUY2 and RGB sources
     "$@"
 )
 

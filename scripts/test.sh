@@ -93,7 +93,7 @@ stage soak-wine    "soak, 25 s, x86_64 build under Wine: GDI objects and handles
 stage soak-wine-i686 "soak, 25 s, i686 build under 32-bit Wine: GDI objects and handles" program wine32 "${MINGW_I686[@]}" -- bin/vmc_soak.exe --seconds 25
 stage soak-host    "soak, 30 s, ASan build, host world on its own Xvfb: screen devices over real X windows, X resources" host_soak "${ASAN[@]}" -- bin/vmc_soak_host --seconds 30 --media 0
 stage host-audio   "host world, ASan build: a sound server of our own with a 440 Hz source; audio and video devices" host_audio "${ASAN[@]}"
-stage portal       "host world in a Wayland session, ASan build: the real portal frontend, a test backend, PipeWire with a known source; portal tests, capture tool" portal_session "${ASAN[@]}"
+stage portal       "host world in a Wayland session, ASan build: the real portal frontend, a test backend, PipeWire with a known source; portal and PipeWire camera tests, capture tool" portal_session "${ASAN[@]}"
 
 # ---------------------------------------------------------------------------------------
 PASSED=0 FAILED=0 SKIPPED=0
@@ -1279,6 +1279,7 @@ portal_session() {
         local -x "$line"
     done <"$dir/env"
     run_gtest native vmc_portal_tests "$BUILD_DIR/bin/vmc_portal_tests"
+    run_gtest native vmc_pw_camera_tests "$BUILD_DIR/bin/vmc_pw_camera_tests"
     local tool=$BUILD_DIR/bin/vmcapture out=$BUILD_ROOT/results/$CURRENT_STAGE/desktop.y4m
     rm -f "$out"
     run_check native vmcapture-portal-desktop "$tool" capture desktop -s 640x480 -r 10 -n 10 -q -o "$out"
@@ -1287,11 +1288,25 @@ portal_session() {
     check ffprobe-portal-desktop bash -c '[[ "$(ffprobe -v error -count_frames -select_streams v:0 \
         -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,10" ]]' \
         ffprobe "$out"
-    check ffmpeg-portal-colour bash -c 'ffmpeg -v error -i "$1" -frames:v 1 -vf crop=2:2:320:240 \
+    portal_colour_check ffmpeg-portal-colour "$out"
+    # The same source node as a PipeWire camera, through the camera devices.
+    local camera=$BUILD_ROOT/results/$CURRENT_STAGE/camera.y4m
+    rm -f "$camera"
+    run_check native vmcapture-pipewire-camera "$tool" capture camera -s 640x480 -r 30 -n 15 -q \
+        -o "$camera"
+    check ffprobe-pipewire-camera bash -c '[[ "$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,15" ]]' \
+        ffprobe "$camera"
+    portal_colour_check ffmpeg-pipewire-camera-colour "$camera"
+    portal_session_end "$dir"
+}
+# portal_colour_check NAME FILE: a pixel of the first frame of FILE, read back by ffmpeg as RGB,
+# is the source node's colour (0x336699) within the rounding of 4:2:0.
+portal_colour_check() {
+    check "$1" bash -c 'ffmpeg -v error -i "$1" -frames:v 1 -vf crop=2:2:320:240 \
         -f rawvideo -pix_fmt rgb24 - | od -An -tu1 -N3 |
         awk "{ exit !(\$1 > 43 && \$1 < 59 && \$2 > 94 && \$2 < 110 && \$3 > 145 && \$3 < 161) }"' \
-        ffmpeg "$out"
-    portal_session_end "$dir"
+        ffmpeg "$2"
 }
 portal_session_end() {
     step "stopping the portal session"

@@ -15,9 +15,11 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/pipewire/video_stream.h"
 #include "host/portal/screencast.h"
+#include "child_process.h"
 #include "polling.h"
 #include "screengrabbers.h"
 #include "tqzdesktopdevice.h"
@@ -230,32 +232,24 @@ TEST_F(PortalTest, MissingPortalOrBackendOrBusDeliversNothing) {
     }
 }
 
-// A second source of our own, started and killed by the test.
-class Producer {
+// A second source of our own, started and killed by the test; `resize` ("WxH@FRAMES") changes
+// the size after that many frames.
+class Producer : public vmc_test::ChildProcess {
 public:
-    // 320 x 200, green in RGBx unless told otherwise; `resize` ("WxH@FRAMES") changes the size
-    // after that many frames.
+    // 320 x 200, green in RGBx unless told otherwise.
     explicit Producer(const std::string& name, const char* resize = nullptr,
-                      const char* format = "RGBx", const char* color = "00ff00") {
-        const char* program = std::getenv("VMC_PORTAL_PRODUCER");
-        if (program == nullptr) return;
-        const char* argv[] = {program, name.c_str(), "320x200", "30",
-                              color,   format,       resize,    nullptr};
-        if (posix_spawn(&pid_, program, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-            pid_ = -1;
-        }
-    }
-    ~Producer() { Kill(); }
-    bool Running() const { return pid_ > 0; }
-    void Kill() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
+                      const char* format = "RGBx", const char* color = "00ff00")
+        : ChildProcess(Args(name, resize, format, color), {}) {}
 
 private:
-    pid_t pid_ = -1;
+    static std::vector<std::string> Args(const std::string& name, const char* resize,
+                                         const char* format, const char* color) {
+        const char* program = std::getenv("VMC_PORTAL_PRODUCER");
+        std::vector<std::string> args = {
+            program != nullptr ? program : "/nonexistent", name, "320x200", "30", color, format};
+        if (resize != nullptr) args.emplace_back(resize);
+        return args;
+    }
 };
 
 TEST_F(PortalTest, ProducerKilledMidCaptureEndsTheFrames) {

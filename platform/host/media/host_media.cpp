@@ -1,4 +1,5 @@
-// The host world's capture devices: the sound server's sources and the V4L2 cameras, asked
+// The host world's capture devices: the sound server's sources and the cameras (PipeWire's
+// video sources, then the V4L2 devices no PipeWire camera reads already), asked
 // afresh at every enumeration. A device keeps its id for as long as the process runs, so the
 // records of what programs asked of it stay together. Nothing here can be shaped.
 #include <algorithm>
@@ -6,6 +7,7 @@
 #include <mutex>
 
 #include "host/media/host_device.h"
+#include "host/pipewire/camera.h"
 #include "host/pulse/pulse.h"
 #include "host/v4l2/v4l2.h"
 #include "vorn/win/kernel.h"
@@ -77,8 +79,10 @@ namespace VornWorld {
 
 MediaWorld& HostMediaWorld() {
     static const std::unique_ptr<MediaWorld> world = VornHost::NewHostMedia([](MediaKind kind) {
-        return kind == MediaKind::Audio ? VornHost::ListPulseSources()
-                                        : VornHost::ListV4l2Devices();
+        if (kind == MediaKind::Audio) return VornHost::ListPulseSources();
+        const std::vector<VornHost::PipeWireNode> nodes = VornHost::ListPipeWireNodes();
+        return VornHost::CamerasOnce(nodes, VornHost::PipeWireCameras(nodes),
+                                     VornHost::ListV4l2Devices());
     });
     return *world;
 }

@@ -14,6 +14,9 @@
 #include <mutex>
 #include <string>
 
+#include "host/v4l2/v4l2.h"
+#include "shared/testsignal.h"
+
 namespace VornWorld {
 namespace host {
 namespace pipewire {
@@ -24,13 +27,8 @@ std::atomic<long> liveObjects{0};
 // The largest side accepted: a frame of 16384 x 16384 pixels is 1 GiB already.
 constexpr uint32_t kMaxSide = 16384;
 
-void InitOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { pw_init(nullptr, nullptr); });
-}
-
-// How one format's bytes map onto 0x00RRGGBB.
-enum class Order { BGRx, RGBx, xRGB, xBGR, Unknown };
+// How one format's bytes map onto 0x00RRGGBB (YUY2: through the library's conversion).
+enum class Order { BGRx, RGBx, xRGB, xBGR, RGB, BGR, YUY2, Jpeg, Unknown };
 
 Order OrderOf(uint32_t format) {
     switch (format) {
@@ -46,14 +44,35 @@ Order OrderOf(uint32_t format) {
         case SPA_VIDEO_FORMAT_xBGR:
         case SPA_VIDEO_FORMAT_ABGR:
             return Order::xBGR;
+        case SPA_VIDEO_FORMAT_RGB:
+            return Order::RGB;
+        case SPA_VIDEO_FORMAT_BGR:
+            return Order::BGR;
+        case SPA_VIDEO_FORMAT_YUY2:
+            return Order::YUY2;
         default:
             return Order::Unknown;
     }
 }
 
-// One row of `count` pixels from the stream's byte order into 0x00RRGGBB. Each pixel is read as
-// one 32-bit word and rearranged with shifts and masks, which the compiler turns into vector code
-// (the byte-by-byte form took a quarter of a 1920 x 1080 capture's time).
+// Bytes of one row of `width` pixels.
+uint64_t RowBytes(Order order, int width) {
+    const uint64_t w = static_cast<uint64_t>(width);
+    switch (order) {
+        case Order::RGB:
+        case Order::BGR:
+            return w * 3;
+        case Order::YUY2:
+            return (w + 1) / 2 * 4;
+        default:
+            return w * 4;
+    }
+}
+
+// One row of `count` pixels from the stream's byte order into 0x00RRGGBB (not YUY2). Each pixel
+// of the 32-bit orders is read as one word and rearranged with shifts and masks, which the
+// compiler turns into vector code (the byte-by-byte form took a quarter of a 1920 x 1080
+// capture's time).
 void ConvertRow(Order order, const uint8_t* from, uint32_t* to, int count) {
     // The word of 4 bytes b0 b1 b2 b3 is b0 | b1 << 8 | b2 << 16 | b3 << 24 in every byte order.
     auto word = [from](int i) {
@@ -76,12 +95,29 @@ void ConvertRow(Order order, const uint8_t* from, uint32_t* to, int count) {
         case Order::xBGR:  // x B G R: 0xRRGGBBxx
             for (int i = 0; i < count; ++i) to[i] = word(i) >> 8;
             break;
+        case Order::RGB:
+            for (int i = 0; i < count; ++i, from += 3) {
+                to[i] = uint32_t{from[0]} << 16 | uint32_t{from[1]} << 8 | from[2];
+            }
+            break;
+        case Order::BGR:
+            for (int i = 0; i < count; ++i, from += 3) {
+                to[i] = uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
+            }
+            break;
+        case Order::YUY2:
+        case Order::Jpeg:
         case Order::Unknown:
             break;
     }
 }
 
 }  // namespace
+
+void InitOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { pw_init(nullptr, nullptr); });
+}
 
 struct VideoStream::State {
     pw_thread_loop* loop = nullptr;
@@ -123,13 +159,21 @@ struct VideoStream::State {
     void OnParamChanged(uint32_t id, const spa_pod* param) {
         if (param == nullptr || id != SPA_PARAM_Format) return;
         uint32_t mediaType = 0, mediaSubtype = 0;
+        order = Order::Unknown;
         if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
-            mediaType != SPA_MEDIA_TYPE_video || mediaSubtype != SPA_MEDIA_SUBTYPE_raw) {
+            mediaType != SPA_MEDIA_TYPE_video) {
             return;
         }
         spa_video_info_raw info{};
-        if (spa_format_video_raw_parse(param, &info) < 0) return;
-        order = OrderOf(info.format);
+        if (mediaSubtype == SPA_MEDIA_SUBTYPE_mjpg) {
+            spa_video_info_mjpg jpeg{};
+            if (spa_format_video_mjpg_parse(param, &jpeg) < 0) return;
+            info.size = jpeg.size;
+            order = Order::Jpeg;
+        } else if (mediaSubtype == SPA_MEDIA_SUBTYPE_raw) {
+            if (spa_format_video_raw_parse(param, &info) < 0) return;
+            order = OrderOf(info.format);
+        }
         if (info.size.width == 0 || info.size.height == 0 || info.size.width > kMaxSide ||
             info.size.height > kMaxSide || order == Order::Unknown) {
             order = Order::Unknown;
@@ -137,15 +181,21 @@ struct VideoStream::State {
         }
         width = static_cast<int>(info.size.width);
         height = static_cast<int>(info.size.height);
+        if (order == Order::Jpeg) {
+            unpacker = std::make_unique<VornHost::FrameUnpacker>(
+                V4L2_PIX_FMT_MJPEG, static_cast<LONG>(width), static_cast<LONG>(height), 0);
+        }
         // Shared memory only: a DMA-BUF would need a mapping this reader cannot count on.
-        int stride = width * 4;
+        // A Motion-JPEG image has no rows; its buffers hold three bytes a pixel and headers.
+        const int stride = order == Order::Jpeg ? 0 : static_cast<int>(RowBytes(order, width));
+        const int size = order == Order::Jpeg ? width * height * 3 + 65536 : stride * height;
         uint8_t buffer[512];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
         const spa_pod* params[1];
         params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
             SPA_POD_CHOICE_RANGE_Int(4, 2, 16), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
-            SPA_PARAM_BUFFERS_size, SPA_POD_Int(stride * height), SPA_PARAM_BUFFERS_stride,
+            SPA_PARAM_BUFFERS_size, SPA_POD_Int(size), SPA_PARAM_BUFFERS_stride,
             SPA_POD_Int(stride), SPA_PARAM_BUFFERS_dataType,
             SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
         pw_stream_update_params(stream, params, 1);
@@ -163,6 +213,52 @@ struct VideoStream::State {
         pw_stream_queue_buffer(stream, newestBuffer);
     }
 
+    // YUY2 rows gathered without their padding and converted by the library's conversion,
+    // which writes 32-bit rows bottom-up.
+    std::vector<uint8_t> packed, rgb32;
+    bool ReadYuy2(const uint8_t* bytes, uint64_t stride, uint32_t* to) {
+        using VornSignal::PixelLayout;
+        const size_t row = static_cast<size_t>(RowBytes(order, width));
+        const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+        packed.resize(VornSignal::FrameBytes(PixelLayout::YUY2, width, height));
+        rgb32.resize(VornSignal::FrameBytes(PixelLayout::RGB32, width, height));
+        if (packed.size() < row * h || rgb32.size() < w * 4 * h) return false;
+        for (size_t y = 0; y < h; ++y) std::memcpy(&packed[y * row], bytes + stride * y, row);
+        if (!VornSignal::ConvertFrame(PixelLayout::YUY2, packed.data(), PixelLayout::RGB32,
+                                      rgb32.data(), width, height)) {
+            return false;
+        }
+        for (size_t y = 0; y < h; ++y) {
+            const uint8_t* from = &rgb32[(h - 1 - y) * w * 4];
+            for (size_t x = 0; x < w; ++x, from += 4)
+                to[y * w + x] = uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
+        }
+        return true;
+    }
+
+    // A Motion-JPEG image decoded by the cameras' decoder, which writes 24-bit rows bottom-up;
+    // false for an image cut short or corrupt.
+    std::unique_ptr<VornHost::FrameUnpacker> unpacker;
+    bool ReadJpeg(const spa_data& data, uint32_t* to) {
+        const uint64_t offset = data.chunk->offset;
+        const uint64_t size = data.chunk->size;
+        if (unpacker == nullptr || offset > data.maxsize || size > data.maxsize - offset)
+            return false;
+        const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+        const size_t rowBytes = (w * 3 + 3) / 4 * 4;
+        rgb32.resize(rowBytes * h);  // the scratch of the conversions, here 24-bit rows
+        if (!unpacker->Unpack(static_cast<const BYTE*>(data.data) + offset,
+                              static_cast<size_t>(size), rgb32.data())) {
+            return false;
+        }
+        for (size_t y = 0; y < h; ++y) {
+            const uint8_t* from = &rgb32[(h - 1 - y) * rowBytes];
+            for (size_t x = 0; x < w; ++x, from += 3)
+                to[y * w + x] = uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
+        }
+        return true;
+    }
+
     void Read(const spa_buffer& buffer) {
         if (order == Order::Unknown || buffer.n_datas < 1) return;
         const spa_data& data = buffer.datas[0];
@@ -170,7 +266,15 @@ struct VideoStream::State {
             (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
             return;
         }
-        const uint64_t row = static_cast<uint64_t>(width) * 4;
+        if (order == Order::Jpeg) {
+            std::shared_ptr<VideoFrame> frame = TakeSpare();
+            frame->width = width;
+            frame->height = height;
+            frame->pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+            if (ReadJpeg(data, frame->pixels.data())) Publish(std::move(frame));
+            return;
+        }
+        const uint64_t row = RowBytes(order, width);
         const uint64_t stride =
             data.chunk->stride > 0 ? static_cast<uint64_t>(data.chunk->stride) : row;
         const uint64_t offset = data.chunk->offset % (data.maxsize == 0 ? 1 : data.maxsize);
@@ -184,11 +288,21 @@ struct VideoStream::State {
         frame->height = height;
         frame->pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
         const auto* bytes = static_cast<const uint8_t*>(data.data) + offset;
-        for (int y = 0; y < height; ++y) {
-            ConvertRow(order, bytes + stride * static_cast<uint64_t>(y),
-                       frame->pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width),
-                       width);
+        if (order == Order::YUY2) {
+            if (!ReadYuy2(bytes, stride, frame->pixels.data())) return;
+        } else {
+            for (int y = 0; y < height; ++y) {
+                ConvertRow(
+                    order, bytes + stride * static_cast<uint64_t>(y),
+                    frame->pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width),
+                    width);
+            }
         }
+        Publish(std::move(frame));
+    }
+
+    // A whole frame becomes the newest.
+    void Publish(std::shared_ptr<VideoFrame> frame) {
         std::lock_guard<std::mutex> lock(mutex);
         frame->sequence = ++sequence;
         for (auto& slot : spare) {
@@ -256,20 +370,31 @@ const pw_registry_events& RegistryEvents() {
     return events;
 }
 
-// The formats offered: the 32-bit RGB family, any size, any rate.
-const spa_pod* EnumFormat(spa_pod_builder* b) {
-    spa_rectangle size{1920, 1080}, smallest{1, 1}, largest{kMaxSide, kMaxSide};
-    spa_fraction rate{30, 1}, slowest{0, 1}, fastest{1000, 1};
-    return static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-        SPA_POD_CHOICE_ENUM_Id(9, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
-                               SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_BGRA, SPA_VIDEO_FORMAT_RGBA,
-                               SPA_VIDEO_FORMAT_xRGB, SPA_VIDEO_FORMAT_xBGR, SPA_VIDEO_FORMAT_ARGB,
-                               SPA_VIDEO_FORMAT_ABGR),
-        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &smallest, &largest),
-        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &fastest)));
+// The formats offered, of media subtype `subtype`: raw (the 32-bit RGB family first, then
+// YUY2 and 24-bit RGB) or Motion-JPEG (as most webcams give their larger sizes); any size, any
+// rate; the wished ones (within range) preferred.
+const spa_pod* EnumFormat(spa_pod_builder* b, const VideoStream::Wish& wish, uint32_t subtype) {
+    spa_rectangle size{static_cast<uint32_t>(wish.width), static_cast<uint32_t>(wish.height)},
+        smallest{1, 1}, largest{kMaxSide, kMaxSide};
+    spa_fraction rate{static_cast<uint32_t>(wish.rate), 1}, slowest{0, 1}, fastest{1000, 1};
+    spa_pod_frame frame;
+    spa_pod_builder_push_object(b, &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+    spa_pod_builder_add(b, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                        SPA_FORMAT_mediaSubtype, SPA_POD_Id(subtype), 0);
+    if (subtype == SPA_MEDIA_SUBTYPE_raw) {
+        spa_pod_builder_add(b, SPA_FORMAT_VIDEO_format,
+                            SPA_POD_CHOICE_ENUM_Id(12, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
+                                                   SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_BGRA,
+                                                   SPA_VIDEO_FORMAT_RGBA, SPA_VIDEO_FORMAT_xRGB,
+                                                   SPA_VIDEO_FORMAT_xBGR, SPA_VIDEO_FORMAT_ARGB,
+                                                   SPA_VIDEO_FORMAT_ABGR, SPA_VIDEO_FORMAT_YUY2,
+                                                   SPA_VIDEO_FORMAT_RGB, SPA_VIDEO_FORMAT_BGR),
+                            0);
+    }
+    spa_pod_builder_add(
+        b, SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &smallest, &largest),
+        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &fastest), 0);
+    return static_cast<const spa_pod*>(spa_pod_builder_pop(b, &frame));
 }
 
 void Teardown(State& s) {
@@ -309,6 +434,11 @@ void Teardown(State& s) {
 }  // namespace
 
 std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char* name) {
+    return Open(fd, node, name, Wish{});
+}
+
+std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char* name,
+                                               const Wish& wish) {
     InitOnce();
     std::unique_ptr<VideoStream> self(new VideoStream());
     self->state_ = std::make_unique<State>();
@@ -342,8 +472,9 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
         if (s.registry != nullptr) {
             pw_registry_add_listener(s.registry, &s.registryListener, &RegistryEvents(), &s);
         }
-        pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
-                                                 "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr);
+        pw_properties* props = pw_properties_new(
+            PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE,
+            wish.role != nullptr ? wish.role : "Screen", nullptr);
         s.stream = pw_stream_new(s.core, name, props);
         ok = s.stream != nullptr;
     }
@@ -352,7 +483,13 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
         pw_stream_add_listener(s.stream, &s.streamListener, &StreamEvents(), &s);
         uint8_t buffer[1024];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-        const spa_pod* params[1] = {EnumFormat(&b)};
+        // The wish within the ranges offered, for both formats.
+        VideoStream::Wish fit = wish;
+        if (fit.width < 1 || fit.width > static_cast<int>(kMaxSide)) fit.width = 1920;
+        if (fit.height < 1 || fit.height > static_cast<int>(kMaxSide)) fit.height = 1080;
+        if (fit.rate < 1 || fit.rate > 1000) fit.rate = 30;
+        const spa_pod* params[2] = {EnumFormat(&b, fit, SPA_MEDIA_SUBTYPE_raw),
+                                    EnumFormat(&b, fit, SPA_MEDIA_SUBTYPE_mjpg)};
         // The node by its id, as the portal names it (target.object would take a serial or
         // a name).
         uint32_t target = node >= 0 ? static_cast<uint32_t>(node) : PW_ID_ANY;
@@ -360,7 +497,7 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
                                static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
                                                             PW_STREAM_FLAG_MAP_BUFFERS |
                                                             PW_STREAM_FLAG_DONT_RECONNECT),
-                               params, 1) == 0;
+                               params, 2) == 0;
     }
     pw_thread_loop_unlock(s.loop);
     if (!ok) return nullptr;
@@ -388,6 +525,8 @@ bool VideoStream::Ended() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->ended;
 }
+
+bool ReadsFormat(uint32_t spaVideoFormat) { return OrderOf(spaVideoFormat) != Order::Unknown; }
 
 long LiveObjects() { return liveObjects.load(); }
 

@@ -23,9 +23,20 @@ class VideoStream {
 public:
     // Connects to the PipeWire remote on `fd` (taken over; -1: the default remote of the
     // environment) and reads node `node` (negative: any video source). Shared-memory buffers
-    // in the 32-bit RGB family (BGRx, RGBx, xRGB, xBGR and their alpha forms) are accepted;
-    // null when the remote cannot be reached.
+    // in the 32-bit RGB family (BGRx, RGBx, xRGB, xBGR and their alpha forms), in 24-bit RGB
+    // and BGR, in YUY2 and in Motion-JPEG (as cameras give them) are accepted; null when the
+    // remote cannot be reached.
     static std::unique_ptr<VideoStream> Open(int fd, int64_t node, const char* name);
+
+    // What a reader prefers where the node offers a choice, and what it says it is for.
+    struct Wish {
+        int width = 1920;
+        int height = 1080;
+        int rate = 30;
+        const char* role = "Screen";  // the stream's media.role
+    };
+    static std::unique_ptr<VideoStream> Open(int fd, int64_t node, const char* name,
+                                             const Wish& wish);
     ~VideoStream();
     VideoStream(const VideoStream&) = delete;
     VideoStream& operator=(const VideoStream&) = delete;
@@ -45,6 +56,12 @@ private:
     VideoStream() = default;
     std::unique_ptr<State> state_;
 };
+
+// Initialises the PipeWire library, once for the process.
+void InitOnce();
+
+// Whether frames of a raw video format (an spa_video_format) are read.
+bool ReadsFormat(uint32_t spaVideoFormat);
 
 // PipeWire objects of this process that exist now (thread loops, contexts, cores, streams):
 // every one a stream made is gone once the stream is destroyed.

@@ -73,6 +73,10 @@ struct V4l2Counters {
 };
 V4l2Counters& V4l2Counts();
 
+// How long a camera stream waits for its next frame: `optionMs`, never less than four frame
+// intervals (`interval` in 100 ns units), an hour at most.
+int FrameBoundMs(int optionMs, REFERENCE_TIME interval);
+
 struct V4l2Options {
     // How long a stream waits for its next whole frame (at least four frame intervals) before
     // it ends as stalled.

@@ -126,10 +126,7 @@ public:
           format_(format),
           node_(std::move(system), path_, &openError_),
           wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-        // The bound for a frame: the option, and never less than four frame intervals.
-        const long long interval = format.interval / 10000;  // ms
-        boundMs_ = static_cast<int>(std::min<long long>(
-            std::max<long long>(options.frameBoundMs, 4 * interval), 60 * 60 * 1000));
+        boundMs_ = FrameBoundMs(options.frameBoundMs, format.interval);
     }
 
     ~V4l2Source() override {
@@ -328,6 +325,12 @@ long NodeNumber(const char* name) {
 }
 
 }  // namespace
+
+int FrameBoundMs(int optionMs, REFERENCE_TIME interval) {
+    const long long intervalMs = interval / 10000;
+    return static_cast<int>(
+        std::min<long long>(std::max<long long>(optionMs, 4 * intervalMs), 60 * 60 * 1000));
+}
 
 V4l2Counters& V4l2Counts() {
     static V4l2Counters counters;

@@ -1,0 +1,450 @@
+// PipeWire cameras: the registry's Video/Source nodes and their formats read in two round
+// trips on a thread loop of our own, and a source that hands a VideoStream's newest frames
+// to the media graph.
+#include "host/pipewire/camera.h"
+
+#include <pipewire/pipewire.h>
+#include <spa/param/video/format-utils.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "host/pipewire/video_stream.h"
+#include "world/media.h"
+#include "world/media_pixels.h"
+
+namespace VornHost {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using VornWorld::MediaSource;
+namespace pipewire = VornWorld::host::pipewire;
+using pipewire::VideoFrame;
+using pipewire::VideoStream;
+
+// A table of PipeWire events, its version set and its callbacks named by `fill`; made once for
+// each place that asks for one.
+template <class Events, class Fill>
+const Events& EventTable(uint32_t version, Fill fill) {
+    static const Events events = [&] {
+        Events e{};
+        e.version = version;
+        fill(e);
+        return e;
+    }();
+    return events;
+}
+
+// ---- Listing -------------------------------------------------------------------------------
+
+struct Listing;
+
+struct BoundNode {
+    Listing* listing = nullptr;
+    PipeWireNode node;
+    pw_proxy* proxy = nullptr;
+    spa_hook listener{};
+};
+
+struct Listing {
+    pw_thread_loop* loop = nullptr;
+    pw_context* context = nullptr;
+    pw_core* core = nullptr;
+    pw_registry* registry = nullptr;
+    spa_hook coreListener{};
+    spa_hook registryListener{};
+    std::map<uint32_t, std::unique_ptr<BoundNode>> nodes;
+    int pending = -1;  // the sequence number of the sync waited for
+    bool done = false;
+    bool failed = false;
+};
+
+const char* Prop(const spa_dict* props, const char* key) {
+    const char* value = props != nullptr ? spa_dict_lookup(props, key) : nullptr;
+    return value != nullptr ? value : "";
+}
+
+// One EnumFormat of a node as a capability, when it is a format a VideoStream reads: Motion-JPEG
+// or a raw one.
+void AddMode(PipeWireNode& node, const spa_pod* param) {
+    uint32_t mediaType = 0, mediaSubtype = 0;
+    if (param == nullptr || spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
+        mediaType != SPA_MEDIA_TYPE_video) {
+        return;
+    }
+    spa_video_info_raw info{};
+    if (mediaSubtype == SPA_MEDIA_SUBTYPE_mjpg) {
+        spa_video_info_mjpg jpeg{};
+        if (spa_format_video_mjpg_parse(param, &jpeg) < 0) return;
+        info.format = SPA_VIDEO_FORMAT_BGRx;  // decoded into the 32-bit frames
+        info.size = jpeg.size;
+        info.framerate = jpeg.framerate;
+    } else if (mediaSubtype != SPA_MEDIA_SUBTYPE_raw ||
+               spa_format_video_raw_parse(param, &info) < 0) {
+        return;
+    }
+    if (!pipewire::ReadsFormat(info.format) ||
+        VornWorld::FrameBytes(MEDIASUBTYPE_RGB24, static_cast<LONG>(info.size.width),
+                              static_cast<LONG>(info.size.height)) == 0) {
+        return;
+    }
+    VornWorld::VideoCapability cap{MEDIASUBTYPE_RGB24, static_cast<LONG>(info.size.width),
+                                   static_cast<LONG>(info.size.height)};
+    if (info.framerate.denom != 0 && info.framerate.num != 0) {
+        const double rate = static_cast<double>(info.framerate.num) / info.framerate.denom;
+        if (rate > 0 && rate <= 1000) cap.minFrameRate = cap.maxFrameRate = rate;
+    } else {
+        cap.minFrameRate = 1;  // a variable rate
+    }
+    // The 32-bit RGB orders all arrive as RGB24: one mode for each size and rate.
+    for (const auto& known : node.modes) {
+        if (known.width == cap.width && known.height == cap.height &&
+            known.minFrameRate == cap.minFrameRate && known.maxFrameRate == cap.maxFrameRate) {
+            return;
+        }
+    }
+    node.modes.push_back(cap);
+}
+
+// The V4L2 device node a PipeWire node reads: api.v4l2.path where the node's own properties
+// are seen, else object.path "v4l2:PATH" (which the registry carries).
+void ReadV4l2Path(PipeWireNode& node, const spa_dict* props) {
+    const std::string path = Prop(props, "api.v4l2.path");
+    const std::string objectPath = Prop(props, PW_KEY_OBJECT_PATH);
+    if (!path.empty()) {
+        node.v4l2Path = path;
+    } else if (node.v4l2Path.empty() && objectPath.compare(0, 5, "v4l2:") == 0) {
+        node.v4l2Path = objectPath.substr(5);
+    }
+}
+
+void OnNodeInfo(void* data, const pw_node_info* info) {
+    if (info != nullptr) ReadV4l2Path(static_cast<BoundNode*>(data)->node, info->props);
+}
+
+void OnNodeParam(void* data, int, uint32_t id, uint32_t, uint32_t, const spa_pod* param) {
+    if (id == SPA_PARAM_EnumFormat) AddMode(static_cast<BoundNode*>(data)->node, param);
+}
+
+const pw_node_events& NodeEvents() {
+    return EventTable<pw_node_events>(PW_VERSION_NODE_EVENTS, [](pw_node_events& e) {
+        e.info = OnNodeInfo;
+        e.param = OnNodeParam;
+    });
+}
+
+void OnGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t,
+              const spa_dict* props) {
+    auto* listing = static_cast<Listing*>(data);
+    if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0 ||
+        std::strcmp(Prop(props, PW_KEY_MEDIA_CLASS), "Video/Source") != 0 ||
+        listing->nodes.size() >= 64) {
+        return;
+    }
+    auto bound = std::make_unique<BoundNode>();
+    bound->listing = listing;
+    PipeWireNode& node = bound->node;
+    node.id = id;
+    node.name = Prop(props, PW_KEY_NODE_NAME);
+    for (const char* key : {PW_KEY_NODE_DESCRIPTION, PW_KEY_NODE_NICK, PW_KEY_NODE_NAME}) {
+        node.description = Prop(props, key);
+        if (!node.description.empty()) break;
+    }
+    ReadV4l2Path(node, props);
+    bound->proxy = static_cast<pw_proxy*>(
+        pw_registry_bind(listing->registry, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+    if (bound->proxy != nullptr) {
+        pw_proxy_add_object_listener(bound->proxy, &bound->listener, &NodeEvents(), bound.get());
+        pw_node_enum_params(reinterpret_cast<pw_node*>(bound->proxy), 0, SPA_PARAM_EnumFormat, 0,
+                            UINT32_MAX, nullptr);
+    }
+    listing->nodes[id] = std::move(bound);
+}
+
+void OnGlobalRemove(void* data, uint32_t id) {
+    auto* listing = static_cast<Listing*>(data);
+    auto found = listing->nodes.find(id);
+    if (found == listing->nodes.end()) return;
+    if (found->second->proxy != nullptr) {
+        spa_hook_remove(&found->second->listener);
+        pw_proxy_destroy(found->second->proxy);
+    }
+    listing->nodes.erase(found);
+}
+
+void OnDone(void* data, uint32_t id, int seq) {
+    auto* listing = static_cast<Listing*>(data);
+    if (id == PW_ID_CORE && seq == listing->pending) {
+        listing->done = true;
+        pw_thread_loop_signal(listing->loop, false);
+    }
+}
+
+void OnError(void* data, uint32_t id, int, int, const char*) {
+    auto* listing = static_cast<Listing*>(data);
+    if (id == PW_ID_CORE) {
+        listing->failed = true;
+        pw_thread_loop_signal(listing->loop, false);
+    }
+}
+
+const pw_registry_events& RegistryEvents() {
+    return EventTable<pw_registry_events>(PW_VERSION_REGISTRY_EVENTS, [](pw_registry_events& e) {
+        e.global = OnGlobal;
+        e.global_remove = OnGlobalRemove;
+    });
+}
+
+const pw_core_events& CoreEvents() {
+    return EventTable<pw_core_events>(PW_VERSION_CORE_EVENTS, [](pw_core_events& e) {
+        e.done = OnDone;
+        e.error = OnError;
+    });
+}
+
+// Loop locked: a round trip to the daemon, waited for up to `ms` milliseconds.
+bool RoundTrip(Listing& listing, int ms) {
+    listing.done = false;
+    listing.pending = pw_core_sync(listing.core, PW_ID_CORE, 0);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!listing.done && !listing.failed) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        timespec until{};
+        pw_thread_loop_get_time(listing.loop, &until,
+                                static_cast<int64_t>(left.count()) * SPA_NSEC_PER_MSEC);
+        pw_thread_loop_timed_wait_full(listing.loop, &until);
+    }
+    return listing.done && !listing.failed;
+}
+
+void Teardown(Listing& listing) {
+    if (listing.loop == nullptr) return;
+    if (listing.context != nullptr) {
+        pw_thread_loop_lock(listing.loop);
+        for (auto& entry : listing.nodes) {
+            if (entry.second->proxy == nullptr) continue;
+            spa_hook_remove(&entry.second->listener);
+            pw_proxy_destroy(entry.second->proxy);
+        }
+        listing.nodes.clear();
+        if (listing.registry != nullptr) {
+            spa_hook_remove(&listing.registryListener);
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(listing.registry));
+        }
+        if (listing.core != nullptr) {
+            spa_hook_remove(&listing.coreListener);
+            pw_core_disconnect(listing.core);
+        }
+        pw_thread_loop_unlock(listing.loop);
+        pw_thread_loop_stop(listing.loop);
+        pw_context_destroy(listing.context);
+    }
+    pw_thread_loop_destroy(listing.loop);
+}
+
+// ---- Streaming -----------------------------------------------------------------------------
+
+void Report(const std::string& name, const char* what) {
+    std::fprintf(stderr, "vornplatform: PipeWire camera %s: %s\n", name.c_str(), what);
+}
+
+// 0x00RRGGBB pixels, top row first, as RGB24: blue first, bottom row first, rows padded to
+// four bytes.
+void ToRgb24(const VideoFrame& frame, BYTE* to) {
+    const size_t w = static_cast<size_t>(frame.width), h = static_cast<size_t>(frame.height);
+    const size_t rowBytes = (w * 3 + 3) / 4 * 4;
+    for (size_t y = 0; y < h; ++y) {
+        const uint32_t* from = frame.pixels.data() + y * w;
+        BYTE* row = to + (h - 1 - y) * rowBytes;
+        for (size_t x = 0; x < w; ++x) {
+            row[3 * x] = static_cast<BYTE>(from[x]);
+            row[3 * x + 1] = static_cast<BYTE>(from[x] >> 8);
+            row[3 * x + 2] = static_cast<BYTE>(from[x] >> 16);
+        }
+        std::fill(row + 3 * w, row + rowBytes, BYTE{0});
+    }
+}
+
+class PipeWireCameraSource final : public MediaSource {
+public:
+    PipeWireCameraSource(std::unique_ptr<VideoStream> stream, std::string name,
+                         const VornWorld::StreamFormat& format, int frameBoundMs)
+        : stream_(std::move(stream)),
+          name_(std::move(name)),
+          format_(format),
+          boundMs_(FrameBoundMs(frameBoundMs, format.interval)) {}
+
+    void Begin() override { interrupted_ = false; }
+
+    // Waits for a frame newer than the last one read, in short slices so that an
+    // interruption is seen soon; frames of another size than the mode's are dropped.
+    Result Read(BYTE* buffer, size_t bytes, uint64_t, REFERENCE_TIME* time) override {
+        if (ended_) return Result::Failed;
+        const size_t frameBytes =
+            VornWorld::FrameBytes(MEDIASUBTYPE_RGB24, format_.width, format_.height);
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(boundMs_);
+        while (!interrupted_) {
+            std::shared_ptr<const VideoFrame> frame = stream_->WaitNewer(last_, 50);
+            const bool fresh = frame != nullptr && frame->sequence > last_;
+            if (!fresh && stream_->Ended()) {
+                ++PipeWireCameraCounts().lost;
+                return End("went away");
+            }
+            if (!fresh && Clock::now() >= deadline) {
+                ++PipeWireCameraCounts().stalls;
+                return End("delivered no frame within its bound");
+            }
+            if (!fresh) continue;
+            last_ = frame->sequence;
+            if (frame->width != format_.width || frame->height != format_.height ||
+                frameBytes == 0 || bytes < frameBytes) {
+                ++PipeWireCameraCounts().dropped;
+                continue;
+            }
+            ToRgb24(*frame, buffer);
+            const Clock::time_point now = Clock::now();
+            if (first_ == Clock::time_point{}) first_ = now;
+            *time =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(now - first_).count() / 100;
+            ++PipeWireCameraCounts().delivered;
+            return Result::Filled;
+        }
+        return Result::Interrupted;
+    }
+
+    void Interrupt() override { interrupted_ = true; }
+
+    // The stream runs on between grabs: a grab takes the newest frame there is.
+    bool Continuous() const override { return true; }
+
+private:
+    Result End(const char* what) {
+        Report(name_, what);
+        ended_ = true;
+        return Result::Failed;
+    }
+
+    std::unique_ptr<VideoStream> stream_;
+    const std::string name_;
+    const VornWorld::StreamFormat format_;
+    const int boundMs_;
+    std::atomic<bool> interrupted_{false};
+    bool ended_ = false;
+    uint64_t last_ = 0;
+    Clock::time_point first_{};
+};
+
+}  // namespace
+
+std::vector<PipeWireNode> ListPipeWireNodes(const PipeWireCameraOptions& options) {
+    pipewire::InitOnce();
+    Listing listing;
+    std::vector<PipeWireNode> found;
+    listing.loop = pw_thread_loop_new("vmc-cameras", nullptr);
+    if (listing.loop == nullptr) return found;
+    listing.context = pw_context_new(pw_thread_loop_get_loop(listing.loop), nullptr, 0);
+    if (listing.context == nullptr || pw_thread_loop_start(listing.loop) < 0) {
+        Teardown(listing);
+        return found;
+    }
+    pw_thread_loop_lock(listing.loop);
+    listing.core = pw_context_connect(listing.context, nullptr, 0);
+    bool ok = listing.core != nullptr;
+    if (ok) {
+        pw_core_add_listener(listing.core, &listing.coreListener, &CoreEvents(), &listing);
+        listing.registry = pw_core_get_registry(listing.core, PW_VERSION_REGISTRY, 0);
+        ok = listing.registry != nullptr;
+    }
+    if (ok) {
+        pw_registry_add_listener(listing.registry, &listing.registryListener, &RegistryEvents(),
+                                 &listing);
+        // The first trip brings the nodes (and sends the format queries), the second their
+        // formats.
+        ok = RoundTrip(listing, options.answerMs) && RoundTrip(listing, options.answerMs);
+    }
+    if (ok) {
+        for (auto& entry : listing.nodes) found.push_back(entry.second->node);
+    }
+    pw_thread_loop_unlock(listing.loop);
+    Teardown(listing);
+    return found;
+}
+
+std::vector<HostDevice> PipeWireCameras(const std::vector<PipeWireNode>& nodes,
+                                        const PipeWireCameraOptions& options) {
+    // A node is known by its name, which stays when the node comes back; by its id as well
+    // where several share the name.
+    std::map<std::string, int> named;
+    for (const PipeWireNode& node : nodes) ++named[node.name];
+    std::vector<HostDevice> devices;
+    for (const PipeWireNode& node : nodes) {
+        if (node.modes.empty()) continue;  // nothing we can read
+        HostDevice device;
+        device.key = "pipewire:" + node.name;
+        if (node.name.empty() || named[node.name] > 1) device.key += "#" + std::to_string(node.id);
+        VornWorld::DeviceConfig& config = device.config;
+        config.kind = VornWorld::MediaKind::Video;
+        config.friendlyName = WideFromUtf8(node.description);
+        config.devicePath = WideFromUtf8(device.key);
+        config.video = node.modes;
+        const uint32_t id = node.id;
+        const std::string name = node.name;
+        device.open = [id, name, options](
+                          const VornWorld::StreamFormat& format) -> std::unique_ptr<MediaSource> {
+            if (format.audio) return nullptr;
+            // The node must still be the one listed: a stream aimed at an id that is gone
+            // could be linked to another camera.
+            bool there = false;
+            for (const PipeWireNode& now : ListPipeWireNodes(options))
+                there = there || (now.id == id && now.name == name);
+            if (!there) {
+                Report(name, "cannot be opened (gone: it went away)");
+                return nullptr;
+            }
+            VideoStream::Wish wish;
+            wish.width = static_cast<int>(format.width);
+            wish.height = static_cast<int>(format.height);
+            wish.rate = format.interval > 0 ? static_cast<int>(10000000 / format.interval) : 30;
+            wish.role = "Camera";
+            std::unique_ptr<VideoStream> stream = VideoStream::Open(-1, id, "vmc-camera", wish);
+            if (stream == nullptr) {
+                Report(name, "cannot be opened (the daemon did not answer)");
+                return nullptr;
+            }
+            return std::make_unique<PipeWireCameraSource>(std::move(stream), name, format,
+                                                          options.frameBoundMs);
+        };
+        devices.push_back(std::move(device));
+    }
+    return devices;
+}
+
+std::vector<HostDevice> CamerasOnce(const std::vector<PipeWireNode>& nodes,
+                                    std::vector<HostDevice> pipewire,
+                                    std::vector<HostDevice> v4l2) {
+    // The V4L2 nodes a listed PipeWire camera reads; a node we cannot read hides nothing.
+    std::set<std::string> shared;
+    for (const PipeWireNode& node : nodes) {
+        if (!node.v4l2Path.empty() && !node.modes.empty()) shared.insert("v4l2:" + node.v4l2Path);
+    }
+    std::vector<HostDevice> cameras = std::move(pipewire);
+    for (HostDevice& device : v4l2) {
+        if (shared.count(device.key) == 0) cameras.push_back(std::move(device));
+    }
+    return cameras;
+}
+
+V4l2Counters& PipeWireCameraCounts() {
+    static V4l2Counters counters;
+    return counters;
+}
+
+}  // namespace VornHost

@@ -1,0 +1,340 @@
+// PipeWire cameras against a real PipeWire daemon, as tests/portal/session.sh starts it: video
+// source nodes of a known colour (vmc_test_producer) listed, captured through the push and
+// pull camera devices, taken away mid-capture and opened and closed over again. Without that
+// session the daemon tests skip; the rule that lists each camera once needs no daemon.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/pipewire/camera.h"
+#include "host/pipewire/video_stream.h"
+#include "child_process.h"
+#include "polling.h"
+#include "tqzcameradevice.h"
+#include "tqzpacket.h"
+#include "tqzusbvideodevice.h"
+#include "vorn/control/media.h"
+#include "world/media.h"
+
+namespace {
+
+using VornHost::HostDevice;
+using VornHost::PipeWireNode;
+namespace pipewire = VornWorld::host::pipewire;
+
+// ---- Each camera once ----------------------------------------------------------------------
+
+HostDevice Device(const std::string& key) {
+    HostDevice device;
+    device.key = key;
+    return device;
+}
+
+PipeWireNode Node(const std::string& name, const std::string& v4l2Path, bool readable) {
+    PipeWireNode node;
+    node.name = name;
+    node.v4l2Path = v4l2Path;
+    if (readable) node.modes.push_back({MEDIASUBTYPE_RGB24, 640, 480});
+    return node;
+}
+
+struct OnceCase {
+    const char* what;
+    std::vector<PipeWireNode> nodes;
+    std::vector<std::string> v4l2;
+    std::vector<std::string> listed;
+};
+
+TEST(PipeWireCameras, EachCameraIsListedOnceAsItsPipeWireNode) {
+    const OnceCase cases[] = {
+        {"no daemon: the V4L2 devices as they are",
+         {},
+         {"v4l2:/dev/video0", "v4l2:/dev/video2"},
+         {"v4l2:/dev/video0", "v4l2:/dev/video2"}},
+        {"a node reading video0 hides it; a node of its own adds to the list",
+         {Node("cam", "/dev/video0", true), Node("screen", "", true)},
+         {"v4l2:/dev/video0", "v4l2:/dev/video2"},
+         {"pipewire:cam", "pipewire:screen", "v4l2:/dev/video2"}},
+        {"a node of formats we cannot read hides nothing and is not listed",
+         {Node("mjpeg-only", "/dev/video0", false)},
+         {"v4l2:/dev/video0"},
+         {"v4l2:/dev/video0"}},
+        {"a node of a device that is no longer listed",
+         {Node("cam", "/dev/video4", true)},
+         {"v4l2:/dev/video0"},
+         {"pipewire:cam", "v4l2:/dev/video0"}},
+    };
+    for (const OnceCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<HostDevice> v4l2;
+        for (const std::string& key : c.v4l2) v4l2.push_back(Device(key));
+        std::vector<std::string> listed;
+        for (const HostDevice& device :
+             VornHost::CamerasOnce(c.nodes, VornHost::PipeWireCameras(c.nodes), std::move(v4l2)))
+            listed.push_back(device.key);
+        EXPECT_EQ(c.listed, listed);
+    }
+}
+
+// ---- Against the daemon --------------------------------------------------------------------
+
+constexpr int kWidth = 320, kHeight = 240;
+constexpr uint32_t kColour = 0xCC6633;
+
+// A source node of ours, 320 x 240 BGRx at 30 frames a second, every pixel kColour, with its
+// description and `more` properties (SPA-JSON) given to its stream; not started without a
+// session.
+std::unique_ptr<vmc_test::ChildProcess> Producer(const std::string& name,
+                                                 const std::string& description,
+                                                 const std::string& more = "") {
+    const char* program = std::getenv("VMC_PORTAL_PRODUCER");
+    const std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
+    return std::make_unique<vmc_test::ChildProcess>(
+        std::vector<std::string>{program != nullptr ? program : "/nonexistent", name, size, "30",
+                                 "cc6633"},
+        std::vector<std::string>{"PIPEWIRE_PROPS={ node.description = \"" + description + "\" " +
+                                 more + " }"});
+}
+
+// Whether the daemon lists a node of that description now.
+bool Present(const std::string& description, PipeWireNode* found = nullptr) {
+    for (const PipeWireNode& node : VornHost::ListPipeWireNodes()) {
+        if (node.description != description) continue;
+        if (found != nullptr) *found = node;
+        return true;
+    }
+    return false;
+}
+bool Listed(const std::string& description, PipeWireNode* found = nullptr) {
+    return vmc_test::Eventually([&] { return Present(description, found); });
+}
+
+// A source node that GStreamer makes of its test source: one colour, kColour, in `format`
+// (a GStreamer raw video format, or "MJPG": Motion-JPEG, encoded from RGB so that its colour
+// is JPEG's full-range one), 320 x 240 at 30 frames a second; `description` without spaces.
+std::unique_ptr<vmc_test::ChildProcess> GstSource(const std::string& description,
+                                                  const std::string& format) {
+    return std::make_unique<vmc_test::ChildProcess>(
+        std::vector<std::string>{
+            "/usr/bin/gst-launch-1.0", "-q", "videotestsrc", "pattern=solid-color",
+            "foreground-color=0xffcc6633", "is-live=true", "!",
+            "video/x-raw,format=" + (format == "MJPG" ? std::string("RGB") : format) + ",width=" +
+                std::to_string(kWidth) + ",height=" + std::to_string(kHeight) + ",framerate=30/1",
+            "!", format == "MJPG" ? "jpegenc" : "identity", "!", "pipewiresink", "mode=provide",
+            "stream-properties=props,media.class=Video/Source,node.description=" + description},
+        std::vector<std::string>{});
+}
+
+// The camera's position in the video input category, or -1.
+int IndexOf(const std::string& description) {
+    const std::wstring wanted(description.begin(), description.end());
+    const auto devices = VornWorld::DevicesOf(VornWorld::MediaKind::Video);
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (devices[i]->config.friendlyName == wanted) return static_cast<int>(i);
+    return -1;
+}
+
+// Whether a bottom-up RGB24 frame of kWidth x kHeight is kColour everywhere we look (within
+// the rounding of a trip through YUV).
+bool ShowsColour(const unsigned char* bytes, size_t size) {
+    const auto near = [](int a, int b) { return a - b <= 6 && b - a <= 6; };
+    const size_t stride = (kWidth * 3 + 3) / 4 * 4;
+    if (bytes == nullptr || size != stride * kHeight) return false;
+    for (int y : {0, kHeight / 2, kHeight - 1}) {
+        for (int x : {0, kWidth / 2, kWidth - 1}) {
+            const unsigned char* p = bytes + static_cast<size_t>(y) * stride + x * 3;
+            if (!near(p[2], kColour >> 16) || !near(p[1], (kColour >> 8) & 0xFF) ||
+                !near(p[0], kColour & 0xFF)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+class Sink : public TQZCapture::ICaptureVideoCallBack {
+public:
+    std::atomic<int> frames{0}, wrong{0}, errors{0};
+    std::mutex mutex;
+    std::vector<double> times;
+    void OnVideoStart() override {}
+    void OnVideoStop() override {}
+    void OnVideoPause(bool) override {}
+    void OnVideoError(unsigned int) override { ++errors; }
+    void OnVideoFrame(double time, unsigned char* data, long bytes) override {
+        if (!ShowsColour(data, static_cast<size_t>(bytes))) ++wrong;
+        std::lock_guard<std::mutex> lock(mutex);
+        times.push_back(time);
+        ++frames;
+    }
+};
+
+bool OpenPush(TQZCapture::TQZUSBVideoDevice& device, Sink& sink, int index) {
+    device.Index = index;
+    device.Width = kWidth;
+    device.Height = kHeight;
+    device.FrameRate = 30;
+    device.OnOpenBefore(static_cast<TQZCapture::ICaptureVideoCallBack*>(&sink));
+    return device.Open();
+}
+
+void ClosePush(TQZCapture::TQZUSBVideoDevice& device) {
+    device.OnCloseBefore();
+    EXPECT_TRUE(device.Close());
+    device.OnCloseAFter();
+}
+
+// Opens the pull device at `index` and checks that each of `grabs` grabs shows the picture.
+void PullAndCheck(int index, int grabs) {
+    TQZCapture::TQZCameraDevice camera;
+    camera.Index = index;
+    camera.Width = kWidth;
+    camera.Height = kHeight;
+    ASSERT_TRUE(camera.Open());
+    for (int i = 0; i < grabs; ++i) {
+        TQZCapture::TQZPacket* packet = camera.Get();
+        ASSERT_NE(nullptr, packet) << "grab " << i;
+        EXPECT_TRUE(ShowsColour(static_cast<const unsigned char*>(packet->Bytes()),
+                                static_cast<size_t>(packet->Size())))
+            << "grab " << i;
+    }
+    EXPECT_TRUE(camera.Close());
+}
+
+class PipeWireCameraTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("VMC_PORTAL_PRODUCER") == nullptr) {
+            GTEST_SKIP() << "no PipeWire session (tests/portal/session.sh; the test command's "
+                            "portal stage starts one)";
+        }
+        VornWorld::ResetMedia();
+        objects_ = VornWorld::LiveComObjects();
+    }
+    void TearDown() override {
+        if (IsSkipped()) return;
+        VornWorld::ResetMedia();
+        EXPECT_EQ(objects_, VornWorld::LiveComObjects());
+        EXPECT_EQ(0, VornWorld::LiveStreamingThreads());
+        EXPECT_EQ(0, pipewire::LiveObjects()) << "PipeWire objects left";
+    }
+    // Starts a producer of that name and description (or the given source of that
+    // description), and returns its camera's position in the category (-1: it did not come).
+    int Start(const std::string& name, const std::string& description,
+              std::unique_ptr<vmc_test::ChildProcess> source = nullptr) {
+        producer_ = source != nullptr ? std::move(source) : Producer(name, description);
+        if (!producer_->Running() || !Listed(description)) return -1;
+        return IndexOf(description);
+    }
+
+    long objects_ = 0;
+    std::unique_ptr<vmc_test::ChildProcess> producer_;
+};
+
+// The device node of a PipeWire V4L2 node is read from either property it may carry: its
+// own api.v4l2.path, or the object.path the registry shows.
+TEST_F(PipeWireCameraTest, ASourceNodeIsACameraNamedByItsDescription) {
+    auto producer =
+        Producer("vmc-cam-listed", "Test Camera Listed", "api.v4l2.path = \"/dev/video7\"");
+    auto other =
+        Producer("vmc-cam-other", "Test Camera Other", "object.path = \"v4l2:/dev/video9\"");
+    ASSERT_TRUE(producer->Running());
+    PipeWireNode node;
+    ASSERT_TRUE(Listed("Test Camera Other", &node));
+    EXPECT_EQ("/dev/video9", node.v4l2Path);
+    ASSERT_TRUE(Listed("Test Camera Listed", &node));
+    EXPECT_EQ("vmc-cam-listed", node.name);
+    EXPECT_EQ("/dev/video7", node.v4l2Path);
+    ASSERT_EQ(1u, node.modes.size());
+    EXPECT_EQ(kWidth, node.modes[0].width);
+    EXPECT_EQ(kHeight, node.modes[0].height);
+    EXPECT_EQ(30, node.modes[0].maxFrameRate);
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, node.modes[0].subtype));
+    EXPECT_LE(0, IndexOf("Test Camera Listed")) << "not in the host world's cameras";
+}
+
+// Each format a source may offer: BGRx from our producer, YUY2 and Motion-JPEG (as webcams
+// give them) and 24-bit RGB from GStreamer's.
+TEST_F(PipeWireCameraTest, FramesComeWithTheNodesPictureThroughPushAndPull) {
+    const char* formats[] = {"BGRx", "YUY2", "RGB", "MJPG"};
+    for (const std::string format : formats) {
+        SCOPED_TRACE(format);
+        const std::string description = "Test-Camera-" + format;  // gst-launch splits at spaces
+        const int index = Start("vmc-cam-frames", description,
+                                format == "BGRx" ? nullptr : GstSource(description, format));
+        ASSERT_LE(0, index);
+        {
+            Sink sink;
+            TQZCapture::TQZUSBVideoDevice device;
+            ASSERT_TRUE(OpenPush(device, sink, index));
+            EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 10; }));
+            ClosePush(device);
+            EXPECT_EQ(0, sink.wrong) << "frames not of the node's picture";
+            std::lock_guard<std::mutex> lock(sink.mutex);
+            for (size_t i = 1; i < sink.times.size(); ++i)
+                EXPECT_LT(sink.times[i - 1], sink.times[i]) << "frame " << i << " repeated";
+        }
+        PullAndCheck(index, 3);
+        producer_->Kill();
+        ASSERT_TRUE(vmc_test::Eventually([&] { return !Present(description); }));
+    }
+}
+
+TEST_F(PipeWireCameraTest, ANodeGoneMidCaptureStopsTheFramesAndCloses) {
+    const int index = Start("vmc-cam-gone", "Test Camera Gone");
+    ASSERT_LE(0, index);
+    const unsigned long lost = VornHost::PipeWireCameraCounts().lost;
+    Sink sink;
+    TQZCapture::TQZUSBVideoDevice device;
+    ASSERT_TRUE(OpenPush(device, sink, index));
+    ASSERT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 3; }));
+    producer_->Kill();
+    EXPECT_TRUE(vmc_test::Eventually([&] { return VornHost::PipeWireCameraCounts().lost > lost; }))
+        << "the end of the node not seen";
+    EXPECT_TRUE(vmc_test::StaysStill(sink.frames, 300)) << "frames after the node went away";
+    const auto start = std::chrono::steady_clock::now();
+    ClosePush(device);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(PipeWireCameraTest, ADeviceWhoseNodeWentAwayFailsToOpen) {
+    ASSERT_LE(0, Start("vmc-cam-away", "Test Camera Away"));
+    std::vector<PipeWireNode> nodes;
+    for (const PipeWireNode& node : VornHost::ListPipeWireNodes())
+        if (node.description == "Test Camera Away") nodes.push_back(node);
+    ASSERT_EQ(1u, nodes.size());
+    const std::vector<HostDevice> devices = VornHost::PipeWireCameras(nodes);
+    ASSERT_EQ(1u, devices.size());
+    producer_->Kill();
+    ASSERT_TRUE(vmc_test::Eventually([] { return !Present("Test Camera Away"); }));
+    VornWorld::StreamFormat format;
+    format.subtype = MEDIASUBTYPE_RGB24;
+    format.width = kWidth;
+    format.height = kHeight;
+    format.interval = 333333;
+    EXPECT_EQ(nullptr, devices[0].open(format));
+}
+
+TEST_F(PipeWireCameraTest, OpenCloseCyclesLeaveNothingBehind) {
+    const int index = Start("vmc-cam-cycles", "Test Camera Cycles");
+    ASSERT_LE(0, index);
+    for (int cycle = 0; cycle < 6; ++cycle) {
+        SCOPED_TRACE(cycle);
+        PullAndCheck(index, 1);
+        EXPECT_EQ(0, pipewire::LiveObjects());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("VORN_WORLD", "host", 1);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
