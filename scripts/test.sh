@@ -933,6 +933,32 @@ script_checks() {
 }
 
 # GStreamer's own tools on the build's plugin (GST_PLUGIN_PATH naming the build's plugin folder):
+# The host world's screen and microphone through the tool's GStreamer elements: 3 s of the X
+# desktop with the sound server's 440 Hz tone into one .mkv; ffprobe finds both streams at the
+# length asked (within 0.1 s), and the decoded sound is the tone.
+host_recording() {
+    local tool=$1 out=$2 ends freq
+    rm -f "$out"
+    DISPLAY=$XVFB_DISPLAY VORN_WORLD=host run_check native vmcapture-host-recording "$tool" \
+        capture desktop --audio microphone -s 640x480 -r 10 -t 3 -q -o "$out"
+    # Where each stream ends: its last packet's time plus its length, by stream type.
+    ends=$(awk -F, 'NR == FNR { type[$1] = $2; next }
+        $1 in type { e = $2 + $3; if (e > end[type[$1]]) end[type[$1]] = e }
+        END { printf "video %.3f audio %.3f", end["video"], end["audio"] }' \
+        <(ffprobe -v error -show_entries stream=index,codec_type -of csv=p=0 "$out" 2>/dev/null) \
+        <(ffprobe -v error -show_entries packet=stream_index,pts_time,duration_time -of csv=p=0 \
+            "$out" 2>/dev/null))
+    freq=$(ffmpeg -v error -i "$out" -vn -ac 1 -f wav - 2>/dev/null | sox -t wav - -n stat 2>&1 |
+        awk '/^Rough +frequency:/ {print $3}')
+    log "host recording: stream ends $ends, the sound at ${freq:-?} Hz"
+    if awk -v e="$ends" -v f="${freq:-0}" 'BEGIN { split(e, p, " ")
+            exit !(p[2] >= 2.9 && p[2] <= 3.1 && p[4] >= 2.9 && p[4] <= 3.1 && f >= 430 && f <= 450) }'; then
+        PASSED=$((PASSED + 1))
+    else
+        fail "host recording: stream ends $ends (3 s each wanted), the sound at ${freq:-no} Hz (440 wanted)"
+    fi
+}
+
 # gst-inspect-1.0 shows the elements, gst-device-monitor-1.0 lists the devices. One passed test
 # per tool.
 gst_tools() {
@@ -1089,6 +1115,10 @@ host_audio() {
     export PULSE_SERVER="unix:$dir/run/native"
     VORN_WORLD=host run_gtest native vmc_host_media_tests "$BUILD_DIR/bin/vmc_host_media_tests" \
         --gtest_filter=-HostAudioServerKilled.*
+    if start_xvfb; then
+        host_recording "$BUILD_DIR/bin/vmcapture" "$BUILD_ROOT/results/$CURRENT_STAGE/talk.mkv"
+        stop_xvfb
+    fi
     VORN_WORLD=host loaded_audio "$PULSE_PID"
     # The library's own view of a server killed mid-capture, on a server started afresh.
     if start_pulse "$dir"; then
