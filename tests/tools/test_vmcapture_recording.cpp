@@ -86,11 +86,14 @@ void ExpectRecordedInStep(const std::string& file, const char* videoCodec, doubl
     EXPECT_EQ(audio.codec, "opus");
     // The encoder's lead-in aside, within one frame of each other.
     EXPECT_NEAR(video.first, audio.first, 1.0 / rate) << file;
-    EXPECT_NEAR(video.end - video.first, audio.end - audio.first, 0.05) << file;
-    EXPECT_NEAR(video.end - video.first, seconds, 0.05) << file;
+    // Frames a busy machine never produced at the end leave the video that much shorter; the
+    // tool says how many.
+    const double missing = ReportedMissing(run.err) / static_cast<double>(rate);
+    EXPECT_NEAR(video.end - video.first, audio.end - audio.first, 0.05 + missing) << file;
+    EXPECT_NEAR(video.end - video.first, seconds, 0.05 + missing) << file;
     EXPECT_NEAR(audio.end - audio.first, seconds, 0.05) << file;
     // At the end still in step: no drift between the streams over the whole recording.
-    EXPECT_NEAR(video.end, audio.end, 0.05) << file;
+    EXPECT_NEAR(video.end, audio.end, 0.05 + missing) << file;
     EXPECT_EQ(video.packets + ReportedMissing(run.err), static_cast<int>(seconds * rate + 0.5))
         << run.err;
 }

@@ -5,6 +5,7 @@
 #include <gst/audio/audio.h>
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -131,7 +132,13 @@ Sent Send(Stream& stream, GstSample* sample, GstClockTime start, GstClockTime st
             return Sent::No;
         }
         stamped = slot * duration;
-        if (start + stamped >= stop) return Sent::Past;
+        if (start + stamped >= stop) {
+            // The places left before the end stay empty: frames never produced, too.
+            const uint64_t places = (stop - start + duration - 1) / duration;
+            if (places > stream.nextSlot) stream.gaps += places - stream.nextSlot;
+            stream.nextSlot = std::max(stream.nextSlot, places);
+            return Sent::Past;
+        }
         stream.gaps += slot - stream.nextSlot;
         stream.nextSlot = slot + 1;
         out = gst_buffer_copy(buffer);
