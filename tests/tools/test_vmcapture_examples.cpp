@@ -89,6 +89,11 @@ TEST(ExamplesTest, EveryCommandOfTheReadmeAndTheHelpRunsAsWritten) {
         if (command.find("--world host") != std::string::npos ||
             command.find("VORN_WORLD=host") != std::string::npos)
             continue;
+        // Compressed recordings need a tool built with GStreamer.
+        if (!VMCAPTURE_RECORDS && (command.find(".mkv") != std::string::npos ||
+                                   command.find(".mp4") != std::string::npos ||
+                                   command.find(".webm") != std::string::npos))
+            continue;
         ScratchDir dir;
         PrepareInputs(dir);
         const ToolRun run = RunShell(command, dir.Path());
