@@ -78,8 +78,15 @@ void ClearFaults() {
     armed = 0;
 }
 
-unsigned long CallCount(const char* name) { return counts[IndexOf(name, "CallCount")].calls; }
+// The empty name is no call: nothing was counted for it.
+unsigned long CallCount(const char* name) {
+    const unsigned index = IndexOf(name, "CallCount");
+    return index == kFaultPointCount ? 0 : counts[index].calls.load();
+}
 
-unsigned long FailedCount(const char* name) { return counts[IndexOf(name, "FailedCount")].failed; }
+unsigned long FailedCount(const char* name) {
+    const unsigned index = IndexOf(name, "FailedCount");
+    return index == kFaultPointCount ? 0 : counts[index].failed.load();
+}
 
 }  // namespace VornWorld
