@@ -126,7 +126,7 @@ enum class MediaClock { Free, Driven };
 VORN_PLATFORM_API void SetMediaClock(MediaClock clock);
 VORN_PLATFORM_API MediaClock MediaClockInForce();
 // Moves the driven clock on by `step` (100 ns units) and wakes every waiting source; false
-// (nothing changed) when the clock is free or the step is negative.
+// (nothing changed) when the clock is free, the step is negative or the time would overflow.
 VORN_PLATFORM_API bool AdvanceMediaClock(REFERENCE_TIME step);
 // The driven time since SetMediaClock(Driven), in 100 ns units; 0 while the clock is free.
 VORN_PLATFORM_API REFERENCE_TIME DrivenMediaTime();
