@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "vorn/control/world.h"
+#include "world/media_clock.h"
 
 namespace VornWorld {
 namespace {
@@ -113,7 +114,10 @@ LeakCounters& Counters() {
 // ------------------------------------------------------------------------------------
 // Control API.
 
-bool ResetMedia() { return MediaWorldInForce().Reset(); }
+bool ResetMedia() {
+    ResetMediaClock();
+    return MediaWorldInForce().Reset();
+}
 DeviceId AddDevice(const DeviceConfig& config, int position) {
     return MediaWorldInForce().Add(config, position);
 }

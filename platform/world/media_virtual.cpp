@@ -1,13 +1,13 @@
 // The virtual media world: the capture devices the control API shapes, and their sources,
 // which paint a moving test picture or a sine tone at the pace of a clock.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
-#include <chrono>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 
 #include "world/media.h"
+#include "world/media_clock.h"
 #include "world/media_pixels.h"
 
 namespace VornWorld {
@@ -52,6 +52,18 @@ bool Valid(const DeviceConfig& config) {
            config.reportedCapsSize >= 0;
 }
 
+// The sample a microphone at `rate` has reached at a time of the clock, and back: when the
+// clock reaches a sample (rounded up to 100 ns).
+uint64_t SampleAt(REFERENCE_TIME time, uint64_t rate) {
+    const uint64_t t = static_cast<uint64_t>(std::max<REFERENCE_TIME>(time, 0));
+    return t / 10000000 * rate + t % 10000000 * rate / 10000000;
+}
+REFERENCE_TIME TimeOfSample(uint64_t sample, uint64_t rate) {
+    rate = std::max<uint64_t>(rate, 1);
+    return static_cast<REFERENCE_TIME>(sample / rate * 10000000 +
+                                       (sample % rate * 10000000 + rate - 1) / rate);
+}
+
 // The devices keep running whoever looks at them: their pictures and tones follow one clock,
 // not the graphs that read them. A run starts at the frame or sample the clock has reached.
 // A microphone holds what it captured for a second, like a device's buffer: a run that starts
@@ -59,37 +71,31 @@ bool Valid(const DeviceConfig& config) {
 // that builds a graph per buffer still gets continuous sound.
 class DeviceClock {
 public:
-    static REFERENCE_TIME Now() {
-        static const auto epoch = std::chrono::steady_clock::now();
-        return std::chrono::duration_cast<std::chrono::duration<int64_t, std::ratio<1, kSecond>>>(
-                   std::chrono::steady_clock::now() - epoch)
-            .count();
-    }
-
     static uint64_t FirstFrame(REFERENCE_TIME period) {
-        return static_cast<uint64_t>(Now() / std::max<REFERENCE_TIME>(period, 1));
+        return static_cast<uint64_t>(std::max<REFERENCE_TIME>(ReadMediaClock().now, 0) /
+                                     std::max<REFERENCE_TIME>(period, 1));
     }
 
     static uint64_t FirstSample(DeviceId device, DWORD rate) {
-        const REFERENCE_TIME now = Now();
-        const uint64_t reached = static_cast<uint64_t>(now / kSecond) * rate +
-                                 static_cast<uint64_t>(now % kSecond) * rate / kSecond;
+        const MediaTime time = ReadMediaClock();
+        const uint64_t reached = SampleAt(time.now, rate);
         std::lock_guard<std::mutex> lock(Mutex());
         const auto last = Ends().find(device);
-        if (last != Ends().end() && last->second.rate == rate &&
+        if (last != Ends().end() && last->second.epoch == time.epoch && last->second.rate == rate &&
             last->second.sample + rate >= reached && last->second.sample <= reached + rate)
             return last->second.sample;
         return reached;
     }
 
     static void EndedAt(DeviceId device, DWORD rate, uint64_t sample) {
+        const uint64_t epoch = ReadMediaClock().epoch;
         std::lock_guard<std::mutex> lock(Mutex());
-        Ends()[device] = {rate, sample};
+        Ends()[device] = {epoch, rate, sample};
     }
 
 private:
-    static constexpr REFERENCE_TIME kSecond = 10000000;
     struct End {
+        uint64_t epoch;  // the clock's timeline the sample is on
         DWORD rate;
         uint64_t sample;
     };
@@ -117,12 +123,16 @@ public:
     void Begin() override {
         std::lock_guard<std::mutex> lock(mutex_);
         interrupted_ = false;
-        begin_ = Clock::now();
+        const MediaTime time = ReadMediaClock();
+        begin_ = time.now;
+        epoch_ = time.epoch;
         sent_ = 0;
         if (!format_.audio) {
             first_ = DeviceClock::FirstFrame(Period(format_.sampleBytes));
         } else if (!begun_) {
             next_ = origin_ = DeviceClock::FirstSample(device_, format_.wave.nSamplesPerSec);
+        } else if (timeline_ != time.epoch) {
+            Rebase(time);
         } else {
             // Running again after a pause or a one-shot grab: the device kept capturing and
             // holds its last second, so what it captured before that is lost, and the stamps
@@ -132,25 +142,51 @@ public:
             if (reached > next_ + rate) next_ = reached - rate;
         }
         begun_ = true;
+        timeline_ = time.epoch;
     }
 
     Result Read(BYTE* buffer, size_t bytes, uint64_t position, REFERENCE_TIME* time) override {
+        auto stopped = [this] { return interrupted_.load(); };
+        if (!delivers_) {
+            AwaitMediaTime([](const MediaTime&) { return kNeverDue; }, stopped);
+            return Result::Interrupted;
+        }
+        const REFERENCE_TIME period = Period(bytes);
+        REFERENCE_TIME begin;
+        uint64_t epoch;
+        REFERENCE_TIME sent;
         {
-            std::unique_lock<std::mutex> lock(mutex_);
-            auto stop = [this] { return interrupted_; };
-            if (!delivers_) {
-                wake_.wait(lock, stop);
-                return Result::Interrupted;
+            std::lock_guard<std::mutex> lock(mutex_);
+            begin = begin_;
+            epoch = epoch_;
+            sent = static_cast<REFERENCE_TIME>(sent_);
+        }
+        // Free: due a period after the one before, the first at once. Driven: due when the
+        // clock has passed the sample's whole span; a microphone's buffer on the device's own
+        // timeline, as it holds what it captured while nobody read. When the clock was set
+        // since the run began, the run goes on from the clock's new time.
+        auto due = [&](const MediaTime& time) {
+            if (time.epoch != epoch) {
+                begin = time.now - period * sent;
+                epoch = time.epoch;
             }
-            auto due = begin_ + Ticks(Period(bytes) * static_cast<REFERENCE_TIME>(sent_));
-            if (wake_.wait_until(lock, due, stop)) return Result::Interrupted;
+            if (format_.audio && time.epoch != timeline_) Rebase(time);
+            if (time.driven && format_.audio)
+                return TimeOfSample(next_ + BlocksIn(bytes), format_.wave.nSamplesPerSec);
+            return begin + period * (sent + (time.driven ? 1 : 0));
+        };
+        if (!AwaitMediaTime(due, stopped)) return Result::Interrupted;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            begin_ = begin;
+            epoch_ = epoch;
             ++sent_;
         }
         if (format_.audio) {
             const uint64_t rate = format_.wave.nSamplesPerSec;
             PaintTone(format_.wave, tone_, next_, buffer, bytes);
             *time = static_cast<REFERENCE_TIME>((next_ - origin_) * 10000000 / rate);
-            next_ += format_.wave.nBlockAlign == 0 ? 0 : bytes / format_.wave.nBlockAlign;
+            next_ += BlocksIn(bytes);
             DeviceClock::EndedAt(device_, static_cast<DWORD>(rate), next_);
         } else {
             PaintTestFrame(format_.subtype, format_.width, format_.height, first_ + position,
@@ -160,19 +196,25 @@ public:
     }
 
     void Interrupt() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            interrupted_ = true;
-        }
-        wake_.notify_all();
+        interrupted_ = true;
+        WakeMediaWaiters();
     }
 
     // A microphone goes on capturing between one-shot runs, as a real one does.
     bool Continuous() const override { return format_.audio; }
 
 private:
-    using Clock = std::chrono::steady_clock;
-    using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+    uint64_t BlocksIn(size_t bytes) const {
+        return format_.wave.nBlockAlign == 0 ? 0 : bytes / format_.wave.nBlockAlign;
+    }
+    // Audio: the clock was set, so the device's timeline starts again where the clock is now;
+    // the stamps go on without a gap (nothing was lost, the time was changed).
+    void Rebase(const MediaTime& time) {
+        const uint64_t reached = SampleAt(time.now, format_.wave.nSamplesPerSec);
+        origin_ = reached - (next_ - origin_);  // modulo 2^64, as the stamps are differences
+        next_ = reached;
+        timeline_ = time.epoch;
+    }
 
     REFERENCE_TIME Period(size_t bytes) const {
         if (format_.audio) {
@@ -186,16 +228,17 @@ private:
     const double tone_;
     const StreamFormat format_;
     std::vector<BYTE> scratch_;  // streaming thread only
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool interrupted_ = false;
-    Clock::time_point begin_ = Clock::now();
+    std::atomic<bool> interrupted_{false};
+    std::mutex mutex_;          // the run's place on the clock, below
+    REFERENCE_TIME begin_ = 0;  // the clock's time when the run began
+    uint64_t epoch_ = 0;        // the clock's timeline begin_ is on
     uint64_t sent_ = 0;
     uint64_t first_ = 0;  // video: the clock's frame when the run began
     // Audio: the clock's sample of the first buffer and of the next one, kept from run to run.
     bool begun_ = false;
     uint64_t origin_ = 0;
     uint64_t next_ = 0;
+    uint64_t timeline_ = 0;  // the clock's timeline next_ is on
 };
 
 class VirtualMedia final : public MediaWorld {

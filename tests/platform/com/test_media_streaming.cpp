@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "com_test.h"
+#include "driven_clock.h"
 
 namespace {
 
@@ -12,6 +13,7 @@ using comtest::CaptureGraph;
 using comtest::CountingCallback;
 using comtest::Ptr;
 using namespace std::chrono_literals;
+using vmc_test::kMs;
 
 // A capture graph of the first camera that hands RGB24 to the grabber.
 struct VideoGraph : CaptureGraph {
@@ -46,18 +48,19 @@ TEST_F(Streaming, CallbacksArriveAtTheFrameRateWithWholeFrames) {
     VornWorld::DeviceId id = OnlyCamera({MEDIASUBTYPE_YUY2, 320, 240, 0, 0, 1, 1, 5.0, 20.0});
     VideoGraph g;
     ASSERT_EQ(g.grabber->SetCallback(&callback, 1), S_OK);
+    VornWorld::SetMediaClock(VornWorld::MediaClock::Driven);
     ASSERT_EQ(g.control->Run(), S_OK);
     EXPECT_EQ(VornWorld::LiveStreamingThreads(), 1);
-    std::this_thread::sleep_for(1000ms);
+    ASSERT_TRUE(VornWorld::AdvanceMediaClock(1000 * kMs));
+    EXPECT_TRUE(vmc_test::Settled(1));
     ASSERT_EQ(g.control->Stop(), S_OK);
     EXPECT_EQ(VornWorld::LiveStreamingThreads(), 0);
 
     std::lock_guard<std::mutex> lock(callback.mutex);
-    EXPECT_GE(callback.calls.load(), 8);  // 20 expected; tolerant of a slow machine
-    EXPECT_LE(callback.calls.load(), 23);
+    EXPECT_EQ(callback.calls.load(), 20);
     for (LONG length : callback.lengths) EXPECT_EQ(length, 320 * 240 * 3);
     for (size_t i = 0; i < callback.times.size(); ++i)
-        EXPECT_NEAR(callback.times[i], 0.05 * static_cast<double>(i), 1e-6);
+        EXPECT_DOUBLE_EQ(callback.times[i], 0.05 * static_cast<double>(i));
     EXPECT_EQ(VornWorld::Activity(id).samplesDelivered, callback.lengths.size());
 }
 
@@ -72,9 +75,10 @@ TEST_F(Streaming, OneShotRunsCompleteWithThePictureOfTheirTimeThenStreamingMoves
     g.AddRenderer();
     EXPECT_EQ(g.events->WaitForCompletion(0, &code), VFW_E_WRONG_STATE);  // not running
     std::vector<std::vector<BYTE>> frames;
+    VornWorld::SetMediaClock(VornWorld::MediaClock::Driven);
     for (size_t run = 0; run < 3; ++run) {
-        if (run > 0) std::this_thread::sleep_for(100ms);  // three frame periods at 30 fps
         ASSERT_EQ(g.control->Run(), S_OK);
+        ASSERT_TRUE(VornWorld::AdvanceMediaClock(100 * kMs));  // three frame periods at 30 fps
         ASSERT_EQ(g.events->WaitForCompletion(static_cast<LONG>(INFINITE), &code), S_OK);
         EXPECT_EQ(code, EC_COMPLETE);
         frames.push_back(Buffered(g.grabber.get()));
@@ -94,8 +98,10 @@ TEST_F(Streaming, OneShotRunsCompleteWithThePictureOfTheirTimeThenStreamingMoves
     ASSERT_EQ(g.grabber->SetOneShot(FALSE), S_OK);
     ASSERT_EQ(g.grabber->SetCallback(&callback, 1), S_OK);
     ASSERT_EQ(g.control->Run(), S_OK);
-    while (callback.calls < 2) std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(VornWorld::AdvanceMediaClock(100 * kMs));
+    EXPECT_TRUE(vmc_test::Settled(1));
     ASSERT_EQ(g.control->Stop(), S_OK);
+    EXPECT_EQ(callback.calls, 3);
     EXPECT_NE(Buffered(g.grabber.get()), frames[0]);
 }
 
@@ -136,12 +142,16 @@ TEST_F(Streaming, AudioIsASineToneInBuffersOfATenthOfASecond) {
     EXPECT_EQ(asked[0].properties.cbBuffer, 8820);
 
     g.grabber->SetCallback(&callback, 1);
+    VornWorld::SetMediaClock(VornWorld::MediaClock::Driven);
     ASSERT_EQ(g.control->Run(), S_OK);
-    while (callback.calls < 3) std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(VornWorld::AdvanceMediaClock(300 * kMs));
+    EXPECT_TRUE(vmc_test::Settled(1));
     ASSERT_EQ(g.control->Stop(), S_OK);
     std::lock_guard<std::mutex> lock(callback.mutex);
+    ASSERT_EQ(callback.calls, 3);
     EXPECT_EQ(callback.lengths[0], 17640);  // 44100 Hz, 16 bits, 2 channels, 100 ms
-    EXPECT_NEAR(callback.times[1], 0.1, 1e-6);
+    EXPECT_DOUBLE_EQ(callback.times[1], 0.1);
+    EXPECT_DOUBLE_EQ(callback.times[2], 0.2);
     // A sine at half scale: the loudest sample of 100 ms is near 16384.
     int loudest = 0;
     for (size_t i = 0; i + 1 < callback.last.size(); i += 2) {

@@ -115,6 +115,26 @@ VORN_PLATFORM_API bool RemoveAllDevices(MediaKind kind);
 // The devices of a category in enumeration order.
 VORN_PLATFORM_API std::vector<DeviceId> Devices(MediaKind kind);
 
+// The clock the virtual devices' sources follow (the host world's devices run on real time
+// whatever it says). Free (the default): the steady clock, each sample due a period after the
+// one before. Driven: time stands still until AdvanceMediaClock moves it; a sample is delivered
+// once the clock has passed its whole span, so one second at 20 frames a second is exactly 20
+// frames stamped 0, 50 ms, ... 950 ms, and at the start nothing is delivered at all. The
+// pictures and tones follow the clock in force. SetMediaClock(Driven) starts the driven time
+// at 0 (also when it was driven already); ResetMedia sets the clock back to Free.
+enum class MediaClock { Free, Driven };
+VORN_PLATFORM_API void SetMediaClock(MediaClock clock);
+VORN_PLATFORM_API MediaClock MediaClockInForce();
+// Moves the driven clock on by `step` (100 ns units) and wakes every waiting source; false
+// (nothing changed) when the clock is free, the step is negative or the time would overflow.
+VORN_PLATFORM_API bool AdvanceMediaClock(REFERENCE_TIME step);
+// The driven time since SetMediaClock(Driven), in 100 ns units; 0 while the clock is free.
+VORN_PLATFORM_API REFERENCE_TIME DrivenMediaTime();
+// The virtual sources' reads that wait for the clock and have seen its latest change (set or
+// step). Once it equals the number of running streams after a step, every sample of the step
+// was delivered; before a step, every stream is ready to take it.
+VORN_PLATFORM_API int SettledMediaReads();
+
 // What programs asked of a device (also after it was removed), since ResetMedia.
 struct FormatRequest {
     HRESULT result;
