@@ -101,7 +101,7 @@ constexpr double kSilentSeconds = 5.0;
 
 ElementState& State(gpointer self) { return *reinterpret_cast<SourceInstance*>(self)->state; }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* property) {
     const char* text = g_value_get_string(value);
     const std::string string = text != nullptr ? text : "";
     State(object).settings.Update([&](DeviceChoice& choice) {
@@ -116,12 +116,12 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
                 choice.via = string;
                 break;
             default:
-                G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+                G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
         }
     });
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* property) {
     const DeviceChoice choice = State(object).settings.Choice();
     switch (id) {
         case kPropKind:
@@ -134,7 +134,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
             g_value_set_string(value, choice.via.c_str());
             break;
         default:
-            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
     }
 }
 
