@@ -29,6 +29,7 @@ packages=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good   # gst-device-monitor-1.0; encoders,
     gstreamer1.0-plugins-ugly gstreamer1.0-x              # muxers, RTP, ximagesrc
     gstreamer1.0-pipewire                    # the PipeWire camera tests' YUY2 and RGB sources
+    gdb                                      # backtraces of a test program that hangs
     "$@"
 )
 

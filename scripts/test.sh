@@ -325,7 +325,7 @@ run_program() {
     if [[ $runner == wine* ]]; then
         (cd "$dir" && wine_run "$runner" "$TEST_TIMEOUT" "$@" </dev/null) 2>&1 | tee "$log"
     else
-        (cd "$dir" && timeout -k 30 "$TEST_TIMEOUT" "$@" </dev/null) 2>&1 | tee "$log"
+        (cd "$dir" && bash "$ROOT/scripts/watchdog.sh" "$TEST_TIMEOUT" "$@" </dev/null) 2>&1 | tee "$log"
     fi
     RUN_RC=${PIPESTATUS[0]}
     RUN_NOTE=""

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 
 #include "kernel/objects.h"
@@ -174,12 +175,33 @@ std::shared_ptr<ThreadObject> TargetOf(VornWorld::FaultPoint call, HANDLE handle
     return target;
 }
 
-// Waits until a thread whose count went from 0 to 1 has stopped, or no longer needs to.
+// Waits until a thread whose count went from 0 to 1 has stopped, or no longer needs to. The
+// signal is sent again while the thread runs on: a runtime that intercepts signals (a thread
+// sanitizer) was seen to let one go unhandled, and a suspender must not wait for ever on it.
+// A second signal to a thread that did park is harmless: it finds the count and parks again,
+// or leaves at once when the count is back to 0.
 void WaitUntilParked(ThreadObject& target) {
-    target.WaitUntil([&] {
-        return target.parked.load() || target.suspendCount.load() == 0 ||
-               target.state.load() != kRunning;
-    });
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kResend = std::chrono::milliseconds(200);
+    auto sent = Clock::now();
+    for (;;) {
+        const uint32_t seen = target.changes.load();
+        if (target.parked.load() || target.suspendCount.load() == 0 ||
+            target.state.load() != kRunning) {
+            return;
+        }
+        const auto left = kResend - (Clock::now() - sent);
+        if (left > Clock::duration::zero()) {
+            target.WaitForChange(seen, std::chrono::ceil<std::chrono::milliseconds>(left).count());
+            continue;
+        }
+        KernelLock lock;
+        if (!target.parked.load() && target.suspendCount.load() > 0 &&
+            target.state.load() == kRunning) {
+            Signal(target, SuspendSignal());
+        }
+        sent = Clock::now();
+    }
 }
 
 void ParkSelf(ThreadObject& self) {
