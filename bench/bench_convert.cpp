@@ -2,7 +2,7 @@
 // RGB24ToI420 on the same frame (a different but comparable conversion: averaged chroma) and a
 // plain memcpy of as many bytes as the conversion reads and writes together. A summary line per
 // size gives the ratios ours/libyuv and ours/memcpy (below 1 means ours is faster).
-#include "i420convert.h"
+#include "internal/convert/i420convert.h"
 #include "tqzcolorspaceconvert.h"
 
 #include <benchmark/benchmark.h>

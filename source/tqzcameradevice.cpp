@@ -1,6 +1,6 @@
 #include "tqzcameradevice.h"
 
-#include "pullgraph.h"
+#include "internal/pull/pullgraph.h"
 
 namespace TQZCapture {
 

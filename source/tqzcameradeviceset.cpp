@@ -1,6 +1,6 @@
 #include "tqzcameradeviceset.h"
 
-#include "tqzdeviceset_impl.h"
+#include "internal/tqzdeviceset_impl.h"
 
 namespace TQZCapture {
 

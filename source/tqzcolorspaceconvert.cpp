@@ -1,6 +1,6 @@
 #include "tqzcolorspaceconvert.h"
 
-#include "i420convert.h"
+#include "internal/convert/i420convert.h"
 
 #include <cstring>
 

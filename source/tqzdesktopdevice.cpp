@@ -3,9 +3,9 @@
 #include <cstring>
 #include <limits>
 
-#include "screendevice.h"
-#include "screengrab.h"
-#include "screenpacer.h"
+#include "internal/queued/screendevice.h"
+#include "internal/queued/screengrab.h"
+#include "internal/queued/screenpacer.h"
 
 namespace TQZCapture {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "mediaenum.h"
+#include "internal/graph/mediaenum.h"
 
 namespace TQZCapture {
 

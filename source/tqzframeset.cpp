@@ -1,7 +1,7 @@
 #include "tqzframeset.h"
 
-#include "ownedqueue.h"
-#include "scopedlocker.h"
+#include "internal/ownedqueue.h"
+#include "internal/scopedlocker.h"
 
 namespace TQZCapture {
 

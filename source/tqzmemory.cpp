@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "scopedlocker.h"
+#include "internal/scopedlocker.h"
 
 namespace TQZCapture {
 

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "ownedqueue.h"
-#include "scopedlocker.h"
+#include "internal/ownedqueue.h"
+#include "internal/scopedlocker.h"
 
 namespace TQZCapture {
 

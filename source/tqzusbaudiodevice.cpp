@@ -1,7 +1,7 @@
 #include "tqzusbaudiodevice.h"
 
-#include "formatchoice.h"
-#include "pushgraph.h"
+#include "internal/graph/formatchoice.h"
+#include "internal/push/pushgraph.h"
 
 namespace TQZCapture {
 

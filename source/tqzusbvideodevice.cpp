@@ -3,8 +3,8 @@
 #include <iterator>
 #include <vector>
 
-#include "formatchoice.h"
-#include "pushgraph.h"
+#include "internal/graph/formatchoice.h"
+#include "internal/push/pushgraph.h"
 
 namespace TQZCapture {
 

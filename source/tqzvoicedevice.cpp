@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "formatchoice.h"
-#include "pullgraph.h"
+#include "internal/graph/formatchoice.h"
+#include "internal/pull/pullgraph.h"
 
 namespace TQZCapture {
 

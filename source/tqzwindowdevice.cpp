@@ -1,8 +1,8 @@
 #include "tqzwindowdevice.h"
 
-#include "screendevice.h"
-#include "screengrab.h"
-#include "screenpacer.h"
+#include "internal/queued/screendevice.h"
+#include "internal/queued/screengrab.h"
+#include "internal/queued/screenpacer.h"
 
 namespace TQZCapture {
 

@@ -13,8 +13,8 @@
 #include <new>
 #include <vector>
 
-#include "i420convert.h"
-#include "screengrab.h"
+#include "internal/convert/i420convert.h"
+#include "internal/queued/screengrab.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <list>
 #include <new>
 
-#include "scopedlocker.h"
+#include "internal/scopedlocker.h"
 
 namespace TQZCapture {
 namespace internal {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "com_objects.h"
-#include "mediaids.h"
+#include "internal/graph/mediaids.h"
 #include "vornplatform.h"
 
 namespace comparity {

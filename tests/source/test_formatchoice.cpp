@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "formatchoice.h"
+#include "internal/graph/formatchoice.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // media type record.
 #pragma once
 
-#include "mediaids.h"
+#include "internal/graph/mediaids.h"
 #include "tqzcompointer.h"
 #include "vornplatform.h"
 

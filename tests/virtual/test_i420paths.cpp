@@ -1,7 +1,7 @@
 // Every conversion path this processor runs must give exactly the reference's bytes, in both
 // byte orders, and blue-first images of any stride and direction must give exactly what the
 // public converter gives for the same picture in its own layout.
-#include "i420convert.h"
+#include "internal/convert/i420convert.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "driven_clock.h"
-#include "pullgraph.h"
+#include "internal/pull/pullgraph.h"
 #include "tqzcameradevice.h"
 #include "tqzpacket.h"
 #include "tqzvoicedevice.h"

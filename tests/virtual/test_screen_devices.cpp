@@ -7,7 +7,7 @@
 
 #include "screen_fixture.h"
 #include "screengrabbers.h"
-#include "screenpacer.h"
+#include "internal/queued/screenpacer.h"
 #include "tqzdesktopdevice.h"
 #include "tqzpacket.h"
 #include "tqzwindowdevice.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tqzdeviceset_impl.h"
+#include "internal/tqzdeviceset_impl.h"
 
 namespace {
 

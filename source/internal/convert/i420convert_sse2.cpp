@@ -2,4 +2,4 @@
 #define VMC_I420_SIMD_TARGET "sse2"
 #define VMC_I420_SIMD_ROW Sse2Row
 #define VMC_I420_SIMD_LAYOUT Planar
-#include "i420simd.h"
+#include "internal/convert/i420simd.h"

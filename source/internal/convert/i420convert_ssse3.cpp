@@ -2,4 +2,4 @@
 #define VMC_I420_SIMD_TARGET "ssse3"
 #define VMC_I420_SIMD_ROW Ssse3Row
 #define VMC_I420_SIMD_LAYOUT Paired<16>
-#include "i420simd.h"
+#include "internal/convert/i420simd.h"

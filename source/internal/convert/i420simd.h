@@ -3,7 +3,7 @@
 // (one of the register layouts below) and then includes this file, once. Everything defined here
 // compiles for that instruction set whatever the build's baseline (the processor is checked
 // before the row is used), and the anonymous namespace keeps each file's copy its own.
-#include "i420convert.h"
+#include "internal/convert/i420convert.h"
 
 #if VMC_I420_X86_PATHS
 #include <immintrin.h>

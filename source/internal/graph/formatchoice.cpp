@@ -1,4 +1,4 @@
-#include "formatchoice.h"
+#include "internal/graph/formatchoice.h"
 
 #include <algorithm>
 #include <cstdint>

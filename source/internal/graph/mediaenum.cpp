@@ -1,4 +1,4 @@
-#include "mediaenum.h"
+#include "internal/graph/mediaenum.h"
 
 #include <vector>
 

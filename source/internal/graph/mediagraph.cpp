@@ -1,4 +1,4 @@
-#include "mediagraph.h"
+#include "internal/graph/mediagraph.h"
 
 #include "tqzcompointer.h"
 

@@ -1,10 +1,10 @@
-#include "pullgraph.h"
+#include "internal/pull/pullgraph.h"
 
 #include <cstdint>
 #include <memory>
 #include <new>
 
-#include "mediaids.h"
+#include "internal/graph/mediaids.h"
 #include "tqzdevice.h"
 #include "tqzpacket.h"
 #include "tqzpacketset.h"

@@ -2,7 +2,7 @@
 // sample grabber "Grabber" -> null renderer "NullRenderer", grabbed one sample at a time.
 #pragma once
 
-#include "mediagraph.h"
+#include "internal/graph/mediagraph.h"
 #include "tqzcompointer.h"
 #include "vornplatform.h"
 

@@ -1,6 +1,6 @@
-#include "pushgraph.h"
+#include "internal/push/pushgraph.h"
 
-#include "mediaids.h"
+#include "internal/graph/mediaids.h"
 
 namespace TQZCapture {
 namespace internal {

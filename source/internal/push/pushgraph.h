@@ -3,7 +3,7 @@
 // TQZUSBAudioDevice).
 #pragma once
 
-#include "mediagraph.h"
+#include "internal/graph/mediagraph.h"
 #include "tqzcompointer.h"
 #include "vornplatform.h"
 

@@ -1,11 +1,11 @@
-#include "framestore.h"
+#include "internal/queued/framestore.h"
 
 #include <exception>
 #include <new>
 #include <utility>
 
-#include "ownedqueue.h"
-#include "scopedlocker.h"
+#include "internal/ownedqueue.h"
+#include "internal/scopedlocker.h"
 #include "tqzpacketset.h"
 
 namespace TQZCapture {

@@ -1,6 +1,6 @@
-#include "screendevice.h"
+#include "internal/queued/screendevice.h"
 
-#include "framestore.h"
+#include "internal/queued/framestore.h"
 #include "tqzdevice.h"
 #include "tqzpacket.h"
 #include "tqzpacketset.h"

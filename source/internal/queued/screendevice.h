@@ -3,8 +3,8 @@
 
 #include <atomic>
 
-#include "framestore.h"
-#include "screenpacer.h"
+#include "internal/queued/framestore.h"
+#include "internal/queued/screenpacer.h"
 #include "vornplatform.h"
 
 namespace TQZCapture {

@@ -1,11 +1,11 @@
-#include "screengrab.h"
+#include "internal/queued/screengrab.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "framestore.h"
+#include "internal/queued/framestore.h"
 
 namespace TQZCapture {
 namespace internal {

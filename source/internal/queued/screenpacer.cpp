@@ -1,4 +1,4 @@
-#include "screenpacer.h"
+#include "internal/queued/screenpacer.h"
 
 #include "vornplatform.h"
 
