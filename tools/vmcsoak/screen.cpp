@@ -52,6 +52,7 @@ struct DesktopKind {
         device->Height = Between(rng, 1, 300);
         return device;
     }
+    static HWND Window(const Device&) { return nullptr; }
     // Width x 3 bytes per row, no padding.
     static bool FrameFits(const Device& device, unsigned long size) {
         return size == static_cast<unsigned long>(device.Width) * device.Height * 3;
@@ -76,6 +77,7 @@ struct WindowKind {
         const unsigned long count = set.Count();
         return count == 0 ? nullptr : set.GetByIndex(static_cast<unsigned>(rng() % count));
     }
+    static HWND Window(const Device& device) { return device.WindowHandle; }
     // Rows of a width rounded down to 4 pixels, a height rounded down to 4 rows, no larger
     // than the largest window the mutator makes.
     static bool FrameFits(const Device&, unsigned long size) {
@@ -135,6 +137,8 @@ void ScreenCycles(Run& run, CallSlot& slot, Rng& rng) {
             continue;
         }
         device->FrameRate = kHighestRate;
+        const HWND window = Kind::Window(*device);
+        if (window != nullptr) run.captured.Add(window);
         if (!VornHooks::OpenDevice(
                 *device, nullptr,
                 [&](auto open) { return run.calls.Time(slot, Kind::kCalls.open, open); },
@@ -160,6 +164,7 @@ void ScreenCycles(Run& run, CallSlot& slot, Rng& rng) {
         if (paused) run.tally.Add(name + " closed while paused");
         VornHooks::CloseDevice(
             *device, [&](auto close) { return run.calls.Time(slot, Kind::kCalls.close, close); });
+        if (window != nullptr) run.captured.Remove(window);
         CheckQueue(run, Kind::kName, device->Packets);
         run.calls.Time(slot, Kind::kCalls.destroy, [&] {
             set.Free();
@@ -209,7 +214,15 @@ void WindowMutator(Run& run) {
     for (int i = 0; i < run.options.windows; ++i) windows.push_back(NewWindow(run, slot, rng));
     while (!run.Over()) {
         HWND& window = windows[rng() % windows.size()];
-        const unsigned r = rng() % 100;
+        unsigned r = rng() % 100;
+        // Where the system cannot take it, a window under capture keeps its size and life (a
+        // resize or destruction becomes a retitle), and no device opens on a window while it
+        // is being resized or destroyed.
+        std::unique_lock<std::mutex> frozen;
+        if ((r < 40 || r >= 85) && !world::ResizesCapturedWindows()) {
+            frozen = run.captured.Freeze();
+            if (run.captured.Holds(window)) r = 40;
+        }
         if (r < 40) {
             // Now and then smaller than the window's frame: the client area is then empty.
             const bool tiny = rng() % 10 == 0;
@@ -239,9 +252,11 @@ void WindowMutator(Run& run) {
                 world::CloseWindow(window);
                 return true;
             });
+            if (frozen.owns_lock()) frozen.unlock();
             window = NewWindow(run, slot, rng);
             run.tally.Add(kWindowsDestroyed);
         }
+        if (frozen.owns_lock()) frozen.unlock();
         world::PumpMessages();
         SleepMs(static_cast<int>(Between(rng, 0, 8)));
     }

@@ -167,14 +167,22 @@ void MeasureCycleHandles() {
 
 }  // namespace
 
-const char* Name() {
-    using WineVersion = const char*(CDECL*)();
-    auto version = reinterpret_cast<WineVersion>(
+// Wine's version, or null on Windows itself.
+const char* WineVersion() {
+    using Version = const char*(CDECL*)();
+    static const auto version = reinterpret_cast<Version>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")));
-    static const std::string name =
-        version != nullptr ? std::string("Windows system of Wine ") + version() : "Windows system";
+    return version != nullptr ? version() : nullptr;
+}
+
+const char* Name() {
+    static const std::string name = WineVersion() != nullptr
+                                        ? std::string("Windows system of Wine ") + WineVersion()
+                                        : "Windows system";
     return name.c_str();
 }
+
+bool ResizesCapturedWindows() { return WineVersion() == nullptr; }
 
 // A window's device context that another thread is drawing from when the window is
 // destroyed cannot be released: the system keeps it in its cache of window contexts (a DC,
