@@ -1,8 +1,8 @@
 // Threads with Windows semantics over POSIX threads.
 //
-// Suspension really stops the thread: SuspendThread sends it a signal whose handler parks it in
-// sigsuspend until its suspend count is back to 0, and returns only once it is parked. The
-// resume signal wakes the parked thread to look at its count again. A forced end
+// Suspension really stops the thread: SuspendThread sends it a signal whose handler parks it
+// in a wait for the resume signal until its suspend count is back to 0, and returns only once
+// it is parked. The resume signal wakes the parked thread to look at its count again. A forced end
 // (TerminateThread) parks the thread for good without running any of its code again: POSIX has
 // no way to end one thread without unwinding it, and unwinding is not what a forced end does.
 // Its stack stays reserved, as a stack can leak on Windows too.
@@ -77,11 +77,15 @@ bool EndThread(ThreadObject* self, DWORD code) {
 
 // Holds the calling thread while its suspend count is above 0, and ends it for good when a
 // forced end was asked for. Runs with both signals blocked (in the suspend handler, or with a
-// SignalBlock), so that the resume signal can only arrive inside sigsuspend.
+// SignalBlock), so that the resume signal stays pending until the wait takes it. The wait
+// also looks at the count again every 100 ms on its own, so that a resume signal lost on the
+// way (as a suspend signal once was, under a runtime that intercepts signals) cannot hold a
+// thread for ever.
 void Park(ThreadObject* self) {
-    sigset_t waiting;
-    pthread_sigmask(SIG_BLOCK, nullptr, &waiting);
-    sigdelset(&waiting, ResumeSignal());
+    sigset_t resume;
+    sigemptyset(&resume);
+    sigaddset(&resume, ResumeSignal());
+    const timespec look{0, 100 * 1000 * 1000};
     for (;;) {
         if (self->state.load() != kRunning) break;
         if (self->terminate.load()) {
@@ -99,7 +103,7 @@ void Park(ThreadObject* self) {
             self->parked.store(true);
             self->Bump();
         }
-        sigsuspend(&waiting);
+        sigtimedwait(&resume, nullptr, &look);
     }
     self->Bump();
 }
