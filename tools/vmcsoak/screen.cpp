@@ -215,11 +215,11 @@ void WindowMutator(Run& run) {
     while (!run.Over()) {
         HWND& window = windows[rng() % windows.size()];
         unsigned r = rng() % 100;
-        // Where the system cannot take it, a window under capture keeps its size and life (a
-        // resize or destruction becomes a retitle), and no device opens on a window while it
-        // is being resized or destroyed.
+        // Where the system cannot take it, a window under capture keeps its place, size,
+        // visibility and life (any such change becomes a retitle), and no device opens on a
+        // window while it is being changed so.
         std::unique_lock<std::mutex> frozen;
-        if ((r < 40 || r >= 85) && !world::ResizesCapturedWindows()) {
+        if ((r < 40 || r >= 65) && !world::ReshapesCapturedWindows()) {
             frozen = run.captured.Freeze();
             if (run.captured.Holds(window)) r = 40;
         }

@@ -193,12 +193,12 @@ bool RetitleWindow(HWND window, const std::string& title);
 bool ShowWindow(HWND window, bool visible);
 // Handles the window thread's messages (nothing to do on the virtual platform).
 void PumpMessages();
-// False where a window resized or destroyed by its thread while another thread copies from
-// it can bring the process down: Wine 8.0's BitBlt then reads past the end of the window's
-// replaced surface (a page fault in win32u, seen in 2 runs of 6 on a busy machine). The
-// mutator then resizes and destroys only windows no device has open; it still moves,
-// retitles, hides and shows those.
-bool ResizesCapturedWindows();
+// False where a window resized, moved, hidden or destroyed by its thread while another thread
+// copies from it can bring the process down: Wine 8.0's BitBlt then reads past the end of the
+// window's replaced surface (a page fault in win32u, seen in 3 runs of 12 on a busy machine;
+// Wine clips a window's surface to the screen, so a move replaces it too). The mutator then
+// changes only the titles of windows a device has open.
+bool ReshapesCapturedWindows();
 
 // Fault injection into platform calls, where the world can (none elsewhere). `times`
 // kAlways: every call until ClearFaults.

@@ -35,7 +35,7 @@ std::vector<std::pair<std::string, long>> MediaResources() {
 
 Kept SystemKeeps(const std::string&, const Tally&) { return {}; }
 
-bool ResizesCapturedWindows() { return true; }
+bool ReshapesCapturedWindows() { return true; }
 
 void FailCall(const std::string& name, unsigned skip, unsigned times) {
     VornWorld::FailCall(name.c_str(), skip, times);

@@ -182,7 +182,7 @@ const char* Name() {
     return name.c_str();
 }
 
-bool ResizesCapturedWindows() { return WineVersion() == nullptr; }
+bool ReshapesCapturedWindows() { return WineVersion() == nullptr; }
 
 // A window's device context that another thread is drawing from when the window is
 // destroyed cannot be released: the system keeps it in its cache of window contexts (a DC,
