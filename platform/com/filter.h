@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "com/mediatype.h"
 #include "com/object.h"
+#include "shared/mediatype.h"
 #include "vorn/control/media.h"
 
 namespace VornCom {
+
+using VornMedia::MediaType;
 
 class Filter;
 class FilterGraph;

@@ -59,7 +59,7 @@ public:
         if (types == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
         ULONG given = 0;
         while (given < count && position_ < types_.size()) {
-            types[given] = NewTypeCopy(types_[position_].Get());
+            types[given] = types_[position_].NewRecord();
             if (types[given] == nullptr) break;
             ++given;
             ++position_;
