@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+#include "shared/enumerator.h"
 #include "vorn/win/com.h"
 #include "vorn/win/dshow.h"
 #include "world/faults.h"
@@ -124,38 +125,7 @@ HRESULT CreateObject(REFIID iid, void** out, Args&&... args) {
     return result;
 }
 
-// Holds one reference to an interface while not null.
-template <class I>
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(I* p, bool addRef = true) : p_(p) {
-        if (p_ != nullptr && addRef) p_->AddRef();
-    }
-    Ref(const Ref& other) : Ref(other.p_) {}
-    Ref(Ref&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    Ref& operator=(Ref other) noexcept {
-        I* old = p_;
-        p_ = other.p_;
-        other.p_ = old;
-        return *this;
-    }
-    ~Ref() {
-        if (p_ != nullptr) p_->Release();
-    }
-    I* get() const { return p_; }
-    I* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    // Hands the reference out (for out-parameters).
-    I* detach() {
-        I* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-
-private:
-    I* p_ = nullptr;
-};
+using VornMedia::Ref;
 
 // Copies a wide string into task memory (for QueryId, display names).
 LPWSTR TaskString(const std::wstring& text);

@@ -3,6 +3,8 @@
 // system's headers and task memory on Windows and the platform layer's elsewhere.
 #include <gtest/gtest.h>
 
+#include "counted.h"
+
 #include <cstring>
 
 #include "shared/mediatype.h"
@@ -10,18 +12,6 @@
 namespace {
 
 using VornMedia::MediaType;
-
-// An object that only counts its references.
-class Counted final : public IUnknown {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
-    ULONG STDMETHODCALLTYPE Release() override { return --references; }
-    ULONG references = 1;
-};
 
 struct SubtypeCase {
     const char* name;

@@ -61,6 +61,7 @@ public:
 
 protected:
     virtual ~ComObject() = default;
+    const IID& Iid() const { return iid_; }
 
 private:
     ModuleUser user_;

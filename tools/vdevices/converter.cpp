@@ -365,8 +365,7 @@ STDMETHODIMP ConverterFilter::Run(REFERENCE_TIME) {
 }
 
 STDMETHODIMP ConverterFilter::EnumPins(IEnumPins** pins) {
-    return NewPinEnumerator(static_cast<IBaseFilter*>(this),
-                            {static_cast<IPin*>(&input_), static_cast<IPin*>(&output_)}, pins);
+    return NewPinEnumerator({static_cast<IPin*>(&input_), static_cast<IPin*>(&output_)}, pins);
 }
 
 STDMETHODIMP ConverterFilter::FindPin(LPCWSTR id, IPin** pin) {

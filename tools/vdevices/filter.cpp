@@ -68,7 +68,7 @@ STDMETHODIMP SourceFilter::Run(REFERENCE_TIME start) {
 
 STDMETHODIMP SourceFilter::EnumPins(IEnumPins** pins) {
     if (pins == nullptr) return E_POINTER;
-    return NewPinEnumerator(static_cast<IBaseFilter*>(this), {&pin_}, pins);
+    return NewPinEnumerator({&pin_}, pins);
 }
 
 STDMETHODIMP SourceFilter::FindPin(LPCWSTR id, IPin** pin) {
