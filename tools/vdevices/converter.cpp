@@ -131,17 +131,7 @@ ConverterInput::ConverterInput(ConverterFilter& filter)
     : ConverterPin(filter, PINDIR_INPUT, L"In") {}
 
 STDMETHODIMP ConverterInput::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPin)
-        *out = static_cast<IPin*>(this);
-    else if (iid == IID_IMemInputPin)
-        *out = static_cast<IMemInputPin*>(this);
-    else {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return Answer(FindAmong<IPin, IMemInputPin>(this, iid), out);
 }
 
 std::vector<MediaType> ConverterInput::Offered() const { return {}; }
@@ -249,14 +239,7 @@ ConverterOutput::ConverterOutput(ConverterFilter& filter)
     : ConverterPin(filter, PINDIR_OUTPUT, L"Out") {}
 
 STDMETHODIMP ConverterOutput::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPin) {
-        *out = static_cast<IPin*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    return Answer(FindAmong<IPin>(this, iid), out);
 }
 
 std::vector<MediaType> ConverterOutput::Offered() const {
@@ -326,15 +309,7 @@ ConverterFilter::ConverterFilter() : input_(*this), output_(*this) {}
 ConverterFilter::~ConverterFilter() { output_.Disconnect(); }
 
 STDMETHODIMP ConverterFilter::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter ||
-        iid == IID_IBaseFilter) {
-        *out = static_cast<IBaseFilter*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    return Answer(FindAmong<IBaseFilter>(this, iid), out);
 }
 
 STDMETHODIMP ConverterFilter::GetClassID(CLSID* id) {

@@ -9,17 +9,16 @@
 namespace VornDevices {
 namespace {
 
-// The DLL's object under the shared enumerator: it answers its interface's identifier and
-// refuses no call.
+// The DLL's object under the shared enumerator: it refuses no call.
 template <class IEnum>
 class EnumObject : public ComObject<IEnum> {
 public:
-    using Setup = const IID*;
-    explicit EnumObject(const IID* iid) : ComObject<IEnum>(*iid) {}
+    struct Setup {};
+    explicit EnumObject(Setup) {}
 
 protected:
     bool Refuses(VornMedia::EnumCall) const { return false; }
-    const IID* CloneSetup() const { return &this->Iid(); }
+    Setup CloneSetup() const { return {}; }
 };
 
 using PinEnumerator =
@@ -28,21 +27,21 @@ using TypeEnumerator =
     VornMedia::ListEnum<EnumObject<IEnumMediaTypes>, IEnumMediaTypes, AM_MEDIA_TYPE*, MediaType>;
 
 template <class Enumerator, class IEnum, class Holder>
-HRESULT NewEnumerator(const IID& iid, std::vector<Holder> items, IEnum** out) {
+HRESULT NewEnumerator(std::vector<Holder> items, IEnum** out) {
     if (out == nullptr) return E_POINTER;
-    *out = new (std::nothrow) Enumerator(&iid, std::move(items));
+    *out = new (std::nothrow) Enumerator({}, std::move(items));
     return *out == nullptr ? E_OUTOFMEMORY : S_OK;
 }
 
 }  // namespace
 
 HRESULT NewPinEnumerator(const std::vector<IPin*>& pins, IEnumPins** out) {
-    return NewEnumerator<PinEnumerator>(
-        IID_IEnumPins, std::vector<VornMedia::Ref<IPin>>(pins.begin(), pins.end()), out);
+    return NewEnumerator<PinEnumerator>(std::vector<VornMedia::Ref<IPin>>(pins.begin(), pins.end()),
+                                        out);
 }
 
 HRESULT NewTypeEnumerator(std::vector<MediaType> types, IEnumMediaTypes** out) {
-    return NewEnumerator<TypeEnumerator>(IID_IEnumMediaTypes, std::move(types), out);
+    return NewEnumerator<TypeEnumerator>(std::move(types), out);
 }
 
 }  // namespace VornDevices

@@ -21,20 +21,7 @@ SourceFilter::SourceFilter(Medium medium)
 SourceFilter::~SourceFilter() { Stop(); }
 
 STDMETHODIMP SourceFilter::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter ||
-        iid == IID_IBaseFilter)
-        *out = static_cast<IBaseFilter*>(this);
-    else if (iid == IID_IPersistPropertyBag)
-        *out = static_cast<IPersistPropertyBag*>(this);
-    else if (iid == IID_IAMFilterMiscFlags)
-        *out = static_cast<IAMFilterMiscFlags*>(this);
-    else {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return Answer(FindAmong<IBaseFilter, IPersistPropertyBag, IAMFilterMiscFlags>(this, iid), out);
 }
 
 STDMETHODIMP SourceFilter::GetClassID(CLSID* id) {

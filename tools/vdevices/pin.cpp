@@ -44,21 +44,11 @@ OutputPin::~OutputPin() {
 }
 
 STDMETHODIMP OutputPin::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPin)
-        *out = static_cast<IPin*>(this);
-    else if (iid == IID_IKsPropertySet)
-        *out = static_cast<IKsPropertySet*>(this);
-    else if (iid == IID_IAMStreamConfig)
-        *out = static_cast<IAMStreamConfig*>(this);
-    else if (iid == IID_IAMBufferNegotiation && medium_ == Medium::Audio)
-        *out = static_cast<IAMBufferNegotiation*>(this);
-    else {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    IUnknown* found = FindAmong<IPin, IKsPropertySet, IAMStreamConfig>(this, iid);
+    // Only a microphone's pin takes buffer sizes.
+    if (found == nullptr && medium_ == Medium::Audio)
+        found = FindAmong<IAMBufferNegotiation>(this, iid);
+    return Answer(found, out);
 }
 
 STDMETHODIMP_(ULONG) OutputPin::AddRef() { return filter_.AddRef(); }
