@@ -1,5 +1,7 @@
 #include "formats.h"
 
+#include "shared/streamcaps.h"
+
 #include <cstring>
 
 namespace VornDevices {
@@ -37,14 +39,7 @@ const VideoSize& SizeAt(int index) { return kSizes[index % kSizeCount]; }
 REFERENCE_TIME MinInterval(const VideoSize& size) { return kSecond / size.maxFramesPerSecond; }
 
 bool MakeAudioType(DWORD rate, WORD bits, WORD channels, MediaType& out) {
-    WAVEFORMATEX wave = {};
-    wave.wFormatTag = WAVE_FORMAT_PCM;
-    wave.nChannels = channels;
-    wave.nSamplesPerSec = rate;
-    wave.wBitsPerSample = bits;
-    wave.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    wave.nAvgBytesPerSec = rate * wave.nBlockAlign;
-    out = MediaType::Audio(wave);
+    out = MediaType::Audio(VornMedia::PcmWave(channels, bits, rate));
     return true;
 }
 
@@ -104,14 +99,8 @@ bool Capability(Medium medium, int index, MediaType& type, BYTE* caps) {
     if (medium == Medium::Audio) {
         const PcmFormat& f = kPcmFormats[index];
         if (caps != nullptr) {
-            AUDIO_STREAM_CONFIG_CAPS record = {};
-            record.guid = MEDIATYPE_Audio;
-            record.MinimumChannels = record.MaximumChannels = f.channels;
-            record.ChannelsGranularity = 1;
-            record.MinimumBitsPerSample = record.MaximumBitsPerSample = f.bits;
-            record.BitsPerSampleGranularity = 8;
-            record.MinimumSampleFrequency = record.MaximumSampleFrequency = f.rate;
-            record.SampleFrequencyGranularity = 1;
+            const AUDIO_STREAM_CONFIG_CAPS record = VornMedia::AudioCapsRecord(
+                {f.channels, f.channels, f.bits, f.bits, f.rate, f.rate});
             std::memcpy(caps, &record, sizeof(record));
         }
         return MakeAudioType(f.rate, f.bits, f.channels, type);
@@ -119,19 +108,10 @@ bool Capability(Medium medium, int index, MediaType& type, BYTE* caps) {
     const GUID& subtype = SubtypeAt(index);
     const VideoSize& size = SizeAt(index);
     if (caps != nullptr) {
-        const size_t bytes = VornMedia::FrameBytes(subtype, size.width, size.height);
-        VIDEO_STREAM_CONFIG_CAPS record = {};
-        record.guid = FORMAT_VideoInfo;
-        record.InputSize = {size.width, size.height};
-        record.MinCroppingSize = record.MaxCroppingSize = record.InputSize;
-        record.CropGranularityX = record.CropGranularityY = 1;
-        record.CropAlignX = record.CropAlignY = 1;
-        record.MinOutputSize = record.MaxOutputSize = record.InputSize;
-        record.OutputGranularityX = record.OutputGranularityY = 1;
-        record.MinFrameInterval = MinInterval(size);
-        record.MaxFrameInterval = kSecond;
-        record.MinBitsPerSecond = static_cast<LONG>(bytes * 8);
-        record.MaxBitsPerSecond = static_cast<LONG>(bytes * 8 * size.maxFramesPerSecond);
+        // One size each, at any rate from its most frames a second down to one.
+        const VIDEO_STREAM_CONFIG_CAPS record = VornMedia::VideoCapsRecord(
+            {subtype, size.width, size.height, size.width, size.height, 1, 1, MinInterval(size),
+             kSecond, 1.0, static_cast<double>(size.maxFramesPerSecond)});
         std::memcpy(caps, &record, sizeof(record));
     }
     return VideoType(subtype, size.width, size.height, MinInterval(size), type);
