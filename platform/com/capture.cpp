@@ -12,6 +12,7 @@
 #include "com/classes.h"
 #include "com/filter.h"
 #include "com/graph.h"
+#include "shared/streamcaps.h"
 #include "world/media_pixels.h"
 
 namespace VornCom {
@@ -29,14 +30,7 @@ using VornWorld::MaxWidth;
 using VornWorld::ShortestInterval;
 
 WAVEFORMATEX WaveOf(const AudioCapability& cap) {
-    WAVEFORMATEX wave{};
-    wave.wFormatTag = WAVE_FORMAT_PCM;
-    wave.nChannels = cap.channels;
-    wave.nSamplesPerSec = cap.sampleRate;
-    wave.wBitsPerSample = cap.bitsPerSample;
-    wave.nBlockAlign = static_cast<WORD>(cap.channels * cap.bitsPerSample / 8);
-    wave.nAvgBytesPerSec = wave.nBlockAlign * cap.sampleRate;
-    return wave;
+    return VornMedia::PcmWave(cap.channels, cap.bitsPerSample, cap.sampleRate);
 }
 
 bool SameType(const MediaType& a, const MediaType& b) {
@@ -203,27 +197,10 @@ protected:
 
     MediaType CapsAt(int index, std::vector<BYTE>& caps) const override {
         const VideoCapability& cap = Config().video[static_cast<size_t>(index)];
-        VIDEO_STREAM_CONFIG_CAPS record{};
-        record.guid = FORMAT_VideoInfo;
-        record.InputSize = {MaxWidth(cap), MaxHeight(cap)};
-        record.MinCroppingSize = {cap.width, cap.height};
-        record.MaxCroppingSize = {MaxWidth(cap), MaxHeight(cap)};
-        record.CropGranularityX = record.CropGranularityY = 1;
-        record.CropAlignX = record.CropAlignY = 1;
-        record.MinOutputSize = {cap.width, cap.height};
-        record.MaxOutputSize = {MaxWidth(cap), MaxHeight(cap)};
-        record.OutputGranularityX = cap.granularityX;
-        record.OutputGranularityY = cap.granularityY;
-        record.MinFrameInterval = ShortestInterval(cap);
-        record.MaxFrameInterval = LongestInterval(cap);
-        double smallest =
-            static_cast<double>(VornWorld::FrameBytes(cap.subtype, cap.width, cap.height));
-        double largest =
-            static_cast<double>(VornWorld::FrameBytes(cap.subtype, MaxWidth(cap), MaxHeight(cap)));
-        record.MinBitsPerSecond =
-            static_cast<LONG>(std::min(2147483647.0, smallest * 8 * cap.minFrameRate));
-        record.MaxBitsPerSecond =
-            static_cast<LONG>(std::min(2147483647.0, largest * 8 * cap.maxFrameRate));
+        const VIDEO_STREAM_CONFIG_CAPS record = VornMedia::VideoCapsRecord(
+            {cap.subtype, cap.width, cap.height, MaxWidth(cap), MaxHeight(cap), cap.granularityX,
+             cap.granularityY, ShortestInterval(cap), LongestInterval(cap), cap.minFrameRate,
+             cap.maxFrameRate});
         const BYTE* bytes = reinterpret_cast<const BYTE*>(&record);
         caps.assign(bytes, bytes + sizeof record);
         return MediaType::Video(cap.subtype, cap.width, cap.height, ShortestInterval(cap));
@@ -279,17 +256,9 @@ protected:
     MediaType CapsAt(int index, std::vector<BYTE>& caps) const override {
         const AudioCapability& cap = Config().audio[static_cast<size_t>(index)];
         AudioCapability most = VornWorld::WidestOf(cap);
-        AUDIO_STREAM_CONFIG_CAPS record{};
-        record.guid = MEDIATYPE_Audio;
-        record.MinimumChannels = cap.channels;
-        record.MaximumChannels = most.channels;
-        record.ChannelsGranularity = 1;
-        record.MinimumBitsPerSample = cap.bitsPerSample;
-        record.MaximumBitsPerSample = most.bitsPerSample;
-        record.BitsPerSampleGranularity = 8;
-        record.MinimumSampleFrequency = cap.sampleRate;
-        record.MaximumSampleFrequency = most.sampleRate;
-        record.SampleFrequencyGranularity = 1;
+        const AUDIO_STREAM_CONFIG_CAPS record =
+            VornMedia::AudioCapsRecord({cap.channels, most.channels, cap.bitsPerSample,
+                                        most.bitsPerSample, cap.sampleRate, most.sampleRate});
         const BYTE* bytes = reinterpret_cast<const BYTE*>(&record);
         caps.assign(bytes, bytes + sizeof record);
         return MediaType::Audio(WaveOf(cap));

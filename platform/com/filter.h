@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "com/mediatype.h"
 #include "com/object.h"
+#include "shared/mediatype.h"
 #include "vorn/control/media.h"
 
 namespace VornCom {
+
+using VornMedia::MediaType;
 
 class Filter;
 class FilterGraph;
@@ -176,14 +178,6 @@ private:
     ULONG STDMETHODCALLTYPE AddRef() override { return Filter::AddRef(); }      \
     ULONG STDMETHODCALLTYPE Release() override { return Filter::Release(); }
 
-// An enumerator over a fixed list, for pins, filters, monikers and media types.
-template <class Item>
-LPVOID HandOut(const Ref<Item>& item) {
-    item->AddRef();
-    return item.get();
-}
-inline LPVOID HandOut(const MediaType& item) { return item.NewRecord(); }
-
 // The fault points of an enumerator's calls, "IEnumPins::Next" and so on.
 struct EnumFaults {
     VornWorld::FaultPoint next, skip, reset;
@@ -193,48 +187,30 @@ struct EnumFaults {
         VORN_FAULT(name "::Next"), VORN_FAULT(name "::Skip"), VORN_FAULT(name "::Reset") \
     }
 
-template <class IEnum, class Item, class Holder>
-class ListEnum final : public Unknown, public IEnum {
+// The platform's object under the shared enumerator: counted, its QueryInterface and its calls
+// fault-checked.
+template <class IEnum>
+class EnumObject : public Unknown, public IEnum {
 public:
-    ListEnum(EnumFaults faults, std::vector<Holder> items, size_t position = 0)
-        : faults_(faults), items_(std::move(items)), position_(position) {}
+    using Setup = EnumFaults;
+    explicit EnumObject(EnumFaults faults) : faults_(faults) {}
     VORN_IUNKNOWN
     void* Find(REFIID iid) override { return FindAmong<IEnum>(this, iid); }
 
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, Item* out, ULONG* fetched) override {
-        if (fetched != nullptr) *fetched = 0;
-        if (out == nullptr) return E_POINTER;
-        if (count > 0) out[0] = nullptr;
-        if (Fails(faults_.next)) return E_FAIL;
-        if (count != 1 && fetched == nullptr) return E_INVALIDARG;
-        ULONG done = 0;
-        while (done < count && position_ < items_.size())
-            out[done++] = static_cast<Item>(HandOut(items_[position_++]));
-        if (fetched != nullptr) *fetched = done;
-        return done == count ? S_OK : S_FALSE;
+protected:
+    bool Refuses(VornMedia::EnumCall call) {
+        return Fails(call == VornMedia::EnumCall::Next   ? faults_.next
+                     : call == VornMedia::EnumCall::Skip ? faults_.skip
+                                                         : faults_.reset);
     }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-        if (Fails(faults_.skip)) return E_FAIL;
-        size_t left = items_.size() - position_;
-        position_ += count < left ? count : left;
-        return count <= left ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        if (Fails(faults_.reset)) return E_FAIL;
-        position_ = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnum** copy) override {
-        if (copy == nullptr) return E_POINTER;
-        *copy = new ListEnum(faults_, items_, position_);
-        return S_OK;
-    }
+    EnumFaults CloneSetup() const { return faults_; }
 
 private:
     EnumFaults faults_;
-    std::vector<Holder> items_;
-    size_t position_;
 };
+
+template <class IEnum, class Item, class Holder>
+using ListEnum = VornMedia::ListEnum<EnumObject<IEnum>, IEnum, Item, Holder>;
 
 using PinEnum = ListEnum<IEnumPins, IPin*, Ref<IPin>>;
 using FilterEnum = ListEnum<IEnumFilters, IBaseFilter*, Ref<IBaseFilter>>;

@@ -21,10 +21,7 @@ HRESULT AnswerQuery(IUnknown* found, REFIID iid, void** out) {
     const int named = InterfaceIndex(iid);
     if (named >= 0 && Fails({VornWorld::kQueryInterfaceFirst + static_cast<unsigned>(named)}))
         return E_NOINTERFACE;
-    if (found == nullptr) return E_NOINTERFACE;
-    found->AddRef();
-    *out = found;
-    return S_OK;
+    return VornMedia::Answer(found, out);
 }
 
 Unknown::Unknown() { ++VornWorld::Counters().objects; }
@@ -32,12 +29,7 @@ Unknown::Unknown() { ++VornWorld::Counters().objects; }
 Unknown::~Unknown() { --VornWorld::Counters().objects; }
 
 HRESULT Unknown::QueryInternal(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    auto* found = static_cast<IUnknown*>(Find(iid));
-    *out = found;
-    if (found == nullptr) return E_NOINTERFACE;
-    found->AddRef();
-    return S_OK;
+    return VornMedia::Answer(static_cast<IUnknown*>(Find(iid)), out);
 }
 
 HRESULT Unknown::DoQueryInterface(REFIID iid, void** out) {

@@ -5,29 +5,13 @@
 #include <atomic>
 #include <string>
 
+#include "shared/comquery.h"
+#include "shared/enumerator.h"
 #include "vorn/win/com.h"
 #include "vorn/win/dshow.h"
 #include "world/faults.h"
 
-namespace VornCom {
-
-// The place of a known interface identifier in the named interfaces of the fault table, whose
-// QueryInterface and FindInterface can be made to fail on their own; -1 for others.
-int InterfaceIndex(REFIID iid);
-
-// Counts one fault-checked call of `name`; true when the call is to fail.
-inline bool Fails(VornWorld::FaultPoint point) { return VornWorld::ShouldFail(point); }
-
-// Which identifiers each interface answers to (its own and those of its bases).
-template <class I>
-bool Answers(REFIID iid);
-#define VORN_ANSWERS(I, condition)       \
-    template <>                          \
-    inline bool Answers<I>(REFIID iid) { \
-        return condition;                \
-    }
-VORN_ANSWERS(IPin, iid == IID_IPin)
-VORN_ANSWERS(IBaseFilter, iid == IID_IBaseFilter || iid == IID_IMediaFilter || iid == IID_IPersist)
+// The interfaces only the platform's objects implement (the filters' are in shared/).
 VORN_ANSWERS(IGraphBuilder, iid == IID_IGraphBuilder || iid == IID_IFilterGraph)
 VORN_ANSWERS(IMediaControl, iid == IID_IMediaControl || iid == IID_IDispatch)
 VORN_ANSWERS(IMediaEventEx, iid == IID_IMediaEventEx || iid == IID_IMediaEvent)
@@ -37,30 +21,23 @@ VORN_ANSWERS(IBasicAudio, iid == IID_IBasicAudio)
 VORN_ANSWERS(ICaptureGraphBuilder2, iid == IID_ICaptureGraphBuilder2)
 VORN_ANSWERS(ICreateDevEnum, iid == IID_ICreateDevEnum)
 VORN_ANSWERS(IEnumMoniker, iid == IID_IEnumMoniker)
-VORN_ANSWERS(IEnumPins, iid == IID_IEnumPins)
 VORN_ANSWERS(IEnumFilters, iid == IID_IEnumFilters)
-VORN_ANSWERS(IEnumMediaTypes, iid == IID_IEnumMediaTypes)
 VORN_ANSWERS(IMoniker, iid == IID_IMoniker || iid == IID_IPersistStream || iid == IID_IPersist)
 VORN_ANSWERS(IPropertyBag, iid == IID_IPropertyBag)
-VORN_ANSWERS(IAMStreamConfig, iid == IID_IAMStreamConfig)
-VORN_ANSWERS(IAMBufferNegotiation, iid == IID_IAMBufferNegotiation)
 VORN_ANSWERS(IAMCrossbar, iid == IID_IAMCrossbar)
 VORN_ANSWERS(ISampleGrabber, iid == IID_ISampleGrabber)
 VORN_ANSWERS(IMediaSample, iid == IID_IMediaSample)
-#undef VORN_ANSWERS
 
-// Finds the first of `Is` that answers `iid` and returns `self` as that interface.
-// IID_IUnknown gives the first interface, the object's identity.
-template <class Self>
-void* FindAmong(Self*, REFIID) {
-    return nullptr;
-}
-template <class First, class... Rest, class Self>
-void* FindAmong(Self* self, REFIID iid) {
-    if (IsEqualIID(iid, IID_IUnknown) || Answers<First>(iid))
-        return static_cast<IUnknown*>(static_cast<First*>(self));
-    return FindAmong<Rest...>(self, iid);
-}
+namespace VornCom {
+
+using VornMedia::FindAmong;
+
+// The place of a known interface identifier in the named interfaces of the fault table, whose
+// QueryInterface and FindInterface can be made to fail on their own; -1 for others.
+int InterfaceIndex(REFIID iid);
+
+// Counts one fault-checked call of `name`; true when the call is to fail.
+inline bool Fails(VornWorld::FaultPoint point) { return VornWorld::ShouldFail(point); }
 
 // Shared QueryInterface body: checks the fault "QueryInterface:<name>" for known
 // interfaces, writes the found interface with one added reference.
@@ -124,38 +101,7 @@ HRESULT CreateObject(REFIID iid, void** out, Args&&... args) {
     return result;
 }
 
-// Holds one reference to an interface while not null.
-template <class I>
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(I* p, bool addRef = true) : p_(p) {
-        if (p_ != nullptr && addRef) p_->AddRef();
-    }
-    Ref(const Ref& other) : Ref(other.p_) {}
-    Ref(Ref&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    Ref& operator=(Ref other) noexcept {
-        I* old = p_;
-        p_ = other.p_;
-        other.p_ = old;
-        return *this;
-    }
-    ~Ref() {
-        if (p_ != nullptr) p_->Release();
-    }
-    I* get() const { return p_; }
-    I* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    // Hands the reference out (for out-parameters).
-    I* detach() {
-        I* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-
-private:
-    I* p_ = nullptr;
-};
+using VornMedia::Ref;
 
 // Copies a wide string into task memory (for QueryId, display names).
 LPWSTR TaskString(const std::wstring& text);

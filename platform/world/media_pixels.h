@@ -1,19 +1,18 @@
 // Pictures and sound of the virtual capture devices in the media graph's terms: the subtypes
-// of the frame layouts, over the generator in shared/testsignal.h (IYUV is laid out as I420).
+// of the frame layouts (shared/mediatype.h), over the generator in shared/testsignal.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "shared/mediatype.h"
 #include "vorn/win/dshow.h"
 
 namespace VornWorld {
 
-WORD BitsPerPixel(const GUID& subtype);  // 0 for unknown subtypes
-DWORD Compression(const GUID& subtype);  // the FOURCC, or BI_RGB
 // Bytes of one frame; 0 for an unknown subtype or a size outside 1..16384.
-size_t FrameBytes(const GUID& subtype, LONG width, LONG height);
+using VornMedia::FrameBytes;
 
 // Converts one frame. Any supported subtype converts to RGB24/RGB32; I420/IYUV also to
 // YV12 and YUY2; a subtype to itself is a copy. False when the pair is not supported.

@@ -8,8 +8,19 @@
 #include <dshow.h>
 
 #include "devices.h"
+#include "shared/comquery.h"
+
+// The interfaces only the DLL's objects implement (the filters' are in shared/).
+VORN_ANSWERS(IClassFactory, iid == IID_IClassFactory)
+VORN_ANSWERS(IKsPropertySet, iid == IID_IKsPropertySet)
+VORN_ANSWERS(IMemInputPin, iid == IID_IMemInputPin)
+VORN_ANSWERS(IPersistPropertyBag, iid == IID_IPersistPropertyBag)
+VORN_ANSWERS(IAMFilterMiscFlags, iid == IID_IAMFilterMiscFlags)
 
 namespace VornDevices {
+
+using VornMedia::Answer;
+using VornMedia::FindAmong;
 
 // Counts the module's users for as long as it lives.
 class ModuleUser {
@@ -38,19 +49,12 @@ private:
 template <class Interface>
 class ComObject : public Interface {
 public:
-    explicit ComObject(const IID& iid) : iid_(iid) {}
+    ComObject() = default;
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (iid == IID_IUnknown || iid == iid_) {
-            *out = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return VornMedia::Answer(VornMedia::FindAmong<Interface>(this, iid), out);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references_); }
     STDMETHODIMP_(ULONG) Release() override {
@@ -65,7 +69,6 @@ protected:
 private:
     ModuleUser user_;
     LONG references_ = 1;
-    const IID& iid_;
 };
 
 // The parts of a filter that do not depend on its pins.

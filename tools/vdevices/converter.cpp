@@ -21,7 +21,9 @@ bool InputLayout(const AM_MEDIA_TYPE& type, PixelLayout& layout, long& width, lo
     if (type.majortype != MEDIATYPE_Video || type.formattype != FORMAT_VideoInfo ||
         type.pbFormat == nullptr || type.cbFormat < sizeof(VIDEOINFOHEADER))
         return false;
-    if (!LayoutOfSubtype(type.subtype, layout) || layout == PixelLayout::RGB24) return false;
+    if ((type.subtype != VornMedia::kSubtypeI420 && type.subtype != MEDIASUBTYPE_YUY2) ||
+        !VornMedia::LayoutOfSubtype(type.subtype, layout))
+        return false;
     const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
     width = info->bmiHeader.biWidth;
     height = info->bmiHeader.biHeight;
@@ -34,7 +36,7 @@ bool OutputType(const AM_MEDIA_TYPE& input, MediaType& out) {
     long width, height;
     if (!InputLayout(input, layout, width, height)) return false;
     const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(input.pbFormat);
-    return VideoType(PixelLayout::RGB24, width, height, info->AvgTimePerFrame, out);
+    return VideoType(MEDIASUBTYPE_RGB24, width, height, info->AvgTimePerFrame, out);
 }
 
 bool SameVideoType(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
@@ -84,7 +86,7 @@ STDMETHODIMP ConverterPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
     Guard guard(filter_.Lock());
     *type = AM_MEDIA_TYPE{};
     if (peer_ == nullptr) return VFW_E_NOT_CONNECTED;
-    return CopyType(*type, type_.Get()) ? S_OK : E_OUTOFMEMORY;
+    return type_.CopyTo(type);
 }
 
 STDMETHODIMP ConverterPin::QueryPinInfo(PIN_INFO* info) {
@@ -129,17 +131,7 @@ ConverterInput::ConverterInput(ConverterFilter& filter)
     : ConverterPin(filter, PINDIR_INPUT, L"In") {}
 
 STDMETHODIMP ConverterInput::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPin)
-        *out = static_cast<IPin*>(this);
-    else if (iid == IID_IMemInputPin)
-        *out = static_cast<IMemInputPin*>(this);
-    else {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return Answer(FindAmong<IPin, IMemInputPin>(this, iid), out);
 }
 
 std::vector<MediaType> ConverterInput::Offered() const { return {}; }
@@ -154,7 +146,7 @@ STDMETHODIMP ConverterInput::ReceiveConnection(IPin* connector, const AM_MEDIA_T
     PixelLayout layout;
     long width, height;
     if (!InputLayout(*type, layout, width, height)) return VFW_E_TYPE_NOT_ACCEPTED;
-    if (!type_.Assign(*type)) return E_OUTOFMEMORY;
+    type_ = MediaType(*type);
     peer_ = connector;
     peer_->AddRef();
     return S_OK;
@@ -212,7 +204,7 @@ STDMETHODIMP ConverterInput::Receive(IMediaSample* sample) {
         return VFW_E_NOT_CONNECTED;
     PixelLayout layout;
     long width, height;
-    if (!InputLayout(type_.Get(), layout, width, height)) return VFW_E_INVALIDMEDIATYPE;
+    if (!InputLayout(type_.Type(), layout, width, height)) return VFW_E_INVALIDMEDIATYPE;
     const size_t inBytes = VornSignal::FrameBytes(layout, width, height);
     const size_t outBytes = VornSignal::FrameBytes(PixelLayout::RGB24, width, height);
     BYTE* source = nullptr;
@@ -247,20 +239,13 @@ ConverterOutput::ConverterOutput(ConverterFilter& filter)
     : ConverterPin(filter, PINDIR_OUTPUT, L"Out") {}
 
 STDMETHODIMP ConverterOutput::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPin) {
-        *out = static_cast<IPin*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    return Answer(FindAmong<IPin>(this, iid), out);
 }
 
 std::vector<MediaType> ConverterOutput::Offered() const {
     MediaType type;
     const ConverterInput& in = filter_.In();
-    if (in.Peer() == nullptr || !OutputType(in.Type().Get(), type)) return {};
+    if (in.Peer() == nullptr || !OutputType(in.Connection().Type(), type)) return {};
     return {type};
 }
 
@@ -277,7 +262,7 @@ STDMETHODIMP ConverterOutput::Connect(IPin* receiver, const AM_MEDIA_TYPE* type)
     if (filter_.State() != State_Stopped) return VFW_E_NOT_STOPPED;
     std::vector<MediaType> offered = Offered();
     if (offered.empty()) return VFW_E_NO_ACCEPTABLE_TYPES;
-    const AM_MEDIA_TYPE& mine = offered.front().Get();
+    const AM_MEDIA_TYPE& mine = offered.front().Type();
     if (type != nullptr && ((type->majortype != GUID_NULL && type->majortype != mine.majortype) ||
                             (type->subtype != GUID_NULL && type->subtype != mine.subtype)))
         return VFW_E_NO_ACCEPTABLE_TYPES;
@@ -297,7 +282,7 @@ STDMETHODIMP ConverterOutput::Connect(IPin* receiver, const AM_MEDIA_TYPE* type)
     input_ = input;
     peer_ = receiver;
     peer_->AddRef();
-    type_.Assign(mine);
+    type_ = MediaType(mine);
     return S_OK;
 }
 
@@ -309,7 +294,7 @@ STDMETHODIMP ConverterOutput::QueryAccept(const AM_MEDIA_TYPE* type) {
     if (type == nullptr) return E_POINTER;
     Guard guard(filter_.Lock());
     std::vector<MediaType> offered = Offered();
-    return !offered.empty() && SameVideoType(offered.front().Get(), *type) ? S_OK : S_FALSE;
+    return !offered.empty() && SameVideoType(offered.front().Type(), *type) ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP ConverterOutput::EndOfStream() { return E_UNEXPECTED; }
@@ -324,15 +309,7 @@ ConverterFilter::ConverterFilter() : input_(*this), output_(*this) {}
 ConverterFilter::~ConverterFilter() { output_.Disconnect(); }
 
 STDMETHODIMP ConverterFilter::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter ||
-        iid == IID_IBaseFilter) {
-        *out = static_cast<IBaseFilter*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    return Answer(FindAmong<IBaseFilter>(this, iid), out);
 }
 
 STDMETHODIMP ConverterFilter::GetClassID(CLSID* id) {
@@ -363,8 +340,7 @@ STDMETHODIMP ConverterFilter::Run(REFERENCE_TIME) {
 }
 
 STDMETHODIMP ConverterFilter::EnumPins(IEnumPins** pins) {
-    return NewPinEnumerator(static_cast<IBaseFilter*>(this),
-                            {static_cast<IPin*>(&input_), static_cast<IPin*>(&output_)}, pins);
+    return NewPinEnumerator({static_cast<IPin*>(&input_), static_cast<IPin*>(&output_)}, pins);
 }
 
 STDMETHODIMP ConverterFilter::FindPin(LPCWSTR id, IPin** pin) {

@@ -34,7 +34,7 @@ public:
     STDMETHODIMP QueryInternalConnections(IPin** pins, ULONG* count) override;
 
     IPin* Peer() const { return peer_; }
-    const MediaType& Type() const { return type_; }
+    const MediaType& Connection() const { return type_; }
 
 protected:
     virtual void Disconnected() {}

@@ -1,4 +1,5 @@
-// Enumerators of pins and media types over a snapshot taken when they are made.
+// Enumerators of pins and media types over a snapshot taken when they are made: the shared
+// enumerator over the DLL's COM object.
 #pragma once
 
 #include <windows.h>
@@ -11,8 +12,8 @@
 
 namespace VornDevices {
 
-// An enumerator over `pins`, which belong to `filter`; it holds the filter.
-HRESULT NewPinEnumerator(IUnknown* filter, std::vector<IPin*> pins, IEnumPins** out);
+// An enumerator over `pins`, each held (and with it the filter) while it lives.
+HRESULT NewPinEnumerator(const std::vector<IPin*>& pins, IEnumPins** out);
 // An enumerator over copies of `types`.
 HRESULT NewTypeEnumerator(std::vector<MediaType> types, IEnumMediaTypes** out);
 

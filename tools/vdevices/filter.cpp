@@ -21,20 +21,7 @@ SourceFilter::SourceFilter(Medium medium)
 SourceFilter::~SourceFilter() { Stop(); }
 
 STDMETHODIMP SourceFilter::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter ||
-        iid == IID_IBaseFilter)
-        *out = static_cast<IBaseFilter*>(this);
-    else if (iid == IID_IPersistPropertyBag)
-        *out = static_cast<IPersistPropertyBag*>(this);
-    else if (iid == IID_IAMFilterMiscFlags)
-        *out = static_cast<IAMFilterMiscFlags*>(this);
-    else {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return Answer(FindAmong<IBaseFilter, IPersistPropertyBag, IAMFilterMiscFlags>(this, iid), out);
 }
 
 STDMETHODIMP SourceFilter::GetClassID(CLSID* id) {
@@ -68,7 +55,7 @@ STDMETHODIMP SourceFilter::Run(REFERENCE_TIME start) {
 
 STDMETHODIMP SourceFilter::EnumPins(IEnumPins** pins) {
     if (pins == nullptr) return E_POINTER;
-    return NewPinEnumerator(static_cast<IBaseFilter*>(this), {&pin_}, pins);
+    return NewPinEnumerator({&pin_}, pins);
 }
 
 STDMETHODIMP SourceFilter::FindPin(LPCWSTR id, IPin** pin) {

@@ -1,5 +1,7 @@
 #include "formats.h"
 
+#include "shared/streamcaps.h"
+
 #include <cstring>
 
 namespace VornDevices {
@@ -15,18 +17,9 @@ struct VideoSize {
 };
 constexpr VideoSize kSizes[] = {{640, 480, 30}, {320, 240, 30}, {160, 120, 30}, {1280, 720, 15}};
 
-struct VideoLayout {
-    PixelLayout layout;
-    const GUID* subtype;
-    WORD bits;
-    DWORD compression;
-};
-const VideoLayout kLayouts[] = {
-    {PixelLayout::RGB24, &MEDIASUBTYPE_RGB24, 24, BI_RGB},
-    {PixelLayout::I420, &kSubtypeI420, 12, MAKEFOURCC('I', '4', '2', '0')},
-    {PixelLayout::YUY2, &MEDIASUBTYPE_YUY2, 16, MAKEFOURCC('Y', 'U', 'Y', '2')},
-};
-constexpr int kLayoutCount = sizeof(kLayouts) / sizeof(kLayouts[0]);
+// The subtypes the devices offer, in the order of their capabilities.
+const GUID* const kSubtypes[] = {&MEDIASUBTYPE_RGB24, &VornMedia::kSubtypeI420, &MEDIASUBTYPE_YUY2};
+constexpr int kSubtypeCount = sizeof(kSubtypes) / sizeof(kSubtypes[0]);
 constexpr int kSizeCount = sizeof(kSizes) / sizeof(kSizes[0]);
 
 struct PcmFormat {
@@ -39,54 +32,15 @@ constexpr PcmFormat kPcmFormats[] = {{44100, 16, 2}, {44100, 16, 1}, {48000, 16,
 constexpr int kPcmCount = sizeof(kPcmFormats) / sizeof(kPcmFormats[0]);
 constexpr DWORD kMinRate = 8000, kMaxRate = 96000;
 
-// Capability index -> layout and size: every size of the first layout, then of the next.
-const VideoLayout& LayoutAt(int index) { return kLayouts[index / kSizeCount]; }
+// Capability index -> subtype and size: every size of the first subtype, then of the next.
+const GUID& SubtypeAt(int index) { return *kSubtypes[index / kSizeCount]; }
 const VideoSize& SizeAt(int index) { return kSizes[index % kSizeCount]; }
 
 REFERENCE_TIME MinInterval(const VideoSize& size) { return kSecond / size.maxFramesPerSecond; }
 
-bool MakeVideoType(const VideoLayout& layout, long width, long height, REFERENCE_TIME interval,
-                   MediaType& out) {
-    const size_t bytes = VornSignal::FrameBytes(layout.layout, width, height);
-    if (bytes == 0 || interval <= 0) return false;
-    VIDEOINFOHEADER info = {};
-    info.AvgTimePerFrame = interval;
-    info.dwBitRate = static_cast<DWORD>(bytes * 8 * kSecond / static_cast<size_t>(interval));
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = layout.bits;
-    info.bmiHeader.biCompression = layout.compression;
-    info.bmiHeader.biSizeImage = static_cast<DWORD>(bytes);
-    AM_MEDIA_TYPE type = {};
-    type.majortype = MEDIATYPE_Video;
-    type.subtype = *layout.subtype;
-    type.bFixedSizeSamples = TRUE;
-    type.lSampleSize = static_cast<ULONG>(bytes);
-    type.formattype = FORMAT_VideoInfo;
-    type.cbFormat = sizeof(info);
-    type.pbFormat = reinterpret_cast<BYTE*>(&info);
-    return out.Assign(type);
-}
-
 bool MakeAudioType(DWORD rate, WORD bits, WORD channels, MediaType& out) {
-    WAVEFORMATEX wave = {};
-    wave.wFormatTag = WAVE_FORMAT_PCM;
-    wave.nChannels = channels;
-    wave.nSamplesPerSec = rate;
-    wave.wBitsPerSample = bits;
-    wave.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    wave.nAvgBytesPerSec = rate * wave.nBlockAlign;
-    AM_MEDIA_TYPE type = {};
-    type.majortype = MEDIATYPE_Audio;
-    type.subtype = MEDIASUBTYPE_PCM;
-    type.bFixedSizeSamples = TRUE;
-    type.lSampleSize = wave.nBlockAlign;
-    type.formattype = FORMAT_WaveFormatEx;
-    type.cbFormat = sizeof(wave);
-    type.pbFormat = reinterpret_cast<BYTE*>(&wave);
-    return out.Assign(type);
+    out = MediaType::Audio(VornMedia::PcmWave(channels, bits, rate));
+    return true;
 }
 
 bool AcceptVideo(const AM_MEDIA_TYPE& t, MediaType& out) {
@@ -94,15 +48,15 @@ bool AcceptVideo(const AM_MEDIA_TYPE& t, MediaType& out) {
         t.pbFormat == nullptr || t.cbFormat < sizeof(VIDEOINFOHEADER))
         return false;
     const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(t.pbFormat);
-    for (const VideoLayout& layout : kLayouts) {
-        if (t.subtype != *layout.subtype) continue;
+    for (const GUID* subtype : kSubtypes) {
+        if (t.subtype != *subtype) continue;
         for (const VideoSize& size : kSizes) {
             if (info->bmiHeader.biWidth != size.width || info->bmiHeader.biHeight != size.height)
                 continue;
             REFERENCE_TIME interval = info->AvgTimePerFrame;
             if (interval == 0) interval = MinInterval(size);
             if (interval < MinInterval(size) || interval > kSecond) return false;
-            return MakeVideoType(layout, size.width, size.height, interval, out);
+            return VideoType(*subtype, size.width, size.height, interval, out);
         }
     }
     return false;
@@ -124,78 +78,15 @@ bool AcceptAudio(const AM_MEDIA_TYPE& t, MediaType& out) {
 
 }  // namespace
 
-const GUID kSubtypeI420 = {
-    0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-
-bool LayoutOfSubtype(const GUID& subtype, PixelLayout& layout) {
-    for (const VideoLayout& entry : kLayouts) {
-        if (subtype != *entry.subtype) continue;
-        layout = entry.layout;
-        return true;
-    }
-    return false;
-}
-
-bool VideoType(PixelLayout layout, long width, long height, REFERENCE_TIME interval,
+bool VideoType(const GUID& subtype, long width, long height, REFERENCE_TIME interval,
                MediaType& out) {
-    for (const VideoLayout& entry : kLayouts)
-        if (entry.layout == layout) return MakeVideoType(entry, width, height, interval, out);
-    return false;
-}
-
-void FreeType(AM_MEDIA_TYPE& type) {
-    if (type.pbFormat != nullptr) CoTaskMemFree(type.pbFormat);
-    if (type.pUnk != nullptr) type.pUnk->Release();
-    type = AM_MEDIA_TYPE{};
-}
-
-bool CopyType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from) {
-    to = from;
-    to.pbFormat = nullptr;
-    to.cbFormat = 0;
-    if (from.cbFormat != 0 && from.pbFormat != nullptr) {
-        to.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(from.cbFormat));
-        if (to.pbFormat == nullptr) {
-            to = AM_MEDIA_TYPE{};
-            return false;
-        }
-        std::memcpy(to.pbFormat, from.pbFormat, from.cbFormat);
-        to.cbFormat = from.cbFormat;
-    }
-    if (to.pUnk != nullptr) to.pUnk->AddRef();
-    return true;
-}
-
-AM_MEDIA_TYPE* NewTypeCopy(const AM_MEDIA_TYPE& from) {
-    auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (type != nullptr && !CopyType(*type, from)) {
-        CoTaskMemFree(type);
-        return nullptr;
-    }
-    return type;
-}
-
-void DeleteType(AM_MEDIA_TYPE* type) {
-    if (type == nullptr) return;
-    FreeType(*type);
-    CoTaskMemFree(type);
-}
-
-MediaType& MediaType::operator=(const MediaType& other) {
-    if (this != &other) Assign(other.type_);
-    return *this;
-}
-
-bool MediaType::Assign(const AM_MEDIA_TYPE& from) {
-    AM_MEDIA_TYPE copy;
-    if (!CopyType(copy, from)) return false;
-    FreeType(type_);
-    type_ = copy;
+    if (VornMedia::FrameBytes(subtype, width, height) == 0 || interval <= 0) return false;
+    out = MediaType::Video(subtype, width, height, interval);
     return true;
 }
 
 int CapabilityCount(Medium medium) {
-    return medium == Medium::Video ? kLayoutCount * kSizeCount : kPcmCount;
+    return medium == Medium::Video ? kSubtypeCount * kSizeCount : kPcmCount;
 }
 
 int CapabilityRecordSize(Medium medium) {
@@ -208,37 +99,22 @@ bool Capability(Medium medium, int index, MediaType& type, BYTE* caps) {
     if (medium == Medium::Audio) {
         const PcmFormat& f = kPcmFormats[index];
         if (caps != nullptr) {
-            AUDIO_STREAM_CONFIG_CAPS record = {};
-            record.guid = MEDIATYPE_Audio;
-            record.MinimumChannels = record.MaximumChannels = f.channels;
-            record.ChannelsGranularity = 1;
-            record.MinimumBitsPerSample = record.MaximumBitsPerSample = f.bits;
-            record.BitsPerSampleGranularity = 8;
-            record.MinimumSampleFrequency = record.MaximumSampleFrequency = f.rate;
-            record.SampleFrequencyGranularity = 1;
+            const AUDIO_STREAM_CONFIG_CAPS record = VornMedia::AudioCapsRecord(
+                {f.channels, f.channels, f.bits, f.bits, f.rate, f.rate});
             std::memcpy(caps, &record, sizeof(record));
         }
         return MakeAudioType(f.rate, f.bits, f.channels, type);
     }
-    const VideoLayout& layout = LayoutAt(index);
+    const GUID& subtype = SubtypeAt(index);
     const VideoSize& size = SizeAt(index);
     if (caps != nullptr) {
-        const size_t bytes = VornSignal::FrameBytes(layout.layout, size.width, size.height);
-        VIDEO_STREAM_CONFIG_CAPS record = {};
-        record.guid = FORMAT_VideoInfo;
-        record.InputSize = {size.width, size.height};
-        record.MinCroppingSize = record.MaxCroppingSize = record.InputSize;
-        record.CropGranularityX = record.CropGranularityY = 1;
-        record.CropAlignX = record.CropAlignY = 1;
-        record.MinOutputSize = record.MaxOutputSize = record.InputSize;
-        record.OutputGranularityX = record.OutputGranularityY = 1;
-        record.MinFrameInterval = MinInterval(size);
-        record.MaxFrameInterval = kSecond;
-        record.MinBitsPerSecond = static_cast<LONG>(bytes * 8);
-        record.MaxBitsPerSecond = static_cast<LONG>(bytes * 8 * size.maxFramesPerSecond);
+        // One size each, at any rate from its most frames a second down to one.
+        const VIDEO_STREAM_CONFIG_CAPS record = VornMedia::VideoCapsRecord(
+            {subtype, size.width, size.height, size.width, size.height, 1, 1, MinInterval(size),
+             kSecond, 1.0, static_cast<double>(size.maxFramesPerSecond)});
         std::memcpy(caps, &record, sizeof(record));
     }
-    return MakeVideoType(layout, size.width, size.height, MinInterval(size), type);
+    return VideoType(subtype, size.width, size.height, MinInterval(size), type);
 }
 
 bool Accept(Medium medium, const AM_MEDIA_TYPE& requested, MediaType& normalised) {
@@ -284,7 +160,7 @@ StreamPlan PlanFor(const AM_MEDIA_TYPE& type, long audioBuffer) {
     if (type.formattype == FORMAT_VideoInfo) {
         const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
         plan.video = true;
-        LayoutOfSubtype(type.subtype, plan.layout);
+        VornMedia::LayoutOfSubtype(type.subtype, plan.layout);
         plan.width = info->bmiHeader.biWidth;
         plan.height = info->bmiHeader.biHeight;
         plan.frameInterval = info->AvgTimePerFrame;

@@ -10,42 +10,17 @@
 #include <vector>
 
 #include "devices.h"
+#include "shared/mediatype.h"
 #include "shared/testsignal.h"
 
 namespace VornDevices {
 
-// The planar 4:2:0 subtype, which the system headers do not name: its FOURCC in the media
-// subtype pattern.
-extern const GUID kSubtypeI420;
+using VornMedia::DeleteMediaType;
+using VornMedia::MediaType;
 
-// Media type records: a deep copy, the release of what a record holds, and task-memory
-// records for callers that free them with the system's rules.
-void FreeType(AM_MEDIA_TYPE& type);
-bool CopyType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from);
-AM_MEDIA_TYPE* NewTypeCopy(const AM_MEDIA_TYPE& from);
-void DeleteType(AM_MEDIA_TYPE* type);
-
-// An owned media type record.
-class MediaType {
-public:
-    MediaType() = default;
-    MediaType(const MediaType& other) { CopyType(type_, other.type_); }
-    MediaType& operator=(const MediaType& other);
-    ~MediaType() { FreeType(type_); }
-    bool Assign(const AM_MEDIA_TYPE& from);
-    void Clear() { FreeType(type_); }
-    const AM_MEDIA_TYPE& Get() const { return type_; }
-    bool Empty() const { return type_.majortype == GUID_NULL; }
-
-private:
-    AM_MEDIA_TYPE type_ = {};
-};
-
-// The layout of a video subtype the devices offer (I420, YUY2, RGB24); false for others.
-bool LayoutOfSubtype(const GUID& subtype, VornSignal::PixelLayout& layout);
-// A video type of one of those layouts, size and frame interval; false for a size the layout
-// cannot have or an interval of 0 or less.
-bool VideoType(VornSignal::PixelLayout layout, long width, long height, REFERENCE_TIME interval,
+// A video type of the subtype, size and frame interval; false for a subtype the devices do not
+// paint, a size it cannot have, or an interval of 0 or less.
+bool VideoType(const GUID& subtype, long width, long height, REFERENCE_TIME interval,
                MediaType& out);
 
 // The capabilities of a medium, in the order GetStreamCaps numbers them; the first is the

@@ -16,8 +16,7 @@ HMODULE g_module = nullptr;
 // Makes the filters of one class: a camera, a microphone (by medium) or the converter.
 class ClassFactory final : public ComObject<IClassFactory> {
 public:
-    ClassFactory(bool converter, Medium medium)
-        : ComObject(IID_IClassFactory), converter_(converter), medium_(medium) {}
+    ClassFactory(bool converter, Medium medium) : converter_(converter), medium_(medium) {}
 
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (out == nullptr) return E_POINTER;

@@ -44,21 +44,11 @@ OutputPin::~OutputPin() {
 }
 
 STDMETHODIMP OutputPin::QueryInterface(REFIID iid, void** out) {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPin)
-        *out = static_cast<IPin*>(this);
-    else if (iid == IID_IKsPropertySet)
-        *out = static_cast<IKsPropertySet*>(this);
-    else if (iid == IID_IAMStreamConfig)
-        *out = static_cast<IAMStreamConfig*>(this);
-    else if (iid == IID_IAMBufferNegotiation && medium_ == Medium::Audio)
-        *out = static_cast<IAMBufferNegotiation*>(this);
-    else {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    IUnknown* found = FindAmong<IPin, IKsPropertySet, IAMStreamConfig>(this, iid);
+    // Only a microphone's pin takes buffer sizes.
+    if (found == nullptr && medium_ == Medium::Audio)
+        found = FindAmong<IAMBufferNegotiation>(this, iid);
+    return Answer(found, out);
 }
 
 STDMETHODIMP_(ULONG) OutputPin::AddRef() { return filter_.AddRef(); }
@@ -82,7 +72,7 @@ STDMETHODIMP OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
     if (type != nullptr && FullySpecified(*type)) {
         MediaType accepted;
         if (!Accept(medium_, *type, accepted)) return VFW_E_TYPE_NOT_ACCEPTED;
-        return TryConnection(receiver, accepted.Get());
+        return TryConnection(receiver, accepted.Type());
     }
     // Our own types first (only the format set, once one is), then the receiver's.
     std::vector<MediaType> candidates;
@@ -94,7 +84,7 @@ STDMETHODIMP OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
             candidates.push_back(current);
     }
     for (const MediaType& candidate : candidates) {
-        if (Matches(candidate.Get(), type) && SUCCEEDED(TryConnection(receiver, candidate.Get())))
+        if (Matches(candidate.Type(), type) && SUCCEEDED(TryConnection(receiver, candidate.Type())))
             return S_OK;
     }
     IEnumMediaTypes* theirs = nullptr;
@@ -104,10 +94,10 @@ STDMETHODIMP OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
         while (!connected && theirs->Next(1, &offered, nullptr) == S_OK && offered != nullptr) {
             MediaType accepted;
             if (Matches(*offered, type) && FullySpecified(*offered) &&
-                (format_.Empty() || offered->subtype == format_.Get().subtype) &&
+                (format_.Empty() || offered->subtype == format_.Type().subtype) &&
                 Accept(medium_, *offered, accepted))
-                connected = SUCCEEDED(TryConnection(receiver, accepted.Get()));
-            DeleteType(offered);
+                connected = SUCCEEDED(TryConnection(receiver, accepted.Type()));
+            DeleteMediaType(offered);
             offered = nullptr;
         }
         theirs->Release();
@@ -133,7 +123,7 @@ HRESULT OutputPin::TryConnection(IPin* receiver, const AM_MEDIA_TYPE& type) {
     peer_ = receiver;
     peer_->AddRef();
     input_ = input;
-    connected_.Assign(type);
+    connected_ = MediaType(type);
     return S_OK;
 }
 
@@ -178,7 +168,7 @@ STDMETHODIMP OutputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
     Guard guard(filter_.Lock());
     *type = AM_MEDIA_TYPE{};
     if (peer_ == nullptr) return VFW_E_NOT_CONNECTED;
-    return CopyType(*type, connected_.Get()) ? S_OK : E_OUTOFMEMORY;
+    return connected_.CopyTo(type);
 }
 
 STDMETHODIMP OutputPin::QueryPinInfo(PIN_INFO* info) {
@@ -273,7 +263,7 @@ STDMETHODIMP OutputPin::SetFormat(AM_MEDIA_TYPE* type) {
         return S_OK;
     }
     // Connected: the pin downstream must take the new format, then the graph reconnects.
-    if (peer_->QueryAccept(&accepted.Get()) != S_OK) return VFW_E_INVALIDMEDIATYPE;
+    if (peer_->QueryAccept(&accepted.Type()) != S_OK) return VFW_E_INVALIDMEDIATYPE;
     format_ = accepted;
     IFilterGraph* graph = filter_.Graph();
     return graph != nullptr ? graph->Reconnect(this) : S_OK;
@@ -287,7 +277,7 @@ STDMETHODIMP OutputPin::GetFormat(AM_MEDIA_TYPE** type) {
         current = connected_;
     else if (!CurrentFormat(current))
         return E_FAIL;
-    *type = NewTypeCopy(current.Get());
+    *type = current.NewRecord();
     return *type == nullptr ? E_OUTOFMEMORY : S_OK;
 }
 
@@ -303,7 +293,7 @@ STDMETHODIMP OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* cap
     *type = nullptr;
     MediaType capability;
     if (!Capability(medium_, index, capability, caps)) return S_FALSE;
-    *type = NewTypeCopy(capability.Get());
+    *type = capability.NewRecord();
     return *type == nullptr ? E_OUTOFMEMORY : S_OK;
 }
 
@@ -333,7 +323,7 @@ void OutputPin::Activate() {
 void OutputPin::Start(REFERENCE_TIME start, IReferenceClock* clock) {
     Join();  // a thread told to stop by a pause
     if (peer_ == nullptr || allocator_ == nullptr || stopEvent_ == nullptr) return;
-    plan_ = PlanFor(connected_.Get(), medium_ == Medium::Audio ? suggested_.cbBuffer : 0);
+    plan_ = PlanFor(connected_.Type(), medium_ == Medium::Audio ? suggested_.cbBuffer : 0);
     clock_ = clock;
     if (clock_ != nullptr) clock_->AddRef();
     streamStart_ = clock_ != nullptr ? start : Now();

@@ -111,7 +111,8 @@ const wchar_t kConverterName[] = L"Vorn Colour Converter";
 // The converter among the system's filters, with a merit that puts it after any converter of
 // the system's own.
 HRESULT RegisterConverter(IFilterMapper2* mapper) {
-    REGPINTYPES in[] = {{&MEDIATYPE_Video, &kSubtypeI420}, {&MEDIATYPE_Video, &MEDIASUBTYPE_YUY2}};
+    REGPINTYPES in[] = {{&MEDIATYPE_Video, &VornMedia::kSubtypeI420},
+                        {&MEDIATYPE_Video, &MEDIASUBTYPE_YUY2}};
     REGPINTYPES out = {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24};
     REGFILTERPINS2 pins[2] = {};
     pins[0].cInstances = 1;
