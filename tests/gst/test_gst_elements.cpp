@@ -90,8 +90,11 @@ void ExpectSpacedBy(const Pulled& pulled, GstClockTime period) {
     }
     const double average = static_cast<double>(pulled.pts.back() - pulled.pts.front()) /
                            static_cast<double>(pulled.pts.size() - 1);
+    // Late frames only stretch the spacing: a pulled camera on a machine busy with builds
+    // averaged 2.4 periods, so the upper bound is loose; stamps of the wrong unit or scale
+    // would still be far outside it.
     EXPECT_GE(average, 0.8 * period);
-    EXPECT_LE(average, 2.0 * period);
+    EXPECT_LE(average, 4.0 * period);
 }
 
 struct KindCase {
