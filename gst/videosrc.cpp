@@ -79,6 +79,30 @@ struct VideoState : vorngst::ElementState {
     vmcapture::I420Maker maker;
     uint64_t frames = 0;
     bool warnedSize = false;
+    // The negotiated frames' buffers, handed out again once downstream lets go of them, so a
+    // frame is written into memory already mapped (and often still cached).
+    GstBufferPool* pool = nullptr;
+
+    ~VideoState() override { DropPool(); }
+
+    void DropPool() {
+        if (pool == nullptr) return;
+        gst_buffer_pool_set_active(pool, FALSE);
+        gst_object_unref(pool);
+        pool = nullptr;
+    }
+
+    bool MakePool(GstCaps* caps) {
+        DropPool();
+        pool = gst_video_buffer_pool_new();
+        GstStructure* config = gst_buffer_pool_get_config(pool);
+        gst_buffer_pool_config_set_params(config, caps, static_cast<guint>(info.size), 2, 0);
+        if (!gst_buffer_pool_set_config(pool, config) || !gst_buffer_pool_set_active(pool, TRUE)) {
+            DropPool();
+            return false;
+        }
+        return true;
+    }
 
     bool Choose(vorngst::DeviceChoice& choice, std::string& error) override {
         if (choice.kind != "microphone") return true;
@@ -107,7 +131,10 @@ struct VideoState : vorngst::ElementState {
         return true;
     }
 
-    void End() override { probed = false; }
+    void End() override {
+        probed = false;
+        DropPool();
+    }
 
     GstCaps* NegotiatedCaps() override { return gst_video_info_to_caps(&info); }
 
@@ -165,6 +192,11 @@ struct VideoState : vorngst::ElementState {
             return false;
         }
         info = asked;
+        if (!MakePool(caps)) {
+            GST_ELEMENT_ERROR(element, RESOURCE, NO_SPACE_LEFT, ("no buffers for the frames"),
+                              (nullptr));
+            return false;
+        }
         gst_base_src_set_blocksize(element, static_cast<guint>(GST_VIDEO_INFO_SIZE(&info)));
         return true;
     }
@@ -189,7 +221,9 @@ struct VideoState : vorngst::ElementState {
             warnedSize = true;
             return GST_FLOW_CUSTOM_SUCCESS;
         }
-        GstBuffer* buffer = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info), nullptr);
+        GstBuffer* buffer = nullptr;
+        const GstFlowReturn acquired = gst_buffer_pool_acquire_buffer(pool, &buffer, nullptr);
+        if (acquired != GST_FLOW_OK) return acquired;
         if (!Fill(view, buffer)) {
             gst_buffer_unref(buffer);
             GST_ELEMENT_ERROR(element, STREAM, FAILED, ("the frame could not be converted"),
