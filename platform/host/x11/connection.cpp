@@ -355,12 +355,6 @@ void Connection::Detach(Segment& segment) {
 
 bool Connection::GrabScreen(Pixels* pixels) {
     if (damage_ == 0) return false;
-    std::unique_ptr<Segment> segment;
-    {
-        std::lock_guard<std::mutex> lock(segments_->mutex);
-        if (segments_->screenLeased) return false;
-        segment.swap(segments_->screen);
-    }
     // The image's layout, made on this side only: rows of the whole screen, one after another.
     XImage* layout =
         XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, nullptr, nullptr,
@@ -372,6 +366,12 @@ bool Connection::GrabScreen(Pixels* pixels) {
     XDestroyImage(layout);
     const uint64_t need = uint64_t{bytesPerLine} * static_cast<uint64_t>(height_);
     if (need > kMaxBytes) return false;
+    std::unique_ptr<Segment> segment;
+    {
+        std::lock_guard<std::mutex> lock(segments_->mutex);
+        if (segments_->screenLeased) return false;
+        segment.swap(segments_->screen);
+    }
     if (segment && (segment->generation != generation_ || segment->bytes != need)) {
         Detach(*segment);
         segment.reset();
