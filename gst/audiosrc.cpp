@@ -22,19 +22,6 @@ constexpr GstClockTime kResyncAfter = 40 * GST_MSECOND;
 // The latency assumed until the first buffer tells its length.
 constexpr GstClockTime kFirstLatency = 20 * GST_MSECOND;
 
-struct AudioState : vorngst::ElementState {
-    GstAudioInfo info;
-    bool negotiated = false;
-    // Samples since the stream (re)started at `startTime`.
-    GstClockTime startTime = GST_CLOCK_TIME_NONE;
-    uint64_t samples = 0;
-    uint64_t offset = 0;
-    GstClockTime bufferTime = kFirstLatency;
-    uint64_t lostSeen = 0;
-    // What the device lists, read when the element starts.
-    std::vector<vmcapture::StreamFormat> formats;
-};
-
 const char* FormatName(uint32_t bits) {
     switch (bits) {
         case 8:
@@ -71,141 +58,86 @@ GstCaps* DeviceCaps(std::vector<vmcapture::StreamFormat> formats) {
     return caps;
 }
 
-}  // namespace
-
-struct VornAudioSrc : vorngst::SourceInstance {};
-struct VornAudioSrcClass {
-    GstPushSrcClass parent_class;
-};
-
-G_DEFINE_TYPE(VornAudioSrc, vorn_audio_src, GST_TYPE_PUSH_SRC)
-
-namespace {
-
-AudioState& State(gpointer self) {
-    return static_cast<AudioState&>(*reinterpret_cast<VornAudioSrc*>(self)->state);
-}
-
-gboolean Start(GstBaseSrc* base) {
-    auto* self = reinterpret_cast<VornAudioSrc*>(base);
-    AudioState& state = State(self);
-    vorngst::DeviceChoice choice = state.settings.Choice();
-    choice.kind = "microphone";
-    std::string error;
-    if (!state.session.Find(choice, error)) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("%s", error.c_str()), (nullptr));
-        return FALSE;
-    }
-    state.negotiated = false;
-    state.formats = state.session.MicrophoneFormats();
-    state.startTime = GST_CLOCK_TIME_NONE;
-    state.samples = state.offset = state.lostSeen = 0;
-    state.bufferTime = kFirstLatency;
-    state.time.Reset();
-    return TRUE;
-}
-
-gboolean Stop(GstBaseSrc* base) {
-    AudioState& state = State(base);
-    state.session.Close();
-    state.negotiated = false;
-    return TRUE;
-}
-
-GstCaps* GetCaps(GstBaseSrc* base, GstCaps* filter) {
-    AudioState& state = State(base);
-    GstCaps* caps = state.negotiated         ? gst_audio_info_to_caps(&state.info)
-                    : !state.formats.empty() ? DeviceCaps(state.formats)
-                                             : VornAudioCaps();
-    if (filter != nullptr) {
-        GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
-        gst_caps_unref(caps);
-        caps = both;
-    }
-    return caps;
-}
-
-GstCaps* Fixate(GstBaseSrc* base, GstCaps* caps) {
-    caps = gst_caps_truncate(gst_caps_make_writable(caps));
-    GstStructure* s = gst_caps_get_structure(caps, 0);
-    gst_structure_fixate_field_nearest_int(s, "rate", 48000);
-    gst_structure_fixate_field_nearest_int(s, "channels", 2);
-    gst_structure_fixate_field_string(s, "format", "S16LE");
-    return GST_BASE_SRC_CLASS(vorn_audio_src_parent_class)->fixate(base, caps);
-}
-
-gboolean SetCaps(GstBaseSrc* base, GstCaps* caps) {
-    auto* self = reinterpret_cast<VornAudioSrc*>(base);
-    AudioState& state = State(self);
+struct AudioState : vorngst::ElementState {
     GstAudioInfo info;
-    if (!gst_audio_info_from_caps(&info, caps)) return FALSE;
-    vmcapture::CaptureRequest request;
-    request.sampleRate = static_cast<uint32_t>(GST_AUDIO_INFO_RATE(&info));
-    request.channels = static_cast<uint32_t>(GST_AUDIO_INFO_CHANNELS(&info));
-    request.bitsPerSample = static_cast<uint32_t>(GST_AUDIO_INFO_WIDTH(&info));
-    std::string error;
-    if (!state.session.Open(request, error)) {
-        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("cannot open the device: %s", error.c_str()),
-                          (nullptr));
-        return FALSE;
-    }
-    const vmcapture::StreamFormat& format = state.session.Format();
-    if (format.sampleRate != request.sampleRate || format.channels != request.channels ||
-        format.bitsPerSample != request.bitsPerSample) {
-        const std::string delivered =
-            vmcapture::AudioText(format.sampleRate, format.bitsPerSample, format.channels);
-        GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
-                          ("the device delivers %s, not the format negotiated", delivered.c_str()),
-                          (nullptr));
-        state.session.Close();
-        return FALSE;
-    }
-    state.info = info;
-    state.negotiated = true;
-    return TRUE;
-}
+    // Samples since the stream (re)started at `startTime`.
+    GstClockTime startTime = GST_CLOCK_TIME_NONE;
+    uint64_t samples = 0;
+    uint64_t offset = 0;
+    GstClockTime bufferTime = kFirstLatency;
+    // What the device lists, read when the element starts.
+    std::vector<vmcapture::StreamFormat> formats;
 
-gboolean Query(GstBaseSrc* base, GstQuery* query) {
-    AudioState& state = State(base);
-    if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY) {
-        if (!state.negotiated) return FALSE;
-        // A buffer is stamped with the time of its first sample and leaves once it is full;
-        // the push queue holds up to 32 buffers.
-        gst_query_set_latency(query, TRUE, state.bufferTime, state.bufferTime * 32);
-        return TRUE;
+    bool Choose(vorngst::DeviceChoice& choice, std::string&) override {
+        choice.kind = "microphone";
+        return true;
     }
-    return GST_BASE_SRC_CLASS(vorn_audio_src_parent_class)->query(base, query);
-}
 
-GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
-    auto* self = reinterpret_cast<VornAudioSrc*>(push);
-    AudioState& state = State(self);
-    if (!state.negotiated) return GST_FLOW_NOT_NEGOTIATED;
-    const uint32_t frameBytes = static_cast<uint32_t>(GST_AUDIO_INFO_BPF(&state.info));
-    const uint32_t rate = static_cast<uint32_t>(GST_AUDIO_INFO_RATE(&state.info));
-    for (;;) {
-        const uint8_t* data = nullptr;
-        size_t size = 0;
-        double seconds = 0;
-        const GstFlowReturn taken = vorngst::TakeUnit(push, data, size, seconds);
-        if (taken != GST_FLOW_OK) return taken;
+    bool Begin() override {
+        formats = session.MicrophoneFormats();
+        startTime = GST_CLOCK_TIME_NONE;
+        samples = offset = 0;
+        bufferTime = kFirstLatency;
+        return true;
+    }
+
+    GstCaps* NegotiatedCaps() override { return gst_audio_info_to_caps(&info); }
+
+    GstCaps* OfferedCaps() override {
+        return !formats.empty() ? DeviceCaps(formats) : VornAudioCaps();
+    }
+
+    void Fixate(GstStructure* s) override {
+        gst_structure_fixate_field_nearest_int(s, "rate", 48000);
+        gst_structure_fixate_field_nearest_int(s, "channels", 2);
+        gst_structure_fixate_field_string(s, "format", "S16LE");
+    }
+
+    bool Negotiate(GstCaps* caps) override {
+        GstAudioInfo asked;
+        if (!gst_audio_info_from_caps(&asked, caps)) return false;
+        vmcapture::CaptureRequest request;
+        request.sampleRate = static_cast<uint32_t>(GST_AUDIO_INFO_RATE(&asked));
+        request.channels = static_cast<uint32_t>(GST_AUDIO_INFO_CHANNELS(&asked));
+        request.bitsPerSample = static_cast<uint32_t>(GST_AUDIO_INFO_WIDTH(&asked));
+        if (!OpenDevice(request)) return false;
+        const vmcapture::StreamFormat& format = session.Format();
+        if (format.sampleRate != request.sampleRate || format.channels != request.channels ||
+            format.bitsPerSample != request.bitsPerSample) {
+            const std::string delivered =
+                vmcapture::AudioText(format.sampleRate, format.bitsPerSample, format.channels);
+            GST_ELEMENT_ERROR(
+                element, CORE, NEGOTIATION,
+                ("the device delivers %s, not the format negotiated", delivered.c_str()),
+                (nullptr));
+            session.Close();
+            return false;
+        }
+        info = asked;
+        return true;
+    }
+
+    // A buffer is stamped with the time of its first sample and leaves once it is full.
+    GstClockTime Latency() const override { return bufferTime; }
+
+    GstFlowReturn Make(const uint8_t* data, size_t size, double seconds, GstBuffer** out) override {
+        const uint32_t frameBytes = static_cast<uint32_t>(GST_AUDIO_INFO_BPF(&info));
+        const uint32_t rate = static_cast<uint32_t>(GST_AUDIO_INFO_RATE(&info));
         const size_t count = size / frameBytes;
-        if (count == 0) continue;
+        if (count == 0) return GST_FLOW_CUSTOM_SUCCESS;
         if (count * frameBytes != size)
-            GST_WARNING_OBJECT(self, "a buffer of %zu bytes ends in a partial sample", size);
+            GST_WARNING_OBJECT(element, "a buffer of %zu bytes ends in a partial sample", size);
         // Stamped by the samples counted since the start, so the stream has no gaps or
         // overlaps, unless samples were lost or the device's clock runs ahead by more than
         // kResyncAfter.
-        const GstClockTime deviceTime = state.time.Map(GST_ELEMENT(self), seconds);
-        const uint64_t lost = state.session.Lost();
-        const bool started = GST_CLOCK_TIME_IS_VALID(state.startTime);
+        const GstClockTime deviceTime = time.Map(GST_ELEMENT(element), seconds);
+        const bool started = GST_CLOCK_TIME_IS_VALID(startTime);
         const GstClockTime expected =
-            started ? state.startTime + gst_util_uint64_scale_int(state.samples, GST_SECOND, rate)
-                    : 0;
-        bool discont = !started || lost != state.lostSeen;
+            started ? startTime + gst_util_uint64_scale_int(samples, GST_SECOND, rate) : 0;
+        bool discont = LostMore() || !started;
         if (started && deviceTime > expected + kResyncAfter) {
             discont = true;
-            GST_WARNING_OBJECT(self,
+            GST_WARNING_OBJECT(element,
                                "device time %" GST_TIME_FORMAT " is %" GST_TIME_FORMAT
                                " after the samples counted; starting afresh",
                                GST_TIME_ARGS(deviceTime), GST_TIME_ARGS(deviceTime - expected));
@@ -213,30 +145,34 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
         GstClockTime pts = expected;
         if (discont) {
             pts = std::max(deviceTime, expected);
-            state.startTime = pts;
-            state.samples = 0;
-            state.lostSeen = lost;
+            startTime = pts;
+            samples = 0;
         }
         GstBuffer* buffer = gst_buffer_new_memdup(data, count * frameBytes);
-        state.samples += count;
-        const GstClockTime end =
-            state.startTime + gst_util_uint64_scale_int(state.samples, GST_SECOND, rate);
+        samples += count;
+        const GstClockTime end = startTime + gst_util_uint64_scale_int(samples, GST_SECOND, rate);
         GST_BUFFER_PTS(buffer) = pts;
         GST_BUFFER_DURATION(buffer) = end - pts;
-        GST_BUFFER_OFFSET(buffer) = state.offset;
-        state.offset += count;
-        GST_BUFFER_OFFSET_END(buffer) = state.offset;
+        GST_BUFFER_OFFSET(buffer) = offset;
+        offset += count;
+        GST_BUFFER_OFFSET_END(buffer) = offset;
         if (discont) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
-        if (end - pts != state.bufferTime) {
-            state.bufferTime = end - pts;
-            gst_element_post_message(GST_ELEMENT(self), gst_message_new_latency(GST_OBJECT(self)));
+        if (end - pts != bufferTime) {
+            bufferTime = end - pts;
+            gst_element_post_message(GST_ELEMENT(element),
+                                     gst_message_new_latency(GST_OBJECT(element)));
         }
         *out = buffer;
         return GST_FLOW_OK;
     }
-}
+};
 
 }  // namespace
+
+using VornAudioSrc = vorngst::SourceInstance;
+using VornAudioSrcClass = vorngst::SourceClass;
+
+G_DEFINE_TYPE(VornAudioSrc, vorn_audio_src, GST_TYPE_PUSH_SRC)
 
 GstCaps* VornAudioCaps() {
     GstCaps* caps = gst_caps_from_string(
@@ -247,29 +183,11 @@ GstCaps* VornAudioCaps() {
 
 static void vorn_audio_src_class_init(VornAudioSrcClass* klass) {
     GST_DEBUG_CATEGORY_INIT(vorn_audio_debug, "vornaudiosrc", 0, "Vorn audio source");
-    auto* object = G_OBJECT_CLASS(klass);
-    auto* element = GST_ELEMENT_CLASS(klass);
-    auto* base = GST_BASE_SRC_CLASS(klass);
-    vorngst::InstallCommon(object, false, nullptr);
-    gst_element_class_set_static_metadata(element, "Vorn audio source", "Source/Audio",
-                                          "Captures a microphone through VornMediaCapture",
-                                          "VornMediaCapture developers");
-    GstCaps* caps = VornAudioCaps();
-    gst_element_class_add_pad_template(
-        element, gst_pad_template_new("src", GST_PAD_SRC, GST_PAD_ALWAYS, caps));
-    gst_caps_unref(caps);
-    base->start = Start;
-    base->stop = Stop;
-    base->get_caps = GetCaps;
-    base->fixate = Fixate;
-    base->set_caps = SetCaps;
-    base->query = Query;
-    GST_PUSH_SRC_CLASS(klass)->create = Create;
+    vorngst::InitClass(
+        klass, {"Vorn audio source", "Source/Audio",
+                "Captures a microphone through VornMediaCapture", VornAudioCaps(), false, nullptr});
 }
 
 static void vorn_audio_src_init(VornAudioSrc* self) {
-    self->state = new AudioState;
-    self->state->settings.Update([](vorngst::DeviceChoice& choice) { choice.device = "0"; });
-    gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
-    gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
+    vorngst::InitInstance(self, new AudioState, "microphone");
 }

@@ -92,6 +92,21 @@ GstClockTime TimeMapper::Map(GstElement* element, double seconds) {
     return time;
 }
 
+bool ElementState::OpenDevice(const vmcapture::CaptureRequest& request) {
+    std::string error;
+    if (session.Open(request, error)) return true;
+    GST_ELEMENT_ERROR(element, RESOURCE, OPEN_READ, ("cannot open the device: %s", error.c_str()),
+                      (nullptr));
+    return false;
+}
+
+bool ElementState::LostMore() {
+    const uint64_t lost = session.Lost();
+    if (lost == lostSeen) return false;
+    lostSeen = lost;
+    return true;
+}
+
 namespace {
 
 enum PropertyId { kPropKind = 1, kPropDevice, kPropVia };
@@ -100,6 +115,9 @@ enum PropertyId { kPropKind = 1, kPropDevice, kPropVia };
 constexpr double kSilentSeconds = 5.0;
 
 ElementState& State(gpointer self) { return *reinterpret_cast<SourceInstance*>(self)->state; }
+
+// Both elements derive from GstPushSrc directly.
+GstBaseSrcClass* ParentClass() { return GST_BASE_SRC_CLASS(g_type_class_peek(GST_TYPE_PUSH_SRC)); }
 
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* property) {
     const char* text = g_value_get_string(value);
@@ -140,8 +158,29 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* property)
 
 void Finalize(GObject* object) {
     delete reinterpret_cast<SourceInstance*>(object)->state;
-    // Both elements derive from GstPushSrc directly.
-    G_OBJECT_CLASS(g_type_class_peek(GST_TYPE_PUSH_SRC))->finalize(object);
+    G_OBJECT_CLASS(ParentClass())->finalize(object);
+}
+
+gboolean Start(GstBaseSrc* base) {
+    ElementState& state = State(base);
+    DeviceChoice choice = state.settings.Choice();
+    std::string error;
+    if (!state.Choose(choice, error) || !state.session.Find(choice, error)) {
+        GST_ELEMENT_ERROR(base, RESOURCE, NOT_FOUND, ("%s", error.c_str()), (nullptr));
+        return FALSE;
+    }
+    state.negotiated = false;
+    state.lostSeen = 0;
+    state.time.Reset();
+    return state.Begin();
+}
+
+gboolean Stop(GstBaseSrc* base) {
+    ElementState& state = State(base);
+    state.session.Close();
+    state.negotiated = false;
+    state.End();
+    return TRUE;
 }
 
 gboolean Unlock(GstBaseSrc* base) {
@@ -154,46 +193,119 @@ gboolean UnlockStop(GstBaseSrc* base) {
     return TRUE;
 }
 
+GstCaps* GetCaps(GstBaseSrc* base, GstCaps* filter) {
+    ElementState& state = State(base);
+    GstCaps* caps = state.negotiated ? state.NegotiatedCaps() : state.OfferedCaps();
+    if (filter != nullptr) {
+        GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+        gst_caps_unref(caps);
+        caps = both;
+    }
+    return caps;
+}
+
+GstCaps* Fixate(GstBaseSrc* base, GstCaps* caps) {
+    caps = gst_caps_truncate(gst_caps_make_writable(caps));
+    State(base).Fixate(gst_caps_get_structure(caps, 0));
+    return ParentClass()->fixate(base, caps);
+}
+
+gboolean SetCaps(GstBaseSrc* base, GstCaps* caps) {
+    ElementState& state = State(base);
+    state.negotiated = state.Negotiate(caps);
+    return state.negotiated;
+}
+
+gboolean Query(GstBaseSrc* base, GstQuery* query) {
+    ElementState& state = State(base);
+    if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY) {
+        if (!state.negotiated) return FALSE;
+        // The push queue holds up to 32 units.
+        const GstClockTime latency = state.Latency();
+        gst_query_set_latency(query, TRUE, latency, latency * 32);
+        return TRUE;
+    }
+    return ParentClass()->query(base, query);
+}
+
+GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
+    ElementState& state = State(push);
+    if (!state.negotiated) return GST_FLOW_NOT_NEGOTIATED;
+    for (;;) {
+        const uint8_t* data = nullptr;
+        size_t size = 0;
+        double seconds = 0;
+        switch (state.session.Take(data, size, seconds, kSilentSeconds)) {
+            case CaptureSession::Taken::Unit:
+                break;
+            case CaptureSession::Taken::Flushing:
+                return GST_FLOW_FLUSHING;
+            case CaptureSession::Taken::Silent:
+                GST_ELEMENT_ERROR(push, RESOURCE, READ,
+                                  ("the device delivered nothing for %g s", kSilentSeconds),
+                                  (nullptr));
+                return GST_FLOW_ERROR;
+        }
+        const GstFlowReturn made = state.Make(data, size, seconds, out);
+        if (made != GST_FLOW_CUSTOM_SUCCESS) return made;
+    }
+}
+
 }  // namespace
 
-void InstallCommon(GObjectClass* klass, bool withKind, const char* defaultKind) {
-    klass->set_property = SetProperty;
-    klass->get_property = GetProperty;
-    klass->finalize = Finalize;
-    GST_BASE_SRC_CLASS(klass)->unlock = Unlock;
-    GST_BASE_SRC_CLASS(klass)->unlock_stop = UnlockStop;
+void InitClass(SourceClass* klass, const ElementDescription& description) {
+    GstPushSrcClass* push = &klass->parent;
+    auto* object = G_OBJECT_CLASS(push);
+    object->set_property = SetProperty;
+    object->get_property = GetProperty;
+    object->finalize = Finalize;
+    auto* element = GST_ELEMENT_CLASS(push);
+    gst_element_class_set_static_metadata(element, description.longName, description.classification,
+                                          description.description, "VornMediaCapture developers");
+    gst_element_class_add_pad_template(
+        element,
+        gst_pad_template_new("src", GST_PAD_SRC, GST_PAD_ALWAYS, description.templateCaps));
+    gst_caps_unref(description.templateCaps);
+    auto* base = GST_BASE_SRC_CLASS(push);
+    base->start = Start;
+    base->stop = Stop;
+    base->unlock = Unlock;
+    base->unlock_stop = UnlockStop;
+    base->get_caps = GetCaps;
+    base->fixate = Fixate;
+    base->set_caps = SetCaps;
+    base->query = Query;
+    push->create = Create;
+
     const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
                                                 GST_PARAM_MUTABLE_READY);
-    if (withKind)
+    if (description.withKind)
         g_object_class_install_property(
-            klass, kPropKind,
+            object, kPropKind,
             g_param_spec_string("kind", "Kind", "Kind of device: desktop, window or camera",
-                                defaultKind, flags));
+                                description.defaultKind, flags));
     g_object_class_install_property(
-        klass, kPropDevice,
+        object, kPropDevice,
         g_param_spec_string("device", "Device",
                             "The device of its kind: an index (0 the first) or a name (a "
                             "window's title), as 'vmcapture list' shows them",
                             "0", flags));
     g_object_class_install_property(
-        klass, kPropVia,
+        object, kPropVia,
         g_param_spec_string("via", "Via",
                             "How a camera or microphone delivers: push or pull (empty: push)", "",
                             flags));
 }
 
-GstFlowReturn TakeUnit(GstPushSrc* self, const uint8_t*& data, size_t& size, double& seconds) {
-    switch (State(self).session.Take(data, size, seconds, kSilentSeconds)) {
-        case CaptureSession::Taken::Unit:
-            return GST_FLOW_OK;
-        case CaptureSession::Taken::Flushing:
-            return GST_FLOW_FLUSHING;
-        case CaptureSession::Taken::Silent:
-            break;
-    }
-    GST_ELEMENT_ERROR(self, RESOURCE, READ,
-                      ("the device delivered nothing for %g s", kSilentSeconds), (nullptr));
-    return GST_FLOW_ERROR;
+void InitInstance(SourceInstance* self, ElementState* state, const char* kind) {
+    self->state = state;
+    state->element = GST_BASE_SRC(self);
+    state->settings.Update([&](DeviceChoice& choice) {
+        choice.kind = kind;
+        choice.device = "0";
+    });
+    gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
+    gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
 }
 
 }  // namespace vorngst

@@ -93,12 +93,46 @@ private:
     DeviceChoice choice_;
 };
 
-// What each element keeps beside its GObject instance.
+// What each element keeps beside its GObject instance, and what it does of its own. The class
+// set-up below (InitClass) gives both elements the same start, stop, caps, latency and create
+// steps; each step asks the element's state for the part only that element knows.
 struct ElementState {
     virtual ~ElementState() = default;
+
+    GstBaseSrc* element = nullptr;
     Settings settings;
     CaptureSession session;
     TimeMapper time;
+    bool negotiated = false;
+
+    // Before the device is looked up: the element may set the kind it captures, or refuse the
+    // choice (false, with the reason).
+    virtual bool Choose(DeviceChoice& choice, std::string& error) = 0;
+    // Once the device is found; false when it cannot be used (with an error on the bus).
+    virtual bool Begin() = 0;
+    // When the element stops, after the device closed.
+    virtual void End() {}
+    // The caps of the format negotiated, and those offered before.
+    virtual GstCaps* NegotiatedCaps() = 0;
+    virtual GstCaps* OfferedCaps() = 0;
+    // Fixes the fields of the first structure of caps downstream left open.
+    virtual void Fixate(GstStructure* s) = 0;
+    // Opens the device with the caps negotiated; false (with an error on the bus) when it
+    // cannot deliver them.
+    virtual bool Negotiate(GstCaps* caps) = 0;
+    // The time between a unit's stamp and its leaving the element, at most.
+    virtual GstClockTime Latency() const = 0;
+    // The buffer of one unit of the device. GST_FLOW_CUSTOM_SUCCESS: the unit is passed over
+    // and the next one taken.
+    virtual GstFlowReturn Make(const uint8_t* data, size_t size, double seconds,
+                               GstBuffer** out) = 0;
+
+    // Opens the device with `request`; false, with the reason on the bus, when it does not open.
+    bool OpenDevice(const vmcapture::CaptureRequest& request);
+    // Whether the device lost units since the last call (the stream has a gap there);
+    // lostSeen counts them all.
+    bool LostMore();
+    uint64_t lostSeen = 0;
 };
 
 // The instance of both elements: a live push source with its state.
@@ -106,13 +140,25 @@ struct SourceInstance {
     GstPushSrc parent;
     ElementState* state;
 };
+struct SourceClass {
+    GstPushSrcClass parent;
+};
 
-// Installs what both element classes share: the properties "kind" (video only), "device" and
-// "via", unlocking a waiting create, and freeing the state.
-void InstallCommon(GObjectClass* klass, bool withKind, const char* defaultKind);
+// What tells the two element classes apart in GStreamer's registry.
+struct ElementDescription {
+    const char* longName;
+    const char* classification;
+    const char* description;
+    GstCaps* templateCaps;  // the pad template's caps; taken
+    // The "kind" property (video) or a fixed kind (audio).
+    bool withKind;
+    const char* defaultKind;
+};
 
-// Waits for the device's next unit. GST_FLOW_OK with a unit; GST_FLOW_FLUSHING when unlocked;
-// GST_FLOW_ERROR, with the error on the bus, when the device stays silent.
-GstFlowReturn TakeUnit(GstPushSrc* self, const uint8_t*& data, size_t& size, double& seconds);
+// Sets up an element class: its metadata and pad template, the properties "kind" (where
+// withKind), "device" and "via", and every step of a live push source.
+void InitClass(SourceClass* klass, const ElementDescription& description);
+// Sets up an instance with its state: a live source in time format, the device of index 0.
+void InitInstance(SourceInstance* self, ElementState* state, const char* kind);
 
 }  // namespace vorngst

@@ -18,34 +18,6 @@ namespace {
 // The frame rate offered first where the device has none of its own.
 constexpr int kDefaultRate = 20;
 
-struct VideoState : vorngst::ElementState {
-    GstVideoInfo info;
-    bool negotiated = false;
-    // What a window or camera delivers when opened as it likes (the caps it offers), read
-    // once the element starts.
-    bool probed = false;
-    vmcapture::StreamFormat probe;
-    vmcapture::I420Maker maker;
-    uint64_t frames = 0;
-    uint64_t lostSeen = 0;
-    bool warnedSize = false;
-};
-
-}  // namespace
-
-struct VornVideoSrc : vorngst::SourceInstance {};
-struct VornVideoSrcClass {
-    GstPushSrcClass parent_class;
-};
-
-G_DEFINE_TYPE(VornVideoSrc, vorn_video_src, GST_TYPE_PUSH_SRC)
-
-namespace {
-
-VideoState& State(gpointer self) {
-    return static_cast<VideoState&>(*reinterpret_cast<VornVideoSrc*>(self)->state);
-}
-
 GstStructure* VideoStructure(const char* format, guint width, guint height) {
     GstStructure* s = gst_structure_new("video/x-raw", "format", G_TYPE_STRING, format,
                                         "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
@@ -98,232 +70,214 @@ GstCaps* CapsUpTo(guint width, guint height, bool upTo) {
     return caps;
 }
 
-GstCaps* CurrentCaps(VideoState& state) {
-    const bool desktop = state.session.IsKind("desktop");
-    if (desktop) {
-        const vmcapture::ScreenExtent screen = vmcapture::ScreenSize();
-        GstCaps* caps = CapsUpTo(screen.width, screen.height, true);
-        SetRate(caps, nullptr);
-        return caps;
-    }
-    if (!state.probed) return nullptr;
-    GstCaps* caps = CapsUpTo(state.probe.width, state.probe.height, false);
-    SetRate(caps, state.session.IsKind("camera") ? &state.probe : nullptr);
-    return caps;
-}
+struct VideoState : vorngst::ElementState {
+    GstVideoInfo info;
+    // What a window or camera delivers when opened as it likes (the caps it offers), read
+    // once the element starts.
+    bool probed = false;
+    vmcapture::StreamFormat probe;
+    vmcapture::I420Maker maker;
+    uint64_t frames = 0;
+    bool warnedSize = false;
+    // The negotiated frames' buffers, handed out again once downstream lets go of them, so a
+    // frame is written into memory already mapped (and often still cached).
+    GstBufferPool* pool = nullptr;
 
-void Fail(VornVideoSrc* self, const std::string& text, bool notFound) {
-    if (notFound)
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("%s", text.c_str()), (nullptr));
-    else
-        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("%s", text.c_str()), (nullptr));
-}
+    ~VideoState() override { DropPool(); }
 
-gboolean Start(GstBaseSrc* base) {
-    auto* self = reinterpret_cast<VornVideoSrc*>(base);
-    VideoState& state = State(self);
-    std::string error;
-    const vorngst::DeviceChoice choice = state.settings.Choice();
-    if (choice.kind == "microphone") {
-        Fail(self, "vornvideosrc captures video: kind desktop, window or camera", true);
-        return FALSE;
+    void DropPool() {
+        if (pool == nullptr) return;
+        gst_buffer_pool_set_active(pool, FALSE);
+        gst_object_unref(pool);
+        pool = nullptr;
     }
-    if (!state.session.Find(choice, error)) {
-        Fail(self, error, true);
-        return FALSE;
+
+    bool MakePool(GstCaps* caps) {
+        DropPool();
+        pool = gst_video_buffer_pool_new();
+        GstStructure* config = gst_buffer_pool_get_config(pool);
+        gst_buffer_pool_config_set_params(config, caps, static_cast<guint>(info.size), 2, 0);
+        if (!gst_buffer_pool_set_config(pool, config) || !gst_buffer_pool_set_active(pool, TRUE)) {
+            DropPool();
+            return false;
+        }
+        return true;
     }
-    state.negotiated = false;
-    state.probed = false;
-    if (!state.session.IsKind("desktop")) {
+
+    bool Choose(vorngst::DeviceChoice& choice, std::string& error) override {
+        if (choice.kind != "microphone") return true;
+        error = "vornvideosrc captures video: kind desktop, window or camera";
+        return false;
+    }
+
+    bool Begin() override {
+        probed = false;
+        frames = 0;
+        warnedSize = false;
+        if (session.IsKind("desktop")) return true;
         // A window delivers its client size, a camera what it connects at: opened once as it
         // likes, it tells the caps to offer; it stays open for a negotiation that agrees.
-        if (!state.session.Open(vmcapture::CaptureRequest{}, error)) {
-            Fail(self, "cannot open " + choice.kind + " " + choice.device + ": " + error, false);
-            return FALSE;
+        std::string error;
+        if (!session.Open(vmcapture::CaptureRequest{}, error)) {
+            const vorngst::DeviceChoice choice = settings.Choice();
+            GST_ELEMENT_ERROR(element, RESOURCE, OPEN_READ,
+                              ("cannot open %s %s: %s", choice.kind.c_str(), choice.device.c_str(),
+                               error.c_str()),
+                              (nullptr));
+            return false;
         }
-        state.probe = state.session.Format();
-        state.probed = true;
+        probe = session.Format();
+        probed = true;
+        return true;
     }
-    state.frames = 0;
-    state.lostSeen = 0;
-    state.warnedSize = false;
-    state.time.Reset();
-    return TRUE;
-}
 
-gboolean Stop(GstBaseSrc* base) {
-    VideoState& state = State(base);
-    state.session.Close();
-    state.negotiated = false;
-    state.probed = false;
-    return TRUE;
-}
-
-GstCaps* GetCaps(GstBaseSrc* base, GstCaps* filter) {
-    VideoState& state = State(base);
-    GstCaps* caps = nullptr;
-    if (state.negotiated) {
-        caps = gst_video_info_to_caps(&state.info);
-    } else {
-        caps = CurrentCaps(state);
-        if (caps == nullptr) caps = gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(base));
+    void End() override {
+        probed = false;
+        DropPool();
     }
-    if (filter != nullptr) {
-        GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
-        gst_caps_unref(caps);
-        caps = both;
-    }
-    return caps;
-}
 
-GstCaps* Fixate(GstBaseSrc* base, GstCaps* caps) {
-    VideoState& state = State(base);
-    caps = gst_caps_make_writable(caps);
-    caps = gst_caps_truncate(caps);
-    GstStructure* s = gst_caps_get_structure(caps, 0);
+    GstCaps* NegotiatedCaps() override { return gst_video_info_to_caps(&info); }
+
+    GstCaps* OfferedCaps() override {
+        if (session.IsKind("desktop")) {
+            const vmcapture::ScreenExtent screen = vmcapture::ScreenSize();
+            GstCaps* caps = CapsUpTo(screen.width, screen.height, true);
+            SetRate(caps, nullptr);
+            return caps;
+        }
+        if (!probed) return gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(element));
+        GstCaps* caps = CapsUpTo(probe.width, probe.height, false);
+        SetRate(caps, session.IsKind("camera") ? &probe : nullptr);
+        return caps;
+    }
+
     // The whole screen (or the device's size), at the device's rate or the tool's default.
-    vmcapture::ScreenExtent size = vmcapture::ScreenSize();
-    if (state.probed) size = {state.probe.width, state.probe.height};
-    gst_structure_fixate_field_nearest_int(s, "width", static_cast<int>(size.width));
-    gst_structure_fixate_field_nearest_int(s, "height", static_cast<int>(size.height));
-    gst_structure_fixate_field_nearest_fraction(s, "framerate", kDefaultRate, 1);
-    return GST_BASE_SRC_CLASS(vorn_video_src_parent_class)->fixate(base, caps);
-}
+    void Fixate(GstStructure* s) override {
+        vmcapture::ScreenExtent size = vmcapture::ScreenSize();
+        if (probed) size = {probe.width, probe.height};
+        gst_structure_fixate_field_nearest_int(s, "width", static_cast<int>(size.width));
+        gst_structure_fixate_field_nearest_int(s, "height", static_cast<int>(size.height));
+        gst_structure_fixate_field_nearest_fraction(s, "framerate", kDefaultRate, 1);
+    }
 
-gboolean SetCaps(GstBaseSrc* base, GstCaps* caps) {
-    auto* self = reinterpret_cast<VornVideoSrc*>(base);
-    VideoState& state = State(self);
-    GstVideoInfo info;
-    if (!gst_video_info_from_caps(&info, caps) || info.fps_n <= 0 || info.fps_d <= 0) return FALSE;
-    const auto width = static_cast<uint32_t>(GST_VIDEO_INFO_WIDTH(&info));
-    const auto height = static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&info));
-    if (GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_I420 && (width % 2 || height % 2)) {
-        GST_WARNING_OBJECT(self, "I420 wants an even width and height, not %ux%u", width, height);
-        return FALSE;
-    }
-    const double rate = static_cast<double>(info.fps_n) / info.fps_d;
-    vmcapture::CaptureRequest request;
-    request.sizeGiven = true;
-    request.width = width;
-    request.height = height;
-    request.frameRate = static_cast<uint32_t>(std::lround(std::max(1.0, std::min(rate, 1000.0))));
-    // An open device that delivers the size keeps running unless a window's rate changes.
-    const vmcapture::StreamFormat& open = state.session.Format();
-    const bool keep = state.session.IsOpen() && open.width == width && open.height == height &&
-                      (state.session.IsKind("camera") || open.frameRate == request.frameRate);
-    std::string error;
-    if (!keep && !state.session.Open(request, error)) {
-        Fail(self, "cannot open the device: " + error, false);
-        return FALSE;
-    }
-    const vmcapture::StreamFormat& format = state.session.Format();
-    if (format.width != width || format.height != height) {
-        GST_ELEMENT_ERROR(self, CORE, NEGOTIATION,
-                          ("the device delivers %ux%u, not the %ux%u negotiated", format.width,
-                           format.height, width, height),
-                          (nullptr));
-        return FALSE;
-    }
-    state.info = info;
-    state.negotiated = true;
-    gst_base_src_set_blocksize(base, static_cast<guint>(GST_VIDEO_INFO_SIZE(&info)));
-    return TRUE;
-}
-
-gboolean Query(GstBaseSrc* base, GstQuery* query) {
-    VideoState& state = State(base);
-    if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY) {
-        if (!state.negotiated) return FALSE;
-        // A frame is stamped when it is taken, a period after the device began it at most;
-        // the push queue holds up to 32 frames.
-        const GstClockTime period =
-            gst_util_uint64_scale_int(GST_SECOND, state.info.fps_d, state.info.fps_n);
-        gst_query_set_latency(query, TRUE, period, period * 32);
-        return TRUE;
-    }
-    return GST_BASE_SRC_CLASS(vorn_video_src_parent_class)->query(base, query);
-}
-
-// Writes the device's bottom-up frame into the buffer in the negotiated format.
-bool FillFrame(VideoState& state, const vmcapture::ImageView& view, GstBuffer* buffer) {
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &state.info, buffer, GST_MAP_WRITE)) return false;
-    const uint32_t width = view.width, height = view.height;
-    bool ok = true;
-    if (GST_VIDEO_INFO_FORMAT(&state.info) == GST_VIDEO_FORMAT_BGR) {
-        auto* out = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-        for (uint32_t y = 0; y < height; ++y)
-            std::memcpy(out + static_cast<size_t>(y) * stride, view.Row(y),
-                        static_cast<size_t>(width) * 3);
-    } else if ((ok = state.maker.Convert(view, width, height))) {
-        for (int plane = 0; plane < 3; ++plane) {
-            const vmcapture::I420Maker::Plane in = state.maker.PlaneAt(plane);
-            const uint32_t rows = plane == 0 ? height : height / 2;
-            const size_t row = plane == 0 ? width : width / 2;
-            auto* out = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, plane));
-            const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane);
-            for (uint32_t y = 0; y < rows && (y + 1) * row <= in.size; ++y)
-                std::memcpy(out + static_cast<size_t>(y) * stride, in.bytes + y * row, row);
+    bool Negotiate(GstCaps* caps) override {
+        GstVideoInfo asked;
+        if (!gst_video_info_from_caps(&asked, caps) || asked.fps_n <= 0 || asked.fps_d <= 0)
+            return false;
+        const auto width = static_cast<uint32_t>(GST_VIDEO_INFO_WIDTH(&asked));
+        const auto height = static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&asked));
+        if (GST_VIDEO_INFO_FORMAT(&asked) == GST_VIDEO_FORMAT_I420 && (width % 2 || height % 2)) {
+            GST_WARNING_OBJECT(element, "I420 wants an even width and height, not %ux%u", width,
+                               height);
+            return false;
         }
+        const double rate = static_cast<double>(asked.fps_n) / asked.fps_d;
+        vmcapture::CaptureRequest request;
+        request.sizeGiven = true;
+        request.width = width;
+        request.height = height;
+        request.frameRate =
+            static_cast<uint32_t>(std::lround(std::max(1.0, std::min(rate, 1000.0))));
+        // An open device that delivers the size keeps running unless a window's rate changes.
+        const vmcapture::StreamFormat& open = session.Format();
+        const bool keep = session.IsOpen() && open.width == width && open.height == height &&
+                          (session.IsKind("camera") || open.frameRate == request.frameRate);
+        if (!keep && !OpenDevice(request)) return false;
+        const vmcapture::StreamFormat& format = session.Format();
+        if (format.width != width || format.height != height) {
+            GST_ELEMENT_ERROR(element, CORE, NEGOTIATION,
+                              ("the device delivers %ux%u, not the %ux%u negotiated", format.width,
+                               format.height, width, height),
+                              (nullptr));
+            return false;
+        }
+        info = asked;
+        if (!MakePool(caps)) {
+            GST_ELEMENT_ERROR(element, RESOURCE, NO_SPACE_LEFT, ("no buffers for the frames"),
+                              (nullptr));
+            return false;
+        }
+        gst_base_src_set_blocksize(element, static_cast<guint>(GST_VIDEO_INFO_SIZE(&info)));
+        return true;
     }
-    gst_video_frame_unmap(&frame);
-    return ok;
-}
 
-GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
-    auto* self = reinterpret_cast<VornVideoSrc*>(push);
-    VideoState& state = State(self);
-    if (!state.negotiated) return GST_FLOW_NOT_NEGOTIATED;
-    const auto width = static_cast<uint32_t>(GST_VIDEO_INFO_WIDTH(&state.info));
-    const auto height = static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&state.info));
-    for (;;) {
-        const uint8_t* data = nullptr;
-        size_t size = 0;
-        double seconds = 0;
-        const GstFlowReturn taken = vorngst::TakeUnit(push, data, size, seconds);
-        if (taken != GST_FLOW_OK) return taken;
+    // A frame is stamped when it is taken, a period after the device began it at most.
+    GstClockTime Latency() const override {
+        return gst_util_uint64_scale_int(GST_SECOND, info.fps_d, info.fps_n);
+    }
+
+    GstFlowReturn Make(const uint8_t* data, size_t size, double seconds, GstBuffer** out) override {
+        const auto width = static_cast<uint32_t>(GST_VIDEO_INFO_WIDTH(&info));
+        const auto height = static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&info));
         vmcapture::ImageView view;
         if (!vmcapture::DeviceFrameView(data, size, width, height, view)) {
             // A window that changed size: its frames no longer fit the caps.
-            if (!state.warnedSize)
-                GST_ELEMENT_WARNING(self, STREAM, FORMAT,
+            if (!warnedSize)
+                GST_ELEMENT_WARNING(element, STREAM, FORMAT,
                                     ("a frame of %zu bytes does not fit %ux%u; such frames are "
                                      "dropped",
                                      size, width, height),
                                     (nullptr));
-            state.warnedSize = true;
-            continue;
+            warnedSize = true;
+            return GST_FLOW_CUSTOM_SUCCESS;
         }
-        GstBuffer* buffer =
-            gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&state.info), nullptr);
-        if (!FillFrame(state, view, buffer)) {
+        GstBuffer* buffer = nullptr;
+        const GstFlowReturn acquired = gst_buffer_pool_acquire_buffer(pool, &buffer, nullptr);
+        if (acquired != GST_FLOW_OK) return acquired;
+        if (!Fill(view, buffer)) {
             gst_buffer_unref(buffer);
-            GST_ELEMENT_ERROR(self, STREAM, FAILED, ("the frame could not be converted"),
+            GST_ELEMENT_ERROR(element, STREAM, FAILED, ("the frame could not be converted"),
                               (nullptr));
             return GST_FLOW_ERROR;
         }
-        GST_BUFFER_PTS(buffer) = state.time.Map(GST_ELEMENT(self), seconds);
+        GST_BUFFER_PTS(buffer) = time.Map(GST_ELEMENT(element), seconds);
         GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
-        GST_BUFFER_DURATION(buffer) =
-            gst_util_uint64_scale_int(GST_SECOND, state.info.fps_d, state.info.fps_n);
-        GST_BUFFER_OFFSET(buffer) = state.frames;
-        GST_BUFFER_OFFSET_END(buffer) = state.frames + 1;
+        GST_BUFFER_DURATION(buffer) = Latency();
+        GST_BUFFER_OFFSET(buffer) = frames;
+        GST_BUFFER_OFFSET_END(buffer) = frames + 1;
         // Frames the device made that never came here: the stream has a gap.
-        const uint64_t lost = state.session.Lost();
-        if (state.frames == 0 || lost != state.lostSeen) {
-            GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
-            if (lost != state.lostSeen)
-                GST_WARNING_OBJECT(self, "%" G_GUINT64_FORMAT " frames lost so far", lost);
-            state.lostSeen = lost;
-        }
-        ++state.frames;
+        const bool gap = LostMore();
+        if (frames == 0 || gap) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+        if (gap) GST_WARNING_OBJECT(element, "%" G_GUINT64_FORMAT " frames lost so far", lostSeen);
+        ++frames;
         *out = buffer;
         return GST_FLOW_OK;
     }
-}
+
+    // Writes the device's bottom-up frame into the buffer in the negotiated format.
+    bool Fill(const vmcapture::ImageView& view, GstBuffer* buffer) {
+        GstVideoFrame frame;
+        if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_WRITE)) return false;
+        const uint32_t width = view.width, height = view.height;
+        bool ok = true;
+        if (GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGR) {
+            auto* out = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+            const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+            for (uint32_t y = 0; y < height; ++y)
+                std::memcpy(out + static_cast<size_t>(y) * stride, view.Row(y),
+                            static_cast<size_t>(width) * 3);
+        } else if ((ok = maker.Convert(view, width, height))) {
+            for (int plane = 0; plane < 3; ++plane) {
+                const vmcapture::I420Maker::Plane in = maker.PlaneAt(plane);
+                const uint32_t rows = plane == 0 ? height : height / 2;
+                const size_t row = plane == 0 ? width : width / 2;
+                auto* out = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, plane));
+                const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane);
+                for (uint32_t y = 0; y < rows && (y + 1) * row <= in.size; ++y)
+                    std::memcpy(out + static_cast<size_t>(y) * stride, in.bytes + y * row, row);
+            }
+        }
+        gst_video_frame_unmap(&frame);
+        return ok;
+    }
+};
 
 }  // namespace
+
+using VornVideoSrc = vorngst::SourceInstance;
+using VornVideoSrcClass = vorngst::SourceClass;
+
+G_DEFINE_TYPE(VornVideoSrc, vorn_video_src, GST_TYPE_PUSH_SRC)
 
 GstCaps* VornVideoCaps(guint width, guint height) {
     GstCaps* caps = CapsUpTo(width, height, true);
@@ -333,33 +287,11 @@ GstCaps* VornVideoCaps(guint width, guint height) {
 
 static void vorn_video_src_class_init(VornVideoSrcClass* klass) {
     GST_DEBUG_CATEGORY_INIT(vorn_video_debug, "vornvideosrc", 0, "Vorn video source");
-    auto* object = G_OBJECT_CLASS(klass);
-    auto* element = GST_ELEMENT_CLASS(klass);
-    auto* base = GST_BASE_SRC_CLASS(klass);
-    vorngst::InstallCommon(object, true, "desktop");
-    gst_element_class_set_static_metadata(
-        element, "Vorn video source", "Source/Video",
-        "Captures the screen, a window or a camera through VornMediaCapture",
-        "VornMediaCapture developers");
-    GstCaps* caps = VornVideoCaps(0, 0);
-    gst_element_class_add_pad_template(
-        element, gst_pad_template_new("src", GST_PAD_SRC, GST_PAD_ALWAYS, caps));
-    gst_caps_unref(caps);
-    base->start = Start;
-    base->stop = Stop;
-    base->get_caps = GetCaps;
-    base->fixate = Fixate;
-    base->set_caps = SetCaps;
-    base->query = Query;
-    GST_PUSH_SRC_CLASS(klass)->create = Create;
+    vorngst::InitClass(klass, {"Vorn video source", "Source/Video",
+                               "Captures the screen, a window or a camera through VornMediaCapture",
+                               VornVideoCaps(0, 0), true, "desktop"});
 }
 
 static void vorn_video_src_init(VornVideoSrc* self) {
-    self->state = new VideoState;
-    self->state->settings.Update([](vorngst::DeviceChoice& choice) {
-        choice.kind = "desktop";
-        choice.device = "0";
-    });
-    gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
-    gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
+    vorngst::InitInstance(self, new VideoState, "desktop");
 }

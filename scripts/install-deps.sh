@@ -15,7 +15,8 @@ packages=(
     libpulse-dev pulseaudio sox              # the host world's sound server: client library,
                                              # a server for the tests, a reader of their WAV files
     ffmpeg                                   # ffprobe: an independent reader of the files written
-    libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes)
+    libx11-dev libxext-dev libxfixes-dev     # the host world's X display (Xlib, MIT-SHM, XFixes,
+    libxdamage-dev                           # DAMAGE: only what changed on the screen is read)
     libxres-dev libxrender-dev               # host-world soak and tests: X resources, ARGB cursors
     libturbojpeg0-dev                        # the host world's cameras: Motion-JPEG frames decoded
     dpkg-dev file lintian unzip              # release packages: dpkg-shlibdeps (and file) for CPack's

@@ -108,6 +108,53 @@ TEST_P(X11Frames, ShowTheWindowsPixels) {
 INSTANTIATE_TEST_SUITE_P(Reads, X11Frames, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Shared" : "GetImage"; });
 
+// The whole screen is read again only where the server saw it change: what is drawn, mapped,
+// moved or uncovered between two reads shows in the second, and a frame still being read keeps
+// its pixels while later ones are read.
+TEST_F(X11Test, ReadsOfTheScreenFollowEveryChange) {
+    DesktopGrabber desktop;
+    struct Probe {
+        int x, y;
+        uint32_t color;
+    };
+    const auto expect = [&](const char* step, std::initializer_list<Probe> probes) {
+        Frame screen = GrabScreen(desktop);
+        ASSERT_NE(nullptr, screen.bytes) << step;
+        for (const Probe& p : probes)
+            EXPECT_EQ(p.color, screen.At(p.x, p.y) & 0xFFFFFF)
+                << step << ": at " << p.x << "," << p.y;
+    };
+    Frame before = GrabScreen(desktop);
+    ASSERT_NE(nullptr, before.bytes);
+    const uint32_t uncovered = before.At(150, 150) & 0xFFFFFF;
+
+    ::Window w = MakeWindow("Changes", 100, 100, 200, 100, 0x204060, getpid());
+    expect("mapped", {{100, 100, 0x204060}, {299, 199, 0x204060}});
+    Fill(w, 10, 10, 5, 5, 0xE0C020);
+    expect("drawn", {{110, 110, 0xE0C020}, {114, 114, 0xE0C020}, {115, 115, 0x204060}});
+    XMoveWindow(display_, w, 100, 400);
+    XSync(display_, False);
+    expect("moved", {{150, 150, uncovered}, {150, 450, 0x204060}, {110, 410, 0xE0C020}});
+
+    // A bitmap that still reads the last frame's pixels: the next read cannot update them in
+    // place, and the bitmap keeps what the screen showed when it was copied.
+    HDC screen = GetDC(nullptr);
+    ASSERT_NE(nullptr, screen);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP held = CreateCompatibleBitmap(screen, width_, height_);
+    HGDIOBJ old = SelectObject(memory, held);
+    ASSERT_TRUE(BitBlt(memory, 0, 0, width_, height_, screen, 0, 0, SRCCOPY));
+    Fill(w, 50, 50, 10, 10, 0x30C0A0);
+    expect("drawn while held", {{150, 450, 0x30C0A0}, {110, 410, 0xE0C020}});
+    EXPECT_EQ(0x604020u, GetPixel(memory, 150, 450)) << "the held copy changed";
+    SelectObject(memory, old);
+    DeleteObject(held);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    Fill(w, 0, 0, 5, 5, 0x102030);
+    expect("let go", {{150, 450, 0x30C0A0}, {100, 400, 0x102030}, {110, 410, 0xE0C020}});
+}
+
 TEST_F(X11Test, WindowsAreListedTopFirstWithTitlesAndOwners) {
     const std::string utf8 =
         "Gr\xC3\xBC\xC3\x9F"

@@ -36,7 +36,7 @@ struct Settings {
     bool quiet = false;
     std::string audio;       // --audio: microphone[:INDEX|NAME]
     uint32_t videoKbps = 0;  // --bitrate
-    bool strict = false;  // lost audio makes the exit status kExitLost
+    bool strict = false;     // lost audio makes the exit status kExitLost
 };
 
 CommandDef Definition() {
@@ -398,6 +398,10 @@ void ReportRate(const Settings& settings, const StreamFormat& stream, Sink& sink
         ReportNotice("the source produced " + Fixed(produced) + " frames a second, not the " +
                      std::to_string(asked) + " asked for: " + std::to_string(counts.missing) +
                      " frames were never produced");
+    if (counts.dropped > 0)
+        ReportNotice(std::to_string(counts.dropped) +
+                     " frames were dropped: the source made them, or would have while it was "
+                     "held back for a capture that fell behind, but they were not written");
     if (!y4m) return;
     const FrameRate device = DeviceRate(stream), rate = TrueRate(meter, device);
     const bool measured = ToDouble(rate) != ToDouble(device);

@@ -2,6 +2,7 @@
 
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -91,11 +92,16 @@ struct Segment {
     XShmSegmentInfo info{};
     size_t bytes = 0;
     uint64_t generation = 0;
+    // The screen's copy: it shows the screen as of the damage last taken from the server.
+    bool current = false;
 };
 
 struct Connection::Segments {
     std::mutex mutex;
     std::vector<std::unique_ptr<Segment>> kept;  // back from their leases
+    // The screen's copy (GrabScreen) between reads; null while its pixels are read.
+    std::unique_ptr<Segment> screen;
+    bool screenLeased = false;
     long live = 0;
     long leased = 0;
 };
@@ -168,6 +174,19 @@ bool Connection::Open() {
     netWmPid = XInternAtom(display_, "_NET_WM_PID", False);
     netFrameExtents = XInternAtom(display_, "_NET_FRAME_EXTENTS", False);
     utf8String = XInternAtom(display_, "UTF8_STRING", False);
+
+    // What changes on the screen is collected by the server in a Damage object (its region
+    // needs XFixes 2), so that a read of the whole screen reads only what changed.
+    damage_ = changed_ = 0;
+    if (shm_ && cursorImages && !Enabled("VORN_X11_NO_DAMAGE") &&
+        XDamageQueryExtension(display_, &damageEvent_, &error)) {
+        major = 1;
+        minor = 1;
+        if (XDamageQueryVersion(display_, &major, &minor)) {
+            damage_ = XDamageCreate(display_, root_, XDamageReportNonEmpty);
+            changed_ = XFixesCreateRegion(display_, nullptr, 0);
+        }
+    }
     return true;
 }
 
@@ -177,12 +196,12 @@ void Connection::Close() {
     {
         std::lock_guard<std::mutex> lock(segments_->mutex);
         kept.swap(segments_->kept);
+        if (segments_->screen) kept.push_back(std::move(segments_->screen));
         segments_->live -= static_cast<long>(kept.size());
     }
-    for (auto& s : kept) {
-        if (!lost_) XShmDetach(display_, &s->info);
-        shmdt(s->info.shmaddr);
-    }
+    for (auto& s : kept) Detach(*s);
+    // The Damage object and its region go with the connection.
+    damage_ = changed_ = 0;
     // Still ours while it closes: a lost connection may report its loss once more.
     XCloseDisplay(display_);
     gOurs.store(nullptr);
@@ -219,7 +238,11 @@ bool Connection::Grab(int x, int y, int w, int h, Pixels* pixels) {
     }
     pixels->width = w;
     pixels->height = h;
-    if (UsingSharedMemory() && GrabShared(x, y, w, h, pixels)) return true;
+    if (UsingSharedMemory()) {
+        const bool screen = x == 0 && y == 0 && w == width_ && h == height_;
+        if (screen && GrabScreen(pixels)) return true;
+        if (GrabShared(x, y, w, h, pixels)) return true;
+    }
     if (lost_) return false;
     return GrabPlain(x, y, w, h, pixels);
 }
@@ -257,38 +280,10 @@ bool Connection::GrabShared(int x, int y, int w, int h, Pixels* pixels) {
         }
         segments_->live -= static_cast<long>(drop.size());
     }
-    for (auto& s : drop) {
-        if (s->generation == generation_) XShmDetach(display_, &s->info);
-        shmdt(s->info.shmaddr);
-    }
+    for (auto& s : drop) Detach(*s);
 
-    if (!segment) {
-        segment = std::make_unique<Segment>();
-        segment->bytes = static_cast<size_t>(need);
-        segment->generation = generation_;
-        segment->info.shmid = shmget(IPC_PRIVATE, segment->bytes, IPC_CREAT | 0600);
-        if (segment->info.shmid < 0) return false;
-        void* address = shmat(segment->info.shmid, nullptr, 0);
-        if (address == reinterpret_cast<void*>(-1)) {
-            shmctl(segment->info.shmid, IPC_RMID, nullptr);
-            return false;
-        }
-        segment->info.shmaddr = static_cast<char*>(address);
-        segment->info.readOnly = False;
-        ClearError();
-        XShmAttach(display_, &segment->info);
-        XSync(display_, False);
-        // Removed now: the system frees it once both sides have let go, whatever happens.
-        shmctl(segment->info.shmid, IPC_RMID, nullptr);
-        if (Failed()) {
-            // A display on another machine cannot share memory: read without it from now on.
-            shmdt(segment->info.shmaddr);
-            shm_ = false;
-            return false;
-        }
-        std::lock_guard<std::mutex> lock(segments_->mutex);
-        ++segments_->live;
-    }
+    if (!segment) segment = Attach(static_cast<size_t>(need));
+    if (!segment) return false;
 
     XImage* image = XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap,
                                     segment->info.shmaddr, &segment->info, static_cast<unsigned>(w),
@@ -321,6 +316,140 @@ bool Connection::GrabShared(int x, int y, int w, int h, Pixels* pixels) {
     if (!ok) return false;
     const auto* data = reinterpret_cast<const uint8_t*>(lease->info.shmaddr);
     return Adopt(format, data, bytesPerLine, w, h, std::move(lease), pixels);
+}
+
+std::unique_ptr<Segment> Connection::Attach(size_t bytes) {
+    auto segment = std::make_unique<Segment>();
+    segment->bytes = bytes;
+    segment->generation = generation_;
+    segment->info.shmid = shmget(IPC_PRIVATE, segment->bytes, IPC_CREAT | 0600);
+    if (segment->info.shmid < 0) return nullptr;
+    void* address = shmat(segment->info.shmid, nullptr, 0);
+    if (address == reinterpret_cast<void*>(-1)) {
+        shmctl(segment->info.shmid, IPC_RMID, nullptr);
+        return nullptr;
+    }
+    segment->info.shmaddr = static_cast<char*>(address);
+    segment->info.readOnly = False;
+    ClearError();
+    XShmAttach(display_, &segment->info);
+    XSync(display_, False);
+    // Removed now: the system frees it once both sides have let go, whatever happens.
+    shmctl(segment->info.shmid, IPC_RMID, nullptr);
+    if (Failed()) {
+        // A display on another machine cannot share memory: read without it from now on.
+        shmdt(segment->info.shmaddr);
+        shm_ = false;
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(segments_->mutex);
+    ++segments_->live;
+    return segment;
+}
+
+void Connection::Detach(Segment& segment) {
+    if (segment.generation == generation_ && display_ != nullptr && !lost_)
+        XShmDetach(display_, &segment.info);
+    shmdt(segment.info.shmaddr);
+}
+
+bool Connection::GrabScreen(Pixels* pixels) {
+    if (damage_ == 0) return false;
+    // The image's layout, made on this side only: rows of the whole screen, one after another.
+    XImage* layout =
+        XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, nullptr, nullptr,
+                        static_cast<unsigned>(width_), static_cast<unsigned>(height_));
+    if (layout == nullptr) return false;
+    const PixelFormat format = FormatOfImage(*layout);
+    const auto bytesPerLine = static_cast<size_t>(layout->bytes_per_line);
+    layout->data = nullptr;
+    XDestroyImage(layout);
+    const uint64_t need = uint64_t{bytesPerLine} * static_cast<uint64_t>(height_);
+    if (need > kMaxBytes) return false;
+    std::unique_ptr<Segment> segment;
+    {
+        std::lock_guard<std::mutex> lock(segments_->mutex);
+        if (segments_->screenLeased) return false;
+        segment.swap(segments_->screen);
+    }
+    if (segment && (segment->generation != generation_ || segment->bytes != need)) {
+        Detach(*segment);
+        segment.reset();
+        std::lock_guard<std::mutex> lock(segments_->mutex);
+        --segments_->live;
+    }
+    if (!segment) segment = Attach(static_cast<size_t>(need));
+    if (!segment) return false;
+
+    // The rows that changed since the last read, as bands [top, bottom) in order; the whole
+    // screen for a copy that is not current. The damage is taken from the server before the
+    // rows are read: what changes meanwhile is read now and again next time.
+    std::vector<std::pair<int, int>> bands;
+    XDamageSubtract(display_, damage_, None, changed_);
+    if (!segment->current) {
+        bands.emplace_back(0, height_);
+    } else {
+        int count = 0;
+        XRectangle* parts = XFixesFetchRegion(display_, changed_, &count);
+        for (int i = 0; i < count; ++i) {
+            const int top = std::max(0, static_cast<int>(parts[i].y));
+            const int bottom = std::min(height_, parts[i].y + static_cast<int>(parts[i].height));
+            if (top < bottom) bands.emplace_back(top, bottom);
+        }
+        if (parts != nullptr) XFree(parts);
+        std::sort(bands.begin(), bands.end());
+        size_t merged = 0;
+        for (const auto& band : bands) {
+            if (merged > 0 && band.first <= bands[merged - 1].second) {
+                bands[merged - 1].second = std::max(bands[merged - 1].second, band.second);
+            } else {
+                bands[merged++] = band;
+            }
+        }
+        bands.resize(merged);
+    }
+    // Only the region is read; the events saying it is no longer empty are let go.
+    XEvent event;
+    while (XCheckTypedEvent(display_, damageEvent_ + XDamageNotify, &event)) {
+    }
+
+    bool ok = true;
+    ClearError();
+    for (const auto& band : bands) {
+        char* rows = segment->info.shmaddr + static_cast<size_t>(band.first) * bytesPerLine;
+        XImage* image = XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap,
+                                        rows, &segment->info, static_cast<unsigned>(width_),
+                                        static_cast<unsigned>(band.second - band.first));
+        if (image == nullptr) {
+            ok = false;
+            break;
+        }
+        ok = static_cast<size_t>(image->bytes_per_line) == bytesPerLine &&
+             XShmGetImage(display_, root_, image, 0, band.first, AllPlanes) && !Failed();
+        image->data = nullptr;
+        image->obdata = nullptr;
+        XDestroyImage(image);
+        if (!ok) break;
+    }
+    segment->current = ok;
+
+    // The copy comes back when its pixels are no longer read.
+    std::shared_ptr<Segments> pool = segments_;
+    {
+        std::lock_guard<std::mutex> lock(pool->mutex);
+        ++pool->leased;
+        pool->screenLeased = true;
+    }
+    std::shared_ptr<Segment> lease(segment.release(), [pool](Segment* s) {
+        std::lock_guard<std::mutex> lock(pool->mutex);
+        --pool->leased;
+        pool->screenLeased = false;
+        if (pool->screen) pool->kept.push_back(std::move(pool->screen));
+        pool->screen.reset(s);
+    });
+    if (!ok) return false;
+    const auto* data = reinterpret_cast<const uint8_t*>(lease->info.shmaddr);
+    return Adopt(format, data, bytesPerLine, width_, height_, std::move(lease), pixels);
 }
 
 bool Connection::GrabPlain(int x, int y, int w, int h, Pixels* pixels) {

@@ -14,6 +14,8 @@ namespace VornWorld {
 namespace host {
 namespace x11 {
 
+struct Segment;
+
 // Pixels read from the screen: `height` rows of `width` 0x00RRGGBB pixels (the top byte is
 // what the server sent), `stride` pixels apart. `keep` holds the memory.
 struct Pixels {
@@ -27,7 +29,8 @@ struct Pixels {
 class Connection {
 public:
     // The process's connection. It opens the display named by DISPLAY at its first use; with
-    // VORN_X11_NO_SHM=1 in the environment it reads pixels without shared memory.
+    // VORN_X11_NO_SHM=1 in the environment it reads pixels without shared memory; with
+    // VORN_X11_NO_DAMAGE=1 it reads the whole screen afresh every time (see GrabScreen).
     static Connection& The();
 
     // Every use of the display holds this lock.
@@ -70,7 +73,15 @@ private:
     bool Open();
     void Close();
     bool GrabShared(int x, int y, int w, int h, Pixels* pixels);
+    // The whole screen from a segment kept up to date: only the rows the server reports
+    // changed (DAMAGE extension) since the last read are read again. False, with nothing
+    // read, when the server has no such extension or the segment is still being read.
+    bool GrabScreen(Pixels* pixels);
     bool GrabPlain(int x, int y, int w, int h, Pixels* pixels);
+    // A new segment of `bytes` attached to the display; null when none can be.
+    std::unique_ptr<Segment> Attach(size_t bytes);
+    // Lets go of a segment (detached from the display of its own connection).
+    void Detach(Segment& segment);
 
     static int OnError(Display* display, XErrorEvent* event);
     static void OnLost(Display* display, void* self);
@@ -88,6 +99,9 @@ private:
     PixelFormat format_;
     bool shm_ = false;  // the server offers shared memory and it works from here
     bool shmAllowed_ = true;
+    unsigned long damage_ = 0;   // the root window's Damage object (0: none)
+    unsigned long changed_ = 0;  // the region its damage is moved into
+    int damageEvent_ = 0;
     int error_ = 0;
     uint64_t generation_ = 0;
     unsigned long clientId_ = 0;  // counts connections, so old segments are not used on new ones
