@@ -8,6 +8,7 @@
 #include <spa/pod/builder.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "host/pipewire/frame_returns.h"
 #include "host/v4l2/v4l2.h"
 #include "shared/testsignal.h"
 
@@ -130,7 +132,7 @@ struct VideoFrame::Pixels {
     const uint8_t* bytes = nullptr;
     uint64_t stride = 0;
     Order order = Order::Unknown;
-    std::vector<uint32_t> copy;  // 0x00RRGGBB, once the buffer went back
+    std::vector<uint32_t> copy;  // 0x00RRGGBB, decoded or once the buffer went back
 };
 
 VideoFrame::VideoFrame() : pixels(std::make_unique<Pixels>()) {}
@@ -190,14 +192,19 @@ struct VideoStream::State {
     int width = 0;
     int height = 0;
 
-    // Frames whose buffers are held back from the producer, oldest first, the newest last; on
-    // the loop's thread only. At least two buffers stay with the producer.
+    // On the loop's thread only: frames whose buffers are held back from the producer, oldest
+    // first (at least two buffers stay with the producer); frames no reader holds, kept to be
+    // written again; the frame that is the newest.
     std::vector<std::shared_ptr<VideoFrame>> lent;
+    std::vector<std::shared_ptr<VideoFrame>> spare;
+    const VideoFrame* published = nullptr;
     int buffers = 0;
+    // Where frames come back once their readers let go of them.
+    std::shared_ptr<FrameReturns> returns = std::make_shared<FrameReturns>();
 
     mutable std::mutex mutex;  // what follows
     mutable std::condition_variable changed;
-    std::shared_ptr<VideoFrame> newest;
+    std::shared_ptr<const VideoFrame> newest;  // handed out through `returns`
     uint64_t sequence = 0;
     bool ended = false;
 
@@ -266,13 +273,19 @@ struct VideoStream::State {
         const bool lending = frame && frame->pixels->buffer != nullptr;
         if (!lending) pw_stream_queue_buffer(stream, newestBuffer);
         if (!frame) return;
+        std::shared_ptr<const VideoFrame> handle = returns->HandOut(frame);
+        std::shared_ptr<const VideoFrame> previous;
         {
             std::lock_guard<std::mutex> lock(mutex);
             frame->sequence = ++sequence;
-            newest = frame;
+            previous = std::move(newest);
+            newest = std::move(handle);
             changed.notify_all();
         }
+        published = frame.get();
         if (lending) lent.push_back(std::move(frame));
+        // Outside the lock: when no reader holds the previous frame, it comes back now.
+        previous.reset();
         GiveBack();
     }
 
@@ -333,14 +346,13 @@ struct VideoStream::State {
             (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
             return nullptr;
         }
-        auto frame = std::make_shared<VideoFrame>();
-        frame->width = width;
-        frame->height = height;
+        std::shared_ptr<VideoFrame> frame = Blank();
         VideoFrame::Pixels& p = *frame->pixels;
-        p.order = order;
         if (order == Order::Jpeg) {
             p.copy.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-            return ReadJpeg(data, p.copy.data()) ? frame : nullptr;
+            if (ReadJpeg(data, p.copy.data())) return frame;
+            spare.push_back(std::move(frame));
+            return nullptr;
         }
         const uint64_t row = RowBytes(order, width);
         const uint64_t stride =
@@ -349,12 +361,15 @@ struct VideoStream::State {
         // The picture must lie inside the buffer, or it is not read.
         if (stride < row ||
             offset + stride * static_cast<uint64_t>(height - 1) + row > data.maxsize) {
+            spare.push_back(std::move(frame));
             return nullptr;
         }
         const auto* bytes = static_cast<const uint8_t*>(data.data) + offset;
         if (order == Order::YUY2) {
             p.copy.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-            return ReadYuy2(bytes, stride, p.copy.data()) ? frame : nullptr;
+            if (ReadYuy2(bytes, stride, p.copy.data())) return frame;
+            spare.push_back(std::move(frame));
+            return nullptr;
         }
         p.buffer = taken;
         p.bytes = bytes;
@@ -362,25 +377,52 @@ struct VideoStream::State {
         return frame;
     }
 
-    // Gives back the buffers of frames nobody reads any more (a frame that is no longer the
-    // newest cannot be handed out again); when the producer would be left with fewer than two,
-    // the oldest frames read on from copies.
-    void GiveBack() {
-        std::shared_ptr<VideoFrame> current;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            current = newest;
+    // A frame to write the next picture into: one that came back (its pixels' storage is
+    // reused), else a new one.
+    std::shared_ptr<VideoFrame> Blank() {
+        std::shared_ptr<VideoFrame> frame;
+        if (spare.empty()) {
+            frame = std::make_shared<VideoFrame>();
+        } else {
+            frame = std::move(spare.back());
+            spare.pop_back();
         }
-        size_t keep = buffers > 2 ? static_cast<size_t>(buffers - 2) : 1;
-        for (size_t i = 0; i < lent.size();) {
-            std::shared_ptr<VideoFrame>& frame = lent[i];
-            bool unread = frame != current && frame.use_count() == 1;
-            if (frame != current && (unread || lent.size() > keep)) {
-                pw_stream_queue_buffer(stream, Release(*frame, !unread));
-                lent.erase(lent.begin() + static_cast<std::ptrdiff_t>(i));
-            } else {
-                ++i;
+        frame->width = width;
+        frame->height = height;
+        frame->sequence = 0;
+        VideoFrame::Pixels& p = *frame->pixels;
+        p.buffer = nullptr;
+        p.bytes = nullptr;
+        p.stride = 0;
+        p.order = order;
+        return frame;
+    }
+
+    // Frames no reader holds any more (the newest is held by the stream itself): their buffers
+    // go back to the producer, and two of them are kept to be written again.
+    void TakeBack() {
+        for (std::shared_ptr<VideoFrame>& frame : returns->Take()) {
+            auto at = std::find(lent.begin(), lent.end(), frame);
+            if (at != lent.end()) {
+                pw_stream_queue_buffer(stream, Release(*frame, false));
+                lent.erase(at);
             }
+            if (spare.size() < 2) spare.push_back(std::move(frame));
+        }
+    }
+
+    // Gives back the buffers of frames nobody reads any more; when the producer would be left
+    // with fewer than two, the oldest frames still read go on from copies.
+    void GiveBack() {
+        TakeBack();
+        const size_t keep = buffers > 2 ? static_cast<size_t>(buffers - 2) : 1;
+        for (size_t i = 0; i < lent.size() && lent.size() > keep;) {
+            if (lent[i].get() == published) {
+                ++i;
+                continue;
+            }
+            pw_stream_queue_buffer(stream, Release(*lent[i], true));
+            lent.erase(lent.begin() + static_cast<std::ptrdiff_t>(i));
         }
     }
 
@@ -398,9 +440,13 @@ struct VideoStream::State {
 
     // Before the stream goes: every frame still read keeps a copy, and every buffer goes back
     // (a producer whose buffers a departed reader kept would run dry).
+    // Frames coming back after this are freed.
     void ReleaseAll() {
+        TakeBack();
         for (auto& frame : lent) pw_stream_queue_buffer(stream, Release(*frame, true));
         lent.clear();
+        spare.clear();
+        returns->Close();
     }
 };
 

@@ -54,7 +54,8 @@ public:
     VideoStream(const VideoStream&) = delete;
     VideoStream& operator=(const VideoStream&) = delete;
 
-    // The newest frame; null before the first. A frame handed out is never written again.
+    // The newest frame; null before the first. A frame is not written again while anyone holds
+    // it: it comes back to the stream through a lock once the last holder lets go.
     std::shared_ptr<const VideoFrame> Newest() const;
     // Waits up to `ms` milliseconds for a frame newer than `after` (a sequence number) or for
     // the stream's end; returns the newest frame (null when none came).
