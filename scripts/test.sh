@@ -94,6 +94,7 @@ stage soak-wine-i686 "soak, 25 s, i686 build under 32-bit Wine: GDI objects and 
 stage soak-host    "soak, 30 s, ASan build, host world on its own Xvfb: screen devices over real X windows, X resources" host_soak "${ASAN[@]}" -- bin/vmc_soak_host --seconds 30 --media 0
 stage host-audio   "host world, ASan build: a sound server of our own with a 440 Hz source; audio and video devices" host_audio "${ASAN[@]}"
 stage portal       "host world in a Wayland session, ASan build: the real portal frontend, a test backend, PipeWire with a known source; portal and PipeWire camera tests, capture tool" portal_session "${ASAN[@]}"
+stage portal-tsan  "the same Wayland session with the ThreadSanitizer build: portal and PipeWire camera tests, capture tool" portal_session "${TSAN[@]}"
 
 # ---------------------------------------------------------------------------------------
 PASSED=0 FAILED=0 SKIPPED=0
@@ -1317,6 +1318,9 @@ portal_session() {
     while IFS= read -r line; do
         local -x "$line"
     done <"$dir/env"
+    # GLib and GIO, under the portal code, are not built for ThreadSanitizer (tests/portal/tsan.supp).
+    local TSAN_OPTIONS="$TSAN_OPTIONS:suppressions=$ROOT/tests/portal/tsan.supp"
+    export TSAN_OPTIONS
     run_gtest native vmc_portal_tests "$BUILD_DIR/bin/vmc_portal_tests"
     run_gtest native vmc_pw_camera_tests "$BUILD_DIR/bin/vmc_pw_camera_tests"
     local tool=$BUILD_DIR/bin/vmcapture out=$BUILD_ROOT/results/$CURRENT_STAGE/desktop.y4m

@@ -149,10 +149,13 @@ EOF
 
 stop() {
     [[ -f $DIR/pids ]] || return 0
-    local pid name tries
-    # Newest first, each by its own id.
-    tac "$DIR/pids" | while read -r pid name; do
-        kill "$pid" 2>/dev/null || continue
+    local pid name tries stopping=()
+    # Each by its own id, newest first; then each is given 3 s to end (all at once, not one
+    # after another) before it is killed.
+    while read -r pid name; do
+        kill "$pid" 2>/dev/null && stopping+=("$pid")
+    done < <(tac "$DIR/pids")
+    for pid in "${stopping[@]}"; do
         tries=0
         while kill -0 "$pid" 2>/dev/null && ((tries++ < 30)); do sleep 0.1; done
         kill -9 "$pid" 2>/dev/null

@@ -320,6 +320,40 @@ TEST_F(PortalTest, ResizedStreamIsFollowed) {
     EXPECT_EQ(0x00FF00u, PixelAt(*packet, 400, 300, 399, 299));
 }
 
+// Frames a reader holds keep their pixels while the stream goes on, changes size and ends: the
+// producer is never left without buffers, and nothing is read from a buffer given back.
+TEST_F(PortalTest, HeldFramesKeepTheirPixels) {
+    Producer producer("vmc-test-held", "400x300@20");
+    ASSERT_TRUE(producer.Running());
+    Steer("node", "vmc-test-held");
+    auto stream = ScreenCast::The().Stream();
+    ASSERT_TRUE(stream);
+    std::vector<std::shared_ptr<const pipewire::VideoFrame>> held;
+    auto frame = stream->WaitNewer(0, 3000);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (frame && std::chrono::steady_clock::now() < until) {
+        if (held.empty() || frame->sequence != held.back()->sequence) held.push_back(frame);
+        frame = stream->WaitNewer(frame->sequence, 500);
+    }
+    // 30 a second for 2 seconds, all held: far more frames than the stream has buffers.
+    EXPECT_GT(held.size(), 20u);
+    ASSERT_FALSE(held.empty());
+    EXPECT_EQ(320, held.front()->width);
+    EXPECT_EQ(400, held.back()->width);
+    stream.reset();
+    producer.Kill();
+    EXPECT_TRUE(vmc_test::Eventually([] { return !ScreenCast::The().Stream(); }));
+    for (const auto& f : held) {
+        SCOPED_TRACE(f->sequence);
+        std::vector<uint32_t> row(static_cast<size_t>(f->width));
+        for (int y : {0, f->height - 1}) {
+            f->ReadRow(0, y, f->width, row.data());
+            EXPECT_EQ(0x00FF00u, row.front());
+            EXPECT_EQ(0x00FF00u, row.back());
+        }
+    }
+}
+
 // X programs of the session (on XWayland) are listed and captured through the X display; the
 // screen stays the portal's. Without DISPLAY no window is listed at all.
 TEST_F(PortalTest, WindowsOfXProgramsAreListedAndCaptured) {

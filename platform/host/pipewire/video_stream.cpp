@@ -1,5 +1,6 @@
-// A PipeWire video stream on a thread loop of its own: the loop's thread converts each buffer
-// into a frame of 0x00RRGGBB pixels and keeps it as the newest.
+// A PipeWire video stream on a thread loop of its own: the loop's thread keeps the newest buffer
+// of RGB dequeued as the newest frame, and gives each buffer back once no frame is read from it;
+// YUY2 and Motion-JPEG buffers are decoded into frames of their own.
 #include "host/pipewire/video_stream.h"
 
 #include <pipewire/pipewire.h>
@@ -7,13 +8,16 @@
 #include <spa/pod/builder.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "host/pipewire/frame_returns.h"
 #include "host/v4l2/v4l2.h"
 #include "shared/testsignal.h"
 
@@ -119,6 +123,59 @@ void InitOnce() {
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
 }
 
+// Where a frame's pixels are: in a buffer of the stream, lent by the loop's thread, or in a copy
+// (decoded from YUY2 or Motion-JPEG, or kept once the buffer went back). The mutex keeps the
+// buffer from going back during a read.
+struct VideoFrame::Pixels {
+    mutable std::mutex mutex;
+    pw_buffer* buffer = nullptr;  // while lent
+    const uint8_t* bytes = nullptr;
+    uint64_t stride = 0;
+    Order order = Order::Unknown;
+    std::vector<uint32_t> copy;  // 0x00RRGGBB, decoded or once the buffer went back
+};
+
+VideoFrame::VideoFrame() : pixels(std::make_unique<Pixels>()) {}
+VideoFrame::~VideoFrame() = default;
+
+void VideoFrame::ReadRow(int x, int y, int count, uint32_t* to) const {
+    std::lock_guard<std::mutex> lock(pixels->mutex);
+    if (pixels->buffer == nullptr) {
+        std::memcpy(to,
+                    pixels->copy.data() + static_cast<size_t>(y) * static_cast<size_t>(width) +
+                        static_cast<size_t>(x),
+                    static_cast<size_t>(count) * sizeof(uint32_t));
+        return;
+    }
+    ConvertRow(
+        pixels->order,
+        pixels->bytes + pixels->stride * static_cast<uint64_t>(y) + RowBytes(pixels->order, x), to,
+        count);
+}
+
+namespace {
+
+// Takes the frame's pixels out of its buffer (into a copy, unless nobody reads the frame any
+// more) and returns the buffer, which the stream may reuse or free from here on.
+pw_buffer* Release(VideoFrame& frame, bool keepPixels) {
+    VideoFrame::Pixels& p = *frame.pixels;
+    std::lock_guard<std::mutex> lock(p.mutex);
+    pw_buffer* buffer = p.buffer;
+    if (keepPixels) {
+        p.copy.resize(static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height));
+        for (int y = 0; y < frame.height; ++y) {
+            ConvertRow(p.order, p.bytes + p.stride * static_cast<uint64_t>(y),
+                       p.copy.data() + static_cast<size_t>(y) * static_cast<size_t>(frame.width),
+                       frame.width);
+        }
+    }
+    p.buffer = nullptr;
+    p.bytes = nullptr;
+    return buffer;
+}
+
+}  // namespace
+
 struct VideoStream::State {
     pw_thread_loop* loop = nullptr;
     pw_context* context = nullptr;
@@ -135,10 +192,19 @@ struct VideoStream::State {
     int width = 0;
     int height = 0;
 
+    // On the loop's thread only: frames whose buffers are held back from the producer, oldest
+    // first (at least two buffers stay with the producer); frames no reader holds, kept to be
+    // written again; the frame that is the newest.
+    std::vector<std::shared_ptr<VideoFrame>> lent;
+    std::vector<std::shared_ptr<VideoFrame>> spare;
+    const VideoFrame* published = nullptr;
+    int buffers = 0;
+    // Where frames come back once their readers let go of them.
+    std::shared_ptr<FrameReturns> returns = std::make_shared<FrameReturns>();
+
     mutable std::mutex mutex;  // what follows
     mutable std::condition_variable changed;
-    std::shared_ptr<VideoFrame> newest;
-    std::shared_ptr<VideoFrame> spare[2];
+    std::shared_ptr<const VideoFrame> newest;  // handed out through `returns`
     uint64_t sequence = 0;
     bool ended = false;
 
@@ -146,14 +212,6 @@ struct VideoStream::State {
         std::lock_guard<std::mutex> lock(mutex);
         ended = true;
         changed.notify_all();
-    }
-
-    // A frame nobody else holds, for the next buffer.
-    std::shared_ptr<VideoFrame> TakeSpare() {
-        for (auto& frame : spare) {
-            if (frame && frame.use_count() == 1) return std::move(frame);
-        }
-        return std::make_shared<VideoFrame>();
     }
 
     void OnParamChanged(uint32_t id, const spa_pod* param) {
@@ -209,8 +267,26 @@ struct VideoStream::State {
             newestBuffer = next;
         }
         if (newestBuffer == nullptr) return;
-        Read(*newestBuffer->buffer);
-        pw_stream_queue_buffer(stream, newestBuffer);
+        // Rows of RGB are read where they lie; YUY2 and Motion-JPEG are decoded here, and
+        // their buffer goes back at once.
+        std::shared_ptr<VideoFrame> frame = Take(newestBuffer);
+        const bool lending = frame && frame->pixels->buffer != nullptr;
+        if (!lending) pw_stream_queue_buffer(stream, newestBuffer);
+        if (!frame) return;
+        std::shared_ptr<const VideoFrame> handle = returns->HandOut(frame);
+        std::shared_ptr<const VideoFrame> previous;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            frame->sequence = ++sequence;
+            previous = std::move(newest);
+            newest = std::move(handle);
+            changed.notify_all();
+        }
+        published = frame.get();
+        if (lending) lent.push_back(std::move(frame));
+        // Outside the lock: when no reader holds the previous frame, it comes back now.
+        previous.reset();
+        GiveBack();
     }
 
     // YUY2 rows gathered without their padding and converted by the library's conversion,
@@ -259,20 +335,24 @@ struct VideoStream::State {
         return true;
     }
 
-    void Read(const spa_buffer& buffer) {
-        if (order == Order::Unknown || buffer.n_datas < 1) return;
+    // A frame of the buffer's picture: lent the buffer (rows of RGB), or decoded into a copy of
+    // its own (YUY2, Motion-JPEG); null when the picture does not lie inside the buffer or does
+    // not decode.
+    std::shared_ptr<VideoFrame> Take(pw_buffer* taken) {
+        const spa_buffer& buffer = *taken->buffer;
+        if (order == Order::Unknown || buffer.n_datas < 1) return nullptr;
         const spa_data& data = buffer.datas[0];
         if (data.data == nullptr || data.chunk == nullptr ||
             (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
-            return;
+            return nullptr;
         }
+        std::shared_ptr<VideoFrame> frame = Blank();
+        VideoFrame::Pixels& p = *frame->pixels;
         if (order == Order::Jpeg) {
-            std::shared_ptr<VideoFrame> frame = TakeSpare();
-            frame->width = width;
-            frame->height = height;
-            frame->pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-            if (ReadJpeg(data, frame->pixels.data())) Publish(std::move(frame));
-            return;
+            p.copy.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+            if (ReadJpeg(data, p.copy.data())) return frame;
+            spare.push_back(std::move(frame));
+            return nullptr;
         }
         const uint64_t row = RowBytes(order, width);
         const uint64_t stride =
@@ -281,38 +361,92 @@ struct VideoStream::State {
         // The picture must lie inside the buffer, or it is not read.
         if (stride < row ||
             offset + stride * static_cast<uint64_t>(height - 1) + row > data.maxsize) {
-            return;
+            spare.push_back(std::move(frame));
+            return nullptr;
         }
-        std::shared_ptr<VideoFrame> frame = TakeSpare();
-        frame->width = width;
-        frame->height = height;
-        frame->pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
         const auto* bytes = static_cast<const uint8_t*>(data.data) + offset;
         if (order == Order::YUY2) {
-            if (!ReadYuy2(bytes, stride, frame->pixels.data())) return;
-        } else {
-            for (int y = 0; y < height; ++y) {
-                ConvertRow(
-                    order, bytes + stride * static_cast<uint64_t>(y),
-                    frame->pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width),
-                    width);
-            }
+            p.copy.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+            if (ReadYuy2(bytes, stride, p.copy.data())) return frame;
+            spare.push_back(std::move(frame));
+            return nullptr;
         }
-        Publish(std::move(frame));
+        p.buffer = taken;
+        p.bytes = bytes;
+        p.stride = stride;
+        return frame;
     }
 
-    // A whole frame becomes the newest.
-    void Publish(std::shared_ptr<VideoFrame> frame) {
-        std::lock_guard<std::mutex> lock(mutex);
-        frame->sequence = ++sequence;
-        for (auto& slot : spare) {
-            if (!slot) {
-                slot = std::move(newest);
-                break;
+    // A frame to write the next picture into: one that came back (its pixels' storage is
+    // reused), else a new one.
+    std::shared_ptr<VideoFrame> Blank() {
+        std::shared_ptr<VideoFrame> frame;
+        if (spare.empty()) {
+            frame = std::make_shared<VideoFrame>();
+        } else {
+            frame = std::move(spare.back());
+            spare.pop_back();
+        }
+        frame->width = width;
+        frame->height = height;
+        frame->sequence = 0;
+        VideoFrame::Pixels& p = *frame->pixels;
+        p.buffer = nullptr;
+        p.bytes = nullptr;
+        p.stride = 0;
+        p.order = order;
+        return frame;
+    }
+
+    // Frames no reader holds any more (the newest is held by the stream itself): their buffers
+    // go back to the producer, and two of them are kept to be written again.
+    void TakeBack() {
+        for (std::shared_ptr<VideoFrame>& frame : returns->Take()) {
+            auto at = std::find(lent.begin(), lent.end(), frame);
+            if (at != lent.end()) {
+                pw_stream_queue_buffer(stream, Release(*frame, false));
+                lent.erase(at);
+            }
+            if (spare.size() < 2) spare.push_back(std::move(frame));
+        }
+    }
+
+    // Gives back the buffers of frames nobody reads any more; when the producer would be left
+    // with fewer than two, the oldest frames still read go on from copies.
+    void GiveBack() {
+        TakeBack();
+        const size_t keep = buffers > 2 ? static_cast<size_t>(buffers - 2) : 1;
+        for (size_t i = 0; i < lent.size() && lent.size() > keep;) {
+            if (lent[i].get() == published) {
+                ++i;
+                continue;
+            }
+            pw_stream_queue_buffer(stream, Release(*lent[i], true));
+            lent.erase(lent.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+
+    // The stream takes a buffer away (a new format, its end): frames on it keep copies.
+    void OnRemoveBuffer(pw_buffer* buffer) {
+        --buffers;
+        for (size_t i = 0; i < lent.size(); ++i) {
+            if (lent[i]->pixels->buffer == buffer) {
+                Release(*lent[i], true);
+                lent.erase(lent.begin() + static_cast<std::ptrdiff_t>(i));
+                return;
             }
         }
-        newest = std::move(frame);
-        changed.notify_all();
+    }
+
+    // Before the stream goes: every frame still read keeps a copy, and every buffer goes back
+    // (a producer whose buffers a departed reader kept would run dry).
+    // Frames coming back after this are freed.
+    void ReleaseAll() {
+        TakeBack();
+        for (auto& frame : lent) pw_stream_queue_buffer(stream, Release(*frame, true));
+        lent.clear();
+        spare.clear();
+        returns->Close();
     }
 };
 
@@ -329,6 +463,10 @@ void OnStreamParam(void* data, uint32_t id, const spa_pod* param) {
     static_cast<State*>(data)->OnParamChanged(id, param);
 }
 void OnStreamProcess(void* data) { static_cast<State*>(data)->OnProcess(); }
+void OnAddBuffer(void* data, pw_buffer*) { ++static_cast<State*>(data)->buffers; }
+void OnRemoveBuffer(void* data, pw_buffer* buffer) {
+    static_cast<State*>(data)->OnRemoveBuffer(buffer);
+}
 
 void OnCoreError(void* data, uint32_t id, int, int, const char*) {
     // An error of the core itself: the remote closed (the portal's session ended) or broke.
@@ -347,6 +485,8 @@ const pw_stream_events& StreamEvents() {
         e.state_changed = OnStreamState;
         e.param_changed = OnStreamParam;
         e.process = OnStreamProcess;
+        e.add_buffer = OnAddBuffer;
+        e.remove_buffer = OnRemoveBuffer;
         return e;
     }();
     return events;
@@ -401,6 +541,7 @@ void Teardown(State& s) {
     if (s.loop != nullptr && s.context != nullptr) {
         pw_thread_loop_lock(s.loop);
         if (s.stream != nullptr) {
+            s.ReleaseAll();
             pw_stream_destroy(s.stream);
             s.stream = nullptr;
             --liveObjects;

@@ -1,6 +1,6 @@
-// A PipeWire video stream read into memory: the newest frame is kept, as 0x00RRGGBB pixels,
-// for whoever asks. Used for screens handed out by the ScreenCast portal; nothing in it is
-// specific to screens, so a camera node can be read the same way.
+// A PipeWire video stream read into memory: the newest frame is kept for whoever asks. Used for
+// screens handed out by the ScreenCast portal; nothing in it is specific to screens, so a camera
+// node can be read the same way.
 #pragma once
 
 #include <cstdint>
@@ -11,12 +11,25 @@ namespace VornWorld {
 namespace host {
 namespace pipewire {
 
-// One frame: `height` rows of `width` pixels 0x00RRGGBB, top row first, no padding.
+// One frame of `height` rows of `width` pixels, top row first. Pixels of an RGB format stay
+// where the stream put them (the buffer is held back from the producer while anyone holds the
+// frame) and are converted to 0x00RRGGBB as they are read, so a transfer reads them once. Should
+// the stream need the buffer back (a resize, its end, a producer out of buffers), the frame keeps
+// a copy. YUY2 and Motion-JPEG frames are decoded into a copy as they arrive.
 struct VideoFrame {
+    VideoFrame();
+    ~VideoFrame();
+    VideoFrame(const VideoFrame&) = delete;
+    VideoFrame& operator=(const VideoFrame&) = delete;
+
+    // Pixels [x, x + count) of row y, which lie inside the frame, as 0x00RRGGBB into `to`.
+    void ReadRow(int x, int y, int count, uint32_t* to) const;
+
     int width = 0;
     int height = 0;
     uint64_t sequence = 0;  // 1 for the stream's first frame, then one more for each
-    std::vector<uint32_t> pixels;
+    struct Pixels;
+    std::unique_ptr<Pixels> pixels;
 };
 
 class VideoStream {
@@ -41,7 +54,8 @@ public:
     VideoStream(const VideoStream&) = delete;
     VideoStream& operator=(const VideoStream&) = delete;
 
-    // The newest frame; null before the first. A frame handed out is never written again.
+    // The newest frame; null before the first. A frame is not written again while anyone holds
+    // it: it comes back to the stream through a lock once the last holder lets go.
     std::shared_ptr<const VideoFrame> Newest() const;
     // Waits up to `ms` milliseconds for a frame newer than `after` (a sequence number) or for
     // the stream's end; returns the newest frame (null when none came).

@@ -32,16 +32,16 @@ public:
     }
     void Copy(int x, int y, int w, int h, uint32_t* to, size_t stride) const override {
         for (int row = 0; row < h; ++row) {
-            display::CopyPixels(to + static_cast<size_t>(row) * stride, RowOf(y + row) + x,
-                                static_cast<size_t>(w));
+            frame_->ReadRow(x, y + row, w, to + static_cast<size_t>(row) * stride);
         }
     }
-    const uint32_t* Read(int x, int y, int, uint32_t*) const override { return RowOf(y) + x; }
+    // Converted straight from the stream's buffer: a transfer into a DIB reads each pixel once.
+    const uint32_t* Read(int x, int y, int count, uint32_t* scratch) const override {
+        frame_->ReadRow(x, y, count, scratch);
+        return scratch;
+    }
 
 private:
-    const uint32_t* RowOf(int y) const {
-        return frame_->pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width_);
-    }
     std::shared_ptr<const VideoFrame> frame_;
 };
 
