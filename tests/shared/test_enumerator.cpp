@@ -46,7 +46,9 @@ class SharedEnumerator : public ::testing::Test {
 protected:
     SharedEnumerator() {
         for (const GUID* subtype : {&MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_RGB32}) {
-            AM_MEDIA_TYPE raw = MediaType::Video(*subtype, 320, 240, 333333).Type();
+            // The record copied below points into `video`'s format block: it must outlive it.
+            const MediaType video = MediaType::Video(*subtype, 320, 240, 333333);
+            AM_MEDIA_TYPE raw = video.Type();
             raw.pUnk = &object;
             types.emplace_back(raw);
         }
