@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # vornvideosrc beside GStreamer's ximagesrc on the same Xvfb in the same run: 1920x1080 frames
 # taken as fast as each element can (asked for 1000 frames per second), frames per second and
-# CPU milliseconds per frame, the X server's CPU included: first on a quiet screen, then while
-# a window covering the screen plays a test video at 30 frames a second (the screen changes
-# 30 times a second; that window's own player is not counted). Not part of the test command.
+# CPU milliseconds per frame, the X server's CPU included, for the whole run and for the frames
+# beyond its start (see measure): first on a quiet screen, then while a window covering the
+# screen plays a test video at 30 frames a second (the screen changes 30 times a second; that
+# window's own player is not counted). About a minute; not part of the test command.
 #
 #   bash bench/gst_screen_sources.sh [BUILD_DIR] [FRAMES]   (default build-ci/native, 300)
 set -euo pipefail
@@ -26,29 +27,44 @@ gst-inspect-1.0 vornvideosrc >/dev/null  # the registry scan, outside the measur
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 hz=$(getconf CLK_TCK)
 
-# measure NAME SOURCE [CONVERSION]: the source's frames, through CONVERSION if given.
-measure() {
-    local name=$1 source=$2 convert=${3:-}
-    local x0 t0 t1 x1 cpu
+# run FRAMES SOURCE [CONVERSION]: "seconds CPU-seconds X-server-seconds" of one gst-launch-1.0
+# taking FRAMES frames of the source, through CONVERSION if given.
+run() {
+    local count=$1 source=$2 convert=${3:-}
+    local x0 t0 t1 x1
     x0=$(ticks "$xvfb")
     t0=$(date +%s.%N)
     # shellcheck disable=SC2086 # the source and conversion are launch words
-    /usr/bin/time -f '%U %S' -o "$scratch/time" gst-launch-1.0 -q $source num-buffers="$frames" \
+    /usr/bin/time -f '%U %S' -o "$scratch/time" gst-launch-1.0 -q $source num-buffers="$count" \
         ! "video/x-raw,width=1920,height=1080,framerate=1000/1" $convert ! fakesink sync=false
     t1=$(date +%s.%N)
     x1=$(ticks "$xvfb")
-    cpu=$(awk '{ print $1 + $2 }' "$scratch/time")
-    awk -v n="$name" -v f="$frames" -v t0="$t0" -v t1="$t1" -v c="$cpu" -v x="$((x1 - x0))" -v hz="$hz" \
-        'BEGIN { w = t1 - t0; xs = x / hz;
-                 printf "%-22s %7.1f fps   %6.2f ms CPU/frame (element %5.2f, X server %5.2f)\n",
-                        n, f / w, 1000 * (c + xs) / f, 1000 * c / f, 1000 * xs / f }'
+    awk -v t0="$t0" -v t1="$t1" -v x="$((x1 - x0))" -v hz="$hz" \
+        '{ printf "%f %f %f\n", t1 - t0, $1 + $2, x / hz }' "$scratch/time"
+}
+
+# measure NAME SOURCE [CONVERSION]: the whole run of FRAMES frames (process start, the
+# element's and the device's start included), then what each frame beyond those costs: the
+# difference between a run of 3 x FRAMES and that of FRAMES, over the 2 x FRAMES frames more.
+measure() {
+    local name=$1 short long
+    short=$(run "$frames" "${@:2}")
+    long=$(run $((3 * frames)) "${@:2}")
+    awk -v n="$name" -v f="$frames" -v s="$short" -v l="$long" \
+        'BEGIN { split(s, a, " "); split(l, b, " ");
+                 printf "%-22s %7.1f fps %6.2f ms CPU/frame (element %5.2f, X %5.2f)", n, f / a[1],
+                        1000 * (a[2] + a[3]) / f, 1000 * a[2] / f, 1000 * a[3] / f;
+                 m = 2 * f;
+                 printf "   beyond: %7.1f fps %6.2f ms (element %5.2f, X %5.2f)\n", m / (b[1] - a[1]),
+                        1000 * (b[2] + b[3] - a[2] - a[3]) / m, 1000 * (b[2] - a[2]) / m,
+                        1000 * (b[3] - a[3]) / m }'
 }
 # ximagesrc hands out the server's 32-bit pixels (BGRx) as they are; vornvideosrc gives 24-bit
 # BGR (or I420). "ximagesrc + to BGR" is ximagesrc with the conversion to the same BGR frames.
 # Both read only what changed where the server tells them (DAMAGE): ximagesrc with
 # use-damage=true, its default; vornvideosrc always (VORN_X11_NO_DAMAGE=1 turns that off).
 rounds() {
-    for round in 1 2; do
+    for _ in 1 2; do
         measure vornvideosrc vornvideosrc
         measure "ximagesrc (damage)" "ximagesrc"
         measure "ximagesrc no damage" "ximagesrc use-damage=false"
