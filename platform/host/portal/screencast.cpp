@@ -140,17 +140,24 @@ public:
         return ConnectLocked();
     }
 
-    // The portal's properties, read on the first ask of each connection that finds the portal
-    // (one that does not is asked again next time); `portal` false without a bus or a portal.
-    // Asks nothing that makes a session.
+    // The portal's properties, read on the first ask of each connection that finds the portal;
+    // `portal` false without a bus or a portal, which are looked for again once the pause after
+    // a failure is over (a listing asks for every window it walks). Asks nothing that makes a
+    // session.
     Properties Read() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (read_) return properties_;
-        GDBusConnection* bus = ConnectLocked();
         Properties properties;
+        const auto now = std::chrono::steady_clock::now();
+        if (failed_ && now - failedAt_ < kRetryPause) return properties;
+        GDBusConnection* bus = ConnectLocked();
         // The portal may be started on demand by the bus: the first call may take a moment,
         // and a bus without it answers at once.
-        if (bus == nullptr || !Property(bus, "version", &properties.version)) return properties;
+        if (bus == nullptr || !Property(bus, "version", &properties.version)) {
+            failed_ = true;
+            failedAt_ = std::chrono::steady_clock::now();
+            return properties;
+        }
         properties.portal = true;
         properties.sources = 1;  // what a portal without the property shares
         Property(bus, "AvailableSourceTypes", &properties.sources);
@@ -163,6 +170,7 @@ public:
     void Close() {
         std::lock_guard<std::mutex> lock(mutex_);
         read_ = false;
+        failed_ = false;
         if (bus_ == nullptr) return;
         g_dbus_connection_close_sync(bus_, nullptr, nullptr);
         g_object_unref(bus_);
@@ -194,6 +202,8 @@ private:
     GDBusConnection* bus_ = nullptr;
     bool read_ = false;
     Properties properties_;
+    bool failed_ = false;
+    std::chrono::steady_clock::time_point failedAt_{};
 };
 
 const char* SourceName(Source source) { return source == Source::Window ? "window" : "screen"; }
