@@ -1341,6 +1341,15 @@ portal_session() {
         -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,15" ]]' \
         ffprobe "$camera"
     portal_colour_check ffmpeg-pipewire-camera-colour "$camera"
+    # The window picked in the portal's dialog (the backend shares the same source node).
+    local window=$BUILD_ROOT/results/$CURRENT_STAGE/window.y4m
+    rm -f "$window"
+    run_check native vmcapture-portal-window "$tool" capture window \
+        --name "Window picked in the desktop's dialog" -r 10 -n 10 -q -o "$window"
+    check ffprobe-portal-window bash -c '[[ "$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,10" ]]' \
+        ffprobe "$window"
+    portal_colour_check ffmpeg-portal-window-colour "$window"
     portal_session_end "$dir"
 }
 # portal_colour_check NAME FILE: a pixel of the first frame of FILE, read back by ffmpeg as RGB,

@@ -24,9 +24,12 @@ constexpr DWORD kSystemThreadId = 8;
 
 bool IsDesktop(HWND window) { return window != nullptr && window == Display().Desktop(); }
 
-// Looks a live top-level window up; sets the system's error for anything else.
-bool LiveWindow(HWND window, WindowInfo* info) {
-    if (Display().FindWindow(window, info)) return true;
+// Looks a live top-level window up (`measure`: for its rectangles); sets the system's error for
+// anything else.
+bool LiveWindow(HWND window, WindowInfo* info, bool measure = false) {
+    if (measure ? Display().MeasureWindow(window, info) : Display().FindWindow(window, info)) {
+        return true;
+    }
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
 }
@@ -44,7 +47,7 @@ BOOL RectOfWindow(HWND window, bool client, LPRECT rect) {
         return TRUE;
     }
     WindowInfo info;
-    if (!LiveWindow(window, &info)) return FALSE;
+    if (!LiveWindow(window, &info, true)) return FALSE;
     *rect = client ? RECT{0, 0, info.client.right - info.client.left,
                           info.client.bottom - info.client.top}
                    : info.rect;

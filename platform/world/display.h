@@ -141,6 +141,10 @@ public:
     virtual bool TakeWindowView(HWND window, bool client, bool advance, View* view) = 0;
     // False for a handle that is not a live top-level window (the desktop included).
     virtual bool FindWindow(HWND window, WindowInfo* info) = 0;
+    // FindWindow for a caller that wants the window's rectangles (its size, to capture it): a
+    // display that learns a window's size only from its picture may get the picture here,
+    // which a listing of titles and owners (FindWindow) must not cause.
+    virtual bool MeasureWindow(HWND window, WindowInfo* info) { return FindWindow(window, info); }
     // The top-level windows in Z order, topmost first: GW_HWNDFIRST, GW_HWNDLAST, GW_HWNDNEXT,
     // GW_HWNDPREV relative to a live window; null at the ends.
     virtual HWND TopWindow() = 0;

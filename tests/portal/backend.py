@@ -6,8 +6,14 @@ frontend's calls without a dialog.
 It is steered through files in the folder named by VMC_PORTAL_CONTROL:
   node      the node.name of the PipeWire video source Start hands out (looked up with pw-dump)
   response  the response Start gives: 0 (the default), 1 (cancelled) or 2 (refused)
+  window-node, window-response
+            the same for a session that selected windows alone (types 2); node and response
+            when absent
 and it appends one JSON line per call to `log` there (the options it was given), and keeps
-the number of its open sessions in `sessions`.
+the number of its open sessions in `sessions`. The source types it shares (its
+AvailableSourceTypes, which the frontend reads once as it starts) are VMC_PORTAL_TYPES: 3,
+monitors and windows, unless set. The restore data it hands out names the types and the node
+it shared, and is logged as such when it comes back.
 """
 import json
 import os
@@ -20,6 +26,7 @@ from gi.repository import Gio, GLib
 NAME = "org.freedesktop.impl.portal.desktop.vorntest"
 PATH = "/org/freedesktop/portal/desktop"
 CONTROL = os.environ["VMC_PORTAL_CONTROL"]
+TYPES = int(os.environ.get("VMC_PORTAL_TYPES") or 3)
 
 # The methods' arguments: each takes a request handle and the session's, answers with a
 # response code and results.
@@ -58,6 +65,7 @@ SCREENCAST = NODE_INFO.lookup_interface("org.freedesktop.impl.portal.ScreenCast"
 SESSION = NODE_INFO.lookup_interface("org.freedesktop.impl.portal.Session")
 
 sessions = {}  # session path -> registration id
+selected = {}  # session path -> the source types its SelectSources asked for
 
 
 def control(name, default):
@@ -96,14 +104,15 @@ def find_node(name, seconds=5.0):
 
 
 def plain(options):
-    """The options as JSON can hold them (restore_data only says whether it came)."""
+    """The options as JSON can hold them (of restore_data, what it names)."""
     out = {}
     for key, value in options.items():
-        out[key] = True if key == "restore_data" else value
+        out[key] = value[2] if key == "restore_data" else value
     return out
 
 
 def close_session(path):
+    selected.pop(path, None)
     registration = sessions.pop(path, None)
     if registration is not None:
         BUS.unregister_object(registration)
@@ -133,22 +142,27 @@ def on_call(conn, sender, path, iface, method, params, invocation):
         write_sessions()
         invocation.return_value(GLib.Variant("(ua{sv})", (0, {"session_id": GLib.Variant("s", "vorn")})))
     elif method == "SelectSources":
-        log({"method": method, "options": plain(args[3])})
+        options = args[3]
+        log({"method": method, "options": plain(options)})
+        selected[args[1]] = options.get("types", 1)
         invocation.return_value(GLib.Variant("(ua{sv})", (0, {})))
     elif method == "Start":
-        response = int(control("response", "0"))
-        name = control("node", "vmc-test-screen")
+        types = selected.get(args[1], 1)
+        prefix = "window-" if types == 2 else ""
+        response = int(control(prefix + "response", control("response", "0")))
+        name = control(prefix + "node", control("node", "vmc-test-screen"))
         node = find_node(name) if response == 0 else None
-        log({"method": method, "response": response, "node": node})
+        log({"method": method, "types": types, "response": response, "node": node})
         if response != 0 or node is None:
             invocation.return_value(GLib.Variant("(ua{sv})", (response or 2, {})))
             return
-        stream = (node, {"source_type": GLib.Variant("u", 1),
+        stream = (node, {"source_type": GLib.Variant("u", types),
                          "position": GLib.Variant("(ii)", (0, 0))})
+        shared = "%d:%s" % (types, name)
         results = {
             "streams": GLib.Variant("a(ua{sv})", [stream]),
             "persist_mode": GLib.Variant("u", 2),
-            "restore_data": GLib.Variant("(suv)", ("vorntest", 1, GLib.Variant("s", name))),
+            "restore_data": GLib.Variant("(suv)", ("vorntest", 1, GLib.Variant("s", shared))),
         }
         invocation.return_value(GLib.Variant("(ua{sv})", (0, results)))
     else:
@@ -156,7 +170,7 @@ def on_call(conn, sender, path, iface, method, params, invocation):
 
 
 def on_property(conn, sender, path, iface, name):
-    values = {"AvailableSourceTypes": 1 | 2, "AvailableCursorModes": 1 | 2, "version": 4}
+    values = {"AvailableSourceTypes": TYPES, "AvailableCursorModes": 1 | 2, "version": 4}
     return GLib.Variant("u", values[name])
 
 

@@ -2,8 +2,9 @@
 # A desktop session without a desktop, for the portal tests: in folder DIR, a private session
 # bus, PipeWire and WirePlumber, a video source node with a known picture, the real portal
 # frontend and the test backend (backend.py) answering its ScreenCast calls with that node.
-# Beside it, two more buses: one without any portal, one with the frontend but no backend; and
-# an X server (Xvfb) where the session's X programs run, as XWayland does in a real session.
+# Beside it, three more buses: one without any portal, one with the frontend but no backend, one
+# whose backend shares monitors alone (control folder DIR/control-monitors); and an X server
+# (Xvfb) where the session's X programs run, as XWayland does in a real session.
 #
 #   session.sh start DIR PRODUCER
 #                           starts everything, the source node being PRODUCER (the build's
@@ -75,7 +76,8 @@ start() {
         return 2
     fi
     rm -rf "$DIR"
-    mkdir -p "$DIR/run" "$DIR/portals" "$DIR/no-portals" "$DIR/control" "$DIR/state" "$DIR/home"
+    mkdir -p "$DIR/run" "$DIR/portals" "$DIR/no-portals" "$DIR/control" "$DIR/control-monitors" \
+        "$DIR/state" "$DIR/home"
     chmod 700 "$DIR/run"
     : >"$DIR/pids"
     export XDG_RUNTIME_DIR=$DIR/run HOME=$DIR/home XDG_STATE_HOME=$DIR/state
@@ -107,6 +109,7 @@ EOF
     bus bus "$session_conf" || return 1
     bus bare "$DIR/bare-bus.conf" || return 1
     bus nobackend "$session_conf" || return 1
+    bus monitors "$session_conf" || return 1
     export DBUS_SESSION_BUS_ADDRESS=unix:path=$DIR/run/bus
 
     run pipewire pipewire
@@ -124,6 +127,14 @@ EOF
     DBUS_SESSION_BUS_ADDRESS=unix:path=$DIR/run/nobackend XDG_DESKTOP_PORTAL_DIR=$DIR/no-portals \
         run portal-nobackend "$PORTAL" -r
     wait_for "the second portal" has_owner "unix:path=$DIR/run/nobackend" org.freedesktop.portal.Desktop || return 1
+    # A frontend and a backend that shares monitors alone, on a bus of their own.
+    local monitors=unix:path=$DIR/run/monitors
+    echo "$SOURCE_NAME" >"$DIR/control-monitors/node"
+    DBUS_SESSION_BUS_ADDRESS=$monitors VMC_PORTAL_CONTROL=$DIR/control-monitors VMC_PORTAL_TYPES=1 \
+        run backend-monitors "$PYTHON" "$HERE/backend.py"
+    wait_for "the monitors' backend" has_owner "$monitors" org.freedesktop.impl.portal.desktop.vorntest || return 1
+    DBUS_SESSION_BUS_ADDRESS=$monitors run portal-monitors "$PORTAL" -r
+    wait_for "the monitors' portal" has_owner "$monitors" org.freedesktop.portal.Desktop || return 1
 
     # The X server of the session's X programs, on a display number it picks itself.
     run xvfb Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$DIR/xvfb.display"
@@ -138,6 +149,8 @@ DBUS_SESSION_BUS_ADDRESS=unix:path=$DIR/run/bus
 VMC_PORTAL_CONTROL=$DIR/control
 VMC_PORTAL_BUS_BARE=unix:path=$DIR/run/bare
 VMC_PORTAL_BUS_NO_BACKEND=unix:path=$DIR/run/nobackend
+VMC_PORTAL_BUS_MONITORS=unix:path=$DIR/run/monitors
+VMC_PORTAL_CONTROL_MONITORS=$DIR/control-monitors
 VMC_PORTAL_PRODUCER=$PRODUCER
 VMC_PORTAL_SOURCE=$SOURCE_NAME:${SOURCE_WIDTH}x$SOURCE_HEIGHT:$SOURCE_RATE:$SOURCE_COLOR
 WAYLAND_DISPLAY=vmc-test-wayland

@@ -7,14 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "host/pipewire/video_stream.h"
@@ -35,6 +38,7 @@ namespace {
 
 using VornWorld::host::portal::Outcome;
 using VornWorld::host::portal::ScreenCast;
+using VornWorld::host::portal::Source;
 namespace pipewire = VornWorld::host::pipewire;
 namespace portal = VornWorld::host::portal;
 
@@ -76,6 +80,46 @@ int OpenDescriptors() {
     return count;
 }
 
+// A screen device opened as a host opens it (hooks around Open), closed the same way when it
+// goes unless closed before.
+template <class Device>
+class OpenDevice {
+public:
+    explicit OpenDevice(unsigned rate, HWND window = nullptr, int width = 0, int height = 0) {
+        if constexpr (std::is_same_v<Device, TQZCapture::TQZWindowDevice>) {
+            device_.WindowHandle = window;
+        } else {
+            device_.Width = static_cast<unsigned>(width);
+            device_.Height = static_cast<unsigned>(height);
+        }
+        device_.FrameRate = rate;
+        device_.OnOpenBefore(nullptr);
+        opened_ = device_.Open();
+        device_.OnOpenAFter();
+    }
+    ~OpenDevice() { Close(); }
+    OpenDevice(const OpenDevice&) = delete;
+    OpenDevice& operator=(const OpenDevice&) = delete;
+
+    bool Close() {
+        if (!opened_) return true;
+        opened_ = false;
+        device_.OnCloseBefore();
+        bool closed = device_.Close();
+        device_.OnCloseAFter();
+        return closed;
+    }
+    bool Opened() const { return opened_; }
+    Device& operator*() { return device_; }
+    Device* operator->() { return &device_; }
+
+private:
+    Device device_;
+    bool opened_ = false;
+};
+using OpenScreen = OpenDevice<TQZCapture::TQZDesktopDevice>;
+using OpenWindow = OpenDevice<TQZCapture::TQZWindowDevice>;
+
 class PortalTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -94,14 +138,17 @@ protected:
         bus_ = std::getenv("DBUS_SESSION_BUS_ADDRESS");
         Steer("response", "0");
         Steer("node", name);
-        ScreenCast::The().Reset();
+        Steer("window-response", "");
+        Steer("window-node", "");
+        ScreenCast::Reset();
     }
 
     void TearDown() override {
         if (control_.empty()) return;
         setenv("DBUS_SESSION_BUS_ADDRESS", bus_.c_str(), 1);
         Steer("response", "0");
-        ScreenCast::The().Reset();
+        Steer("window-response", "");
+        ScreenCast::Reset();
         EXPECT_EQ(0, portal::LiveObjects()) << "D-Bus objects left";
         EXPECT_EQ(0, pipewire::LiveObjects()) << "PipeWire objects left";
     }
@@ -109,9 +156,10 @@ protected:
     void Steer(const std::string& file, const std::string& value) {
         std::ofstream(control_ + "/" + file) << value << '\n';
     }
-    // How many calls named `method` the backend has logged so far, and the last one's line.
-    int Calls(const std::string& method, std::string* last = nullptr) {
-        std::ifstream in(control_ + "/log");
+    // How many calls named `method` the backend (of `control`, ours by default) has logged so
+    // far, and the last one's line.
+    int Calls(const std::string& method, std::string* last = nullptr, std::string control = "") {
+        std::ifstream in((control.empty() ? control_ : control) + "/log");
         std::string line;
         int count = 0;
         while (std::getline(in, line)) {
@@ -183,7 +231,7 @@ TEST_F(PortalTest, RestoreTokenIsKeptAndOfferedNextTime) {
     Calls("SelectSources", &select);
     EXPECT_EQ(std::string::npos, select.find("restore_data")) << select;
 
-    ScreenCast::The().Reset();
+    ScreenCast::Reset();
     ASSERT_TRUE(ScreenCast::The().Stream());
     Calls("SelectSources", &select);
     EXPECT_NE(std::string::npos, select.find("restore_data")) << "token not offered: " << select;
@@ -195,7 +243,7 @@ TEST_F(PortalTest, RefusedOrCancelledStartDeliversNothing) {
     for (auto [response, outcome] :
          {std::pair<const char*, Outcome>{"1", Outcome::Cancelled}, {"2", Outcome::Refused}}) {
         SCOPED_TRACE(response);
-        ScreenCast::The().Reset();
+        ScreenCast::Reset();
         Steer("response", response);
         Desktop grabber;
         auto begun = std::chrono::steady_clock::now();
@@ -207,7 +255,7 @@ TEST_F(PortalTest, RefusedOrCancelledStartDeliversNothing) {
         EXPECT_EQ(starts, Calls("Start")) << "asked again at once";
     }
     Steer("response", "0");
-    ScreenCast::The().Reset();
+    ScreenCast::Reset();
     Desktop grabber;
     EXPECT_NE(nullptr, GrabOne(grabber));
 }
@@ -222,7 +270,7 @@ TEST_F(PortalTest, MissingPortalOrBackendOrBusDeliversNothing) {
                                     {nowhere.c_str(), Outcome::NoBus}}) {
         SCOPED_TRACE(address);
         setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
-        ScreenCast::The().Reset();
+        ScreenCast::Reset();
         Desktop grabber;
         auto begun = std::chrono::steady_clock::now();
         EXPECT_EQ(nullptr, GrabOne(grabber));
@@ -256,16 +304,11 @@ TEST_F(PortalTest, ProducerKilledMidCaptureEndsTheFrames) {
     Producer producer("vmc-test-killed");
     ASSERT_TRUE(producer.Running());
     Steer("node", "vmc-test-killed");
-    TQZCapture::TQZDesktopDevice device;
-    device.Width = 320;
-    device.Height = 200;
-    device.FrameRate = 20;
-    device.OnOpenBefore(nullptr);
-    ASSERT_TRUE(device.Open());
-    device.OnOpenAFter();
+    OpenScreen device(20, nullptr, 320, 200);
+    ASSERT_TRUE(device.Opened());
     // RGBx from this producer: green, read in the other byte order than the main source.
-    ASSERT_TRUE(vmc_test::Eventually([&] { return device.Packets.Count() > 2; }));
-    TQZCapture::TQZPacket* packet = device.Get();
+    ASSERT_TRUE(vmc_test::Eventually([&] { return device->Packets.Count() > 2; }));
+    TQZCapture::TQZPacket* packet = device->Get();
     ASSERT_NE(nullptr, packet);
     EXPECT_EQ(0x00FF00u, PixelAt(*packet, 320, 200, 10, 10));
     producer.Kill();
@@ -276,14 +319,12 @@ TEST_F(PortalTest, ProducerKilledMidCaptureEndsTheFrames) {
     EXPECT_EQ(Outcome::Ended, ScreenCast::The().LastOutcome());
     // The queue stops growing; Close returns.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    unsigned long settled = device.Packets.Count();
+    unsigned long settled = device->Packets.Count();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(settled, device.Packets.Count());
-    device.OnCloseBefore();
+    EXPECT_EQ(settled, device->Packets.Count());
     auto begun = std::chrono::steady_clock::now();
     EXPECT_TRUE(device.Close());
     EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
-    device.OnCloseAFter();
 }
 
 // Every byte order the stream is read in gives the same picture: a colour whose three
@@ -295,7 +336,7 @@ TEST_F(PortalTest, EveryByteOrderGivesTheSourcesColour) {
         Producer producer(name, nullptr, format, "336699");
         ASSERT_TRUE(producer.Running());
         Steer("node", name);
-        ScreenCast::The().Reset();
+        ScreenCast::Reset();
         Desktop grabber;
         TQZCapture::TQZPacket* packet = GrabSized(grabber, 320, 200);
         ASSERT_NE(nullptr, packet);
@@ -381,6 +422,197 @@ TEST_F(PortalTest, WindowsOfXProgramsAreListedAndCaptured) {
     EXPECT_EQ(height_, ScreenSize().cy);
 }
 
+// ---- The window picked in the desktop's dialog ---------------------------------------------
+
+constexpr const char* kPickedTitle = "Window picked in the desktop's dialog";
+
+// The window devices a listing gives, by name.
+std::vector<std::pair<std::string, HWND>> ListedWindows() {
+    TQZCapture::TQZWindowDeviceSet set;
+    TQZCapture::TQZEnumDevice::EnumAllWindowsDevice(set);
+    std::vector<std::pair<std::string, HWND>> listed;
+    for (unsigned i = 0; i < set.Count(); ++i) {
+        listed.emplace_back(set.GetByIndex(i)->Name, set.GetByIndex(i)->WindowHandle);
+    }
+    return listed;
+}
+
+HWND PickedWindow() {
+    for (const auto& [name, handle] : ListedWindows()) {
+        if (name == kPickedTitle) return handle;
+    }
+    return nullptr;
+}
+
+// The picked window is listed, first, exactly where the portal shares windows; listing asks the
+// portal for no session, so no dialog comes up. X programs' windows are listed either way.
+TEST_F(PortalTest, PickedWindowIsListedWhereWindowsAreShared) {
+    const char* monitorsOnly = std::getenv("VMC_PORTAL_BUS_MONITORS");
+    const char* monitorsControl = std::getenv("VMC_PORTAL_CONTROL_MONITORS");
+    ASSERT_TRUE(monitorsOnly != nullptr && monitorsControl != nullptr);
+    std::unique_ptr<XProgramWindow> xWindow;
+    if (std::getenv("DISPLAY") != nullptr) {
+        xWindow = std::make_unique<XProgramWindow>("vmc X program beside", 40, 40, 0x112233);
+    }
+    struct Case {
+        const char* bus;
+        std::string control;
+        bool shared;
+    };
+    for (const Case& c :
+         {Case{bus_.c_str(), control_, true}, Case{monitorsOnly, monitorsControl, false}}) {
+        SCOPED_TRACE(c.bus);
+        setenv("DBUS_SESSION_BUS_ADDRESS", c.bus, 1);
+        ScreenCast::Reset();
+        int sessions = Calls("CreateSession", nullptr, c.control);
+        int selections = Calls("SelectSources", nullptr, c.control);
+        int starts = Calls("Start", nullptr, c.control);
+        EXPECT_EQ(c.shared, ScreenCast::Offers(Source::Window));
+        EXPECT_TRUE(ScreenCast::Offers(Source::Monitor));
+        auto listed = ListedWindows();
+        int picked = 0;
+        for (const auto& entry : listed) picked += entry.first == kPickedTitle ? 1 : 0;
+        EXPECT_EQ(c.shared ? 1 : 0, picked);
+        if (c.shared) {
+            ASSERT_FALSE(listed.empty());
+            EXPECT_EQ(kPickedTitle, listed.front().first);
+            // Before its cast it has no size; a title and an owner's thread, as listings ask.
+            HWND window = listed.front().second;
+            EXPECT_TRUE(IsWindow(window));
+            DWORD pid = 99;
+            EXPECT_NE(0u, GetWindowThreadProcessId(window, &pid));
+            EXPECT_EQ(0u, pid);
+            EXPECT_EQ(nullptr, GetWindow(window, GW_HWNDPREV));
+            EXPECT_EQ(window, GetWindow(window, GW_HWNDFIRST));
+        }
+        if (xWindow && xWindow->Valid()) {
+            auto at = std::find_if(listed.begin(), listed.end(), [&](const auto& entry) {
+                return entry.second == xWindow->Handle();
+            });
+            ASSERT_NE(listed.end(), at) << "the X program's window is not listed";
+            HWND previous = GetWindow(static_cast<HWND>(xWindow->Handle()), GW_HWNDFIRST);
+            EXPECT_EQ(listed.front().second, previous);
+        }
+        EXPECT_EQ(sessions, Calls("CreateSession", nullptr, c.control));
+        EXPECT_EQ(selections, Calls("SelectSources", nullptr, c.control));
+        EXPECT_EQ(starts, Calls("Start", nullptr, c.control));
+    }
+    // Without a portal or a bus nothing is shared, and nothing breaks.
+    for (std::string address : {std::string(std::getenv("VMC_PORTAL_BUS_BARE")),
+                                "unix:path=" + control_ + "/no-such-bus"}) {
+        SCOPED_TRACE(address);
+        setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+        ScreenCast::Reset();
+        EXPECT_FALSE(ScreenCast::Offers(Source::Window));
+        EXPECT_EQ(nullptr, PickedWindow());
+    }
+}
+
+// Opening the picked window's device starts a cast of windows of its own (the dialog): frames
+// of the picked window at its size, its permission kept apart from the screen's and offered
+// the next time.
+TEST_F(PortalTest, PickedWindowIsCapturedFromAWindowCast) {
+    Producer producer("vmc-test-window", nullptr, "BGRx", "aa5511");
+    ASSERT_TRUE(producer.Running());
+    Steer("window-node", "vmc-test-window");
+    std::remove(portal::TokenPath(Source::Window).c_str());
+    std::string screenToken = ReadFile(portal::TokenPath(Source::Monitor));
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ScreenCast::Reset();
+        HWND window = PickedWindow();
+        ASSERT_NE(nullptr, window);
+        OpenWindow open(20, window);
+        ASSERT_TRUE(open.Opened());
+        EXPECT_EQ(320u, open->Width);
+        EXPECT_EQ(200u, open->Height);
+        ASSERT_TRUE(vmc_test::Eventually([&] { return open->Packets.Count() > 1; }));
+        TQZCapture::TQZPacket* packet = open->Get();
+        ASSERT_NE(nullptr, packet);
+        EXPECT_EQ(0xAA5511u, PixelAt(*packet, 320, 200, 5, 5));
+        EXPECT_EQ(0xAA5511u, PixelAt(*packet, 320, 200, 319, 199));
+        EXPECT_EQ(Outcome::Started, ScreenCast::The(Source::Window).LastOutcome());
+        // Its size now that its cast runs, as a listing sees it too.
+        RECT rect{};
+        ASSERT_TRUE(GetWindowRect(window, &rect));
+        EXPECT_EQ(320, rect.right - rect.left);
+        std::string select, start;
+        Calls("SelectSources", &select);
+        Calls("Start", &start);
+        EXPECT_NE(std::string::npos, select.find("\"types\": 2")) << select;
+        EXPECT_NE(std::string::npos, select.find("\"persist_mode\": 2")) << select;
+        EXPECT_NE(std::string::npos, start.find("\"types\": 2")) << start;
+        if (round == 0) {
+            EXPECT_EQ(std::string::npos, select.find("restore_data")) << select;
+        } else {
+            EXPECT_NE(std::string::npos, select.find("\"restore_data\": \"2:vmc-test-window\""))
+                << "the window's permission not offered: " << select;
+        }
+        EXPECT_GT(ReadFile(portal::TokenPath(Source::Window)).size(), 1u);
+        EXPECT_EQ(screenToken, ReadFile(portal::TokenPath(Source::Monitor)));
+        EXPECT_TRUE(open.Close());
+    }
+}
+
+// The screen and the picked window captured side by side: two casts, two portal sessions, each
+// device its own picture.
+TEST_F(PortalTest, ScreenAndPickedWindowAreCapturedSideBySide) {
+    Producer producer("vmc-test-window", nullptr, "BGRx", "aa5511");
+    ASSERT_TRUE(producer.Running());
+    Steer("window-node", "vmc-test-window");
+    HWND window = PickedWindow();
+    ASSERT_NE(nullptr, window);
+    OpenWindow windowDevice(20, window);
+    ASSERT_TRUE(windowDevice.Opened());
+    OpenScreen desktop(20, nullptr, width_, height_);
+    ASSERT_TRUE(desktop.Opened());
+    EXPECT_TRUE(vmc_test::Eventually(
+        [&] { return desktop->Packets.Count() > 2 && windowDevice->Packets.Count() > 2; }));
+    EXPECT_EQ(2, BackendSessions());
+    TQZCapture::TQZPacket* screen = desktop->Get();
+    TQZCapture::TQZPacket* picked = windowDevice->Get();
+    ASSERT_NE(nullptr, screen);
+    ASSERT_NE(nullptr, picked);
+    EXPECT_EQ(color_, PixelAt(*screen, width_, height_, 10, 10));
+    EXPECT_EQ(0xAA5511u, PixelAt(*picked, 320, 200, 10, 10));
+    EXPECT_TRUE(desktop.Close());
+    EXPECT_TRUE(windowDevice.Close());
+}
+
+// The user dismisses the window's dialog (or the portal refuses it): the device opens without
+// a picture and delivers nothing, without a hang; the screen's cast is not disturbed.
+TEST_F(PortalTest, DismissedWindowDialogDeliversNothing) {
+    Desktop screen;
+    ASSERT_NE(nullptr, GrabOne(screen));
+    for (auto [response, outcome] :
+         {std::pair<const char*, Outcome>{"1", Outcome::Cancelled}, {"2", Outcome::Refused}}) {
+        SCOPED_TRACE(response);
+        Steer("window-response", response);
+        ScreenCast::Reset();
+        ASSERT_NE(nullptr, GrabOne(screen));
+        HWND window = PickedWindow();
+        ASSERT_NE(nullptr, window);
+        auto begun = std::chrono::steady_clock::now();
+        {
+            OpenWindow open(20, window);
+            EXPECT_EQ(0u, open->Width);
+            EXPECT_EQ(0u, open->Height);
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            EXPECT_EQ(0u, open->Packets.Count());
+            EXPECT_TRUE(open.Close());
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+        EXPECT_EQ(outcome, ScreenCast::The(Source::Window).LastOutcome());
+        RECT rect{1, 1, 1, 1};
+        EXPECT_FALSE(GetClientRect(window, &rect));
+        EXPECT_TRUE(IsWindow(window)) << "still offered for another try";
+        // The screen goes on.
+        EXPECT_EQ(Outcome::Started, ScreenCast::The(Source::Monitor).LastOutcome());
+        Desktop again;
+        EXPECT_NE(nullptr, GrabOne(again));
+    }
+}
+
 // Devices share the one cast; a reset ends it. Every PipeWire object, D-Bus object, portal
 // session and descriptor comes back.
 TEST_F(PortalTest, OpenCloseCyclesReturnEveryObject) {
@@ -389,20 +621,13 @@ TEST_F(PortalTest, OpenCloseCyclesReturnEveryObject) {
     for (int cycle = 0; cycle < 5; ++cycle) {
         SCOPED_TRACE(cycle);
         for (int device = 0; device < 2; ++device) {
-            TQZCapture::TQZDesktopDevice d;
-            d.Width = width_;
-            d.Height = height_;
-            d.FrameRate = 30;
-            d.OnOpenBefore(nullptr);
-            ASSERT_TRUE(d.Open());
-            d.OnOpenAFter();
-            EXPECT_TRUE(vmc_test::Eventually([&] { return d.Packets.Count() > 0; }));
-            d.OnCloseBefore();
+            OpenScreen d(30, nullptr, width_, height_);
+            ASSERT_TRUE(d.Opened());
+            EXPECT_TRUE(vmc_test::Eventually([&] { return d->Packets.Count() > 0; }));
             EXPECT_TRUE(d.Close());
-            d.OnCloseAFter();
         }
         EXPECT_EQ(1, BackendSessions()) << "one portal session for both devices";
-        ScreenCast::The().Reset();
+        ScreenCast::Reset();
         EXPECT_EQ(0, portal::LiveObjects());
         EXPECT_EQ(0, pipewire::LiveObjects());
         EXPECT_TRUE(vmc_test::Eventually([&] { return BackendSessions() == 0; }));

@@ -1,7 +1,9 @@
 // The screen of a Wayland session: each transfer from the screen reads the newest frame of the
-// portal's stream. The stream's size is the screen's size, so a monitor change shows from the
-// next frame on. Windows of other Wayland programs cannot be listed; those of X programs, on the
-// session's XWayland server (DISPLAY), are listed and read through the X display.
+// portal's monitor cast. The stream's size is the screen's size, so a monitor change shows from
+// the next frame on. Windows of other Wayland programs cannot be listed; where the portal shares
+// windows, one window stands for the one the user picks in the desktop's dialog, read from the
+// portal's window cast. Windows of X programs, on the session's XWayland server (DISPLAY), follow
+// it in the list and are read through the X display.
 #include <cstdlib>
 #include <cstring>
 
@@ -22,6 +24,9 @@ using pipewire::VideoFrame;
 
 // How long a transfer waits for the stream's first frame.
 constexpr int kFirstFrameMs = 3000;
+
+// The title of the window the user picks in the desktop's dialog.
+constexpr const char* kPickedTitle = "Window picked in the desktop's dialog";
 
 // One frame of the stream, read as a surface.
 class FrameSurface : public display::Surface {
@@ -45,9 +50,10 @@ private:
     std::shared_ptr<const VideoFrame> frame_;
 };
 
-// The newest frame of the cast (started on first use); null when there is none to be had.
-std::shared_ptr<const VideoFrame> NewestFrame() {
-    std::shared_ptr<pipewire::VideoStream> stream = ScreenCast::The().Stream();
+// The newest frame of the cast of `source` (started on first use); null when there is none to
+// be had.
+std::shared_ptr<const VideoFrame> NewestFrame(Source source) {
+    std::shared_ptr<pipewire::VideoStream> stream = ScreenCast::The(source).Stream();
     if (!stream) return nullptr;
     std::shared_ptr<const VideoFrame> frame = stream->Newest();
     if (!frame) frame = stream->WaitNewer(0, kFirstFrameMs);
@@ -65,38 +71,95 @@ display::DisplayService* XWaylandWindows() {
     return x;
 }
 
+// The window picked in the dialog, as big as its cast's frames: no window frame, no title bar,
+// no known place on the screen, no known owner.
+void DescribePicked(const VideoFrame* frame, WindowInfo* info) {
+    if (info == nullptr) return;
+    const LONG width = frame != nullptr ? frame->width : 0;
+    const LONG height = frame != nullptr ? frame->height : 0;
+    *info = WindowInfo{};
+    info->title = kPickedTitle;
+    info->rect = RECT{0, 0, width, height};
+    info->client = info->rect;
+    info->threadId = 1;  // a thread of some program; a window without one is not listed
+}
+
 class Portal final : public ReadOnlyDisplay {
 public:
     SIZE ScreenSize() override {
-        auto frame = NewestFrame();
+        auto frame = NewestFrame(Source::Monitor);
         return frame ? SIZE{frame->width, frame->height} : SIZE{0, 0};
     }
 
     HWND Desktop() override { return desktop_; }
 
     bool TakeWindowView(HWND window, bool client, bool advance, View* view) override {
-        if (window != nullptr && window != desktop_) {
+        const bool picked = IsPicked(window);
+        if (!picked && window != nullptr && window != desktop_) {
             display::DisplayService* x = XWaylandWindows();
             return x != nullptr && x->TakeWindowView(window, client, advance, view);
         }
-        auto frame = NewestFrame();
+        auto frame = NewestFrame(picked ? Source::Window : Source::Monitor);
         if (!frame) return false;
         view->surface = std::make_shared<FrameSurface>(frame);
         view->area = RECT{0, 0, frame->width, frame->height};
         return true;
     }
 
+    // The picked window's size is its running cast's, 0 x 0 before: listing never starts it.
     bool FindWindow(HWND window, WindowInfo* info) override {
+        if (IsPicked(window)) {
+            auto stream = ScreenCast::The(Source::Window).Running();
+            auto frame = stream ? stream->Newest() : nullptr;
+            DescribePicked(frame.get(), info);
+            return true;
+        }
         display::DisplayService* x = XWaylandWindows();
         return x != nullptr && window != desktop_ && x->FindWindow(window, info);
     }
+    // Measuring the picked window starts its cast: the dialog, where the user picks it (or
+    // the permission kept from last time). Without a cast it has no picture and no size.
+    bool MeasureWindow(HWND window, WindowInfo* info) override {
+        if (!IsPicked(window)) return FindWindow(window, info);
+        auto frame = NewestFrame(Source::Window);
+        if (!frame) return false;
+        DescribePicked(frame.get(), info);
+        return true;
+    }
+
+    // The picked window first, then XWayland's windows.
     HWND TopWindow() override {
+        if (ScreenCast::Offers(Source::Window)) return picked_;
         display::DisplayService* x = XWaylandWindows();
         return x != nullptr ? x->TopWindow() : nullptr;
     }
     HWND NeighbourWindow(HWND window, UINT command) override {
         display::DisplayService* x = XWaylandWindows();
-        return x != nullptr ? x->NeighbourWindow(window, command) : nullptr;
+        const bool offered = ScreenCast::Offers(Source::Window);
+        if (window == picked_) {
+            if (!offered) return nullptr;
+            switch (command) {
+                case GW_HWNDFIRST:
+                    return picked_;
+                case GW_HWNDLAST: {
+                    HWND top = x != nullptr ? x->TopWindow() : nullptr;
+                    return top != nullptr ? x->NeighbourWindow(top, GW_HWNDLAST) : picked_;
+                }
+                case GW_HWNDNEXT:
+                    return x != nullptr ? x->TopWindow() : nullptr;
+                default:
+                    return nullptr;
+            }
+        }
+        if (x == nullptr) return nullptr;
+        if (offered && command == GW_HWNDFIRST && x->FindWindow(window, nullptr)) return picked_;
+        HWND neighbour = x->NeighbourWindow(window, command);
+        // Above XWayland's topmost window lies the picked one.
+        if (offered && neighbour == nullptr && command == GW_HWNDPREV &&
+            x->NeighbourWindow(window, GW_HWNDFIRST) == window) {
+            return picked_;
+        }
+        return neighbour;
     }
     // The portal draws the cursor into the picture where it can; no cursor is drawn again.
     CursorState CurrentCursor() override {
@@ -106,7 +169,10 @@ public:
     }
 
 private:
+    bool IsPicked(HWND window) { return window == picked_ && ScreenCast::Offers(Source::Window); }
+
     const HWND desktop_ = reinterpret_cast<HWND>(display::NewHandleValue());
+    const HWND picked_ = reinterpret_cast<HWND>(display::NewHandleValue());
 };
 
 }  // namespace

@@ -33,6 +33,8 @@ constexpr int kStartMs = 60000;
 constexpr auto kRetryPause = std::chrono::seconds(5);
 
 std::atomic<long> liveObjects{0};
+// Request tokens are unique on the shared connection, whichever cast asks.
+std::atomic<unsigned> tokens{0};
 
 // Environment overrides for the waits (tests shorten them; a user may lengthen the dialog's).
 int WaitMs(const char* variable, int fallback) {
@@ -70,15 +72,15 @@ gboolean OnTimeout(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-std::string ReadToken() {
-    std::ifstream in(TokenPath());
+std::string ReadToken(Source source) {
+    std::ifstream in(TokenPath(source));
     std::string token;
     std::getline(in, token);
     return token;
 }
 
-void WriteToken(const std::string& token) {
-    std::string path = TokenPath();
+void WriteToken(Source source, const std::string& token) {
+    std::string path = TokenPath(source);
     // Make the folders, private to the user.
     for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1)) {
         mkdir(path.substr(0, at).c_str(), 0700);
@@ -93,25 +95,96 @@ void WriteToken(const std::string& token) {
     std::rename(temporary.c_str(), path.c_str());
 }
 
-}  // namespace
+// A property of the ScreenCast interface (type u); false when it cannot be read.
+bool Property(GDBusConnection* bus, const char* name, guint32* value) {
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, kPortal, kPath, "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", kInterface, name), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE,
+        WaitMs("VORN_PORTAL_CALL_MS", kCallMs), nullptr, &error);
+    bool ok = false;
+    if (reply != nullptr) {
+        GVariant* inner = nullptr;
+        g_variant_get(reply, "(v)", &inner);
+        if (g_variant_is_of_type(inner, G_VARIANT_TYPE_UINT32)) {
+            *value = g_variant_get_uint32(inner);
+            ok = true;
+        }
+        g_variant_unref(inner);
+        g_variant_unref(reply);
+    }
+    if (error != nullptr) g_error_free(error);
+    return ok;
+}
 
-struct ScreenCast::Impl {
-    std::mutex mutex;  // everything below; held through a whole start
-    GDBusConnection* bus = nullptr;
-    std::string session;  // the portal session's object path, "" without one
-    std::shared_ptr<pipewire::VideoStream> stream;
-    Outcome outcome = Outcome::None;
-    unsigned cursorMode = 0;
-    std::chrono::steady_clock::time_point failedAt{};
-    bool failed = false;
-    unsigned tokens = 0;
+// What the portal says of itself, read once per connection.
+struct Properties {
+    bool portal = false;  // whether it answered at all
+    guint32 version = 0;
+    guint32 sources = 0;
+    guint32 cursors = 0;
+};
 
-    bool Connect() {
-        if (bus != nullptr) return true;
+// The process's one connection to the session bus, shared by the casts.
+class Bus {
+public:
+    static Bus& The() {
+        static Bus* bus = new Bus();  // lives as long as the process
+        return *bus;
+    }
+
+    // The connection, made when there is none; null without a session bus. Valid until
+    // Close(), which no one calls while a cast uses it.
+    GDBusConnection* Connect() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return ConnectLocked();
+    }
+
+    // The portal's properties, read on the first ask of each connection that finds the portal;
+    // `portal` false without a bus or a portal, which are looked for again once the pause after
+    // a failure is over (a listing asks for every window it walks). Asks nothing that makes a
+    // session.
+    Properties Read() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (read_) return properties_;
+        Properties properties;
+        const auto now = std::chrono::steady_clock::now();
+        if (failed_ && now - failedAt_ < kRetryPause) return properties;
+        GDBusConnection* bus = ConnectLocked();
+        // The portal may be started on demand by the bus: the first call may take a moment,
+        // and a bus without it answers at once.
+        if (bus == nullptr || !Property(bus, "version", &properties.version)) {
+            failed_ = true;
+            failedAt_ = std::chrono::steady_clock::now();
+            return properties;
+        }
+        properties.portal = true;
+        properties.sources = 1;  // what a portal without the property shares
+        Property(bus, "AvailableSourceTypes", &properties.sources);
+        Property(bus, "AvailableCursorModes", &properties.cursors);
+        properties_ = properties;
+        read_ = true;
+        return properties_;
+    }
+
+    void Close() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        read_ = false;
+        failed_ = false;
+        if (bus_ == nullptr) return;
+        g_dbus_connection_close_sync(bus_, nullptr, nullptr);
+        g_object_unref(bus_);
+        bus_ = nullptr;
+        --liveObjects;
+    }
+
+private:
+    GDBusConnection* ConnectLocked() {
+        if (bus_ != nullptr) return bus_;
         GError* error = nullptr;
         gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
         if (address != nullptr) {
-            bus = g_dbus_connection_new_for_address_sync(
+            bus_ = g_dbus_connection_new_for_address_sync(
                 address,
                 static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                                   G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
@@ -119,13 +192,44 @@ struct ScreenCast::Impl {
             g_free(address);
         }
         if (error != nullptr) g_error_free(error);
-        if (bus == nullptr) return false;
-        g_dbus_connection_set_exit_on_close(bus, FALSE);
+        if (bus_ == nullptr) return nullptr;
+        g_dbus_connection_set_exit_on_close(bus_, FALSE);
         ++liveObjects;
-        return true;
+        return bus_;
     }
 
-    std::string NextToken() {
+    std::mutex mutex_;  // everything below
+    GDBusConnection* bus_ = nullptr;
+    bool read_ = false;
+    Properties properties_;
+    bool failed_ = false;
+    std::chrono::steady_clock::time_point failedAt_{};
+};
+
+const char* SourceName(Source source) { return source == Source::Window ? "window" : "screen"; }
+
+}  // namespace
+
+struct ScreenCast::Impl {
+    explicit Impl(Source s) : source(s) {}
+    const Source source;
+    std::mutex mutex;                // everything below; held through a whole start
+    GDBusConnection* bus = nullptr;  // the shared connection, while a start uses it
+    std::string session;             // the portal session's object path, "" without one
+    std::shared_ptr<pipewire::VideoStream> stream;
+    Outcome outcome = Outcome::None;
+    unsigned cursorMode = 0;
+    std::chrono::steady_clock::time_point failedAt{};
+    bool failed = false;
+    std::mutex publishedMutex;  // `published` alone, never held through a call
+    std::shared_ptr<pipewire::VideoStream> published;  // `stream` for Running()
+
+    void Publish() {
+        std::lock_guard<std::mutex> lock(publishedMutex);
+        published = stream;
+    }
+
+    static std::string NextToken() {
         return "vorn" + std::to_string(getpid()) + "_" + std::to_string(++tokens);
     }
 
@@ -194,36 +298,22 @@ struct ScreenCast::Impl {
         return outcome;
     }
 
-    // A property of the ScreenCast interface (type u); false when it cannot be read.
-    bool Property(const char* name, guint32* value) {
-        GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(
-            bus, kPortal, kPath, "org.freedesktop.DBus.Properties", "Get",
-            g_variant_new("(ss)", kInterface, name), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE,
-            WaitMs("VORN_PORTAL_CALL_MS", kCallMs), nullptr, &error);
-        bool ok = false;
-        if (reply != nullptr) {
-            GVariant* inner = nullptr;
-            g_variant_get(reply, "(v)", &inner);
-            if (g_variant_is_of_type(inner, G_VARIANT_TYPE_UINT32)) {
-                *value = g_variant_get_uint32(inner);
-                ok = true;
-            }
-            g_variant_unref(inner);
-            g_variant_unref(reply);
-        }
-        if (error != nullptr) g_error_free(error);
-        return ok;
+    // The source types asked for: a window cast asks for windows alone; a monitor cast for
+    // monitors, or for whatever the portal shares when it has no monitors to offer. 0 when
+    // the portal does not share this source.
+    guint32 TypesToAsk(guint32 sources) const {
+        if (source == Source::Window) return (sources & 2u) != 0 ? 2u : 0u;
+        return (sources & 1u) != 0 ? 1u : sources;
     }
 
     Outcome Start() {
-        if (!Connect()) return Outcome::NoBus;
-        guint32 version = 0, sources = 1, cursors = 0;
-        // The portal may be started on demand by the bus: the first call may take a moment,
-        // and a bus without it answers at once.
-        if (!Property("version", &version)) return Outcome::NoPortal;
-        Property("AvailableSourceTypes", &sources);
-        Property("AvailableCursorModes", &cursors);
+        bus = Bus::The().Connect();
+        if (bus == nullptr) return Outcome::NoBus;
+        Properties portal = Bus::The().Read();
+        if (!portal.portal) return Outcome::NoPortal;
+        const guint32 version = portal.version, cursors = portal.cursors;
+        const guint32 types = TypesToAsk(portal.sources);
+        if (types == 0) return Outcome::NotOffered;
 
         GVariant* results = nullptr;
         std::string token = NextToken();
@@ -248,8 +338,7 @@ struct ScreenCast::Impl {
         g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
         g_variant_builder_add(&options, "{sv}", "handle_token",
                               g_variant_new_string(token.c_str()));
-        g_variant_builder_add(&options, "{sv}", "types",
-                              g_variant_new_uint32((sources & 1u) != 0 ? 1u : sources));
+        g_variant_builder_add(&options, "{sv}", "types", g_variant_new_uint32(types));
         g_variant_builder_add(&options, "{sv}", "multiple", g_variant_new_boolean(FALSE));
         cursorMode = 0;
         if (version >= 2 && cursors != 0) {
@@ -261,7 +350,7 @@ struct ScreenCast::Impl {
         }
         if (version >= 4) {
             g_variant_builder_add(&options, "{sv}", "persist_mode", g_variant_new_uint32(2));
-            std::string restore = ReadToken();
+            std::string restore = ReadToken(source);
             if (!restore.empty()) {
                 g_variant_builder_add(&options, "{sv}", "restore_token",
                                       g_variant_new_string(restore.c_str()));
@@ -292,7 +381,7 @@ struct ScreenCast::Impl {
         const gchar* restore = nullptr;
         if (g_variant_lookup(results, "restore_token", "&s", &restore) && restore != nullptr &&
             *restore != '\0') {
-            WriteToken(restore);
+            WriteToken(source, restore);
         }
         g_variant_unref(results);
         if (node < 0) return Outcome::Failed;
@@ -316,12 +405,14 @@ struct ScreenCast::Impl {
         if (fds != nullptr) g_object_unref(fds);
         if (error != nullptr) g_error_free(error);
         if (fd < 0) return Outcome::Failed;
-        stream = pipewire::VideoStream::Open(fd, node, "vorn-screen");
+        stream = pipewire::VideoStream::Open(
+            fd, node, source == Source::Window ? "vorn-window" : "vorn-screen");
         return stream ? Outcome::Started : Outcome::Failed;
     }
 
     void CloseSession() {
         stream.reset();
+        Publish();
         if (session.empty() || bus == nullptr) return;
         GVariant* reply = g_dbus_connection_call_sync(
             bus, kPortal, session.c_str(), "org.freedesktop.portal.Session", "Close", nullptr,
@@ -332,13 +423,13 @@ struct ScreenCast::Impl {
         --liveObjects;
     }
 
-    void Disconnect() {
+    // Ends the cast and forgets the connection (closed by the caller) and every failure.
+    void Forget() {
         CloseSession();
-        if (bus == nullptr) return;
-        g_dbus_connection_close_sync(bus, nullptr, nullptr);
-        g_object_unref(bus);
         bus = nullptr;
-        --liveObjects;
+        failed = false;
+        outcome = Outcome::None;
+        cursorMode = 0;
     }
 };
 
@@ -360,17 +451,23 @@ const char* OutcomeName(Outcome outcome) {
             return "failed";
         case Outcome::Ended:
             return "ended";
+        case Outcome::NotOffered:
+            return "source type not offered";
     }
     return "?";
 }
 
-ScreenCast& ScreenCast::The() {
-    static ScreenCast* cast = [] {
-        auto* c = new ScreenCast();  // lives as long as the process
-        c->impl_ = new Impl();
-        return c;
-    }();
-    return *cast;
+ScreenCast::ScreenCast(Source source) : impl_(new Impl(source)) {}
+
+ScreenCast& ScreenCast::The(Source source) {
+    // Each lives as long as the process.
+    static ScreenCast* monitor = new ScreenCast(Source::Monitor);
+    static ScreenCast* window = new ScreenCast(Source::Window);
+    return source == Source::Window ? *window : *monitor;
+}
+
+bool ScreenCast::Offers(Source source) {
+    return (Bus::The().Read().sources & static_cast<guint32>(source)) != 0;
 }
 
 std::shared_ptr<pipewire::VideoStream> ScreenCast::Stream() {
@@ -388,13 +485,21 @@ std::shared_ptr<pipewire::VideoStream> ScreenCast::Stream() {
     s.outcome = s.Start();
     if (s.outcome == Outcome::Started) {
         s.failed = false;
+        s.Publish();
         return s.stream;
     }
     s.CloseSession();
     s.failed = true;
     s.failedAt = std::chrono::steady_clock::now();
-    std::fprintf(stderr, "vornplatform: screen cast not started: %s\n", OutcomeName(s.outcome));
+    std::fprintf(stderr, "vornplatform: %s cast not started: %s\n", SourceName(s.source),
+                 OutcomeName(s.outcome));
     return nullptr;
+}
+
+std::shared_ptr<pipewire::VideoStream> ScreenCast::Running() {
+    std::lock_guard<std::mutex> lock(impl_->publishedMutex);
+    auto& stream = impl_->published;
+    return stream && !stream->Ended() ? stream : nullptr;
 }
 
 Outcome ScreenCast::LastOutcome() {
@@ -408,14 +513,17 @@ unsigned ScreenCast::CursorMode() {
 }
 
 void ScreenCast::Reset() {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->Disconnect();
-    impl_->failed = false;
-    impl_->outcome = Outcome::None;
-    impl_->cursorMode = 0;
+    // Both casts are held while the connection closes: neither is asking the portal then.
+    Impl& monitor = *The(Source::Monitor).impl_;
+    Impl& window = *The(Source::Window).impl_;
+    std::lock_guard<std::mutex> monitorLock(monitor.mutex);
+    std::lock_guard<std::mutex> windowLock(window.mutex);
+    monitor.Forget();
+    window.Forget();
+    Bus::The().Close();
 }
 
-std::string TokenPath() {
+std::string TokenPath(Source source) {
     const char* state = std::getenv("XDG_STATE_HOME");
     std::string base;
     if (state != nullptr && *state == '/') {
@@ -424,7 +532,8 @@ std::string TokenPath() {
         const char* home = std::getenv("HOME");
         base = std::string(home != nullptr ? home : "") + "/.local/state";
     }
-    return base + "/vornmediacapture/screencast.token";
+    return base + (source == Source::Window ? "/vornmediacapture/screencast-window.token"
+                                            : "/vornmediacapture/screencast.token");
 }
 
 long LiveObjects() { return liveObjects.load(); }

@@ -1,6 +1,6 @@
-// The desktop's ScreenCast portal, asked over the session bus: one connection and at most one
-// cast per process, shared by every screen device. The cast's picture arrives as a PipeWire
-// stream on the descriptor the portal hands out.
+// The desktop's ScreenCast portal, asked over the session bus: one connection per process and
+// at most one cast per source type (a monitor, a window), each shared by every device that reads
+// it. A cast's picture arrives as a PipeWire stream on the descriptor the portal hands out.
 #pragma once
 
 #include <memory>
@@ -14,44 +14,61 @@ namespace portal {
 
 // How the last request for a cast ended.
 enum class Outcome {
-    None,       // nothing asked yet
-    Started,    // a stream is running
-    Cancelled,  // the user dismissed the dialog (response 1)
-    Refused,    // the portal ended the request otherwise (response 2)
-    NoBus,      // no session bus could be reached
-    NoPortal,   // no ScreenCast portal (or no backend for it) on the bus
-    Failed,     // a call failed, timed out, or the stream could not be opened
-    Ended,      // the stream ended: sharing stopped, the producer or the compositor went away
+    None,        // nothing asked yet
+    Started,     // a stream is running
+    Cancelled,   // the user dismissed the dialog (response 1)
+    Refused,     // the portal ended the request otherwise (response 2)
+    NoBus,       // no session bus could be reached
+    NoPortal,    // no ScreenCast portal (or no backend for it) on the bus
+    Failed,      // a call failed, timed out, or the stream could not be opened
+    Ended,       // the stream ended: sharing stopped, the producer or the compositor went away
+    NotOffered,  // the portal does not share this source type
 };
 const char* OutcomeName(Outcome outcome);
 
+// What a cast shares, as the portal's source type bits.
+enum class Source : unsigned {
+    Monitor = 1,
+    Window = 2,
+};
+
 class ScreenCast {
 public:
-    static ScreenCast& The();
+    // The process's cast of `source`; each has a portal session and a restore token of its own.
+    static ScreenCast& The(Source source = Source::Monitor);
+
+    // Whether the portal shares `source`: its AvailableSourceTypes, read once per connection
+    // without making a session, so asking never brings up a dialog. False without a session
+    // bus or a portal.
+    static bool Offers(Source source);
 
     // The running cast's stream, starting one when there is none: CreateSession, SelectSources
-    // (monitors, the cursor drawn into the picture where offered, persistent permission with
-    // the stored restore token), Start, OpenPipeWireRemote. Null when no cast can be had; after
-    // a failure the portal is not asked again for a few seconds, so a capture loop does not
-    // bring up one dialog after another.
+    // (this cast's source type, the cursor drawn into the picture where offered, persistent
+    // permission with this cast's stored restore token), Start, OpenPipeWireRemote. Null when
+    // no cast can be had; after a failure the portal is not asked again for a few seconds, so a
+    // capture loop does not bring up one dialog after another.
     std::shared_ptr<pipewire::VideoStream> Stream();
+    // The running cast's stream without starting one, and without waiting on a start under way
+    // (a dialog may be open): null then.
+    std::shared_ptr<pipewire::VideoStream> Running();
     Outcome LastOutcome();
-    // Ends the cast and closes the connection; the next Stream() starts afresh (reading the
-    // environment again) without waiting.
-    void Reset();
+    // Ends every cast and closes the connection; the next Stream() or Offers() starts afresh
+    // (reading the environment again) without waiting.
+    static void Reset();
 
     // The cursor mode the portal was asked for (1 hidden, 2 embedded, 4 metadata; 0 none).
     unsigned CursorMode();
 
 private:
-    ScreenCast() = default;
+    explicit ScreenCast(Source source);
     struct Impl;
     Impl* impl_ = nullptr;
 };
 
-// Where the restore token is kept: $XDG_STATE_HOME/vornmediacapture/screencast.token, or
-// under ~/.local/state when XDG_STATE_HOME is unset.
-std::string TokenPath();
+// Where the restore token of a cast of `source` is kept: $XDG_STATE_HOME/vornmediacapture/
+// screencast.token for monitors, screencast-window.token for windows (~/.local/state when
+// XDG_STATE_HOME is unset).
+std::string TokenPath(Source source = Source::Monitor);
 
 // D-Bus objects of this process that exist now: the connection, portal sessions, signal
 // subscriptions. 0 after Reset().
