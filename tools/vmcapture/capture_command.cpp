@@ -343,7 +343,7 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
         double stamp = 0;
         if (source.Take(data, size, stamp, 50)) {
             lastUnit = std::chrono::steady_clock::now();
-            ++taken;
+            if (taken++ == 0) counts.firstAt = SecondsSince(start);
             if (!video) {
                 const double gap = source.GapBeforeLast();
                 const double perSecond = static_cast<double>(stream.BytesPerSecond());
@@ -386,6 +386,27 @@ FrameRate TrueRate(const RateMeter& meter, FrameRate device) {
     const double tolerance = std::max(0.02 * meant, 1.5 / std::max(meter.Span(), 1e-3));
     if (measured <= 0 || std::fabs(measured - meant) <= tolerance) return device;
     return RateOf(measured);
+}
+
+// A capture that ended (its time up, or stopped) before anything was written: the file would
+// be a header alone, so it fails and the output is not left behind.
+int ReportNothingWritten(const CaptureCounts& counts) {
+    ReportError(StopRequested() ? "stopped before the source delivered anything"
+                                : "the source delivered nothing in the " + Fixed(counts.seconds) +
+                                      " s of the capture");
+    return kExitNoSource;
+}
+
+// A first frame that came late leaves a file shorter than the seconds asked for. Opening a
+// device takes a moment (a camera's first frame, a screen device's start), so only a wait of
+// more than a second is worth a word.
+void ReportLateStart(const Settings& settings, const CaptureCounts& counts) {
+    constexpr double kLateSeconds = 1.0;
+    if (settings.maxSeconds <= 0 || counts.firstAt <= kLateSeconds) return;
+    ReportWarning("the first frame came " + Fixed(counts.firstAt) +
+                  " s after the capture began: the file holds about " +
+                  Fixed(std::max(0.0, settings.maxSeconds - counts.firstAt)) + " s of the " +
+                  Fixed(settings.maxSeconds) + " s asked for");
 }
 
 // After a video capture: the frames the source never produced, and the rate the Y4M file
@@ -558,6 +579,8 @@ int Capture(Settings settings, const SourceKind& kind) {
         Pump(*source, *sink, settings, stream, progress, start, meter, counts, gaps, sourceFailed);
     source->Close();
     progress.Finish(DescribeCounts(counts, stream));
+    if (status == kExitOk && counts.units == 0) status = ReportNothingWritten(counts);
+    if (status == kExitOk && stream.medium == Medium::Video) ReportLateStart(settings, counts);
     if (!gaps.empty()) {
         ReportWarning(DescribeGaps(gaps));
         if (settings.strict && status == kExitOk) status = kExitLost;

@@ -17,6 +17,7 @@ struct CaptureCounts {
     uint64_t missing = 0;  // video: frames the rate asked for that the source never produced
     uint64_t audioBytes = 0;
     double seconds = 0;      // since the source opened
+    double firstAt = -1;     // when the first unit came, since the source opened; -1 for none
     double frameRate = 0;    // video: frames a second measured over the frames written
     uint32_t askedRate = 0;  // video: the rate asked for
 };
