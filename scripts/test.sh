@@ -1350,6 +1350,15 @@ portal_session() {
         -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,10" ]]' \
         ffprobe "$window"
     portal_colour_check ffmpeg-portal-window-colour "$window"
+    # A dismissed dialog: the capture fails (exit 3, "delivered nothing") and leaves no file,
+    # rather than a file of a header alone.
+    local refused=$BUILD_ROOT/results/$CURRENT_STAGE/refused.y4m
+    rm -f "$refused"
+    echo 1 >"$VMC_PORTAL_CONTROL/response"
+    check vmcapture-portal-dismissed bash -c '"$1" capture desktop -s 64x48 -r 10 -t 2 -q -o "$2" \
+        2>"$2.err"; status=$?; cat "$2.err" >&2
+        [[ $status == 3 && ! -e $2 ]] && grep -q "delivered nothing" "$2.err"' _ "$tool" "$refused"
+    echo 0 >"$VMC_PORTAL_CONTROL/response"
     portal_session_end "$dir"
 }
 # portal_colour_check NAME FILE: a pixel of the first frame of FILE, read back by ffmpeg as RGB,

@@ -253,6 +253,17 @@ TEST_F(PortalTest, RefusedOrCancelledStartDeliversNothing) {
         int starts = Calls("Start");
         EXPECT_EQ(nullptr, GrabOne(grabber));
         EXPECT_EQ(starts, Calls("Start")) << "asked again at once";
+        if (*response != '1') continue;
+        // A capture that keeps reading gets no second dialog, however long it goes on; once
+        // nothing has read the screen for a while, a new reading asks again.
+        for (int i = 0; i < 30; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            EXPECT_EQ(nullptr, GrabOne(grabber));
+        }
+        EXPECT_EQ(starts, Calls("Start")) << "a second dialog while the capture went on";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5200));
+        EXPECT_EQ(nullptr, GrabOne(grabber));
+        EXPECT_EQ(starts + 1, Calls("Start")) << "not asked again after the capture stopped";
     }
     Steer("response", "0");
     ScreenCast::Reset();

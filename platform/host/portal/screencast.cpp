@@ -29,8 +29,16 @@ constexpr const char* kInterface = "org.freedesktop.portal.ScreenCast";
 constexpr int kCallMs = 5000;
 constexpr int kRequestMs = 10000;
 constexpr int kStartMs = 60000;
-// A failed request is not repeated sooner than this.
+// A failed request is not repeated sooner than this. After the user said no (a dismissed or
+// refused dialog, sharing stopped) the pause counts from the last time the cast was wanted:
+// a capture that keeps reading the screen never brings up a second dialog, while a device
+// opened once the reading has stopped for the pause asks again.
 constexpr auto kRetryPause = std::chrono::seconds(5);
+
+bool UserSaidNo(Outcome outcome) {
+    return outcome == Outcome::Cancelled || outcome == Outcome::Refused ||
+           outcome == Outcome::Ended;
+}
 
 std::atomic<long> liveObjects{0};
 // Request tokens are unique on the shared connection, whichever cast asks.
@@ -219,6 +227,7 @@ struct ScreenCast::Impl {
     std::shared_ptr<pipewire::VideoStream> stream;
     Outcome outcome = Outcome::None;
     unsigned cursorMode = 0;
+    // When the last start failed, or after the user said no when the cast was last wanted.
     std::chrono::steady_clock::time_point failedAt{};
     bool failed = false;
     std::mutex publishedMutex;  // `published` alone, never held through a call
@@ -481,7 +490,12 @@ std::shared_ptr<pipewire::VideoStream> ScreenCast::Stream() {
         s.failed = true;
         s.failedAt = std::chrono::steady_clock::now();
     }
-    if (s.failed && std::chrono::steady_clock::now() - s.failedAt < kRetryPause) return nullptr;
+    if (s.failed) {
+        const auto now = std::chrono::steady_clock::now();
+        const auto since = now - s.failedAt;
+        if (UserSaidNo(s.outcome)) s.failedAt = now;
+        if (since < kRetryPause) return nullptr;
+    }
     s.outcome = s.Start();
     if (s.outcome == Outcome::Started) {
         s.failed = false;

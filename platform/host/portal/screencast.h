@@ -45,8 +45,9 @@ public:
     // The running cast's stream, starting one when there is none: CreateSession, SelectSources
     // (this cast's source type, the cursor drawn into the picture where offered, persistent
     // permission with this cast's stored restore token), Start, OpenPipeWireRemote. Null when
-    // no cast can be had; after a failure the portal is not asked again for a few seconds, so a
-    // capture loop does not bring up one dialog after another.
+    // no cast can be had. After a failure the portal is not asked again for a few seconds; after
+    // the user said no, not before the cast has gone unwanted that long, so a capture loop
+    // brings up one dialog, not one after another.
     std::shared_ptr<pipewire::VideoStream> Stream();
     // The running cast's stream without starting one, and without waiting on a start under way
     // (a dialog may be open): null then.
