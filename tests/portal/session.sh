@@ -18,6 +18,8 @@
 set -uo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=processes.sh
+. "$HERE/processes.sh"
 PORTAL=/usr/libexec/xdg-desktop-portal
 PYTHON=/usr/bin/python3
 SOURCE_SIZE=${VMC_PORTAL_SOURCE_SIZE:-640x480}
@@ -25,38 +27,10 @@ SOURCE_NAME=vmc-test-screen SOURCE_WIDTH=${SOURCE_SIZE%x*} SOURCE_HEIGHT=${SOURC
 SOURCE_RATE=${VMC_PORTAL_SOURCE_RATE:-30} SOURCE_COLOR=336699
 
 missing() {
-    local tool
-    for tool in dbus-daemon dbus-send pipewire wireplumber pw-dump Xvfb "$PORTAL" "$PYTHON"; do
-        command -v "$tool" >/dev/null || { echo "$tool"; return 0; }
-    done
+    first_missing dbus-daemon dbus-send pipewire wireplumber pw-dump Xvfb "$PORTAL" "$PYTHON" &&
+        return 0
     "$PYTHON" -c 'from gi.repository import Gio' 2>/dev/null || { echo "python3-gi"; return 0; }
     return 1
-}
-
-# run NAME COMMAND..: starts a program in the background with the session's environment,
-# output to DIR/NAME.log, its id appended to DIR/pids.
-run() {
-    local name=$1
-    shift
-    "$@" >"$DIR/$name.log" 2>&1 &
-    echo "$! $name" >>"$DIR/pids"
-}
-
-wait_for() {
-    local what=$1 tries=0
-    shift
-    until "$@" >/dev/null 2>&1; do
-        if ((tries++ > 100)); then
-            echo "session: $what did not come up (logs in $DIR)" >&2
-            return 1
-        fi
-        sleep 0.1
-    done
-}
-
-has_owner() {
-    dbus-send --bus="$1" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner "string:$2" | grep -q 'boolean true'
 }
 
 node_exists() {
@@ -158,22 +132,6 @@ DISPLAY=:$(head -n 1 "$DIR/xvfb.display")
 VORN_WORLD=host
 EOF
     echo "session: up in $DIR"
-}
-
-stop() {
-    [[ -f $DIR/pids ]] || return 0
-    local pid name tries stopping=()
-    # Each by its own id, newest first; then each is given 3 s to end (all at once, not one
-    # after another) before it is killed.
-    while read -r pid name; do
-        kill "$pid" 2>/dev/null && stopping+=("$pid")
-    done < <(tac "$DIR/pids")
-    for pid in "${stopping[@]}"; do
-        tries=0
-        while kill -0 "$pid" 2>/dev/null && ((tries++ < 30)); do sleep 0.1; done
-        kill -9 "$pid" 2>/dev/null
-    done
-    rm -f "$DIR/pids"
 }
 
 case ${1:-} in
