@@ -2,7 +2,9 @@
 # The Wayland screen of a real compositor through its own portal backend: a headless GNOME
 # session (mutter 43 with a 1920 x 1080 virtual monitor, PipeWire and WirePlumber, Debian's
 # xdg-desktop-portal with xdg-desktop-portal-gnome) on a private session bus in a scratch
-# folder, and two `vmcapture capture desktop -t 5` runs in it:
+# folder, and three `vmcapture capture desktop` runs in it:
+#   0. no restore token: the portal's screen-share dialog is dismissed; the capture must fail
+#      (exit 3, no file) without a second dialog while it goes on;
 #   1. no restore token yet: the portal shows its screen-share dialog, which mutter_remote.py
 #      answers as a user would (the monitor's row, then "Share", clicked through mutter's
 #      RemoteDesktop service); the file must hold the monitor's picture, about 5 s of it;
@@ -10,11 +12,11 @@
 #
 #   real_compositor.sh VMCAPTURE [DIR]
 #
-# Exit 0 when both runs pass, 1 when one fails, 77 when something needed is not installed
+# Exit 0 when every run passes, 1 when one fails, 77 when something needed is not installed
 # (the line printed names it). Not part of scripts/test.sh: it needs mutter and
 # xdg-desktop-portal-gnome, which the CI machine does not install. Everything it starts is
 # stopped by process id, also the services the private bus started on demand; the machine's
-# own session bus, PipeWire and portals are never touched. About 15 s.
+# own session bus, PipeWire and portals are never touched. About 30 s.
 set -uo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -133,6 +135,26 @@ attempt() {
     return "$answered"
 }
 
+# dismissed: a capture whose dialog the user dismisses fails (exit 3, no file), and no second
+# dialog comes while it goes on reading the screen.
+dismissed() {
+    local status
+    VORN_WORLD=host timeout 120 "$VMCAPTURE" capture desktop -t 10 -r "$RATE" \
+        -o "$DIR/dismissed.y4m" >"$DIR/vmcapture0.log" 2>&1 &
+    local capturing=$!
+    "$PYTHON" "$HERE/mutter_remote.py" cancel 30 || fail "run 0: no dialog appeared within 30 s"
+    sleep 7
+    if "$PYTHON" "$HERE/mutter_remote.py" shown; then
+        fail "run 0: a second dialog came while the capture went on"
+        "$PYTHON" "$HERE/mutter_remote.py" cancel 5
+    fi
+    wait "$capturing"
+    status=$?
+    echo "  dialog dismissed, vmcapture exit $status: $(tail -1 "$DIR/vmcapture0.log")"
+    [[ $status == 3 ]] || fail "run 0: vmcapture exit $status, not 3 ($(cat "$DIR/vmcapture0.log"))"
+    [[ ! -e $DIR/dismissed.y4m ]] || fail "run 0 left $DIR/dismissed.y4m behind"
+}
+
 main() {
     local what token
     if what=$(missing); then
@@ -143,6 +165,8 @@ main() {
     start || return 1
     token=$XDG_STATE_HOME/vornmediacapture/screencast.token
 
+    echo "run 0: no restore token, the dialog dismissed"
+    dismissed
     echo "run 1: no restore token, the dialog answered"
     attempt 1 30 || fail "run 1: no dialog appeared within 30 s"
     [[ -s $token ]] || fail "run 1 kept no restore token in $token"
