@@ -4,10 +4,9 @@
 //
 // Why in the same cycle: an input stream hands back one queued buffer per buffer it receives,
 // and only then (libpipewire 0.3.65). A buffer still held when the next one arrives stays queued
-// on our side for as long as the stream lives, and when the stream goes, every buffer on our
-// side stays lost to the producer: a producer that is not suspended between readers keeps its
-// buffers for the next link, so after a few readers it has none left and sends nothing until
-// the session manager suspends it.
+// on our side for as long as the stream lives (the producer is left with one buffer of four),
+// and a stream that goes with buffers on its side leaves a node that is not suspended between
+// readers unable to deliver to the next ones, until the session manager suspends it.
 #include "host/pipewire/video_stream.h"
 
 #include <pipewire/pipewire.h>
