@@ -1332,15 +1332,6 @@ portal_session() {
         -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,10" ]]' \
         ffprobe "$out"
     portal_colour_check ffmpeg-portal-colour "$out"
-    # The same source node as a PipeWire camera, through the camera devices.
-    local camera=$BUILD_ROOT/results/$CURRENT_STAGE/camera.y4m
-    rm -f "$camera"
-    run_check native vmcapture-pipewire-camera "$tool" capture camera -s 640x480 -r 30 -n 15 -q \
-        -o "$camera"
-    check ffprobe-pipewire-camera bash -c '[[ "$(ffprobe -v error -count_frames -select_streams v:0 \
-        -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,15" ]]' \
-        ffprobe "$camera"
-    portal_colour_check ffmpeg-pipewire-camera-colour "$camera"
     # The window picked in the portal's dialog (the backend shares the same source node).
     local window=$BUILD_ROOT/results/$CURRENT_STAGE/window.y4m
     rm -f "$window"
@@ -1350,6 +1341,19 @@ portal_session() {
         -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,10" ]]' \
         ffprobe "$window"
     portal_colour_check ffmpeg-portal-window-colour "$window"
+    # The same source node as a PipeWire camera, through the camera devices.
+    local camera=$BUILD_ROOT/results/$CURRENT_STAGE/camera.y4m
+    rm -f "$camera"
+    run_check native vmcapture-pipewire-camera "$tool" capture camera -s 640x480 -r 30 -n 15 -q \
+        -o "$camera"
+    check ffprobe-pipewire-camera bash -c '[[ "$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,15" ]]' \
+        ffprobe "$camera"
+    portal_colour_check ffmpeg-pipewire-camera-colour "$camera"
+    # Our readers of the node in turn (screen, camera, window, camera, twice over): each gets its
+    # frames, none is left without a buffer by the one before.
+    check pipewire-readers-in-turn bash "$ROOT/tests/portal/readers_in_turn.sh" "$tool" \
+        "$BUILD_ROOT/results/$CURRENT_STAGE/in-turn"
     # A dismissed dialog: the capture fails (exit 3, "delivered nothing") and leaves no file,
     # rather than a file of a header alone.
     local refused=$BUILD_ROOT/results/$CURRENT_STAGE/refused.y4m

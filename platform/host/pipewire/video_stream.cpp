@@ -1,6 +1,12 @@
-// A PipeWire video stream on a thread loop of its own: the loop's thread keeps the newest buffer
-// of RGB dequeued as the newest frame, and gives each buffer back once no frame is read from it;
-// YUY2 and Motion-JPEG buffers are decoded into frames of their own.
+// A PipeWire video stream on a thread loop of its own. Each buffer is read into a frame of our
+// own (RGB converted, YUY2 and Motion-JPEG decoded) on the stream's data thread and goes back to
+// the producer in the same graph cycle.
+//
+// Why in the same cycle: an input stream hands back one queued buffer per buffer it receives,
+// and only then (libpipewire 0.3.65). A buffer still held when the next one arrives stays queued
+// on our side for as long as the stream lives (the producer is left with one buffer of four),
+// and a stream that goes with buffers on its side leaves a node that is not suspended between
+// readers unable to deliver to the next ones, until the session manager suspends it.
 #include "host/pipewire/video_stream.h"
 
 #include <pipewire/pipewire.h>
@@ -8,7 +14,6 @@
 #include <spa/pod/builder.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -123,58 +128,21 @@ void InitOnce() {
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
 }
 
-// Where a frame's pixels are: in a buffer of the stream, lent by the loop's thread, or in a copy
-// (decoded from YUY2 or Motion-JPEG, or kept once the buffer went back). The mutex keeps the
-// buffer from going back during a read.
+// A frame's pixels, 0x00RRGGBB, rows from the top. Written by the stream's data thread only
+// while no reader holds the frame (it comes back through FrameReturns' mutex first).
 struct VideoFrame::Pixels {
-    mutable std::mutex mutex;
-    pw_buffer* buffer = nullptr;  // while lent
-    const uint8_t* bytes = nullptr;
-    uint64_t stride = 0;
-    Order order = Order::Unknown;
-    std::vector<uint32_t> copy;  // 0x00RRGGBB, decoded or once the buffer went back
+    std::vector<uint32_t> copy;
 };
 
 VideoFrame::VideoFrame() : pixels(std::make_unique<Pixels>()) {}
 VideoFrame::~VideoFrame() = default;
 
 void VideoFrame::ReadRow(int x, int y, int count, uint32_t* to) const {
-    std::lock_guard<std::mutex> lock(pixels->mutex);
-    if (pixels->buffer == nullptr) {
-        std::memcpy(to,
-                    pixels->copy.data() + static_cast<size_t>(y) * static_cast<size_t>(width) +
-                        static_cast<size_t>(x),
-                    static_cast<size_t>(count) * sizeof(uint32_t));
-        return;
-    }
-    ConvertRow(
-        pixels->order,
-        pixels->bytes + pixels->stride * static_cast<uint64_t>(y) + RowBytes(pixels->order, x), to,
-        count);
+    std::memcpy(to,
+                pixels->copy.data() + static_cast<size_t>(y) * static_cast<size_t>(width) +
+                    static_cast<size_t>(x),
+                static_cast<size_t>(count) * sizeof(uint32_t));
 }
-
-namespace {
-
-// Takes the frame's pixels out of its buffer (into a copy, unless nobody reads the frame any
-// more) and returns the buffer, which the stream may reuse or free from here on.
-pw_buffer* Release(VideoFrame& frame, bool keepPixels) {
-    VideoFrame::Pixels& p = *frame.pixels;
-    std::lock_guard<std::mutex> lock(p.mutex);
-    pw_buffer* buffer = p.buffer;
-    if (keepPixels) {
-        p.copy.resize(static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height));
-        for (int y = 0; y < frame.height; ++y) {
-            ConvertRow(p.order, p.bytes + p.stride * static_cast<uint64_t>(y),
-                       p.copy.data() + static_cast<size_t>(y) * static_cast<size_t>(frame.width),
-                       frame.width);
-        }
-    }
-    p.buffer = nullptr;
-    p.bytes = nullptr;
-    return buffer;
-}
-
-}  // namespace
 
 struct VideoStream::State {
     pw_thread_loop* loop = nullptr;
@@ -187,18 +155,21 @@ struct VideoStream::State {
     spa_hook streamListener{};
     int64_t node = -1;
 
-    // Set on the loop's thread by the negotiated format.
+    // The negotiated format: set on the loop's thread, read on the data thread.
+    struct Negotiated {
+        Order order = Order::Unknown;
+        int width = 0;
+        int height = 0;
+    };
+    std::mutex formatMutex;
+    Negotiated negotiated;  // under formatMutex
+
+    // On the data thread only: the format of the buffer being read, and frames no reader holds,
+    // kept to be written again.
     Order order = Order::Unknown;
     int width = 0;
     int height = 0;
-
-    // On the loop's thread only: frames whose buffers are held back from the producer, oldest
-    // first (at least two buffers stay with the producer); frames no reader holds, kept to be
-    // written again; the frame that is the newest.
-    std::vector<std::shared_ptr<VideoFrame>> lent;
     std::vector<std::shared_ptr<VideoFrame>> spare;
-    const VideoFrame* published = nullptr;
-    int buffers = 0;
     // Where frames come back once their readers let go of them.
     std::shared_ptr<FrameReturns> returns = std::make_shared<FrameReturns>();
 
@@ -216,37 +187,17 @@ struct VideoStream::State {
 
     void OnParamChanged(uint32_t id, const spa_pod* param) {
         if (param == nullptr || id != SPA_PARAM_Format) return;
-        uint32_t mediaType = 0, mediaSubtype = 0;
-        order = Order::Unknown;
-        if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
-            mediaType != SPA_MEDIA_TYPE_video) {
-            return;
+        Negotiated format = Parse(param);
+        {
+            std::lock_guard<std::mutex> lock(formatMutex);
+            negotiated = format;
         }
-        spa_video_info_raw info{};
-        if (mediaSubtype == SPA_MEDIA_SUBTYPE_mjpg) {
-            spa_video_info_mjpg jpeg{};
-            if (spa_format_video_mjpg_parse(param, &jpeg) < 0) return;
-            info.size = jpeg.size;
-            order = Order::Jpeg;
-        } else if (mediaSubtype == SPA_MEDIA_SUBTYPE_raw) {
-            if (spa_format_video_raw_parse(param, &info) < 0) return;
-            order = OrderOf(info.format);
-        }
-        if (info.size.width == 0 || info.size.height == 0 || info.size.width > kMaxSide ||
-            info.size.height > kMaxSide || order == Order::Unknown) {
-            order = Order::Unknown;
-            return;
-        }
-        width = static_cast<int>(info.size.width);
-        height = static_cast<int>(info.size.height);
-        if (order == Order::Jpeg) {
-            unpacker = std::make_unique<VornHost::FrameUnpacker>(
-                V4L2_PIX_FMT_MJPEG, static_cast<LONG>(width), static_cast<LONG>(height), 0);
-        }
+        if (format.order == Order::Unknown) return;
         // Shared memory only: a DMA-BUF would need a mapping this reader cannot count on.
         // A Motion-JPEG image has no rows; its buffers hold three bytes a pixel and headers.
-        const int stride = order == Order::Jpeg ? 0 : static_cast<int>(RowBytes(order, width));
-        const int size = order == Order::Jpeg ? width * height * 3 + 65536 : stride * height;
+        const bool jpeg = format.order == Order::Jpeg;
+        const int stride = jpeg ? 0 : static_cast<int>(RowBytes(format.order, format.width));
+        const int size = jpeg ? format.width * format.height * 3 + 65536 : stride * format.height;
         uint8_t buffer[512];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
         const spa_pod* params[1];
@@ -259,34 +210,75 @@ struct VideoStream::State {
         pw_stream_update_params(stream, params, 1);
     }
 
+    // The format an SPA_PARAM_Format describes, Order::Unknown when it is not one we read.
+    static Negotiated Parse(const spa_pod* param) {
+        Negotiated format;
+        uint32_t mediaType = 0, mediaSubtype = 0;
+        if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
+            mediaType != SPA_MEDIA_TYPE_video) {
+            return format;
+        }
+        spa_video_info_raw info{};
+        Order order = Order::Unknown;
+        if (mediaSubtype == SPA_MEDIA_SUBTYPE_mjpg) {
+            spa_video_info_mjpg jpeg{};
+            if (spa_format_video_mjpg_parse(param, &jpeg) < 0) return format;
+            info.size = jpeg.size;
+            order = Order::Jpeg;
+        } else if (mediaSubtype == SPA_MEDIA_SUBTYPE_raw) {
+            if (spa_format_video_raw_parse(param, &info) < 0) return format;
+            order = OrderOf(info.format);
+        }
+        if (info.size.width == 0 || info.size.height == 0 || info.size.width > kMaxSide ||
+            info.size.height > kMaxSide || order == Order::Unknown) {
+            return format;
+        }
+        format.order = order;
+        format.width = static_cast<int>(info.size.width);
+        format.height = static_cast<int>(info.size.height);
+        return format;
+    }
+
+    // On the data thread (the stream processes in real time), within the graph cycle that
+    // brought the buffers: the newest is read into a frame and every buffer is queued back
+    // before the cycle hands one back to the producer.
     void OnProcess() {
-        // Only the newest buffer is read; older ones go straight back.
         pw_buffer* newestBuffer = nullptr;
         while (pw_buffer* next = pw_stream_dequeue_buffer(stream)) {
             if (newestBuffer != nullptr) pw_stream_queue_buffer(stream, newestBuffer);
             newestBuffer = next;
         }
         if (newestBuffer == nullptr) return;
-        // Rows of RGB are read where they lie; YUY2 and Motion-JPEG are decoded here, and
-        // their buffer goes back at once.
+        {
+            std::lock_guard<std::mutex> lock(formatMutex);
+            if (negotiated.order != order || negotiated.width != width ||
+                negotiated.height != height) {
+                order = negotiated.order;
+                width = negotiated.width;
+                height = negotiated.height;
+                unpacker.reset();
+            }
+        }
+        if (order == Order::Jpeg && unpacker == nullptr) {
+            unpacker = std::make_unique<VornHost::FrameUnpacker>(
+                V4L2_PIX_FMT_MJPEG, static_cast<LONG>(width), static_cast<LONG>(height), 0);
+        }
         std::shared_ptr<VideoFrame> frame = Take(newestBuffer);
-        const bool lending = frame && frame->pixels->buffer != nullptr;
-        if (!lending) pw_stream_queue_buffer(stream, newestBuffer);
+        pw_stream_queue_buffer(stream, newestBuffer);
         if (!frame) return;
-        std::shared_ptr<const VideoFrame> handle = returns->HandOut(frame);
+        VideoFrame& written = *frame;
+        std::shared_ptr<const VideoFrame> handle = returns->HandOut(std::move(frame));
         std::shared_ptr<const VideoFrame> previous;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            frame->sequence = ++sequence;
+            written.sequence = ++sequence;
             previous = std::move(newest);
             newest = std::move(handle);
             changed.notify_all();
         }
-        published = frame.get();
-        if (lending) lent.push_back(std::move(frame));
         // Outside the lock: when no reader holds the previous frame, it comes back now.
         previous.reset();
-        GiveBack();
+        TakeBack();
     }
 
     // YUY2 rows gathered without their padding and converted by the library's conversion,
@@ -335,9 +327,8 @@ struct VideoStream::State {
         return true;
     }
 
-    // A frame of the buffer's picture: lent the buffer (rows of RGB), or decoded into a copy of
-    // its own (YUY2, Motion-JPEG); null when the picture does not lie inside the buffer or does
-    // not decode.
+    // A frame of the buffer's picture, converted or decoded; null when the picture does not lie
+    // inside the buffer or does not decode.
     std::shared_ptr<VideoFrame> Take(pw_buffer* taken) {
         const spa_buffer& buffer = *taken->buffer;
         if (order == Order::Unknown || buffer.n_datas < 1) return nullptr;
@@ -365,15 +356,16 @@ struct VideoStream::State {
             return nullptr;
         }
         const auto* bytes = static_cast<const uint8_t*>(data.data) + offset;
+        p.copy.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
         if (order == Order::YUY2) {
-            p.copy.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
             if (ReadYuy2(bytes, stride, p.copy.data())) return frame;
             spare.push_back(std::move(frame));
             return nullptr;
         }
-        p.buffer = taken;
-        p.bytes = bytes;
-        p.stride = stride;
+        for (int y = 0; y < height; ++y) {
+            ConvertRow(order, bytes + stride * static_cast<uint64_t>(y),
+                       p.copy.data() + static_cast<size_t>(y) * static_cast<size_t>(width), width);
+        }
         return frame;
     }
 
@@ -390,63 +382,15 @@ struct VideoStream::State {
         frame->width = width;
         frame->height = height;
         frame->sequence = 0;
-        VideoFrame::Pixels& p = *frame->pixels;
-        p.buffer = nullptr;
-        p.bytes = nullptr;
-        p.stride = 0;
-        p.order = order;
         return frame;
     }
 
-    // Frames no reader holds any more (the newest is held by the stream itself): their buffers
-    // go back to the producer, and two of them are kept to be written again.
+    // Frames no reader holds any more (the newest is held by the stream itself): two of them
+    // are kept to be written again.
     void TakeBack() {
         for (std::shared_ptr<VideoFrame>& frame : returns->Take()) {
-            auto at = std::find(lent.begin(), lent.end(), frame);
-            if (at != lent.end()) {
-                pw_stream_queue_buffer(stream, Release(*frame, false));
-                lent.erase(at);
-            }
             if (spare.size() < 2) spare.push_back(std::move(frame));
         }
-    }
-
-    // Gives back the buffers of frames nobody reads any more; when the producer would be left
-    // with fewer than two, the oldest frames still read go on from copies.
-    void GiveBack() {
-        TakeBack();
-        const size_t keep = buffers > 2 ? static_cast<size_t>(buffers - 2) : 1;
-        for (size_t i = 0; i < lent.size() && lent.size() > keep;) {
-            if (lent[i].get() == published) {
-                ++i;
-                continue;
-            }
-            pw_stream_queue_buffer(stream, Release(*lent[i], true));
-            lent.erase(lent.begin() + static_cast<std::ptrdiff_t>(i));
-        }
-    }
-
-    // The stream takes a buffer away (a new format, its end): frames on it keep copies.
-    void OnRemoveBuffer(pw_buffer* buffer) {
-        --buffers;
-        for (size_t i = 0; i < lent.size(); ++i) {
-            if (lent[i]->pixels->buffer == buffer) {
-                Release(*lent[i], true);
-                lent.erase(lent.begin() + static_cast<std::ptrdiff_t>(i));
-                return;
-            }
-        }
-    }
-
-    // Before the stream goes: every frame still read keeps a copy, and every buffer goes back
-    // (a producer whose buffers a departed reader kept would run dry).
-    // Frames coming back after this are freed.
-    void ReleaseAll() {
-        TakeBack();
-        for (auto& frame : lent) pw_stream_queue_buffer(stream, Release(*frame, true));
-        lent.clear();
-        spare.clear();
-        returns->Close();
     }
 };
 
@@ -463,10 +407,6 @@ void OnStreamParam(void* data, uint32_t id, const spa_pod* param) {
     static_cast<State*>(data)->OnParamChanged(id, param);
 }
 void OnStreamProcess(void* data) { static_cast<State*>(data)->OnProcess(); }
-void OnAddBuffer(void* data, pw_buffer*) { ++static_cast<State*>(data)->buffers; }
-void OnRemoveBuffer(void* data, pw_buffer* buffer) {
-    static_cast<State*>(data)->OnRemoveBuffer(buffer);
-}
 
 void OnCoreError(void* data, uint32_t id, int, int, const char*) {
     // An error of the core itself: the remote closed (the portal's session ended) or broke.
@@ -485,8 +425,6 @@ const pw_stream_events& StreamEvents() {
         e.state_changed = OnStreamState;
         e.param_changed = OnStreamParam;
         e.process = OnStreamProcess;
-        e.add_buffer = OnAddBuffer;
-        e.remove_buffer = OnRemoveBuffer;
         return e;
     }();
     return events;
@@ -541,7 +479,9 @@ void Teardown(State& s) {
     if (s.loop != nullptr && s.context != nullptr) {
         pw_thread_loop_lock(s.loop);
         if (s.stream != nullptr) {
-            s.ReleaseAll();
+            // Frames coming back from here on are freed; those kept are freed with the state,
+            // once the data thread is gone.
+            s.returns->Close();
             pw_stream_destroy(s.stream);
             s.stream = nullptr;
             --liveObjects;
@@ -635,9 +575,9 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
         // a name).
         uint32_t target = node >= 0 ? static_cast<uint32_t>(node) : PW_ID_ANY;
         ok = pw_stream_connect(s.stream, PW_DIRECTION_INPUT, target,
-                               static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
-                                                            PW_STREAM_FLAG_MAP_BUFFERS |
-                                                            PW_STREAM_FLAG_DONT_RECONNECT),
+                               static_cast<pw_stream_flags>(
+                                   PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                   PW_STREAM_FLAG_DONT_RECONNECT | PW_STREAM_FLAG_RT_PROCESS),
                                params, 2) == 0;
     }
     pw_thread_loop_unlock(s.loop);

@@ -11,11 +11,9 @@ namespace VornWorld {
 namespace host {
 namespace pipewire {
 
-// One frame of `height` rows of `width` pixels, top row first. Pixels of an RGB format stay
-// where the stream put them (the buffer is held back from the producer while anyone holds the
-// frame) and are converted to 0x00RRGGBB as they are read, so a transfer reads them once. Should
-// the stream need the buffer back (a resize, its end, a producer out of buffers), the frame keeps
-// a copy. YUY2 and Motion-JPEG frames are decoded into a copy as they arrive.
+// One frame of `height` rows of `width` pixels, top row first, as 0x00RRGGBB: each buffer the
+// stream receives is converted (RGB) or decoded (YUY2, Motion-JPEG) into a frame of our own as
+// it arrives, and the buffer goes back to the producer at once.
 struct VideoFrame {
     VideoFrame();
     ~VideoFrame();
