@@ -178,7 +178,7 @@ main() {
         echo "real_compositor: $failures failure(s); logs in $DIR"
         return 1
     fi
-    echo "real_compositor: both runs passed (files and logs in $DIR)"
+    echo "real_compositor: every run passed (files and logs in $DIR)"
 }
 
 main
