@@ -35,6 +35,28 @@ constexpr int kStartMs = 60000;
 // opened once the reading has stopped for the pause asks again.
 constexpr auto kRetryPause = std::chrono::seconds(5);
 
+// The pause after a failed request, kept by whoever makes the request, under its own lock.
+class RetryPause {
+public:
+    void Failed() {
+        failed_ = true;
+        at_ = std::chrono::steady_clock::now();
+    }
+    void Clear() { failed_ = false; }
+    // Whether the request may be made again; with `restart`, the pause counts anew from now.
+    bool Over(bool restart = false) {
+        if (!failed_) return true;
+        const auto now = std::chrono::steady_clock::now();
+        const bool over = now - at_ >= kRetryPause;
+        if (restart) at_ = now;
+        return over;
+    }
+
+private:
+    bool failed_ = false;
+    std::chrono::steady_clock::time_point at_{};
+};
+
 bool UserSaidNo(Outcome outcome) {
     return outcome == Outcome::Cancelled || outcome == Outcome::Refused ||
            outcome == Outcome::Ended;
@@ -156,14 +178,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         if (read_) return properties_;
         Properties properties;
-        const auto now = std::chrono::steady_clock::now();
-        if (failed_ && now - failedAt_ < kRetryPause) return properties;
+        if (!pause_.Over()) return properties;
         GDBusConnection* bus = ConnectLocked();
         // The portal may be started on demand by the bus: the first call may take a moment,
         // and a bus without it answers at once.
         if (bus == nullptr || !Property(bus, "version", &properties.version)) {
-            failed_ = true;
-            failedAt_ = std::chrono::steady_clock::now();
+            pause_.Failed();
             return properties;
         }
         properties.portal = true;
@@ -178,7 +198,7 @@ public:
     void Close() {
         std::lock_guard<std::mutex> lock(mutex_);
         read_ = false;
-        failed_ = false;
+        pause_.Clear();
         if (bus_ == nullptr) return;
         g_dbus_connection_close_sync(bus_, nullptr, nullptr);
         g_object_unref(bus_);
@@ -210,8 +230,7 @@ private:
     GDBusConnection* bus_ = nullptr;
     bool read_ = false;
     Properties properties_;
-    bool failed_ = false;
-    std::chrono::steady_clock::time_point failedAt_{};
+    RetryPause pause_;
 };
 
 const char* SourceName(Source source) { return source == Source::Window ? "window" : "screen"; }
@@ -227,9 +246,8 @@ struct ScreenCast::Impl {
     std::shared_ptr<pipewire::VideoStream> stream;
     Outcome outcome = Outcome::None;
     unsigned cursorMode = 0;
-    // When the last start failed, or after the user said no when the cast was last wanted.
-    std::chrono::steady_clock::time_point failedAt{};
-    bool failed = false;
+    // After a failed start; after the user said no, counted from when the cast was last wanted.
+    RetryPause pause;
     std::mutex publishedMutex;  // `published` alone, never held through a call
     std::shared_ptr<pipewire::VideoStream> published;  // `stream` for Running()
 
@@ -436,7 +454,7 @@ struct ScreenCast::Impl {
     void Forget() {
         CloseSession();
         bus = nullptr;
-        failed = false;
+        pause.Clear();
         outcome = Outcome::None;
         cursorMode = 0;
     }
@@ -487,24 +505,17 @@ std::shared_ptr<pipewire::VideoStream> ScreenCast::Stream() {
         // Sharing stopped: the session is over too.
         s.CloseSession();
         s.outcome = Outcome::Ended;
-        s.failed = true;
-        s.failedAt = std::chrono::steady_clock::now();
+        s.pause.Failed();
     }
-    if (s.failed) {
-        const auto now = std::chrono::steady_clock::now();
-        const auto since = now - s.failedAt;
-        if (UserSaidNo(s.outcome)) s.failedAt = now;
-        if (since < kRetryPause) return nullptr;
-    }
+    if (!s.pause.Over(UserSaidNo(s.outcome))) return nullptr;
     s.outcome = s.Start();
     if (s.outcome == Outcome::Started) {
-        s.failed = false;
+        s.pause.Clear();
         s.Publish();
         return s.stream;
     }
     s.CloseSession();
-    s.failed = true;
-    s.failedAt = std::chrono::steady_clock::now();
+    s.pause.Failed();
     std::fprintf(stderr, "vornplatform: %s cast not started: %s\n", SourceName(s.source),
                  OutcomeName(s.outcome));
     return nullptr;
