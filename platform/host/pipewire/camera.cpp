@@ -262,9 +262,8 @@ void Report(const std::string& name, const char* what) {
 void ToRgb24(const VideoFrame& frame, BYTE* to) {
     const size_t w = static_cast<size_t>(frame.width), h = static_cast<size_t>(frame.height);
     const size_t rowBytes = (w * 3 + 3) / 4 * 4;
-    std::vector<uint32_t> from(w);
     for (size_t y = 0; y < h; ++y) {
-        frame.ReadRow(0, static_cast<int>(y), frame.width, from.data());
+        const uint32_t* from = frame.Row(0, static_cast<int>(y));
         BYTE* row = to + (h - 1 - y) * rowBytes;
         for (size_t x = 0; x < w; ++x) {
             row[3 * x] = static_cast<BYTE>(from[x]);

@@ -6,7 +6,10 @@
 // and only then (libpipewire 0.3.65). A buffer still held when the next one arrives stays queued
 // on our side for as long as the stream lives (the producer is left with one buffer of four),
 // and a stream that goes with buffers on its side leaves a node that is not suspended between
-// readers unable to deliver to the next ones, until the session manager suspends it.
+// readers unable to deliver to the next ones, until the session manager suspends it. Holding
+// just the newest buffer until the next one comes, and copying it then only for readers still
+// reading it, would save a pass over each frame; but that held buffer is one the producer never
+// gets back when the stream goes (tried: the second of eight readers in turn got no frame).
 #include "host/pipewire/video_stream.h"
 
 #include <pipewire/pipewire.h>
@@ -137,11 +140,13 @@ struct VideoFrame::Pixels {
 VideoFrame::VideoFrame() : pixels(std::make_unique<Pixels>()) {}
 VideoFrame::~VideoFrame() = default;
 
+const uint32_t* VideoFrame::Row(int x, int y) const {
+    return pixels->copy.data() + static_cast<size_t>(y) * static_cast<size_t>(width) +
+           static_cast<size_t>(x);
+}
+
 void VideoFrame::ReadRow(int x, int y, int count, uint32_t* to) const {
-    std::memcpy(to,
-                pixels->copy.data() + static_cast<size_t>(y) * static_cast<size_t>(width) +
-                    static_cast<size_t>(x),
-                static_cast<size_t>(count) * sizeof(uint32_t));
+    std::memcpy(to, Row(x, y), static_cast<size_t>(count) * sizeof(uint32_t));
 }
 
 struct VideoStream::State {

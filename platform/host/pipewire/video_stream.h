@@ -20,6 +20,9 @@ struct VideoFrame {
     VideoFrame(const VideoFrame&) = delete;
     VideoFrame& operator=(const VideoFrame&) = delete;
 
+    // Row y from pixel x on, inside the frame, where the frame keeps it: valid while the frame
+    // is held.
+    const uint32_t* Row(int x, int y) const;
     // Pixels [x, x + count) of row y, which lie inside the frame, as 0x00RRGGBB into `to`.
     void ReadRow(int x, int y, int count, uint32_t* to) const;
 

@@ -40,11 +40,9 @@ public:
             frame_->ReadRow(x, y + row, w, to + static_cast<size_t>(row) * stride);
         }
     }
-    // Converted straight from the stream's buffer: a transfer into a DIB reads each pixel once.
-    const uint32_t* Read(int x, int y, int count, uint32_t* scratch) const override {
-        frame_->ReadRow(x, y, count, scratch);
-        return scratch;
-    }
+    // Straight from the frame, without a copy into the scratch row: a transfer into a DIB reads
+    // each pixel once.
+    const uint32_t* Read(int x, int y, int, uint32_t*) const override { return frame_->Row(x, y); }
 
 private:
     std::shared_ptr<const VideoFrame> frame_;
