@@ -1369,6 +1369,11 @@ portal_session() {
     check vmcapture-portal-dismissed bash -c '"$1" capture desktop -s 64x48 -r 10 -t 2 -q -o "$2" \
         2>"$2.err"; status=$?; cat "$2.err" >&2
         [[ $status == 3 && ! -e $2 ]] && grep -q "delivered nothing" "$2.err"' _ "$tool" "$refused"
+    # The same without a size: the screen's size cannot be told, and the capture says so at once
+    # rather than capturing a size made up.
+    check vmcapture-portal-dismissed-size bash -c '"$1" capture desktop -r 10 -t 2 -q -o "$2" \
+        2>"$2.err"; status=$?; cat "$2.err" >&2
+        [[ $status == 3 && ! -e $2 ]] && grep -q "size is unknown" "$2.err"' _ "$tool" "$refused"
     echo 0 >"$VMC_PORTAL_CONTROL/response"
     portal_session_end "$dir"
 }

@@ -454,13 +454,21 @@ bool CheckCaptureSize(const CaptureRequest& request) {
     return false;
 }
 
-// The desktop is captured whole unless a region is asked for.
-void WholeScreenByDefault(const SourceKind& kind, CaptureRequest& request) {
-    if (std::string(kind.kind) != "desktop" || request.sizeGiven) return;
-    const ScreenExtent screen = ScreenSize();
+// The desktop is captured whole unless a region is asked for; false (reported) when the
+// screen's size cannot be told, as the screen gives no picture.
+bool WholeScreenByDefault(const SourceKind& kind, CaptureRequest& request) {
+    if (std::string(kind.kind) != "desktop" || request.sizeGiven) return true;
+    ScreenExtent screen{};
+    if (!MeasureScreen(&screen)) {
+        ReportError(
+            "desktop: the screen delivered nothing, so its size is unknown (in a Wayland "
+            "session: the screen cast did not start)");
+        return false;
+    }
     request.width = screen.width;
     request.height = screen.height;
     request.sizeGiven = true;
+    return true;
 }
 
 // The compressed container that the format or the file's extension names, or "".
@@ -486,7 +494,7 @@ int RecordCompressed(Settings settings, const SourceKind& kind, const std::strin
         return kExitUsage;
     }
     CaptureRequest& request = settings.request;
-    WholeScreenByDefault(kind, request);
+    if (!WholeScreenByDefault(kind, request)) return kExitNoSource;
     if (std::string(kind.kind) == "desktop") {
         // The encoders take even sizes.
         request.width = EvenDown(request.width);
@@ -536,7 +544,7 @@ int Capture(Settings settings, const SourceKind& kind) {
         return kExitUsage;
     }
     CaptureRequest& request = settings.request;
-    WholeScreenByDefault(kind, request);
+    if (!WholeScreenByDefault(kind, request)) return kExitNoSource;
     if (kind.medium == Medium::Video && !CheckCaptureSize(request)) return kExitUsage;
     std::unique_ptr<Source> source = kind.make(settings.selector, error);
     if (!source) {

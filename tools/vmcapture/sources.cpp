@@ -135,13 +135,20 @@ const SourceKind* FindSourceKind(const std::string& kind, const std::string& del
     return nullptr;
 }
 
-ScreenExtent ScreenSize() {
+bool MeasureScreen(ScreenExtent* size) {
     RECT screen{};
     if (!GetWindowRect(GetDesktopWindow(), &screen) || screen.right <= screen.left ||
         screen.bottom <= screen.top)
-        return {640, 480};
-    return {static_cast<uint32_t>(screen.right - screen.left),
-            static_cast<uint32_t>(screen.bottom - screen.top)};
+        return false;
+    *size = {static_cast<uint32_t>(screen.right - screen.left),
+             static_cast<uint32_t>(screen.bottom - screen.top)};
+    return true;
+}
+
+ScreenExtent ScreenSize() {
+    ScreenExtent size{640, 480};
+    MeasureScreen(&size);
+    return size;
 }
 
 }  // namespace vmcapture

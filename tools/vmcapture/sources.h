@@ -86,7 +86,11 @@ struct ScreenExtent {
     uint32_t width;
     uint32_t height;
 };
-// The primary screen's size.
+// The primary screen's size; false when the display cannot tell (a Wayland session's screen
+// whose cast did not start: the user dismissed the dialog, or there is no portal).
+bool MeasureScreen(ScreenExtent* size);
+// The primary screen's size, 640 x 480 where it cannot be told (for offers made before any
+// capture, which must name some size).
 ScreenExtent ScreenSize();
 
 // The row that captures `kind` through `delivery` ("" for the first one that captures it).
