@@ -3,6 +3,8 @@
 // pull camera devices, taken away mid-capture and opened and closed over again. Without that
 // session the daemon tests skip; the rule that lists each camera once needs no daemon.
 #include <gtest/gtest.h>
+#include <spa/param/audio/format-utils.h>
+#include <spa/param/video/format-utils.h>
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +29,84 @@ namespace {
 using VornHost::HostDevice;
 using VornHost::PipeWireNode;
 namespace pipewire = VornWorld::host::pipewire;
+
+// ---- Formats read --------------------------------------------------------------------------
+
+// A format parameter as a node offers it: `subtype` raw or mjpg, one size and rate.
+const spa_pod* VideoParam(spa_pod_builder* b, uint32_t subtype, uint32_t format, uint32_t width,
+                          uint32_t height, spa_fraction rate) {
+    spa_video_info_raw raw{};
+    raw.format = static_cast<spa_video_format>(format);
+    raw.size = {width, height};
+    raw.framerate = rate;
+    if (subtype == SPA_MEDIA_SUBTYPE_raw)
+        return spa_format_video_raw_build(b, SPA_PARAM_EnumFormat, &raw);
+    spa_video_info_mjpg jpeg{};
+    jpeg.size = raw.size;
+    jpeg.framerate = rate;
+    return spa_format_video_mjpg_build(b, SPA_PARAM_EnumFormat, &jpeg);
+}
+
+// What a camera's listing and a stream take from a format parameter: the raw formats read and
+// Motion-JPEG, at sides of 1 to 16384; anything else is not a format read.
+TEST(PipeWireFormats, OnlyFormatsTheStreamReadsAreTaken) {
+    struct Case {
+        const char* what;
+        uint32_t subtype, format, width, height;
+        spa_fraction rate;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"BGRx", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_BGRx, 640, 480, {30, 1}, true},
+        {"xBGR at 1:1", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_xBGR, 1, 1, {60, 1}, true},
+        {"RGB without rate", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_RGB, 320, 240, {0, 1}, true},
+        {"YUY2 at the largest side",
+         SPA_MEDIA_SUBTYPE_raw,
+         SPA_VIDEO_FORMAT_YUY2,
+         16384,
+         2,
+         {30, 1},
+         true},
+        {"Motion-JPEG", SPA_MEDIA_SUBTYPE_mjpg, 0, 1280, 720, {30, 1}, true},
+        {"I420", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_I420, 640, 480, {30, 1}, false},
+        {"NV12", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_NV12, 640, 480, {30, 1}, false},
+        {"no width", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_BGRx, 0, 480, {30, 1}, false},
+        {"a side too long",
+         SPA_MEDIA_SUBTYPE_raw,
+         SPA_VIDEO_FORMAT_BGRx,
+         16385,
+         16,
+         {30, 1},
+         false},
+        {"Motion-JPEG too tall", SPA_MEDIA_SUBTYPE_mjpg, 0, 64, 0xFFFFFFFFu, {30, 1}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        uint8_t buffer[1024];
+        spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+        const spa_pod* param = VideoParam(&b, c.subtype, c.format, c.width, c.height, c.rate);
+        ASSERT_NE(nullptr, param);
+        pipewire::ReadableFormat format;
+        ASSERT_EQ(c.taken, pipewire::ParseReadable(param, &format));
+        if (!c.taken) continue;
+        EXPECT_EQ(c.subtype == SPA_MEDIA_SUBTYPE_mjpg, format.jpeg);
+        EXPECT_EQ(static_cast<int>(c.width), format.width);
+        EXPECT_EQ(static_cast<int>(c.height), format.height);
+        EXPECT_EQ(c.rate.num, format.rateNum);
+        EXPECT_EQ(c.rate.num != 0 ? c.rate.denom : 0u, format.rateDenom);
+    }
+    // Not video at all, and no parameter.
+    uint8_t buffer[1024];
+    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    spa_audio_info_raw audio{};
+    audio.format = SPA_AUDIO_FORMAT_S16;
+    audio.rate = 48000;
+    audio.channels = 2;
+    pipewire::ReadableFormat format;
+    EXPECT_FALSE(pipewire::ParseReadable(
+        spa_format_audio_raw_build(&b, SPA_PARAM_EnumFormat, &audio), &format));
+    EXPECT_FALSE(pipewire::ParseReadable(nullptr, &format));
+}
 
 // ---- Each camera once ----------------------------------------------------------------------
 

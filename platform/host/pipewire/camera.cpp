@@ -4,7 +4,6 @@
 #include "host/pipewire/camera.h"
 
 #include <pipewire/pipewire.h>
-#include <spa/param/video/format-utils.h>
 
 #include <algorithm>
 #include <atomic>
@@ -74,31 +73,14 @@ const char* Prop(const spa_dict* props, const char* key) {
 // One EnumFormat of a node as a capability, when it is a format a VideoStream reads: Motion-JPEG
 // or a raw one.
 void AddMode(PipeWireNode& node, const spa_pod* param) {
-    uint32_t mediaType = 0, mediaSubtype = 0;
-    if (param == nullptr || spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
-        mediaType != SPA_MEDIA_TYPE_video) {
+    pipewire::ReadableFormat format;
+    if (!pipewire::ParseReadable(param, &format) ||
+        VornWorld::FrameBytes(MEDIASUBTYPE_RGB24, format.width, format.height) == 0) {
         return;
     }
-    spa_video_info_raw info{};
-    if (mediaSubtype == SPA_MEDIA_SUBTYPE_mjpg) {
-        spa_video_info_mjpg jpeg{};
-        if (spa_format_video_mjpg_parse(param, &jpeg) < 0) return;
-        info.format = SPA_VIDEO_FORMAT_BGRx;  // decoded into the 32-bit frames
-        info.size = jpeg.size;
-        info.framerate = jpeg.framerate;
-    } else if (mediaSubtype != SPA_MEDIA_SUBTYPE_raw ||
-               spa_format_video_raw_parse(param, &info) < 0) {
-        return;
-    }
-    if (!pipewire::ReadsFormat(info.format) ||
-        VornWorld::FrameBytes(MEDIASUBTYPE_RGB24, static_cast<LONG>(info.size.width),
-                              static_cast<LONG>(info.size.height)) == 0) {
-        return;
-    }
-    VornWorld::VideoCapability cap{MEDIASUBTYPE_RGB24, static_cast<LONG>(info.size.width),
-                                   static_cast<LONG>(info.size.height)};
-    if (info.framerate.denom != 0 && info.framerate.num != 0) {
-        const double rate = static_cast<double>(info.framerate.num) / info.framerate.denom;
+    VornWorld::VideoCapability cap{MEDIASUBTYPE_RGB24, format.width, format.height};
+    if (format.rateDenom != 0) {
+        const double rate = static_cast<double>(format.rateNum) / format.rateDenom;
         if (rate > 0 && rate <= 1000) cap.minFrameRate = cap.maxFrameRate = rate;
     } else {
         cap.minFrameRate = 1;  // a variable rate

@@ -218,29 +218,11 @@ struct VideoStream::State {
     // The format an SPA_PARAM_Format describes, Order::Unknown when it is not one we read.
     static Negotiated Parse(const spa_pod* param) {
         Negotiated format;
-        uint32_t mediaType = 0, mediaSubtype = 0;
-        if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
-            mediaType != SPA_MEDIA_TYPE_video) {
-            return format;
-        }
-        spa_video_info_raw info{};
-        Order order = Order::Unknown;
-        if (mediaSubtype == SPA_MEDIA_SUBTYPE_mjpg) {
-            spa_video_info_mjpg jpeg{};
-            if (spa_format_video_mjpg_parse(param, &jpeg) < 0) return format;
-            info.size = jpeg.size;
-            order = Order::Jpeg;
-        } else if (mediaSubtype == SPA_MEDIA_SUBTYPE_raw) {
-            if (spa_format_video_raw_parse(param, &info) < 0) return format;
-            order = OrderOf(info.format);
-        }
-        if (info.size.width == 0 || info.size.height == 0 || info.size.width > kMaxSide ||
-            info.size.height > kMaxSide || order == Order::Unknown) {
-            return format;
-        }
-        format.order = order;
-        format.width = static_cast<int>(info.size.width);
-        format.height = static_cast<int>(info.size.height);
+        ReadableFormat readable;
+        if (!ParseReadable(param, &readable)) return format;
+        format.order = readable.jpeg ? Order::Jpeg : OrderOf(readable.raw);
+        format.width = readable.width;
+        format.height = readable.height;
         return format;
     }
 
@@ -612,7 +594,42 @@ bool VideoStream::Ended() const {
     return state_->ended;
 }
 
-bool ReadsFormat(uint32_t spaVideoFormat) { return OrderOf(spaVideoFormat) != Order::Unknown; }
+bool ParseReadable(const spa_pod* param, ReadableFormat* format) {
+    uint32_t mediaType = 0, mediaSubtype = 0;
+    if (param == nullptr || spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
+        mediaType != SPA_MEDIA_TYPE_video) {
+        return false;
+    }
+    ReadableFormat found;
+    spa_rectangle size{};
+    spa_fraction rate{};
+    if (mediaSubtype == SPA_MEDIA_SUBTYPE_mjpg) {
+        spa_video_info_mjpg jpeg{};
+        if (spa_format_video_mjpg_parse(param, &jpeg) < 0) return false;
+        found.jpeg = true;
+        size = jpeg.size;
+        rate = jpeg.framerate;
+    } else if (mediaSubtype == SPA_MEDIA_SUBTYPE_raw) {
+        spa_video_info_raw info{};
+        if (spa_format_video_raw_parse(param, &info) < 0 || OrderOf(info.format) == Order::Unknown)
+            return false;
+        found.raw = info.format;
+        size = info.size;
+        rate = info.framerate;
+    } else {
+        return false;
+    }
+    if (size.width == 0 || size.height == 0 || size.width > kMaxSide || size.height > kMaxSide)
+        return false;
+    found.width = static_cast<int>(size.width);
+    found.height = static_cast<int>(size.height);
+    if (rate.num != 0 && rate.denom != 0) {
+        found.rateNum = rate.num;
+        found.rateDenom = rate.denom;
+    }
+    *format = found;
+    return true;
+}
 
 long LiveObjects() { return liveObjects.load(); }
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+struct spa_pod;
+
 namespace VornWorld {
 namespace host {
 namespace pipewire {
@@ -75,8 +77,18 @@ private:
 // Initialises the PipeWire library, once for the process.
 void InitOnce();
 
-// Whether frames of a raw video format (an spa_video_format) are read.
-bool ReadsFormat(uint32_t spaVideoFormat);
+// A video format a VideoStream reads, as a format parameter (a node's EnumFormat, a stream's
+// Format) describes it: Motion-JPEG or one of the raw formats read, sides of 1 to 16384.
+struct ReadableFormat {
+    bool jpeg = false;
+    uint32_t raw = 0;  // the spa_video_format, when not Motion-JPEG
+    int width = 0;
+    int height = 0;
+    uint32_t rateNum = 0;  // the frame rate, 0/0 where none is given
+    uint32_t rateDenom = 0;
+};
+// False for a parameter that is not such a format.
+bool ParseReadable(const spa_pod* param, ReadableFormat* format);
 
 // PipeWire objects of this process that exist now (thread loops, contexts, cores, streams):
 // every one a stream made is gone once the stream is destroyed.
