@@ -500,7 +500,7 @@ make_packages() {
 # The Windows release: the build's ZIP unpacked into an empty folder must hold what a Windows
 # developer needs; the host project is built against it (CMake package and pkg-config), the
 # archive's virtual devices are registered, and the host and `vmcapture.exe list` run from it.
-ZIP_CONTENTS=(README.md VornVirtualDevices.txt bin/VornMediaCapture.dll bin/vmcapture.exe
+ZIP_CONTENTS=(README.md LICENSE docs/windows.md docs/building.md VornVirtualDevices.txt bin/VornMediaCapture.dll bin/vmcapture.exe
     bin/VornVirtualDevices.dll lib/VornMediaCapture.dll.a include/VornMediaCapture/tqzlocker.h
     include/VornMediaCapture/vornplatform.h lib/cmake/VornMediaCapture/VornMediaCaptureConfig.cmake
     lib/pkgconfig/vornmediacapture.pc)
@@ -1356,7 +1356,7 @@ portal_session() {
     # frames, none is left without a buffer by the one before.
     # Not under ThreadSanitizer: there each frame's conversion on the stream's thread is several
     # times slower, and the node still starves after a few readers (a run on 2026-12-07 failed
-    # from the 4th of 8 on); the fault is open, and the README says so.
+    # from the 4th of 8 on); the fault is open, and docs/host-world.md says so.
     if [[ $CURRENT_STAGE != portal-tsan ]]; then
         check pipewire-readers-in-turn bash "$ROOT/tests/portal/readers_in_turn.sh" "$tool" \
             "$BUILD_ROOT/results/$CURRENT_STAGE/in-turn"
