@@ -10,6 +10,7 @@ set(CPACK_PACKAGE_VENDOR "VornMediaCapture developers")
 set(CPACK_PACKAGE_CONTACT "VornMediaCapture developers <vornmediacapture@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_COMPONENTS_ALL runtime dev tool)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
@@ -25,9 +26,12 @@ if(WIN32)
     set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
     set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
     set(CPACK_PACKAGE_FILE_NAME VornMediaCapture-${PROJECT_VERSION}-windows-${VMC_PACKAGE_ARCH})
-    # What a Windows developer reads first, at the top of the archive.
-    install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/cmake/VornVirtualDevices.txt
-        DESTINATION . COMPONENT tool)
+    # What a Windows developer reads first, at the top of the archive, with the licence and
+    # the documents the README links to.
+    install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+        ${PROJECT_SOURCE_DIR}/cmake/VornVirtualDevices.txt DESTINATION . COMPONENT tool)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs COMPONENT tool
+        FILES_MATCHING PATTERN "*.md")
     include(CPack)
     return()
 endif()
@@ -97,6 +101,8 @@ foreach(component runtime dev tool)
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${VMC_DEB_dev} COMPONENT dev EXCLUDE_FROM_ALL)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${VMC_DEB_dev}/docs
+    COMPONENT dev EXCLUDE_FROM_ALL FILES_MATCHING PATTERN "*.md")
 
 include(CPack)
 cpack_add_component(runtime DISPLAY_NAME "Shared libraries")

@@ -16,6 +16,9 @@ GstCaps* VornVideoCaps(guint width, guint height);
 // The caps the audio element can offer before a device is open.
 GstCaps* VornAudioCaps();
 
+// The licence the plugin declares to GStreamer (the project's: MIT).
+#define VORN_PLUGIN_LICENSE "MIT/X11"
+
 // Registers the elements and the device provider with `plugin`.
 gboolean VornRegisterElements(GstPlugin* plugin);
 // Registers them in this process without a plugin file (for programs linking the elements).

@@ -4,5 +4,5 @@
 #define PACKAGE "vornmediacapture"
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, vorn,
                   "Screen, window, camera and microphone capture through VornMediaCapture",
-                  VornRegisterElements, VMC_VERSION, "Proprietary", "VornMediaCapture",
+                  VornRegisterElements, VMC_VERSION, VORN_PLUGIN_LICENSE, "VornMediaCapture",
                   "VornMediaCapture")

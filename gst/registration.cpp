@@ -10,6 +10,6 @@ gboolean VornRegisterElements(GstPlugin* plugin) {
 bool VornRegisterStaticPlugin() {
     return gst_plugin_register_static(GST_VERSION_MAJOR, GST_VERSION_MINOR, "vorn",
                                       "VornMediaCapture's devices", VornRegisterElements,
-                                      VMC_VERSION, "Proprietary", "vornmediacapture",
+                                      VMC_VERSION, VORN_PLUGIN_LICENSE, "vornmediacapture",
                                       "VornMediaCapture", "VornMediaCapture");
 }

@@ -67,7 +67,7 @@ stage() {
     STAGE_INFO[$name]=$info
     STAGE_CMD[$name]=$(printf '%q ' "$@")
 }
-stage selfcheck    "the test command's own checks: 32-bit stages on a loader that cannot run are not run" script_checks
+stage selfcheck    "the test command's own checks: 32-bit stages on a loader that cannot run are not run; Markdown links and anchors; the README's set-up commands" script_checks
 stage native       "Debug build, the native suites"                       suites native "${NATIVE[@]}"
 stage asan         "AddressSanitizer + UBSan build, the native suites"    suites native "${ASAN[@]}"
 stage gst-tools    "GStreamer's own tools on the native build's plugin: gst-inspect-1.0 shows the elements, gst-device-monitor-1.0 lists the devices" gst_tools "${NATIVE[@]}"
@@ -78,6 +78,7 @@ stage wine-i686    "MinGW-w64 i686 Release build, the suites under 32-bit Wine" 
 stage install      "install the native build; CMake and pkg-config hosts" install_host native "${NATIVE[@]}"
 stage install-wine "install the x86_64 build; hosts built, run under Wine" install_host wine "${MINGW_X64[@]}"
 stage install-wine-i686 "install the i686 build; hosts built, run under 32-bit Wine" install_host wine32 "${MINGW_I686[@]}"
+stage setup        "the README's set-up command as written (Release build of the tool), its capture judged by ffprobe" setup_command
 stage release-deb  "Debian packages of the native build (CPack): lintian, dpkg -i, CMake and pkg-config hosts, the tool, removal" release_deb "${NATIVE[@]}"
 stage release-zip  "x86_64 ZIP (CPack): unpacked, a host built on it, its devices registered, run under Wine" release_zip wine "${MINGW_X64[@]}"
 stage release-zip-i686 "i686 ZIP (CPack): the same under 32-bit Wine" release_zip wine32 "${MINGW_I686[@]}"
@@ -500,10 +501,10 @@ make_packages() {
 # The Windows release: the build's ZIP unpacked into an empty folder must hold what a Windows
 # developer needs; the host project is built against it (CMake package and pkg-config), the
 # archive's virtual devices are registered, and the host and `vmcapture.exe list` run from it.
-ZIP_CONTENTS=(README.md VornVirtualDevices.txt bin/VornMediaCapture.dll bin/vmcapture.exe
-    bin/VornVirtualDevices.dll lib/VornMediaCapture.dll.a include/VornMediaCapture/tqzlocker.h
-    include/VornMediaCapture/vornplatform.h lib/cmake/VornMediaCapture/VornMediaCaptureConfig.cmake
-    lib/pkgconfig/vornmediacapture.pc)
+ZIP_CONTENTS=(README.md LICENSE docs/windows.md docs/building.md VornVirtualDevices.txt
+    bin/VornMediaCapture.dll bin/vmcapture.exe bin/VornVirtualDevices.dll lib/VornMediaCapture.dll.a
+    include/VornMediaCapture/tqzlocker.h include/VornMediaCapture/vornplatform.h
+    lib/cmake/VornMediaCapture/VornMediaCaptureConfig.cmake lib/pkgconfig/vornmediacapture.pc)
 release_zip() {
     local runner=$1
     shift
@@ -938,6 +939,38 @@ script_checks() {
     for c in foreign-elf failing missing; do
         check "wine32-$c" bash "$ROOT/tests/scripts/wine32_check.sh" "$c"
     done
+    # The Markdown files: the checker's own cases, then every link and anchor of the repository,
+    # and the README's set-up commands held to the ones the setup stage runs.
+    check doc-check-cases python3 "$ROOT/tests/scripts/test_doc_check.py"
+    check doc-links python3 "$ROOT/tests/scripts/doc_check.py" links "$ROOT"
+    check readme-setup-commands python3 "$ROOT/tests/scripts/doc_check.py" setup "$ROOT"
+}
+
+# The README's set-up command as written (tests/scripts/setup_commands.txt, held to the README
+# by the selfcheck stage), run in a folder whose entries lead to the source tree's and whose
+# `build` is BUILD_ROOT/setup; the desktop.y4m it writes is judged by ffprobe. Under --no-deps
+# its first step, the package install, is left out.
+setup_command() {
+    local dir=$BUILD_ROOT/setup-run cmd entry
+    cmd=$(python3 "$ROOT/tests/scripts/doc_check.py" setup-command "$ROOT") ||
+        { fail "reading the set-up command"; return 1; }
+    ((deps)) || cmd=${cmd#"bash scripts/install-deps.sh && "}
+    rm -rf "$dir"
+    mkdir -p "$dir" "$BUILD_ROOT/setup"
+    for entry in "$ROOT"/*; do
+        case ${entry##*/} in build | build-*) continue ;; esac
+        ln -s "$entry" "$dir/${entry##*/}"
+    done
+    ln -s "$BUILD_ROOT/setup" "$dir/build"
+    local failed_before=$FAILED probe
+    check readme-setup-command env CMAKE_BUILD_PARALLEL_LEVEL="$JOBS" \
+        bash -c 'cd "$1" && eval "$2"' setup "$dir" "$cmd"
+    ((FAILED == failed_before)) || return 1
+    probe=$(ffprobe -v error -count_frames -select_streams v:0 \
+        -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$dir/desktop.y4m" 2>&1)
+    log "desktop.y4m: $probe (width, height, frames)"
+    check ffprobe-setup-desktop bash -c '[[ $1 =~ ^1920,1080,([0-9]+)$ ]] && ((BASH_REMATCH[1] >= 30))' \
+        probe "$probe"
 }
 
 # GStreamer's own tools on the build's plugin (GST_PLUGIN_PATH naming the build's plugin folder):
@@ -1356,7 +1389,7 @@ portal_session() {
     # frames, none is left without a buffer by the one before.
     # Not under ThreadSanitizer: there each frame's conversion on the stream's thread is several
     # times slower, and the node still starves after a few readers (a run on 2026-12-07 failed
-    # from the 4th of 8 on); the fault is open, and the README says so.
+    # from the 4th of 8 on); the fault is open, and docs/host-world.md says so.
     if [[ $CURRENT_STAGE != portal-tsan ]]; then
         check pipewire-readers-in-turn bash "$ROOT/tests/portal/readers_in_turn.sh" "$tool" \
             "$BUILD_ROOT/results/$CURRENT_STAGE/in-turn"

@@ -18,6 +18,7 @@ inspect)
     for name in vornvideosrc vornaudiosrc vorndeviceprovider; do
         grep -q "$name" <<<"$out" || missing+=("$name")
     done
+    grep -Eq 'License +MIT/X11' <<<"$out" || missing+=("the licence MIT/X11")
     for name in vornvideosrc vornaudiosrc; do
         timeout 60 gst-inspect-1.0 "$name" >"$scratch/$name" 2>&1 || missing+=("details of $name")
     done

@@ -1,7 +1,10 @@
-// Every vmcapture command that the README and the tool's help show runs as written, and what
-// it writes is read back by ffprobe. The default window is captured as the README draws it.
+// Every vmcapture command that the README, the documents of docs/ and the tool's help show runs
+// as written, and what it writes is read back by ffprobe. The default window is captured as the
+// tool's manual draws it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -60,7 +63,18 @@ std::vector<std::string> HelpCommands(const std::string& command, const std::str
     return commands;
 }
 
-// The folder the README's examples expect: a picture and raw frames to convert.
+// The Markdown files whose shell blocks show the tool: the README, the tool's own, and every
+// document of docs/.
+std::vector<std::string> DocumentsWithExamples() {
+    std::vector<std::string> paths = {kRepository + "/README.md",
+                                      kRepository + "/tools/vmcapture/README.md"};
+    for (const auto& entry : std::filesystem::directory_iterator(kRepository + "/docs"))
+        if (entry.path().extension() == ".md") paths.push_back(entry.path().string());
+    std::sort(paths.begin() + 2, paths.end());
+    return paths;
+}
+
+// The folder the examples expect: a picture and raw frames to convert.
 void PrepareInputs(const ScratchDir& dir) {
     WriteTestPicture(dir.File("picture.bmp"), 64, 48, [](int x, int y) {
         return static_cast<uint32_t>(x * 4 << 16 | y * 5 << 8 | 0x40);
@@ -72,13 +86,12 @@ void PrepareInputs(const ScratchDir& dir) {
 TEST(ExamplesTest, EveryCommandOfTheReadmeAndTheHelpRunsAsWritten) {
     ScratchDir probe;
     std::set<std::string> commands;
-    for (const std::string& readme :
-         {kRepository + "/README.md", kRepository + "/tools/vmcapture/README.md"})
-        for (const std::string& command : ReadmeCommands(readme)) commands.insert(command);
+    for (const std::string& document : DocumentsWithExamples())
+        for (const std::string& command : ReadmeCommands(document)) commands.insert(command);
     for (const char* help : {"capture", "convert", "list"})
         for (const std::string& command : HelpCommands(help, probe.Path()))
             commands.insert(command);
-    ASSERT_GE(commands.size(), 15u) << "the README's and the help's examples were found";
+    ASSERT_GE(commands.size(), 15u) << "the documents' and the help's examples were found";
     EXPECT_EQ(1u, commands.count(
                       "vmcapture capture window \"Untitled - Editor\" --seconds 3 -o editor.y4m"));
 
