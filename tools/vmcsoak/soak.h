@@ -176,6 +176,13 @@ struct Kept {
 Kept SystemKeeps(const std::string& resource, const Tally& figures);
 // Heap bytes in use; -1 where unknown.
 long long HeapInUse();
+// Linux: the platform layer's counts every Linux world checks (device contexts, GDI objects,
+// `windows` live windows, kernel threads and handles), then `more`, then MediaResources().
+std::vector<std::pair<std::string, long>> PlatformResources(
+    long windows, const std::vector<std::pair<std::string, long>>& more);
+// Linux: clears the platform's fault counters and message-box records and settles its pixel
+// pool (SettlePixelPool).
+void DropPlatformRecords();
 // Linux: leaves the platform's pool of bitmap pixel memory in the same state whatever the run
 // made before.
 void SettlePixelPool();

@@ -127,23 +127,15 @@ std::vector<std::pair<std::string, long>> Resources() {
         std::lock_guard<std::mutex> lock(w.mutex);
         made = w.made;
     }
-    std::vector<std::pair<std::string, long>> counts = {
-        {"device contexts", VornWorld::LiveDeviceContexts()},
-        {"GDI objects", VornWorld::LiveGdiObjects()},
-        {"windows", made},
+    std::vector<std::pair<std::string, long>> more = {
         {"shared-memory segments in use", VornWorld::host::x11::LeasedSegments()},
-        {"kernel threads", static_cast<long>(VornWorld::LiveThreadCount())},
-        {"kernel handles", static_cast<long>(VornWorld::OpenHandleCount())},
     };
-    for (const auto& server : ServerResources()) counts.push_back(server);
-    for (const auto& media : MediaResources()) counts.push_back(media);
-    return counts;
+    for (const auto& server : ServerResources()) more.push_back(server);
+    return PlatformResources(made, more);
 }
 
 void DropRecords() {
-    VornWorld::ClearFaults();
-    VornWorld::ClearMessageBoxes();
-    SettlePixelPool();
+    DropPlatformRecords();
     // One read of the screen leaves the segments kept for reuse at their bound, whatever sizes
     // the run read before.
     HDC screen = GetDC(nullptr);

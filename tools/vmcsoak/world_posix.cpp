@@ -7,6 +7,7 @@
 #include "soak.h"
 #include "vorn/control/display.h"
 #include "vorn/control/faults.h"
+#include "vorn/control/kernel.h"
 #include "vorn/control/media.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -31,6 +32,26 @@ std::vector<std::pair<std::string, long>> MediaResources() {
         {"task-memory blocks", VornWorld::LiveTaskMemBlocks()},
         {"BSTRs", VornWorld::LiveBstrs()},
     };
+}
+
+std::vector<std::pair<std::string, long>> PlatformResources(
+    long windows, const std::vector<std::pair<std::string, long>>& more) {
+    std::vector<std::pair<std::string, long>> counts = {
+        {"device contexts", VornWorld::LiveDeviceContexts()},
+        {"GDI objects", VornWorld::LiveGdiObjects()},
+        {"windows", windows},
+        {"kernel threads", static_cast<long>(VornWorld::LiveThreadCount())},
+        {"kernel handles", static_cast<long>(VornWorld::OpenHandleCount())},
+    };
+    counts.insert(counts.end(), more.begin(), more.end());
+    for (const auto& media : MediaResources()) counts.push_back(media);
+    return counts;
+}
+
+void DropPlatformRecords() {
+    VornWorld::ClearFaults();
+    VornWorld::ClearMessageBoxes();
+    SettlePixelPool();
 }
 
 Kept SystemKeeps(const std::string&, const Tally&) { return {}; }

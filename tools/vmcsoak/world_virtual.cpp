@@ -125,22 +125,12 @@ void Prepare() {
 }
 
 std::vector<std::pair<std::string, long>> Resources() {
-    std::vector<std::pair<std::string, long>> counts = {
-        {"device contexts", VornWorld::LiveDeviceContexts()},
-        {"GDI objects", VornWorld::LiveGdiObjects()},
-        {"windows", static_cast<long>(VornWorld::WindowsInZOrder().size())},
-        {"kernel threads", static_cast<long>(VornWorld::LiveThreadCount())},
-        {"kernel handles", static_cast<long>(VornWorld::OpenHandleCount())},
-    };
-    for (const auto& media : MediaResources()) counts.push_back(media);
-    return counts;
+    return PlatformResources(static_cast<long>(VornWorld::WindowsInZOrder().size()), {});
 }
 
 void DropRecords() {
-    VornWorld::ClearFaults();
-    VornWorld::ClearMessageBoxes();
     ShapeMedia();
-    SettlePixelPool();
+    DropPlatformRecords();
     // It also keeps its last composed picture of the screen (10 MB at full HD) until a window
     // changes; one made and removed drops it, so that no count includes it.
     VornWorld::RemoveWindow(VornWorld::AddWindow("", RECT{0, 0, 1, 1}));
