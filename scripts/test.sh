@@ -1375,7 +1375,44 @@ portal_session() {
         2>"$2.err"; status=$?; cat "$2.err" >&2
         [[ $status == 3 && ! -e $2 ]] && grep -q "size is unknown" "$2.err"' _ "$tool" "$refused"
     echo 0 >"$VMC_PORTAL_CONTROL/response"
+    portal_consent_checks "$tool"
     portal_session_end "$dir"
+}
+# portal_consent_checks TOOL: the capture tool against a stored permission the portal refuses
+# (one dialog, the permission replaced, the portal's reason said) and a stop while the dialog is
+# open (the backend holds Start): the tool ends within a second or two with status 3, no file,
+# the request and the session closed. Without a size (the screen's size is asked before the
+# capture) and with one (the device's transfers wait), to Y4M and to MKV (the recording's loop).
+portal_consent_checks() {
+    local tool=$1 out=$BUILD_ROOT/results/$CURRENT_STAGE/consent case
+    local token=$XDG_STATE_HOME/vornmediacapture/screencast.token
+    rm -rf "$out" && mkdir -p "$out" "${token%/*}"
+    echo "not a token" >"$token"
+    check vmcapture-portal-refused-token bash -c '"$1" capture desktop -s 64x48 -r 10 -n 3 -q \
+        -o "$2" 2>"$2.err"; status=$?; cat "$2.err" >&2
+        [[ $status == 0 && -s $2 && $(wc -c <"$3") == 37 ]] &&
+            grep -q "refused (SelectSources: [^)]" "$2.err"' _ "$tool" "$out/token.y4m" "$token"
+    echo 1 >"$VMC_PORTAL_CONTROL/hold"
+    for case in whole.y4m 64x48.y4m 64x48.mkv; do
+        # shellcheck disable=SC2016 # expanded by the inner shell
+        check "vmcapture-portal-stop-at-dialog-$case" bash -c '
+            log=$VMC_PORTAL_CONTROL/log held=$(grep -c "Start held" "$log")
+            closes=$(grep -c "Request.Close" "$log")
+            args=(capture desktop -r 10 -n 5 -q -o "$2"); [[ $3 != whole ]] && args+=(-s "$3")
+            "$1" "${args[@]}" 2>"$2.err" & pid=$!
+            for ((i = 0; i < 200 && $(grep -c "Start held" "$log") == held; i++)); do sleep 0.05; done
+            sleep 0.5
+            begun=$(date +%s%N); kill -INT "$pid"; wait "$pid"; status=$?
+            ms=$((($(date +%s%N) - begun) / 1000000))
+            for ((i = 0; i < 40 && $(cat "$VMC_PORTAL_CONTROL/sessions") != 0; i++)); do sleep 0.05; done
+            cat "$2.err" >&2
+            echo "exit status $status after $ms ms; sessions $(cat "$VMC_PORTAL_CONTROL/sessions"); request closed $(($(grep -c "Request.Close" "$log") - closes)) time(s)" >&2
+            [[ $status == 3 && ! -e $2 ]] && ((ms < 2500)) && ! compgen -G "$2.*.part" >/dev/null &&
+                grep -q "stopped before the source delivered anything" "$2.err" &&
+                [[ $(cat "$VMC_PORTAL_CONTROL/sessions") == 0 ]] &&
+                (($(grep -c "Request.Close" "$log") == closes + 1))' _ "$tool" "$out/stopped-$case" "${case%.*}"
+    done
+    echo 0 >"$VMC_PORTAL_CONTROL/hold"
 }
 # portal_colour_check NAME FILE: a pixel of the first frame of FILE, read back by ffmpeg as RGB,
 # is the source node's colour (0x336699) within the rounding of 4:2:0.
