@@ -294,13 +294,13 @@ struct ScreenCast::Impl {
     explicit Impl(Source s) : source(s) {}
     const Source source;
     std::mutex mutex;  // everything below
-    // A start runs on `starter` while `starting`; until it ends, that thread alone touches
-    // `bus`, `session`, `stream`, `cursorMode` and `why`.
+    // A start runs on a thread of its own while `starting`; until it ends, that thread alone
+    // touches `bus`, `session`, `stream`, `cursorMode` and `why`. The thread is not joined: it
+    // touches nothing but this cast (which lives as long as the process) once `starting` goes.
     bool starting = false;
     std::condition_variable settled;  // `starting` went false
-    std::thread starter;
-    GDBusConnection* bus = nullptr;  // the shared connection, while a start uses it
-    std::string session;             // the portal session's object path, "" without one
+    GDBusConnection* bus = nullptr;   // the shared connection, while a start uses it
+    std::string session;              // the portal session's object path, "" without one
     std::shared_ptr<pipewire::VideoStream> stream;
     Outcome outcome = Outcome::None;
     unsigned cursorMode = 0;
@@ -551,10 +551,9 @@ struct ScreenCast::Impl {
 
     // Starts a cast on a thread of its own; under `mutex`, with no start under way.
     void Launch() {
-        if (starter.joinable()) starter.join();  // the last start's, which has ended
         starting = true;
         try {
-            starter = std::thread([this] { Run(); });
+            std::thread([this] { Run(); }).detach();
         } catch (const std::system_error&) {
             starting = false;
             outcome = Outcome::Failed;
@@ -585,11 +584,10 @@ struct ScreenCast::Impl {
         settled.notify_all();
     }
 
-    // Waits for a start under way to end, and for its thread.
+    // Waits for a start under way to end.
     void Settle() {
         std::unique_lock<std::mutex> lock(mutex);
         settled.wait(lock, [this] { return !starting; });
-        if (starter.joinable()) starter.join();
     }
 
     // Ends the cast and forgets the connection (closed by the caller) and every failure.
