@@ -558,7 +558,13 @@ int Capture(Settings settings, const SourceKind& kind) {
     }
     CatchStopRequests();
     const auto start = std::chrono::steady_clock::now();
-    if (!source->Open(request, error)) {
+    const bool opened = source->Open(request, error);
+    // A stop while the device opened (a window's consent dialog open) ends the capture here.
+    if (StopRequested()) {
+        ReportError(kStoppedBeforeFirstFrame);
+        return kExitNoSource;
+    }
+    if (!opened) {
         ReportError("cannot open " + std::string(kind.kind) + " '" + source->Name() +
                     "': " + error + " (asked for " + DescribeRequest(request, kind.medium) + ")");
         return kExitNoSource;

@@ -304,8 +304,7 @@ struct ScreenCast::Impl {
     std::shared_ptr<pipewire::VideoStream> stream;
     Outcome outcome = Outcome::None;
     unsigned cursorMode = 0;
-    std::string why;     // the failing call and the portal's words, during a start
-    std::string reason;  // `why` of the last start
+    std::string why;  // the failing call and the portal's words, said when the start fails
     // After a failed start; after the user said no, counted from when the cast was last wanted.
     RetryPause pause;
     std::mutex publishedMutex;  // `published` alone, never held through a call
@@ -554,11 +553,12 @@ struct ScreenCast::Impl {
         starting = true;
         try {
             std::thread([this] { Run(); }).detach();
-        } catch (const std::system_error&) {
+        } catch (const std::system_error& error) {
             starting = false;
             outcome = Outcome::Failed;
-            reason = "no thread for the start";
             pause.Failed();
+            std::fprintf(stderr, "vornplatform: %s cast not started: no thread for it (%s)\n",
+                         SourceName(source), error.what());
         }
     }
 
@@ -567,7 +567,6 @@ struct ScreenCast::Impl {
         const Outcome result = Start();
         std::lock_guard<std::mutex> lock(mutex);
         outcome = result;
-        reason = why;
         if (result == Outcome::Started) {
             pause.Clear();
             Publish();
@@ -597,7 +596,6 @@ struct ScreenCast::Impl {
         pause.Clear();
         outcome = Outcome::None;
         cursorMode = 0;
-        reason.clear();
     }
 };
 
@@ -676,11 +674,6 @@ std::shared_ptr<pipewire::VideoStream> ScreenCast::Running() {
 Outcome ScreenCast::LastOutcome() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->outcome;
-}
-
-std::string ScreenCast::LastReason() {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->reason;
 }
 
 unsigned ScreenCast::CursorMode() {

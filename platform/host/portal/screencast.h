@@ -58,8 +58,6 @@ public:
     // (a dialog may be open): null then.
     std::shared_ptr<pipewire::VideoStream> Running();
     Outcome LastOutcome();
-    // Why the last start failed, in the portal's words where it gave any ("" after a start).
-    std::string LastReason();
     // Ends every cast (a start under way is closed and waited for) and closes the connection;
     // the next Stream() or Offers() starts afresh (reading the environment again, asking again
     // after StopAsking) without waiting.
