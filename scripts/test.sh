@@ -1408,7 +1408,58 @@ portal_session() {
         2>"$2.err"; status=$?; cat "$2.err" >&2
         [[ $status == 3 && ! -e $2 ]] && grep -q "size is unknown" "$2.err"' _ "$tool" "$refused"
     echo 0 >"$VMC_PORTAL_CONTROL/response"
+    portal_consent_checks "$tool"
     portal_session_end "$dir"
+}
+# portal_consent_checks TOOL: the capture tool against a stored permission the portal refuses
+# (one dialog, the permission replaced, the portal's reason said) and a stop while the dialog is
+# open (the backend holds Start).
+portal_consent_checks() {
+    local tool=$1 out=$BUILD_ROOT/results/$CURRENT_STAGE/consent
+    local token=$XDG_STATE_HOME/vornmediacapture/screencast.token
+    rm -rf "$out" && mkdir -p "$out" "${token%/*}"
+    echo "not a token" >"$token"
+    check vmcapture-portal-refused-token bash -c '"$1" capture desktop -s 64x48 -r 10 -n 3 -q \
+        -o "$2" 2>"$2.err"; status=$?; cat "$2.err" >&2
+        [[ $status == 0 && -s $2 && $(wc -c <"$3") == 37 ]] &&
+            grep -q "refused (SelectSources: [^)]" "$2.err"' _ "$tool" "$out/token.y4m" "$token"
+    echo 1 >"$VMC_PORTAL_CONTROL/hold"
+    # Without a size the screen's size is asked before the capture; with one the device's
+    # transfers wait; a window's device waits as it opens; an MKV waits in the recording's loop
+    # (the ThreadSanitizer build has no GStreamer: it records no MKV).
+    portal_stop_check "$tool" "$out/whole.y4m" desktop
+    portal_stop_check "$tool" "$out/sized.y4m" desktop -s 64x48
+    portal_stop_check "$tool" "$out/window.y4m" window --name "Window picked in the desktop's dialog"
+    [[ $CURRENT_STAGE != portal-tsan ]] && portal_stop_check "$tool" "$out/sized.mkv" desktop -s 64x48
+    echo 0 >"$VMC_PORTAL_CONTROL/hold"
+}
+# portal_stop_check TOOL OUT SOURCE..: `TOOL capture SOURCE.. -o OUT`, stopped with SIGINT once the
+# backend holds its Start: it ends within 2.5 s with status 3 and no file, the request closed
+# once and no portal session left.
+portal_stop_check() {
+    local tool=$1 file=$2
+    shift 2
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    check "vmcapture-portal-stop-at-dialog-${file##*/}" bash -c '
+        tool=$1 out=$2 log=$VMC_PORTAL_CONTROL/log sessions=$VMC_PORTAL_CONTROL/sessions
+        shift 2
+        held=$(grep -c "Start held" "$log") closes=$(grep -c "Request.Close" "$log")
+        "$tool" capture "$@" -r 10 -n 5 -q -o "$out" 2>"$out.err" &
+        pid=$!
+        for ((i = 0; i < 200 && $(grep -c "Start held" "$log") == held; i++)); do sleep 0.05; done
+        sleep 0.5
+        begun=$(date +%s%N)
+        kill -INT "$pid"
+        wait "$pid"
+        status=$? ms=$((($(date +%s%N) - begun) / 1000000))
+        for ((i = 0; i < 40 && $(cat "$sessions") != 0; i++)); do sleep 0.05; done
+        closed=$(($(grep -c "Request.Close" "$log") - closes))
+        cat "$out.err" >&2
+        echo "exit status $status after $ms ms; sessions $(cat "$sessions"); request closed $closed time(s)" >&2
+        [[ $status == 3 && ! -e $out && $(cat "$sessions") == 0 && $closed == 1 ]] && ((ms < 2500)) &&
+            ! compgen -G "$out.*.part" >/dev/null &&
+            grep -q "stopped before the source delivered anything" "$out.err"' \
+        _ "$tool" "$file" "$@"
 }
 # portal_colour_check NAME FILE: a pixel of the first frame of FILE, read back by ffmpeg as RGB,
 # is the source node's colour (0x336699) within the rounding of 4:2:0.

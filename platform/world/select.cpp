@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "host/portal/portal.h"
+#include "host/portal/screencast.h"
 #include "host/x11/x11.h"
 #include "vorn/control/world.h"
 #include "world/display.h"
@@ -50,6 +51,8 @@ bool ChooseWorld(WorldKind kind) {
 }
 
 bool HostScreenFromPortal() { return host::portal::InWaylandSession(); }
+
+void StopAskingTheUser() { host::portal::StopAsking(); }
 
 const char* WorldName(WorldKind kind) { return kind == WorldKind::Host ? "host" : "virtual"; }
 

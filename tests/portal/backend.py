@@ -9,6 +9,8 @@ It is steered through files in the folder named by VMC_PORTAL_CONTROL:
   window-node, window-response
             the same for a session that selected windows alone (types 2); node and response
             when absent
+  hold      1: Start is not answered while the file says so, as a dialog nobody answers; the
+            request can be closed meanwhile (logged as Request.Close)
 and it appends one JSON line per call to `log` there (the options it was given), and keeps
 the number of its open sessions in `sessions`. The source types it shares (its
 AvailableSourceTypes, which the frontend reads once as it starts) are VMC_PORTAL_TYPES: 3,
@@ -53,6 +55,9 @@ INTERFACES = """
     <property name="AvailableCursorModes" type="u" access="read"/>
     <property name="version" type="u" access="read"/>
   </interface>
+  <interface name="org.freedesktop.impl.portal.Request">
+    <method name="Close"/>
+  </interface>
   <interface name="org.freedesktop.impl.portal.Session">
     <method name="Close"/>
     <signal name="Closed"/>
@@ -63,6 +68,7 @@ INTERFACES = """
 NODE_INFO = Gio.DBusNodeInfo.new_for_xml(INTERFACES)
 SCREENCAST = NODE_INFO.lookup_interface("org.freedesktop.impl.portal.ScreenCast")
 SESSION = NODE_INFO.lookup_interface("org.freedesktop.impl.portal.Session")
+REQUEST = NODE_INFO.lookup_interface("org.freedesktop.impl.portal.Request")
 
 sessions = {}  # session path -> registration id
 selected = {}  # session path -> the source types its SelectSources asked for
@@ -132,6 +138,28 @@ def on_session_property(conn, sender, path, iface, name):
     return GLib.Variant("u", 1)
 
 
+def hold_start(handle, answer):
+    """Keeps a Start unanswered while the control file `hold` says 1: `answer` is called once
+    it no longer does; a Request.Close on `handle` meanwhile ends it with response 2."""
+    state = {"open": True}
+
+    def on_request_call(conn, sender, path, iface, method, params, invocation):
+        log({"method": "Request.Close"})
+        state["open"] = False
+        invocation.return_value(None)
+
+    registration = BUS.register_object(handle, REQUEST, on_request_call, None, None)
+
+    def check():
+        if state["open"] and control("hold", "0") == "1":
+            return True
+        BUS.unregister_object(registration)
+        answer(state["open"])
+        return False
+
+    GLib.timeout_add(100, check)
+
+
 def on_call(conn, sender, path, iface, method, params, invocation):
     args = params.unpack()
     if method == "CreateSession":
@@ -146,6 +174,16 @@ def on_call(conn, sender, path, iface, method, params, invocation):
         log({"method": method, "options": plain(options)})
         selected[args[1]] = options.get("types", 1)
         invocation.return_value(GLib.Variant("(ua{sv})", (0, {})))
+    elif method == "Start" and control("hold", "0") == "1":
+        log({"method": "Start held"})
+
+        def answer(still_open):
+            if still_open:
+                on_call(conn, sender, path, iface, method, params, invocation)
+            else:
+                invocation.return_value(GLib.Variant("(ua{sv})", (2, {})))
+
+        hold_start(args[0], answer)
     elif method == "Start":
         types = selected.get(args[1], 1)
         prefix = "window-" if types == 2 else ""

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -140,6 +141,7 @@ protected:
         Steer("node", name);
         Steer("window-response", "");
         Steer("window-node", "");
+        Steer("hold", "0");
         ScreenCast::Reset();
     }
 
@@ -148,6 +150,7 @@ protected:
         setenv("DBUS_SESSION_BUS_ADDRESS", bus_.c_str(), 1);
         Steer("response", "0");
         Steer("window-response", "");
+        Steer("hold", "0");
         ScreenCast::Reset();
         EXPECT_EQ(0, portal::LiveObjects()) << "D-Bus objects left";
         EXPECT_EQ(0, pipewire::LiveObjects()) << "PipeWire objects left";
@@ -431,6 +434,122 @@ TEST_F(PortalTest, WindowsOfXProgramsAreListedAndCaptured) {
     // The screen is still the stream, not the X server's root window.
     EXPECT_EQ(width_, ScreenSize().cx);
     EXPECT_EQ(height_, ScreenSize().cy);
+}
+
+// A stored permission that cannot be used costs one request (one session, one Start): it is
+// dropped, the user asked once without it, and the new one kept and offered the next time.
+TEST_F(PortalTest, UnusableStoredTokenCostsOneRequest) {
+    namespace fs = std::filesystem;
+    const std::string path = portal::TokenPath();
+    struct Case {
+        const char* name;
+        std::string text;  // what the file holds
+        bool folder;       // a folder in the file's place (with `text` as a file inside)
+        mode_t mode;       // the file's mode
+        const char* said;  // what standard error must say, "" for nothing in particular
+    };
+    const Case cases[] = {
+        // The portal checks the form: it answers SelectSources with an error.
+        {"damaged", "not a token at all\n", false, 0600, "refused (SelectSources: "},
+        {"not text", "\xff\xfe\x01\n", false, 0600, ""},
+        // Well formed, but no permission of the portal's: it drops it without a word.
+        {"unknown", "0b5d6a2e-6f7c-4d7e-9a51-3f1e2d4c5b6a\n", false, 0600, ""},
+        {"empty", "", false, 0600, ""},
+        // Unreadable for a user (root reads it anyway, and the portal refuses it).
+        {"unreadable", "also damaged\n", false, 0, ""},
+        {"empty folder", "", true, 0700, "cannot be read"},
+        {"folder with a file", "x", true, 0700, "cannot be replaced"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScreenCast::Reset();
+        fs::remove_all(path);
+        if (c.folder) {
+            fs::create_directories(path);
+            if (!c.text.empty()) std::ofstream(path + "/inside") << c.text;
+        } else {
+            std::ofstream(path, std::ios::binary) << c.text;
+            chmod(path.c_str(), c.mode);
+        }
+        const int sessions = Calls("CreateSession"), starts = Calls("Start");
+        testing::internal::CaptureStderr();
+        const bool started = ScreenCast::The().Stream() != nullptr;
+        const std::string said = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(started) << said;
+        EXPECT_EQ(sessions + 1, Calls("CreateSession"));
+        EXPECT_EQ(starts + 1, Calls("Start"));
+        EXPECT_NE(std::string::npos, said.find(c.said)) << said;
+        // The portal's own words, not a bare "failed".
+        EXPECT_EQ(std::string::npos, said.find("(SelectSources: failed)")) << said;
+        std::string select;
+        Calls("SelectSources", &select);
+        EXPECT_EQ(std::string::npos, select.find("restore_data")) << select;
+        if (std::string(c.name) == "folder with a file") {
+            EXPECT_TRUE(fs::is_directory(path));
+            continue;
+        }
+        const std::string kept = ReadFile(path);
+        EXPECT_EQ(37u, kept.size()) << "a UUID and a line end: " << kept;
+        ScreenCast::Reset();
+        ASSERT_TRUE(ScreenCast::The().Stream());
+        Calls("SelectSources", &select);
+        EXPECT_NE(std::string::npos, select.find("restore_data")) << "not offered: " << select;
+    }
+    fs::remove_all(path);
+}
+
+// A stop while the dialog is open closes the request and the session at once, and no further
+// request is made.
+TEST_F(PortalTest, StopAskingClosesTheOpenDialog) {
+    Steer("hold", "1");
+    const int held = Calls("Start held"), closes = Calls("Request.Close");
+    std::shared_ptr<pipewire::VideoStream> got;
+    std::thread asker([&] { got = ScreenCast::The().Stream(); });
+    ASSERT_TRUE(vmc_test::Eventually([&] { return Calls("Start held") > held; }));
+    EXPECT_EQ(1, BackendSessions());
+    const auto begun = std::chrono::steady_clock::now();
+    portal::StopAsking();
+    asker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(2));
+    EXPECT_FALSE(got);
+    EXPECT_EQ(Outcome::Stopped, ScreenCast::The().LastOutcome());
+    EXPECT_TRUE(vmc_test::Eventually([&] { return Calls("Request.Close") > closes; }));
+    EXPECT_TRUE(vmc_test::Eventually([&] { return BackendSessions() == 0; }));
+    const int sessions = Calls("CreateSession");
+    EXPECT_FALSE(ScreenCast::The().Stream());
+    EXPECT_EQ(sessions, Calls("CreateSession")) << "asked again after the stop";
+}
+
+// A screen device closed while the dialog is open returns within a transfer's wait; the start
+// goes on without it, and a reset closes it.
+TEST_F(PortalTest, DeviceClosesPromptlyWhileTheDialogIsOpen) {
+    Steer("hold", "1");
+    const int held = Calls("Start held"), closes = Calls("Request.Close");
+    OpenScreen device(20, nullptr, width_, height_);
+    ASSERT_TRUE(device.Opened());
+    ASSERT_TRUE(vmc_test::Eventually([&] { return Calls("Start held") > held; }));
+    auto begun = std::chrono::steady_clock::now();
+    EXPECT_TRUE(device.Close());
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+    EXPECT_EQ(0u, device->Packets.Count());
+    begun = std::chrono::steady_clock::now();
+    ScreenCast::Reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(2));
+    EXPECT_TRUE(vmc_test::Eventually([&] { return Calls("Request.Close") == closes + 1; }));
+    EXPECT_TRUE(vmc_test::Eventually([&] { return BackendSessions() == 0; }));
+}
+
+// A dialog answered after a transfer stopped waiting for it: the device's next transfers get
+// the picture.
+TEST_F(PortalTest, DialogAnsweredLateStillBringsFrames) {
+    Steer("hold", "1");
+    OpenScreen device(20, nullptr, width_, height_);
+    ASSERT_TRUE(device.Opened());
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_EQ(0u, device->Packets.Count());
+    Steer("hold", "0");
+    EXPECT_TRUE(vmc_test::Eventually([&] { return device->Packets.Count() > 2; }));
+    EXPECT_EQ(Outcome::Started, ScreenCast::The().LastOutcome());
 }
 
 // ---- The window picked in the desktop's dialog ---------------------------------------------

@@ -391,7 +391,7 @@ FrameRate TrueRate(const RateMeter& meter, FrameRate device) {
 // A capture that ended (its time up, or stopped) before anything was written: the file would
 // be a header alone, so it fails and the output is not left behind.
 int ReportNothingWritten(const CaptureCounts& counts) {
-    ReportError(StopRequested() ? "stopped before the source delivered anything"
+    ReportError(StopRequested() ? kStoppedBeforeFirstFrame
                                 : "the source delivered nothing in the " + Fixed(counts.seconds) +
                                       " s of the capture");
     return kExitNoSource;
@@ -460,6 +460,11 @@ bool WholeScreenByDefault(const SourceKind& kind, CaptureRequest& request) {
     if (std::string(kind.kind) != "desktop" || request.sizeGiven) return true;
     ScreenExtent screen{};
     if (!MeasureScreen(&screen)) {
+        // A stop while the screen was asked for (a consent dialog open) ends the wait.
+        if (StopRequested()) {
+            ReportError(kStoppedBeforeFirstFrame);
+            return false;
+        }
         ReportError(
             "desktop: the screen delivered nothing, so its size is unknown (in a Wayland "
             "session: the screen cast did not start)");
@@ -553,7 +558,13 @@ int Capture(Settings settings, const SourceKind& kind) {
     }
     CatchStopRequests();
     const auto start = std::chrono::steady_clock::now();
-    if (!source->Open(request, error)) {
+    const bool opened = source->Open(request, error);
+    // A stop while the device opened (a window's consent dialog open) ends the capture here.
+    if (StopRequested()) {
+        ReportError(kStoppedBeforeFirstFrame);
+        return kExitNoSource;
+    }
+    if (!opened) {
         ReportError("cannot open " + std::string(kind.kind) + " '" + source->Name() +
                     "': " + error + " (asked for " + DescribeRequest(request, kind.medium) + ")");
         return kExitNoSource;
@@ -629,6 +640,10 @@ int RunCapture(const std::vector<std::string>& args) {
     }
     const int worldStatus = ApplyWorldOptions(parsed);
     if (worldStatus != kExitOk) return worldStatus;
+    // From here on a stop is the capture's: one while the world waits on the user (the screen's
+    // consent dialog) ends that wait.
+    SetStopHook(StopWorldWaits);
+    CatchStopRequests();
     return Capture(settings, *kind);
 }
 

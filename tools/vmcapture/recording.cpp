@@ -289,6 +289,11 @@ int Record(const RecordingSettings& settings) {
             status = video.sent == 0 ? kExitNoSource : kExitFailure;
             break;
         }
+        if (start == GST_CLOCK_TIME_NONE && video.waiting.empty() && StopRequested()) {
+            error = kStoppedBeforeFirstFrame;
+            status = kExitNoSource;
+            break;
+        }
         // The start: the first video frame at or after the microphone's first sample.
         if (start == GST_CLOCK_TIME_NONE) {
             if (video.waiting.empty() || (settings.audio && audio.waiting.empty())) continue;

@@ -7,9 +7,11 @@ namespace vmcapture {
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
+void (*volatile stopHook)() = nullptr;
 
 void OnStopSignal(int signal) {
     stopRequested = 1;
+    if (stopHook != nullptr) stopHook();
     std::signal(signal, SIG_DFL);  // the next one ends the program
 }
 
@@ -21,5 +23,7 @@ void CatchStopRequests() {
 }
 
 bool StopRequested() { return stopRequested != 0; }
+
+void SetStopHook(void (*hook)()) { stopHook = hook; }
 
 }  // namespace vmcapture

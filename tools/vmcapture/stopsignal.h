@@ -6,5 +6,10 @@ namespace vmcapture {
 
 void CatchStopRequests();
 bool StopRequested();
+// `hook` is called by the first stop request, in the signal handler: it may only do what a
+// handler may (set a flag).
+void SetStopHook(void (*hook)());
+// What a capture stopped before its first frame says; it ends with status 3 and no file.
+constexpr const char* kStoppedBeforeFirstFrame = "stopped before the source delivered anything";
 
 }  // namespace vmcapture

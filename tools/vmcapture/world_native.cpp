@@ -12,6 +12,7 @@ const std::vector<OptionDef>& WorldOptions() {
 int ApplyWorldOptions(const ParsedArgs&) { return kExitOk; }
 
 uint64_t LargestCapturePixels() { return 0; }
+void StopWorldWaits() {}
 std::string WorldDescription() { return std::string(); }
 
 }  // namespace vmcapture

@@ -239,6 +239,8 @@ int ApplyWorldOptions(const ParsedArgs& parsed) {
     return kExitOk;
 }
 
+void StopWorldWaits() { VornWorld::StopAskingTheUser(); }
+
 uint64_t LargestCapturePixels() {
     // The virtual display makes bitmaps of at most 2^27 pixels.
     return VornWorld::CurrentWorld() == VornWorld::WorldKind::Virtual ? uint64_t{1} << 27 : 0;

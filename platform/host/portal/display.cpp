@@ -22,7 +22,9 @@ using display::View;
 using display::WindowInfo;
 using pipewire::VideoFrame;
 
-// How long a transfer waits for the stream's first frame.
+// How long a transfer waits for a cast's start (a dialog may be open: the start goes on, and a
+// later transfer finds its picture), and then for the stream's first frame. A screen device's
+// thread transfers in a loop: it sees its device closed within this wait.
 constexpr int kFirstFrameMs = 3000;
 
 // The title of the window the user picks in the desktop's dialog.
@@ -48,10 +50,10 @@ private:
     std::shared_ptr<const VideoFrame> frame_;
 };
 
-// The newest frame of the cast of `source` (started on first use); null when there is none to
-// be had.
-std::shared_ptr<const VideoFrame> NewestFrame(Source source) {
-    std::shared_ptr<pipewire::VideoStream> stream = ScreenCast::The(source).Stream();
+// The newest frame of the cast of `source` (started on first use, waited for at most
+// `startMs`); null when there is none to be had.
+std::shared_ptr<const VideoFrame> NewestFrame(Source source, int startMs) {
+    std::shared_ptr<pipewire::VideoStream> stream = ScreenCast::The(source).Stream(startMs);
     if (!stream) return nullptr;
     std::shared_ptr<const VideoFrame> frame = stream->Newest();
     if (!frame) frame = stream->WaitNewer(0, kFirstFrameMs);
@@ -85,7 +87,8 @@ void DescribePicked(const VideoFrame* frame, WindowInfo* info) {
 class Portal final : public ReadOnlyDisplay {
 public:
     SIZE ScreenSize() override {
-        auto frame = NewestFrame(Source::Monitor);
+        // The screen's size is asked before a capture: it waits for the user's answer.
+        auto frame = NewestFrame(Source::Monitor, ScreenCast::kUntilStarted);
         return frame ? SIZE{frame->width, frame->height} : SIZE{0, 0};
     }
 
@@ -97,7 +100,7 @@ public:
             display::DisplayService* x = XWaylandWindows();
             return x != nullptr && x->TakeWindowView(window, client, advance, view);
         }
-        auto frame = NewestFrame(picked ? Source::Window : Source::Monitor);
+        auto frame = NewestFrame(picked ? Source::Window : Source::Monitor, kFirstFrameMs);
         if (!frame) return false;
         view->surface = std::make_shared<FrameSurface>(frame);
         view->area = RECT{0, 0, frame->width, frame->height};
@@ -119,7 +122,7 @@ public:
     // the permission kept from last time). Without a cast it has no picture and no size.
     bool MeasureWindow(HWND window, WindowInfo* info) override {
         if (!IsPicked(window)) return FindWindow(window, info);
-        auto frame = NewestFrame(Source::Window);
+        auto frame = NewestFrame(Source::Window, ScreenCast::kUntilStarted);
         if (!frame) return false;
         DescribePicked(frame.get(), info);
         return true;

@@ -3,18 +3,23 @@
 // signal is subscribed to before the call and waited for on a main context of the caller's own.
 #include "host/portal/screencast.h"
 
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
-#include <sstream>
+#include <system_error>
+#include <thread>
 
 namespace VornWorld {
 namespace host {
@@ -34,6 +39,8 @@ constexpr int kStartMs = 60000;
 // a capture that keeps reading the screen never brings up a second dialog, while a device
 // opened once the reading has stopped for the pause asks again.
 constexpr auto kRetryPause = std::chrono::seconds(5);
+// How often a wait for an answer looks whether the program stopped asking.
+constexpr guint kStopPollMs = 50;
 
 // The pause after a failed request, kept by whoever makes the request, under its own lock.
 class RetryPause {
@@ -63,6 +70,9 @@ bool UserSaidNo(Outcome outcome) {
 }
 
 std::atomic<long> liveObjects{0};
+// Set by StopAsking (from a signal handler too), cleared by Reset.
+std::atomic<bool> stopAsking{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "StopAsking must be safe in a handler");
 // Request tokens are unique on the shared connection, whichever cast asks.
 std::atomic<unsigned> tokens{0};
 
@@ -72,6 +82,13 @@ int WaitMs(const char* variable, int fallback) {
     if (value == nullptr || *value == '\0') return fallback;
     long ms = std::strtol(value, nullptr, 10);
     return ms > 0 && ms < 3600000 ? static_cast<int>(ms) : fallback;
+}
+
+// A failed call's error as the portal put it, after the method's name.
+std::string Describe(const char* method, GError* error) {
+    if (error == nullptr) return std::string(method) + ": failed";
+    g_dbus_error_strip_remote_error(error);
+    return std::string(method) + ": " + error->message;
 }
 
 bool IsMissing(const GError* error) {
@@ -102,11 +119,38 @@ gboolean OnTimeout(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
+void TokenTrouble(const std::string& path, const char* what, int error) {
+    std::fprintf(stderr, "vornplatform: the screen cast's permission file %s %s: %s\n",
+                 path.c_str(), what, std::strerror(error));
+}
+
+// The stored restore token: its first line. "" when none is kept, or when the file cannot be
+// read (said on standard error) or holds no text a portal could take: the portal then asks.
 std::string ReadToken(Source source) {
-    std::ifstream in(TokenPath(source));
-    std::string token;
-    std::getline(in, token);
+    const std::string path = TokenPath(source);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno != ENOENT) TokenTrouble(path, "cannot be read", errno);
+        return "";
+    }
+    char text[512];  // a token is a UUID; anything longer is not one
+    const ssize_t length = read(fd, text, sizeof text);
+    const int error = errno;
+    close(fd);
+    if (length < 0) {
+        TokenTrouble(path, "cannot be read", error);
+        return "";
+    }
+    std::string token(text, static_cast<size_t>(length));
+    token = token.substr(0, token.find_first_of("\r\n"));
+    if (!g_utf8_validate(token.data(), static_cast<gssize>(token.size()), nullptr)) return "";
     return token;
+}
+
+// Forgets the stored token: the file, or an empty folder in its place.
+void DropToken(Source source) {
+    const std::string path = TokenPath(source);
+    if (unlink(path.c_str()) != 0 && (errno == EISDIR || errno == EPERM)) rmdir(path.c_str());
 }
 
 void WriteToken(Source source, const std::string& token) {
@@ -119,10 +163,19 @@ void WriteToken(Source source, const std::string& token) {
     {
         std::ofstream out(temporary, std::ios::trunc);
         out << token << '\n';
-        if (!out) return;
+        if (!out) {
+            TokenTrouble(temporary, "cannot be written", errno);
+            std::remove(temporary.c_str());
+            return;
+        }
     }
     chmod(temporary.c_str(), 0600);
-    std::rename(temporary.c_str(), path.c_str());
+    // An empty folder where the file belongs goes; a folder that holds something stays.
+    if (std::rename(temporary.c_str(), path.c_str()) != 0 &&
+        (rmdir(path.c_str()) != 0 || std::rename(temporary.c_str(), path.c_str()) != 0)) {
+        TokenTrouble(path, "cannot be replaced (the next capture asks again)", errno);
+        std::remove(temporary.c_str());
+    }
 }
 
 // A property of the ScreenCast interface (type u); false when it cannot be read.
@@ -240,12 +293,18 @@ const char* SourceName(Source source) { return source == Source::Window ? "windo
 struct ScreenCast::Impl {
     explicit Impl(Source s) : source(s) {}
     const Source source;
-    std::mutex mutex;                // everything below; held through a whole start
-    GDBusConnection* bus = nullptr;  // the shared connection, while a start uses it
-    std::string session;             // the portal session's object path, "" without one
+    std::mutex mutex;  // everything below
+    // A start runs on a thread of its own while `starting`; until it ends, that thread alone
+    // touches `bus`, `session`, `stream`, `cursorMode` and `why`. The thread is not joined: it
+    // touches nothing but this cast (which lives as long as the process) once `starting` goes.
+    bool starting = false;
+    std::condition_variable settled;  // `starting` went false
+    GDBusConnection* bus = nullptr;   // the shared connection, while a start uses it
+    std::string session;              // the portal session's object path, "" without one
     std::shared_ptr<pipewire::VideoStream> stream;
     Outcome outcome = Outcome::None;
     unsigned cursorMode = 0;
+    std::string why;  // the failing call and the portal's words, said when the start fails
     // After a failed start; after the user said no, counted from when the cast was last wanted.
     RetryPause pause;
     std::mutex publishedMutex;  // `published` alone, never held through a call
@@ -276,6 +335,10 @@ struct ScreenCast::Impl {
     Outcome Request(const char* method, GVariant* parameters, const std::string& token, int ms,
                     GVariant** results) {
         *results = nullptr;
+        if (stopAsking.load()) {
+            g_variant_unref(g_variant_ref_sink(parameters));
+            return Outcome::Stopped;
+        }
         GMainContext* context = g_main_context_new();
         g_main_context_push_thread_default(context);
         Answer answer;
@@ -291,6 +354,7 @@ struct ScreenCast::Impl {
         Outcome outcome = Outcome::Failed;
         if (reply == nullptr) {
             outcome = IsMissing(error) ? Outcome::NoPortal : Outcome::Failed;
+            why = Describe(method, error);
         } else {
             const gchar* handle = nullptr;
             g_variant_get(reply, "(&o)", &handle);
@@ -300,14 +364,27 @@ struct ScreenCast::Impl {
             GSource* timeout = g_timeout_source_new(static_cast<guint>(ms));
             g_source_set_callback(timeout, OnTimeout, &timedOut, nullptr);
             g_source_attach(timeout, context);
-            while (!answer.done && !timedOut) g_main_context_iteration(context, TRUE);
-            g_source_destroy(timeout);
-            g_source_unref(timeout);
+            // Wakes the wait now and then to see whether the program stopped asking.
+            GSource* poll = g_timeout_source_new(kStopPollMs);
+            g_source_set_callback(
+                poll, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
+            g_source_attach(poll, context);
+            while (!answer.done && !timedOut && !stopAsking.load()) {
+                g_main_context_iteration(context, TRUE);
+            }
+            for (GSource* wake : {timeout, poll}) {
+                g_source_destroy(wake);
+                g_source_unref(wake);
+            }
             if (!answer.done) {
-                // Nobody answered in time: take the dialog away.
+                // Nobody answered in time, or the program stopped asking: take the dialog away.
                 g_dbus_connection_call_sync(
                     bus, kPortal, requestPath.c_str(), "org.freedesktop.portal.Request", "Close",
                     nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, kCallMs, nullptr, nullptr);
+                outcome = timedOut ? Outcome::Failed : Outcome::Stopped;
+                if (timedOut) {
+                    why = std::string(method) + ": no answer within " + std::to_string(ms) + " ms";
+                }
             } else if (answer.response == 0) {
                 outcome = Outcome::Started;
                 *results = answer.results;
@@ -333,12 +410,45 @@ struct ScreenCast::Impl {
         return (sources & 1u) != 0 ? 1u : sources;
     }
 
+    // SelectSources on the session: this cast's source type, the cursor drawn into the picture
+    // where offered, persistent permission with `restore` (none when "").
+    Outcome SelectSources(const Properties& portal, guint32 types, const std::string& restore) {
+        const std::string token = NextToken();
+        GVariantBuilder options;
+        g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+        g_variant_builder_add(&options, "{sv}", "handle_token",
+                              g_variant_new_string(token.c_str()));
+        g_variant_builder_add(&options, "{sv}", "types", g_variant_new_uint32(types));
+        g_variant_builder_add(&options, "{sv}", "multiple", g_variant_new_boolean(FALSE));
+        cursorMode = 0;
+        if (portal.version >= 2 && portal.cursors != 0) {
+            cursorMode = (portal.cursors & 2u) != 0 ? 2u : (portal.cursors & 1u) != 0 ? 1u : 0u;
+            if (cursorMode != 0) {
+                g_variant_builder_add(&options, "{sv}", "cursor_mode",
+                                      g_variant_new_uint32(cursorMode));
+            }
+        }
+        if (portal.version >= 4) {
+            g_variant_builder_add(&options, "{sv}", "persist_mode", g_variant_new_uint32(2));
+            if (!restore.empty()) {
+                g_variant_builder_add(&options, "{sv}", "restore_token",
+                                      g_variant_new_string(restore.c_str()));
+            }
+        }
+        GVariant* results = nullptr;
+        const Outcome outcome =
+            Request("SelectSources", g_variant_new("(oa{sv})", session.c_str(), &options), token,
+                    WaitMs("VORN_PORTAL_REQUEST_MS", kRequestMs), &results);
+        if (results != nullptr) g_variant_unref(results);
+        return outcome;
+    }
+
     Outcome Start() {
+        why.clear();
         bus = Bus::The().Connect();
         if (bus == nullptr) return Outcome::NoBus;
         Properties portal = Bus::The().Read();
         if (!portal.portal) return Outcome::NoPortal;
-        const guint32 version = portal.version, cursors = portal.cursors;
         const guint32 types = TypesToAsk(portal.sources);
         if (types == 0) return Outcome::NotOffered;
 
@@ -361,32 +471,20 @@ struct ScreenCast::Impl {
         g_variant_unref(results);
         if (session.empty()) return Outcome::Failed;
 
-        token = NextToken();
-        g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-        g_variant_builder_add(&options, "{sv}", "handle_token",
-                              g_variant_new_string(token.c_str()));
-        g_variant_builder_add(&options, "{sv}", "types", g_variant_new_uint32(types));
-        g_variant_builder_add(&options, "{sv}", "multiple", g_variant_new_boolean(FALSE));
-        cursorMode = 0;
-        if (version >= 2 && cursors != 0) {
-            cursorMode = (cursors & 2u) != 0 ? 2u : (cursors & 1u) != 0 ? 1u : 0u;
-            if (cursorMode != 0) {
-                g_variant_builder_add(&options, "{sv}", "cursor_mode",
-                                      g_variant_new_uint32(cursorMode));
-            }
+        const std::string stored = portal.version >= 4 ? ReadToken(source) : "";
+        outcome = SelectSources(portal, types, stored);
+        if (!stored.empty() && (outcome == Outcome::Failed || outcome == Outcome::Refused)) {
+            // The portal refused the stored permission (damaged, or from another portal): it
+            // goes, and the user is asked once without it.
+            std::fprintf(stderr,
+                         "vornplatform: the %s cast's stored permission was refused (%s); "
+                         "asking without it\n",
+                         SourceName(source), why.empty() ? OutcomeName(outcome) : why.c_str());
+            DropToken(source);
+            why.clear();
+            outcome = SelectSources(portal, types, "");
         }
-        if (version >= 4) {
-            g_variant_builder_add(&options, "{sv}", "persist_mode", g_variant_new_uint32(2));
-            std::string restore = ReadToken(source);
-            if (!restore.empty()) {
-                g_variant_builder_add(&options, "{sv}", "restore_token",
-                                      g_variant_new_string(restore.c_str()));
-            }
-        }
-        outcome = Request("SelectSources", g_variant_new("(oa{sv})", session.c_str(), &options),
-                          token, WaitMs("VORN_PORTAL_REQUEST_MS", kRequestMs), &results);
         if (outcome != Outcome::Started) return outcome;
-        g_variant_unref(results);
 
         token = NextToken();
         g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
@@ -450,6 +548,47 @@ struct ScreenCast::Impl {
         --liveObjects;
     }
 
+    // Starts a cast on a thread of its own; under `mutex`, with no start under way.
+    void Launch() {
+        starting = true;
+        try {
+            std::thread([this] { Run(); }).detach();
+        } catch (const std::system_error& error) {
+            starting = false;
+            outcome = Outcome::Failed;
+            pause.Failed();
+            std::fprintf(stderr, "vornplatform: %s cast not started: no thread for it (%s)\n",
+                         SourceName(source), error.what());
+        }
+    }
+
+    // The starting thread's body: the start, then its outcome made known.
+    void Run() {
+        const Outcome result = Start();
+        std::lock_guard<std::mutex> lock(mutex);
+        outcome = result;
+        if (result == Outcome::Started) {
+            pause.Clear();
+            Publish();
+        } else {
+            CloseSession();
+            pause.Failed();
+            if (result != Outcome::Stopped) {
+                std::fprintf(stderr, "vornplatform: %s cast not started: %s%s%s%s\n",
+                             SourceName(source), OutcomeName(result), why.empty() ? "" : " (",
+                             why.c_str(), why.empty() ? "" : ")");
+            }
+        }
+        starting = false;
+        settled.notify_all();
+    }
+
+    // Waits for a start under way to end.
+    void Settle() {
+        std::unique_lock<std::mutex> lock(mutex);
+        settled.wait(lock, [this] { return !starting; });
+    }
+
     // Ends the cast and forgets the connection (closed by the caller) and every failure.
     void Forget() {
         CloseSession();
@@ -480,6 +619,8 @@ const char* OutcomeName(Outcome outcome) {
             return "ended";
         case Outcome::NotOffered:
             return "source type not offered";
+        case Outcome::Stopped:
+            return "stopped";
     }
     return "?";
 }
@@ -497,28 +638,31 @@ bool ScreenCast::Offers(Source source) {
     return (Bus::The().Read().sources & static_cast<guint32>(source)) != 0;
 }
 
-std::shared_ptr<pipewire::VideoStream> ScreenCast::Stream() {
+std::shared_ptr<pipewire::VideoStream> ScreenCast::Stream(int waitMs) {
     Impl& s = *impl_;
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.stream && !s.stream->Ended()) return s.stream;
-    if (s.stream) {
-        // Sharing stopped: the session is over too.
-        s.CloseSession();
-        s.outcome = Outcome::Ended;
-        s.pause.Failed();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    if (!s.starting) {
+        if (s.stream && !s.stream->Ended()) return s.stream;
+        if (s.stream) {
+            // Sharing stopped: the session is over too.
+            s.CloseSession();
+            s.outcome = Outcome::Ended;
+            s.pause.Failed();
+        }
+        if (!s.pause.Over(UserSaidNo(s.outcome))) return nullptr;
+        if (stopAsking.load()) {
+            s.outcome = Outcome::Stopped;
+            return nullptr;
+        }
+        s.Launch();
     }
-    if (!s.pause.Over(UserSaidNo(s.outcome))) return nullptr;
-    s.outcome = s.Start();
-    if (s.outcome == Outcome::Started) {
-        s.pause.Clear();
-        s.Publish();
-        return s.stream;
+    const auto ended = [&s] { return !s.starting; };
+    if (waitMs < 0) {
+        s.settled.wait(lock, ended);
+    } else if (!s.settled.wait_for(lock, std::chrono::milliseconds(waitMs), ended)) {
+        return nullptr;
     }
-    s.CloseSession();
-    s.pause.Failed();
-    std::fprintf(stderr, "vornplatform: %s cast not started: %s\n", SourceName(s.source),
-                 OutcomeName(s.outcome));
-    return nullptr;
+    return s.outcome == Outcome::Started ? s.stream : nullptr;
 }
 
 std::shared_ptr<pipewire::VideoStream> ScreenCast::Running() {
@@ -533,20 +677,30 @@ Outcome ScreenCast::LastOutcome() {
 }
 
 unsigned ScreenCast::CursorMode() {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    impl_->settled.wait(lock, [this] { return !impl_->starting; });
     return impl_->cursorMode;
 }
 
 void ScreenCast::Reset() {
-    // Both casts are held while the connection closes: neither is asking the portal then.
     Impl& monitor = *The(Source::Monitor).impl_;
     Impl& window = *The(Source::Window).impl_;
-    std::lock_guard<std::mutex> monitorLock(monitor.mutex);
-    std::lock_guard<std::mutex> windowLock(window.mutex);
-    monitor.Forget();
-    window.Forget();
-    Bus::The().Close();
+    // A start under way is closed and waited for; none begins until both casts are forgotten.
+    stopAsking = true;
+    monitor.Settle();
+    window.Settle();
+    {
+        // Both casts are held while the connection closes: neither is asking the portal then.
+        std::lock_guard<std::mutex> monitorLock(monitor.mutex);
+        std::lock_guard<std::mutex> windowLock(window.mutex);
+        monitor.Forget();
+        window.Forget();
+        Bus::The().Close();
+    }
+    stopAsking = false;
 }
+
+void StopAsking() { stopAsking = true; }
 
 std::string TokenPath(Source source) {
     const char* state = std::getenv("XDG_STATE_HOME");

@@ -23,6 +23,7 @@ enum class Outcome {
     Failed,      // a call failed, timed out, or the stream could not be opened
     Ended,       // the stream ended: sharing stopped, the producer or the compositor went away
     NotOffered,  // the portal does not share this source type
+    Stopped,     // the program stopped asking (StopAsking) while the request was open
 };
 const char* OutcomeName(Outcome outcome);
 
@@ -44,17 +45,22 @@ public:
 
     // The running cast's stream, starting one when there is none: CreateSession, SelectSources
     // (this cast's source type, the cursor drawn into the picture where offered, persistent
-    // permission with this cast's stored restore token), Start, OpenPipeWireRemote. Null when
-    // no cast can be had. After a failure the portal is not asked again for a few seconds; after
-    // the user said no, not before the cast has gone unwanted that long, so a capture loop
-    // brings up one dialog, not one after another.
-    std::shared_ptr<pipewire::VideoStream> Stream();
+    // permission with this cast's stored restore token), Start, OpenPipeWireRemote. A stored
+    // token the portal refuses is dropped and the sources are selected once more without it.
+    // The start runs on a thread of its own; the caller waits for it to end, or at most
+    // `waitMs` milliseconds (the start goes on, and a later call finds its stream). Null when
+    // no cast can be had yet. After a failure the portal is not asked again for a few seconds;
+    // after the user said no, not before the cast has gone unwanted that long, so a capture
+    // loop brings up one dialog, not one after another.
+    std::shared_ptr<pipewire::VideoStream> Stream(int waitMs = kUntilStarted);
+    static constexpr int kUntilStarted = -1;
     // The running cast's stream without starting one, and without waiting on a start under way
     // (a dialog may be open): null then.
     std::shared_ptr<pipewire::VideoStream> Running();
     Outcome LastOutcome();
-    // Ends every cast and closes the connection; the next Stream() or Offers() starts afresh
-    // (reading the environment again) without waiting.
+    // Ends every cast (a start under way is closed and waited for) and closes the connection;
+    // the next Stream() or Offers() starts afresh (reading the environment again, asking again
+    // after StopAsking) without waiting.
     static void Reset();
 
     // The cursor mode the portal was asked for (1 hidden, 2 embedded, 4 metadata; 0 none).
@@ -70,6 +76,11 @@ private:
 // screencast.token for monitors, screencast-window.token for windows (~/.local/state when
 // XDG_STATE_HOME is unset).
 std::string TokenPath(Source source = Source::Monitor);
+
+// A request waiting on the portal (the dialog of Start, above all) is closed at once, with its
+// session, and no cast is started from then on, until Reset(). Only sets a flag, so a signal
+// handler may call it.
+void StopAsking();
 
 // D-Bus objects of this process that exist now: the connection, portal sessions, signal
 // subscriptions. 0 after Reset().

@@ -23,6 +23,11 @@ VORN_PLATFORM_API bool ChooseWorld(WorldKind kind);
 // WAYLAND_DISPLAY, XDG_SESSION_TYPE and VORN_FORCE_X11) rather than the X display's.
 VORN_PLATFORM_API bool HostScreenFromPortal();
 
+// Ends the host world's waits on the user: a request that waits on the user's answer (the
+// ScreenCast portal's dialog) is closed at once, and none is made from then on in this process.
+// Only sets a flag, so a signal handler may call it.
+VORN_PLATFORM_API void StopAskingTheUser();
+
 // "virtual" or "host".
 VORN_PLATFORM_API const char* WorldName(WorldKind kind);
 
