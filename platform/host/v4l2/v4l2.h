@@ -34,8 +34,8 @@ bool SubtypeOfPixelFormat(uint32_t pixelFormat, GUID* subtype);
 // One capability per format we take and frame size (a range of sizes: one capability with
 // its steps), with the range of frame rates of the size's intervals (1 to 30 frames a second
 // when the driver reports none), in the driver's order. Sizes outside 1..16384 and formats we
-// do not take are left out. The Motion-JPEG modes follow a second time at the end, as I420:
-// decoded straight to planar YUV they cost less than as RGB24, and a host that asks for I420
+// do not take are left out. The Motion-JPEG modes follow a second time at the end, as I420,
+// decoded straight to planar YUV (the decoder converts no colours): a host that asks for I420
 // first finds a webcam's larger sizes at their full rate. `pixelFormats`, when given,
 // receives the pixel format of each.
 std::vector<VornWorld::VideoCapability> CapabilitiesOf(

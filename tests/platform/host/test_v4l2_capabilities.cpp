@@ -275,6 +275,29 @@ TEST(V4l2Frames, MotionJpegOfAnySamplingBecomesLimitedRangeI420) {
             EXPECT_NEAR(studio(seen, 1), i420[at], 3) << "U of quadrant " << q;
             EXPECT_NEAR(studio(seen, 2), i420[at + kHalf * kHalf], 3) << "V of quadrant " << q;
         }
+        // Odd sides, whose last chroma row and column cover one line of luma: a flat picture
+        // stays flat to its last sample.
+        {
+            const int w = 17, h = 11;
+            std::vector<BYTE> flat(w * h * 3);
+            for (size_t i = 0; i < flat.size(); ++i) flat[i] = colours[0][i % 3];
+            tjhandle odd = tjInitCompress();
+            unsigned char* oddJpeg = nullptr;
+            unsigned long oddSize = 0;
+            ASSERT_EQ(0, tjCompress2(odd, flat.data(), w, w * 3, h, TJPF_RGB, &oddJpeg, &oddSize,
+                                     sampling, 100, 0));
+            std::vector<BYTE> oddImage(oddJpeg, oddJpeg + oddSize);
+            tjFree(oddJpeg);
+            tjDestroy(odd);
+            std::vector<BYTE> frame(w * h + 2 * 9 * 6);
+            ASSERT_TRUE(VornHost::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, w, h, 0)
+                            .Unpack(oddImage.data(), oddImage.size(), frame.data()));
+            if (sampling != TJSAMP_GRAY) {
+                EXPECT_NEAR(studio(colours[0], 0), frame[w * h - 1], 3);
+                EXPECT_NEAR(studio(colours[0], 1), frame[w * h + 9 * 6 - 1], 3);
+                EXPECT_NEAR(studio(colours[0], 2), frame.back(), 3);
+            }
+        }
         // Another size than the image's, or I420 asked of a format that is not Motion-JPEG,
         // unpacks nothing.
         EXPECT_FALSE(VornHost::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, 8, 8, 0)
