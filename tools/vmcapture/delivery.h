@@ -245,7 +245,7 @@ public:
 
     bool Open(const CaptureRequest& request, std::string& error) override {
         if (!this->OpenDeviceWith(request, nullptr, error)) return false;
-        counted_ = counter_.Attach(this->device_);
+        counter_.Attach(this->device_);
         // A pulled device is sampled at the rate asked for, at most at the rate it runs at.
         StreamFormat& format = this->format_;
         if (format.medium == Medium::Video && request.frameRate != 0 &&
@@ -275,9 +275,12 @@ public:
         // A Get that grabbed nothing hands out the slot of the previous Get again; the tool
         // marks every packet it has taken in Extra[0], which belongs to the host. A Get whose
         // grab ended without a sample copies the grabber's kept one again: no sample passed
-        // the grabber meanwhile. The pixels are never compared: a still picture is new video.
+        // the grabber meanwhile. (A grabber that has never reported a sample to the counter
+        // does not report them: its packets are judged by the queue alone.) The pixels are
+        // never compared: a still picture is new video.
+        const uint64_t samplesAfter = counter_.Count();
         const bool fresh = packet != nullptr && packet->Size() != 0 && packet->Extra[0] == 0 &&
-                           (!counted_ || counter_.Count() != samplesBefore);
+                           (samplesAfter == 0 || samplesAfter != samplesBefore);
         const auto interval = Interval(fresh ? packet->Size() : 0);
         // A late video grab is not made up twice; late audio is caught up (a second at most,
         // as for a device that was away), so a continuous stream is not left behind.
@@ -316,7 +319,6 @@ private:
     uint64_t failed_ = 0;
     bool grabbed_ = false;
     GrabCounter counter_;  // registered with the device's grabber while it is open
-    bool counted_ = false;
     std::chrono::steady_clock::time_point next_{};
     double lostSeen_ = AudioLostSeconds();  // the platform's count at the last grab
     double gap_ = 0;

@@ -19,12 +19,12 @@ namespace vmcapture {
 // grabber's kept sample again (the grab ended without one) leaves the count where it was.
 class GrabCounter : public TQZCapture::TQZSampleGrabberCB {
 public:
-    // Registers the counter with the device's grabber, once the device is open; false when
-    // the grabber has no place for it.
+    // Registers the counter with the device's grabber, once the device is open. A grabber
+    // that takes no callback leaves the count at 0.
     template <class Device>
-    bool Attach(Device& device) {
-        return device.SampleGrabber && SUCCEEDED(device.SampleGrabber->SetCallback(
-                                           static_cast<ISampleGrabberCB*>(this), 1));
+    void Attach(Device& device) {
+        if (device.SampleGrabber)
+            device.SampleGrabber->SetCallback(static_cast<ISampleGrabberCB*>(this), 1);
     }
     uint64_t Count() const { return count_.load(std::memory_order_acquire); }
 
