@@ -1385,6 +1385,7 @@ portal_session() {
         -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,15" ]]' \
         ffprobe "$camera"
     portal_colour_check ffmpeg-pipewire-camera-colour "$camera"
+    portal_still_camera "$tool"
     # Our readers of the node in turn (screen, camera, window, camera, twice over): each gets its
     # frames, none is left without a buffer by the one before.
     # Not under ThreadSanitizer: there each frame's conversion on the stream's thread is several
@@ -1460,6 +1461,31 @@ portal_stop_check() {
             ! compgen -G "$out.*.part" >/dev/null &&
             grep -q "stopped before the source delivered anything" "$out.err"' \
         _ "$tool" "$file" "$@"
+# portal_still_camera VMCAPTURE: a camera whose picture never changes (a slide, a test card):
+# a PipeWire Video/Source node of one solid colour, pulled by the tool 20 times. Each grab is
+# a new frame although it equals the one before: the capture ends with the 20 frames asked,
+# as ffprobe counts them.
+portal_still_camera() {
+    local tool=$1 out=$BUILD_ROOT/results/$CURRENT_STAGE/still-camera.y4m
+    local node=vmc-still-card card=VornStillTestCard pid tries=0
+    rm -f "$out"
+    gst-launch-1.0 -q videotestsrc is-live=true pattern=solid-color foreground-color=0xff336699 \
+        ! video/x-raw,format=BGRx,width=320,height=240,framerate=30/1 \
+        ! pipewiresink mode=provide \
+        stream-properties="props,media.class=Video/Source,node.name=$node,node.description=$card" \
+        >"$out.gst.log" 2>&1 &
+    pid=$!
+    until pw-dump 2>/dev/null | grep -q "\"node.name\": \"$node\""; do
+        ((tries++ < 100)) && kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    run_check native vmcapture-pipewire-still-camera "$tool" capture camera --name "$card" \
+        --world host --via pull -s 320x240 -r 30 -n 20 -q -o "$out"
+    check ffprobe-pipewire-still-camera bash -c '[[ "$(ffprobe -v error -count_frames \
+        -select_streams v:0 -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" \
+        == "320,240,20" ]]' ffprobe "$out"
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
 }
 # portal_colour_check NAME FILE: a pixel of the first frame of FILE, read back by ffmpeg as RGB,
 # is the source node's colour (0x336699) within the rounding of 4:2:0.

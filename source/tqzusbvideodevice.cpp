@@ -1,8 +1,5 @@
 #include "tqzusbvideodevice.h"
 
-#include <iterator>
-#include <vector>
-
 #include "internal/graph/formatchoice.h"
 #include "internal/push/pushgraph.h"
 
@@ -72,47 +69,24 @@ bool CapsSized(IAMStreamConfig* config, int& count) {
     return size == static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS));
 }
 
-// Every capability the pin lists, as the format choice reads them.
-std::vector<internal::VideoCapability> ReadCapabilities(IAMStreamConfig* config, int count) {
-    std::vector<internal::VideoCapability> caps(count > 0 ? static_cast<size_t>(count) : 0);
-    for (int index = 0; index < count; ++index) {
-        internal::OwnedMediaType type;
-        VIDEO_STREAM_CONFIG_CAPS range;
-        internal::VideoCapability& cap = caps[static_cast<size_t>(index)];
-        cap.status = config->GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&range));
-        cap.typed = static_cast<bool>(type);
-        if (!type) continue;
-        cap.majortype = type->majortype;
-        cap.subtype = type->subtype;
-        if (SUCCEEDED(cap.status)) {
-            cap.largest = range.MaxOutputSize;
-            cap.shortest = range.MinFrameInterval;
-            cap.longest = range.MaxFrameInterval;
-        }
-        if (const VIDEOINFOHEADER* info = VideoInfo(type.Get())) {
-            cap.videoInfo = true;
-            cap.width = info->bmiHeader.biWidth;
-            cap.height = info->bmiHeader.biHeight;
-        }
+// One capability of the pin, read with one GetStreamCaps call: its media type stays in `type`
+// and its record in `range`.
+internal::VideoCapability ReadCapability(IAMStreamConfig* config, int index,
+                                         internal::OwnedMediaType& type,
+                                         VIDEO_STREAM_CONFIG_CAPS& range) {
+    internal::VideoCapability cap;
+    cap.status = config->GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&range));
+    cap.typed = static_cast<bool>(type);
+    if (!type) return cap;
+    cap.majortype = type->majortype;
+    cap.subtype = type->subtype;
+    if (SUCCEEDED(cap.status)) cap.largest = range.MaxOutputSize;
+    if (const VIDEOINFOHEADER* info = VideoInfo(type.Get())) {
+        cap.videoInfo = true;
+        cap.width = info->bmiHeader.biWidth;
+        cap.height = info->bmiHeader.biHeight;
     }
-    return caps;
-}
-
-// The order Open tries the formats in: kFormatOrder, those the capture pin has at the size
-// and rate asked first.
-std::vector<TQZDataType> FormatOrder(ICaptureGraphBuilder2* builder, IBaseFilter* filter,
-                                     unsigned int width, unsigned int height,
-                                     unsigned int frameRate) {
-    const std::vector<TQZDataType> order(std::begin(kFormatOrder), std::end(kFormatOrder));
-    TQZComPointer<IAMStreamConfig> config;
-    int count = 0;
-    if (builder == nullptr ||
-        FAILED(builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, filter,
-                                      IID_IAMStreamConfig, reinterpret_cast<void**>(&config))) ||
-        !config || !CapsSized(config, count))
-        return order;
-    return internal::TypesAtRateFirst(ReadCapabilities(config, count), order, width, height,
-                                      internal::FrameInterval(frameRate));
+    return cap;
 }
 
 }  // namespace
@@ -158,8 +132,7 @@ bool TQZUSBVideoDevice::Open() {
                                     L"Capture Filter", kBindBox, kAddCaptureBox))
         return false;
 
-    for (TQZDataType type :
-         FormatOrder(CaptureBuilder.Get(), CaptureFilter.Get(), Width, Height, FrameRate)) {
+    for (TQZDataType type : kFormatOrder) {
         SetVideoCapFormat(Width, Height, FrameRate, type);
         if (UpdateVideoCapOpt(Width, Height, FrameRate, type, false) >= 0) break;
     }
@@ -252,19 +225,19 @@ long TQZUSBVideoDevice::SetVideoCapFormat(unsigned int width, unsigned int heigh
     if (FAILED(found)) return found;
     int count = 0;
     if (!config || !CapsSized(config, count)) return E_FAIL;
-    const int chosen =
-        internal::ExactVideoCapability(ReadCapabilities(config, count), *subtype, width, height);
-    if (chosen < 0) return E_FAIL;
-    internal::OwnedMediaType caps;
-    VIDEO_STREAM_CONFIG_CAPS range;
-    if (FAILED(config->GetStreamCaps(chosen, &caps, reinterpret_cast<BYTE*>(&range))) ||
-        VideoInfo(caps.Get()) == nullptr)
-        return E_FAIL;
-    const HRESULT status = config->SetFormat(caps.Get());
-    VideoInfo(caps.Get())->AvgTimePerFrame = internal::FrameInterval(frameRate);
-    config->SetFormat(caps.Get());
-    ReadBackSize(config, Width, Height);
-    return status;
+    for (int index = 0; index < count; ++index) {
+        internal::OwnedMediaType caps;
+        VIDEO_STREAM_CONFIG_CAPS range;
+        if (!internal::IsExactVideoCapability(ReadCapability(config, index, caps, range), *subtype,
+                                              width, height))
+            continue;
+        const HRESULT status = config->SetFormat(caps.Get());
+        VideoInfo(caps.Get())->AvgTimePerFrame = internal::FrameInterval(frameRate);
+        config->SetFormat(caps.Get());
+        ReadBackSize(config, Width, Height);
+        return status;
+    }
+    return E_FAIL;
 }
 
 long TQZUSBVideoDevice::UpdateVideoCapOpt(unsigned int width, unsigned int height,
@@ -281,15 +254,17 @@ long TQZUSBVideoDevice::UpdateVideoCapOpt(unsigned int width, unsigned int heigh
     int count = 0;
     if (!config || !CapsSized(config, count)) return E_FAIL;
 
-    const std::vector<internal::VideoCapability> listing = ReadCapabilities(config, count);
-    const int chosen = internal::FirstVideoCapability(listing, subtype);
-    if (chosen < 0) return E_FAIL;
     internal::OwnedMediaType caps;
     VIDEO_STREAM_CONFIG_CAPS range;
-    config->GetStreamCaps(chosen, &caps, reinterpret_cast<BYTE*>(&range));
+    internal::VideoCapability cap;
+    bool found = false;
+    for (int index = 0; index < count && !found; ++index) {
+        cap = ReadCapability(config, index, caps, range);
+        found = internal::IsVideoCapabilityOf(cap, subtype);
+    }
+    if (!found) return E_FAIL;
     VIDEOINFOHEADER* info = VideoInfo(caps.Get());
     if (info == nullptr) return E_FAIL;
-    const internal::VideoCapability& cap = listing[static_cast<size_t>(chosen)];
     const LONG ownWidth = info->bmiHeader.biWidth;
     const LONG ownHeight = info->bmiHeader.biHeight;
     if (cap.status != S_OK) return cap.status;

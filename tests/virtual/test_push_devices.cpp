@@ -186,6 +186,68 @@ TEST_F(PushDeviceTest, VideoFormatNegotiationOrder) {
     }
 }
 
+// Open's format negotiation makes exactly the calls of its attempts (I420 once, YUY2 up to
+// twice, RGB24 up to twice), each attempt those of SetVideoCapFormat (the capture pin found
+// through the builder, the count of capabilities, each capability read up to the first of
+// the subtype and size, two SetFormat and a GetFormat on a match) and of UpdateVideoCapOpt
+// (the count, each capability up to the first of the subtype, one SetFormat and a GetFormat
+// when it takes): no capability is read ahead and no attempt is reordered.
+TEST_F(PushDeviceTest, VideoNegotiationMakesExactlyTheCallsOfItsAttempts) {
+    using Cap = VornWorld::VideoCapability;
+    const GUID& yuy2 = MEDIASUBTYPE_YUY2;
+    const GUID& i420 = MEDIASUBTYPE_I420;
+    const GUID& rgb24 = MEDIASUBTYPE_RGB24;
+    const GUID& rgb32 = MEDIASUBTYPE_RGB32;
+    struct Case {
+        const char* name;
+        std::vector<Cap> caps;
+        // FindInterface, GetNumberOfCapabilities, GetStreamCaps, SetFormat, GetFormat
+        std::vector<unsigned long> calls;
+        GUID connected;  // what the pin delivers
+    };
+    const Case cases[] = {
+        // I420 at the fourth place: read four times by each operation; taken at once.
+        {"default camera", VornWorld::DefaultCamera().video, {1, 2, 8, 3, 2}, i420},
+        // RGB24 listed first changes nothing: I420 reads both capabilities in each operation
+        // and fails, YUY2 at the size asked is taken by the second attempt.
+        {"RGB24 at 720p before YUY2",
+         {{rgb24, 1280, 720}, {yuy2, 640, 480}},
+         {2, 4, 8, 3, 2},
+         yuy2},
+        // Nothing the negotiation asks for: five attempts, each reading every capability twice.
+        {"RGB32 only", {{rgb32, 640, 480}, {rgb32, 1280, 720}}, {5, 10, 20, 0, 0}, rgb32},
+        // Only another size than the one asked: the fourth attempt's SetVideoCapFormat finds
+        // no exact size; its UpdateVideoCapOpt forces the size asked into the RGB24
+        // capability, is refused, and sets the capability's own size back (no GetFormat).
+        {"RGB24 at another size", {{rgb24, 1280, 720}}, {4, 8, 8, 2, 0}, rgb24},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VornWorld::DeviceConfig config = VornWorld::DefaultCamera();
+        config.video = c.caps;
+        OnlyDevice(config);
+        VornWorld::ClearFaults();  // resets the call counts
+        Sink sink;
+        TQZUSBVideoDevice device;
+        sink.Attach(device);
+        device.Open();
+        const std::vector<unsigned long> calls = {
+            VornWorld::CallCount("ICaptureGraphBuilder2::FindInterface"),
+            VornWorld::CallCount("IAMStreamConfig::GetNumberOfCapabilities"),
+            VornWorld::CallCount("IAMStreamConfig::GetStreamCaps"),
+            VornWorld::CallCount("IAMStreamConfig::SetFormat"),
+            VornWorld::CallCount("IAMStreamConfig::GetFormat")};
+        EXPECT_EQ(c.calls, calls);
+        bool delivered = false;
+        for (const auto& graph : VornWorld::Graphs())
+            for (const auto& link : graph.connections)
+                if (graph.alive && link.fromFilter == L"Capture Filter")
+                    delivered = IsEqualGUID(link.subtype, c.connected);
+        EXPECT_TRUE(delivered);
+        device.Close();
+    }
+}
+
 TEST_F(PushDeviceTest, AudioAsksForTheFormatAndTwentyMillisecondBuffers) {
     const VornWorld::DeviceId id = VornWorld::Devices(MediaKind::Audio).at(0);
     Sink sink;

@@ -240,9 +240,12 @@ template <class Device>
 class PullSource : public DeviceSource<Device> {
 public:
     using DeviceSource<Device>::DeviceSource;
+    // Closed here, before the grab counter goes: after the close the graph calls it no more.
+    ~PullSource() override { this->Close(); }
 
     bool Open(const CaptureRequest& request, std::string& error) override {
         if (!this->OpenDeviceWith(request, nullptr, error)) return false;
+        counter_.Attach(this->device_);
         // A pulled device is sampled at the rate asked for, at most at the rate it runs at.
         StreamFormat& format = this->format_;
         if (format.medium == Medium::Video && request.frameRate != 0 &&
@@ -260,6 +263,7 @@ public:
             now = std::chrono::steady_clock::now();
             if (next_ > now) return false;
         }
+        const uint64_t samplesBefore = counter_.Count();
 #ifdef _WIN32
         if (grabbed_) GrabAgain(this->device_);
 #endif
@@ -269,8 +273,14 @@ public:
         gap_ = lost - lostSeen_;
         lostSeen_ = lost;
         // A Get that grabbed nothing hands out the slot of the previous Get again; the tool
-        // marks every packet it has taken in Extra[0], which belongs to the host.
-        bool fresh = packet != nullptr && packet->Size() != 0 && packet->Extra[0] == 0;
+        // marks every packet it has taken in Extra[0], which belongs to the host. A Get whose
+        // grab ended without a sample copies the grabber's kept one again: no sample passed
+        // the grabber meanwhile. (A grabber that has never reported a sample to the counter
+        // does not report them: its packets are judged by the queue alone.) The pixels are
+        // never compared: a still picture is new video.
+        const uint64_t samplesAfter = counter_.Count();
+        const bool fresh = packet != nullptr && packet->Size() != 0 && packet->Extra[0] == 0 &&
+                           (samplesAfter == 0 || samplesAfter != samplesBefore);
         const auto interval = Interval(fresh ? packet->Size() : 0);
         // A late video grab is not made up twice; late audio is caught up (a second at most,
         // as for a device that was away), so a continuous stream is not left behind.
@@ -278,9 +288,6 @@ public:
                                 ? std::chrono::steady_clock::duration(std::chrono::seconds(1))
                                 : interval;
         next_ = std::max(next_ + interval, now - behind);
-        // A frame equal to the last one is the kept sample once more, never written as a new
-        // frame. (Audio is not compared: a steady tone repeats whole buffers honestly.)
-        if (fresh && this->format_.medium == Medium::Video) fresh = !RepeatsLastFrame(*packet);
         if (!fresh) {
             ++failed_;
             return false;
@@ -309,18 +316,9 @@ private:
         return std::chrono::microseconds(perSecond ? audioBytes * 1000000 / perSecond : 0);
     }
 
-    // Keeps a copy of each new frame to compare the next one with.
-    bool RepeatsLastFrame(const TQZCapture::TQZPacket& packet) {
-        const uint8_t* bytes = packet.Bytes();
-        if (last_.size() == packet.Size() && std::equal(last_.begin(), last_.end(), bytes))
-            return true;
-        last_.assign(bytes, bytes + packet.Size());
-        return false;
-    }
-
     uint64_t failed_ = 0;
     bool grabbed_ = false;
-    std::vector<uint8_t> last_;
+    GrabCounter counter_;  // registered with the device's grabber while it is open
     std::chrono::steady_clock::time_point next_{};
     double lostSeen_ = AudioLostSeconds();  // the platform's count at the last grab
     double gap_ = 0;

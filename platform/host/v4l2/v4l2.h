@@ -34,17 +34,24 @@ bool SubtypeOfPixelFormat(uint32_t pixelFormat, GUID* subtype);
 // One capability per format we take and frame size (a range of sizes: one capability with
 // its steps), with the range of frame rates of the size's intervals (1 to 30 frames a second
 // when the driver reports none), in the driver's order. Sizes outside 1..16384 and formats we
-// do not take are left out. `pixelFormats`, when given, receives the pixel format of each.
+// do not take are left out. The Motion-JPEG modes follow a second time at the end, as I420,
+// decoded straight to planar YUV (the decoder converts no colours): a host that asks for I420
+// first finds a webcam's larger sizes at their full rate. `pixelFormats`, when given,
+// receives the pixel format of each.
 std::vector<VornWorld::VideoCapability> CapabilitiesOf(
     const std::vector<V4l2FormatRecord>& formats, std::vector<uint32_t>* pixelFormats = nullptr);
 
 // Turns the frames of one pixel format and size, as the driver fills its buffers (`stride`
 // bytes per line of the first plane, the chroma planes of planar formats at half of it), into
-// the packed layout of the format's subtype, which holds VornWorld::FrameBytes(subtype, width,
-// height) bytes. Motion-JPEG frames are decoded with libjpeg-turbo.
+// the packed layout of a subtype, which holds VornWorld::FrameBytes(subtype, width, height)
+// bytes: the format's own (SubtypeOfPixelFormat), or I420 for Motion-JPEG. Motion-JPEG frames
+// are decoded with libjpeg-turbo; as I420 their full-range YUV of any chroma sampling becomes
+// the limited range and 4:2:0 sampling of video.
 class FrameUnpacker {
 public:
     FrameUnpacker(uint32_t pixelFormat, LONG width, LONG height, size_t stride);
+    FrameUnpacker(uint32_t pixelFormat, const GUID& subtype, LONG width, LONG height,
+                  size_t stride);
     ~FrameUnpacker();
     FrameUnpacker(const FrameUnpacker&) = delete;
     FrameUnpacker& operator=(const FrameUnpacker&) = delete;
@@ -56,11 +63,20 @@ public:
 
 private:
     bool DecodeJpeg(const BYTE* from, size_t bytes, BYTE* to, size_t rowBytes);
+    bool DecodeJpegToI420(const BYTE* from, size_t bytes, BYTE* to);
+    // The decompressor, made on the first JPEG frame; null when none can be made. And the
+    // image's own size and chroma sampling, false when it is not one of this frame's size.
+    void* Decompressor();
+    bool ReadJpegHeader(const BYTE* from, size_t bytes, int* subsampling);
+    // A decompressor stopped inside an image does not take the next one whole: a new one.
+    bool Renew();
 
     uint32_t pixelFormat_;
+    GUID subtype_;  // what the frames become
     LONG width_, height_;
     size_t stride_;
-    void* jpeg_ = nullptr;  // the decompressor, made on the first JPEG frame
+    void* jpeg_ = nullptr;
+    std::vector<BYTE> planes_;  // a JPEG image's YUV planes as decoded, for I420
 };
 
 // Counts of the process's V4L2 streams, for hosts and tests.

@@ -96,6 +96,7 @@ bool SubtypeOfPixelFormat(uint32_t pixelFormat, GUID* subtype) {
 std::vector<VideoCapability> CapabilitiesOf(const std::vector<V4l2FormatRecord>& formats,
                                             std::vector<uint32_t>* pixelFormats) {
     std::vector<VideoCapability> caps;
+    std::vector<uint32_t> ofCaps;  // the pixel format of each
     for (const V4l2FormatRecord& format : formats) {
         GUID subtype;
         if (!SubtypeOfPixelFormat(format.format.pixelformat, &subtype)) continue;
@@ -128,31 +129,56 @@ std::vector<VideoCapability> CapabilitiesOf(const std::vector<V4l2FormatRecord>&
             }
             RatesOf(size.intervals, &cap);
             caps.push_back(cap);
-            if (pixelFormats != nullptr) pixelFormats->push_back(format.format.pixelformat);
+            ofCaps.push_back(format.format.pixelformat);
         }
     }
+    // The Motion-JPEG modes once more as I420, after every mode the driver gives as it is.
+    const size_t listed = caps.size();
+    for (size_t i = 0; i < listed; ++i) {
+        if (ofCaps[i] != V4L2_PIX_FMT_MJPEG && ofCaps[i] != V4L2_PIX_FMT_JPEG) continue;
+        caps.push_back(caps[i]);
+        caps.back().subtype = MEDIASUBTYPE_I420;
+        ofCaps.push_back(ofCaps[i]);
+    }
+    if (pixelFormats != nullptr)
+        pixelFormats->insert(pixelFormats->end(), ofCaps.begin(), ofCaps.end());
     return caps;
 }
 
 FrameUnpacker::FrameUnpacker(uint32_t pixelFormat, LONG width, LONG height, size_t stride)
-    : pixelFormat_(pixelFormat), width_(width), height_(height), stride_(stride) {}
+    : FrameUnpacker(pixelFormat, GUID_NULL, width, height, stride) {}
+
+FrameUnpacker::FrameUnpacker(uint32_t pixelFormat, const GUID& subtype, LONG width, LONG height,
+                             size_t stride)
+    : pixelFormat_(pixelFormat),
+      subtype_(GUID_NULL),
+      width_(width),
+      height_(height),
+      stride_(stride) {
+    // The format's own subtype, or I420 from Motion-JPEG; for anything else nothing unpacks.
+    GUID own = GUID_NULL;
+    SubtypeOfPixelFormat(pixelFormat, &own);
+    const bool jpeg = pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG;
+    if (IsEqualGUID(subtype, GUID_NULL) || IsEqualGUID(subtype, own))
+        subtype_ = own;
+    else if (jpeg && IsEqualGUID(subtype, MEDIASUBTYPE_I420))
+        subtype_ = subtype;
+}
 
 FrameUnpacker::~FrameUnpacker() {
     if (jpeg_ != nullptr) tjDestroy(static_cast<tjhandle>(jpeg_));
 }
 
 bool FrameUnpacker::Unpack(const BYTE* from, size_t bytes, BYTE* to) {
-    GUID subtype;
-    if (from == nullptr || !SubtypeOfPixelFormat(pixelFormat_, &subtype) ||
-        VornWorld::FrameBytes(subtype, width_, height_) == 0)
-        return false;
+    if (from == nullptr || VornWorld::FrameBytes(subtype_, width_, height_) == 0) return false;
     const size_t w = static_cast<size_t>(width_), h = static_cast<size_t>(height_);
     const size_t halfW = (w + 1) / 2, halfH = (h + 1) / 2;
     const size_t rgbRow = (w * 3 + 3) / 4 * 4;  // bottom-up rows, padded to 4 bytes
     switch (pixelFormat_) {
         case V4L2_PIX_FMT_MJPEG:
         case V4L2_PIX_FMT_JPEG:
-            return DecodeJpeg(from, bytes, to, rgbRow);
+            return IsEqualGUID(subtype_, MEDIASUBTYPE_I420) ? DecodeJpegToI420(from, bytes, to)
+                                                            : DecodeJpeg(from, bytes, to, rgbRow);
         case V4L2_PIX_FMT_YUYV:
         case V4L2_PIX_FMT_UYVY: {
             const Plane plane{halfW * 4, h, stride_};
@@ -228,25 +254,127 @@ bool FrameUnpacker::Unpack(const BYTE* from, size_t bytes, BYTE* to) {
     }
 }
 
+void* FrameUnpacker::Decompressor() {
+    if (jpeg_ == nullptr) jpeg_ = tjInitDecompress();
+    return jpeg_;
+}
+
+bool FrameUnpacker::ReadJpegHeader(const BYTE* from, size_t bytes, int* subsampling) {
+    if (bytes < 4 || bytes > 0x7FFFFFFF || Decompressor() == nullptr) return false;
+    int width = 0, height = 0, colours = 0;
+    return tjDecompressHeader3(static_cast<tjhandle>(jpeg_), from,
+                               static_cast<unsigned long>(bytes), &width, &height, subsampling,
+                               &colours) == 0 &&
+           width == width_ && height == height_;
+}
+
+bool FrameUnpacker::Renew() {
+    if (jpeg_ != nullptr) tjDestroy(static_cast<tjhandle>(jpeg_));
+    jpeg_ = nullptr;
+    return false;
+}
+
 // A whole JPEG image of the frame's size, decoded bottom-up, blue first. Any error or warning
 // of the decoder (a cut-short image ends in a warning, its missing lines painted grey) refuses
 // the frame.
 bool FrameUnpacker::DecodeJpeg(const BYTE* from, size_t bytes, BYTE* to, size_t rowBytes) {
-    if (bytes < 4 || bytes > 0x7FFFFFFF) return false;
-    if (jpeg_ == nullptr) jpeg_ = tjInitDecompress();
-    tjhandle jpeg = static_cast<tjhandle>(jpeg_);
-    if (jpeg == nullptr) return false;
-    int width = 0, height = 0, subsampling = 0, colours = 0;
-    const auto size = static_cast<unsigned long>(bytes);
-    if (tjDecompressHeader3(jpeg, from, size, &width, &height, &subsampling, &colours) == 0 &&
-        width == width_ && height == height_ &&
-        tjDecompress2(jpeg, from, size, to, width, static_cast<int>(rowBytes), height, TJPF_BGR,
+    int subsampling = 0;
+    if (ReadJpegHeader(from, bytes, &subsampling) &&
+        tjDecompress2(static_cast<tjhandle>(jpeg_), from, static_cast<unsigned long>(bytes), to,
+                      width_, static_cast<int>(rowBytes), height_, TJPF_BGR,
                       TJFLAG_BOTTOMUP | TJFLAG_STOPONWARNING) == 0)
         return true;
-    // A decompressor stopped inside an image does not take the next one whole: a new one.
-    tjDestroy(jpeg);
-    jpeg_ = nullptr;
-    return false;
+    return Renew();
+}
+
+namespace {
+
+// JPEG's full-range YCbCr to the limited range of video: luma 16..235, chroma 16..240.
+struct RangeTables {
+    BYTE luma[256];
+    BYTE chroma[256];
+    RangeTables() {
+        for (int v = 0; v < 256; ++v) {
+            luma[v] = static_cast<BYTE>(16 + (v * 219 + 127) / 255);
+            chroma[v] = static_cast<BYTE>(16 + (v * 224 + 127) / 255);
+        }
+    }
+};
+
+// Each sample of a `toW` x `toH` plane the mean of the samples of the `fromW` x `fromH` plane
+// it covers, through `table`: 4:2:0 chroma from the image's own sampling (4:4:4 two by two,
+// 4:4:0 two rows, 4:1:1 half a sample widened). 4:2:0 and 4:2:2 take the quicker ways below.
+void Resample(const BYTE* from, size_t fromW, size_t fromH, BYTE* to, size_t toW, size_t toH,
+              const BYTE* table) {
+    std::vector<size_t> columns(toW + 1);
+    for (size_t x = 0; x <= toW; ++x) columns[x] = x * fromW / toW;
+    for (size_t y = 0; y < toH; ++y) {
+        const size_t y0 = y * fromH / toH, y1 = std::max(y0 + 1, (y + 1) * fromH / toH);
+        for (size_t x = 0; x < toW; ++x) {
+            const size_t x0 = columns[x], x1 = std::max(x0 + 1, columns[x + 1]);
+            size_t sum = 0;
+            for (size_t row = y0; row < y1; ++row)
+                for (size_t col = x0; col < x1; ++col) sum += from[row * fromW + col];
+            const size_t count = (y1 - y0) * (x1 - x0);
+            *to++ = table[(sum + count / 2) / count];
+        }
+    }
+}
+
+void Map(BYTE* bytes, size_t count, const BYTE* table) {
+    for (size_t i = 0; i < count; ++i) bytes[i] = table[bytes[i]];
+}
+
+}  // namespace
+
+// A whole JPEG image of the frame's size, decoded to its own YUV planes and written as I420;
+// refused as DecodeJpeg refuses. Luma, and the chroma of a 4:2:0 image, are decoded straight
+// into the frame.
+bool FrameUnpacker::DecodeJpegToI420(const BYTE* from, size_t bytes, BYTE* to) {
+    static const RangeTables range;
+    int subsampling = 0;
+    if (!ReadJpegHeader(from, bytes, &subsampling) || subsampling < 0 || subsampling >= TJ_NUMSAMP)
+        return Renew();
+    const size_t w = static_cast<size_t>(width_), h = static_cast<size_t>(height_);
+    const size_t halfW = (w + 1) / 2, halfH = (h + 1) / 2;
+    const bool grey = subsampling == TJSAMP_GRAY;
+    const bool direct = subsampling == TJSAMP_420;
+    const int cw = grey ? 0 : tjPlaneWidth(1, width_, subsampling);
+    const int ch = grey ? 0 : tjPlaneHeight(1, height_, subsampling);
+    if (cw < 0 || ch < 0) return Renew();
+    const size_t chroma = static_cast<size_t>(cw) * static_cast<size_t>(ch);
+    unsigned char* planes[3] = {to, to + w * h, to + w * h + halfW * halfH};
+    if (!direct) {
+        planes_.resize(2 * chroma);
+        planes[1] = planes_.data();
+        planes[2] = planes_.data() + chroma;
+    }
+    int strides[3] = {width_, cw, cw};
+    if (tjDecompressToYUVPlanes(static_cast<tjhandle>(jpeg_), from,
+                                static_cast<unsigned long>(bytes), planes, width_, strides, height_,
+                                TJFLAG_STOPONWARNING) != 0)
+        return Renew();
+    Map(to, w * h, range.luma);
+    for (int plane = 1; plane <= 2; ++plane) {
+        BYTE* out = to + w * h + (plane - 1) * halfW * halfH;
+        const BYTE* in = planes[plane];
+        if (grey) {
+            std::memset(out, 128, halfW * halfH);
+        } else if (direct) {
+            Map(out, halfW * halfH, range.chroma);
+        } else if (subsampling == TJSAMP_422) {  // two rows into one
+            for (size_t y = 0; y < halfH; ++y) {
+                const BYTE* upper = in + 2 * y * halfW;
+                const BYTE* lower = 2 * y + 1 < h ? upper + halfW : upper;
+                for (size_t x = 0; x < halfW; ++x)
+                    *out++ = range.chroma[(upper[x] + lower[x] + 1) >> 1];
+            }
+        } else {
+            Resample(in, static_cast<size_t>(cw), static_cast<size_t>(ch), out, halfW, halfH,
+                     range.chroma);
+        }
+    }
+    return true;
 }
 
 }  // namespace VornHost

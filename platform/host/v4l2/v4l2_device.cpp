@@ -176,8 +176,8 @@ public:
                          ? w * 3
                          : w;
         }
-        unpacker_ =
-            std::make_unique<FrameUnpacker>(pixelFormat_, format_.width, format_.height, stride);
+        unpacker_ = std::make_unique<FrameUnpacker>(pixelFormat_, format_.subtype, format_.width,
+                                                    format_.height, stride);
         // The rate is the driver's nearest to the one asked; a driver without rates keeps its own.
         v4l2_streamparm rate{};
         rate.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;

@@ -1,6 +1,5 @@
 #include "internal/graph/formatchoice.h"
 
-#include <algorithm>
 #include <cstdint>
 
 namespace TQZCapture {
@@ -46,45 +45,15 @@ bool Representable(unsigned int width, unsigned int height) {
     return width <= 0x7FFFFFFFu && height <= 0x7FFFFFFFu;
 }
 
-int ExactVideoCapability(const std::vector<VideoCapability>& caps, const GUID& subtype,
-                         unsigned int width, unsigned int height) {
-    for (size_t i = 0; i < caps.size(); ++i) {
-        const VideoCapability& cap = caps[i];
-        if (FAILED(cap.status) || !cap.typed || !cap.videoInfo ||
-            !IsEqualGUID(cap.majortype, MEDIATYPE_Video) || !IsEqualGUID(cap.subtype, subtype) ||
-            cap.width != static_cast<LONG>(width) || cap.height != static_cast<LONG>(height))
-            continue;
-        return static_cast<int>(i);
-    }
-    return -1;
+bool IsExactVideoCapability(const VideoCapability& cap, const GUID& subtype, unsigned int width,
+                            unsigned int height) {
+    return SUCCEEDED(cap.status) && cap.typed && cap.videoInfo &&
+           IsEqualGUID(cap.majortype, MEDIATYPE_Video) && IsEqualGUID(cap.subtype, subtype) &&
+           cap.width == static_cast<LONG>(width) && cap.height == static_cast<LONG>(height);
 }
 
-std::vector<TQZDataType> TypesAtRateFirst(const std::vector<VideoCapability>& caps,
-                                          const std::vector<TQZDataType>& order, unsigned int width,
-                                          unsigned int height, REFERENCE_TIME interval) {
-    auto atRate = [&](TQZDataType type) {
-        const GUID* subtype = VideoSubtype(type);
-        if (subtype == nullptr) return false;
-        for (const VideoCapability& cap : caps) {
-            if (SUCCEEDED(cap.status) && cap.typed && cap.videoInfo &&
-                IsEqualGUID(cap.subtype, *subtype) && cap.width == static_cast<LONG>(width) &&
-                cap.height == static_cast<LONG>(height) && cap.shortest <= interval &&
-                interval <= cap.longest)
-                return true;
-        }
-        return false;
-    };
-    std::vector<TQZDataType> sorted = order;
-    std::stable_partition(sorted.begin(), sorted.end(), atRate);
-    return sorted;
-}
-
-int FirstVideoCapability(const std::vector<VideoCapability>& caps, const GUID& subtype) {
-    for (size_t i = 0; i < caps.size(); ++i) {
-        if (SUCCEEDED(caps[i].status) && caps[i].typed && IsEqualGUID(caps[i].subtype, subtype))
-            return static_cast<int>(i);
-    }
-    return -1;
+bool IsVideoCapabilityOf(const VideoCapability& cap, const GUID& subtype) {
+    return SUCCEEDED(cap.status) && cap.typed && IsEqualGUID(cap.subtype, subtype);
 }
 
 SIZE VideoAskSize(const VideoCapability& cap, unsigned int width, unsigned int height,

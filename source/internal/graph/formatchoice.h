@@ -3,8 +3,6 @@
 // records; the devices read the pin, call these, and hand the result back to the pin.
 #pragma once
 
-#include <vector>
-
 #include "tqzdatatype.h"
 #include "vornplatform.h"
 
@@ -22,9 +20,7 @@ struct VideoCapability {
     bool videoInfo = false;  // the type carries a readable VIDEOINFOHEADER
     LONG width = 0;          // that header's size
     LONG height = 0;
-    SIZE largest = {0, 0};        // the capability's largest output size
-    REFERENCE_TIME shortest = 0;  // its frame intervals, fastest and slowest
-    REFERENCE_TIME longest = 0;
+    SIZE largest = {0, 0};  // the capability's largest output size
 };
 
 // The media subtype that asks a video pin for `type`; null for types it is never asked for.
@@ -36,21 +32,14 @@ REFERENCE_TIME FrameInterval(unsigned int frameRate);
 // Sizes that a bitmap header can carry.
 bool Representable(unsigned int width, unsigned int height);
 
-// The first capability that was read, is video of `subtype` with a video header, and has
-// exactly width x height; -1 when none has.
-int ExactVideoCapability(const std::vector<VideoCapability>& caps, const GUID& subtype,
-                         unsigned int width, unsigned int height);
+// Whether a capability was read, is video of `subtype` with a video header, and has exactly
+// width x height: the one the pin is set to when it is the first such.
+bool IsExactVideoCapability(const VideoCapability& cap, const GUID& subtype, unsigned int width,
+                            unsigned int height);
 
-// `order` with the types first (in their order) that the pin has exactly at width x height
-// and at `interval`, then the others: a size the camera gives at the rate asked only in one
-// format (a webcam's 720p at 30 frames a second only as Motion-JPEG) is asked in that one.
-std::vector<TQZDataType> TypesAtRateFirst(const std::vector<VideoCapability>& caps,
-                                          const std::vector<TQZDataType>& order, unsigned int width,
-                                          unsigned int height, REFERENCE_TIME interval);
-
-// The first capability that was read without failure and is of `subtype`, whatever its size
-// and header; -1 when none is.
-int FirstVideoCapability(const std::vector<VideoCapability>& caps, const GUID& subtype);
+// Whether a capability was read without failure and is of `subtype`, whatever its size and
+// header: the first such is the one the requested size is forced into.
+bool IsVideoCapabilityOf(const VideoCapability& cap, const GUID& subtype);
 
 // The size to ask of a capability: its largest output size when `useMaxSize`, else the
 // requested one.

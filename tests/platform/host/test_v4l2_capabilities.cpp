@@ -2,8 +2,10 @@
 // formats, sizes and intervals, frames packed from the driver's padded lines, and device
 // folders without capture nodes.
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -85,7 +87,8 @@ std::vector<CapsCase> CapsCases() {
           {MEDIASUBTYPE_I420, 640, 480, 0, 0, 1, 1, 1, 30},
           {MEDIASUBTYPE_YUY2, 640, 480, 0, 0, 1, 1, 1, 30},
           {MEDIASUBTYPE_RGB24, 640, 480, 0, 0, 1, 1, 1, 30},
-          {MEDIASUBTYPE_RGB24, 640, 480, 0, 0, 1, 1, 1, 30}}},
+          {MEDIASUBTYPE_RGB24, 640, 480, 0, 0, 1, 1, 1, 30},
+          {MEDIASUBTYPE_I420, 640, 480, 0, 0, 1, 1, 30, 30}}},  // the Motion-JPEG mode again
         {"H264AndOtherFormatsAreLeftOut",
          {{Format(V4L2_PIX_FMT_H264, V4L2_FMT_FLAG_COMPRESSED), {Size(640, 480, {Every(1, 30)})}},
           {Format(V4L2_PIX_FMT_HEVC, V4L2_FMT_FLAG_COMPRESSED), {Size(640, 480, {})}},
@@ -227,6 +230,83 @@ TEST(V4l2Devices, FoldersWithoutCaptureNodesListNothing) {
     for (const char* name : {"video0", "video", "videox", "video12abc", "media0"})
         unlink((base + "/" + name).c_str());
     rmdir(folder);
+}
+
+// A 16 x 16 picture of four flat quadrants, compressed with each chroma sampling a camera may
+// use, unpacked as I420: each quadrant keeps its colour in the limited range of video (within
+// the loss of the compression), and a picture of grey has neutral chroma.
+TEST(V4l2Frames, MotionJpegOfAnySamplingBecomesLimitedRangeI420) {
+    const int kSide = 16, kHalf = 8;
+    const BYTE colours[4][3] = {{0x33, 0x66, 0x99}, {235, 20, 20}, {10, 200, 40}, {250, 250, 250}};
+    std::vector<BYTE> rgb(kSide * kSide * 3);
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x)
+            for (int c = 0; c < 3; ++c)
+                rgb[(y * kSide + x) * 3 + c] = colours[(y / kHalf) * 2 + x / kHalf][c];
+    auto studio = [](const BYTE* p, int plane) {
+        const double r = p[0] / 255.0, g = p[1] / 255.0, b = p[2] / 255.0;
+        if (plane == 0) return 16 + 65.481 * r + 128.553 * g + 24.966 * b;
+        if (plane == 1) return 128 - 37.797 * r - 74.203 * g + 112.0 * b;
+        return 128 + 112.0 * r - 93.786 * g - 18.214 * b;
+    };
+    for (int sampling : {TJSAMP_444, TJSAMP_422, TJSAMP_420, TJSAMP_440, TJSAMP_411, TJSAMP_GRAY}) {
+        SCOPED_TRACE(sampling);
+        tjhandle encoder = tjInitCompress();
+        unsigned char* jpeg = nullptr;
+        unsigned long size = 0;
+        ASSERT_EQ(0, tjCompress2(encoder, rgb.data(), kSide, kSide * 3, kSide, TJPF_RGB, &jpeg,
+                                 &size, sampling, 100, 0));
+        std::vector<BYTE> image(jpeg, jpeg + size);
+        tjFree(jpeg);
+        tjDestroy(encoder);
+        std::vector<BYTE> i420(kSide * kSide + 2 * kHalf * kHalf);
+        VornHost::FrameUnpacker unpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, kSide, kSide, 0);
+        ASSERT_TRUE(unpacker.Unpack(image.data(), image.size(), i420.data()));
+        for (int q = 0; q < 4; ++q) {
+            const int x = (q % 2) * kHalf + kHalf / 2, y = (q / 2) * kHalf + kHalf / 2;
+            const BYTE* colour = colours[q];
+            const double grey = (colour[0] * 0.299 + colour[1] * 0.587 + colour[2] * 0.114);
+            const BYTE flat[3] = {static_cast<BYTE>(std::lround(grey)),
+                                  static_cast<BYTE>(std::lround(grey)),
+                                  static_cast<BYTE>(std::lround(grey))};
+            const BYTE* seen = sampling == TJSAMP_GRAY ? flat : colour;
+            EXPECT_NEAR(studio(seen, 0), i420[y * kSide + x], 3) << "luma of quadrant " << q;
+            const size_t at = kSide * kSide + (y / 2) * kHalf + x / 2;
+            EXPECT_NEAR(studio(seen, 1), i420[at], 3) << "U of quadrant " << q;
+            EXPECT_NEAR(studio(seen, 2), i420[at + kHalf * kHalf], 3) << "V of quadrant " << q;
+        }
+        // Odd sides, whose last chroma row and column cover one line of luma: a flat picture
+        // stays flat to its last sample.
+        {
+            const int w = 17, h = 11;
+            std::vector<BYTE> flat(w * h * 3);
+            for (size_t i = 0; i < flat.size(); ++i) flat[i] = colours[0][i % 3];
+            tjhandle odd = tjInitCompress();
+            unsigned char* oddJpeg = nullptr;
+            unsigned long oddSize = 0;
+            ASSERT_EQ(0, tjCompress2(odd, flat.data(), w, w * 3, h, TJPF_RGB, &oddJpeg, &oddSize,
+                                     sampling, 100, 0));
+            std::vector<BYTE> oddImage(oddJpeg, oddJpeg + oddSize);
+            tjFree(oddJpeg);
+            tjDestroy(odd);
+            std::vector<BYTE> frame(w * h + 2 * 9 * 6);
+            ASSERT_TRUE(VornHost::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, w, h, 0)
+                            .Unpack(oddImage.data(), oddImage.size(), frame.data()));
+            if (sampling != TJSAMP_GRAY) {
+                EXPECT_NEAR(studio(colours[0], 0), frame[w * h - 1], 3);
+                EXPECT_NEAR(studio(colours[0], 1), frame[w * h + 9 * 6 - 1], 3);
+                EXPECT_NEAR(studio(colours[0], 2), frame.back(), 3);
+            }
+        }
+        // Another size than the image's, or I420 asked of a format that is not Motion-JPEG,
+        // unpacks nothing.
+        EXPECT_FALSE(VornHost::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, 8, 8, 0)
+                         .Unpack(image.data(), image.size(), i420.data()));
+    }
+    std::vector<BYTE> yuyv(kSide * kSide * 2), out(kSide * kSide * 2);
+    EXPECT_FALSE(
+        VornHost::FrameUnpacker(V4L2_PIX_FMT_YUYV, MEDIASUBTYPE_I420, kSide, kSide, kSide * 2)
+            .Unpack(yuyv.data(), yuyv.size(), out.data()));
 }
 
 }  // namespace

@@ -204,12 +204,14 @@ TEST_F(V4l2Streaming, EachCameraListsItsModesHonestly) {
          Webcam1080(),
          {"YUY2 640x480 5-30", "YUY2 160x120 5-30", "YUY2 320x240 5-30", "YUY2 1280x720 5-10",
           "YUY2 1920x1080 5-5", "RGB24 640x480 5-30", "RGB24 160x120 5-30", "RGB24 320x240 5-30",
-          "RGB24 1280x720 5-30", "RGB24 1920x1080 5-30"}},
+          "RGB24 1280x720 5-30", "RGB24 1920x1080 5-30", "I420 640x480 5-30", "I420 160x120 5-30",
+          "I420 320x240 5-30", "I420 1280x720 5-30", "I420 1920x1080 5-30"}},
         {"laptop 720p",
          Laptop720(),
          {"RGB24 1280x720 30-30", "RGB24 640x480 30-30", "RGB24 320x240 30-30",
           "RGB24 160x120 30-30", "YUY2 640x480 30-30", "YUY2 320x240 30-30", "YUY2 160x120 30-30",
-          "YUY2 1280x720 10-10"}},
+          "YUY2 1280x720 10-10", "I420 1280x720 30-30", "I420 640x480 30-30", "I420 320x240 30-30",
+          "I420 160x120 30-30"}},
         {"capture card, YUYV only",
          CardYuyv(),
          {"YUY2 1920x1080 30-60", "YUY2 1280x720 30-60", "YUY2 720x576 50-50",
@@ -348,9 +350,10 @@ TEST_F(V4l2Streaming, EveryFormatIsCapturedWithItsPixelsThroughPushAndPull) {
     }
 }
 
-// The host asks for 720p at 30 a second: the webcam has it only as Motion-JPEG, and that is
-// what streams; the frames come 1/30 s apart on the camera's clock.
-TEST_F(V4l2Streaming, A720pRequestAt30GetsTheWebcamsMotionJpegMode) {
+// The host asks for 720p at 30 a second: the webcam has it only as Motion-JPEG, which it also
+// offers as I420, so the negotiation's first attempt (I420) takes it, and that is what
+// streams; the frames come 1/30 s apart on the camera's clock.
+TEST_F(V4l2Streaming, A720pRequestAt30GetsTheWebcamsMotionJpegModeAtTheFirstAttempt) {
     fake_->Plug(0, Webcam1080());
     Publish(List());
     const unsigned long decodedBefore = VornHost::V4l2Counts().delivered;
@@ -362,6 +365,16 @@ TEST_F(V4l2Streaming, A720pRequestAt30GetsTheWebcamsMotionJpegMode) {
         EXPECT_TRUE(device.Close());
         device.OnCloseAFter();
     }
+    const std::vector<VornWorld::FormatRequest> asked =
+        VornWorld::Activity(VornWorld::Devices(MediaKind::Video).at(0)).formats;
+    ASSERT_FALSE(asked.empty());
+    for (const VornWorld::FormatRequest& request : asked) {
+        EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_I420, request.subtype));
+        EXPECT_EQ(S_OK, request.result);
+        EXPECT_EQ(std::make_pair(1280L, 720L),
+                  std::make_pair(long(request.width), long(request.height)));
+    }
+    EXPECT_EQ(333333, asked.back().avgTimePerFrame);
     EXPECT_EQ(V4L2_PIX_FMT_MJPEG, fake_->LastStreamed());
     EXPECT_GE(VornHost::V4l2Counts().delivered - decodedBefore, 4u);
     const std::vector<int> shown = Shown(sink, V4L2_PIX_FMT_MJPEG, 1280, 720);
