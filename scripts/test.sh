@@ -1461,6 +1461,7 @@ portal_stop_check() {
             ! compgen -G "$out.*.part" >/dev/null &&
             grep -q "stopped before the source delivered anything" "$out.err"' \
         _ "$tool" "$file" "$@"
+}
 # portal_still_camera VMCAPTURE: a camera whose picture never changes (a slide, a test card):
 # a PipeWire Video/Source node of one solid colour, pulled by the tool 20 times. Each grab is
 # a new frame although it equals the one before: the capture ends with the 20 frames asked,
