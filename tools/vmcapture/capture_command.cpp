@@ -299,10 +299,11 @@ uint64_t AudioLimit(double seconds, const StreamFormat& stream) {
     return static_cast<uint64_t>(std::llround(seconds * stream.sampleRate)) * frame;
 }
 
-// Moves units from the source to the sink until a limit, a stop request or a failure. Time
-// counts from `start`, when the source began to open: a device may capture while it opens.
-// Audio stops once the file holds the seconds asked for (the last buffer cut to fit), so that
-// the time a device takes to open or to hand over its buffers costs none of it.
+// Moves units from the source to the sink until a limit, a stop request or a failure. The
+// progress counts time from `start`, when the source began to open. Video's seconds count from
+// its first frame (the caller turns them into a number of frames too), and audio stops once
+// the file holds the seconds asked for (the last buffer cut to fit), so that the time a device
+// takes to open or to hand over its buffers costs none of them.
 // `sourceFailed`: the failure was the source's, and what was written is whole.
 int Pump(Source& source, Sink& sink, const Settings& settings, const StreamFormat& stream,
          Progress& progress, std::chrono::steady_clock::time_point start, RateMeter& meter,
@@ -321,10 +322,13 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
             counts.missing = MissingFrames(counts.askedRate, meter, counts.dropped);
         }
     };
+    auto firstUnit = lastUnit;
     while (!StopRequested()) {
         counts.seconds = SecondsSince(start);
         if (settings.maxFrames != 0 && counts.units >= settings.maxFrames) break;
-        if (video && settings.maxSeconds > 0 && counts.seconds >= settings.maxSeconds) break;
+        if (video && settings.maxSeconds > 0 && taken != 0 &&
+            SecondsSince(firstUnit) >= settings.maxSeconds)
+            break;
         if (audioLimit != 0 && counts.audioBytes >= audioLimit) break;
         if (SecondsSince(lastUnit) >= settings.timeout) {
             const std::string limit = Fixed(settings.timeout);
@@ -343,7 +347,10 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
         double stamp = 0;
         if (source.Take(data, size, stamp, 50)) {
             lastUnit = std::chrono::steady_clock::now();
-            if (taken++ == 0) counts.firstAt = SecondsSince(start);
+            if (taken++ == 0) {
+                counts.firstAt = SecondsSince(start);
+                firstUnit = lastUnit;
+            }
             if (!video) {
                 const double gap = source.GapBeforeLast();
                 const double perSecond = static_cast<double>(stream.BytesPerSecond());
@@ -355,6 +362,10 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
             }
             const uint64_t skipped = sink.Skipped();
             if (!sink.Consume(data, size)) {
+                if (!sink.NoRoom().empty()) {
+                    status = kExitNoRoom;  // the caller keeps what was written
+                    break;
+                }
                 ReportError("writing " + settings.output + " failed: " + sink.Error());
                 status = kExitFailure;
                 break;
@@ -397,16 +408,19 @@ int ReportNothingWritten(const CaptureCounts& counts) {
     return kExitNoSource;
 }
 
-// A first frame that came late leaves a file shorter than the seconds asked for. Opening a
-// device takes a moment (a camera's first frame, a screen device's start), so only a wait of
-// more than a second is worth a word.
-void ReportLateStart(const Settings& settings, const CaptureCounts& counts) {
-    constexpr double kLateSeconds = 1.0;
-    if (settings.maxSeconds <= 0 || counts.firstAt <= kLateSeconds) return;
-    ReportWarning("the first frame came " + Fixed(counts.firstAt) +
-                  " s after the capture began: the file holds about " +
-                  Fixed(std::max(0.0, settings.maxSeconds - counts.firstAt)) + " s of the " +
-                  Fixed(settings.maxSeconds) + " s asked for");
+// The file system took no more: the output keeps its whole frames or samples, with a true
+// header, under its own name. "disk full after 61.2 s: talk.wav holds 60.0 s".
+int KeepWhatWasWritten(const std::string& output, Sink& sink, const CaptureCounts& counts) {
+    std::string error;
+    double seconds = 0;
+    if (!sink.KeepWritten(seconds, error)) {
+        ReportError(sink.NoRoom() + " after " + Fixed(counts.seconds) + " s; nothing of " + output +
+                    " could be kept: " + error);
+        return kExitNoRoom;
+    }
+    ReportError(sink.NoRoom() + " after " + Fixed(counts.seconds) + " s: " + output + " holds " +
+                Fixed(seconds) + " s");
+    return kExitNoRoom;
 }
 
 // After a video capture: the frames the source never produced, and the rate the Y4M file
@@ -560,6 +574,14 @@ int Capture(Settings settings, const SourceKind& kind) {
     }
     const StreamFormat stream = source->Format();
     ReportFormatChanges(request, stream);
+    // S seconds at R frames a second are S x R frames, counted from the first.
+    if (stream.medium == Medium::Video && settings.maxSeconds > 0) {
+        const uint64_t frames = std::max<uint64_t>(
+            1, static_cast<uint64_t>(
+                   std::llround(settings.maxSeconds * ToDouble(DeviceRate(stream)))));
+        settings.maxFrames =
+            settings.maxFrames == 0 ? frames : std::min(settings.maxFrames, frames);
+    }
     if (std::string(kind.kind) == "window" && (stream.width < 4 || stream.height < 4)) {
         ReportError("the window '" + source->Name() + "' delivers nothing: its client area " +
                     SizeText(stream.width, stream.height) + " is under 4 pixels either way");
@@ -588,11 +610,11 @@ int Capture(Settings settings, const SourceKind& kind) {
     source->Close();
     progress.Finish(DescribeCounts(counts, stream));
     if (status == kExitOk && counts.units == 0) status = ReportNothingWritten(counts);
-    if (status == kExitOk && stream.medium == Medium::Video) ReportLateStart(settings, counts);
     if (!gaps.empty()) {
         ReportWarning(DescribeGaps(gaps));
         if (settings.strict && status == kExitOk) status = kExitLost;
     }
+    if (status == kExitNoRoom) return KeepWhatWasWritten(settings.output, *sink, counts);
     // Audio that a device delivered before it broke off is kept, and said to be short.
     const bool keepPartial =
         sourceFailed && stream.medium == Medium::Audio && counts.audioBytes > 0;
