@@ -1000,6 +1000,16 @@ gst_tools() {
     for what in inspect monitor; do
         check "gst-$what" bash "$ROOT/tests/scripts/gst_tools_check.sh" "$dir" "$what"
     done
+    gst_world "$dir"
+}
+
+# gst-launch-1.0 on a machine with nothing to capture: the elements take the virtual world,
+# and the host world asked for there fails at once with one error that says why.
+gst_world() {
+    local what
+    for what in auto host; do
+        check "gst-world-$what" bash "$ROOT/tests/scripts/gst_world_check.sh" "$1" "$what"
+    done
 }
 
 # The suites under ThreadSanitizer, without the conversion tests that walk every pixel value

@@ -56,3 +56,23 @@ INSTANTIATE_TEST_SUITE_P(
                       WorldCase{"VORN_WORLD=virtual DISPLAY=:97", "", "", "virtual"}));
 
 }  // namespace
+
+namespace {
+
+// The host world asked for where it has no display: the screen and its windows are refused at
+// once, with the variables looked at, whatever the output.
+TEST(HostWorldWithoutDisplay, SaysThereIsNoDisplay) {
+    for (const char* capture : {"desktop -o d.y4m", "desktop -s 64x48 -o d.y4m", "window -o w.y4m",
+                                "desktop -s 64x48 -o d.mkv"}) {
+        ScratchDir dir;
+        const ToolRun run = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY vmcapture capture " +
+                                         std::string(capture) + " --world host -n 1",
+                                     dir.Path());
+        EXPECT_EQ(3, run.status) << capture << ": " << run.err;
+        EXPECT_NE(std::string::npos,
+                  run.err.find("no display: neither WAYLAND_DISPLAY nor DISPLAY is set"))
+            << capture << ": " << run.err;
+    }
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "autoworld.h"
 #include "commands.h"
 #include "console.h"
 #include "image.h"
@@ -469,9 +470,16 @@ bool CheckCaptureSize(const CaptureRequest& request) {
 }
 
 // The desktop is captured whole unless a region is asked for; false (reported) when the
-// screen's size cannot be told, as the screen gives no picture.
+// screen's size cannot be told, as the screen gives no picture, and for a screen or a window
+// of a host world that has no display at all.
 bool WholeScreenByDefault(const SourceKind& kind, CaptureRequest& request) {
-    if (std::string(kind.kind) != "desktop" || request.sizeGiven) return true;
+    const std::string name = kind.kind;
+    if ((name == "desktop" || name == "window") && !NoDisplay().empty()) {
+        ReportError(name + ": the host world has " + NoDisplay() +
+                    " (--world virtual captures the virtual one)");
+        return false;
+    }
+    if (name != "desktop" || request.sizeGiven) return true;
     ScreenExtent screen{};
     if (!MeasureScreen(&screen)) {
         ReportError(
