@@ -1,4 +1,4 @@
-// Every vmcapture command that the README and the tool's help show runs as written, and what
+// Every vmcapture command that the README, the manual and the help show runs as written; what
 // it writes is read back by ffprobe. The default window is captured as the README draws it.
 #include <gtest/gtest.h>
 
@@ -14,8 +14,7 @@ using namespace vmctest;
 
 namespace {
 
-const std::string kRepository =
-    std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/"));
+const std::string kRepository = VMC_SOURCE_DIR;
 
 // The vmcapture commands in the shell blocks of a Markdown file: each line, or each part of a
 // line joined by "&&", that runs vmcapture (a build folder's path before it dropped).
@@ -73,7 +72,7 @@ TEST(ExamplesTest, EveryCommandOfTheReadmeAndTheHelpRunsAsWritten) {
     ScratchDir probe;
     std::set<std::string> commands;
     for (const std::string& readme :
-         {kRepository + "/README.md", kRepository + "/tools/vmcapture/README.md"})
+         {kRepository + "/README.md", kRepository + "/docs/vmcapture.md"})
         for (const std::string& command : ReadmeCommands(readme)) commands.insert(command);
     for (const char* help : {"capture", "convert", "list"})
         for (const std::string& command : HelpCommands(help, probe.Path()))
@@ -116,7 +115,7 @@ TEST(ExamplesTest, ListSampleOfTheReadmeIsWhatListPrints) {
     ScratchDir dir;
     const ToolRun run = RunTool({"list"}, dir.Path());
     ASSERT_EQ(0, run.status);
-    std::ifstream in(kRepository + "/tools/vmcapture/README.md");
+    std::ifstream in(kRepository + "/docs/vmcapture.md");
     const std::string readme((std::istreambuf_iterator<char>(in)), {});
     EXPECT_NE(std::string::npos, readme.find("```\n" + run.out + "```")) << run.out;
 }

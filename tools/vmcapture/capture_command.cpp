@@ -49,7 +49,8 @@ CommandDef Definition() {
         "camera or microphone is captured through one of its two device classes: --via push\n"
         "(the device calls the tool for every frame or buffer; the default) or --via pull\n"
         "(the tool asks for each one). Video is written as Y4M (I420, BT.601 studio range)\n"
-        "or as numbered 24-bit BMP files, audio as WAV.",
+        "or as numbered 24-bit BMP files, audio as WAV; a video source, with a microphone or\n"
+        "without, is recorded compressed as MKV, MP4 or WebM.",
         {
             {"output", 'o', "FILE",
              "output file: .y4m, .bmp or .wav, or a compressed recording .mkv (H.264, Opus), "
@@ -89,7 +90,9 @@ CommandDef Definition() {
              "exit with status 4 when audio was lost during the capture (the file is still "
              "written)"},
         },
-        "Without --seconds or --frames the capture runs until Ctrl-C. Progress (frames,\n"
+        "Without --seconds or --frames the capture runs until Ctrl-C; SIGTERM, a hang-up\n"
+        "(a closed terminal) and Ctrl-\\ stop it as cleanly. A disk that fills up ends it\n"
+        "with status 5, the file keeping its whole frames or samples. Progress (frames,\n"
         "dropped frames, frames the source never produced, achieved rate) is shown only\n"
         "when standard error is a terminal. Y4M frames of odd width or height are cropped\n"
         "to even sizes. A device that does not take the format asked of it delivers its\n"
