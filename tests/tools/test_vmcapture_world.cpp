@@ -76,3 +76,31 @@ TEST(HostWorldWithoutDisplay, SaysThereIsNoDisplay) {
 }
 
 }  // namespace
+
+namespace {
+
+// The example hosts say which world they capture, and, where nothing came, what to try.
+TEST(ExampleHosts, SayTheirWorldAndWhatToTryWhenNothingCame) {
+    for (const char* example : {"queue_host", "pull_host", "callback_host"}) {
+        SCOPED_TRACE(example);
+        ScratchDir dir;
+        if (RunShell(std::string("command -v ") + example, dir.Path()).status != 0) continue;
+        const ToolRun virtualRun =
+            RunShell(std::string("VORN_WORLD=virtual ") + example, dir.Path());
+        EXPECT_EQ(0, virtualRun.status) << virtualRun.err;
+        EXPECT_NE(std::string::npos, virtualRun.err.find("of the virtual world (VORN_WORLD"))
+            << virtualRun.err;
+        // A host world with nothing in it: no display, no session bus, no sound server.
+        const ToolRun hostRun = RunShell(
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u PULSE_SERVER VORN_WORLD=host XDG_RUNTIME_DIR='" +
+                dir.Path() + "' DBUS_SESSION_BUS_ADDRESS='unix:path=" + dir.Path() + "/no-bus' " +
+                example,
+            dir.Path());
+        EXPECT_NE(std::string::npos, hostRun.err.find("of the host world")) << hostRun.err;
+        EXPECT_NE(std::string::npos,
+                  hostRun.err.find("VORN_WORLD=virtual captures the virtual world's test sources."))
+            << hostRun.err;
+    }
+}
+
+}  // namespace
