@@ -104,3 +104,20 @@ TEST(ExampleHosts, SayTheirWorldAndWhatToTryWhenNothingCame) {
 }
 
 }  // namespace
+
+namespace {
+
+// A recording goes through the GStreamer elements, which choose a world of their own when
+// asked nothing: in the tool's process they take the one the tool chose.
+TEST(RecordingWorld, IsTheWorldTheToolChose) {
+    if (!VMCAPTURE_RECORDS) GTEST_SKIP() << "vmcapture was built without GStreamer";
+    ScratchDir dir;
+    // A display is named (auto would take the host world), the virtual one is asked for.
+    const ToolRun run = RunShell(
+        "env -u VORN_WORLD DISPLAY=:97 vmcapture capture desktop --world virtual -s 64x48 -n 3 "
+        "-o a.mkv",
+        dir.Path());
+    EXPECT_EQ(0, run.status) << run.err;
+}
+
+}  // namespace

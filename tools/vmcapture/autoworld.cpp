@@ -35,6 +35,7 @@ std::string Variable(const char* name) {
 // What chose the world in force, once one was put in force here.
 std::mutex chosenLock;
 std::string chosenWhy;
+bool chosen = false;
 
 }  // namespace
 
@@ -64,6 +65,15 @@ std::string AutoWorld(std::string& why) {
 bool PutWorldInForce(const std::string& asked, std::string& used, std::string& why,
                      std::string& error) {
     std::string world = asked;
+    {
+        // Once chosen (by the tool's --world, say), "auto" takes the world in force.
+        std::lock_guard<std::mutex> hold(chosenLock);
+        if (chosen && (world.empty() || world == "auto")) {
+            used = VornWorld::WorldName(VornWorld::CurrentWorld());
+            why = chosenWhy;
+            return true;
+        }
+    }
     if (world.empty()) {
         const std::string variable = Variable("VORN_WORLD");
         world = variable.empty() ? "auto" : "";
@@ -90,6 +100,7 @@ bool PutWorldInForce(const std::string& asked, std::string& used, std::string& w
     used = VornWorld::WorldName(VornWorld::CurrentWorld());
     std::lock_guard<std::mutex> hold(chosenLock);
     chosenWhy = why;
+    chosen = true;
     return true;
 }
 

@@ -12,7 +12,9 @@ namespace vmcapture {
 std::string AutoWorld(std::string& why);
 
 // Puts the world `asked` in force before the platform's first call: "host" or "virtual", or
-// "auto" (AutoWorld); "" takes VORN_WORLD where it is set, else "auto". `used` is the world in
+// "auto" (AutoWorld); "" takes VORN_WORLD where it is set, else "auto"; once a world was put in
+// force here, "" and "auto" keep it (the elements in vmcapture's process take the tool's
+// world). `used` is the world in
 // force then and `why` what chose it. False with the reason for a name that is no world, and
 // where this process already captures from the other world (it is fixed at its first capture).
 bool PutWorldInForce(const std::string& asked, std::string& used, std::string& why,

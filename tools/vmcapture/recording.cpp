@@ -238,6 +238,7 @@ std::string PollError(GstBus* bus, GstClockTime wait, std::string& noRoom) {
 int KeepRecorded(const RecordingSettings& settings, const std::string& temporary, Written& written,
                  const std::string& noRoom, double elapsed) {
     const std::string after = noRoom + " after " + Fixed(elapsed) + " s";
+    std::lock_guard<std::mutex> hold(written.lock);
     uint64_t bytes = written.bytes;
     if (settings.container == "mp4" || bytes == 0 || !CutFile(temporary.c_str(), bytes) ||
         !RenameOver(temporary.c_str(), settings.output.c_str())) {
