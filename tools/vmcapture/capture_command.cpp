@@ -304,10 +304,10 @@ uint64_t AudioLimit(double seconds, const StreamFormat& stream) {
 }
 
 // Moves units from the source to the sink until a limit, a stop request or a failure. The
-// progress counts time from `start`, when the source began to open. Video's seconds count from
-// its first frame (the caller turns them into a number of frames too), and audio stops once
-// the file holds the seconds asked for (the last buffer cut to fit), so that the time a device
-// takes to open or to hand over its buffers costs none of them.
+// progress counts time from `start`, when the source began to open. Video's seconds are its
+// frames' time stamps from the first one's (the caller turns them into frames too), and audio
+// stops once the file holds the seconds asked for (the last buffer cut to fit), so that the
+// time a device takes to open or to hand over its buffers costs none of them.
 // `sourceFailed`: the failure was the source's, and what was written is whole.
 int Pump(Source& source, Sink& sink, const Settings& settings, const StreamFormat& stream,
          Progress& progress, std::chrono::steady_clock::time_point start, RateMeter& meter,
@@ -326,13 +326,10 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
             counts.missing = MissingFrames(counts.askedRate, meter, counts.dropped);
         }
     };
-    auto firstUnit = lastUnit;
+    double firstStamp = 0;
     while (!StopRequested()) {
         counts.seconds = SecondsSince(start);
         if (settings.maxFrames != 0 && counts.units >= settings.maxFrames) break;
-        if (video && settings.maxSeconds > 0 && taken != 0 &&
-            SecondsSince(firstUnit) >= settings.maxSeconds)
-            break;
         if (audioLimit != 0 && counts.audioBytes >= audioLimit) break;
         if (SecondsSince(lastUnit) >= settings.timeout) {
             const std::string limit = Fixed(settings.timeout);
@@ -351,10 +348,13 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
         double stamp = 0;
         if (source.Take(data, size, stamp, 50)) {
             lastUnit = std::chrono::steady_clock::now();
-            if (taken++ == 0) {
-                counts.firstAt = SecondsSince(start);
-                firstUnit = lastUnit;
-            }
+            if (taken == 0) firstStamp = stamp;
+            // Video's seconds are the frames' own time: a frame stamped at or past them, from
+            // the first frame's stamp, ends the capture unwritten.
+            if (video && settings.maxSeconds > 0 && taken != 0 &&
+                stamp - firstStamp >= settings.maxSeconds)
+                break;
+            if (taken++ == 0) counts.firstAt = SecondsSince(start);
             if (!video) {
                 const double gap = source.GapBeforeLast();
                 const double perSecond = static_cast<double>(stream.BytesPerSecond());
