@@ -1095,9 +1095,33 @@ host_suites() {
                 -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "1280,1024,10" ]]' \
                 ffprobe "$out"
             loaded_desktop "$tool" "${out%/*}/loaded.y4m"
+            host_stop_signals "$tool" "${out%/*}"
         fi
     fi
     stop_xvfb
+}
+
+# The X desktop recorded as .mkv and as .y4m, stopped after 2 s by a hang-up (a closed terminal)
+# or a quit request (Ctrl-\): status 0, and a file under its own name that ffprobe reads, with
+# more than a second of frames.
+host_stop_signals() {
+    local tool=$1 dir=$2 signal ext
+    for signal in HUP QUIT; do
+        for ext in mkv y4m; do
+            DISPLAY=$XVFB_DISPLAY VORN_WORLD=host check "vmcapture-host-sig$signal-$ext" bash -c '
+                out=$2/stopped-$3.$4
+                rm -f "$out"
+                "$1" capture desktop -s 640x480 -r 10 -t 60 -q -o "$out" &
+                pid=$!
+                sleep 3
+                kill -s "$3" "$pid"
+                wait "$pid" || { echo "status $?"; exit 1; }
+                frames=$(ffprobe -v error -count_packets -select_streams v:0 \
+                    -show_entries stream=nb_read_packets -of csv=p=0 "$out")
+                echo "$out: ${frames:-no} frames"
+                ((${frames:-0} > 10))' stop "$tool" "$dir" "$signal" "$ext"
+        done
+    done
 }
 
 # The desktop at 30 frames a second for 3 s under a busy thread on every core: frames may be
