@@ -418,8 +418,9 @@ int KeepWhatWasWritten(const std::string& output, Sink& sink, const CaptureCount
     std::string error;
     double seconds = 0;
     if (!sink.KeepWritten(seconds, error)) {
-        ReportError(sink.NoRoom() + " after " + Fixed(counts.seconds) + " s; nothing of " + output +
-                    " could be kept: " + error);
+        ReportError(sink.NoRoom() + " after " + Fixed(counts.seconds) + " s: " +
+                    (output == "-" ? "standard output keeps what reached it"
+                                   : "nothing of " + output + " could be kept: " + error));
         return kExitNoRoom;
     }
     ReportError(sink.NoRoom() + " after " + Fixed(counts.seconds) + " s: " + output + " holds " +

@@ -84,7 +84,9 @@ bool OutputFile::KeepWholeUnits(uint64_t header, uint64_t unit,
                                 uint64_t& units, std::string& error) {
     units = 0;
     if (file_ == nullptr || IsStream() || temporary_.empty() || unit == 0) {
-        error = failure_.empty() ? path_ + ": nothing to keep" : failure_;
+        error = IsStream()         ? path_ + " is a stream, which keeps what reached it"
+                : failure_.empty() ? path_ + ": nothing to keep"
+                                   : failure_;
         Discard();
         return false;
     }
