@@ -1,7 +1,10 @@
 # Installation: the library, its class headers, the platform headers a host needs, a CMake
 # package and a pkg-config file. Each file belongs to a component, which the release packages
 # (cmake/Package.cmake) follow: runtime (what a host's users need), dev (what a host's build
-# needs), tool (the capture tool and, on Windows, the virtual devices).
+# needs), tool (the capture tool and, on Windows, the virtual devices). Whatever was built is
+# installed: the library and its platform layer always come with a build (everything links
+# them), while the tool and the GStreamer plugin are installed OPTIONAL, so that a build of
+# one target (--target vmcapture) installs without the other.
 include(CMakePackageConfigHelpers)
 
 set(VMC_INSTALL_TARGETS VornMediaCapture)

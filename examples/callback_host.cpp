@@ -7,6 +7,7 @@
 
 #include "icapturevideocallback.h"
 #include "tqzenumdevice.h"
+#include "world.h"
 
 using namespace TQZCapture;
 
@@ -30,9 +31,11 @@ public:
 int main() {
     TQZUSBVideoDeviceSet devices;
     TQZEnumDevice::EnumVideoDevice(devices);
+    SayWorld("the first camera");
     TQZUSBVideoDevice* device = devices.GetByIndex(0);
     if (device == nullptr) {
         std::printf("no video input device\n");
+        SayNothingArrived("the first camera");
         return 0;
     }
     std::printf("capturing from \"%s\"\n", device->Name.c_str());
@@ -40,7 +43,10 @@ int main() {
     device->Width = 320;
     device->Height = 240;
     device->OnOpenBefore(&counter);  // hand over the callback before Open
-    if (!device->Open()) return 1;
+    if (!device->Open()) {
+        SayNothingArrived("the first camera");
+        return 1;
+    }
     device->OnOpenAFter();
     std::this_thread::sleep_for(std::chrono::seconds(1));
     device->OnCloseBefore();
@@ -49,5 +55,6 @@ int main() {
     std::printf("%ld frames, %lld bytes of 24-bit RGB (%ux%u), last at %.3f s\n",
                 counter.frames.load(), counter.bytes.load(), device->Width, device->Height,
                 counter.last.load());
+    if (counter.frames == 0) SayNothingArrived("the first camera");
     return counter.frames > 0 ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include "tqzcolorspaceconvert.h"
 #include "tqzenumdevice.h"
 #include "tqzpacket.h"
+#include "world.h"
 
 using namespace TQZCapture;
 
@@ -15,10 +16,18 @@ int main() {
     TQZDesktopDeviceSet screens;
     TQZEnumDevice::EnumDesktopDevice(screens);
     TQZDesktopDevice* desktop = screens.GetByName("Desktop");
+    SayWorld("the screen");
+    if (desktop == nullptr) {
+        SayNothingArrived("the screen");
+        return 1;
+    }
     desktop->Width = 640;  // a multiple of 4 and even: rows are packed as the converter wants
     desktop->Height = 480;
     desktop->FrameRate = 25;
-    if (!desktop->Open()) return 1;
+    if (!desktop->Open()) {
+        SayNothingArrived("the screen");
+        return 1;
+    }
     std::this_thread::sleep_for(std::chrono::seconds(1));
     desktop->Close();  // queued frames stay available after Close
 
@@ -43,5 +52,6 @@ int main() {
         }
     }
     std::printf("%d frames converted to I420 (%zu bytes each)\n", frames, i420.size());
+    if (frames == 0) SayNothingArrived("the screen");
     return frames > 0 ? 0 : 1;
 }

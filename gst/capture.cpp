@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "autoworld.h"
 #include "formats.h"
 
 namespace vorngst {
@@ -109,7 +110,7 @@ bool ElementState::LostMore() {
 
 namespace {
 
-enum PropertyId { kPropKind = 1, kPropDevice, kPropVia };
+enum PropertyId { kPropKind = 1, kPropDevice, kPropVia, kPropWorld };
 
 // Give up on a device that delivers nothing for this long.
 constexpr double kSilentSeconds = 5.0;
@@ -133,6 +134,9 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pro
             case kPropVia:
                 choice.via = string;
                 break;
+            case kPropWorld:
+                choice.world = string;
+                break;
             default:
                 G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
         }
@@ -151,6 +155,9 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* property)
         case kPropVia:
             g_value_set_string(value, choice.via.c_str());
             break;
+        case kPropWorld:
+            g_value_set_string(value, choice.world.c_str());
+            break;
         default:
             G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
     }
@@ -161,19 +168,46 @@ void Finalize(GObject* object) {
     G_OBJECT_CLASS(ParentClass())->finalize(object);
 }
 
-gboolean Start(GstBaseSrc* base) {
-    ElementState& state = State(base);
+// Puts the world in force, finds the device and readies it; false with one error on the bus.
+bool Prepare(ElementState& state) {
     DeviceChoice choice = state.settings.Choice();
-    std::string error;
+    std::string error, used, why;
+    // "auto" is the tool's default: VORN_WORLD where it is set, else the host's world where
+    // the machine has something to capture.
+    if (!vmcapture::PutWorldInForce(choice.world == "auto" ? "" : choice.world, used, why, error)) {
+        GST_ELEMENT_ERROR(state.element, RESOURCE, SETTINGS, ("%s", error.c_str()), (nullptr));
+        return false;
+    }
+    if ((choice.kind == "desktop" || choice.kind == "window") && !vmcapture::NoDisplay().empty()) {
+        const std::string what = choice.kind + " " + choice.device + " of " +
+                                 vmcapture::WorldInForce() + ": " + vmcapture::NoDisplay();
+        GST_ELEMENT_ERROR(state.element, RESOURCE, NOT_FOUND, ("%s", what.c_str()), (nullptr));
+        return false;
+    }
     if (!state.Choose(choice, error) || !state.session.Find(choice, error)) {
-        GST_ELEMENT_ERROR(base, RESOURCE, NOT_FOUND, ("%s", error.c_str()), (nullptr));
-        return FALSE;
+        const std::string where = error + " in " + vmcapture::WorldInForce();
+        GST_ELEMENT_ERROR(state.element, RESOURCE, NOT_FOUND, ("%s", where.c_str()), (nullptr));
+        return false;
     }
     state.negotiated = false;
     state.lostSeen = 0;
     state.time.Reset();
     return state.Begin();
 }
+
+// The device is found and readied before the base class starts: a start that fails makes the
+// base class post an error of its own ("Failed to start") after the one that says why.
+GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition) {
+    ElementState& state = State(element);
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && !Prepare(state)) {
+        state.session.Close();
+        state.End();
+        return GST_STATE_CHANGE_FAILURE;
+    }
+    return GST_ELEMENT_CLASS(ParentClass())->change_state(element, transition);
+}
+
+gboolean Start(GstBaseSrc*) { return TRUE; }
 
 gboolean Stop(GstBaseSrc* base) {
     ElementState& state = State(base);
@@ -240,13 +274,29 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
                 break;
             case CaptureSession::Taken::Flushing:
                 return GST_FLOW_FLUSHING;
-            case CaptureSession::Taken::Silent:
-                GST_ELEMENT_ERROR(push, RESOURCE, READ,
-                                  ("the device delivered nothing for %g s", kSilentSeconds),
-                                  (nullptr));
-                return GST_FLOW_ERROR;
+            case CaptureSession::Taken::Silent: {
+                const DeviceChoice choice = state.settings.Choice();
+                const std::string world = vmcapture::WorldInForce();
+                const bool screen = choice.kind == "desktop" || choice.kind == "window";
+                const std::string hint =
+                    world.rfind("the host", 0) != 0
+                        ? "; world=host captures this machine's own screen, sound and cameras"
+                    : screen && !vmcapture::NoDisplay().empty()
+                        ? " (" + vmcapture::NoDisplay() + ")"
+                        : " (in use elsewhere, or the screen cast refused?)";
+                GST_ELEMENT_ERROR(
+                    push, RESOURCE, READ,
+                    ("%s %s of %s delivered nothing for %g s%s", choice.kind.c_str(),
+                     choice.device.c_str(), world.c_str(), kSilentSeconds, hint.c_str()),
+                    (nullptr));
+                // The error is on the bus: an error flow would make the base class post a
+                // second one, so the stream ends.
+                return GST_FLOW_EOS;
+            }
         }
         const GstFlowReturn made = state.Make(data, size, seconds, out);
+        // Make posted the error already, as above.
+        if (made == GST_FLOW_ERROR) return GST_FLOW_EOS;
         if (made != GST_FLOW_CUSTOM_SUCCESS) return made;
     }
 }
@@ -260,6 +310,7 @@ void InitClass(SourceClass* klass, const ElementDescription& description) {
     object->get_property = GetProperty;
     object->finalize = Finalize;
     auto* element = GST_ELEMENT_CLASS(push);
+    element->change_state = ChangeState;
     gst_element_class_set_static_metadata(element, description.longName, description.classification,
                                           description.description, "VornMediaCapture developers");
     gst_element_class_add_pad_template(
@@ -295,6 +346,14 @@ void InitClass(SourceClass* klass, const ElementDescription& description) {
         g_param_spec_string("via", "Via",
                             "How a camera or microphone delivers: push or pull (empty: push)", "",
                             flags));
+    g_object_class_install_property(
+        object, kPropWorld,
+        g_param_spec_string("world", "World",
+                            "Where the device is: host (this machine's own screen, sound server "
+                            "and cameras), virtual (test sources), or auto: VORN_WORLD where it "
+                            "is set, else host where the machine has a display or a sound "
+                            "server, else virtual. Fixed for the process at its first capture",
+                            "auto", flags));
 }
 
 void InitInstance(SourceInstance* self, ElementState* state, const char* kind) {
@@ -303,6 +362,7 @@ void InitInstance(SourceInstance* self, ElementState* state, const char* kind) {
     state->settings.Update([&](DeviceChoice& choice) {
         choice.kind = kind;
         choice.device = "0";
+        choice.world = "auto";
     });
     gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
     gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);

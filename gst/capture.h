@@ -22,6 +22,7 @@ struct DeviceChoice {
     std::string kind;    // desktop, window, camera, microphone
     std::string device;  // an index, or a name (a window's title)
     std::string via;     // push, pull, or empty: the kind's first delivery
+    std::string world;   // auto, host or virtual, as vmcapture's --world
 };
 
 class CaptureSession {
@@ -156,7 +157,7 @@ struct ElementDescription {
 };
 
 // Sets up an element class: its metadata and pad template, the properties "kind" (where
-// withKind), "device" and "via", and every step of a live push source.
+// withKind), "device", "via" and "world", and every step of a live push source.
 void InitClass(SourceClass* klass, const ElementDescription& description);
 // Sets up an instance with its state: a live source in time format, the device of index 0.
 void InitInstance(SourceInstance* self, ElementState* state, const char* kind);

@@ -2,6 +2,7 @@
 // the source element that captures it, by kind and index.
 #include <string>
 
+#include "autoworld.h"
 #include "elements.h"
 #include "sources.h"
 #include "tqzenumdevice.h"
@@ -78,8 +79,12 @@ GstDevice* MakeDevice(const vmcapture::SourceKind& row, const vmcapture::SourceE
     return GST_DEVICE(device);
 }
 
-// Every device of each kind, listed once: from the first set that captures the kind.
+// Every device of each kind, listed once: from the first set that captures the kind. The
+// world is chosen as the elements and the tool choose it (VORN_WORLD, else auto).
 GList* Probe(GstDeviceProvider*) {
+    std::string used, why, error;
+    if (!vmcapture::PutWorldInForce("", used, why, error))
+        GST_WARNING("the devices are those of the world in force: %s", error.c_str());
     TQZCapture::TQZEnumDevice all;
     GList* devices = nullptr;
     for (const vmcapture::SourceKind& row : vmcapture::SourceKinds()) {

@@ -410,6 +410,23 @@ install_host() {
     cmake --install "$BUILD_DIR" --prefix "$work/prefix" >"$work.log" 2>&1 ||
         { cat "$work.log"; fail "install $name"; return 1; }
     hosts_on "$runner" "$work" "$work/prefix" "$@"
+    [[ $runner == native ]] && install_tool_alone "$@"
+}
+
+# The first build a user makes is of the tool alone (--target vmcapture); installing it must
+# not ask for what it did not build (the GStreamer plugin): the installed tool then runs.
+install_tool_alone() {
+    local dir=$BUILD_ROOT/tool-alone
+    rm -rf "$dir"
+    step "configure and build the tool alone in $dir"
+    if ! cmake -S "$ROOT" -B "$dir" -G Ninja "${@:2}" -DVMC_BUILD_TESTS=OFF >"$dir.log" 2>&1 ||
+        ! cmake --build "$dir" -j "$JOBS" --target vmcapture >>"$dir.log" 2>&1; then
+        cat "$dir.log"
+        fail "build the tool alone"
+        return 1
+    fi
+    check install-tool-alone bash -c 'cmake --install "$1" --prefix "$1/prefix" &&
+        "$1/prefix/bin/vmcapture" --version' install "$dir"
 }
 # The compiler and toolchain file a build was made with: sets BUILD_CXX and BUILD_TOOLCHAIN
 # (the -DCMAKE_TOOLCHAIN_FILE argument among BUILD.., if any).
@@ -1016,6 +1033,16 @@ gst_tools() {
     for what in inspect monitor; do
         check "gst-$what" bash "$ROOT/tests/scripts/gst_tools_check.sh" "$dir" "$what"
     done
+    gst_world "$dir"
+}
+
+# gst-launch-1.0 on a machine with nothing to capture: the elements take the virtual world,
+# and the host world asked for there fails at once with one error that says why.
+gst_world() {
+    local what
+    for what in auto host; do
+        check "gst-world-$what" bash "$ROOT/tests/scripts/gst_world_check.sh" "$1" "$what"
+    done
 }
 
 # The suites under ThreadSanitizer, without the conversion tests that walk every pixel value
@@ -1101,9 +1128,33 @@ host_suites() {
                 -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "1280,1024,10" ]]' \
                 ffprobe "$out"
             loaded_desktop "$tool" "${out%/*}/loaded.y4m"
+            host_stop_signals "$tool" "${out%/*}"
         fi
     fi
     stop_xvfb
+}
+
+# The X desktop recorded as .mkv and as .y4m, stopped after 2 s by a hang-up (a closed terminal)
+# or a quit request (Ctrl-\): status 0, and a file under its own name that ffprobe reads, with
+# more than a second of frames.
+host_stop_signals() {
+    local tool=$1 dir=$2 signal ext
+    for signal in HUP QUIT; do
+        for ext in mkv y4m; do
+            DISPLAY=$XVFB_DISPLAY VORN_WORLD=host check "vmcapture-host-sig$signal-$ext" bash -c '
+                out=$2/stopped-$3.$4
+                rm -f "$out"
+                "$1" capture desktop -s 640x480 -r 10 -t 60 -q -o "$out" &
+                pid=$!
+                sleep 3
+                kill -s "$3" "$pid"
+                wait "$pid" || { echo "status $?"; exit 1; }
+                frames=$(ffprobe -v error -count_packets -select_streams v:0 \
+                    -show_entries stream=nb_read_packets -of csv=p=0 "$out")
+                echo "$out: ${frames:-no} frames"
+                ((${frames:-0} > 10))' stop "$tool" "$dir" "$signal" "$ext"
+        done
+    done
 }
 
 # The desktop at 30 frames a second for 3 s under a busy thread on every core: frames may be

@@ -176,7 +176,8 @@ GstStateChangeReturn Settle(GstElement* pipeline, GstState* now = nullptr,
 // Runs a pipeline to its end (EOS or error) and returns the messages' types and the error text.
 struct Outcome {
     bool eos = false;
-    std::string error;
+    std::string error;  // the first error's message
+    int errors = 0;     // the errors on the bus, the first one and any that followed it
 };
 Outcome RunToEnd(GstElement* pipeline, GstClockTime limit = 20 * GST_SECOND) {
     Outcome outcome;
@@ -192,6 +193,13 @@ Outcome RunToEnd(GstElement* pipeline, GstClockTime limit = 20 * GST_SECOND) {
             gst_message_parse_error(message, &error, nullptr);
             outcome.error = error->message;
             g_error_free(error);
+            outcome.errors = 1;
+            // Another element's (or the base class's) error follows the first one at once.
+            while (GstMessage* more =
+                       gst_bus_timed_pop_filtered(bus, 300 * GST_MSECOND, GST_MESSAGE_ERROR)) {
+                ++outcome.errors;
+                gst_message_unref(more);
+            }
         }
         gst_message_unref(message);
     }
@@ -290,19 +298,31 @@ TEST(Elements, StateChangeCyclesLeaveNothingBehind) {
     }
 }
 
-// Missing devices, unknown kinds, and formats the elements cannot make: an error when linking or
-// on the bus, never an abort.
+// Missing devices, unknown kinds and worlds, and formats the elements cannot make: an error
+// when linking or on the bus, never an abort. An element that cannot start posts one error,
+// which says the world it looked in.
 TEST(Elements, RefuseWithAnErrorOnTheBus) {
-    for (const char* launch :
-         {"vornvideosrc kind=camera device=7 ! fakesink", "vornvideosrc kind=printer ! fakesink",
-          "vornvideosrc kind=window device=\"No Such Window\" ! fakesink",
-          "vornvideosrc kind=microphone ! fakesink", "vornaudiosrc device=3 ! fakesink",
-          "vornaudiosrc via=sideways ! fakesink",
-          // Odd sizes do not go into I420; a region larger than the screen is not on it.
-          "vornvideosrc ! video/x-raw,format=I420,width=161,height=121 ! fakesink",
-          "vornvideosrc ! video/x-raw,width=9999,height=64 ! fakesink",
-          "vornaudiosrc ! audio/x-raw,format=F32LE ! fakesink",
-          "vornaudiosrc ! audio/x-raw,format=S24LE ! fakesink"}) {
+    struct Refusal {
+        const char* launch;
+        const char* says;  // part of the error, where it cannot start
+    };
+    for (const Refusal& refusal : std::vector<Refusal>{
+             {"vornvideosrc kind=camera device=7 ! fakesink", "in the virtual world"},
+             {"vornvideosrc kind=printer ! fakesink", "in the virtual world"},
+             {"vornvideosrc kind=window device=\"No Such Window\" ! fakesink",
+              "in the virtual world"},
+             {"vornvideosrc kind=microphone ! fakesink", "in the virtual world"},
+             {"vornaudiosrc device=3 ! fakesink", "in the virtual world"},
+             {"vornaudiosrc via=sideways ! fakesink", "in the virtual world"},
+             {"vornvideosrc world=mars ! fakesink", "auto, host or virtual"},
+             // The world is fixed for the process at its first capture (virtual here).
+             {"vornaudiosrc world=host ! fakesink", "from the virtual world already"},
+             // Odd sizes do not go into I420; a region larger than the screen is not on it.
+             {"vornvideosrc ! video/x-raw,format=I420,width=161,height=121 ! fakesink", nullptr},
+             {"vornvideosrc ! video/x-raw,width=9999,height=64 ! fakesink", nullptr},
+             {"vornaudiosrc ! audio/x-raw,format=F32LE ! fakesink", nullptr},
+             {"vornaudiosrc ! audio/x-raw,format=S24LE ! fakesink", nullptr}}) {
+        const char* launch = refusal.launch;
         GError* error = nullptr;
         GstElement* pipeline =
             gst_parse_launch_full(launch, nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &error);
@@ -318,6 +338,11 @@ TEST(Elements, RefuseWithAnErrorOnTheBus) {
         const Outcome outcome = RunToEnd(pipeline, 5 * GST_SECOND);
         EXPECT_FALSE(outcome.eos) << launch;
         EXPECT_FALSE(outcome.error.empty()) << launch;
+        if (refusal.says != nullptr) {
+            EXPECT_NE(outcome.error.find(refusal.says), std::string::npos)
+                << launch << ": " << outcome.error;
+            EXPECT_EQ(outcome.errors, 1) << launch << ": " << outcome.error;
+        }
         gst_object_unref(pipeline);
     }
 }

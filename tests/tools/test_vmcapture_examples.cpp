@@ -17,8 +17,7 @@ using namespace vmctest;
 
 namespace {
 
-const std::string kRepository =
-    std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/"));
+const std::string kRepository = VMC_SOURCE_DIR;
 
 // The vmcapture commands in the shell blocks of a Markdown file: each line, or each part of a
 // line joined by "&&", that runs vmcapture (a build folder's path before it dropped).
@@ -66,11 +65,10 @@ std::vector<std::string> HelpCommands(const std::string& command, const std::str
 // The Markdown files whose shell blocks show the tool: the README, the tool's own, and every
 // document of docs/.
 std::vector<std::string> DocumentsWithExamples() {
-    std::vector<std::string> paths = {kRepository + "/README.md",
-                                      kRepository + "/tools/vmcapture/README.md"};
+    std::vector<std::string> paths = {kRepository + "/README.md"};
     for (const auto& entry : std::filesystem::directory_iterator(kRepository + "/docs"))
         if (entry.path().extension() == ".md") paths.push_back(entry.path().string());
-    std::sort(paths.begin() + 2, paths.end());
+    std::sort(paths.begin() + 1, paths.end());
     return paths;
 }
 
@@ -129,7 +127,7 @@ TEST(ExamplesTest, ListSampleOfTheReadmeIsWhatListPrints) {
     ScratchDir dir;
     const ToolRun run = RunTool({"list"}, dir.Path());
     ASSERT_EQ(0, run.status);
-    std::ifstream in(kRepository + "/tools/vmcapture/README.md");
+    std::ifstream in(kRepository + "/docs/vmcapture.md");
     const std::string readme((std::istreambuf_iterator<char>(in)), {});
     EXPECT_NE(std::string::npos, readme.find("```\n" + run.out + "```")) << run.out;
 }

@@ -56,3 +56,68 @@ INSTANTIATE_TEST_SUITE_P(
                       WorldCase{"VORN_WORLD=virtual DISPLAY=:97", "", "", "virtual"}));
 
 }  // namespace
+
+namespace {
+
+// The host world asked for where it has no display: the screen and its windows are refused at
+// once, with the variables looked at, whatever the output.
+TEST(HostWorldWithoutDisplay, SaysThereIsNoDisplay) {
+    for (const char* capture : {"desktop -o d.y4m", "desktop -s 64x48 -o d.y4m", "window -o w.y4m",
+                                "desktop -s 64x48 -o d.mkv"}) {
+        ScratchDir dir;
+        const ToolRun run = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY vmcapture capture " +
+                                         std::string(capture) + " --world host -n 1",
+                                     dir.Path());
+        EXPECT_EQ(3, run.status) << capture << ": " << run.err;
+        EXPECT_NE(std::string::npos,
+                  run.err.find("no display: neither WAYLAND_DISPLAY nor DISPLAY is set"))
+            << capture << ": " << run.err;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The example hosts say which world they capture, and, where nothing came, what to try.
+TEST(ExampleHosts, SayTheirWorldAndWhatToTryWhenNothingCame) {
+    for (const char* example : {"queue_host", "pull_host", "callback_host"}) {
+        SCOPED_TRACE(example);
+        ScratchDir dir;
+        if (RunShell(std::string("command -v ") + example, dir.Path()).status != 0) continue;
+        const ToolRun virtualRun =
+            RunShell(std::string("VORN_WORLD=virtual ") + example, dir.Path());
+        EXPECT_EQ(0, virtualRun.status) << virtualRun.err;
+        EXPECT_NE(std::string::npos, virtualRun.err.find("of the virtual world (VORN_WORLD"))
+            << virtualRun.err;
+        // A host world with nothing in it: no display, no session bus, no sound server.
+        const ToolRun hostRun = RunShell(
+            "env -u DISPLAY -u WAYLAND_DISPLAY -u PULSE_SERVER VORN_WORLD=host XDG_RUNTIME_DIR='" +
+                dir.Path() + "' DBUS_SESSION_BUS_ADDRESS='unix:path=" + dir.Path() + "/no-bus' " +
+                example,
+            dir.Path());
+        EXPECT_NE(std::string::npos, hostRun.err.find("of the host world")) << hostRun.err;
+        EXPECT_NE(std::string::npos,
+                  hostRun.err.find("VORN_WORLD=virtual captures the virtual world's test sources."))
+            << hostRun.err;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A recording goes through the GStreamer elements, which choose a world of their own when
+// asked nothing: in the tool's process they take the one the tool chose.
+TEST(RecordingWorld, IsTheWorldTheToolChose) {
+    if (!VMCAPTURE_RECORDS) GTEST_SKIP() << "vmcapture was built without GStreamer";
+    ScratchDir dir;
+    // A display is named (auto would take the host world), the virtual one is asked for.
+    const ToolRun run = RunShell(
+        "env -u VORN_WORLD DISPLAY=:97 vmcapture capture desktop --world virtual -s 64x48 -n 3 "
+        "-o a.mkv",
+        dir.Path());
+    EXPECT_EQ(0, run.status) << run.err;
+}
+
+}  // namespace

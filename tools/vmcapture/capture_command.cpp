@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "autoworld.h"
 #include "commands.h"
 #include "console.h"
 #include "image.h"
@@ -48,7 +49,8 @@ CommandDef Definition() {
         "camera or microphone is captured through one of its two device classes: --via push\n"
         "(the device calls the tool for every frame or buffer; the default) or --via pull\n"
         "(the tool asks for each one). Video is written as Y4M (I420, BT.601 studio range)\n"
-        "or as numbered 24-bit BMP files, audio as WAV.",
+        "or as numbered 24-bit BMP files, audio as WAV; a video source, with a microphone or\n"
+        "without, is recorded compressed as MKV, MP4 or WebM.",
         {
             {"output", 'o', "FILE",
              "output file: .y4m, .bmp or .wav, or a compressed recording .mkv (H.264, Opus), "
@@ -88,7 +90,9 @@ CommandDef Definition() {
              "exit with status 4 when audio was lost during the capture (the file is still "
              "written)"},
         },
-        "Without --seconds or --frames the capture runs until Ctrl-C. Progress (frames,\n"
+        "Without --seconds or --frames the capture runs until Ctrl-C; SIGTERM, a hang-up\n"
+        "(a closed terminal) and Ctrl-\\ stop it as cleanly. A disk that fills up ends it\n"
+        "with status 5, the file keeping its whole frames or samples. Progress (frames,\n"
         "dropped frames, frames the source never produced, achieved rate) is shown only\n"
         "when standard error is a terminal. Y4M frames of odd width or height are cropped\n"
         "to even sizes. A device that does not take the format asked of it delivers its\n"
@@ -299,10 +303,11 @@ uint64_t AudioLimit(double seconds, const StreamFormat& stream) {
     return static_cast<uint64_t>(std::llround(seconds * stream.sampleRate)) * frame;
 }
 
-// Moves units from the source to the sink until a limit, a stop request or a failure. Time
-// counts from `start`, when the source began to open: a device may capture while it opens.
-// Audio stops once the file holds the seconds asked for (the last buffer cut to fit), so that
-// the time a device takes to open or to hand over its buffers costs none of it.
+// Moves units from the source to the sink until a limit, a stop request or a failure. The
+// progress counts time from `start`, when the source began to open. Video's seconds are its
+// frames' time stamps from the first one's (the caller turns them into frames too), and audio
+// stops once the file holds the seconds asked for (the last buffer cut to fit), so that the
+// time a device takes to open or to hand over its buffers costs none of them.
 // `sourceFailed`: the failure was the source's, and what was written is whole.
 int Pump(Source& source, Sink& sink, const Settings& settings, const StreamFormat& stream,
          Progress& progress, std::chrono::steady_clock::time_point start, RateMeter& meter,
@@ -321,10 +326,10 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
             counts.missing = MissingFrames(counts.askedRate, meter, counts.dropped);
         }
     };
+    double firstStamp = 0;
     while (!StopRequested()) {
         counts.seconds = SecondsSince(start);
         if (settings.maxFrames != 0 && counts.units >= settings.maxFrames) break;
-        if (video && settings.maxSeconds > 0 && counts.seconds >= settings.maxSeconds) break;
         if (audioLimit != 0 && counts.audioBytes >= audioLimit) break;
         if (SecondsSince(lastUnit) >= settings.timeout) {
             const std::string limit = Fixed(settings.timeout);
@@ -343,6 +348,12 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
         double stamp = 0;
         if (source.Take(data, size, stamp, 50)) {
             lastUnit = std::chrono::steady_clock::now();
+            if (taken == 0) firstStamp = stamp;
+            // Video's seconds are the frames' own time: a frame stamped at or past them, from
+            // the first frame's stamp, ends the capture unwritten.
+            if (video && settings.maxSeconds > 0 && taken != 0 &&
+                stamp - firstStamp >= settings.maxSeconds)
+                break;
             if (taken++ == 0) counts.firstAt = SecondsSince(start);
             if (!video) {
                 const double gap = source.GapBeforeLast();
@@ -355,6 +366,10 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
             }
             const uint64_t skipped = sink.Skipped();
             if (!sink.Consume(data, size)) {
+                if (!sink.NoRoom().empty()) {
+                    status = kExitNoRoom;  // the caller keeps what was written
+                    break;
+                }
                 ReportError("writing " + settings.output + " failed: " + sink.Error());
                 status = kExitFailure;
                 break;
@@ -397,16 +412,20 @@ int ReportNothingWritten(const CaptureCounts& counts) {
     return kExitNoSource;
 }
 
-// A first frame that came late leaves a file shorter than the seconds asked for. Opening a
-// device takes a moment (a camera's first frame, a screen device's start), so only a wait of
-// more than a second is worth a word.
-void ReportLateStart(const Settings& settings, const CaptureCounts& counts) {
-    constexpr double kLateSeconds = 1.0;
-    if (settings.maxSeconds <= 0 || counts.firstAt <= kLateSeconds) return;
-    ReportWarning("the first frame came " + Fixed(counts.firstAt) +
-                  " s after the capture began: the file holds about " +
-                  Fixed(std::max(0.0, settings.maxSeconds - counts.firstAt)) + " s of the " +
-                  Fixed(settings.maxSeconds) + " s asked for");
+// The file system took no more: the output keeps its whole frames or samples, with a true
+// header, under its own name. "disk full after 61.2 s: talk.wav holds 60.0 s".
+int KeepWhatWasWritten(const std::string& output, Sink& sink, const CaptureCounts& counts) {
+    std::string error;
+    double seconds = 0;
+    if (!sink.KeepWritten(seconds, error)) {
+        ReportError(sink.NoRoom() + " after " + Fixed(counts.seconds) + " s: " +
+                    (output == "-" ? "standard output keeps what reached it"
+                                   : "nothing of " + output + " could be kept: " + error));
+        return kExitNoRoom;
+    }
+    ReportError(sink.NoRoom() + " after " + Fixed(counts.seconds) + " s: " + output + " holds " +
+                Fixed(seconds) + " s");
+    return kExitNoRoom;
 }
 
 // After a video capture: the frames the source never produced, and the rate the Y4M file
@@ -455,9 +474,16 @@ bool CheckCaptureSize(const CaptureRequest& request) {
 }
 
 // The desktop is captured whole unless a region is asked for; false (reported) when the
-// screen's size cannot be told, as the screen gives no picture.
+// screen's size cannot be told, as the screen gives no picture, and for a screen or a window
+// of a host world that has no display at all.
 bool WholeScreenByDefault(const SourceKind& kind, CaptureRequest& request) {
-    if (std::string(kind.kind) != "desktop" || request.sizeGiven) return true;
+    const std::string name = kind.kind;
+    if ((name == "desktop" || name == "window") && !NoDisplay().empty()) {
+        ReportError(name + ": the host world has " + NoDisplay() +
+                    " (--world virtual captures the virtual one)");
+        return false;
+    }
+    if (name != "desktop" || request.sizeGiven) return true;
     ScreenExtent screen{};
     if (!MeasureScreen(&screen)) {
         // A stop while the screen was asked for (a consent dialog open) ends the wait.
@@ -571,6 +597,14 @@ int Capture(Settings settings, const SourceKind& kind) {
     }
     const StreamFormat stream = source->Format();
     ReportFormatChanges(request, stream);
+    // S seconds at R frames a second are S x R frames, counted from the first.
+    if (stream.medium == Medium::Video && settings.maxSeconds > 0) {
+        const uint64_t frames = std::max<uint64_t>(
+            1, static_cast<uint64_t>(
+                   std::llround(settings.maxSeconds * ToDouble(DeviceRate(stream)))));
+        settings.maxFrames =
+            settings.maxFrames == 0 ? frames : std::min(settings.maxFrames, frames);
+    }
     if (std::string(kind.kind) == "window" && (stream.width < 4 || stream.height < 4)) {
         ReportError("the window '" + source->Name() + "' delivers nothing: its client area " +
                     SizeText(stream.width, stream.height) + " is under 4 pixels either way");
@@ -599,11 +633,11 @@ int Capture(Settings settings, const SourceKind& kind) {
     source->Close();
     progress.Finish(DescribeCounts(counts, stream));
     if (status == kExitOk && counts.units == 0) status = ReportNothingWritten(counts);
-    if (status == kExitOk && stream.medium == Medium::Video) ReportLateStart(settings, counts);
     if (!gaps.empty()) {
         ReportWarning(DescribeGaps(gaps));
         if (settings.strict && status == kExitOk) status = kExitLost;
     }
+    if (status == kExitNoRoom) return KeepWhatWasWritten(settings.output, *sink, counts);
     // Audio that a device delivered before it broke off is kept, and said to be short.
     const bool keepPartial =
         sourceFailed && stream.medium == Medium::Audio && counts.audioBytes > 0;

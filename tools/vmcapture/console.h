@@ -1,6 +1,7 @@
 // The few console and file services that differ between systems; one implementation per system.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 namespace vmcapture {
@@ -22,7 +23,12 @@ std::FILE* CreateNewFile(const char* path);
 bool OpenStream(const char* path, std::FILE*& file);
 // Renames `from` to `to`, replacing a file of that name; false (errno set) when it fails.
 bool RenameOver(const char* from, const char* to);
-// A write to a closed pipe fails with an error instead of ending the program.
+// Cuts the file `path` to its first `size` bytes; `size` becomes what it holds (less where it
+// held less). False (errno set) when it cannot be done.
+bool CutFile(const char* path, uint64_t& size);
+// A write to a closed pipe fails with an error instead of ending the program, and a write
+// past the file-size limit fails with EFBIG instead of ending it.
+
 void IgnoreBrokenPipe();
 
 }  // namespace vmcapture

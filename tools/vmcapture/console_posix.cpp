@@ -59,6 +59,16 @@ bool OpenStream(const char* path, std::FILE*& file) {
 
 bool RenameOver(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
-void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+bool CutFile(const char* path, uint64_t& size) {
+    struct stat info {};
+    if (stat(path, &info) != 0) return false;
+    if (static_cast<uint64_t>(info.st_size) < size) size = static_cast<uint64_t>(info.st_size);
+    return truncate(path, static_cast<off_t>(size)) == 0;
+}
+
+void IgnoreBrokenPipe() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 }  // namespace vmcapture

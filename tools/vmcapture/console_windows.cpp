@@ -85,7 +85,18 @@ bool RenameOver(const char* from, const char* to) {
     return false;
 }
 
-// Windows has no SIGPIPE: a write to a closed pipe already fails with an error.
+bool CutFile(const char* path, uint64_t& size) {
+    const int descriptor = _open(path, _O_RDWR | _O_BINARY);
+    if (descriptor < 0) return false;
+    const __int64 held = _filelengthi64(descriptor);
+    if (held >= 0 && static_cast<uint64_t>(held) < size) size = static_cast<uint64_t>(held);
+    const bool cut = held >= 0 && _chsize_s(descriptor, static_cast<__int64>(size)) == 0;
+    _close(descriptor);
+    if (!cut) errno = EIO;
+    return cut;
+}
+
+// Windows has no SIGPIPE nor file-size limit: such a write already fails with an error.
 void IgnoreBrokenPipe() {}
 
 }  // namespace vmcapture

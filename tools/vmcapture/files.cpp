@@ -57,7 +57,60 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
 
 bool OutputFile::Fail() {
     if (errno == EPIPE && IsStream()) SetOutputClosed();
-    if (failure_.empty()) failure_ = SystemError(path_);
+    if (failure_.empty()) {
+        failureCode_ = errno;
+        failure_ = SystemError(path_);
+    }
+    return false;
+}
+
+std::string OutputFile::NoRoom() const {
+    if (failure_.empty()) return "";
+    switch (failureCode_) {
+        case ENOSPC:
+            return "disk full";
+#ifdef EDQUOT
+        case EDQUOT:
+            return "disk quota reached";
+#endif
+        case EFBIG:
+            return "file size limit reached";
+    }
+    return "";
+}
+
+bool OutputFile::KeepWholeUnits(uint64_t header, uint64_t unit,
+                                const std::function<std::string(uint64_t)>& newHeader,
+                                uint64_t& units, std::string& error) {
+    units = 0;
+    if (file_ == nullptr || IsStream() || temporary_.empty() || unit == 0) {
+        error = IsStream()         ? path_ + " is a stream, which keeps what reached it"
+                : failure_.empty() ? path_ + ": nothing to keep"
+                                   : failure_;
+        Discard();
+        return false;
+    }
+    std::fclose(file_);  // what its buffer still held may not reach the file: it is cut below
+    file_ = nullptr;
+    uint64_t size = UINT64_MAX;
+    bool kept = CutFile(temporary_.c_str(), size) && size >= header;
+    if (kept) {
+        units = (size - header) / unit;
+        size = header + units * unit;
+        kept = units != 0 && CutFile(temporary_.c_str(), size);
+    }
+    if (kept && newHeader) {
+        const std::string bytes = newHeader(units);
+        std::FILE* file = std::fopen(temporary_.c_str(), "r+b");
+        kept = file != nullptr && bytes.size() >= header &&
+               std::fwrite(bytes.data(), 1, header, file) == header;
+        if (file != nullptr && std::fclose(file) != 0) kept = false;
+    }
+    if (kept) kept = RenameOver(temporary_.c_str(), path_.c_str());
+    if (kept) return true;
+    error = size < header || units == 0 ? path_ + ": not one whole frame or sample was written"
+                                        : SystemError(path_);
+    std::remove(temporary_.c_str());
     return false;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,19 @@ public:
     bool Close(std::string& error);
     // Closes and removes what was written (standard output stays open).
     void Discard();
+    // The first failure, "" while there is none.
+    const std::string& Failure() const { return failure_; }
+    // What stopped the writes when the file system took no more ("disk full", "file size
+    // limit reached", "disk quota reached"); "" for any other failure or none.
+    std::string NoRoom() const;
+    // After the file system took no more: closes the file and keeps of it the `header` bytes
+    // and as many whole `unit`-byte units after them as reached it, writes `header` bytes of
+    // `newHeader(units)` over the header where that is given, and gives the file its name.
+    // `units` is how many were kept. False (with the reason; the temporary file is gone) for
+    // standard output and streams, and when not one whole unit was kept.
+    bool KeepWholeUnits(uint64_t header, uint64_t unit,
+                        const std::function<std::string(uint64_t units)>& newHeader,
+                        uint64_t& units, std::string& error);
 
 private:
     bool Fail();
@@ -44,6 +58,7 @@ private:
     std::string path_;       // the name the file gets
     std::string temporary_;  // the name it is written under
     std::string failure_;
+    int failureCode_ = 0;  // errno of the first failure
     bool stream_ = false;
 };
 

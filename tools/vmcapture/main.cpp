@@ -18,8 +18,24 @@ struct Command {
 
 const Command kCommands[] = {
     {"list", "list every capture source", vmcapture::RunList},
-    {"capture", "capture one source into a Y4M, BMP or WAV file", vmcapture::RunCapture},
+    {"capture", "capture one source into a Y4M, BMP, WAV, MKV, MP4 or WebM file",
+     vmcapture::RunCapture},
     {"convert", "convert RGB24 or BMP images to I420 (raw or Y4M)", vmcapture::RunConvert},
+};
+
+struct ExitRow {
+    int status;
+    const char* meaning;
+};
+
+const ExitRow kExitRows[] = {
+    {vmcapture::kExitOk,
+     "done, also when stopped by Ctrl-C, SIGTERM, a hang-up (SIGHUP) or Ctrl-\\ (SIGQUIT)"},
+    {vmcapture::kExitFailure, "reading or writing failed, or the source stopped delivering"},
+    {vmcapture::kExitUsage, "the command line is wrong"},
+    {vmcapture::kExitNoSource, "the source is missing, cannot be opened or delivers nothing"},
+    {vmcapture::kExitLost, "capture --strict: audio was lost (the file is written)"},
+    {vmcapture::kExitNoRoom, "the disk filled up: the file keeps what was written before"},
 };
 
 void PrintUsage(std::FILE* out) {
@@ -32,9 +48,9 @@ void PrintUsage(std::FILE* out) {
         std::fprintf(out, "  %-10s%s\n", command.name, command.summary);
     std::fprintf(out,
                  "\n'vmcapture COMMAND --help' shows the options of a command;\n"
-                 "'vmcapture --version' shows the version.\n"
-                 "Exit status: 0 done (also when stopped by Ctrl-C), 1 failure, 2 usage error,\n"
-                 "3 source missing, not opened or silent.\n");
+                 "'vmcapture --version' shows the version. The manual is docs/vmcapture.md.\n\n"
+                 "Exit status:\n");
+    for (const ExitRow& row : kExitRows) std::fprintf(out, "  %d  %s\n", row.status, row.meaning);
 #ifndef _WIN32
     std::fprintf(out,
                  "\nOn Linux the sources are the machine's own (the X display or, in a Wayland\n"

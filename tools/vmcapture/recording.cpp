@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cerrno>
 #include <deque>
+#include <mutex>
 
+#include "console.h"
 #include "elements.h"
 #include "files.h"
 #include "progress.h"
@@ -152,6 +155,63 @@ Sent Send(Stream& stream, GstSample* sample, GstClockTime start, GstClockTime st
     return past ? Sent::Past : Sent::Yes;
 }
 
+// What of the recording reached the file: the bytes of the buffers the file sink took and
+// wrote, and where in time the last of them ends. The sink writes each buffer as it takes it
+// (unbuffered), so a buffer has reached the file once the next one comes.
+struct Written {
+    std::mutex lock;
+    uint64_t bytes = 0, pendingBytes = 0;
+    GstClockTime end = 0, pendingEnd = 0;
+
+    void Take(GstBuffer* buffer) {
+        std::lock_guard<std::mutex> hold(lock);
+        bytes += pendingBytes;
+        end = std::max(end, pendingEnd);
+        pendingBytes = gst_buffer_get_size(buffer);
+        const GstClockTime pts = GST_BUFFER_PTS(buffer), duration = GST_BUFFER_DURATION(buffer);
+        pendingEnd = GST_CLOCK_TIME_IS_VALID(pts)
+                         ? pts + (GST_CLOCK_TIME_IS_VALID(duration) ? duration : 0)
+                         : pendingEnd;
+    }
+};
+
+GstPadProbeReturn OnFileBuffer(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* written = static_cast<Written*>(data);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) {
+        written->Take(GST_PAD_PROBE_INFO_BUFFER(info));
+    } else if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        for (guint i = 0; i < gst_buffer_list_length(list); ++i)
+            written->Take(gst_buffer_list_get(list, i));
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+// What stopped the file sink when the file system took no more ("disk full", "file size
+// limit reached", "disk quota reached"), or "" for any other error.
+std::string NoRoomOf(GstMessage* message) {
+    if (std::string(GST_OBJECT_NAME(GST_MESSAGE_SRC(message))) != "file") return "";
+    GError* error = nullptr;
+    gchar* debug = nullptr;
+    gst_message_parse_error(message, &error, &debug);
+    const std::string details = debug != nullptr ? debug : "";
+    std::string reason;
+    if (error != nullptr && error->domain == GST_RESOURCE_ERROR) {
+        if (error->code == GST_RESOURCE_ERROR_NO_SPACE_LEFT ||
+            details.find(g_strerror(ENOSPC)) != std::string::npos)
+            reason = "disk full";
+        else if (details.find(g_strerror(EFBIG)) != std::string::npos)
+            reason = "file size limit reached";
+#ifdef EDQUOT
+        else if (details.find(g_strerror(EDQUOT)) != std::string::npos)
+            reason = "disk quota reached";
+#endif
+    }
+    if (error != nullptr) g_error_free(error);
+    g_free(debug);
+    return reason;
+}
+
 std::string ErrorText(GstMessage* message) {
     GError* error = nullptr;
     gchar* debug = nullptr;
@@ -163,13 +223,37 @@ std::string ErrorText(GstMessage* message) {
     return text;
 }
 
-// The first error on the bus, or "".
-std::string PollError(GstBus* bus, GstClockTime wait = 0) {
+// The first error on the bus, or ""; `noRoom` says whether the file system took no more.
+std::string PollError(GstBus* bus, GstClockTime wait, std::string& noRoom) {
     GstMessage* message = gst_bus_timed_pop_filtered(bus, wait, GST_MESSAGE_ERROR);
     if (message == nullptr) return "";
     const std::string text = ErrorText(message);
+    noRoom = NoRoomOf(message);
     gst_message_unref(message);
     return text;
+}
+
+// The file system took no more: a Matroska file (.mkv, .webm) keeps every buffer that reached
+// it whole, and is readable as it is; an MP4 file is readable only once finished.
+int KeepRecorded(const RecordingSettings& settings, const std::string& temporary, Written& written,
+                 const std::string& noRoom, double elapsed) {
+    const std::string after = noRoom + " after " + Fixed(elapsed) + " s";
+    std::lock_guard<std::mutex> hold(written.lock);
+    uint64_t bytes = written.bytes;
+    if (settings.container == "mp4" || bytes == 0 || !CutFile(temporary.c_str(), bytes) ||
+        !RenameOver(temporary.c_str(), settings.output.c_str())) {
+        std::remove(temporary.c_str());
+        ReportError(after + ": nothing of " + settings.output + " could be kept" +
+                    (settings.container == "mp4"
+                         ? " (an MP4 file is readable only once finished; .mkv keeps what "
+                           "was written)"
+                         : ""));
+        return kExitNoRoom;
+    }
+    const GstClockTime end = written.end > kEncoderLeadIn ? written.end - kEncoderLeadIn : 0;
+    ReportError(after + ": " + settings.output + " holds " +
+                Fixed(static_cast<double>(end) / GST_SECOND) + " s");
+    return kExitNoRoom;
 }
 
 std::string Quote(const std::string& text) {
@@ -203,8 +287,9 @@ std::string Launch(const RecordingSettings& s, const Container& container,
                   "appsrc name=ain format=time ! queue ! audioconvert ! audioresample ! "
                   "opusenc bitrate=" +
                   std::to_string(s.audioKbps * 1000) + " ! queue ! mux. ";
-    launch += std::string(container.muxer) +
-              " name=mux ! filesink name=file async=false location=" + Quote(path);
+    launch +=
+        std::string(container.muxer) +
+        " name=mux ! filesink name=file async=false buffer-mode=unbuffered location=" + Quote(path);
     return launch;
 }
 
@@ -248,11 +333,21 @@ int Record(const RecordingSettings& settings) {
         audio.source = GST_APP_SRC(ain.p);
     }
     Ref<GstBus> bus{gst_element_get_bus(pipeline.p)};
+    Written written;
+    {
+        Ref<GstElement> file{Child(pipeline.p, "file")};
+        Ref<GstPad> pad{gst_element_get_static_pad(file.p, "sink")};
+        gst_pad_add_probe(pad.p,
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                          OnFileBuffer, &written, nullptr);
+    }
     CatchStopRequests();
     int status = kExitOk;
-    std::string error;
+    std::string error, noRoom;
+    const auto began = std::chrono::steady_clock::now();
     if (gst_element_set_state(pipeline.p, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        error = PollError(bus.p, GST_SECOND);
+        error = PollError(bus.p, GST_SECOND, noRoom);
         status = kExitNoSource;
     }
     const GstClockTime period =
@@ -263,8 +358,8 @@ int Record(const RecordingSettings& settings) {
     GstClockTime videoPeriod = period;
     bool stopping = false;
     while (status == kExitOk) {
-        if (!(error = PollError(bus.p)).empty()) {
-            status = kExitFailure;
+        if (!(error = PollError(bus.p, 0, noRoom)).empty()) {
+            status = noRoom.empty() ? kExitFailure : kExitNoRoom;
             break;
         }
         // Everything both sinks hold, so that neither stream falls behind the other (a
@@ -346,11 +441,16 @@ int Record(const RecordingSettings& settings) {
             static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
         if (message == nullptr || GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
             error = message != nullptr ? ErrorText(message) : "the file was not completed";
-            status = kExitFailure;
+            noRoom = message != nullptr ? NoRoomOf(message) : "";
+            status = noRoom.empty() ? kExitFailure : kExitNoRoom;
         }
         if (message != nullptr) gst_message_unref(message);
     }
     gst_element_set_state(pipeline.p, GST_STATE_NULL);
+    if (status == kExitNoRoom)
+        return KeepRecorded(
+            settings, temporary, written, noRoom,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
     if (status == kExitOk && std::rename(temporary.c_str(), settings.output.c_str()) != 0) {
         error = SystemError(settings.output);
         status = kExitFailure;

@@ -11,6 +11,7 @@ enum ExitStatus {
     kExitUsage = 2,     // the command line is wrong
     kExitNoSource = 3,  // the source does not exist, cannot be opened or delivers nothing
     kExitLost = 4,      // --strict: audio was lost during the capture (the file is written)
+    kExitNoRoom = 5,    // the disk filled up: the file keeps what was written before
 };
 
 // "<path>: <reason of the last system error>".

@@ -1,5 +1,6 @@
 #include "sinks.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "bmp.h"
@@ -52,6 +53,7 @@ public:
     using VideoSink::VideoSink;
 
     bool Open(const std::string& path, FrameRate rate, std::string& error) {
+        rate_ = rate;
         width_ = EvenDown(stream_.width);
         height_ = EvenDown(stream_.height);
         if (width_ == 0 || height_ == 0) {
@@ -67,14 +69,22 @@ public:
     }
     bool Finish(std::string& error) override { return writer_.Close(error); }
     bool SetFrameRate(FrameRate rate) override { return writer_.RewriteRate(rate); }
+    std::string NoRoom() const override { return writer_.File().NoRoom(); }
+    bool KeepWritten(double& seconds, std::string& error) override {
+        uint64_t frames = 0;
+        const bool kept = writer_.KeepWholeFrames(frames, error);
+        seconds = static_cast<double>(frames) / ToDouble(rate_);
+        return kept;
+    }
 
 private:
     bool WriteFrame(const ImageView& frame) override {
         if (!maker_.Convert(frame, width_, height_)) return Fail("the colour converter failed");
-        std::string error;
-        if (!writer_.WriteFrame(maker_)) return Fail(writer_.Close(error) ? "write failed" : error);
+        if (!writer_.WriteFrame(maker_)) return Fail(writer_.File().Failure());
         return true;
     }
+
+    FrameRate rate_;
 
     uint32_t width_ = 0;
     uint32_t height_ = 0;
@@ -86,13 +96,19 @@ private:
 // names, so a failed capture leaves no frames and replaces no older files.
 class BmpSink : public VideoSink {
 public:
-    BmpSink(const StreamFormat& stream, const std::string& pattern)
-        : VideoSink(stream), pattern_(pattern) {}
+    BmpSink(const StreamFormat& stream, const std::string& pattern, FrameRate rate)
+        : VideoSink(stream), pattern_(pattern), rate_(rate) {}
     bool Finish(std::string& error) override {
         for (auto& file : files_)
             if (!file->Close(error)) return false;
         files_.clear();
         return true;
+    }
+    std::string NoRoom() const override { return noRoom_; }
+    // The frames written whole are kept; the one that did not fit is gone already.
+    bool KeepWritten(double& seconds, std::string& error) override {
+        seconds = static_cast<double>(files_.size()) / ToDouble(rate_);
+        return !files_.empty() && Finish(error);
     }
 
 private:
@@ -102,6 +118,7 @@ private:
         std::string error;
         if (!file->Open(NumberedPath(pattern_, ++number_), error)) return Fail(error);
         if (!file->Write(bytes.data(), bytes.size()) || !file->Flush()) {
+            noRoom_ = file->NoRoom();
             file->Close(error);
             return Fail(error);
         }
@@ -110,6 +127,8 @@ private:
     }
 
     std::string pattern_;
+    FrameRate rate_;
+    std::string noRoom_;
     uint64_t number_ = 0;
     std::vector<std::unique_ptr<OutputFile>> files_;  // written, not yet named
 };
@@ -117,18 +136,27 @@ private:
 class WavSink : public Sink {
 public:
     bool Open(const std::string& path, const StreamFormat& stream, std::string& error) {
+        bytesPerSecond_ = std::max<uint64_t>(1, stream.BytesPerSecond());
         return writer_.Open(path, stream.sampleRate, stream.bitsPerSample, stream.channels, error);
     }
     bool Consume(const uint8_t* data, size_t size) override {
         if (writer_.Write(data, size)) return true;
-        std::string error = "WAV files end at 4 GiB of audio";
-        if (writer_.DataBytes() + size <= WavWriter::kMaxDataBytes) writer_.Close(error);
-        return Fail(error);
+        return Fail(writer_.DataBytes() + size > WavWriter::kMaxDataBytes
+                        ? "WAV files end at 4 GiB of audio"
+                        : writer_.File().Failure());
     }
     bool Finish(std::string& error) override { return writer_.Close(error); }
+    std::string NoRoom() const override { return writer_.File().NoRoom(); }
+    bool KeepWritten(double& seconds, std::string& error) override {
+        uint64_t bytes = 0;
+        const bool kept = writer_.KeepWholeSamples(bytes, error);
+        seconds = static_cast<double>(bytes) / static_cast<double>(bytesPerSecond_);
+        return kept;
+    }
 
 private:
     WavWriter writer_;
+    uint64_t bytesPerSecond_ = 1;
 };
 
 }  // namespace
@@ -172,7 +200,7 @@ std::unique_ptr<Sink> MakeSink(OutputFormat format, const std::string& path,
             return sink->Open(path, rate, error) ? std::move(sink) : nullptr;
         }
         case OutputFormat::Bmp:
-            return std::make_unique<BmpSink>(stream, path);
+            return std::make_unique<BmpSink>(stream, path, rate);
         case OutputFormat::Wav: {
             auto sink = std::make_unique<WavSink>();
             return sink->Open(path, stream, error) ? std::move(sink) : nullptr;

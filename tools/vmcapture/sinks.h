@@ -32,6 +32,17 @@ public:
     // Replaces the provisional frame rate of a Y4M file; false where that cannot be done
     // (standard output, other formats).
     virtual bool SetFrameRate(FrameRate) { return false; }
+    // What stopped the writes when the file system took no more ("disk full", "file size
+    // limit reached", ...); "" for any other failure or none.
+    virtual std::string NoRoom() const { return ""; }
+    // After that: keeps the whole frames or sample frames that reached the output, makes its
+    // header say so, and gives it its name; `seconds` is what it holds. False (with the
+    // reason) where nothing could be kept.
+    virtual bool KeepWritten(double& seconds, std::string& error) {
+        seconds = 0;
+        error = error_;
+        return false;
+    }
 
     uint64_t Skipped() const { return skipped_; }
     const std::string& Error() const { return error_; }

@@ -15,11 +15,23 @@ void OnStopSignal(int signal) {
     std::signal(signal, SIG_DFL);  // the next one ends the program
 }
 
+// Every request to end that leaves the program time to finish its file: Ctrl-C, a
+// termination request, a closed terminal or connection (hang-up), and Ctrl-\ (quit).
+const int kStopSignals[] = {
+    SIGINT,
+    SIGTERM,
+#ifdef SIGHUP
+    SIGHUP,
+#endif
+#ifdef SIGQUIT
+    SIGQUIT,
+#endif
+};
+
 }  // namespace
 
 void CatchStopRequests() {
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
+    for (int signal : kStopSignals) std::signal(signal, OnStopSignal);
 }
 
 bool StopRequested() { return stopRequested != 0; }

@@ -25,24 +25,46 @@ bool WavWriter::Open(const std::string& path, uint32_t sampleRate, uint32_t bits
         return false;
     }
     if (!file_.Open(path, error)) return false;
+    sampleRate_ = sampleRate;
+    bitsPerSample_ = bitsPerSample;
+    channels_ = channels;
+    const std::string header = Header(0);
+    dataBytes_ = 0;
+    open_ = file_.Write(header.data(), header.size()) && file_.Flush();
+    if (!open_) file_.Close(error);
+    return open_;
+}
+
+std::string WavWriter::Header(uint64_t dataBytes) const {
     uint8_t header[kHeaderSize];
+    const uint32_t blockAlign = bitsPerSample_ / 8 * channels_;
     std::memcpy(header, "RIFF", 4);
     const bool streaming = file_.IsStream();
-    StoreLE32(header + kRiffSizeOffset, streaming ? kUnknownLength : kHeaderSize - 8);
+    StoreLE32(header + kRiffSizeOffset,
+              streaming ? kUnknownLength : static_cast<uint32_t>(kHeaderSize - 8 + dataBytes));
     std::memcpy(header + 8, "WAVEfmt ", 8);
     StoreLE32(header + 16, 16);  // size of the format chunk
     StoreLE16(header + 20, kWaveFormatPcm);
-    StoreLE16(header + 22, channels);
-    StoreLE32(header + 24, sampleRate);
-    StoreLE32(header + 28, static_cast<uint32_t>(blockAlign * sampleRate));
-    StoreLE16(header + 32, static_cast<uint32_t>(blockAlign));
-    StoreLE16(header + 34, bitsPerSample);
+    StoreLE16(header + 22, channels_);
+    StoreLE32(header + 24, sampleRate_);
+    StoreLE32(header + 28, blockAlign * sampleRate_);
+    StoreLE16(header + 32, blockAlign);
+    StoreLE16(header + 34, bitsPerSample_);
     std::memcpy(header + 36, "data", 4);
-    StoreLE32(header + kDataSizeOffset, streaming ? kUnknownLength : 0);
-    dataBytes_ = 0;
-    open_ = file_.Write(header, sizeof header) && file_.Flush();
-    if (!open_) file_.Close(error);
-    return open_;
+    StoreLE32(header + kDataSizeOffset,
+              streaming ? kUnknownLength : static_cast<uint32_t>(dataBytes));
+    return std::string(reinterpret_cast<const char*>(header), sizeof header);
+}
+
+bool WavWriter::KeepWholeSamples(uint64_t& bytes, std::string& error) {
+    const uint64_t blockAlign = static_cast<uint64_t>(bitsPerSample_) / 8 * channels_;
+    const uint64_t unit = blockAlign % 2 == 0 ? blockAlign : 2 * blockAlign;
+    open_ = false;
+    uint64_t units = 0;
+    const bool kept = file_.KeepWholeUnits(
+        kHeaderSize, unit, [&](uint64_t whole) { return Header(whole * unit); }, units, error);
+    bytes = units * unit;
+    return kept;
 }
 
 bool WavWriter::Write(const uint8_t* data, size_t size) {

@@ -24,13 +24,21 @@ public:
     // Completes the header and closes the file.
     bool Close(std::string& error);
     uint64_t DataBytes() const { return dataBytes_; }
+    const OutputFile& File() const { return file_; }
+    // After the file system took no more (File().NoRoom()): keeps the whole sample frames
+    // that reached the file (an even number of bytes, so the data chunk needs no pad byte),
+    // makes the header's sizes say so, and gives the file its name; `bytes` is the audio kept.
+    bool KeepWholeSamples(uint64_t& bytes, std::string& error);
 
 private:
     // Writes the sizes for `dataBytes_` (and `padBytes`) into the header.
     bool UpdateSizes(uint64_t padBytes);
+    // The header of a file of `dataBytes` of audio; a stream's says "length unknown".
+    std::string Header(uint64_t dataBytes) const;
 
     OutputFile file_;
     uint64_t dataBytes_ = 0;
+    uint32_t sampleRate_ = 0, bitsPerSample_ = 0, channels_ = 0;
     bool open_ = false;
 };
 

@@ -1,4 +1,5 @@
 // The real platform: the tool captures what is there.
+#include "autoworld.h"
 #include "report.h"
 #include "world.h"
 
@@ -14,5 +15,7 @@ int ApplyWorldOptions(const ParsedArgs&) { return kExitOk; }
 uint64_t LargestCapturePixels() { return 0; }
 void StopWorldWaits() {}
 std::string WorldDescription() { return std::string(); }
+// The real desktop is always there.
+std::string NoDisplay() { return std::string(); }
 
 }  // namespace vmcapture

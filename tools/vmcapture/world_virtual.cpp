@@ -1,14 +1,11 @@
 // The virtual platform: options that set up its display before the capture.
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "autoworld.h"
 #include "bmp.h"
 #include "image.h"
 #include "report.h"
@@ -117,49 +114,6 @@ bool PlaceCursor(const std::string& text, std::string& error) {
     return true;
 }
 
-// Whether a sound server answers on the Unix socket `path`.
-bool Listening(const std::string& path) {
-    sockaddr_un address{};
-    if (path.empty() || path.size() >= sizeof(address.sun_path)) return false;
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.c_str(), path.size());
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-    close(fd);
-    return ok;
-}
-
-std::string Variable(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-// The world --world auto picks: the host's where the machine has a screen or a sound server
-// to capture, the virtual one elsewhere; `why` says what decided.
-std::string AutoWorld(std::string& why) {
-    for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"}) {
-        if (!Variable(name).empty()) {
-            why = std::string(name) + "=" + Variable(name) + " is set";
-            return "host";
-        }
-    }
-    const std::string server = Variable("PULSE_SERVER");
-    if (!server.empty() && (server.rfind("unix:", 0) != 0 || Listening(server.substr(5)))) {
-        why = "the sound server " + server + " answers";
-        return "host";
-    }
-    const std::string runtime = Variable("XDG_RUNTIME_DIR");
-    for (const char* socket : {"/pulse/native", "/pipewire-0"}) {
-        if (!runtime.empty() && Listening(runtime + socket)) {
-            why = "a sound server answers at " + runtime + socket;
-            return "host";
-        }
-    }
-    why = "no display (WAYLAND_DISPLAY, DISPLAY) and no sound server here";
-    return "virtual";
-}
-
 }  // namespace
 
 const std::vector<OptionDef>& WorldOptions() {
@@ -183,23 +137,16 @@ const std::vector<OptionDef>& WorldOptions() {
 }
 
 int ApplyWorldOptions(const ParsedArgs& parsed) {
-    std::string error;
-    // Set before the first platform call, which reads it once.
-    std::string world = parsed.Has("world") ? parsed.Value("world") : std::string();
-    if (world.empty() && Variable("VORN_WORLD").empty()) world = "auto";
-    if (!world.empty()) {
-        if (world != "auto" && world != "host" && world != "virtual") {
-            ReportError("--world wants auto, host or virtual, not '" + world + "'");
-            return kExitUsage;
-        }
-        if (world == "auto") {
-            std::string why;
-            world = AutoWorld(why);
-            ReportNotice("capturing the " + world + " world (" + why + ")");
-        }
-        VornWorld::ChooseWorld(world == "host" ? VornWorld::WorldKind::Host
-                                               : VornWorld::WorldKind::Virtual);
+    std::string error, used, why;
+    // Put in force before the first platform call, which fixes it.
+    const std::string asked = parsed.Has("world") ? parsed.Value("world") : std::string();
+    if (!PutWorldInForce(asked, used, why, error)) {
+        ReportError("--world: " + error);
+        return kExitUsage;
     }
+    const char* variable = std::getenv("VORN_WORLD");
+    if (asked == "auto" || (asked.empty() && (variable == nullptr || *variable == '\0')))
+        ReportNotice("capturing the " + used + " world (" + why + ")");
     if (VornWorld::CurrentWorld() == VornWorld::WorldKind::Host) {
         for (const OptionDef& option : WorldOptions()) {
             if (option.name != std::string("world") && parsed.Has(option.name)) {

@@ -77,4 +77,11 @@ bool YuvWriter::WriteFrame(const I420Maker& frame) {
     return file_.Flush();
 }
 
+bool YuvWriter::KeepWholeFrames(uint64_t& frames, std::string& error) {
+    const uint64_t chroma = static_cast<uint64_t>((width_ + 1) / 2) * ((height_ + 1) / 2);
+    const uint64_t record = (container_ == YuvContainer::Y4m ? sizeof kFrameMarker - 1 : 0) +
+                            static_cast<uint64_t>(width_) * height_ + 2 * chroma;
+    return file_.KeepWholeUnits(headerSize_, record, nullptr, frames, error);
+}
+
 }  // namespace vmcapture

@@ -37,6 +37,10 @@ public:
     // Writes one frame and flushes it, so the file is complete after every frame.
     bool WriteFrame(const I420Maker& frame);
     bool Close(std::string& error) { return file_.Close(error); }
+    const OutputFile& File() const { return file_; }
+    // After the file system took no more (File().NoRoom()): keeps the header and the whole
+    // frames that reached the file, and gives it its name; `frames` says how many.
+    bool KeepWholeFrames(uint64_t& frames, std::string& error);
 
 private:
     OutputFile file_;

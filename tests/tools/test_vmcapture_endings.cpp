@@ -1,0 +1,169 @@
+// How a capture ends other than by its limit: a hang-up or a quit request finishes the file
+// as Ctrl-C does, and a file system that takes no more leaves the whole frames or samples
+// written, under the file's own name with a true header. Every file is judged by ffprobe.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "vmcapture_harness.h"
+
+using namespace vmctest;
+
+namespace {
+
+struct Output {
+    const char* file;
+    const char* kind;
+    bool compressed;  // written through GStreamer
+};
+
+const Output kOutputs[] = {
+    {"a.y4m", "desktop", false},
+    {"a.wav", "microphone", false},
+    {"a.mkv", "desktop", true},
+};
+
+// ffprobe's count of the first stream's frames (packets for audio) and the file's length in
+// seconds, "" where it reads nothing.
+std::string ProbeFrames(const std::string& dir, const std::string& file) {
+    const ToolRun run = RunShell(
+        "ffprobe -v error -count_packets -select_streams 0 "
+        "-show_entries stream=nb_read_packets -of csv=p=0 " +
+            file,
+        dir);
+    return run.status == 0 ? run.out.substr(0, run.out.find('\n')) : "";
+}
+
+// The end of the first stream's last packet, in seconds.
+double ProbeEnd(const std::string& dir, const std::string& file) {
+    const ToolRun run = RunShell(
+        "ffprobe -v error -select_streams 0 -show_entries "
+        "packet=pts_time,duration_time -of csv=p=0 " +
+            file + " | tail -n 1",
+        dir);
+    double pts = 0, duration = 0;
+    return std::sscanf(run.out.c_str(), "%lf,%lf", &pts, &duration) >= 1 ? pts + duration : -1;
+}
+
+// The virtual screen's picture compresses well: a compressed recording takes a larger one to
+// fill a few KiB in a few seconds.
+std::vector<std::string> Args(const Output& output) {
+    std::vector<std::string> args = {"capture", output.kind, "-o", output.file};
+    if (std::string(output.kind) == "desktop")
+        args.insert(args.end(), {"-s", output.compressed ? "320x240" : "64x48", "-r", "20"});
+    return args;
+}
+
+// The files the tool left in `dir` (the harness's own files aside).
+std::vector<std::string> Outputs(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const std::string& name : FilesIn(dir))
+        if (name[0] != '.') names.push_back(name);
+    return names;
+}
+
+std::string Quoted(const std::vector<std::string>& args) {
+    std::string line = "vmcapture";
+    for (const std::string& arg : args) line += " '" + arg + "'";
+    return line;
+}
+
+bool Skip(const Output& output) { return output.compressed && !VMCAPTURE_RECORDS; }
+
+// A closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) end the capture as Ctrl-C does: status 0,
+// the file under its name, whole, and no temporary file left.
+TEST(StopSignals, HangUpAndQuitFinishTheFile) {
+    for (const int signal : {SIGHUP, SIGQUIT}) {
+        for (const Output& output : kOutputs) {
+            if (Skip(output)) continue;
+            SCOPED_TRACE(std::string(output.file) + " stopped by signal " + std::to_string(signal));
+            ScratchDir dir;
+            std::vector<std::string> args = Args(output);
+            args.insert(args.end(), {"-t", "60", "-q"});
+            const pid_t tool = StartTool(args, dir.Path());
+            ASSERT_GT(tool, 0);
+            ASSERT_TRUE(WaitForFileSize(PartFile(dir.File(output.file), tool), 4000, 30));
+            EXPECT_EQ(0, StopTool(tool, signal, 30));
+            EXPECT_EQ(std::vector<std::string>({output.file}), Outputs(dir.Path()));
+            const std::string frames = ProbeFrames(dir.Path(), output.file);
+            EXPECT_GT(std::atoi(frames.c_str()), 0) << "ffprobe read: " << frames;
+        }
+    }
+}
+
+// The seconds in "... after N s: FILE holds M s", or -1.
+double HeldSeconds(const std::string& err) {
+    const size_t at = err.find(" holds ");
+    return at == std::string::npos ? -1 : std::atof(err.c_str() + at + 7);
+}
+
+// A file-size limit stands for a full disk (the tool meets EFBIG where it would meet ENOSPC):
+// the capture ends with status 5, and the file holds whole frames or samples up to the limit,
+// as long as the tool says.
+TEST(NoRoom, TheFileKeepsItsWholeFramesAndSamples) {
+    constexpr long kLimitKiB = 40;
+    for (const Output& output : kOutputs) {
+        if (Skip(output)) continue;
+        SCOPED_TRACE(output.file);
+        ScratchDir dir;
+        std::vector<std::string> args = Args(output);
+        args.insert(args.end(), {"-t", "60"});
+        const ToolRun run =
+            RunShell("ulimit -f " + std::to_string(kLimitKiB) + "; " + Quoted(args), dir.Path());
+        EXPECT_EQ(5, run.status) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("file size limit reached after")) << run.err;
+        EXPECT_EQ(std::vector<std::string>({output.file}), Outputs(dir.Path()));
+        const std::vector<uint8_t> bytes = ReadBytes(dir.File(output.file));
+        ASSERT_LE(bytes.size(), static_cast<size_t>(kLimitKiB * 1024));
+        const double held = HeldSeconds(run.err);
+        const std::string name = output.file;
+        if (name == "a.y4m") {
+            const Y4m file = ParseY4m(bytes);
+            ASSERT_TRUE(file.wellFormed) << "a frame cut in two";
+            // 40 KiB hold eight 64x48 frames and part of a ninth.
+            EXPECT_EQ(8u, file.frames.size());
+            EXPECT_NEAR(held, file.frames.size() / file.rate, 0.051);
+        } else if (name == "a.wav") {
+            ASSERT_GE(bytes.size(), 44u);
+            EXPECT_EQ(bytes.size() - 8, LE32(bytes, 4));
+            EXPECT_EQ(bytes.size() - 44, LE32(bytes, 40));
+            EXPECT_EQ(0u, (bytes.size() - 44) % 4) << "a sample frame cut in two";
+            EXPECT_GT(bytes.size(), static_cast<size_t>(kLimitKiB * 1024 - 4));
+            EXPECT_NEAR(held, (bytes.size() - 44) / 176400.0, 0.051);
+        }
+        EXPECT_GT(std::atoi(ProbeFrames(dir.Path(), output.file).c_str()), 0);
+        EXPECT_NEAR(held, ProbeEnd(dir.Path(), output.file), 0.11);
+    }
+}
+
+// An MP4 file is readable only once finished: none is left, and the tool says so.
+TEST(NoRoom, AnUnfinishedMp4IsNotLeftBehind) {
+    if (!VMCAPTURE_RECORDS) GTEST_SKIP() << "vmcapture was built without GStreamer";
+    ScratchDir dir;
+    const ToolRun run =
+        RunShell("ulimit -f 20; vmcapture capture desktop -s 320x240 -t 60 -o a.mp4", dir.Path());
+    EXPECT_EQ(5, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("nothing of a.mp4 could be kept")) << run.err;
+    EXPECT_TRUE(Outputs(dir.Path()).empty());
+}
+
+// S seconds at R frames a second are S x R frames, in every container.
+TEST(Seconds, HoldExactlyTheFramesOfTheirRate) {
+    for (const char* file : {"a.y4m", "a.mkv"}) {
+        if (std::string(file) == "a.mkv" && !VMCAPTURE_RECORDS) continue;
+        for (const char* seconds : {"1", "2"}) {
+            ScratchDir dir;
+            const ToolRun run = RunTool(
+                {"capture", "desktop", "-s", "64x48", "-r", "20", "-t", seconds, "-q", "-o", file},
+                dir.Path());
+            ASSERT_EQ(0, run.status) << run.err;
+            EXPECT_EQ(std::to_string(20 * std::atoi(seconds)), ProbeFrames(dir.Path(), file))
+                << file << ", " << seconds << " s";
+        }
+    }
+}
+
+}  // namespace
