@@ -2,8 +2,8 @@
 // the filter's, and it keeps its direction, its id, the peer and the connected type, all
 // guarded by the filter's lock. OutputPinBase adds what a pin that sends samples does: the
 // connection step (the receiver takes the type, then the two agree an allocator), the
-// allocator's commit with the filter's state, and the answers an output pin gives to calls
-// that only an input pin takes.
+// allocator's commit with the filter's state, the stamping and sending of a filled buffer,
+// and the answers an output pin gives to calls that only an input pin takes.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +18,7 @@
 
 namespace VornDevices {
 
+// Drops the reference `pointer` holds, if any, and empties it.
 template <class T>
 void ReleaseInto(T*& pointer) {
     if (pointer != nullptr) pointer->Release();
