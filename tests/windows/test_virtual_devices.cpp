@@ -544,6 +544,116 @@ TEST_F(FilterInterfacesTest, MicrophonePinTakesPcmFormatsAndBufferSuggestions) {
     pin->Release();
 }
 
+// The colour converter's pins driven directly, with a camera of each YUV layout upstream and
+// the system's null renderer downstream: the output offers nothing until its input is
+// connected, then exactly RGB24 of the input's size; it refuses a partial type it does not
+// offer; no pin lets go while the filters run, and each lets go once they stop.
+TEST_F(FilterInterfacesTest, ConverterOutputFollowsItsInputAndDisconnectsOnlyWhenStopped) {
+    const CLSID nullRenderer = {
+        0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+    const GUID i420 = {
+        0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    auto create = [](const CLSID& clsid) {
+        IBaseFilter* filter = nullptr;
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                         reinterpret_cast<void**>(&filter));
+        return filter;
+    };
+    auto offered = [](IPin* pin) {
+        std::vector<AM_MEDIA_TYPE*> types;
+        IEnumMediaTypes* list = nullptr;
+        if (FAILED(pin->EnumMediaTypes(&list))) return types;
+        AM_MEDIA_TYPE* type = nullptr;
+        while (list->Next(1, &type, nullptr) == S_OK) types.push_back(type);
+        list->Release();
+        return types;
+    };
+    for (const GUID& subtype : {i420, MEDIASUBTYPE_YUY2}) {
+        IBaseFilter* camera = create(kCameraClass);
+        IBaseFilter* converter = create(VornDevices::kConverterClass);
+        IBaseFilter* renderer = create(nullRenderer);
+        ASSERT_TRUE(camera && converter && renderer);
+        IPin *capture = nullptr, *in = nullptr, *out = nullptr, *sink = nullptr;
+        ASSERT_EQ(S_OK, camera->FindPin(L"Capture", &capture));
+        ASSERT_EQ(S_OK, converter->FindPin(L"In", &in));
+        ASSERT_EQ(S_OK, converter->FindPin(L"Out", &out));
+        IPin* none = nullptr;
+        EXPECT_EQ(VFW_E_NOT_FOUND, converter->FindPin(L"Capture", &none));
+        EXPECT_EQ(nullptr, none);
+        IEnumPins* pins = nullptr;
+        ASSERT_EQ(S_OK, renderer->EnumPins(&pins));
+        ASSERT_EQ(S_OK, pins->Next(1, &sink, nullptr));
+        pins->Release();
+        PIN_INFO info = {};
+        ASSERT_EQ(S_OK, out->QueryPinInfo(&info));
+        EXPECT_EQ(PINDIR_OUTPUT, info.dir);
+        EXPECT_STREQ(L"Out", info.achName);
+        EXPECT_EQ(converter, info.pFilter);
+        info.pFilter->Release();
+
+        EXPECT_TRUE(offered(out).empty());
+        EXPECT_EQ(VFW_E_NO_ACCEPTABLE_TYPES, out->Connect(sink, nullptr));
+
+        // The camera's 320 x 240 capability of this layout, connected to the converter.
+        auto* config = Ask<IAMStreamConfig>(capture, IID_IAMStreamConfig);
+        ASSERT_NE(nullptr, config);
+        int count = 0, size = 0;
+        ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        bool set = false;
+        for (int index = 0; index < count && !set; ++index) {
+            AM_MEDIA_TYPE* type = nullptr;
+            ASSERT_EQ(S_OK, config->GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&caps)));
+            const auto* video = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+            if (type->subtype == subtype && video->bmiHeader.biWidth == 320)
+                set = config->SetFormat(type) == S_OK;
+            Free(type);
+        }
+        config->Release();
+        ASSERT_TRUE(set);
+        ASSERT_EQ(S_OK, capture->Connect(in, nullptr));
+
+        std::vector<AM_MEDIA_TYPE*> types = offered(out);
+        ASSERT_EQ(1u, types.size());
+        const auto* video = reinterpret_cast<const VIDEOINFOHEADER*>(types[0]->pbFormat);
+        EXPECT_EQ(MEDIASUBTYPE_RGB24, types[0]->subtype);
+        EXPECT_EQ(320, video->bmiHeader.biWidth);
+        EXPECT_EQ(240, video->bmiHeader.biHeight);
+        for (AM_MEDIA_TYPE* type : types) Free(type);
+        AM_MEDIA_TYPE partial = {};
+        partial.majortype = MEDIATYPE_Video;
+        partial.subtype = subtype;
+        EXPECT_EQ(VFW_E_NO_ACCEPTABLE_TYPES, out->Connect(sink, &partial));
+        ASSERT_EQ(S_OK, out->Connect(sink, nullptr));
+        IPin* peer = nullptr;
+        ASSERT_EQ(S_OK, out->ConnectedTo(&peer));
+        EXPECT_EQ(sink, peer);
+        peer->Release();
+        AM_MEDIA_TYPE connected = {};
+        ASSERT_EQ(S_OK, out->ConnectionMediaType(&connected));
+        EXPECT_EQ(MEDIASUBTYPE_RGB24, connected.subtype);
+        CoTaskMemFree(connected.pbFormat);
+
+        // Downstream first, as a graph does.
+        for (IBaseFilter* filter : {renderer, converter, camera}) EXPECT_EQ(S_OK, filter->Run(0));
+        Sleep(300);
+        EXPECT_EQ(VFW_E_NOT_STOPPED, out->Disconnect());
+        EXPECT_EQ(VFW_E_NOT_STOPPED, in->Disconnect());
+        for (IBaseFilter* filter : {renderer, converter, camera}) EXPECT_EQ(S_OK, filter->Stop());
+
+        EXPECT_EQ(S_OK, out->Disconnect());
+        EXPECT_EQ(S_FALSE, out->Disconnect());
+        EXPECT_EQ(VFW_E_NOT_CONNECTED, out->ConnectedTo(&peer));
+        EXPECT_EQ(nullptr, peer);
+        sink->Disconnect();
+        EXPECT_EQ(S_OK, in->Disconnect());
+        capture->Disconnect();
+        EXPECT_TRUE(offered(out).empty());
+        for (IPin* pin : {capture, in, out, sink}) pin->Release();
+        for (IBaseFilter* filter : {camera, converter, renderer}) filter->Release();
+    }
+}
+
 // What the system keeps for itself, measured with bare programs under Wine 8.0: 4 handles for
 // every filter graph that ran, and 34 more for every connection for which the graph's
 // intelligent connect had to search the registered filters for a converter (a graph built

@@ -1,20 +1,11 @@
 #include "converter.h"
 
-#include <cstring>
-#include <cwchar>
-
 #include "enumerators.h"
 
 namespace VornDevices {
 namespace {
 
 using VornSignal::PixelLayout;
-
-template <class T>
-void ReleaseInto(T*& pointer) {
-    if (pointer != nullptr) pointer->Release();
-    pointer = nullptr;
-}
 
 // The layout and size of a YUV video type the converter takes; false for any other type.
 bool InputLayout(const AM_MEDIA_TYPE& type, PixelLayout& layout, long& width, long& height) {
@@ -52,83 +43,10 @@ bool SameVideoType(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
 
 }  // namespace
 
-// ---- Both pins --------------------------------------------------------------------------
-
-ConverterPin::ConverterPin(ConverterFilter& filter, PIN_DIRECTION direction, const wchar_t* id)
-    : filter_(filter), direction_(direction), id_(id) {}
-
-ConverterPin::~ConverterPin() { ReleaseInto(peer_); }
-
-STDMETHODIMP_(ULONG) ConverterPin::AddRef() { return filter_.AddRef(); }
-STDMETHODIMP_(ULONG) ConverterPin::Release() { return filter_.Release(); }
-
-STDMETHODIMP ConverterPin::Disconnect() {
-    Guard guard(filter_.Lock());
-    if (filter_.State() != State_Stopped) return VFW_E_NOT_STOPPED;
-    if (peer_ == nullptr) return S_FALSE;
-    Disconnected();
-    ReleaseInto(peer_);
-    type_.Clear();
-    return S_OK;
-}
-
-STDMETHODIMP ConverterPin::ConnectedTo(IPin** pin) {
-    if (pin == nullptr) return E_POINTER;
-    Guard guard(filter_.Lock());
-    *pin = peer_;
-    if (peer_ == nullptr) return VFW_E_NOT_CONNECTED;
-    peer_->AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP ConverterPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
-    if (type == nullptr) return E_POINTER;
-    Guard guard(filter_.Lock());
-    *type = AM_MEDIA_TYPE{};
-    if (peer_ == nullptr) return VFW_E_NOT_CONNECTED;
-    return type_.CopyTo(type);
-}
-
-STDMETHODIMP ConverterPin::QueryPinInfo(PIN_INFO* info) {
-    if (info == nullptr) return E_POINTER;
-    info->pFilter = &filter_;
-    filter_.AddRef();
-    info->dir = direction_;
-    std::memset(info->achName, 0, sizeof(info->achName));
-    std::memcpy(info->achName, id_, (std::wcslen(id_) + 1) * sizeof(wchar_t));
-    return S_OK;
-}
-
-STDMETHODIMP ConverterPin::QueryDirection(PIN_DIRECTION* direction) {
-    if (direction == nullptr) return E_POINTER;
-    *direction = direction_;
-    return S_OK;
-}
-
-STDMETHODIMP ConverterPin::QueryId(LPWSTR* id) {
-    if (id == nullptr) return E_POINTER;
-    const size_t bytes = (std::wcslen(id_) + 1) * sizeof(wchar_t);
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (*id == nullptr) return E_OUTOFMEMORY;
-    std::memcpy(*id, id_, bytes);
-    return S_OK;
-}
-
-STDMETHODIMP ConverterPin::EnumMediaTypes(IEnumMediaTypes** types) {
-    std::vector<MediaType> offered;
-    {
-        Guard guard(filter_.Lock());
-        offered = Offered();
-    }
-    return NewTypeEnumerator(std::move(offered), types);
-}
-
-STDMETHODIMP ConverterPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
-
 // ---- Input ------------------------------------------------------------------------------
 
 ConverterInput::ConverterInput(ConverterFilter& filter)
-    : ConverterPin(filter, PINDIR_INPUT, L"In") {}
+    : PinBase(filter, PINDIR_INPUT, L"In"), converter_(filter) {}
 
 STDMETHODIMP ConverterInput::QueryInterface(REFIID iid, void** out) {
     return Answer(FindAmong<IPin, IMemInputPin>(this, iid), out);
@@ -160,19 +78,19 @@ STDMETHODIMP ConverterInput::QueryAccept(const AM_MEDIA_TYPE* type) {
 }
 
 STDMETHODIMP ConverterInput::EndOfStream() {
-    IPin* next = filter_.Out().Peer();
+    IPin* next = converter_.Out().Peer();
     return next != nullptr ? next->EndOfStream() : S_OK;
 }
 STDMETHODIMP ConverterInput::BeginFlush() {
-    IPin* next = filter_.Out().Peer();
+    IPin* next = converter_.Out().Peer();
     return next != nullptr ? next->BeginFlush() : S_OK;
 }
 STDMETHODIMP ConverterInput::EndFlush() {
-    IPin* next = filter_.Out().Peer();
+    IPin* next = converter_.Out().Peer();
     return next != nullptr ? next->EndFlush() : S_OK;
 }
 STDMETHODIMP ConverterInput::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-    IPin* next = filter_.Out().Peer();
+    IPin* next = converter_.Out().Peer();
     return next != nullptr ? next->NewSegment(start, stop, rate) : S_OK;
 }
 
@@ -199,7 +117,7 @@ STDMETHODIMP ConverterInput::ReceiveMultiple(IMediaSample** samples, long count,
 STDMETHODIMP ConverterInput::Receive(IMediaSample* sample) {
     if (sample == nullptr) return E_POINTER;
     if (filter_.State() == State_Stopped) return VFW_E_WRONG_STATE;
-    ConverterOutput& out = filter_.Out();
+    ConverterOutput& out = converter_.Out();
     if (peer_ == nullptr || out.Allocator() == nullptr || out.Input() == nullptr)
         return VFW_E_NOT_CONNECTED;
     PixelLayout layout;
@@ -217,26 +135,21 @@ STDMETHODIMP ConverterInput::Receive(IMediaSample* sample) {
     HRESULT status = out.Allocator()->GetBuffer(&converted, timed ? &start : nullptr,
                                                 timed ? &stop : nullptr, 0);
     if (FAILED(status)) return status;
-    BYTE* target = nullptr;
-    if (FAILED(converted->GetPointer(&target)) ||
-        static_cast<size_t>(converted->GetSize()) < outBytes) {
+    BYTE* target = ConverterOutput::DataOf(converted, outBytes);
+    if (target == nullptr) {
         converted->Release();
         return E_UNEXPECTED;
     }
     VornSignal::ConvertFrame(layout, source, PixelLayout::RGB24, target, width, height);
-    converted->SetActualDataLength(static_cast<long>(outBytes));
-    if (timed) converted->SetTime(&start, &stop);
-    converted->SetSyncPoint(TRUE);
-    converted->SetDiscontinuity(sample->IsDiscontinuity() == S_OK ? TRUE : FALSE);
-    status = out.Input()->Receive(converted);
-    converted->Release();
-    return status;
+    // The buffer holds the frame, so its size fits in a long.
+    return out.Send(converted, static_cast<long>(outBytes), timed ? &start : nullptr,
+                    timed ? &stop : nullptr, sample->IsDiscontinuity() == S_OK);
 }
 
 // ---- Output -----------------------------------------------------------------------------
 
 ConverterOutput::ConverterOutput(ConverterFilter& filter)
-    : ConverterPin(filter, PINDIR_OUTPUT, L"Out") {}
+    : OutputPinBase(filter, L"Out"), converter_(filter) {}
 
 STDMETHODIMP ConverterOutput::QueryInterface(REFIID iid, void** out) {
     return Answer(FindAmong<IPin>(this, iid), out);
@@ -244,50 +157,13 @@ STDMETHODIMP ConverterOutput::QueryInterface(REFIID iid, void** out) {
 
 std::vector<MediaType> ConverterOutput::Offered() const {
     MediaType type;
-    const ConverterInput& in = filter_.In();
+    const ConverterInput& in = converter_.In();
     if (in.Peer() == nullptr || !OutputType(in.Connection().Type(), type)) return {};
     return {type};
 }
 
-void ConverterOutput::Disconnected() {
-    if (allocator_ != nullptr) allocator_->Decommit();
-    ReleaseInto(allocator_);
-    ReleaseInto(input_);
-}
-
-STDMETHODIMP ConverterOutput::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
-    if (receiver == nullptr) return E_POINTER;
-    Guard guard(filter_.Lock());
-    if (peer_ != nullptr) return VFW_E_ALREADY_CONNECTED;
-    if (filter_.State() != State_Stopped) return VFW_E_NOT_STOPPED;
-    std::vector<MediaType> offered = Offered();
-    if (offered.empty()) return VFW_E_NO_ACCEPTABLE_TYPES;
-    const AM_MEDIA_TYPE& mine = offered.front().Type();
-    if (type != nullptr && ((type->majortype != GUID_NULL && type->majortype != mine.majortype) ||
-                            (type->subtype != GUID_NULL && type->subtype != mine.subtype)))
-        return VFW_E_NO_ACCEPTABLE_TYPES;
-    HRESULT status = receiver->ReceiveConnection(this, &mine);
-    if (FAILED(status)) return status;
-    IMemInputPin* input = nullptr;
-    status = receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input));
-    if (SUCCEEDED(status)) {
-        ALLOCATOR_PROPERTIES asked = {2, static_cast<long>(mine.lSampleSize), 1, 0};
-        status = NegotiateAllocator(input, asked, &allocator_);
-    }
-    if (FAILED(status)) {
-        ReleaseInto(input);
-        receiver->Disconnect();
-        return status;
-    }
-    input_ = input;
-    peer_ = receiver;
-    peer_->AddRef();
-    type_ = MediaType(mine);
-    return S_OK;
-}
-
-STDMETHODIMP ConverterOutput::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) {
-    return E_UNEXPECTED;
+ALLOCATOR_PROPERTIES ConverterOutput::AllocatorWanted(const AM_MEDIA_TYPE& type) const {
+    return {2, static_cast<long>(type.lSampleSize), 1, 0};
 }
 
 STDMETHODIMP ConverterOutput::QueryAccept(const AM_MEDIA_TYPE* type) {
@@ -297,16 +173,11 @@ STDMETHODIMP ConverterOutput::QueryAccept(const AM_MEDIA_TYPE* type) {
     return !offered.empty() && SameVideoType(offered.front().Type(), *type) ? S_OK : S_FALSE;
 }
 
-STDMETHODIMP ConverterOutput::EndOfStream() { return E_UNEXPECTED; }
-STDMETHODIMP ConverterOutput::BeginFlush() { return E_UNEXPECTED; }
-STDMETHODIMP ConverterOutput::EndFlush() { return E_UNEXPECTED; }
-STDMETHODIMP ConverterOutput::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) { return S_OK; }
-
 // ---- Filter -----------------------------------------------------------------------------
 
 ConverterFilter::ConverterFilter() : input_(*this), output_(*this) {}
 
-ConverterFilter::~ConverterFilter() { output_.Disconnect(); }
+ConverterFilter::~ConverterFilter() = default;
 
 STDMETHODIMP ConverterFilter::QueryInterface(REFIID iid, void** out) {
     return Answer(FindAmong<IBaseFilter>(this, iid), out);
@@ -320,21 +191,21 @@ STDMETHODIMP ConverterFilter::GetClassID(CLSID* id) {
 
 STDMETHODIMP ConverterFilter::Stop() {
     Guard guard(lock_);
-    if (output_.Allocator() != nullptr) output_.Allocator()->Decommit();
+    output_.DecommitAllocator();
     state_ = State_Stopped;
     return S_OK;
 }
 
 STDMETHODIMP ConverterFilter::Pause() {
     Guard guard(lock_);
-    if (state_ == State_Stopped && output_.Allocator() != nullptr) output_.Allocator()->Commit();
+    if (state_ == State_Stopped) output_.CommitAllocator();
     state_ = State_Paused;
     return S_OK;
 }
 
 STDMETHODIMP ConverterFilter::Run(REFERENCE_TIME) {
     Guard guard(lock_);
-    if (state_ == State_Stopped && output_.Allocator() != nullptr) output_.Allocator()->Commit();
+    if (state_ == State_Stopped) output_.CommitAllocator();
     state_ = State_Running;
     return S_OK;
 }
@@ -344,13 +215,7 @@ STDMETHODIMP ConverterFilter::EnumPins(IEnumPins** pins) {
 }
 
 STDMETHODIMP ConverterFilter::FindPin(LPCWSTR id, IPin** pin) {
-    if (id == nullptr || pin == nullptr) return E_POINTER;
-    *pin = std::wcscmp(id, L"In") == 0    ? static_cast<IPin*>(&input_)
-           : std::wcscmp(id, L"Out") == 0 ? static_cast<IPin*>(&output_)
-                                          : nullptr;
-    if (*pin == nullptr) return VFW_E_NOT_FOUND;
-    (*pin)->AddRef();
-    return S_OK;
+    return FindPinAmong({&input_, &output_}, id, pin);
 }
 
 STDMETHODIMP ConverterFilter::QueryVendorInfo(LPWSTR*) { return E_NOTIMPL; }

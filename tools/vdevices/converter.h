@@ -8,53 +8,19 @@
 
 #include <dshow.h>
 
-#include "filter.h"
+#include "pinbase.h"
 
 namespace VornDevices {
 
 class ConverterFilter;
 
-// The parts both pins share: references are the filter's, the peer and the connected type.
-class ConverterPin : public IPin {
-public:
-    ConverterPin(ConverterFilter& filter, PIN_DIRECTION direction, const wchar_t* id);
-    ConverterPin(const ConverterPin&) = delete;
-    ConverterPin& operator=(const ConverterPin&) = delete;
-    virtual ~ConverterPin();
-
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-    STDMETHODIMP Disconnect() override;
-    STDMETHODIMP ConnectedTo(IPin** pin) override;
-    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override;
-    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
-    STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override;
-    STDMETHODIMP QueryId(LPWSTR* id) override;
-    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
-    STDMETHODIMP QueryInternalConnections(IPin** pins, ULONG* count) override;
-
-    IPin* Peer() const { return peer_; }
-    const MediaType& Connection() const { return type_; }
-
-protected:
-    virtual void Disconnected() {}
-    // The types the pin offers now.
-    virtual std::vector<MediaType> Offered() const = 0;
-
-    ConverterFilter& filter_;
-    const PIN_DIRECTION direction_;
-    const wchar_t* const id_;
-    IPin* peer_ = nullptr;
-    MediaType type_;
-};
-
-class ConverterInput final : public ConverterPin, public IMemInputPin {
+class ConverterInput final : public PinBase, public IMemInputPin {
 public:
     explicit ConverterInput(ConverterFilter& filter);
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ConverterPin::AddRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return ConverterPin::Release(); }
+    STDMETHODIMP_(ULONG) AddRef() override { return PinBase::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return PinBase::Release(); }
     STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override;
@@ -72,31 +38,23 @@ public:
 
 private:
     std::vector<MediaType> Offered() const override;
-    std::vector<uint8_t> scratch_;
+
+    ConverterFilter& converter_;
 };
 
-class ConverterOutput final : public ConverterPin {
+// Offers the RGB24 type of the input's connection, once the input is connected.
+class ConverterOutput final : public OutputPinBase {
 public:
     explicit ConverterOutput(ConverterFilter& filter);
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
-    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
     STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override;
-    STDMETHODIMP EndOfStream() override;
-    STDMETHODIMP BeginFlush() override;
-    STDMETHODIMP EndFlush() override;
-    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
-
-    IMemAllocator* Allocator() const { return allocator_; }
-    IMemInputPin* Input() const { return input_; }
 
 private:
     std::vector<MediaType> Offered() const override;
-    void Disconnected() override;
+    ALLOCATOR_PROPERTIES AllocatorWanted(const AM_MEDIA_TYPE& type) const override;
 
-    IMemInputPin* input_ = nullptr;
-    IMemAllocator* allocator_ = nullptr;
+    ConverterFilter& converter_;
 };
 
 class ConverterFilter final : public FilterBase {

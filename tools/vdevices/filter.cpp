@@ -7,12 +7,6 @@
 #include <new>
 
 namespace VornDevices {
-namespace {
-
-const wchar_t kPinId[] = L"Capture";
-
-}  // namespace
-
 SourceFilter::SourceFilter(Medium medium)
     : medium_(medium), device_(&EntryNamed(medium, nullptr)), pin_(*this, medium) {
     pin_.SetToneFrequency(device_->toneFrequency);
@@ -39,7 +33,7 @@ STDMETHODIMP SourceFilter::Stop() {
 
 STDMETHODIMP SourceFilter::Pause() {
     Guard guard(lock_);
-    if (state_ == State_Stopped) pin_.Activate();
+    if (state_ == State_Stopped) pin_.CommitAllocator();
     if (state_ == State_Running) pin_.Halt();
     state_ = State_Paused;
     return S_OK;
@@ -47,7 +41,7 @@ STDMETHODIMP SourceFilter::Pause() {
 
 STDMETHODIMP SourceFilter::Run(REFERENCE_TIME start) {
     Guard guard(lock_);
-    if (state_ == State_Stopped) pin_.Activate();
+    if (state_ == State_Stopped) pin_.CommitAllocator();
     if (state_ != State_Running) pin_.Start(start, clock_);
     state_ = State_Running;
     return S_OK;
@@ -59,12 +53,7 @@ STDMETHODIMP SourceFilter::EnumPins(IEnumPins** pins) {
 }
 
 STDMETHODIMP SourceFilter::FindPin(LPCWSTR id, IPin** pin) {
-    if (id == nullptr || pin == nullptr) return E_POINTER;
-    *pin = nullptr;
-    if (std::wcscmp(id, kPinId) != 0) return VFW_E_NOT_FOUND;
-    *pin = &pin_;
-    pin_.AddRef();
-    return S_OK;
+    return FindPinAmong({&pin_}, id, pin);
 }
 
 STDMETHODIMP SourceFilter::QueryVendorInfo(LPWSTR* info) {

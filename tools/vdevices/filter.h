@@ -10,46 +10,29 @@
 
 #include <cstdint>
 
-#include "comsupport.h"
 #include "devices.h"
-#include "formats.h"
+#include "pinbase.h"
 
 namespace VornDevices {
 
 class SourceFilter;
 
-// The output pin. Its references are the filter's; its state is guarded by the filter's lock,
-// except what the streaming thread reads, which is fixed while the thread runs.
-class OutputPin final : public IPin,
+// The output pin, of the capture category. Its state is guarded by the filter's lock, except
+// what the streaming thread reads, which is fixed while the thread runs.
+class OutputPin final : public OutputPinBase,
                         public IKsPropertySet,
                         public IAMStreamConfig,
                         public IAMBufferNegotiation {
 public:
     OutputPin(SourceFilter& filter, Medium medium);
-    OutputPin(const OutputPin&) = delete;
-    OutputPin& operator=(const OutputPin&) = delete;
-    ~OutputPin();
+    ~OutputPin() override;
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP_(ULONG) AddRef() override { return OutputPinBase::AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return OutputPinBase::Release(); }
     // IPin
-    STDMETHODIMP Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
-    STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
-    STDMETHODIMP Disconnect() override;
-    STDMETHODIMP ConnectedTo(IPin** pin) override;
-    STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* type) override;
-    STDMETHODIMP QueryPinInfo(PIN_INFO* info) override;
-    STDMETHODIMP QueryDirection(PIN_DIRECTION* direction) override;
-    STDMETHODIMP QueryId(LPWSTR* id) override;
     STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE* type) override;
-    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
-    STDMETHODIMP QueryInternalConnections(IPin** pins, ULONG* count) override;
-    STDMETHODIMP EndOfStream() override;
-    STDMETHODIMP BeginFlush() override;
-    STDMETHODIMP EndFlush() override;
-    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
     // IKsPropertySet
     STDMETHODIMP Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceLength, LPVOID data,
                      DWORD dataLength) override;
@@ -66,29 +49,24 @@ public:
     STDMETHODIMP GetAllocatorProperties(ALLOCATOR_PROPERTIES* properties) override;
 
     // State changes, called by the filter under its lock.
-    void Activate();                                           // stopped -> paused
     void Start(REFERENCE_TIME start, IReferenceClock* clock);  // -> running
     void Halt();                                               // running -> paused
     void Deactivate();                                         // -> stopped
     void SetToneFrequency(double frequency) { toneFrequency_ = frequency; }
 
 private:
-    // The type the pin offers first: the format set, else the first capability.
-    bool CurrentFormat(MediaType& type) const;
-    HRESULT TryConnection(IPin* receiver, const AM_MEDIA_TYPE& type);
-    HRESULT DecideAllocator(IMemInputPin* input, const StreamPlan& plan);
-    void ReleaseConnection();
+    // The format set, else every capability.
+    std::vector<MediaType> Offered() const override;
+    // A fully specified type as the device takes it, else the offered types, then the
+    // receiver's types that the device takes (of the format's subtype, once one is set).
+    HRESULT ConnectTo(IPin* receiver, const AM_MEDIA_TYPE* partial) override;
+    ALLOCATOR_PROPERTIES AllocatorWanted(const AM_MEDIA_TYPE& type) const override;
     REFERENCE_TIME Now() const;
     void Join();  // ends the streaming thread and waits for it
     static DWORD WINAPI StreamThread(void* self);
     void Stream();
 
-    SourceFilter& filter_;
     const Medium medium_;
-    IPin* peer_ = nullptr;
-    IMemInputPin* input_ = nullptr;
-    IMemAllocator* allocator_ = nullptr;
-    MediaType connected_;
     MediaType format_;  // set through SetFormat; empty: the first capability
     ALLOCATOR_PROPERTIES suggested_ = {-1, -1, -1, -1};
     double toneFrequency_ = VornSignal::kToneFrequency;

@@ -1,9 +1,5 @@
 #include "filter.h"
 
-#include "enumerators.h"
-
-#include <cstring>
-#include <new>
 #include <vector>
 
 namespace VornDevices {
@@ -15,31 +11,15 @@ bool FullySpecified(const AM_MEDIA_TYPE& type) {
            type.formattype != GUID_NULL && type.pbFormat != nullptr;
 }
 
-// Whether `type` fits the partial type a caller asked Connect for.
-bool Matches(const AM_MEDIA_TYPE& type, const AM_MEDIA_TYPE* partial) {
-    if (partial == nullptr) return true;
-    return (partial->majortype == GUID_NULL || partial->majortype == type.majortype) &&
-           (partial->subtype == GUID_NULL || partial->subtype == type.subtype) &&
-           (partial->formattype == GUID_NULL || partial->formattype == type.formattype);
-}
-
-template <class T>
-void ReleaseInto(T*& pointer) {
-    if (pointer != nullptr) pointer->Release();
-    pointer = nullptr;
-}
-
-const wchar_t kPinId[] = L"Capture";
-
 }  // namespace
 
-OutputPin::OutputPin(SourceFilter& filter, Medium medium) : filter_(filter), medium_(medium) {
+OutputPin::OutputPin(SourceFilter& filter, Medium medium)
+    : OutputPinBase(filter, L"Capture"), medium_(medium) {
     stopEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
 OutputPin::~OutputPin() {
     Deactivate();
-    ReleaseConnection();
     if (stopEvent_ != nullptr) CloseHandle(stopEvent_);
 }
 
@@ -51,49 +31,31 @@ STDMETHODIMP OutputPin::QueryInterface(REFIID iid, void** out) {
     return Answer(found, out);
 }
 
-STDMETHODIMP_(ULONG) OutputPin::AddRef() { return filter_.AddRef(); }
-STDMETHODIMP_(ULONG) OutputPin::Release() { return filter_.Release(); }
-
 // ---- Connection -------------------------------------------------------------------------
 
-bool OutputPin::CurrentFormat(MediaType& type) const {
-    if (!format_.Empty()) {
-        type = format_;
-        return true;
-    }
-    return Capability(medium_, 0, type, nullptr);
+std::vector<MediaType> OutputPin::Offered() const {
+    if (!format_.Empty()) return {format_};
+    std::vector<MediaType> offered;
+    MediaType type;
+    for (int index = 0; Capability(medium_, index, type, nullptr); ++index) offered.push_back(type);
+    return offered;
 }
 
-STDMETHODIMP OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
-    if (receiver == nullptr) return E_POINTER;
-    Guard guard(filter_.Lock());
-    if (peer_ != nullptr) return VFW_E_ALREADY_CONNECTED;
-    if (filter_.State() != State_Stopped) return VFW_E_NOT_STOPPED;
-    if (type != nullptr && FullySpecified(*type)) {
+HRESULT OutputPin::ConnectTo(IPin* receiver, const AM_MEDIA_TYPE* partial) {
+    if (partial != nullptr && FullySpecified(*partial)) {
         MediaType accepted;
-        if (!Accept(medium_, *type, accepted)) return VFW_E_TYPE_NOT_ACCEPTED;
+        if (!Accept(medium_, *partial, accepted)) return VFW_E_TYPE_NOT_ACCEPTED;
         return TryConnection(receiver, accepted.Type());
     }
-    // Our own types first (only the format set, once one is), then the receiver's.
-    std::vector<MediaType> candidates;
-    MediaType current;
-    if (!format_.Empty()) {
-        candidates.push_back(format_);
-    } else {
-        for (int index = 0; Capability(medium_, index, current, nullptr); ++index)
-            candidates.push_back(current);
-    }
-    for (const MediaType& candidate : candidates) {
-        if (Matches(candidate.Type(), type) && SUCCEEDED(TryConnection(receiver, candidate.Type())))
-            return S_OK;
-    }
+    // Our own types first, then the receiver's.
+    if (SUCCEEDED(TryOffered(receiver, partial))) return S_OK;
     IEnumMediaTypes* theirs = nullptr;
     if (SUCCEEDED(receiver->EnumMediaTypes(&theirs)) && theirs != nullptr) {
         AM_MEDIA_TYPE* offered = nullptr;
         bool connected = false;
         while (!connected && theirs->Next(1, &offered, nullptr) == S_OK && offered != nullptr) {
             MediaType accepted;
-            if (Matches(*offered, type) && FullySpecified(*offered) &&
+            if (Matches(*offered, partial) && FullySpecified(*offered) &&
                 (format_.Empty() || offered->subtype == format_.Type().subtype) &&
                 Accept(medium_, *offered, accepted))
                 connected = SUCCEEDED(TryConnection(receiver, accepted.Type()));
@@ -106,92 +68,14 @@ STDMETHODIMP OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
     return VFW_E_NO_ACCEPTABLE_TYPES;
 }
 
-HRESULT OutputPin::TryConnection(IPin* receiver, const AM_MEDIA_TYPE& type) {
-    HRESULT status = receiver->ReceiveConnection(this, &type);
-    if (FAILED(status)) return status;
-    IMemInputPin* input = nullptr;
-    status = receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input));
-    if (SUCCEEDED(status)) {
-        long audioBuffer = medium_ == Medium::Audio ? suggested_.cbBuffer : 0;
-        status = DecideAllocator(input, PlanFor(type, audioBuffer));
-    }
-    if (FAILED(status)) {
-        ReleaseInto(input);
-        receiver->Disconnect();
-        return status;
-    }
-    peer_ = receiver;
-    peer_->AddRef();
-    input_ = input;
-    connected_ = MediaType(type);
-    return S_OK;
-}
-
-HRESULT OutputPin::DecideAllocator(IMemInputPin* input, const StreamPlan& plan) {
+ALLOCATOR_PROPERTIES OutputPin::AllocatorWanted(const AM_MEDIA_TYPE& type) const {
+    const StreamPlan plan = PlanFor(type, medium_ == Medium::Audio ? suggested_.cbBuffer : 0);
     ALLOCATOR_PROPERTIES asked = {};
     asked.cBuffers = suggested_.cBuffers > 0 ? suggested_.cBuffers : plan.video ? 3 : 4;
     asked.cbBuffer = plan.bufferBytes;
     asked.cbAlign = suggested_.cbAlign > 0 ? suggested_.cbAlign : 1;
     asked.cbPrefix = suggested_.cbPrefix > 0 ? suggested_.cbPrefix : 0;
-    return NegotiateAllocator(input, asked, &allocator_);
-}
-
-void OutputPin::ReleaseConnection() {
-    if (allocator_ != nullptr) allocator_->Decommit();
-    ReleaseInto(allocator_);
-    ReleaseInto(input_);
-    ReleaseInto(peer_);
-    connected_.Clear();
-}
-
-STDMETHODIMP OutputPin::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) { return E_UNEXPECTED; }
-
-STDMETHODIMP OutputPin::Disconnect() {
-    Guard guard(filter_.Lock());
-    if (filter_.State() != State_Stopped) return VFW_E_NOT_STOPPED;
-    if (peer_ == nullptr) return S_FALSE;
-    ReleaseConnection();
-    return S_OK;
-}
-
-STDMETHODIMP OutputPin::ConnectedTo(IPin** pin) {
-    if (pin == nullptr) return E_POINTER;
-    Guard guard(filter_.Lock());
-    *pin = peer_;
-    if (peer_ == nullptr) return VFW_E_NOT_CONNECTED;
-    peer_->AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP OutputPin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
-    if (type == nullptr) return E_POINTER;
-    Guard guard(filter_.Lock());
-    *type = AM_MEDIA_TYPE{};
-    if (peer_ == nullptr) return VFW_E_NOT_CONNECTED;
-    return connected_.CopyTo(type);
-}
-
-STDMETHODIMP OutputPin::QueryPinInfo(PIN_INFO* info) {
-    if (info == nullptr) return E_POINTER;
-    info->pFilter = static_cast<IBaseFilter*>(&filter_);
-    info->pFilter->AddRef();
-    info->dir = PINDIR_OUTPUT;
-    std::memcpy(info->achName, kPinId, sizeof(kPinId));
-    return S_OK;
-}
-
-STDMETHODIMP OutputPin::QueryDirection(PIN_DIRECTION* direction) {
-    if (direction == nullptr) return E_POINTER;
-    *direction = PINDIR_OUTPUT;
-    return S_OK;
-}
-
-STDMETHODIMP OutputPin::QueryId(LPWSTR* id) {
-    if (id == nullptr) return E_POINTER;
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc(sizeof(kPinId)));
-    if (*id == nullptr) return E_OUTOFMEMORY;
-    std::memcpy(*id, kPinId, sizeof(kPinId));
-    return S_OK;
+    return asked;
 }
 
 STDMETHODIMP OutputPin::QueryAccept(const AM_MEDIA_TYPE* type) {
@@ -199,28 +83,6 @@ STDMETHODIMP OutputPin::QueryAccept(const AM_MEDIA_TYPE* type) {
     MediaType accepted;
     return Accept(medium_, *type, accepted) ? S_OK : S_FALSE;
 }
-
-STDMETHODIMP OutputPin::EnumMediaTypes(IEnumMediaTypes** types) {
-    if (types == nullptr) return E_POINTER;
-    std::vector<MediaType> offered;
-    {
-        Guard guard(filter_.Lock());
-        MediaType type;
-        if (!format_.Empty()) {
-            offered.push_back(format_);
-        } else {
-            for (int index = 0; Capability(medium_, index, type, nullptr); ++index)
-                offered.push_back(type);
-        }
-    }
-    return NewTypeEnumerator(std::move(offered), types);
-}
-
-STDMETHODIMP OutputPin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
-STDMETHODIMP OutputPin::EndOfStream() { return E_UNEXPECTED; }
-STDMETHODIMP OutputPin::BeginFlush() { return E_UNEXPECTED; }
-STDMETHODIMP OutputPin::EndFlush() { return E_UNEXPECTED; }
-STDMETHODIMP OutputPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) { return S_OK; }
 
 // ---- Pin category -----------------------------------------------------------------------
 
@@ -273,10 +135,13 @@ STDMETHODIMP OutputPin::GetFormat(AM_MEDIA_TYPE** type) {
     if (type == nullptr) return E_POINTER;
     Guard guard(filter_.Lock());
     MediaType current;
-    if (peer_ != nullptr)
-        current = connected_;
-    else if (!CurrentFormat(current))
-        return E_FAIL;
+    if (peer_ != nullptr) {
+        current = type_;
+    } else {
+        const std::vector<MediaType> offered = Offered();  // the format set comes first
+        if (offered.empty()) return E_FAIL;
+        current = offered.front();
+    }
     *type = current.NewRecord();
     return *type == nullptr ? E_OUTOFMEMORY : S_OK;
 }
@@ -316,14 +181,10 @@ STDMETHODIMP OutputPin::GetAllocatorProperties(ALLOCATOR_PROPERTIES* properties)
 
 // ---- Streaming --------------------------------------------------------------------------
 
-void OutputPin::Activate() {
-    if (allocator_ != nullptr) allocator_->Commit();
-}
-
 void OutputPin::Start(REFERENCE_TIME start, IReferenceClock* clock) {
     Join();  // a thread told to stop by a pause
     if (peer_ == nullptr || allocator_ == nullptr || stopEvent_ == nullptr) return;
-    plan_ = PlanFor(connected_.Type(), medium_ == Medium::Audio ? suggested_.cbBuffer : 0);
+    plan_ = PlanFor(type_.Type(), medium_ == Medium::Audio ? suggested_.cbBuffer : 0);
     clock_ = clock;
     if (clock_ != nullptr) clock_->AddRef();
     streamStart_ = clock_ != nullptr ? start : Now();
@@ -353,7 +214,7 @@ void OutputPin::Join() {
 void OutputPin::Deactivate() {
     // Decommitting first releases a thread that waits for a buffer; the pins downstream are
     // stopped already, so a delivery in progress returns.
-    if (allocator_ != nullptr) allocator_->Decommit();
+    DecommitAllocator();
     Join();
 }
 
@@ -401,17 +262,11 @@ void OutputPin::Stream() {
             if (WaitForSingleObject(stopEvent_, 5) == WAIT_OBJECT_0) return;
         }
         if (FAILED(status) || sample == nullptr) return;
-        BYTE* data = nullptr;
-        if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < plan.bufferBytes) {
+        BYTE* data = DataOf(sample, static_cast<size_t>(plan.bufferBytes));
+        if (data == nullptr) {
             sample->Release();
             return;
         }
-        REFERENCE_TIME end = start + period;
-        REFERENCE_TIME stamp = start;
-        sample->SetTime(&stamp, &end);
-        sample->SetSyncPoint(TRUE);
-        sample->SetDiscontinuity(first ? TRUE : FALSE);
-        sample->SetActualDataLength(plan.bufferBytes);
         if (plan.video) {
             VornSignal::PaintTestFrame(plan.layout, plan.width, plan.height, position_, data,
                                        scratch);
@@ -425,9 +280,10 @@ void OutputPin::Stream() {
             sample->SetMediaTime(&from, &to);
             position_ += frames;
         }
+        REFERENCE_TIME stamp = start;
+        REFERENCE_TIME end = start + period;
+        status = Send(sample, plan.bufferBytes, &stamp, &end, first);
         first = false;
-        status = input_->Receive(sample);
-        sample->Release();
         // S_FALSE: the receiver wants no more samples until the stream starts again.
         if (status != S_OK) return;
     }
