@@ -1,6 +1,7 @@
 #include "frame.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <vector>
 
@@ -44,6 +45,8 @@ const char* FrameErrorName(FrameError error) {
             return "short plane";
         case FrameError::BadOrientation:
             return "bad orientation";
+        case FrameError::CompressedTarget:
+            return "compressed target";
     }
     return "unknown";
 }
@@ -131,7 +134,7 @@ FrameError Validate(const VideoFrame& frame) {
 
 FrameError Validate(const FrameTarget& target) {
     if (target.format == PixelFormat::MJPEG) {
-        return FrameError::TooLarge;  // never a conversion's target: its size is not known ahead
+        return FrameError::CompressedTarget;
     }
     return CheckPlanes(target.format, target.width, target.height, target.orientation,
                        target.planes);

@@ -39,12 +39,13 @@ constexpr std::uint64_t kMaxBytes = std::uint64_t{1} << 30;
 // Why a frame or block is refused. Every refusal is a value; nothing is ever read out of bounds.
 enum class FrameError {
     None,
-    NoSize,          // width, height (or rate, channels, frames) zero
-    TooLarge,        // a side beyond kMaxSide, or a plane or block beyond kMaxBytes
-    MissingPlane,    // a plane the format needs has no memory
-    StrideTooSmall,  // a stride shorter than the pixels of one row
-    ShortPlane,      // a plane's memory shorter than stride * rows (or empty compressed data)
-    BadOrientation,  // compressed data is always top-down
+    NoSize,            // width, height (or rate, channels, frames) zero
+    TooLarge,          // a side beyond kMaxSide, or a plane or block beyond kMaxBytes
+    MissingPlane,      // a plane the format needs has no memory
+    StrideTooSmall,    // a stride shorter than the pixels of one row
+    ShortPlane,        // a plane's memory shorter than stride * rows (or empty compressed data)
+    BadOrientation,    // compressed data is always top-down
+    CompressedTarget,  // a target is raw pixels: its size must be known before it is written
 };
 
 const char* FrameErrorName(FrameError error);

@@ -154,6 +154,9 @@ TEST(CaptureFrame, AllocatedPlanesAreDisjointAndPacked) {
     EXPECT_EQ(frame.target.planes[1].data, frame.target.planes[0].data + 15);
     EXPECT_EQ(frame.target.planes[2].data, frame.target.planes[1].data + 6);
     EXPECT_EQ(frame.frame.planes[2].length, 6u);
+    FrameTarget compressed = frame.target;
+    compressed.format = PixelFormat::MJPEG;
+    EXPECT_EQ(Validate(compressed), FrameError::CompressedTarget);
 }
 
 TEST(CaptureAudio, BlocksAreGuardedAndCopied) {
