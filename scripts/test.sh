@@ -23,7 +23,7 @@ WINE32=${VMC_WINE32:-/usr/lib/wine/wine}
 WINESERVER=/usr/lib/wine/wineserver
 XVFB=(xvfb-run -a -s "-screen 0 1280x1024x24")
 # The test executables a build may produce; each one present is run.
-SUITES=(vmc_tests vmc_virtual_tests vmc_tool_tests vmc_windows_tests vmc_gst_tests)
+SUITES=(vmc_tests vmc_virtual_tests vmc_capture_tests vmc_tool_tests vmc_windows_tests vmc_gst_tests)
 
 # Sanitizer reports end the run with a failure and a stack; a caller's settings win.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_error=1}
