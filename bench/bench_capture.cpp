@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Capture against ffmpeg on the same X server and sound server, in one run:
 //
 // - y4m: the capture tool as a user runs it, `vmcapture capture desktop -s WxH -o out.y4m`,

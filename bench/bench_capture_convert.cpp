@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture layer's conversion of a 1920x1080 frame, per pair, beside libyuv's own RGB24ToI420:
 // the layer converts packed 24-bit rows to I420 with the library's rows, and this benchmark is
 // what says they are the faster of the two on a machine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Times the RGB24 to I420 conversion at two frame sizes against two yardsticks: libyuv's
 // RGB24ToI420 on the same frame (a different but comparable conversion: averaged chroma) and a
 // plain memcpy of as many bytes as the conversion reads and writes together. A summary line per

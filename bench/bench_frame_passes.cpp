@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two passes a 1920x1080 screen frame makes between the X server's copy and a GStreamer
 // buffer in vornvideosrc: the device's conversion of 32-bit pixels to its 24-bit frame, and the
 // element's copy of that bottom-up frame top row first. Beside them the one pass ximagesrc

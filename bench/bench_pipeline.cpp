@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures the screen device end to end on the virtual display, at two frame sizes:
 //
 // - pipeline: the device runs with no pause between frames while a host thread takes every

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # vornvideosrc beside GStreamer's ximagesrc on the same Xvfb in the same run: 1920x1080 frames
 # taken as fast as each element can (asked for 1000 frames per second), frames per second and
 # CPU milliseconds per frame, the X server's CPU included, for the whole run and for the frames

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture layer's one conversion: any frame format to BGRx, BGR24 or I420, at the source's
 // size or scaled to another, written straight into memory the consumer describes (its own
 // buffer, an array, a pipeline's buffer), so that a frame is converted once and never copied

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture layer's frames: a video frame in the format its source produced it, and a block of
 // interleaved PCM audio, each with the source's time stamp and a sequence number.
 //

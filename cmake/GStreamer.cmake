@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # GStreamer's development files, for the elements of gst/ and the tool's compressed recordings:
 # VMC_WITH_GST is true where they are found (VMC_GSTREAMER AUTO) and required (ON); never on
 # Windows.

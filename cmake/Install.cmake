@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation: the library, its class headers, the platform headers a host needs, a CMake
 # package and a pkg-config file. Each file belongs to a component, which the release packages
 # (cmake/Package.cmake) follow: runtime (what a host's users need), dev (what a host's build

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Release packages made by CPack from the install rules (cmake/Install.cmake and the tools):
 #   Windows builds: one ZIP per architecture, everything in it (cpack -G ZIP)
 #   other systems:  Debian packages, one per install component (cpack -G DEB)

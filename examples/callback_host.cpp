@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Push: a video input device calls the host's callback for every frame, on the media graph's
 // own thread, with a buffer that is valid only during the call.
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pull: each Get grabs one frame from a video input device on the calling thread and hands
 // out a packet that the device keeps (valid until the next Get).
 #include <cstdio>

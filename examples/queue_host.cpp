@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Queued: the desktop device's worker thread captures the screen at FrameRate and queues each
 // frame; the host takes them with Get (newest) or Query (oldest) and may convert them to I420.
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which world an example captures, and what to try when nothing arrives. On Linux the
 // library's platform layer serves this machine's own screen, sound server and cameras (the host
 // world) unless VORN_WORLD=virtual asks for its virtual world of test sources (a test picture,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vornaudiosrc: a live source of a microphone of the library, as audio/x-raw in the PCM format
 // the device delivers (8-bit unsigned, or 16, 24, 32-bit signed little-endian samples).
 #include <gst/audio/audio.h>

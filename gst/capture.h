@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What both source elements do with a device of the library: find it by kind and index or name
 // (as vmcapture does), open it with the negotiated format, take its units until flushed, and
 // place their time stamps on the pipeline's running time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vorndeviceprovider: the library's devices for GStreamer's device monitor. Each device makes
 // the source element that captures it, by kind and index.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plugin's types: the two source elements and the device provider.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The "vorn" plugin: the library's devices as GStreamer sources, and their device provider.
 #include "elements.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "elements.h"
 
 gboolean VornRegisterElements(GstPlugin* plugin) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vornvideosrc: a live source of the screen, a window or a camera of the library, as
 // video/x-raw BGR (top row first) or I420 (the library's converter).
 #include <gst/base/gstpushsrc.h>

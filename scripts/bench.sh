@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the benchmarks in a Release build and runs them: the colour converter against libyuv
 # and memcpy, the screen capture pipeline against its copy floor and its memory bound, and
 # capture against ffmpeg on one X server and one sound server of its own (a 1920x1080 Xvfb and a

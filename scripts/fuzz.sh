@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Longer fuzz runs than the fuzz stage of scripts/test.sh: builds the fuzz targets of tests/fuzz
 # with clang (in build-ci/fuzz, the stage's build folder) and runs each chosen target for
 # SECONDS, one after the other.

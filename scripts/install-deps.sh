@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages that building and testing VornMediaCapture needs, skipping
 # those already present. Extra package names may be given as arguments.
 #

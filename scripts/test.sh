@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The project's test command: installs what the build needs, builds the library and its
 # tests for Linux and Windows, runs every suite, and ends with one line "N passed, N failed".
 #
@@ -961,6 +962,8 @@ script_checks() {
     check doc-check-cases python3 "$ROOT/tests/scripts/test_doc_check.py"
     check doc-links python3 "$ROOT/tests/scripts/doc_check.py" links "$ROOT"
     check readme-setup-commands python3 "$ROOT/tests/scripts/doc_check.py" setup "$ROOT"
+    # Every source file opens with the project's licence line (scripts/spdx.sh --fix adds it).
+    check spdx-lines bash "$ROOT/scripts/spdx.sh"
 }
 
 # The README's set-up command as written (tests/scripts/setup_commands.txt, held to the README

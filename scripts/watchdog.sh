@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs a program with a time limit, like `timeout -k 30`, but before it ends a program that
 # ran out of time it prints where every thread of it stands (gdb, where installed), so a hang
 # in CI can be read from the log instead of guessed at.

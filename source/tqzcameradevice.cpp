@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzcameradevice.h"
 
 #include "internal/pull/pullgraph.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzcameradeviceset.h"
 
 #include "internal/tqzdeviceset_impl.h"

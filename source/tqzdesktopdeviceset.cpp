@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzdesktopdeviceset.h"
 
 #include "internal/tqzdeviceset_impl.h"

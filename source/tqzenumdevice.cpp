@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzenumdevice.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Marks the classes that the VornMediaCapture library exports.
 #pragma once
 

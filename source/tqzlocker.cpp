@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzlocker.h"
 
 namespace TQZCapture {

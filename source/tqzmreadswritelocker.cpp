@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzmreadswritelocker.h"
 
 namespace TQZCapture {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzmutexlocker.h"
 
 namespace TQZCapture {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzpacket.h"
 
 #include <algorithm>

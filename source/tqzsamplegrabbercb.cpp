@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzsamplegrabbercb.h"
 
 namespace TQZCapture {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzusbaudiodevice.h"
 
 #include "internal/graph/formatchoice.h"

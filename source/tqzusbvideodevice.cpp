@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzusbvideodevice.h"
 
 #include "internal/graph/formatchoice.h"

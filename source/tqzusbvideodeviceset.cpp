@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzusbvideodeviceset.h"
 
 #include "internal/tqzdeviceset_impl.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzvoicedeviceset.h"
 
 #include "internal/tqzdeviceset_impl.h"

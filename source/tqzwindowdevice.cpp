@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzwindowdevice.h"
 
 #include "internal/queued/screendevice.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One desktop frame call by call: the calls the desktop device makes for a frame (the same ones,
 // in the same order), then what the capture tool adds (the conversion to I420 and the write),
 // each timed over many frames of the whole screen. For comparison it also times a buffer of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a command and, once it and every process it started have ended, prints on stderr the
 // seconds the command itself ran and the CPU seconds (user + system) of the whole tree. The
 // tree includes processes that outlive their parent (a Wine server, Wine's service processes,

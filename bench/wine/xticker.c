@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Changes a 16 x 16 square in the X screen's top-left corner every 5 ms, drawn over every
 // window, so that each grab of the screen sees a picture of its own. On SIGTERM it prints on
 // stdout the CPU seconds it used itself, for a measurement to leave out.

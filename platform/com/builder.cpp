@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture graph builder: finds interfaces on capture pins and on the filters upstream
 // or downstream of a filter, placing a device's crossbar into the graph when asked to look
 // upstream of its capture filter.

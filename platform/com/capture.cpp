@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture filters of the devices of either world: one capture pin with its capability
 // list, format and buffer negotiation, and a streaming thread that stamps and delivers what the
 // device's source fills while running. The crossbar upstream of a video device is in

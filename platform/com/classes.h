@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The classes of the media-graph services: CoCreateInstance factories and the filters that
 // the services make for themselves.
 #pragma once

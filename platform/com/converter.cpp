@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The colour converter that intelligent connect places between a video output and an input
 // that cannot take its format: any supported video format in, RGB24 or RGB32 out.
 #include "com/classes.h"

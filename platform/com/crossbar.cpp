@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The crossbar that may sit upstream of a video capture device: its connectors as analog pins,
 // the routes between them, and the analog input pin of the capture filter it feeds.
 #include <algorithm>

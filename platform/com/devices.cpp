@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The system device enumerator: a moniker per virtual device of a category, each with a
 // property bag ("FriendlyName", "CLSID", "DevicePath", "WaveInID") and binding to a new
 // capture filter.

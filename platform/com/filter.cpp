@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/filter.h"
 
 #include <cwchar>

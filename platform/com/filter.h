@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Filters and pins of the media graph. A filter owns its pins; a pin's references are its
 // filter's. Samples travel synchronously on the streaming thread of the source: an output
 // pin hands each one to the connected input pin's filter.

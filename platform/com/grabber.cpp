@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sample grabber (hands every sample to a callback and keeps a copy on request) and the
 // null renderer (takes every sample and drops it).
 #include <cstring>

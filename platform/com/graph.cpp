@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com/graph.h"
 
 #include <chrono>

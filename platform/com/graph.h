@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The filter graph manager: holds the filters, connects pins (inserting a colour
 // converter when an output cannot feed an input directly), runs, pauses and stops the
 // streaming, reports completion, and keeps its record in the virtual world.

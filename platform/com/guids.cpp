@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The identifiers declared by com.h and dshow.h, with their Windows values.
 #include "vorn/win/com.h"
 #include "vorn/win/dshow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building blocks of the platform's COM objects: reference counting that frees at zero,
 // the live-object count, interface lookup by identifier, and fault checks by call name.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The component runtime: per-thread initialisation, class creation through a registry,
 // task memory, identifiers as text, and OLE Automation strings and variants.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bitmap pixel memory: rows filled on demand, and memory kept from one bitmap to the next.
 #include <algorithm>
 #include <new>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pixel transfers: bit-block transfer into memory bitmaps, read-back as device-independent
 // bitmaps, and single pixels.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cursor: where it is, its icon information, and drawing it into a memory bitmap.
 #include <algorithm>
 #include <mutex>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Conversion of 32-bit pixels to the 3-byte blue-green-red layout of 24-bit DIBs: the hot loop
 // of every screen capture, so it has a byte-shuffle form where the processor offers one.
 #include "world/display_objects.h"

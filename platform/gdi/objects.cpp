@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The handle table of device contexts and bitmaps, and the GDI calls that create, select,
 // describe and delete them.
 #include <strings.h>

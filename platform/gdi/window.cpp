@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Window-system calls: rectangles, the desktop and the top-level windows in Z order, their
 // titles, owners and rectangles; window classes and windows of the calling program; message
 // boxes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one header through which the library reaches the operating system: the real
 // Windows headers on Windows, the project's own platform layer everywhere else.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Critical sections over recursive POSIX mutexes: re-entrant for the holder, blocking for
 // every other thread, as the Windows ones are.
 #include "vorn/win/kernel.h"

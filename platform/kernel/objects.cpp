@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Handle table, waiting and closing, shared by every kind of kernel object.
 #include "kernel/objects.h"
 

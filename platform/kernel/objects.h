@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kernel objects behind HANDLE values: a table of live handles (so a stale or made-up handle is
 // refused instead of followed), waiting on an object, and the one lock of the kernel services.
 #pragma once

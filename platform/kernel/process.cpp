@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Time, identifiers and process services.
 #include <sys/syscall.h>
 #include <time.h>

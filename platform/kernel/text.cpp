@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text conversion between wide strings and 8-bit code pages. The ANSI code page is
 // Windows-1252; UTF-8 is the other code page offered. Wide strings hold one wchar_t per code
 // point here (wchar_t has 32 bits); UTF-16 surrogate pairs in them are read as one character.

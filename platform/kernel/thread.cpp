@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Threads with Windows semantics over POSIX threads.
 //
 // Suspension really stops the thread: SuspendThread sends it a signal whose handler parks it

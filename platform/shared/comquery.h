@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Interface lookup for the COM objects of both filter stacks: which identifiers an interface
 // answers to, the first of an object's interfaces that answers one, and the QueryInterface
 // answer with its reference.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The enumerators of both filter stacks (pins, media types, and the platform's filters and
 // monikers) over a snapshot taken when they are made, and the interface reference they hold
 // their items with. Header only; the stacks' COM objects differ (see ListEnum).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Media types as values, for the filters of both worlds: the registered capture filters of the
 // Windows build (against the system's headers) and the platform layer's media graph (against
 // its own). An AM_MEDIA_TYPE with its format block and object reference, copied in and out of

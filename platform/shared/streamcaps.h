@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stream configuration records that the capture pins of both filter stacks hand out with
 // each capability (IAMStreamConfig::GetStreamCaps), and the PCM wave format of a capability.
 // What the devices offer differs between the stacks; the records are built here.

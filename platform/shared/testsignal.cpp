@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "shared/testsignal.h"
 
 #include <algorithm>

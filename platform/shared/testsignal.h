@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The moving test picture and the sine tone of the virtual cameras and microphones, with the
 // frame layouts they come in and the conversions between them. Free of any platform header:
 // the platform layer's virtual devices and the registered capture filters of the Windows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The class identifiers of the registered virtual devices' filters (VornVirtualDevices.dll), in
 // one place for the DLL, the Windows tests and the test command, which reads the camera's text
 // from this file to check the registration. Windows builds only.

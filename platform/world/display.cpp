@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual display as the GDI/USER calls read it: screen shots, window views, the window
 // list and the cursor, served as the virtual world's DisplayService; and the message boxes.
 #include "world/display.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The display as the window-system and GDI services see it: snapshots of the screen, of windows
 // and of the cursor. The services ask the display of the world in force (Display()); the
 // virtual world's display is also shaped by the control API.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control API's calls that shape the virtual display and read it back: the screen's size,
 // picture and frame, windows, the cursor and the message boxes. In the host world the shaping
 // calls fail or do nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device contexts and bitmaps of the virtual display: one table of live handles, so that a
 // stale or foreign handle is refused instead of followed.
 #pragma once

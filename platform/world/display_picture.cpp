@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pixel surfaces of the virtual display: screen frames with the moving test box, the look of a
 // window, and the routines every copy goes through.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual world's display: its state as the services read it, the test picture, pictures
 // and the arrow cursor.
 #pragma once

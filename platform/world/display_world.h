@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual display's state, shared by the display service that the GDI/USER calls read
 // (display.cpp) and the control API that shapes it (display_control.cpp): screen, picture,
 // windows in Z order, cursor and message boxes, all behind one lock.

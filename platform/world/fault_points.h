@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform calls a test can make fail, each known by the text a test names it with (its
 // Windows name, "IGraphBuilder::Connect"). One table: the services ask by index, fixed when
 // they are compiled, so a misspelled call in the platform does not build, and a test that

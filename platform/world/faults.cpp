@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "world/faults.h"
 
 #include <atomic>

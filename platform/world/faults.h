@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Used by every service of the platform layer: counts the call and says whether it fails.
 #pragma once
 

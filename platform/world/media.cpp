@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The records of what programs asked of the capture devices, the records of the filter
 // graphs, and the control API over the world in force.
 #include "world/media.h"

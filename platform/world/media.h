@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual media world as the media-graph services see it: devices with their records,
 // graph records, and the leak counters.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The clock of the virtual media devices and the control API that drives it.
 #include "world/media_clock.h"
 

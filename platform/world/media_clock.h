@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The clock of the virtual media devices (SetMediaClock): the steady clock, or a time the
 // control API drives. Sources read it and wait on it here, so that one step of the driven
 // clock wakes every one of them.

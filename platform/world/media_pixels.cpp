@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "world/media_pixels.h"
 
 #include "shared/mediatype.h"

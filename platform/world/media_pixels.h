@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pictures and sound of the virtual capture devices in the media graph's terms: the subtypes
 // of the frame layouts (shared/mediatype.h), over the generator in shared/testsignal.h.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a capture filter's samples come from. The filter negotiates the format, sizes the
 // buffers and stamps the times; a source only fills one sample after another, in the format
 // it was opened with. The virtual devices paint theirs, the host's devices read theirs.

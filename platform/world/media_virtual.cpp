@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual media world: the capture devices the control API shapes, and their sources,
 // which paint a moving test picture or a sine tone at the pace of a clock.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pieces shared by the bounded queues (TQZPacketSet, TQZFrameSet): a std::list of heap
 // elements that the queue owns, its element count readable without the lock, and the queue's
 // two result slots. None of them lets an exception out: allocation failures end in a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Holds an IQZLocker for the lifetime of a scope, so every return path (and an exception
 // that is caught further out) releases it.
 #pragma once

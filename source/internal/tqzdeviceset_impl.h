@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Member definitions of TQZDeviceSet, included by each set's source file, which instantiates
 // the class for its element type.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmc_wavcheck FILE SECONDS FREQUENCY: judges a WAV file of a recorded sine tone from the file
 // alone. Its length, by the header and by the sample bytes present, must be at least SECONDS;
 // the tone must be unbroken: no step between neighbouring samples larger than a clean sine of

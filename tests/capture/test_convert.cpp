@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture layer's conversion: every source format to every target, on pictures of known
 // colours, in both orientations, with padded strides, odd sizes and scaling; and its refusals.
 #include <gtest/gtest.h>

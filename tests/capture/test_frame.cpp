@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture layer's frames: plane shapes, refusals, the lease on source memory, owning copies
 // and audio blocks.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fuzz targets' own checks: a failed one names itself and aborts, which libFuzzer reports
 // as a crash with the input that caused it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RGB24 to I420 converter with any size and any announced output length. Every buffer is
 // allocated at exactly the size given to the converter, so AddressSanitizer sees any byte read
 // or written past it; a successful conversion is checked against the formulas pixel by pixel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual media-graph services where they read records a program hands them: media types
 // with any format block (IAMStreamConfig::SetFormat, ISampleGrabber::SetMediaType,
 // IPin::QueryAccept, IFilterGraph::ConnectDirect, IGraphBuilder::Connect), wave formats,

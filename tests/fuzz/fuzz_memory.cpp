@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Operation sequences on two TQZMemory stores and two TQZBuffer buffers, each checked after
 // every step against a plain byte vector that models it. Data may come from the input or from
 // a store's own bytes (the overlapping cases), positions from small to past 4 GiB.

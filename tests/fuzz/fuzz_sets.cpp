@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Operation sequences on the bounded queues (TQZPacketSet, TQZFrameSet) and on two device
 // sets (a screen and a media-graph device class), each checked after every step against a
 // plain model: a deque of what was pushed, the slots' last contents, a list of descriptions.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture tool's readers of what comes from outside: its bitmap decoder, its reader of raw
 // RGB frames, and the parsers of option values and command lines. The first byte picks the
 // reader, the rest is its input. Each result is checked against the input it came from.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the seed corpus of every fuzz target: tests/fuzz/corpus/<target>/seed-<n>.
 
 The targets decode their input with FuzzedDataProvider, so any bytes make a valid input; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plugin's elements in the virtual world: every device kind, caps negotiation, time stamps,
 // EOS, repeated state changes with the platform's counters back where they were, errors on the
 // bus, and the device provider.

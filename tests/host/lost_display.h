@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's second role: the capturing process of the lost-display test.
 #pragma once
 

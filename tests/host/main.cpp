@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host-world suite runs in the host world whatever the environment says; run with the
 // lost-display variable set, the program is the capturing side of that test instead.
 #include <gtest/gtest.h>

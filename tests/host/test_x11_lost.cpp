@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A display that goes away while a process captures from it: the process carries on, every
 // screen call fails, nothing ends it. The capturing process is this test program run again
 // against an X server of its own, which the test then stops.

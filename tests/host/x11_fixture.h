@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests of the host world's display on a real X server: the test makes its own windows through
 // a connection of its own and checks what the platform's Windows calls and the library's
 // screen devices see of them.

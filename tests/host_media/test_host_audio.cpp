@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host world's audio input devices on a sound server that the test command starts with
 // a null output and a 440 Hz sine source: the listing, the tone through the push and the pull
 // device in every sample layout, the time stamps and buffer sizes, and no server at all.

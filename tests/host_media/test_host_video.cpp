@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host world's video input devices on a machine without a camera: an empty category, not
 // an error. (Machines with V4L2 capture nodes skip this.)
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmcapture in the host world records the sound server's sine source: the WAV file is judged
 // by sox, not by our own reader.
 #include <gtest/gtest.h>

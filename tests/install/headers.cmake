@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Lists every header that an installation of VornMediaCapture offers a host, so that the host
 # build compiles each of them (all together, and each one alone in its own source file).
 #

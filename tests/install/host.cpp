@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host of the installed library: every installed header compiles, the library links and
 // loads, and an exported class works through its interface.
 #include "vmc_all_headers.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The system device enumerator: whatever devices a machine has (the video category may be
 // empty), each listed device has a friendly name and binds to a capture filter whose first
 // output pin describes its formats with records of the published sizes.

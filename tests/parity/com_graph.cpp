@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Filter graphs, the capture graph builder, the sample grabber and the null renderer, as a
 // device builds them, on Windows and on the platform layer alike.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared pieces of the COM parity tests, which run against the real Windows services and
 // against the platform layer alike.
 #pragma once

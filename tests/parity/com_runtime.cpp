@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The component runtime and the published records, the same on Windows and on the
 // platform layer: identifier values, text forms, strings, variants, record layouts.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Window-system and GDI behaviour that screen capture relies on, checked the same way against
 // the system's own services and against the virtual display.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """A ScreenCast portal backend for the tests: it owns
 org.freedesktop.impl.portal.desktop.vorntest on the session bus and answers the portal
 frontend's calls without a dialog.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Plays the user in a headless mutter session, through mutter's own RemoteDesktop and
 ScreenCast D-Bus services (which show no dialog): watches the one monitor and clicks.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Starting and stopping the programs of a scratch desktop session, for the portal scripts
 # (session.sh, real_compositor.sh). Sourced; every function works in folder $DIR, and the ids
 # of what it starts are kept in $DIR/pids, one "PID NAME" line each.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A PipeWire video source of a known picture for the portal tests: a driving node that paints
 // every pixel in one colour, at a fixed size and rate, into shared-memory buffers.
 //

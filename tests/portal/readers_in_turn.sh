@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Our readers of the session's source node one after another, as a user's captures come:
 # the screen, the node as a camera, the window picked in the dialog, the camera again, twice
 # over, 5 frames each. Every capture must exit 0 with its 5 frames (ffprobe counts them). A

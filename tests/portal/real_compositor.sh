@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Wayland screen of a real compositor through its own portal backend: a headless GNOME
 # session (mutter 43 with a 1920 x 1080 virtual monitor, PipeWire and WirePlumber, Debian's
 # xdg-desktop-portal with xdg-desktop-portal-gnome) on a private session bus in a scratch

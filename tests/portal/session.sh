@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A desktop session without a desktop, for the portal tests: in folder DIR, a private session
 # bus, PipeWire and WirePlumber, a video source node with a known picture, the real portal
 # frontend and the test backend (backend.py) answering its ScreenCast calls with that node.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PipeWire cameras against a real PipeWire daemon, as tests/portal/session.sh starts it: video
 // source nodes of a known colour (vmc_test_producer) listed, captured through the push and
 // pull camera devices, taken away mid-capture and opened and closed over again. Without that

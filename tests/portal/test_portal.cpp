@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host world's screen in a Wayland session, against the real portal frontend, a test
 // backend of ours (backend.py) and a real PipeWire daemon with a video source of a known
 // picture, as tests/portal/session.sh starts them. Without that session every test skips.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "x_window.h"
 
 #include <X11/Xatom.h>

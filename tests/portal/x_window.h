@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A window of an X program on the session's X server (XWayland in a real session), made with a
 // connection of its own; kept apart from the tests because Xlib's names clash with theirs.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Checks the repository's Markdown files.
 
   doc_check.py links ROOT     every relative link of every .md file under ROOT leads to a file

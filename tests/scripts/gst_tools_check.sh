@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # GStreamer's own tools on a build's plugin, in the virtual world:
 #   gst_tools_check.sh PLUGIN_DIR inspect   gst-inspect-1.0 shows the plugin's elements and
 #                                           device provider

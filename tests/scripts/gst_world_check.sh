@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The elements choose their world as vmcapture does, on a machine with nothing to capture:
 #   gst_world_check.sh PLUGIN_DIR auto   no display and no sound server: the virtual world,
 #                                        whose screen delivers (gst-launch-1.0 ends well)

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """doc_check.py on small trees made for each case: what it must find, and what it must let be."""
 import os
 import subprocess

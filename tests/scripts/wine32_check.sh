@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The test command's check of the 32-bit Wine loader, tried against loaders that cannot run:
 #
 #   bash tests/scripts/wine32_check.sh CASE

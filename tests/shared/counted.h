@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An object of the shared filter base's tests that only counts its references.
 #pragma once
 

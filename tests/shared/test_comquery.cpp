@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Interface lookup of both filter stacks' COM objects: the identity, an interface and its bases
 // found through the object's list, and QueryInterface's answer with its one reference.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The enumerators both filter stacks hand out, over a snapshot: Next, Skip, Reset and Clone as
 // a client walks them, refused calls, and what the records handed out hold.
 #include <gtest/gtest.h>

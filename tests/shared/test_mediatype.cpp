@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The media type values that the registered capture filters of the Windows build and the
 // platform layer's media graph both build from: built and run on every platform, against the
 // system's headers and task memory on Windows and the platform layer's elsewhere.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stream configuration records of both stacks' capture pins, from a range of formats.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The media devices' format choice as pure functions: which capability a video pin is asked
 // for, at what size and frame interval, and the wave records and buffer suggestions of the
 // audio devices, including the products that must not wrap.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lock classes offered to hosts: TQZAutoLocker, TQZMutex with TQZMutexLocker, and
 // TQZMReadSWriteLocker.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Public operations with the arguments a careless or hostile host may pass: null pointers, huge
 // sizes (whose 32-bit products wrap), frame rates and indices 2^31 and 2^32 - 1, 5,000-byte texts
 // and calls in the wrong order, each with the defined result it must give (the sanitizer builds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The camera and voice devices through their public interface, without opening a device (so
 // these hold wherever the platform has no capture device): defaults, copies from a pointer,
 // and what a device that holds no graph answers.

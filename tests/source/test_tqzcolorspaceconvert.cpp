@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzcolorspaceconvert.h"
 
 #include <gtest/gtest.h>

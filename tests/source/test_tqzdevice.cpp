@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "icaptureaudiocallback.h"
 #include "icapturevideocallback.h"
 #include "tqzaudiodevice.h"

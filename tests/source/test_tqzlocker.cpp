@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzlocker.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzbuffer.h"
 #include "tqzmemory.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzframe.h"
 #include "tqzpacket.h"
 #include "tqzvideodevice.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzframeset.h"
 #include "tqzpacketset.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzsamplegrabbercb.h"
 #include "tqzusbaudiodevice.h"
 #include "tqzusbvideodevice.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tqzthread.h"
 
 #include <gtest/gtest.h>

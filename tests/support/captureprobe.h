@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A screen device whose protected capture operations a test can call directly, and which
 // records the length of every frame they deliver instead of queueing it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program the test starts and ends: spawned with its arguments and environment, killed by
 // its own id (never by name) and waited for when the object goes.
 #pragma once

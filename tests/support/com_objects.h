@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Media-graph objects for tests and fuzz targets without a test framework: an owning interface
 // pointer, the filters known by value, the capture filter and pins of a device, and freeing a
 // media type record.

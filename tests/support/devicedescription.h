@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers: fill a device description with distinct values, and render one as text so
 // that two descriptions compare in one expectation.
 #pragma once

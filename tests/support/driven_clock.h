@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tests on the virtual devices' driven clock: waiting for the streams to take a step.
 #pragma once
 

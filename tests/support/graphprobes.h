@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The push devices with their protected graph operations opened up for tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waiting helpers for tests of threads: tolerant of a slow machine, never hanging.
 #pragma once
 

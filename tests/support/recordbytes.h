@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helper: the bytes of a store or buffer as a string ("" when it holds none).
 #pragma once
 

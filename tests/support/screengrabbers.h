@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers: the screen devices with their single-frame operations exposed, so that a test
 // takes frames on its own thread. Grab takes one frame and returns the oldest queued packet
 // (null when nothing was queued).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading PCM audio back for tests: samples of one channel from the wave layouts the
 // platform delivers, and the frequency that dominates them.
 #pragma once

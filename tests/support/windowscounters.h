@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Counters of what a process holds on the real window system: GDI and USER objects, kernel
 // handles and threads. Where the system's own answers are 0 (Wine), the GDI and handle
 // counts fall back to the tables the system keeps.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmcapture capture and list, run as processes on the virtual display: the files they write,
 // their exit statuses, and a stop by SIGINT.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmcapture convert: BMP and raw RGB images to Y4M and raw I420.
 #include <gtest/gtest.h>
 

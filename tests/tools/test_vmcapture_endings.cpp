@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a capture ends other than by its limit: a hang-up or a quit request finishes the file
 // as Ctrl-C does, and a file system that takes no more leaves the whole frames or samples
 // written, under the file's own name with a true header. Every file is judged by ffprobe.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every vmcapture command that the README, the documents of docs/ and the tool's help show runs
 // as written, and what it writes is read back by ffprobe. The default window is captured as the
 // tool's manual draws it.

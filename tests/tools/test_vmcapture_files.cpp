@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's output files, driven directly: built into the tool's suite on Linux and into the
 // Windows suite, so both ways of creating a file are judged by the same cases. Names already
 // taken (a file, a symbolic link, a link that leads nowhere) are never opened for writing.

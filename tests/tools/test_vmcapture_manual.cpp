@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's manual (docs/vmcapture.md) and its help say the same: every option a command's
 // help names is in the manual, every option the manual's tables and commands use is in a help,
 // and both list the same exit statuses.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmcapture with the virtual camera and microphone, through both device classes of each: the
 // files it writes, the tone in the audio, and what it says about formats and missing devices.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names planted before the tool runs, at every name it may create (its outputs and their
 // temporary files): symbolic links to a file outside its folder, links that lead nowhere, and
 // files of someone else. The tool creates each of its files new, so nothing but its own files

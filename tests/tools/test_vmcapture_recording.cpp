@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmcapture's compressed recordings (.mkv, .mp4, .webm), judged by ffprobe: both streams there,
 // starting together, as long as asked and as each other, and every frame the rate promises
 // either in the file or reported missing.

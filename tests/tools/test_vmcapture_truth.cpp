@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmcapture's files say what they hold: rates, audio formats and sizes as the independent
 // readers (ffprobe, sox) and the harness's own parsers see them; outputs that appear only
 // when complete; the virtual devices running on their own clock; exit statuses.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which world vmcapture captures when nobody says: the machine's own where it has a display or
 // a sound server, the virtual one elsewhere, and one line on standard error saying which and
 // why. A choice made on the command line or in VORN_WORLD is taken without that line.

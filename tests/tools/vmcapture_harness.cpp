@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "vmcapture_harness.h"
 
 #include <fcntl.h>

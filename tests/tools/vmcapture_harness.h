@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the vmcapture tool as a process in a scratch folder, and reads back the files it
 // writes with readers of its own (Y4M, BMP), so that the tool's writers are judged by code
 // that does not share their mistakes.

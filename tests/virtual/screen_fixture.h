@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A clean virtual display for each screen-device test, with helpers to read captured frames.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Media-graph enumeration against virtual device lists built to hit each rule of the walk.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Screen enumeration against windows built to hit each rule of the walk.
 #include <string>
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile capture fields and hostile worlds for the devices that need the virtual platform: the
 // four media-graph devices with frame rate 2^32 - 1, zero and huge sizes and sample formats;
 // windows with empty, odd or vanishing client areas; the largest virtual screen. Each row names

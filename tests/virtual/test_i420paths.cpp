@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every conversion path this processor runs must give exactly the reference's bytes, in both
 // byte orders, and blue-first images of any stride and direction must give exactly what the
 // public converter gives for the same picture in its own layout.

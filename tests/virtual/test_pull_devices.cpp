@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The camera and voice devices on the virtual media world: every failure box, the format asked
 // of the device and read back, grabbing one sample per Get or Query, the bounded wait, the
 // copies sharing a graph, and no object or streaming thread left behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The push devices on the virtual media world: formats asked of the pins, frames reaching the
 // host's callback, format guards, failure reports, and what is left after closing.
 #include "tqzusbaudiodevice.h"

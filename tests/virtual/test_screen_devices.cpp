@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The desktop and window devices on the virtual display: what a frame holds, where the cursor
 // lands, pacing, the queue bound, pausing under load, and that no frame leaks a platform object.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture tool's pulled source over the camera device of the virtual world: whether a Get
 // brought a new frame is what the graph says, never what the pixels look like.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The set logic over a small stand-in device, so the rules are checked independently of any
 // capture class.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The world is fixed once: this suite chose the virtual one before main, and a later choice
 // of the other world changes nothing.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every test here compares captured pixels with painted colours exactly, which needs a screen
 // of at least 24 bits per pixel: on fewer the colours are rounded. Checked once, before all.
 #include <windows.h>

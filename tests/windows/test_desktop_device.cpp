@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The desktop device against the real screen: a borderless window with a known picture covers
 // the screen's top-left corner, so the frame's content is known.
 #include "tqzenumdevice.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window enumerators against the real window list: the test's own windows, visible or
 // hidden, with or without title, are listed with their titles and handles, in Z order.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hundreds of frames of both screen devices, taken directly and through their workers, leave the
 // process's GDI objects and kernel handles where they were.
 #include "windows_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The four media devices against the real media graph, on the cameras and microphones of
 // VornVirtualDevices.dll (the test command registers it in the run's Wine prefix): listing,
 // format negotiation, the delivered pictures and tones, and what open/close cycles leave.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window device against real windows: sizes, where the copy starts, pixel order, the cursor
 // overlay, frames through the worker, and a window that goes away under a running device.
 #include "windows_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for tests against the real window system: painted top-level windows with a known
 // picture, a message pump, frame pixel access, the screen devices with their single-frame
 // operations exposed; the process's resource counters are in windowscounters.h.

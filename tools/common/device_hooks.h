@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host's side of the device protocol, written once for every host of the library in this
 // repository (the capture tool, the soak, the benchmarks): OnOpenBefore(callback), Open,
 // OnOpenAFter and, where the class has it, OnOpenAfter; then OnCloseBefore, Close,

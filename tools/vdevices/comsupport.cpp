@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "comsupport.h"
 
 #include <cstring>

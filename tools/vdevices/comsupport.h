@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pieces every COM object of the DLL is made of: the count of the module's users, a lock
 // guard, a reference-counted object of one interface, and the filter parts that do not depend
 // on what a filter does (its references, lock, state, clock and graph).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "converter.h"
 
 #include "enumerators.h"

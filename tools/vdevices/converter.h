@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A colour converter for the media graph: I420 or YUY2 video in, RGB24 out, one frame at a
 // time on the thread that delivers the input. Registered with a low merit, so the graph's
 // intelligent connect only takes it where the system has no converter of its own for these

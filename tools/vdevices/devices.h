@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The devices the DLL registers: two cameras and two microphones over two filter classes. Each
 // registered instance names its class and its friendly name; the filter learns which instance
 // it is from the friendly name in the property bag its moniker hands over.

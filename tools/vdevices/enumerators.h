@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Enumerators of pins and media types over a snapshot taken when they are made: the shared
 // enumerator over the DLL's COM object.
 #pragma once

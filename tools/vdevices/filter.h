@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture source filter of a virtual camera or microphone: one output pin of the capture
 // category that offers the device's capabilities, negotiates an allocator with the pin it is
 // connected to, and, while the graph runs, delivers time-stamped samples of the test picture

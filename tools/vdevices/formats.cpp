@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "formats.h"
 
 #include "shared/streamcaps.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Media types of the virtual devices: the capability lists their stream configuration
 // offers, the check that normalises a requested type, and the painting of one sample.
 #pragma once

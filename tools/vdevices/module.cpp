@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The DLL's entry points: its module handle, the class factory of the two filter classes and
 // the count of users that decides whether it may be unloaded.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pinbase.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pin parts every filter of the DLL shares. PinBase is what any pin is: its references are
 // the filter's, and it keeps its direction, its id, the peer and the connected type, all
 // guarded by the filter's lock. OutputPinBase adds what a pin that sends samples does: the

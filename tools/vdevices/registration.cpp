@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Registration with regsvr32: the two filter classes as machine-wide in-process servers, and
 // every device as an instance of its class in the video or audio input device category, so
 // the system device enumerator lists it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform's count of lost audio, read by the pull source of every host of the sources
 // (the tool and the GStreamer elements), so it lives with them and not with the tool's world.
 #include "world.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "autoworld.h"
 
 #include <sys/socket.h>

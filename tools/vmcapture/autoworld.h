@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which world a capture takes its sources from, chosen the same way by the tool and by the
 // GStreamer elements: the host's where the machine has something to capture, else the
 // virtual one. (Windows has only its own desktop: there only NoDisplay exists, and says "".)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bmp.h"
 
 #include "files.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows bitmap files (BMP): written as 24-bit bottom-up images with rows padded to 4 bytes;
 // read in the uncompressed 24-bit and 32-bit forms, bottom-up or top-down.
 #pragma once

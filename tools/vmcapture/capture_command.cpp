@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmcapture capture: one source into a file, with progress, until a limit or Ctrl-C.
 #include <algorithm>
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The subcommands of vmcapture. Each takes the words after its name and returns the exit
 // status (report.h).
 #pragma once

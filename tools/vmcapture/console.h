@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The few console and file services that differ between systems; one implementation per system.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmcapture convert: RGB24 or BMP images to I420 with the library's converter.
 #include <cstdio>
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sources over the library's device classes, one template per delivery method. The device
 // class is the template argument; these templates are the only code that drives devices.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and writing whole files and output streams, with errors reported as text.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a camera or microphone accepts, read from its capture pin's list of capabilities, so
 // that a user can ask for a format the device takes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A new sample from every Get of a pulled device (TQZCameraDevice, TQZVoiceDevice), on any

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Images as the tool meets them (device frames, bitmap files, raw RGB files) and their
 // conversion to I420 through the library's converter.
 #pragma once

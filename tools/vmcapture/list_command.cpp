@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmcapture list: every source of every device set, as one table.
 #include <cstdio>
 

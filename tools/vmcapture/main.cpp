@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmcapture: lists capture sources, captures one into a file, converts images to I420.
 #include <cstdio>
 #include <exception>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line parsing shared by the subcommands: a table of options per command, a parser
 // that checks the command line against it, the help text made from it, and the parsers of
 // option values (sizes, counts, durations).

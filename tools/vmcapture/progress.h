@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one-line progress display of a capture: shown on a terminal only, rewritten in place a
 // few times a second.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The receiving end of push delivery: the host callbacks that a device calls on its streaming
 // thread, and the bounded queue where they leave copies of the data for the tool's thread.
 #pragma once

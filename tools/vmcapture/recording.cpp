@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "recording.h"
 
 #include <gst/app/gstappsink.h>

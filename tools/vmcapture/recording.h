@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compressed recordings (.mkv, .mp4, .webm): a video source and optionally a microphone,
 // captured by the GStreamer elements of gst/ and encoded and muxed by GStreamer's own plugins.
 #pragma once

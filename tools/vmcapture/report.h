@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Exit statuses and the messages the tool writes to standard error.
 #pragma once
 

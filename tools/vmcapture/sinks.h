@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where captured units go: video frames into a Y4M stream or numbered BMP files, audio
 // buffers into a WAV file.
 #pragma once

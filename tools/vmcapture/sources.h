@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture sources the tool knows: one table row per set of TQZEnumDevice, saying what
 // kind of source the set holds, how its devices deliver, how to list it and how to open one
 // of its devices.

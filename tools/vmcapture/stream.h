@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a capture source delivers once it is open.
 #pragma once
 

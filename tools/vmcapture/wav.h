@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes PCM audio as a WAV file. The header's sizes are brought up to date after every
 // block, so a capture that is killed still leaves a file whose header is right up to its last
 // complete block. On standard output, where nothing can be rewritten, the header says "length

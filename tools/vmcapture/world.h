@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Options that shape the world the tool captures from. A build on the virtual platform offers
 // options that set up its screen, windows and cursor, so that a capture shows a known
 // picture; a Windows build offers none and captures the real desktop.

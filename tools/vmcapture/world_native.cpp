@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real platform: the tool captures what is there.
 #include "autoworld.h"
 #include "report.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The virtual platform: options that set up its display before the capture.
 #include <cstdint>
 #include <cstdlib>

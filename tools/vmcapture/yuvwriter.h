@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes I420 frames as a YUV4MPEG2 (Y4M) stream or as raw I420 (planes Y, U, V per frame).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The media part of the soak: open/close cycles of the four media-graph device classes, one
 // device at a time, with a platform call made to fail at a random step of most cycles. After
 // every cycle the media resources must be back where the cycle found them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The screen part of the soak: the desktop device and window devices at their highest rate,
 // each on a host thread that opens it, toggles Pause, takes frames with Get and Query and
 // closes it again, while another thread resizes, moves, retitles, hides and recreates the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The soak run: host threads drive every device class of the library for a chosen time while
 // the world under them changes, every call is timed against a bound, and at the end the
 // resources the platform counts must be back where they started.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vmc_soak: runs every device class of the library for a chosen time under changing windows
 // and injected platform failures, then checks that no call overran its bound, no queue grew
 // past its bound and every counted resource is back at its start value.

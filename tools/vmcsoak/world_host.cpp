@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The soak's world on the host's X display: real windows, made through a connection of the
 // soak's own, under the library's screen devices; the platform's counters and its shared-memory
 // segments must come back to their start. The program runs in the host world whatever the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What both Linux worlds of the soak share: the platform layer's media counters, faults and
 // failure reports, the heap figure and the platform's pixel pool.
 #include <malloc.h>

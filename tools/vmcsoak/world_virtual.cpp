@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The soak's world on the virtual platform: windows, counters, faults and failure reports
 // through the control API.
 #include "soak.h"

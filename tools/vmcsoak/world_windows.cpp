@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The soak's world on a real window system: windows of the program's own, the process's
 // GDI and USER objects, handles and threads as counters, and failure reports (message boxes)
 // refused as they are made. Platform calls cannot be made to fail here.

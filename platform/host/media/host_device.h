@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A capture device of the host, as a service of the host world lists it: a key that names it
 // for as long as the machine keeps it, its description and capabilities, and its source.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host world's capture devices: the sound server's sources and the cameras (PipeWire's
 // video sources, then the V4L2 devices no PipeWire camera reads already), asked
 // afresh at every enumeration. A device keeps its id for as long as the process runs, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PipeWire cameras: the registry's Video/Source nodes and their formats read in two round
 // trips on a thread loop of our own, and a source that hands a VideoStream's newest frames
 // to the media graph.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PipeWire's video sources as cameras: every Video/Source node of the daemon of the
 // environment, named by its description, read through a VideoStream. Several programs can
 // share such a camera, which a V4L2 node opened by one program does not allow.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/pipewire/frame_returns.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frames a stream hands to readers on other threads, and how they come back to it. A reader's
 // handle on a frame is a shared_ptr; when its last copy is dropped, on whatever thread, the frame
 // is queued here under a mutex, and the stream's thread takes it out under the same mutex before

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A PipeWire video stream on a thread loop of its own. Each buffer is read into a frame of our
 // own (RGB converted, YUY2 and Motion-JPEG decoded) on the stream's data thread and goes back to
 // the producer in the same graph cycle.

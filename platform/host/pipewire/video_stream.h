@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A PipeWire video stream read into memory: the newest frame is kept for whoever asks. Used for
 // screens handed out by the ScreenCast portal; nothing in it is specific to screens, so a camera
 // node can be read the same way.

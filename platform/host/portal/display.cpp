@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The screen of a Wayland session: each transfer from the screen reads the newest frame of the
 // portal's monitor cast. The stream's size is the screen's size, so a monitor change shows from
 // the next frame on. Windows of other Wayland programs cannot be listed; where the portal shares

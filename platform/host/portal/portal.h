@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host world's display in a Wayland session: the screen as the ScreenCast portal shares
 // it. Windows of other programs cannot be listed there: this display has the one window the user
 // picks in the portal's dialog (where the portal shares windows) and the XWayland server's.

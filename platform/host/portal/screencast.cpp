@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ScreenCast portal over GDBus. Each request's answer comes as a Response signal on a
 // request object whose path the caller knows in advance (its unique name and a token), so the
 // signal is subscribed to before the call and waited for on a main context of the caller's own.

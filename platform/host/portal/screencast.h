@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The desktop's ScreenCast portal, asked over the session bus: one connection per process and
 // at most one cast per source type (a monitor, a window), each shared by every device that reads
 // it. A cast's picture arrives as a PipeWire stream on the descriptor the portal hands out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sound server through its asynchronous client API: one main loop and context per
 // listing and per stream, every wait bounded by a deadline or ended by an interruption, so a
 // missing or stalled server costs at most the time limit.

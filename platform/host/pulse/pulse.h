@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sound server's capture sources as audio input devices.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every display of the host world shares: the windows on it belong to other programs,
 // so this world makes, retitles and destroys none.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The machine's video capture devices (V4L2) as video input devices. The mapping from what a
 // driver reports to our capability records, and the unpacking of its frames, are plain
 // functions of the driver's records; the device calls go through V4l2System.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // From a driver's format, size and interval records to capability records, and from its
 // frame buffers to packed frames.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // V4L2 devices: finding the capture nodes, reading their formats, and streaming from one by
 // memory-mapped buffers, every call through a V4l2System.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The machine's own V4L2 calls.
 #include "host/v4l2/v4l2_system.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The system calls the V4L2 path makes, behind one interface: the machine's own calls in use,
 // a device made of data in the tests. Every call answers as the system call does: -1 (or
 // MAP_FAILED) with errno set on failure.

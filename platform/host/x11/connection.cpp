@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/x11/connection.h"
 
 #include <X11/Xutil.h>

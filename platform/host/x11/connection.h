@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host world's one connection to the X display, shared by every thread under one lock,
 // and the screen reads made through it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host's X display as the window-system and GDI services see it: the screen and its
 // top-level windows read with Xlib, the cursor with the XFixes extension.
 #include <X11/Xatom.h>

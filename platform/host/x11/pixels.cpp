@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "host/x11/pixels.h"
 
 #include <initializer_list>

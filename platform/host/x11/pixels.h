@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pixel rows of an X image turned into the display layer's 0x00RRGGBB pixels.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host world's display: the X server the process can reach, read through one connection.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "internal/convert/i420convert.h"
 
 #include <cstddef>

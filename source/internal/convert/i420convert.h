@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Packed 24-bit RGB to planar I420: the exact integer conversion behind TQZColorSpaceConvert,
 // which takes bottom-up red-first rows. The same conversion also reads blue-first pixels (the
 // screen's own layout) and rows of any stride in either direction, so a frame can be converted

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The AVX2 row (see i420simd.h).
 #define VMC_I420_SIMD_TARGET "avx2"
 #define VMC_I420_SIMD_ROW Avx2Row

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SSE2 row (see i420simd.h).
 #define VMC_I420_SIMD_TARGET "sse2"
 #define VMC_I420_SIMD_ROW Sse2Row

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Defines one SIMD row of the x86 paths. A path's source file defines VMC_I420_SIMD_TARGET (its
 // instruction set, as GCC names it), VMC_I420_SIMD_ROW (the row's name) and VMC_I420_SIMD_LAYOUT
 // (one of the register layouts below) and then includes this file, once. Everything defined here

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "internal/graph/formatchoice.h"
 
 #include <cstdint>

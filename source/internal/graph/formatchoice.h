@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Format choice of the media-graph devices, apart from the graph: from what a capture pin
 // lists and what the host asked for, the format to ask the pin for. Pure functions over plain
 // records; the devices read the pin, call these, and hand the result back to the pin.

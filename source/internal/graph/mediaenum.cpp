@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "internal/graph/mediaenum.h"
 
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The walk of a media-graph device category shared by the four media enumerators.
 #pragma once
 

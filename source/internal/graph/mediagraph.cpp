@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "internal/graph/mediagraph.h"
 
 #include "tqzcompointer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Graph steps that every media-graph device uses, push and pull alike.
 //
 // The graph's interfaces are public fields of each device class, declared under the same names

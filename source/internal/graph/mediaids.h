@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Class identifiers that the import libraries of some Windows toolchains lack, defined once
 // for the library and its tests on every system.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "internal/pull/pullgraph.h"
 
 #include <cstdint>

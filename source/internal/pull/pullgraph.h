@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hand-built grabber graph that the camera and voice devices share: capture filter ->
 // sample grabber "Grabber" -> null renderer "NullRenderer", grabbed one sample at a time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "internal/push/pushgraph.h"
 
 #include "internal/graph/mediaids.h"

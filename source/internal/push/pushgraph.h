@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Graph steps shared by the two devices that build their graph with the capture graph builder
 // and receive every sample through the sample grabber's buffer callback (TQZUSBVideoDevice,
 // TQZUSBAudioDevice).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block a screen worker reads its frames back into, kept from one frame to the next.
 //
 // A frame read back into the store's block is queued by moving that block into the device's

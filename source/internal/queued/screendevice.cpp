@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "internal/queued/screendevice.h"
 
 #include "internal/queued/framestore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pieces that the desktop and window devices share beyond the pacing loop.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Copies a region of a device context into a 24-bit bottom-up image, optionally with the
 // mouse cursor drawn in, and hands the image to a delivery function. Shared by the screen
 // devices' four capture operations; each caller acquires and releases its source context.

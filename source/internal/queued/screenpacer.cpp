@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "internal/queued/screenpacer.h"
 
 #include "vornplatform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pacing loop shared by the screen devices' workers, with a safe point for pausing.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "com_test.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers of the media-graph service tests: a fixture that starts every test from the default
 // world and checks that it leaks no object or thread, and short-hands for building capture
 // graphs (the interface pointer and device binding are in com_objects.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The component runtime's own bookkeeping, which the parity suite cannot see: initialisation
 // counted per thread, live objects, strings and task memory, aggregation, and creation faults.
 // What the real runtime answers as well (identifiers, texts, unknown classes) is checked by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driven media clock: a running graph delivers exactly the frames and audio of the time the
 // clock was moved on, stamped on that time, and nothing while it stands still; stopping still
 // ends a waiting read at once, and the free clock takes over where the driven one stood.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The system device enumerator over the virtual devices, and the control API that shapes
 // them: order, empty categories, property bags, binding.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Format negotiation on the capture pins: capability records, and which formats SetFormat
 // takes (exactly what the capabilities allow), with the record of every request.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building graphs: intelligent connect with a converter, direct connections, the capture
 // graph builder's searches, the crossbar, faults, and the graph records.
 #include "com_test.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running graphs: samples at the frame rate in the negotiated format, one-shot grabbing
 // with completion, audio buffers of the suggested size, and stopping that really stops.
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared pieces of the display tests: a fixture that starts from the default world and checks
 // that nothing leaked, and a capture done the way the screen devices do it.
 #pragma once

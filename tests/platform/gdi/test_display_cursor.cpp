@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cursor: its information, the bitmaps GetIconInfo hands out, and drawing with its mask.
 #include "display_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Handles: refused when invalid or stale, counted while alive, failing on demand; the window
 // list and its titles; message boxes.
 #include <cstring>

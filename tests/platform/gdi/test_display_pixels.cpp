@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What captures of the virtual screen and its windows contain, byte by byte.
 #include <numeric>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Capture threads and a thread that keeps changing the world, all at once.
 #include <atomic>
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A V4L2 system made of data, for the tests of the host world's cameras: device nodes that
 // answer the capability, format, frame-size and frame-interval queries from a description,
 // and stream painted frames through real buffer queueing (REQBUFS, QUERYBUF, QBUF, DQBUF,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Frames of a PipeWire stream coming back from their readers: a frame is written again only
 // after every reader let go of it, ordered by the returns' mutex (the ThreadSanitizer build runs
 // this suite too).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the host world makes of a V4L2 driver's records, without a device: capabilities from
 // formats, sizes and intervals, frames packed from the driver's padded lines, and device
 // folders without capture nodes.

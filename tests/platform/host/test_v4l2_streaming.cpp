@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host world's cameras end to end without a camera: real cameras described as data behind
 // a V4L2 system of data, listed by the host world's V4L2 code and streamed by it through the
 // library's push and pull devices (the devices are put into the virtual world so the graph

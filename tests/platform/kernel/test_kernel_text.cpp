@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text conversion of the platform layer: Windows-1252 as the ANSI code page, and UTF-8.
 #include <gtest/gtest.h>
 

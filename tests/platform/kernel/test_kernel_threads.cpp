@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Threads of the platform layer: suspension that really stops, waits, forced ends, handle
 // validation, fault injection, and that nothing is left behind.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Control of the virtual display: the screen and its picture, the top-level windows, the
 // cursor, the live device contexts and GDI objects, and the recorded message boxes.
 //

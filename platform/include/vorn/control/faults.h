@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fault injection and call counting for the virtual platform: a test names a platform
 // call (its Windows name, e.g. "BitBlt" or "IGraphBuilder::Connect") and makes it fail.
 #pragma once

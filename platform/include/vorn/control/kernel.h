@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Control of the virtual kernel services: the tick count, and what is alive (for leak checks).
 #pragma once
 

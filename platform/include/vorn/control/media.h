@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Control API of the virtual media world: the capture devices that the system device
 // enumerator lists, what programs asked of them, the filter graphs they built, and the
 // counters that leak tests read. Failing calls are made with faults.h (names below).

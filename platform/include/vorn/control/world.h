@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which world the platform layer serves: the host's real display, sound server and video
 // devices (the default), or the virtual one, shaped by the other control headers (the choice
 // of tests and demos).

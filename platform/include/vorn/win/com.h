@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Component runtime (COM, OLE Automation basics) for non-Windows builds: the interface
 // base, class creation, task memory, identifiers as text, and the string/variant types
 // that property bags hand out. Names, values and signatures are those of Windows.

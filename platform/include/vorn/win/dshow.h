@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Media-graph framework (filter graphs, pins, capture devices, the sample grabber) for
 // non-Windows builds. Names, values, record layouts and method order are those of Windows.
 #pragma once

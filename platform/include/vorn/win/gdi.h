@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Window system (USER) and GDI services for non-Windows builds. Records follow the Windows
 // layout, so a record's size differs between 32-bit and 64-bit builds as it does on Windows.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kernel services (critical sections, threads, time, process) for non-Windows builds.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Basic Windows types, constants and records for non-Windows builds. Sizes follow the
 // Windows ABI where a record crosses the interface (32-bit DWORD, LONG and ULONG).
 #pragma once
