@@ -72,13 +72,7 @@ View<std::uint8_t> ViewOf(const FrameTarget& t) {
 int Rgb24ToI420(const View<const std::uint8_t>& s, TQZCapture::I420::Order order, int w, int h,
                 const View<std::uint8_t>& d) {
     namespace I420 = TQZCapture::I420;
-    static const I420::RowKernel fastest = [] {
-        I420::RowKernel row = I420::ReferenceRow;
-        for (I420::Path path : I420::kPaths) {
-            if (I420::RowKernel available = I420::PathRow(path)) row = available;
-        }
-        return row;
-    }();
+    const I420::RowKernel fastest = I420::FastestRow();
     for (int i = 0; i < h; ++i) {
         const bool even = i % 2 == 0;
         std::uint8_t* chroma = (even ? d.p[1] : d.p[2]) +

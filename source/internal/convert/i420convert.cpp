@@ -99,7 +99,7 @@ RowKernel PathRow(Path path) {
     return path == Path::Reference ? ReferenceRow : nullptr;
 }
 
-void Convert(const Image& image, std::uint32_t width, std::uint32_t height, std::uint8_t* out) {
+RowKernel FastestRow() {
     static const RowKernel fastest = [] {
         RowKernel row = ReferenceRow;
         for (Path path : kPaths) {
@@ -107,7 +107,11 @@ void Convert(const Image& image, std::uint32_t width, std::uint32_t height, std:
         }
         return row;
     }();
-    ConvertWith(fastest, image, width, height, out);
+    return fastest;
+}
+
+void Convert(const Image& image, std::uint32_t width, std::uint32_t height, std::uint8_t* out) {
+    ConvertWith(FastestRow(), image, width, height, out);
 }
 
 }  // namespace I420

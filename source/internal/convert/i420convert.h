@@ -78,7 +78,10 @@ const char* PathName(Path path);
 // The row of `path`, or null when this build lacks it or this processor cannot run it.
 RowKernel PathRow(Path path);
 
-// Converts with the fastest row this processor runs.
+// The fastest row this processor runs (chosen once).
+RowKernel FastestRow();
+
+// Converts with FastestRow.
 void Convert(const Image& image, std::uint32_t width, std::uint32_t height, std::uint8_t* out);
 
 }  // namespace I420
