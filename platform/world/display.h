@@ -160,7 +160,7 @@ public:
 
 // The display of the world in force (chosen once, with the world).
 DisplayService& Display();
-// The virtual world's display (world/display_state.h has its own functions).
+// The virtual world's display (virtual/display_state.h has its own functions).
 DisplayService& VirtualDisplay();
 
 // Records a message box and, when echo is on, writes it to standard error.

@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "vorn/control/world.h"
-#include "world/media_clock.h"
+#include "virtual/media_clock.h"
 
 namespace VornWorld {
 namespace {

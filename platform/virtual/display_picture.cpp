@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "world/display.h"
-#include "world/display_state.h"
+#include "virtual/display_state.h"
 
 namespace VornWorld {
 namespace display {

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "world/display_world.h"
+#include "virtual/display_world.h"
 
 namespace VornWorld {
 namespace display {

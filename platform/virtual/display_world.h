@@ -13,7 +13,7 @@
 #include "vorn/control/display.h"
 #include "vorn/control/world.h"
 #include "vorn/win/kernel.h"
-#include "world/display_state.h"
+#include "virtual/display_state.h"
 
 namespace VornWorld {
 namespace display {

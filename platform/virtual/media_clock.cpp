@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The clock of the virtual media devices and the control API that drives it.
-#include "world/media_clock.h"
+#include "virtual/media_clock.h"
 
 #include <algorithm>
 #include <chrono>

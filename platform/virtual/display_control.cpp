@@ -6,7 +6,7 @@
 
 #include "vorn/control/display.h"
 #include "world/display.h"
-#include "world/display_world.h"
+#include "virtual/display_world.h"
 
 namespace VornWorld {
 using display::Lock;

@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "world/media.h"
-#include "world/media_clock.h"
+#include "virtual/media_clock.h"
 #include "world/media_pixels.h"
 
 namespace VornWorld {
