@@ -12,7 +12,7 @@
 using namespace TQZCapture;
 
 TEST(HostVideo, WithoutCaptureNodesTheCategoryIsEmpty) {
-    if (!VornHost::ListV4l2Devices().empty()) GTEST_SKIP() << "this machine has a camera";
+    if (!VornWorld::host::ListV4l2Devices().empty()) GTEST_SKIP() << "this machine has a camera";
     CoInitialize(nullptr);
     ICreateDevEnum* devices = nullptr;
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,

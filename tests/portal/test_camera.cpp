@@ -27,8 +27,8 @@
 
 namespace {
 
-using VornHost::HostDevice;
-using VornHost::PipeWireNode;
+using VornWorld::host::HostDevice;
+using VornWorld::host::PipeWireNode;
 namespace pipewire = VornWorld::host::pipewire;
 
 // ---- Formats read --------------------------------------------------------------------------
@@ -156,8 +156,8 @@ TEST(PipeWireCameras, EachCameraIsListedOnceAsItsPipeWireNode) {
         std::vector<HostDevice> v4l2;
         for (const std::string& key : c.v4l2) v4l2.push_back(Device(key));
         std::vector<std::string> listed;
-        for (const HostDevice& device :
-             VornHost::CamerasOnce(c.nodes, VornHost::PipeWireCameras(c.nodes), std::move(v4l2)))
+        for (const HostDevice& device : VornWorld::host::CamerasOnce(
+                 c.nodes, VornWorld::host::PipeWireCameras(c.nodes), std::move(v4l2)))
             listed.push_back(device.key);
         EXPECT_EQ(c.listed, listed);
     }
@@ -185,7 +185,7 @@ std::unique_ptr<vmc_test::ChildProcess> Producer(const std::string& name,
 
 // Whether the daemon lists a node of that description now.
 bool Present(const std::string& description, PipeWireNode* found = nullptr) {
-    for (const PipeWireNode& node : VornHost::ListPipeWireNodes()) {
+    for (const PipeWireNode& node : VornWorld::host::ListPipeWireNodes()) {
         if (node.description != description) continue;
         if (found != nullptr) *found = node;
         return true;
@@ -370,14 +370,15 @@ TEST_F(PipeWireCameraTest, FramesComeWithTheNodesPictureThroughPushAndPull) {
 TEST_F(PipeWireCameraTest, ANodeGoneMidCaptureStopsTheFramesAndCloses) {
     const int index = Start("vmc-cam-gone", "Test Camera Gone");
     ASSERT_LE(0, index);
-    const unsigned long lost = VornHost::PipeWireCameraCounts().lost;
+    const unsigned long lost = VornWorld::host::PipeWireCameraCounts().lost;
     Sink sink;
     TQZCapture::TQZUSBVideoDevice device;
     ASSERT_TRUE(OpenPush(device, sink, index));
     ASSERT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 3; }));
     producer_->Kill();
-    EXPECT_TRUE(vmc_test::Eventually([&] { return VornHost::PipeWireCameraCounts().lost > lost; }))
-        << "the end of the node not seen";
+    EXPECT_TRUE(vmc_test::Eventually([&] {
+        return VornWorld::host::PipeWireCameraCounts().lost > lost;
+    })) << "the end of the node not seen";
     EXPECT_TRUE(vmc_test::StaysStill(sink.frames, 300)) << "frames after the node went away";
     const auto start = std::chrono::steady_clock::now();
     ClosePush(device);
@@ -387,10 +388,10 @@ TEST_F(PipeWireCameraTest, ANodeGoneMidCaptureStopsTheFramesAndCloses) {
 TEST_F(PipeWireCameraTest, ADeviceWhoseNodeWentAwayFailsToOpen) {
     ASSERT_LE(0, Start("vmc-cam-away", "Test Camera Away"));
     std::vector<PipeWireNode> nodes;
-    for (const PipeWireNode& node : VornHost::ListPipeWireNodes())
+    for (const PipeWireNode& node : VornWorld::host::ListPipeWireNodes())
         if (node.description == "Test Camera Away") nodes.push_back(node);
     ASSERT_EQ(1u, nodes.size());
-    const std::vector<HostDevice> devices = VornHost::PipeWireCameras(nodes);
+    const std::vector<HostDevice> devices = VornWorld::host::PipeWireCameras(nodes);
     ASSERT_EQ(1u, devices.size());
     producer_->Kill();
     ASSERT_TRUE(vmc_test::Eventually([] { return !Present("Test Camera Away"); }));

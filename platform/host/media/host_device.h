@@ -10,7 +10,7 @@
 
 #include "world/media.h"
 
-namespace VornHost {
+namespace VornWorld::host {
 
 struct HostDevice {
     std::string key;  // unique among the devices of the machine
@@ -29,4 +29,4 @@ std::unique_ptr<VornWorld::MediaWorld> NewHostMedia(DeviceLister lister);
 // A UTF-8 text of the host as a wide string (invalid sequences become U+FFFD).
 std::wstring WideFromUtf8(const std::string& text);
 
-}  // namespace VornHost
+}  // namespace VornWorld::host

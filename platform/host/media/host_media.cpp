@@ -13,7 +13,7 @@
 #include "host/v4l2/v4l2.h"
 #include "vorn/win/kernel.h"
 
-namespace VornHost {
+namespace VornWorld::host {
 namespace {
 
 using VornWorld::DeviceHandle;
@@ -74,17 +74,19 @@ std::wstring WideFromUtf8(const std::string& text) {
     return result;
 }
 
-}  // namespace VornHost
+}  // namespace VornWorld::host
 
 namespace VornWorld {
 
 MediaWorld& HostMediaWorld() {
-    static const std::unique_ptr<MediaWorld> world = VornHost::NewHostMedia([](MediaKind kind) {
-        if (kind == MediaKind::Audio) return VornHost::ListPulseSources();
-        const std::vector<VornHost::PipeWireNode> nodes = VornHost::ListPipeWireNodes();
-        return VornHost::CamerasOnce(nodes, VornHost::PipeWireCameras(nodes),
-                                     VornHost::ListV4l2Devices());
-    });
+    static const std::unique_ptr<MediaWorld> world =
+        VornWorld::host::NewHostMedia([](MediaKind kind) {
+            if (kind == MediaKind::Audio) return VornWorld::host::ListPulseSources();
+            const std::vector<VornWorld::host::PipeWireNode> nodes =
+                VornWorld::host::ListPipeWireNodes();
+            return VornWorld::host::CamerasOnce(nodes, VornWorld::host::PipeWireCameras(nodes),
+                                                VornWorld::host::ListV4l2Devices());
+        });
     return *world;
 }
 

@@ -20,7 +20,7 @@
 #include "world/media.h"
 #include "world/media_pixels.h"
 
-namespace VornHost {
+namespace VornWorld::host {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -431,4 +431,4 @@ V4l2Counters& PipeWireCameraCounts() {
     return counters;
 }
 
-}  // namespace VornHost
+}  // namespace VornWorld::host

@@ -11,7 +11,7 @@
 #include "host/media/host_device.h"
 #include "host/v4l2/v4l2.h"
 
-namespace VornHost {
+namespace VornWorld::host {
 
 // A Video/Source node as the registry and its formats describe it.
 struct PipeWireNode {
@@ -46,4 +46,4 @@ std::vector<HostDevice> CamerasOnce(const std::vector<PipeWireNode>& nodes,
 // Counts of the process's PipeWire camera streams (the same kinds as a V4L2 stream's).
 V4l2Counters& PipeWireCameraCounts();
 
-}  // namespace VornHost
+}  // namespace VornWorld::host

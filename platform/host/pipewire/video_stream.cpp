@@ -248,7 +248,7 @@ struct VideoStream::State {
             }
         }
         if (order == Order::Jpeg && unpacker == nullptr) {
-            unpacker = std::make_unique<VornHost::FrameUnpacker>(
+            unpacker = std::make_unique<VornWorld::host::FrameUnpacker>(
                 V4L2_PIX_FMT_MJPEG, static_cast<LONG>(width), static_cast<LONG>(height), 0);
         }
         std::shared_ptr<VideoFrame> frame = Take(newestBuffer);
@@ -294,7 +294,7 @@ struct VideoStream::State {
 
     // A Motion-JPEG image decoded by the cameras' decoder, which writes 24-bit rows bottom-up;
     // false for an image cut short or corrupt.
-    std::unique_ptr<VornHost::FrameUnpacker> unpacker;
+    std::unique_ptr<VornWorld::host::FrameUnpacker> unpacker;
     bool ReadJpeg(const spa_data& data, uint32_t* to) {
         const uint64_t offset = data.chunk->offset;
         const uint64_t size = data.chunk->size;

@@ -16,7 +16,7 @@
 
 #include "world/media.h"
 
-namespace VornHost {
+namespace VornWorld::host {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -336,4 +336,4 @@ std::vector<HostDevice> ListPulseSources() {
     return devices;
 }
 
-}  // namespace VornHost
+}  // namespace VornWorld::host

@@ -7,7 +7,7 @@
 
 #include "host/media/host_device.h"
 
-namespace VornHost {
+namespace VornWorld::host {
 
 // How long connecting to the server (and each answer it owes us) may take before the server
 // counts as absent.
@@ -17,4 +17,4 @@ constexpr std::chrono::milliseconds kPulseTimeout{2000};
 // group in the server's order. Empty when no server answers within the time limit.
 std::vector<HostDevice> ListPulseSources();
 
-}  // namespace VornHost
+}  // namespace VornWorld::host

@@ -14,7 +14,7 @@
 #include "host/media/host_device.h"
 #include "host/v4l2/v4l2_system.h"
 
-namespace VornHost {
+namespace VornWorld::host {
 
 // What a driver reports for one pixel format: the format, its frame sizes and, for each size,
 // its frame intervals (for a range of sizes: the intervals at the largest size).
@@ -107,4 +107,4 @@ std::vector<HostDevice> ListV4l2Devices(const std::shared_ptr<V4l2System>& syste
                                         const std::string& folder = "/dev",
                                         const V4l2Options& options = {});
 
-}  // namespace VornHost
+}  // namespace VornWorld::host

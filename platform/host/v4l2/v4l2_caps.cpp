@@ -9,7 +9,7 @@
 #include "host/v4l2/v4l2.h"
 #include "world/media_pixels.h"
 
-namespace VornHost {
+namespace VornWorld::host {
 namespace {
 
 using VornWorld::VideoCapability;
@@ -378,4 +378,4 @@ bool FrameUnpacker::DecodeJpegToI420(const BYTE* from, size_t bytes, BYTE* to) {
     return true;
 }
 
-}  // namespace VornHost
+}  // namespace VornWorld::host

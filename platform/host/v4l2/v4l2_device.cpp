@@ -17,7 +17,7 @@
 #include "world/media.h"
 #include "world/media_pixels.h"
 
-namespace VornHost {
+namespace VornWorld::host {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -50,7 +50,7 @@ public:
     int fd() const { return fd_; }
     V4l2System& system() const { return *system_; }
     int Ask(unsigned long request, void* record) const {
-        return VornHost::Ask(*system_, fd_, request, record);
+        return VornWorld::host::Ask(*system_, fd_, request, record);
     }
 
 private:
@@ -384,4 +384,4 @@ std::vector<HostDevice> ListV4l2Devices(const std::shared_ptr<V4l2System>& syste
     return devices;
 }
 
-}  // namespace VornHost
+}  // namespace VornWorld::host

@@ -8,7 +8,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace VornHost {
+namespace VornWorld::host {
 namespace {
 
 class Machine final : public V4l2System {
@@ -44,4 +44,4 @@ std::shared_ptr<V4l2System> MachineV4l2() {
     return machine;
 }
 
-}  // namespace VornHost
+}  // namespace VornWorld::host

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace VornHost {
+namespace VornWorld::host {
 
 class V4l2System {
 public:
@@ -32,4 +32,4 @@ public:
 // The machine's calls.
 std::shared_ptr<V4l2System> MachineV4l2();
 
-}  // namespace VornHost
+}  // namespace VornWorld::host

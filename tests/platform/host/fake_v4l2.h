@@ -66,7 +66,7 @@ std::vector<BYTE> PaintFrame(uint32_t fourcc, uint32_t width, uint32_t height, u
 std::vector<BYTE> WithoutHuffmanTables(const std::vector<BYTE>& jpeg);
 std::vector<BYTE> ExpectedRgb(uint32_t fourcc, uint32_t width, uint32_t height, uint64_t index);
 
-class FakeV4l2 final : public VornHost::V4l2System {
+class FakeV4l2 final : public VornWorld::host::V4l2System {
 public:
     static constexpr const char* kFolder = "/fake/dev";
 

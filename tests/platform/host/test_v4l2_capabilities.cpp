@@ -15,9 +15,9 @@
 
 namespace {
 
-using VornHost::V4l2FormatRecord;
-using VornHost::V4l2SizeRecord;
 using VornWorld::VideoCapability;
+using VornWorld::host::V4l2FormatRecord;
+using VornWorld::host::V4l2SizeRecord;
 
 v4l2_fmtdesc Format(uint32_t pixelFormat, uint32_t flags = 0) {
     v4l2_fmtdesc format{};
@@ -125,7 +125,7 @@ std::vector<CapsCase> CapsCases() {
 class Capabilities : public ::testing::TestWithParam<CapsCase> {};
 
 TEST_P(Capabilities, MapTheDriversRecords) {
-    const std::vector<VideoCapability> caps = VornHost::CapabilitiesOf(GetParam().formats);
+    const std::vector<VideoCapability> caps = VornWorld::host::CapabilitiesOf(GetParam().formats);
     const std::vector<VideoCapability>& expected = GetParam().expected;
     ASSERT_EQ(expected.size(), caps.size());
     for (size_t i = 0; i < caps.size(); ++i) {
@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(V4l2, Capabilities, ::testing::ValuesIn(CapsCases()),
 TEST(V4l2Capabilities, AreValidDeviceCapabilities) {
     for (const CapsCase& c : CapsCases()) {
         VornWorld::DeviceConfig camera = VornWorld::DefaultCamera();
-        camera.video = VornHost::CapabilitiesOf(c.formats);
+        camera.video = VornWorld::host::CapabilitiesOf(c.formats);
         if (camera.video.empty()) continue;
         VornWorld::DeviceId id = VornWorld::AddDevice(camera);
         EXPECT_NE(VornWorld::kNoDevice, id) << c.name;
@@ -169,7 +169,7 @@ std::vector<BYTE> Lines(size_t lines, size_t stride) {
 TEST(V4l2Frames, PaddedLinesArePackedPlaneByPlane) {
     // YUY2 4x2 with 12-byte lines: 8 bytes of each line.
     std::vector<BYTE> yuy2 = Lines(2, 12), packed(16, 0xEE);
-    ASSERT_TRUE(VornHost::FrameUnpacker(V4L2_PIX_FMT_YUYV, 4, 2, 12)
+    ASSERT_TRUE(VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_YUYV, 4, 2, 12)
                     .Unpack(yuy2.data(), yuy2.size(), packed.data()));
     for (size_t line = 0; line < 2; ++line)
         for (size_t x = 0; x < 8; ++x)
@@ -181,7 +181,7 @@ TEST(V4l2Frames, PaddedLinesArePackedPlaneByPlane) {
     planar.resize(8 * 3 + 4 * 2 * 2);
     for (size_t i = 24; i < planar.size(); ++i) planar[i] = static_cast<BYTE>(200 + i - 24);
     std::vector<BYTE> out(9 + 4 + 4);
-    ASSERT_TRUE(VornHost::FrameUnpacker(V4L2_PIX_FMT_YUV420, 3, 3, 8)
+    ASSERT_TRUE(VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_YUV420, 3, 3, 8)
                     .Unpack(planar.data(), planar.size(), out.data()));
     const std::vector<BYTE> expected = {0,   1,   2,   16,  17,  18,  32,  33, 34,
                                         200, 201, 204, 205, 208, 209, 212, 213};
@@ -207,11 +207,11 @@ TEST(V4l2Frames, ShortBuffersAndNarrowStridesAreRefused) {
         {V4L2_PIX_FMT_MJPEG, 4, 4, 16, 64},  // no JPEG image at all
     };
     for (const Case& c : cases) {
-        EXPECT_FALSE(VornHost::FrameUnpacker(c.pixelFormat, c.width, c.height, c.stride)
+        EXPECT_FALSE(VornWorld::host::FrameUnpacker(c.pixelFormat, c.width, c.height, c.stride)
                          .Unpack(buffer.data(), c.bytes, out.data()));
         EXPECT_EQ(untouched, out);
     }
-    EXPECT_TRUE(VornHost::FrameUnpacker(V4L2_PIX_FMT_YUYV, 4, 4, 16)
+    EXPECT_TRUE(VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_YUYV, 4, 4, 16)
                     .Unpack(buffer.data(), 16 * 3 + 8, out.data()))
         << "the last line needs no padding after it";
 }
@@ -226,8 +226,9 @@ TEST(V4l2Devices, FoldersWithoutCaptureNodesListNothing) {
         ASSERT_NE(nullptr, file);
         std::fclose(file);
     }
-    EXPECT_TRUE(VornHost::ListV4l2Devices(VornHost::MachineV4l2(), base).empty());
-    EXPECT_TRUE(VornHost::ListV4l2Devices(VornHost::MachineV4l2(), base + "/missing").empty());
+    EXPECT_TRUE(VornWorld::host::ListV4l2Devices(VornWorld::host::MachineV4l2(), base).empty());
+    EXPECT_TRUE(VornWorld::host::ListV4l2Devices(VornWorld::host::MachineV4l2(), base + "/missing")
+                    .empty());
     for (const char* name : {"video0", "video", "videox", "video12abc", "media0"})
         unlink((base + "/" + name).c_str());
     rmdir(folder);
@@ -261,7 +262,8 @@ TEST(V4l2Frames, MotionJpegOfAnySamplingBecomesLimitedRangeI420) {
         tjFree(jpeg);
         tjDestroy(encoder);
         std::vector<BYTE> i420(kSide * kSide + 2 * kHalf * kHalf);
-        VornHost::FrameUnpacker unpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, kSide, kSide, 0);
+        VornWorld::host::FrameUnpacker unpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, kSide, kSide,
+                                                0);
         ASSERT_TRUE(unpacker.Unpack(image.data(), image.size(), i420.data()));
         for (int q = 0; q < 4; ++q) {
             const int x = (q % 2) * kHalf + kHalf / 2, y = (q / 2) * kHalf + kHalf / 2;
@@ -291,8 +293,9 @@ TEST(V4l2Frames, MotionJpegOfAnySamplingBecomesLimitedRangeI420) {
             tjFree(oddJpeg);
             tjDestroy(odd);
             std::vector<BYTE> frame(w * h + 2 * 9 * 6);
-            ASSERT_TRUE(VornHost::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, w, h, 0)
-                            .Unpack(oddImage.data(), oddImage.size(), frame.data()));
+            ASSERT_TRUE(
+                VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, w, h, 0)
+                    .Unpack(oddImage.data(), oddImage.size(), frame.data()));
             if (sampling != TJSAMP_GRAY) {
                 EXPECT_NEAR(studio(colours[0], 0), frame[w * h - 1], 3);
                 EXPECT_NEAR(studio(colours[0], 1), frame[w * h + 9 * 6 - 1], 3);
@@ -301,13 +304,13 @@ TEST(V4l2Frames, MotionJpegOfAnySamplingBecomesLimitedRangeI420) {
         }
         // Another size than the image's, or I420 asked of a format that is not Motion-JPEG,
         // unpacks nothing.
-        EXPECT_FALSE(VornHost::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, 8, 8, 0)
+        EXPECT_FALSE(VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, 8, 8, 0)
                          .Unpack(image.data(), image.size(), i420.data()));
     }
     std::vector<BYTE> yuyv(kSide * kSide * 2), out(kSide * kSide * 2);
-    EXPECT_FALSE(
-        VornHost::FrameUnpacker(V4L2_PIX_FMT_YUYV, MEDIASUBTYPE_I420, kSide, kSide, kSide * 2)
-            .Unpack(yuyv.data(), yuyv.size(), out.data()));
+    EXPECT_FALSE(VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_YUYV, MEDIASUBTYPE_I420, kSide, kSide,
+                                                kSide * 2)
+                     .Unpack(yuyv.data(), yuyv.size(), out.data()));
 }
 
 }  // namespace

@@ -176,15 +176,15 @@ protected:
         EXPECT_EQ(0, VornWorld::LiveStreamingThreads());
     }
 
-    std::vector<VornHost::HostDevice> List() {
-        VornHost::V4l2Options options;
+    std::vector<VornWorld::host::HostDevice> List() {
+        VornWorld::host::V4l2Options options;
         options.frameBoundMs = 1500;  // a stall row waits this long; loaded machines need slack
-        return VornHost::ListV4l2Devices(fake_, FakeV4l2::kFolder, options);
+        return VornWorld::host::ListV4l2Devices(fake_, FakeV4l2::kFolder, options);
     }
     // The listed cameras as the video input category, in their order.
-    void Publish(std::vector<VornHost::HostDevice> devices) {
+    void Publish(std::vector<VornWorld::host::HostDevice> devices) {
         VornWorld::RemoveAllDevices(MediaKind::Video);
-        for (VornHost::HostDevice& device : devices)
+        for (VornWorld::host::HostDevice& device : devices)
             ASSERT_NE(VornWorld::kNoDevice,
                       VornWorld::MediaWorldInForce().AddWithSource(device.config, device.open, -1));
     }
@@ -223,7 +223,7 @@ TEST_F(V4l2Streaming, EachCameraListsItsModesHonestly) {
     };
     int number = 0;
     for (const ListCase& c : cases) fake_->Plug(number++, c.camera);
-    const std::vector<VornHost::HostDevice> devices = List();
+    const std::vector<VornWorld::host::HostDevice> devices = List();
     ASSERT_EQ(std::size(cases), devices.size());
     for (size_t i = 0; i < devices.size(); ++i) {
         SCOPED_TRACE(cases[i].name);
@@ -265,7 +265,7 @@ TEST(V4l2Jpeg, FramesWithoutHuffmanTablesDecodeLikeWholeOnes) {
     const BYTE table[] = {0xFF, 0xC4};
     EXPECT_EQ(bare.end(), std::search(bare.begin(), bare.end(), table, table + 2));
     std::vector<BYTE> fromWhole(64 * 48 * 3), fromBare(64 * 48 * 3);
-    VornHost::FrameUnpacker unpacker(V4L2_PIX_FMT_MJPEG, 64, 48, 0);
+    VornWorld::host::FrameUnpacker unpacker(V4L2_PIX_FMT_MJPEG, 64, 48, 0);
     ASSERT_TRUE(unpacker.Unpack(whole.data(), whole.size(), fromWhole.data()));
     ASSERT_TRUE(unpacker.Unpack(bare.data(), bare.size(), fromBare.data()));
     EXPECT_EQ(fromWhole, fromBare);
@@ -357,7 +357,7 @@ TEST_F(V4l2Streaming, EveryFormatIsCapturedWithItsPixelsThroughPushAndPull) {
 TEST_F(V4l2Streaming, A720pRequestAt30GetsTheWebcamsMotionJpegModeAtTheFirstAttempt) {
     fake_->Plug(0, Webcam1080());
     Publish(List());
-    const unsigned long decodedBefore = VornHost::V4l2Counts().delivered;
+    const unsigned long decodedBefore = VornWorld::host::V4l2Counts().delivered;
     Sink sink;
     {
         TQZUSBVideoDevice device;
@@ -377,7 +377,7 @@ TEST_F(V4l2Streaming, A720pRequestAt30GetsTheWebcamsMotionJpegModeAtTheFirstAtte
     }
     EXPECT_EQ(333333, asked.back().avgTimePerFrame);
     EXPECT_EQ(V4L2_PIX_FMT_MJPEG, fake_->LastStreamed());
-    EXPECT_GE(VornHost::V4l2Counts().delivered - decodedBefore, 4u);
+    EXPECT_GE(VornWorld::host::V4l2Counts().delivered - decodedBefore, 4u);
     const std::vector<int> shown = Shown(sink, V4L2_PIX_FMT_MJPEG, 1280, 720);
     ASSERT_GE(shown.size(), 4u);
     std::lock_guard<std::mutex> lock(sink.mutex);
@@ -526,7 +526,7 @@ std::vector<FaultCase> FaultCases() {
 struct Counts {
     unsigned long dropped, stalls, lost;
     static Counts Now() {
-        VornHost::V4l2Counters& c = VornHost::V4l2Counts();
+        VornWorld::host::V4l2Counters& c = VornWorld::host::V4l2Counts();
         return {c.dropped, c.stalls, c.lost};
     }
 };
@@ -632,8 +632,8 @@ TEST_F(V4l2Streaming, APulledCameraUnpluggedGivesNoNewFrameAndCloses) {
 // A device set filled again lists the cameras there are now, by node number; a camera keeps
 // its id while it is away; a device of an older set whose camera went fails on Open.
 TEST_F(V4l2Streaming, RefilledSetsFollowThePluggedCameras) {
-    auto world = VornHost::NewHostMedia([this](MediaKind kind) {
-        return kind == MediaKind::Video ? List() : std::vector<VornHost::HostDevice>();
+    auto world = VornWorld::host::NewHostMedia([this](MediaKind kind) {
+        return kind == MediaKind::Video ? List() : std::vector<VornWorld::host::HostDevice>();
     });
     auto names = [&](const std::vector<VornWorld::DeviceHandle>& devices) {
         std::vector<std::wstring> result;
