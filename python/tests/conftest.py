@@ -3,9 +3,11 @@
 # process of its own for the host world (an Xvfb, a sound server).
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 import pytest
 
@@ -50,4 +52,39 @@ def xvfb():
     yield ":" + number
     server.terminate()
     server.wait(timeout=10)
+    shutil.rmtree(folder, ignore_errors=True)
+
+
+@pytest.fixture
+def sound_server():
+    """A private sound server with a null output and a 440 Hz sine source; its PULSE_SERVER."""
+    if shutil.which("pulseaudio") is None:
+        pytest.skip("pulseaudio is missing (package pulseaudio)")
+    folder = tempfile.mkdtemp(prefix="vorncapture-pulse.")
+    run = os.path.join(folder, "run")
+    os.mkdir(run)
+    with open(os.path.join(folder, "server.pa"), "w") as script:
+        script.write("load-module module-native-protocol-unix\n"
+                     "load-module module-null-sink\n"
+                     "load-module module-sine-source frequency=440\n")
+    env = dict(os.environ, HOME=folder, XDG_RUNTIME_DIR=run, PULSE_RUNTIME_PATH=run)
+    subprocess.run(["pulseaudio", "-n", "-F", os.path.join(folder, "server.pa"),
+                    "--exit-idle-time=-1", "--daemonize=yes", "--use-pid-file=yes",
+                    "--log-target=file:" + os.path.join(folder, "server.log")],
+                   env=env, check=True, timeout=30)
+    socket = os.path.join(run, "native")
+    for _ in range(100):
+        if os.path.exists(socket):
+            break
+        time.sleep(0.1)
+    with open(os.path.join(run, "pid")) as pidfile:
+        pid = int(pidfile.read())
+    yield "unix:" + socket
+    os.kill(pid, signal.SIGTERM)
+    for _ in range(50):
+        try:
+            os.kill(pid, 0)
+        except ProcessLookupError:
+            break
+        time.sleep(0.1)
     shutil.rmtree(folder, ignore_errors=True)
