@@ -195,21 +195,31 @@ public:
     py::object Grab(std::optional<double> timeout) {
         if (timeout && !(*timeout >= 0))
             throw py::value_error("timeout must be a number of seconds >= 0, or None");
-        std::optional<Taken> taken;
-        bool lost = false;
-        {
-            py::gil_scoped_release unlocked;
-            taken = TakeOne(timeout, lost);
-        }
-        if (!taken) {
+        using Clock = std::chrono::steady_clock;
+        const auto end = timeout && *timeout < 1e9
+                             ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                  std::chrono::duration<double>(*timeout))
+                             : Clock::time_point::max();
+        for (;;) {
+            std::optional<Taken> taken;
+            bool lost = false;
+            {
+                py::gil_scoped_release unlocked;
+                taken = TakeWithin(
+                    std::min(end, Clock::now() + std::chrono::milliseconds(kSliceMs)), lost);
+            }
+            if (taken) return Wrap(*taken);
             if (closing_) throw py::value_error("the stream is closed");
             if (lost)
                 throw SourceLostError(source_.kind + " " + std::to_string(source_.index) + " ('" +
                                       source_.name + "') is gone");
-            PyErr_SetString(PyExc_TimeoutError, "no frame or block came within the timeout");
-            throw py::error_already_set();
+            // Between slices of the wait: Ctrl-C and other signals are handled here.
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+            if (Clock::now() >= end) {
+                PyErr_SetString(PyExc_TimeoutError, "no frame or block came within the timeout");
+                throw py::error_already_set();
+            }
         }
-        return Wrap(*taken);
     }
 
     // Iteration: grab() until the stream is closed (then it ends).
@@ -265,11 +275,9 @@ private:
         stream_.reset();
     }
 
-    std::optional<Taken> TakeOne(std::optional<double> timeout, bool& lost) {
+    // The next unit, converted, if one comes before `end`.
+    std::optional<Taken> TakeWithin(std::chrono::steady_clock::time_point end, bool& lost) {
         using Clock = std::chrono::steady_clock;
-        const auto end = timeout ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                      std::chrono::duration<double>(*timeout))
-                                 : Clock::time_point::max();
         std::lock_guard<std::mutex> hold(lock_);
         for (;;) {
             if (closing_ || !stream_) return std::nullopt;
@@ -317,18 +325,16 @@ private:
             out.planes[p] = {taken.buffer.data + offset, shape.plane[p].rowBytes, bytes};
             offset += bytes;
         }
-        if (VornCapture::Convert(frame, out) != VornCapture::ConvertError::None)
+        // RGB: the blue-first source read as red-first and written blue-first comes out
+        // red-first, in the conversion's one pass.
+        VornCapture::VideoFrame source = frame;
+        if (format_ == OutFormat::RGB && source.format == VornCapture::PixelFormat::BGR24)
+            source.format = VornCapture::PixelFormat::RGB24;
+        if (VornCapture::Convert(source, out) != VornCapture::ConvertError::None)
             return std::nullopt;
-        if (format_ == OutFormat::RGB) SwapRedBlue(taken.buffer.data, total);
-        if (format_ == OutFormat::BGRA)
-            for (std::size_t i = 3; i < total; i += 4) taken.buffer.data[i] = 255;
         taken.time = static_cast<double>(frame.timeNs) / 1e9;
         taken.sequence = frame.sequence;
         return taken;
-    }
-
-    static void SwapRedBlue(std::uint8_t* pixels, std::size_t bytes) {
-        for (std::size_t i = 0; i + 2 < bytes; i += 3) std::swap(pixels[i], pixels[i + 2]);
     }
 
     std::optional<Taken> Copy(const VornCapture::AudioBlock& block) {

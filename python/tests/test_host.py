@@ -76,3 +76,32 @@ def test_microphone_of_a_private_sound_server(sound_server):
     assert result["gap"] < 1e-3, result
     first = result["sequences"][0]
     assert result["sequences"] == list(range(first, first + 40))
+
+
+PIPEWIRE_CAMERA = r"""
+import json
+import vorncapture
+cameras = vorncapture.sources("camera")
+with vorncapture.open(cameras[0], size=(640, 480), fps=30) as stream:
+    frames = [stream.grab(timeout=10) for _ in range(5)]
+frame = frames[-1]
+same = (abs(frame.array.astype(int) - [0x99, 0x66, 0x33]) <= 2).all(axis=2).mean()
+print(json.dumps({"names": [c.name for c in cameras], "shape": list(frame.array.shape),
+                  "same": float(same), "sequences": [f.sequence for f in frames]}))
+"""
+
+
+def test_pipewire_camera_node():
+    import os
+    env_file = os.environ.get("VORNCAPTURE_PIPEWIRE_ENV")
+    if not env_file:
+        pytest.skip("no PipeWire session (the stage starts one where its programs are installed)")
+    env = dict(line.rstrip("\n").split("=", 1) for line in open(env_file) if "=" in line)
+    env["VORN_WORLD"] = "host"
+    done = run_python(PIPEWIRE_CAMERA, env)
+    assert done.returncode == 0, done.stderr
+    result = json.loads(done.stdout.splitlines()[-1])
+    # The session's node: 640 x 480, every pixel 0x336699.
+    assert result["shape"] == [480, 640, 3], result
+    assert result["same"] > 0.99, result
+    assert result["sequences"] == sorted(set(result["sequences"]))

@@ -89,6 +89,30 @@ def test_waiting_releases_the_interpreter(world):
     assert counted[0] > 10000
 
 
+def test_a_signal_interrupts_a_waiting_grab(world):
+    import signal
+
+    class Interrupted(Exception):
+        pass
+
+    def interrupt(*_):
+        raise Interrupted
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    try:
+        with vorncapture.open("desktop", fps=1) as stream:
+            stream.grab()
+            signal.setitimer(signal.ITIMER_REAL, 0.2)
+            start = time.monotonic()
+            with pytest.raises(Interrupted):
+                stream.grab(timeout=None)
+                stream.grab(timeout=None)
+            assert time.monotonic() - start < 0.6
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+
+
 def test_window_closed_mid_iteration_is_source_lost(world):
     handle = world.add_window("vorncapture lost window", 10, 10, 74, 62)
     window = [s for s in vorncapture.sources("window") if s.name == "vorncapture lost window"][0]

@@ -63,6 +63,24 @@ if [[ $where != "$site"/* ]]; then
 fi
 echo "vorncapture installed in $site, tested with $python"
 
+# A PipeWire session with a camera node of a known colour (the portal stages' session), where
+# its programs are installed; the camera test is skipped without it.
+session=""
+if bash "$ROOT/tests/portal/session.sh" check >/dev/null && [[ -x $BUILD/bin/vmc_test_producer ]] ||
+    { cmake --build "$BUILD" -j "$JOBS" --target vmc_test_producer >/dev/null 2>&1 &&
+        bash "$ROOT/tests/portal/session.sh" check >/dev/null; }; then
+    session=$prefix/session
+    mkdir -p "$session"
+    if timeout 120 bash "$ROOT/tests/portal/session.sh" start "$session" \
+        "$BUILD/bin/vmc_test_producer" >"$prefix/session.log" 2>&1; then
+        export VORNCAPTURE_PIPEWIRE_ENV=$session/env
+    else
+        echo "the PipeWire session did not start:"
+        tail -20 "$prefix/session.log"
+    fi
+fi
+trap '[[ -n $session ]] && bash "$ROOT/tests/portal/session.sh" stop "$session" >/dev/null 2>&1; rm -rf "$prefix"' EXIT
+
 report=$prefix/pytest.xml
 PYTHONPATH=$site VORN_WORLD=virtual timeout -k 10 300 "$python" -m pytest -p no:cacheprovider \
     -q -rfEs --junitxml="$report" "$ROOT/python/tests"
