@@ -176,7 +176,7 @@ std::vector<Source> Sources(const std::optional<std::string>& kind, const std::s
 class Stream {
 public:
     Stream(Source source, std::unique_ptr<SourceStream> opened, OutFormat format,
-           std::uint32_t width, std::uint32_t height)
+           std::uint32_t width, std::uint32_t height, bool scaled)
         : source_(std::move(source)),
           stream_(std::move(opened)),
           format_(format),
@@ -185,7 +185,8 @@ public:
           height_(height),
           rate_(stream_->SampleRate()),
           channels_(stream_->Channels()),
-          fps_(stream_->FrameRate()) {}
+          fps_(stream_->FrameRate()),
+          scaled_(scaled) {}
 
     ~Stream() { CloseUnlocked(); }
 
@@ -330,11 +331,23 @@ private:
         VornCapture::VideoFrame source = frame;
         if (format_ == OutFormat::RGB && source.format == VornCapture::PixelFormat::BGR24)
             source.format = VornCapture::PixelFormat::RGB24;
+        if (planar && !scaled_) CropToEven(source);
         if (VornCapture::Convert(source, out) != VornCapture::ConvertError::None)
             return std::nullopt;
         taken.time = static_cast<double>(frame.timeNs) / 1e9;
         taken.sequence = frame.sequence;
         return taken;
+    }
+
+    // I420 of an odd picture: the right column and the bottom row are left out, not scaled.
+    void CropToEven(VornCapture::VideoFrame& frame) const {
+        if (frame.height > height_ && frame.orientation == VornCapture::Orientation::BottomUp) {
+            const std::size_t skip = frame.planes[0].stride * (frame.height - height_);
+            frame.planes[0].data += skip;
+            frame.planes[0].length -= skip;
+        }
+        frame.width = std::min(frame.width, width_);
+        frame.height = std::min(frame.height, height_);
     }
 
     std::optional<Taken> Copy(const VornCapture::AudioBlock& block) {
@@ -402,6 +415,7 @@ private:
     const std::uint32_t rate_;
     const std::uint32_t channels_;
     const double fps_;
+    const bool scaled_;  // frames are scaled to the size asked, not delivered at their own
 };
 
 OutFormat ParseFormat(const std::optional<std::string>& asked, bool video) {
@@ -504,12 +518,13 @@ std::unique_ptr<Stream> Open(const py::object& sourceArg, const py::object& size
     std::uint32_t width = scale ? wantWidth : opened->Width();
     std::uint32_t height = scale ? wantHeight : opened->Height();
     if (out == OutFormat::I420 && (width % 2 || height % 2)) {
-        // An odd screen is cropped to even sides: I420's chroma covers two by two pixels.
+        // An odd picture is cropped to even sides: I420's chroma covers two by two pixels.
         if (width < 2 || height < 2) throw py::value_error("I420 wants at least 2x2 pixels");
         width &= ~1u;
         height &= ~1u;
     }
-    return std::make_unique<Stream>(std::move(source), std::move(opened), out, width, height);
+    return std::make_unique<Stream>(std::move(source), std::move(opened), out, width, height,
+                                    scale);
 }
 
 }  // namespace

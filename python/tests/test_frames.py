@@ -115,3 +115,16 @@ def test_camera_frames(world):
     assert second.sequence > first.sequence and second.time > first.time
     # The test picture moves: two frames differ.
     assert not np.array_equal(first.array, second.array)
+
+
+def test_i420_of_an_odd_screen_leaves_out_the_last_column_and_row(world):
+    # Grey, with a white right column and bottom row: cropped (not scaled), no white remains.
+    packed = np.full((21, 37), 0x808080, dtype=np.uint32)
+    packed[:, 36] = 0xFFFFFF
+    packed[20, :] = 0xFFFFFF
+    world.set_screen(packed)
+    with vorncapture.open("desktop", format="I420") as stream:
+        frame = stream.grab()
+    assert (frame.width, frame.height) == (36, 20)
+    assert frame.array.shape == (30, 36)
+    assert np.abs(frame.planes[0].astype(int) - 126).max() <= 1
