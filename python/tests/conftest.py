@@ -25,6 +25,14 @@ def world():
     _testing.reset_media()
 
 
+def helper_env(**extra):
+    """The environment of a helper program (X server, sound server): without a sanitizer
+    runtime preloaded for the interpreter under test."""
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    env.update(extra)
+    return env
+
+
 def run_python(code, env, timeout=60):
     """Runs `code` in a fresh interpreter (a world is fixed per process); its result."""
     full = dict(os.environ)
@@ -42,7 +50,7 @@ def xvfb():
     read, write = os.pipe()
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "640x480x24",
                                "-nolisten", "tcp"], pass_fds=(write,),
-                              stderr=subprocess.DEVNULL)
+                              stderr=subprocess.DEVNULL, env=helper_env())
     os.close(write)
     with os.fdopen(read) as pipe:
         number = pipe.readline().strip()
@@ -67,7 +75,7 @@ def sound_server():
         script.write("load-module module-native-protocol-unix\n"
                      "load-module module-null-sink\n"
                      "load-module module-sine-source frequency=440\n")
-    env = dict(os.environ, HOME=folder, XDG_RUNTIME_DIR=run, PULSE_RUNTIME_PATH=run)
+    env = helper_env(HOME=folder, XDG_RUNTIME_DIR=run, PULSE_RUNTIME_PATH=run)
     subprocess.run(["pulseaudio", "-n", "-F", os.path.join(folder, "server.pa"),
                     "--exit-idle-time=-1", "--daemonize=yes", "--use-pid-file=yes",
                     "--log-target=file:" + os.path.join(folder, "server.log")],

@@ -176,4 +176,6 @@ def test_grab_many_without_growth(world):
         after_rss = rss_kib()
     assert last.array.shape == (24, 32, 3)
     assert after - before < 64 * 1024, f"Python memory grew by {after - before} bytes"
-    assert after_rss - before_rss < 2048, f"RSS grew by {after_rss - before_rss} KiB"
+    # AddressSanitizer holds freed memory back in its quarantine: RSS says nothing there.
+    if "asan" not in os.environ.get("LD_PRELOAD", ""):
+        assert after_rss - before_rss < 2048, f"RSS grew by {after_rss - before_rss} KiB"

@@ -6,14 +6,18 @@
 # microphone, a lost source, 100,000 grabs without growth). Ends with the line
 # "vorncapture: N passed, N failed, N skipped".
 #
-#   bash scripts/stages/python.sh BUILD_DIR
+#   bash scripts/stages/python.sh BUILD_DIR [ASAN_BUILD_DIR]
+#
+# With ASAN_BUILD_DIR (a build configured with VMC_SANITIZE=address,undefined) the suite runs a
+# second time on that build's module, the sanitizers' runtimes preloaded into the interpreter.
 #
 # Environment: VMC_JOBS (parallel build jobs, default 2), VORNCAPTURE_GRABS (grabs of the
 # growth test, default 100000).
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-BUILD=${1:?usage: python.sh BUILD_DIR}
+BUILD=$(cd "${1:?usage: python.sh BUILD_DIR [ASAN_BUILD_DIR]}" && pwd) || exit 1
+ASAN_BUILD=${2:+$(cd "$2" && pwd)}
 JOBS=${VMC_JOBS:-2}
 summary() { echo "vorncapture: $1 passed, $2 failed, $3 skipped"; }
 
@@ -81,11 +85,16 @@ if bash "$ROOT/tests/portal/session.sh" check >/dev/null && [[ -x $BUILD/bin/vmc
 fi
 trap '[[ -n $session ]] && bash "$ROOT/tests/portal/session.sh" stop "$session" >/dev/null 2>&1; rm -rf "$prefix"' EXIT
 
-report=$prefix/pytest.xml
-PYTHONPATH=$site VORN_WORLD=virtual timeout -k 10 300 "$python" -m pytest -p no:cacheprovider \
-    -q -rfEs --junitxml="$report" "$ROOT/python/tests"
-status=$?
-counts=$("$python" - "$report" <<'PY'
+# Runs the suite with the package in folder $1 (more environment in the arguments after it);
+# adds its results to passed, failed and skipped.
+passed=0 failed=0 skipped=0
+run_suite() {
+    local site=$1 report=$prefix/pytest-$((++runs)).xml status counts p f s
+    shift
+    env PYTHONPATH="$site" VORN_WORLD=virtual "$@" timeout -k 10 300 "$python" -m pytest \
+        -p no:cacheprovider -q -rfEs --junitxml="$report" "$ROOT/python/tests"
+    status=$?
+    counts=$("$python" - "$report" <<'PY'
 import sys
 import xml.etree.ElementTree as tree
 passed = failed = skipped = 0
@@ -99,8 +108,26 @@ for case in tree.parse(sys.argv[1]).iter("testcase"):
 print(passed, failed, skipped)
 PY
 ) || counts="0 1 0"
-read -r passed failed skipped <<<"$counts"
-# An interpreter that ended badly after its tests (a crash at exit, the time limit) fails too.
-((status != 0 && failed == 0)) && failed=1
+    read -r p f s <<<"$counts"
+    # An interpreter that ended badly after its tests (a sanitizer's report at exit, a crash,
+    # the time limit) fails too.
+    ((status != 0 && f == 0)) && f=1
+    passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+}
+runs=0
+run_suite "$site"
+
+if [[ -n $ASAN_BUILD ]]; then
+    echo "the same suite on the AddressSanitizer and UBSan build's module ($ASAN_BUILD)"
+    if cmake --build "$ASAN_BUILD" -j "$JOBS" --target _vorncapture; then
+        # Python itself is not instrumented: its own allocations are not leak-checked.
+        run_suite "$ASAN_BUILD/python" \
+            LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)" \
+            ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
+            UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 VORNCAPTURE_GRABS=5000
+    else
+        failed=$((failed + 1))
+    fi
+fi
 summary "$passed" "$failed" "$skipped"
 ((failed == 0))
