@@ -9,12 +9,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "convert.h"
@@ -186,7 +189,9 @@ public:
           rate_(stream_->SampleRate()),
           channels_(stream_->Channels()),
           fps_(stream_->FrameRate()),
-          scaled_(scaled) {}
+          scaled_(scaled) {
+        pump_ = std::thread([this] { Pump(); });
+    }
 
     ~Stream() { CloseUnlocked(); }
 
@@ -244,7 +249,7 @@ public:
     const Source& Of() const { return source_; }
     std::uint64_t Lost() {
         std::lock_guard<std::mutex> hold(lock_);
-        return stream_ ? stream_->Lost() : lost_;
+        return sourceLost_ + dropped_;
     }
     bool IsVideo() const { return video_; }
     std::uint32_t Width() const { return width_; }
@@ -265,41 +270,71 @@ public:
     }
 
 private:
-    static constexpr int kSliceMs = 100;  // how soon a grab notices close()
+    static constexpr int kSliceMs = 100;  // how soon a grab notices a signal
+    static constexpr std::size_t kReadyFrames = 4;
+    static constexpr std::uint64_t kReadySeconds = 10;  // of audio
 
-    void CloseUnlocked() {
-        closing_ = true;
-        std::lock_guard<std::mutex> hold(lock_);
-        if (!stream_) return;
-        lost_ = stream_->Lost();
-        stream_->Close();
-        stream_.reset();
-    }
-
-    // The next unit, converted, if one comes before `end`.
-    std::optional<Taken> TakeWithin(std::chrono::steady_clock::time_point end, bool& lost) {
-        using Clock = std::chrono::steady_clock;
-        std::lock_guard<std::mutex> hold(lock_);
-        for (;;) {
-            if (closing_ || !stream_) return std::nullopt;
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-            const int wait = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, kSliceMs));
+    // The stream's own thread: takes every unit the source delivers (so that the source never
+    // piles up frames for a reader that takes none) and converts it into memory an array will
+    // own. The newest kReadyFrames frames (kReadySeconds of audio) wait for the reader; older
+    // ones are dropped and counted, and their numbers are missing from the sequence.
+    void Pump() {
+        while (!closing_) {
             VornCapture::VideoFrame frame;
             VornCapture::AudioBlock block;
-            switch (stream_->Take(frame, block, wait)) {
-                case vornpy::Taken::Unit:
-                    if (std::optional<Taken> made = video_ ? Convert(frame) : Copy(block))
-                        return made;
-                    break;  // a unit that could not be converted is passed over
-                case vornpy::Taken::Lost:
-                    lost = true;
-                    return std::nullopt;
-                case vornpy::Taken::Nothing:
-                    break;
+            const vornpy::Taken result = stream_->Take(frame, block, 50);
+            std::optional<Taken> made;
+            if (result == vornpy::Taken::Unit) made = video_ ? Convert(frame) : Copy(block);
+            std::lock_guard<std::mutex> hold(lock_);
+            sourceLost_ = stream_->Lost();
+            if (result == vornpy::Taken::Lost) {
+                gone_ = true;
+                ready_cv_.notify_all();
+                return;
             }
-            if (Clock::now() >= end) return std::nullopt;
+            if (!made) {
+                if (result == vornpy::Taken::Unit) ++dropped_;  // could not be converted
+                continue;
+            }
+            readySamples_ += made->frames;
+            ready_.push_back(std::move(*made));
+            while (video_ ? ready_.size() > kReadyFrames
+                          : readySamples_ > std::uint64_t{rate_} * kReadySeconds) {
+                readySamples_ -= ready_.front().frames;
+                ready_.pop_front();
+                ++dropped_;
+            }
+            ready_cv_.notify_all();
         }
+    }
+
+    void CloseUnlocked() {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            closing_ = true;
+            ready_cv_.notify_all();
+        }
+        std::lock_guard<std::mutex> once(closeLock_);
+        if (pump_.joinable()) pump_.join();
+        if (!stream_) return;
+        stream_->Close();
+        stream_.reset();
+        std::lock_guard<std::mutex> hold(lock_);
+        ready_.clear();
+    }
+
+    // The oldest unit waiting, if one is there before `end`; `lost` when none will come.
+    std::optional<Taken> TakeWithin(std::chrono::steady_clock::time_point end, bool& lost) {
+        std::unique_lock<std::mutex> hold(lock_);
+        ready_cv_.wait_until(hold, end, [this] { return closing_ || gone_ || !ready_.empty(); });
+        if (closing_ || ready_.empty()) {
+            lost = gone_ && !closing_;
+            return std::nullopt;
+        }
+        Taken taken = std::move(ready_.front());
+        ready_.pop_front();
+        readySamples_ -= taken.frames;
+        return taken;
     }
 
     std::optional<Taken> Convert(const VornCapture::VideoFrame& frame) {
@@ -404,10 +439,17 @@ private:
     }
 
     Source source_;
-    std::mutex lock_;  // held by the one grab under way and by close
-    std::unique_ptr<SourceStream> stream_;
+    std::unique_ptr<SourceStream> stream_;  // taken from by the pump alone, until close
+    std::mutex lock_;                       // guards what follows
+    std::condition_variable ready_cv_;
+    std::deque<Taken> ready_;
+    std::uint64_t readySamples_ = 0;
+    std::uint64_t sourceLost_ = 0;  // the source's count of units it lost
+    std::uint64_t dropped_ = 0;     // units dropped here for a reader that fell behind
+    bool gone_ = false;
     std::atomic<bool> closing_{false};
-    std::uint64_t lost_ = 0;
+    std::mutex closeLock_;  // one close at a time
+    std::thread pump_;
     const OutFormat format_;
     const bool video_;
     const std::uint32_t width_;

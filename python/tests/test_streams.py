@@ -152,6 +152,26 @@ def test_sources_lists_the_virtual_devices():
         vorncapture.sources(world="host")
 
 
+def test_an_idle_stream_keeps_only_the_newest_frames(world):
+    import os
+
+    def rss_mib():
+        with open(f"/proc/{os.getpid()}/statm") as statm:
+            return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") >> 20
+
+    # The full 1920x1080 test picture at 50 frames a second, 6 MB a frame, nobody taking them.
+    with vorncapture.open("desktop", fps=50) as stream:
+        first = stream.grab()
+        before = rss_mib()
+        time.sleep(1.5)
+        grown = rss_mib() - before
+        later = stream.grab()
+        # The reader gets a recent frame; the ones it missed are counted, not hidden.
+        assert later.sequence - first.sequence >= 40
+        assert stream.lost >= later.sequence - first.sequence - 1 - 4
+    assert grown < 100, f"{grown} MiB for frames nobody took"
+
+
 def test_grab_many_without_growth(world):
     import os
     import tracemalloc
