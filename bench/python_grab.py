@@ -6,7 +6,7 @@ ImageGrab.grab() and PyAV's x11grab decoded with to_ndarray("bgr24"), each in a 
 its own, in one run.
 
     PYTHONPATH=build/python python3 bench/python_grab.py [--seconds 5] [--size 1920x1080]
-                                                          [--changing]
+                                                          [--changing] [--fps 10000]
 
 --changing repaints the whole screen every 10 ms from another X client (not counted), so no
 method can skip unchanged rows. Pillow and PyAV are Debian's python3-pil and python3-av
@@ -23,6 +23,7 @@ GRAB = r"""
 import json, os, resource, sys, time
 import numpy as np
 method, seconds, xpid, size = sys.argv[1], float(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+fps = int(sys.argv[5])
 width, height = map(int, size.split("x"))
 
 def xcpu():
@@ -36,7 +37,7 @@ def cpu():
 
 if method == "vorncapture":
     import vorncapture
-    stream = vorncapture.open("desktop", fps=10000)
+    stream = vorncapture.open("desktop", fps=fps)
     grab = lambda: stream.grab().array
 elif method == "pillow":
     from PIL import ImageGrab
@@ -56,7 +57,10 @@ while time.monotonic() - start < seconds:
     grab()
     count += 1
 wall = time.monotonic() - start
-print(json.dumps({"grabs": count, "wall": wall, "cpu": cpu() - cpu0, "xcpu": xcpu() - x0}))
+result = {"grabs": count, "wall": wall, "cpu": cpu() - cpu0, "xcpu": xcpu() - x0}
+if method == "vorncapture":
+    result["dropped"] = stream.lost  # frames captured and converted that no grab took
+print(json.dumps(result))
 """
 
 CHANGER = r"""
@@ -100,6 +104,8 @@ def main():
     parser.add_argument("--size", default="1920x1080")
     parser.add_argument("--changing", action="store_true")
     parser.add_argument("--methods", default="vorncapture,pyav,pillow")
+    parser.add_argument("--fps", type=int, default=10000,
+                        help="the rate asked of vorncapture (above 1000: back to back)")
     args = parser.parse_args()
 
     server, display = start_xvfb(args.size)
@@ -111,7 +117,7 @@ def main():
         results = {}
         for method in args.methods.split(","):
             done = subprocess.run([sys.executable, "-c", GRAB, method, str(args.seconds),
-                                   str(server.pid), args.size], env=env, capture_output=True,
+                                   str(server.pid), args.size, str(args.fps)], env=env, capture_output=True,
                                   text=True, timeout=args.seconds + 120)
             if done.returncode != 0:
                 results[method] = {"error": done.stderr.strip().splitlines()[-1:]}
@@ -130,13 +136,15 @@ def main():
 
     screen = "changing every 10 ms" if args.changing else "still"
     print(f"{args.size} Xvfb, screen {screen}, {args.seconds:g} s per method")
-    print(f"{'method':<12} {'grabs/s':>9} {'CPU ms/grab':>12} {'of it X':>8}")
+    print(f"{'method':<12} {'grabs/s':>9} {'CPU ms/grab':>12} {'of it X':>8} {'dropped':>8}")
     for method, r in results.items():
         if "error" in r:
             print(f"{method:<12} not run: {' '.join(r['error'])}")
             continue
         total = r["ms_cpu_per_grab"] + r["ms_x_per_grab"]
-        print(f"{method:<12} {r['per_second']:9.1f} {total:12.2f} {r['ms_x_per_grab']:8.2f}")
+        dropped = r.get("dropped", "")
+        print(f"{method:<12} {r['per_second']:9.1f} {total:12.2f} {r['ms_x_per_grab']:8.2f} "
+              f"{dropped:>8}")
 
 
 if __name__ == "__main__":

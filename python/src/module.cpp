@@ -119,6 +119,7 @@ struct Taken {
     double time = 0;
     std::uint64_t sequence = 0;
     std::uint32_t frames = 0;  // audio: samples per channel
+    std::chrono::steady_clock::time_point arrived{};
 };
 
 class SourceLostError : public std::runtime_error {
@@ -273,18 +274,29 @@ private:
     static constexpr int kSliceMs = 100;  // how soon a grab notices a signal
     static constexpr std::size_t kReadyFrames = 4;
     static constexpr std::uint64_t kReadySeconds = 10;  // of audio
+    static constexpr std::chrono::milliseconds kStale{200};
 
     // The stream's own thread: takes every unit the source delivers (so that the source never
     // piles up frames for a reader that takes none) and converts it into memory an array will
-    // own. The newest kReadyFrames frames (kReadySeconds of audio) wait for the reader; older
-    // ones are dropped and counted, and their numbers are missing from the sequence.
+    // own. Up to kReadyFrames frames (kReadySeconds of audio) wait for the reader. While that
+    // many wait and the oldest is younger than kStale, a new frame is passed over unconverted
+    // (a reader that falls behind costs no conversions); else the oldest makes way for it, so
+    // that what waits is never much older than kStale. Frames passed over or made way for are
+    // counted, and their numbers are missing from the sequence.
     void Pump() {
+        using Clock = std::chrono::steady_clock;
         while (!closing_) {
             VornCapture::VideoFrame frame;
             VornCapture::AudioBlock block;
             const vornpy::Taken result = stream_->Take(frame, block, 50);
+            bool wanted = result == vornpy::Taken::Unit;
+            if (wanted && video_) {
+                std::lock_guard<std::mutex> hold(lock_);
+                wanted =
+                    ready_.size() < kReadyFrames || Clock::now() - ready_.front().arrived >= kStale;
+            }
             std::optional<Taken> made;
-            if (result == vornpy::Taken::Unit) made = video_ ? Convert(frame) : Copy(block);
+            if (wanted) made = video_ ? Convert(frame) : Copy(block);
             std::lock_guard<std::mutex> hold(lock_);
             sourceLost_ = stream_->Lost();
             if (result == vornpy::Taken::Lost) {
@@ -293,9 +305,10 @@ private:
                 return;
             }
             if (!made) {
-                if (result == vornpy::Taken::Unit) ++dropped_;  // could not be converted
+                if (result == vornpy::Taken::Unit) ++dropped_;  // passed over, or unconvertible
                 continue;
             }
+            made->arrived = Clock::now();
             readySamples_ += made->frames;
             ready_.push_back(std::move(*made));
             while (video_ ? ready_.size() > kReadyFrames
