@@ -32,6 +32,8 @@ packages=(
     gstreamer1.0-plugins-ugly gstreamer1.0-x              # muxers, RTP, ximagesrc
     gstreamer1.0-pipewire                    # the PipeWire camera tests' YUY2 and RGB sources
     gdb                                      # backtraces of a test program that hangs
+    python3-dev pybind11-dev python3-numpy   # the Python package (python/): headers, bindings,
+    python3-pytest python3-setuptools        # its arrays, its tests, pip install ./python
     "$@"
 )
 

@@ -96,6 +96,7 @@ stage soak-wine-i686 "soak, 25 s, i686 build under 32-bit Wine: GDI objects and 
 stage soak-host    "soak, 30 s, ASan build, host world on its own Xvfb: screen devices over real X windows, X resources" host_soak "${ASAN[@]}" -- bin/vmc_soak_host --seconds 30 --media 0
 stage host-audio   "host world, ASan build: a sound server of our own with a 440 Hz source; audio and video devices" host_audio "${ASAN[@]}"
 stage portal       "host world in a Wayland session, ASan build: the real portal frontend, a test backend, PipeWire with a known source; portal and PipeWire camera tests, capture tool" portal_session "${ASAN[@]}"
+stage python       "the Python package: built, installed into a scratch prefix, its pytest suite (virtual world, an Xvfb, a sound server, 100,000 grabs)" python_stage native "${NATIVE[@]}"
 stage portal-tsan  "the same Wayland session with the ThreadSanitizer build: portal and PipeWire camera tests, capture tool" portal_session "${TSAN[@]}"
 
 # ---------------------------------------------------------------------------------------
@@ -647,6 +648,22 @@ one_program() {
     local exe=$BUILD_DIR/${PROGRAM_ARGS[0]}
     "$how" "$runner" "${exe##*/}" "$exe" "${PROGRAM_ARGS[@]:1}"
 }
+# The Python package's stage (scripts/stages/python.sh), its pytest results counted.
+python_stage() {
+    prepare "$@" || return 1
+    # The asan stage's build, where it has the module, runs the suite a second time.
+    local asan=$BUILD_ROOT/asan
+    grep -qs _vorncapture "$asan/build.ninja" || asan=""
+    run_program native python bash "$ROOT/scripts/stages/python.sh" "$BUILD_DIR" $asan
+    local counts p f s
+    counts=$(sed -n 's/^vorncapture: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/\1 \2 \3/p' \
+        "$BUILD_ROOT/results/$CURRENT_STAGE/python.log" | tail -1)
+    read -r p f s <<<"${counts:-0 1 0}"
+    PASSED=$((PASSED + p)) SKIPPED=$((SKIPPED + s))
+    ((f == 0)) || fail "python: $f failed (results/$CURRENT_STAGE/python.log)"
+    [[ -n $RUN_NOTE ]] && fail "python $RUN_NOTE"
+}
+
 # The number of different frames in a video file, by ffmpeg's checksum of each frame.
 distinct_frames() {
     ffmpeg -v error -i "$1" -f framemd5 - 2>/dev/null | grep -v '^#' | awk -F, '{ print $NF }' | sort -u | wc -l

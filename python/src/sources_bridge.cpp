@@ -1,0 +1,208 @@
+// SPDX-License-Identifier: MIT
+#include "sources_bridge.h"
+
+#include <chrono>
+
+#include "autoworld.h"
+#include "formats.h"
+#include "image.h"
+#include "sources.h"
+#include "tqzenumdevice.h"
+
+namespace vornpy {
+
+namespace {
+
+// The row that opens sources of `kind`: for cameras and microphones the first delivery
+// (push: the device's thread fills a queue the stream takes from).
+const vmcapture::SourceKind* RowOf(const std::string& kind) {
+    std::string error;
+    return vmcapture::FindSourceKind(kind, "", error);
+}
+
+class Stream : public SourceStream {
+public:
+    Stream(const vmcapture::SourceKind& row, unsigned int index,
+           std::unique_ptr<vmcapture::Source> source)
+        : row_(row), source_(std::move(source)), format_(source_->Format()) {
+        selector_.index = index;
+        name_ = source_->Name();
+    }
+    ~Stream() override { Close(); }
+
+    bool IsVideo() const override { return format_.medium == vmcapture::Medium::Video; }
+    std::string Name() const override { return name_; }
+    std::uint32_t Width() const override { return format_.width; }
+    std::uint32_t Height() const override { return format_.height; }
+    double FrameRate() const override { return format_.DeviceRate(); }
+    std::uint32_t SampleRate() const override { return format_.sampleRate; }
+    std::uint32_t Channels() const override { return format_.channels; }
+    std::uint64_t Lost() const override { return source_ ? source_->Lost() + refused_ : 0; }
+
+    Taken Take(VornCapture::VideoFrame& frame, VornCapture::AudioBlock& block,
+               int waitMs) override {
+        if (!source_) return Taken::Lost;
+        const auto start = std::chrono::steady_clock::now();
+        for (;;) {
+            const std::uint8_t* data = nullptr;
+            std::size_t size = 0;
+            double seconds = 0;
+            if (source_->Take(data, size, seconds, std::min(waitMs, kSliceMs))) {
+                if (Lend(data, size, seconds, frame, block)) return Taken::Unit;
+                ++refused_;  // a frame of another size than the stream's (a resized window)
+            } else if (!StillThere()) {
+                return Taken::Lost;
+            }
+            const auto waited = std::chrono::steady_clock::now() - start;
+            if (waited >= std::chrono::milliseconds(waitMs)) return Taken::Nothing;
+        }
+    }
+
+    void Close() override {
+        if (source_) source_->Close();
+        source_.reset();
+    }
+
+private:
+    static constexpr int kSliceMs = 250;
+
+    bool Lend(const std::uint8_t* data, std::size_t size, double seconds,
+              VornCapture::VideoFrame& frame, VornCapture::AudioBlock& block) {
+        const std::int64_t timeNs = static_cast<std::int64_t>(seconds * 1e9);
+        const std::uint64_t sequence = ++taken_ + Lost() - 1;
+        if (IsVideo()) {
+            // Device frames are bottom-up blue-green-red rows, packed or padded to 4 bytes.
+            vmcapture::ImageView view;
+            if (!vmcapture::DeviceFrameView(data, size, format_.width, format_.height, view))
+                return false;
+            std::array<VornCapture::Plane, 3> planes{};
+            planes[0] = {view.bits, view.stride, view.stride * view.height};
+            frame = VornCapture::LendFrame(VornCapture::PixelFormat::BGR24, view.width, view.height,
+                                           VornCapture::Orientation::BottomUp, planes, nullptr);
+            frame.timeNs = timeNs;
+            frame.sequence = sequence;
+            return VornCapture::Validate(frame) == VornCapture::FrameError::None;
+        }
+        if (format_.bitsPerSample != 16 || format_.channels == 0) return false;
+        block = VornCapture::AudioBlock{};
+        block.format = VornCapture::SampleFormat::S16;
+        block.rate = format_.sampleRate;
+        block.channels = format_.channels;
+        block.frames = static_cast<std::uint32_t>(size / (2u * format_.channels));
+        block.timeNs = timeNs;
+        block.sequence = sequence;
+        block.data = data;
+        block.length = size;
+        return VornCapture::Validate(block) == VornCapture::FrameError::None;
+    }
+
+    // Whether the device is still listed under its index (a camera or microphone: with its
+    // name). Screens stay; a closed window, an unplugged camera do not.
+    bool StillThere() {
+        std::string error;
+        const std::unique_ptr<vmcapture::Source> again = row_.make(selector_, error);
+        if (!again) return false;
+        const std::string kind = row_.kind;
+        return kind == "desktop" || kind == "window" || again->Name() == name_;
+    }
+
+    const vmcapture::SourceKind& row_;
+    vmcapture::Selector selector_;
+    std::unique_ptr<vmcapture::Source> source_;
+    vmcapture::StreamFormat format_;
+    std::string name_;
+    std::uint64_t taken_ = 0;
+    std::uint64_t refused_ = 0;
+};
+
+}  // namespace
+
+const std::vector<std::string>& SourceKindNames() {
+    static const std::vector<std::string> names = {"desktop", "window", "camera", "microphone"};
+    return names;
+}
+
+bool UseWorld(const std::string& world, std::string& error) {
+    std::string used, why;
+    return vmcapture::PutWorldInForce(world == "auto" ? "" : world, used, why, error);
+}
+
+std::string WorldName() {
+    const std::string text = vmcapture::WorldInForce();  // "the host world (...)"
+    return text.rfind("the host", 0) == 0 ? "host" : "virtual";
+}
+
+std::string NoDisplay() { return vmcapture::NoDisplay(); }
+
+std::vector<SourceInfo> ListSources(const std::string& kind) {
+    std::vector<SourceInfo> found;
+    TQZCapture::TQZEnumDevice all;
+    for (const std::string& name : SourceKindNames()) {
+        if (!kind.empty() && kind != name) continue;
+        const vmcapture::SourceKind* row = RowOf(name);
+        if (row == nullptr) continue;
+        const bool screen = name == "desktop";
+        for (const vmcapture::SourceEntry& entry : row->list(all)) {
+            SourceInfo info{name, entry.index, entry.name, {}};
+            if (screen) {
+                vmcapture::ScreenExtent size{};
+                if (vmcapture::MeasureScreen(&size))
+                    info.modes.push_back(std::to_string(size.width) + "x" +
+                                         std::to_string(size.height));
+            } else {
+                info.modes = vmcapture::DeviceFormats(*row, entry.index);
+            }
+            found.push_back(std::move(info));
+        }
+    }
+    return found;
+}
+
+std::unique_ptr<SourceStream> OpenSource(const std::string& kind, unsigned int index,
+                                         const OpenRequest& request, std::string& error) {
+    const vmcapture::SourceKind* row = vmcapture::FindSourceKind(kind, "", error);
+    if (row == nullptr) return nullptr;
+    vmcapture::Selector selector;
+    selector.index = index;
+    std::unique_ptr<vmcapture::Source> source = row->make(selector, error);
+    if (!source) return nullptr;
+    vmcapture::CaptureRequest asked;
+    asked.sizeGiven = request.sizeGiven;
+    asked.width = request.width;
+    asked.height = request.height;
+    if (kind == "desktop" && !request.sizeGiven) {
+        // The whole screen, by default.
+        vmcapture::ScreenExtent screen{};
+        if (!vmcapture::MeasureScreen(&screen)) {
+            error =
+                "the screen delivered nothing, so its size is unknown (in a Wayland "
+                "session: the screen cast did not start)";
+            return nullptr;
+        }
+        asked.sizeGiven = true;
+        asked.width = screen.width;
+        asked.height = screen.height;
+    }
+    if (request.frameRate != 0) asked.frameRate = request.frameRate;
+    asked.sampleRate = request.sampleRate;
+    asked.channels = request.channels;
+    asked.bitsPerSample = 16;
+    if (!source->Open(asked, error)) return nullptr;
+    const vmcapture::StreamFormat format = source->Format();
+    if (format.medium == vmcapture::Medium::Audio && format.bitsPerSample != 16) {
+        error = "the microphone delivers " +
+                vmcapture::AudioText(format.sampleRate, format.bitsPerSample, format.channels) +
+                "; 16 bits are read";
+        return nullptr;
+    }
+    if (format.medium == vmcapture::Medium::Video &&
+        VornCapture::ShapeOf(VornCapture::PixelFormat::BGR24, format.width, format.height).error !=
+            VornCapture::FrameError::None) {
+        error = "the source delivers no usable frame size (" + std::to_string(format.width) + "x" +
+                std::to_string(format.height) + ")";
+        return nullptr;
+    }
+    return std::make_unique<Stream>(*row, index, std::move(source));
+}
+
+}  // namespace vornpy
