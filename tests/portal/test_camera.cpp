@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/pipewire/camera.h"
+#include "host/pipewire/frame_convert.h"
 #include "host/pipewire/video_stream.h"
 #include "child_process.h"
 #include "polling.h"
@@ -288,6 +289,40 @@ void PullAndCheck(int index, int grabs) {
     EXPECT_TRUE(camera.Close());
 }
 
+// The camera of that description lists its modes as RGB24, then the same again as I420; opened
+// in the I420 mode it delivers the picture as video-range planes.
+void CheckI420(const std::string& description) {
+    PipeWireNode node;
+    ASSERT_TRUE(Listed(description, &node));
+    ASSERT_EQ(2u, node.modes.size());
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, node.modes[0].subtype));
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_I420, node.modes[1].subtype));
+    const std::vector<HostDevice> devices = VornWorld::host::PipeWireCameras({node});
+    ASSERT_EQ(1u, devices.size());
+    VornWorld::StreamFormat format;
+    format.subtype = MEDIASUBTYPE_I420;
+    format.width = kWidth;
+    format.height = kHeight;
+    format.interval = 333333;
+    std::unique_ptr<VornWorld::MediaSource> source = devices[0].open(format);
+    ASSERT_NE(nullptr, source);
+    source->Begin();
+    const size_t luma = kWidth * kHeight, chroma = luma / 4;
+    std::vector<BYTE> planes(luma + 2 * chroma);
+    REFERENCE_TIME time = 0;
+    ASSERT_EQ(VornWorld::MediaSource::Result::Filled,
+              source->Read(planes.data(), planes.size(), 0, &time));
+    // kColour in BT.601's video range: Y 125, U 90, V 176.
+    const auto near = [](int value, int expected) { return std::abs(value - expected) <= 6; };
+    for (const size_t at : {size_t{0}, luma / 2 + kWidth / 2, luma - 1})
+        EXPECT_TRUE(near(planes[at], 125)) << "Y " << int{planes[at]};
+    for (const size_t at : {size_t{0}, chroma / 2, chroma - 1}) {
+        EXPECT_TRUE(near(planes[luma + at], 90)) << "U " << int{planes[luma + at]};
+        EXPECT_TRUE(near(planes[luma + chroma + at], 176))
+            << "V " << int{planes[luma + chroma + at]};
+    }
+}
+
 class PipeWireCameraTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -362,9 +397,50 @@ TEST_F(PipeWireCameraTest, FramesComeWithTheNodesPictureThroughPushAndPull) {
                 EXPECT_LT(sink.times[i - 1], sink.times[i]) << "frame " << i << " repeated";
         }
         PullAndCheck(index, 3);
+        if (format == "YUY2" || format == "MJPG") CheckI420(description);
         producer_->Kill();
         ASSERT_TRUE(vmc_test::Eventually([&] { return !Present(description); }));
     }
+}
+
+// A reader of raw frames only: frames flow through the stream with none converted, the one a
+// reader takes is converted once, on the reader's thread, however often it is read, and the
+// data thread converts nothing.
+TEST_F(PipeWireCameraTest, AFrameIsConvertedOnlyWhenTakenAndNeverOnTheDataThread) {
+    ASSERT_LE(0, Start("vmc-cam-raw", "Test Camera Raw"));
+    PipeWireNode node;
+    ASSERT_TRUE(Listed("Test Camera Raw", &node));
+    pipewire::VideoStream::Wish wish;
+    wish.width = kWidth;
+    wish.height = kHeight;
+    wish.role = "Camera";
+    auto stream = pipewire::VideoStream::Open(-1, node.id, "vmc-raw-test", wish);
+    ASSERT_NE(nullptr, stream);
+    const uint64_t before = pipewire::Conversions();
+    std::shared_ptr<const pipewire::VideoFrame> frame;
+    for (int i = 0; i < 100 && !(frame && frame->sequence >= 5); ++i)
+        frame = stream->WaitNewer(frame ? frame->sequence : 0, 200);
+    ASSERT_TRUE(frame && frame->sequence >= 5) << "no frames";
+    EXPECT_EQ(before, pipewire::Conversions()) << "frames converted that no reader took";
+
+    const pipewire::RawFrame raw = frame->Raw();
+    EXPECT_EQ(pipewire::RawFormat::BGRx, raw.format);
+    EXPECT_EQ(kWidth, raw.width);
+    EXPECT_EQ(kHeight, raw.height);
+    EXPECT_LE(static_cast<size_t>(kWidth) * 4, raw.stride);
+    EXPECT_EQ(frame->sequence, raw.sequence);
+    EXPECT_GT(raw.timeNs, 0);
+    ASSERT_NE(nullptr, raw.data);
+    EXPECT_EQ(kColour, (uint32_t{raw.data[2]} << 16 | uint32_t{raw.data[1]} << 8 | raw.data[0]));
+
+    const uint32_t* pixels = frame->Rgb32();
+    ASSERT_NE(nullptr, pixels);
+    EXPECT_EQ(kColour, pixels[kWidth * kHeight / 2 + kWidth / 2]);
+    EXPECT_EQ(pixels, frame->Rgb32());
+    EXPECT_EQ(before + 1, pipewire::Conversions()) << "one frame taken, read twice";
+    EXPECT_EQ(0u, pipewire::ConversionsOnDataThread());
+    frame.reset();
+    stream.reset();
 }
 
 TEST_F(PipeWireCameraTest, ANodeGoneMidCaptureStopsTheFramesAndCloses) {

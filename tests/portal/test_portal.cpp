@@ -403,7 +403,7 @@ TEST_F(PortalTest, HeldFramesKeepTheirPixels) {
         SCOPED_TRACE(f->sequence);
         std::vector<uint32_t> row(static_cast<size_t>(f->width));
         for (int y : {0, f->height - 1}) {
-            f->ReadRow(0, y, f->width, row.data());
+            f->ReadSpan(0, y, f->width, row.data());
             EXPECT_EQ(0x00FF00u, row.front());
             EXPECT_EQ(0x00FF00u, row.back());
         }

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // PipeWire cameras: the registry's Video/Source nodes and their formats read in two round
 // trips on a thread loop of our own, and a source that hands a VideoStream's newest frames
-// to the media graph.
+// to the media graph, converted once, on the graph's thread, into the mode it runs.
 #include "host/pipewire/camera.h"
 
 #include <pipewire/pipewire.h>
+#include <spa/param/video/raw.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +17,8 @@
 #include <set>
 #include <vector>
 
+#include "host/pipewire/connection.h"
+#include "host/pipewire/frame_convert.h"
 #include "host/pipewire/video_stream.h"
 #include "world/media.h"
 #include "world/media_pixels.h"
@@ -29,18 +32,7 @@ namespace pipewire = VornWorld::host::pipewire;
 using pipewire::VideoFrame;
 using pipewire::VideoStream;
 
-// A table of PipeWire events, its version set and its callbacks named by `fill`; made once for
-// each place that asks for one.
-template <class Events, class Fill>
-const Events& EventTable(uint32_t version, Fill fill) {
-    static const Events events = [&] {
-        Events e{};
-        e.version = version;
-        fill(e);
-        return e;
-    }();
-    return events;
-}
+using pipewire::EventTable;
 
 // ---- Listing -------------------------------------------------------------------------------
 
@@ -49,17 +41,14 @@ struct Listing;
 struct BoundNode {
     Listing* listing = nullptr;
     PipeWireNode node;
+    // The Motion-JPEG and YUY2 modes once more, as I420: listed after all the others.
+    std::vector<VornWorld::VideoCapability> asI420;
     pw_proxy* proxy = nullptr;
     spa_hook listener{};
 };
 
 struct Listing {
-    pw_thread_loop* loop = nullptr;
-    pw_context* context = nullptr;
-    pw_core* core = nullptr;
-    pw_registry* registry = nullptr;
-    spa_hook coreListener{};
-    spa_hook registryListener{};
+    pipewire::Connection connection;
     std::map<uint32_t, std::unique_ptr<BoundNode>> nodes;
     int pending = -1;  // the sequence number of the sync waited for
     bool done = false;
@@ -71,9 +60,22 @@ const char* Prop(const spa_dict* props, const char* key) {
     return value != nullptr ? value : "";
 }
 
+// `cap` at the end of `modes`, unless a mode of its size and rates is there already.
+void AddOnce(std::vector<VornWorld::VideoCapability>& modes,
+             const VornWorld::VideoCapability& cap) {
+    for (const auto& known : modes) {
+        if (known.width == cap.width && known.height == cap.height &&
+            known.minFrameRate == cap.minFrameRate && known.maxFrameRate == cap.maxFrameRate) {
+            return;
+        }
+    }
+    modes.push_back(cap);
+}
+
 // One EnumFormat of a node as a capability, when it is a format a VideoStream reads: Motion-JPEG
-// or a raw one.
-void AddMode(PipeWireNode& node, const spa_pod* param) {
+// or a raw one. Every format arrives as RGB24 (the 32-bit RGB orders too: one mode for each size
+// and rate); Motion-JPEG and YUY2 also as I420, as the V4L2 cameras list them.
+void AddMode(BoundNode& bound, const spa_pod* param) {
     pipewire::ReadableFormat format;
     if (!pipewire::ParseReadable(param, &format) ||
         VornWorld::FrameBytes(MEDIASUBTYPE_RGB24, format.width, format.height) == 0) {
@@ -86,14 +88,11 @@ void AddMode(PipeWireNode& node, const spa_pod* param) {
     } else {
         cap.minFrameRate = 1;  // a variable rate
     }
-    // The 32-bit RGB orders all arrive as RGB24: one mode for each size and rate.
-    for (const auto& known : node.modes) {
-        if (known.width == cap.width && known.height == cap.height &&
-            known.minFrameRate == cap.minFrameRate && known.maxFrameRate == cap.maxFrameRate) {
-            return;
-        }
+    AddOnce(bound.node.modes, cap);
+    if (format.jpeg || format.raw == SPA_VIDEO_FORMAT_YUY2) {
+        cap.subtype = MEDIASUBTYPE_I420;
+        AddOnce(bound.asI420, cap);
     }
-    node.modes.push_back(cap);
 }
 
 // The V4L2 device node a PipeWire node reads: api.v4l2.path where the node's own properties
@@ -113,7 +112,7 @@ void OnNodeInfo(void* data, const pw_node_info* info) {
 }
 
 void OnNodeParam(void* data, int, uint32_t id, uint32_t, uint32_t, const spa_pod* param) {
-    if (id == SPA_PARAM_EnumFormat) AddMode(static_cast<BoundNode*>(data)->node, param);
+    if (id == SPA_PARAM_EnumFormat) AddMode(*static_cast<BoundNode*>(data), param);
 }
 
 const pw_node_events& NodeEvents() {
@@ -141,8 +140,8 @@ void OnGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t,
         if (!node.description.empty()) break;
     }
     ReadV4l2Path(node, props);
-    bound->proxy = static_cast<pw_proxy*>(
-        pw_registry_bind(listing->registry, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+    bound->proxy = static_cast<pw_proxy*>(pw_registry_bind(
+        listing->connection.registry, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
     if (bound->proxy != nullptr) {
         pw_proxy_add_object_listener(bound->proxy, &bound->listener, &NodeEvents(), bound.get());
         pw_node_enum_params(reinterpret_cast<pw_node*>(bound->proxy), 0, SPA_PARAM_EnumFormat, 0,
@@ -166,7 +165,7 @@ void OnDone(void* data, uint32_t id, int seq) {
     auto* listing = static_cast<Listing*>(data);
     if (id == PW_ID_CORE && seq == listing->pending) {
         listing->done = true;
-        pw_thread_loop_signal(listing->loop, false);
+        pw_thread_loop_signal(listing->connection.loop, false);
     }
 }
 
@@ -174,7 +173,7 @@ void OnError(void* data, uint32_t id, int, int, const char*) {
     auto* listing = static_cast<Listing*>(data);
     if (id == PW_ID_CORE) {
         listing->failed = true;
-        pw_thread_loop_signal(listing->loop, false);
+        pw_thread_loop_signal(listing->connection.loop, false);
     }
 }
 
@@ -195,66 +194,35 @@ const pw_core_events& CoreEvents() {
 // Loop locked: a round trip to the daemon, waited for up to `ms` milliseconds.
 bool RoundTrip(Listing& listing, int ms) {
     listing.done = false;
-    listing.pending = pw_core_sync(listing.core, PW_ID_CORE, 0);
+    listing.pending = pw_core_sync(listing.connection.core, PW_ID_CORE, 0);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
     while (!listing.done && !listing.failed) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return false;
         timespec until{};
-        pw_thread_loop_get_time(listing.loop, &until,
+        pw_thread_loop_get_time(listing.connection.loop, &until,
                                 static_cast<int64_t>(left.count()) * SPA_NSEC_PER_MSEC);
-        pw_thread_loop_timed_wait_full(listing.loop, &until);
+        pw_thread_loop_timed_wait_full(listing.connection.loop, &until);
     }
     return listing.done && !listing.failed;
 }
 
 void Teardown(Listing& listing) {
-    if (listing.loop == nullptr) return;
-    if (listing.context != nullptr) {
-        pw_thread_loop_lock(listing.loop);
+    listing.connection.Close([&listing] {
         for (auto& entry : listing.nodes) {
             if (entry.second->proxy == nullptr) continue;
             spa_hook_remove(&entry.second->listener);
             pw_proxy_destroy(entry.second->proxy);
         }
         listing.nodes.clear();
-        if (listing.registry != nullptr) {
-            spa_hook_remove(&listing.registryListener);
-            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(listing.registry));
-        }
-        if (listing.core != nullptr) {
-            spa_hook_remove(&listing.coreListener);
-            pw_core_disconnect(listing.core);
-        }
-        pw_thread_loop_unlock(listing.loop);
-        pw_thread_loop_stop(listing.loop);
-        pw_context_destroy(listing.context);
-    }
-    pw_thread_loop_destroy(listing.loop);
+    });
 }
 
 // ---- Streaming -----------------------------------------------------------------------------
 
 void Report(const std::string& name, const char* what) {
     std::fprintf(stderr, "vornplatform: PipeWire camera %s: %s\n", name.c_str(), what);
-}
-
-// 0x00RRGGBB pixels, top row first, as RGB24: blue first, bottom row first, rows padded to
-// four bytes.
-void ToRgb24(const VideoFrame& frame, BYTE* to) {
-    const size_t w = static_cast<size_t>(frame.width), h = static_cast<size_t>(frame.height);
-    const size_t rowBytes = (w * 3 + 3) / 4 * 4;
-    for (size_t y = 0; y < h; ++y) {
-        const uint32_t* from = frame.Row(0, static_cast<int>(y));
-        BYTE* row = to + (h - 1 - y) * rowBytes;
-        for (size_t x = 0; x < w; ++x) {
-            row[3 * x] = static_cast<BYTE>(from[x]);
-            row[3 * x + 1] = static_cast<BYTE>(from[x] >> 8);
-            row[3 * x + 2] = static_cast<BYTE>(from[x] >> 16);
-        }
-        std::fill(row + 3 * w, row + rowBytes, BYTE{0});
-    }
 }
 
 class PipeWireCameraSource final : public MediaSource {
@@ -264,16 +232,18 @@ public:
         : stream_(std::move(stream)),
           name_(std::move(name)),
           format_(format),
+          target_(IsEqualGUID(format.subtype, MEDIASUBTYPE_I420) ? pipewire::Target::I420
+                                                                 : pipewire::Target::Rgb24),
           boundMs_(FrameBoundMs(frameBoundMs, format.interval)) {}
 
     void Begin() override { interrupted_ = false; }
 
     // Waits for a frame newer than the last one read, in short slices so that an
-    // interruption is seen soon; frames of another size than the mode's are dropped.
+    // interruption is seen soon, and converts it straight into the graph's buffer; frames of
+    // another size than the mode's, and those that do not decode, are dropped.
     Result Read(BYTE* buffer, size_t bytes, uint64_t, REFERENCE_TIME* time) override {
         if (ended_) return Result::Failed;
-        const size_t frameBytes =
-            VornWorld::FrameBytes(MEDIASUBTYPE_RGB24, format_.width, format_.height);
+        const size_t frameBytes = pipewire::TargetBytes(target_, format_.width, format_.height);
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(boundMs_);
         while (!interrupted_) {
             std::shared_ptr<const VideoFrame> frame = stream_->WaitNewer(last_, 50);
@@ -293,7 +263,10 @@ public:
                 ++PipeWireCameraCounts().dropped;
                 continue;
             }
-            ToRgb24(*frame, buffer);
+            if (!converter_.Convert(frame->Raw(), target_, buffer)) {
+                ++PipeWireCameraCounts().dropped;
+                continue;
+            }
             const Clock::time_point now = Clock::now();
             if (first_ == Clock::time_point{}) first_ = now;
             *time =
@@ -319,6 +292,8 @@ private:
     std::unique_ptr<VideoStream> stream_;
     const std::string name_;
     const VornWorld::StreamFormat format_;
+    const pipewire::Target target_;
+    pipewire::FrameConverter converter_;
     const int boundMs_;
     std::atomic<bool> interrupted_{false};
     bool ended_ = false;
@@ -332,32 +307,18 @@ std::vector<PipeWireNode> ListPipeWireNodes(const PipeWireCameraOptions& options
     pipewire::InitOnce();
     Listing listing;
     std::vector<PipeWireNode> found;
-    listing.loop = pw_thread_loop_new("vmc-cameras", nullptr);
-    if (listing.loop == nullptr) return found;
-    listing.context = pw_context_new(pw_thread_loop_get_loop(listing.loop), nullptr, 0);
-    if (listing.context == nullptr || pw_thread_loop_start(listing.loop) < 0) {
-        Teardown(listing);
-        return found;
-    }
-    pw_thread_loop_lock(listing.loop);
-    listing.core = pw_context_connect(listing.context, nullptr, 0);
-    bool ok = listing.core != nullptr;
-    if (ok) {
-        pw_core_add_listener(listing.core, &listing.coreListener, &CoreEvents(), &listing);
-        listing.registry = pw_core_get_registry(listing.core, PW_VERSION_REGISTRY, 0);
-        ok = listing.registry != nullptr;
-    }
-    if (ok) {
-        pw_registry_add_listener(listing.registry, &listing.registryListener, &RegistryEvents(),
-                                 &listing);
+    if (listing.connection.Open("vmc-cameras", -1, CoreEvents(), RegistryEvents(), &listing)) {
         // The first trip brings the nodes (and sends the format queries), the second their
         // formats.
-        ok = RoundTrip(listing, options.answerMs) && RoundTrip(listing, options.answerMs);
+        if (RoundTrip(listing, options.answerMs) && RoundTrip(listing, options.answerMs)) {
+            for (auto& entry : listing.nodes) {
+                found.push_back(entry.second->node);
+                const auto& asI420 = entry.second->asI420;
+                found.back().modes.insert(found.back().modes.end(), asI420.begin(), asI420.end());
+            }
+        }
+        pw_thread_loop_unlock(listing.connection.loop);
     }
-    if (ok) {
-        for (auto& entry : listing.nodes) found.push_back(entry.second->node);
-    }
-    pw_thread_loop_unlock(listing.loop);
     Teardown(listing);
     return found;
 }
@@ -398,6 +359,7 @@ std::vector<HostDevice> PipeWireCameras(const std::vector<PipeWireNode>& nodes,
             wish.height = static_cast<int>(format.height);
             wish.rate = format.interval > 0 ? static_cast<int>(10000000 / format.interval) : 30;
             wish.role = "Camera";
+            wish.yuvOnly = IsEqualGUID(format.subtype, MEDIASUBTYPE_I420);
             std::unique_ptr<VideoStream> stream = VideoStream::Open(-1, id, "vmc-camera", wish);
             if (stream == nullptr) {
                 Report(name, "cannot be opened (the daemon did not answer)");

@@ -19,7 +19,9 @@ struct PipeWireNode {
     std::string name;         // node.name
     std::string description;  // node.description, else node.nick, else node.name
     std::string v4l2Path;     // the V4L2 device node it reads (api.v4l2.path), or empty
-    std::vector<VornWorld::VideoCapability> modes;  // the raw formats a VideoStream reads
+    // The modes of the formats a VideoStream reads, as RGB24; then those in Motion-JPEG or YUY2
+    // once more as I420.
+    std::vector<VornWorld::VideoCapability> modes;
 };
 
 struct PipeWireCameraOptions {
@@ -33,8 +35,9 @@ struct PipeWireCameraOptions {
 // when no daemon answers.
 std::vector<PipeWireNode> ListPipeWireNodes(const PipeWireCameraOptions& options = {});
 
-// The nodes as camera devices, each delivering RGB24. A device opens a stream on its node
-// when its graph runs; a node gone by then fails that run.
+// The nodes as camera devices, each delivering RGB24, and I420 in the modes the node gives in
+// Motion-JPEG or YUY2. A device opens a stream on its node when its graph runs; a node gone by
+// then fails that run.
 std::vector<HostDevice> PipeWireCameras(const std::vector<PipeWireNode>& nodes,
                                         const PipeWireCameraOptions& options = {});
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// A PipeWire video stream on a thread loop of its own. Each buffer is read into a frame of our
-// own (RGB converted, YUY2 and Motion-JPEG decoded) on the stream's data thread and goes back to
-// the producer in the same graph cycle.
+// A PipeWire video stream on a thread loop of its own. On the stream's data thread each buffer's
+// bytes are copied, as they are, into a frame of our own (one copy of the picture, into memory
+// reused from frame to frame), and the buffer goes back to the producer in the same graph
+// cycle; whatever is made of the pixels is made later by the reader that takes the frame.
 //
 // Why in the same cycle: an input stream hands back one queued buffer per buffer it receives,
 // and only then (libpipewire 0.3.65). A buffer still held when the next one arrives stays queued
@@ -14,115 +15,81 @@
 #include "host/pipewire/video_stream.h"
 
 #include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "host/pipewire/connection.h"
+#include "host/pipewire/frame_convert.h"
 #include "host/pipewire/frame_returns.h"
-#include "host/v4l2/v4l2.h"
-#include "shared/testsignal.h"
 
 namespace VornWorld {
 namespace host {
 namespace pipewire {
 namespace {
 
-std::atomic<long> liveObjects{0};
-
 // The largest side accepted: a frame of 16384 x 16384 pixels is 1 GiB already.
 constexpr uint32_t kMaxSide = 16384;
 
-// How one format's bytes map onto 0x00RRGGBB (YUY2: through the library's conversion).
-enum class Order { BGRx, RGBx, xRGB, xBGR, RGB, BGR, YUY2, Jpeg, Unknown };
-
-Order OrderOf(uint32_t format) {
+// The format of a raw video format's bytes; false for one not read.
+bool RawFormatOf(uint32_t format, RawFormat* raw) {
     switch (format) {
         case SPA_VIDEO_FORMAT_BGRx:
         case SPA_VIDEO_FORMAT_BGRA:
-            return Order::BGRx;
+            *raw = RawFormat::BGRx;
+            return true;
         case SPA_VIDEO_FORMAT_RGBx:
         case SPA_VIDEO_FORMAT_RGBA:
-            return Order::RGBx;
+            *raw = RawFormat::RGBx;
+            return true;
         case SPA_VIDEO_FORMAT_xRGB:
         case SPA_VIDEO_FORMAT_ARGB:
-            return Order::xRGB;
+            *raw = RawFormat::xRGB;
+            return true;
         case SPA_VIDEO_FORMAT_xBGR:
         case SPA_VIDEO_FORMAT_ABGR:
-            return Order::xBGR;
+            *raw = RawFormat::xBGR;
+            return true;
         case SPA_VIDEO_FORMAT_RGB:
-            return Order::RGB;
+            *raw = RawFormat::RGB;
+            return true;
         case SPA_VIDEO_FORMAT_BGR:
-            return Order::BGR;
+            *raw = RawFormat::BGR;
+            return true;
         case SPA_VIDEO_FORMAT_YUY2:
-            return Order::YUY2;
+            *raw = RawFormat::YUY2;
+            return true;
         default:
-            return Order::Unknown;
+            return false;
     }
 }
 
-// Bytes of one row of `width` pixels.
-uint64_t RowBytes(Order order, int width) {
+// Bytes of one row of `width` pixels (not Motion-JPEG).
+uint64_t RowBytes(RawFormat format, int width) {
     const uint64_t w = static_cast<uint64_t>(width);
-    switch (order) {
-        case Order::RGB:
-        case Order::BGR:
+    switch (format) {
+        case RawFormat::RGB:
+        case RawFormat::BGR:
             return w * 3;
-        case Order::YUY2:
+        case RawFormat::YUY2:
             return (w + 1) / 2 * 4;
         default:
             return w * 4;
     }
 }
 
-// One row of `count` pixels from the stream's byte order into 0x00RRGGBB (not YUY2). Each pixel
-// of the 32-bit orders is read as one word and rearranged with shifts and masks, which the
-// compiler turns into vector code (the byte-by-byte form took a quarter of a 1920 x 1080
-// capture's time).
-void ConvertRow(Order order, const uint8_t* from, uint32_t* to, int count) {
-    // The word of 4 bytes b0 b1 b2 b3 is b0 | b1 << 8 | b2 << 16 | b3 << 24 in every byte order.
-    auto word = [from](int i) {
-        const uint8_t* p = from + static_cast<size_t>(i) * 4;
-        return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-    };
-    auto swapRedBlue = [](uint32_t v) {
-        return (v & 0xFFu) << 16 | (v & 0xFF00u) | (v >> 16 & 0xFFu);
-    };
-    switch (order) {
-        case Order::BGRx:  // B G R x: the word is 0xxxRRGGBB
-            for (int i = 0; i < count; ++i) to[i] = word(i) & 0x00FFFFFFu;
-            break;
-        case Order::RGBx:  // R G B x: 0xxxBBGGRR
-            for (int i = 0; i < count; ++i) to[i] = swapRedBlue(word(i));
-            break;
-        case Order::xRGB:  // x R G B: 0xBBGGRRxx
-            for (int i = 0; i < count; ++i) to[i] = swapRedBlue(word(i) >> 8);
-            break;
-        case Order::xBGR:  // x B G R: 0xRRGGBBxx
-            for (int i = 0; i < count; ++i) to[i] = word(i) >> 8;
-            break;
-        case Order::RGB:
-            for (int i = 0; i < count; ++i, from += 3) {
-                to[i] = uint32_t{from[0]} << 16 | uint32_t{from[1]} << 8 | from[2];
-            }
-            break;
-        case Order::BGR:
-            for (int i = 0; i < count; ++i, from += 3) {
-                to[i] = uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
-            }
-            break;
-        case Order::YUY2:
-        case Order::Jpeg:
-        case Order::Unknown:
-            break;
-    }
+int64_t MonotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 }  // namespace
@@ -132,49 +99,66 @@ void InitOnce() {
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
 }
 
-// A frame's pixels, 0x00RRGGBB, rows from the top. Written by the stream's data thread only
-// while no reader holds the frame (it comes back through FrameReturns' mutex first).
+// A frame's bytes as they arrived, written by the stream's data thread only while no reader
+// holds the frame (it comes back through FrameReturns' mutex first); and the 0x00RRGGBB
+// picture made of them by the first reader that asks, under `mutex`.
 struct VideoFrame::Pixels {
-    std::vector<uint32_t> copy;
+    std::vector<uint8_t> bytes;
+    RawFrame raw;  // its `data` in `bytes`
+
+    std::mutex mutex;
+    bool converted = false;  // under mutex, as the two that follow
+    bool decoded = false;
+    std::vector<uint32_t> rgb32;
 };
 
 VideoFrame::VideoFrame() : pixels(std::make_unique<Pixels>()) {}
 VideoFrame::~VideoFrame() = default;
 
-const uint32_t* VideoFrame::Row(int x, int y) const {
-    return pixels->copy.data() + static_cast<size_t>(y) * static_cast<size_t>(width) +
-           static_cast<size_t>(x);
+RawFrame VideoFrame::Raw() const { return pixels->raw; }
+
+const uint32_t* VideoFrame::Rgb32() const {
+    Pixels& p = *pixels;
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (!p.converted) {
+        p.converted = true;
+        p.rgb32.resize(TargetBytes(Target::Rgb32, width, height) / 4);
+        FrameConverter converter;
+        p.decoded =
+            !p.rgb32.empty() &&
+            converter.Convert(p.raw, Target::Rgb32, reinterpret_cast<uint8_t*>(p.rgb32.data()));
+    }
+    return p.decoded ? p.rgb32.data() : nullptr;
 }
 
-void VideoFrame::ReadRow(int x, int y, int count, uint32_t* to) const {
-    std::memcpy(to, Row(x, y), static_cast<size_t>(count) * sizeof(uint32_t));
+bool VideoFrame::Readable() const {
+    const RawFormat format = pixels->raw.format;
+    return (format != RawFormat::YUY2 && format != RawFormat::MJPEG) || Rgb32() != nullptr;
+}
+
+void VideoFrame::ReadSpan(int x, int y, int count, uint32_t* to) const {
+    if (ConvertSpan(pixels->raw, x, y, count, to)) return;
+    std::memcpy(to, Rgb32() + static_cast<size_t>(y) * static_cast<size_t>(width) + x,
+                static_cast<size_t>(count) * sizeof(uint32_t));
 }
 
 struct VideoStream::State {
-    pw_thread_loop* loop = nullptr;
-    pw_context* context = nullptr;
-    pw_core* core = nullptr;
-    pw_registry* registry = nullptr;
+    Connection connection;
     pw_stream* stream = nullptr;
-    spa_hook coreListener{};
-    spa_hook registryListener{};
     spa_hook streamListener{};
     int64_t node = -1;
 
     // The negotiated format: set on the loop's thread, read on the data thread.
     struct Negotiated {
-        Order order = Order::Unknown;
+        bool known = false;
+        RawFormat format = RawFormat::BGRx;
         int width = 0;
         int height = 0;
     };
     std::mutex formatMutex;
     Negotiated negotiated;  // under formatMutex
 
-    // On the data thread only: the format of the buffer being read, and frames no reader holds,
-    // kept to be written again.
-    Order order = Order::Unknown;
-    int width = 0;
-    int height = 0;
+    // On the data thread only: frames no reader holds, kept to be written again.
     std::vector<std::shared_ptr<VideoFrame>> spare;
     // Where frames come back once their readers let go of them.
     std::shared_ptr<FrameReturns> returns = std::make_shared<FrameReturns>();
@@ -198,60 +182,58 @@ struct VideoStream::State {
             std::lock_guard<std::mutex> lock(formatMutex);
             negotiated = format;
         }
-        if (format.order == Order::Unknown) return;
+        if (!format.known) return;
         // Shared memory only: a DMA-BUF would need a mapping this reader cannot count on.
         // A Motion-JPEG image has no rows; its buffers hold three bytes a pixel and headers.
-        const bool jpeg = format.order == Order::Jpeg;
-        const int stride = jpeg ? 0 : static_cast<int>(RowBytes(format.order, format.width));
+        const bool jpeg = format.format == RawFormat::MJPEG;
+        const int stride = jpeg ? 0 : static_cast<int>(RowBytes(format.format, format.width));
         const int size = jpeg ? format.width * format.height * 3 + 65536 : stride * format.height;
         uint8_t buffer[512];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-        const spa_pod* params[1];
+        const spa_pod* params[2];
         params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
             &b, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
             SPA_POD_CHOICE_RANGE_Int(4, 2, 16), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
             SPA_PARAM_BUFFERS_size, SPA_POD_Int(size), SPA_PARAM_BUFFERS_stride,
             SPA_POD_Int(stride), SPA_PARAM_BUFFERS_dataType,
             SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
-        pw_stream_update_params(stream, params, 1);
+        // The buffers' header, for the producer's presentation time.
+        params[1] = static_cast<const spa_pod*>(
+            spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
+                                       SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
+                                       SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
+        pw_stream_update_params(stream, params, 2);
     }
 
-    // The format an SPA_PARAM_Format describes, Order::Unknown when it is not one we read.
+    // The format an SPA_PARAM_Format describes; not `known` when it is not one we read.
     static Negotiated Parse(const spa_pod* param) {
         Negotiated format;
         ReadableFormat readable;
         if (!ParseReadable(param, &readable)) return format;
-        format.order = readable.jpeg ? Order::Jpeg : OrderOf(readable.raw);
+        format.known = readable.jpeg || RawFormatOf(readable.raw, &format.format);
+        if (readable.jpeg) format.format = RawFormat::MJPEG;
         format.width = readable.width;
         format.height = readable.height;
         return format;
     }
 
     // On the data thread (the stream processes in real time), within the graph cycle that
-    // brought the buffers: the newest is read into a frame and every buffer is queued back
-    // before the cycle hands one back to the producer.
+    // brought the buffers: the newest one's bytes are copied into a frame and every buffer is
+    // queued back before the cycle hands one back to the producer. No pixel is looked at here.
     void OnProcess() {
+        OnDataThread mark;
         pw_buffer* newestBuffer = nullptr;
         while (pw_buffer* next = pw_stream_dequeue_buffer(stream)) {
             if (newestBuffer != nullptr) pw_stream_queue_buffer(stream, newestBuffer);
             newestBuffer = next;
         }
         if (newestBuffer == nullptr) return;
+        Negotiated format;
         {
             std::lock_guard<std::mutex> lock(formatMutex);
-            if (negotiated.order != order || negotiated.width != width ||
-                negotiated.height != height) {
-                order = negotiated.order;
-                width = negotiated.width;
-                height = negotiated.height;
-                unpacker.reset();
-            }
+            format = negotiated;
         }
-        if (order == Order::Jpeg && unpacker == nullptr) {
-            unpacker = std::make_unique<VornWorld::host::FrameUnpacker>(
-                V4L2_PIX_FMT_MJPEG, static_cast<LONG>(width), static_cast<LONG>(height), 0);
-        }
-        std::shared_ptr<VideoFrame> frame = Take(newestBuffer);
+        std::shared_ptr<VideoFrame> frame = Take(newestBuffer, format);
         pw_stream_queue_buffer(stream, newestBuffer);
         if (!frame) return;
         VideoFrame& written = *frame;
@@ -260,6 +242,7 @@ struct VideoStream::State {
         {
             std::lock_guard<std::mutex> lock(mutex);
             written.sequence = ++sequence;
+            written.pixels->raw.sequence = written.sequence;
             previous = std::move(newest);
             newest = std::move(handle);
             changed.notify_all();
@@ -269,97 +252,51 @@ struct VideoStream::State {
         TakeBack();
     }
 
-    // YUY2 rows gathered without their padding and converted by the library's conversion,
-    // which writes 32-bit rows bottom-up.
-    std::vector<uint8_t> packed, rgb32;
-    bool ReadYuy2(const uint8_t* bytes, uint64_t stride, uint32_t* to) {
-        using VornSignal::PixelLayout;
-        const size_t row = static_cast<size_t>(RowBytes(order, width));
-        const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
-        packed.resize(VornSignal::FrameBytes(PixelLayout::YUY2, width, height));
-        rgb32.resize(VornSignal::FrameBytes(PixelLayout::RGB32, width, height));
-        if (packed.size() < row * h || rgb32.size() < w * 4 * h) return false;
-        for (size_t y = 0; y < h; ++y) std::memcpy(&packed[y * row], bytes + stride * y, row);
-        if (!VornSignal::ConvertFrame(PixelLayout::YUY2, packed.data(), PixelLayout::RGB32,
-                                      rgb32.data(), width, height)) {
-            return false;
-        }
-        for (size_t y = 0; y < h; ++y) {
-            const uint8_t* from = &rgb32[(h - 1 - y) * w * 4];
-            for (size_t x = 0; x < w; ++x, from += 4)
-                to[y * w + x] = uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
-        }
-        return true;
-    }
-
-    // A Motion-JPEG image decoded by the cameras' decoder, which writes 24-bit rows bottom-up;
-    // false for an image cut short or corrupt.
-    std::unique_ptr<VornWorld::host::FrameUnpacker> unpacker;
-    bool ReadJpeg(const spa_data& data, uint32_t* to) {
-        const uint64_t offset = data.chunk->offset;
-        const uint64_t size = data.chunk->size;
-        if (unpacker == nullptr || offset > data.maxsize || size > data.maxsize - offset)
-            return false;
-        const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
-        const size_t rowBytes = (w * 3 + 3) / 4 * 4;
-        rgb32.resize(rowBytes * h);  // the scratch of the conversions, here 24-bit rows
-        if (!unpacker->Unpack(static_cast<const BYTE*>(data.data) + offset,
-                              static_cast<size_t>(size), rgb32.data())) {
-            return false;
-        }
-        for (size_t y = 0; y < h; ++y) {
-            const uint8_t* from = &rgb32[(h - 1 - y) * rowBytes];
-            for (size_t x = 0; x < w; ++x, from += 3)
-                to[y * w + x] = uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0];
-        }
-        return true;
-    }
-
-    // A frame of the buffer's picture, converted or decoded; null when the picture does not lie
-    // inside the buffer or does not decode.
-    std::shared_ptr<VideoFrame> Take(pw_buffer* taken) {
+    // A frame holding a copy of the buffer's picture; null when the picture does not lie
+    // inside the buffer.
+    std::shared_ptr<VideoFrame> Take(pw_buffer* taken, const Negotiated& format) {
         const spa_buffer& buffer = *taken->buffer;
-        if (order == Order::Unknown || buffer.n_datas < 1) return nullptr;
+        if (!format.known || buffer.n_datas < 1) return nullptr;
         const spa_data& data = buffer.datas[0];
         if (data.data == nullptr || data.chunk == nullptr ||
             (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
             return nullptr;
         }
-        std::shared_ptr<VideoFrame> frame = Blank();
+        RawFrame raw;
+        raw.format = format.format;
+        raw.width = format.width;
+        raw.height = format.height;
+        uint64_t offset = data.chunk->offset, size = data.chunk->size, stride = 0;
+        if (format.format == RawFormat::MJPEG) {
+            if (offset > data.maxsize || size > data.maxsize - offset || size == 0) return nullptr;
+        } else {
+            const uint64_t row = RowBytes(format.format, format.width);
+            stride = data.chunk->stride > 0 ? static_cast<uint64_t>(data.chunk->stride) : row;
+            offset %= data.maxsize == 0 ? 1 : data.maxsize;
+            // The picture must lie inside the buffer, or it is not read.
+            size = stride * static_cast<uint64_t>(format.height - 1) + row;
+            if (stride < row || offset + size > data.maxsize) return nullptr;
+        }
+        raw.stride = static_cast<size_t>(stride);
+        raw.size = static_cast<size_t>(size);
+        const auto* header = static_cast<const spa_meta_header*>(
+            spa_buffer_find_meta_data(&buffer, SPA_META_Header, sizeof(spa_meta_header)));
+        raw.producerTime = header != nullptr && header->pts >= 0;
+        raw.timeNs = raw.producerTime ? header->pts : MonotonicNs();
+
+        std::shared_ptr<VideoFrame> frame = Blank(format);
         VideoFrame::Pixels& p = *frame->pixels;
-        if (order == Order::Jpeg) {
-            p.copy.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-            if (ReadJpeg(data, p.copy.data())) return frame;
-            spare.push_back(std::move(frame));
-            return nullptr;
-        }
-        const uint64_t row = RowBytes(order, width);
-        const uint64_t stride =
-            data.chunk->stride > 0 ? static_cast<uint64_t>(data.chunk->stride) : row;
-        const uint64_t offset = data.chunk->offset % (data.maxsize == 0 ? 1 : data.maxsize);
-        // The picture must lie inside the buffer, or it is not read.
-        if (stride < row ||
-            offset + stride * static_cast<uint64_t>(height - 1) + row > data.maxsize) {
-            spare.push_back(std::move(frame));
-            return nullptr;
-        }
-        const auto* bytes = static_cast<const uint8_t*>(data.data) + offset;
-        p.copy.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
-        if (order == Order::YUY2) {
-            if (ReadYuy2(bytes, stride, p.copy.data())) return frame;
-            spare.push_back(std::move(frame));
-            return nullptr;
-        }
-        for (int y = 0; y < height; ++y) {
-            ConvertRow(order, bytes + stride * static_cast<uint64_t>(y),
-                       p.copy.data() + static_cast<size_t>(y) * static_cast<size_t>(width), width);
-        }
+        // The one copy: the picture's bytes as they are, rows at the producer's stride.
+        p.bytes.resize(raw.size);
+        std::memcpy(p.bytes.data(), static_cast<const uint8_t*>(data.data) + offset, raw.size);
+        raw.data = p.bytes.data();
+        p.raw = raw;
         return frame;
     }
 
-    // A frame to write the next picture into: one that came back (its pixels' storage is
-    // reused), else a new one.
-    std::shared_ptr<VideoFrame> Blank() {
+    // A frame to write the next picture into: one that came back (its storage is reused),
+    // else a new one.
+    std::shared_ptr<VideoFrame> Blank(const Negotiated& format) {
         std::shared_ptr<VideoFrame> frame;
         if (spare.empty()) {
             frame = std::make_shared<VideoFrame>();
@@ -367,9 +304,12 @@ struct VideoStream::State {
             frame = std::move(spare.back());
             spare.pop_back();
         }
-        frame->width = width;
-        frame->height = height;
+        frame->width = format.width;
+        frame->height = format.height;
         frame->sequence = 0;
+        // No reader holds it (it came back through the returns' mutex): no lock is needed.
+        frame->pixels->converted = false;
+        frame->pixels->decoded = false;
         return frame;
     }
 
@@ -407,38 +347,25 @@ void OnGlobalRemoved(void* data, uint32_t id) {
 }
 
 const pw_stream_events& StreamEvents() {
-    static const pw_stream_events events = [] {
-        pw_stream_events e{};
-        e.version = PW_VERSION_STREAM_EVENTS;
+    return EventTable<pw_stream_events>(PW_VERSION_STREAM_EVENTS, [](pw_stream_events& e) {
         e.state_changed = OnStreamState;
         e.param_changed = OnStreamParam;
         e.process = OnStreamProcess;
-        return e;
-    }();
-    return events;
+    });
 }
 const pw_core_events& CoreEvents() {
-    static const pw_core_events events = [] {
-        pw_core_events e{};
-        e.version = PW_VERSION_CORE_EVENTS;
-        e.error = OnCoreError;
-        return e;
-    }();
-    return events;
+    return EventTable<pw_core_events>(PW_VERSION_CORE_EVENTS,
+                                      [](pw_core_events& e) { e.error = OnCoreError; });
 }
 const pw_registry_events& RegistryEvents() {
-    static const pw_registry_events events = [] {
-        pw_registry_events e{};
-        e.version = PW_VERSION_REGISTRY_EVENTS;
+    return EventTable<pw_registry_events>(PW_VERSION_REGISTRY_EVENTS, [](pw_registry_events& e) {
         e.global_remove = OnGlobalRemoved;
-        return e;
-    }();
-    return events;
+    });
 }
 
 // The formats offered, of media subtype `subtype`: raw (the 32-bit RGB family first, then
-// YUY2 and 24-bit RGB) or Motion-JPEG (as most webcams give their larger sizes); any size, any
-// rate; the wished ones (within range) preferred.
+// YUY2 and 24-bit RGB; YUY2 alone for a reader of I420) or Motion-JPEG (as most webcams give
+// their larger sizes); any size, any rate; the wished ones (within range) preferred.
 const spa_pod* EnumFormat(spa_pod_builder* b, const VideoStream::Wish& wish, uint32_t subtype) {
     spa_rectangle size{static_cast<uint32_t>(wish.width), static_cast<uint32_t>(wish.height)},
         smallest{1, 1}, largest{kMaxSide, kMaxSide};
@@ -447,7 +374,9 @@ const spa_pod* EnumFormat(spa_pod_builder* b, const VideoStream::Wish& wish, uin
     spa_pod_builder_push_object(b, &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
     spa_pod_builder_add(b, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
                         SPA_FORMAT_mediaSubtype, SPA_POD_Id(subtype), 0);
-    if (subtype == SPA_MEDIA_SUBTYPE_raw) {
+    if (subtype == SPA_MEDIA_SUBTYPE_raw && wish.yuvOnly) {
+        spa_pod_builder_add(b, SPA_FORMAT_VIDEO_format, SPA_POD_Id(SPA_VIDEO_FORMAT_YUY2), 0);
+    } else if (subtype == SPA_MEDIA_SUBTYPE_raw) {
         spa_pod_builder_add(b, SPA_FORMAT_VIDEO_format,
                             SPA_POD_CHOICE_ENUM_Id(12, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
                                                    SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_BGRA,
@@ -464,40 +393,15 @@ const spa_pod* EnumFormat(spa_pod_builder* b, const VideoStream::Wish& wish, uin
 }
 
 void Teardown(State& s) {
-    if (s.loop != nullptr && s.context != nullptr) {
-        pw_thread_loop_lock(s.loop);
-        if (s.stream != nullptr) {
-            // Frames coming back from here on are freed; those kept are freed with the state,
-            // once the data thread is gone.
-            s.returns->Close();
-            pw_stream_destroy(s.stream);
-            s.stream = nullptr;
-            --liveObjects;
-        }
-        if (s.registry != nullptr) {
-            spa_hook_remove(&s.registryListener);
-            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(s.registry));
-            s.registry = nullptr;
-        }
-        if (s.core != nullptr) {
-            spa_hook_remove(&s.coreListener);
-            pw_core_disconnect(s.core);
-            s.core = nullptr;
-            --liveObjects;
-        }
-        pw_thread_loop_unlock(s.loop);
-        pw_thread_loop_stop(s.loop);
-    }
-    if (s.context != nullptr) {
-        pw_context_destroy(s.context);
-        s.context = nullptr;
-        --liveObjects;
-    }
-    if (s.loop != nullptr) {
-        pw_thread_loop_destroy(s.loop);
-        s.loop = nullptr;
-        --liveObjects;
-    }
+    s.connection.Close([&s] {
+        if (s.stream == nullptr) return;
+        // Frames coming back from here on are freed; those kept are freed with the state, once
+        // the data thread is gone.
+        s.returns->Close();
+        pw_stream_destroy(s.stream);
+        s.stream = nullptr;
+        CountObject(-1);
+    });
 }
 
 }  // namespace
@@ -513,42 +417,15 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
     self->state_ = std::make_unique<State>();
     State& s = *self->state_;
     s.node = node;
-    s.loop = pw_thread_loop_new(name, nullptr);
-    if (s.loop == nullptr) {
-        if (fd >= 0) close(fd);
-        return nullptr;
-    }
-    ++liveObjects;
-    s.context = pw_context_new(pw_thread_loop_get_loop(s.loop), nullptr, 0);
-    if (s.context == nullptr) {
-        if (fd >= 0) close(fd);
-        return nullptr;  // the destructor tears down what exists
-    }
-    ++liveObjects;
-    if (pw_thread_loop_start(s.loop) < 0) {
-        if (fd >= 0) close(fd);
-        return nullptr;
-    }
-    pw_thread_loop_lock(s.loop);
-    // pw_context_connect_fd owns the descriptor from here on, also when it fails.
-    s.core = fd >= 0 ? pw_context_connect_fd(s.context, fd, nullptr, 0)
-                     : pw_context_connect(s.context, nullptr, 0);
-    bool ok = s.core != nullptr;
+    // The destructor ends what exists when anything fails.
+    if (!s.connection.Open(name, fd, CoreEvents(), RegistryEvents(), &s)) return nullptr;
+    pw_properties* props =
+        pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
+                          PW_KEY_MEDIA_ROLE, wish.role != nullptr ? wish.role : "Screen", nullptr);
+    s.stream = pw_stream_new(s.connection.core, name, props);
+    bool ok = s.stream != nullptr;
     if (ok) {
-        ++liveObjects;
-        pw_core_add_listener(s.core, &s.coreListener, &CoreEvents(), &s);
-        s.registry = pw_core_get_registry(s.core, PW_VERSION_REGISTRY, 0);
-        if (s.registry != nullptr) {
-            pw_registry_add_listener(s.registry, &s.registryListener, &RegistryEvents(), &s);
-        }
-        pw_properties* props = pw_properties_new(
-            PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE,
-            wish.role != nullptr ? wish.role : "Screen", nullptr);
-        s.stream = pw_stream_new(s.core, name, props);
-        ok = s.stream != nullptr;
-    }
-    if (ok) {
-        ++liveObjects;
+        CountObject(1);
         pw_stream_add_listener(s.stream, &s.streamListener, &StreamEvents(), &s);
         uint8_t buffer[1024];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
@@ -568,7 +445,7 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
                                    PW_STREAM_FLAG_DONT_RECONNECT | PW_STREAM_FLAG_RT_PROCESS),
                                params, 2) == 0;
     }
-    pw_thread_loop_unlock(s.loop);
+    pw_thread_loop_unlock(s.connection.loop);
     if (!ok) return nullptr;
     return self;
 }
@@ -612,7 +489,8 @@ bool ParseReadable(const spa_pod* param, ReadableFormat* format) {
         rate = jpeg.framerate;
     } else if (mediaSubtype == SPA_MEDIA_SUBTYPE_raw) {
         spa_video_info_raw info{};
-        if (spa_format_video_raw_parse(param, &info) < 0 || OrderOf(info.format) == Order::Unknown)
+        RawFormat raw;
+        if (spa_format_video_raw_parse(param, &info) < 0 || !RawFormatOf(info.format, &raw))
             return false;
         found.raw = info.format;
         size = info.size;
@@ -631,8 +509,6 @@ bool ParseReadable(const spa_pod* param, ReadableFormat* format) {
     *format = found;
     return true;
 }
-
-long LiveObjects() { return liveObjects.load(); }
 
 }  // namespace pipewire
 }  // namespace host

@@ -14,20 +14,52 @@ namespace VornWorld {
 namespace host {
 namespace pipewire {
 
-// One frame of `height` rows of `width` pixels, top row first, as 0x00RRGGBB: each buffer the
-// stream receives is converted (RGB) or decoded (YUY2, Motion-JPEG) into a frame of our own as
-// it arrives, and the buffer goes back to the producer at once.
+// The pixel formats a stream reads, as a buffer holds them: the 32-bit RGB family (the alpha
+// forms read as their x forms), 24-bit RGB and BGR, packed YUY2, and Motion-JPEG.
+enum class RawFormat { BGRx, RGBx, xRGB, xBGR, RGB, BGR, YUY2, MJPEG };
+
+// A buffer's picture as the producer wrote it: `height` rows of `width` pixels, top row first,
+// `stride` bytes apart (a Motion-JPEG image: `size` bytes of one image, stride 0). The bytes
+// are the stream's copy: they stay valid, and unchanged, while the frame they come from is held.
+struct RawFrame {
+    RawFormat format = RawFormat::BGRx;
+    int width = 0;
+    int height = 0;
+    size_t stride = 0;
+    const uint8_t* data = nullptr;
+    size_t size = 0;  // from `data` to the end of the last row (or of the image)
+    uint64_t sequence = 0;
+    // When the picture was made, in ns: the producer's presentation time where its buffers
+    // carry one (`producerTime`), else the time of CLOCK_MONOTONIC when the buffer arrived.
+    int64_t timeNs = 0;
+    bool producerTime = false;
+};
+
+// One frame of the stream. The stream's data thread only copies a buffer's bytes into it, as
+// they are, and hands the buffer back; anything made of the pixels is made on the thread of the
+// reader that asks for it.
 struct VideoFrame {
     VideoFrame();
     ~VideoFrame();
     VideoFrame(const VideoFrame&) = delete;
     VideoFrame& operator=(const VideoFrame&) = delete;
 
-    // Row y from pixel x on, inside the frame, where the frame keeps it: valid while the frame
-    // is held.
-    const uint32_t* Row(int x, int y) const;
-    // Pixels [x, x + count) of row y, which lie inside the frame, as 0x00RRGGBB into `to`.
-    void ReadRow(int x, int y, int count, uint32_t* to) const;
+    // The picture as it arrived; valid while the frame is held. This is the frame path's way
+    // in: a reader that takes the source's own format holds the frame (its shared_ptr is the
+    // lease) and reads these bytes without any conversion.
+    RawFrame Raw() const;
+
+    // The picture as 0x00RRGGBB, top row first: converted (or decoded) on the first call, by
+    // the thread that calls, once for all the frame's readers. Null when it does not decode
+    // (a Motion-JPEG image cut short or corrupt).
+    const uint32_t* Rgb32() const;
+    // Whether ReadSpan can read the frame: always for the packed RGB formats, which it reads
+    // straight from the raw bytes; for YUY2 and Motion-JPEG when Rgb32() gives pixels.
+    bool Readable() const;
+    // Pixels [x, x + count) of row y, inside the frame, as 0x00RRGGBB into `to`: converted
+    // from the raw bytes as read (packed RGB), else copied from Rgb32(). The frame must be
+    // Readable().
+    void ReadSpan(int x, int y, int count, uint32_t* to) const;
 
     int width = 0;
     int height = 0;
@@ -40,9 +72,7 @@ class VideoStream {
 public:
     // Connects to the PipeWire remote on `fd` (taken over; -1: the default remote of the
     // environment) and reads node `node` (negative: any video source). Shared-memory buffers
-    // in the 32-bit RGB family (BGRx, RGBx, xRGB, xBGR and their alpha forms), in 24-bit RGB
-    // and BGR, in YUY2 and in Motion-JPEG (as cameras give them) are accepted; null when the
-    // remote cannot be reached.
+    // in the RawFormats are accepted; null when the remote cannot be reached.
     static std::unique_ptr<VideoStream> Open(int fd, int64_t node, const char* name);
 
     // What a reader prefers where the node offers a choice, and what it says it is for.
@@ -51,6 +81,7 @@ public:
         int height = 1080;
         int rate = 30;
         const char* role = "Screen";  // the stream's media.role
+        bool yuvOnly = false;         // only YUY2 and Motion-JPEG, for a reader of I420
     };
     static std::unique_ptr<VideoStream> Open(int fd, int64_t node, const char* name,
                                              const Wish& wish);
@@ -92,7 +123,7 @@ struct ReadableFormat {
 bool ParseReadable(const spa_pod* param, ReadableFormat* format);
 
 // PipeWire objects of this process that exist now (thread loops, contexts, cores, streams):
-// every one a stream made is gone once the stream is destroyed.
+// every one a stream or a camera listing made is gone once it is destroyed.
 long LiveObjects();
 
 }  // namespace pipewire

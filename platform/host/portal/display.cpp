@@ -31,7 +31,8 @@ constexpr int kFirstFrameMs = 3000;
 // The title of the window the user picks in the desktop's dialog.
 constexpr const char* kPickedTitle = "Window picked in the desktop's dialog";
 
-// One frame of the stream, read as a surface.
+// One frame of the stream, read as a surface: its bytes as they arrived, converted as a transfer
+// reads them, so that a transfer into a 24-bit DIB makes its rows in one pass over the frame.
 class FrameSurface : public display::Surface {
 public:
     explicit FrameSurface(std::shared_ptr<const VideoFrame> frame) : frame_(std::move(frame)) {
@@ -39,13 +40,13 @@ public:
         height_ = frame_->height;
     }
     void Copy(int x, int y, int w, int h, uint32_t* to, size_t stride) const override {
-        for (int row = 0; row < h; ++row) {
-            frame_->ReadRow(x, y + row, w, to + static_cast<size_t>(row) * stride);
-        }
+        for (int row = 0; row < h; ++row)
+            frame_->ReadSpan(x, y + row, w, to + static_cast<size_t>(row) * stride);
     }
-    // Straight from the frame, without a copy into the scratch row: a transfer into a DIB reads
-    // each pixel once.
-    const uint32_t* Read(int x, int y, int, uint32_t*) const override { return frame_->Row(x, y); }
+    const uint32_t* Read(int x, int y, int count, uint32_t* scratch) const override {
+        frame_->ReadSpan(x, y, count, scratch);
+        return scratch;
+    }
 
 private:
     std::shared_ptr<const VideoFrame> frame_;
@@ -58,8 +59,9 @@ std::shared_ptr<const VideoFrame> NewestFrame(Source source, int startMs) {
     if (!stream) return nullptr;
     std::shared_ptr<const VideoFrame> frame = stream->Newest();
     if (!frame) frame = stream->WaitNewer(0, kFirstFrameMs);
-    // A stream that ended delivers nothing more, not its last picture again.
-    if (stream->Ended()) return nullptr;
+    // A stream that ended delivers nothing more, not its last picture again. A frame that must
+    // be decoded is decoded here, on the reader's thread, once for every transfer that reads it.
+    if (stream->Ended() || (frame && !frame->Readable())) return nullptr;
     return frame;
 }
 

@@ -45,9 +45,10 @@ std::vector<VornWorld::VideoCapability> CapabilitiesOf(
 // Turns the frames of one pixel format and size, as the driver fills its buffers (`stride`
 // bytes per line of the first plane, the chroma planes of planar formats at half of it), into
 // the packed layout of a subtype, which holds VornWorld::FrameBytes(subtype, width, height)
-// bytes: the format's own (SubtypeOfPixelFormat), or I420 for Motion-JPEG. Motion-JPEG frames
-// are decoded with libjpeg-turbo; as I420 their full-range YUV of any chroma sampling becomes
-// the limited range and 4:2:0 sampling of video.
+// bytes: the format's own (SubtypeOfPixelFormat), or I420 for Motion-JPEG and packed 4:2:2
+// (YUYV, UYVY: the chroma of each two rows averaged). Motion-JPEG frames are decoded with
+// libjpeg-turbo; as I420 their full-range YUV of any chroma sampling becomes the limited range
+// and 4:2:0 sampling of video. The PipeWire cameras unpack their frames here too.
 class FrameUnpacker {
 public:
     FrameUnpacker(uint32_t pixelFormat, LONG width, LONG height, size_t stride);
@@ -65,10 +66,12 @@ public:
 private:
     bool DecodeJpeg(const BYTE* from, size_t bytes, BYTE* to, size_t rowBytes);
     bool DecodeJpegToI420(const BYTE* from, size_t bytes, BYTE* to);
+    bool DecodeJpegOfRgbToI420(const BYTE* from, size_t bytes, BYTE* to);
+    void PackedToI420(const BYTE* from, bool swap, BYTE* to) const;
     // The decompressor, made on the first JPEG frame; null when none can be made. And the
     // image's own size and chroma sampling, false when it is not one of this frame's size.
     void* Decompressor();
-    bool ReadJpegHeader(const BYTE* from, size_t bytes, int* subsampling);
+    bool ReadJpegHeader(const BYTE* from, size_t bytes, int* subsampling, int* colours = nullptr);
     // A decompressor stopped inside an image does not take the next one whole: a new one.
     bool Renew();
 

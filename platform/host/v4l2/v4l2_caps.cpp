@@ -156,13 +156,15 @@ FrameUnpacker::FrameUnpacker(uint32_t pixelFormat, const GUID& subtype, LONG wid
       width_(width),
       height_(height),
       stride_(stride) {
-    // The format's own subtype, or I420 from Motion-JPEG; for anything else nothing unpacks.
+    // The format's own subtype, or I420 from Motion-JPEG and packed 4:2:2; for anything else
+    // nothing unpacks.
     GUID own = GUID_NULL;
     SubtypeOfPixelFormat(pixelFormat, &own);
-    const bool jpeg = pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG;
+    const bool toI420 = pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG ||
+                        pixelFormat == V4L2_PIX_FMT_YUYV || pixelFormat == V4L2_PIX_FMT_UYVY;
     if (IsEqualGUID(subtype, GUID_NULL) || IsEqualGUID(subtype, own))
         subtype_ = own;
-    else if (jpeg && IsEqualGUID(subtype, MEDIASUBTYPE_I420))
+    else if (toI420 && IsEqualGUID(subtype, MEDIASUBTYPE_I420))
         subtype_ = subtype;
 }
 
@@ -185,6 +187,10 @@ bool FrameUnpacker::Unpack(const BYTE* from, size_t bytes, BYTE* to) {
             const Plane plane{halfW * 4, h, stride_};
             if (!Fits(&plane, 1, bytes)) return false;
             const bool swap = pixelFormat_ == V4L2_PIX_FMT_UYVY;  // U Y0 V Y1 to Y0 U Y1 V
+            if (IsEqualGUID(subtype_, MEDIASUBTYPE_I420)) {
+                PackedToI420(from, swap, to);
+                return true;
+            }
             for (size_t row = 0; row < h; ++row, to += plane.rowBytes) {
                 const BYTE* line = from + row * stride_;
                 if (!swap) {
@@ -255,17 +261,42 @@ bool FrameUnpacker::Unpack(const BYTE* from, size_t bytes, BYTE* to) {
     }
 }
 
+// Packed 4:2:2 (Y0 U Y1 V, or U Y0 V Y1 when `swap`) as I420: luma as it is, the chroma of two
+// rows averaged into one.
+void FrameUnpacker::PackedToI420(const BYTE* from, bool swap, BYTE* to) const {
+    const size_t w = static_cast<size_t>(width_), h = static_cast<size_t>(height_);
+    const size_t halfW = (w + 1) / 2, halfH = (h + 1) / 2;
+    const size_t luma = swap ? 1 : 0, chroma = 1 - luma;
+    BYTE* u = to + w * h;
+    BYTE* v = u + halfW * halfH;
+    for (size_t row = 0; row < h; ++row) {
+        const BYTE* line = from + row * stride_;
+        BYTE* out = to + row * w;
+        for (size_t x = 0; x < w; ++x) out[x] = line[2 * x + luma];
+    }
+    for (size_t row = 0; row < halfH; ++row) {
+        const BYTE* upper = from + 2 * row * stride_;
+        const BYTE* lower = 2 * row + 1 < h ? upper + stride_ : upper;
+        for (size_t x = 0; x < halfW; ++x) {
+            const size_t at = 4 * x + chroma;
+            *u++ = static_cast<BYTE>((upper[at] + lower[at] + 1) >> 1);
+            *v++ = static_cast<BYTE>((upper[at + 2] + lower[at + 2] + 1) >> 1);
+        }
+    }
+}
+
 void* FrameUnpacker::Decompressor() {
     if (jpeg_ == nullptr) jpeg_ = tjInitDecompress();
     return jpeg_;
 }
 
-bool FrameUnpacker::ReadJpegHeader(const BYTE* from, size_t bytes, int* subsampling) {
+bool FrameUnpacker::ReadJpegHeader(const BYTE* from, size_t bytes, int* subsampling, int* colours) {
     if (bytes < 4 || bytes > 0x7FFFFFFF || Decompressor() == nullptr) return false;
-    int width = 0, height = 0, colours = 0;
+    int width = 0, height = 0, space = 0;
+    if (colours == nullptr) colours = &space;
     return tjDecompressHeader3(static_cast<tjhandle>(jpeg_), from,
                                static_cast<unsigned long>(bytes), &width, &height, subsampling,
-                               &colours) == 0 &&
+                               colours) == 0 &&
            width == width_ && height == height_;
 }
 
@@ -333,9 +364,12 @@ void Map(BYTE* bytes, size_t count, const BYTE* table) {
 // into the frame.
 bool FrameUnpacker::DecodeJpegToI420(const BYTE* from, size_t bytes, BYTE* to) {
     static const RangeTables range;
-    int subsampling = 0;
-    if (!ReadJpegHeader(from, bytes, &subsampling) || subsampling < 0 || subsampling >= TJ_NUMSAMP)
+    int subsampling = 0, colours = TJCS_YCbCr;
+    if (!ReadJpegHeader(from, bytes, &subsampling, &colours) || subsampling < 0 ||
+        subsampling >= TJ_NUMSAMP)
         return Renew();
+    if (colours != TJCS_YCbCr && colours != TJCS_GRAY)
+        return DecodeJpegOfRgbToI420(from, bytes, to);
     const size_t w = static_cast<size_t>(width_), h = static_cast<size_t>(height_);
     const size_t halfW = (w + 1) / 2, halfH = (h + 1) / 2;
     const bool grey = subsampling == TJSAMP_GRAY;
@@ -373,6 +407,40 @@ bool FrameUnpacker::DecodeJpegToI420(const BYTE* from, size_t bytes, BYTE* to) {
         } else {
             Resample(in, static_cast<size_t>(cw), static_cast<size_t>(ch), out, halfW, halfH,
                      range.chroma);
+        }
+    }
+    return true;
+}
+
+// An image stored in other colours than YCbCr (RGB with an Adobe marker, as GStreamer's jpegenc
+// writes from RGB frames) has no planes of luma and chroma to take: decoded to RGB, and made
+// I420 here (BT.601, video range; the chroma of each 2 x 2 block averaged).
+bool FrameUnpacker::DecodeJpegOfRgbToI420(const BYTE* from, size_t bytes, BYTE* to) {
+    const size_t w = static_cast<size_t>(width_), h = static_cast<size_t>(height_);
+    const size_t halfW = (w + 1) / 2, halfH = (h + 1) / 2;
+    planes_.resize(w * h * 3);
+    if (tjDecompress2(static_cast<tjhandle>(jpeg_), from, static_cast<unsigned long>(bytes),
+                      planes_.data(), width_, static_cast<int>(w * 3), height_, TJPF_RGB,
+                      TJFLAG_STOPONWARNING) != 0)
+        return Renew();
+    const BYTE* rgb = planes_.data();
+    for (size_t i = 0; i < w * h; ++i, rgb += 3)
+        to[i] = static_cast<BYTE>(((66 * rgb[0] + 129 * rgb[1] + 25 * rgb[2] + 128) >> 8) + 16);
+    BYTE* u = to + w * h;
+    BYTE* v = u + halfW * halfH;
+    for (size_t y = 0; y < halfH; ++y) {
+        for (size_t x = 0; x < halfW; ++x) {
+            int sum[3] = {0, 0, 0}, count = 0;
+            for (size_t row = 2 * y; row < std::min(2 * y + 2, h); ++row) {
+                for (size_t column = 2 * x; column < std::min(2 * x + 2, w); ++column, ++count) {
+                    const BYTE* p = planes_.data() + (row * w + column) * 3;
+                    for (int c = 0; c < 3; ++c) sum[c] += p[c];
+                }
+            }
+            const int r = sum[0] / count, g = sum[1] / count, b = sum[2] / count;
+            // Biased by 128 * 256 so that the sums stay positive before the shift.
+            *u++ = static_cast<BYTE>((-38 * r - 74 * g + 112 * b + 32896) >> 8);
+            *v++ = static_cast<BYTE>((112 * r - 94 * g - 18 * b + 32896) >> 8);
         }
     }
     return true;

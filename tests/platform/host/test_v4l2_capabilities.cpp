@@ -302,15 +302,15 @@ TEST(V4l2Frames, MotionJpegOfAnySamplingBecomesLimitedRangeI420) {
                 EXPECT_NEAR(studio(colours[0], 2), frame.back(), 3);
             }
         }
-        // Another size than the image's, or I420 asked of a format that is not Motion-JPEG,
-        // unpacks nothing.
+        // Another size than the image's, or I420 asked of a format that is neither Motion-JPEG
+        // nor packed YUV, unpacks nothing.
         EXPECT_FALSE(VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, 8, 8, 0)
                          .Unpack(image.data(), image.size(), i420.data()));
     }
-    std::vector<BYTE> yuyv(kSide * kSide * 2), out(kSide * kSide * 2);
-    EXPECT_FALSE(VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_YUYV, MEDIASUBTYPE_I420, kSide, kSide,
-                                                kSide * 2)
-                     .Unpack(yuyv.data(), yuyv.size(), out.data()));
+    std::vector<BYTE> packed(kSide * kSide * 3), out(kSide * kSide * 2);
+    EXPECT_FALSE(VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_RGB24, MEDIASUBTYPE_I420, kSide, kSide,
+                                                kSide * 3)
+                     .Unpack(packed.data(), packed.size(), out.data()));
 }
 
 }  // namespace
