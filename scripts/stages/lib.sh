@@ -232,7 +232,9 @@ stage_main() {
     STAGE_START=$(date +%s)
     # shellcheck source=/dev/null
     source "$ROOT/scripts/stages/${words[0]}" "${words[@]:1}"
+    # The stage's own variables may have shadowed ours: CURRENT_STAGE names it.
     local took=$(($(date +%s) - STAGE_START)) line status=0
+    results=$BUILD_ROOT/results/$CURRENT_STAGE
     {
         echo "counts $PASSED $FAILED $SKIPPED"
         echo "seconds $took"
@@ -244,7 +246,7 @@ stage_main() {
     elif ((${#NOT_RUN[@]} && PASSED == 0)); then
         status=77
     fi
-    log "<== [$name] $PASSED passed, $FAILED failed, $SKIPPED skipped in ${took}s"
+    log "<== [$CURRENT_STAGE] $PASSED passed, $FAILED failed, $SKIPPED skipped in ${took}s"
     exit "$status"
 }
 
