@@ -53,7 +53,7 @@ for arg in "$@"; do
 done
 
 PASSED=0 FAILED=0 SKIPPED=0 FAILURES=() NOT_RUN=() TIMINGS=()
-timing() { TIMINGS+=("$(printf '%-18s %5ss  %s' "$1" "$2" "$3")"); }
+timing() { TIMINGS+=("$(printf '%-22s %5ss  %s' "$1" "$2" "$3")"); }
 fail() {
     FAILED=$((FAILED + 1))
     FAILURES+=("$*")
@@ -143,7 +143,7 @@ done
 echo ""
 echo "Stage timings:"
 for line in "${TIMINGS[@]}"; do echo "  $line"; done
-echo "  total              $(($(date +%s) - total_start))s"
+echo "  total                  $(($(date +%s) - total_start))s"
 if ((${#NOT_RUN[@]})); then
     echo "NOT RUN on this machine (counted as skipped, NOT passed):"
     for line in "${NOT_RUN[@]}"; do echo "  $line"; done
