@@ -61,9 +61,11 @@ release_deb() {
     check vmcapture-installed bash -c '[[ "$(command -v vmcapture)" == /usr/bin/vmcapture ]] && vmcapture list'
     if [[ " ${names[*]} " == *" python3-vorncapture "* ]]; then
         mkdir -p "$work/scratch"
-        check python3-vorncapture-installed bash -c 'cd "$1" && env -u PYTHONPATH -u PYTHONHOME \
-            VORN_WORLD=virtual /usr/bin/python3 -c "import vorncapture; print(vorncapture.sources())" &&
-            env -u PYTHONPATH -u PYTHONHOME VORN_WORLD=virtual /usr/bin/python3 -c "$2"' \
+        # As a user's shell has it: no search path of ours, and byte-code written where the
+        # interpreter may (root may write beside the package's files; removal must take it).
+        check python3-vorncapture-installed bash -c 'cd "$1" &&
+            python=(env -u PYTHONPATH -u PYTHONHOME -u PYTHONDONTWRITEBYTECODE VORN_WORLD=virtual /usr/bin/python3) &&
+            "${python[@]}" -c "import vorncapture; print(vorncapture.sources())" && "${python[@]}" -c "$2"' \
             _ "$work/scratch" "$PY_INSTALLED"
     fi
     step "dpkg --purge ${names[*]}"
