@@ -5,6 +5,7 @@
 #     libvornmediacapture<major>   the shared libraries (component runtime)
 #     libvornmediacapture-dev      headers, CMake package, pkg-config file (component dev)
 #     vmcapture                    the capture tool (component tool)
+#     python3-vorncapture          the Python package, where the build has it (component pydist)
 # Run from a build folder: cpack --config CPackConfig.cmake -B <output folder>.
 set(CPACK_PACKAGE_NAME VornMediaCapture)
 set(CPACK_PACKAGE_VENDOR "VornMediaCapture developers")
@@ -46,6 +47,7 @@ set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(VMC_DEB_runtime libvornmediacapture${PROJECT_VERSION_MAJOR})
 set(VMC_DEB_dev libvornmediacapture-dev)
 set(VMC_DEB_tool vmcapture)
+set(VMC_DEB_COMPONENTS runtime dev tool)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${VMC_DEB_runtime})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 # Descriptions: the synopsis, then the lines of the long description; CPack indents them and
@@ -67,6 +69,39 @@ set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_TOOL_DESCRIPTION "command-line capture tool of VornMediaCapture
 vmcapture lists capture sources and records them: the desktop, windows and
 cameras to Y4M or BMP files, microphones to WAV.")
+# Debian's packages install under /usr (CPack's default, named for the Python package's scripts).
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+if(VMC_WITH_PYTHON)
+    set(VMC_DEB_pydist python3-vorncapture)
+    set(VMC_DEB_PY_DIR ${CPACK_PACKAGING_INSTALL_PREFIX}/lib/python3/dist-packages/vorncapture)
+    list(APPEND VMC_DEB_COMPONENTS pydist)
+    list(APPEND CPACK_COMPONENTS_ALL pydist)
+    set(CPACK_DEBIAN_PYDIST_PACKAGE_NAME ${VMC_DEB_pydist})
+    set(CPACK_DEBIAN_PYDIST_PACKAGE_SECTION python)
+    # The native module is built for one version of the interpreter (its file name says which)
+    # and imports NumPy; the libraries come from the component's dependency on runtime.
+    math(EXPR VMC_PY_NEXT_MINOR "${Python3_VERSION_MINOR} + 1")
+    set(CPACK_DEBIAN_PYDIST_PACKAGE_DEPENDS
+        "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}~), python3 (<< ${Python3_VERSION_MAJOR}.${VMC_PY_NEXT_MINOR}), python3-numpy")
+    set(CPACK_DEBIAN_PYDIST_DESCRIPTION "Python package of VornMediaCapture
+vorncapture gives Python the screen, windows, cameras and microphones as
+NumPy frames and audio blocks, with one API and one clock per source.")
+    # Byte-code as Debian's Python packages have it: compiled when the package is configured,
+    # and removed (with whatever an interpreter wrote beside the files) before it goes, so that
+    # removal leaves no folder behind.
+    set(dir ${CMAKE_BINARY_DIR}/debian-control/${VMC_DEB_pydist})
+    file(WRITE ${dir}/postinst "#!/bin/sh\nset -e\n"
+        "if [ \"$1\" = configure ] && command -v py3compile >/dev/null 2>&1; then\n"
+        "    py3compile -p ${VMC_DEB_pydist}\n"
+        "fi\n")
+    file(WRITE ${dir}/prerm "#!/bin/sh\nset -e\n"
+        "if command -v py3clean >/dev/null 2>&1; then\n"
+        "    py3clean -p ${VMC_DEB_pydist}\n"
+        "else\n"
+        "    rm -rf ${VMC_DEB_PY_DIR}/__pycache__\n"
+        "fi\n")
+    set(CPACK_DEBIAN_PYDIST_PACKAGE_CONTROL_EXTRA ${dir}/postinst ${dir}/prerm)
+endif()
 # Dependencies on system libraries from dpkg-shlibdeps; a shlibs file (and the ldconfig
 # trigger) for the package that holds shared libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -84,7 +119,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY
 # Each package carries its copyright file and changelog in its documentation folder, as
 # Debian's policy asks; a plain installation leaves them out.
 string(TIMESTAMP VMC_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-foreach(component runtime dev tool)
+foreach(component ${VMC_DEB_COMPONENTS})
     set(pkg ${VMC_DEB_${component}})
     set(dir ${CMAKE_BINARY_DIR}/debian-doc/${pkg})
     file(MAKE_DIRECTORY ${dir})
@@ -109,3 +144,6 @@ include(CPack)
 cpack_add_component(runtime DISPLAY_NAME "Shared libraries")
 cpack_add_component(dev DISPLAY_NAME "Development files" DEPENDS runtime)
 cpack_add_component(tool DISPLAY_NAME "Capture tool" DEPENDS runtime)
+if(VMC_WITH_PYTHON)
+    cpack_add_component(pydist DISPLAY_NAME "Python package" DEPENDS runtime)
+endif()
