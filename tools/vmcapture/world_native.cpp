@@ -6,6 +6,8 @@
 
 namespace vmcapture {
 
+using VornCapture::NoDisplay;
+
 const std::vector<OptionDef>& WorldOptions() {
     static const std::vector<OptionDef> none;
     return none;

@@ -2,9 +2,10 @@
 #include "sources.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 
 #include "delivery.h"
-#include "report.h"
 #include "tqzcameradevice.h"
 #include "tqzdesktopdevice.h"
 #include "tqzenumdevice.h"
@@ -13,9 +14,15 @@
 #include "tqzvoicedevice.h"
 #include "tqzwindowdevice.h"
 
-namespace vmcapture {
+namespace VornCapture {
 
 namespace {
+
+void NoticeToStandardError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+std::atomic<NoticeSink> noticeSink{NoticeToStandardError};
+
+void Notice(const std::string& text) { noticeSink.load()(text); }
 
 using TQZCapture::TQZEnumDevice;
 
@@ -44,9 +51,9 @@ std::unique_ptr<Source> MakeSource(const Selector& selector, std::string& error)
         for (const auto* other : *set.GetList())
             if (other != nullptr && selector.name == other->Name) ++sameName;
         if (sameName > 1)
-            ReportNotice(std::to_string(sameName) + " sources are named '" + selector.name +
-                         "'; capturing the first of them, index " + std::to_string(device->Index) +
-                         " (pick another by its index)");
+            Notice(std::to_string(sameName) + " sources are named '" + selector.name +
+                   "'; capturing the first of them, index " + std::to_string(device->Index) +
+                   " (pick another by its index)");
     }
     return std::make_unique<Adapter>(device);
 }
@@ -62,6 +69,8 @@ std::string KnownKinds() {
 }
 
 }  // namespace
+
+void SetNoticeSink(NoticeSink sink) { noticeSink = sink != nullptr ? sink : NoticeToStandardError; }
 
 const char* DeliveryName(Delivery delivery) {
     switch (delivery) {
@@ -152,4 +161,4 @@ ScreenExtent ScreenSize() {
     return size;
 }
 
-}  // namespace vmcapture
+}  // namespace VornCapture

@@ -16,9 +16,12 @@
 #include "tqzaudiodevice.h"
 #include "tqzpacket.h"
 #include "tqzvideodevice.h"
-#include "world.h"
 
-namespace vmcapture {
+namespace VornCapture {
+
+// Seconds of audio that the platform counted as lost by the audio devices of this process so
+// far (0 where the platform does not count).
+double AudioLostSeconds();
 
 inline double SecondsNow() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -377,4 +380,4 @@ private:
     double gap_ = 0;
 };
 
-}  // namespace vmcapture
+}  // namespace VornCapture

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The capture sources the tool knows: one table row per set of TQZEnumDevice, saying what
+// The capture sources of a world: one table row per set of TQZEnumDevice, saying what
 // kind of source the set holds, how its devices deliver, how to list it and how to open one
 // of its devices.
 #pragma once
@@ -15,7 +15,7 @@ namespace TQZCapture {
 class TQZEnumDevice;
 }
 
-namespace vmcapture {
+namespace VornCapture {
 
 enum class Delivery { Push, Pull, Queued };
 const char* DeliveryName(Delivery delivery);
@@ -83,6 +83,11 @@ struct SourceKind {
 
 const std::vector<SourceKind>& SourceKinds();
 
+// Where the sources' notices go (several sources of the name asked for, the first taken): the
+// face shows them its own way. Standard error until one is set; set before capturing.
+using NoticeSink = void (*)(const std::string& text);
+void SetNoticeSink(NoticeSink sink);
+
 struct ScreenExtent {
     uint32_t width;
     uint32_t height;
@@ -99,4 +104,4 @@ ScreenExtent ScreenSize();
 const SourceKind* FindSourceKind(const std::string& kind, const std::string& delivery,
                                  std::string& error);
 
-}  // namespace vmcapture
+}  // namespace VornCapture
