@@ -385,6 +385,16 @@ public:
     uint64_t Lost() const override { return queue_.Dropped(); }
     double GapBeforeLast() override { return gap_; }
 
+protected:
+    // The unit is the queue's copy of what the callback was given, the source's own: it goes
+    // to the frame as it is, and the queue makes a buffer anew for a later one.
+    Keeper LendLastUnit(const uint8_t*& data, size_t) override {
+        auto held = std::make_shared<const std::vector<uint8_t>>(std::move(unit_));
+        unit_.clear();
+        data = held->data();
+        return held;
+    }
+
 private:
     static constexpr size_t kQueueBound = 32;  // video frames
     static constexpr uint64_t kAudioQueueSeconds = 10;

@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <mutex>
 #include <cstdio>
 
 #include "delivery.h"
+#include "image.h"
 #include "tqzcameradevice.h"
 #include "tqzdesktopdevice.h"
 #include "tqzenumdevice.h"
@@ -69,6 +72,59 @@ std::string KnownKinds() {
 }
 
 }  // namespace
+
+// The buffers a source copies its units into before lending them; a buffer comes back when the
+// last frame over it is let go (on any thread, also after the source is gone).
+struct LendingBuffers {
+    static constexpr size_t kKept = 3;
+    std::mutex mutex;
+    std::vector<std::vector<uint8_t>> spare;
+};
+
+Keeper Source::LendLastUnit(const uint8_t*& data, size_t size) {
+    if (!lending_) lending_ = std::make_shared<LendingBuffers>();
+    std::vector<uint8_t> buffer;
+    {
+        std::lock_guard<std::mutex> lock(lending_->mutex);
+        if (!lending_->spare.empty()) {
+            buffer = std::move(lending_->spare.back());
+            lending_->spare.pop_back();
+        }
+    }
+    buffer.resize(size);
+    if (size != 0) std::memcpy(buffer.data(), data, size);
+    std::weak_ptr<LendingBuffers> home = lending_;
+    auto* held = new std::vector<uint8_t>(std::move(buffer));
+    data = held->data();
+    return Keeper(held, [home](std::vector<uint8_t>* gone) {
+        std::unique_ptr<std::vector<uint8_t>> owned(gone);
+        if (const auto buffers = home.lock()) {
+            std::lock_guard<std::mutex> lock(buffers->mutex);
+            if (buffers->spare.size() < LendingBuffers::kKept)
+                buffers->spare.push_back(std::move(*owned));
+        }
+    });
+}
+
+bool Source::TakeFrame(VideoFrame& frame, int waitMs) {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    double seconds = 0;
+    if (!Take(data, size, seconds, waitMs)) return false;
+    ++framesTaken_;
+    const StreamFormat format = Format();
+    ImageView view;
+    if (format.medium != Medium::Video ||
+        !DeviceFrameView(data, size, format.width, format.height, view))
+        return false;
+    Keeper keeper = LendLastUnit(data, size);
+    frame = LendFrame(PixelFormat::BGR24, format.width, format.height, Orientation::BottomUp,
+                      {Plane{data, view.stride, size}}, std::move(keeper));
+    // Numbered from 1: frames taken, and those lost on the way, each had a number.
+    frame.sequence = framesTaken_ + Lost();
+    frame.timeNs = static_cast<int64_t>(seconds * 1e9);
+    return true;
+}
 
 void SetNoticeSink(NoticeSink sink) { noticeSink = sink != nullptr ? sink : NoticeToStandardError; }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "frame.h"
 #include "stream.h"
 
 namespace TQZCapture {
@@ -55,6 +56,25 @@ public:
     // device's stream), as far as the source can tell.
     virtual double GapBeforeLast() { return 0; }
     virtual void Close() = 0;
+
+    // Video: the next unit as a frame as its device made it, 24-bit rows blue first, bottom-up
+    // (BGR24). Its sequence counts the device's frames (a lost frame leaves its number out) and
+    // its time is the unit's, in ns. The pixels are lent to the frame: they stay as they are
+    // while any copy of the frame is held, whatever is taken after it. False when no frame came
+    // within `waitMs`, or the unit is no frame of the format's size (passed over, and counted
+    // by its number).
+    bool TakeFrame(VideoFrame& frame, int waitMs);
+
+protected:
+    // Lends the bytes of the unit Take gave last, setting `data` to where they stay valid for
+    // as long as the returned keeper lives. The device's memory goes back at the next Take, so
+    // by default they are copied, once, into a buffer of the source's, used again once every
+    // frame over it is let go; a source whose units are its own hands one over instead.
+    virtual Keeper LendLastUnit(const uint8_t*& data, size_t size);
+
+private:
+    uint64_t framesTaken_ = 0;
+    std::shared_ptr<struct LendingBuffers> lending_;
 };
 
 struct SourceEntry {
