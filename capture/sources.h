@@ -33,6 +33,8 @@ struct CaptureRequest {
     uint32_t channels = 2;
 };
 
+struct LendingBuffers;
+
 // One opened capture device, whatever its delivery: the tool takes its units one by one.
 class Source {
 public:
@@ -74,7 +76,7 @@ protected:
 
 private:
     uint64_t framesTaken_ = 0;
-    std::shared_ptr<struct LendingBuffers> lending_;
+    std::shared_ptr<LendingBuffers> lending_;
 };
 
 struct SourceEntry {
