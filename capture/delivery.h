@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "device_hooks.h"
-#include "frame.h"
 #include "freshgrab.h"
 #include "pushqueue.h"
 #include "sources.h"
@@ -184,16 +183,6 @@ public:
         if (!this->OpenDeviceWith(request, nullptr, error)) return false;
         const uint32_t rate = this->Format().frameRate;
         frameRate_ = rate == 0 ? 20 : rate;
-        // Large frames wait in fewer numbers: what waits stays near kWaitingBytes.
-        const Shape shape =
-            ShapeOf(PixelFormat::BGR24, this->Format().width, this->Format().height);
-        const uint64_t frameBytes = shape.error == FrameError::None
-                                        ? uint64_t{shape.plane[0].rowBytes} * shape.plane[0].rows
-                                        : 0;
-        pauseAt_ = kMostWaiting;
-        if (frameBytes != 0 && kWaitingBytes / frameBytes < kMostWaiting)
-            pauseAt_ = std::max<unsigned>(kFewestWaiting,
-                                          static_cast<unsigned>(kWaitingBytes / frameBytes));
         return true;
     }
 
@@ -220,27 +209,22 @@ public:
     }
 
 private:
-    // A device that makes frames faster than its reader takes them would fill its queue (600
-    // MB at 1920x1080) and go on capturing frames that the full queue drops. Instead it is
-    // paused while pauseAt_ frames wait, until they are down to three fewer; the frames its
-    // rate would have given meanwhile count as lost, as the queue's refusals would have. The
-    // queue keeps the blocks of three frames taken for the device's next frames: resuming
-    // within three frames reuses them, where a deeper swing would free blocks and fault in
-    // fresh ones. Small frames may wait in sixteens (a writer's hiccup of most of a second at
-    // 20 frames a second); large ones only as many as fit in kWaitingBytes, four at least, so a
-    // slow reader of a 1920x1080 screen holds a few frames, not a hundred megabytes.
-    static constexpr unsigned kMostWaiting = 16;
-    static constexpr unsigned kFewestWaiting = 4;
-    static constexpr unsigned kResumeBelow = 3;
-    static constexpr uint64_t kWaitingBytes = uint64_t{24} << 20;
+    // A device that makes frames faster than the tool writes them would fill its queue (600 MB
+    // at 1920x1080) and go on capturing frames that the full queue drops. Instead it is paused
+    // while kPauseAt frames wait, until they are down to kResumeAt; the frames its rate would
+    // have given meanwhile count as lost, as the queue's refusals would have. The queue keeps
+    // the blocks of three frames taken for the device's next frames: resuming within three
+    // frames reuses them, where a deeper swing would free blocks and fault in fresh ones.
+    static constexpr unsigned kPauseAt = 16;
+    static constexpr unsigned kResumeAt = kPauseAt - 3;
 
     void Regulate() {
         const unsigned waiting = this->device_.Packets.Count();
         const auto now = std::chrono::steady_clock::now();
-        if (!paused_ && waiting >= pauseAt_ && this->device_.Pause()) {
+        if (!paused_ && waiting >= kPauseAt && this->device_.Pause()) {
             paused_ = true;
             pausedAt_ = now;
-        } else if (paused_ && waiting + kResumeBelow <= pauseAt_ && this->device_.Pause()) {
+        } else if (paused_ && waiting <= kResumeAt && this->device_.Pause()) {
             paused_ = false;
             const std::chrono::duration<double> held = now - pausedAt_;
             missed_ += static_cast<uint64_t>(held.count() * frameRate_);
@@ -249,7 +233,6 @@ private:
 
     uint64_t taken_ = 0;
     uint32_t frameRate_ = 20;
-    unsigned pauseAt_ = kMostWaiting;
     bool paused_ = false;
     std::chrono::steady_clock::time_point pausedAt_{};
     uint64_t missed_ = 0;
