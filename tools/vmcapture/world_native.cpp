@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The real platform: the tool captures what is there.
-#include "autoworld.h"
 #include "report.h"
 #include "world.h"
 
 namespace vmcapture {
-
-using VornCapture::NoDisplay;
 
 const std::vector<OptionDef>& WorldOptions() {
     static const std::vector<OptionDef> none;
@@ -18,7 +15,5 @@ int ApplyWorldOptions(const ParsedArgs&) { return kExitOk; }
 uint64_t LargestCapturePixels() { return 0; }
 void StopWorldWaits() {}
 std::string WorldDescription() { return std::string(); }
-// The real desktop is always there.
-std::string NoDisplay() { return std::string(); }
 
 }  // namespace vmcapture
