@@ -120,8 +120,10 @@ bool Source::TakeFrame(VideoFrame& frame, int waitMs) {
     Keeper keeper = LendLastUnit(data, size);
     frame = LendFrame(PixelFormat::BGR24, format.width, format.height, Orientation::BottomUp,
                       {Plane{data, view.stride, size}}, std::move(keeper));
-    // Numbered from 1: frames taken, and those lost on the way, each had a number.
-    frame.sequence = framesTaken_ + Lost();
+    // Numbered from 1: frames taken, and those lost on the way, each had a number. A device's
+    // count of lost frames may lag its queue by a frame for a moment: a number never repeats.
+    lastSequence_ = std::max(lastSequence_ + 1, framesTaken_ + Lost());
+    frame.sequence = lastSequence_;
     frame.timeNs = static_cast<int64_t>(seconds * 1e9);
     return true;
 }

@@ -76,6 +76,7 @@ protected:
 
 private:
     uint64_t framesTaken_ = 0;
+    uint64_t lastSequence_ = 0;
     std::shared_ptr<LendingBuffers> lending_;
 };
 
