@@ -6,12 +6,20 @@
 # beyond its start (see measure): first on a quiet screen, then while a window covering the
 # screen plays a test video at 30 frames a second (the screen changes 30 times a second; that
 # window's own player is not counted). About a minute; not part of the test command.
+# With --memory first, each element's peak resident memory instead, for FRAMES frames taken as
+# fast as it gives them (as /usr/bin/time reports it; a quiet screen).
 #
-#   bash bench/gst_screen_sources.sh [BUILD_DIR] [FRAMES]   (default build-ci/native, 300)
+#   bash bench/gst_screen_sources.sh [--memory] [BUILD_DIR] [FRAMES]
+#   (default build-ci/native, 300 frames; 2000 with --memory)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+memory=0
+if [[ ${1:-} == --memory ]]; then
+    memory=1
+    shift
+fi
 build=${1:-$root/build-ci/native}
-frames=${2:-300}
+frames=${2:-$((memory ? 2000 : 300))}
 plugins=$build/lib/gstreamer-1.0
 [[ -e $plugins/libgstvorn.so ]] || { echo "no plugin in $plugins (build gstvorn first)" >&2; exit 1; }
 scratch=$(mktemp -d)
@@ -60,6 +68,17 @@ measure() {
                         1000 * (b[2] + b[3] - a[2] - a[3]) / m, 1000 * (b[2] - a[2]) / m,
                         1000 * (b[3] - a[3]) / m }'
 }
+if ((memory)); then
+    for source in vornvideosrc ximagesrc; do
+        /usr/bin/time -f "%M %e" -o "$scratch/time" gst-launch-1.0 -q "$source" \
+            num-buffers="$frames" ! "video/x-raw,width=1920,height=1080,framerate=1000/1" \
+            ! fakesink sync=false
+        awk -v s="$source" -v f="$frames" \
+            '{ printf "%-14s %5d frames: peak resident %6.1f MB, %5.1f s\n", s, f, $1 / 1024, $2 }' \
+            "$scratch/time"
+    done
+    exit 0
+fi
 # ximagesrc hands out the server's 32-bit pixels (BGRx) as they are; vornvideosrc gives 24-bit
 # BGR (or I420). "ximagesrc + to BGR" is ximagesrc with the conversion to the same BGR frames.
 # Both read only what changed where the server tells them (DAMAGE): ximagesrc with

@@ -40,14 +40,14 @@ const char* FormatName(uint32_t bits) {
 
 // The device's formats, those nearest 48000 Hz, 16 bits, stereo first (the first is the one
 // taken when downstream does not mind).
-GstCaps* DeviceCaps(std::vector<vmcapture::StreamFormat> formats) {
-    const auto distance = [](const vmcapture::StreamFormat& f) {
+GstCaps* DeviceCaps(std::vector<VornCapture::StreamFormat> formats) {
+    const auto distance = [](const VornCapture::StreamFormat& f) {
         return (f.sampleRate != 48000) + (f.bitsPerSample != 16) + (f.channels != 2);
     };
     std::stable_sort(formats.begin(), formats.end(),
                      [&](const auto& a, const auto& b) { return distance(a) < distance(b); });
     GstCaps* caps = gst_caps_new_empty();
-    for (const vmcapture::StreamFormat& f : formats) {
+    for (const VornCapture::StreamFormat& f : formats) {
         const char* name = FormatName(f.bitsPerSample);
         if (name == nullptr || f.channels > 2) continue;
         gst_caps_append_structure(
@@ -67,7 +67,7 @@ struct AudioState : vorngst::ElementState {
     uint64_t offset = 0;
     GstClockTime bufferTime = kFirstLatency;
     // What the device lists, read when the element starts.
-    std::vector<vmcapture::StreamFormat> formats;
+    std::vector<VornCapture::StreamFormat> formats;
 
     bool Choose(vorngst::DeviceChoice& choice, std::string&) override {
         choice.kind = "microphone";
@@ -97,16 +97,16 @@ struct AudioState : vorngst::ElementState {
     bool Negotiate(GstCaps* caps) override {
         GstAudioInfo asked;
         if (!gst_audio_info_from_caps(&asked, caps)) return false;
-        vmcapture::CaptureRequest request;
+        VornCapture::CaptureRequest request;
         request.sampleRate = static_cast<uint32_t>(GST_AUDIO_INFO_RATE(&asked));
         request.channels = static_cast<uint32_t>(GST_AUDIO_INFO_CHANNELS(&asked));
         request.bitsPerSample = static_cast<uint32_t>(GST_AUDIO_INFO_WIDTH(&asked));
         if (!OpenDevice(request)) return false;
-        const vmcapture::StreamFormat& format = session.Format();
+        const VornCapture::StreamFormat& format = session.Format();
         if (format.sampleRate != request.sampleRate || format.channels != request.channels ||
             format.bitsPerSample != request.bitsPerSample) {
             const std::string delivered =
-                vmcapture::AudioText(format.sampleRate, format.bitsPerSample, format.channels);
+                VornCapture::AudioText(format.sampleRate, format.bitsPerSample, format.channels);
             GST_ELEMENT_ERROR(
                 element, CORE, NEGOTIATION,
                 ("the device delivers %s, not the format negotiated", delivered.c_str()),

@@ -10,9 +10,9 @@ namespace vorngst {
 
 bool CaptureSession::Find(const DeviceChoice& choice, std::string& error) {
     Close();
-    kind_ = vmcapture::FindSourceKind(choice.kind, choice.via, error);
+    kind_ = VornCapture::FindSourceKind(choice.kind, choice.via, error);
     if (kind_ == nullptr) return false;
-    selector_ = vmcapture::Selector{};
+    selector_ = VornCapture::Selector{};
     uint64_t index = 0;
     const std::string& device = choice.device;
     const bool digits = !device.empty() && device.size() <= 9 &&
@@ -28,13 +28,13 @@ bool CaptureSession::Find(const DeviceChoice& choice, std::string& error) {
     return kind_->make(selector_, error) != nullptr;
 }
 
-bool CaptureSession::Open(const vmcapture::CaptureRequest& request, std::string& error) {
+bool CaptureSession::Open(const VornCapture::CaptureRequest& request, std::string& error) {
     Close();
     if (kind_ == nullptr) {
         error = "no device chosen";
         return false;
     }
-    std::unique_ptr<vmcapture::Source> source = kind_->make(selector_, error);
+    std::unique_ptr<VornCapture::Source> source = kind_->make(selector_, error);
     if (!source) return false;
     if (!source->Open(request, error)) return false;
     format_ = source->Format();
@@ -59,8 +59,8 @@ CaptureSession::Taken CaptureSession::Take(const uint8_t*& data, size_t& size, d
     return Taken::Flushing;
 }
 
-std::vector<vmcapture::StreamFormat> CaptureSession::MicrophoneFormats() const {
-    return vmcapture::MicrophoneFormats(selector_);
+std::vector<VornCapture::StreamFormat> CaptureSession::MicrophoneFormats() const {
+    return VornCapture::MicrophoneFormats(selector_);
 }
 
 uint64_t CaptureSession::Lost() const { return source_ ? source_->Lost() : 0; }
@@ -94,7 +94,7 @@ GstClockTime TimeMapper::Map(GstElement* element, double seconds) {
     return time;
 }
 
-bool ElementState::OpenDevice(const vmcapture::CaptureRequest& request) {
+bool ElementState::OpenDevice(const VornCapture::CaptureRequest& request) {
     std::string error;
     if (session.Open(request, error)) return true;
     GST_ELEMENT_ERROR(element, RESOURCE, OPEN_READ, ("cannot open the device: %s", error.c_str()),
@@ -175,18 +175,20 @@ bool Prepare(ElementState& state) {
     std::string error, used, why;
     // "auto" is the tool's default: VORN_WORLD where it is set, else the host's world where
     // the machine has something to capture.
-    if (!vmcapture::PutWorldInForce(choice.world == "auto" ? "" : choice.world, used, why, error)) {
+    if (!VornCapture::PutWorldInForce(choice.world == "auto" ? "" : choice.world, used, why,
+                                      error)) {
         GST_ELEMENT_ERROR(state.element, RESOURCE, SETTINGS, ("%s", error.c_str()), (nullptr));
         return false;
     }
-    if ((choice.kind == "desktop" || choice.kind == "window") && !vmcapture::NoDisplay().empty()) {
+    if ((choice.kind == "desktop" || choice.kind == "window") &&
+        !VornCapture::NoDisplay().empty()) {
         const std::string what = choice.kind + " " + choice.device + " of " +
-                                 vmcapture::WorldInForce() + ": " + vmcapture::NoDisplay();
+                                 VornCapture::WorldInForce() + ": " + VornCapture::NoDisplay();
         GST_ELEMENT_ERROR(state.element, RESOURCE, NOT_FOUND, ("%s", what.c_str()), (nullptr));
         return false;
     }
     if (!state.Choose(choice, error) || !state.session.Find(choice, error)) {
-        const std::string where = error + " in " + vmcapture::WorldInForce();
+        const std::string where = error + " in " + VornCapture::WorldInForce();
         GST_ELEMENT_ERROR(state.element, RESOURCE, NOT_FOUND, ("%s", where.c_str()), (nullptr));
         return false;
     }
@@ -277,13 +279,13 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
                 return GST_FLOW_FLUSHING;
             case CaptureSession::Taken::Silent: {
                 const DeviceChoice choice = state.settings.Choice();
-                const std::string world = vmcapture::WorldInForce();
+                const std::string world = VornCapture::WorldInForce();
                 const bool screen = choice.kind == "desktop" || choice.kind == "window";
                 const std::string hint =
                     world.rfind("the host", 0) != 0
                         ? "; world=host captures this machine's own screen, sound and cameras"
-                    : screen && !vmcapture::NoDisplay().empty()
-                        ? " (" + vmcapture::NoDisplay() + ")"
+                    : screen && !VornCapture::NoDisplay().empty()
+                        ? " (" + VornCapture::NoDisplay() + ")"
                         : " (in use elsewhere, or the screen cast refused?)";
                 GST_ELEMENT_ERROR(
                     push, RESOURCE, READ,

@@ -33,14 +33,14 @@ public:
     // Finds the chosen device; false with the reason when there is none.
     bool Find(const DeviceChoice& choice, std::string& error);
     // Opens the device found (closing one opened before) with `request`.
-    bool Open(const vmcapture::CaptureRequest& request, std::string& error);
+    bool Open(const VornCapture::CaptureRequest& request, std::string& error);
     bool IsOpen() const { return source_ != nullptr; }
     // What the open device delivers.
-    const vmcapture::StreamFormat& Format() const { return format_; }
+    const VornCapture::StreamFormat& Format() const { return format_; }
     std::string Name() const;
     bool IsKind(const char* kind) const;
     // The PCM formats the chosen microphone lists.
-    std::vector<vmcapture::StreamFormat> MicrophoneFormats() const;
+    std::vector<VornCapture::StreamFormat> MicrophoneFormats() const;
     // Waits for the next unit until Flush() or `silentSeconds` without one. The bytes stay
     // valid until the next Take or Close; `seconds` is the device's time stamp.
     Taken Take(const uint8_t*& data, size_t& size, double& seconds, double silentSeconds);
@@ -52,10 +52,10 @@ public:
     void Close();
 
 private:
-    const vmcapture::SourceKind* kind_ = nullptr;
-    vmcapture::Selector selector_;
-    std::unique_ptr<vmcapture::Source> source_;
-    vmcapture::StreamFormat format_;
+    const VornCapture::SourceKind* kind_ = nullptr;
+    VornCapture::Selector selector_;
+    std::unique_ptr<VornCapture::Source> source_;
+    VornCapture::StreamFormat format_;
     std::atomic<bool> flushing_{false};
 };
 
@@ -130,7 +130,7 @@ struct ElementState {
                                GstBuffer** out) = 0;
 
     // Opens the device with `request`; false, with the reason on the bus, when it does not open.
-    bool OpenDevice(const vmcapture::CaptureRequest& request);
+    bool OpenDevice(const VornCapture::CaptureRequest& request);
     // Whether the device lost units since the last call (the stream has a gap there);
     // lostSeen counts them all.
     bool LostMore();

@@ -53,13 +53,13 @@ G_DEFINE_TYPE(VornDeviceProvider, vorn_device_provider, GST_TYPE_DEVICE_PROVIDER
 
 namespace {
 
-GstDevice* MakeDevice(const vmcapture::SourceKind& row, const vmcapture::SourceEntry& entry) {
-    const bool audio = row.medium == vmcapture::Medium::Audio;
+GstDevice* MakeDevice(const VornCapture::SourceKind& row, const VornCapture::SourceEntry& entry) {
+    const bool audio = row.medium == VornCapture::Medium::Audio;
     GstCaps* caps = nullptr;
     if (audio) {
         caps = VornAudioCaps();
     } else if (std::string(row.kind) == "desktop") {
-        const vmcapture::ScreenExtent screen = vmcapture::ScreenSize();
+        const VornCapture::ScreenExtent screen = VornCapture::ScreenSize();
         caps = VornVideoCaps(screen.width, screen.height);
     } else {
         caps = VornVideoCaps(0, 0);
@@ -67,7 +67,7 @@ GstDevice* MakeDevice(const vmcapture::SourceKind& row, const vmcapture::SourceE
     GstStructure* props = gst_structure_new(
         "vorn-device-properties", "vorn.kind", G_TYPE_STRING, row.kind, "vorn.index", G_TYPE_UINT,
         entry.index, "vorn.set", G_TYPE_STRING, row.setName, "vorn.delivery", G_TYPE_STRING,
-        vmcapture::DeliveryName(row.delivery), nullptr);
+        VornCapture::DeliveryName(row.delivery), nullptr);
     const std::string name =
         entry.name.empty() ? std::string(row.kind) + " " + std::to_string(entry.index) : entry.name;
     auto* device = static_cast<VornDevice*>(g_object_new(
@@ -84,14 +84,15 @@ GstDevice* MakeDevice(const vmcapture::SourceKind& row, const vmcapture::SourceE
 // world is chosen as the elements and the tool choose it (VORN_WORLD, else auto).
 GList* Probe(GstDeviceProvider*) {
     std::string used, why, error;
-    if (!vmcapture::PutWorldInForce("", used, why, error))
+    if (!VornCapture::PutWorldInForce("", used, why, error))
         GST_WARNING("the devices are those of the world in force: %s", error.c_str());
     TQZCapture::TQZEnumDevice all;
     GList* devices = nullptr;
-    for (const vmcapture::SourceKind& row : vmcapture::SourceKinds()) {
+    for (const VornCapture::SourceKind& row : VornCapture::SourceKinds()) {
         std::string error;
-        if (row.make == nullptr || vmcapture::FindSourceKind(row.kind, "", error) != &row) continue;
-        for (const vmcapture::SourceEntry& entry : row.list(all))
+        if (row.make == nullptr || VornCapture::FindSourceKind(row.kind, "", error) != &row)
+            continue;
+        for (const VornCapture::SourceEntry& entry : row.list(all))
             devices = g_list_append(devices, gst_object_ref_sink(MakeDevice(row, entry)));
     }
     return devices;

@@ -29,7 +29,7 @@ GstStructure* VideoStructure(const char* format, guint width, guint height) {
             gst_structure_set(s, field, G_TYPE_INT, static_cast<int>(side), nullptr);
         } else {
             g_value_init(&value, GST_TYPE_INT_RANGE);
-            gst_value_set_int_range(&value, 1, static_cast<int>(vmcapture::kMaxSide));
+            gst_value_set_int_range(&value, 1, static_cast<int>(VornCapture::kMaxSide));
             gst_structure_set_value(s, field, &value);
             g_value_unset(&value);
         }
@@ -37,7 +37,7 @@ GstStructure* VideoStructure(const char* format, guint width, guint height) {
     return s;
 }
 
-void SetRate(GstCaps* caps, const vmcapture::StreamFormat* fixed) {
+void SetRate(GstCaps* caps, const VornCapture::StreamFormat* fixed) {
     GValue value = G_VALUE_INIT;
     if (fixed != nullptr && fixed->frameInterval != 0) {
         int numerator = 0, denominator = 1;
@@ -76,8 +76,8 @@ struct VideoState : vorngst::ElementState {
     // What a window or camera delivers when opened as it likes (the caps it offers), read
     // once the element starts.
     bool probed = false;
-    vmcapture::StreamFormat probe;
-    vmcapture::I420Maker maker;
+    VornCapture::StreamFormat probe;
+    VornCapture::I420Maker maker;
     uint64_t frames = 0;
     bool warnedSize = false;
     // The negotiated frames' buffers, handed out again once downstream lets go of them, so a
@@ -119,7 +119,7 @@ struct VideoState : vorngst::ElementState {
         // A window delivers its client size, a camera what it connects at: opened once as it
         // likes, it tells the caps to offer; it stays open for a negotiation that agrees.
         std::string error;
-        if (!session.Open(vmcapture::CaptureRequest{}, error)) {
+        if (!session.Open(VornCapture::CaptureRequest{}, error)) {
             const vorngst::DeviceChoice choice = settings.Choice();
             GST_ELEMENT_ERROR(element, RESOURCE, OPEN_READ,
                               ("cannot open %s %s: %s", choice.kind.c_str(), choice.device.c_str(),
@@ -141,7 +141,7 @@ struct VideoState : vorngst::ElementState {
 
     GstCaps* OfferedCaps() override {
         if (session.IsKind("desktop")) {
-            const vmcapture::ScreenExtent screen = vmcapture::ScreenSize();
+            const VornCapture::ScreenExtent screen = VornCapture::ScreenSize();
             GstCaps* caps = CapsUpTo(screen.width, screen.height, true);
             SetRate(caps, nullptr);
             return caps;
@@ -154,7 +154,7 @@ struct VideoState : vorngst::ElementState {
 
     // The whole screen (or the device's size), at the device's rate or the tool's default.
     void Fixate(GstStructure* s) override {
-        vmcapture::ScreenExtent size = vmcapture::ScreenSize();
+        VornCapture::ScreenExtent size = VornCapture::ScreenSize();
         if (probed) size = {probe.width, probe.height};
         gst_structure_fixate_field_nearest_int(s, "width", static_cast<int>(size.width));
         gst_structure_fixate_field_nearest_int(s, "height", static_cast<int>(size.height));
@@ -173,18 +173,18 @@ struct VideoState : vorngst::ElementState {
             return false;
         }
         const double rate = static_cast<double>(asked.fps_n) / asked.fps_d;
-        vmcapture::CaptureRequest request;
+        VornCapture::CaptureRequest request;
         request.sizeGiven = true;
         request.width = width;
         request.height = height;
         request.frameRate =
             static_cast<uint32_t>(std::lround(std::max(1.0, std::min(rate, 1000.0))));
         // An open device that delivers the size keeps running unless a window's rate changes.
-        const vmcapture::StreamFormat& open = session.Format();
+        const VornCapture::StreamFormat& open = session.Format();
         const bool keep = session.IsOpen() && open.width == width && open.height == height &&
                           (session.IsKind("camera") || open.frameRate == request.frameRate);
         if (!keep && !OpenDevice(request)) return false;
-        const vmcapture::StreamFormat& format = session.Format();
+        const VornCapture::StreamFormat& format = session.Format();
         if (format.width != width || format.height != height) {
             GST_ELEMENT_ERROR(element, CORE, NEGOTIATION,
                               ("the device delivers %ux%u, not the %ux%u negotiated", format.width,
@@ -210,8 +210,8 @@ struct VideoState : vorngst::ElementState {
     GstFlowReturn Make(const uint8_t* data, size_t size, double seconds, GstBuffer** out) override {
         const auto width = static_cast<uint32_t>(GST_VIDEO_INFO_WIDTH(&info));
         const auto height = static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&info));
-        vmcapture::ImageView view;
-        if (!vmcapture::DeviceFrameView(data, size, width, height, view)) {
+        VornCapture::ImageView view;
+        if (!VornCapture::DeviceFrameView(data, size, width, height, view)) {
             // A window that changed size: its frames no longer fit the caps.
             if (!warnedSize)
                 GST_ELEMENT_WARNING(element, STREAM, FORMAT,
@@ -246,7 +246,7 @@ struct VideoState : vorngst::ElementState {
     }
 
     // Writes the device's bottom-up frame into the buffer in the negotiated format.
-    bool Fill(const vmcapture::ImageView& view, GstBuffer* buffer) {
+    bool Fill(const VornCapture::ImageView& view, GstBuffer* buffer) {
         GstVideoFrame frame;
         if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_WRITE)) return false;
         const uint32_t width = view.width, height = view.height;
@@ -259,7 +259,7 @@ struct VideoState : vorngst::ElementState {
                             static_cast<size_t>(width) * 3);
         } else if ((ok = maker.Convert(view, width, height))) {
             for (int plane = 0; plane < 3; ++plane) {
-                const vmcapture::I420Maker::Plane in = maker.PlaneAt(plane);
+                const VornCapture::I420Maker::Plane in = maker.PlaneAt(plane);
                 const uint32_t rows = plane == 0 ? height : height / 2;
                 const size_t row = plane == 0 ? width : width / 2;
                 auto* out = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, plane));

@@ -15,22 +15,22 @@ namespace {
 
 // The row that opens sources of `kind`: for cameras and microphones the first delivery
 // (push: the device's thread fills a queue the stream takes from).
-const vmcapture::SourceKind* RowOf(const std::string& kind) {
+const VornCapture::SourceKind* RowOf(const std::string& kind) {
     std::string error;
-    return vmcapture::FindSourceKind(kind, "", error);
+    return VornCapture::FindSourceKind(kind, "", error);
 }
 
 class Stream : public SourceStream {
 public:
-    Stream(const vmcapture::SourceKind& row, unsigned int index,
-           std::unique_ptr<vmcapture::Source> source)
+    Stream(const VornCapture::SourceKind& row, unsigned int index,
+           std::unique_ptr<VornCapture::Source> source)
         : row_(row), source_(std::move(source)), format_(source_->Format()) {
         selector_.index = index;
         name_ = source_->Name();
     }
     ~Stream() override { Close(); }
 
-    bool IsVideo() const override { return format_.medium == vmcapture::Medium::Video; }
+    bool IsVideo() const override { return format_.medium == VornCapture::Medium::Video; }
     std::string Name() const override { return name_; }
     std::uint32_t Width() const override { return format_.width; }
     std::uint32_t Height() const override { return format_.height; }
@@ -72,8 +72,8 @@ private:
         const std::uint64_t sequence = ++taken_ + Lost() - 1;
         if (IsVideo()) {
             // Device frames are bottom-up blue-green-red rows, packed or padded to 4 bytes.
-            vmcapture::ImageView view;
-            if (!vmcapture::DeviceFrameView(data, size, format_.width, format_.height, view))
+            VornCapture::ImageView view;
+            if (!VornCapture::DeviceFrameView(data, size, format_.width, format_.height, view))
                 return false;
             std::array<VornCapture::Plane, 3> planes{};
             planes[0] = {view.bits, view.stride, view.stride * view.height};
@@ -100,16 +100,16 @@ private:
     // name). Screens stay; a closed window, an unplugged camera do not.
     bool StillThere() {
         std::string error;
-        const std::unique_ptr<vmcapture::Source> again = row_.make(selector_, error);
+        const std::unique_ptr<VornCapture::Source> again = row_.make(selector_, error);
         if (!again) return false;
         const std::string kind = row_.kind;
         return kind == "desktop" || kind == "window" || again->Name() == name_;
     }
 
-    const vmcapture::SourceKind& row_;
-    vmcapture::Selector selector_;
-    std::unique_ptr<vmcapture::Source> source_;
-    vmcapture::StreamFormat format_;
+    const VornCapture::SourceKind& row_;
+    VornCapture::Selector selector_;
+    std::unique_ptr<VornCapture::Source> source_;
+    VornCapture::StreamFormat format_;
     std::string name_;
     std::uint64_t taken_ = 0;
     std::uint64_t refused_ = 0;
@@ -124,33 +124,33 @@ const std::vector<std::string>& SourceKindNames() {
 
 bool UseWorld(const std::string& world, std::string& error) {
     std::string used, why;
-    return vmcapture::PutWorldInForce(world == "auto" ? "" : world, used, why, error);
+    return VornCapture::PutWorldInForce(world == "auto" ? "" : world, used, why, error);
 }
 
 std::string WorldName() {
-    const std::string text = vmcapture::WorldInForce();  // "the host world (...)"
+    const std::string text = VornCapture::WorldInForce();  // "the host world (...)"
     return text.rfind("the host", 0) == 0 ? "host" : "virtual";
 }
 
-std::string NoDisplay() { return vmcapture::NoDisplay(); }
+std::string NoDisplay() { return VornCapture::NoDisplay(); }
 
 std::vector<SourceInfo> ListSources(const std::string& kind) {
     std::vector<SourceInfo> found;
     TQZCapture::TQZEnumDevice all;
     for (const std::string& name : SourceKindNames()) {
         if (!kind.empty() && kind != name) continue;
-        const vmcapture::SourceKind* row = RowOf(name);
+        const VornCapture::SourceKind* row = RowOf(name);
         if (row == nullptr) continue;
         const bool screen = name == "desktop";
-        for (const vmcapture::SourceEntry& entry : row->list(all)) {
+        for (const VornCapture::SourceEntry& entry : row->list(all)) {
             SourceInfo info{name, entry.index, entry.name, {}};
             if (screen) {
-                vmcapture::ScreenExtent size{};
-                if (vmcapture::MeasureScreen(&size))
+                VornCapture::ScreenExtent size{};
+                if (VornCapture::MeasureScreen(&size))
                     info.modes.push_back(std::to_string(size.width) + "x" +
                                          std::to_string(size.height));
             } else {
-                info.modes = vmcapture::DeviceFormats(*row, entry.index);
+                info.modes = VornCapture::DeviceFormats(*row, entry.index);
             }
             found.push_back(std::move(info));
         }
@@ -160,20 +160,20 @@ std::vector<SourceInfo> ListSources(const std::string& kind) {
 
 std::unique_ptr<SourceStream> OpenSource(const std::string& kind, unsigned int index,
                                          const OpenRequest& request, std::string& error) {
-    const vmcapture::SourceKind* row = vmcapture::FindSourceKind(kind, "", error);
+    const VornCapture::SourceKind* row = VornCapture::FindSourceKind(kind, "", error);
     if (row == nullptr) return nullptr;
-    vmcapture::Selector selector;
+    VornCapture::Selector selector;
     selector.index = index;
-    std::unique_ptr<vmcapture::Source> source = row->make(selector, error);
+    std::unique_ptr<VornCapture::Source> source = row->make(selector, error);
     if (!source) return nullptr;
-    vmcapture::CaptureRequest asked;
+    VornCapture::CaptureRequest asked;
     asked.sizeGiven = request.sizeGiven;
     asked.width = request.width;
     asked.height = request.height;
     if (kind == "desktop" && !request.sizeGiven) {
         // The whole screen, by default.
-        vmcapture::ScreenExtent screen{};
-        if (!vmcapture::MeasureScreen(&screen)) {
+        VornCapture::ScreenExtent screen{};
+        if (!VornCapture::MeasureScreen(&screen)) {
             error =
                 "the screen delivered nothing, so its size is unknown (in a Wayland "
                 "session: the screen cast did not start)";
@@ -188,14 +188,14 @@ std::unique_ptr<SourceStream> OpenSource(const std::string& kind, unsigned int i
     asked.channels = request.channels;
     asked.bitsPerSample = 16;
     if (!source->Open(asked, error)) return nullptr;
-    const vmcapture::StreamFormat format = source->Format();
-    if (format.medium == vmcapture::Medium::Audio && format.bitsPerSample != 16) {
+    const VornCapture::StreamFormat format = source->Format();
+    if (format.medium == VornCapture::Medium::Audio && format.bitsPerSample != 16) {
         error = "the microphone delivers " +
-                vmcapture::AudioText(format.sampleRate, format.bitsPerSample, format.channels) +
+                VornCapture::AudioText(format.sampleRate, format.bitsPerSample, format.channels) +
                 "; 16 bits are read";
         return nullptr;
     }
-    if (format.medium == vmcapture::Medium::Video &&
+    if (format.medium == VornCapture::Medium::Video &&
         VornCapture::ShapeOf(VornCapture::PixelFormat::BGR24, format.width, format.height).error !=
             VornCapture::FrameError::None) {
         error = "the source delivers no usable frame size (" + std::to_string(format.width) + "x" +

@@ -11,10 +11,12 @@
 #include "fuzz_check.h"
 #include "image.h"
 #include "options.h"
+#include "rawframes.h"
 
 namespace {
 
 using namespace vmcapture;
+using namespace VornCapture;
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts(1);

@@ -5,6 +5,10 @@
 
 namespace vmcapture {
 
+using VornCapture::BitmapStride;
+using VornCapture::ImageView;
+using VornCapture::kMaxSide;
+
 namespace {
 
 constexpr uint32_t kFileHeaderSize = 14;

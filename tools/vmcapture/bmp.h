@@ -12,14 +12,14 @@
 namespace vmcapture {
 
 // The whole file for `image`: file header, 40-byte info header, pixel rows.
-std::vector<uint8_t> EncodeBmp(const ImageView& image);
+std::vector<uint8_t> EncodeBmp(const VornCapture::ImageView& image);
 
 // Reads the picture of a bitmap file held in `file`; `view` points into `file`.
-bool DecodeBmp(const std::vector<uint8_t>& file, ImageView& view, std::string& error);
+bool DecodeBmp(const std::vector<uint8_t>& file, VornCapture::ImageView& view, std::string& error);
 
 // Reads the bitmap file at `path` into `file` and decodes it into `view` (which points into
 // `file`). Files larger than 1 GiB are refused.
-bool ReadBmpFile(const std::string& path, std::vector<uint8_t>& file, ImageView& view,
+bool ReadBmpFile(const std::string& path, std::vector<uint8_t>& file, VornCapture::ImageView& view,
                  std::string& error);
 
 // The file name of frame `number` for the name pattern `pattern`: the first printf-style

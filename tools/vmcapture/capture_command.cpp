@@ -23,6 +23,21 @@
 
 namespace vmcapture {
 
+using VornCapture::AudioText;
+using VornCapture::CaptureRequest;
+using VornCapture::DeliveryName;
+using VornCapture::EvenDown;
+using VornCapture::FindSourceKind;
+using VornCapture::kMaxSide;
+using VornCapture::MeasureScreen;
+using VornCapture::Medium;
+using VornCapture::NoDisplay;
+using VornCapture::ScreenExtent;
+using VornCapture::Selector;
+using VornCapture::Source;
+using VornCapture::SourceKind;
+using VornCapture::StreamFormat;
+
 namespace {
 
 struct Settings {

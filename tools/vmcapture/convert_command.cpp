@@ -9,10 +9,16 @@
 #include "files.h"
 #include "image.h"
 #include "options.h"
+#include "rawframes.h"
 #include "report.h"
 #include "yuvwriter.h"
 
 namespace vmcapture {
+
+using VornCapture::EvenDown;
+using VornCapture::I420Maker;
+using VornCapture::ImageView;
+using VornCapture::kMaxSide;
 
 namespace {
 

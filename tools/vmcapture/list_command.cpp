@@ -12,6 +12,14 @@
 
 namespace vmcapture {
 
+using VornCapture::Delivery;
+using VornCapture::DeliveryName;
+using VornCapture::DeviceFormats;
+using VornCapture::Medium;
+using VornCapture::SourceEntry;
+using VornCapture::SourceKind;
+using VornCapture::SourceKinds;
+
 namespace {
 
 const char* MediumName(Medium medium) { return medium == Medium::Video ? "video" : "audio"; }

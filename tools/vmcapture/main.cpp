@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "console.h"
 #include "report.h"
+#include "sources.h"
 
 namespace {
 
@@ -88,6 +89,8 @@ int Run(std::vector<std::string> args) {
 
 int main(int argc, char** argv) {
     vmcapture::IgnoreBrokenPipe();
+    // The sources' notices are the tool's: prefixed with its name, silenced by --quiet.
+    VornCapture::SetNoticeSink(vmcapture::ReportNotice);
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& failure) {

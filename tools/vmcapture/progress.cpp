@@ -3,6 +3,9 @@
 
 namespace vmcapture {
 
+using VornCapture::Medium;
+using VornCapture::StreamFormat;
+
 std::string Fixed(double value) {
     char text[64];
     std::snprintf(text, sizeof text, "%.1f", value);

@@ -28,7 +28,7 @@ std::string Fixed(double value);
 
 // "frames 57  dropped 0  missing 0  19.8 of 20 fps  2.9 s" or
 // "audio 2.9 s  buffers 58  dropped 0  2.9 s".
-std::string DescribeCounts(const CaptureCounts& counts, const StreamFormat& stream);
+std::string DescribeCounts(const CaptureCounts& counts, const VornCapture::StreamFormat& stream);
 
 class Progress {
 public:

@@ -22,6 +22,8 @@
 
 namespace vmcapture {
 
+using VornCapture::CaptureRequest;
+
 namespace {
 
 struct Container {

@@ -16,7 +16,7 @@ struct RecordingSettings {
     std::string videoKind;  // desktop, window or camera
     std::string videoDevice;
     std::string via;  // for a camera: push, pull or empty
-    CaptureRequest request;
+    VornCapture::CaptureRequest request;
     bool audio = false;
     std::string audioDevice;  // an index or a name
     double maxSeconds = 0;    // 0: no limit

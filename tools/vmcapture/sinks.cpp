@@ -12,6 +12,13 @@
 
 namespace vmcapture {
 
+using VornCapture::DeviceFrameView;
+using VornCapture::EvenDown;
+using VornCapture::I420Maker;
+using VornCapture::ImageView;
+using VornCapture::Medium;
+using VornCapture::StreamFormat;
+
 namespace {
 
 std::string LowerExtension(const std::string& path) {

@@ -18,8 +18,8 @@ enum class OutputFormat { Y4m, Bmp, Wav };
 // file name's extension names; standard output ("-") takes the medium's default (Y4M for
 // video, WAV for audio). False for a name whose extension names no format the tool writes,
 // a format that does not suit the medium, and BMP frames to standard output.
-bool ChooseOutputFormat(const std::string& name, const std::string& path, Medium medium,
-                        OutputFormat& format, std::string& error);
+bool ChooseOutputFormat(const std::string& name, const std::string& path,
+                        VornCapture::Medium medium, OutputFormat& format, std::string& error);
 
 class Sink {
 public:
@@ -61,6 +61,7 @@ protected:
 // converter takes even sizes only); the crop is reported. The Y4M header takes `rate`, which
 // SetFrameRate may replace.
 std::unique_ptr<Sink> MakeSink(OutputFormat format, const std::string& path,
-                               const StreamFormat& stream, FrameRate rate, std::string& error);
+                               const VornCapture::StreamFormat& stream, FrameRate rate,
+                               std::string& error);
 
 }  // namespace vmcapture

@@ -27,8 +27,5 @@ std::string WorldDescription();
 // Ends the world's waits on the user (a consent dialog open for the screen): called by a stop
 // request, in its signal handler.
 void StopWorldWaits();
-// Seconds of audio that the platform counted as lost by the audio devices of this process so
-// far (0 where the platform does not count).
-double AudioLostSeconds();
 
 }  // namespace vmcapture

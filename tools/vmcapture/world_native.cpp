@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 // The real platform: the tool captures what is there.
-#include "autoworld.h"
 #include "report.h"
 #include "world.h"
 
@@ -16,7 +15,5 @@ int ApplyWorldOptions(const ParsedArgs&) { return kExitOk; }
 uint64_t LargestCapturePixels() { return 0; }
 void StopWorldWaits() {}
 std::string WorldDescription() { return std::string(); }
-// The real desktop is always there.
-std::string NoDisplay() { return std::string(); }
 
 }  // namespace vmcapture

@@ -17,6 +17,10 @@
 
 namespace vmcapture {
 
+using VornCapture::ImageView;
+using VornCapture::kMaxSide;
+using VornCapture::PutWorldInForce;
+
 namespace {
 
 bool ParsePoint(const std::string& text, int64_t limit, int& x, int& y) {

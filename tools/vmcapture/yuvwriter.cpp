@@ -6,6 +6,8 @@
 
 namespace vmcapture {
 
+using VornCapture::I420Maker;
+
 namespace {
 const char kFrameMarker[] = "FRAME\n";
 }

@@ -36,7 +36,7 @@ public:
     // thousandths have more digits than the provisional one's.
     bool RewriteRate(FrameRate rate);
     // Writes one frame and flushes it, so the file is complete after every frame.
-    bool WriteFrame(const I420Maker& frame);
+    bool WriteFrame(const VornCapture::I420Maker& frame);
     bool Close(std::string& error) { return file_.Close(error); }
     const OutputFile& File() const { return file_; }
     // After the file system took no more (File().NoRoom()): keeps the header and the whole

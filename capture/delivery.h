@@ -16,9 +16,12 @@
 #include "tqzaudiodevice.h"
 #include "tqzpacket.h"
 #include "tqzvideodevice.h"
-#include "world.h"
 
-namespace vmcapture {
+namespace VornCapture {
+
+// Seconds of audio that the platform counted as lost by the audio devices of this process so
+// far (0 where the platform does not count).
+double AudioLostSeconds();
 
 inline double SecondsNow() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -365,6 +368,16 @@ public:
     uint64_t Lost() const override { return queue_.Dropped(); }
     double GapBeforeLast() override { return gap_; }
 
+protected:
+    // The unit is the queue's copy of what the callback was given, the source's own: it goes
+    // to the frame as it is, and the queue makes a buffer anew for a later one.
+    Keeper LendLastUnit(const uint8_t*& data, size_t) override {
+        auto held = std::make_shared<const std::vector<uint8_t>>(std::move(unit_));
+        unit_.clear();
+        data = held->data();
+        return held;
+    }
+
 private:
     static constexpr size_t kQueueBound = 32;  // video frames
     static constexpr uint64_t kAudioQueueSeconds = 10;
@@ -377,4 +390,4 @@ private:
     double gap_ = 0;
 };
 
-}  // namespace vmcapture
+}  // namespace VornCapture

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vmcapture {
+namespace VornCapture {
 
 enum class Medium { Video, Audio };
 
@@ -38,4 +38,4 @@ inline std::string AudioText(uint32_t rate, uint32_t bits, uint32_t channels) {
            std::to_string(channels) + (channels == 1 ? " channel" : " channels");
 }
 
-}  // namespace vmcapture
+}  // namespace VornCapture

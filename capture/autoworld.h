@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace vmcapture {
+namespace VornCapture {
 
 // The world "auto" picks: "host" where a display (WAYLAND_DISPLAY, DISPLAY) is named or a sound
 // server answers, else "virtual"; `why` says what decided.
@@ -28,4 +28,4 @@ std::string WorldInForce();
 // window can be captured ("no display: neither WAYLAND_DISPLAY nor DISPLAY is set"); else "".
 std::string NoDisplay();
 
-}  // namespace vmcapture
+}  // namespace VornCapture

@@ -8,7 +8,7 @@
 
 #include "sources.h"
 
-namespace vmcapture {
+namespace VornCapture {
 
 // One line per capability of the device at `index` of the row's set, e.g. "YUY2 640x480,
 // 5-30 fps" or "44100 Hz, 16 bits, 2 channels". Empty for rows without formats (screens);
@@ -18,4 +18,4 @@ std::vector<std::string> DeviceFormats(const SourceKind& row, unsigned int index
 // The plain PCM formats the selected microphone lists, in its order; empty where it lists none.
 std::vector<StreamFormat> MicrophoneFormats(const Selector& selector);
 
-}  // namespace vmcapture
+}  // namespace VornCapture

@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "image.h"
 
-#include "files.h"
 #include "internal/convert/i420convert.h"
-#include "report.h"
 
-namespace vmcapture {
+namespace VornCapture {
 
 uint32_t ImageView::Pixel(uint32_t x, uint32_t y) const {
     uint8_t rgb[3];
@@ -26,9 +24,9 @@ void ImageView::CopyRow(uint32_t y, uint32_t x, uint32_t count, bool blueFirstOu
 
 bool DeviceFrameView(const uint8_t* data, size_t length, uint32_t width, uint32_t height,
                      ImageView& view) {
-    if (data == nullptr || width == 0 || height == 0 || width > kMaxSide || height > kMaxSide)
-        return false;
-    const size_t packed = static_cast<size_t>(width) * 3;
+    const Shape shape = ShapeOf(PixelFormat::BGR24, width, height);
+    if (data == nullptr || shape.error != FrameError::None) return false;
+    const size_t packed = shape.plane[0].rowBytes;
     size_t stride;
     if (length == packed * height)
         stride = packed;
@@ -42,9 +40,9 @@ bool DeviceFrameView(const uint8_t* data, size_t length, uint32_t width, uint32_
 
 bool I420Maker::Convert(const ImageView& image, uint32_t width, uint32_t height) {
     namespace I420 = TQZCapture::I420;
-    uint32_t length = 0;
-    if (width == 0 || height == 0 || width > image.width || height > image.height ||
-        width > kMaxSide || height > kMaxSide || !I420::OutputSize(width, height, &length))
+    const Shape shape = ShapeOf(PixelFormat::I420, width, height);
+    if (shape.error != FrameError::None || width % 2 != 0 || height % 2 != 0 ||
+        width > image.width || height > image.height)
         return false;
     const I420::Order order = image.blueFirst ? I420::Order::BlueFirst : I420::Order::RedFirst;
     I420::Image source{image.Row(0), image.stride, image.bottomUp, order};
@@ -58,7 +56,7 @@ bool I420Maker::Convert(const ImageView& image, uint32_t width, uint32_t height)
     }
     lumaSize_ = static_cast<size_t>(width) * height;
     chromaSize_ = lumaSize_ / 4;
-    output_.resize(length);
+    output_.resize(lumaSize_ + 2 * chromaSize_);
     I420::Convert(source, width, height, output_.data());
     return true;
 }
@@ -76,40 +74,4 @@ I420Maker::Plane I420Maker::PlaneAt(int plane) const {
     }
 }
 
-bool ReadRawFrames(std::FILE* in, const std::string& name, const RawFrames& layout,
-                   const std::function<bool(const ImageView&, std::string&)>& take,
-                   std::string& error) {
-    if (layout.width == 0 || layout.width > kMaxSide || layout.height == 0 ||
-        layout.height > kMaxSide) {
-        error = name + ": raw frames of " + std::to_string(layout.width) + "x" +
-                std::to_string(layout.height) + " are out of range";
-        return false;
-    }
-    const size_t stride = static_cast<size_t>(layout.width) * 3;
-    std::vector<uint8_t> frame(stride * layout.height);
-    uint64_t frames = 0;
-    for (;;) {
-        const size_t got = std::fread(frame.data(), 1, frame.size(), in);
-        if (got == 0) break;
-        if (got < frame.size()) {
-            error = name + ": ends inside frame " + std::to_string(frames + 1) + " (" +
-                    std::to_string(got) + " of " + std::to_string(frame.size()) + " bytes)";
-            return false;
-        }
-        const ImageView image{frame.data(),    layout.width,    layout.height, stride, 3,
-                              layout.bottomUp, layout.blueFirst};
-        if (!take(image, error)) return false;
-        ++frames;
-    }
-    if (std::ferror(in)) {
-        error = SystemError(name);
-        return false;
-    }
-    if (frames == 0) {
-        error = name + ": no input";
-        return false;
-    }
-    return true;
-}
-
-}  // namespace vmcapture
+}  // namespace VornCapture

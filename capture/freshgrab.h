@@ -12,7 +12,7 @@
 #include "tqzsamplegrabbercb.h"
 #include "vornplatform.h"
 
-namespace vmcapture {
+namespace VornCapture {
 
 // Counts the samples that pass a pulled device's grabber, as the grabber reports them on the
 // streaming thread. A Get brought a new sample when the count moved while it ran: a still
@@ -74,4 +74,4 @@ void GrabAgain(Device& device) {
     }
 }
 
-}  // namespace vmcapture
+}  // namespace VornCapture

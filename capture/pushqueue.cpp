@@ -4,7 +4,7 @@
 #include <chrono>
 #include <utility>
 
-namespace vmcapture {
+namespace VornCapture {
 
 void PushQueue::Put(double seconds, const unsigned char* data, long length) {
     if (data == nullptr || length <= 0) return;
@@ -55,4 +55,4 @@ uint64_t PushQueue::Dropped() const {
     return dropped_;
 }
 
-}  // namespace vmcapture
+}  // namespace VornCapture

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The capture tool's pulled source over the camera device of the virtual world: whether a Get
+// The capture layer's pulled source over the camera device of the virtual world: whether a Get
 // brought a new frame is what the graph says, never what the pixels look like.
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 
 namespace {
 
-using vmcapture::CaptureRequest;
-using vmcapture::PullSource;
+using VornCapture::CaptureRequest;
+using VornCapture::PullSource;
 
 // A camera whose test picture cannot move: at 2 x 2 the bars and the square fill the frame
 // whatever the frame's index, so every frame is the same, as a slide or a test card is.

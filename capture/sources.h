@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The capture sources the tool knows: one table row per set of TQZEnumDevice, saying what
+// The capture sources of a world: one table row per set of TQZEnumDevice, saying what
 // kind of source the set holds, how its devices deliver, how to list it and how to open one
 // of its devices.
 #pragma once
@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "frame.h"
 #include "stream.h"
 
 namespace TQZCapture {
 class TQZEnumDevice;
 }
 
-namespace vmcapture {
+namespace VornCapture {
 
 enum class Delivery { Push, Pull, Queued };
 const char* DeliveryName(Delivery delivery);
@@ -31,6 +32,8 @@ struct CaptureRequest {
     uint32_t bitsPerSample = 16;
     uint32_t channels = 2;
 };
+
+struct LendingBuffers;
 
 // One opened capture device, whatever its delivery: the tool takes its units one by one.
 class Source {
@@ -55,6 +58,26 @@ public:
     // device's stream), as far as the source can tell.
     virtual double GapBeforeLast() { return 0; }
     virtual void Close() = 0;
+
+    // Video: the next unit as a frame as its device made it, 24-bit rows blue first, bottom-up
+    // (BGR24). Its sequence counts the device's frames (a lost frame leaves its number out) and
+    // its time is the unit's, in ns. The pixels are lent to the frame: they stay as they are
+    // while any copy of the frame is held, whatever is taken after it. False when no frame came
+    // within `waitMs`, or the unit is no frame of the format's size (passed over, and counted
+    // by its number).
+    bool TakeFrame(VideoFrame& frame, int waitMs);
+
+protected:
+    // Lends the bytes of the unit Take gave last, setting `data` to where they stay valid for
+    // as long as the returned keeper lives. The device's memory goes back at the next Take, so
+    // by default they are copied, once, into a buffer of the source's, used again once every
+    // frame over it is let go; a source whose units are its own hands one over instead.
+    virtual Keeper LendLastUnit(const uint8_t*& data, size_t size);
+
+private:
+    uint64_t framesTaken_ = 0;
+    uint64_t lastSequence_ = 0;
+    std::shared_ptr<LendingBuffers> lending_;
 };
 
 struct SourceEntry {
@@ -83,6 +106,11 @@ struct SourceKind {
 
 const std::vector<SourceKind>& SourceKinds();
 
+// Where the sources' notices go (several sources of the name asked for, the first taken): the
+// face shows them its own way. Standard error until one is set; set before capturing.
+using NoticeSink = void (*)(const std::string& text);
+void SetNoticeSink(NoticeSink sink);
+
 struct ScreenExtent {
     uint32_t width;
     uint32_t height;
@@ -99,4 +127,4 @@ ScreenExtent ScreenSize();
 const SourceKind* FindSourceKind(const std::string& kind, const std::string& delivery,
                                  std::string& error);
 
-}  // namespace vmcapture
+}  // namespace VornCapture

@@ -12,7 +12,7 @@
 #include "icaptureaudiocallback.h"
 #include "icapturevideocallback.h"
 
-namespace vmcapture {
+namespace VornCapture {
 
 class PushQueue {
 public:
@@ -71,4 +71,4 @@ private:
     PushQueue& queue_;
 };
 
-}  // namespace vmcapture
+}  // namespace VornCapture

@@ -2,9 +2,13 @@
 #include "sources.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <cstdio>
 
 #include "delivery.h"
-#include "report.h"
+#include "image.h"
 #include "tqzcameradevice.h"
 #include "tqzdesktopdevice.h"
 #include "tqzenumdevice.h"
@@ -13,9 +17,15 @@
 #include "tqzvoicedevice.h"
 #include "tqzwindowdevice.h"
 
-namespace vmcapture {
+namespace VornCapture {
 
 namespace {
+
+void NoticeToStandardError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+std::atomic<NoticeSink> noticeSink{NoticeToStandardError};
+
+void Notice(const std::string& text) { noticeSink.load()(text); }
 
 using TQZCapture::TQZEnumDevice;
 
@@ -44,9 +54,9 @@ std::unique_ptr<Source> MakeSource(const Selector& selector, std::string& error)
         for (const auto* other : *set.GetList())
             if (other != nullptr && selector.name == other->Name) ++sameName;
         if (sameName > 1)
-            ReportNotice(std::to_string(sameName) + " sources are named '" + selector.name +
-                         "'; capturing the first of them, index " + std::to_string(device->Index) +
-                         " (pick another by its index)");
+            Notice(std::to_string(sameName) + " sources are named '" + selector.name +
+                   "'; capturing the first of them, index " + std::to_string(device->Index) +
+                   " (pick another by its index)");
     }
     return std::make_unique<Adapter>(device);
 }
@@ -62,6 +72,63 @@ std::string KnownKinds() {
 }
 
 }  // namespace
+
+// The buffers a source copies its units into before lending them; a buffer comes back when the
+// last frame over it is let go (on any thread, also after the source is gone).
+struct LendingBuffers {
+    static constexpr size_t kKept = 3;
+    std::mutex mutex;
+    std::vector<std::vector<uint8_t>> spare;
+};
+
+Keeper Source::LendLastUnit(const uint8_t*& data, size_t size) {
+    if (!lending_) lending_ = std::make_shared<LendingBuffers>();
+    std::vector<uint8_t> buffer;
+    {
+        std::lock_guard<std::mutex> lock(lending_->mutex);
+        if (!lending_->spare.empty()) {
+            buffer = std::move(lending_->spare.back());
+            lending_->spare.pop_back();
+        }
+    }
+    buffer.resize(size);
+    if (size != 0) std::memcpy(buffer.data(), data, size);
+    std::weak_ptr<LendingBuffers> home = lending_;
+    auto* held = new std::vector<uint8_t>(std::move(buffer));
+    data = held->data();
+    return Keeper(held, [home](std::vector<uint8_t>* gone) {
+        std::unique_ptr<std::vector<uint8_t>> owned(gone);
+        if (const auto buffers = home.lock()) {
+            std::lock_guard<std::mutex> lock(buffers->mutex);
+            if (buffers->spare.size() < LendingBuffers::kKept)
+                buffers->spare.push_back(std::move(*owned));
+        }
+    });
+}
+
+bool Source::TakeFrame(VideoFrame& frame, int waitMs) {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    double seconds = 0;
+    if (!Take(data, size, seconds, waitMs)) return false;
+    ++framesTaken_;
+    const StreamFormat format = Format();
+    ImageView view;
+    if (format.medium != Medium::Video ||
+        !DeviceFrameView(data, size, format.width, format.height, view))
+        return false;
+    Keeper keeper = LendLastUnit(data, size);
+    frame = LendFrame(PixelFormat::BGR24, format.width, format.height, Orientation::BottomUp,
+                      {Plane{data, view.stride, size}}, std::move(keeper));
+    // Numbered from 1: frames taken, and those lost on the way, each had a number. A device's
+    // count of lost frames may lag its queue by a frame for a moment: a number never repeats.
+    lastSequence_ = std::max(lastSequence_ + 1, framesTaken_ + Lost());
+    frame.sequence = lastSequence_;
+    frame.timeNs = static_cast<int64_t>(seconds * 1e9);
+    return true;
+}
+
+void SetNoticeSink(NoticeSink sink) { noticeSink = sink != nullptr ? sink : NoticeToStandardError; }
 
 const char* DeliveryName(Delivery delivery) {
     switch (delivery) {
@@ -152,4 +219,4 @@ ScreenExtent ScreenSize() {
     return size;
 }
 
-}  // namespace vmcapture
+}  // namespace VornCapture

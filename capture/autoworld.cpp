@@ -11,7 +11,7 @@
 
 #include "vorn/control/world.h"
 
-namespace vmcapture {
+namespace VornCapture {
 
 namespace {
 
@@ -120,4 +120,4 @@ std::string NoDisplay() {
     return "no display: neither WAYLAND_DISPLAY nor DISPLAY is set";
 }
 
-}  // namespace vmcapture
+}  // namespace VornCapture

@@ -1,19 +1,15 @@
 // SPDX-License-Identifier: MIT
-// Images as the tool meets them (device frames, bitmap files, raw RGB files) and their
-// conversion to I420 through the library's converter.
+// Packed RGB images as they lie in memory (device frames, bitmap files, raw RGB input) and
+// their conversion to I420 through the library's converter.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <functional>
-#include <string>
 #include <vector>
 
-namespace vmcapture {
+#include "frame.h"
 
-// Largest side the tool accepts for a picture or a frame.
-constexpr uint32_t kMaxSide = 16384;
+namespace VornCapture {
 
 // A packed image of 3 or 4 bytes per pixel as it lies in memory. Pixel bytes are blue,
 // green, red (and a fourth byte that is ignored), or red, green, blue.
@@ -45,26 +41,11 @@ inline size_t BitmapStride(uint32_t width) {
 bool DeviceFrameView(const uint8_t* data, size_t length, uint32_t width, uint32_t height,
                      ImageView& view);
 
-// Raw RGB24 input: frames of `width` x `height` packed 3-byte pixels, one after another.
-struct RawFrames {
-    uint32_t width = 0;  // 1 to kMaxSide
-    uint32_t height = 0;
-    bool blueFirst = false;
-    bool bottomUp = false;
-};
-
-// Reads the frames of `layout` from `in` to its end and hands each to `take`, which says why
-// it failed in its string. False, with the reason in `error` (naming the input `name`), when
-// `take` fails, the input ends inside a frame, holds no frame, or cannot be read.
-bool ReadRawFrames(std::FILE* in, const std::string& name, const RawFrames& layout,
-                   const std::function<bool(const ImageView&, std::string&)>& take,
-                   std::string& error);
-
 // Rounds down to an even number: the converter takes even sizes only.
 inline uint32_t EvenDown(uint32_t side) { return side & ~1u; }
 
 // Turns the top-left part of images into I420 with the library's conversion (the code behind
-// TQZColorSpaceConvert, linked into the tool). The public class reads only bottom-up red-first
+// TQZColorSpaceConvert, linked in). The public class reads only bottom-up red-first
 // packed rows; the conversion under it also reads blue-first pixels and rows of any stride in
 // either direction, so a device frame is converted where it lies, with no copy and no byte swap
 // first. The planes come out in the usual I420 order: Y, U (Cb), V (Cr). Buffers are kept from
@@ -89,4 +70,4 @@ private:
     size_t chromaSize_ = 0;
 };
 
-}  // namespace vmcapture
+}  // namespace VornCapture

@@ -11,7 +11,7 @@
 #include "tqzvoicedevice.h"
 #include "tqzvoicedeviceset.h"
 
-namespace vmcapture {
+namespace VornCapture {
 
 namespace {
 
@@ -148,4 +148,4 @@ std::vector<StreamFormat> MicrophoneFormats(const Selector& selector) {
     return formats;
 }
 
-}  // namespace vmcapture
+}  // namespace VornCapture

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The platform's count of lost audio, read by the pull source of every host of the sources
-// (the tool and the GStreamer elements), so it lives with them and not with the tool's world.
-#include "world.h"
+// The platform's count of lost audio, read by the pull source.
+#include "delivery.h"
 
 #ifndef _WIN32
 #include "vorn/control/media.h"
 #endif
 
-namespace vmcapture {
+namespace VornCapture {
 
 #ifdef _WIN32
 // The real platform keeps no such count.
@@ -16,4 +15,4 @@ double AudioLostSeconds() { return 0; }
 double AudioLostSeconds() { return static_cast<double>(VornWorld::AudioLost()) / 1e7; }
 #endif
 
-}  // namespace vmcapture
+}  // namespace VornCapture
