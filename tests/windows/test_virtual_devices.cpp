@@ -264,7 +264,7 @@ TEST_F(VirtualDevicesTest, PullCameraGetsTheNextFrameWhenTheHostGrabsAgainBefore
         EXPECT_EQ(320u, device->Width);
         EXPECT_EQ(240u, device->Height);
         for (long grab = 0; grab < 4; ++grab) {
-            if (grab > 0) vmcapture::GrabAgain(*device);
+            if (grab > 0) VornCapture::GrabAgain(*device);
             TQZPacket* packet = device->Get();
             ASSERT_NE(nullptr, packet);
             EXPECT_EQ(grab,
@@ -289,7 +289,7 @@ TEST_F(VirtualDevicesTest, PullMicrophoneGetsConsecutiveBuffersWhenTheHostGrabsA
     const VornSignal::PcmLayout layout{22050, 1, 8, 1};
     uint64_t position = 0;
     for (int grab = 0; grab < 3; ++grab) {
-        if (grab > 0) vmcapture::GrabAgain(*device);
+        if (grab > 0) VornCapture::GrabAgain(*device);
         TQZPacket* packet = device->Get();
         ASSERT_NE(nullptr, packet);
         ASSERT_GT(packet->Size(), 0u);
