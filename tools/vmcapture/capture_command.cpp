@@ -115,7 +115,8 @@ CommandDef Definition() {
         "own, and the file says what it delivers ('vmcapture list --formats' shows what\n"
         "each device takes). The output appears when the capture succeeds; until then it\n"
         "is written as FILE.<process id>.part. Audio that the device lost (a gap in its\n"
-        "stream) is named on standard error, how much and where, also with --quiet; a\n"
+        "stream) is named on standard error, how much and where, and so are video frames\n"
+        "the source never produced or that were dropped, also with --quiet; a\n"
         "microphone that breaks off leaves the file of what it delivered, with an error.\n\n"
         "A window is captured as its device does it: a region of the client area's size,\n"
         "rounded down to a multiple of 4, taken from the window's outer top-left corner.\n"
@@ -451,13 +452,13 @@ void ReportRate(const Settings& settings, const StreamFormat& stream, Sink& sink
     const uint32_t asked = settings.request.frameRate;
     const double produced = meter.PerSecond();
     if (counts.missing > 0 && produced > 0)
-        ReportNotice("the source produced " + Fixed(produced) + " frames a second, not the " +
-                     std::to_string(asked) + " asked for: " + std::to_string(counts.missing) +
-                     " frames were never produced");
+        ReportWarning("the source produced " + Fixed(produced) + " frames a second, not the " +
+                      std::to_string(asked) + " asked for: " + std::to_string(counts.missing) +
+                      " frames were never produced");
     if (counts.dropped > 0)
-        ReportNotice(std::to_string(counts.dropped) +
-                     " frames were dropped: the source made them, or would have while it was "
-                     "held back for a capture that fell behind, but they were not written");
+        ReportWarning(std::to_string(counts.dropped) +
+                      " frames were dropped: the source made them, or would have while it was "
+                      "held back for a capture that fell behind, but they were not written");
     if (!y4m) return;
     const FrameRate device = DeviceRate(stream), rate = TrueRate(meter, device);
     const bool measured = ToDouble(rate) != ToDouble(device);

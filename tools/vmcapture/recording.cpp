@@ -464,9 +464,9 @@ int Record(const RecordingSettings& settings) {
         return status;
     }
     if (video.gaps != 0)
-        ReportNotice(std::to_string(video.gaps) +
-                     " video frames were never produced; players hold the frame before over "
-                     "each gap");
+        ReportWarning(std::to_string(video.gaps) +
+                      " video frames were never produced; players hold the frame before over "
+                      "each gap");
     if (video.doubled != 0)
         ReportNotice(std::to_string(video.doubled) +
                      " video frames came too soon after the one before and were left out");
