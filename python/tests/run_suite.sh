@@ -57,9 +57,16 @@ if [[ -z $python ]]; then
     exit 1
 fi
 
+# An AddressSanitizer build's module needs the sanitizers' runtimes loaded first.
+sanitized=()
+if grep -q '^VMC_SANITIZE:[A-Z]*=.*address' "$BUILD/CMakeCache.txt"; then
+    sanitized=(LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)"
+        ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+fi
+
 # Run from a scratch folder: only the installed package can be imported.
 cd "$prefix" || exit 1
-where=$(PYTHONPATH=$site "$python" -c 'import vorncapture; print(vorncapture.__file__)')
+where=$(env PYTHONPATH="$site" "${sanitized[@]}" "$python" -c 'import vorncapture; print(vorncapture.__file__)')
 if [[ $where != "$site"/* ]]; then
     echo "vorncapture was imported from $where, not from the installation in $site"
     summary 0 1 0
@@ -115,12 +122,9 @@ PY
     passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 }
 runs=0
-if grep -q '^VMC_SANITIZE:[A-Z]*=.*address' "$BUILD/CMakeCache.txt"; then
+if ((${#sanitized[@]})); then
     echo "the suite on the AddressSanitizer and UBSan build's module"
-    run_suite "$site" \
-        LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)" \
-        ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
-        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 VORNCAPTURE_GRABS=5000
+    run_suite "$site" "${sanitized[@]}" VORNCAPTURE_GRABS=5000
 else
     run_suite "$site"
 fi
