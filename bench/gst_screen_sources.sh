@@ -79,16 +79,18 @@ if ((memory)); then
     done
     exit 0
 fi
-# ximagesrc hands out the server's 32-bit pixels (BGRx) as they are; vornvideosrc gives 24-bit
-# BGR (or I420). "ximagesrc + to BGR" is ximagesrc with the conversion to the same BGR frames.
-# Both read only what changed where the server tells them (DAMAGE): ximagesrc with
-# use-damage=true, its default; vornvideosrc always (VORN_X11_NO_DAMAGE=1 turns that off).
+# Both hand out the server's 32-bit pixels (BGRx) as they are, vornvideosrc lending its
+# shared-memory copies; BGR and I420 are made from them by vornvideosrc's one conversion, and by
+# videoconvert after ximagesrc. Both read only what changed where the server tells them
+# (DAMAGE): ximagesrc with use-damage=true, its default; vornvideosrc always.
 rounds() {
     for _ in 1 2; do
-        measure vornvideosrc vornvideosrc
+        measure "vornvideosrc BGRx" vornvideosrc
         measure "ximagesrc (damage)" "ximagesrc"
-        measure "ximagesrc no damage" "ximagesrc use-damage=false"
+        measure "vornvideosrc BGR" vornvideosrc "! capsfilter caps=video/x-raw,format=BGR"
         measure "ximagesrc + to BGR" "ximagesrc" "! videoconvert ! video/x-raw,format=BGR"
+        measure "vornvideosrc I420" vornvideosrc "! capsfilter caps=video/x-raw,format=I420"
+        measure "ximagesrc + to I420" "ximagesrc" "! videoconvert ! video/x-raw,format=I420"
     done
 }
 echo "$frames frames of 1920x1080 from $display, each source in turn (twice), a quiet screen:"

@@ -268,6 +268,11 @@ gboolean Query(GstBaseSrc* base, GstQuery* query) {
 GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
     ElementState& state = State(push);
     if (!state.negotiated) return GST_FLOW_NOT_NEGOTIATED;
+    if (state.OwnFrames()) {
+        const GstFlowReturn made = state.Produce(out);
+        // Produce posted the error already, as below.
+        return made == GST_FLOW_ERROR ? GST_FLOW_EOS : made;
+    }
     for (;;) {
         const uint8_t* data = nullptr;
         size_t size = 0;

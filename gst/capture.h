@@ -49,6 +49,7 @@ public:
     // Makes a waiting Take return Flushing, and every later one until Resume().
     void Flush() { flushing_ = true; }
     void Resume() { flushing_ = false; }
+    bool Flushing() const { return flushing_; }
     void Close();
 
 private:
@@ -128,6 +129,13 @@ struct ElementState {
     // and the next one taken.
     virtual GstFlowReturn Make(const uint8_t* data, size_t size, double seconds,
                                GstBuffer** out) = 0;
+    // Whether the element takes its frames itself rather than the device's units (Produce
+    // then makes each buffer, waiting for it as long as it must).
+    virtual bool OwnFrames() const { return false; }
+    virtual GstFlowReturn Produce(GstBuffer** out) {
+        (void)out;
+        return GST_FLOW_NOT_NEGOTIATED;
+    }
 
     // Opens the device with `request`; false, with the reason on the bus, when it does not open.
     bool OpenDevice(const VornCapture::CaptureRequest& request);

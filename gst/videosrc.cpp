@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: MIT
 // vornvideosrc: a live source of the screen, a window or a camera of the library, as
-// video/x-raw BGR (top row first) or I420 (the library's converter).
+// video/x-raw BGR (top row first) or I420 (the library's converter). An X screen is also offered
+// as it lies in the display's shared memory, BGRx, lent into the buffers without a copy.
 #include <gst/base/gstpushsrc.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "capture.h"
+#include "convert.h"
 #include "elements.h"
 #include "image.h"
+#include "x11screen.h"
 
 GST_DEBUG_CATEGORY_STATIC(vorn_video_debug);
 #define GST_CAT_DEFAULT vorn_video_debug
@@ -18,6 +22,8 @@ namespace {
 
 // The frame rate offered first where the device has none of its own.
 constexpr int kDefaultRate = 20;
+// Give up on a screen that cannot be read for this long.
+constexpr gint64 kSilentMicroseconds = 5000000;
 
 GstStructure* VideoStructure(const char* format, guint width, guint height) {
     GstStructure* s = gst_structure_new("video/x-raw", "format", G_TYPE_STRING, format,
@@ -53,8 +59,10 @@ void SetRate(GstCaps* caps, const VornCapture::StreamFormat* fixed) {
 }
 
 // A screen size: sizes up to it (the region from the top-left corner). Otherwise a fixed size.
-GstCaps* CapsUpTo(guint width, guint height, bool upTo) {
+// With `lent`, the screen's own BGRx first, at its whole size only (any size for a template).
+GstCaps* CapsUpTo(guint width, guint height, bool upTo, bool lent = false) {
     GstCaps* caps = gst_caps_new_empty();
+    if (lent) gst_caps_append_structure(caps, VideoStructure("BGRx", width, height));
     for (const char* format : {"BGR", "I420"}) {
         GstStructure* s = VideoStructure(format, upTo ? 0 : width, upTo ? 0 : height);
         if (upTo && width != 0) {
@@ -83,6 +91,13 @@ struct VideoState : vorngst::ElementState {
     // The negotiated frames' buffers, handed out again once downstream lets go of them, so a
     // frame is written into memory already mapped (and often still cached).
     GstBufferPool* pool = nullptr;
+    // The desktop is an X screen whose frames can be lent (found at Begin), and the caps
+    // negotiated take it whole: the element then takes its frames itself, without the device.
+    bool lendable = false;
+    bool direct = false;
+    VornCapture::X11Screen screen;
+    gint64 nextDueNs = 0;
+    uint64_t lastSequence = 0;
 
     ~VideoState() override { DropPool(); }
 
@@ -115,7 +130,12 @@ struct VideoState : vorngst::ElementState {
         probed = false;
         frames = 0;
         warnedSize = false;
-        if (session.IsKind("desktop")) return true;
+        direct = false;
+        lendable = false;
+        if (session.IsKind("desktop")) {
+            lendable = VornCapture::X11Screen::Usable();
+            return true;
+        }
         // A window delivers its client size, a camera what it connects at: opened once as it
         // likes, it tells the caps to offer; it stays open for a negotiation that agrees.
         std::string error;
@@ -134,6 +154,7 @@ struct VideoState : vorngst::ElementState {
 
     void End() override {
         probed = false;
+        direct = false;
         DropPool();
     }
 
@@ -142,7 +163,7 @@ struct VideoState : vorngst::ElementState {
     GstCaps* OfferedCaps() override {
         if (session.IsKind("desktop")) {
             const VornCapture::ScreenExtent screen = VornCapture::ScreenSize();
-            GstCaps* caps = CapsUpTo(screen.width, screen.height, true);
+            GstCaps* caps = CapsUpTo(screen.width, screen.height, true, lendable);
             SetRate(caps, nullptr);
             return caps;
         }
@@ -171,6 +192,30 @@ struct VideoState : vorngst::ElementState {
             GST_WARNING_OBJECT(element, "I420 wants an even width and height, not %ux%u", width,
                                height);
             return false;
+        }
+        const VornCapture::ScreenExtent whole = VornCapture::ScreenSize();
+        const bool bgrx = GST_VIDEO_INFO_FORMAT(&asked) == GST_VIDEO_FORMAT_BGRx;
+        direct = lendable && width == whole.width && height == whole.height &&
+                 (bgrx || VORN_CAPTURE_HAS_CONVERT);
+        if (bgrx && !direct) {
+            GST_WARNING_OBJECT(element, "BGRx is the whole X screen's own format only");
+            return false;
+        }
+        if (direct) {
+            // The frames are the screen's own: the device is not opened at all.
+            session.Close();
+            info = asked;
+            nextDueNs = 0;
+            lastSequence = 0;
+            if (bgrx) {
+                DropPool();
+            } else if (!MakePool(caps)) {
+                GST_ELEMENT_ERROR(element, RESOURCE, NO_SPACE_LEFT, ("no buffers for the frames"),
+                                  (nullptr));
+                return false;
+            }
+            gst_base_src_set_blocksize(element, static_cast<guint>(GST_VIDEO_INFO_SIZE(&info)));
+            return true;
         }
         const double rate = static_cast<double>(asked.fps_n) / asked.fps_d;
         VornCapture::CaptureRequest request;
@@ -222,15 +267,27 @@ struct VideoState : vorngst::ElementState {
             warnedSize = true;
             return GST_FLOW_CUSTOM_SUCCESS;
         }
+        return FromPool([&](GstBuffer* buffer) { return Fill(view, buffer); }, seconds, out);
+    }
+
+    // A buffer of the pool that `write` fills with the frame, stamped with its time.
+    template <class Write>
+    GstFlowReturn FromPool(Write write, double seconds, GstBuffer** out) {
         GstBuffer* buffer = nullptr;
         const GstFlowReturn acquired = gst_buffer_pool_acquire_buffer(pool, &buffer, nullptr);
         if (acquired != GST_FLOW_OK) return acquired;
-        if (!Fill(view, buffer)) {
+        if (!write(buffer)) {
             gst_buffer_unref(buffer);
             GST_ELEMENT_ERROR(element, STREAM, FAILED, ("the frame could not be converted"),
                               (nullptr));
             return GST_FLOW_ERROR;
         }
+        Stamp(buffer, seconds);
+        *out = buffer;
+        return GST_FLOW_OK;
+    }
+
+    void Stamp(GstBuffer* buffer, double seconds) {
         GST_BUFFER_PTS(buffer) = time.Map(GST_ELEMENT(element), seconds);
         GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
         GST_BUFFER_DURATION(buffer) = Latency();
@@ -241,8 +298,101 @@ struct VideoState : vorngst::ElementState {
         if (frames == 0 || gap) GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
         if (gap) GST_WARNING_OBJECT(element, "%" G_GUINT64_FORMAT " frames lost so far", lostSeen);
         ++frames;
-        *out = buffer;
+    }
+
+    bool OwnFrames() const override { return direct; }
+
+    // One frame of the lent screen a period, none made up when late: BGRx lent as it is, the
+    // others converted once into a buffer of the pool.
+    GstFlowReturn Produce(GstBuffer** out) override {
+        const gint64 period = static_cast<gint64>(Latency());
+        gint64 now = g_get_monotonic_time() * 1000;
+        if (nextDueNs == 0) nextDueNs = now;
+        while (now < nextDueNs) {
+            if (session.Flushing()) return GST_FLOW_FLUSHING;
+            g_usleep(static_cast<gulong>(std::min<gint64>((nextDueNs - now) / 1000 + 1, 5000)));
+            now = g_get_monotonic_time() * 1000;
+        }
+        nextDueNs = nextDueNs + period < now ? now : nextDueNs + period;
+
+        // Every copy of the screen held downstream: wait for one to come back.
+        VornCapture::VideoFrame frame;
+        const gint64 began = g_get_monotonic_time();
+        while (!screen.Take(frame)) {
+            if (session.Flushing()) return GST_FLOW_FLUSHING;
+            if (g_get_monotonic_time() - began > kSilentMicroseconds) {
+                GST_ELEMENT_ERROR(element, RESOURCE, READ,
+                                  ("the X screen could not be read for %g s (is every frame "
+                                   "still held downstream?)",
+                                   kSilentMicroseconds / 1e6),
+                                  (nullptr));
+                return GST_FLOW_ERROR;
+            }
+            g_usleep(2000);
+        }
+        if (frame.width != static_cast<uint32_t>(GST_VIDEO_INFO_WIDTH(&info)) ||
+            frame.height != static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&info))) {
+            GST_ELEMENT_ERROR(
+                element, STREAM, FORMAT,
+                ("the screen is now %ux%u, not the %dx%d negotiated", frame.width, frame.height,
+                 GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info)),
+                (nullptr));
+            return GST_FLOW_ERROR;
+        }
+        if (frame.sequence == lastSequence)
+            GST_LOG_OBJECT(element, "screen unchanged since frame %" G_GUINT64_FORMAT,
+                           frame.sequence);
+        lastSequence = frame.sequence;
+
+        const double seconds = static_cast<double>(frame.timeNs) / 1e9;
+        if (GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGRx)
+            return FromPool([&](GstBuffer* buffer) { return ConvertInto(frame, buffer); }, seconds,
+                            out);
+        *out = Lend(frame);
+        Stamp(*out, seconds);
         return GST_FLOW_OK;
+    }
+
+    // A buffer over the frame's own pixels, read-only; the frame's lease goes with the buffer.
+    GstBuffer* Lend(const VornCapture::VideoFrame& frame) {
+        const VornCapture::Plane& plane = frame.planes[0];
+        auto* lease = new VornCapture::Keeper(frame.keeper);
+        GstBuffer* buffer = gst_buffer_new_wrapped_full(
+            GST_MEMORY_FLAG_READONLY, const_cast<gpointer>(static_cast<const void*>(plane.data)),
+            plane.length, 0, plane.length, lease,
+            [](gpointer kept) { delete static_cast<VornCapture::Keeper*>(kept); });
+        gsize offset[GST_VIDEO_MAX_PLANES] = {0};
+        gint stride[GST_VIDEO_MAX_PLANES] = {static_cast<gint>(plane.stride)};
+        gst_buffer_add_video_meta_full(buffer, GST_VIDEO_FRAME_FLAG_NONE, GST_VIDEO_FORMAT_BGRx,
+                                       frame.width, frame.height, 1, offset, stride);
+        return buffer;
+    }
+
+    // Converts the lent frame once, straight into the buffer in the negotiated format.
+    bool ConvertInto(const VornCapture::VideoFrame& source, GstBuffer* buffer) {
+#if VORN_CAPTURE_HAS_CONVERT
+        GstVideoFrame mapped;
+        if (!gst_video_frame_map(&mapped, &info, buffer, GST_MAP_WRITE)) return false;
+        VornCapture::FrameTarget target;
+        target.format = GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGR
+                            ? VornCapture::PixelFormat::BGR24
+                            : VornCapture::PixelFormat::I420;
+        target.width = source.width;
+        target.height = source.height;
+        for (guint p = 0; p < GST_VIDEO_FRAME_N_PLANES(&mapped) && p < 3; ++p) {
+            const auto stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, p));
+            target.planes[p] = {
+                static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, p)), stride,
+                stride * static_cast<size_t>(GST_VIDEO_FRAME_COMP_HEIGHT(&mapped, p))};
+        }
+        const bool ok = VornCapture::Convert(source, target) == VornCapture::ConvertError::None;
+        gst_video_frame_unmap(&mapped);
+        return ok;
+#else
+        (void)source;
+        (void)buffer;
+        return false;
+#endif
     }
 
     // Writes the device's bottom-up frame into the buffer in the negotiated format.
@@ -286,11 +436,18 @@ GstCaps* VornVideoCaps(guint width, guint height) {
     return caps;
 }
 
+// Every format the element may give: the lent screen's BGRx too.
+static GstCaps* TemplateCaps() {
+    GstCaps* caps = CapsUpTo(0, 0, true, true);
+    SetRate(caps, nullptr);
+    return caps;
+}
+
 static void vorn_video_src_class_init(VornVideoSrcClass* klass) {
     GST_DEBUG_CATEGORY_INIT(vorn_video_debug, "vornvideosrc", 0, "Vorn video source");
     vorngst::InitClass(klass, {"Vorn video source", "Source/Video",
                                "Captures the screen, a window or a camera through VornMediaCapture",
-                               VornVideoCaps(0, 0), true, "desktop"});
+                               TemplateCaps(), true, "desktop"});
 }
 
 static void vorn_video_src_init(VornVideoSrc* self) {

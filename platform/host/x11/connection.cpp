@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -86,6 +87,22 @@ PixelFormat FormatOfImage(const XImage& image) {
     return f;
 }
 
+using Bands = std::vector<std::pair<int, int>>;
+
+// Sorts bands of rows and joins those that touch or overlap.
+void MergeBands(Bands& bands) {
+    std::sort(bands.begin(), bands.end());
+    size_t merged = 0;
+    for (const auto& band : bands) {
+        if (merged > 0 && band.first <= bands[merged - 1].second) {
+            bands[merged - 1].second = std::max(bands[merged - 1].second, band.second);
+        } else {
+            bands[merged++] = band;
+        }
+    }
+    bands.resize(merged);
+}
+
 }  // namespace
 
 // A shared-memory segment attached to the display of one connection.
@@ -103,8 +120,26 @@ struct Connection::Segments {
     // The screen's copy (GrabScreen) between reads; null while its pixels are read.
     std::unique_ptr<Segment> screen;
     bool screenLeased = false;
+    // Damage GrabScreen's copy missed (taken for LendScreen's copies): it reads all again.
+    bool screenStale = false;
     long live = 0;
     long leased = 0;
+};
+
+// One of LendScreen's copies of the screen, and the rows the server damaged since it was read.
+struct Connection::ScreenCopy {
+    std::shared_ptr<Segments> pool;
+    std::unique_ptr<Segment> segment;
+    Bands stale;
+    std::atomic<int> lent{0};  // images over it still held (let go on any thread)
+
+    ~ScreenCopy() {
+        if (!segment) return;
+        // Detached from the display by Connection when it still can; the memory goes here.
+        if (segment->info.shmaddr != nullptr) shmdt(segment->info.shmaddr);
+        std::lock_guard<std::mutex> lock(pool->mutex);
+        --pool->live;
+    }
 };
 
 Connection& Connection::The() {
@@ -201,6 +236,14 @@ void Connection::Close() {
         segments_->live -= static_cast<long>(kept.size());
     }
     for (auto& s : kept) Detach(*s);
+    for (auto& copy : copies_) {
+        if (copy->lent.load() == 0) {
+            Detach(*copy->segment);
+            copy->segment->info.shmaddr = nullptr;
+        }
+    }
+    copies_.clear();
+    latest_.reset();
     // The Damage object and its region go with the connection.
     damage_ = changed_ = 0;
     // Still ours while it closes: a lost connection may report its loss once more.
@@ -354,19 +397,73 @@ void Connection::Detach(Segment& segment) {
     shmdt(segment.info.shmaddr);
 }
 
-bool Connection::GrabScreen(Pixels* pixels) {
-    if (damage_ == 0) return false;
-    // The image's layout, made on this side only: rows of the whole screen, one after another.
+bool Connection::ScreenLayout(PixelFormat* format, size_t* bytesPerLine) {
+    // Made on this side only: rows of the whole screen, one after another.
     XImage* layout =
         XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, nullptr, nullptr,
                         static_cast<unsigned>(width_), static_cast<unsigned>(height_));
     if (layout == nullptr) return false;
-    const PixelFormat format = FormatOfImage(*layout);
-    const auto bytesPerLine = static_cast<size_t>(layout->bytes_per_line);
+    *format = FormatOfImage(*layout);
+    *bytesPerLine = static_cast<size_t>(layout->bytes_per_line);
     layout->data = nullptr;
     XDestroyImage(layout);
+    return uint64_t{*bytesPerLine} * static_cast<uint64_t>(height_) <= kMaxBytes;
+}
+
+std::vector<std::pair<int, int>> Connection::TakeDamage() {
+    // The damage is taken from the server before the rows are read: what changes meanwhile is
+    // read now and again next time.
+    Bands bands;
+    XDamageSubtract(display_, damage_, None, changed_);
+    int count = 0;
+    XRectangle* parts = XFixesFetchRegion(display_, changed_, &count);
+    for (int i = 0; i < count; ++i) {
+        const int top = std::max(0, static_cast<int>(parts[i].y));
+        const int bottom = std::min(height_, parts[i].y + static_cast<int>(parts[i].height));
+        if (top < bottom) bands.emplace_back(top, bottom);
+    }
+    if (parts != nullptr) XFree(parts);
+    MergeBands(bands);
+    // Only the region is read; the events saying it is no longer empty are let go.
+    XEvent event;
+    while (XCheckTypedEvent(display_, damageEvent_ + XDamageNotify, &event)) {
+    }
+    if (!bands.empty()) {
+        for (auto& copy : copies_) {
+            copy->stale.insert(copy->stale.end(), bands.begin(), bands.end());
+            MergeBands(copy->stale);
+        }
+        std::lock_guard<std::mutex> lock(segments_->mutex);
+        segments_->screenStale = true;
+    }
+    return bands;
+}
+
+bool Connection::ReadBands(Segment& segment, const std::vector<std::pair<int, int>>& bands,
+                           size_t bytesPerLine) {
+    ClearError();
+    for (const auto& band : bands) {
+        char* rows = segment.info.shmaddr + static_cast<size_t>(band.first) * bytesPerLine;
+        XImage* image = XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap,
+                                        rows, &segment.info, static_cast<unsigned>(width_),
+                                        static_cast<unsigned>(band.second - band.first));
+        if (image == nullptr) return false;
+        const bool ok = static_cast<size_t>(image->bytes_per_line) == bytesPerLine &&
+                        XShmGetImage(display_, root_, image, 0, band.first, AllPlanes) && !Failed();
+        image->data = nullptr;
+        image->obdata = nullptr;
+        XDestroyImage(image);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool Connection::GrabScreen(Pixels* pixels) {
+    if (damage_ == 0) return false;
+    PixelFormat format;
+    size_t bytesPerLine = 0;
+    if (!ScreenLayout(&format, &bytesPerLine)) return false;
     const uint64_t need = uint64_t{bytesPerLine} * static_cast<uint64_t>(height_);
-    if (need > kMaxBytes) return false;
     std::unique_ptr<Segment> segment;
     {
         std::lock_guard<std::mutex> lock(segments_->mutex);
@@ -382,56 +479,21 @@ bool Connection::GrabScreen(Pixels* pixels) {
     if (!segment) segment = Attach(static_cast<size_t>(need));
     if (!segment) return false;
 
-    // The rows that changed since the last read, as bands [top, bottom) in order; the whole
-    // screen for a copy that is not current. The damage is taken from the server before the
-    // rows are read: what changes meanwhile is read now and again next time.
-    std::vector<std::pair<int, int>> bands;
-    XDamageSubtract(display_, damage_, None, changed_);
-    if (!segment->current) {
-        bands.emplace_back(0, height_);
-    } else {
-        int count = 0;
-        XRectangle* parts = XFixesFetchRegion(display_, changed_, &count);
-        for (int i = 0; i < count; ++i) {
-            const int top = std::max(0, static_cast<int>(parts[i].y));
-            const int bottom = std::min(height_, parts[i].y + static_cast<int>(parts[i].height));
-            if (top < bottom) bands.emplace_back(top, bottom);
-        }
-        if (parts != nullptr) XFree(parts);
-        std::sort(bands.begin(), bands.end());
-        size_t merged = 0;
-        for (const auto& band : bands) {
-            if (merged > 0 && band.first <= bands[merged - 1].second) {
-                bands[merged - 1].second = std::max(bands[merged - 1].second, band.second);
-            } else {
-                bands[merged++] = band;
-            }
-        }
-        bands.resize(merged);
+    // The rows that changed since the last read; the whole screen for a copy that is not
+    // current, or that missed damage another reader took.
+    bool stale = false;
+    {
+        std::lock_guard<std::mutex> lock(segments_->mutex);
+        stale = segments_->screenStale;
     }
-    // Only the region is read; the events saying it is no longer empty are let go.
-    XEvent event;
-    while (XCheckTypedEvent(display_, damageEvent_ + XDamageNotify, &event)) {
+    Bands bands = TakeDamage();
+    {
+        std::lock_guard<std::mutex> lock(segments_->mutex);
+        segments_->screenStale = false;
     }
-
-    bool ok = true;
-    ClearError();
-    for (const auto& band : bands) {
-        char* rows = segment->info.shmaddr + static_cast<size_t>(band.first) * bytesPerLine;
-        XImage* image = XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap,
-                                        rows, &segment->info, static_cast<unsigned>(width_),
-                                        static_cast<unsigned>(band.second - band.first));
-        if (image == nullptr) {
-            ok = false;
-            break;
-        }
-        ok = static_cast<size_t>(image->bytes_per_line) == bytesPerLine &&
-             XShmGetImage(display_, root_, image, 0, band.first, AllPlanes) && !Failed();
-        image->data = nullptr;
-        image->obdata = nullptr;
-        XDestroyImage(image);
-        if (!ok) break;
-    }
+    if (stale) segment->current = false;
+    if (!segment->current) bands.assign(1, {0, height_});
+    const bool ok = ReadBands(*segment, bands, bytesPerLine);
     segment->current = ok;
 
     // The copy comes back when its pixels are no longer read.
@@ -451,6 +513,82 @@ bool Connection::GrabScreen(Pixels* pixels) {
     if (!ok) return false;
     const auto* data = reinterpret_cast<const uint8_t*>(lease->info.shmaddr);
     return Adopt(format, data, bytesPerLine, width_, height_, std::move(lease), pixels);
+}
+
+bool Connection::LendScreen(ScreenImage* image) {
+    if (Get() == nullptr || !UsingSharedMemory() || damage_ == 0) return false;
+    PixelFormat format;
+    size_t bytesPerLine = 0;
+    if (!ScreenLayout(&format, &bytesPerLine) || format.bitsPerPixel != 32 || !IsDirect(format))
+        return false;
+    const size_t need = bytesPerLine * static_cast<size_t>(height_);
+
+    // Copies of an earlier connection or screen size go (those still held once let go).
+    for (auto it = copies_.begin(); it != copies_.end();) {
+        Segment& segment = *(*it)->segment;
+        if (segment.generation == generation_ && segment.bytes == need) {
+            ++it;
+            continue;
+        }
+        if ((*it)->lent.load() == 0) {
+            Detach(segment);
+            segment.info.shmaddr = nullptr;
+        }
+        if (*it == latest_) latest_.reset();
+        it = copies_.erase(it);
+    }
+
+    const Bands damage = TakeDamage();
+    std::shared_ptr<ScreenCopy> copy;
+    bool changed = true;
+    if (latest_ && latest_->stale.empty()) {
+        // Nothing changed: the same rows again, read by as many as hold them.
+        copy = latest_;
+        changed = false;
+    } else if (latest_ && latest_->lent.load(std::memory_order_acquire) == 0) {
+        copy = latest_;
+    } else {
+        // The free copy with the fewest rows to read, or a new one.
+        size_t fewest = SIZE_MAX;
+        for (const auto& c : copies_) {
+            if (c->lent.load(std::memory_order_acquire) != 0) continue;
+            size_t rows = 0;
+            for (const auto& band : c->stale) rows += static_cast<size_t>(band.second - band.first);
+            if (rows < fewest) {
+                fewest = rows;
+                copy = c;
+            }
+        }
+        if (!copy && copies_.size() < kScreenCopies) {
+            std::unique_ptr<Segment> segment = Attach(need);
+            if (!segment) return false;
+            copy = std::make_shared<ScreenCopy>();
+            copy->pool = segments_;
+            copy->segment = std::move(segment);
+            copy->stale.assign(1, {0, height_});
+            copies_.push_back(copy);
+        }
+        if (!copy) return false;
+    }
+    if (changed) {
+        if (!ReadBands(*copy->segment, copy->stale, bytesPerLine)) {
+            copy->stale.assign(1, {0, height_});
+            if (copy == latest_) latest_.reset();
+            return false;
+        }
+        copy->stale.clear();
+        latest_ = copy;
+    }
+
+    copy->lent.fetch_add(1);
+    image->data = reinterpret_cast<const uint8_t*>(copy->segment->info.shmaddr);
+    image->stride = bytesPerLine;
+    image->width = width_;
+    image->height = height_;
+    image->changed = changed;
+    image->keep = std::shared_ptr<const void>(
+        image->data, [copy](const void*) { copy->lent.fetch_sub(1, std::memory_order_release); });
+    return true;
 }
 
 bool Connection::GrabPlain(int x, int y, int w, int h, Pixels* pixels) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "host/x11/pixels.h"
 
@@ -24,6 +26,18 @@ struct Pixels {
     size_t stride = 0;
     int width = 0;
     int height = 0;
+    std::shared_ptr<const void> keep;
+};
+
+// The whole screen as the server wrote it into shared memory, lent as it lies: `height` rows of
+// `width` 0x00RRGGBB words (blue first in memory), top row first, `stride` bytes apart. While
+// `keep` lives the rows are never written again.
+struct ScreenImage {
+    const uint8_t* data = nullptr;
+    size_t stride = 0;
+    int width = 0;
+    int height = 0;
+    bool changed = false;  // the screen changed since the image lent before (or it is the first)
     std::shared_ptr<const void> keep;
 };
 
@@ -54,6 +68,14 @@ public:
     // inside the screen, through shared memory or with XGetImage.
     bool Grab(int x, int y, int w, int h, Pixels* pixels);
     bool UsingSharedMemory() const { return shm_ && shmAllowed_; }
+    // With the lock held: the whole screen from one of a few copies kept up to date from the
+    // server's DAMAGE reports. The copy lent last is lent again while the screen is unchanged;
+    // otherwise a copy no image holds any more is brought up to date by reading only the rows
+    // damaged since it was last current. False when the screen is not in 32-bit 0x00RRGGBB
+    // words, there is no shared memory or DAMAGE, or every copy is still held.
+    bool LendScreen(ScreenImage* image);
+    // Screen copies LendScreen keeps at most: images held beyond that make it refuse.
+    static constexpr size_t kScreenCopies = 3;
     // With the lock held: whether reads may use shared memory (tests read both ways).
     void AllowSharedMemory(bool allowed) { shmAllowed_ = allowed; }
 
@@ -79,6 +101,14 @@ private:
     // read, when the server has no such extension or the segment is still being read.
     bool GrabScreen(Pixels* pixels);
     bool GrabPlain(int x, int y, int w, int h, Pixels* pixels);
+    // The layout of a whole-screen image in shared memory; false when none can be made.
+    bool ScreenLayout(PixelFormat* format, size_t* bytesPerLine);
+    // The rows damaged since the last call, as sorted disjoint bands [top, bottom); every
+    // screen copy not being read now (LendScreen's and GrabScreen's) is told of them.
+    std::vector<std::pair<int, int>> TakeDamage();
+    // Reads the bands of rows of the root window into the whole-screen segment.
+    bool ReadBands(Segment& segment, const std::vector<std::pair<int, int>>& bands,
+                   size_t bytesPerLine);
     // A new segment of `bytes` attached to the display; null when none can be.
     std::unique_ptr<Segment> Attach(size_t bytes);
     // Lets go of a segment (detached from the display of its own connection).
@@ -109,6 +139,9 @@ private:
 
     struct Segments;
     std::shared_ptr<Segments> segments_;
+    struct ScreenCopy;
+    std::vector<std::shared_ptr<ScreenCopy>> copies_;  // LendScreen's
+    std::shared_ptr<ScreenCopy> latest_;               // the copy lent last
 };
 
 }  // namespace x11
