@@ -25,17 +25,6 @@ CursorState CursorOf(HICON icon) {
     return cursor;
 }
 
-// A premultiplied 0xAARRGGBB colour over a 0x00RRGGBB pixel.
-uint32_t Blend(uint32_t color, uint32_t under) {
-    uint32_t keep = 255 - (color >> 24);
-    uint32_t out = 0;
-    for (int shift = 0; shift <= 16; shift += 8) {
-        uint32_t c = (color >> shift) & 0xFFu, u = (under >> shift) & 0xFFu;
-        out |= std::min<uint32_t>(255, c + (u * keep + 127) / 255) << shift;
-    }
-    return out;
-}
-
 // Copies the cursor's mask (white where the target shows through) or its colours into a new
 // bitmap.
 std::shared_ptr<BitmapData> CursorBitmap(const CursorImage& image, bool mask) {
@@ -122,7 +111,7 @@ BOOL WINAPI DrawIconEx(HDC dc, int x, int y, HICON icon, int width, int height, 
             size_t ix = static_cast<size_t>((tx - x) * image.width / width);
             uint32_t p = row[tx];
             if (image.alpha && useMask && useImage) {
-                p = Blend(colors[ix], p);
+                p = BlendOver(colors[ix], p);
             } else {
                 if (useMask && mask[ix] == 0) p = 0;
                 if (useImage) p = useMask ? p ^ (colors[ix] & kWhite) : colors[ix] & kWhite;

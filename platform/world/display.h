@@ -121,6 +121,17 @@ struct CursorImage {
     // the fully transparent pixels.
     bool alpha = false;
 };
+// A premultiplied 0xAARRGGBB colour (a cursor's) over a 0x00RRGGBB pixel.
+inline uint32_t BlendOver(uint32_t color, uint32_t under) {
+    const uint32_t keep = 255 - (color >> 24);
+    uint32_t out = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const uint32_t c = (color >> shift) & 0xFFu, u = (under >> shift) & 0xFFu;
+        const uint32_t sum = c + (u * keep + 127) / 255;
+        out |= (sum < 255 ? sum : 255) << shift;
+    }
+    return out;
+}
 struct CursorState {
     HCURSOR handle = nullptr;
     POINT position{};

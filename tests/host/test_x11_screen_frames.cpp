@@ -2,13 +2,17 @@
 // The X screen as the capture layer's lent BGRx frames: pixels where the windows are, a number
 // that rises only when the screen changed, and frames that keep their pixels while held.
 #include <array>
+#include <cstdlib>
 #include <functional>
 #include <initializer_list>
+#include <sstream>
 #include <vector>
 
 #include "x11_fixture.h"
 #include "host/x11/connection.h"
 #include "x11screen.h"
+
+#include <X11/cursorfont.h>
 
 namespace host_test {
 namespace {
@@ -47,6 +51,63 @@ protected:
         for (const Probe& p : probes)
             EXPECT_EQ(p.color, At(frame, p.x, p.y) & 0xFFFFFF)
                 << step << ": at " << p.x << "," << p.y;
+    }
+
+    // The cursor as the server gives it now: premultiplied 0xAARRGGBB, placed by its hot spot.
+    struct Cursor {
+        int left = 0, top = 0, width = 0, height = 0;
+        unsigned long serial = 0;
+        std::vector<uint32_t> argb;
+    };
+    Cursor ReadCursor() {
+        Cursor cursor;
+        XFixesCursorImage* image = XFixesGetCursorImage(display_);
+        if (image == nullptr) return cursor;
+        cursor.left = image->x - image->xhot;
+        cursor.top = image->y - image->yhot;
+        cursor.width = image->width;
+        cursor.height = image->height;
+        cursor.serial = image->cursor_serial;
+        for (size_t i = 0; i < size_t{image->width} * image->height; ++i)
+            cursor.argb.push_back(static_cast<uint32_t>(image->pixels[i]));
+        XFree(image);
+        return cursor;
+    }
+
+    // Every pixel of the cursor's box on the screen shows the cursor over `under` (`drawn`), or
+    // `under` alone (not drawn there). The first wrong pixel is reported.
+    void ExpectCursor(const std::string& step, const VideoFrame& frame, const Cursor& cursor,
+                      uint32_t under, bool drawn = true) {
+        ASSERT_NE(nullptr, frame.planes[0].data) << step;
+        ASSERT_GT(cursor.width, 0) << step << ": the server gives no cursor image";
+        int opaque = 0;
+        for (int cy = 0; cy < cursor.height; ++cy) {
+            for (int cx = 0; cx < cursor.width; ++cx) {
+                const int x = cursor.left + cx, y = cursor.top + cy;
+                if (x < 0 || y < 0 || x >= width_ || y >= height_) continue;
+                const uint32_t c = cursor.argb[static_cast<size_t>(cy) * cursor.width + cx];
+                const uint32_t alpha = drawn ? c >> 24 : 0, got = At(frame, x, y) & 0xFFFFFF;
+                bool ok = true;
+                for (int shift = 0; shift <= 16; shift += 8) {
+                    const int want =
+                        static_cast<int>(((drawn ? c : 0) >> shift & 0xFF) +
+                                         (under >> shift & 0xFF) * (255 - alpha) / 255);
+                    ok = ok && std::abs(want - static_cast<int>(got >> shift & 0xFF)) <= 1;
+                }
+                if (!ok) {
+                    std::ostringstream at;
+                    at << step << ": at " << x << "," << y << " cursor 0x" << std::hex << c
+                       << " over 0x" << under << " shows 0x" << got;
+                    ADD_FAILURE() << at.str();
+                    return;
+                }
+                if (alpha == 255 && (c & 0xFFFFFF) != under) ++opaque;
+            }
+        }
+        // A cursor with nothing to see would prove nothing.
+        if (drawn) {
+            EXPECT_GT(opaque, 0) << step;
+        }
     }
 
     VornCapture::X11Screen screen_;
@@ -146,6 +207,60 @@ TEST_F(X11ScreenFrames, HeldFramesAreNeverRewritten) {
     ExpectPixels("after one let go", next,
                  {{100, 100, colors.back()}, {150, 150, 0x102030}, {160, 160, 0x204060}});
     ExpectPixels("still held", held[0], {{100, 100, colors[0]}, {150, 150, 0x204060}});
+}
+
+// The pointer is drawn into the lent frames where it is, with its own pixels; where it was is the
+// screen's again. Moving it or changing its shape is a change of the screen; frames held keep
+// the pointer they showed.
+TEST_F(X11ScreenFrames, PointerIsDrawnWhereItIsAndFollowsIt) {
+    const uint32_t under = 0x204060;
+    ::Window w = MakeWindow("Pointer", 50, 50, 400, 300, under, getpid());
+    VideoFrame last = Take();
+
+    MovePointer(150, 150);
+    const Cursor first = ReadCursor();
+    VideoFrame a = Take();
+    EXPECT_EQ(last.sequence + 1, a.sequence) << "a moved pointer is a change";
+    last = VideoFrame{};
+    ExpectCursor("at 150,150", a, first, under);
+    VideoFrame again = Take();
+    EXPECT_EQ(a.sequence, again.sequence) << "nothing moved";
+    EXPECT_EQ(a.planes[0].data, again.planes[0].data);
+    again = VideoFrame{};
+
+    MovePointer(300, 250);
+    const Cursor second = ReadCursor();
+    VideoFrame b = Take();
+    EXPECT_EQ(a.sequence + 1, b.sequence);
+    ExpectCursor("at 300,250", b, second, under);
+    ExpectCursor("left 150,150", b, first, under, false);
+    // The frame held meanwhile still shows the pointer where it was, and only there.
+    ExpectCursor("held", a, first, under);
+    ExpectCursor("held, not yet moved", a, second, under, false);
+
+    // Another shape in the same place.
+    ::Cursor hand = XCreateFontCursor(display_, XC_hand2);
+    XDefineCursor(display_, w, hand);
+    XFreeCursor(display_, hand);
+    XSync(display_, False);
+    const Cursor reshaped = ReadCursor();
+    ASSERT_NE(second.serial, reshaped.serial);
+    VideoFrame c = Take();
+    EXPECT_EQ(b.sequence + 1, c.sequence) << "a new shape is a change";
+    ExpectCursor("reshaped", c, reshaped, under);
+
+    // Copies drawn with the pointer elsewhere are brought up to date without it, though the
+    // screen itself reported no change.
+    a = VideoFrame{};
+    b = VideoFrame{};
+    MovePointer(200, 320);
+    const Cursor third = ReadCursor();
+    VideoFrame d = Take();
+    EXPECT_NE(c.planes[0].data, d.planes[0].data) << "c is held: another copy";
+    EXPECT_EQ(c.sequence + 1, d.sequence);
+    ExpectCursor("at 200,320", d, third, under);
+    ExpectCursor("not at 150,150", d, first, under, false);
+    ExpectCursor("not at 300,250", d, reshaped, under, false);
 }
 
 }  // namespace

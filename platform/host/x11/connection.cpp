@@ -17,6 +17,8 @@
 #include <new>
 #include <vector>
 
+#include "world/display.h"
+
 namespace VornWorld {
 namespace host {
 namespace x11 {
@@ -127,11 +129,36 @@ struct Connection::Segments {
 };
 
 // One of LendScreen's copies of the screen, and the rows the server damaged since it was read.
+// Where the cursor is drawn in a screen copy and which image it is; none drawn when hidden.
+struct CursorPlace {
+    bool shown = false;
+    unsigned long serial = 0;
+    long left = 0;
+    long top = 0;
+
+    bool operator==(const CursorPlace& other) const {
+        return shown == other.shown &&
+               (!shown || (serial == other.serial && left == other.left && top == other.top));
+    }
+};
+
+CursorPlace PlaceOf(const XFixesCursorImage* cursor) {
+    CursorPlace place;
+    if (cursor == nullptr || cursor->width == 0 || cursor->height == 0) return place;
+    place.shown = true;
+    place.serial = cursor->cursor_serial;
+    place.left = long{cursor->x} - cursor->xhot;
+    place.top = long{cursor->y} - cursor->yhot;
+    return place;
+}
+
 struct Connection::ScreenCopy {
     std::shared_ptr<Segments> pool;
     std::unique_ptr<Segment> segment;
     Bands stale;
-    std::atomic<int> lent{0};  // images over it still held (let go on any thread)
+    CursorPlace cursor;                    // the cursor drawn into it
+    std::pair<int, int> cursorRows{0, 0};  // the rows that drawing covered, read again next time
+    std::atomic<int> lent{0};              // images over it still held (let go on any thread)
 
     ~ScreenCopy() {
         if (!segment) return;
@@ -539,9 +566,11 @@ bool Connection::LendScreen(ScreenImage* image) {
     }
 
     const Bands damage = TakeDamage();
+    const CursorImage cursor = ReadCursor();
+    const CursorPlace place = PlaceOf(cursor.get());
     std::shared_ptr<ScreenCopy> copy;
     bool changed = true;
-    if (latest_ && latest_->stale.empty()) {
+    if (latest_ && latest_->stale.empty() && latest_->cursor == place) {
         // Nothing changed: the same rows again, read by as many as hold them.
         copy = latest_;
         changed = false;
@@ -552,7 +581,7 @@ bool Connection::LendScreen(ScreenImage* image) {
         size_t fewest = SIZE_MAX;
         for (const auto& c : copies_) {
             if (c->lent.load(std::memory_order_acquire) != 0) continue;
-            size_t rows = 0;
+            size_t rows = static_cast<size_t>(c->cursorRows.second - c->cursorRows.first);
             for (const auto& band : c->stale) rows += static_cast<size_t>(band.second - band.first);
             if (rows < fewest) {
                 fewest = rows;
@@ -571,12 +600,23 @@ bool Connection::LendScreen(ScreenImage* image) {
         if (!copy) return false;
     }
     if (changed) {
-        if (!ReadBands(*copy->segment, copy->stale, bytesPerLine)) {
+        // The rows under the cursor drawn last are the server's again, then the cursor goes
+        // where it is now.
+        Bands rows = copy->stale;
+        if (copy->cursorRows.first < copy->cursorRows.second) {
+            rows.push_back(copy->cursorRows);
+            MergeBands(rows);
+        }
+        copy->cursorRows = {0, 0};
+        copy->cursor = CursorPlace{};
+        if (!ReadBands(*copy->segment, rows, bytesPerLine)) {
             copy->stale.assign(1, {0, height_});
             if (copy == latest_) latest_.reset();
             return false;
         }
         copy->stale.clear();
+        if (place.shown) copy->cursorRows = DrawCursor(*copy->segment, bytesPerLine, *cursor);
+        copy->cursor = place;
         latest_ = copy;
     }
 
@@ -589,6 +629,34 @@ bool Connection::LendScreen(ScreenImage* image) {
     image->keep = std::shared_ptr<const void>(
         image->data, [copy](const void*) { copy->lent.fetch_sub(1, std::memory_order_release); });
     return true;
+}
+
+Connection::CursorImage Connection::ReadCursor() {
+    if (Get() == nullptr || !cursorImages) return nullptr;
+    ClearError();
+    CursorImage cursor(XFixesGetCursorImage(display_));
+    if (Failed()) cursor.reset();
+    return cursor;
+}
+
+std::pair<int, int> Connection::DrawCursor(Segment& segment, size_t bytesPerLine,
+                                           const XFixesCursorImage& cursor) {
+    const CursorPlace place = PlaceOf(&cursor);
+    const long left = std::max(0L, place.left);
+    const long right = std::min(long{width_}, place.left + long{cursor.width});
+    const long top = std::max(0L, place.top);
+    const long bottom = std::min(long{height_}, place.top + long{cursor.height});
+    if (left >= right || top >= bottom) return {0, 0};
+    for (long y = top; y < bottom; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(segment.info.shmaddr +
+                                                static_cast<size_t>(y) * bytesPerLine);
+        // Xlib hands the 32-bit colours over in longs.
+        const unsigned long* from =
+            cursor.pixels + static_cast<size_t>(y - place.top) * cursor.width;
+        for (long x = left; x < right; ++x)
+            row[x] = display::BlendOver(static_cast<uint32_t>(from[x - place.left]), row[x]);
+    }
+    return {static_cast<int>(top), static_cast<int>(bottom)};
 }
 
 bool Connection::GrabPlain(int x, int y, int w, int h, Pixels* pixels) {

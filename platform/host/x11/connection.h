@@ -4,6 +4,7 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
 
 #include <cstdint>
 #include <memory>
@@ -69,9 +70,10 @@ public:
     bool Grab(int x, int y, int w, int h, Pixels* pixels);
     bool UsingSharedMemory() const { return shm_ && shmAllowed_; }
     // With the lock held: the whole screen from one of a few copies kept up to date from the
-    // server's DAMAGE reports. The copy lent last is lent again while the screen is unchanged;
-    // otherwise a copy no image holds any more is brought up to date by reading only the rows
-    // damaged since it was last current. False when the screen is not in 32-bit 0x00RRGGBB
+    // server's DAMAGE reports, with the cursor drawn in. The copy lent last is lent again while
+    // the screen and the cursor (its place and shape) are unchanged; otherwise a copy no image
+    // holds any more is brought up to date by reading only the rows damaged since it was last
+    // current and those its cursor covered. False when the screen is not in 32-bit 0x00RRGGBB
     // words, there is no shared memory or DAMAGE, or every copy is still held.
     bool LendScreen(ScreenImage* image);
     // Screen copies LendScreen keeps at most: images held beyond that make it refuse.
@@ -87,6 +89,13 @@ public:
 
     // Whether the server gives the cursor's image (XFixes 2 or later).
     bool cursorImages = false;
+    struct FreeCursor {
+        void operator()(XFixesCursorImage* cursor) const { XFree(cursor); }
+    };
+    using CursorImage = std::unique_ptr<XFixesCursorImage, FreeCursor>;
+    // With the lock held: the cursor's image (premultiplied 0xAARRGGBB) and where it is; null
+    // when the server gives none.
+    CursorImage ReadCursor();
     // Atoms interned once per connection.
     Atom netClientList = 0, netClientListStacking = 0, netWmName = 0, netWmPid = 0,
          netFrameExtents = 0, utf8String = 0;
@@ -106,6 +115,10 @@ private:
     // The rows damaged since the last call, as sorted disjoint bands [top, bottom); every
     // screen copy not being read now (LendScreen's and GrabScreen's) is told of them.
     std::vector<std::pair<int, int>> TakeDamage();
+    // Blends the cursor over a whole-screen copy, clipped to the screen; the rows it covered
+    // as a band [top, bottom), empty when it lies outside.
+    std::pair<int, int> DrawCursor(Segment& segment, size_t bytesPerLine,
+                                   const XFixesCursorImage& cursor);
     // Reads the bands of rows of the root window into the whole-screen segment.
     bool ReadBands(Segment& segment, const std::vector<std::pair<int, int>>& bands,
                    size_t bytesPerLine);

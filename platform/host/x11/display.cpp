@@ -345,15 +345,9 @@ public:
     CursorState CurrentCursor() override {
         Connection& x = Connection::The();
         auto lock = x.Lock();
-        Display* d = x.Get();
         CursorState state;
         state.visible = false;
-        if (d == nullptr || !x.cursorImages) return state;
-        x.ClearError();
-        XFixesCursorImage* cursor = XFixesGetCursorImage(d);
-        if (cursor == nullptr) return state;
-        if (!x.Failed()) state = StateOf(*cursor);
-        XFree(cursor);
+        if (Connection::CursorImage cursor = x.ReadCursor()) state = StateOf(*cursor);
         return state;
     }
 
