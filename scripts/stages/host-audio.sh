@@ -96,7 +96,7 @@ judge_tone() {
 # a loss forced by holding up the tool's writing, which must be reported, and the sound server
 # (process SERVER_PID) killed in the middle of a capture: the tool must say so and keep a valid
 # file of what came.
-AUDIO_ROUNDS=10
+AUDIO_ROUNDS=6
 loaded_audio() {
     local server_pid=$1
     local out=$BUILD_ROOT/results/$CURRENT_STAGE tool=$BUILD_DIR/bin/vmcapture

@@ -5,13 +5,13 @@
 #
 # Environment: VMC_BUILD_ROOT (results and scratch folders, default the build folder's parent),
 # VMC_JOBS (parallel jobs, default the core count), VMC_TEST_TIMEOUT (seconds per program,
-# default 1200), VMC_FUZZ_SECONDS (seconds per fuzz target, default 25), VMC_WINEPREFIX and
+# default 1200), VMC_FUZZ_SECONDS (seconds per fuzz target, default 12), VMC_WINEPREFIX and
 # VMC_WINE32 (scripts/fixtures/wine-prefix.sh), VMC_WITH_DEPS (the setup stage).
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 JOBS=${VMC_JOBS:-$(nproc 2>/dev/null || echo 2)}
 TEST_TIMEOUT=${VMC_TEST_TIMEOUT:-1200}
-FUZZ_SECONDS=${VMC_FUZZ_SECONDS:-25}
+FUZZ_SECONDS=${VMC_FUZZ_SECONDS:-12}
 # The test executables a build may produce; each one present is run.
 SUITES=(vmc_tests vmc_virtual_tests vmc_capture_tests vmc_tool_tests vmc_windows_tests vmc_gst_tests)
 

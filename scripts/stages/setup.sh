@@ -4,6 +4,8 @@
 # by the selfcheck stage), run in a folder whose entries lead to the source tree's and whose
 # `build` is BUILD_ROOT/setup; the desktop.y4m it writes is judged by ffprobe. Its first step,
 # the package install, is left out unless VMC_WITH_DEPS is 1 (the test command without --no-deps).
+# That first build is of the tool alone (--target vmcapture): installing it must not ask for what
+# it did not build (the GStreamer plugin), and the installed tool then runs.
 setup_command() {
     local dir=$BUILD_ROOT/setup-run cmd entry
     cmd=$(python3 "$ROOT/tests/scripts/doc_check.py" setup-command "$ROOT") ||
@@ -25,5 +27,7 @@ setup_command() {
     log "desktop.y4m: $probe (width, height, frames)"
     check ffprobe-setup-desktop bash -c '[[ $1 =~ ^1920,1080,([0-9]+)$ ]] && ((BASH_REMATCH[1] >= 30))' \
         probe "$probe"
+    check install-tool-alone bash -c 'cmake --install "$1" --prefix "$1/prefix" >/dev/null &&
+        "$1/prefix/bin/vmcapture" --version' install "$BUILD_ROOT/setup"
 }
 setup_command "$@"

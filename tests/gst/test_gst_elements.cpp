@@ -487,6 +487,13 @@ int main(int argc, char** argv) {
     setenv("GST_REGISTRY_1_0", VMC_GST_REGISTRY, 1);
     setenv("GST_REGISTRY_FORK", "no", 1);
     testing::InitGoogleTest(&argc, argv);
+    // The X screen's cases belong to the child: the parent leaves them out instead of counting
+    // them as skipped.
+    if (!xScreen) {
+        std::string filter = GTEST_FLAG_GET(filter);
+        filter += filter.find('-') == std::string::npos ? "-" : ":";
+        GTEST_FLAG_SET(filter, filter + "Formats/XScreenFormats.*");
+    }
     gst_init(&argc, &argv);
     // An element made, not only listed: the registry lists the elements of a plugin it scanned
     // before, even when the plugin no longer loads.
