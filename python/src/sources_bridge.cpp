@@ -49,7 +49,10 @@ public:
             double seconds = 0;
             if (source_->Take(data, size, seconds, std::min(waitMs, kSliceMs))) {
                 if (Lend(data, size, seconds, frame, block)) return Taken::Unit;
-                ++refused_;  // a frame of another size than the stream's (a resized window)
+                // A frame of another size than the stream's (a resized window): lost, and its
+                // number is left out of the sequence like any other loss.
+                --taken_;
+                ++refused_;
             } else if (!StillThere()) {
                 return Taken::Lost;
             }
