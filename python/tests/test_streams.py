@@ -16,7 +16,7 @@ import vorncapture
     (lambda: vorncapture.sources(world="moon"), "'auto', 'host' or 'virtual'"),
     (lambda: vorncapture.open("printer"), "desktop, window, camera, microphone"),
     (lambda: vorncapture.open(42), "Source from vorncapture.sources()"),
-    (lambda: vorncapture.open("desktop", format="YUV9"), "BGR, RGB, BGRA, I420"),
+    (lambda: vorncapture.open("desktop", format="YUV9"), "BGR, RGB, BGRA, BGRx, I420"),
     (lambda: vorncapture.open("microphone", format="BGR"), "int16, float32"),
     (lambda: vorncapture.open("desktop", size=(0, 10)), "width must be 1 to 16384"),
     (lambda: vorncapture.open("desktop", size=(10, 10**9)), "height must be 1 to 16384"),
