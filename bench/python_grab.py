@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Full-screen grabs into NumPy arrays on one Xvfb (1920x1080 by default): grabs a second and
-CPU per grab (this process's threads and the X server's) for vorncapture, Pillow's
-ImageGrab.grab() and PyAV's x11grab decoded with to_ndarray("bgr24"), each in a process of
-its own, in one run.
+CPU per grab (the grabbing process's threads and the X server's) for vorncapture into BGR and
+as BGRx views, Pillow's ImageGrab.grab() and PyAV's x11grab decoded with
+to_ndarray("bgr24"), each in a process of its own, on a still and on a moving screen, in one run.
 
     PYTHONPATH=build/python python3 bench/python_grab.py [--seconds 5] [--size 1920x1080]
-                                                          [--changing] [--fps 10000]
+        [--screens still,moving] [--methods vorncapture-bgr,vorncapture-bgrx,pyav,pillow]
+        [--fps 10000]
 
---changing repaints the whole screen every 10 ms from another X client (not counted), so no
-method can skip unchanged rows. Pillow and PyAV are Debian's python3-pil and python3-av
-(benchmark only); a method whose package is missing is reported as such.
+The moving screen is the whole root window repainted every 10 ms by another X client; the X
+server's CPU for those repaints (measured alone before the methods run) is taken out of every
+method's, so what is left is what the grabs cost it. Pillow and PyAV are Debian's python3-pil
+and python3-av (benchmark only); a method whose package is missing is reported as such.
 """
 import argparse
 import json
@@ -19,11 +21,15 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python",
+                                "tests"))
+import xhelpers  # noqa: E402
+
 GRAB = r"""
 import json, os, resource, sys, time
 import numpy as np
 method, seconds, xpid, size = sys.argv[1], float(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
-fps = int(sys.argv[5])
+fps, fmt = int(sys.argv[5]), sys.argv[6]
 width, height = map(int, size.split("x"))
 
 def xcpu():
@@ -35,9 +41,9 @@ def cpu():
     usage = resource.getrusage(resource.RUSAGE_SELF)
     return usage.ru_utime + usage.ru_stime
 
-if method == "vorncapture":
+if method.startswith("vorncapture"):
     import vorncapture
-    stream = vorncapture.open("desktop", fps=fps)
+    stream = vorncapture.open("desktop", fps=fps, format=fmt)
     grab = lambda: stream.grab().array
 elif method == "pillow":
     from PIL import ImageGrab
@@ -58,93 +64,85 @@ while time.monotonic() - start < seconds:
     count += 1
 wall = time.monotonic() - start
 result = {"grabs": count, "wall": wall, "cpu": cpu() - cpu0, "xcpu": xcpu() - x0}
-if method == "vorncapture":
-    result["dropped"] = stream.lost  # frames captured and converted that no grab took
+if method.startswith("vorncapture"):
+    result["dropped"] = stream.lost
 print(json.dumps(result))
 """
 
-CHANGER = r"""
-import ctypes, time
-x = ctypes.CDLL("libX11.so.6")
-x.XOpenDisplay.restype = ctypes.c_void_p
-x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-x.XDefaultRootWindow.restype = ctypes.c_ulong
-x.XSetWindowBackground.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong]
-x.XClearWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-display = x.XOpenDisplay(None)
-root = x.XDefaultRootWindow(display)
-colour = 0
-while True:
-    colour = (colour + 0x010203) & 0xFFFFFF
-    x.XSetWindowBackground(display, root, colour)
-    x.XClearWindow(display, root)
-    x.XSync(display, 0)
-    time.sleep(0.01)
-"""
+FORMATS = {"vorncapture-bgr": "BGR", "vorncapture-bgrx": "BGRx"}
 
 
-def start_xvfb(size):
-    read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24",
-                               "-nolisten", "tcp"], pass_fds=(write,), stderr=subprocess.DEVNULL)
-    os.close(write)
-    with os.fdopen(read) as pipe:
-        number = pipe.readline().strip()
-    if not number:
-        server.kill()
+def process_cpu(pid):
+    """The CPU time a process has spent, in seconds (all its threads)."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def measure(screen, args):
+    """Every method on one screen ("still" or "moving"): their results by name."""
+    server, display = xhelpers.start_xvfb(args.size)
+    if server is None:
         sys.exit("Xvfb did not start")
-    return server, ":" + number
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--seconds", type=float, default=5.0)
-    parser.add_argument("--size", default="1920x1080")
-    parser.add_argument("--changing", action="store_true")
-    parser.add_argument("--methods", default="vorncapture,pyav,pillow")
-    parser.add_argument("--fps", type=int, default=10000,
-                        help="the rate asked of vorncapture (above 1000: back to back)")
-    args = parser.parse_args()
-
-    server, display = start_xvfb(args.size)
     env = dict(os.environ, DISPLAY=display, VORN_WORLD="host")
     changer = None
+    results = {}
     try:
-        if args.changing:
-            changer = subprocess.Popen([sys.executable, "-c", CHANGER], env=env)
-        results = {}
+        if screen == "moving":
+            changer = subprocess.Popen([sys.executable, xhelpers.__file__, "repaint", display,
+                                        "0.01"], env=env)
+        time.sleep(0.5)
+        # The X server's CPU a second with nobody grabbing.
+        before, began = process_cpu(server.pid), time.monotonic()
+        time.sleep(min(args.seconds, 3.0))
+        idle = (process_cpu(server.pid) - before) / (time.monotonic() - began)
         for method in args.methods.split(","):
             done = subprocess.run([sys.executable, "-c", GRAB, method, str(args.seconds),
-                                   str(server.pid), args.size, str(args.fps)], env=env, capture_output=True,
-                                  text=True, timeout=args.seconds + 120)
+                                   str(server.pid), args.size, str(args.fps),
+                                   FORMATS.get(method, "")], env=env,
+                                  capture_output=True, text=True, timeout=args.seconds + 120)
             if done.returncode != 0:
                 results[method] = {"error": done.stderr.strip().splitlines()[-1:]}
                 continue
             r = json.loads(done.stdout.splitlines()[-1])
             r["per_second"] = r["grabs"] / r["wall"]
             r["ms_cpu_per_grab"] = 1000 * r["cpu"] / r["grabs"]
-            r["ms_x_per_grab"] = 1000 * r["xcpu"] / r["grabs"]
+            r["ms_x_per_grab"] = 1000 * max(0.0, r["xcpu"] - idle * r["wall"]) / r["grabs"]
             results[method] = r
     finally:
         if changer:
             changer.kill()
             changer.wait()
-        server.terminate()
-        server.wait()
+        xhelpers.stop_xvfb(server)
+    return results, idle
 
-    screen = "changing every 10 ms" if args.changing else "still"
-    print(f"{args.size} Xvfb, screen {screen}, {args.seconds:g} s per method")
-    print(f"{'method':<12} {'grabs/s':>9} {'CPU ms/grab':>12} {'of it X':>8} {'dropped':>8}")
-    for method, r in results.items():
-        if "error" in r:
-            print(f"{method:<12} not run: {' '.join(r['error'])}")
-            continue
-        total = r["ms_cpu_per_grab"] + r["ms_x_per_grab"]
-        dropped = r.get("dropped", "")
-        print(f"{method:<12} {r['per_second']:9.1f} {total:12.2f} {r['ms_x_per_grab']:8.2f} "
-              f"{dropped:>8}")
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--seconds", type=float, default=5.0)
+    parser.add_argument("--size", default="1920x1080")
+    parser.add_argument("--screens", default="still,moving")
+    parser.add_argument("--methods", default="vorncapture-bgr,vorncapture-bgrx,pyav,pillow")
+    parser.add_argument("--fps", type=int, default=10000,
+                        help="the rate asked of vorncapture (above 1000: back to back)")
+    args = parser.parse_args()
+
+    print(f"{args.size} Xvfb, {args.seconds:g} s per method, vorncapture at fps={args.fps}")
+    print(f"{'screen':<7} {'method':<17} {'grabs/s':>9} {'CPU ms/grab':>12} {'of it X':>8} "
+          f"{'lost':>6}")
+    for screen in args.screens.split(","):
+        results, idle = measure(screen, args)
+        for method, r in results.items():
+            if "error" in r:
+                print(f"{screen:<7} {method:<17} not run: {' '.join(r['error'])}")
+                continue
+            total = r["ms_cpu_per_grab"] + r["ms_x_per_grab"]
+            lost = r.get("dropped", "")
+            print(f"{screen:<7} {method:<17} {r['per_second']:9.1f} {total:12.2f} "
+                  f"{r['ms_x_per_grab']:8.2f} {lost:>6}")
+        if screen == "moving":
+            print(f"        (the X server's own repaints, left out above: "
+                  f"{1000 * idle:.0f} ms of CPU a second)")
 
 
 if __name__ == "__main__":

@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages that building and testing VornMediaCapture needs, skipping
-# those already present. Extra package names may be given as arguments.
+# those already present. Extra package names may be given as arguments; --bench adds the
+# packages only the benchmarks use (the peers they measure against).
 #
-#   bash scripts/install-deps.sh [PACKAGE...]
+#   bash scripts/install-deps.sh [--bench] [PACKAGE...]
 set -euo pipefail
+
+# The benchmarks' peers, never needed to build or test: Pillow's ImageGrab and PyAV's x11grab
+# (bench/python_grab.py), OpenCV's VideoCapture through GStreamer (bench/python_camera.py).
+bench_packages=(python3-pil python3-av python3-opencv)
+extra=()
+for arg in "$@"; do
+    if [[ $arg == --bench ]]; then extra+=("${bench_packages[@]}"); else extra+=("$arg"); fi
+done
 
 packages=(
     cmake ninja-build g++ clang pkg-config   # native toolchain
@@ -34,7 +43,7 @@ packages=(
     gdb                                      # backtraces of a test program that hangs
     python3-dev pybind11-dev python3-numpy   # the Python package (python/): headers, bindings,
     python3-pytest python3-setuptools        # its arrays, its tests, pip install ./python
-    "$@"
+    "${extra[@]}"
 )
 
 installed() {

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The native part of the vorncapture package: sources, streams, frames and audio blocks as
 // Python objects. Frames are converted once, straight into memory that the returned NumPy array
-// owns; every wait happens with the interpreter's lock released.
+// owns, or, where the source lends them in the format asked (the X screen's BGRx copies), handed
+// as a read-only view that keeps the loan; every wait happens with the interpreter's lock
+// released.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -60,7 +62,9 @@ struct Buffer {
 
 // ---- What a stream delivers -----------------------------------------------------------------
 
-enum class OutFormat { BGR, RGB, BGRA, I420, Int16, Float32 };
+enum class OutFormat { BGR, RGB, BGRA, BGRx, I420, Int16, Float32 };
+
+bool FourBytes(OutFormat format) { return format == OutFormat::BGRA || format == OutFormat::BGRx; }
 
 const char* OutName(OutFormat format) {
     switch (format) {
@@ -70,6 +74,8 @@ const char* OutName(OutFormat format) {
             return "RGB";
         case OutFormat::BGRA:
             return "BGRA";
+        case OutFormat::BGRx:
+            return "BGRx";
         case OutFormat::I420:
             return "I420";
         case OutFormat::Int16:
@@ -115,6 +121,7 @@ struct Block {
 // A unit taken and converted without the interpreter's lock, handed to Python with it.
 struct Taken {
     Buffer buffer{0};
+    VornCapture::VideoFrame lent;  // a lent frame handed as it is (its keeper set), else unused
     bool video = true;
     double time = 0;
     std::uint64_t sequence = 0;
@@ -190,8 +197,11 @@ public:
           rate_(stream_->SampleRate()),
           channels_(stream_->Channels()),
           fps_(stream_->FrameRate()),
-          scaled_(scaled) {
-        pump_ = std::thread([this] { Pump(); });
+          scaled_(scaled),
+          direct_(stream_->ReadsWhenTaken()),
+          period_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+              std::chrono::duration<double>(fps_ > 0 ? 1.0 / fps_ : 0.0))) {
+        if (!direct_) pump_ = std::thread([this] { Pump(); });
     }
 
     ~Stream() { CloseUnlocked(); }
@@ -209,17 +219,24 @@ public:
                              : Clock::time_point::max();
         for (;;) {
             std::optional<Taken> taken;
-            bool lost = false;
+            bool lost = false, refused = false;
             {
                 py::gil_scoped_release unlocked;
-                taken = TakeWithin(
-                    std::min(end, Clock::now() + std::chrono::milliseconds(kSliceMs)), lost);
+                const auto slice =
+                    std::min(end, Clock::now() + std::chrono::milliseconds(kSliceMs));
+                taken = direct_ ? ReadWithin(slice, lost, refused) : TakeWithin(slice, lost);
             }
             if (taken) return Wrap(*taken);
             if (closing_) throw py::value_error("the stream is closed");
             if (lost)
                 throw SourceLostError(source_.kind + " " + std::to_string(source_.index) + " ('" +
                                       source_.name + "') is gone");
+            if (refused)
+                throw std::runtime_error(
+                    "the screen cannot be read now: it cannot be read at all, or every copy of "
+                    "it is still held by earlier " +
+                    std::string(OutName(format_)) +
+                    " frames (keep frame.array.copy() instead of the frame, or let some go)");
             // Between slices of the wait: Ctrl-C and other signals are handled here.
             if (PyErr_CheckSignals() != 0) throw py::error_already_set();
             if (Clock::now() >= end) {
@@ -323,7 +340,7 @@ private:
 
     void CloseUnlocked() {
         {
-            std::lock_guard<std::mutex> hold(lock_);
+            std::lock_guard<std::mutex> hold(lock_);  // a read under way (direct) ends first
             closing_ = true;
             ready_cv_.notify_all();
         }
@@ -350,10 +367,54 @@ private:
         return taken;
     }
 
+    // A source read when taken: the screen at the next tick of the stream's rate (at once when
+    // the reader is late), if that tick comes before `end`. `refused` when no frame could be had
+    // through `end`; the frame is converted, or handed as it is lent, without the lock.
+    std::optional<Taken> ReadWithin(std::chrono::steady_clock::time_point end, bool& lost,
+                                    bool& refused) {
+        using Clock = std::chrono::steady_clock;
+        VornCapture::VideoFrame frame;
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            const auto now = Clock::now();
+            if (due_ + period_ < now) due_ = now;  // late: the schedule starts again from now
+            if (ready_cv_.wait_until(hold, std::min(end, due_), [this] { return closing_.load(); }))
+                return std::nullopt;
+            if (Clock::now() < due_) return std::nullopt;  // the slice ended first
+            for (;;) {
+                VornCapture::AudioBlock unused;
+                const vornpy::Taken result = stream_->Take(frame, unused, 0);
+                if (result == vornpy::Taken::Unit) break;
+                if (result == vornpy::Taken::Lost) {
+                    lost = true;
+                    return std::nullopt;
+                }
+                // Every copy held: another thread may let one go.
+                if (ready_cv_.wait_for(hold, std::chrono::milliseconds(2),
+                                       [this] { return closing_.load(); }))
+                    return std::nullopt;
+                if (Clock::now() >= end) {
+                    refused = true;
+                    return std::nullopt;
+                }
+            }
+            due_ += period_;
+        }
+        if (FourBytes(format_) && frame.format == VornCapture::PixelFormat::BGRx &&
+            frame.width == width_ && frame.height == height_ && frame.keeper) {
+            Taken taken;
+            taken.time = static_cast<double>(frame.timeNs) / 1e9;
+            taken.sequence = frame.sequence;
+            taken.lent = std::move(frame);
+            return taken;
+        }
+        return Convert(frame);
+    }
+
     std::optional<Taken> Convert(const VornCapture::VideoFrame& frame) {
         const bool planar = format_ == OutFormat::I420;
         const VornCapture::PixelFormat target = planar ? VornCapture::PixelFormat::I420
-                                                : format_ == OutFormat::BGRA
+                                                : FourBytes(format_)
                                                     ? VornCapture::PixelFormat::BGRx
                                                     : VornCapture::PixelFormat::BGR24;
         const VornCapture::Shape shape = VornCapture::ShapeOf(target, width_, height_);
@@ -379,6 +440,8 @@ private:
         VornCapture::VideoFrame source = frame;
         if (format_ == OutFormat::RGB && source.format == VornCapture::PixelFormat::BGR24)
             source.format = VornCapture::PixelFormat::RGB24;
+        if (format_ == OutFormat::RGB && source.format == VornCapture::PixelFormat::BGRx)
+            source.format = VornCapture::PixelFormat::RGBx;
         if (planar && !scaled_) CropToEven(source);
         if (VornCapture::Convert(source, out) != VornCapture::ConvertError::None)
             return std::nullopt;
@@ -432,11 +495,13 @@ private:
             frame.height = height_;
             frame.format = format_;
             const py::ssize_t h = height_, w = width_;
-            if (format_ == OutFormat::I420)
+            if (taken.lent.keeper)
+                frame.array = View(taken.lent);
+            else if (format_ == OutFormat::I420)
                 frame.array = taken.buffer.Hand(py::dtype::of<std::uint8_t>(), {h + h / 2, w});
             else
                 frame.array = taken.buffer.Hand(py::dtype::of<std::uint8_t>(),
-                                                {h, w, format_ == OutFormat::BGRA ? 4 : 3});
+                                                {h, w, FourBytes(format_) ? 4 : 3});
             return py::cast(std::move(frame));
         }
         Block block;
@@ -451,8 +516,21 @@ private:
         return py::cast(std::move(block));
     }
 
+    // A read-only array over a lent BGRx frame's pixels, top row first, rows `stride` apart;
+    // the array keeps the frame's loan, so the source never writes those pixels while it lives.
+    static py::array View(const VornCapture::VideoFrame& frame) {
+        auto* loan = new VornCapture::Keeper(frame.keeper);
+        py::capsule owner(loan, [](void* p) { delete static_cast<VornCapture::Keeper*>(p); });
+        const auto stride = static_cast<py::ssize_t>(frame.planes[0].stride);
+        py::array view(py::dtype::of<std::uint8_t>(),
+                       std::vector<py::ssize_t>{frame.height, frame.width, 4},
+                       std::vector<py::ssize_t>{stride, 4, 1}, frame.planes[0].data, owner);
+        py::detail::array_proxy(view.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+        return view;
+    }
+
     Source source_;
-    std::unique_ptr<SourceStream> stream_;  // taken from by the pump alone, until close
+    std::unique_ptr<SourceStream> stream_;  // taken from by the pump alone (direct: under lock_)
     std::mutex lock_;                       // guards what follows
     std::condition_variable ready_cv_;
     std::deque<Taken> ready_;
@@ -471,14 +549,18 @@ private:
     const std::uint32_t channels_;
     const double fps_;
     const bool scaled_;  // frames are scaled to the size asked, not delivered at their own
+    const bool direct_;  // the source is read when a grab asks (no pump thread)
+    const std::chrono::steady_clock::duration period_;  // direct: between reads, at most
+    std::chrono::steady_clock::time_point due_{};       // direct: when the next read may be
 };
 
 OutFormat ParseFormat(const std::optional<std::string>& asked, bool video) {
     const std::string name = asked.value_or(video ? "BGR" : "int16");
     const std::vector<std::string> names =
-        video ? std::vector<std::string>{"BGR", "RGB", "BGRA", "I420"}
+        video ? std::vector<std::string>{"BGR", "RGB", "BGRA", "BGRx", "I420"}
               : std::vector<std::string>{"int16", "float32"};
-    const OutFormat formats[] = {OutFormat::BGR, OutFormat::RGB, OutFormat::BGRA, OutFormat::I420};
+    const OutFormat formats[] = {OutFormat::BGR, OutFormat::RGB, OutFormat::BGRA, OutFormat::BGRx,
+                                 OutFormat::I420};
     for (std::size_t i = 0; i < names.size(); ++i)
         if (names[i] == name)
             return video ? formats[i] : (i == 0 ? OutFormat::Int16 : OutFormat::Float32);
@@ -610,13 +692,16 @@ PYBIND11_MODULE(_vorncapture, m) {
     py::class_<Frame>(m, "Frame", "One video frame: its pixels as a NumPy array, time, sequence.")
         .def_readonly("array", &Frame::array,
                       "uint8 array (height, width, 3) for BGR and RGB, (height, width, 4) for "
-                      "BGRA, (height * 3 / 2, width) for I420 (Y, U and V planes one after "
-                      "another). It owns its memory: it stays valid after the next grab and "
-                      "after the stream closed.")
+                      "BGRA and BGRx, (height * 3 / 2, width) for I420 (Y, U and V planes one "
+                      "after another). It stays valid after the next grab and after the stream "
+                      "closed: it owns its memory, or (the X screen's BGRA and BGRx) it is a "
+                      "read-only view that keeps the screen's copy lent.")
         .def_readonly("time", &Frame::time,
                       "When it was captured, in seconds of the source's clock.")
         .def_readonly("sequence", &Frame::sequence,
-                      "Counts the source's frames from 0; a jump means frames were lost.")
+                      "Counts the source's frames from 0; a jump means frames were lost. The X "
+                      "screen's rises by one when the screen changed, and repeats with its "
+                      "pixels when it did not.")
         .def_readonly("width", &Frame::width)
         .def_readonly("height", &Frame::height)
         .def_property_readonly("format", [](const Frame& f) { return OutName(f.format); })
@@ -677,7 +762,7 @@ PYBIND11_MODULE(_vorncapture, m) {
           py::arg("rate") = py::none(), py::arg("channels") = py::none(),
           "Opens a Source (or the first source of a kind given by name). Video: size "
           "(width, height) scales the frames (a camera is asked for it), fps the rate, format "
-          "BGR (default), RGB, BGRA or I420. Microphones: rate, channels and format int16 "
+          "BGR (default), RGB, BGRA, BGRx or I420. Microphones: rate, channels and format int16 "
           "(default) or float32.");
     m.def("world", &WorldName, "The world in force: host or virtual.");
 

@@ -8,6 +8,9 @@
 #include "image.h"
 #include "sources.h"
 #include "tqzenumdevice.h"
+#ifndef _WIN32
+#include "x11screen.h"
+#endif
 
 namespace vornpy {
 
@@ -49,7 +52,10 @@ public:
             double seconds = 0;
             if (source_->Take(data, size, seconds, std::min(waitMs, kSliceMs))) {
                 if (Lend(data, size, seconds, frame, block)) return Taken::Unit;
-                ++refused_;  // a frame of another size than the stream's (a resized window)
+                // A frame of another size than the stream's (a resized window): lost, and its
+                // number is left out of the sequence like any other loss.
+                --taken_;
+                ++refused_;
             } else if (!StillThere()) {
                 return Taken::Lost;
             }
@@ -115,6 +121,56 @@ private:
     std::uint64_t refused_ = 0;
 };
 
+#ifndef _WIN32
+// The host world's X screen, lent as the display connection keeps it (BGRx, top row first),
+// read when taken: only the rows that changed since the take before are read from the server,
+// and an unchanged screen costs nothing. The desktop device is not opened.
+class X11ScreenStream : public SourceStream {
+public:
+    X11ScreenStream(std::uint32_t width, std::uint32_t height, double rate)
+        : width_(width), height_(height), rate_(rate) {}
+
+    bool IsVideo() const override { return true; }
+    std::string Name() const override { return "X screen"; }
+    std::uint32_t Width() const override { return width_; }
+    std::uint32_t Height() const override { return height_; }
+    double FrameRate() const override { return rate_; }
+    std::uint32_t SampleRate() const override { return 0; }
+    std::uint32_t Channels() const override { return 0; }
+    std::uint64_t Lost() const override { return 0; }
+    bool ReadsWhenTaken() const override { return true; }
+
+    // Nothing: the screen cannot be read, or every copy of it is held by earlier frames.
+    Taken Take(VornCapture::VideoFrame& frame, VornCapture::AudioBlock&, int) override {
+        if (closed_) return Taken::Lost;
+        if (!screen_.Take(frame)) return Taken::Nothing;
+        --frame.sequence;  // the screen's numbers start at 1, a stream's at 0
+        return Taken::Unit;
+    }
+
+    void Close() override { closed_ = true; }
+
+private:
+    std::uint32_t width_;
+    std::uint32_t height_;
+    double rate_;
+    VornCapture::X11Screen screen_;
+    bool closed_ = false;
+};
+
+// The whole X screen as lent frames, where the host world's screen is an X display that lends
+// them; null otherwise (the desktop device serves it then).
+std::unique_ptr<SourceStream> OpenX11Screen(const OpenRequest& request) {
+    if (request.sizeGiven || !VornCapture::X11Screen::Usable()) return nullptr;
+    VornCapture::X11Screen probe;
+    VornCapture::VideoFrame frame;
+    if (!probe.Take(frame)) return nullptr;
+    const double rate =
+        request.frameRate != 0 ? request.frameRate : VornCapture::CaptureRequest{}.frameRate;
+    return std::make_unique<X11ScreenStream>(frame.width, frame.height, rate);
+}
+#endif
+
 }  // namespace
 
 const std::vector<std::string>& SourceKindNames() {
@@ -162,6 +218,10 @@ std::unique_ptr<SourceStream> OpenSource(const std::string& kind, unsigned int i
                                          const OpenRequest& request, std::string& error) {
     const VornCapture::SourceKind* row = VornCapture::FindSourceKind(kind, "", error);
     if (row == nullptr) return nullptr;
+#ifndef _WIN32
+    if (kind == "desktop" && index == 0)
+        if (auto screen = OpenX11Screen(request)) return screen;
+#endif
     VornCapture::Selector selector;
     selector.index = index;
     std::unique_ptr<VornCapture::Source> source = row->make(selector, error);

@@ -62,12 +62,18 @@ public:
     virtual std::uint32_t SampleRate() const = 0;
     virtual std::uint32_t Channels() const = 0;
     // Waits up to `waitMs` for the next unit. A video frame or audio block is lent: its memory
-    // stays valid until the next Take or Close. `sequence` counts the source's units, those it
-    // lost included, so a gap in it is a gap in the capture.
+    // stays valid until the next Take or Close, or, for a frame with a keeper, for as long as a
+    // copy of the frame holds it. `sequence` counts the source's units, those it lost included,
+    // so a gap in it is a gap in the capture.
     virtual Taken Take(VornCapture::VideoFrame& frame, VornCapture::AudioBlock& block,
                        int waitMs) = 0;
     // Units the source produced that never reached Take.
     virtual std::uint64_t Lost() const = 0;
+    // Whether Take reads the source at the moment it is called and never waits (the X screen):
+    // nothing piles up between takes, so no thread has to keep up with the source, and
+    // Nothing means no frame can be had now. A frame's sequence then rises only when the
+    // picture changed since the take before; Lost stays 0.
+    virtual bool ReadsWhenTaken() const { return false; }
     virtual void Close() = 0;
 };
 

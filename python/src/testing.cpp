@@ -71,6 +71,10 @@ void AddTestingModule(py::module_& parent) {
     m.def("add_window", &AddWindow, py::arg("title"), py::arg("left"), py::arg("top"),
           py::arg("right"), py::arg("bottom"), py::arg("client") = 0x336699u);
     m.def("remove_window", &RemoveWindow);
+    m.def("resize_window", [](std::uintptr_t window, int width, int height) {
+        RequireVirtual();
+        return VornWorld::ResizeWindowTo(reinterpret_cast<HWND>(window), width, height);
+    });
     m.def("remove_device", &RemoveDevice, py::arg("kind"), py::arg("position") = 0);
     m.def("reset_media", [] {
         RequireVirtual();

@@ -14,6 +14,7 @@ import pytest
 os.environ.setdefault("VORN_WORLD", "virtual")
 
 import vorncapture  # noqa: E402
+import xhelpers  # noqa: E402
 from vorncapture import _testing  # noqa: E402
 
 
@@ -33,11 +34,12 @@ def helper_env(**extra):
     return env
 
 
-def run_python(code, env, timeout=60):
-    """Runs `code` in a fresh interpreter (a world is fixed per process); its result."""
+def run_python(code, env, timeout=60, args=()):
+    """Runs `code` in a fresh interpreter (a world is fixed per process) with `args` as its
+    sys.argv[1:]; its result."""
     full = dict(os.environ)
     full.update(env)
-    return subprocess.run([sys.executable, "-c", code], env=full, capture_output=True,
+    return subprocess.run([sys.executable, "-c", code, *args], env=full, capture_output=True,
                           text=True, timeout=timeout)
 
 
@@ -46,21 +48,11 @@ def xvfb():
     """An X server of its own at 640x480 (it picks a free display); its DISPLAY value."""
     if shutil.which("Xvfb") is None:
         pytest.skip("Xvfb is missing (package xvfb)")
-    folder = tempfile.mkdtemp(prefix="vorncapture-x.")
-    read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "640x480x24",
-                               "-nolisten", "tcp"], pass_fds=(write,),
-                              stderr=subprocess.DEVNULL, env=helper_env())
-    os.close(write)
-    with os.fdopen(read) as pipe:
-        number = pipe.readline().strip()
-    if not number:
-        server.kill()
+    server, display = xhelpers.start_xvfb("640x480", env=helper_env())
+    if server is None:
         pytest.fail("Xvfb did not start")
-    yield ":" + number
-    server.terminate()
-    server.wait(timeout=10)
-    shutil.rmtree(folder, ignore_errors=True)
+    yield display
+    xhelpers.stop_xvfb(server)
 
 
 @pytest.fixture

@@ -21,6 +21,7 @@ def pattern(width, height, seed=7):
     ("BGR", 3, [2, 1, 0]),
     ("RGB", 3, [0, 1, 2]),
     ("BGRA", 4, [2, 1, 0]),
+    ("BGRx", 4, [2, 1, 0]),
 ])
 def test_screen_pixels_are_exact(world, fmt, channels, order):
     # Odd sizes: rows that are not whole words, and no even-size shortcut.
@@ -32,7 +33,7 @@ def test_screen_pixels_are_exact(world, fmt, channels, order):
     assert frame.array.dtype == np.uint8
     assert frame.array.flags["C_CONTIGUOUS"]
     np.testing.assert_array_equal(frame.array[..., :3], rgb[..., order])
-    if channels == 4:
+    if fmt == "BGRA":
         assert (frame.array[..., 3] == 255).all()
 
 

@@ -16,7 +16,7 @@ import vorncapture
     (lambda: vorncapture.sources(world="moon"), "'auto', 'host' or 'virtual'"),
     (lambda: vorncapture.open("printer"), "desktop, window, camera, microphone"),
     (lambda: vorncapture.open(42), "Source from vorncapture.sources()"),
-    (lambda: vorncapture.open("desktop", format="YUV9"), "BGR, RGB, BGRA, I420"),
+    (lambda: vorncapture.open("desktop", format="YUV9"), "BGR, RGB, BGRA, BGRx, I420"),
     (lambda: vorncapture.open("microphone", format="BGR"), "int16, float32"),
     (lambda: vorncapture.open("desktop", size=(0, 10)), "width must be 1 to 16384"),
     (lambda: vorncapture.open("desktop", size=(10, 10**9)), "height must be 1 to 16384"),
@@ -199,3 +199,34 @@ def test_grab_many_without_growth(world):
     # AddressSanitizer holds freed memory back in its quarantine: RSS says nothing there.
     if "asan" not in os.environ.get("LD_PRELOAD", ""):
         assert after_rss - before_rss < 2048, f"RSS grew by {after_rss - before_rss} KiB"
+
+
+def test_every_missing_number_is_counted_lost(world):
+    # A window at 50 frames a second, first read too slowly (the stream keeps the newest few
+    # frames and passes over the rest), then resized for a while (frames of another size than
+    # the stream's are refused). Every frame left out is counted: the numbers never jump by more
+    # than the lost count says, and once the reader has caught up they jump by exactly that.
+    handle = world.add_window("vorncapture gaps", 10, 10, 74, 62)
+    window = [s for s in vorncapture.sources("window") if s.name == "vorncapture gaps"][0]
+    received = 0
+
+    def catch_up(stream):
+        nonlocal received
+        for _ in range(30):
+            frame = stream.grab()
+            received += 1
+            missing, lost = frame.sequence + 1 - received, stream.lost
+            assert missing <= lost, f"frame {frame.sequence}: {missing} missing, {lost} lost"
+            if missing == lost:
+                return lost
+        pytest.fail(f"the numbers never matched the lost count ({missing} missing, {lost} lost)")
+
+    with vorncapture.open(window, fps=50) as stream:
+        start = catch_up(stream)
+        time.sleep(0.5)
+        behind = catch_up(stream)
+        assert behind >= start + 10
+        world.resize_window(handle, 100, 90)
+        time.sleep(0.3)
+        world.resize_window(handle, 64, 52)
+        assert catch_up(stream) > behind

@@ -28,8 +28,9 @@ class Frame:
 
     @property
     def array(self) -> npt.NDArray[np.uint8]:
-        """(height, width, 3) BGR or RGB, (height, width, 4) BGRA, (height * 3 // 2, width) I420.
-        Owns its memory: valid after the next grab and after the stream closed."""
+        """(height, width, 3) BGR or RGB, (height, width, 4) BGRA or BGRx, (height * 3 // 2,
+        width) I420. Valid after the next grab and after the stream closed: it owns its memory,
+        or (the X screen's BGRA and BGRx) is a read-only view that keeps the screen copy lent."""
     @property
     def planes(self) -> Tuple[npt.NDArray[np.uint8], ...]:
         """I420: (Y, U, V) views into array; other formats: (array,)."""
@@ -38,7 +39,8 @@ class Frame:
         """When it was captured, in seconds of the source's clock."""
     @property
     def sequence(self) -> int:
-        """Counts the source's frames from 0; a jump means frames were lost."""
+        """Counts the source's frames from 0; a jump means frames were lost. The X screen's:
+        rises by one when the screen changed, the same number for the same pixels."""
     @property
     def width(self) -> int: ...
     @property
@@ -120,7 +122,7 @@ def open(
     """Opens a source (or the first source of a kind given by name).
 
     Video: size (width, height) scales the frames (a camera is asked for it first), fps the
-    rate, format BGR (default), RGB, BGRA or I420. Microphones: rate, channels, format int16
+    rate, format BGR (default), RGB, BGRA, BGRx or I420. Microphones: rate, channels, format int16
     (default) or float32."""
 
 def world() -> str:
