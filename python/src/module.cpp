@@ -400,7 +400,7 @@ private:
             }
             due_ += period_;
         }
-        if (FourBytes(format_) && frame.format == VornCapture::PixelFormat::BGRx &&
+        if (format_ == OutFormat::BGRx && frame.format == VornCapture::PixelFormat::BGRx &&
             frame.width == width_ && frame.height == height_ && frame.keeper) {
             Taken taken;
             taken.time = static_cast<double>(frame.timeNs) / 1e9;
@@ -445,6 +445,12 @@ private:
         if (planar && !scaled_) CropToEven(source);
         if (VornCapture::Convert(source, out) != VornCapture::ConvertError::None)
             return std::nullopt;
+        // A four-byte source's fourth byte is padding (the X server's, 0 on Xvfb): BGRA says
+        // opaque, as it does converted from every other format.
+        if (format_ == OutFormat::BGRA && (frame.format == VornCapture::PixelFormat::BGRx ||
+                                           frame.format == VornCapture::PixelFormat::RGBx)) {
+            for (std::size_t i = 3; i < total; i += 4) taken.buffer.data[i] = 0xFF;
+        }
         taken.time = static_cast<double>(frame.timeNs) / 1e9;
         taken.sequence = frame.sequence;
         return taken;
@@ -694,7 +700,7 @@ PYBIND11_MODULE(_vorncapture, m) {
                       "uint8 array (height, width, 3) for BGR and RGB, (height, width, 4) for "
                       "BGRA and BGRx, (height * 3 / 2, width) for I420 (Y, U and V planes one "
                       "after another). It stays valid after the next grab and after the stream "
-                      "closed: it owns its memory, or (the X screen's BGRA and BGRx) it is a "
+                      "closed: it owns its memory, or (the X screen's BGRx) it is a "
                       "read-only view that keeps the screen's copy lent.")
         .def_readonly("time", &Frame::time,
                       "When it was captured, in seconds of the source's clock.")

@@ -38,9 +38,9 @@ def test_x_screen_on_its_own_xvfb(xvfb):
     assert result["sequences"] == [0] * 5 and result["lost"] == 0
 
 
-# BGRx frames are read-only views over the screen's lent copies: a held one keeps its pixels
-# while the screen changes, numbers rise only with a change, and while every copy is held a grab
-# says so instead of writing over a held frame.
+# BGRx frames are read-only views over the screen's lent copies (BGRA ones are opaque copies): a
+# held one keeps its pixels while the screen changes, numbers rise only with a change, and while
+# every copy is held a grab says so instead of writing over a held frame.
 X_SCREEN_VIEWS = r"""
 import json, os, sys
 sys.path.insert(0, sys.argv[1])
@@ -82,6 +82,9 @@ with vorncapture.open("desktop", format="BGRx", fps=1000) as stream:
     out["fourth"] = [fourth.sequence, share(fourth, 0x778899)]
     out["lost"] = stream.lost
 out["after_close"] = [share(changed, 0x112233), share(third, 0x445566)]
+with vorncapture.open("desktop", format="BGRA") as stream:
+    bgra = stream.grab().array
+    out["bgra"] = [float((bgra[..., 3] == 255).mean()), bool(bgra.flags.writeable)]
 print(json.dumps(out))
 """
 
@@ -99,6 +102,8 @@ def test_x_screen_bgrx_frames_are_views_of_held_copies(xvfb):
     assert r["fourth"][0] == 3 and r["fourth"][1] > 0.99, r
     assert r["lost"] == 0
     assert min(r["after_close"]) > 0.99, r
+    # BGRA is a copy of its own, opaque: the screen's fourth byte is padding.
+    assert r["bgra"] == [1.0, True], r
 
 
 MICROPHONE = r"""

@@ -30,7 +30,7 @@ class Frame:
     def array(self) -> npt.NDArray[np.uint8]:
         """(height, width, 3) BGR or RGB, (height, width, 4) BGRA or BGRx, (height * 3 // 2,
         width) I420. Valid after the next grab and after the stream closed: it owns its memory,
-        or (the X screen's BGRA and BGRx) is a read-only view that keeps the screen copy lent."""
+        or (the X screen's BGRx) is a read-only view that keeps the screen copy lent."""
     @property
     def planes(self) -> Tuple[npt.NDArray[np.uint8], ...]:
         """I420: (Y, U, V) views into array; other formats: (array,)."""
