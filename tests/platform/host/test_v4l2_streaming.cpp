@@ -13,6 +13,7 @@
 #include <tuple>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fake_v4l2.h"
@@ -397,132 +398,7 @@ enum class Outcome {
     OpenFails,  // Open fails at once
 };
 
-struct FaultCase {
-    const char* name;
-    std::vector<Fault> faults;  // added after the listing
-    FrameFaults frames;
-    bool unplugWhileStreaming;
-    bool unplugBeforeOpen;
-    Outcome outcome;
-    std::vector<int> shown;  // the picture's frame numbers the first frames show
-    unsigned long dropped, stalls, lost;
-};
-
-std::vector<FaultCase> FaultCases() {
-    using fakev4l2::kOpen;
-    using fakev4l2::kPoll;
-    const std::vector<int> inOrder = {0, 1, 2, 3, 4};
-    return {
-        {"EINTR on every kind of call is retried",
-         {{VIDIOC_S_FMT, EINTR},
-          {VIDIOC_REQBUFS, EINTR},
-          {VIDIOC_QUERYBUF, EINTR, 1},
-          {VIDIOC_QBUF, EINTR, 2, 2},
-          {VIDIOC_STREAMON, EINTR},
-          {VIDIOC_DQBUF, EINTR, 1, 3},
-          {kPoll, EINTR, 1, 2}},
-         {},
-         false,
-         false,
-         Outcome::Streams,
-         inOrder,
-         0,
-         0,
-         0},
-        {"EAGAIN from DQBUF is waited out",
-         {{VIDIOC_DQBUF, EAGAIN, 1, 3}},
-         {},
-         false,
-         false,
-         Outcome::Streams,
-         inOrder,
-         0,
-         0,
-         0},
-        {"frames the driver marks broken are dropped and counted",
-         {},
-         {{}, {}, {1, 3}, -1},
-         false,
-         false,
-         Outcome::Streams,
-         {0, 2, 4, 5, 6},
-         2,
-         0,
-         0},
-        {"a DQBUF that never returns a frame ends the stream after the bound",
-         {},
-         {{}, {}, {}, 2},
-         false,
-         false,
-         Outcome::Stops,
-         {0, 1},
-         0,
-         1,
-         0},
-        {"ENODEV mid-stream: unplugged",
-         {{VIDIOC_DQBUF, ENODEV, 3, -1}},
-         {},
-         false,
-         false,
-         Outcome::Stops,
-         {0, 1, 2},
-         0,
-         0,
-         1},
-        {"EIO mid-stream",
-         {{VIDIOC_DQBUF, EIO, 3, -1}},
-         {},
-         false,
-         false,
-         Outcome::Stops,
-         {0, 1, 2},
-         0,
-         0,
-         1},
-        {"the node is unplugged mid-stream", {}, {}, true, false, Outcome::Stops, {}, 0, 0, 1},
-        {"EBUSY at open: another program has it",
-         {{kOpen, EBUSY, 0, -1}},
-         {},
-         false,
-         false,
-         Outcome::OpenFails,
-         {},
-         0,
-         0,
-         0},
-        {"EBUSY when the format is set: another program streams",
-         {{VIDIOC_S_FMT, EBUSY, 0, -1}},
-         {},
-         false,
-         false,
-         Outcome::OpenFails,
-         {},
-         0,
-         0,
-         0},
-        {"buffers refused",
-         {{VIDIOC_REQBUFS, ENOMEM, 0, -1}},
-         {},
-         false,
-         false,
-         Outcome::OpenFails,
-         {},
-         0,
-         0,
-         0},
-        {"the node vanished between listing and opening",
-         {},
-         {},
-         false,
-         true,
-         Outcome::OpenFails,
-         {},
-         0,
-         0,
-         0},
-    };
-}
-
+// The stream's ends the host world counts.
 struct Counts {
     unsigned long dropped, stalls, lost;
     static Counts Now() {
@@ -530,6 +406,55 @@ struct Counts {
         return {c.dropped, c.stalls, c.lost};
     }
 };
+
+enum class Unplug { No, BeforeOpen, WhileStreaming };
+
+struct FaultCase {
+    const char* name;
+    std::vector<Fault> faults;  // added after the listing
+    FrameFaults frames;
+    Unplug unplug;
+    Outcome outcome;
+    std::vector<int> shown;  // the picture's frame numbers the first frames show
+    Counts counts;           // counted during the case
+};
+
+FaultCase Row(const char* name, std::vector<Fault> faults, Outcome outcome, std::vector<int> shown,
+              Counts counts, FrameFaults frames = {}, Unplug unplug = Unplug::No) {
+    return {name, std::move(faults), std::move(frames), unplug, outcome, std::move(shown), counts};
+}
+
+std::vector<FaultCase> FaultCases() {
+    using fakev4l2::kOpen;
+    using fakev4l2::kPoll;
+    const std::vector<int> inOrder = {0, 1, 2, 3, 4};
+    const std::vector<Fault> eintr = {{VIDIOC_S_FMT, EINTR},       {VIDIOC_REQBUFS, EINTR},
+                                      {VIDIOC_QUERYBUF, EINTR, 1}, {VIDIOC_QBUF, EINTR, 2, 2},
+                                      {VIDIOC_STREAMON, EINTR},    {VIDIOC_DQBUF, EINTR, 1, 3},
+                                      {kPoll, EINTR, 1, 2}};
+    return {
+        Row("EINTR on every kind of call is retried", eintr, Outcome::Streams, inOrder, {0, 0, 0}),
+        Row("EAGAIN from DQBUF is waited out", {{VIDIOC_DQBUF, EAGAIN, 1, 3}}, Outcome::Streams,
+            inOrder, {0, 0, 0}),
+        Row("frames the driver marks broken are dropped and counted", {}, Outcome::Streams,
+            {0, 2, 4, 5, 6}, {2, 0, 0}, {{}, {}, {1, 3}, -1}),
+        Row("a DQBUF that never returns a frame ends the stream after the bound", {},
+            Outcome::Stops, {0, 1}, {0, 1, 0}, {{}, {}, {}, 2}),
+        Row("ENODEV mid-stream: unplugged", {{VIDIOC_DQBUF, ENODEV, 3, -1}}, Outcome::Stops,
+            {0, 1, 2}, {0, 0, 1}),
+        Row("EIO mid-stream", {{VIDIOC_DQBUF, EIO, 3, -1}}, Outcome::Stops, {0, 1, 2}, {0, 0, 1}),
+        Row("the node is unplugged mid-stream", {}, Outcome::Stops, {}, {0, 0, 1}, {},
+            Unplug::WhileStreaming),
+        Row("EBUSY at open: another program has it", {{kOpen, EBUSY, 0, -1}}, Outcome::OpenFails,
+            {}, {0, 0, 0}),
+        Row("EBUSY when the format is set: another program streams", {{VIDIOC_S_FMT, EBUSY, 0, -1}},
+            Outcome::OpenFails, {}, {0, 0, 0}),
+        Row("buffers refused", {{VIDIOC_REQBUFS, ENOMEM, 0, -1}}, Outcome::OpenFails, {},
+            {0, 0, 0}),
+        Row("the node vanished between listing and opening", {}, Outcome::OpenFails, {}, {0, 0, 0},
+            {}, Unplug::BeforeOpen),
+    };
+}
 
 TEST_F(V4l2Streaming, FaultsOfRealDevicesEndEachAsItsRowSays) {
     Camera yuyv{"Fault Camera", {{V4L2_PIX_FMT_YUYV, {{160, 120, {30}}}}}};
@@ -540,7 +465,7 @@ TEST_F(V4l2Streaming, FaultsOfRealDevicesEndEachAsItsRowSays) {
         fake_->Plug(++number, yuyv, c.frames);
         Publish(List());
         for (const Fault& fault : c.faults) fake_->AddFault(number, fault);
-        if (c.unplugBeforeOpen) fake_->Unplug(number);
+        if (c.unplug == Unplug::BeforeOpen) fake_->Unplug(number);
         const Counts before = Counts::Now();
 
         Sink sink;
@@ -550,7 +475,7 @@ TEST_F(V4l2Streaming, FaultsOfRealDevicesEndEachAsItsRowSays) {
         if (c.outcome == Outcome::Streams) {
             EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 5; }));
         } else if (c.outcome == Outcome::Stops) {
-            if (c.unplugWhileStreaming) {
+            if (c.unplug == Unplug::WhileStreaming) {
                 EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 2; }));
                 fake_->Unplug(number);
             }
@@ -573,9 +498,9 @@ TEST_F(V4l2Streaming, FaultsOfRealDevicesEndEachAsItsRowSays) {
         EXPECT_EQ(0, fake_->LiveMappings());
 
         const Counts after = Counts::Now();
-        EXPECT_EQ(c.dropped, after.dropped - before.dropped);
-        EXPECT_EQ(c.stalls, after.stalls - before.stalls);
-        EXPECT_EQ(c.lost, after.lost - before.lost);
+        EXPECT_EQ(c.counts.dropped, after.dropped - before.dropped);
+        EXPECT_EQ(c.counts.stalls, after.stalls - before.stalls);
+        EXPECT_EQ(c.counts.lost, after.lost - before.lost);
         std::vector<int> shown = Shown(sink, V4L2_PIX_FMT_YUYV, 160, 120);
         shown.resize(std::min(shown.size(), c.shown.size()));
         EXPECT_EQ(c.shown, shown);
