@@ -194,47 +194,30 @@ protected:
     long objects_ = 0;
 };
 
-struct ListCase {
-    const char* name;
-    Camera camera;
-    std::vector<std::string> modes;
-};
-
-TEST_F(V4l2Streaming, EachCameraListsItsModesHonestly) {
-    const ListCase cases[] = {
-        {"webcam 1080p: YUYV at low rates, Motion-JPEG at 30, no H.264",
-         Webcam1080(),
-         {"YUY2 640x480 5-30", "YUY2 160x120 5-30", "YUY2 320x240 5-30", "YUY2 1280x720 5-10",
-          "YUY2 1920x1080 5-5", "RGB24 640x480 5-30", "RGB24 160x120 5-30", "RGB24 320x240 5-30",
-          "RGB24 1280x720 5-30", "RGB24 1920x1080 5-30", "I420 640x480 5-30", "I420 160x120 5-30",
-          "I420 320x240 5-30", "I420 1280x720 5-30", "I420 1920x1080 5-30"}},
-        {"laptop 720p",
-         Laptop720(),
-         {"RGB24 1280x720 30-30", "RGB24 640x480 30-30", "RGB24 320x240 30-30",
-          "RGB24 160x120 30-30", "YUY2 640x480 30-30", "YUY2 320x240 30-30", "YUY2 160x120 30-30",
-          "YUY2 1280x720 10-10", "I420 1280x720 30-30", "I420 640x480 30-30", "I420 320x240 30-30",
-          "I420 160x120 30-30"}},
-        {"capture card, YUYV only",
-         CardYuyv(),
-         {"YUY2 1920x1080 30-60", "YUY2 1280x720 30-60", "YUY2 720x576 50-50",
-          "YUY2 640x480 60-60"}},
-        {"capture card, NV12 only",
-         CardNv12(),
-         {"I420 1920x1080 30-60", "I420 1280x720 60-60", "I420 720x480 60-60"}},
-    };
+// Each camera is listed by its card's name at its node; the modes of the webcam, which has
+// every kind of format (how each driver record maps is checked record by record in
+// test_v4l2_capabilities.cpp): YUYV at low rates, Motion-JPEG at 30 as RGB24 and again as
+// I420, no H.264.
+TEST_F(V4l2Streaming, EachCameraIsListedWithItsNameAndModes) {
+    const Camera cameras[] = {Webcam1080(), Laptop720(), CardYuyv(), CardNv12()};
     int number = 0;
-    for (const ListCase& c : cases) fake_->Plug(number++, c.camera);
+    for (const Camera& camera : cameras) fake_->Plug(number++, camera);
     const std::vector<VornWorld::host::HostDevice> devices = List();
-    ASSERT_EQ(std::size(cases), devices.size());
+    ASSERT_EQ(std::size(cameras), devices.size());
     for (size_t i = 0; i < devices.size(); ++i) {
-        SCOPED_TRACE(cases[i].name);
-        EXPECT_EQ(std::wstring(cases[i].camera.card.begin(), cases[i].camera.card.end()),
+        EXPECT_EQ(std::wstring(cameras[i].card.begin(), cameras[i].card.end()),
                   devices[i].config.friendlyName);
         EXPECT_EQ("v4l2:/fake/dev/video" + std::to_string(i), devices[i].key);
-        std::vector<std::string> modes;
-        for (const auto& cap : devices[i].config.video) modes.push_back(Describe(cap));
-        EXPECT_EQ(cases[i].modes, modes);
     }
+    std::vector<std::string> modes;
+    for (const auto& cap : devices[0].config.video) modes.push_back(Describe(cap));
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            "YUY2 640x480 5-30", "YUY2 160x120 5-30", "YUY2 320x240 5-30", "YUY2 1280x720 5-10",
+            "YUY2 1920x1080 5-5", "RGB24 640x480 5-30", "RGB24 160x120 5-30", "RGB24 320x240 5-30",
+            "RGB24 1280x720 5-30", "RGB24 1920x1080 5-30", "I420 640x480 5-30", "I420 160x120 5-30",
+            "I420 320x240 5-30", "I420 1280x720 5-30", "I420 1920x1080 5-30"}),
+        modes);
 }
 
 // Opens the push device at the first position of the category with `sink` as its callback.
