@@ -248,11 +248,6 @@ int FakeV4l2::LiveMappings() {
     return liveMappings_;
 }
 
-unsigned long FakeV4l2::FramesDequeued() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return dequeued_;
-}
-
 uint32_t FakeV4l2::LastStreamed() {
     std::lock_guard<std::mutex> lock(mutex_);
     return lastStreamed_;
@@ -537,7 +532,6 @@ int FakeV4l2::Query(Handle& handle, unsigned long request, void* record) {
             buffer->timestamp.tv_sec = static_cast<time_t>(seconds);
             buffer->timestamp.tv_usec =
                 static_cast<suseconds_t>(std::lround((seconds - std::floor(seconds)) * 1e6));
-            ++dequeued_;
             return 0;
         }
         case VIDIOC_STREAMON:

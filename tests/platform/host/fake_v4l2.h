@@ -79,10 +79,9 @@ public:
     void Unplug(int number);
     void AddFault(int number, Fault fault);
 
-    // Leak counts: descriptors open and buffers mapped now, frames dequeued in all.
+    // Leak counts: descriptors open and buffers mapped now.
     int OpenDescriptors();
     int LiveMappings();
-    unsigned long FramesDequeued();
     uint32_t LastStreamed();  // the pixel format of the last stream started
 
     std::vector<std::string> Names(const std::string& folder) override;
@@ -106,7 +105,6 @@ private:
     std::map<int, Node*> nodes_;
     std::map<int, Handle*> handles_;  // by descriptor
     int liveMappings_ = 0;
-    unsigned long dequeued_ = 0;
     uint32_t lastStreamed_ = 0;
 };
 
