@@ -110,20 +110,17 @@ struct RecordingCase {
 
 class Recording : public testing::TestWithParam<RecordingCase> {
 protected:
-    void SetUp() override {
-        SKIP_WITHOUT_RECORDINGS();
-        setenv("VORN_WORLD", "virtual", 1);
-    }
+    void SetUp() override { SKIP_WITHOUT_RECORDINGS(); }
 };
 
 TEST_P(Recording, HoldsBothStreamsInStep) {
     ExpectRecordedInStep(GetParam().file, GetParam().videoCodec, 2.0, 20, "320x240");
 }
 
-// A minute of recording: audio and video still agree at its end.
-TEST(LongRecording, MinuteEndsInStep) {
+// A minute of recording: audio and video still agree at its end. A minute of real time: the
+// sanitizer builds leave it out (their suites skip LongRealTime.*).
+TEST(LongRealTime, MinuteOfRecordingEndsInStep) {
     SKIP_WITHOUT_RECORDINGS();
-    setenv("VORN_WORLD", "virtual", 1);
     ExpectRecordedInStep("minute.mkv", "h264", 60.0, 10, "160x120");
 }
 
@@ -138,26 +135,8 @@ INSTANTIATE_TEST_SUITE_P(Containers, Recording, testing::ValuesIn(kRecordings),
                              return name.substr(name.find('.') + 1);
                          });
 
-TEST(RecordingOptions, AreRefusedWhereTheyDoNotApply) {
-    setenv("VORN_WORLD", "virtual", 1);
-    ScratchDir dir;
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"capture", "desktop", "--audio", "microphone", "-t", "1", "-o", "a.y4m"},
-             {"capture", "desktop", "--bitrate", "500", "-t", "1", "-o", "a.y4m"},
-             {"capture", "microphone", "-t", "1", "-o", "a.mkv"},
-             {"capture", "desktop", "--audio", "speaker", "-t", "1", "-o", "a.mkv"},
-             {"capture", "desktop", "--bitrate", "10", "-t", "1", "-o", "a.mkv"},
-             {"capture", "desktop", "-t", "1", "-o", "-", "-f", "webm"},
-         }) {
-        const ToolRun run = RunTool(args, dir.Path());
-        EXPECT_EQ(run.status, 2) << args.back() << ": " << run.err;
-    }
-    EXPECT_TRUE(Outputs(dir.Path()).empty());
-}
-
 TEST(RecordingOptions, MissingMicrophoneEndsWithoutAFile) {
     SKIP_WITHOUT_RECORDINGS();
-    setenv("VORN_WORLD", "virtual", 1);
     ScratchDir dir;
     const ToolRun run = RunTool(
         {"capture", "desktop", "--audio", "microphone:5", "-t", "1", "-o", "a.mkv"}, dir.Path());
