@@ -85,10 +85,10 @@ TEST_F(TruthTest, Y4mRateIsTheConnectedOrTheMeasuredRateAndTheShortfallIsReporte
     // At once: the camera pushed and pulled with 60 frames a second asked, pulled with 10, and
     // the screen with 1000.
     const std::vector<std::vector<std::string>> runs = {
-        {"capture", "camera", "--via", "push", "-r", "60", "-t", "1", "-o", "v.y4m"},
-        {"capture", "camera", "--via", "pull", "-r", "60", "-t", "1", "-o", "v.y4m"},
-        {"capture", "camera", "--via", "pull", "-r", "10", "-t", "1", "-o", "v.y4m"},
-        {"capture", "desktop", "-s", "64x48", "-r", "1000", "-t", "1", "-o", "v.y4m"}};
+        {"capture", "camera", "--via", "push", "-r", "60", "-t", "2", "-o", "v.y4m"},
+        {"capture", "camera", "--via", "pull", "-r", "60", "-t", "2", "-o", "v.y4m"},
+        {"capture", "camera", "--via", "pull", "-r", "10", "-t", "2", "-o", "v.y4m"},
+        {"capture", "desktop", "-s", "64x48", "-r", "1000", "-t", "2", "-o", "v.y4m"}};
     const std::vector<ScratchDir> dirs(runs.size());
     const std::vector<ToolRun> done = RunTogether(runs, dirs);
     std::vector<double> rates;
@@ -107,15 +107,15 @@ TEST_F(TruthTest, Y4mRateIsTheConnectedOrTheMeasuredRateAndTheShortfallIsReporte
         EXPECT_TRUE(Contains(done[i].err, "connected at 30.0")) << done[i].err;
         const Y4m file = ParseY4m(ReadBytes(dirs[i].File("v.y4m")));
         // The frames span at most the capture's time: played at the header's rate they do too.
-        EXPECT_LE((file.frames.size() - 1) / file.rate, 1.1) << i;
+        EXPECT_LE((file.frames.size() - 1) / file.rate, 2.2) << i;
     }
     // A pulled camera is asked for frames at the rate asked, below the one it runs at.
     EXPECT_LE(rates[2], 10);
     // The screen cannot keep 1000 frames a second: the header says the measured rate.
     const double frames = std::atof(Probe(dirs[3].Path(), "v.y4m", "nb_read_frames").c_str());
     EXPECT_LT(rates[3], 1000);  // a 1 ms period plus each capture's time stays below the asked rate
-    EXPECT_LE((frames - 1) / rates[3], 1.1) << rates[3] << " fps, " << frames << " frames";
-    EXPECT_GE(frames / rates[3], 0.4) << rates[3] << " fps, " << frames << " frames";
+    EXPECT_LE((frames - 1) / rates[3], 2.2) << rates[3] << " fps, " << frames << " frames";
+    EXPECT_GE(frames / rates[3], 0.8) << rates[3] << " fps, " << frames << " frames";
 }
 
 TEST_F(TruthTest, WavHeaderDescribesTheSamplesTheMicrophoneDelivered) {
