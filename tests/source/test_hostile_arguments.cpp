@@ -6,7 +6,6 @@
 // here (a failing Open shows a modal box on a real system); the virtual tests cover those.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -22,7 +21,6 @@
 #include "devicedescription.h"
 #include "graphprobes.h"
 #include "recordbytes.h"
-#include "tqzcolorspaceconvert.h"
 #include "tqzenumdevice.h"
 #include "tqzframeset.h"
 #include "tqzpacketset.h"
@@ -35,11 +33,8 @@ constexpr unsigned int kTop = 0xFFFFFFFFu;   // 2^32 - 1
 constexpr unsigned int kHalf = 0x80000000u;  // 2^31
 constexpr unsigned long kLongTop = std::numeric_limits<unsigned long>::max();
 const std::string kLong(5000, 'T');  // a 5,000-byte title
-const char* const kText = "xyz";
 
-// A table row's call: its text, and the call itself on the row's fresh object `x`.
-#define CALL(Type, ...) #__VA_ARGS__, [](Type & x) { return __VA_ARGS__; }
-// The same for calls on objects the whole table shares.
+// A table row's call on objects the whole table shares: its text, and the call itself.
 #define RUN(...) #__VA_ARGS__, [&] { return static_cast<long>(__VA_ARGS__); }
 
 // The object itself, through a reference the compiler cannot see is the same.
@@ -51,49 +46,6 @@ T& Same(T& object) {
 const unsigned char* U(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
 
 // ---- Stores, records and queues ---------------------------------------------------------------
-
-TEST(HostileArguments, MemoryAndBuffer) {
-    static const TQZMemory empty;
-    const struct {
-        const char* call;
-        std::function<unsigned long(TQZMemory&)> run;
-        unsigned long result;
-        std::string after;
-    } rows[] = {
-        {CALL(TQZMemory, x.Append(x.Bytes() + 1, 2, 1)), 3, "abc"},
-        {CALL(TQZMemory, (x.Erase(kHalf, kTop), x.Size())), 4, "abcd"},
-        {CALL(TQZMemory, (x.Erase(1, kTop), x.Size())), 1, "a"},
-        {CALL(TQZMemory, x.CopyFrom(&empty) ? 1ul : 0ul), 1, ""},
-        {CALL(TQZMemory, (x.Free(), x.Free(), x.Clear(), x.Erase(1, 5), x.Size())), 0, ""},
-    };
-    for (const auto& row : rows) {
-        TQZMemory memory;
-        memory.Append(U("abcd"), 4, 0);
-        EXPECT_EQ(row.result, row.run(memory)) << row.call;
-        EXPECT_EQ(row.after, BytesOf(memory)) << row.call;
-        EXPECT_EQ(memory.Size() == 0, memory.Bytes() == nullptr) << row.call;
-    }
-    const struct {
-        const char* call;
-        std::function<void(TQZBuffer&)> run;
-        std::string after;
-    } bufferRows[] = {
-        {CALL(TQZBuffer, x.append(kText, kHalf)), "abcd"},
-        {CALL(TQZBuffer, x.append(kText, kTop)), "abcd"},
-        {CALL(TQZBuffer, x.append(x.bytes() + 3, 1)), "abcdd"},
-        {CALL(TQZBuffer, x.erase(INT_MIN)), "abcd"},
-        {CALL(TQZBuffer, x.erase(INT_MAX)), ""},
-        {CALL(TQZBuffer, (x.clear(), x.clear(), x.erase(1))), ""},
-        {CALL(TQZBuffer, x = Same(x)), "abcd"},
-    };
-    for (const auto& row : bufferRows) {
-        TQZBuffer buffer("abcd", 4);
-        row.run(buffer);
-        EXPECT_EQ(row.after, BytesOf(buffer)) << row.call;
-        EXPECT_EQ(static_cast<int>(row.after.size()), buffer.size()) << row.call;
-        EXPECT_EQ(buffer.empty(), buffer.bytes() == nullptr) << row.call;
-    }
-}
 
 TEST(HostileArguments, PacketAndFrameFromThemselvesOrNull) {
     TQZPacket packet;
@@ -152,33 +104,6 @@ TEST(HostileArguments, PacketAndFrameQueues) {
     packet.Append(U("x"), 1, 0);
     ExpectHostileQueue<TQZPacketSet>(packet);
     ExpectHostileQueue<TQZFrameSet>(TQZFrame("x", 1));
-}
-
-// ---- TQZColorSpaceConvert ---------------------------------------------------------------------
-
-TEST(HostileArguments, ColorSpaceConvert) {
-    const struct {
-        const char* call;
-        unsigned int width, height, outLen, outLenAfter;  // outLen: the capacity stated
-        int bytesCleared;  // bytes of the 64 that end up zero (untouched ones stay 0xAA)
-    } rows[] = {
-        {"width 2^32-1", kTop, 2, 64, 0, 64},
-        {"2^31 x 2: the output length passes 2^32", kHalf, 2, 64, 0, 64},
-        {"16384 x 16384 into 64 bytes", 16384, 16384, 64, 402653184, 0},
-        {"outLen 0 for 2 x 2", 2, 2, 0, 6, 0},
-    };
-    std::vector<unsigned char> rgb(4 * 4 * 3, 0xFF);  // white: no converted byte is 0
-    for (const auto& row : rows) {
-        std::vector<unsigned char> out(64, 0xAA);
-        unsigned int outLen = row.outLen;
-        EXPECT_FALSE(TQZColorSpaceConvert::RGB24_TO_YUV_I420(rgb.data(), row.width, row.height,
-                                                             out.data(), &outLen))
-            << row.call;
-        EXPECT_EQ(row.outLenAfter, outLen) << row.call;
-        EXPECT_EQ(row.bytesCleared, std::count(out.begin(), out.end(), 0)) << row.call;
-        EXPECT_EQ(64 - row.bytesCleared, std::count(out.begin(), out.end(), 0xAA))
-            << row.call << ": a refused call wrote pixels";
-    }
 }
 
 // ---- Devices before Open ----------------------------------------------------------------------

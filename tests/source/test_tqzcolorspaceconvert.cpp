@@ -132,12 +132,15 @@ TEST(TQZColorSpaceConvert, RefusedAndEmptySizesClearOnlyTheStatedRange) {
         {0, 3, false, 0},
         {65536, 65536, false, 0},  // width * height needs 33 bits
         {65536, 43692, false, 0},  // the output length needs 33 bits
+        {0xFFFFFFFFu, 2, false, 0},
+        {0x80000000u, 2, false, 0},  // the output length passes 2^32
         {0, 0, true, 0},
         {0, 4, true, 0},
         {6, 0, true, 0},
         // Largest output that fits: the buffer is too small, so only the length comes back,
         // where the source can be addressed at all.
         {65536, 43690, false, wide ? 4294901760u : 0u},
+        {16384, 16384, false, 402653184u},
     };
     for (const Case& c : cases) {
         Bytes rgb(12, 7), out(10, 0xAA);
@@ -174,4 +177,7 @@ TEST(TQZColorSpaceConvert, TooSmallABufferIsLeftAloneAndTheNeededLengthReported)
     EXPECT_EQ(out, Bytes(12, 0xAA));
     EXPECT_TRUE(Convert(rgb, 4, 2, out, &outLen));
     EXPECT_EQ(outLen, 12u);
+    outLen = 0;
+    EXPECT_FALSE(Convert(rgb, 2, 2, out, &outLen));
+    EXPECT_EQ(outLen, 6u);
 }

@@ -16,19 +16,6 @@ static_assert(DataTypeRGB24 == 1 && DataTypeRGB32 == 2 && DataTypeI420 == 3 && D
               "data type values");
 static_assert(DeviceTypeVideo == 1 && DeviceTypeAudio == 2, "device type values");
 
-namespace {
-
-std::string FieldsOf(const TQZVideoDevice& d) {
-    return DescriptionOf(d) + "|" +
-           Join({d.Width, d.Height, d.FrameRate, d.UserParam1, d.UserParam2, d.UserParam3});
-}
-
-std::string FieldsOf(const TQZAudioDevice& d) {
-    return DescriptionOf(d) + "|" + Join({d.SampleRate, d.BitsPerSample, d.Channels});
-}
-
-}  // namespace
-
 TEST(TQZDevice, DefaultsAndBaseOperations) {
     TQZDevice device;
     TQZVideoDevice video;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <utility>
 
@@ -62,9 +63,14 @@ TEST(TQZMemory, SelfAppendClearAndFree) {
     Fill(memory, "abc");
     EXPECT_EQ(memory.Append(memory.Bytes(), memory.Size(), memory.Size()), 6u);
     EXPECT_EQ(BytesOf(memory), "abcabc");
+    EXPECT_EQ(memory.Append(memory.Bytes() + 1, 2, 1), 3u);  // its own bytes, overlapping
+    EXPECT_EQ(BytesOf(memory), "abc");
     memory.Clear();
-    EXPECT_EQ(BytesOf(memory), std::string(6, '\0'));
+    EXPECT_EQ(BytesOf(memory), std::string(3, '\0'));
     memory.Free();
+    memory.Free();
+    memory.Clear();
+    memory.Erase(1, 5);
     EXPECT_EQ(memory.Bytes(), nullptr);
     EXPECT_EQ(memory.Size(), 0u);
 }
@@ -75,8 +81,11 @@ TEST(TQZMemory, EraseRemovesAHalfOpenRangeAfterPositionZero) {
         std::string after;
     };
     const Case cases[] = {
-        {2, 5, "0156789"},    {1, 10, "0"},         {7, 100, "0123456"},  {0, 5, "0123456789"},
-        {5, 5, "0123456789"}, {6, 2, "0123456789"}, {3, 0, "0123456789"}, {12, 20, "0123456789"},
+        {2, 5, "0156789"},     {1, 10, "0"},
+        {7, 100, "0123456"},   {0, 5, "0123456789"},
+        {5, 5, "0123456789"},  {6, 2, "0123456789"},
+        {3, 0, "0123456789"},  {12, 20, "0123456789"},
+        {1, 0xFFFFFFFFu, "0"}, {0x80000000u, 0xFFFFFFFFu, "0123456789"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.first) + ", " + std::to_string(c.last));
@@ -109,6 +118,8 @@ TEST(TQZMemory, CopiesAreDeepAndIndependent) {
     EXPECT_FALSE(source.CopyFrom(nullptr));
     EXPECT_EQ(source.Bytes(), nullptr);
     EXPECT_EQ(source.Size(), 0u);
+    EXPECT_TRUE(viaMove.CopyFrom(&source));
+    EXPECT_EQ(viaMove.Bytes(), nullptr);
 }
 
 TEST(TQZBuffer, ConstructionAppendAndEmptiness) {
@@ -120,18 +131,26 @@ TEST(TQZBuffer, ConstructionAppendAndEmptiness) {
     TQZBuffer buffer("ab", 2);
     buffer.append("cd", 2);
     buffer.append(nullptr, 3);
+    buffer.append("xyz", INT_MIN);
+    buffer.append("xyz", -1);
     buffer.append(buffer.bytes(), 2);  // its own bytes
+    TQZBuffer& same = buffer;          // through a reference the compiler cannot see is the same
+    buffer = same;
     TQZBuffer copy(buffer);
     buffer.clear();
+    buffer.clear();
+    buffer.erase(1);
     EXPECT_EQ(buffer.bytes(), nullptr);
     EXPECT_EQ(BytesOf(copy), "abcdab");
+    EXPECT_EQ(copy.size(), 6);
 }
 
 TEST(TQZBuffer, EraseDropsTheFirstBytes) {
     const struct {
         int count;
         std::string after;
-    } cases[] = {{2, "cd"}, {4, ""}, {9, ""}, {0, "abcd"}, {-1, "abcd"}};
+    } cases[] = {{2, "cd"},   {4, ""},      {9, ""},          {INT_MAX, ""},
+                 {0, "abcd"}, {-1, "abcd"}, {INT_MIN, "abcd"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.count);
         TQZBuffer buffer("abcd", 4);

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Test helpers: fill a device description with distinct values, and render one as text so
-// that two descriptions compare in one expectation.
+// Test helpers: fill a device description with distinct values, and render one (with or without
+// its capture fields) as text so that two devices compare in one expectation.
 #pragma once
 
+#include "tqzaudiodevice.h"
 #include "tqzdevice.h"
+#include "tqzvideodevice.h"
 
 #include <initializer_list>
 #include <string>
@@ -38,4 +40,17 @@ inline std::string Join(std::initializer_list<unsigned int> values) {
     std::string text;
     for (unsigned int value : values) text += (text.empty() ? "" : ",") + std::to_string(value);
     return text;
+}
+
+inline std::string CaptureFieldsOf(const TQZCapture::TQZVideoDevice& d) {
+    return Join({d.Width, d.Height, d.FrameRate, d.UserParam1, d.UserParam2, d.UserParam3});
+}
+
+inline std::string CaptureFieldsOf(const TQZCapture::TQZAudioDevice& d) {
+    return Join({d.SampleRate, d.BitsPerSample, d.Channels});
+}
+
+template <class Device>
+std::string FieldsOf(const Device& device) {
+    return DescriptionOf(device) + "|" + CaptureFieldsOf(device);
 }

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-// vmcapture capture and list, run as processes on the virtual display: the files they write,
-// their exit statuses, and a stop by SIGINT.
+// vmcapture capture, run as a process on the virtual display: the files it writes and the
+// memory it keeps.
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -108,57 +107,6 @@ TEST_F(CaptureTest, BmpFramesAreBottomUp24BitWithPaddedRows) {
     }
 }
 
-TEST_F(CaptureTest, WindowIsCapturedByTitleAtItsClientSize) {
-    // Outer 100x80 with the default inset (4, 24, 4, 4): client 92x52, a multiple of 4.
-    const ToolRun run = RunTool(Capture({"window", "Editor", "--frames", "2", "-o", "w.y4m",
-                                         "--virtual-window", "Editor@0,0,100x80#00C000"}),
-                                dir_.Path());
-    ASSERT_EQ(0, run.status) << run.err;
-    const Y4m file = ParseY4m(ReadBytes(dir_.File("w.y4m")));
-    ASSERT_TRUE(file.wellFormed);
-    EXPECT_EQ(92, file.width);
-    EXPECT_EQ(52, file.height);
-    ASSERT_EQ(2u, file.frames.size());
-    // The copy starts at the window's outer corner: client colour from (4, 24) on.
-    EXPECT_EQ(Bt601(0x00C000).y, file.Y(1, 40, 40));
-    EXPECT_NE(Bt601(0x00C000).y, file.Y(1, 1, 1));
-}
-
-TEST_F(CaptureTest, ListShowsTheDesktopAndTheWindowsOfEverySet) {
-    const ToolRun run = RunTool({"list", "--virtual-window", "Editor@0,0,100x80"}, dir_.Path());
-    ASSERT_EQ(0, run.status) << run.err;
-    for (const char* line : {"DesktopDevices           0  desktop    video  queued   Desktop\n",
-                             "AllWindows               0  window     video  queued   Editor\n",
-                             "LocalProcessWindows      0  window     video  queued   Editor\n"})
-        EXPECT_NE(std::string::npos, run.out.find(line)) << run.out;
-}
-
-TEST_F(CaptureTest, ExitStatusSaysWhatWentWrong) {
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        const char* message;
-    };
-    const Case cases[] = {
-        {{"capture", "window", "No such title", "-o", "x.y4m"}, 3, "no such source"},
-        {{"capture", "window", "7", "-o", "x.y4m"}, 3, "index 7"},
-        {{"capture", "toaster", "-o", "x.y4m"}, 2, "unknown source kind"},
-        {{"capture", "desktop"}, 2, "-o FILE"},
-        {{"capture", "desktop", "--fps", "0", "-o", "x.y4m"}, 2, "--fps"},
-        {{"capture", "desktop", "-o", "x.wav"}, 2, "Y4M or BMP"},
-        {{"capture", "desktop", "--frobnicate", "-o", "x.y4m"}, 2, "unknown option"},
-        {{"capture", "desktop", "-o", "no-such-dir/x.y4m", "--frames", "1"}, 1, "no-such-dir"},
-        {{"convert", "missing.bmp", "-o", "x.yuv"}, 1, "missing.bmp"},
-        {{"fly"}, 2, "unknown command"},
-        {{"capture", "--help"}, 0, ""},
-    };
-    for (const Case& c : cases) {
-        const ToolRun run = RunTool(c.args, dir_.Path());
-        EXPECT_EQ(c.status, run.status) << c.args[0] << " " << c.args[1] << "\n" << run.err;
-        EXPECT_NE(std::string::npos, run.err.find(c.message)) << run.err;
-    }
-}
-
 // A screen device that makes frames faster than the tool can write them is held back: its
 // queue of 100 frames would otherwise fill (600 MB at this size) with frames the tool cannot
 // take in time. The tool writes into a pipe read at 8 frames a second, far below what the
@@ -190,19 +138,6 @@ TEST_F(CaptureTest, DeviceFasterThanTheWriterIsHeldBackInsteadOfFillingItsQueue)
     EXPECT_LT(read, (kFrames + 1) * kRecord);
     constexpr long kFrameKiB = 1920 * 1080 * 3 / 1024;
     EXPECT_LT(run.peakKiB, 40 * kFrameKiB);
-}
-
-TEST_F(CaptureTest, SigintStopsCleanlyAndLeavesWholeFrames) {
-    const pid_t tool = StartTool(
-        Capture({"desktop", "--size", "64x48", "--seconds", "60", "-o", "long.y4m"}), dir_.Path());
-    ASSERT_GT(tool, 0);
-    const size_t frameRecord = 6 + 64 * 48 * 3 / 2;
-    ASSERT_TRUE(WaitForFileSize(PartFile(dir_.File("long.y4m"), tool), 100 + 3 * frameRecord, 30));
-    EXPECT_EQ(0, StopTool(tool, SIGINT, 20));
-    const Y4m file = ParseY4m(ReadBytes(dir_.File("long.y4m")));
-    EXPECT_TRUE(file.wellFormed);
-    EXPECT_GE(file.frames.size(), 3u);
-    EXPECT_LT(file.frames.size(), 60u * 20) << "stopped long before the time limit";
 }
 
 }  // namespace

@@ -19,13 +19,15 @@ namespace {
 struct Output {
     const char* file;
     const char* kind;
+    const char* via;  // the device class, nullptr for the screen's only one
     bool compressed;  // written through GStreamer
 };
 
 const Output kOutputs[] = {
-    {"a.y4m", "desktop", false},
-    {"a.wav", "microphone", false},
-    {"a.mkv", "desktop", true},
+    {"a.y4m", "desktop", nullptr, false},
+    {"a.wav", "microphone", "push", false},
+    {"a.wav", "microphone", "pull", false},
+    {"a.mkv", "desktop", nullptr, true},
 };
 
 // ffprobe's count of the first stream's frames (packets for audio) and the file's length in
@@ -54,17 +56,10 @@ double ProbeEnd(const std::string& dir, const std::string& file) {
 // fill a few KiB in a few seconds.
 std::vector<std::string> Args(const Output& output) {
     std::vector<std::string> args = {"capture", output.kind, "-o", output.file};
+    if (output.via != nullptr) args.insert(args.end(), {"--via", output.via});
     if (std::string(output.kind) == "desktop")
         args.insert(args.end(), {"-s", output.compressed ? "320x240" : "64x48", "-r", "20"});
     return args;
-}
-
-// The files the tool left in `dir` (the harness's own files aside).
-std::vector<std::string> Outputs(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const std::string& name : FilesIn(dir))
-        if (name[0] != '.') names.push_back(name);
-    return names;
 }
 
 std::string Quoted(const std::vector<std::string>& args) {
@@ -75,13 +70,25 @@ std::string Quoted(const std::vector<std::string>& args) {
 
 bool Skip(const Output& output) { return output.compressed && !VMCAPTURE_RECORDS; }
 
-// A closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) end the capture as Ctrl-C does: status 0,
+// The Y4M or WAV file holds whole frames or sample frames, and a WAV header says how many.
+void ExpectWholeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+    if (name == "a.y4m") {
+        EXPECT_TRUE(ParseY4m(bytes).wellFormed) << "a frame cut in two";
+    } else if (name == "a.wav") {
+        ASSERT_GE(bytes.size(), 44u);
+        EXPECT_EQ(bytes.size() - 8, LE32(bytes, 4));
+        EXPECT_EQ(bytes.size() - 44, LE32(bytes, 40));
+        EXPECT_EQ(0u, (bytes.size() - 44) % 4) << "a sample frame cut in two";
+    }
+}
+
+// Ctrl-C (SIGINT), a closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) end the capture: status 0,
 // the file under its name, whole, and no temporary file left.
-TEST(StopSignals, HangUpAndQuitFinishTheFile) {
-    for (const int signal : {SIGHUP, SIGQUIT}) {
+TEST(StopSignals, InterruptHangUpAndQuitFinishTheFile) {
+    for (const int signal : {SIGINT, SIGHUP, SIGQUIT}) {
         for (const Output& output : kOutputs) {
             if (Skip(output)) continue;
-            SCOPED_TRACE(std::string(output.file) + " stopped by signal " + std::to_string(signal));
+            SCOPED_TRACE(Quoted(Args(output)) + " stopped by signal " + std::to_string(signal));
             ScratchDir dir;
             std::vector<std::string> args = Args(output);
             args.insert(args.end(), {"-t", "60", "-q"});
@@ -89,7 +96,8 @@ TEST(StopSignals, HangUpAndQuitFinishTheFile) {
             ASSERT_GT(tool, 0);
             ASSERT_TRUE(WaitForFileSize(PartFile(dir.File(output.file), tool), 4000, 30));
             EXPECT_EQ(0, StopTool(tool, signal, 30));
-            EXPECT_EQ(std::vector<std::string>({output.file}), Outputs(dir.Path()));
+            EXPECT_EQ(std::vector<std::string>({output.file}), FilesIn(dir.Path()));
+            ExpectWholeFile(output.file, ReadBytes(dir.File(output.file)));
             const std::string frames = ProbeFrames(dir.Path(), output.file);
             EXPECT_GT(std::atoi(frames.c_str()), 0) << "ffprobe read: " << frames;
         }
@@ -109,7 +117,7 @@ TEST(NoRoom, TheFileKeepsItsWholeFramesAndSamples) {
     constexpr long kLimitKiB = 40;
     for (const Output& output : kOutputs) {
         if (Skip(output)) continue;
-        SCOPED_TRACE(output.file);
+        SCOPED_TRACE(Quoted(Args(output)));
         ScratchDir dir;
         std::vector<std::string> args = Args(output);
         args.insert(args.end(), {"-t", "60"});
@@ -117,22 +125,17 @@ TEST(NoRoom, TheFileKeepsItsWholeFramesAndSamples) {
             RunShell("ulimit -f " + std::to_string(kLimitKiB) + "; " + Quoted(args), dir.Path());
         EXPECT_EQ(5, run.status) << run.err;
         EXPECT_NE(std::string::npos, run.err.find("file size limit reached after")) << run.err;
-        EXPECT_EQ(std::vector<std::string>({output.file}), Outputs(dir.Path()));
+        EXPECT_EQ(std::vector<std::string>({output.file}), FilesIn(dir.Path()));
         const std::vector<uint8_t> bytes = ReadBytes(dir.File(output.file));
         ASSERT_LE(bytes.size(), static_cast<size_t>(kLimitKiB * 1024));
         const double held = HeldSeconds(run.err);
-        const std::string name = output.file;
-        if (name == "a.y4m") {
-            const Y4m file = ParseY4m(bytes);
-            ASSERT_TRUE(file.wellFormed) << "a frame cut in two";
+        ExpectWholeFile(output.file, bytes);
+        if (output.file == std::string("a.y4m")) {
             // 40 KiB hold eight 64x48 frames and part of a ninth.
+            const Y4m file = ParseY4m(bytes);
             EXPECT_EQ(8u, file.frames.size());
             EXPECT_NEAR(held, file.frames.size() / file.rate, 0.051);
-        } else if (name == "a.wav") {
-            ASSERT_GE(bytes.size(), 44u);
-            EXPECT_EQ(bytes.size() - 8, LE32(bytes, 4));
-            EXPECT_EQ(bytes.size() - 44, LE32(bytes, 40));
-            EXPECT_EQ(0u, (bytes.size() - 44) % 4) << "a sample frame cut in two";
+        } else if (output.file == std::string("a.wav")) {
             EXPECT_GT(bytes.size(), static_cast<size_t>(kLimitKiB * 1024 - 4));
             EXPECT_NEAR(held, (bytes.size() - 44) / 176400.0, 0.051);
         }
@@ -149,7 +152,7 @@ TEST(NoRoom, AnUnfinishedMp4IsNotLeftBehind) {
         RunShell("ulimit -f 20; vmcapture capture desktop -s 320x240 -t 60 -o a.mp4", dir.Path());
     EXPECT_EQ(5, run.status) << run.err;
     EXPECT_NE(std::string::npos, run.err.find("nothing of a.mp4 could be kept")) << run.err;
-    EXPECT_TRUE(Outputs(dir.Path()).empty());
+    EXPECT_TRUE(FilesIn(dir.Path()).empty());
 }
 
 // The frames the tool said the file lacks: the numbers before "frames were never produced"
@@ -165,18 +168,21 @@ int ReportedShortfall(const std::string& err) {
 // S seconds at R frames a second are S x R frames, in every container; on a machine too busy
 // to make them all, the tool says how many the file lacks, even with --quiet.
 TEST(Seconds, HoldExactlyTheFramesOfTheirRate) {
-    for (const char* file : {"a.y4m", "a.mkv"}) {
-        if (std::string(file) == "a.mkv" && !VMCAPTURE_RECORDS) continue;
-        for (const char* seconds : {"1", "2"}) {
-            ScratchDir dir;
-            const ToolRun run = RunTool(
-                {"capture", "desktop", "-s", "64x48", "-r", "20", "-t", seconds, "-q", "-o", file},
-                dir.Path());
-            ASSERT_EQ(0, run.status) << run.err;
-            const int frames = std::atoi(ProbeFrames(dir.Path(), file).c_str());
-            EXPECT_EQ(20 * std::atoi(seconds), frames + ReportedShortfall(run.err))
-                << file << ", " << seconds << " s: " << run.err;
-        }
+    std::vector<std::vector<std::string>> runs;
+    for (const char* file : {"a.y4m", "a.mkv"})
+        for (const char* seconds : {"0.5", "1"})
+            if (std::string(file) == "a.y4m" || VMCAPTURE_RECORDS)
+                runs.push_back({"capture", "desktop", "-s", "64x48", "-r", "20", "-t", seconds,
+                                "-q", "-o", file});
+    const std::vector<ScratchDir> dirs(runs.size());
+    const std::vector<ToolRun> done = RunTogether(runs, dirs);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE(Quoted(runs[i]));
+        ASSERT_EQ(0, done[i].status) << done[i].err;
+        const int frames = std::atoi(ProbeFrames(dirs[i].Path(), runs[i].back()).c_str());
+        EXPECT_EQ(static_cast<int>(20 * std::atof(runs[i][7].c_str())),
+                  frames + ReportedShortfall(done[i].err))
+            << done[i].err;
     }
 }
 

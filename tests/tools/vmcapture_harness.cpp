@@ -109,6 +109,15 @@ ToolRun FinishTool(pid_t pid, const std::string& dir, int timeoutSeconds) {
     return run;
 }
 
+std::vector<ToolRun> RunTogether(const std::vector<std::vector<std::string>>& runs,
+                                 const std::vector<ScratchDir>& dirs) {
+    std::vector<pid_t> pids;
+    for (size_t i = 0; i < runs.size(); ++i) pids.push_back(StartTool(runs[i], dirs[i].Path()));
+    std::vector<ToolRun> results;
+    for (size_t i = 0; i < runs.size(); ++i) results.push_back(FinishTool(pids[i], dirs[i].Path()));
+    return results;
+}
+
 int StopTool(pid_t pid, int signal, int timeoutSeconds) {
     kill(pid, signal);
     return WaitExit(pid, timeoutSeconds);
@@ -121,8 +130,10 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 
 std::vector<std::string> FilesIn(const std::string& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name != ".stdout" && name != ".stderr" && name != ".script") names.push_back(name);
+    }
     std::sort(names.begin(), names.end());
     return names;
 }

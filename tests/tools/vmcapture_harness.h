@@ -44,12 +44,16 @@ pid_t StartTool(const std::vector<std::string>& args, const std::string& dir,
 // Waits for a started tool to end by itself (killed after `timeoutSeconds`) and reads what it
 // wrote to standard output and error.
 ToolRun FinishTool(pid_t pid, const std::string& dir, int timeoutSeconds = 60);
+// Runs vmcapture with each of `runs` at the same time, run i in folder `dirs[i]`, as RunTool
+// does; their results in the same order.
+std::vector<ToolRun> RunTogether(const std::vector<std::vector<std::string>>& runs,
+                                 const std::vector<ScratchDir>& dirs);
 // Sends `signal` and waits for the exit status (-1: still running after `timeoutSeconds`,
 // then killed).
 int StopTool(pid_t pid, int signal, int timeoutSeconds);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
-// The names in a folder, sorted.
+// The names in a folder, sorted, but for the harness's own files (.stdout, .stderr, .script).
 std::vector<std::string> FilesIn(const std::string& dir);
 // Where the tool with process id `pid` writes `path` until the capture is complete.
 std::string PartFile(const std::string& path, pid_t pid);
@@ -84,6 +88,15 @@ struct Yuv {
     int y, u, v;
 };
 Yuv Bt601(uint32_t rgb);
+
+// The recordings' check (test_vmcapture_recording.cpp): the tool's arguments for `seconds` of
+// the desktop of `size` at `rate` with the microphone into `file`, and the judgement of what
+// such a run wrote: both streams there, together from the start, as long as asked and as each
+// other, and every frame of the rate in the file or said to be missing.
+std::vector<std::string> RecordingArgs(const std::string& file, double seconds, int rate,
+                                       const char* size);
+void ExpectInStep(const ToolRun& run, const std::string& dir, const std::string& file,
+                  const char* videoCodec, double seconds, int rate);
 
 uint32_t LE32(const std::vector<uint8_t>& bytes, size_t at);
 uint32_t LE16(const std::vector<uint8_t>& bytes, size_t at);

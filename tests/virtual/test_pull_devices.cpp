@@ -12,13 +12,11 @@
 #include <vector>
 
 #include "driven_clock.h"
+#include "media_fixture.h"
 #include "internal/pull/pullgraph.h"
 #include "tqzcameradevice.h"
 #include "tqzpacket.h"
 #include "tqzvoicedevice.h"
-#include "vorn/control/display.h"
-#include "vorn/control/faults.h"
-#include "vorn/control/media.h"
 
 using TQZCapture::TQZPacket;
 using VornWorld::MediaKind;
@@ -37,41 +35,7 @@ public:
     static constexpr unsigned long kBytes = 8820;  // 50 ms of 44100 Hz 16-bit stereo
 };
 
-class PullTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        VornWorld::ClearFaults();
-        VornWorld::ResetMedia();
-        VornWorld::ClearMessageBoxes();
-        VornWorld::EchoMessageBoxes(false);
-        live_ = Live();
-    }
-    void TearDown() override {
-        VornWorld::ClearFaults();
-        EXPECT_EQ(live_, Live()) << "COM objects, task memory or strings leaked";
-        EXPECT_EQ(0, VornWorld::LiveStreamingThreads()) << "streaming threads left";
-    }
-    static std::vector<long> Live() {
-        return {VornWorld::LiveComObjects(), VornWorld::LiveTaskMemBlocks(),
-                VornWorld::LiveBstrs()};
-    }
-    static std::vector<std::string> BoxTexts() {
-        std::vector<std::string> texts;
-        for (const auto& box : VornWorld::MessageBoxes()) {
-            EXPECT_EQ(nullptr, box.owner);
-            EXPECT_EQ(static_cast<UINT>(MB_OK), box.type);
-            texts.push_back(box.text + "|" + box.caption);
-        }
-        return texts;
-    }
-    static long AliveGraphs() {
-        const auto graphs = VornWorld::Graphs();
-        return std::count_if(graphs.begin(), graphs.end(), [](const auto& g) { return g.alive; });
-    }
-
-private:
-    std::vector<long> live_;
-};
+using PullTest = MediaDeviceTest;
 
 template <class Device>
 class PullTwinTest : public PullTest {};

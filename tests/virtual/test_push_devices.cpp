@@ -12,10 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "media_fixture.h"
 #include "polling.h"
-#include "vorn/control/display.h"
-#include "vorn/control/faults.h"
-#include "vorn/control/media.h"
 
 using namespace TQZCapture;
 using namespace vmc_test;
@@ -74,38 +72,7 @@ VornWorld::DeviceId OnlyDevice(const VornWorld::DeviceConfig& config) {
     return VornWorld::AddDevice(config);
 }
 
-class PushDeviceTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        VornWorld::ClearFaults();
-        VornWorld::ResetMedia();
-        VornWorld::ClearMessageBoxes();
-        VornWorld::EchoMessageBoxes(false);
-        live_ = Live();
-    }
-    void TearDown() override {
-        VornWorld::ClearFaults();
-        ExpectNothingLeft();
-    }
-    static std::vector<long> Live() {
-        return {VornWorld::LiveComObjects(), VornWorld::LiveStreamingThreads(),
-                VornWorld::LiveTaskMemBlocks(), VornWorld::LiveBstrs()};
-    }
-    // Every message box as "text|caption"; each has no owner and an OK button only.
-    static std::vector<std::string> BoxTexts() {
-        std::vector<std::string> texts;
-        for (const auto& box : VornWorld::MessageBoxes()) {
-            EXPECT_EQ(box.owner, nullptr);
-            EXPECT_EQ(box.type, UINT(MB_OK));
-            texts.push_back(box.text + "|" + box.caption);
-        }
-        return texts;
-    }
-    void ExpectNothingLeft() { EXPECT_EQ(Live(), live_) << "objects, threads, memory, strings"; }
-
-private:
-    std::vector<long> live_;
-};
+using PushDeviceTest = MediaDeviceTest;
 
 template <class Device>
 class PushTwinTest : public PushDeviceTest {};
