@@ -4,7 +4,6 @@
 #include <libyuv.h>
 #include <turbojpeg.h>
 
-#include <cmath>
 #include <memory>
 
 #include "internal/convert/i420convert.h"
@@ -86,27 +85,21 @@ int Rgb24ToI420(const View<const std::uint8_t>& s, TQZCapture::I420::Order order
     return 0;
 }
 
-// A JPEG's planes are full-range (0-255); I420 is studio-range (luma 16-235, chroma 16-240).
+// A JPEG's planes are full-range (0-255); I420 is studio-range (luma 16-235, chroma 16-240):
+// luma 16 + v * 219 / 255 and chroma 128 + (v - 128) * 224 / 255, rounded, in fixed point (the
+// constants give exactly those roundings for every v; unlike a table, the compiler vectorises
+// them).
 void JpegRangeToStudio(const View<std::uint8_t>& d, int w, int h) {
-    struct Tables {
-        std::uint8_t luma[256], chroma[256];
-    };
-    static const Tables tables = [] {
-        Tables t{};
-        for (int v = 0; v < 256; ++v) {
-            t.luma[v] = static_cast<std::uint8_t>(16 + (v * 219 + 127) / 255);
-            t.chroma[v] = static_cast<std::uint8_t>(
-                128 + static_cast<int>(std::lround((v - 128) * 224 / 255.0)));
-        }
-        return t;
-    }();
     const int cw = (w + 1) / 2, ch = (h + 1) / 2;
     for (int i = 0; i < 3; ++i) {
-        const std::uint8_t* table = i == 0 ? tables.luma : tables.chroma;
+        const std::uint32_t base = i == 0 ? 16 : 15;
+        const std::uint32_t scale = i == 0 ? 56280 : 57566;
+        const std::uint32_t round = i == 0 ? 33216 : 69872;
         const int rows = i == 0 ? h : ch, columns = i == 0 ? w : cw;
         for (int r = 0; r < rows; ++r) {
             std::uint8_t* row = d.p[i] + static_cast<std::ptrdiff_t>(r) * d.s[i];
-            for (int x = 0; x < columns; ++x) row[x] = table[row[x]];
+            for (int x = 0; x < columns; ++x)
+                row[x] = static_cast<std::uint8_t>(base + ((row[x] * scale + round) >> 16));
         }
     }
 }
