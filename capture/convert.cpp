@@ -142,8 +142,8 @@ ConvertError JpegToRgb(const VideoFrame& src, const FrameTarget& dst) {
 }
 
 // A JPEG to I420. A YUV JPEG decodes to its own planes, without a trip through RGB: a 4:2:0
-// one straight into a top-down target, the others into planes of their own first and then
-// resampled; its full range becomes video range. A JPEG of RGB (or CMYK) colours goes through
+// one of even sides straight into a top-down target, the others into planes of their own first and
+// then resampled; its full range becomes video range. A JPEG of RGB (or CMYK) colours goes through
 // BGRx.
 ConvertError JpegToI420(const VideoFrame& src, const JpegHeader& header, const FrameTarget& dst) {
     using namespace libyuv;
@@ -159,7 +159,11 @@ ConvertError JpegToI420(const VideoFrame& src, const JpegHeader& header, const F
                    ? ConvertError::None
                    : ConvertError::Failed;
     }
-    if (header.sampling == TJSAMP_420 && dst.orientation == Orientation::TopDown) {
+    // Straight in only where the JPEG's planes are exactly the target's: the decoder writes
+    // its planes at sizes padded to its sampling (an odd side of 4:2:0 gets a row or column
+    // more), which a target of an odd size has no room for.
+    if (header.sampling == TJSAMP_420 && dst.orientation == Orientation::TopDown && w % 2 == 0 &&
+        h % 2 == 0) {
         unsigned char* planes[3] = {d.p[0], d.p[1], d.p[2]};
         int strides[3] = {d.s[0], d.s[1], d.s[2]};
         if (tjDecompressToYUVPlanes(Decompressor(), src.planes[0].data, length, planes, w, strides,
