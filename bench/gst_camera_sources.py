@@ -5,7 +5,7 @@
 # picture, made by gst-launch-1.0 into pipewiresink; their own CPU is not counted), each taken
 # into fakesink in the camera's own format and as I420: CPU milliseconds per frame of the reading
 # process and of the PipeWire daemon, over SECONDS after a warm-up of 3 s, medians of RUNS runs.
-# Run it inside a PipeWire session (tests/portal/session.sh start DIR PRODUCER, then the
+# Each run reads a node started for it. Run it inside a PipeWire session (tests/portal/session.sh start DIR PRODUCER, then the
 # variables of DIR/env); not part of the test command.
 #
 #   /usr/bin/python3 bench/gst_camera_sources.py [BUILD_DIR] [SECONDS] [RUNS]
@@ -101,34 +101,43 @@ def measure(description, daemon):
 
 
 daemon = daemon_pid()
-cameras = [camera("bench-mjpg", "video/x-raw,format=I420", "jpegenc"),
-           camera("bench-yuy2", "video/x-raw,format=YUY2", "identity")]
-try:
-    time.sleep(2)
-    cases = [
-        ("MJPEG", "image/jpeg", "bench-mjpg", "image/jpeg", "image/jpeg"),
-        ("MJPEG", "I420", "bench-mjpg", "video/x-raw,format=I420",
-         "image/jpeg ! jpegdec ! videoconvert ! video/x-raw,format=I420"),
-        ("YUY2", "YUY2", "bench-yuy2", "video/x-raw,format=YUY2", "video/x-raw,format=YUY2"),
-        ("YUY2", "I420", "bench-yuy2", "video/x-raw,format=I420",
-         "video/x-raw,format=YUY2 ! videoconvert ! video/x-raw,format=I420"),
-    ]
-    print(f"1280x720 at 30, {seconds:g} s after 3 s, median of {runs}; CPU ms a frame "
-          "(process + PipeWire daemon), frames a second")
-    for camera_format, wanted, node, ours_caps, peer_caps in cases:
-        rows = {}
-        for label, description in (
-                ("vornvideosrc", f'vornvideosrc kind=camera device="{node}" ! {ours_caps}'),
-                ("pipewiresrc", f"pipewiresrc target-object={node} ! {peer_caps}")):
-            results = [measure(description, daemon) for _ in range(runs)]
-            own = statistics.median(r[0] for r in results)
-            pw = statistics.median(r[1] for r in results)
-            fps = statistics.median(r[2] for r in results)
-            rows[label] = own + pw
-            print(f"{camera_format:5} -> {wanted:10} {label:12} {own:6.2f} + {pw:5.2f} = "
-                  f"{own + pw:6.2f} ms  {fps:5.1f} fps")
-        print(f"{'':19} ratio {rows['vornvideosrc'] / rows['pipewiresrc']:.2f}")
-finally:
-    for process in cameras:
-        process.terminate()
-        process.wait()
+nodes = {"MJPEG": ("bench-mjpg", "video/x-raw,format=I420", "jpegenc"),
+         "YUY2": ("bench-yuy2", "video/x-raw,format=YUY2", "identity")}
+cases = [
+    ("MJPEG", "image/jpeg", "image/jpeg", "image/jpeg"),
+    ("MJPEG", "I420", "video/x-raw,format=I420",
+     "image/jpeg ! jpegdec ! videoconvert ! video/x-raw,format=I420"),
+    ("YUY2", "YUY2", "video/x-raw,format=YUY2", "video/x-raw,format=YUY2"),
+    ("YUY2", "I420", "video/x-raw,format=I420",
+     "video/x-raw,format=YUY2 ! videoconvert ! video/x-raw,format=I420"),
+]
+print(f"1280x720 at 30, {seconds:g} s after 3 s, median of {runs}; CPU ms a frame "
+      "(process + PipeWire daemon), frames a second")
+
+
+def on_fresh_node(camera_format, description):
+    """measure() on a node started for this run alone: a producer left idle, or read in turn
+    by several streams, may stop delivering (gst-launch-1.0's pipewiresink)."""
+    producer = camera(*nodes[camera_format])
+    try:
+        time.sleep(2)
+        return measure(description, daemon)
+    finally:
+        producer.terminate()
+        producer.wait()
+
+
+for camera_format, wanted, ours_caps, peer_caps in cases:
+    node = nodes[camera_format][0]
+    rows = {}
+    for label, description in (
+            ("vornvideosrc", f'vornvideosrc kind=camera device="{node}" ! {ours_caps}'),
+            ("pipewiresrc", f"pipewiresrc target-object={node} ! {peer_caps}")):
+        results = [on_fresh_node(camera_format, description) for _ in range(runs)]
+        own = statistics.median(r[0] for r in results)
+        pw = statistics.median(r[1] for r in results)
+        fps = statistics.median(r[2] for r in results)
+        rows[label] = own + pw
+        print(f"{camera_format:5} -> {wanted:10} {label:12} {own:6.2f} + {pw:5.2f} = "
+              f"{own + pw:6.2f} ms  {fps:5.1f} fps", flush=True)
+    print(f"{'':19} ratio {rows['vornvideosrc'] / rows['pipewiresrc']:.2f}", flush=True)
