@@ -2,8 +2,9 @@
 #include "convert.h"
 
 #include <libyuv.h>
+#include <turbojpeg.h>
 
-#include <cmath>
+#include <memory>
 
 #include "internal/convert/i420convert.h"
 
@@ -84,29 +85,128 @@ int Rgb24ToI420(const View<const std::uint8_t>& s, TQZCapture::I420::Order order
     return 0;
 }
 
-// A JPEG's planes are full-range (0-255); I420 is studio-range (luma 16-235, chroma 16-240).
+// A JPEG's planes are full-range (0-255); I420 is studio-range (luma 16-235, chroma 16-240):
+// luma 16 + v * 219 / 255 and chroma 128 + (v - 128) * 224 / 255, rounded, in fixed point (the
+// constants give exactly those roundings for every v; unlike a table, the compiler vectorises
+// them).
 void JpegRangeToStudio(const View<std::uint8_t>& d, int w, int h) {
-    struct Tables {
-        std::uint8_t luma[256], chroma[256];
-    };
-    static const Tables tables = [] {
-        Tables t{};
-        for (int v = 0; v < 256; ++v) {
-            t.luma[v] = static_cast<std::uint8_t>(16 + (v * 219 + 127) / 255);
-            t.chroma[v] = static_cast<std::uint8_t>(
-                128 + static_cast<int>(std::lround((v - 128) * 224 / 255.0)));
-        }
-        return t;
-    }();
     const int cw = (w + 1) / 2, ch = (h + 1) / 2;
     for (int i = 0; i < 3; ++i) {
-        const std::uint8_t* table = i == 0 ? tables.luma : tables.chroma;
+        const std::uint32_t base = i == 0 ? 16 : 15;
+        const std::uint32_t scale = i == 0 ? 56280 : 57566;
+        const std::uint32_t round = i == 0 ? 33216 : 69872;
         const int rows = i == 0 ? h : ch, columns = i == 0 ? w : cw;
         for (int r = 0; r < rows; ++r) {
             std::uint8_t* row = d.p[i] + static_cast<std::ptrdiff_t>(r) * d.s[i];
-            for (int x = 0; x < columns; ++x) row[x] = table[row[x]];
+            for (int x = 0; x < columns; ++x)
+                row[x] = static_cast<std::uint8_t>(base + ((row[x] * scale + round) >> 16));
         }
     }
+}
+
+// A TurboJPEG decompressor of this thread's, made on its first JPEG.
+tjhandle Decompressor() {
+    struct Handle {
+        tjhandle handle = tjInitDecompress();
+        ~Handle() {
+            if (handle != nullptr) tjDestroy(handle);
+        }
+    };
+    thread_local Handle decompressor;
+    return decompressor.handle;
+}
+
+// What a JPEG's header says: its size, chroma sampling and colour space.
+struct JpegHeader {
+    int width = 0, height = 0, sampling = -1, colours = -1;
+};
+bool ReadJpegHeader(const VideoFrame& src, JpegHeader* header) {
+    tjhandle handle = Decompressor();
+    return handle != nullptr &&
+           tjDecompressHeader3(handle, src.planes[0].data,
+                               static_cast<unsigned long>(src.planes[0].length), &header->width,
+                               &header->height, &header->sampling, &header->colours) == 0;
+}
+
+// A JPEG to packed RGB, decoded straight into the target's rows.
+ConvertError JpegToRgb(const VideoFrame& src, const FrameTarget& dst) {
+    const int format = dst.format == PixelFormat::BGRx ? TJPF_BGRX : TJPF_BGR;
+    const int flags = dst.orientation == Orientation::BottomUp ? TJFLAG_BOTTOMUP : 0;
+    std::uint8_t* top = dst.planes[0].data;  // the first row in memory, bottom-up or not
+    return tjDecompress2(Decompressor(), src.planes[0].data,
+                         static_cast<unsigned long>(src.planes[0].length), top,
+                         static_cast<int>(src.width), static_cast<int>(dst.planes[0].stride),
+                         static_cast<int>(src.height), format, flags) == 0
+               ? ConvertError::None
+               : ConvertError::Failed;
+}
+
+// A JPEG to I420. A YUV JPEG decodes to its own planes, without a trip through RGB: a 4:2:0
+// one of even sides straight into a top-down target, the others into planes of their own first and
+// then resampled; its full range becomes video range. A JPEG of RGB (or CMYK) colours goes through
+// BGRx.
+ConvertError JpegToI420(const VideoFrame& src, const JpegHeader& header, const FrameTarget& dst) {
+    using namespace libyuv;
+    const auto d = ViewOf(dst);
+    const int w = static_cast<int>(src.width), h = static_cast<int>(src.height);
+    const unsigned long length = static_cast<unsigned long>(src.planes[0].length);
+    if (header.colours != TJCS_YCbCr && header.colours != TJCS_GRAY) {
+        OwnedFrame rgb = AllocateFrame(PixelFormat::BGRx, src.width, src.height);
+        if (rgb.error != FrameError::None) return ConvertError::NoMemory;
+        if (JpegToRgb(src, rgb.target) != ConvertError::None) return ConvertError::Failed;
+        const auto s = ViewOf(rgb.frame);
+        return ARGBToI420(s.p[0], s.s[0], d.p[0], d.s[0], d.p[1], d.s[1], d.p[2], d.s[2], w, h) == 0
+                   ? ConvertError::None
+                   : ConvertError::Failed;
+    }
+    // Straight in only where the JPEG's planes are exactly the target's: the decoder writes
+    // its planes at sizes padded to its sampling (an odd side of 4:2:0 gets a row or column
+    // more), which a target of an odd size has no room for.
+    if (header.sampling == TJSAMP_420 && dst.orientation == Orientation::TopDown && w % 2 == 0 &&
+        h % 2 == 0) {
+        unsigned char* planes[3] = {d.p[0], d.p[1], d.p[2]};
+        int strides[3] = {d.s[0], d.s[1], d.s[2]};
+        if (tjDecompressToYUVPlanes(Decompressor(), src.planes[0].data, length, planes, w, strides,
+                                    h, 0) != 0) {
+            return ConvertError::Failed;
+        }
+        JpegRangeToStudio(d, w, h);
+        return ConvertError::None;
+    }
+    // The JPEG's own planes, packed, then resampled into the target.
+    const int count = header.sampling == TJSAMP_GRAY ? 1 : 3;
+    std::unique_ptr<unsigned char[]> buffer;
+    unsigned char* planes[3] = {};
+    int strides[3] = {};
+    unsigned long total = 0;
+    for (int i = 0; i < count; ++i) total += tjPlaneSizeYUV(i, w, 0, h, header.sampling);
+    buffer.reset(new (std::nothrow) unsigned char[total]);
+    if (!buffer) return ConvertError::NoMemory;
+    unsigned long offset = 0;
+    for (int i = 0; i < count; ++i) {
+        planes[i] = buffer.get() + offset;
+        strides[i] = tjPlaneWidth(i, w, header.sampling);
+        offset += tjPlaneSizeYUV(i, w, 0, h, header.sampling);
+    }
+    if (tjDecompressToYUVPlanes(Decompressor(), src.planes[0].data, length, planes, w, strides, h,
+                                0) != 0) {
+        return ConvertError::Failed;
+    }
+    CopyPlane(planes[0], strides[0], d.p[0], d.s[0], w, h);
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    for (int i : {1, 2}) {
+        if (count == 1) {
+            SetPlane(d.p[i], d.s[i], cw, ch, 128);
+            continue;
+        }
+        const int pw = tjPlaneWidth(i, w, header.sampling);
+        const int ph = tjPlaneHeight(i, h, header.sampling);
+        ScalePlane(planes[i], strides[i], pw, ph, d.p[i], d.s[i], cw, ch, kFilterBox);
+    }
+    const int result = 0;
+    if (result != 0) return ConvertError::Failed;
+    JpegRangeToStudio(d, w, h);
+    return ConvertError::None;
 }
 
 // Source to I420 at the same size.
@@ -135,12 +235,7 @@ int ToI420(const VideoFrame& src, const View<const std::uint8_t>& s, const View<
         case PixelFormat::YUY2:
             return YUY2ToI420(s.p[0], s.s[0], d.p[0], d.s[0], d.p[1], d.s[1], d.p[2], d.s[2], w, h);
         case PixelFormat::MJPEG:
-            if (MJPGToI420(src.planes[0].data, src.planes[0].length, d.p[0], d.s[0], d.p[1], d.s[1],
-                           d.p[2], d.s[2], w, h, w, h) != 0) {
-                return -1;
-            }
-            JpegRangeToStudio(d, w, h);
-            return 0;
+            break;  // JpegToI420, with the JPEG's header
     }
     return -1;
 }
@@ -165,7 +260,7 @@ int ToArgb(const VideoFrame& src, const View<const std::uint8_t>& s, const View<
         case PixelFormat::YUY2:
             return YUY2ToARGB(s.p[0], s.s[0], d.p[0], d.s[0], w, h);
         case PixelFormat::MJPEG:
-            break;  // through JpegToRgb, with a buffer of decoded planes
+            break;  // JpegToRgb, straight into the target's rows
     }
     return -1;
 }
@@ -180,30 +275,12 @@ ConvertError Through(PixelFormat middle, const VideoFrame& src, const FrameTarge
     return first != ConvertError::None ? first : SameSize(tmp.frame, dst);
 }
 
-// A JPEG to packed RGB: decoded to its own full-range planes, then converted with the JPEG
-// colour matrix.
-ConvertError JpegToRgb(const VideoFrame& src, const FrameTarget& dst) {
-    using namespace libyuv;
-    OwnedFrame planes = AllocateFrame(PixelFormat::I420, src.width, src.height);
-    if (planes.error != FrameError::None) return ConvertError::NoMemory;
-    const auto j = ViewOf(planes.target);
-    const auto d = ViewOf(dst);
-    const int w = static_cast<int>(src.width), h = static_cast<int>(src.height);
-    if (MJPGToI420(src.planes[0].data, src.planes[0].length, j.p[0], j.s[0], j.p[1], j.s[1], j.p[2],
-                   j.s[2], w, h, w, h) != 0) {
-        return ConvertError::Failed;
-    }
-    const int result =
-        dst.format == PixelFormat::BGRx
-            ? J420ToARGB(j.p[0], j.s[0], j.p[1], j.s[1], j.p[2], j.s[2], d.p[0], d.s[0], w, h)
-            : J420ToRGB24(j.p[0], j.s[0], j.p[1], j.s[1], j.p[2], j.s[2], d.p[0], d.s[0], w, h);
-    return result == 0 ? ConvertError::None : ConvertError::Failed;
-}
-
 ConvertError SameSize(const VideoFrame& src, const FrameTarget& dst) {
     using namespace libyuv;
-    if (src.format == PixelFormat::MJPEG && dst.format != PixelFormat::I420) {
-        return JpegToRgb(src, dst);
+    if (src.format == PixelFormat::MJPEG) {
+        JpegHeader header;
+        if (!ReadJpegHeader(src, &header)) return ConvertError::Failed;
+        return dst.format == PixelFormat::I420 ? JpegToI420(src, header, dst) : JpegToRgb(src, dst);
     }
     const auto s = ViewOf(src);
     const auto d = ViewOf(dst);
@@ -272,9 +349,9 @@ ConvertError Convert(const VideoFrame& source, const FrameTarget& target) {
     if (Validate(target) != FrameError::None) return ConvertError::BadTarget;
     if (source.format == PixelFormat::MJPEG) {
         // The declared size must be the picture's: the decoder writes what the JPEG says.
-        int w = 0, h = 0;
-        if (libyuv::MJPGSize(source.planes[0].data, source.planes[0].length, &w, &h) != 0 ||
-            w != static_cast<int>(source.width) || h != static_cast<int>(source.height)) {
+        JpegHeader header;
+        if (!ReadJpegHeader(source, &header) || header.width != static_cast<int>(source.width) ||
+            header.height != static_cast<int>(source.height)) {
             return ConvertError::Failed;
         }
     }

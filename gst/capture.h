@@ -39,6 +39,8 @@ public:
     const VornCapture::StreamFormat& Format() const { return format_; }
     std::string Name() const;
     bool IsKind(const char* kind) const;
+    // The device found, as its kind's sources select it.
+    const VornCapture::Selector& Selection() const { return selector_; }
     // The PCM formats the chosen microphone lists.
     std::vector<VornCapture::StreamFormat> MicrophoneFormats() const;
     // Waits for the next unit until Flush() or `silentSeconds` without one. The bytes stay

@@ -1,14 +1,18 @@
 // SPDX-License-Identifier: MIT
 // vornvideosrc: a live source of the screen, a window or a camera of the library, as
 // video/x-raw BGR (top row first) or I420 (the library's converter). An X screen is also offered
-// as it lies in the display's shared memory, BGRx, lent into the buffers without a copy.
+// as it lies in the display's shared memory, BGRx, lent into the buffers without a copy. A
+// PipeWire camera is offered in its own formats first (image/jpeg, YUY2, NV12, I420 at its
+// modes), lent into the buffers as they arrived, then as BGR and I420 converted once.
 #include <gst/base/gstpushsrc.h>
 #include <gst/video/video.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
+#include "camerasource.h"
 #include "capture.h"
 #include "convert.h"
 #include "elements.h"
@@ -79,6 +83,88 @@ GstCaps* CapsUpTo(guint width, guint height, bool upTo, bool lent = false) {
     return caps;
 }
 
+// GStreamer's name of a raw format of the frame path.
+GstVideoFormat GstFormatOf(VornCapture::PixelFormat format) {
+    using VornCapture::PixelFormat;
+    switch (format) {
+        case PixelFormat::BGRx:
+            return GST_VIDEO_FORMAT_BGRx;
+        case PixelFormat::RGBx:
+            return GST_VIDEO_FORMAT_RGBx;
+        case PixelFormat::BGR24:
+            return GST_VIDEO_FORMAT_BGR;
+        case PixelFormat::RGB24:
+            return GST_VIDEO_FORMAT_RGB;
+        case PixelFormat::I420:
+            return GST_VIDEO_FORMAT_I420;
+        case PixelFormat::NV12:
+            return GST_VIDEO_FORMAT_NV12;
+        case PixelFormat::YUY2:
+            return GST_VIDEO_FORMAT_YUY2;
+        case PixelFormat::MJPEG:
+            break;
+    }
+    return GST_VIDEO_FORMAT_UNKNOWN;
+}
+
+// The caps of one camera mode in `format` (image/jpeg for Motion-JPEG) at the mode's size and
+// rate (any rate where the camera fixes none).
+GstStructure* ModeStructure(const VornCapture::CameraMode& mode, VornCapture::PixelFormat format) {
+    GstStructure* s =
+        format == VornCapture::PixelFormat::MJPEG
+            ? gst_structure_new("image/jpeg", "width", G_TYPE_INT, static_cast<int>(mode.width),
+                                "height", G_TYPE_INT, static_cast<int>(mode.height), nullptr)
+            : VideoStructure(gst_video_format_to_string(GstFormatOf(format)), mode.width,
+                             mode.height);
+    if (mode.rateDenom != 0 && mode.rateNum != 0)
+        gst_structure_set(s, "framerate", GST_TYPE_FRACTION, static_cast<int>(mode.rateNum),
+                          static_cast<int>(mode.rateDenom), nullptr);
+    else
+        gst_structure_set(s, "framerate", GST_TYPE_FRACTION_RANGE, 1, 1, 1000, 1, nullptr);
+    return s;
+}
+
+// A camera's caps: every mode in its own format, in the camera's order, then each mode's size
+// and rate as BGR and as I420 (even sizes), converted once.
+GstCaps* CameraCaps(const std::vector<VornCapture::CameraMode>& modes) {
+    GstCaps* caps = gst_caps_new_empty();
+    for (const VornCapture::CameraMode& mode : modes)
+        caps = gst_caps_merge_structure(caps, ModeStructure(mode, mode.format));
+    for (const VornCapture::CameraMode& mode : modes) {
+        caps = gst_caps_merge_structure(caps, ModeStructure(mode, VornCapture::PixelFormat::BGR24));
+        if (mode.width % 2 == 0 && mode.height % 2 == 0)
+            caps =
+                gst_caps_merge_structure(caps, ModeStructure(mode, VornCapture::PixelFormat::I420));
+    }
+    return caps;
+}
+
+// The mode a camera runs in for caps of `format` at `width` x `height` and `rate` (n/d): the
+// mode in that format itself where there is one (its frames pass through); else, for BGR or
+// I420, the mode of that size and rate whose frames convert cheapest (planar YUV, then packed,
+// then Motion-JPEG). Null when none fits.
+const VornCapture::CameraMode* ModeFor(const std::vector<VornCapture::CameraMode>& modes,
+                                       VornCapture::PixelFormat format, uint32_t width,
+                                       uint32_t height, int rateNum, int rateDenom) {
+    using VornCapture::PixelFormat;
+    auto fits = [&](const VornCapture::CameraMode& mode) {
+        const bool anyRate = mode.rateNum == 0 || mode.rateDenom == 0;
+        return mode.width == width && mode.height == height &&
+               (anyRate || gst_util_fraction_compare(static_cast<int>(mode.rateNum),
+                                                     static_cast<int>(mode.rateDenom), rateNum,
+                                                     rateDenom) == 0);
+    };
+    for (const auto& mode : modes)
+        if (mode.format == format && fits(mode)) return &mode;
+    if (format != PixelFormat::BGR24 && format != PixelFormat::I420) return nullptr;
+    for (PixelFormat from :
+         {PixelFormat::I420, PixelFormat::NV12, PixelFormat::YUY2, PixelFormat::BGRx,
+          PixelFormat::RGBx, PixelFormat::BGR24, PixelFormat::RGB24, PixelFormat::MJPEG})
+        for (const auto& mode : modes)
+            if (mode.format == from && fits(mode)) return &mode;
+    return nullptr;
+}
+
 struct VideoState : vorngst::ElementState {
     GstVideoInfo info;
     // What a window or camera delivers when opened as it likes (the caps it offers), read
@@ -98,8 +184,24 @@ struct VideoState : vorngst::ElementState {
     VornCapture::X11Screen screen;
     gint64 nextDueNs = 0;
     uint64_t lastSequence = 0;
+    // A camera whose frames come in its own format (found at Begin): the element then takes
+    // them itself, passing them through in that format or converting each once.
+    VornCapture::CameraSource camera;
+    bool cameraFound = false;
+    bool cameraRuns = false;
+    bool passThrough = false;
+    GstCaps* cameraCaps = nullptr;  // the caps negotiated with it
+    uint64_t cameraLostSeen = 0;
 
-    ~VideoState() override { DropPool(); }
+    ~VideoState() override {
+        DropPool();
+        DropCameraCaps();
+    }
+
+    void DropCameraCaps() {
+        if (cameraCaps != nullptr) gst_caps_unref(cameraCaps);
+        cameraCaps = nullptr;
+    }
 
     void DropPool() {
         if (pool == nullptr) return;
@@ -132,9 +234,18 @@ struct VideoState : vorngst::ElementState {
         warnedSize = false;
         direct = false;
         lendable = false;
+        cameraFound = cameraRuns = false;
         if (session.IsKind("desktop")) {
             lendable = VornCapture::X11Screen::Usable();
             return true;
+        }
+        // A camera asked without a delivery (push or pull exercise the library's devices) is
+        // taken in its own formats where it can be.
+        if (session.IsKind("camera") && settings.Choice().via.empty()) {
+            std::string why;
+            cameraFound = camera.Find(session.Selection(), why);
+            if (cameraFound) return true;
+            GST_INFO_OBJECT(element, "the camera through the library's device: %s", why.c_str());
         }
         // A window delivers its client size, a camera what it connects at: opened once as it
         // likes, it tells the caps to offer; it stays open for a negotiation that agrees.
@@ -155,12 +266,19 @@ struct VideoState : vorngst::ElementState {
     void End() override {
         probed = false;
         direct = false;
+        camera.Close();
+        cameraFound = cameraRuns = false;
+        DropCameraCaps();
         DropPool();
     }
 
-    GstCaps* NegotiatedCaps() override { return gst_video_info_to_caps(&info); }
+    GstCaps* NegotiatedCaps() override {
+        if (cameraRuns) return gst_caps_ref(cameraCaps);
+        return gst_video_info_to_caps(&info);
+    }
 
     GstCaps* OfferedCaps() override {
+        if (cameraFound) return CameraCaps(camera.Modes());
         if (session.IsKind("desktop")) {
             const VornCapture::ScreenExtent screen = VornCapture::ScreenSize();
             GstCaps* caps = CapsUpTo(screen.width, screen.height, true, lendable);
@@ -177,12 +295,14 @@ struct VideoState : vorngst::ElementState {
     void Fixate(GstStructure* s) override {
         VornCapture::ScreenExtent size = VornCapture::ScreenSize();
         if (probed) size = {probe.width, probe.height};
+        if (cameraFound) size = {camera.Modes()[0].width, camera.Modes()[0].height};
         gst_structure_fixate_field_nearest_int(s, "width", static_cast<int>(size.width));
         gst_structure_fixate_field_nearest_int(s, "height", static_cast<int>(size.height));
         gst_structure_fixate_field_nearest_fraction(s, "framerate", kDefaultRate, 1);
     }
 
     bool Negotiate(GstCaps* caps) override {
+        if (cameraFound) return NegotiateCamera(caps);
         GstVideoInfo asked;
         if (!gst_video_info_from_caps(&asked, caps) || asked.fps_n <= 0 || asked.fps_d <= 0)
             return false;
@@ -247,6 +367,97 @@ struct VideoState : vorngst::ElementState {
         return true;
     }
 
+    // Starts the camera in the mode the caps ask: in that format itself (its frames pass
+    // through), or a mode of that size and rate converted once into BGR or I420.
+    bool NegotiateCamera(GstCaps* caps) {
+        const GstStructure* s = gst_caps_get_structure(caps, 0);
+        int width = 0, height = 0, rateNum = 0, rateDenom = 0;
+        if (!gst_structure_get_int(s, "width", &width) ||
+            !gst_structure_get_int(s, "height", &height) ||
+            !gst_structure_get_fraction(s, "framerate", &rateNum, &rateDenom) || width <= 0 ||
+            height <= 0 || rateNum <= 0 || rateDenom <= 0)
+            return false;
+        VornCapture::PixelFormat format = VornCapture::PixelFormat::MJPEG;
+        gst_video_info_init(&info);
+        if (!gst_structure_has_name(s, "image/jpeg")) {
+            if (!gst_video_info_from_caps(&info, caps)) return false;
+            bool known = false;
+            for (auto f : {VornCapture::PixelFormat::BGRx, VornCapture::PixelFormat::RGBx,
+                           VornCapture::PixelFormat::BGR24, VornCapture::PixelFormat::RGB24,
+                           VornCapture::PixelFormat::I420, VornCapture::PixelFormat::NV12,
+                           VornCapture::PixelFormat::YUY2})
+                if (GstFormatOf(f) == GST_VIDEO_INFO_FORMAT(&info)) {
+                    format = f;
+                    known = true;
+                }
+            if (!known) return false;
+        }
+        info.fps_n = rateNum;
+        info.fps_d = rateDenom;
+        const VornCapture::CameraMode* mode =
+            ModeFor(camera.Modes(), format, static_cast<uint32_t>(width),
+                    static_cast<uint32_t>(height), rateNum, rateDenom);
+        if (mode == nullptr) {
+            GST_WARNING_OBJECT(element, "the camera has no mode for %" GST_PTR_FORMAT, caps);
+            return false;
+        }
+        passThrough = mode->format == format;
+        std::string error;
+        if (!camera.Open(*mode, error)) {
+            GST_ELEMENT_ERROR(element, RESOURCE, OPEN_READ,
+                              ("cannot open camera %s: %s", camera.Name().c_str(), error.c_str()),
+                              (nullptr));
+            return false;
+        }
+        GST_INFO_OBJECT(element, "camera in %s %ux%u, %s",
+                        VornCapture::PixelFormatName(mode->format), mode->width, mode->height,
+                        passThrough ? "passed through" : "converted");
+        if (!passThrough && !MakePool(caps)) {
+            GST_ELEMENT_ERROR(element, RESOURCE, NO_SPACE_LEFT, ("no buffers for the frames"),
+                              (nullptr));
+            return false;
+        }
+        if (passThrough) DropPool();
+        DropCameraCaps();
+        cameraCaps = gst_caps_copy(caps);
+        cameraRuns = true;
+        cameraLostSeen = 0;
+        return true;
+    }
+
+    // The camera's next frame: passed through lent, or converted once into the pool's buffer.
+    GstFlowReturn ProduceCamera(GstBuffer** out) {
+        VornCapture::VideoFrame frame;
+        const gint64 began = g_get_monotonic_time();
+        while (!camera.Take(frame, 20)) {
+            if (session.Flushing()) return GST_FLOW_FLUSHING;
+            if (camera.Ended() || g_get_monotonic_time() - began > kSilentMicroseconds) {
+                GST_ELEMENT_ERROR(element, RESOURCE, READ,
+                                  ("camera %s %s", camera.Name().c_str(),
+                                   camera.Ended() ? "went away" : "delivered no frame for 5 s"),
+                                  (nullptr));
+                return GST_FLOW_ERROR;
+            }
+        }
+        const double seconds = static_cast<double>(frame.timeNs) / 1e9;
+        if (passThrough) {
+            *out = Lend(frame);
+            Stamp(*out, seconds);
+        } else {
+            const GstFlowReturn made = FromPool(
+                [&](GstBuffer* buffer) { return ConvertInto(frame, buffer); }, seconds, out);
+            if (made != GST_FLOW_OK) return made;
+        }
+        // Frames the camera made that never came here: the stream has a gap.
+        if (camera.Lost() > cameraLostSeen && frames > 1) {
+            GST_BUFFER_FLAG_SET(*out, GST_BUFFER_FLAG_DISCONT);
+            GST_WARNING_OBJECT(element, "%" G_GUINT64_FORMAT " camera frames lost so far",
+                               camera.Lost());
+        }
+        cameraLostSeen = camera.Lost();
+        return GST_FLOW_OK;
+    }
+
     // A frame is stamped when it is taken, a period after the device began it at most.
     GstClockTime Latency() const override {
         return gst_util_uint64_scale_int(GST_SECOND, info.fps_d, info.fps_n);
@@ -300,11 +511,12 @@ struct VideoState : vorngst::ElementState {
         ++frames;
     }
 
-    bool OwnFrames() const override { return direct; }
+    bool OwnFrames() const override { return direct || cameraRuns; }
 
     // One frame of the lent screen a period, none made up when late: BGRx lent as it is, the
     // others converted once into a buffer of the pool.
     GstFlowReturn Produce(GstBuffer** out) override {
+        if (cameraRuns) return ProduceCamera(out);
         const gint64 period = static_cast<gint64>(Latency());
         gint64 now = g_get_monotonic_time() * 1000;
         if (nextDueNs == 0) nextDueNs = now;
@@ -353,18 +565,30 @@ struct VideoState : vorngst::ElementState {
         return GST_FLOW_OK;
     }
 
-    // A buffer over the frame's own pixels, read-only; the frame's lease goes with the buffer.
+    // A buffer over the frame's own bytes, read-only, its planes (which lie in one block, in
+    // order) described by a video meta; the frame's lease goes with the buffer.
     GstBuffer* Lend(const VornCapture::VideoFrame& frame) {
-        const VornCapture::Plane& plane = frame.planes[0];
+        const VornCapture::Shape shape =
+            VornCapture::ShapeOf(frame.format, frame.width, frame.height);
+        const int planes = std::max(shape.planes, 1);
+        const uint8_t* start = frame.planes[0].data;
+        const VornCapture::Plane& last = frame.planes[planes - 1];
+        const auto length = static_cast<gsize>(last.data + last.length - start);
         auto* lease = new VornCapture::Keeper(frame.keeper);
         GstBuffer* buffer = gst_buffer_new_wrapped_full(
-            GST_MEMORY_FLAG_READONLY, const_cast<gpointer>(static_cast<const void*>(plane.data)),
-            plane.length, 0, plane.length, lease,
+            GST_MEMORY_FLAG_READONLY, const_cast<gpointer>(static_cast<const void*>(start)), length,
+            0, length, lease,
             [](gpointer kept) { delete static_cast<VornCapture::Keeper*>(kept); });
+        if (frame.format == VornCapture::PixelFormat::MJPEG) return buffer;
         gsize offset[GST_VIDEO_MAX_PLANES] = {0};
-        gint stride[GST_VIDEO_MAX_PLANES] = {static_cast<gint>(plane.stride)};
-        gst_buffer_add_video_meta_full(buffer, GST_VIDEO_FRAME_FLAG_NONE, GST_VIDEO_FORMAT_BGRx,
-                                       frame.width, frame.height, 1, offset, stride);
+        gint stride[GST_VIDEO_MAX_PLANES] = {0};
+        for (int p = 0; p < shape.planes; ++p) {
+            offset[p] = static_cast<gsize>(frame.planes[p].data - start);
+            stride[p] = static_cast<gint>(frame.planes[p].stride);
+        }
+        gst_buffer_add_video_meta_full(buffer, GST_VIDEO_FRAME_FLAG_NONE, GstFormatOf(frame.format),
+                                       frame.width, frame.height, static_cast<guint>(shape.planes),
+                                       offset, stride);
         return buffer;
     }
 
@@ -436,9 +660,15 @@ GstCaps* VornVideoCaps(guint width, guint height) {
     return caps;
 }
 
-// Every format the element may give: the lent screen's BGRx too.
+// Every format the element may give: the lent screen's BGRx too, and a camera's own formats.
 static GstCaps* TemplateCaps() {
     GstCaps* caps = CapsUpTo(0, 0, true, true);
+    for (const char* format : {"YUY2", "NV12", "RGBx", "RGB"})
+        gst_caps_append_structure(caps, VideoStructure(format, 0, 0));
+    GstStructure* jpeg = VideoStructure("", 0, 0);
+    gst_structure_set_name(jpeg, "image/jpeg");
+    gst_structure_remove_fields(jpeg, "format", "pixel-aspect-ratio", nullptr);
+    gst_caps_append_structure(caps, jpeg);
     SetRate(caps, nullptr);
     return caps;
 }

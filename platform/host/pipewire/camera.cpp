@@ -72,22 +72,53 @@ void AddOnce(std::vector<VornWorld::VideoCapability>& modes,
     modes.push_back(cap);
 }
 
-// One EnumFormat of a node as a capability, when it is a format a VideoStream reads: Motion-JPEG
-// or a raw one. Every format arrives as RGB24 (the 32-bit RGB orders too: one mode for each size
-// and rate); Motion-JPEG and YUY2 also as I420, as the V4L2 cameras list them.
-void AddMode(BoundNode& bound, const spa_pod* param) {
-    pipewire::ReadableFormat format;
-    if (!pipewire::ParseReadable(param, &format) ||
-        VornWorld::FrameBytes(MEDIASUBTYPE_RGB24, format.width, format.height) == 0) {
-        return;
+// `format` at the end of `formats`, unless it is there already.
+void AddNative(std::vector<pipewire::ReadableFormat>& formats,
+               const pipewire::ReadableFormat& format) {
+    for (const auto& known : formats) {
+        if (known.jpeg == format.jpeg && known.raw == format.raw && known.width == format.width &&
+            known.height == format.height && known.rateNum == format.rateNum &&
+            known.rateDenom == format.rateDenom) {
+            return;
+        }
     }
-    VornWorld::VideoCapability cap{MEDIASUBTYPE_RGB24, format.width, format.height};
+    formats.push_back(format);
+}
+
+// The rates of a format as a capability's.
+void SetRate(VornWorld::VideoCapability& cap, const pipewire::ReadableFormat& format) {
     if (format.rateDenom != 0) {
         const double rate = static_cast<double>(format.rateNum) / format.rateDenom;
         if (rate > 0 && rate <= 1000) cap.minFrameRate = cap.maxFrameRate = rate;
     } else {
         cap.minFrameRate = 1;  // a variable rate
     }
+}
+
+// One EnumFormat of a node as a capability, when it is a format a VideoStream reads: Motion-JPEG
+// or a raw one. Every format arrives as RGB24 (the 32-bit RGB orders too: one mode for each size
+// and rate); Motion-JPEG and YUY2 also as I420, as the V4L2 cameras list them; I420 and NV12 as
+// I420 alone. Every format the native streams read is kept as the node gives it too.
+void AddMode(BoundNode& bound, const spa_pod* param) {
+    pipewire::ReadableFormat format;
+    if (!pipewire::ParseReadable(param, &format, true)) return;
+    AddNative(bound.node.native, format);
+    const bool planar = !format.jpeg && (format.raw == SPA_VIDEO_FORMAT_I420 ||
+                                         format.raw == SPA_VIDEO_FORMAT_NV12);
+    if (planar) {
+        // I420 and NV12 are read as I420 alone.
+        VornWorld::VideoCapability cap{MEDIASUBTYPE_I420, format.width, format.height};
+        SetRate(cap, format);
+        if (VornWorld::FrameBytes(MEDIASUBTYPE_I420, format.width, format.height) != 0)
+            AddOnce(bound.asI420, cap);
+        return;
+    }
+    if (!pipewire::ParseReadable(param, &format) ||
+        VornWorld::FrameBytes(MEDIASUBTYPE_RGB24, format.width, format.height) == 0) {
+        return;
+    }
+    VornWorld::VideoCapability cap{MEDIASUBTYPE_RGB24, format.width, format.height};
+    SetRate(cap, format);
     AddOnce(bound.node.modes, cap);
     if (format.jpeg || format.raw == SPA_VIDEO_FORMAT_YUY2) {
         cap.subtype = MEDIASUBTYPE_I420;

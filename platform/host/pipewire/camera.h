@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/media/host_device.h"
+#include "host/pipewire/video_stream.h"
 #include "host/v4l2/v4l2.h"
 
 namespace VornWorld::host {
@@ -22,6 +23,9 @@ struct PipeWireNode {
     // The modes of the formats a VideoStream reads, as RGB24; then those in Motion-JPEG or YUY2
     // once more as I420.
     std::vector<VornWorld::VideoCapability> modes;
+    // Its formats as it gives them, in its order, each once: those a stream opened with
+    // Wish::native reads (Motion-JPEG, YUY2, NV12, I420 and the RGB forms).
+    std::vector<pipewire::ReadableFormat> native;
 };
 
 struct PipeWireCameraOptions {

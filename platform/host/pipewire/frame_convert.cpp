@@ -34,6 +34,10 @@ uint32_t V4l2FormatOf(RawFormat format) {
             return V4L2_PIX_FMT_YUYV;
         case RawFormat::MJPEG:
             return V4L2_PIX_FMT_MJPEG;
+        case RawFormat::I420:
+            return V4L2_PIX_FMT_YUV420;
+        case RawFormat::NV12:
+            return V4L2_PIX_FMT_NV12;
         default:
             return 0;
     }
@@ -81,6 +85,8 @@ void Row32(RawFormat format, const uint8_t* from, uint32_t* to, int count) {
             break;
         case RawFormat::YUY2:
         case RawFormat::MJPEG:
+        case RawFormat::I420:
+        case RawFormat::NV12:
             break;
     }
 }
@@ -139,7 +145,9 @@ bool FrameConverter::Convert(const RawFrame& frame, Target target, uint8_t* to) 
 bool ConvertSpan(const RawFrame& frame, int x, int y, int count, uint32_t* to) {
     Count();
     const size_t pixelBytes = Is32Bit(frame.format) ? 4 : 3;
-    if (frame.format == RawFormat::YUY2 || frame.format == RawFormat::MJPEG) return false;
+    if (frame.format == RawFormat::YUY2 || frame.format == RawFormat::MJPEG ||
+        NativeOnly(frame.format))
+        return false;
     Row32(frame.format,
           frame.data + frame.stride * static_cast<size_t>(y) + pixelBytes * static_cast<size_t>(x),
           to, count);
@@ -188,7 +196,7 @@ bool FrameConverter::Write(const RawFrame& frame, Target target, uint8_t* to) {
                 }
                 return true;
             }
-            if (v4l2 == 0) return false;
+            if (v4l2 == 0 || NativeOnly(frame.format)) return false;
             FrameUnpacker& unpacker = Unpacker(v4l2, target, frame);
             if (v4l2 != V4L2_PIX_FMT_YUYV) return unpacker.Unpack(frame.data, frame.size, to);
             using VornSignal::PixelLayout;
@@ -198,7 +206,9 @@ bool FrameConverter::Write(const RawFrame& frame, Target target, uint8_t* to) {
                                             to, frame.width, frame.height);
         }
         case Target::I420:
-            if (frame.format != RawFormat::YUY2 && frame.format != RawFormat::MJPEG) return false;
+            if (frame.format != RawFormat::YUY2 && frame.format != RawFormat::MJPEG &&
+                !NativeOnly(frame.format))
+                return false;
             return Unpacker(v4l2, target, frame).Unpack(frame.data, frame.size, to);
     }
     return false;

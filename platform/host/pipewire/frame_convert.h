@@ -23,7 +23,7 @@ namespace pipewire {
 enum class Target {
     Rgb32,  // 0x00RRGGBB words, top row first, rows of `width` words
     Rgb24,  // blue, green, red; bottom row first, rows padded to 4 bytes (a 24-bit DIB)
-    I420,   // planar 4:2:0 of video range, from YUY2 and Motion-JPEG only
+    I420,   // planar 4:2:0 of video range, from YUY2, Motion-JPEG, I420 and NV12 only
 };
 
 // Bytes of a frame of `target` of that size (sides of 1 to 16384), 0 otherwise.

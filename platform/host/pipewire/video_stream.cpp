@@ -19,6 +19,7 @@
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -39,8 +40,9 @@ namespace {
 // The largest side accepted: a frame of 16384 x 16384 pixels is 1 GiB already.
 constexpr uint32_t kMaxSide = 16384;
 
-// The format of a raw video format's bytes; false for one not read.
-bool RawFormatOf(uint32_t format, RawFormat* raw) {
+// The format of a raw video format's bytes; false for one not read (I420 and NV12 are read by
+// a native stream only).
+bool RawFormatOf(uint32_t format, RawFormat* raw, bool native) {
     switch (format) {
         case SPA_VIDEO_FORMAT_BGRx:
         case SPA_VIDEO_FORMAT_BGRA:
@@ -67,23 +69,97 @@ bool RawFormatOf(uint32_t format, RawFormat* raw) {
         case SPA_VIDEO_FORMAT_YUY2:
             *raw = RawFormat::YUY2;
             return true;
+        case SPA_VIDEO_FORMAT_I420:
+            *raw = RawFormat::I420;
+            return native;
+        case SPA_VIDEO_FORMAT_NV12:
+            *raw = RawFormat::NV12;
+            return native;
         default:
             return false;
     }
 }
 
-// Bytes of one row of `width` pixels (not Motion-JPEG).
-uint64_t RowBytes(RawFormat format, int width) {
-    const uint64_t w = static_cast<uint64_t>(width);
+// The planes of a raw format (not Motion-JPEG) of `width` x `height` whose first plane's rows
+// are `stride` bytes apart: each plane's bytes of one row, its rows and its stride (a planar
+// format's chroma rows are half the luma stride for I420, the whole of it for NV12).
+struct PlaneSizes {
+    int planes = 1;
+    uint64_t rowBytes[3] = {}, rows[3] = {}, stride[3] = {};
+};
+PlaneSizes PlanesOf(RawFormat format, int width, int height, uint64_t stride) {
+    const uint64_t w = static_cast<uint64_t>(width), h = static_cast<uint64_t>(height);
+    const uint64_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+    PlaneSizes p;
+    p.rows[0] = h;
+    p.stride[0] = stride;
     switch (format) {
         case RawFormat::RGB:
         case RawFormat::BGR:
-            return w * 3;
+            p.rowBytes[0] = w * 3;
+            break;
         case RawFormat::YUY2:
-            return (w + 1) / 2 * 4;
+            p.rowBytes[0] = cw * 4;
+            break;
+        case RawFormat::I420:
+            p.planes = 3;
+            p.rowBytes[0] = w;
+            for (int i : {1, 2}) {
+                p.rowBytes[i] = cw;
+                p.rows[i] = ch;
+                p.stride[i] = (stride + 1) / 2;
+            }
+            break;
+        case RawFormat::NV12:
+            p.planes = 2;
+            p.rowBytes[0] = w;
+            p.rowBytes[1] = cw * 2;
+            p.rows[1] = ch;
+            p.stride[1] = stride;
+            break;
         default:
-            return w * 4;
+            p.rowBytes[0] = w * 4;
+            break;
     }
+    return p;
+}
+
+// The spa_video_format a stream asks for to read `format` (not Motion-JPEG).
+uint32_t SpaFormatOf(RawFormat format) {
+    switch (format) {
+        case RawFormat::BGRx:
+            return SPA_VIDEO_FORMAT_BGRx;
+        case RawFormat::RGBx:
+            return SPA_VIDEO_FORMAT_RGBx;
+        case RawFormat::xRGB:
+            return SPA_VIDEO_FORMAT_xRGB;
+        case RawFormat::xBGR:
+            return SPA_VIDEO_FORMAT_xBGR;
+        case RawFormat::RGB:
+            return SPA_VIDEO_FORMAT_RGB;
+        case RawFormat::BGR:
+            return SPA_VIDEO_FORMAT_BGR;
+        case RawFormat::YUY2:
+            return SPA_VIDEO_FORMAT_YUY2;
+        case RawFormat::I420:
+            return SPA_VIDEO_FORMAT_I420;
+        case RawFormat::NV12:
+            return SPA_VIDEO_FORMAT_NV12;
+        case RawFormat::MJPEG:
+            break;
+    }
+    return SPA_VIDEO_FORMAT_UNKNOWN;
+}
+
+// Bytes of one row of `width` pixels of the first plane (not Motion-JPEG).
+uint64_t RowBytes(RawFormat format, int width) { return PlanesOf(format, width, 1, 0).rowBytes[0]; }
+
+// Bytes of a whole picture at its rows' least stride, every plane one after the other.
+uint64_t PictureBytes(RawFormat format, int width, int height) {
+    const PlaneSizes p = PlanesOf(format, width, height, RowBytes(format, width));
+    uint64_t bytes = 0;
+    for (int i = 0; i < p.planes; ++i) bytes += p.stride[i] * p.rows[i];
+    return bytes;
 }
 
 int64_t MonotonicNs() {
@@ -93,6 +169,14 @@ int64_t MonotonicNs() {
 }
 
 }  // namespace
+
+bool RawFormatOf(const ReadableFormat& format, RawFormat* raw, bool native) {
+    if (!format.jpeg) return RawFormatOf(format.raw, raw, native);
+    *raw = RawFormat::MJPEG;
+    return true;
+}
+
+bool NativeOnly(RawFormat format) { return format == RawFormat::I420 || format == RawFormat::NV12; }
 
 void InitOnce() {
     static std::once_flag once;
@@ -133,6 +217,7 @@ const uint32_t* VideoFrame::Rgb32() const {
 
 bool VideoFrame::Readable() const {
     const RawFormat format = pixels->raw.format;
+    if (NativeOnly(format)) return false;
     return (format != RawFormat::YUY2 && format != RawFormat::MJPEG) || Rgb32() != nullptr;
 }
 
@@ -147,6 +232,7 @@ struct VideoStream::State {
     pw_stream* stream = nullptr;
     spa_hook streamListener{};
     int64_t node = -1;
+    bool native = false;  // I420 and NV12 read too (Wish::native, Wish::yuvOnly)
 
     // The negotiated format: set on the loop's thread, read on the data thread.
     struct Negotiated {
@@ -177,7 +263,7 @@ struct VideoStream::State {
 
     void OnParamChanged(uint32_t id, const spa_pod* param) {
         if (param == nullptr || id != SPA_PARAM_Format) return;
-        Negotiated format = Parse(param);
+        Negotiated format = Parse(param, native);
         {
             std::lock_guard<std::mutex> lock(formatMutex);
             negotiated = format;
@@ -187,7 +273,9 @@ struct VideoStream::State {
         // A Motion-JPEG image has no rows; its buffers hold three bytes a pixel and headers.
         const bool jpeg = format.format == RawFormat::MJPEG;
         const int stride = jpeg ? 0 : static_cast<int>(RowBytes(format.format, format.width));
-        const int size = jpeg ? format.width * format.height * 3 + 65536 : stride * format.height;
+        const int size = static_cast<int>(
+            jpeg ? PictureBytes(RawFormat::RGB, format.width, format.height) + 65536
+                 : PictureBytes(format.format, format.width, format.height));
         uint8_t buffer[512];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
         const spa_pod* params[2];
@@ -206,11 +294,11 @@ struct VideoStream::State {
     }
 
     // The format an SPA_PARAM_Format describes; not `known` when it is not one we read.
-    static Negotiated Parse(const spa_pod* param) {
+    static Negotiated Parse(const spa_pod* param, bool native) {
         Negotiated format;
         ReadableFormat readable;
-        if (!ParseReadable(param, &readable)) return format;
-        format.known = readable.jpeg || RawFormatOf(readable.raw, &format.format);
+        if (!ParseReadable(param, &readable, native)) return format;
+        format.known = readable.jpeg || RawFormatOf(readable.raw, &format.format, native);
         if (readable.jpeg) format.format = RawFormat::MJPEG;
         format.width = readable.width;
         format.height = readable.height;
@@ -253,32 +341,62 @@ struct VideoStream::State {
     }
 
     // A frame holding a copy of the buffer's picture; null when the picture does not lie
-    // inside the buffer.
+    // inside the buffer. A planar picture lies in one block (its planes one after the other,
+    // as a V4L2 device fills it) or one block a plane.
     std::shared_ptr<VideoFrame> Take(pw_buffer* taken, const Negotiated& format) {
         const spa_buffer& buffer = *taken->buffer;
         if (!format.known || buffer.n_datas < 1) return nullptr;
-        const spa_data& data = buffer.datas[0];
-        if (data.data == nullptr || data.chunk == nullptr ||
-            (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
-            return nullptr;
-        }
         RawFrame raw;
         raw.format = format.format;
         raw.width = format.width;
         raw.height = format.height;
-        uint64_t offset = data.chunk->offset, size = data.chunk->size, stride = 0;
+        // Where each plane lies: its block, its offset there, and its bytes from there.
+        struct Source {
+            const spa_data* data = nullptr;
+            uint64_t offset = 0, size = 0;
+        };
+        Source from[3];
+        const spa_data& first = buffer.datas[0];
+        if (first.data == nullptr || first.chunk == nullptr ||
+            (first.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) != 0) {
+            return nullptr;
+        }
+        uint64_t total = 0;
         if (format.format == RawFormat::MJPEG) {
-            if (offset > data.maxsize || size > data.maxsize - offset || size == 0) return nullptr;
+            const uint64_t offset = first.chunk->offset, size = first.chunk->size;
+            if (offset > first.maxsize || size > first.maxsize - offset || size == 0)
+                return nullptr;
+            raw.planes = 0;
+            from[0] = {&first, offset, size};
+            total = size;
         } else {
             const uint64_t row = RowBytes(format.format, format.width);
-            stride = data.chunk->stride > 0 ? static_cast<uint64_t>(data.chunk->stride) : row;
-            offset %= data.maxsize == 0 ? 1 : data.maxsize;
-            // The picture must lie inside the buffer, or it is not read.
-            size = stride * static_cast<uint64_t>(format.height - 1) + row;
-            if (stride < row || offset + size > data.maxsize) return nullptr;
+            const uint64_t stride =
+                first.chunk->stride > 0 ? static_cast<uint64_t>(first.chunk->stride) : row;
+            const PlaneSizes planes = PlanesOf(format.format, format.width, format.height, stride);
+            const bool ownBlocks = planes.planes > 1 && buffer.n_datas >= uint32_t(planes.planes);
+            raw.planes = planes.planes;
+            uint64_t offset = first.maxsize == 0 ? 0 : first.chunk->offset % first.maxsize;
+            for (int i = 0; i < planes.planes; ++i) {
+                const spa_data& d = ownBlocks ? buffer.datas[i] : first;
+                if (d.data == nullptr || d.chunk == nullptr) return nullptr;
+                uint64_t planeStride = planes.stride[i];
+                if (ownBlocks && i > 0) {
+                    offset = d.maxsize == 0 ? 0 : d.chunk->offset % d.maxsize;
+                    if (d.chunk->stride > 0) planeStride = static_cast<uint64_t>(d.chunk->stride);
+                }
+                // Every plane must lie inside its block, or the picture is not read.
+                const uint64_t size = planeStride * (planes.rows[i] - 1) + planes.rowBytes[i];
+                if (planeStride < planes.rowBytes[i] || offset + size > d.maxsize) return nullptr;
+                from[i] = {&d, offset, size};
+                raw.offset[i] = static_cast<size_t>(total);
+                raw.strides[i] = static_cast<size_t>(planeStride);
+                total += i + 1 < planes.planes ? planeStride * planes.rows[i] : size;
+                offset += planeStride * planes.rows[i];
+            }
+            raw.stride = raw.strides[0];
         }
-        raw.stride = static_cast<size_t>(stride);
-        raw.size = static_cast<size_t>(size);
+        raw.size = static_cast<size_t>(total);
         const auto* header = static_cast<const spa_meta_header*>(
             spa_buffer_find_meta_data(&buffer, SPA_META_Header, sizeof(spa_meta_header)));
         raw.producerTime = header != nullptr && header->pts >= 0;
@@ -288,7 +406,11 @@ struct VideoStream::State {
         VideoFrame::Pixels& p = *frame->pixels;
         // The one copy: the picture's bytes as they are, rows at the producer's stride.
         p.bytes.resize(raw.size);
-        std::memcpy(p.bytes.data(), static_cast<const uint8_t*>(data.data) + offset, raw.size);
+        for (int i = 0; i < std::max(raw.planes, 1); ++i) {
+            std::memcpy(p.bytes.data() + raw.offset[i],
+                        static_cast<const uint8_t*>(from[i].data->data) + from[i].offset,
+                        from[i].size);
+        }
         raw.data = p.bytes.data();
         p.raw = raw;
         return frame;
@@ -374,8 +496,21 @@ const spa_pod* EnumFormat(spa_pod_builder* b, const VideoStream::Wish& wish, uin
     spa_pod_builder_push_object(b, &frame, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
     spa_pod_builder_add(b, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
                         SPA_FORMAT_mediaSubtype, SPA_POD_Id(subtype), 0);
-    if (subtype == SPA_MEDIA_SUBTYPE_raw && wish.yuvOnly) {
-        spa_pod_builder_add(b, SPA_FORMAT_VIDEO_format, SPA_POD_Id(SPA_VIDEO_FORMAT_YUY2), 0);
+    if (subtype == SPA_MEDIA_SUBTYPE_raw && wish.native && wish.pinned) {
+        spa_pod_builder_add(b, SPA_FORMAT_VIDEO_format, SPA_POD_Id(SpaFormatOf(wish.only)), 0);
+    } else if (subtype == SPA_MEDIA_SUBTYPE_raw && wish.native) {
+        spa_pod_builder_add(b, SPA_FORMAT_VIDEO_format,
+                            SPA_POD_CHOICE_ENUM_Id(10, SPA_VIDEO_FORMAT_YUY2, SPA_VIDEO_FORMAT_YUY2,
+                                                   SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_I420,
+                                                   SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRA,
+                                                   SPA_VIDEO_FORMAT_RGBx, SPA_VIDEO_FORMAT_RGBA,
+                                                   SPA_VIDEO_FORMAT_BGR, SPA_VIDEO_FORMAT_RGB),
+                            0);
+    } else if (subtype == SPA_MEDIA_SUBTYPE_raw && wish.yuvOnly) {
+        spa_pod_builder_add(b, SPA_FORMAT_VIDEO_format,
+                            SPA_POD_CHOICE_ENUM_Id(4, SPA_VIDEO_FORMAT_YUY2, SPA_VIDEO_FORMAT_YUY2,
+                                                   SPA_VIDEO_FORMAT_I420, SPA_VIDEO_FORMAT_NV12),
+                            0);
     } else if (subtype == SPA_MEDIA_SUBTYPE_raw) {
         spa_pod_builder_add(b, SPA_FORMAT_VIDEO_format,
                             SPA_POD_CHOICE_ENUM_Id(12, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
@@ -386,9 +521,14 @@ const spa_pod* EnumFormat(spa_pod_builder* b, const VideoStream::Wish& wish, uin
                                                    SPA_VIDEO_FORMAT_RGB, SPA_VIDEO_FORMAT_BGR),
                             0);
     }
-    spa_pod_builder_add(
-        b, SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&size, &smallest, &largest),
-        SPA_FORMAT_VIDEO_framerate, SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &fastest), 0);
+    if (wish.native && wish.pinned) {
+        spa_pod_builder_add(b, SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size), 0);
+    } else {
+        spa_pod_builder_add(b, SPA_FORMAT_VIDEO_size,
+                            SPA_POD_CHOICE_RANGE_Rectangle(&size, &smallest, &largest), 0);
+    }
+    spa_pod_builder_add(b, SPA_FORMAT_VIDEO_framerate,
+                        SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &fastest), 0);
     return static_cast<const spa_pod*>(spa_pod_builder_pop(b, &frame));
 }
 
@@ -417,6 +557,7 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
     self->state_ = std::make_unique<State>();
     State& s = *self->state_;
     s.node = node;
+    s.native = wish.native || wish.yuvOnly;
     // The destructor ends what exists when anything fails.
     if (!s.connection.Open(name, fd, CoreEvents(), RegistryEvents(), &s)) return nullptr;
     pw_properties* props =
@@ -434,8 +575,13 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
         if (fit.width < 1 || fit.width > static_cast<int>(kMaxSide)) fit.width = 1920;
         if (fit.height < 1 || fit.height > static_cast<int>(kMaxSide)) fit.height = 1080;
         if (fit.rate < 1 || fit.rate > 1000) fit.rate = 30;
+        // One format alone where the reader names it.
+        const bool jpegOnly = fit.native && fit.pinned && fit.only == RawFormat::MJPEG;
+        const bool rawOnly = fit.native && fit.pinned && !jpegOnly;
         const spa_pod* params[2] = {EnumFormat(&b, fit, SPA_MEDIA_SUBTYPE_raw),
                                     EnumFormat(&b, fit, SPA_MEDIA_SUBTYPE_mjpg)};
+        const spa_pod** offered = jpegOnly ? params + 1 : params;
+        const uint32_t count = jpegOnly || rawOnly ? 1 : 2;
         // The node by its id, as the portal names it (target.object would take a serial or
         // a name).
         uint32_t target = node >= 0 ? static_cast<uint32_t>(node) : PW_ID_ANY;
@@ -443,7 +589,7 @@ std::unique_ptr<VideoStream> VideoStream::Open(int fd, int64_t node, const char*
                                static_cast<pw_stream_flags>(
                                    PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
                                    PW_STREAM_FLAG_DONT_RECONNECT | PW_STREAM_FLAG_RT_PROCESS),
-                               params, 2) == 0;
+                               offered, count) == 0;
     }
     pw_thread_loop_unlock(s.connection.loop);
     if (!ok) return nullptr;
@@ -472,7 +618,7 @@ bool VideoStream::Ended() const {
     return state_->ended;
 }
 
-bool ParseReadable(const spa_pod* param, ReadableFormat* format) {
+bool ParseReadable(const spa_pod* param, ReadableFormat* format, bool native) {
     uint32_t mediaType = 0, mediaSubtype = 0;
     if (param == nullptr || spa_format_parse(param, &mediaType, &mediaSubtype) < 0 ||
         mediaType != SPA_MEDIA_TYPE_video) {
@@ -490,7 +636,7 @@ bool ParseReadable(const spa_pod* param, ReadableFormat* format) {
     } else if (mediaSubtype == SPA_MEDIA_SUBTYPE_raw) {
         spa_video_info_raw info{};
         RawFormat raw;
-        if (spa_format_video_raw_parse(param, &info) < 0 || !RawFormatOf(info.format, &raw))
+        if (spa_format_video_raw_parse(param, &info) < 0 || !RawFormatOf(info.format, &raw, native))
             return false;
         found.raw = info.format;
         size = info.size;

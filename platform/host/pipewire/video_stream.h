@@ -15,12 +15,18 @@ namespace host {
 namespace pipewire {
 
 // The pixel formats a stream reads, as a buffer holds them: the 32-bit RGB family (the alpha
-// forms read as their x forms), 24-bit RGB and BGR, packed YUY2, and Motion-JPEG.
-enum class RawFormat { BGRx, RGBx, xRGB, xBGR, RGB, BGR, YUY2, MJPEG };
+// forms read as their x forms), 24-bit RGB and BGR, packed YUY2, Motion-JPEG, and (for readers
+// of the frames as they are only, see Wish::native) planar I420 and NV12.
+enum class RawFormat { BGRx, RGBx, xRGB, xBGR, RGB, BGR, YUY2, MJPEG, I420, NV12 };
+
+// Whether a frame of `format` is read as it is or as I420 only: no conversion to RGB takes it.
+bool NativeOnly(RawFormat format);
 
 // A buffer's picture as the producer wrote it: `height` rows of `width` pixels, top row first,
-// `stride` bytes apart (a Motion-JPEG image: `size` bytes of one image, stride 0). The bytes
-// are the stream's copy: they stay valid, and unchanged, while the frame they come from is held.
+// `stride` bytes apart (a Motion-JPEG image: `size` bytes of one image, stride 0). I420 and NV12
+// follow with their chroma planes in the same block: the plane `i` at `data + offset[i]`,
+// `strides[i]` bytes a row. The bytes are the stream's copy: they stay valid, and unchanged,
+// while the frame they come from is held.
 struct RawFrame {
     RawFormat format = RawFormat::BGRx;
     int width = 0;
@@ -28,6 +34,9 @@ struct RawFrame {
     size_t stride = 0;
     const uint8_t* data = nullptr;
     size_t size = 0;  // from `data` to the end of the last row (or of the image)
+    int planes = 1;   // 0 for Motion-JPEG
+    size_t offset[3] = {};
+    size_t strides[3] = {};
     uint64_t sequence = 0;
     // When the picture was made, in ns: the producer's presentation time where its buffers
     // carry one (`producerTime`), else the time of CLOCK_MONOTONIC when the buffer arrived.
@@ -81,7 +90,14 @@ public:
         int height = 1080;
         int rate = 30;
         const char* role = "Screen";  // the stream's media.role
-        bool yuvOnly = false;         // only YUY2 and Motion-JPEG, for a reader of I420
+        bool yuvOnly = false;  // only YUY2, I420, NV12 and Motion-JPEG, for a reader of I420
+        // The camera formats as they are (Motion-JPEG, YUY2, NV12, I420, and BGRx, RGBx, BGR
+        // and RGB), for a reader that takes the frames in their own format (Raw()) and
+        // converts them itself.
+        bool native = false;
+        // With `native`: the format `only` alone, at the wished size.
+        bool pinned = false;
+        RawFormat only = RawFormat::MJPEG;
     };
     static std::unique_ptr<VideoStream> Open(int fd, int64_t node, const char* name,
                                              const Wish& wish);
@@ -119,8 +135,11 @@ struct ReadableFormat {
     uint32_t rateNum = 0;  // the frame rate, 0/0 where none is given
     uint32_t rateDenom = 0;
 };
-// False for a parameter that is not such a format.
-bool ParseReadable(const spa_pod* param, ReadableFormat* format);
+// The format of a stream's bytes a format read gives (with `native`, I420 and NV12 too).
+bool RawFormatOf(const ReadableFormat& format, RawFormat* raw, bool native);
+// False for a parameter that is not such a format. `native`: I420 and NV12 are read too (by a
+// stream opened with Wish::native).
+bool ParseReadable(const spa_pod* param, ReadableFormat* format, bool native = false);
 
 // PipeWire objects of this process that exist now (thread loops, contexts, cores, streams):
 // every one a stream or a camera listing made is gone once it is destroyed.

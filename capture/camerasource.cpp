@@ -1,0 +1,217 @@
+// SPDX-License-Identifier: MIT
+#include "camerasource.h"
+
+#include <algorithm>
+#include <map>
+
+#include "host/pipewire/camera.h"
+#include "host/pipewire/video_stream.h"
+#include "host/v4l2/v4l2.h"
+#include "vorn/control/world.h"
+
+namespace VornCapture {
+
+namespace {
+
+namespace host = VornWorld::host;
+namespace pipewire = VornWorld::host::pipewire;
+
+// The frame path's format of a stream's; false for none.
+bool FormatOf(pipewire::RawFormat raw, PixelFormat* format) {
+    switch (raw) {
+        case pipewire::RawFormat::MJPEG:
+            *format = PixelFormat::MJPEG;
+            return true;
+        case pipewire::RawFormat::YUY2:
+            *format = PixelFormat::YUY2;
+            return true;
+        case pipewire::RawFormat::NV12:
+            *format = PixelFormat::NV12;
+            return true;
+        case pipewire::RawFormat::I420:
+            *format = PixelFormat::I420;
+            return true;
+        case pipewire::RawFormat::BGRx:
+            *format = PixelFormat::BGRx;
+            return true;
+        case pipewire::RawFormat::RGBx:
+            *format = PixelFormat::RGBx;
+            return true;
+        case pipewire::RawFormat::BGR:
+            *format = PixelFormat::BGR24;
+            return true;
+        case pipewire::RawFormat::RGB:
+            *format = PixelFormat::RGB24;
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The stream's format of the frame path's.
+pipewire::RawFormat RawFormatOf(PixelFormat format) {
+    switch (format) {
+        case PixelFormat::MJPEG:
+            break;
+        case PixelFormat::YUY2:
+            return pipewire::RawFormat::YUY2;
+        case PixelFormat::NV12:
+            return pipewire::RawFormat::NV12;
+        case PixelFormat::I420:
+            return pipewire::RawFormat::I420;
+        case PixelFormat::BGRx:
+            return pipewire::RawFormat::BGRx;
+        case PixelFormat::RGBx:
+            return pipewire::RawFormat::RGBx;
+        case PixelFormat::BGR24:
+            return pipewire::RawFormat::BGR;
+        case PixelFormat::RGB24:
+            return pipewire::RawFormat::RGB;
+    }
+    return pipewire::RawFormat::MJPEG;
+}
+
+}  // namespace
+
+struct CameraSource::State {
+    bool found = false;
+    host::PipeWireNode node;
+    std::vector<CameraMode> modes;
+    CameraMode mode;
+    std::unique_ptr<pipewire::VideoStream> stream;
+    std::uint64_t lastSequence = 0;
+    std::uint64_t taken = 0;
+};
+
+CameraSource::CameraSource() : state_(std::make_unique<State>()) {}
+CameraSource::~CameraSource() = default;
+
+bool CameraSource::Find(const Selector& selector, std::string& error) {
+    Close();
+    *state_ = State{};
+    if (VornWorld::CurrentWorld() != VornWorld::WorldKind::Host) {
+        error = "the cameras of the host world only";
+        return false;
+    }
+    // The cameras as the library lists them: PipeWire's nodes that have modes, in order, then
+    // the V4L2 devices none of them reads.
+    const std::vector<host::PipeWireNode> nodes = host::ListPipeWireNodes();
+    const std::vector<host::HostDevice> pipewireCameras = host::PipeWireCameras(nodes);
+    std::map<std::string, const host::PipeWireNode*> byKey;
+    size_t next = 0;
+    for (const host::PipeWireNode& node : nodes) {
+        if (node.modes.empty() || next >= pipewireCameras.size()) continue;
+        byKey[pipewireCameras[next++].key] = &node;
+    }
+    const std::vector<host::HostDevice> cameras =
+        host::CamerasOnce(nodes, pipewireCameras, host::ListV4l2Devices());
+    const host::PipeWireNode* chosen = nullptr;
+    bool listed = false;
+    for (size_t i = 0; i < cameras.size() && !listed; ++i) {
+        const auto known = byKey.find(cameras[i].key);
+        const host::PipeWireNode* node = known != byKey.end() ? known->second : nullptr;
+        listed = selector.byName ? node != nullptr && node->description == selector.name
+                                 : i == selector.index;
+        if (listed) chosen = node;
+    }
+    if (!listed) {
+        error = "no such camera: " + Describe(selector);
+        return false;
+    }
+    if (chosen == nullptr) {
+        error = "the camera " + Describe(selector) + " is no PipeWire camera";
+        return false;
+    }
+    state_->node = *chosen;
+    for (const pipewire::ReadableFormat& readable : chosen->native) {
+        CameraMode mode;
+        pipewire::RawFormat raw;
+        if (!pipewire::RawFormatOf(readable, &raw, true) || !FormatOf(raw, &mode.format)) continue;
+        mode.width = static_cast<std::uint32_t>(readable.width);
+        mode.height = static_cast<std::uint32_t>(readable.height);
+        mode.rateNum = readable.rateNum;
+        mode.rateDenom = readable.rateDenom;
+        state_->modes.push_back(mode);
+    }
+    if (state_->modes.empty()) {
+        error = "the camera " + Describe(selector) + " gives no format read as it is";
+        return false;
+    }
+    state_->found = true;
+    return true;
+}
+
+const std::vector<CameraMode>& CameraSource::Modes() const { return state_->modes; }
+
+std::string CameraSource::Name() const { return state_->node.description; }
+
+bool CameraSource::Open(const CameraMode& mode, std::string& error) {
+    Close();
+    if (!state_->found) {
+        error = "no camera found";
+        return false;
+    }
+    pipewire::VideoStream::Wish wish;
+    wish.width = static_cast<int>(mode.width);
+    wish.height = static_cast<int>(mode.height);
+    wish.rate = mode.rateDenom != 0 ? static_cast<int>(std::max<std::uint32_t>(
+                                          1, (mode.rateNum + mode.rateDenom / 2) / mode.rateDenom))
+                                    : 30;
+    wish.role = "Camera";
+    wish.native = true;
+    wish.pinned = true;
+    wish.only = RawFormatOf(mode.format);
+    state_->stream = pipewire::VideoStream::Open(-1, state_->node.id, "vmc-camera", wish);
+    if (state_->stream == nullptr) {
+        error = "the PipeWire daemon did not answer";
+        return false;
+    }
+    state_->mode = mode;
+    state_->lastSequence = 0;
+    state_->taken = 0;
+    return true;
+}
+
+bool CameraSource::Take(VideoFrame& frame, int waitMs) {
+    State& s = *state_;
+    if (s.stream == nullptr) return false;
+    const std::shared_ptr<const pipewire::VideoFrame> newest =
+        s.stream->WaitNewer(s.lastSequence, waitMs);
+    if (newest == nullptr || newest->sequence <= s.lastSequence) return false;
+    s.lastSequence = newest->sequence;
+    const pipewire::RawFrame raw = newest->Raw();
+    PixelFormat format;
+    if (!FormatOf(raw.format, &format) || format != s.mode.format ||
+        static_cast<std::uint32_t>(raw.width) != s.mode.width ||
+        static_cast<std::uint32_t>(raw.height) != s.mode.height) {
+        return false;
+    }
+    std::array<Plane, 3> planes{};
+    if (format == PixelFormat::MJPEG) {
+        planes[0] = {raw.data, 0, raw.size};
+    } else {
+        for (int i = 0; i < raw.planes && i < 3; ++i) {
+            const std::size_t end = i + 1 < raw.planes ? raw.offset[i + 1] : raw.size;
+            planes[i] = {raw.data + raw.offset[i], raw.strides[i], end - raw.offset[i]};
+        }
+    }
+    // The stream's frame is the lease: it is not written again while held.
+    VideoFrame taken =
+        LendFrame(format, raw.width, raw.height, Orientation::TopDown, planes, Keeper(newest));
+    if (Validate(taken) != FrameError::None) return false;
+    taken.timeNs = raw.timeNs;
+    taken.sequence = raw.sequence;
+    ++s.taken;
+    frame = std::move(taken);
+    return true;
+}
+
+bool CameraSource::Ended() const { return state_->stream == nullptr || state_->stream->Ended(); }
+
+std::uint64_t CameraSource::Lost() const {
+    return state_->lastSequence > state_->taken ? state_->lastSequence - state_->taken : 0;
+}
+
+void CameraSource::Close() { state_->stream.reset(); }
+
+}  // namespace VornCapture
