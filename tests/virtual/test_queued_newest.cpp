@@ -66,7 +66,7 @@ TEST_P(QueuedNewestTest, ASlowConsumerFindsTheNewestFramesAndTheRestCountedLost)
     // device's rate made while the consumer was away (a loaded machine makes fewer).
     const uint64_t lost = source->Lost();
     EXPECT_EQ(lost, last.sequence - seen);
-    EXPECT_GE(lost, static_cast<uint64_t>(awayMs * kRate / 1000 / 2 - waiting));
+    EXPECT_GE(static_cast<int64_t>(lost), int64_t{awayMs} * kRate / 1000 / 2 - waiting);
     source->Close();
 }
 
