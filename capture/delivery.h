@@ -181,16 +181,21 @@ public:
         if (!ready_.wait_for(lock, std::chrono::milliseconds(waitMs),
                              [this] { return !kept_.empty(); }))
             return nullptr;
+        // The capture begins with the first frame taken: those the device made before it and
+        // no longer keeps were never due to anyone.
+        if (taken_ == 0) unseenBefore_ = delivered_ - kept_.size();
         if (current_.Size() != 0 && spare_.size() < 2) spare_.push_back(std::move(current_));
         current_ = std::move(kept_.front());
         kept_.pop_front();
         ++taken_;
         return &current_;
     }
-    // Frames the device made that were never taken and are no longer kept.
+    // Frames the device made since the first take that were never taken and are no longer
+    // kept.
     uint64_t Lost() const {
         std::lock_guard<std::mutex> lock(mutex_);
-        return delivered_ > taken_ + kept_.size() ? delivered_ - taken_ - kept_.size() : 0;
+        const uint64_t reached = unseenBefore_ + taken_ + kept_.size();
+        return delivered_ > reached ? delivered_ - reached : 0;
     }
 
 protected:
@@ -223,6 +228,7 @@ private:
     TQZCapture::TQZPacket current_;             // the frame Take gave last
     uint64_t delivered_ = 0;
     uint64_t taken_ = 0;
+    uint64_t unseenBefore_ = 0;  // made before the first take and no longer kept then
 };
 
 template <class Device>
