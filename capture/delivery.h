@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -158,84 +161,95 @@ protected:
 
 // ---- Queued delivery: the device's worker fills its packet queue ----------------------------
 
-// A screen device that counts every frame it hands to its queue, so that the frames the full
-// queue refused can be told apart.
+// A screen device whose frames are moved, as they arrive on its worker thread, out of its packet
+// queue into a store that keeps the newest kNewest of them: a consumer slow between takes finds
+// the newest frames waiting, never more than a few, and every frame pushed out of the store
+// uninspected is counted lost. The worker is the packet queue's only consumer (the one the
+// queue allows besides its producer); the store hands the taken frame's block back to it, so
+// the device writes its next frames into blocks it already has.
 template <class Device>
-class CountingDevice : public Device {
+class NewestFramesDevice : public Device {
 public:
-    explicit CountingDevice(const Device* description) : Device(description) {}
-    std::atomic<uint64_t> delivered{0};
+    static constexpr size_t kNewest = 4;
+
+    explicit NewestFramesDevice(const Device* description) : Device(description) {}
+
+    // The consumer: waits up to `waitMs` for the oldest frame kept and makes it the current
+    // one, valid until the next Take; false when none came.
+    const TQZCapture::TQZPacket* Take(int waitMs) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!ready_.wait_for(lock, std::chrono::milliseconds(waitMs),
+                             [this] { return !kept_.empty(); }))
+            return nullptr;
+        // The capture begins with the first frame taken: those the device made before it and
+        // no longer keeps were never due to anyone.
+        if (taken_ == 0) unseenBefore_ = delivered_ - kept_.size();
+        if (current_.Size() != 0 && spare_.size() < 2) spare_.push_back(std::move(current_));
+        current_ = std::move(kept_.front());
+        kept_.pop_front();
+        ++taken_;
+        return &current_;
+    }
+    // Frames the device made since the first take that were never taken and are no longer
+    // kept.
+    uint64_t Lost() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const uint64_t reached = unseenBefore_ + taken_ + kept_.size();
+        return delivered_ > reached ? delivered_ - reached : 0;
+    }
 
 protected:
-    // Counted once the frame is queued, so a frame on its way never looks lost.
     void FrameHandler(double timestamp, unsigned char* data, long length) override {
         Device::FrameHandler(timestamp, data, length);
-        if (data != nullptr) ++delivered;
-    }
-};
-
-template <class Device>
-class QueuedSource : public DeviceSource<CountingDevice<Device>> {
-public:
-    using DeviceSource<CountingDevice<Device>>::DeviceSource;
-
-    bool Open(const CaptureRequest& request, std::string& error) override {
-        if (!this->OpenDeviceWith(request, nullptr, error)) return false;
-        const uint32_t rate = this->Format().frameRate;
-        frameRate_ = rate == 0 ? 20 : rate;
-        return true;
-    }
-
-    bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) override {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-        while (this->device_.Packets.Count() == 0) {
-            if (std::chrono::steady_clock::now() >= end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (data == nullptr) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++delivered_;  // a frame the packet queue refused is counted here too, and never kept
+        while (this->Packets.Count() > 0) {
+            TQZCapture::TQZPacket* slot = this->Packets.Query();
+            if (kept_.size() == kNewest) {
+                spare_.push_back(std::move(kept_.front()));
+                kept_.pop_front();
+            }
+            kept_.push_back(std::move(*slot));
+            // A block back in the slot: the queue keeps it for the device's next frame.
+            if (!spare_.empty()) {
+                *slot = std::move(spare_.back());
+                spare_.pop_back();
+            }
         }
-        // Oldest first; Count() said the queue holds one, so this is not a stale slot.
-        const TQZCapture::TQZPacket* packet = this->device_.Query();
-        ++taken_;
-        data = packet->Bytes();
-        size = packet->Size();
-        seconds = packet->TimeStamp / 1000;
-        Regulate();
-        return true;
-    }
-
-    uint64_t Lost() const override {
-        const uint64_t reached = taken_ + this->device_.Packets.Count();
-        const uint64_t delivered = this->device_.delivered;
-        return (delivered > reached ? delivered - reached : 0) + missed_;
+        ready_.notify_one();
     }
 
 private:
-    // A device that makes frames faster than the tool writes them would fill its queue (600 MB
-    // at 1920x1080) and go on capturing frames that the full queue drops. Instead it is paused
-    // while kPauseAt frames wait, until they are down to kResumeAt; the frames its rate would
-    // have given meanwhile count as lost, as the queue's refusals would have. The queue keeps
-    // the blocks of three frames taken for the device's next frames: resuming within three
-    // frames reuses them, where a deeper swing would free blocks and fault in fresh ones.
-    static constexpr unsigned kPauseAt = 16;
-    static constexpr unsigned kResumeAt = kPauseAt - 3;
+    mutable std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<TQZCapture::TQZPacket> kept_;
+    std::vector<TQZCapture::TQZPacket> spare_;  // blocks the consumer is done with
+    TQZCapture::TQZPacket current_;             // the frame Take gave last
+    uint64_t delivered_ = 0;
+    uint64_t taken_ = 0;
+    uint64_t unseenBefore_ = 0;  // made before the first take and no longer kept then
+};
 
-    void Regulate() {
-        const unsigned waiting = this->device_.Packets.Count();
-        const auto now = std::chrono::steady_clock::now();
-        if (!paused_ && waiting >= kPauseAt && this->device_.Pause()) {
-            paused_ = true;
-            pausedAt_ = now;
-        } else if (paused_ && waiting <= kResumeAt && this->device_.Pause()) {
-            paused_ = false;
-            const std::chrono::duration<double> held = now - pausedAt_;
-            missed_ += static_cast<uint64_t>(held.count() * frameRate_);
-        }
+template <class Device>
+class QueuedSource : public DeviceSource<NewestFramesDevice<Device>> {
+public:
+    using DeviceSource<NewestFramesDevice<Device>>::DeviceSource;
+
+    bool Open(const CaptureRequest& request, std::string& error) override {
+        return this->OpenDeviceWith(request, nullptr, error);
     }
 
-    uint64_t taken_ = 0;
-    uint32_t frameRate_ = 20;
-    bool paused_ = false;
-    std::chrono::steady_clock::time_point pausedAt_{};
-    uint64_t missed_ = 0;
+    bool Take(const uint8_t*& data, size_t& size, double& seconds, int waitMs) override {
+        const TQZCapture::TQZPacket* packet = this->device_.Take(waitMs);
+        if (packet == nullptr) return false;
+        data = packet->Bytes();
+        size = packet->Size();
+        seconds = packet->TimeStamp / 1000;
+        return true;
+    }
+
+    uint64_t Lost() const override { return this->device_.Lost(); }
 };
 
 // ---- Pull delivery: each Get grabs one sample on the calling thread ------------------------

@@ -153,6 +153,23 @@ VideoFrame LendFrame(PixelFormat format, std::uint32_t width, std::uint32_t heig
     return frame;
 }
 
+bool CropTopLeft(VideoFrame& frame, std::uint32_t width, std::uint32_t height) {
+    const PixelFormat f = frame.format;
+    const bool packed = f == PixelFormat::BGRx || f == PixelFormat::RGBx ||
+                        f == PixelFormat::BGR24 || f == PixelFormat::RGB24;
+    if (!packed || width == 0 || height == 0 || width > frame.width || height > frame.height ||
+        Validate(frame) != FrameError::None)
+        return false;
+    Plane& plane = frame.planes[0];
+    // Bottom-up, the picture's top rows are the last in memory.
+    if (frame.orientation == Orientation::BottomUp)
+        plane.data += (frame.height - height) * plane.stride;
+    plane.length = plane.stride * height;
+    frame.width = width;
+    frame.height = height;
+    return true;
+}
+
 namespace {
 
 // A zero-filled buffer kept by the frame, or null when it cannot be had.

@@ -101,6 +101,11 @@ FrameError Validate(const VideoFrame& frame);
 VideoFrame LendFrame(PixelFormat format, std::uint32_t width, std::uint32_t height,
                      Orientation orientation, const std::array<Plane, 3>& planes, Keeper keeper);
 
+// The top-left `width` x `height` of a packed frame (BGRx, RGBx, BGR24, RGB24), over the same
+// memory: no copy, the keeper shared. False (the frame untouched) for other formats, a frame
+// that fails Validate, or a region of no size or beyond the frame.
+bool CropTopLeft(VideoFrame& frame, std::uint32_t width, std::uint32_t height);
+
 // A writable plane of a destination.
 struct TargetPlane {
     std::uint8_t* data = nullptr;

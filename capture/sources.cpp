@@ -184,8 +184,8 @@ const std::vector<SourceKind>& SourceKinds() {
 
 const SourceKind* FindSourceKind(const std::string& kind, const std::string& delivery,
                                  std::string& error) {
-    if (!delivery.empty() && delivery != "push" && delivery != "pull") {
-        error = "--via wants push or pull, not '" + delivery + "'";
+    if (!delivery.empty() && delivery != "push" && delivery != "pull" && delivery != "queued") {
+        error = "--via wants push or pull (queued for a desktop or window), not '" + delivery + "'";
         return nullptr;
     }
     bool kindKnown = false;
@@ -197,8 +197,9 @@ const SourceKind* FindSourceKind(const std::string& kind, const std::string& del
     if (!kindKnown) {
         error = "unknown source kind '" + kind + "' (known: " + KnownKinds() + ")";
     } else {
-        error = "a " + kind + " is captured by queued delivery only; --via (push or pull) is " +
-                "for cameras and microphones";
+        error = "a " + kind + " is captured by " +
+                (delivery == "queued" ? std::string("push or pull delivery") : "queued delivery") +
+                " only; --via says which for a camera or microphone";
     }
     return nullptr;
 }

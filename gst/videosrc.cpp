@@ -315,8 +315,10 @@ struct VideoState : vorngst::ElementState {
         }
         const VornCapture::ScreenExtent whole = VornCapture::ScreenSize();
         const bool bgrx = GST_VIDEO_INFO_FORMAT(&asked) == GST_VIDEO_FORMAT_BGRx;
-        direct = lendable && width == whole.width && height == whole.height &&
-                 (bgrx || VORN_CAPTURE_HAS_CONVERT);
+        // BGRx is lent whole; a conversion reads the region from the screen's top-left corner.
+        direct = lendable && (bgrx ? width == whole.width && height == whole.height
+                                   : width <= whole.width && height <= whole.height &&
+                                         VORN_CAPTURE_HAS_CONVERT);
         if (bgrx && !direct) {
             GST_WARNING_OBJECT(element, "BGRx is the whole X screen's own format only");
             return false;
@@ -542,12 +544,17 @@ struct VideoState : vorngst::ElementState {
             }
             g_usleep(2000);
         }
-        if (frame.width != static_cast<uint32_t>(GST_VIDEO_INFO_WIDTH(&info)) ||
-            frame.height != static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&info))) {
+        const uint32_t screenWidth = frame.width, screenHeight = frame.height;
+        const bool whole = screenWidth == static_cast<uint32_t>(GST_VIDEO_INFO_WIDTH(&info)) &&
+                           screenHeight == static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&info));
+        if (!(GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRx
+                  ? whole
+                  : VornCapture::CropTopLeft(frame, GST_VIDEO_INFO_WIDTH(&info),
+                                             GST_VIDEO_INFO_HEIGHT(&info)))) {
             GST_ELEMENT_ERROR(
                 element, STREAM, FORMAT,
-                ("the screen is now %ux%u, not the %dx%d negotiated", frame.width, frame.height,
-                 GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info)),
+                ("the screen is now %ux%u, which does not hold the %dx%d negotiated", screenWidth,
+                 screenHeight, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info)),
                 (nullptr));
             return GST_FLOW_ERROR;
         }

@@ -208,3 +208,51 @@ TEST(CaptureAudio, BlocksAreGuardedAndCopied) {
 }
 
 }  // namespace
+
+namespace {
+
+// The top-left part of a packed frame is the same memory: the picture's top row first in
+// memory for a top-down frame, its last rows' place for a bottom-up one. Refusals leave the
+// frame as it was.
+TEST(CaptureFrame, CropTopLeftLendsThePartWithoutACopy) {
+    std::vector<std::uint8_t> pixels(8 * 6 * 4);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i);
+    struct Case {
+        PixelFormat format;
+        Orientation orientation;
+        std::uint32_t width, height;
+        bool crops;
+        size_t firstByte;  // where the cropped frame's memory starts
+    } cases[] = {
+        {PixelFormat::BGRx, Orientation::TopDown, 3, 2, true, 0},
+        {PixelFormat::BGRx, Orientation::BottomUp, 3, 2, true, 4 * 32},  // rows 4 and 5
+        {PixelFormat::BGR24, Orientation::TopDown, 8, 6, true, 0},       // the whole frame
+        {PixelFormat::BGRx, Orientation::TopDown, 9, 2, false, 0},       // wider than the frame
+        {PixelFormat::BGRx, Orientation::TopDown, 3, 0, false, 0},       // no size
+        {PixelFormat::I420, Orientation::TopDown, 2, 2, false, 0},       // planar: not cropped
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(PixelFormatName(c.format) + std::string(" ") + std::to_string(c.width) + "x" +
+                     std::to_string(c.height));
+        const std::size_t stride = 32;  // 8 BGRx pixels, 10 and a bit BGR24 ones
+        VideoFrame frame = LendFrame(c.format, 8, 6, c.orientation,
+                                     {Plane{pixels.data(), stride, pixels.size()},
+                                      Plane{pixels.data(), stride, pixels.size()},
+                                      Plane{pixels.data(), stride, pixels.size()}},
+                                     nullptr);
+        const VideoFrame before = frame;
+        EXPECT_EQ(c.crops, CropTopLeft(frame, c.width, c.height));
+        if (!c.crops) {
+            EXPECT_EQ(before.width, frame.width);
+            EXPECT_EQ(before.planes[0].data, frame.planes[0].data);
+            continue;
+        }
+        EXPECT_EQ(c.width, frame.width);
+        EXPECT_EQ(c.height, frame.height);
+        EXPECT_EQ(pixels.data() + c.firstByte, frame.planes[0].data);
+        EXPECT_EQ(stride, frame.planes[0].stride);
+        EXPECT_EQ(FrameError::None, Validate(frame));
+    }
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "autoworld.h"
@@ -20,6 +21,9 @@
 #include "sources.h"
 #include "stopsignal.h"
 #include "world.h"
+#ifndef _WIN32
+#include "x11screen.h"
+#endif
 
 namespace vmcapture {
 
@@ -77,7 +81,9 @@ CommandDef Definition() {
             {"format", 'f', "FORMAT",
              "y4m, bmp, wav, mkv, mp4 or webm (default: from the file name)"},
             {"name", 0, "TEXT", "pick the source by its name, also one made of digits"},
-            {"via", 0, "push|pull", "how a camera or microphone delivers (default push)"},
+            {"via", 0, "push|pull|queued",
+             "how a camera or microphone delivers (default push); the desktop of an X display "
+             "is taken as the screen's own frames unless --via queued asks for its device"},
             {"size", 's', "WxH",
              "frame size asked of the source: for the desktop the region from its top-left "
              "corner (default: the whole screen); a window is captured at its client size, a "
@@ -320,13 +326,97 @@ uint64_t AudioLimit(double seconds, const StreamFormat& stream) {
     return static_cast<uint64_t>(std::llround(seconds * stream.sampleRate)) * frame;
 }
 
+// Where the pump takes its units from: an open device of the library's, or the X screen's lent
+// frames.
+class Feed {
+public:
+    virtual ~Feed() = default;
+    // The next unit, within `waitMs`: its time (seconds, on the feed's own clock) and bytes.
+    virtual bool Take(double& seconds, size_t& size, int waitMs) = 0;
+    // Writes the `size` first bytes of the unit Take gave last (audio may be cut short).
+    virtual bool Write(Sink& sink, size_t size) = 0;
+    // Units the feed made or was due to make that never reached Take.
+    virtual uint64_t Lost() const = 0;
+    virtual double GapBeforeLast() { return 0; }
+    virtual void Close() {}
+};
+
+// The device's units as it delivers them.
+class DeviceFeed : public Feed {
+public:
+    explicit DeviceFeed(Source& source) : source_(source) {}
+    bool Take(double& seconds, size_t& size, int waitMs) override {
+        return source_.Take(data_, size, seconds, waitMs);
+    }
+    bool Write(Sink& sink, size_t size) override { return sink.Consume(data_, size); }
+    uint64_t Lost() const override { return source_.Lost(); }
+    double GapBeforeLast() override { return source_.GapBeforeLast(); }
+    void Close() override { source_.Close(); }
+
+private:
+    Source& source_;
+    const uint8_t* data_ = nullptr;
+};
+
+#ifndef _WIN32
+std::int64_t MonotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The X screen's own BGRx frames, lent where the display connection keeps them, one a period
+// of the rate asked. An unchanged screen gives its last frame again (written again: the file
+// keeps its rate). A period that passed while the capture was held back is a frame lost, and
+// counted; frames are never made up afterwards.
+class ScreenFeed : public Feed {
+public:
+    explicit ScreenFeed(uint32_t rate) : period_(1000000000 / std::max<uint32_t>(rate, 1)) {}
+    bool Take(double& seconds, size_t& size, int waitMs) override {
+        std::int64_t now = MonotonicNs();
+        if (due_ == 0) due_ = now;
+        if (now < due_) {
+            const std::int64_t wait = std::min<std::int64_t>(due_ - now, waitMs * 1000000LL);
+            std::this_thread::sleep_for(std::chrono::nanoseconds(wait));
+            now = MonotonicNs();
+            if (now < due_) return false;
+        }
+        if (now - due_ >= period_) {
+            const std::int64_t missed = (now - due_) / period_;
+            lost_ += static_cast<uint64_t>(missed);
+            due_ += missed * period_;
+        }
+        frame_ = VornCapture::VideoFrame{};  // its copy of the screen goes back first
+        if (!screen_.Take(frame_)) {
+            // Not readable now: the pump's timeout ends a screen that stays so.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            return false;
+        }
+        due_ += period_;
+        seconds = static_cast<double>(frame_.timeNs) / 1e9;
+        size = frame_.planes[0].length;
+        return true;
+    }
+    bool Write(Sink& sink, size_t) override { return sink.ConsumeFrame(frame_); }
+    uint64_t Lost() const override { return lost_; }
+    void Close() override { frame_ = VornCapture::VideoFrame{}; }
+
+private:
+    VornCapture::X11Screen screen_;
+    VornCapture::VideoFrame frame_;
+    const std::int64_t period_;
+    std::int64_t due_ = 0;
+    uint64_t lost_ = 0;
+};
+#endif
+
 // Moves units from the source to the sink until a limit, a stop request or a failure. The
 // progress counts time from `start`, when the source began to open. Video's seconds are its
 // frames' time stamps from the first one's (the caller turns them into frames too), and audio
 // stops once the file holds the seconds asked for (the last buffer cut to fit), so that the
 // time a device takes to open or to hand over its buffers costs none of them.
 // `sourceFailed`: the failure was the source's, and what was written is whole.
-int Pump(Source& source, Sink& sink, const Settings& settings, const StreamFormat& stream,
+int Pump(Feed& source, Sink& sink, const Settings& settings, const StreamFormat& stream,
          Progress& progress, std::chrono::steady_clock::time_point start, RateMeter& meter,
          CaptureCounts& counts, std::vector<AudioGap>& gaps, bool& sourceFailed) {
     auto lastUnit = std::chrono::steady_clock::now();
@@ -360,10 +450,9 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
             }
             break;
         }
-        const uint8_t* data = nullptr;
         size_t size = 0;
         double stamp = 0;
-        if (source.Take(data, size, stamp, 50)) {
+        if (source.Take(stamp, size, 50)) {
             lastUnit = std::chrono::steady_clock::now();
             if (taken == 0) firstStamp = stamp;
             // Video's seconds are the frames' own time: a frame stamped at or past them, from
@@ -382,7 +471,7 @@ int Pump(Source& source, Sink& sink, const Settings& settings, const StreamForma
                         std::min<uint64_t>(size, audioLimit - counts.audioBytes));
             }
             const uint64_t skipped = sink.Skipped();
-            if (!sink.Consume(data, size)) {
+            if (!source.Write(sink, size)) {
                 if (!sink.NoRoom().empty()) {
                     status = kExitNoRoom;  // the caller keeps what was written
                     break;
@@ -574,6 +663,21 @@ int RecordCompressed(Settings settings, const SourceKind& kind, const std::strin
 #endif
 }
 
+// Whether the desktop is taken as the X screen's own lent frames: the default road (no --via)
+// for the first desktop of an X display, a region from its top-left corner no larger than it.
+bool LentScreen(const Settings& settings, const SourceKind& kind, const CaptureRequest& request) {
+#ifndef _WIN32
+    ScreenExtent screen{};
+    return std::string(kind.kind) == "desktop" && settings.via.empty() &&
+           !settings.selector.byName && settings.selector.index == 0 &&
+           VornCapture::X11Screen::Usable() && MeasureScreen(&screen) &&
+           request.width <= screen.width && request.height <= screen.height;
+#else
+    (void)settings, (void)kind, (void)request;
+    return false;
+#endif
+}
+
 int Capture(Settings settings, const SourceKind& kind) {
     std::string error;
     const std::string container = ContainerOf(settings.format, settings.output);
@@ -594,25 +698,44 @@ int Capture(Settings settings, const SourceKind& kind) {
     CaptureRequest& request = settings.request;
     if (!WholeScreenByDefault(kind, request)) return kExitNoSource;
     if (kind.medium == Medium::Video && !CheckCaptureSize(request)) return kExitUsage;
-    std::unique_ptr<Source> source = kind.make(settings.selector, error);
-    if (!source) {
-        ReportError(std::string(kind.kind) + ": " + error);
-        return kExitNoSource;
-    }
+    std::unique_ptr<Source> source;
+    std::unique_ptr<Feed> feed;
+    StreamFormat stream;
+    std::string name, road;
     CatchStopRequests();
     const auto start = std::chrono::steady_clock::now();
-    const bool opened = source->Open(request, error);
-    // A stop while the device opened (a window's consent dialog open) ends the capture here.
-    if (StopRequested()) {
-        ReportError(kStoppedBeforeFirstFrame);
-        return kExitNoSource;
+    if (LentScreen(settings, kind, request)) {
+#ifndef _WIN32
+        stream.medium = Medium::Video;
+        stream.width = request.width;
+        stream.height = request.height;
+        stream.frameRate = request.frameRate;
+        feed = std::make_unique<ScreenFeed>(request.frameRate);
+        name = "X screen";
+        road = "lent frames";
+#endif
+    } else {
+        source = kind.make(settings.selector, error);
+        if (!source) {
+            ReportError(std::string(kind.kind) + ": " + error);
+            return kExitNoSource;
+        }
+        const bool opened = source->Open(request, error);
+        // A stop while the device opened (a window's consent dialog open) ends the capture.
+        if (StopRequested()) {
+            ReportError(kStoppedBeforeFirstFrame);
+            return kExitNoSource;
+        }
+        if (!opened) {
+            ReportError("cannot open " + std::string(kind.kind) + " '" + source->Name() + "': " +
+                        error + " (asked for " + DescribeRequest(request, kind.medium) + ")");
+            return kExitNoSource;
+        }
+        stream = source->Format();
+        feed = std::make_unique<DeviceFeed>(*source);
+        name = source->Name();
+        road = DeliveryName(kind.delivery);
     }
-    if (!opened) {
-        ReportError("cannot open " + std::string(kind.kind) + " '" + source->Name() +
-                    "': " + error + " (asked for " + DescribeRequest(request, kind.medium) + ")");
-        return kExitNoSource;
-    }
-    const StreamFormat stream = source->Format();
     ReportFormatChanges(request, stream);
     // S seconds at R frames a second are S x R frames, counted from the first.
     if (stream.medium == Medium::Video && settings.maxSeconds > 0) {
@@ -623,7 +746,7 @@ int Capture(Settings settings, const SourceKind& kind) {
             settings.maxFrames == 0 ? frames : std::min(settings.maxFrames, frames);
     }
     if (std::string(kind.kind) == "window" && (stream.width < 4 || stream.height < 4)) {
-        ReportError("the window '" + source->Name() + "' delivers nothing: its client area " +
+        ReportError("the window '" + name + "' delivers nothing: its client area " +
                     SizeText(stream.width, stream.height) + " is under 4 pixels either way");
         return kExitNoSource;
     }
@@ -639,15 +762,15 @@ int Capture(Settings settings, const SourceKind& kind) {
     Progress progress(stderr, onTerminal);
     if (onTerminal)
         std::fprintf(stderr, "vmcapture: %s '%s' (%s), %s -> %s; Ctrl-C stops\n", kind.kind,
-                     source->Name().c_str(), DeliveryName(kind.delivery),
-                     DescribeStream(stream).c_str(), settings.output.c_str());
+                     name.c_str(), road.c_str(), DescribeStream(stream).c_str(),
+                     settings.output.c_str());
     RateMeter meter;
     CaptureCounts counts;
     std::vector<AudioGap> gaps;
     bool sourceFailed = false;
     int status =
-        Pump(*source, *sink, settings, stream, progress, start, meter, counts, gaps, sourceFailed);
-    source->Close();
+        Pump(*feed, *sink, settings, stream, progress, start, meter, counts, gaps, sourceFailed);
+    feed->Close();
     progress.Finish(DescribeCounts(counts, stream));
     if (status == kExitOk && counts.units == 0) status = ReportNothingWritten(counts);
     if (!gaps.empty()) {

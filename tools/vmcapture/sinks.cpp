@@ -5,6 +5,9 @@
 #include <cctype>
 
 #include "bmp.h"
+#if VORN_CAPTURE_HAS_CONVERT
+#include "convert.h"
+#endif
 #include "image.h"
 #include "report.h"
 #include "wav.h"
@@ -12,12 +15,26 @@
 
 namespace vmcapture {
 
+using VornCapture::CropTopLeft;
 using VornCapture::DeviceFrameView;
 using VornCapture::EvenDown;
+using VornCapture::FrameError;
 using VornCapture::I420Maker;
 using VornCapture::ImageView;
 using VornCapture::Medium;
+using VornCapture::Orientation;
+using VornCapture::PixelFormat;
+using VornCapture::PixelFormatName;
 using VornCapture::StreamFormat;
+using VornCapture::VideoFrame;
+
+#if VORN_CAPTURE_HAS_CONVERT
+using VornCapture::AllocateFrame;
+using VornCapture::Convert;
+using VornCapture::ConvertError;
+using VornCapture::ConvertErrorName;
+using VornCapture::FrameErrorName;
+#endif
 
 namespace {
 
@@ -41,18 +58,37 @@ public:
 
     bool Consume(const uint8_t* data, size_t size) override {
         ImageView frame;
-        if (!DeviceFrameView(data, size, stream_.width, stream_.height, frame)) {
-            if (skipped_++ == 0)
-                ReportNotice("a frame of " + std::to_string(size) + " bytes does not fit " +
-                             SizeText(stream_.width, stream_.height) +
-                             " (did the source change size?); such frames are skipped");
-            return true;
-        }
+        if (!DeviceFrameView(data, size, stream_.width, stream_.height, frame))
+            return Skip("a frame of " + std::to_string(size) + " bytes does not fit");
         return WriteFrame(frame);
+    }
+
+    bool ConsumeFrame(const VideoFrame& frame) override {
+        VideoFrame region = frame;
+        if (!CropTopLeft(region, stream_.width, stream_.height))
+            return Skip("a " + std::string(PixelFormatName(frame.format)) + " frame of " +
+                        SizeText(frame.width, frame.height) + " does not cover");
+        return WriteLent(region);
     }
 
 protected:
     virtual bool WriteFrame(const ImageView& frame) = 0;
+    // A packed frame of the stream's size, top row first or last, in its own format. By
+    // default read where it lies, as an image.
+    virtual bool WriteLent(const VideoFrame& frame) {
+        const bool four = frame.format == PixelFormat::BGRx || frame.format == PixelFormat::RGBx;
+        const bool blueFirst =
+            frame.format == PixelFormat::BGRx || frame.format == PixelFormat::BGR24;
+        return WriteFrame(ImageView{frame.planes[0].data, frame.width, frame.height,
+                                    frame.planes[0].stride, four ? 4u : 3u,
+                                    frame.orientation == Orientation::BottomUp, blueFirst});
+    }
+    bool Skip(const std::string& what) {
+        if (skipped_++ == 0)
+            ReportNotice(what + " " + SizeText(stream_.width, stream_.height) +
+                         " (did the source change size?); such frames are skipped");
+        return true;
+    }
     StreamFormat stream_;
 };
 
@@ -91,6 +127,27 @@ private:
         if (!writer_.WriteFrame(maker_)) return Fail(writer_.File().Failure());
         return true;
     }
+
+#if VORN_CAPTURE_HAS_CONVERT
+    // Converted once, straight from where the source lent it into the frame written.
+    bool WriteLent(const VideoFrame& frame) override {
+        VideoFrame even = frame;
+        if (!CropTopLeft(even, width_, height_)) return Fail("the frame has no even part");
+        if (i420_.error != FrameError::None) {
+            i420_ = AllocateFrame(PixelFormat::I420, width_, height_);
+            if (i420_.error != FrameError::None)
+                return Fail(std::string("no memory for an I420 frame: ") +
+                            FrameErrorName(i420_.error));
+        }
+        const ConvertError converted = Convert(even, i420_.target);
+        if (converted != ConvertError::None)
+            return Fail(std::string("the colour conversion failed: ") +
+                        ConvertErrorName(converted));
+        if (!writer_.WriteFrame(i420_.frame)) return Fail(writer_.File().Failure());
+        return true;
+    }
+    VornCapture::OwnedFrame i420_;
+#endif
 
     FrameRate rate_;
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "frame.h"
 #include "stream.h"
 #include "yuvwriter.h"
 
@@ -28,6 +29,13 @@ public:
     // why). A unit that does not fit the stream, such as a frame of another size, is
     // skipped and counted, not an error.
     virtual bool Consume(const uint8_t* data, size_t size) = 0;
+    // Writes one frame in its source's own format (a lent X screen's BGRx), converted once
+    // into what the file holds; its top-left part where the stream is smaller. A frame smaller
+    // than the stream is skipped and counted. False when writing failed or the sink takes no
+    // such frames (audio).
+    virtual bool ConsumeFrame(const VornCapture::VideoFrame&) {
+        return Fail("this output takes no video frames");
+    }
     // Completes and closes the output; an output destroyed unfinished is removed.
     virtual bool Finish(std::string& error) = 0;
     // Replaces the provisional frame rate of a Y4M file; false where that cannot be done

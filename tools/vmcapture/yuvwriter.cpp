@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "yuvwriter.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -71,12 +72,33 @@ bool YuvWriter::Open(const std::string& path, YuvContainer container, uint32_t w
 }
 
 bool YuvWriter::WriteFrame(const I420Maker& frame) {
+    const I420Maker::Plane y = frame.PlaneAt(0), u = frame.PlaneAt(1), v = frame.PlaneAt(2);
+    return WritePlanes({{{y.bytes, y.size}, {u.bytes, u.size}, {v.bytes, v.size}}});
+}
+
+bool YuvWriter::WriteFrame(const VornCapture::VideoFrame& frame) {
+    const VornCapture::Shape shape =
+        VornCapture::ShapeOf(VornCapture::PixelFormat::I420, width_, height_);
+    if (frame.format != VornCapture::PixelFormat::I420 || frame.width != width_ ||
+        frame.height != height_ || shape.error != VornCapture::FrameError::None)
+        return false;
+    std::array<Bytes, 3> planes{};
+    for (int p = 0; p < 3; ++p) {
+        const VornCapture::PlaneShape& want = shape.plane[p];
+        const VornCapture::Plane& have = frame.planes[p];
+        // Packed rows only: what AllocateFrame and the conversions into it give.
+        if (have.stride != want.rowBytes || have.length < size_t{want.rowBytes} * want.rows)
+            return false;
+        planes[p] = {have.data, size_t{want.rowBytes} * want.rows};
+    }
+    return WritePlanes(planes);
+}
+
+bool YuvWriter::WritePlanes(const std::array<Bytes, 3>& planes) {
     if (container_ == YuvContainer::Y4m && !file_.Write(kFrameMarker, sizeof kFrameMarker - 1))
         return false;
-    for (int plane = 0; plane < 3; ++plane) {
-        const I420Maker::Plane p = frame.PlaneAt(plane);
-        if (!file_.Write(p.bytes, p.size)) return false;
-    }
+    for (const Bytes& plane : planes)
+        if (!file_.Write(plane.data, plane.size)) return false;
     return file_.Flush();
 }
 

@@ -2,10 +2,12 @@
 // Writes I420 frames as a YUV4MPEG2 (Y4M) stream or as raw I420 (planes Y, U, V per frame).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "files.h"
+#include "frame.h"
 #include "image.h"
 
 namespace vmcapture {
@@ -37,6 +39,8 @@ public:
     bool RewriteRate(FrameRate rate);
     // Writes one frame and flushes it, so the file is complete after every frame.
     bool WriteFrame(const VornCapture::I420Maker& frame);
+    // The same from the planes Y, U, V of an I420 frame of the writer's size, rows packed.
+    bool WriteFrame(const VornCapture::VideoFrame& frame);
     bool Close(std::string& error) { return file_.Close(error); }
     const OutputFile& File() const { return file_; }
     // After the file system took no more (File().NoRoom()): keeps the header and the whole
@@ -44,6 +48,12 @@ public:
     bool KeepWholeFrames(uint64_t& frames, std::string& error);
 
 private:
+    struct Bytes {
+        const uint8_t* data;
+        size_t size;
+    };
+    bool WritePlanes(const std::array<Bytes, 3>& planes);
+
     OutputFile file_;
     YuvContainer container_ = YuvContainer::Y4m;
     uint32_t width_ = 0;

@@ -227,6 +227,11 @@ bool Connection::Open() {
     int event = 0, error = 0, major = 2, minor = 0;
     cursorImages = XFixesQueryExtension(display_, &event, &error) &&
                    XFixesQueryVersion(display_, &major, &minor) && major >= 2;
+    if (cursorImages) {
+        // Told when the cursor's shape changes, so its image is read only then.
+        fixesEvent_ = event;
+        XFixesSelectCursorInput(display_, root_, XFixesDisplayCursorNotifyMask);
+    }
 
     // An id never used for a resource, but within this client's range.
     clientId_ = XAllocID(display_);
@@ -271,6 +276,8 @@ void Connection::Close() {
     }
     copies_.clear();
     latest_.reset();
+    DropLayout();
+    cursor_.reset();
     // The Damage object and its region go with the connection.
     damage_ = changed_ = 0;
     // Still ours while it closes: a lost connection may report its loss once more.
@@ -425,16 +432,30 @@ void Connection::Detach(Segment& segment) {
 }
 
 bool Connection::ScreenLayout(PixelFormat* format, size_t* bytesPerLine) {
-    // Made on this side only: rows of the whole screen, one after another.
-    XImage* layout =
-        XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, nullptr, nullptr,
-                        static_cast<unsigned>(width_), static_cast<unsigned>(height_));
-    if (layout == nullptr) return false;
-    *format = FormatOfImage(*layout);
-    *bytesPerLine = static_cast<size_t>(layout->bytes_per_line);
-    layout->data = nullptr;
-    XDestroyImage(layout);
+    if (layoutGeneration_ != generation_) {
+        DropLayout();
+        // Made on this side only: rows of the whole screen, one after another.
+        layout_ =
+            XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, nullptr,
+                            nullptr, static_cast<unsigned>(width_), static_cast<unsigned>(height_));
+        if (layout_ == nullptr) return false;
+        layoutFormat_ = FormatOfImage(*layout_);
+        layoutGeneration_ = generation_;
+    }
+    if (layout_ == nullptr) return false;
+    *format = layoutFormat_;
+    *bytesPerLine = static_cast<size_t>(layout_->bytes_per_line);
     return uint64_t{*bytesPerLine} * static_cast<uint64_t>(height_) <= kMaxBytes;
+}
+
+void Connection::DropLayout() {
+    if (layout_ != nullptr) {
+        layout_->data = nullptr;
+        layout_->obdata = nullptr;
+        XDestroyImage(layout_);
+    }
+    layout_ = nullptr;
+    layoutGeneration_ = 0;
 }
 
 std::vector<std::pair<int, int>> Connection::TakeDamage() {
@@ -468,21 +489,23 @@ std::vector<std::pair<int, int>> Connection::TakeDamage() {
 
 bool Connection::ReadBands(Segment& segment, const std::vector<std::pair<int, int>>& bands,
                            size_t bytesPerLine) {
+    PixelFormat format;
+    size_t layoutBytes = 0;
+    if (!ScreenLayout(&format, &layoutBytes) || layoutBytes != bytesPerLine) return false;
     ClearError();
+    bool ok = true;
     for (const auto& band : bands) {
-        char* rows = segment.info.shmaddr + static_cast<size_t>(band.first) * bytesPerLine;
-        XImage* image = XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap,
-                                        rows, &segment.info, static_cast<unsigned>(width_),
-                                        static_cast<unsigned>(band.second - band.first));
-        if (image == nullptr) return false;
-        const bool ok = static_cast<size_t>(image->bytes_per_line) == bytesPerLine &&
-                        XShmGetImage(display_, root_, image, 0, band.first, AllPlanes) && !Failed();
-        image->data = nullptr;
-        image->obdata = nullptr;
-        XDestroyImage(image);
-        if (!ok) return false;
+        // The layout lent the band's rows of the segment: the server writes them there.
+        layout_->data = segment.info.shmaddr + static_cast<size_t>(band.first) * bytesPerLine;
+        layout_->obdata = reinterpret_cast<char*>(&segment.info);
+        layout_->height = band.second - band.first;
+        ok = XShmGetImage(display_, root_, layout_, 0, band.first, AllPlanes) && !Failed();
+        if (!ok) break;
     }
-    return true;
+    layout_->data = nullptr;
+    layout_->obdata = nullptr;
+    layout_->height = height_;
+    return ok;
 }
 
 bool Connection::GrabScreen(Pixels* pixels) {
@@ -566,8 +589,8 @@ bool Connection::LendScreen(ScreenImage* image) {
     }
 
     const Bands damage = TakeDamage();
-    const CursorImage cursor = ReadCursor();
-    const CursorPlace place = PlaceOf(cursor.get());
+    const XFixesCursorImage* cursor = CurrentCursor();
+    const CursorPlace place = PlaceOf(cursor);
     std::shared_ptr<ScreenCopy> copy;
     bool changed = true;
     if (latest_ && latest_->stale.empty() && latest_->cursor == place) {
@@ -637,6 +660,29 @@ Connection::CursorImage Connection::ReadCursor() {
     CursorImage cursor(XFixesGetCursorImage(display_));
     if (Failed()) cursor.reset();
     return cursor;
+}
+
+const XFixesCursorImage* Connection::CurrentCursor() {
+    if (Get() == nullptr || !cursorImages) return nullptr;
+    // Where the pointer is, asked first: a shape changed before this reply has its event
+    // queued ahead of it, so the events below are all those that concern this frame.
+    Window root = 0, child = 0;
+    int x = 0, y = 0, windowX = 0, windowY = 0;
+    unsigned int buttons = 0;
+    ClearError();
+    const bool placed =
+        XQueryPointer(display_, root_, &root, &child, &x, &y, &windowX, &windowY, &buttons) &&
+        !Failed();
+    bool reshaped = !cursor_;
+    XEvent event;
+    while (XCheckTypedEvent(display_, fixesEvent_ + XFixesCursorNotify, &event)) reshaped = true;
+    if (reshaped) {
+        cursor_ = ReadCursor();
+    } else if (placed) {
+        cursor_->x = static_cast<short>(x);
+        cursor_->y = static_cast<short>(y);
+    }
+    return cursor_.get();
 }
 
 std::pair<int, int> Connection::DrawCursor(Segment& segment, size_t bytesPerLine,

@@ -96,6 +96,10 @@ public:
     // With the lock held: the cursor's image (premultiplied 0xAARRGGBB) and where it is; null
     // when the server gives none.
     CursorImage ReadCursor();
+    // With the lock held: the cursor as LendScreen draws it, its image read again only after
+    // the server said the shape changed (XFixes cursor notify events), its place asked with the
+    // cheap pointer query; null when the server gives no image.
+    const XFixesCursorImage* CurrentCursor();
     // Atoms interned once per connection.
     Atom netClientList = 0, netClientListStacking = 0, netWmName = 0, netWmPid = 0,
          netFrameExtents = 0, utf8String = 0;
@@ -110,8 +114,10 @@ private:
     // read, when the server has no such extension or the segment is still being read.
     bool GrabScreen(Pixels* pixels);
     bool GrabPlain(int x, int y, int w, int h, Pixels* pixels);
-    // The layout of a whole-screen image in shared memory; false when none can be made.
+    // The layout of a whole-screen image in shared memory, made once per connection; false
+    // when none can be made.
     bool ScreenLayout(PixelFormat* format, size_t* bytesPerLine);
+    void DropLayout();
     // The rows damaged since the last call, as sorted disjoint bands [top, bottom); every
     // screen copy not being read now (LendScreen's and GrabScreen's) is told of them.
     std::vector<std::pair<int, int>> TakeDamage();
@@ -149,6 +155,14 @@ private:
     int error_ = 0;
     uint64_t generation_ = 0;
     unsigned long clientId_ = 0;  // counts connections, so old segments are not used on new ones
+
+    // ScreenLayout's, for the connection of `layoutGeneration_`: the whole screen's image
+    // without memory, lent a segment's rows for each band ReadBands reads.
+    uint64_t layoutGeneration_ = 0;
+    XImage* layout_ = nullptr;
+    PixelFormat layoutFormat_;
+    int fixesEvent_ = 0;
+    CursorImage cursor_;  // CurrentCursor's
 
     struct Segments;
     std::shared_ptr<Segments> segments_;
