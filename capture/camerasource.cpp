@@ -16,58 +16,36 @@ namespace {
 namespace host = VornWorld::host;
 namespace pipewire = VornWorld::host::pipewire;
 
+// The stream's formats that are the frame path's, pair by pair.
+struct FormatPair {
+    pipewire::RawFormat raw;
+    PixelFormat format;
+};
+constexpr FormatPair kFormats[] = {
+    {pipewire::RawFormat::MJPEG, PixelFormat::MJPEG},
+    {pipewire::RawFormat::YUY2, PixelFormat::YUY2},
+    {pipewire::RawFormat::NV12, PixelFormat::NV12},
+    {pipewire::RawFormat::I420, PixelFormat::I420},
+    {pipewire::RawFormat::BGRx, PixelFormat::BGRx},
+    {pipewire::RawFormat::RGBx, PixelFormat::RGBx},
+    {pipewire::RawFormat::BGR, PixelFormat::BGR24},
+    {pipewire::RawFormat::RGB, PixelFormat::RGB24},
+};
+
 // The frame path's format of a stream's; false for none.
 bool FormatOf(pipewire::RawFormat raw, PixelFormat* format) {
-    switch (raw) {
-        case pipewire::RawFormat::MJPEG:
-            *format = PixelFormat::MJPEG;
+    for (const FormatPair& pair : kFormats)
+        if (pair.raw == raw) {
+            *format = pair.format;
             return true;
-        case pipewire::RawFormat::YUY2:
-            *format = PixelFormat::YUY2;
-            return true;
-        case pipewire::RawFormat::NV12:
-            *format = PixelFormat::NV12;
-            return true;
-        case pipewire::RawFormat::I420:
-            *format = PixelFormat::I420;
-            return true;
-        case pipewire::RawFormat::BGRx:
-            *format = PixelFormat::BGRx;
-            return true;
-        case pipewire::RawFormat::RGBx:
-            *format = PixelFormat::RGBx;
-            return true;
-        case pipewire::RawFormat::BGR:
-            *format = PixelFormat::BGR24;
-            return true;
-        case pipewire::RawFormat::RGB:
-            *format = PixelFormat::RGB24;
-            return true;
-        default:
-            return false;
-    }
+        }
+    return false;
 }
 
 // The stream's format of the frame path's.
 pipewire::RawFormat RawFormatOf(PixelFormat format) {
-    switch (format) {
-        case PixelFormat::MJPEG:
-            break;
-        case PixelFormat::YUY2:
-            return pipewire::RawFormat::YUY2;
-        case PixelFormat::NV12:
-            return pipewire::RawFormat::NV12;
-        case PixelFormat::I420:
-            return pipewire::RawFormat::I420;
-        case PixelFormat::BGRx:
-            return pipewire::RawFormat::BGRx;
-        case PixelFormat::RGBx:
-            return pipewire::RawFormat::RGBx;
-        case PixelFormat::BGR24:
-            return pipewire::RawFormat::BGR;
-        case PixelFormat::RGB24:
-            return pipewire::RawFormat::RGB;
-    }
+    for (const FormatPair& pair : kFormats)
+        if (pair.format == format) return pair.raw;
     return pipewire::RawFormat::MJPEG;
 }
 
