@@ -51,7 +51,8 @@ WAVEFORMATEX PcmWave(WORD channels, WORD bitsPerSample, DWORD sampleRate) {
     wave.nChannels = channels;
     wave.nSamplesPerSec = sampleRate;
     wave.wBitsPerSample = bitsPerSample;
-    wave.nBlockAlign = static_cast<WORD>(channels * bitsPerSample / 8);
+    // Unsigned: two 16-bit fields multiplied as int overflow at 65535 x 65535.
+    wave.nBlockAlign = static_cast<WORD>(DWORD{channels} * bitsPerSample / 8);
     wave.nAvgBytesPerSec = sampleRate * wave.nBlockAlign;
     return wave;
 }
