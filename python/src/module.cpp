@@ -390,7 +390,8 @@ private:
         const bool asIs = format_ == OutFormat::Native ||
                           (format_ == OutFormat::BGRx &&
                            frame.format == VornCapture::PixelFormat::BGRx && !scaled_);
-        if (asIs && frame.keeper && frame.width == width_ && frame.height == height_) {
+        if (asIs && frame.keeper && frame.width == width_ && frame.height == height_ &&
+            Packed(frame)) {
             Taken taken;
             taken.time = static_cast<double>(frame.timeNs) / 1e9;
             taken.sequence = frame.sequence;
@@ -404,6 +405,28 @@ private:
             ++dropped_;  // a frame that does not convert
         }
         return made;
+    }
+
+    // Whether a lent frame can be handed as it is: I420 and NV12 planes one after another, rows
+    // unpadded, as one array of NumPy's layout for them; else they are packed here, in one copy
+    // (false when that copy cannot be had).
+    static bool Packed(VornCapture::VideoFrame& frame) {
+        using F = VornCapture::PixelFormat;
+        if (frame.format != F::I420 && frame.format != F::NV12) return true;
+        const VornCapture::Shape shape =
+            VornCapture::ShapeOf(frame.format, frame.width, frame.height);
+        bool packed = shape.error == VornCapture::FrameError::None;
+        const std::uint8_t* next = frame.planes[0].data;
+        for (int p = 0; packed && p < shape.planes; ++p) {
+            packed =
+                frame.planes[p].data == next && frame.planes[p].stride == shape.plane[p].rowBytes;
+            next += std::size_t{shape.plane[p].rowBytes} * shape.plane[p].rows;
+        }
+        if (packed) return true;
+        VornCapture::OwnedFrame copy = VornCapture::OwningCopy(frame);
+        if (copy.error != VornCapture::FrameError::None) return false;
+        frame = std::move(copy.frame);
+        return true;
     }
 
     // The screen at the next tick, read under `hold`.
@@ -574,26 +597,11 @@ private:
     // it: `array` in the layout its format has in NumPy (BGRx (h, w, 4), BGR (h, w, 3), YUY2
     // (h, w, 2), I420 and NV12 (h * 3 / 2, w), Motion-JPEG its bytes) and `planes` the views of
     // each plane. The arrays keep the frame's loan, so the source never writes those bytes while
-    // one lives. Planes that do not lie one after another, rows unpadded, cannot be one array:
-    // those are copied once, packed.
-    static void View(const VornCapture::VideoFrame& lent, Frame& out) {
+    // one lives. I420 and NV12 planes must lie one after another, rows unpadded (Packed).
+    static void View(const VornCapture::VideoFrame& frame, Frame& out) {
         using F = VornCapture::PixelFormat;
-        VornCapture::VideoFrame frame = lent;
         const VornCapture::Shape shape =
             VornCapture::ShapeOf(frame.format, frame.width, frame.height);
-        bool packed = true;
-        const std::uint8_t* next = frame.planes[0].data;
-        for (int p = 0; p < shape.planes; ++p) {
-            packed = packed && frame.planes[p].data == next &&
-                     frame.planes[p].stride == shape.plane[p].rowBytes;
-            next =
-                frame.planes[p].data + std::size_t{shape.plane[p].rowBytes} * shape.plane[p].rows;
-        }
-        const bool planar = frame.format == F::I420 || frame.format == F::NV12;
-        if (planar && !packed) {
-            VornCapture::OwnedFrame copy = VornCapture::OwningCopy(frame);
-            if (copy.error == VornCapture::FrameError::None) frame = std::move(copy.frame);
-        }
         auto* loan = new VornCapture::Keeper(frame.keeper);
         py::capsule owner(loan, [](void* p) { delete static_cast<VornCapture::Keeper*>(p); });
         auto view = [](const std::uint8_t* data, std::vector<py::ssize_t> shape,
@@ -626,7 +634,9 @@ private:
             case F::I420:
             case F::NV12: {
                 // One array (h * 3 / 2, w) where the sides are even, else the planes' bytes.
-                const auto total = static_cast<py::ssize_t>(next - frame.planes[0].data);
+                py::ssize_t total = 0;
+                for (int p = 0; p < shape.planes; ++p)
+                    total += py::ssize_t{shape.plane[p].rowBytes} * shape.plane[p].rows;
                 out.array = w % 2 == 0 && h % 2 == 0 ? view(first, {h + h / 2, w}, {w, 1}, owner)
                                                      : view(first, {total}, {1}, owner);
                 const py::ssize_t ch = shape.plane[1].rows, cw = (w + 1) / 2;
