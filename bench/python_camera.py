@@ -57,13 +57,14 @@ else:
 for _ in range(5):
     shape = read().shape
 assert shape == (height, width, 3), shape
+lost0 = stream.lost if method == "vorncapture" else 0
 start, cpu0, count = time.monotonic(), cpu(), 0
 while time.monotonic() - start < seconds:
     read()
     count += 1
 result = {"frames": count, "wall": time.monotonic() - start, "cpu": cpu() - cpu0}
 if method == "vorncapture":
-    result["lost"] = stream.lost
+    result["lost"] = stream.lost - lost0  # while measured
 print(json.dumps(result))
 """
 

@@ -62,7 +62,7 @@ struct Buffer {
 
 // ---- What a stream delivers -----------------------------------------------------------------
 
-enum class OutFormat { BGR, RGB, BGRA, BGRx, I420, Int16, Float32 };
+enum class OutFormat { BGR, RGB, BGRA, BGRx, I420, Native, Int16, Float32 };
 
 bool FourBytes(OutFormat format) { return format == OutFormat::BGRA || format == OutFormat::BGRx; }
 
@@ -78,6 +78,8 @@ const char* OutName(OutFormat format) {
             return "BGRx";
         case OutFormat::I420:
             return "I420";
+        case OutFormat::Native:
+            return "native";
         case OutFormat::Int16:
             return "int16";
         case OutFormat::Float32:
@@ -88,14 +90,17 @@ const char* OutName(OutFormat format) {
 
 struct Frame {
     py::array array;
+    py::object planes;  // a lent frame's planes, as views of the source's memory
     double time = 0;
     std::uint64_t sequence = 0;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     OutFormat format = OutFormat::BGR;
+    std::string formatName;
 
     // I420: views of the three planes inside the one array (Y, then U, then V).
     py::tuple Planes() const {
+        if (planes) return planes;
         if (format != OutFormat::I420) return py::make_tuple(array);
         const py::ssize_t w = width, h = height;
         auto* base = static_cast<std::uint8_t*>(const_cast<void*>(array.data()));
@@ -198,7 +203,9 @@ public:
           channels_(stream_->Channels()),
           fps_(stream_->FrameRate()),
           scaled_(scaled),
-          direct_(stream_->ReadsWhenTaken()),
+          reading_(stream_->HowRead()),
+          direct_(reading_ != SourceStream::Reading::Pumped),
+          formatName_(format == OutFormat::Native ? stream_->NativeFormat() : OutName(format)),
           period_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
               std::chrono::duration<double>(fps_ > 0 ? 1.0 / fps_ : 0.0))) {
         if (!direct_) pump_ = std::thread([this] { Pump(); });
@@ -235,7 +242,7 @@ public:
                 throw std::runtime_error(
                     "the screen cannot be read now: it cannot be read at all, or every copy of "
                     "it is still held by earlier " +
-                    std::string(OutName(format_)) +
+                    formatName_ +
                     " frames (keep frame.array.copy() instead of the frame, or let some go)");
             // Between slices of the wait: Ctrl-C and other signals are handled here.
             if (PyErr_CheckSignals() != 0) throw py::error_already_set();
@@ -275,7 +282,7 @@ public:
     double Fps() const { return fps_; }
     std::uint32_t Rate() const { return rate_; }
     std::uint32_t Channels() const { return channels_; }
-    OutFormat Format() const { return format_; }
+    const std::string& FormatName() const { return formatName_; }
 
     std::string Repr() const {
         std::string text =
@@ -284,36 +291,35 @@ public:
             text += std::to_string(width_) + "x" + std::to_string(height_);
         else
             text += std::to_string(rate_) + " Hz x" + std::to_string(channels_);
-        return text + " " + OutName(format_) + (closing_ ? " closed>" : ">");
+        return text + " " + formatName_ + (closing_ ? " closed>" : ">");
     }
 
 private:
     static constexpr int kSliceMs = 100;  // how soon a grab notices a signal
     static constexpr std::size_t kReadyFrames = 4;
-    static constexpr std::uint64_t kReadySeconds = 10;  // of audio
     static constexpr std::chrono::milliseconds kStale{200};
 
-    // The stream's own thread: takes every unit the source delivers (so that the source never
-    // piles up frames for a reader that takes none) and converts it into memory an array will
-    // own. Up to kReadyFrames frames (kReadySeconds of audio) wait for the reader. While that
-    // many wait and the oldest is younger than kStale, a new frame is passed over unconverted
-    // (a reader that falls behind costs no conversions); else the oldest makes way for it, so
-    // that what waits is never much older than kStale. Frames passed over or made way for are
+    // The stream's own thread, for a source whose frames pile up oldest first (a camera the
+    // library's device pushes): takes every frame the source delivers and converts it into
+    // memory an array will own. Up to kReadyFrames frames wait for the reader. While that many
+    // wait and the oldest is younger than kStale, a new frame is passed over unconverted (a
+    // reader that falls behind costs no conversions); else the oldest makes way for it, so that
+    // what waits is never much older than kStale. Frames passed over or made way for are
     // counted, and their numbers are missing from the sequence.
     void Pump() {
         using Clock = std::chrono::steady_clock;
         while (!closing_) {
             VornCapture::VideoFrame frame;
-            VornCapture::AudioBlock block;
-            const vornpy::Taken result = stream_->Take(frame, block, 50);
+            VornCapture::AudioBlock unused;
+            const vornpy::Taken result = stream_->Take(frame, unused, 50);
             bool wanted = result == vornpy::Taken::Unit;
-            if (wanted && video_) {
+            if (wanted) {
                 std::lock_guard<std::mutex> hold(lock_);
                 wanted =
                     ready_.size() < kReadyFrames || Clock::now() - ready_.front().arrived >= kStale;
             }
             std::optional<Taken> made;
-            if (wanted) made = video_ ? Convert(frame) : Copy(block);
+            if (wanted) made = Convert(frame);
             std::lock_guard<std::mutex> hold(lock_);
             sourceLost_ = stream_->Lost();
             if (result == vornpy::Taken::Lost) {
@@ -326,11 +332,8 @@ private:
                 continue;
             }
             made->arrived = Clock::now();
-            readySamples_ += made->frames;
             ready_.push_back(std::move(*made));
-            while (video_ ? ready_.size() > kReadyFrames
-                          : readySamples_ > std::uint64_t{rate_} * kReadySeconds) {
-                readySamples_ -= ready_.front().frames;
+            while (ready_.size() > kReadyFrames) {
                 ready_.pop_front();
                 ++dropped_;
             }
@@ -363,52 +366,109 @@ private:
         }
         Taken taken = std::move(ready_.front());
         ready_.pop_front();
-        readySamples_ -= taken.frames;
         return taken;
     }
 
-    // A source read when taken: the screen at the next tick of the stream's rate (at once when
-    // the reader is late), if that tick comes before `end`. `refused` when no frame could be had
-    // through `end`; the frame is converted, or handed as it is lent, without the lock.
+    // A source read when taken, if a frame comes before `end`: the screen at the next tick of
+    // the stream's rate (at once when the reader is late), a camera's next frame as it comes.
+    // `refused` when the screen had no frame through `end`. The frame is converted, or handed
+    // as it is lent, without the lock.
     std::optional<Taken> ReadWithin(std::chrono::steady_clock::time_point end, bool& lost,
                                     bool& refused) {
-        using Clock = std::chrono::steady_clock;
         VornCapture::VideoFrame frame;
-        {
-            std::unique_lock<std::mutex> hold(lock_);
-            const auto now = Clock::now();
-            if (due_ + period_ < now) due_ = now;  // late: the schedule starts again from now
-            if (ready_cv_.wait_until(hold, std::min(end, due_), [this] { return closing_.load(); }))
-                return std::nullopt;
-            if (Clock::now() < due_) return std::nullopt;  // the slice ended first
-            for (;;) {
-                VornCapture::AudioBlock unused;
-                const vornpy::Taken result = stream_->Take(frame, unused, 0);
-                if (result == vornpy::Taken::Unit) break;
-                if (result == vornpy::Taken::Lost) {
-                    lost = true;
-                    return std::nullopt;
-                }
-                // Every copy held: another thread may let one go.
-                if (ready_cv_.wait_for(hold, std::chrono::milliseconds(2),
-                                       [this] { return closing_.load(); }))
-                    return std::nullopt;
-                if (Clock::now() >= end) {
-                    refused = true;
-                    return std::nullopt;
-                }
-            }
-            due_ += period_;
-        }
-        if (format_ == OutFormat::BGRx && frame.format == VornCapture::PixelFormat::BGRx &&
-            frame.width == width_ && frame.height == height_ && frame.keeper) {
+        VornCapture::AudioBlock block;
+        std::unique_lock<std::mutex> hold(lock_);
+        const bool read = reading_ == SourceStream::Reading::Ticked
+                              ? ReadTicked(hold, end, frame, lost, refused)
+                              : ReadWaited(end, frame, block, lost);
+        if (!read) return std::nullopt;
+        sourceLost_ = stream_->Lost();
+        // A unit without a keeper is the source's until its next take: made into the array's
+        // memory before another grab takes one.
+        if (!video_) return Copy(block);
+        if (frame.keeper) hold.unlock();
+        const bool asIs = format_ == OutFormat::Native ||
+                          (format_ == OutFormat::BGRx &&
+                           frame.format == VornCapture::PixelFormat::BGRx && !scaled_);
+        if (asIs && frame.keeper && frame.width == width_ && frame.height == height_ &&
+            Packed(frame)) {
             Taken taken;
             taken.time = static_cast<double>(frame.timeNs) / 1e9;
             taken.sequence = frame.sequence;
             taken.lent = std::move(frame);
             return taken;
         }
-        return Convert(frame);
+        std::optional<Taken> made;
+        if (format_ != OutFormat::Native) made = Convert(frame);
+        if (!made) {
+            if (!hold.owns_lock()) hold.lock();
+            ++dropped_;  // a frame that does not convert
+        }
+        return made;
+    }
+
+    // Whether a lent frame can be handed as it is: I420 and NV12 planes one after another, rows
+    // unpadded, as one array of NumPy's layout for them; else they are packed here, in one copy
+    // (false when that copy cannot be had).
+    static bool Packed(VornCapture::VideoFrame& frame) {
+        using F = VornCapture::PixelFormat;
+        if (frame.format != F::I420 && frame.format != F::NV12) return true;
+        const VornCapture::Shape shape =
+            VornCapture::ShapeOf(frame.format, frame.width, frame.height);
+        bool packed = shape.error == VornCapture::FrameError::None;
+        const std::uint8_t* next = frame.planes[0].data;
+        for (int p = 0; packed && p < shape.planes; ++p) {
+            packed =
+                frame.planes[p].data == next && frame.planes[p].stride == shape.plane[p].rowBytes;
+            next += std::size_t{shape.plane[p].rowBytes} * shape.plane[p].rows;
+        }
+        if (packed) return true;
+        VornCapture::OwnedFrame copy = VornCapture::OwningCopy(frame);
+        if (copy.error != VornCapture::FrameError::None) return false;
+        frame = std::move(copy.frame);
+        return true;
+    }
+
+    // The screen at the next tick, read under `hold`.
+    bool ReadTicked(std::unique_lock<std::mutex>& hold, std::chrono::steady_clock::time_point end,
+                    VornCapture::VideoFrame& frame, bool& lost, bool& refused) {
+        using Clock = std::chrono::steady_clock;
+        const auto now = Clock::now();
+        if (due_ + period_ < now) due_ = now;  // late: the schedule starts again from now
+        if (ready_cv_.wait_until(hold, std::min(end, due_), [this] { return closing_.load(); }))
+            return false;
+        if (Clock::now() < due_) return false;  // the slice ended first
+        for (;;) {
+            VornCapture::AudioBlock unused;
+            const vornpy::Taken result = stream_->Take(frame, unused, 0);
+            if (result == vornpy::Taken::Unit) break;
+            if (result == vornpy::Taken::Lost) {
+                lost = true;
+                return false;
+            }
+            // Every copy held: another thread may let one go.
+            if (ready_cv_.wait_for(hold, std::chrono::milliseconds(2),
+                                   [this] { return closing_.load(); }))
+                return false;
+            if (Clock::now() >= end) {
+                refused = true;
+                return false;
+            }
+        }
+        due_ += period_;
+        return true;
+    }
+
+    // The source's next frame, if it comes before `end` (the lock held: a close waits for it).
+    bool ReadWaited(std::chrono::steady_clock::time_point end, VornCapture::VideoFrame& frame,
+                    VornCapture::AudioBlock& block, bool& lost) {
+        if (closing_) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        const vornpy::Taken result =
+            stream_->Take(frame, block, static_cast<int>(std::max<std::int64_t>(0, left.count())));
+        lost = result == vornpy::Taken::Lost;
+        return result == vornpy::Taken::Unit;
     }
 
     std::optional<Taken> Convert(const VornCapture::VideoFrame& frame) {
@@ -435,16 +495,26 @@ private:
             out.planes[p] = {taken.buffer.data + offset, shape.plane[p].rowBytes, bytes};
             offset += bytes;
         }
-        // RGB: the blue-first source read as red-first and written blue-first comes out
-        // red-first, in the conversion's one pass.
+        // RGB: a packed source read with red and blue swapped and written blue-first comes out
+        // red-first, in the conversion's one pass; from YUV the two are swapped after it.
         VornCapture::VideoFrame source = frame;
-        if (format_ == OutFormat::RGB && source.format == VornCapture::PixelFormat::BGR24)
-            source.format = VornCapture::PixelFormat::RGB24;
-        if (format_ == OutFormat::RGB && source.format == VornCapture::PixelFormat::BGRx)
-            source.format = VornCapture::PixelFormat::RGBx;
+        bool swapped = false;
+        if (format_ == OutFormat::RGB) {
+            using F = VornCapture::PixelFormat;
+            const std::pair<F, F> swaps[] = {
+                {F::BGR24, F::RGB24}, {F::RGB24, F::BGR24}, {F::BGRx, F::RGBx}, {F::RGBx, F::BGRx}};
+            for (const auto& swap : swaps)
+                if (!swapped && source.format == swap.first) {
+                    source.format = swap.second;
+                    swapped = true;
+                }
+        }
         if (planar && !scaled_) CropToEven(source);
         if (VornCapture::Convert(source, out) != VornCapture::ConvertError::None)
             return std::nullopt;
+        if (format_ == OutFormat::RGB && !swapped)
+            for (std::size_t i = 0; i + 2 < total; i += 3)
+                std::swap(taken.buffer.data[i], taken.buffer.data[i + 2]);
         // A four-byte source's fourth byte is padding (the X server's, 0 on Xvfb): BGRA says
         // opaque, as it does converted from every other format.
         if (format_ == OutFormat::BGRA && (frame.format == VornCapture::PixelFormat::BGRx ||
@@ -500,9 +570,10 @@ private:
             frame.width = width_;
             frame.height = height_;
             frame.format = format_;
+            frame.formatName = formatName_;
             const py::ssize_t h = height_, w = width_;
             if (taken.lent.keeper)
-                frame.array = View(taken.lent);
+                View(taken.lent, frame);
             else if (format_ == OutFormat::I420)
                 frame.array = taken.buffer.Hand(py::dtype::of<std::uint8_t>(), {h + h / 2, w});
             else
@@ -522,17 +593,66 @@ private:
         return py::cast(std::move(block));
     }
 
-    // A read-only array over a lent BGRx frame's pixels, top row first, rows `stride` apart;
-    // the array keeps the frame's loan, so the source never writes those pixels while it lives.
-    static py::array View(const VornCapture::VideoFrame& frame) {
+    // Read-only arrays over a lent frame's memory, top row first, each row where the frame has
+    // it: `array` in the layout its format has in NumPy (BGRx (h, w, 4), BGR (h, w, 3), YUY2
+    // (h, w, 2), I420 and NV12 (h * 3 / 2, w), Motion-JPEG its bytes) and `planes` the views of
+    // each plane. The arrays keep the frame's loan, so the source never writes those bytes while
+    // one lives. I420 and NV12 planes must lie one after another, rows unpadded (Packed).
+    static void View(const VornCapture::VideoFrame& frame, Frame& out) {
+        using F = VornCapture::PixelFormat;
+        const VornCapture::Shape shape =
+            VornCapture::ShapeOf(frame.format, frame.width, frame.height);
         auto* loan = new VornCapture::Keeper(frame.keeper);
         py::capsule owner(loan, [](void* p) { delete static_cast<VornCapture::Keeper*>(p); });
-        const auto stride = static_cast<py::ssize_t>(frame.planes[0].stride);
-        py::array view(py::dtype::of<std::uint8_t>(),
-                       std::vector<py::ssize_t>{frame.height, frame.width, 4},
-                       std::vector<py::ssize_t>{stride, 4, 1}, frame.planes[0].data, owner);
-        py::detail::array_proxy(view.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
-        return view;
+        auto view = [](const std::uint8_t* data, std::vector<py::ssize_t> shape,
+                       std::vector<py::ssize_t> strides, py::handle base) {
+            py::array array(py::dtype::of<std::uint8_t>(), std::move(shape), std::move(strides),
+                            data, base);
+            py::detail::array_proxy(array.ptr())->flags &=
+                ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+            return array;
+        };
+        const py::ssize_t h = frame.height, w = frame.width;
+        const auto stride = [&](int p) { return static_cast<py::ssize_t>(frame.planes[p].stride); };
+        const auto* first = frame.planes[0].data;
+        switch (frame.format) {
+            case F::MJPEG:
+                out.array =
+                    view(first, {static_cast<py::ssize_t>(frame.planes[0].length)}, {1}, owner);
+                break;
+            case F::BGRx:
+            case F::RGBx:
+                out.array = view(first, {h, w, 4}, {stride(0), 4, 1}, owner);
+                break;
+            case F::BGR24:
+            case F::RGB24:
+                out.array = view(first, {h, w, 3}, {stride(0), 3, 1}, owner);
+                break;
+            case F::YUY2:
+                out.array = view(first, {h, w, 2}, {stride(0), 2, 1}, owner);
+                break;
+            case F::I420:
+            case F::NV12: {
+                // One array (h * 3 / 2, w) where the sides are even, else the planes' bytes.
+                py::ssize_t total = 0;
+                for (int p = 0; p < shape.planes; ++p)
+                    total += py::ssize_t{shape.plane[p].rowBytes} * shape.plane[p].rows;
+                out.array = w % 2 == 0 && h % 2 == 0 ? view(first, {h + h / 2, w}, {w, 1}, owner)
+                                                     : view(first, {total}, {1}, owner);
+                const py::ssize_t ch = shape.plane[1].rows, cw = (w + 1) / 2;
+                py::handle base = out.array;
+                py::array y = view(first, {h, w}, {stride(0), 1}, base);
+                if (frame.format == F::NV12)
+                    out.planes = py::make_tuple(
+                        y, view(frame.planes[1].data, {ch, cw, 2}, {stride(1), 2, 1}, base));
+                else
+                    out.planes = py::make_tuple(
+                        y, view(frame.planes[1].data, {ch, cw}, {stride(1), 1}, base),
+                        view(frame.planes[2].data, {ch, cw}, {stride(2), 1}, base));
+                return;
+            }
+        }
+        out.planes = py::make_tuple(out.array);
     }
 
     Source source_;
@@ -540,7 +660,6 @@ private:
     std::mutex lock_;                       // guards what follows
     std::condition_variable ready_cv_;
     std::deque<Taken> ready_;
-    std::uint64_t readySamples_ = 0;
     std::uint64_t sourceLost_ = 0;  // the source's count of units it lost
     std::uint64_t dropped_ = 0;     // units dropped here for a reader that fell behind
     bool gone_ = false;
@@ -555,7 +674,9 @@ private:
     const std::uint32_t channels_;
     const double fps_;
     const bool scaled_;  // frames are scaled to the size asked, not delivered at their own
-    const bool direct_;  // the source is read when a grab asks (no pump thread)
+    const SourceStream::Reading reading_;
+    const bool direct_;             // the source is read when a grab asks (no pump thread)
+    const std::string formatName_;  // what the frames are: the format asked, or the source's own
     const std::chrono::steady_clock::duration period_;  // direct: between reads, at most
     std::chrono::steady_clock::time_point due_{};       // direct: when the next read may be
 };
@@ -563,10 +684,10 @@ private:
 OutFormat ParseFormat(const std::optional<std::string>& asked, bool video) {
     const std::string name = asked.value_or(video ? "BGR" : "int16");
     const std::vector<std::string> names =
-        video ? std::vector<std::string>{"BGR", "RGB", "BGRA", "BGRx", "I420"}
+        video ? std::vector<std::string>{"BGR", "RGB", "BGRA", "BGRx", "I420", "native"}
               : std::vector<std::string>{"int16", "float32"};
-    const OutFormat formats[] = {OutFormat::BGR, OutFormat::RGB, OutFormat::BGRA, OutFormat::BGRx,
-                                 OutFormat::I420};
+    const OutFormat formats[] = {OutFormat::BGR,  OutFormat::RGB,  OutFormat::BGRA,
+                                 OutFormat::BGRx, OutFormat::I420, OutFormat::Native};
     for (std::size_t i = 0; i < names.size(); ++i)
         if (names[i] == name)
             return video ? formats[i] : (i == 0 ? OutFormat::Int16 : OutFormat::Float32);
@@ -646,9 +767,12 @@ std::unique_ptr<Stream> Open(const py::object& sourceArg, const py::object& size
             throw std::runtime_error(source.kind + " in the " + WorldName() +
                                      " world: " + NoDisplay());
     }
-    const bool scale = request.sizeGiven;
     const std::uint32_t wantWidth = request.width, wantHeight = request.height;
     if (source.kind != "camera") request.sizeGiven = false;
+    request.native = out == OutFormat::Native;
+    request.target = out == OutFormat::I420 ? VornCapture::PixelFormat::I420
+                     : FourBytes(out)       ? VornCapture::PixelFormat::BGRx
+                                            : VornCapture::PixelFormat::BGR24;
     std::string error;
     std::unique_ptr<SourceStream> opened;
     {
@@ -658,6 +782,8 @@ std::unique_ptr<Stream> Open(const py::object& sourceArg, const py::object& size
     if (!opened)
         throw std::runtime_error("cannot open " + source.kind + " " + std::to_string(source.index) +
                                  ": " + error);
+    const bool scale =
+        wantWidth != 0 && (wantWidth != opened->Width() || wantHeight != opened->Height());
     std::uint32_t width = scale ? wantWidth : opened->Width();
     std::uint32_t height = scale ? wantHeight : opened->Height();
     if (out == OutFormat::I420 && (width % 2 || height % 2)) {
@@ -700,8 +826,10 @@ PYBIND11_MODULE(_vorncapture, m) {
                       "uint8 array (height, width, 3) for BGR and RGB, (height, width, 4) for "
                       "BGRA and BGRx, (height * 3 / 2, width) for I420 (Y, U and V planes one "
                       "after another). It stays valid after the next grab and after the stream "
-                      "closed: it owns its memory, or (the X screen's BGRx) it is a "
-                      "read-only view that keeps the screen's copy lent.")
+                      "closed: it owns its memory, or (the X screen's BGRx, format native) it "
+                      "is a read-only view that keeps the source's memory lent. Native: MJPEG "
+                      "its bytes (1-D), YUY2 (height, width, 2), NV12 and I420 (height * 3 / 2, "
+                      "width), BGRx (height, width, 4), BGR (height, width, 3).")
         .def_readonly("time", &Frame::time,
                       "When it was captured, in seconds of the source's clock.")
         .def_readonly("sequence", &Frame::sequence,
@@ -710,12 +838,12 @@ PYBIND11_MODULE(_vorncapture, m) {
                       "pixels when it did not.")
         .def_readonly("width", &Frame::width)
         .def_readonly("height", &Frame::height)
-        .def_property_readonly("format", [](const Frame& f) { return OutName(f.format); })
+        .def_property_readonly("format", [](const Frame& f) { return f.formatName; })
         .def_property_readonly("planes", &Frame::Planes,
-                               "I420: views (Y, U, V) into array; else (array,).")
+                               "I420: views (Y, U, V) into array; NV12: (Y, UV); else (array,).")
         .def("__repr__", [](const Frame& f) {
             return "<vorncapture.Frame " + std::to_string(f.width) + "x" +
-                   std::to_string(f.height) + " " + OutName(f.format) + " #" +
+                   std::to_string(f.height) + " " + f.formatName + " #" +
                    std::to_string(f.sequence) + ">";
         });
 
@@ -748,7 +876,7 @@ PYBIND11_MODULE(_vorncapture, m) {
         .def_property_readonly("fps", &Stream::Fps, "Frames a second asked of the source.")
         .def_property_readonly("rate", &Stream::Rate, "Microphones: samples a second.")
         .def_property_readonly("channels", &Stream::Channels, "Microphones: channels.")
-        .def_property_readonly("format", [](const Stream& s) { return OutName(s.Format()); })
+        .def_property_readonly("format", [](const Stream& s) { return s.FormatName(); })
         .def("__iter__", [](py::object self) { return self; })
         .def("__next__", &Stream::Next)
         .def("__enter__", [](py::object self) { return self; })
@@ -768,7 +896,9 @@ PYBIND11_MODULE(_vorncapture, m) {
           py::arg("rate") = py::none(), py::arg("channels") = py::none(),
           "Opens a Source (or the first source of a kind given by name). Video: size "
           "(width, height) scales the frames (a camera is asked for it), fps the rate, format "
-          "BGR (default), RGB, BGRA, BGRx or I420. Microphones: rate, channels and format int16 "
+          "BGR (default), RGB, BGRA, BGRx, I420 or native (the source's own frames, lent as "
+          "they are: a PipeWire camera's, the X screen's). Microphones: rate, channels and format "
+          "int16 "
           "(default) or float32.");
     m.def("world", &WorldName, "The world in force: host or virtual.");
 

@@ -2,6 +2,8 @@
 #include "sources_bridge.h"
 
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 
 #include "autoworld.h"
 #include "formats.h"
@@ -9,6 +11,7 @@
 #include "sources.h"
 #include "tqzenumdevice.h"
 #ifndef _WIN32
+#include "camerasource.h"
 #include "x11screen.h"
 #endif
 
@@ -41,6 +44,13 @@ public:
     std::uint32_t SampleRate() const override { return format_.sampleRate; }
     std::uint32_t Channels() const override { return format_.channels; }
     std::uint64_t Lost() const override { return source_ ? source_->Lost() + refused_ : 0; }
+    // A queued device's frames wait in the capture layer's store of the newest few, a
+    // microphone's blocks in its push queue (seconds of them): both are taken when a grab asks.
+    // A pushed camera's queue keeps its oldest frames: a thread has to take them as they come.
+    Reading HowRead() const override {
+        return row_.delivery == VornCapture::Delivery::Queued || !IsVideo() ? Reading::Waited
+                                                                            : Reading::Pumped;
+    }
 
     Taken Take(VornCapture::VideoFrame& frame, VornCapture::AudioBlock& block,
                int waitMs) override {
@@ -138,7 +148,8 @@ public:
     std::uint32_t SampleRate() const override { return 0; }
     std::uint32_t Channels() const override { return 0; }
     std::uint64_t Lost() const override { return 0; }
-    bool ReadsWhenTaken() const override { return true; }
+    Reading HowRead() const override { return Reading::Ticked; }
+    std::string NativeFormat() const override { return "BGRx"; }
 
     // Nothing: the screen cannot be read, or every copy of it is held by earlier frames.
     Taken Take(VornCapture::VideoFrame& frame, VornCapture::AudioBlock&, int) override {
@@ -168,6 +179,149 @@ std::unique_ptr<SourceStream> OpenX11Screen(const OpenRequest& request) {
     const double rate =
         request.frameRate != 0 ? request.frameRate : VornCapture::CaptureRequest{}.frameRate;
     return std::make_unique<X11ScreenStream>(frame.width, frame.height, rate);
+}
+
+// The name Python users know a camera's own format by.
+std::string NativeName(VornCapture::PixelFormat format) {
+    if (format == VornCapture::PixelFormat::BGR24) return "BGR";
+    if (format == VornCapture::PixelFormat::RGB24) return "RGB";
+    return VornCapture::PixelFormatName(format);
+}
+
+// A PipeWire camera read as it is, when taken: each take waits for a frame newer than the last
+// one taken and lends it in the camera's own format, numbered by the camera. The camera's
+// stream keeps the newest frame only, so frames a slow reader missed are counted lost.
+class CameraStream : public SourceStream {
+public:
+    CameraStream(std::unique_ptr<VornCapture::CameraSource> camera,
+                 const VornCapture::CameraMode& mode)
+        : camera_(std::move(camera)), mode_(mode) {}
+    ~CameraStream() override { Close(); }
+
+    bool IsVideo() const override { return true; }
+    std::string Name() const override { return camera_->Name(); }
+    std::uint32_t Width() const override { return mode_.width; }
+    std::uint32_t Height() const override { return mode_.height; }
+    double FrameRate() const override {
+        return mode_.rateDenom != 0 ? static_cast<double>(mode_.rateNum) / mode_.rateDenom : 0;
+    }
+    std::uint32_t SampleRate() const override { return 0; }
+    std::uint32_t Channels() const override { return 0; }
+    std::uint64_t Lost() const override { return camera_->Lost(); }
+    Reading HowRead() const override { return Reading::Waited; }
+    std::string NativeFormat() const override { return NativeName(mode_.format); }
+
+    Taken Take(VornCapture::VideoFrame& frame, VornCapture::AudioBlock&, int waitMs) override {
+        if (closed_ || camera_->Ended()) return Taken::Lost;
+        if (!camera_->Take(frame, waitMs)) return camera_->Ended() ? Taken::Lost : Taken::Nothing;
+        --frame.sequence;  // the camera's numbers start at 1, a stream's at 0
+        return Taken::Unit;
+    }
+
+    void Close() override {
+        camera_->Close();
+        closed_ = true;
+    }
+
+private:
+    std::unique_ptr<VornCapture::CameraSource> camera_;
+    VornCapture::CameraMode mode_;
+    bool closed_ = false;
+};
+
+// How much work a frame of `from` costs to become `target` (lower is less): a camera runs in
+// the cheapest of its modes of the size and rate chosen.
+int Cost(VornCapture::PixelFormat from, VornCapture::PixelFormat target) {
+    using F = VornCapture::PixelFormat;
+    if (from == F::MJPEG) return 9;  // a decode
+    const bool packed = from == F::BGRx || from == F::RGBx || from == F::BGR24 || from == F::RGB24;
+    if (target == F::I420) return from == F::I420 ? 0 : from == F::NV12 ? 1 : packed ? 3 : 2;
+    if (from == target) return 0;
+    return packed ? 1 : 2;
+}
+
+double RateOf(const VornCapture::CameraMode& mode) {
+    return mode.rateDenom != 0 ? static_cast<double>(mode.rateNum) / mode.rateDenom : 0;
+}
+
+// The mode a camera runs in for `request`: the size asked (else the smallest larger one, else
+// the largest; with no size asked, that of the camera's first mode), the rate nearest the one
+// asked (a mode that fixes none takes it), and the format cheapest to convert from (for a
+// native read, the camera's own order). Null when a native read asks a size the camera lacks.
+const VornCapture::CameraMode* ChooseMode(const std::vector<VornCapture::CameraMode>& modes,
+                                          const OpenRequest& request) {
+    if (modes.empty()) return nullptr;
+    std::uint32_t width = modes[0].width, height = modes[0].height;
+    if (request.sizeGiven) {
+        const VornCapture::CameraMode* best = nullptr;
+        auto area = [](const VornCapture::CameraMode& m) {
+            return std::uint64_t{m.width} * m.height;
+        };
+        for (const VornCapture::CameraMode& mode : modes) {
+            const bool covers = mode.width >= request.width && mode.height >= request.height;
+            if (mode.width == request.width && mode.height == request.height) {
+                best = &mode;
+                break;
+            }
+            if (request.native) continue;
+            const bool bestCovers =
+                best != nullptr && best->width >= request.width && best->height >= request.height;
+            if (best == nullptr || (covers && (!bestCovers || area(mode) < area(*best))) ||
+                (!covers && !bestCovers && area(mode) > area(*best)))
+                best = &mode;
+        }
+        if (best == nullptr) return nullptr;
+        width = best->width;
+        height = best->height;
+    }
+    const VornCapture::CameraMode* chosen = nullptr;
+    double chosenDistance = 0;
+    int chosenCost = 0;
+    for (const VornCapture::CameraMode& mode : modes) {
+        if (mode.width != width || mode.height != height) continue;
+        const double rate = RateOf(mode);
+        const double distance =
+            request.frameRate == 0 || rate == 0 ? 0 : std::fabs(rate - request.frameRate);
+        const int cost = request.native ? 0 : Cost(mode.format, request.target);
+        if (chosen == nullptr || distance < chosenDistance ||
+            (distance == chosenDistance && cost < chosenCost)) {
+            chosen = &mode;
+            chosenDistance = distance;
+            chosenCost = cost;
+        }
+    }
+    return chosen;
+}
+
+std::string ModeText(const VornCapture::CameraMode& mode) {
+    return NativeName(mode.format) + " " + std::to_string(mode.width) + "x" +
+           std::to_string(mode.height);
+}
+
+// Camera `index` read as it is, where it is a PipeWire camera; null otherwise, with the reason
+// in `why` (`failed` when it is one but did not open).
+std::unique_ptr<SourceStream> OpenCamera(unsigned int index, const OpenRequest& request,
+                                         std::string& why, bool& failed) {
+    auto camera = std::make_unique<VornCapture::CameraSource>();
+    VornCapture::Selector selector;
+    selector.index = index;
+    if (!camera->Find(selector, why)) return nullptr;
+    const VornCapture::CameraMode* chosen = ChooseMode(camera->Modes(), request);
+    failed = true;
+    if (chosen == nullptr) {
+        why = "it has no mode of " + std::to_string(request.width) + "x" +
+              std::to_string(request.height) + " in its own format; its modes:";
+        for (const VornCapture::CameraMode& mode : camera->Modes()) why += " " + ModeText(mode);
+        return nullptr;
+    }
+    VornCapture::CameraMode mode = *chosen;
+    if (mode.rateDenom == 0) {
+        mode.rateNum = request.frameRate != 0 ? request.frameRate : 30;
+        mode.rateDenom = 1;
+    }
+    if (!camera->Open(mode, why)) return nullptr;
+    failed = false;
+    return std::make_unique<CameraStream>(std::move(camera), mode);
 }
 #endif
 
@@ -221,7 +375,22 @@ std::unique_ptr<SourceStream> OpenSource(const std::string& kind, unsigned int i
 #ifndef _WIN32
     if (kind == "desktop" && index == 0)
         if (auto screen = OpenX11Screen(request)) return screen;
+    std::string why = "it is read through the library's device, in 24-bit rows";
+    if (kind == "camera") {
+        bool failed = false;
+        if (auto camera = OpenCamera(index, request, why, failed)) return camera;
+        if (failed) {
+            error = why;
+            return nullptr;
+        }
+    }
+#else
+    const std::string why = "it is read through the library's device, in 24-bit rows";
 #endif
+    if (request.native) {
+        error = "its own format is not lent: " + why;
+        return nullptr;
+    }
     VornCapture::Selector selector;
     selector.index = index;
     std::unique_ptr<VornCapture::Source> source = row->make(selector, error);

@@ -42,6 +42,11 @@ struct OpenRequest {
     std::uint32_t frameRate = 0;  // 0: the source's default
     std::uint32_t sampleRate = 44100;
     std::uint32_t channels = 2;
+    // What the frames become: a camera that hands its own format runs in the mode cheapest to
+    // make it from. `native`: the source's own format, lent as it is (refused by a source that
+    // has none to lend).
+    VornCapture::PixelFormat target = VornCapture::PixelFormat::BGR24;
+    bool native = false;
 };
 
 enum class Taken {
@@ -69,11 +74,23 @@ public:
                        int waitMs) = 0;
     // Units the source produced that never reached Take.
     virtual std::uint64_t Lost() const = 0;
-    // Whether Take reads the source at the moment it is called and never waits (the X screen):
-    // nothing piles up between takes, so no thread has to keep up with the source, and
-    // Nothing means no frame can be had now. A frame's sequence then rises only when the
-    // picture changed since the take before; Lost stays 0.
-    virtual bool ReadsWhenTaken() const { return false; }
+    // How Take is to be called.
+    enum class Reading {
+        // Units pile up in the source: a thread has to take every one as it comes.
+        Pumped,
+        // Take reads the source at the moment it is called and never waits (the X screen):
+        // Nothing means no frame can be had now. A frame's sequence then rises only when the
+        // picture changed since the take before; Lost stays 0.
+        Ticked,
+        // Take waits for a unit newer than the last one taken and the source keeps only the
+        // newest ones meanwhile (a camera read as it is): whatever a slow reader missed is
+        // counted in Lost and left out of the sequence.
+        Waited,
+    };
+    virtual Reading HowRead() const { return Reading::Pumped; }
+    // The name of the source's own format that its frames are lent in ("YUY2", "MJPEG",
+    // "BGRx", ...), "" when they are not lent.
+    virtual std::string NativeFormat() const { return ""; }
     virtual void Close() = 0;
 };
 

@@ -30,10 +30,12 @@ class Frame:
     def array(self) -> npt.NDArray[np.uint8]:
         """(height, width, 3) BGR or RGB, (height, width, 4) BGRA or BGRx, (height * 3 // 2,
         width) I420. Valid after the next grab and after the stream closed: it owns its memory,
-        or (the X screen's BGRx) is a read-only view that keeps the screen copy lent."""
+        or (the X screen's BGRx, format "native") is a read-only view that keeps the source's
+        memory lent. Native: MJPEG its bytes (1-D), YUY2 (height, width, 2), NV12 and I420
+        (height * 3 // 2, width), BGRx/RGBx (height, width, 4), BGR/RGB (height, width, 3)."""
     @property
     def planes(self) -> Tuple[npt.NDArray[np.uint8], ...]:
-        """I420: (Y, U, V) views into array; other formats: (array,)."""
+        """I420: (Y, U, V) views into array; NV12: (Y, UV); other formats: (array,)."""
     @property
     def time(self) -> float:
         """When it was captured, in seconds of the source's clock."""
@@ -46,7 +48,8 @@ class Frame:
     @property
     def height(self) -> int: ...
     @property
-    def format(self) -> str: ...
+    def format(self) -> str:
+        """The format asked, or for format "native" the source's own (MJPEG, YUY2, ...)."""
 
 class AudioBlock:
     """A block of microphone samples."""
@@ -122,7 +125,8 @@ def open(
     """Opens a source (or the first source of a kind given by name).
 
     Video: size (width, height) scales the frames (a camera is asked for it first), fps the
-    rate, format BGR (default), RGB, BGRA, BGRx or I420. Microphones: rate, channels, format int16
+    rate, format BGR (default), RGB, BGRA, BGRx, I420 or native (the source's own frames,
+    lent as they are: a PipeWire camera's, the X screen's). Microphones: rate, channels, format int16
     (default) or float32."""
 
 def world() -> str:
