@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "gdicanvas.h"
 #include "vorn/control/display.h"
 #include "vorn/control/faults.h"
 #include "vornplatform.h"
@@ -44,13 +45,7 @@ inline std::vector<uint8_t> Grab(HDC source, int x, int y, int w, int h, int bit
     bool copied = BitBlt(memory, 0, 0, w, h, source, x, y, SRCCOPY) != FALSE;
     SelectObject(memory, previous);
     if (copied) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = topDown ? -h : h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = static_cast<WORD>(bits);
-        info.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO info = DibHeader(w, topDown ? -h : h, bits);
         size_t stride = (static_cast<size_t>(w) * bits / 8 + 3) / 4 * 4;
         out.assign(stride * h, 0xEE);
         if (GetDIBits(memory, bitmap, 0, h, out.data(), &info, DIB_RGB_COLORS) != h) out.clear();
