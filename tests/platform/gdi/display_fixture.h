@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Shared pieces of the display tests: a fixture that starts from the default world and checks
-// that nothing leaked, and a capture done the way the screen devices do it.
+// Shared pieces of the display tests: the fixture of a clean virtual display, and a capture
+// done the way the screen devices do it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,30 +9,8 @@
 #include <vector>
 
 #include "gdicanvas.h"
-#include "vorn/control/display.h"
-#include "vorn/control/faults.h"
+#include "virtual_display.h"
 #include "vornplatform.h"
-
-class DisplayTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        VornWorld::ResetDisplay();
-        VornWorld::ClearFaults();
-        VornWorld::EchoMessageBoxes(false);
-        dcs_ = VornWorld::LiveDeviceContexts();
-        objects_ = VornWorld::LiveGdiObjects();
-    }
-    void TearDown() override {
-        VornWorld::ClearFaults();
-        EXPECT_EQ(VornWorld::LiveDeviceContexts(), dcs_) << "device contexts leaked";
-        EXPECT_EQ(VornWorld::LiveGdiObjects(), objects_) << "GDI objects leaked";
-        VornWorld::ResetDisplay();
-    }
-
-private:
-    long dcs_ = 0;
-    long objects_ = 0;
-};
 
 // A w x h copy of `source` from (x, y), read back as a DIB of `bits` per pixel (height
 // negated for top-down). Returns the rows as GetDIBits wrote them; empty when a step failed.
