@@ -45,6 +45,12 @@ struct Frame {
     }
 };
 
+// A pixel a test expects: where, and its colour 0xRRGGBB.
+struct Probe {
+    int x, y;
+    uint32_t color;
+};
+
 inline HWND Handle(::Window w) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(w)); }
 
 class X11Test : public ::testing::Test {
