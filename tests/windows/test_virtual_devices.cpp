@@ -16,6 +16,7 @@
 
 #include "com_objects.h"
 #include "freshgrab.h"
+#include "shared/mediatype.h"
 #include "shared/testsignal.h"
 #include "shared/vdevice_classes.h"
 #include "tone.h"
@@ -540,10 +541,6 @@ TEST_F(FilterInterfacesTest, MicrophonePinTakesPcmFormatsAndBufferSuggestions) {
 // connected, then exactly RGB24 of the input's size; it refuses a partial type it does not
 // offer; no pin lets go while the filters run, and each lets go once they stop.
 TEST_F(FilterInterfacesTest, ConverterOutputFollowsItsInputAndDisconnectsOnlyWhenStopped) {
-    const CLSID nullRenderer = {
-        0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-    const GUID i420 = {
-        0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
     auto create = [](const CLSID& clsid) {
         IBaseFilter* filter = nullptr;
         CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
@@ -559,10 +556,10 @@ TEST_F(FilterInterfacesTest, ConverterOutputFollowsItsInputAndDisconnectsOnlyWhe
         list->Release();
         return types;
     };
-    for (const GUID& subtype : {i420, MEDIASUBTYPE_YUY2}) {
+    for (const GUID& subtype : {VornMedia::kSubtypeI420, MEDIASUBTYPE_YUY2}) {
         IBaseFilter* camera = create(kCameraClass);
         IBaseFilter* converter = create(VornDevices::kConverterClass);
-        IBaseFilter* renderer = create(nullRenderer);
+        IBaseFilter* renderer = create(comtest::kNullRenderer);
         ASSERT_TRUE(camera && converter && renderer);
         IPin *capture = nullptr, *in = nullptr, *out = nullptr, *sink = nullptr;
         ASSERT_EQ(S_OK, camera->FindPin(L"Capture", &capture));
