@@ -81,10 +81,6 @@ TEST_P(X11Frames, ShowTheWindowsPixels) {
     Frame screen = GrabScreen(desktop);
     ASSERT_NE(nullptr, screen.bytes);
     EXPECT_EQ(GetParam(), ReadsThroughSharedMemory());
-    struct Probe {
-        int x, y;
-        uint32_t color;
-    };
     for (const Probe& p :
          {Probe{100, 80, 0x3366CC}, Probe{249, 229, 0x3366CC}, Probe{299, 179, 0x3366CC},
           Probe{130, 120, 0xF0E010}, Probe{149, 129, 0xF0E010}, Probe{150, 130, 0x3366CC},
@@ -114,10 +110,6 @@ INSTANTIATE_TEST_SUITE_P(Reads, X11Frames, ::testing::Bool(),
 // its pixels while later ones are read.
 TEST_F(X11Test, ReadsOfTheScreenFollowEveryChange) {
     DesktopGrabber desktop;
-    struct Probe {
-        int x, y;
-        uint32_t color;
-    };
     const auto expect = [&](const char* step, std::initializer_list<Probe> probes) {
         Frame screen = GrabScreen(desktop);
         ASSERT_NE(nullptr, screen.bytes) << step;

@@ -19,11 +19,6 @@ namespace {
 
 using VornCapture::VideoFrame;
 
-struct Probe {
-    int x, y;
-    uint32_t color;  // 0xRRGGBB
-};
-
 // The pixel at (x, y) of a BGRx top-down frame, as 0xRRGGBB.
 uint32_t At(const VideoFrame& frame, int x, int y) {
     const uint8_t* p = frame.planes[0].data + static_cast<size_t>(y) * frame.planes[0].stride +

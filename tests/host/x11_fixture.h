@@ -14,9 +14,9 @@
 
 #include "host/x11/x11.h"
 #include "polling.h"
-#include "tqzdesktopdevice.h"
-#include "tqzpacket.h"
-#include "tqzwindowdevice.h"
+// Xlib names its window type `Window`: the grabbers go by their long names here.
+#define VMC_TEST_WITH_XLIB
+#include "screengrabbers.h"
 #include "vorn/control/display.h"
 #include "vorn/control/world.h"
 #include "vornplatform.h"
@@ -32,24 +32,8 @@
 
 namespace host_test {
 
-// The screen devices with their one-frame operations open to the test's thread.
-class DesktopGrabber : public TQZCapture::TQZDesktopDevice {
-public:
-    TQZCapture::TQZPacket* Grab() {
-        RECT area{0, 0, static_cast<LONG>(Width), static_cast<LONG>(Height)};
-        CaptureDesktopTransalteRGB24(&area);
-        return Packets.Count() > 0 ? Packets.Query() : nullptr;
-    }
-};
-
-class WindowGrabber : public TQZCapture::TQZWindowDevice {
-public:
-    using TQZWindowDevice::ResetCaptureArea;
-    TQZCapture::TQZPacket* Grab() {
-        CaptureWindowTransalteRGB24(WindowHandle, true);
-        return Packets.Count() > 0 ? Packets.Query() : nullptr;
-    }
-};
+using vmc_test::DesktopGrabber;
+using vmc_test::WindowGrabber;
 
 // A bottom-up 24-bit frame of `width` x `height` pixels, rows padded to 4 bytes.
 struct Frame {
@@ -57,10 +41,14 @@ struct Frame {
     int width = 0;
     int height = 0;
     uint32_t At(int x, int y) const {
-        size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
-        const unsigned char* p = bytes + static_cast<size_t>(height - 1 - y) * stride + x * 3;
-        return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+        return vmc_test::PixelAt(bytes, vmc_test::PaddedStride(width), height, x, y);
     }
+};
+
+// A pixel a test expects: where, and its colour 0xRRGGBB.
+struct Probe {
+    int x, y;
+    uint32_t color;
 };
 
 inline HWND Handle(::Window w) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(w)); }

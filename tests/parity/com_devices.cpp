@@ -84,10 +84,10 @@ TEST_F(ComTest, YuvCameraReachesAnRgbGrabberThroughAConverter) {
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                graph.Void()),
               S_OK);
-    ASSERT_EQ(CoCreateInstance(kGrabberClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+    ASSERT_EQ(CoCreateInstance(kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                grabberFilter.Void()),
               S_OK);
-    ASSERT_EQ(CoCreateInstance(kNullRendererClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+    ASSERT_EQ(CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                renderer.Void()),
               S_OK);
     Ref<ISampleGrabber> grabber;

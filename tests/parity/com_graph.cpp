@@ -15,12 +15,12 @@ protected:
         ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
                                    IID_IGraphBuilder, graph_.Void()),
                   S_OK);
-        ASSERT_EQ(CoCreateInstance(kGrabberClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+        ASSERT_EQ(CoCreateInstance(kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                    grabberFilter_.Void()),
                   S_OK);
         ASSERT_EQ(grabberFilter_->QueryInterface(IID_ISampleGrabber, grabber_.Void()), S_OK);
-        ASSERT_EQ(CoCreateInstance(kNullRendererClass, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IBaseFilter, renderer_.Void()),
+        ASSERT_EQ(CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                   renderer_.Void()),
                   S_OK);
     }
     void TearDown() override {

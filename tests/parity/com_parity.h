@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "com_objects.h"
-#include "internal/graph/mediaids.h"
 #include "vornplatform.h"
 
 namespace comparity {
 
-// Sample grabber and null renderer: not declared by either platform's headers; the library's
-// own identifiers.
-inline const CLSID& kGrabberClass = TQZCapture::internal::kClsidSampleGrabber;
-inline const CLSID& kNullRendererClass = TQZCapture::internal::kClsidNullRenderer;
+// Sample grabber and null renderer: not declared by either platform's headers.
+using comtest::kNullRenderer;
+using comtest::kSampleGrabber;
 
 // Owns one reference.
 template <class T>

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "gdicanvas.h"
 #include "vornplatform.h"
 #if !defined(_WIN32)
 #include "vorn/control/display.h"
@@ -15,54 +16,12 @@
 
 namespace {
 
-// A memory context with a w x h bitmap made for the screen selected into it.
-class MemoryCanvas {
-public:
-    MemoryCanvas(int w, int h)
-        : screen_(GetDC(nullptr)),
-          dc_(CreateCompatibleDC(screen_)),
-          bitmap_(CreateCompatibleBitmap(screen_, w, h)),
-          old_(SelectObject(dc_, bitmap_)) {}
-    ~MemoryCanvas() {
-        if (old_ != nullptr) SelectObject(dc_, old_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
-        ReleaseDC(nullptr, screen_);
-    }
-    HDC Screen() const { return screen_; }
-    HDC Dc() const { return dc_; }
-    HBITMAP Bitmap() const { return bitmap_; }
-    // Takes the bitmap out of the context, as the capture does before reading it back.
-    void Deselect() {
-        SelectObject(dc_, old_);
-        old_ = nullptr;
-    }
-
-private:
-    HDC screen_;
-    HDC dc_;
-    HBITMAP bitmap_;
-    HGDIOBJ old_;
-};
-
 // Distinct colours for every pixel of a small bitmap.
 COLORREF ColourAt(int x, int y) { return RGB(10 + 40 * x, 20 + 50 * y, 200 - 30 * x - 20 * y); }
 
 void Paint(HDC dc, int w, int h) {
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) ASSERT_EQ(SetPixel(dc, x, y, ColourAt(x, y)), ColourAt(x, y));
-}
-
-BITMAPINFO DibHeader(int w, int h, int bits) {
-    BITMAPINFO info;
-    std::memset(&info, 0, sizeof info);
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = static_cast<WORD>(bits);
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
 }
 
 // Blue, green and red of a colour, in DIB byte order.

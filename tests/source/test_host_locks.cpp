@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The lock classes offered to hosts: TQZAutoLocker, TQZMutex with TQZMutexLocker, and
-// TQZMReadSWriteLocker.
+// The lock classes offered to hosts: TQZLocker with TQZAutoLocker, TQZMutex with
+// TQZMutexLocker, and TQZMReadSWriteLocker.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -117,15 +117,23 @@ TEST(TQZMutexLocker, GuardsItsScopeAndItsDestructorUnlocksOnceMore) {
     none.Unlock();
 }
 
-TEST(TQZAutoLocker, HoldsTheLockerForItsScope) {
+TEST(TQZAutoLocker, HoldsTheLockerForItsScopeAndTheHolderReenters) {
     TQZLocker locker;
     auto* guard = new TQZAutoLocker(&locker);
+    locker.Locked();  // the holder enters again
+    std::atomic<bool> otherOwns{false};
     ExpectBlockedUntil(
         [&] {
             locker.Locked();
+            otherOwns = true;
             locker.UnLocked();
         },
-        [&] { delete guard; });
+        [&] {
+            delete guard;
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            EXPECT_FALSE(otherOwns);  // one level is still held
+            locker.UnLocked();
+        });
     TQZAutoLocker none(nullptr);
     none.Locked();
     none.UnLocked();

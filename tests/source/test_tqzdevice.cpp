@@ -1,6 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include "icaptureaudiocallback.h"
-#include "icapturevideocallback.h"
 #include "tqzaudiodevice.h"
 #include "tqzvideodevice.h"
 
@@ -61,31 +59,4 @@ TEST(TQZDevice, CopiesCarryEveryField) {
     EXPECT_EQ(FieldsOf(audioAssigned), FieldsOf(audio));
     videoCopy.Name = "changed";
     EXPECT_EQ(video.Name, "cam");
-}
-
-namespace {
-
-// A host's callback object: the interfaces must be implementable, copyable, and reach the
-// host's code through an interface pointer (the library holds their tables of operations).
-struct Host : ICaptureVideoCallBack, ICaptureAudioCallBack {
-    void OnVideoStart() override {}
-    void OnVideoStop() override {}
-    void OnVideoPause(bool) override {}
-    void OnVideoError(unsigned int) override {}
-    void OnVideoFrame(double, unsigned char*, long length) override { total += length; }
-    void OnAudioStart() override {}
-    void OnAudioStop() override {}
-    void OnAudioError(unsigned int) override {}
-    void OnAudioFrame(double, unsigned char*, long length) override { total += 10 * length; }
-    long total = 0;
-};
-
-}  // namespace
-
-TEST(CaptureCallBacks, HostImplementationsAreReachedThroughTheInterfaces) {
-    unsigned char sample[4] = {};
-    Host host = Host();
-    static_cast<ICaptureVideoCallBack&>(host).OnVideoFrame(1.5, sample, 4);
-    static_cast<ICaptureAudioCallBack&>(host).OnAudioFrame(0.5, sample, 2);
-    EXPECT_EQ(host.total, 24);
 }

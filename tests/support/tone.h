@@ -10,6 +10,8 @@
 
 namespace vmc_test {
 
+constexpr double kPi = 3.14159265358979323846;  // M_PI is not standard C++
+
 // The first channel of interleaved little-endian PCM (8 bits unsigned, 16, 24 or 32 bits
 // signed) as values in -1..1; an incomplete last sample frame is ignored.
 inline std::vector<double> FirstChannel(const uint8_t* data, size_t bytes, int bits, int channels) {
@@ -32,7 +34,7 @@ inline std::vector<double> FirstChannel(const uint8_t* data, size_t bytes, int b
 // Strength of `frequency` in the samples (Goertzel's recurrence, any frequency, not only
 // the bins of a transform of this length).
 inline double Strength(const std::vector<double>& samples, double rate, double frequency) {
-    const double coefficient = 2 * std::cos(2 * M_PI * frequency / rate);
+    const double coefficient = 2 * std::cos(2 * kPi * frequency / rate);
     double previous = 0, older = 0;
     for (double sample : samples) {
         double next = sample + coefficient * previous - older;
@@ -71,7 +73,7 @@ struct Continuity {
 
 inline Continuity MeasureContinuity(const std::vector<double>& x, double rate, double frequency) {
     Continuity c;
-    const double twoCos = 2 * std::cos(2 * M_PI * frequency / rate);
+    const double twoCos = 2 * std::cos(2 * kPi * frequency / rate);
     for (size_t n = 0; n < x.size(); ++n) {
         c.peak = std::fmax(c.peak, std::fabs(x[n]));
         if (n == 0) continue;
@@ -85,7 +87,7 @@ inline Continuity MeasureContinuity(const std::vector<double>& x, double rate, d
             c.missAt = n;
         }
     }
-    c.cleanStep = c.peak * 2 * std::sin(M_PI * frequency / rate);
+    c.cleanStep = c.peak * 2 * std::sin(kPi * frequency / rate);
     return c;
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A clean virtual display for each screen-device test, with helpers to read captured frames.
+// A clean virtual display for each screen-device test, with a known picture and a way to wait
+// for frames (their pixels are read with PixelAt of screengrabbers.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,25 +11,13 @@
 #include <thread>
 #include <vector>
 
-#include "vorn/control/display.h"
-#include "vorn/control/faults.h"
+#include "screengrabbers.h"
+#include "virtual_display.h"
 
-class ScreenTest : public ::testing::Test {
+using vmc_test::PixelAt;
+
+class ScreenTest : public DisplayTest {
 protected:
-    void SetUp() override {
-        VornWorld::ClearFaults();
-        VornWorld::ResetDisplay();
-        VornWorld::EchoMessageBoxes(false);
-        contexts_ = VornWorld::LiveDeviceContexts();
-        objects_ = VornWorld::LiveGdiObjects();
-    }
-    void TearDown() override {
-        VornWorld::ClearFaults();
-        EXPECT_EQ(contexts_, VornWorld::LiveDeviceContexts()) << "leaked device contexts";
-        EXPECT_EQ(objects_, VornWorld::LiveGdiObjects()) << "leaked GDI objects";
-        VornWorld::ResetDisplay();
-    }
-
     // A fixed screen whose pixel at (x, y) is Pattern(x, y).
     static uint32_t Pattern(int x, int y) {
         return static_cast<uint32_t>(((x * 7) & 0xFF) << 16 | ((y * 13) & 0xFF) << 8 |
@@ -42,13 +31,6 @@ protected:
         ASSERT_TRUE(VornWorld::SetScreenPicture(pixels.data(), width, height));
     }
 
-    // The 0x00RRGGBB value of pixel (x, y), counted from the top, of a bottom-up 24-bit image
-    // with rows of `stride` bytes.
-    static uint32_t PixelAt(const unsigned char* image, int stride, int height, int x, int y) {
-        const unsigned char* p = image + static_cast<size_t>(height - 1 - y) * stride + x * 3;
-        return static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
-    }
-
     // Polls `done` for up to `seconds`; true once it holds.
     static bool WaitFor(const std::function<bool()>& done, double seconds = 5.0) {
         const auto end = std::chrono::steady_clock::now() +
@@ -59,8 +41,4 @@ protected:
         }
         return done();
     }
-
-private:
-    long contexts_ = 0;
-    long objects_ = 0;
 };

@@ -14,9 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "com_objects.h"
 #include "freshgrab.h"
+#include "shared/mediatype.h"
 #include "shared/testsignal.h"
 #include "shared/vdevice_classes.h"
+#include "tone.h"
 #include "tqzenumdevice.h"
 #include "windowscounters.h"
 
@@ -117,20 +120,13 @@ long PictureIndex(const unsigned char* frame, long length, long width, long heig
     return -1;
 }
 
-// The frequency of a PCM tone from the rising zero crossings of its first channel.
+// The frequency that dominates the first channel of PCM in the layout asked.
 double ToneFrequency(const std::vector<unsigned char>& pcm, unsigned rate, unsigned bits,
                      unsigned channels) {
-    const size_t block = bits / 8 * channels;
-    const size_t frames = block == 0 ? 0 : pcm.size() / block;
-    long crossings = 0;
-    double previous = 0;
-    for (size_t i = 0; i < frames; ++i) {
-        const unsigned char* at = pcm.data() + i * block;
-        double value = bits == 8 ? at[0] - 128.0 : static_cast<int16_t>(at[0] | at[1] << 8);
-        if (i > 0 && previous < 0 && value >= 0) ++crossings;
-        previous = value;
-    }
-    return frames == 0 ? 0 : crossings * static_cast<double>(rate) / static_cast<double>(frames);
+    return vmc_test::DominantFrequency(
+        vmc_test::FirstChannel(pcm.data(), pcm.size(), static_cast<int>(bits),
+                               static_cast<int>(channels)),
+        rate);
 }
 
 // Polls `done` every 20 ms for up to `milliseconds`.
@@ -385,11 +381,6 @@ protected:
         filter->Release();  // the pin holds the filter
         return pin;
     }
-    static void Free(AM_MEDIA_TYPE* type) {
-        if (type == nullptr) return;
-        CoTaskMemFree(type->pbFormat);
-        CoTaskMemFree(type);
-    }
     template <class I>
     static I* Ask(IUnknown* from, const IID& iid) {
         I* out = nullptr;
@@ -443,8 +434,8 @@ TEST_F(FilterInterfacesTest, CameraPinTakesEachCapabilityAndRefusesOthers) {
         EXPECT_EQ(caps.MaxOutputSize.cx, got->bmiHeader.biWidth);
         EXPECT_EQ(asked->bmiHeader.biHeight, got->bmiHeader.biHeight);
         EXPECT_EQ(asked->bmiHeader.biSizeImage, got->bmiHeader.biSizeImage);
-        Free(current);
-        Free(type);
+        comtest::DeleteType(current);
+        comtest::DeleteType(type);
     }
 
     // Each change of the first capability that the pin must refuse.
@@ -479,7 +470,7 @@ TEST_F(FilterInterfacesTest, CameraPinTakesEachCapabilityAndRefusesOthers) {
         ASSERT_EQ(S_OK, config->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)));
         change(*type);
         EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config->SetFormat(type)) << what;
-        Free(type);
+        comtest::DeleteType(type);
     }
     properties->Release();
     config->Release();
@@ -532,9 +523,9 @@ TEST_F(FilterInterfacesTest, MicrophonePinTakesPcmFormatsAndBufferSuggestions) {
         const auto* got = reinterpret_cast<const WAVEFORMATEX*>(current->pbFormat);
         EXPECT_EQ(f.channels * f.bits / 8, got->nBlockAlign);
         EXPECT_EQ(f.rate * got->nBlockAlign, got->nAvgBytesPerSec);
-        Free(current);
+        comtest::DeleteType(current);
     }
-    Free(type);
+    comtest::DeleteType(type);
     EXPECT_EQ(E_POINTER, buffers->SuggestAllocatorProperties(nullptr));
     const ALLOCATOR_PROPERTIES suggestion = {6, 8820, 4, 0};
     EXPECT_EQ(S_OK, buffers->SuggestAllocatorProperties(&suggestion));
@@ -550,10 +541,6 @@ TEST_F(FilterInterfacesTest, MicrophonePinTakesPcmFormatsAndBufferSuggestions) {
 // connected, then exactly RGB24 of the input's size; it refuses a partial type it does not
 // offer; no pin lets go while the filters run, and each lets go once they stop.
 TEST_F(FilterInterfacesTest, ConverterOutputFollowsItsInputAndDisconnectsOnlyWhenStopped) {
-    const CLSID nullRenderer = {
-        0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-    const GUID i420 = {
-        0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
     auto create = [](const CLSID& clsid) {
         IBaseFilter* filter = nullptr;
         CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
@@ -569,10 +556,10 @@ TEST_F(FilterInterfacesTest, ConverterOutputFollowsItsInputAndDisconnectsOnlyWhe
         list->Release();
         return types;
     };
-    for (const GUID& subtype : {i420, MEDIASUBTYPE_YUY2}) {
+    for (const GUID& subtype : {VornMedia::kSubtypeI420, MEDIASUBTYPE_YUY2}) {
         IBaseFilter* camera = create(kCameraClass);
         IBaseFilter* converter = create(VornDevices::kConverterClass);
-        IBaseFilter* renderer = create(nullRenderer);
+        IBaseFilter* renderer = create(comtest::kNullRenderer);
         ASSERT_TRUE(camera && converter && renderer);
         IPin *capture = nullptr, *in = nullptr, *out = nullptr, *sink = nullptr;
         ASSERT_EQ(S_OK, camera->FindPin(L"Capture", &capture));
@@ -608,7 +595,7 @@ TEST_F(FilterInterfacesTest, ConverterOutputFollowsItsInputAndDisconnectsOnlyWhe
             const auto* video = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
             if (type->subtype == subtype && video->bmiHeader.biWidth == 320)
                 set = config->SetFormat(type) == S_OK;
-            Free(type);
+            comtest::DeleteType(type);
         }
         config->Release();
         ASSERT_TRUE(set);
@@ -620,7 +607,7 @@ TEST_F(FilterInterfacesTest, ConverterOutputFollowsItsInputAndDisconnectsOnlyWhe
         EXPECT_EQ(MEDIASUBTYPE_RGB24, types[0]->subtype);
         EXPECT_EQ(320, video->bmiHeader.biWidth);
         EXPECT_EQ(240, video->bmiHeader.biHeight);
-        for (AM_MEDIA_TYPE* type : types) Free(type);
+        for (AM_MEDIA_TYPE* type : types) comtest::DeleteType(type);
         AM_MEDIA_TYPE partial = {};
         partial.majortype = MEDIATYPE_Video;
         partial.subtype = subtype;

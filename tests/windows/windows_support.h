@@ -15,13 +15,14 @@
 #include <utility>
 #include <vector>
 
+#include "gdicanvas.h"
 #include "screengrabbers.h"
 #include "tqzpacket.h"
 #include "windowscounters.h"
 
 namespace wintest {
 
-// Colours are 0x00RRGGBB, as read back by PixelAt.
+// Colours are 0x00RRGGBB, as read back by PixelAt (screengrabbers.h).
 inline COLORREF ToColorRef(uint32_t rgb) {
     return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
@@ -49,11 +50,7 @@ inline bool WaitFor(const std::function<bool()>& done, DWORD milliseconds = 5000
     return done();
 }
 
-// The 0x00RRGGBB value of pixel (x, y), counted from the top, of a bottom-up 24-bit image.
-inline uint32_t PixelAt(const unsigned char* image, int stride, int height, int x, int y) {
-    const unsigned char* p = image + static_cast<size_t>(height - 1 - y) * stride + x * 3;
-    return static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
-}
+using vmc_test::PixelAt;
 
 // The picture a test window paints into its client area: four quadrants of distinct colours,
 // so that a flipped, mirrored or channel-swapped frame shows.
@@ -230,13 +227,7 @@ inline std::vector<uint32_t> CursorOver(uint32_t background, HCURSOR cursor, int
     DeleteObject(brush);
     DrawIconEx(memory, x, y, cursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
     SelectObject(memory, previous);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = size;
-    info.bmiHeader.biHeight = -size;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = DibHeader(size, -size, 32);
     GetDIBits(memory, bitmap, 0, static_cast<UINT>(size), pixels.data(), &info, DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);

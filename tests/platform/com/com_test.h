@@ -81,4 +81,19 @@ struct CaptureGraph {
     void AddRenderer();
 };
 
+// A capture graph of camera `index` that hands RGB24 to the grabber.
+struct VideoGraph : CaptureGraph {
+    explicit VideoGraph(ULONG index = 0) {
+        Build(CLSID_VideoInputDeviceCategory, index, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
+    }
+};
+
+// Makes a camera with this one capability the only camera.
+inline VornWorld::DeviceId OnlyCamera(const VornWorld::VideoCapability& capability) {
+    VornWorld::DeviceConfig camera = VornWorld::DefaultCamera();
+    camera.video = {capability};
+    VornWorld::RemoveAllDevices(VornWorld::MediaKind::Video);
+    return VornWorld::AddDevice(camera);
+}
+
 }  // namespace comtest

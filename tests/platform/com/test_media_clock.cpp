@@ -26,10 +26,7 @@ protected:
     void TearDown() override { VornWorld::SetMediaClock(VornWorld::MediaClock::Free); }
 
     static VornWorld::DeviceId OnlyCamera(double fps, const GUID& subtype = MEDIASUBTYPE_RGB24) {
-        VornWorld::DeviceConfig camera = VornWorld::DefaultCamera();
-        camera.video = {{subtype, 160, 120, 0, 0, 1, 1, 1.0, fps}};
-        VornWorld::RemoveAllDevices(VornWorld::MediaKind::Video);
-        return VornWorld::AddDevice(camera);
+        return comtest::OnlyCamera({subtype, 160, 120, 0, 0, 1, 1, 1.0, fps});
     }
     static size_t Calls(CountingCallback& callback) {
         std::lock_guard<std::mutex> lock(callback.mutex);

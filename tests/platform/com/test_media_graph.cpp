@@ -7,14 +7,8 @@ namespace {
 
 using comtest::CaptureGraph;
 using comtest::Ptr;
+using comtest::VideoGraph;
 using VornWorld::FilterKind;
-
-// A capture graph of a camera that hands RGB24 to the grabber.
-struct VideoGraph : CaptureGraph {
-    explicit VideoGraph(ULONG index = 0) {
-        Build(CLSID_VideoInputDeviceCategory, index, MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
-    }
-};
 
 class GraphBuilding : public comtest::MediaTest {
 protected:

@@ -12,22 +12,11 @@ namespace {
 
 using comtest::CaptureGraph;
 using comtest::CountingCallback;
+using comtest::OnlyCamera;
 using comtest::Ptr;
+using comtest::VideoGraph;
 using namespace std::chrono_literals;
 using vmc_test::kMs;
-
-// A capture graph of the first camera that hands RGB24 to the grabber.
-struct VideoGraph : CaptureGraph {
-    VideoGraph() { Build(CLSID_VideoInputDeviceCategory, 0, MEDIATYPE_Video, MEDIASUBTYPE_RGB24); }
-};
-
-// Makes a camera with this one capability the only camera.
-VornWorld::DeviceId OnlyCamera(const VornWorld::VideoCapability& capability) {
-    VornWorld::DeviceConfig camera = VornWorld::DefaultCamera();
-    camera.video = {capability};
-    VornWorld::RemoveAllDevices(VornWorld::MediaKind::Video);
-    return VornWorld::AddDevice(camera);
-}
 
 class Streaming : public comtest::MediaTest {
 protected:

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Shared pieces of the display tests: a fixture that starts from the default world and checks
-// that nothing leaked, and a capture done the way the screen devices do it.
+// Shared pieces of the display tests: the fixture of a clean virtual display, and a capture
+// done the way the screen devices do it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,30 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "vorn/control/display.h"
-#include "vorn/control/faults.h"
+#include "gdicanvas.h"
+#include "virtual_display.h"
 #include "vornplatform.h"
-
-class DisplayTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        VornWorld::ResetDisplay();
-        VornWorld::ClearFaults();
-        VornWorld::EchoMessageBoxes(false);
-        dcs_ = VornWorld::LiveDeviceContexts();
-        objects_ = VornWorld::LiveGdiObjects();
-    }
-    void TearDown() override {
-        VornWorld::ClearFaults();
-        EXPECT_EQ(VornWorld::LiveDeviceContexts(), dcs_) << "device contexts leaked";
-        EXPECT_EQ(VornWorld::LiveGdiObjects(), objects_) << "GDI objects leaked";
-        VornWorld::ResetDisplay();
-    }
-
-private:
-    long dcs_ = 0;
-    long objects_ = 0;
-};
 
 // A w x h copy of `source` from (x, y), read back as a DIB of `bits` per pixel (height
 // negated for top-down). Returns the rows as GetDIBits wrote them; empty when a step failed.
@@ -44,13 +23,7 @@ inline std::vector<uint8_t> Grab(HDC source, int x, int y, int w, int h, int bit
     bool copied = BitBlt(memory, 0, 0, w, h, source, x, y, SRCCOPY) != FALSE;
     SelectObject(memory, previous);
     if (copied) {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = topDown ? -h : h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = static_cast<WORD>(bits);
-        info.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO info = DibHeader(w, topDown ? -h : h, bits);
         size_t stride = (static_cast<size_t>(w) * bits / 8 + 3) / 4 * 4;
         out.assign(stride * h, 0xEE);
         if (GetDIBits(memory, bitmap, 0, h, out.data(), &info, DIB_RGB_COLORS) != h) out.clear();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The cursor: its information, the bitmaps GetIconInfo hands out, and drawing with its mask.
 #include "display_fixture.h"
+#include "gdicanvas.h"
 
 using namespace VornWorld;
 
@@ -10,26 +11,6 @@ namespace {
 const uint32_t kColors[8] = {0xFF0000, 0x000000, 0x000000, 0xFFFFFF,
                              0xFF0000, 0xFF0000, 0x000000, 0x000000};
 const uint8_t kMask[8] = {0, 0, 1, 1, 0, 0, 1, 1};
-
-// A memory bitmap of w x h filled with `fill`, selected into a memory context.
-struct Canvas {
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap;
-    HGDIOBJ old;
-    Canvas(int w, int h, COLORREF fill) {
-        HDC screen = GetDC(nullptr);
-        bitmap = CreateCompatibleBitmap(screen, w, h);
-        ReleaseDC(nullptr, screen);
-        old = SelectObject(dc, bitmap);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) SetPixel(dc, x, y, fill);
-    }
-    ~Canvas() {
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-    }
-};
 
 }  // namespace
 
@@ -79,9 +60,10 @@ TEST_F(DisplayTest, IconInfoHandsOutNewBitmapsEachTime) {
 
 TEST_F(DisplayTest, DrawIconExAppliesMaskThenColourAndClips) {
     ASSERT_TRUE(SetCursorImage(kColors, kMask, 4, 2));
-    Canvas canvas(5, 3, RGB(0x10, 0x20, 0x30));
+    MemoryCanvas canvas(5, 3);
+    canvas.Fill(RGB(0x10, 0x20, 0x30));
     ASSERT_TRUE(
-        DrawIconEx(canvas.dc, 2, 1, CursorHandle(), 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT));
+        DrawIconEx(canvas.Dc(), 2, 1, CursorHandle(), 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT));
     const COLORREF back = RGB(0x10, 0x20, 0x30);
     struct Case {
         int x, y;
@@ -96,25 +78,26 @@ TEST_F(DisplayTest, DrawIconExAppliesMaskThenColourAndClips) {
         {2, 0, back},             // above the cursor
     };
     for (const auto& c : cases)
-        EXPECT_EQ(GetPixel(canvas.dc, c.x, c.y), c.expected) << c.x << "," << c.y;
+        EXPECT_EQ(GetPixel(canvas.Dc(), c.x, c.y), c.expected) << c.x << "," << c.y;
     // The inverting pixel (mask 1, colour white) at (5, 1) is outside; draw it inside.
-    ASSERT_TRUE(DrawIconEx(canvas.dc, 1, 0, CursorHandle(), 0, 0, 0, nullptr, DI_NORMAL));
-    EXPECT_EQ(GetPixel(canvas.dc, 4, 0), RGB(0xEF, 0xDF, 0xCF));
+    ASSERT_TRUE(DrawIconEx(canvas.Dc(), 1, 0, CursorHandle(), 0, 0, 0, nullptr, DI_NORMAL));
+    EXPECT_EQ(GetPixel(canvas.Dc(), 4, 0), RGB(0xEF, 0xDF, 0xCF));
     // Mask only clears the opaque pixels; image only copies colours, transparent ones too.
-    ASSERT_TRUE(DrawIconEx(canvas.dc, 0, 0, CursorHandle(), 0, 0, 0, nullptr, DI_IMAGE));
-    EXPECT_EQ(GetPixel(canvas.dc, 3, 0), RGB(0xFF, 0xFF, 0xFF));
-    EXPECT_FALSE(DrawIconEx(canvas.dc, 0, 0, CursorHandle(), 0, 0, 0, nullptr, 0));
-    EXPECT_FALSE(DrawIconEx(canvas.dc, 0, 0, nullptr, 0, 0, 0, nullptr, DI_NORMAL));
+    ASSERT_TRUE(DrawIconEx(canvas.Dc(), 0, 0, CursorHandle(), 0, 0, 0, nullptr, DI_IMAGE));
+    EXPECT_EQ(GetPixel(canvas.Dc(), 3, 0), RGB(0xFF, 0xFF, 0xFF));
+    EXPECT_FALSE(DrawIconEx(canvas.Dc(), 0, 0, CursorHandle(), 0, 0, 0, nullptr, 0));
+    EXPECT_FALSE(DrawIconEx(canvas.Dc(), 0, 0, nullptr, 0, 0, 0, nullptr, DI_NORMAL));
     // Far outside: nothing drawn, still a success.
-    EXPECT_TRUE(DrawIconEx(canvas.dc, -100, 50, CursorHandle(), 0, 0, 0, nullptr, DI_NORMAL));
+    EXPECT_TRUE(DrawIconEx(canvas.Dc(), -100, 50, CursorHandle(), 0, 0, 0, nullptr, DI_NORMAL));
 }
 
 TEST_F(DisplayTest, DefaultArrowHasOutlineInsideAndTransparentParts) {
-    Canvas canvas(32, 32, RGB(0, 0x80, 0));
-    ASSERT_TRUE(DrawIconEx(canvas.dc, 0, 0, CursorHandle(), 0, 0, 0, nullptr, DI_NORMAL));
-    EXPECT_EQ(GetPixel(canvas.dc, 0, 0), RGB(0, 0, 0));         // tip: outline
-    EXPECT_EQ(GetPixel(canvas.dc, 3, 10), RGB(255, 255, 255));  // inside the head
-    EXPECT_EQ(GetPixel(canvas.dc, 30, 2), RGB(0, 0x80, 0));     // beside it: transparent
+    MemoryCanvas canvas(32, 32);
+    canvas.Fill(RGB(0, 0x80, 0));
+    ASSERT_TRUE(DrawIconEx(canvas.Dc(), 0, 0, CursorHandle(), 0, 0, 0, nullptr, DI_NORMAL));
+    EXPECT_EQ(GetPixel(canvas.Dc(), 0, 0), RGB(0, 0, 0));         // tip: outline
+    EXPECT_EQ(GetPixel(canvas.Dc(), 3, 10), RGB(255, 255, 255));  // inside the head
+    EXPECT_EQ(GetPixel(canvas.Dc(), 30, 2), RGB(0, 0x80, 0));     // beside it: transparent
     ICONINFO info{};
     ASSERT_TRUE(GetIconInfo(CursorHandle(), &info));
     EXPECT_EQ(info.xHotspot, 0u);

@@ -19,8 +19,7 @@ TEST_F(DisplayTest, InvalidAndStaleHandlesAreRefused) {
     HDC bogusDc = reinterpret_cast<HDC>(0x12345);
     RECT rect{1, 2, 3, 4};
     BITMAP info{};
-    BITMAPINFO dib{};
-    dib.bmiHeader = {sizeof(BITMAPINFOHEADER), 2, 2, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFO dib = DibHeader(2, 2, 24);
     uint8_t bytes[16];
     EXPECT_EQ(CreateDCA("PRINTER", nullptr, nullptr, nullptr), nullptr);
     EXPECT_EQ(CreateDCA(nullptr, nullptr, nullptr, nullptr), nullptr);

@@ -53,8 +53,7 @@ TEST_F(DisplayTest, DibFormatsAndScanRanges) {
     HGDIOBJ old = SelectObject(memory, bitmap);
     ASSERT_TRUE(BitBlt(memory, 0, 0, 4, 8, screen, 0, 0, SRCCOPY));
     SelectObject(memory, old);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 4, 8, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFO info = DibHeader(4, 8, 24);
     std::vector<uint8_t> rows(12 * 8, 0xEE);
     // Scan lines 2 and 3 of a bottom-up image are screen rows 5 and 4.
     EXPECT_EQ(GetDIBits(memory, bitmap, 2, 2, rows.data(), &info, DIB_RGB_COLORS), 2);
@@ -202,8 +201,7 @@ TEST_F(DisplayTest, ACopyKeepsWhatTheScreenShowedWhenItWasTaken) {
     SetScreenSize(32, 32);
     ASSERT_TRUE(DrawIconEx(memory, 5, 50, CursorHandle(), 0, 0, 0, nullptr, DI_NORMAL));
     SelectObject(memory, old);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 64, -64, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFO info = DibHeader(64, -64, 24);
     std::vector<uint8_t> dib(64 * 64 * 3);
     ASSERT_EQ(GetDIBits(memory, bitmap, 0, 64, dib.data(), &info, DIB_RGB_COLORS), 64);
     EXPECT_EQ(expected[0], 0x0000FFu);

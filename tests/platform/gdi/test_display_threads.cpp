@@ -32,8 +32,7 @@ bool CaptureScreenFrame(int w, int h, std::vector<uint8_t>& buffer) {
         DrawIconEx(memory, x, y, cursor.hCursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
     }
     SelectObject(memory, previous);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFO info = DibHeader(w, h, 24);
     ok = ok && GetDIBits(screen, bitmap, 0, h, buffer.data(), &info, DIB_RGB_COLORS) == h;
     DeleteObject(bitmap);
     DeleteDC(memory);
@@ -42,23 +41,14 @@ bool CaptureScreenFrame(int w, int h, std::vector<uint8_t>& buffer) {
 }
 
 // One frame of the topmost window, the way the window device takes it.
-void CaptureTopWindow(std::vector<uint8_t>& buffer) {
+void CaptureTopWindow() {
     HWND window = GetTopWindow(nullptr);
     RECT rect{};
     GetClientRect(window, &rect);
-    int w = std::min<int>(rect.right / 4 * 4, 64), h = std::min<int>(rect.bottom / 4 * 4, 64);
     HDC source = GetWindowDC(window);
     if (source == nullptr) return;
-    HDC memory = CreateCompatibleDC(source);
-    HBITMAP bitmap = CreateCompatibleBitmap(source, w, h);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, w, h, source, 0, 0, SRCCOPY);
-    SelectObject(memory, previous);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    if (w > 0 && h > 0) GetDIBits(memory, bitmap, 0, h, buffer.data(), &info, DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
+    Grab(source, 0, 0, std::min<int>(rect.right / 4 * 4, 64),
+         std::min<int>(rect.bottom / 4 * 4, 64));
     ReleaseDC(window, source);
 }
 
@@ -72,8 +62,7 @@ TEST_F(DisplayTest, CapturesRunWhileTheWorldChanges) {
         while (!stop) frames += CaptureScreenFrame(320, 240, buffer) ? 1 : 0;
     });
     std::thread windowWorker([&] {
-        std::vector<uint8_t> buffer(64 * 64 * 3);
-        while (!stop) CaptureTopWindow(buffer);
+        while (!stop) CaptureTopWindow();
     });
     std::thread walker([&] {
         char title[1024];
