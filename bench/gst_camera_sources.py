@@ -11,55 +11,18 @@
 #   /usr/bin/python3 bench/gst_camera_sources.py [BUILD_DIR] [SECONDS] [RUNS]
 #   (default build-ci/release, 10 s, 3 runs)
 import os
-import resource
-import statistics
 import subprocess
 import sys
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from gst_measure import daemon_pid, load_gstreamer, measure, median_row  # noqa: E402
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 build = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "build-ci", "release")
 seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
 runs = int(sys.argv[3]) if len(sys.argv) > 3 else 3
-plugins = os.path.join(build, "lib", "gstreamer-1.0")
-if not os.path.exists(os.path.join(plugins, "libgstvorn.so")):
-    sys.exit(f"no plugin in {plugins} (build gstvorn first)")
-os.environ["GST_PLUGIN_PATH_1_0"] = plugins
-os.environ["VORN_WORLD"] = "host"
-
-import gi  # noqa: E402
-
-gi.require_version("Gst", "1.0")
-from gi.repository import Gst  # noqa: E402
-
-Gst.init(None)
-hz = os.sysconf("SC_CLK_TCK")
-
-
-def daemon_pid():
-    out = subprocess.run(["pgrep", "-u", str(os.getuid()), "-x", "pipewire"],
-                         capture_output=True, text=True).stdout.split()
-    # The session's own daemon: the one whose runtime folder is ours.
-    for pid in out:
-        try:
-            with open(f"/proc/{pid}/environ", "rb") as f:
-                env = f.read().split(b"\0")
-        except OSError:
-            continue
-        if ("XDG_RUNTIME_DIR=" + os.environ.get("XDG_RUNTIME_DIR", "")).encode() in env:
-            return int(pid)
-    sys.exit("no PipeWire daemon of this session")
-
-
-def ticks(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) + int(fields[12])
-
-
-def own_cpu():
-    usage = resource.getrusage(resource.RUSAGE_SELF)
-    return usage.ru_utime + usage.ru_stime
+Gst = load_gstreamer(build)
 
 
 def camera(name, caps, encoder):
@@ -70,34 +33,6 @@ def camera(name, caps, encoder):
          f"stream-properties=props,media.class=Video/Source,node.name={name},"
          f"node.description={name}"],
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def measure(description, daemon):
-    """(CPU ms a frame of this process, of the daemon, frames a second) of one pipeline."""
-    pipeline = Gst.parse_launch(description + " ! fakesink name=out sync=false")
-    count = [0]
-
-    def counted(pad, info):
-        count[0] += 1
-        return Gst.PadProbeReturn.OK
-
-    pipeline.get_by_name("out").get_static_pad("sink").add_probe(Gst.PadProbeType.BUFFER, counted)
-    pipeline.set_state(Gst.State.PLAYING)
-    bus = pipeline.get_bus()
-    deadline = time.monotonic() + 3
-    while time.monotonic() < deadline:
-        message = bus.timed_pop_filtered(100 * Gst.MSECOND, Gst.MessageType.ERROR)
-        if message is not None:
-            pipeline.set_state(Gst.State.NULL)
-            sys.exit(f"{description}: {message.parse_error()[0].message}")
-    frames0, cpu0, daemon0, wall0 = count[0], own_cpu(), ticks(daemon), time.monotonic()
-    time.sleep(seconds)
-    frames, cpu, daemon_cpu = count[0] - frames0, own_cpu() - cpu0, (ticks(daemon) - daemon0) / hz
-    wall = time.monotonic() - wall0
-    pipeline.set_state(Gst.State.NULL)
-    if frames == 0:
-        sys.exit(f"{description}: no frame")
-    return cpu * 1000 / frames, daemon_cpu * 1000 / frames, frames / wall
 
 
 daemon = daemon_pid()
@@ -121,7 +56,7 @@ def on_fresh_node(camera_format, description):
     producer = camera(*nodes[camera_format])
     try:
         time.sleep(2)
-        return measure(description, daemon)
+        return measure(Gst, description, daemon, seconds)
     finally:
         producer.terminate()
         producer.wait()
@@ -134,10 +69,5 @@ for camera_format, wanted, ours_caps, peer_caps in cases:
             ("vornvideosrc", f'vornvideosrc kind=camera device="{node}" ! {ours_caps}'),
             ("pipewiresrc", f"pipewiresrc target-object={node} ! {peer_caps}")):
         results = [on_fresh_node(camera_format, description) for _ in range(runs)]
-        own = statistics.median(r[0] for r in results)
-        pw = statistics.median(r[1] for r in results)
-        fps = statistics.median(r[2] for r in results)
-        rows[label] = own + pw
-        print(f"{camera_format:5} -> {wanted:10} {label:12} {own:6.2f} + {pw:5.2f} = "
-              f"{own + pw:6.2f} ms  {fps:5.1f} fps", flush=True)
+        rows[label] = median_row(f"{camera_format:5} -> {wanted:10} {label:12}", results)
     print(f"{'':19} ratio {rows['vornvideosrc'] / rows['pipewiresrc']:.2f}", flush=True)

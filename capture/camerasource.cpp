@@ -7,6 +7,7 @@
 #include "host/pipewire/camera.h"
 #include "host/pipewire/video_stream.h"
 #include "host/v4l2/v4l2.h"
+#include "streamframe.h"
 #include "vorn/control/world.h"
 
 namespace VornCapture {
@@ -15,39 +16,6 @@ namespace {
 
 namespace host = VornWorld::host;
 namespace pipewire = VornWorld::host::pipewire;
-
-// The stream's formats that are the frame path's, pair by pair.
-struct FormatPair {
-    pipewire::RawFormat raw;
-    PixelFormat format;
-};
-constexpr FormatPair kFormats[] = {
-    {pipewire::RawFormat::MJPEG, PixelFormat::MJPEG},
-    {pipewire::RawFormat::YUY2, PixelFormat::YUY2},
-    {pipewire::RawFormat::NV12, PixelFormat::NV12},
-    {pipewire::RawFormat::I420, PixelFormat::I420},
-    {pipewire::RawFormat::BGRx, PixelFormat::BGRx},
-    {pipewire::RawFormat::RGBx, PixelFormat::RGBx},
-    {pipewire::RawFormat::BGR, PixelFormat::BGR24},
-    {pipewire::RawFormat::RGB, PixelFormat::RGB24},
-};
-
-// The frame path's format of a stream's; false for none.
-bool FormatOf(pipewire::RawFormat raw, PixelFormat* format) {
-    for (const FormatPair& pair : kFormats)
-        if (pair.raw == raw) {
-            *format = pair.format;
-            return true;
-        }
-    return false;
-}
-
-// The stream's format of the frame path's.
-pipewire::RawFormat RawFormatOf(PixelFormat format) {
-    for (const FormatPair& pair : kFormats)
-        if (pair.format == format) return pair.raw;
-    return pipewire::RawFormat::MJPEG;
-}
 
 }  // namespace
 
@@ -104,7 +72,8 @@ bool CameraSource::Find(const Selector& selector, std::string& error) {
     for (const pipewire::ReadableFormat& readable : chosen->native) {
         CameraMode mode;
         pipewire::RawFormat raw;
-        if (!pipewire::RawFormatOf(readable, &raw, true) || !FormatOf(raw, &mode.format)) continue;
+        if (!pipewire::RawFormatOf(readable, &raw, true) || !FormatOfStream(raw, &mode.format))
+            continue;
         mode.width = static_cast<std::uint32_t>(readable.width);
         mode.height = static_cast<std::uint32_t>(readable.height);
         mode.rateNum = readable.rateNum;
@@ -138,7 +107,7 @@ bool CameraSource::Open(const CameraMode& mode, std::string& error) {
     wish.role = "Camera";
     wish.native = true;
     wish.pinned = true;
-    wish.only = RawFormatOf(mode.format);
+    wish.only = StreamFormatOf(mode.format);
     state_->stream = pipewire::VideoStream::Open(-1, state_->node.id, "vmc-camera", wish);
     if (state_->stream == nullptr) {
         error = "the PipeWire daemon did not answer";
@@ -157,28 +126,12 @@ bool CameraSource::Take(VideoFrame& frame, int waitMs) {
         s.stream->WaitNewer(s.lastSequence, waitMs);
     if (newest == nullptr || newest->sequence <= s.lastSequence) return false;
     s.lastSequence = newest->sequence;
-    const pipewire::RawFrame raw = newest->Raw();
-    PixelFormat format;
-    if (!FormatOf(raw.format, &format) || format != s.mode.format ||
-        static_cast<std::uint32_t>(raw.width) != s.mode.width ||
-        static_cast<std::uint32_t>(raw.height) != s.mode.height) {
+    // The stream's frame is the lease: it is not written again while held.
+    VideoFrame taken;
+    if (!LendStreamFrame(newest, taken) || taken.format != s.mode.format ||
+        taken.width != s.mode.width || taken.height != s.mode.height) {
         return false;
     }
-    std::array<Plane, 3> planes{};
-    if (format == PixelFormat::MJPEG) {
-        planes[0] = {raw.data, 0, raw.size};
-    } else {
-        for (int i = 0; i < raw.planes && i < 3; ++i) {
-            const std::size_t end = i + 1 < raw.planes ? raw.offset[i + 1] : raw.size;
-            planes[i] = {raw.data + raw.offset[i], raw.strides[i], end - raw.offset[i]};
-        }
-    }
-    // The stream's frame is the lease: it is not written again while held.
-    VideoFrame taken =
-        LendFrame(format, raw.width, raw.height, Orientation::TopDown, planes, Keeper(newest));
-    if (Validate(taken) != FrameError::None) return false;
-    taken.timeNs = raw.timeNs;
-    taken.sequence = raw.sequence;
     ++s.taken;
     frame = std::move(taken);
     return true;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // vornvideosrc: a live source of the screen, a window or a camera of the library, as
 // video/x-raw BGR (top row first) or I420 (the library's converter). An X screen is also offered
-// as it lies in the display's shared memory, BGRx, lent into the buffers without a copy. A
+// as it lies in the display's shared memory, BGRx, lent into the buffers without a copy; the
+// screen of a Wayland session likewise, in the portal stream's own format (BGRx, RGBx, ...). A
 // PipeWire camera is offered in its own formats first (image/jpeg, YUY2, NV12, I420 at its
 // modes), lent into the buffers as they arrived, then as BGR and I420 converted once.
 #include <gst/base/gstpushsrc.h>
@@ -17,6 +18,7 @@
 #include "convert.h"
 #include "elements.h"
 #include "image.h"
+#include "portalscreen.h"
 #include "x11screen.h"
 
 GST_DEBUG_CATEGORY_STATIC(vorn_video_debug);
@@ -26,8 +28,10 @@ namespace {
 
 // The frame rate offered first where the device has none of its own.
 constexpr int kDefaultRate = 20;
-// Give up on a screen that cannot be read for this long.
+// Give up on a screen or camera that gives no frame for this long.
 constexpr gint64 kSilentMicroseconds = 5000000;
+// How long a take waits for a frame of the portal's screen or a camera before looking again.
+constexpr int kTakeWaitMs = 20;
 
 GstStructure* VideoStructure(const char* format, guint width, guint height) {
     GstStructure* s = gst_structure_new("video/x-raw", "format", G_TYPE_STRING, format,
@@ -63,11 +67,13 @@ void SetRate(GstCaps* caps, const VornCapture::StreamFormat* fixed) {
 }
 
 // A screen size: sizes up to it (the region from the top-left corner). Otherwise a fixed size.
-// With `lent`, the screen's own BGRx first, at its whole size only (any size for a template).
-GstCaps* CapsUpTo(guint width, guint height, bool upTo, bool lent = false) {
+// With `lent` (a raw format's name), the screen's own format first, at its whole size only (any
+// size for a template).
+GstCaps* CapsUpTo(guint width, guint height, bool upTo, const char* lent = nullptr) {
     GstCaps* caps = gst_caps_new_empty();
-    if (lent) gst_caps_append_structure(caps, VideoStructure("BGRx", width, height));
+    if (lent != nullptr) gst_caps_append_structure(caps, VideoStructure(lent, width, height));
     for (const char* format : {"BGR", "I420"}) {
+        if (lent != nullptr && std::strcmp(format, lent) == 0) continue;
         GstStructure* s = VideoStructure(format, upTo ? 0 : width, upTo ? 0 : height);
         if (upTo && width != 0) {
             GValue value = G_VALUE_INIT;
@@ -177,11 +183,16 @@ struct VideoState : vorngst::ElementState {
     // The negotiated frames' buffers, handed out again once downstream lets go of them, so a
     // frame is written into memory already mapped (and often still cached).
     GstBufferPool* pool = nullptr;
-    // The desktop is an X screen whose frames can be lent (found at Begin), and the caps
-    // negotiated take it whole: the element then takes its frames itself, without the device.
+    // The desktop is an X screen or a portal's screen whose frames can be lent (found at
+    // Begin), in `lentFormat`; the caps negotiated take it whole or convert a region of it: the
+    // element then takes its frames itself, without the device.
     bool lendable = false;
     bool direct = false;
+    VornCapture::PixelFormat lentFormat = VornCapture::PixelFormat::BGRx;
     VornCapture::X11Screen screen;
+    VornCapture::PortalScreen portal;
+    bool portalScreen = false;
+    uint64_t skippedSeen = 0;
     gint64 nextDueNs = 0;
     uint64_t lastSequence = 0;
     // A camera whose frames come in its own format (found at Begin): the element then takes
@@ -235,6 +246,20 @@ struct VideoState : vorngst::ElementState {
         direct = false;
         lendable = false;
         cameraFound = cameraRuns = false;
+        portalScreen = false;
+        lentFormat = VornCapture::PixelFormat::BGRx;
+        if (session.IsKind("desktop") && VornCapture::PortalScreen::InUse()) {
+            // The portal's screen in its own format, unless a delivery of the library's device
+            // is asked for; the device reads it where it cannot be lent.
+            std::string why = "a delivery of the desktop device asked for";
+            if (settings.Choice().via.empty() && portal.Open(why, 3000)) {
+                lendable = portalScreen = true;
+                lentFormat = portal.Format();
+            } else {
+                GST_INFO_OBJECT(element, "the screen through the desktop device: %s", why.c_str());
+            }
+            return true;
+        }
         if (session.IsKind("desktop")) {
             lendable = VornCapture::X11Screen::Usable();
             return true;
@@ -266,6 +291,8 @@ struct VideoState : vorngst::ElementState {
     void End() override {
         probed = false;
         direct = false;
+        portal.Close();
+        portalScreen = false;
         camera.Close();
         cameraFound = cameraRuns = false;
         DropCameraCaps();
@@ -280,8 +307,10 @@ struct VideoState : vorngst::ElementState {
     GstCaps* OfferedCaps() override {
         if (cameraFound) return CameraCaps(camera.Modes());
         if (session.IsKind("desktop")) {
-            const VornCapture::ScreenExtent screen = VornCapture::ScreenSize();
-            GstCaps* caps = CapsUpTo(screen.width, screen.height, true, lendable);
+            const VornCapture::ScreenExtent screen = WholeScreen();
+            GstCaps* caps =
+                CapsUpTo(screen.width, screen.height, true,
+                         lendable ? gst_video_format_to_string(GstFormatOf(lentFormat)) : nullptr);
             SetRate(caps, nullptr);
             return caps;
         }
@@ -293,7 +322,7 @@ struct VideoState : vorngst::ElementState {
 
     // The whole screen (or the device's size), at the device's rate or the tool's default.
     void Fixate(GstStructure* s) override {
-        VornCapture::ScreenExtent size = VornCapture::ScreenSize();
+        VornCapture::ScreenExtent size = WholeScreen();
         if (probed) size = {probe.width, probe.height};
         if (cameraFound) size = {camera.Modes()[0].width, camera.Modes()[0].height};
         gst_structure_fixate_field_nearest_int(s, "width", static_cast<int>(size.width));
@@ -313,14 +342,18 @@ struct VideoState : vorngst::ElementState {
                                height);
             return false;
         }
-        const VornCapture::ScreenExtent whole = VornCapture::ScreenSize();
-        const bool bgrx = GST_VIDEO_INFO_FORMAT(&asked) == GST_VIDEO_FORMAT_BGRx;
-        // BGRx is lent whole; a conversion reads the region from the screen's top-left corner.
-        direct = lendable && (bgrx ? width == whole.width && height == whole.height
+        const VornCapture::ScreenExtent whole = WholeScreen();
+        const bool lent = GST_VIDEO_INFO_FORMAT(&asked) == GstFormatOf(lentFormat) ||
+                          GST_VIDEO_INFO_FORMAT(&asked) == GST_VIDEO_FORMAT_BGRx;
+        // The screen's own format is lent whole; a conversion reads the region from the
+        // screen's top-left corner.
+        direct = lendable && (lent ? GST_VIDEO_INFO_FORMAT(&asked) == GstFormatOf(lentFormat) &&
+                                         width == whole.width && height == whole.height
                                    : width <= whole.width && height <= whole.height &&
                                          VORN_CAPTURE_HAS_CONVERT);
-        if (bgrx && !direct) {
-            GST_WARNING_OBJECT(element, "BGRx is the whole X screen's own format only");
+        if (lent && !direct) {
+            GST_WARNING_OBJECT(element, "%s is the whole screen's own format only",
+                               gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&asked)));
             return false;
         }
         if (direct) {
@@ -329,7 +362,8 @@ struct VideoState : vorngst::ElementState {
             info = asked;
             nextDueNs = 0;
             lastSequence = 0;
-            if (bgrx) {
+            skippedSeen = 0;
+            if (lent) {
                 DropPool();
             } else if (!MakePool(caps)) {
                 GST_ELEMENT_ERROR(element, RESOURCE, NO_SPACE_LEFT, ("no buffers for the frames"),
@@ -430,26 +464,12 @@ struct VideoState : vorngst::ElementState {
     // The camera's next frame: passed through lent, or converted once into the pool's buffer.
     GstFlowReturn ProduceCamera(GstBuffer** out) {
         VornCapture::VideoFrame frame;
-        const gint64 began = g_get_monotonic_time();
-        while (!camera.Take(frame, 20)) {
-            if (session.Flushing()) return GST_FLOW_FLUSHING;
-            if (camera.Ended() || g_get_monotonic_time() - began > kSilentMicroseconds) {
-                GST_ELEMENT_ERROR(element, RESOURCE, READ,
-                                  ("camera %s %s", camera.Name().c_str(),
-                                   camera.Ended() ? "went away" : "delivered no frame for 5 s"),
-                                  (nullptr));
-                return GST_FLOW_ERROR;
-            }
-        }
-        const double seconds = static_cast<double>(frame.timeNs) / 1e9;
-        if (passThrough) {
-            *out = Lend(frame);
-            Stamp(*out, seconds);
-        } else {
-            const GstFlowReturn made = FromPool(
-                [&](GstBuffer* buffer) { return ConvertInto(frame, buffer); }, seconds, out);
-            if (made != GST_FLOW_OK) return made;
-        }
+        const std::string what = "camera " + camera.Name();
+        const GstFlowReturn taken = Await([&] { return camera.Take(frame, kTakeWaitMs); },
+                                          [&] { return camera.Ended(); }, what.c_str());
+        if (taken != GST_FLOW_OK) return taken;
+        const GstFlowReturn made = Deliver(frame, passThrough, out);
+        if (made != GST_FLOW_OK) return made;
         // Frames the camera made that never came here: the stream has a gap.
         if (camera.Lost() > cameraLostSeen && frames > 1) {
             GST_BUFFER_FLAG_SET(*out, GST_BUFFER_FLAG_DISCONT);
@@ -458,6 +478,41 @@ struct VideoState : vorngst::ElementState {
         }
         cameraLostSeen = camera.Lost();
         return GST_FLOW_OK;
+    }
+
+    // Takes with `take` until it gives a frame: FLUSHING when the element flushes, an error
+    // once `ended` says the source went away or after kSilentMicroseconds without a frame.
+    template <class Take, class Ended>
+    GstFlowReturn Await(Take take, Ended ended, const char* what) {
+        const gint64 began = g_get_monotonic_time();
+        while (!take()) {
+            if (session.Flushing()) return GST_FLOW_FLUSHING;
+            const bool gone = ended();
+            if (gone || g_get_monotonic_time() - began > kSilentMicroseconds) {
+                GST_ELEMENT_ERROR(
+                    element, RESOURCE, READ,
+                    ("%s %s", what, gone ? "went away" : "delivered no frame for 5 s"), (nullptr));
+                return GST_FLOW_ERROR;
+            }
+        }
+        return GST_FLOW_OK;
+    }
+
+    // A frame of a source's own: lent as it is, or converted once into a buffer of the pool.
+    GstFlowReturn Deliver(const VornCapture::VideoFrame& frame, bool lend, GstBuffer** out) {
+        const double seconds = static_cast<double>(frame.timeNs) / 1e9;
+        if (!lend)
+            return FromPool([&](GstBuffer* buffer) { return ConvertInto(frame, buffer); }, seconds,
+                            out);
+        *out = Lend(frame);
+        Stamp(*out, seconds);
+        return GST_FLOW_OK;
+    }
+
+    // The whole screen: the portal's frames' size, else the desktop device's.
+    VornCapture::ScreenExtent WholeScreen() const {
+        if (portalScreen) return {portal.Width(), portal.Height()};
+        return VornCapture::ScreenSize();
     }
 
     // A frame is stamped when it is taken, a period after the device began it at most.
@@ -515,8 +570,8 @@ struct VideoState : vorngst::ElementState {
 
     bool OwnFrames() const override { return direct || cameraRuns; }
 
-    // One frame of the lent screen a period, none made up when late: BGRx lent as it is, the
-    // others converted once into a buffer of the pool.
+    // One frame of the lent screen a period, none made up when late: the screen's own format
+    // lent as it is, the others converted once into a buffer of the pool.
     GstFlowReturn Produce(GstBuffer** out) override {
         if (cameraRuns) return ProduceCamera(out);
         const gint64 period = static_cast<gint64>(Latency());
@@ -529,32 +584,34 @@ struct VideoState : vorngst::ElementState {
         }
         nextDueNs = nextDueNs + period < now ? now : nextDueNs + period;
 
-        // Every copy of the screen held downstream: wait for one to come back.
+        // The portal's next frame; or the X screen now, once a copy of it is free (every copy
+        // may be held downstream: wait for one to come back).
         VornCapture::VideoFrame frame;
-        const gint64 began = g_get_monotonic_time();
-        while (!screen.Take(frame)) {
-            if (session.Flushing()) return GST_FLOW_FLUSHING;
-            if (g_get_monotonic_time() - began > kSilentMicroseconds) {
-                GST_ELEMENT_ERROR(element, RESOURCE, READ,
-                                  ("the X screen could not be read for %g s (is every frame "
-                                   "still held downstream?)",
-                                   kSilentMicroseconds / 1e6),
-                                  (nullptr));
-                return GST_FLOW_ERROR;
-            }
-            g_usleep(2000);
-        }
+        const GstFlowReturn taken =
+            portalScreen ? Await([&] { return portal.Take(frame, kTakeWaitMs); },
+                                 [&] { return portal.Ended(); }, "the portal's screen")
+                         : Await(
+                               [&] {
+                                   if (screen.Take(frame)) return true;
+                                   g_usleep(2000);
+                                   return false;
+                               },
+                               [] { return false; }, "the X screen (every frame held downstream?)");
+        if (taken != GST_FLOW_OK) return taken;
         const uint32_t screenWidth = frame.width, screenHeight = frame.height;
         const bool whole = screenWidth == static_cast<uint32_t>(GST_VIDEO_INFO_WIDTH(&info)) &&
                            screenHeight == static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&info));
-        if (!(GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRx
-                  ? whole
-                  : VornCapture::CropTopLeft(frame, GST_VIDEO_INFO_WIDTH(&info),
-                                             GST_VIDEO_INFO_HEIGHT(&info)))) {
+        const bool lend = GST_VIDEO_INFO_FORMAT(&info) == GstFormatOf(lentFormat);
+        if (!(lend ? whole && frame.format == lentFormat
+                   : VornCapture::CropTopLeft(frame, GST_VIDEO_INFO_WIDTH(&info),
+                                              GST_VIDEO_INFO_HEIGHT(&info)))) {
             GST_ELEMENT_ERROR(
                 element, STREAM, FORMAT,
-                ("the screen is now %ux%u, which does not hold the %dx%d negotiated", screenWidth,
-                 screenHeight, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info)),
+                ("the screen is now %ux%u %s, which does not hold the %dx%d %s "
+                 "negotiated",
+                 screenWidth, screenHeight, VornCapture::PixelFormatName(frame.format),
+                 GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
+                 GST_VIDEO_INFO_NAME(&info)),
                 (nullptr));
             return GST_FLOW_ERROR;
         }
@@ -562,14 +619,14 @@ struct VideoState : vorngst::ElementState {
             GST_LOG_OBJECT(element, "screen unchanged since frame %" G_GUINT64_FORMAT,
                            frame.sequence);
         lastSequence = frame.sequence;
-
-        const double seconds = static_cast<double>(frame.timeNs) / 1e9;
-        if (GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGRx)
-            return FromPool([&](GstBuffer* buffer) { return ConvertInto(frame, buffer); }, seconds,
-                            out);
-        *out = Lend(frame);
-        Stamp(*out, seconds);
-        return GST_FLOW_OK;
+        // Frames of the portal's screen made since the last one taken: fewer a second asked
+        // for than the compositor made, or a consumer slower than it.
+        if (portalScreen && portal.Skipped() > skippedSeen) {
+            GST_DEBUG_OBJECT(element, "%" G_GUINT64_FORMAT " screen frames passed over so far",
+                             portal.Skipped());
+            skippedSeen = portal.Skipped();
+        }
+        return Deliver(frame, lend, out);
     }
 
     // A buffer over the frame's own bytes, read-only, its planes (which lie in one block, in
@@ -669,7 +726,7 @@ GstCaps* VornVideoCaps(guint width, guint height) {
 
 // Every format the element may give: the lent screen's BGRx too, and a camera's own formats.
 static GstCaps* TemplateCaps() {
-    GstCaps* caps = CapsUpTo(0, 0, true, true);
+    GstCaps* caps = CapsUpTo(0, 0, true, "BGRx");
     for (const char* format : {"YUY2", "NV12", "RGBx", "RGB"})
         gst_caps_append_structure(caps, VideoStructure(format, 0, 0));
     GstStructure* jpeg = VideoStructure("", 0, 0);

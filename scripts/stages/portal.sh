@@ -17,12 +17,15 @@ portal_session() {
     export TSAN_OPTIONS
     run_gtest native vmc_portal_tests "$BUILD_DIR/bin/vmc_portal_tests"
     run_gtest native vmc_pw_camera_tests "$BUILD_DIR/bin/vmc_pw_camera_tests"
-    # Cameras in their own formats through the capture layer and vornvideosrc (the TSan build
-    # has no GStreamer elements). GLib's own blocks at exit are left to it, as for the
-    # GStreamer suite (tests/gst/lsan.supp).
+    # Cameras and the portal's screen in their own formats through the capture layer and
+    # vornvideosrc (the TSan build has no GStreamer elements). GLib's own blocks at exit are left
+    # to it, as for the GStreamer suite (tests/gst/lsan.supp).
     if [[ $CURRENT_STAGE != portal-tsan ]]; then
-        LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$ROOT/tests/gst/lsan.supp:print_suppressions=0" \
-            run_gtest native vmc_gst_camera_tests "$BUILD_DIR/bin/vmc_gst_camera_tests"
+        local suite
+        for suite in vmc_gst_camera_tests vmc_gst_screen_tests; do
+            LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$ROOT/tests/gst/lsan.supp:print_suppressions=0" \
+                run_gtest native "$suite" "$BUILD_DIR/bin/$suite"
+        done
     fi
     local tool=$BUILD_DIR/bin/vmcapture out=$BUILD_ROOT/results/$CURRENT_STAGE/desktop.y4m
     rm -f "$out"

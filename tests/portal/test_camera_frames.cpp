@@ -5,7 +5,6 @@
 // through vornvideosrc. Each frame is judged against the same picture GStreamer makes in this
 // process: the camera's own format byte for byte, I420 converted within a conversion's rounding.
 // Without that session the tests skip.
-#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
@@ -17,11 +16,17 @@
 #include <vector>
 
 #include "camerasource.h"
-#include "child_process.h"
+#include "gst_samples.h"
 #include "host/pipewire/frame_convert.h"
 #include "polling.h"
 
 namespace {
+
+using vmc_test::Bytes;
+using vmc_test::Compare;
+using vmc_test::Difference;
+using vmc_test::FirstSample;
+using vmc_test::Sampled;
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
@@ -59,35 +64,8 @@ std::string Encoder(const CameraFormat& format) {
 // A camera node of GStreamer's test picture in `format`, 320 x 240 at 30 frames a second.
 std::unique_ptr<vmc_test::ChildProcess> CameraNode(const std::string& description,
                                                    const CameraFormat& format) {
-    return std::make_unique<vmc_test::ChildProcess>(
-        std::vector<std::string>{"/usr/bin/gst-launch-1.0", "-q", "videotestsrc", "pattern=colors",
-                                 "is-live=true", "!", RawCaps(format), "!", Encoder(format), "!",
-                                 "pipewiresink", "mode=provide",
-                                 "stream-properties=props,media.class=Video/Source,"
-                                 "node.description=" +
-                                     description},
-        std::vector<std::string>{});
-}
-
-// A pipeline ending in an appsink named "out", and its first sample (null after 10 s).
-struct Sampled {
-    GstSample* sample = nullptr;
-    ~Sampled() {
-        if (sample != nullptr) gst_sample_unref(sample);
-    }
-};
-void FirstSample(const std::string& description, Sampled* out) {
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
-    ASSERT_NE(nullptr, pipeline) << (error != nullptr ? error->message : "") << ": " << description;
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    ASSERT_NE(nullptr, sink);
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    out->sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(sink);
-    gst_object_unref(pipeline);
-    ASSERT_NE(nullptr, out->sample) << "no frame from " << description;
+    return vmc_test::TestPictureNode("colors", RawCaps(format), Encoder(format),
+                                     "node.description=" + description);
 }
 
 // The picture GStreamer makes in `format` (compressed: its JPEG) and in I420.
@@ -101,86 +79,6 @@ void Reference(const CameraFormat& format, Sampled* out) {
 std::string FromCamera(const std::string& description, const std::string& caps) {
     return "vornvideosrc kind=camera world=host device=\"" + description + "\" ! " + caps +
            " ! appsink name=out sync=false";
-}
-
-std::vector<std::uint8_t> Bytes(GstSample* sample) {
-    GstMapInfo map;
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return {};
-    std::vector<std::uint8_t> bytes(map.data, map.data + map.size);
-    gst_buffer_unmap(buffer, &map);
-    return bytes;
-}
-
-// The differences of two raw frames of the same caps, plane by plane, over each row's pixels
-// (the strides each frame's video meta gives): the largest and the largest mean of a plane.
-struct Difference {
-    int largest = 0;
-    double mean = 0;
-};
-Difference Compare(GstSample* a, GstSample* b) {
-    Difference d;
-    GstVideoInfo infoA, infoB;
-    GstVideoFrame fa, fb;
-    if (!gst_video_info_from_caps(&infoA, gst_sample_get_caps(a)) ||
-        !gst_video_info_from_caps(&infoB, gst_sample_get_caps(b)) ||
-        GST_VIDEO_INFO_FORMAT(&infoA) != GST_VIDEO_INFO_FORMAT(&infoB) ||
-        GST_VIDEO_INFO_WIDTH(&infoA) != GST_VIDEO_INFO_WIDTH(&infoB) ||
-        GST_VIDEO_INFO_HEIGHT(&infoA) != GST_VIDEO_INFO_HEIGHT(&infoB)) {
-        d.largest = 256;
-        return d;
-    }
-    if (!gst_video_frame_map(&fa, &infoA, gst_sample_get_buffer(a), GST_MAP_READ)) {
-        d.largest = 256;
-        return d;
-    }
-    if (!gst_video_frame_map(&fb, &infoB, gst_sample_get_buffer(b), GST_MAP_READ)) {
-        gst_video_frame_unmap(&fa);
-        d.largest = 256;
-        return d;
-    }
-    for (guint p = 0; p < GST_VIDEO_FRAME_N_PLANES(&fa); ++p) {
-        const int rows = GST_VIDEO_FRAME_COMP_HEIGHT(&fa, p);
-        const int rowBytes =
-            GST_VIDEO_FRAME_COMP_WIDTH(&fa, p) * GST_VIDEO_FRAME_COMP_PSTRIDE(&fa, p);
-        double sum = 0;
-        for (int y = 0; y < rows; ++y) {
-            const auto* ra = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&fa, p)) +
-                             y * GST_VIDEO_FRAME_PLANE_STRIDE(&fa, p);
-            const auto* rb = static_cast<const std::uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&fb, p)) +
-                             y * GST_VIDEO_FRAME_PLANE_STRIDE(&fb, p);
-            for (int x = 0; x < rowBytes; ++x) {
-                const int diff = std::abs(int{ra[x]} - int{rb[x]});
-                sum += diff;
-                d.largest = std::max(d.largest, diff);
-            }
-        }
-        d.mean = std::max(d.mean, sum / (static_cast<double>(rows) * rowBytes));
-    }
-    gst_video_frame_unmap(&fb);
-    gst_video_frame_unmap(&fa);
-    return d;
-}
-
-// The names (and raw formats) of the caps the element offers once started, in order.
-std::vector<std::string> OfferedCaps(const std::string& description) {
-    GstElement* source = gst_element_factory_make("vornvideosrc", nullptr);
-    g_object_set(source, "kind", "camera", "world", "host", "device", description.c_str(), nullptr);
-    std::vector<std::string> names;
-    if (gst_element_set_state(source, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE) {
-        GstPad* pad = gst_element_get_static_pad(source, "src");
-        GstCaps* caps = gst_pad_query_caps(pad, nullptr);
-        for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
-            const GstStructure* s = gst_caps_get_structure(caps, i);
-            const char* format = gst_structure_get_string(s, "format");
-            names.push_back(format != nullptr ? format : gst_structure_get_name(s));
-        }
-        gst_caps_unref(caps);
-        gst_object_unref(pad);
-    }
-    gst_element_set_state(source, GST_STATE_NULL);
-    gst_object_unref(source);
-    return names;
 }
 
 class CameraFramesTest : public ::testing::TestWithParam<CameraFormat> {
@@ -255,7 +153,7 @@ TEST_P(CameraFramesTest, TheElementOffersTheCamerasFormatFirst) {
     const std::vector<std::string> expected = own == "I420"
                                                   ? std::vector<std::string>{"I420", "BGR"}
                                                   : std::vector<std::string>{own, "BGR", "I420"};
-    EXPECT_EQ(expected, OfferedCaps(description_));
+    EXPECT_EQ(expected, vmc_test::OfferedCaps("camera", description_));
 }
 
 // In the camera's own format the frames pass through as the camera made them: a JPEG byte for
@@ -292,17 +190,3 @@ INSTANTIATE_TEST_SUITE_P(Formats, CameraFramesTest, ::testing::ValuesIn(kFormats
                          });
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    // The plugin of this build only, scanned in this process, in a registry of its own; the
-    // host world's cameras.
-    setenv("VORN_WORLD", "host", 1);
-    setenv("GST_PLUGIN_PATH_1_0", VMC_GST_PLUGIN_DIR, 1);
-    setenv("GST_REGISTRY_1_0", VMC_GST_REGISTRY, 1);
-    setenv("GST_REGISTRY_FORK", "no", 1);
-    testing::InitGoogleTest(&argc, argv);
-    gst_init(&argc, &argv);
-    const int result = RUN_ALL_TESTS();
-    gst_deinit();
-    return result;
-}
