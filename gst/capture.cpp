@@ -351,9 +351,12 @@ void InitClass(SourceClass* klass, const ElementDescription& description) {
                             "0", flags));
     g_object_class_install_property(
         object, kPropVia,
-        g_param_spec_string("via", "Via",
-                            "How a camera or microphone delivers: push or pull (empty: push)", "",
-                            flags));
+        g_param_spec_string(
+            "via", "Via",
+            "Which delivery of the library's device to read: push or pull (queued for a "
+            "desktop or window). Empty: the source's own frames where they can be "
+            "lent, else the device's first delivery",
+            "", flags));
     g_object_class_install_property(
         object, kPropWorld,
         g_param_spec_string("world", "World",

@@ -261,7 +261,8 @@ struct VideoState : vorngst::ElementState {
             return true;
         }
         if (session.IsKind("desktop")) {
-            lendable = VornCapture::X11Screen::Usable();
+            // The X screen's own frames, unless a delivery of the desktop device is asked for.
+            lendable = settings.Choice().via.empty() && VornCapture::X11Screen::Usable();
             return true;
         }
         // A camera asked without a delivery (push or pull exercise the library's devices) is
