@@ -385,7 +385,19 @@ int Record(const RecordingSettings& settings) {
                 stream->waiting.push_back(sample);
             }
         }
-        if (!took) g_usleep(5000);
+        // Nothing waiting: sleep until the next video frame comes (10 ms at most, so that
+        // sound and the bus are looked at as often), rather than waking on a timer.
+        if (!took) {
+            GstSample* sample = video.ended || gst_app_sink_is_eos(video.sink)
+                                    ? nullptr
+                                    : gst_app_sink_try_pull_sample(video.sink, 10 * GST_MSECOND);
+            if (sample != nullptr) {
+                took = true;
+                video.waiting.push_back(sample);
+            } else if (video.ended || gst_app_sink_is_eos(video.sink)) {
+                g_usleep(5000);
+            }
+        }
         const std::chrono::duration<double> silent = std::chrono::steady_clock::now() - lastSample;
         if (took) {
             lastSample = std::chrono::steady_clock::now();
