@@ -203,6 +203,16 @@ portal_camera_road() {
             portal_camera_mkv "$tool" "$raw" "$encoder" "$format"
         fi
     done
+    # A reader that takes nothing for a second holds the tool back: the frames the camera made
+    # meanwhile are not in the file, and the tool says how many were dropped.
+    portal_camera_node Road-YUY2 "$ROAD_DIR/held.gst.log" videotestsrc pattern=colors \
+        is-live=true ! "video/x-raw,format=YUY2,$ROAD_CAPS"
+    check camera-road-dropped-said bash -c '"$1" capture camera --name Road-YUY2 --world host \
+        -n 30 -q -o - 2>"$2.err" | (sleep 1; cat >"$2"); cat "$2.err" >&2
+        grep -q "^vmcapture: warning: [0-9]* frames were dropped" "$2.err" &&
+        [[ "$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 \
+            "$2")" == 30 ]]' _ "$tool" "$ROAD_DIR/held.y4m"
+    portal_node_end
 }
 
 # road_capture VMCAPTURE RAW ENCODER FORMAT EXTENSION [OPTION..]: `VMCAPTURE capture camera` of
