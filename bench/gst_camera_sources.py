@@ -13,7 +13,7 @@
 # gst-launch-1.0 doing the same work (pipewiresrc do-timestamp=true, since the node's buffers
 # come unstamped, ! image/jpeg ! matroskamux, and
 # ! jpegdec ! videoconvert ! I420 ! y4menc); CPU of the process and of the daemon over SECONDS
-# after 3 s, per frame of the node's 30 a second (the files are checked to hold every frame).
+# after 3 s, per frame of the node's 30 a second (ffprobe counts the frames in each file).
 #
 #   /usr/bin/python3 bench/gst_camera_sources.py [BUILD_DIR] [SECONDS] [RUNS] [tool]
 #   (default build-ci/release, 10 s, 3 runs)

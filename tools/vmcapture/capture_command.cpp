@@ -5,10 +5,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "autoworld.h"
@@ -25,6 +23,7 @@
 #include "world.h"
 #ifndef _WIN32
 #include "camerasource.h"
+#include "cameramode.h"
 #include "x11screen.h"
 #endif
 
@@ -655,42 +654,6 @@ bool WholeScreenByDefault(const SourceKind& kind, CaptureRequest& request) {
 #ifndef _WIN32
 using VornCapture::CameraMode;
 using VornCapture::PixelFormat;
-
-// The formats a camera mode is preferred in for raw frames: those converted cheapest first.
-const std::vector<PixelFormat> kRawFirst = {
-    PixelFormat::I420, PixelFormat::NV12,  PixelFormat::YUY2,  PixelFormat::BGRx,
-    PixelFormat::RGBx, PixelFormat::BGR24, PixelFormat::RGB24, PixelFormat::MJPEG};
-// For a recording that stores the camera's JPEG frames as they come.
-const std::vector<PixelFormat> kJpegFirst = {
-    PixelFormat::MJPEG, PixelFormat::I420, PixelFormat::NV12,  PixelFormat::YUY2,
-    PixelFormat::BGRx,  PixelFormat::RGBx, PixelFormat::BGR24, PixelFormat::RGB24};
-
-// The camera mode a capture runs in: the size asked (without one, the size of the camera's
-// first mode), else the nearest; then the lowest rate at or above the one asked, else the
-// highest; then the format earliest in `formats`. Null for a camera without modes.
-const CameraMode* ChooseMode(const std::vector<CameraMode>& modes, const CaptureRequest& request,
-                             const std::vector<PixelFormat>& formats) {
-    if (modes.empty()) return nullptr;
-    const uint32_t width = request.sizeGiven ? request.width : modes[0].width;
-    const uint32_t height = request.sizeGiven ? request.height : modes[0].height;
-    const double asked = request.frameRate;
-    auto rank = [&](const CameraMode& mode) {
-        const uint64_t size = static_cast<uint64_t>(std::llabs(int64_t{mode.width} - width)) +
-                              static_cast<uint64_t>(std::llabs(int64_t{mode.height} - height));
-        // A camera that fixes no rate takes the one asked.
-        const double rate = mode.rateNum != 0 && mode.rateDenom != 0
-                                ? static_cast<double>(mode.rateNum) / mode.rateDenom
-                                : asked;
-        const bool below = rate < asked;
-        const double off = below ? -rate : rate - asked;  // below: the highest first
-        const auto format = static_cast<size_t>(
-            std::find(formats.begin(), formats.end(), mode.format) - formats.begin());
-        return std::make_tuple(size, below, off, format);
-    };
-    return &*std::min_element(
-        modes.begin(), modes.end(),
-        [&](const CameraMode& a, const CameraMode& b) { return rank(a) < rank(b); });
-}
 
 // Whether a camera is taken in its own format: the default road (no --via) for a camera the
 // capture layer reads as it is (a PipeWire camera of the host world). Otherwise the library's
