@@ -82,10 +82,12 @@ def measure(Gst, description, daemon, seconds, warmup=3.0):
     return cpu * 1000 / frames, daemon_cpu * 1000 / frames, frames / wall
 
 
-def median_row(label, results):
-    """The medians of measure()'s results, printed as one row; their sum, ms a frame."""
+def median_row(label, results, tail=None):
+    """The medians of measure()'s results, printed as one row (ending in the frames a second,
+    or in `tail`); their sum, ms a frame."""
     own = statistics.median(r[0] for r in results)
     pw = statistics.median(r[1] for r in results)
-    fps = statistics.median(r[2] for r in results)
-    print(f"{label} {own:6.2f} + {pw:5.2f} = {own + pw:6.2f} ms  {fps:5.1f} fps", flush=True)
+    if tail is None:
+        tail = f"  {statistics.median(r[2] for r in results):5.1f} fps"
+    print(f"{label} {own:6.2f} + {pw:5.2f} = {own + pw:6.2f} ms{tail}", flush=True)
     return own + pw

@@ -22,6 +22,8 @@
 #include "stopsignal.h"
 #include "world.h"
 #ifndef _WIN32
+#include "camerasource.h"
+#include "cameramode.h"
 #include "x11screen.h"
 #endif
 
@@ -68,7 +70,9 @@ CommandDef Definition() {
         "the source is picked by INDEX (default 0) or by NAME (a window by its title). A\n"
         "camera or microphone is captured through one of its two device classes: --via push\n"
         "(the device calls the tool for every frame or buffer; the default) or --via pull\n"
-        "(the tool asks for each one). Video is written as Y4M (I420, BT.601 studio range)\n"
+        "(the tool asks for each one); without --via a PipeWire camera is taken in its own\n"
+        "format, each frame converted once (into .mkv its JPEG images are stored as they\n"
+        "come). Video is written as Y4M (I420, BT.601 studio range)\n"
         "or as numbered 24-bit BMP files, audio as WAV; a video source, with a microphone or\n"
         "without, is recorded compressed as MKV, MP4 or WebM.",
         {
@@ -82,7 +86,8 @@ CommandDef Definition() {
              "y4m, bmp, wav, mkv, mp4 or webm (default: from the file name)"},
             {"name", 0, "TEXT", "pick the source by its name, also one made of digits"},
             {"via", 0, "push|pull|queued",
-             "how a camera or microphone delivers (default push); the desktop of an X display "
+             "how a camera or microphone delivers (default push; a PipeWire camera is taken in "
+             "its own format unless --via names a device class); the desktop of an X display "
              "is taken as the screen's own frames unless --via queued asks for its device"},
             {"size", 's', "WxH",
              "frame size asked of the source: for the desktop the region from its top-left "
@@ -365,11 +370,29 @@ std::int64_t MonotonicNs() {
         .count();
 }
 
+// A feed of frames in their source's own format, lent by the source: the sink converts each
+// once, straight from where it lies into what the file holds. The frame is let go before the
+// next is taken, so the source may write into that memory again.
+class LentFeed : public Feed {
+public:
+    bool Write(Sink& sink, size_t) override { return sink.ConsumeFrame(frame_); }
+    void Close() override { frame_ = VornCapture::VideoFrame{}; }
+
+protected:
+    // Hands the frame just taken to the pump: its time and its bytes.
+    bool Hand(double& seconds, size_t& size) const {
+        seconds = static_cast<double>(frame_.timeNs) / 1e9;
+        size = frame_.planes[0].length;
+        return true;
+    }
+    VornCapture::VideoFrame frame_;
+};
+
 // The X screen's own BGRx frames, lent where the display connection keeps them, one a period
 // of the rate asked. An unchanged screen gives its last frame again (written again: the file
 // keeps its rate). A period that passed while the capture was held back is a frame lost, and
 // counted; frames are never made up afterwards.
-class ScreenFeed : public Feed {
+class ScreenFeed : public LentFeed {
 public:
     explicit ScreenFeed(uint32_t rate) : period_(1000000000 / std::max<uint32_t>(rate, 1)) {}
     bool Take(double& seconds, size_t& size, int waitMs) override {
@@ -393,20 +416,40 @@ public:
             return false;
         }
         due_ += period_;
-        seconds = static_cast<double>(frame_.timeNs) / 1e9;
-        size = frame_.planes[0].length;
-        return true;
+        return Hand(seconds, size);
     }
-    bool Write(Sink& sink, size_t) override { return sink.ConsumeFrame(frame_); }
     uint64_t Lost() const override { return lost_; }
-    void Close() override { frame_ = VornCapture::VideoFrame{}; }
 
 private:
     VornCapture::X11Screen screen_;
-    VornCapture::VideoFrame frame_;
     const std::int64_t period_;
     std::int64_t due_ = 0;
     uint64_t lost_ = 0;
+};
+
+// A camera's frames in its own format (Motion-JPEG, YUY2, NV12, I420, ...), as the camera
+// paces them. Frames it made after the first one taken that never reached the tool (numbers
+// the sequence skipped, frames of another format or size) are lost, and counted.
+class CameraFeed : public LentFeed {
+public:
+    explicit CameraFeed(VornCapture::CameraSource& camera) : camera_(camera) {}
+    bool Take(double& seconds, size_t& size, int waitMs) override {
+        frame_ = VornCapture::VideoFrame{};  // the stream may write into it again
+        if (!camera_.Take(frame_, waitMs)) return false;
+        if (!started_) lostBefore_ = camera_.Lost();
+        started_ = true;
+        return Hand(seconds, size);
+    }
+    uint64_t Lost() const override { return started_ ? camera_.Lost() - lostBefore_ : 0; }
+    void Close() override {
+        LentFeed::Close();
+        camera_.Close();
+    }
+
+private:
+    VornCapture::CameraSource& camera_;
+    bool started_ = false;
+    uint64_t lostBefore_ = 0;  // frames before the first one taken are not the capture's
 };
 #endif
 
@@ -608,6 +651,34 @@ bool WholeScreenByDefault(const SourceKind& kind, CaptureRequest& request) {
     return true;
 }
 
+#ifndef _WIN32
+using VornCapture::CameraMode;
+using VornCapture::PixelFormat;
+
+// Whether a camera is taken in its own format: the default road (no --via) for a camera the
+// capture layer reads as it is (a PipeWire camera of the host world). Otherwise the library's
+// camera device captures it.
+bool FindOwnFormatCamera(const Settings& settings, const SourceKind& kind,
+                         VornCapture::CameraSource& camera) {
+    if (std::string(kind.kind) != "camera" || !settings.via.empty() || !VORN_CAPTURE_HAS_CONVERT)
+        return false;
+    std::string why;
+    return camera.Find(settings.selector, why);
+}
+
+// The stream of a camera mode: its size, and its rate where it fixes one.
+StreamFormat CameraStream(const CameraMode& mode, uint32_t askedRate) {
+    StreamFormat stream;
+    stream.medium = Medium::Video;
+    stream.width = mode.width;
+    stream.height = mode.height;
+    stream.frameRate = askedRate;
+    if (mode.rateNum != 0 && mode.rateDenom != 0)
+        stream.frameInterval = static_cast<uint64_t>(10000000) * mode.rateDenom / mode.rateNum;
+    return stream;
+}
+#endif
+
 // The compressed container that the format or the file's extension names, or "".
 std::string ContainerOf(const std::string& format, const std::string& path) {
     std::string name = format;
@@ -639,6 +710,27 @@ int RecordCompressed(Settings settings, const SourceKind& kind, const std::strin
     }
     if (!CheckCaptureSize(request)) return kExitUsage;
     RecordingSettings recording;
+#ifndef _WIN32
+    // A camera taken in its own format runs in the mode chosen here. Into .mkv without a
+    // bitrate a Motion-JPEG mode is preferred, and its frames are stored as they come.
+    VornCapture::CameraSource camera;
+    if (FindOwnFormatCamera(settings, kind, camera)) {
+        const bool store = container == "mkv" && settings.videoKbps == 0;
+        const CameraMode& mode =
+            *ChooseMode(camera.Modes(), request, store ? kJpegFirst : kRawFirst);
+        recording.cameraMode = true;
+        recording.storeJpeg = store && mode.format == PixelFormat::MJPEG;
+        // Converted once, straight into what the encoders take (at even sizes).
+        recording.toI420 = mode.width % 2 == 0 && mode.height % 2 == 0;
+        request.width = mode.width;
+        request.height = mode.height;
+        recording.rateNum = mode.rateNum;
+        recording.rateDenom = mode.rateDenom;
+        if (mode.rateNum != 0 && mode.rateDenom != 0)
+            request.frameRate =
+                std::max<uint32_t>(1, (mode.rateNum + mode.rateDenom / 2) / mode.rateDenom);
+    }
+#endif
     recording.container = container;
     recording.output = settings.output;
     recording.videoKind = kind.kind;
@@ -699,6 +791,9 @@ int Capture(Settings settings, const SourceKind& kind) {
     if (!WholeScreenByDefault(kind, request)) return kExitNoSource;
     if (kind.medium == Medium::Video && !CheckCaptureSize(request)) return kExitUsage;
     std::unique_ptr<Source> source;
+#ifndef _WIN32
+    VornCapture::CameraSource camera;  // outlives the feed that reads it
+#endif
     std::unique_ptr<Feed> feed;
     StreamFormat stream;
     std::string name, road;
@@ -713,6 +808,18 @@ int Capture(Settings settings, const SourceKind& kind) {
         feed = std::make_unique<ScreenFeed>(request.frameRate);
         name = "X screen";
         road = "lent frames";
+#endif
+#ifndef _WIN32
+    } else if (FindOwnFormatCamera(settings, kind, camera)) {
+        const CameraMode& mode = *ChooseMode(camera.Modes(), request, kRawFirst);
+        if (!camera.Open(mode, error)) {
+            ReportError("cannot open camera '" + camera.Name() + "': " + error);
+            return kExitNoSource;
+        }
+        stream = CameraStream(mode, request.frameRate);
+        feed = std::make_unique<CameraFeed>(camera);
+        name = camera.Name();
+        road = std::string("its own ") + VornCapture::PixelFormatName(mode.format) + " frames";
 #endif
     } else {
         source = kind.make(settings.selector, error);

@@ -269,21 +269,31 @@ std::string Quote(const std::string& text) {
 std::string Launch(const RecordingSettings& s, const Container& container,
                    const std::string& path) {
     const CaptureRequest& r = s.request;
+    const std::string size =
+        ",width=" + std::to_string(r.width) + ",height=" + std::to_string(r.height);
     std::string video = "vornvideosrc name=vsrc kind=" + s.videoKind +
                         " device=" + Quote(s.videoDevice) + (s.via.empty() ? "" : " via=" + s.via) +
-                        " ! video/x-raw";
-    if (s.videoKind == "desktop")
-        video +=
-            ",format=I420,width=" + std::to_string(r.width) + ",height=" + std::to_string(r.height);
-    if (s.videoKind != "camera") video += ",framerate=" + std::to_string(r.frameRate) + "/1";
+                        (s.storeJpeg ? " ! image/jpeg" : " ! video/x-raw");
+    if (s.cameraMode) {
+        if (s.storeJpeg || s.toI420) video += (s.storeJpeg ? "" : ",format=I420") + size;
+        if (s.rateNum != 0 && s.rateDenom != 0)
+            video += ",framerate=" + std::to_string(s.rateNum) + "/" + std::to_string(s.rateDenom);
+    } else {
+        if (s.videoKind == "desktop") video += ",format=I420" + size;
+        if (s.videoKind != "camera") video += ",framerate=" + std::to_string(r.frameRate) + "/1";
+    }
     video += " ! appsink name=vsink sync=false wait-on-eos=false ";
-    char encoder[160];
-    std::snprintf(encoder, sizeof encoder, container.videoEncoder, 2 * r.frameRate);
-    std::string launch = video + "appsrc name=vin format=time ! queue ! videoconvert ! " + encoder;
-    if (s.videoKbps != 0)
-        launch += std::string(" ") + container.rateProperty + "=" +
-                  std::to_string(s.videoKbps * container.rateScale);
-    launch += " ! queue ! mux. ";
+    std::string launch = video + "appsrc name=vin format=time ! queue ! ";
+    if (!s.storeJpeg) {
+        char encoder[160];
+        std::snprintf(encoder, sizeof encoder, container.videoEncoder, 2 * r.frameRate);
+        launch += std::string("videoconvert ! ") + encoder;
+        if (s.videoKbps != 0)
+            launch += std::string(" ") + container.rateProperty + "=" +
+                      std::to_string(s.videoKbps * container.rateScale);
+        launch += " ! queue ! ";
+    }
+    launch += "mux. ";
     if (s.audio)
         launch += "vornaudiosrc name=asrc device=" + Quote(s.audioDevice) +
                   " ! appsink name=asink sync=false wait-on-eos=false "
@@ -375,7 +385,19 @@ int Record(const RecordingSettings& settings) {
                 stream->waiting.push_back(sample);
             }
         }
-        if (!took) g_usleep(5000);
+        // Nothing waiting: sleep until the next video frame comes (10 ms at most, so that
+        // sound and the bus are looked at as often), rather than waking on a timer.
+        if (!took) {
+            GstSample* sample = video.ended || gst_app_sink_is_eos(video.sink)
+                                    ? nullptr
+                                    : gst_app_sink_try_pull_sample(video.sink, 10 * GST_MSECOND);
+            if (sample != nullptr) {
+                took = true;
+                video.waiting.push_back(sample);
+            } else if (video.ended || gst_app_sink_is_eos(video.sink)) {
+                g_usleep(5000);
+            }
+        }
         const std::chrono::duration<double> silent = std::chrono::steady_clock::now() - lastSample;
         if (took) {
             lastSample = std::chrono::steady_clock::now();
@@ -472,8 +494,9 @@ int Record(const RecordingSettings& settings) {
                      " video frames came too soon after the one before and were left out");
     if (audio.gaps != 0) ReportNotice("the sound has " + std::to_string(audio.gaps) + " breaks");
     if (!settings.quiet)
-        std::fprintf(stderr, "vmcapture: %s: %llu video frames%s\n", settings.output.c_str(),
+        std::fprintf(stderr, "vmcapture: %s: %llu video frames%s%s\n", settings.output.c_str(),
                      static_cast<unsigned long long>(video.sent),
+                     settings.storeJpeg ? " (the camera's JPEG images as they came)" : "",
                      settings.audio ? " and sound" : "");
     return kExitOk;
 }

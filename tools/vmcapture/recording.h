@@ -17,6 +17,14 @@ struct RecordingSettings {
     std::string videoDevice;
     std::string via;  // for a camera: push, pull or empty
     VornCapture::CaptureRequest request;
+    // A camera taken in its own format, in the mode of request's size and of this rate (0/0:
+    // the camera fixes none): its JPEG frames stored as they come (neither decoded nor
+    // encoded, .mkv only), or converted once to I420 for the encoder.
+    bool cameraMode = false;
+    bool storeJpeg = false;
+    bool toI420 = false;
+    uint32_t rateNum = 0;
+    uint32_t rateDenom = 0;
     bool audio = false;
     std::string audioDevice;  // an index or a name
     double maxSeconds = 0;    // 0: no limit

@@ -51,6 +51,20 @@ std::string SizeText(uint32_t width, uint32_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
+bool Packed(PixelFormat format) {
+    return format == PixelFormat::BGRx || format == PixelFormat::RGBx ||
+           format == PixelFormat::BGR24 || format == PixelFormat::RGB24;
+}
+
+// The top-left `width` x `height` of a frame: a packed frame's region over the same memory; a
+// planar or compressed frame only as a whole (one of odd sides is then scaled, not cropped, by
+// its conversion to even ones). False where the frame does not cover it.
+bool TopLeft(VideoFrame& frame, uint32_t width, uint32_t height) {
+    if (Packed(frame.format)) return CropTopLeft(frame, width, height);
+    return frame.width >= width && frame.height >= height && frame.width - width < 2 &&
+           frame.height - height < 2;
+}
+
 // Frames of the stream's size become images; others are skipped and reported once.
 class VideoSink : public Sink {
 public:
@@ -65,7 +79,7 @@ public:
 
     bool ConsumeFrame(const VideoFrame& frame) override {
         VideoFrame region = frame;
-        if (!CropTopLeft(region, stream_.width, stream_.height))
+        if (!TopLeft(region, stream_.width, stream_.height))
             return Skip("a " + std::string(PixelFormatName(frame.format)) + " frame of " +
                         SizeText(frame.width, frame.height) + " does not cover");
         return WriteLent(region);
@@ -76,6 +90,17 @@ protected:
     // A packed frame of the stream's size, top row first or last, in its own format. By
     // default read where it lies, as an image.
     virtual bool WriteLent(const VideoFrame& frame) {
+#if VORN_CAPTURE_HAS_CONVERT
+        if (!Packed(frame.format)) {
+            // A camera's own YUV or JPEG frame: made packed once, then written as an image.
+            const VornCapture::Converted packed =
+                VornCapture::ConvertToOwned(frame, PixelFormat::BGR24, frame.width, frame.height);
+            if (packed.error != ConvertError::None)
+                return Fail(std::string("the colour conversion failed: ") +
+                            ConvertErrorName(packed.error));
+            return WriteLent(packed.frame);
+        }
+#endif
         const bool four = frame.format == PixelFormat::BGRx || frame.format == PixelFormat::RGBx;
         const bool blueFirst =
             frame.format == PixelFormat::BGRx || frame.format == PixelFormat::BGR24;
@@ -132,7 +157,7 @@ private:
     // Converted once, straight from where the source lent it into the frame written.
     bool WriteLent(const VideoFrame& frame) override {
         VideoFrame even = frame;
-        if (!CropTopLeft(even, width_, height_)) return Fail("the frame has no even part");
+        if (!TopLeft(even, width_, height_)) return Fail("the frame has no even part");
         if (i420_.error != FrameError::None) {
             i420_ = AllocateFrame(PixelFormat::I420, width_, height_);
             if (i420_.error != FrameError::None)
