@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "cameramode.h"
 #include "camerasource.h"
 #include "capture.h"
 #include "convert.h"
@@ -163,9 +164,7 @@ const VornCapture::CameraMode* ModeFor(const std::vector<VornCapture::CameraMode
     for (const auto& mode : modes)
         if (mode.format == format && fits(mode)) return &mode;
     if (format != PixelFormat::BGR24 && format != PixelFormat::I420) return nullptr;
-    for (PixelFormat from :
-         {PixelFormat::I420, PixelFormat::NV12, PixelFormat::YUY2, PixelFormat::BGRx,
-          PixelFormat::RGBx, PixelFormat::BGR24, PixelFormat::RGB24, PixelFormat::MJPEG})
+    for (PixelFormat from : VornCapture::kRawFirst)
         for (const auto& mode : modes)
             if (mode.format == from && fits(mode)) return &mode;
     return nullptr;

@@ -2,8 +2,6 @@
 #include "sources_bridge.h"
 
 #include <chrono>
-#include <cmath>
-#include <cstdlib>
 
 #include "autoworld.h"
 #include "formats.h"
@@ -11,6 +9,7 @@
 #include "sources.h"
 #include "tqzenumdevice.h"
 #ifndef _WIN32
+#include "cameramode.h"
 #include "camerasource.h"
 #include "x11screen.h"
 #endif
@@ -229,67 +228,28 @@ private:
     bool closed_ = false;
 };
 
-// How much work a frame of `from` costs to become `target` (lower is less): a camera runs in
-// the cheapest of its modes of the size and rate chosen.
-int Cost(VornCapture::PixelFormat from, VornCapture::PixelFormat target) {
-    using F = VornCapture::PixelFormat;
-    if (from == F::MJPEG) return 9;  // a decode
-    const bool packed = from == F::BGRx || from == F::RGBx || from == F::BGR24 || from == F::RGB24;
-    if (target == F::I420) return from == F::I420 ? 0 : from == F::NV12 ? 1 : packed ? 3 : 2;
-    if (from == target) return 0;
-    return packed ? 1 : 2;
-}
-
-double RateOf(const VornCapture::CameraMode& mode) {
-    return mode.rateDenom != 0 ? static_cast<double>(mode.rateNum) / mode.rateDenom : 0;
-}
-
-// The mode a camera runs in for `request`: the size asked (else the smallest larger one, else
-// the largest; with no size asked, that of the camera's first mode), the rate nearest the one
-// asked (a mode that fixes none takes it), and the format cheapest to convert from (for a
-// native read, the camera's own order). Null when a native read asks a size the camera lacks.
+// The mode a camera runs in for `request`, by the capture layer's one rule (size, then rate,
+// then the format cheapest to convert from; for a native read, the camera's own order). Null
+// when a native read asks a size the camera lacks: its frames are handed unscaled.
 const VornCapture::CameraMode* ChooseMode(const std::vector<VornCapture::CameraMode>& modes,
                                           const OpenRequest& request) {
     if (modes.empty()) return nullptr;
-    std::uint32_t width = modes[0].width, height = modes[0].height;
-    if (request.sizeGiven) {
-        const VornCapture::CameraMode* best = nullptr;
-        auto area = [](const VornCapture::CameraMode& m) {
-            return std::uint64_t{m.width} * m.height;
-        };
-        for (const VornCapture::CameraMode& mode : modes) {
-            const bool covers = mode.width >= request.width && mode.height >= request.height;
-            if (mode.width == request.width && mode.height == request.height) {
-                best = &mode;
-                break;
-            }
-            if (request.native) continue;
-            const bool bestCovers =
-                best != nullptr && best->width >= request.width && best->height >= request.height;
-            if (best == nullptr || (covers && (!bestCovers || area(mode) < area(*best))) ||
-                (!covers && !bestCovers && area(mode) > area(*best)))
-                best = &mode;
-        }
-        if (best == nullptr) return nullptr;
-        width = best->width;
-        height = best->height;
-    }
-    const VornCapture::CameraMode* chosen = nullptr;
-    double chosenDistance = 0;
-    int chosenCost = 0;
-    for (const VornCapture::CameraMode& mode : modes) {
-        if (mode.width != width || mode.height != height) continue;
-        const double rate = RateOf(mode);
-        const double distance =
-            request.frameRate == 0 || rate == 0 ? 0 : std::fabs(rate - request.frameRate);
-        const int cost = request.native ? 0 : Cost(mode.format, request.target);
-        if (chosen == nullptr || distance < chosenDistance ||
-            (distance == chosenDistance && cost < chosenCost)) {
-            chosen = &mode;
-            chosenDistance = distance;
-            chosenCost = cost;
-        }
-    }
+    VornCapture::CaptureRequest asked;
+    asked.sizeGiven = request.sizeGiven;
+    asked.width = request.width;
+    asked.height = request.height;
+    // No rate asked: the rate of the camera's first mode.
+    const auto& first = modes[0];
+    asked.frameRate = request.frameRate != 0 ? request.frameRate
+                      : first.rateDenom != 0
+                          ? (first.rateNum + first.rateDenom - 1) / first.rateDenom
+                          : 30;
+    static const std::vector<VornCapture::PixelFormat> kOwnOrder;
+    const VornCapture::CameraMode* chosen = VornCapture::ChooseCameraMode(
+        modes, asked, request.native ? kOwnOrder : VornCapture::kRawFirst);
+    if (chosen != nullptr && request.native && request.sizeGiven &&
+        (chosen->width != request.width || chosen->height != request.height))
+        return nullptr;
     return chosen;
 }
 

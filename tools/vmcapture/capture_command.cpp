@@ -716,8 +716,8 @@ int RecordCompressed(Settings settings, const SourceKind& kind, const std::strin
     VornCapture::CameraSource camera;
     if (FindOwnFormatCamera(settings, kind, camera)) {
         const bool store = container == "mkv" && settings.videoKbps == 0;
-        const CameraMode& mode =
-            *ChooseMode(camera.Modes(), request, store ? kJpegFirst : kRawFirst);
+        const CameraMode& mode = *VornCapture::ChooseCameraMode(
+            camera.Modes(), request, store ? VornCapture::kJpegFirst : VornCapture::kRawFirst);
         recording.cameraMode = true;
         recording.storeJpeg = store && mode.format == PixelFormat::MJPEG;
         // Converted once, straight into what the encoders take (at even sizes).
@@ -811,7 +811,8 @@ int Capture(Settings settings, const SourceKind& kind) {
 #endif
 #ifndef _WIN32
     } else if (FindOwnFormatCamera(settings, kind, camera)) {
-        const CameraMode& mode = *ChooseMode(camera.Modes(), request, kRawFirst);
+        const CameraMode& mode =
+            *VornCapture::ChooseCameraMode(camera.Modes(), request, VornCapture::kRawFirst);
         if (!camera.Open(mode, error)) {
             ReportError("cannot open camera '" + camera.Name() + "': " + error);
             return kExitNoSource;

@@ -6,10 +6,7 @@
 #include <cstdlib>
 #include <tuple>
 
-namespace vmcapture {
-
-using VornCapture::CameraMode;
-using VornCapture::PixelFormat;
+namespace VornCapture {
 
 const std::vector<PixelFormat> kRawFirst = {
     PixelFormat::I420, PixelFormat::NV12,  PixelFormat::YUY2,  PixelFormat::BGRx,
@@ -18,9 +15,9 @@ const std::vector<PixelFormat> kJpegFirst = {
     PixelFormat::MJPEG, PixelFormat::I420, PixelFormat::NV12,  PixelFormat::YUY2,
     PixelFormat::BGRx,  PixelFormat::RGBx, PixelFormat::BGR24, PixelFormat::RGB24};
 
-const CameraMode* ChooseMode(const std::vector<CameraMode>& modes,
-                             const VornCapture::CaptureRequest& request,
-                             const std::vector<PixelFormat>& formats) {
+const CameraMode* ChooseCameraMode(const std::vector<CameraMode>& modes,
+                                   const CaptureRequest& request,
+                                   const std::vector<PixelFormat>& formats) {
     if (modes.empty()) return nullptr;
     const std::int64_t width = request.sizeGiven ? request.width : modes[0].width;
     const std::int64_t height = request.sizeGiven ? request.height : modes[0].height;
@@ -42,4 +39,4 @@ const CameraMode* ChooseMode(const std::vector<CameraMode>& modes,
         [&](const CameraMode& a, const CameraMode& b) { return rank(a) < rank(b); });
 }
 
-}  // namespace vmcapture
+}  // namespace VornCapture

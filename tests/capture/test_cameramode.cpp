@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The mode the tool runs a camera in, from the modes the camera offers: size first, then rate,
+// The mode a camera runs in, from the modes the camera offers: size first, then rate,
 // then the format cheapest for what the file holds.
 #include <gtest/gtest.h>
 
@@ -66,8 +66,8 @@ TEST(CameraModeTest, TheModeFitsSizeThenRateThenFormat) {
         request.width = c.width;
         request.height = c.height;
         request.frameRate = c.rate;
-        const CameraMode* mode = vmcapture::ChooseMode(
-            kWebcam, request, c.jpegFirst ? vmcapture::kJpegFirst : vmcapture::kRawFirst);
+        const CameraMode* mode = VornCapture::ChooseCameraMode(
+            kWebcam, request, c.jpegFirst ? VornCapture::kJpegFirst : VornCapture::kRawFirst);
         ASSERT_NE(nullptr, mode) << c.what;
         EXPECT_EQ(c.expected, static_cast<std::size_t>(mode - kWebcam.data())) << c.what;
     }
@@ -77,8 +77,8 @@ TEST(CameraModeTest, ARateTheCameraDoesNotFixTakesTheOneAsked) {
     const std::vector<CameraMode> modes = {Mode(kYuy2, 640, 480, 60), Mode(kJpeg, 640, 480, 0, 0)};
     VornCapture::CaptureRequest request;
     request.frameRate = 25;
-    EXPECT_EQ(&modes[1], vmcapture::ChooseMode(modes, request, vmcapture::kRawFirst));
-    EXPECT_EQ(nullptr, vmcapture::ChooseMode({}, request, vmcapture::kRawFirst));
+    EXPECT_EQ(&modes[1], VornCapture::ChooseCameraMode(modes, request, VornCapture::kRawFirst));
+    EXPECT_EQ(nullptr, VornCapture::ChooseCameraMode({}, request, VornCapture::kRawFirst));
 }
 
 }  // namespace
