@@ -253,6 +253,16 @@ uint32_t FakeV4l2::LastStreamed() {
     return lastStreamed_;
 }
 
+std::vector<FakeV4l2::BufferState> FakeV4l2::Buffers(int number) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<BufferState> states;
+    auto found = nodes_.find(number);
+    if (found == nodes_.end() || found->second->owner == nullptr) return states;
+    for (const Handle::Buffer& buffer : found->second->owner->buffers)
+        states.push_back({buffer.memory, buffer.length, buffer.queued, buffer.mapped});
+    return states;
+}
+
 std::vector<std::string> FakeV4l2::Names(const std::string& folder) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> names;
@@ -510,7 +520,8 @@ int FakeV4l2::Query(Handle& handle, unsigned long request, void* record) {
             handle.queue.pop_front();
             Handle::Buffer& ours = handle.buffers[index];
             ours.queued = false;
-            const uint32_t number = handle.sequence++;
+            uint32_t number = handle.sequence++;
+            while (faults.skipped.count(number) != 0) number = handle.sequence++;
             std::vector<BYTE> frame =
                 PaintFrame(handle.fourcc, handle.width, handle.height, handle.stride, number);
             if (camera.bareJpeg && handle.fourcc == V4L2_PIX_FMT_MJPEG)
