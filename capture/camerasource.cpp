@@ -151,7 +151,12 @@ bool CameraSource::Open(const CameraMode& mode, std::string& error) {
         error = "no camera found";
         return false;
     }
-    if (state_->v4l2 != nullptr) return state_->v4l2->Open(mode, error);
+    if (state_->v4l2 != nullptr) {
+        // A face may hold frames for a while (a queue, an encoder looking ahead): one buffer
+        // always stays with the driver, so that the camera never stops for want of one.
+        state_->v4l2->KeepWithDriver(1);
+        return state_->v4l2->Open(mode, error);
+    }
     pipewire::VideoStream::Wish wish;
     wish.width = static_cast<int>(mode.width);
     wish.height = static_cast<int>(mode.height);

@@ -158,6 +158,12 @@ bool V4l2Camera::Take(VideoFrame& frame, int waitMs) {
         if (Validate(taken) == FrameError::None) {  // a frame cut short is passed over: lost
             taken.timeNs = lent.timeNs;
             taken.sequence = lent.sequence;
+            if (stream_->Buffers() - stream_->Lent() < keep_) {
+                // One of the buffers kept with the driver: copied, and back at once.
+                OwnedFrame copy = OwningCopy(taken);
+                if (copy.error != FrameError::None) return false;
+                taken = std::move(copy.frame);
+            }
             ++taken_;
             frame = std::move(taken);
             return true;

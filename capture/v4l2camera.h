@@ -5,10 +5,12 @@
 // back to the driver when the last copy of the frame is let go. Nothing is copied, decoded or
 // converted here. CameraSource takes its V4L2 cameras through it.
 //
-// A slow consumer holds buffers the driver cannot fill: once all are held, Take returns no
-// frame until one comes back (the driver drops the frames it had no buffer for, and their
-// numbers count as lost). Frames held past Close stay valid: the node and its buffers are
-// released with the last of them.
+// A consumer holds buffers the driver cannot fill. By default, once all are held, Take returns
+// no frame until one comes back (the driver drops the frames it had no buffer for, and their
+// numbers count as lost). A consumer that may hold many frames at once (an encoder looking
+// ahead) keeps some buffers with the driver instead (KeepWithDriver): a frame that would take
+// one of those is copied once and its buffer goes back at once. Frames held past Close stay
+// valid: the node and its buffers are released with the last of them.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +47,8 @@ public:
 
     // As CameraSource's.
     bool Open(const CameraMode& mode, std::string& error);
+    // How many buffers are never lent: a frame in one of them is handed as a copy of its own.
+    void KeepWithDriver(std::uint32_t buffers) { keep_ = buffers; }
     bool Take(VideoFrame& frame, int waitMs);
     bool Ended() const;
     std::uint64_t Lost() const;
@@ -67,6 +71,7 @@ private:
     std::unique_ptr<VornWorld::host::V4l2LendingStream> stream_;
     std::uint64_t lastSequence_ = 0;
     std::uint64_t taken_ = 0;
+    std::uint32_t keep_ = 0;
 };
 
 }  // namespace VornCapture

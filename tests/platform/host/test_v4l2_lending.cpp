@@ -184,6 +184,28 @@ TEST_F(V4l2Lending, AHeldBufferStaysWithItsHolderUntilLetGo) {
     EXPECT_EQ(last + 1, none.sequence);
 }
 
+// A buffer kept with the driver is never lent: the frames that land in it are copies of their
+// own, so a consumer holding many frames (an encoder looking ahead) never stops the camera.
+TEST_F(V4l2Lending, ABufferKeptWithTheDriverIsHandedAsACopy) {
+    camera_.KeepWithDriver(1);
+    Start(OneFormat(V4L2_PIX_FMT_YUYV, 64, 48), PixelFormat::YUY2);
+    std::vector<VideoFrame> held(12);
+    for (uint64_t i = 0; i < held.size(); ++i) {
+        ASSERT_TRUE(camera_.Take(held[i], 1000));
+        EXPECT_EQ(i + 1, held[i].sequence);
+    }
+    const uint32_t lent = camera_.Buffers() - 1;
+    EXPECT_EQ(lent, camera_.Held());
+    for (uint64_t i = 0; i < held.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(i >= lent, held[i].owned);
+        EXPECT_EQ(i >= lent, BufferOf(held[i]) < 0);
+        const std::vector<BYTE> painted = fakev4l2::PaintFrame(V4L2_PIX_FMT_YUYV, 64, 48, 128, i);
+        EXPECT_EQ(0, std::memcmp(painted.data(), held[i].planes[0].data, painted.size()));
+    }
+    EXPECT_EQ(0u, camera_.Lost());
+}
+
 // Frames the driver never handed (its count jumps), marked broken, or cut short all count as
 // lost; only whole frames are handed, in order.
 TEST_F(V4l2Lending, FramesTheDriverDroppedOrBrokeCountAsLost) {
