@@ -35,6 +35,8 @@ struct Camera {
     uint32_t padding = 0;   // bytes after each line of the first plane (drivers that align)
     bool bareJpeg = false;  // Motion-JPEG frames without Huffman tables, as many webcams send
     uint32_t caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    uint32_t pictures = 0;  // frame k shows picture k % pictures, each painted once (0: frame k
+                            // shows picture k, painted as it is sent)
 };
 
 // Calls a fault can hit besides the ioctls (given by their request).
