@@ -8,6 +8,7 @@
 #include "host/pipewire/video_stream.h"
 #include "host/v4l2/v4l2.h"
 #include "streamframe.h"
+#include "v4l2camera.h"
 #include "vorn/control/world.h"
 
 namespace VornCapture {
@@ -27,6 +28,7 @@ struct CameraSource::State {
     std::unique_ptr<pipewire::VideoStream> stream;
     std::uint64_t lastSequence = 0;
     std::uint64_t taken = 0;
+    std::unique_ptr<V4l2Camera> v4l2;  // a V4L2 camera no PipeWire node reads: all goes there
 };
 
 CameraSource::CameraSource() : state_(std::make_unique<State>()) {}
@@ -53,20 +55,38 @@ bool CameraSource::Find(const Selector& selector, std::string& error) {
         host::CamerasOnce(nodes, pipewireCameras, host::ListV4l2Devices());
     const host::PipeWireNode* chosen = nullptr;
     bool listed = false;
+    size_t listedAt = 0;
     for (size_t i = 0; i < cameras.size() && !listed; ++i) {
         const auto known = byKey.find(cameras[i].key);
         const host::PipeWireNode* node = known != byKey.end() ? known->second : nullptr;
-        listed = selector.byName ? node != nullptr && node->description == selector.name
+        listed = selector.byName ? (node != nullptr ? node->description == selector.name
+                                                    : cameras[i].config.friendlyName ==
+                                                          host::WideFromUtf8(selector.name))
                                  : i == selector.index;
-        if (listed) chosen = node;
+        if (listed) {
+            chosen = node;
+            listedAt = i;
+        }
     }
     if (!listed) {
         error = "no such camera: " + Describe(selector);
         return false;
     }
     if (chosen == nullptr) {
-        error = "the camera " + Describe(selector) + " is no PipeWire camera";
-        return false;
+        const std::string prefix = "v4l2:";
+        const std::string& key = cameras[listedAt].key;
+        if (key.compare(0, prefix.size(), prefix) != 0) {
+            error = "the camera " + Describe(selector) + " is no camera of PipeWire or V4L2";
+            return false;
+        }
+        state_->v4l2 = std::make_unique<V4l2Camera>();
+        if (!state_->v4l2->Find(host::MachineV4l2(), key.substr(prefix.size()), error)) {
+            state_->v4l2.reset();
+            return false;
+        }
+        state_->modes = state_->v4l2->Modes();
+        state_->found = true;
+        return true;
     }
     state_->node = *chosen;
     for (const pipewire::ReadableFormat& readable : chosen->native) {
@@ -90,13 +110,21 @@ bool CameraSource::Find(const Selector& selector, std::string& error) {
 
 const std::vector<CameraMode>& CameraSource::Modes() const { return state_->modes; }
 
-std::string CameraSource::Name() const { return state_->node.description; }
+std::string CameraSource::Name() const {
+    return state_->v4l2 != nullptr ? state_->v4l2->Name() : state_->node.description;
+}
 
 bool CameraSource::Open(const CameraMode& mode, std::string& error) {
     Close();
     if (!state_->found) {
         error = "no camera found";
         return false;
+    }
+    if (state_->v4l2 != nullptr) {
+        // A face may hold frames for a while (a queue, an encoder looking ahead): one buffer
+        // always stays with the driver, so that the camera never stops for want of one.
+        state_->v4l2->KeepWithDriver(1);
+        return state_->v4l2->Open(mode, error);
     }
     pipewire::VideoStream::Wish wish;
     wish.width = static_cast<int>(mode.width);
@@ -121,6 +149,7 @@ bool CameraSource::Open(const CameraMode& mode, std::string& error) {
 
 bool CameraSource::Take(VideoFrame& frame, int waitMs) {
     State& s = *state_;
+    if (s.v4l2 != nullptr) return s.v4l2->Take(frame, waitMs);
     if (s.stream == nullptr) return false;
     const std::shared_ptr<const pipewire::VideoFrame> newest =
         s.stream->WaitNewer(s.lastSequence, waitMs);
@@ -137,12 +166,19 @@ bool CameraSource::Take(VideoFrame& frame, int waitMs) {
     return true;
 }
 
-bool CameraSource::Ended() const { return state_->stream == nullptr || state_->stream->Ended(); }
+bool CameraSource::Ended() const {
+    if (state_->v4l2 != nullptr) return state_->v4l2->Ended();
+    return state_->stream == nullptr || state_->stream->Ended();
+}
 
 std::uint64_t CameraSource::Lost() const {
+    if (state_->v4l2 != nullptr) return state_->v4l2->Lost();
     return state_->lastSequence > state_->taken ? state_->lastSequence - state_->taken : 0;
 }
 
-void CameraSource::Close() { state_->stream.reset(); }
+void CameraSource::Close() {
+    state_->stream.reset();
+    if (state_->v4l2 != nullptr) state_->v4l2->Close();
+}
 
 }  // namespace VornCapture

@@ -4,9 +4,9 @@
 // sequence number, lent for as long as a frame is held. Nothing is decoded or converted here: a
 // consumer converts the frames it takes, once, to what it wants (convert.h).
 //
-// The cameras read so are PipeWire's video sources; the stream's data thread copies each
-// buffer once as it arrives (the buffer must go back to the producer within the graph cycle)
-// and that copy is what a frame lends.
+// A PipeWire camera's stream data thread copies each buffer once as it arrives (the buffer
+// must go back to the producer within the graph cycle) and that copy is what a frame lends. A
+// V4L2 camera no PipeWire node reads lends the driver's own buffers (v4l2camera.h): no copy.
 #pragma once
 
 #include <cstdint>
@@ -37,8 +37,8 @@ public:
 
     // Finds the camera `selector` names, by its index or name among the cameras the library
     // lists in the host world. False, with the reason, when there is none, when the process
-    // captures another world, or when the camera cannot hand its frames as they are (a V4L2
-    // device no PipeWire node reads: the library's devices capture it).
+    // captures another world, or when the camera cannot hand its frames as they are (none of
+    // its formats is one of the frame path's).
     bool Find(const Selector& selector, std::string& error);
     // The modes of the camera found, in its own order.
     const std::vector<CameraMode>& Modes() const;

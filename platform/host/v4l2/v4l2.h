@@ -32,6 +32,11 @@ struct V4l2FormatRecord {
 // every other format (H.264 and the other compressed ones, packed RGB of other depths, ...).
 bool SubtypeOfPixelFormat(uint32_t pixelFormat, GUID* subtype);
 
+// The card name and the formats, sizes and intervals the node at `path` reports, in the
+// driver's order. 0, or the errno when the node cannot be opened or asked.
+int ReadV4l2Formats(const std::shared_ptr<V4l2System>& system, const std::string& path,
+                    std::vector<V4l2FormatRecord>* formats, std::string* card);
+
 // One capability per format we take and frame size (a range of sizes: one capability with
 // its steps), with the range of frame rates of the size's intervals (1 to 30 frames a second
 // when the driver reports none), in the driver's order. Sizes outside 1..16384 and formats we

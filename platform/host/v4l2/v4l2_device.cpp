@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "host/v4l2/v4l2.h"
+#include "host/v4l2/v4l2_node.h"
 #include "world/media.h"
 #include "world/media_pixels.h"
 
@@ -26,40 +27,15 @@ using SystemHandle = std::shared_ptr<V4l2System>;
 
 constexpr uint32_t kBuffers = 4;
 
-// An ioctl, again when a signal interrupted it.
-int Ask(V4l2System& system, int fd, unsigned long request, void* record) {
-    int result;
-    do {
-        result = system.Ioctl(fd, request, record);
-    } while (result < 0 && errno == EINTR);
-    return result;
-}
-
-// A device node opened through the system, closed with the object.
-class Node {
-public:
-    Node(SystemHandle system, const std::string& path, int* error)
-        : system_(std::move(system)), fd_(system_->Open(path, O_RDWR | O_NONBLOCK)) {
-        *error = fd_ < 0 ? errno : 0;
-    }
-    ~Node() {
-        if (fd_ >= 0) system_->Close(fd_);
-    }
-    Node(const Node&) = delete;
-    Node& operator=(const Node&) = delete;
-    int fd() const { return fd_; }
-    V4l2System& system() const { return *system_; }
-    int Ask(unsigned long request, void* record) const {
-        return VornWorld::host::Ask(*system_, fd_, request, record);
-    }
-
-private:
-    SystemHandle system_;
-    int fd_;
-};
+using Node = V4l2Node;
 
 uint32_t CapabilitiesOfNode(const v4l2_capability& caps) {
     return (caps.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? caps.device_caps : caps.capabilities;
+}
+
+std::string CardOf(const v4l2_capability& caps) {
+    return std::string(reinterpret_cast<const char*>(caps.card),
+                       strnlen(reinterpret_cast<const char*>(caps.card), sizeof caps.card));
 }
 
 std::vector<V4l2FormatRecord> FormatsOf(const Node& node) {
@@ -94,27 +70,9 @@ std::vector<V4l2FormatRecord> FormatsOf(const Node& node) {
     return formats;
 }
 
-// What a failed call of a camera means to a person.
-const char* Meaning(int error) {
-    switch (error) {
-        case EBUSY:
-            return "busy: another program is using it";
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            return "gone: it was unplugged or switched off";
-        case EACCES:
-        case EPERM:
-            return "not allowed: no permission to open it";
-        case EIO:
-            return "failed: the device reported an I/O error";
-        default:
-            return std::strerror(error);
-    }
-}
-
 void Report(const std::string& path, const char* what, int error) {
-    std::fprintf(stderr, "vornplatform: camera %s: %s (%s)\n", path.c_str(), what, Meaning(error));
+    std::fprintf(stderr, "vornplatform: camera %s: %s (%s)\n", path.c_str(), what,
+                 V4l2Meaning(error));
 }
 
 // Streams one node: the format set, buffers mapped and queued, frames taken as they come.
@@ -131,17 +89,7 @@ public:
     }
 
     ~V4l2Source() override {
-        if (streaming_) {
-            int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            node_.Ask(VIDIOC_STREAMOFF, &type);
-        }
-        for (const Mapping& map : maps_) node_.system().Munmap(map.start, map.length);
-        if (!maps_.empty()) {
-            v4l2_requestbuffers none{};  // the driver's buffers freed with the mappings
-            none.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            none.memory = V4L2_MEMORY_MMAP;
-            node_.Ask(VIDIOC_REQBUFS, &none);
-        }
+        ReleaseV4l2Buffers(node_, streaming_, &maps_);
         if (wake_ >= 0) close(wake_);
     }
 
@@ -153,25 +101,19 @@ public:
             return false;
         }
         if (wake_ < 0) return false;
-        v4l2_format wanted{};
-        wanted.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        wanted.fmt.pix.pixelformat = pixelFormat_;
-        wanted.fmt.pix.width = static_cast<uint32_t>(format_.width);
-        wanted.fmt.pix.height = static_cast<uint32_t>(format_.height);
-        wanted.fmt.pix.field = V4L2_FIELD_NONE;
-        if (node_.Ask(VIDIOC_S_FMT, &wanted) < 0) {
-            Report(path_, "refused the format", errno);
+        v4l2_pix_format got{};
+        const int refused = SetV4l2Format(node_, pixelFormat_, static_cast<uint32_t>(format_.width),
+                                          static_cast<uint32_t>(format_.height), &got);
+        if (refused != 0) {
+            Report(path_,
+                   refused == EINVAL ? "offered another format than the one asked"
+                                     : "refused the format",
+                   refused);
             return false;
         }
-        if (wanted.fmt.pix.pixelformat != pixelFormat_ ||
-            wanted.fmt.pix.width != static_cast<uint32_t>(format_.width) ||
-            wanted.fmt.pix.height != static_cast<uint32_t>(format_.height)) {
-            Report(path_, "offered another format than the one asked", EINVAL);
-            return false;
-        }
-        size_t stride = wanted.fmt.pix.bytesperline;
+        size_t stride = got.bytesperline;
         if (stride == 0) {
-            const size_t w = wanted.fmt.pix.width;
+            const size_t w = got.width;
             stride = pixelFormat_ == V4L2_PIX_FMT_YUYV || pixelFormat_ == V4L2_PIX_FMT_UYVY ? w * 2
                      : pixelFormat_ == V4L2_PIX_FMT_BGR24 || pixelFormat_ == V4L2_PIX_FMT_RGB24
                          ? w * 3
@@ -184,7 +126,7 @@ public:
         rate.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         rate.parm.capture.timeperframe = {static_cast<uint32_t>(format_.interval), 10000000};
         node_.Ask(VIDIOC_S_PARM, &rate);
-        if (!MapBuffers() || !Stream()) {
+        if (!MapV4l2Buffers(node_, kBuffers, &maps_) || !Stream()) {
             Report(path_, "refused its buffers", errno);
             return false;
         }
@@ -228,7 +170,7 @@ public:
             }
             bool whole = false;
             if (frame.index < maps_.size()) {
-                const Mapping& map = maps_[frame.index];
+                const V4l2Mapping& map = maps_[frame.index];
                 whole = (frame.flags & V4L2_BUF_FLAG_ERROR) == 0 && room &&
                         unpacker_->Unpack(static_cast<const BYTE*>(map.start),
                                           std::min<size_t>(frame.bytesused, map.length), buffer);
@@ -255,11 +197,6 @@ public:
     }
 
 private:
-    struct Mapping {
-        void* start;
-        size_t length;
-    };
-
     Result Lost(const char* what, int error) {
         ++V4l2Counts().lost;
         return End(what, error);
@@ -269,31 +206,6 @@ private:
         Report(path_, what, error);
         ended_ = true;
         return Result::Failed;
-    }
-
-    bool MapBuffers() {
-        v4l2_requestbuffers request{};
-        request.count = kBuffers;
-        request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        request.memory = V4L2_MEMORY_MMAP;
-        if (node_.Ask(VIDIOC_REQBUFS, &request) < 0) return false;
-        if (request.count == 0 || request.count > 32) {
-            errno = ENOMEM;
-            return false;
-        }
-        for (uint32_t i = 0; i < request.count; ++i) {
-            v4l2_buffer buffer{};
-            buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            buffer.memory = V4L2_MEMORY_MMAP;
-            buffer.index = i;
-            if (node_.Ask(VIDIOC_QUERYBUF, &buffer) < 0) return false;
-            void* start = node_.system().Mmap(buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED,
-                                              node_.fd(), buffer.m.offset);
-            if (start == MAP_FAILED) return false;
-            maps_.push_back({start, buffer.length});
-            if (node_.Ask(VIDIOC_QBUF, &buffer) < 0) return false;
-        }
-        return true;
     }
 
     bool Stream() {
@@ -311,7 +223,7 @@ private:
     int boundMs_ = 0;
     std::atomic<bool> interrupted_{false};
     std::unique_ptr<FrameUnpacker> unpacker_;
-    std::vector<Mapping> maps_;
+    std::vector<V4l2Mapping> maps_;
     bool streaming_ = false;
     bool ended_ = false;
     REFERENCE_TIME first_ = -1;
@@ -331,6 +243,18 @@ int FrameBoundMs(int optionMs, REFERENCE_TIME interval) {
     const long long intervalMs = interval / 10000;
     return static_cast<int>(
         std::min<long long>(std::max<long long>(optionMs, 4 * intervalMs), 60 * 60 * 1000));
+}
+
+int ReadV4l2Formats(const std::shared_ptr<V4l2System>& system, const std::string& path,
+                    std::vector<V4l2FormatRecord>* formats, std::string* card) {
+    int error = 0;
+    Node node(system, path, &error);
+    if (node.fd() < 0) return error;
+    v4l2_capability caps{};
+    if (node.Ask(VIDIOC_QUERYCAP, &caps) < 0) return errno;
+    *card = CardOf(caps);
+    *formats = FormatsOf(node);
+    return 0;
 }
 
 V4l2Counters& V4l2Counts() {
@@ -360,9 +284,7 @@ std::vector<HostDevice> ListV4l2Devices(const std::shared_ptr<V4l2System>& syste
         device.key = "v4l2:" + path;
         VornWorld::DeviceConfig& config = device.config;
         config.kind = VornWorld::MediaKind::Video;
-        std::string card(reinterpret_cast<const char*>(caps.card),
-                         strnlen(reinterpret_cast<const char*>(caps.card), sizeof caps.card));
-        config.friendlyName = WideFromUtf8(card);
+        config.friendlyName = WideFromUtf8(CardOf(caps));
         config.devicePath = WideFromUtf8(path);
         std::vector<uint32_t> pixelFormats;
         config.video = CapabilitiesOf(FormatsOf(node), &pixelFormats);

@@ -200,6 +200,7 @@ struct FakeV4l2::Handle {
     bool streaming = false;
     bool signalled = false;
     uint32_t sequence = 0;
+    std::map<uint64_t, std::vector<BYTE>> painted;  // by picture, while it is in use
 };
 
 FakeV4l2::~FakeV4l2() {
@@ -251,6 +252,16 @@ int FakeV4l2::LiveMappings() {
 uint32_t FakeV4l2::LastStreamed() {
     std::lock_guard<std::mutex> lock(mutex_);
     return lastStreamed_;
+}
+
+std::vector<FakeV4l2::BufferState> FakeV4l2::Buffers(int number) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<BufferState> states;
+    auto found = nodes_.find(number);
+    if (found == nodes_.end() || found->second->owner == nullptr) return states;
+    for (const Handle::Buffer& buffer : found->second->owner->buffers)
+        states.push_back({buffer.memory, buffer.length, buffer.queued, buffer.mapped});
+    return states;
 }
 
 std::vector<std::string> FakeV4l2::Names(const std::string& folder) {
@@ -426,6 +437,7 @@ int FakeV4l2::Query(Handle& handle, unsigned long request, void* record) {
                 if (handle.streaming || !handle.buffers.empty()) return EBUSY;
                 // Like a driver: what it has of the request, else its first mode.
                 const Size* size = sizeOf(pix.pixelformat, pix.width, pix.height);
+                handle.painted.clear();
                 handle.fourcc = size != nullptr ? pix.pixelformat : camera.formats[0].fourcc;
                 if (size == nullptr) size = &camera.formats[0].sizes[0];
                 handle.width = size->width;
@@ -510,13 +522,20 @@ int FakeV4l2::Query(Handle& handle, unsigned long request, void* record) {
             handle.queue.pop_front();
             Handle::Buffer& ours = handle.buffers[index];
             ours.queued = false;
-            const uint32_t number = handle.sequence++;
-            std::vector<BYTE> frame =
-                PaintFrame(handle.fourcc, handle.width, handle.height, handle.stride, number);
-            if (camera.bareJpeg && handle.fourcc == V4L2_PIX_FMT_MJPEG)
-                frame = WithoutHuffmanTables(frame);
+            uint32_t number = handle.sequence++;
+            while (faults.skipped.count(number) != 0) number = handle.sequence++;
+            // A node that cycles through a few pictures paints each once.
+            const uint64_t picture = camera.pictures > 0 ? number % camera.pictures : number;
+            std::vector<BYTE>& frame = handle.painted[picture];
+            if (frame.empty()) {
+                frame =
+                    PaintFrame(handle.fourcc, handle.width, handle.height, handle.stride, picture);
+                if (camera.bareJpeg && handle.fourcc == V4L2_PIX_FMT_MJPEG)
+                    frame = WithoutHuffmanTables(frame);
+            }
             size_t used = std::min(frame.size(), ours.length);
             std::memcpy(ours.memory, frame.data(), used);
+            if (camera.pictures == 0) handle.painted.erase(picture);
             if (faults.truncated.count(number) != 0) used /= 3;
             if (faults.corrupt.count(number) != 0)
                 std::memset(ours.memory + 2, 0x5A, std::min<size_t>(used, 200) - 2);

@@ -35,6 +35,8 @@ struct Camera {
     uint32_t padding = 0;   // bytes after each line of the first plane (drivers that align)
     bool bareJpeg = false;  // Motion-JPEG frames without Huffman tables, as many webcams send
     uint32_t caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    uint32_t pictures = 0;  // frame k shows picture k % pictures, each painted once (0: frame k
+                            // shows picture k, painted as it is sent)
 };
 
 // Calls a fault can hit besides the ioctls (given by their request).
@@ -51,10 +53,13 @@ struct Fault {
 
 // What the node does to its frames: those numbered in `truncated` are cut to a third of their
 // bytes, those in `corrupt` have bytes after the first sixteen overwritten, those in `broken`
-// carry V4L2_BUF_FLAG_ERROR; after `stallAfter` frames (-1: never) none comes any more.
+// carry V4L2_BUF_FLAG_ERROR, those in `skipped` are never handed (the driver's count jumps
+// past them, as when it had no buffer); after `stallAfter` frames (-1: never) none comes any
+// more.
 struct FrameFaults {
     std::set<uint32_t> truncated, corrupt, broken;
     int stallAfter = -1;
+    std::set<uint32_t> skipped{};
 };
 
 // The frame number `index` of the test picture as a node sends it in `fourcc` (lines of
@@ -83,6 +88,15 @@ public:
     int OpenDescriptors();
     int LiveMappings();
     uint32_t LastStreamed();  // the pixel format of the last stream started
+
+    // The buffers of the descriptor that holds node N's, as the driver sees them now.
+    struct BufferState {
+        const BYTE* memory;
+        size_t length;
+        bool queued;  // in the driver's queue (not handed out)
+        bool mapped;
+    };
+    std::vector<BufferState> Buffers(int number);
 
     std::vector<std::string> Names(const std::string& folder) override;
     int Open(const std::string& path, int flags) override;
