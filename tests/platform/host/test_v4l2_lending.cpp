@@ -4,9 +4,6 @@
 // in-process fake driver.
 #include <gtest/gtest.h>
 
-#include <time.h>
-
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -16,11 +13,6 @@
 #include "fake_v4l2.h"
 #include "host/v4l2/v4l2.h"
 #include "v4l2camera.h"
-#include "world/media.h"
-#include "world/media_pixels.h"
-#if VORN_CAPTURE_HAS_CONVERT
-#include "convert.h"
-#endif
 
 using fakev4l2::Camera;
 using fakev4l2::FakeV4l2;
@@ -331,93 +323,6 @@ TEST_F(V4l2Lending, ACameraUnpluggedEndsTheStream) {
     EXPECT_NE(std::string::npos, camera_.Error().find("stopped answering")) << camera_.Error();
     const std::vector<BYTE> painted = fakev4l2::PaintFrame(V4L2_PIX_FMT_YUYV, 64, 48, 128, 0);
     EXPECT_EQ(0, std::memcmp(painted.data(), held.planes[0].data, painted.size()));
-}
-
-// CPU per frame on the taking thread, 1280 x 720, YUYV and Motion-JPEG from the fake driver
-// cycling through four pictures: frames lent (and, where the capture layer converts, lent then
-// converted to I420) beside the library's V4L2 device reading into its own buffer. The fake
-// copies each picture into the buffer inside DQBUF, as a driver's DMA would without the CPU;
-// that copy is measured alone and taken off. Run by hand (a Release build for figures):
-//   vmc_virtual_tests --gtest_also_run_disabled_tests --gtest_filter='V4l2LendingCost.*'
-double ThreadCpuNs() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
-}
-
-TEST(V4l2LendingCost, DISABLED_CpuPerFrameLentAndThroughTheLibrarysDevice) {
-    constexpr int kFrames = 600;
-    constexpr uint32_t kWidth = 1280, kHeight = 720;
-    for (uint32_t fourcc : {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_MJPEG}) {
-        const char* name = fourcc == V4L2_PIX_FMT_YUYV ? "YUYV" : "MJPEG";
-        const uint32_t stride = fourcc == V4L2_PIX_FMT_YUYV ? kWidth * 2 : 0;
-        std::vector<std::vector<BYTE>> pictures;
-        for (int i = 0; i < 4; ++i)
-            pictures.push_back(fakev4l2::PaintFrame(fourcc, kWidth, kHeight, stride, i));
-        std::vector<BYTE> into(pictures[0].size() * 2);
-        double begin = ThreadCpuNs();
-        for (int i = 0; i < kFrames; ++i) {
-            const std::vector<BYTE>& picture = pictures[i % 4];
-            std::memcpy(into.data(), picture.data(), std::min(picture.size(), into.size()));
-        }
-        const double fakeNs = (ThreadCpuNs() - begin) / kFrames;
-        auto perFrame = [&](double since) {
-            return ((ThreadCpuNs() - since) / kFrames - fakeNs) / 1e6;
-        };
-
-        auto fake = std::make_shared<FakeV4l2>();
-        Camera cycling = OneFormat(fourcc, kWidth, kHeight);
-        cycling.pictures = 4;
-        fake->Plug(0, cycling);
-        V4l2Camera camera;
-        std::string error;
-        ASSERT_TRUE(camera.Find(fake, kNode, error)) << error;
-        ASSERT_TRUE(camera.Open(camera.Modes()[0], error)) << error;
-        VideoFrame frame;
-        begin = ThreadCpuNs();
-        for (int i = 0; i < kFrames; ++i) ASSERT_TRUE(camera.Take(frame, 1000));
-        std::printf("%s lent: %.3f ms a frame (the fake's copy, %.3f ms, taken off)\n", name,
-                    perFrame(begin), fakeNs / 1e6);
-#if VORN_CAPTURE_HAS_CONVERT
-        begin = ThreadCpuNs();
-        for (int i = 0; i < kFrames; ++i) {
-            ASSERT_TRUE(camera.Take(frame, 1000));
-            ASSERT_EQ(VornCapture::ConvertError::None,
-                      VornCapture::ConvertToOwned(frame, PixelFormat::I420, kWidth, kHeight).error);
-        }
-        std::printf("%s lent, converted to I420: %.3f ms a frame\n", name, perFrame(begin));
-#endif
-        frame = VideoFrame{};
-        camera.Close();
-
-        const std::vector<VornWorld::host::HostDevice> devices =
-            VornWorld::host::ListV4l2Devices(fake, FakeV4l2::kFolder);
-        ASSERT_EQ(1u, devices.size());
-        for (const GUID& subtype : {MEDIASUBTYPE_RGB24, MEDIASUBTYPE_I420, MEDIASUBTYPE_YUY2}) {
-            const int mode = VornWorld::FittingCapability(devices[0].config.video, subtype, kWidth,
-                                                          kHeight, 333333);
-            if (mode < 0) continue;
-            VornWorld::StreamFormat format;
-            format.subtype = subtype;
-            format.width = kWidth;
-            format.height = kHeight;
-            format.interval = 333333;
-            std::unique_ptr<VornWorld::MediaSource> source = devices[0].open(format);
-            ASSERT_NE(nullptr, source);
-            source->Begin();
-            std::vector<BYTE> buffer(VornWorld::FrameBytes(subtype, kWidth, kHeight));
-            REFERENCE_TIME time = 0;
-            begin = ThreadCpuNs();
-            for (int i = 0; i < kFrames; ++i)
-                ASSERT_EQ(VornWorld::MediaSource::Result::Filled,
-                          source->Read(buffer.data(), buffer.size(), 0, &time));
-            std::printf("%s through the library's device as %s: %.3f ms a frame\n", name,
-                        IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)  ? "RGB24"
-                        : IsEqualGUID(subtype, MEDIASUBTYPE_I420) ? "I420"
-                                                                  : "YUY2",
-                        perFrame(begin));
-        }
-    }
 }
 
 }  // namespace
