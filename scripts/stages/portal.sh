@@ -216,6 +216,18 @@ portal_camera_road() {
         [[ "$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 \
             "$2")" == 30 ]]' _ "$tool" "$ROAD_DIR/held.y4m"
     portal_node_end
+    # A camera whose JPEG images now and then do not decode (bytes zeroed by breakmydata, about
+    # one image in three): those are skipped and counted with the dropped frames, and the capture
+    # still ends with the frames asked rather than failing at the first bad image.
+    portal_camera_node Road-Broken "$ROAD_DIR/broken.gst.log" videotestsrc pattern=colors \
+        is-live=true ! "video/x-raw,format=RGB,$ROAD_CAPS" ! jpegenc \
+        ! breakmydata probability=0.00003 set-to=0 seed=7
+    check camera-road-broken-jpeg bash -c '"$1" capture camera --name Road-Broken --world host \
+        -n 30 -o "$2" 2>"$2.err"; status=$?; cat "$2.err" >&2
+        [[ $status == 0 ]] && grep -q "did not decode" "$2.err" &&
+        [[ "$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 \
+            "$2")" == 30 ]]' _ "$tool" "$ROAD_DIR/broken.y4m"
+    portal_node_end
 }
 
 # road_capture VMCAPTURE RAW ENCODER FORMAT EXTENSION [OPTION..]: `VMCAPTURE capture camera` of

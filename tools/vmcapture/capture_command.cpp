@@ -477,17 +477,21 @@ int Pump(Feed& source, Sink& sink, const Settings& settings, const StreamFormat&
         }
     };
     double firstStamp = 0;
+    bool skippedSince = false;  // the last unit taken was skipped
     while (!StopRequested()) {
         counts.seconds = SecondsSince(start);
         if (settings.maxFrames != 0 && counts.units >= settings.maxFrames) break;
         if (audioLimit != 0 && counts.audioBytes >= audioLimit) break;
         if (SecondsSince(lastUnit) >= settings.timeout) {
             const std::string limit = Fixed(settings.timeout);
-            if (taken == 0) {
-                ReportError("the source delivered nothing within " + limit + " s");
+            // Frames skipped (of another size, an image that did not decode) are no delivery.
+            const std::string skipping = skippedSince ? "; frames came, but were skipped" : "";
+            if (counts.units == 0) {
+                ReportError("the source delivered nothing within " + limit + " s" + skipping);
                 status = kExitNoSource;
             } else {
-                ReportError("the source stopped delivering (nothing for " + limit + " s)");
+                ReportError("the source stopped delivering (nothing for " + limit + " s" +
+                            skipping + ")");
                 status = kExitFailure;
                 sourceFailed = true;
             }
@@ -496,7 +500,6 @@ int Pump(Feed& source, Sink& sink, const Settings& settings, const StreamFormat&
         size_t size = 0;
         double stamp = 0;
         if (source.Take(stamp, size, 50)) {
-            lastUnit = std::chrono::steady_clock::now();
             if (taken == 0) firstStamp = stamp;
             // Video's seconds are the frames' own time: a frame stamped at or past them, from
             // the first frame's stamp, ends the capture unwritten.
@@ -524,8 +527,11 @@ int Pump(Feed& source, Sink& sink, const Settings& settings, const StreamFormat&
                 break;
             }
             // A slow output (a pipe nobody reads yet) is not the source's silence.
-            lastUnit = std::chrono::steady_clock::now();
-            if (sink.Skipped() == skipped) meter.Add(stamp);
+            skippedSince = sink.Skipped() != skipped;
+            if (!skippedSince) {
+                lastUnit = std::chrono::steady_clock::now();
+                meter.Add(stamp);
+            }
             counts.units = taken - sink.Skipped();
             if (!video) counts.audioBytes += size;
         }

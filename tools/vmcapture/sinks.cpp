@@ -95,9 +95,7 @@ protected:
             // A camera's own YUV or JPEG frame: made packed once, then written as an image.
             const VornCapture::Converted packed =
                 VornCapture::ConvertToOwned(frame, PixelFormat::BGR24, frame.width, frame.height);
-            if (packed.error != ConvertError::None)
-                return Fail(std::string("the colour conversion failed: ") +
-                            ConvertErrorName(packed.error));
+            if (packed.error != ConvertError::None) return Unconverted(frame, packed.error);
             return WriteLent(packed.frame);
         }
 #endif
@@ -114,6 +112,23 @@ protected:
                          " (did the source change size?); such frames are skipped");
         return true;
     }
+#if VORN_CAPTURE_HAS_CONVERT
+    // A frame that would not convert. A camera's JPEG image that does not decode (cut short or
+    // corrupt, as a camera sometimes sends one) is skipped and counted with the dropped frames,
+    // as the library's devices drop theirs: one bad image does not end the capture. Anything
+    // else is a failure.
+    bool Unconverted(const VideoFrame& frame, ConvertError error) {
+        if (frame.format != PixelFormat::MJPEG || error != ConvertError::Failed)
+            return Fail(std::string("the colour conversion failed: ") + ConvertErrorName(error));
+        ++skipped_;
+        if (undecoded_++ == 0)
+            ReportNotice(
+                "a Motion-JPEG image from the camera did not decode (cut short or "
+                "corrupt); such frames are skipped and counted as dropped");
+        return true;
+    }
+    uint64_t undecoded_ = 0;
+#endif
     StreamFormat stream_;
 };
 
@@ -165,9 +180,7 @@ private:
                             FrameErrorName(i420_.error));
         }
         const ConvertError converted = Convert(even, i420_.target);
-        if (converted != ConvertError::None)
-            return Fail(std::string("the colour conversion failed: ") +
-                        ConvertErrorName(converted));
+        if (converted != ConvertError::None) return Unconverted(even, converted);
         if (!writer_.WriteFrame(i420_.frame)) return Fail(writer_.File().Failure());
         return true;
     }
