@@ -33,6 +33,8 @@ constexpr int kDefaultRate = 20;
 constexpr gint64 kSilentMicroseconds = 5000000;
 // How long a take waits for a frame of the portal's screen or a camera before looking again.
 constexpr int kTakeWaitMs = 20;
+// What FromPool returns for a camera's JPEG image that does not decode: no buffer, no error.
+constexpr GstFlowReturn kUndecodable = GST_FLOW_CUSTOM_SUCCESS_1;
 
 GstStructure* VideoStructure(const char* format, guint width, guint height) {
     GstStructure* s = gst_structure_new("video/x-raw", "format", G_TYPE_STRING, format,
@@ -202,6 +204,8 @@ struct VideoState : vorngst::ElementState {
     bool passThrough = false;
     GstCaps* cameraCaps = nullptr;  // the caps negotiated with it
     uint64_t cameraLostSeen = 0;
+    uint64_t undecoded = 0;    // the camera's JPEG images passed over
+    bool undecodable = false;  // the last conversion met a JPEG image that does not decode
 
     ~VideoState() override {
         DropPool();
@@ -458,6 +462,7 @@ struct VideoState : vorngst::ElementState {
         cameraCaps = gst_caps_copy(caps);
         cameraRuns = true;
         cameraLostSeen = 0;
+        undecoded = 0;
         return true;
     }
 
@@ -465,18 +470,35 @@ struct VideoState : vorngst::ElementState {
     GstFlowReturn ProduceCamera(GstBuffer** out) {
         VornCapture::VideoFrame frame;
         const std::string what = "camera " + camera.Name();
-        const GstFlowReturn taken = Await([&] { return camera.Take(frame, kTakeWaitMs); },
-                                          [&] { return camera.Ended(); }, what.c_str());
-        if (taken != GST_FLOW_OK) return taken;
-        const GstFlowReturn made = Deliver(frame, passThrough, out);
+        GstFlowReturn made = kUndecodable;
+        const gint64 began = g_get_monotonic_time();
+        while (made == kUndecodable) {
+            if (g_get_monotonic_time() - began > kSilentMicroseconds) {
+                GST_ELEMENT_ERROR(element, STREAM, DECODE,
+                                  ("%s: no image that decodes for 5 s", what.c_str()), (nullptr));
+                return GST_FLOW_ERROR;
+            }
+            const GstFlowReturn taken = Await([&] { return camera.Take(frame, kTakeWaitMs); },
+                                              [&] { return camera.Ended(); }, what.c_str());
+            if (taken != GST_FLOW_OK) return taken;
+            made = Deliver(frame, passThrough, out);
+            // A JPEG image that does not decode (cut short or corrupt) is passed over and
+            // counted as lost, as the library's devices drop theirs; said once.
+            if (made == kUndecodable && undecoded++ == 0)
+                GST_ELEMENT_WARNING(element, STREAM, DECODE,
+                                    ("%s: a Motion-JPEG image did not decode; such images are "
+                                     "passed over and counted as lost",
+                                     what.c_str()),
+                                    (nullptr));
+        }
         if (made != GST_FLOW_OK) return made;
         // Frames the camera made that never came here: the stream has a gap.
-        if (camera.Lost() > cameraLostSeen && frames > 1) {
+        const uint64_t lost = camera.Lost() + undecoded;
+        if (lost > cameraLostSeen && frames > 1) {
             GST_BUFFER_FLAG_SET(*out, GST_BUFFER_FLAG_DISCONT);
-            GST_WARNING_OBJECT(element, "%" G_GUINT64_FORMAT " camera frames lost so far",
-                               camera.Lost());
+            GST_WARNING_OBJECT(element, "%" G_GUINT64_FORMAT " camera frames lost so far", lost);
         }
-        cameraLostSeen = camera.Lost();
+        cameraLostSeen = lost;
         return GST_FLOW_OK;
     }
 
@@ -544,8 +566,10 @@ struct VideoState : vorngst::ElementState {
         GstBuffer* buffer = nullptr;
         const GstFlowReturn acquired = gst_buffer_pool_acquire_buffer(pool, &buffer, nullptr);
         if (acquired != GST_FLOW_OK) return acquired;
+        undecodable = false;
         if (!write(buffer)) {
             gst_buffer_unref(buffer);
+            if (undecodable) return kUndecodable;
             GST_ELEMENT_ERROR(element, STREAM, FAILED, ("the frame could not be converted"),
                               (nullptr));
             return GST_FLOW_ERROR;
@@ -673,9 +697,11 @@ struct VideoState : vorngst::ElementState {
                 static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped, p)), stride,
                 stride * static_cast<size_t>(GST_VIDEO_FRAME_COMP_HEIGHT(&mapped, p))};
         }
-        const bool ok = VornCapture::Convert(source, target) == VornCapture::ConvertError::None;
+        const VornCapture::ConvertError error = VornCapture::Convert(source, target);
         gst_video_frame_unmap(&mapped);
-        return ok;
+        undecodable = source.format == VornCapture::PixelFormat::MJPEG &&
+                      error == VornCapture::ConvertError::Failed;
+        return error == VornCapture::ConvertError::None;
 #else
         (void)source;
         (void)buffer;
