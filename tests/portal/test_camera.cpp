@@ -375,6 +375,35 @@ TEST_F(PipeWireCameraTest, ASourceNodeIsACameraNamedByItsDescription) {
     EXPECT_LE(0, IndexOf("Test Camera Listed")) << "not in the host world's cameras";
 }
 
+// The push device asks its own size and rate first and the camera's size at that rate next: a
+// camera of 30 frames a second takes any slower rate, so the device ends with the node's size
+// whatever it asked first (its fields are the size its host reads the frames as), and every
+// frame is the node's picture at that size.
+TEST_F(PipeWireCameraTest, ThePushDeviceTakesTheNodesSizeAtASlowerRate) {
+    ASSERT_LE(0, Start("vmc-cam-rates", "Test Camera Rates"));
+    const int index = IndexOf("Test Camera Rates");
+    struct Ask {
+        unsigned int width, height, rate;
+    };
+    for (const Ask ask : {Ask{640, 480, 20}, Ask{kWidth, kHeight, 20}, Ask{kWidth, kHeight, 5}}) {
+        SCOPED_TRACE(std::to_string(ask.width) + "x" + std::to_string(ask.height) + " at " +
+                     std::to_string(ask.rate));
+        Sink sink;
+        TQZCapture::TQZUSBVideoDevice device;
+        device.Index = index;
+        device.Width = ask.width;
+        device.Height = ask.height;
+        device.FrameRate = ask.rate;
+        device.OnOpenBefore(static_cast<TQZCapture::ICaptureVideoCallBack*>(&sink));
+        ASSERT_TRUE(device.Open());
+        EXPECT_EQ(unsigned{kWidth}, device.Width);
+        EXPECT_EQ(unsigned{kHeight}, device.Height);
+        EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 3; }));
+        ClosePush(device);
+        EXPECT_EQ(0, sink.wrong) << "frames not of the node's picture";
+    }
+}
+
 // Each format a source may offer: BGRx from our producer, YUY2 and Motion-JPEG (as webcams
 // give them) and 24-bit RGB from GStreamer's.
 TEST_F(PipeWireCameraTest, FramesComeWithTheNodesPictureThroughPushAndPull) {

@@ -85,11 +85,18 @@ void AddNative(std::vector<pipewire::ReadableFormat>& formats,
     formats.push_back(format);
 }
 
-// The rates of a format as a capability's.
+// The rates of a format as a capability's: the node's rate and any slower one down to one a
+// second, since the source hands out the newest frame at each grab and a reader at a slower
+// rate simply takes fewer of them. A capability of the node's rate alone refused every other
+// rate asked (a reader's default of 20 on a node of 30), and the reader was left with a size
+// it had not got.
 void SetRate(VornWorld::VideoCapability& cap, const pipewire::ReadableFormat& format) {
     if (format.rateDenom != 0) {
         const double rate = static_cast<double>(format.rateNum) / format.rateDenom;
-        if (rate > 0 && rate <= 1000) cap.minFrameRate = cap.maxFrameRate = rate;
+        if (rate > 0 && rate <= 1000) {
+            cap.maxFrameRate = rate;
+            cap.minFrameRate = std::min(1.0, rate);
+        }
     } else {
         cap.minFrameRate = 1;  // a variable rate
     }
