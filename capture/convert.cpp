@@ -143,8 +143,8 @@ ConvertError JpegToRgb(const VideoFrame& src, const FrameTarget& dst) {
 
 // A JPEG to I420. A YUV JPEG decodes to its own planes, without a trip through RGB: a 4:2:0
 // one of even sides straight into a top-down target, the others into planes of their own first and
-// then resampled; its full range becomes video range. A JPEG of RGB (or CMYK) colours goes through
-// BGRx.
+// then resampled; its full range becomes video range unless the target keeps full range. A JPEG
+// of RGB (or CMYK) colours goes through BGRx.
 ConvertError JpegToI420(const VideoFrame& src, const JpegHeader& header, const FrameTarget& dst) {
     using namespace libyuv;
     const auto d = ViewOf(dst);
@@ -155,7 +155,8 @@ ConvertError JpegToI420(const VideoFrame& src, const JpegHeader& header, const F
         if (rgb.error != FrameError::None) return ConvertError::NoMemory;
         if (JpegToRgb(src, rgb.target) != ConvertError::None) return ConvertError::Failed;
         const auto s = ViewOf(rgb.frame);
-        return ARGBToI420(s.p[0], s.s[0], d.p[0], d.s[0], d.p[1], d.s[1], d.p[2], d.s[2], w, h) == 0
+        return (dst.range == YuvRange::Full ? ARGBToJ420 : ARGBToI420)(
+                   s.p[0], s.s[0], d.p[0], d.s[0], d.p[1], d.s[1], d.p[2], d.s[2], w, h) == 0
                    ? ConvertError::None
                    : ConvertError::Failed;
     }
@@ -170,7 +171,7 @@ ConvertError JpegToI420(const VideoFrame& src, const JpegHeader& header, const F
                                     h, 0) != 0) {
             return ConvertError::Failed;
         }
-        JpegRangeToStudio(d, w, h);
+        if (dst.range == YuvRange::Video) JpegRangeToStudio(d, w, h);
         return ConvertError::None;
     }
     // The JPEG's own planes, packed, then resampled into the target.
@@ -203,10 +204,27 @@ ConvertError JpegToI420(const VideoFrame& src, const JpegHeader& header, const F
         const int ph = tjPlaneHeight(i, h, header.sampling);
         ScalePlane(planes[i], strides[i], pw, ph, d.p[i], d.s[i], cw, ch, kFilterBox);
     }
-    const int result = 0;
-    if (result != 0) return ConvertError::Failed;
-    JpegRangeToStudio(d, w, h);
+    if (dst.range == YuvRange::Video) JpegRangeToStudio(d, w, h);
     return ConvertError::None;
+}
+
+// Packed RGB to full-range I420 at the same size.
+int ToJ420(const VideoFrame& src, const View<const std::uint8_t>& s, const View<std::uint8_t>& d) {
+    using namespace libyuv;
+    const int w = static_cast<int>(src.width), h = static_cast<int>(src.height);
+    switch (src.format) {
+        case PixelFormat::BGRx:
+            return ARGBToJ420(s.p[0], s.s[0], d.p[0], d.s[0], d.p[1], d.s[1], d.p[2], d.s[2], w, h);
+        case PixelFormat::RGBx:
+            return ABGRToJ420(s.p[0], s.s[0], d.p[0], d.s[0], d.p[1], d.s[1], d.p[2], d.s[2], w, h);
+        case PixelFormat::BGR24:
+            return RGB24ToJ420(s.p[0], s.s[0], d.p[0], d.s[0], d.p[1], d.s[1], d.p[2], d.s[2], w,
+                               h);
+        case PixelFormat::RGB24:
+            return RAWToJ420(s.p[0], s.s[0], d.p[0], d.s[0], d.p[1], d.s[1], d.p[2], d.s[2], w, h);
+        default:
+            return -1;  // video-range YUV is not made full range
+    }
 }
 
 // Source to I420 at the same size.
@@ -288,7 +306,9 @@ ConvertError SameSize(const VideoFrame& src, const FrameTarget& dst) {
     int result = -1;
     switch (dst.format) {
         case PixelFormat::I420:
-            result = ToI420(src, s, d);
+            // Full range from packed RGB; an I420 frame of the scaling's own is copied as it is.
+            result = dst.range == YuvRange::Full && IsRgb(src.format) ? ToJ420(src, s, d)
+                                                                      : ToI420(src, s, d);
             break;
         case PixelFormat::BGRx:
             result = ToArgb(src, s, d);
@@ -347,6 +367,11 @@ ConvertError Convert(const VideoFrame& source, const FrameTarget& target) {
     if (Validate(source) != FrameError::None) return ConvertError::BadSource;
     if (!CanConvert(source.format, target.format)) return ConvertError::Unsupported;
     if (Validate(target) != FrameError::None) return ConvertError::BadTarget;
+    if (target.range == YuvRange::Full &&
+        (target.format != PixelFormat::I420 ||
+         (source.format != PixelFormat::MJPEG && !IsRgb(source.format)))) {
+        return ConvertError::Unsupported;
+    }
     if (source.format == PixelFormat::MJPEG) {
         // The declared size must be the picture's: the decoder writes what the JPEG says.
         JpegHeader header;
@@ -368,6 +393,7 @@ ConvertError Convert(const VideoFrame& source, const FrameTarget& target) {
     if (source.format != middle) {
         before = AllocateFrame(middle, source.width, source.height);
         if (before.error != FrameError::None) return ConvertError::NoMemory;
+        before.target.range = target.range;  // an I420 middle in the target's range
         const ConvertError error = SameSize(source, before.target);
         if (error != ConvertError::None) return error;
         scaled = &before.frame;

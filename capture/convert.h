@@ -24,8 +24,10 @@ const char* ConvertErrorName(ConvertError error);
 bool CanConvert(PixelFormat from, PixelFormat to);
 
 // Converts `source` into `target`, scaling when their sizes differ and flipping when their
-// orientations differ. A refused source or target leaves the target's memory untouched; a JPEG
-// that fails to decode part way may leave it partly written.
+// orientations differ. An I420 target of full range is written from a Motion-JPEG source (its
+// own planes as decoded, without the pass into video range) or a packed RGB one; from a YUV
+// source, whose samples are video range, it is Unsupported. A refused source or target leaves the
+// target's memory untouched; a JPEG that fails to decode part way may leave it partly written.
 ConvertError Convert(const VideoFrame& source, const FrameTarget& target);
 
 // Converts into a frame of its own, with the source's time stamp and sequence number.

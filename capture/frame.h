@@ -113,6 +113,10 @@ struct TargetPlane {
     std::size_t length = 0;
 };
 
+// The range of a YUV frame's samples: video range (luma 16-235, chroma 16-240), as I420 and
+// NV12 frames are unless said otherwise, or the full 0-255 of a JPEG's planes.
+enum class YuvRange { Video, Full };
+
 // Memory to write a frame into, described like a frame: a conversion writes straight into it.
 struct FrameTarget {
     PixelFormat format = PixelFormat::BGRx;
@@ -120,6 +124,8 @@ struct FrameTarget {
     std::uint32_t height = 0;
     Orientation orientation = Orientation::TopDown;
     std::array<TargetPlane, 3> planes{};
+    // For an I420 target: the range its samples are written in.
+    YuvRange range = YuvRange::Video;
 };
 
 FrameError Validate(const FrameTarget& target);

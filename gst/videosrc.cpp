@@ -4,7 +4,8 @@
 // as it lies in the display's shared memory, BGRx, lent into the buffers without a copy; the
 // screen of a Wayland session likewise, in the portal stream's own format (BGRx, RGBx, ...). A
 // PipeWire camera is offered in its own formats first (image/jpeg, YUY2, NV12, I420 at its
-// modes), lent into the buffers as they arrived, then as BGR and I420 converted once.
+// modes), lent into the buffers as they arrived, then as BGR and I420 converted once (I420 of a
+// Motion-JPEG mode first in the JPEG's own full range, as its decoder gives it).
 #include <gst/base/gstpushsrc.h>
 #include <gst/video/video.h>
 
@@ -133,17 +134,37 @@ GstStructure* ModeStructure(const VornCapture::CameraMode& mode, VornCapture::Pi
     return s;
 }
 
+bool SameSizeAndRate(const VornCapture::CameraMode& a, const VornCapture::CameraMode& b) {
+    return a.width == b.width && a.height == b.height && a.rateNum == b.rateNum &&
+           a.rateDenom == b.rateDenom;
+}
+
+// The colorimetry of I420 decoded from a JPEG: full range, BT.601 (its chroma sited as JPEG's).
+constexpr const char* kJpegColorimetry = "1:4:0:0";
+
 // A camera's caps: every mode in its own format, in the camera's order, then each mode's size
-// and rate as BGR and as I420 (even sizes), converted once.
+// and rate as BGR and as I420 (even sizes), converted once. A Motion-JPEG mode that no raw mode
+// of the same size and rate stands beside offers I420 in the JPEG's full range first: its
+// planes as decoded, without the pass into video range (which the plain I420 after it makes).
+// A raw mode's I420 comes first where there is one: it is the cheaper conversion.
 GstCaps* CameraCaps(const std::vector<VornCapture::CameraMode>& modes) {
+    using VornCapture::PixelFormat;
     GstCaps* caps = gst_caps_new_empty();
     for (const VornCapture::CameraMode& mode : modes)
         caps = gst_caps_merge_structure(caps, ModeStructure(mode, mode.format));
     for (const VornCapture::CameraMode& mode : modes) {
-        caps = gst_caps_merge_structure(caps, ModeStructure(mode, VornCapture::PixelFormat::BGR24));
-        if (mode.width % 2 == 0 && mode.height % 2 == 0)
-            caps =
-                gst_caps_merge_structure(caps, ModeStructure(mode, VornCapture::PixelFormat::I420));
+        caps = gst_caps_merge_structure(caps, ModeStructure(mode, PixelFormat::BGR24));
+        if (mode.width % 2 != 0 || mode.height % 2 != 0) continue;
+        const bool rawTwin = std::any_of(modes.begin(), modes.end(), [&](const auto& other) {
+            return other.format != PixelFormat::MJPEG && SameSizeAndRate(other, mode);
+        });
+        if (mode.format == PixelFormat::MJPEG && !rawTwin) {
+            GstStructure* full = ModeStructure(mode, PixelFormat::I420);
+            gst_structure_set(full, "colorimetry", G_TYPE_STRING, kJpegColorimetry, "chroma-site",
+                              G_TYPE_STRING, "jpeg", nullptr);
+            caps = gst_caps_merge_structure(caps, full);
+        }
+        caps = gst_caps_merge_structure(caps, ModeStructure(mode, PixelFormat::I420));
     }
     return caps;
 }
@@ -151,10 +172,11 @@ GstCaps* CameraCaps(const std::vector<VornCapture::CameraMode>& modes) {
 // The mode a camera runs in for caps of `format` at `width` x `height` and `rate` (n/d): the
 // mode in that format itself where there is one (its frames pass through); else, for BGR or
 // I420, the mode of that size and rate whose frames convert cheapest (planar YUV, then packed,
-// then Motion-JPEG). Null when none fits.
+// then Motion-JPEG); I420 of full range from a Motion-JPEG mode only. Null when none fits.
 const VornCapture::CameraMode* ModeFor(const std::vector<VornCapture::CameraMode>& modes,
                                        VornCapture::PixelFormat format, uint32_t width,
-                                       uint32_t height, int rateNum, int rateDenom) {
+                                       uint32_t height, int rateNum, int rateDenom,
+                                       bool fullRange) {
     using VornCapture::PixelFormat;
     auto fits = [&](const VornCapture::CameraMode& mode) {
         const bool anyRate = mode.rateNum == 0 || mode.rateDenom == 0;
@@ -164,11 +186,13 @@ const VornCapture::CameraMode* ModeFor(const std::vector<VornCapture::CameraMode
                                                      rateDenom) == 0);
     };
     for (const auto& mode : modes)
-        if (mode.format == format && fits(mode)) return &mode;
+        if (mode.format == format && fits(mode) && !fullRange) return &mode;
     if (format != PixelFormat::BGR24 && format != PixelFormat::I420) return nullptr;
-    for (PixelFormat from : VornCapture::kRawFirst)
+    for (PixelFormat from : VornCapture::kRawFirst) {
+        if (fullRange && from != PixelFormat::MJPEG) continue;
         for (const auto& mode : modes)
             if (mode.format == from && fits(mode)) return &mode;
+    }
     return nullptr;
 }
 
@@ -202,6 +226,7 @@ struct VideoState : vorngst::ElementState {
     bool cameraFound = false;
     bool cameraRuns = false;
     bool passThrough = false;
+    bool fullRange = false;         // I420 in the JPEG's own full range
     GstCaps* cameraCaps = nullptr;  // the caps negotiated with it
     uint64_t cameraLostSeen = 0;
     uint64_t undecoded = 0;    // the camera's JPEG images passed over
@@ -335,6 +360,7 @@ struct VideoState : vorngst::ElementState {
     }
 
     bool Negotiate(GstCaps* caps) override {
+        fullRange = false;
         if (cameraFound) return NegotiateCamera(caps);
         GstVideoInfo asked;
         if (!gst_video_info_from_caps(&asked, caps) || asked.fps_n <= 0 || asked.fps_d <= 0)
@@ -434,9 +460,11 @@ struct VideoState : vorngst::ElementState {
         }
         info.fps_n = rateNum;
         info.fps_d = rateDenom;
+        fullRange = format == VornCapture::PixelFormat::I420 &&
+                    info.colorimetry.range == GST_VIDEO_COLOR_RANGE_0_255;
         const VornCapture::CameraMode* mode =
             ModeFor(camera.Modes(), format, static_cast<uint32_t>(width),
-                    static_cast<uint32_t>(height), rateNum, rateDenom);
+                    static_cast<uint32_t>(height), rateNum, rateDenom, fullRange);
         if (mode == nullptr) {
             GST_WARNING_OBJECT(element, "the camera has no mode for %" GST_PTR_FORMAT, caps);
             return false;
@@ -691,6 +719,9 @@ struct VideoState : vorngst::ElementState {
                             : VornCapture::PixelFormat::I420;
         target.width = source.width;
         target.height = source.height;
+        target.range = fullRange && target.format == VornCapture::PixelFormat::I420
+                           ? VornCapture::YuvRange::Full
+                           : VornCapture::YuvRange::Video;
         for (guint p = 0; p < GST_VIDEO_FRAME_N_PLANES(&mapped) && p < 3; ++p) {
             const auto stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&mapped, p));
             target.planes[p] = {

@@ -99,7 +99,11 @@ std::vector<std::string> OfferedCaps(const std::string& kind, const std::string&
         for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
             const GstStructure* s = gst_caps_get_structure(caps, i);
             const char* format = gst_structure_get_string(s, "format");
-            names.push_back(format != nullptr ? format : gst_structure_get_name(s));
+            const char* colorimetry = gst_structure_get_string(s, "colorimetry");
+            const bool full =
+                colorimetry != nullptr && colorimetry[0] == '1' && colorimetry[1] == ':';
+            names.push_back(std::string(format != nullptr ? format : gst_structure_get_name(s)) +
+                            (full ? " full range" : ""));
         }
         gst_caps_unref(caps);
         gst_object_unref(pad);

@@ -48,8 +48,9 @@ struct Difference {
 };
 Difference Compare(GstSample* a, GstSample* b);
 
-// The names (and raw formats) of the caps vornvideosrc offers once started on the host world's
-// source of `kind` (and `device`, where not empty), in order.
+// The names (and raw formats; " full range" after those of full-range colorimetry) of the caps
+// vornvideosrc offers once started on the host world's source of `kind` (and `device`, where not
+// empty), in order.
 std::vector<std::string> OfferedCaps(const std::string& kind, const std::string& device);
 
 }  // namespace vmc_test

@@ -146,13 +146,16 @@ TEST_P(CameraFramesTest, TheCaptureLayerLendsTheCamerasOwnFrames) {
     EXPECT_EQ(0u, VornWorld::host::pipewire::ConversionsOnDataThread());
 }
 
-// vornvideosrc offers the camera's own format first, then BGR and I420 converted.
+// vornvideosrc offers the camera's own format first, then BGR and I420 converted (from JPEG,
+// I420 in the JPEG's full range first).
 TEST_P(CameraFramesTest, TheElementOffersTheCamerasFormatFirst) {
     const CameraFormat& format = GetParam();
-    const std::string own = std::strcmp(format.name, "MJPG") == 0 ? "image/jpeg" : format.name;
-    const std::vector<std::string> expected = own == "I420"
-                                                  ? std::vector<std::string>{"I420", "BGR"}
-                                                  : std::vector<std::string>{own, "BGR", "I420"};
+    const bool jpeg = std::strcmp(format.name, "MJPG") == 0;
+    const std::string own = jpeg ? "image/jpeg" : format.name;
+    const std::vector<std::string> expected =
+        own == "I420" ? std::vector<std::string>{"I420", "BGR"}
+        : jpeg        ? std::vector<std::string>{own, "BGR", "I420 full range", "I420"}
+                      : std::vector<std::string>{own, "BGR", "I420"};
     EXPECT_EQ(expected, vmc_test::OfferedCaps("camera", description_));
 }
 
@@ -171,17 +174,38 @@ TEST_P(CameraFramesTest, TheCamerasOwnFormatPassesThroughUnchanged) {
 }
 
 // As I420 every format gives the picture GStreamer's own converter makes of it, within the
-// rounding of a conversion (Motion-JPEG: of its compression too).
+// rounding of a conversion (Motion-JPEG: of its compression too), in the range the caps name:
+// from Motion-JPEG the JPEG's full range unless video range is asked for.
 TEST_P(CameraFramesTest, AsI420EachFormatGivesThePicture) {
     const CameraFormat& format = GetParam();
-    Sampled reference, taken;
-    FirstSample("videotestsrc pattern=colors num-buffers=1 ! " + RawCaps(format) +
-                    " ! videoconvert ! video/x-raw,format=I420 ! appsink name=out sync=false",
-                &reference);
-    FirstSample(FromCamera(description_, "video/x-raw,format=I420"), &taken);
-    const Difference d = Compare(reference.sample, taken.sample);
-    EXPECT_LE(d.mean, format.meanTolerance);
-    EXPECT_LE(d.largest, format.largestTolerance);
+    const bool jpeg = std::strcmp(format.name, "MJPG") == 0;
+    struct Ask {
+        const char* caps;
+        GstVideoColorRange range;
+    };
+    const Ask asks[] = {
+        {"video/x-raw,format=I420",
+         jpeg ? GST_VIDEO_COLOR_RANGE_0_255 : GST_VIDEO_COLOR_RANGE_16_235},
+        {"video/x-raw,format=I420,colorimetry=bt601", GST_VIDEO_COLOR_RANGE_16_235},
+    };
+    for (const Ask& ask : asks) {
+        if (!jpeg && ask.caps != asks[0].caps) continue;
+        SCOPED_TRACE(ask.caps);
+        Sampled taken;
+        FirstSample(FromCamera(description_, ask.caps), &taken);
+        GstVideoInfo info;
+        ASSERT_TRUE(gst_video_info_from_caps(&info, gst_sample_get_caps(taken.sample)));
+        EXPECT_EQ(ask.range, info.colorimetry.range);
+        Sampled reference;
+        FirstSample("videotestsrc pattern=colors num-buffers=1 ! " + RawCaps(format) +
+                        " ! videoconvert ! video/x-raw,format=I420" +
+                        (ask.range == GST_VIDEO_COLOR_RANGE_0_255 ? ",colorimetry=1:4:0:0" : "") +
+                        " ! appsink name=out sync=false",
+                    &reference);
+        const Difference d = Compare(reference.sample, taken.sample);
+        EXPECT_LE(d.mean, format.meanTolerance);
+        EXPECT_LE(d.largest, format.largestTolerance);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, CameraFramesTest, ::testing::ValuesIn(kFormats),
