@@ -550,11 +550,13 @@ FrameRate DeviceRate(const StreamFormat& stream) {
 
 // The rate the frames written really came at: the device's rate where the rate measured over
 // them agrees within 2 %, or within a frame and a half over the whole capture (there the
-// measurement would only add jitter); otherwise the measured rate.
+// measurement would only add jitter), or lies above it; otherwise the measured rate. A device
+// makes no more frames than its rate: frames that seem to come faster came late at first (a
+// graph that took long to start, a machine under load) and then together.
 FrameRate TrueRate(const RateMeter& meter, FrameRate device) {
     const double measured = meter.PerSecond(), meant = ToDouble(device);
     const double tolerance = std::max(0.02 * meant, 1.5 / std::max(meter.Span(), 1e-3));
-    if (measured <= 0 || std::fabs(measured - meant) <= tolerance) return device;
+    if (measured <= 0 || measured >= meant - tolerance) return device;
     return RateOf(measured);
 }
 
