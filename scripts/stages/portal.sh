@@ -187,11 +187,13 @@ portal_camera_road() {
     ROAD_DIR=$BUILD_ROOT/results/$CURRENT_STAGE/camera-road
     rm -rf "$ROAD_DIR" && mkdir -p "$ROAD_DIR"
     for format in YUY2 MJPG; do
-        # The JPEG node's images are encoded from RGB: JPEG's own full-range colours.
-        raw=$format encoder=identity mean=0.5 largest=2
-        [[ $format == MJPG ]] && raw=RGB encoder=jpegenc mean=1.5 largest=10
+        # The JPEG node's images are encoded from RGB: JPEG's own full-range colours, which the
+        # tool's Y4M keeps (its header says so).
+        raw=$format encoder=identity mean=0.5 largest=2 range=tv i420=I420
+        [[ $format == MJPG ]] && raw=RGB encoder=jpegenc mean=1.5 largest=10 range=pc \
+            i420=I420,colorimetry=1:4:0:0
         gst-launch-1.0 -q videotestsrc pattern=colors num-buffers=1 ! "video/x-raw,format=$raw,$ROAD_CAPS" \
-            ! tee name=t ! queue ! videoconvert ! video/x-raw,format=I420 ! y4menc \
+            ! tee name=t ! queue ! videoconvert ! "video/x-raw,format=$i420" ! y4menc \
             ! filesink location="$ROAD_DIR/$format-reference.y4m" \
             t. ! queue ! "$encoder" ! filesink location="$ROAD_DIR/$format-reference.bin"
         road_capture "$tool" "$raw" "$encoder" "$format" y4m
@@ -201,6 +203,9 @@ portal_camera_road() {
             -select_streams v:0 -show_entries stream=width,height,r_frame_rate,nb_read_frames \
             -of csv=p=0 "$1" | tee /dev/stderr | awk -F "[,/]" "{ exit !(\$1 == 320 && \$2 == 240 &&
                 \$3 / \$4 > 24 && \$3 / \$4 < 30.5 && \$5 == 30) }"' ffprobe "$ROAD_DIR/$format.y4m"
+        check "ffprobe-camera-road-$format-range" bash -c '[[ "$(ffprobe -v error -select_streams v:0 \
+            -show_entries stream=color_range -of csv=p=0 "$1")" == "$2" ]]' ffprobe \
+            "$ROAD_DIR/$format.y4m" "$range"
         check "camera-road-$format-colours" /usr/bin/python3 "$ROOT/tests/portal/y4m_compare.py" \
             "$ROAD_DIR/$format.y4m" "$ROAD_DIR/$format-reference.y4m" "$mean" "$largest"
         if [[ $CURRENT_STAGE != portal-tsan ]]; then # the TSan build records no .mkv

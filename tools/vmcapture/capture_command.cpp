@@ -805,6 +805,8 @@ int Capture(Settings settings, const SourceKind& kind) {
     std::unique_ptr<Feed> feed;
     StreamFormat stream;
     std::string name, road;
+    // A JPEG camera's frames keep the full range their planes decode to.
+    VornCapture::YuvRange range = VornCapture::YuvRange::Video;
     CatchStopRequests();
     const auto start = std::chrono::steady_clock::now();
     if (LentScreen(settings, kind, request)) {
@@ -827,6 +829,7 @@ int Capture(Settings settings, const SourceKind& kind) {
         }
         stream = CameraStream(mode, request.frameRate);
         feed = std::make_unique<CameraFeed>(camera);
+        if (mode.format == PixelFormat::MJPEG) range = VornCapture::YuvRange::Full;
         name = camera.Name();
         road = std::string("its own ") + VornCapture::PixelFormatName(mode.format) + " frames";
 #endif
@@ -869,7 +872,7 @@ int Capture(Settings settings, const SourceKind& kind) {
     // The header says the device's rate until the capture ends; then the rate the frames
     // really came at replaces it where the two disagree.
     std::unique_ptr<Sink> sink =
-        MakeSink(format, settings.output, stream, DeviceRate(stream), error);
+        MakeSink(format, settings.output, stream, DeviceRate(stream), error, range);
     if (!sink) {
         ReportError(error);
         return kExitFailure;

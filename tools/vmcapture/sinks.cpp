@@ -134,7 +134,8 @@ protected:
 
 class Y4mSink : public VideoSink {
 public:
-    using VideoSink::VideoSink;
+    Y4mSink(const StreamFormat& stream, VornCapture::YuvRange range)
+        : VideoSink(stream), range_(range) {}
 
     bool Open(const std::string& path, FrameRate rate, std::string& error) {
         rate_ = rate;
@@ -149,7 +150,7 @@ public:
             ReportNotice("frame size " + SizeText(stream_.width, stream_.height) +
                          " is odd; Y4M frames are cropped to " + SizeText(width_, height_) +
                          " (the converter takes even sizes only)");
-        return writer_.Open(path, YuvContainer::Y4m, width_, height_, rate, error, false);
+        return writer_.Open(path, YuvContainer::Y4m, width_, height_, rate, error, false, range_);
     }
     bool Finish(std::string& error) override { return writer_.Close(error); }
     bool SetFrameRate(FrameRate rate) override { return writer_.RewriteRate(rate); }
@@ -178,6 +179,7 @@ private:
             if (i420_.error != FrameError::None)
                 return Fail(std::string("no memory for an I420 frame: ") +
                             FrameErrorName(i420_.error));
+            i420_.target.range = range_;
         }
         const ConvertError converted = Convert(even, i420_.target);
         if (converted != ConvertError::None) return Unconverted(even, converted);
@@ -188,6 +190,7 @@ private:
 #endif
 
     FrameRate rate_;
+    VornCapture::YuvRange range_;
 
     uint32_t width_ = 0;
     uint32_t height_ = 0;
@@ -296,10 +299,11 @@ bool ChooseOutputFormat(const std::string& name, const std::string& path, Medium
 }
 
 std::unique_ptr<Sink> MakeSink(OutputFormat format, const std::string& path,
-                               const StreamFormat& stream, FrameRate rate, std::string& error) {
+                               const StreamFormat& stream, FrameRate rate, std::string& error,
+                               VornCapture::YuvRange range) {
     switch (format) {
         case OutputFormat::Y4m: {
-            auto sink = std::make_unique<Y4mSink>(stream);
+            auto sink = std::make_unique<Y4mSink>(stream, range);
             return sink->Open(path, rate, error) ? std::move(sink) : nullptr;
         }
         case OutputFormat::Bmp:

@@ -67,9 +67,11 @@ protected:
 
 // Opens the output. For Y4M, frames of odd width or height are cropped to even (the
 // converter takes even sizes only); the crop is reported. The Y4M header takes `rate`, which
-// SetFrameRate may replace.
+// SetFrameRate may replace. `range` Full: the frames are a JPEG camera's, and a Y4M file keeps
+// their planes' full range as decoded (its header says so); other frames are video range.
 std::unique_ptr<Sink> MakeSink(OutputFormat format, const std::string& path,
                                const VornCapture::StreamFormat& stream, FrameRate rate,
-                               std::string& error);
+                               std::string& error,
+                               VornCapture::YuvRange range = VornCapture::YuvRange::Video);
 
 }  // namespace vmcapture

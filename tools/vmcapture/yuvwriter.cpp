@@ -31,7 +31,8 @@ double ToDouble(FrameRate rate) {
     return rate.denominator ? static_cast<double>(rate.numerator) / rate.denominator : 0.0;
 }
 
-std::string YuvWriter::Y4mHeader(uint32_t width, uint32_t height, FrameRate rate, int digits) {
+std::string YuvWriter::Y4mHeader(uint32_t width, uint32_t height, FrameRate rate, int digits,
+                                 VornCapture::YuvRange range) {
     char field[40];
     if (digits > 0)  // in thousandths, the numerator zero-padded to `digits`
         std::snprintf(field, sizeof field, "F%0*llu:1000", digits,
@@ -39,19 +40,22 @@ std::string YuvWriter::Y4mHeader(uint32_t width, uint32_t height, FrameRate rate
     else
         std::snprintf(field, sizeof field, "F%u:%u", rate.numerator, rate.denominator);
     return "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " " + field +
-           " Ip A1:1 C420jpeg XYSCSS=420JPEG XCOLORRANGE=LIMITED\n";
+           " Ip A1:1 C420jpeg XYSCSS=420JPEG XCOLORRANGE=" +
+           (range == VornCapture::YuvRange::Full ? "FULL\n" : "LIMITED\n");
 }
 
 bool YuvWriter::RewriteRate(FrameRate rate) {
     if (container_ != YuvContainer::Y4m || rateDigits_ == 0) return false;
-    const std::string header = Y4mHeader(width_, height_, rate, rateDigits_);
+    const std::string header = Y4mHeader(width_, height_, rate, rateDigits_, range_);
     return header.size() == headerSize_ && file_.Patch(0, header.data(), header.size()) &&
            file_.Flush();
 }
 
 bool YuvWriter::Open(const std::string& path, YuvContainer container, uint32_t width,
-                     uint32_t height, FrameRate rate, std::string& error, bool rateFinal) {
+                     uint32_t height, FrameRate rate, std::string& error, bool rateFinal,
+                     VornCapture::YuvRange range) {
     container_ = container;
+    range_ = range;
     width_ = width;
     height_ = height;
     if (!file_.Open(path, error)) return false;
@@ -61,7 +65,7 @@ bool YuvWriter::Open(const std::string& path, YuvContainer container, uint32_t w
             ? 0
             : static_cast<int>(std::to_string(std::llround(ToDouble(rate) * 1000)).size());
     if (container == YuvContainer::Y4m) {
-        const std::string header = Y4mHeader(width, height, rate, rateDigits_);
+        const std::string header = Y4mHeader(width, height, rate, rateDigits_, range_);
         headerSize_ = header.size();
         if (!file_.Write(header.data(), header.size()) || !file_.Flush()) {
             file_.Close(error);

@@ -25,14 +25,17 @@ double ToDouble(FrameRate rate);
 
 class YuvWriter {
 public:
-    // The Y4M stream header: the converter's output is 4:2:0 in BT.601 studio range.
-    // `digits` 0: the rate as the fraction it is. Otherwise the rate in thousandths of a frame
-    // (F<n>:1000), n zero-padded to `digits`, so that another rate can replace it in place.
-    static std::string Y4mHeader(uint32_t width, uint32_t height, FrameRate rate, int digits = 0);
+    // The Y4M stream header: 4:2:0 in BT.601, studio range (the converters' output) or the full
+    // range of a JPEG's planes. `digits` 0: the rate as the fraction it is. Otherwise the rate
+    // in thousandths of a frame (F<n>:1000), n zero-padded to `digits`, so that another rate
+    // can replace it in place.
+    static std::string Y4mHeader(uint32_t width, uint32_t height, FrameRate rate, int digits = 0,
+                                 VornCapture::YuvRange range = VornCapture::YuvRange::Video);
 
     // `rateFinal` false: the rate is provisional and RewriteRate may replace it (in a file).
     bool Open(const std::string& path, YuvContainer container, uint32_t width, uint32_t height,
-              FrameRate rate, std::string& error, bool rateFinal = true);
+              FrameRate rate, std::string& error, bool rateFinal = true,
+              VornCapture::YuvRange range = VornCapture::YuvRange::Video);
     // Writes `rate` into the Y4M header in place of the provisional one. False on standard
     // output, for raw I420, for a writer opened with a final rate, and for a rate whose
     // thousandths have more digits than the provisional one's.
@@ -59,6 +62,7 @@ private:
     uint32_t width_ = 0;
     uint32_t height_ = 0;
     int rateDigits_ = 0;  // of a provisional rate; 0: the rate is final
+    VornCapture::YuvRange range_ = VornCapture::YuvRange::Video;
     size_t headerSize_ = 0;
 };
 
