@@ -16,8 +16,9 @@ public:
     // DIB sections kept; a frame holds one until its last copy is gone.
     static constexpr int kSections = 3;
 
-    // The region of `width` x `height` from the virtual screen's top-left corner; 0 x 0: the
-    // primary screen's size. Nothing is read or created before the first Take.
+    // The region of `width` x `height` from the screen's origin, the primary screen's top-left
+    // corner (where the desktop device reads too); 0 x 0: the primary screen's size. Nothing is
+    // read or created before the first Take.
     explicit GdiScreen(std::uint32_t width = 0, std::uint32_t height = 0);
     ~GdiScreen();
     GdiScreen(const GdiScreen&) = delete;
