@@ -18,9 +18,22 @@ tone_recurrence() {
         }'
 }
 
+# ffprobe's size, rate and frame count of a Y4M, on one line.
+video_info() {
+    ffprobe -v error -count_frames -select_streams v:0 -of default=nw=1 \
+        -show_entries stream=width,height,r_frame_rate,nb_read_frames "$1" 2>&1 | tr '\n' ' '
+}
+
+# "ok" when the r_frame_rate in ffprobe's INFO lies within half of ASKED either way, else "off".
+rate_near() {
+    sed -n 's|.*r_frame_rate=\([0-9]*\)/\([0-9]*\).*|\1 \2|p' <<<"$1" |
+        awk -v asked="$2" '{ r = $2 > 0 ? $1 / $2 : 0; print (r >= asked / 2 && r <= asked * 1.5) ? "ok" : "off" }'
+}
+
 # The capture tool of a Windows build captures the registered virtual camera and microphone
-# through both delivery paths; independent readers judge the files: ffprobe the Y4M's frame
-# count, size and rate and the WAV's format, sox the tone's frequency. One test per file.
+# through both delivery paths, and the desktop by its default road; independent readers judge
+# the files: ffprobe the Y4M's frame count, size and rate and the WAV's format, sox the tone's
+# frequency. One test per file.
 capture_wine() {
     local runner=$1
     shift
@@ -36,12 +49,10 @@ capture_wine() {
         [[ $via == pull ]] && asked=3
         run_program "$runner" "camera-$via" "$BUILD_DIR/bin/vmcapture.exe" capture camera \
             "Vorn Virtual Camera" --via "$via" -s 320x240 -r "$asked" -n 10 -q -o "Z:$file"
-        info=$(ffprobe -v error -count_frames -select_streams v:0 -of default=nw=1 \
-            -show_entries stream=width,height,r_frame_rate,nb_read_frames "$file" 2>&1 | tr '\n' ' ')
+        info=$(video_info "$file")
         # Pushed frames come at the rate the pin connected at; pulled ones at the tool's pace,
-        # which the file then states as measured: within half the rate asked either way.
-        rate=$(sed -n 's|.*r_frame_rate=\([0-9]*\)/\([0-9]*\).*|\1 \2|p' <<<"$info" |
-            awk -v asked="$asked" '{ r = $2 > 0 ? $1 / $2 : 0; print (r >= asked / 2 && r <= asked * 1.5) ? "ok" : "off" }')
+        # which the file then states as measured.
+        rate=$(rate_near "$info" "$asked")
         if [[ $via == push && $info != *"r_frame_rate=10/1 "* ]]; then rate=off; fi
         # Every frame a new picture: a pulled camera must not hand back its last sample.
         distinct=$(distinct_frames "$file")
@@ -66,6 +77,19 @@ capture_wine() {
             fail "microphone via $via: vmcapture exit $RUN_RC, ffprobe: $info duration_ts=$duration, sox: ${samples} sample frames (88200 wanted), frequency ${freq:-none} (440 wanted)"
         fi
     done
+    # The desktop by the tool's default road, GDI's lent frames: a region from the top-left
+    # corner at the rate asked (a slow grab lowers the rate the file states, never its frames).
+    file=$out/desktop.y4m
+    rm -f "$file"
+    run_program "$runner" desktop "$BUILD_DIR/bin/vmcapture.exe" capture desktop -s 320x240 -r 10 \
+        -n 10 -q -o "Z:$file"
+    info=$(video_info "$file")
+    rate=$(rate_near "$info" 10)
+    if [[ $RUN_RC == 0 && $rate == ok && $info == "width=320 height=240 r_frame_rate="*" nb_read_frames=10 " ]]; then
+        PASSED=$((PASSED + 1))
+    else
+        fail "desktop: vmcapture exit $RUN_RC, ffprobe: $info"
+    fi
     # Pulled buffers follow one another: at 22050 Hz a 50 ms buffer is no whole number of the
     # tone's periods, so only a continuous tone recurs first after 2205 sample frames.
     file=$out/microphone-pull-22050.wav

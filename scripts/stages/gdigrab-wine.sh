@@ -5,10 +5,11 @@ source "$ROOT/scripts/stages/lib/media.sh"
 source "$ROOT/scripts/stages/lib/windows-ffmpeg.sh"
 
 # The desktop under Wine beside ffmpeg's gdigrab (the ffmpeg for Windows of the dshow-client
-# stage) in one run. Each program records the whole screen as fast as it goes, twice: a few
-# frames, then GDIGRAB_FRAMES more; each run has an X server of its own at the size measured,
-# a fresh Wine server, and a 16 x 16 square that changes every 5 ms, so every grab is a new
-# picture and a frame written twice shows. The two runs' difference leaves the start-up of Wine
+# stage) in one run: the tool by its default road (GDI's lent DIB sections) and through the
+# library's desktop device (--via queued), and gdigrab. Each program records the whole screen
+# as fast as it goes, twice: a few frames, then GDIGRAB_FRAMES more; each run has an X server
+# of its own at the size measured, a fresh Wine server, and a 16 x 16 square that changes every
+# 5 ms, so every grab is a new picture and a frame written twice shows. The two runs' difference leaves the start-up of Wine
 # and the X server out: frames a second, and CPU per frame of the whole process tree (the
 # program, Wine's server and service processes, the X server; the square's own CPU left out).
 # Then bench/wine's grabprofile.exe times one frame call by call at each size. Figures go to
@@ -56,11 +57,13 @@ gdigrab_bench() {
     local -A WALL=() CPU=()
     : >"$figures"
     for size in "${GDIGRAB_SIZES[@]}"; do
-        for program in vmcapture gdigrab; do
+        for program in device lent gdigrab; do
             for frames in "$GDIGRAB_SHORT" $((GDIGRAB_SHORT + GDIGRAB_FRAMES)); do
                 label=$program-$size-$frames file=$out/$label.y4m
                 rm -f "$file"
+                # The tool's default road (GDI's lent frames), or the library's desktop device.
                 local command=("$BUILD_DIR/bin/vmcapture.exe" capture desktop -r 1000 -n "$frames" -q -o "Z:$file")
+                [[ $program == device ]] && command+=(--via queued)
                 [[ $program == gdigrab ]] && command=("$FFMPEG_EXE" -hide_banner -nostdin -loglevel error
                     -f gdigrab -framerate 1000 -i desktop -frames:v "$frames" -vsync passthrough
                     -pix_fmt yuv420p -f yuv4mpegpipe -y "Z:$file")

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Hundreds of frames of both screen devices, taken directly and through their workers, leave the
-// process's GDI objects and kernel handles where they were.
+// Hundreds of frames of both screen devices, taken directly and through their workers, and of
+// the capture layer's GDI screen leave the process's GDI objects and kernel handles where they
+// were.
+#include "gdiscreen.h"
 #include "windows_support.h"
 
 using wintest::LiveGdiObjects;
@@ -82,6 +84,20 @@ TEST_F(ScreenResourcesTest, WorkersOpenedAndClosedRepeatedly) {
             EXPECT_TRUE(desktop.Close());
             EXPECT_TRUE(window.Close());
             EXPECT_GE(taken, 100u);
+        }
+    });
+}
+
+// Frames held in turns, some past the screen object's end, and screens made and dropped.
+TEST_F(ScreenResourcesTest, GdiScreenFramesHeldAndLetGo) {
+    ExpectNoGrowth([] {
+        VornCapture::VideoFrame outliving;
+        // More screens than the tolerance: one object left behind per screen shows.
+        for (int round = 0; round < 2 * kTolerance; ++round) {
+            VornCapture::GdiScreen screen(160, 120);
+            VornCapture::VideoFrame held[2];
+            for (int i = 0; i < 50; ++i) ASSERT_TRUE(screen.Take(held[i % 2])) << i;
+            outliving = held[round % 2];
         }
     });
 }

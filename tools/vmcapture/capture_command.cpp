@@ -25,6 +25,8 @@
 #include "camerasource.h"
 #include "cameramode.h"
 #include "x11screen.h"
+#else
+#include "gdiscreen.h"
 #endif
 
 namespace vmcapture {
@@ -363,7 +365,6 @@ private:
     const uint8_t* data_ = nullptr;
 };
 
-#ifndef _WIN32
 std::int64_t MonotonicNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -388,13 +389,26 @@ protected:
     VornCapture::VideoFrame frame_;
 };
 
-// The X screen's own BGRx frames, lent where the display connection keeps them, one a period
-// of the rate asked. An unchanged screen gives its last frame again (written again: the file
-// keeps its rate). A period that passed while the capture was held back is a frame lost, and
-// counted; frames are never made up afterwards.
+// The host's screen lent in its own BGRx frames: on an X display the whole screen where the
+// display connection keeps it, on Windows the region asked, copied by GDI into a DIB section.
+#ifndef _WIN32
+using HostScreen = VornCapture::X11Screen;
+HostScreen MakeHostScreen(const CaptureRequest&) { return HostScreen(); }
+#else
+using HostScreen = VornCapture::GdiScreen;
+HostScreen MakeHostScreen(const CaptureRequest& request) {
+    return HostScreen(request.width, request.height);
+}
+#endif
+
+// The host screen's frames, one a period of the rate asked. An unchanged X screen gives its
+// last frame again (written again: the file keeps its rate). A period that passed while the
+// capture was held back is a frame lost, and counted; frames are never made up afterwards.
 class ScreenFeed : public LentFeed {
 public:
-    explicit ScreenFeed(uint32_t rate) : period_(1000000000 / std::max<uint32_t>(rate, 1)) {}
+    explicit ScreenFeed(const CaptureRequest& request)
+        : screen_(MakeHostScreen(request)),
+          period_(1000000000 / std::max<uint32_t>(request.frameRate, 1)) {}
     bool Take(double& seconds, size_t& size, int waitMs) override {
         std::int64_t now = MonotonicNs();
         if (due_ == 0) due_ = now;
@@ -421,12 +435,13 @@ public:
     uint64_t Lost() const override { return lost_; }
 
 private:
-    VornCapture::X11Screen screen_;
+    HostScreen screen_;
     const std::int64_t period_;
     std::int64_t due_ = 0;
     uint64_t lost_ = 0;
 };
 
+#ifndef _WIN32
 // A camera's frames in its own format (Motion-JPEG, YUY2, NV12, I420, ...), as the camera
 // paces them. Frames it made after the first one taken that never reached the tool (numbers
 // the sequence skipped, frames of another format or size) are lost, and counted.
@@ -763,19 +778,18 @@ int RecordCompressed(Settings settings, const SourceKind& kind, const std::strin
 #endif
 }
 
-// Whether the desktop is taken as the X screen's own lent frames: the default road (no --via)
-// for the first desktop of an X display, a region from its top-left corner no larger than it.
+// Whether the desktop is taken as the host screen's own lent frames: the default road (no
+// --via) for the first desktop of an X display or of Windows, a region from its top-left corner
+// no larger than it.
 bool LentScreen(const Settings& settings, const SourceKind& kind, const CaptureRequest& request) {
-#ifndef _WIN32
     ScreenExtent screen{};
     return std::string(kind.kind) == "desktop" && settings.via.empty() &&
            !settings.selector.byName && settings.selector.index == 0 &&
-           VornCapture::X11Screen::Usable() && MeasureScreen(&screen) &&
-           request.width <= screen.width && request.height <= screen.height;
-#else
-    (void)settings, (void)kind, (void)request;
-    return false;
+#ifndef _WIN32
+           VornCapture::X11Screen::Usable() &&
 #endif
+           MeasureScreen(&screen) && request.width <= screen.width &&
+           request.height <= screen.height;
 }
 
 int Capture(Settings settings, const SourceKind& kind) {
@@ -810,14 +824,17 @@ int Capture(Settings settings, const SourceKind& kind) {
     CatchStopRequests();
     const auto start = std::chrono::steady_clock::now();
     if (LentScreen(settings, kind, request)) {
-#ifndef _WIN32
         stream.medium = Medium::Video;
         stream.width = request.width;
         stream.height = request.height;
         stream.frameRate = request.frameRate;
-        feed = std::make_unique<ScreenFeed>(request.frameRate);
+        feed = std::make_unique<ScreenFeed>(request);
+#ifndef _WIN32
         name = "X screen";
         road = "lent frames";
+#else
+        name = "Desktop";
+        road = "lent GDI frames";
 #endif
 #ifndef _WIN32
     } else if (FindOwnFormatCamera(settings, kind, camera)) {

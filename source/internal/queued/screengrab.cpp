@@ -7,6 +7,7 @@
 #include <new>
 
 #include "internal/queued/framestore.h"
+#include "internal/screencursor.h"
 
 namespace TQZCapture {
 namespace internal {
@@ -17,30 +18,6 @@ const unsigned long kMaxImageBytes = 0x7FFFFFFFul;
 unsigned long CheckedProduct(unsigned long a, unsigned long b) {
     if (a == 0 || b == 0 || a > kMaxImageBytes / b) return 0;
     return a * b;
-}
-
-void DrawCursor(HDC memory, const GrabRequest& request) {
-    CURSORINFO cursor;
-    std::memset(&cursor, 0, sizeof(cursor));
-    cursor.cbSize = sizeof(CURSORINFO);
-    ICONINFO icon;
-    std::memset(&icon, 0, sizeof(icon));
-    GetCursorInfo(&cursor);
-
-    // In 64 bits: an origin near either end of the LONG range must not wrap the position.
-    long long x = cursor.ptScreenPos.x;
-    long long y = cursor.ptScreenPos.y;
-    if (GetIconInfo(cursor.hCursor, &icon)) {
-        x -= static_cast<long long>(icon.xHotspot) + request.originX;
-        y -= static_cast<long long>(icon.yHotspot) + request.originY;
-        if (icon.hbmMask != nullptr) DeleteObject(icon.hbmMask);
-        if (icon.hbmColor != nullptr) DeleteObject(icon.hbmColor);
-    }
-    const RECT& bounds = request.cursorBounds;
-    if (x >= bounds.left && x <= bounds.right && y >= bounds.top && y <= bounds.bottom) {
-        DrawIconEx(memory, static_cast<int>(x), static_cast<int>(y), cursor.hCursor, 0, 0, 0,
-                   nullptr, DI_NORMAL | DI_COMPAT);
-    }
 }
 
 // Reads the bitmap back and hands it on. Rows come back padded to 4 bytes; for a packed image
@@ -138,7 +115,9 @@ bool GrabFrame(const GrabRequest& request, const FrameSink& deliver) {
         if (previous != nullptr) {
             if (BitBlt(memory, 0, 0, request.width, request.height, request.source, request.x,
                        request.y, SRCCOPY)) {
-                if (request.drawCursor) DrawCursor(memory, request);
+                if (request.drawCursor)
+                    DrawScreenCursor(memory, request.originX, request.originY,
+                                     request.cursorBounds);
                 // The bitmap comes out of the memory context before it is read back.
                 HBITMAP captured = static_cast<HBITMAP>(SelectObject(memory, previous));
                 if (captured != nullptr) {
