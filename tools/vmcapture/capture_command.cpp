@@ -449,10 +449,15 @@ private:
 // The portal's screen in the stream's own format (BGRx or RGBx, top row first), one frame a
 // period of the rate asked. The stream brings a frame only when the screen changed, so a period
 // with nothing newer gives the last frame again, held meanwhile (written again: the file keeps
-// its rate); that is the screen as it was. A cast that ended gives nothing more.
+// its rate); that is the screen as it was. A frame that comes a moment after its period began
+// is waited for, up to half a period, so that a screen changing at the rate asked is not written
+// as repeats beside frames passed over. A cast that ended gives nothing more.
 class PortalFeed : public LentFeed {
 public:
-    PortalFeed(VornCapture::PortalScreen& screen, uint32_t rate) : screen_(screen), pacer_(rate) {}
+    PortalFeed(VornCapture::PortalScreen& screen, uint32_t rate)
+        : screen_(screen),
+          pacer_(rate),
+          lateMs_(static_cast<int>(500 / std::max<uint32_t>(rate, 1))) {}
     bool Take(double& seconds, size_t& size, int waitMs) override {
         if (!pacer_.Due(waitMs)) return false;
         if (screen_.Ended()) {
@@ -461,7 +466,7 @@ public:
             return false;
         }
         VornCapture::VideoFrame newer;
-        if (screen_.Take(newer, 0)) {
+        if (screen_.Take(newer, lateMs_)) {
             frame_ = std::move(newer);
         } else if (frame_.planes[0].data == nullptr) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -482,6 +487,7 @@ public:
 private:
     VornCapture::PortalScreen& screen_;
     Pacer pacer_;
+    const int lateMs_;  // how long a period's frame is waited for
 };
 
 // A camera's frames in its own format (Motion-JPEG, YUY2, NV12, I420, ...), as the camera
