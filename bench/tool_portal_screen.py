@@ -12,8 +12,8 @@
 #
 # Run it inside the portal's test session (tests/portal/session.sh start DIR PRODUCER, then the
 # variables of DIR/env):
-#   /usr/bin/python3 bench/tool_portal_screen.py VMCAPTURE PRODUCER [WxH] [RATE] [SECONDS] [RUNS]
-#   (default 1920x1080, 60, 10 s, 3 runs, alternating)
+#   /usr/bin/python3 bench/tool_portal_screen.py BUILD_DIR PRODUCER [WxH] [RATE] [SECONDS] [RUNS]
+#   (the tool of BUILD_DIR/bin; default 1920x1080, 60, 10 s, 3 runs, alternating)
 import hashlib
 import os
 import statistics
@@ -27,7 +27,7 @@ from gst_measure import daemon_pid, ticks  # noqa: E402
 
 from gi.repository import Gio, GLib  # noqa: E402
 
-tool, producer_program = sys.argv[1], sys.argv[2]
+tool, producer_program = os.path.join(sys.argv[1], "bin", "vmcapture"), sys.argv[2]
 size = sys.argv[3] if len(sys.argv) > 3 else "1920x1080"
 rate = int(sys.argv[4]) if len(sys.argv) > 4 else 60
 seconds = float(sys.argv[5]) if len(sys.argv) > 5 else 10.0
