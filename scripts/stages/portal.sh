@@ -36,6 +36,7 @@ portal_session() {
         -show_entries stream=width,height,nb_read_frames -of csv=p=0 "$1")" == "640,480,10" ]]' \
         ffprobe "$out"
     portal_colour_check ffmpeg-portal-colour "$out"
+    portal_desktop_road "$tool"
     # The window picked in the portal's dialog (the backend shares the same source node).
     local window=$BUILD_ROOT/results/$CURRENT_STAGE/window.y4m
     rm -f "$window"
@@ -134,6 +135,42 @@ portal_stop_check() {
             ! compgen -G "$out.*.part" >/dev/null &&
             grep -q "stopped before the source delivered anything" "$out.err"' \
         _ "$tool" "$file" "$@"
+}
+
+# portal_desktop_road VMCAPTURE: the tool's default road for the desktop of a Wayland session
+# takes the portal's own frames, and --via queued the desktop device (on a terminal the tool names
+# its road; script(1) gives it one). Each road's whole screen at the default 20 frames a second
+# from the node's 30 has the frames asked, the screen's size and the source's picture as
+# GStreamer's converter makes it.
+portal_desktop_road() {
+    local tool=$1 dir=$BUILD_ROOT/results/$CURRENT_STAGE/desktop-road via road file
+    rm -rf "$dir" && mkdir -p "$dir"
+    gst-launch-1.0 -q videotestsrc pattern=solid-color foreground-color=0xff336699 num-buffers=1 \
+        ! video/x-raw,format=BGRx,width=640,height=480 ! videoconvert ! video/x-raw,format=I420 \
+        ! y4menc ! filesink location="$dir/reference.y4m"
+    for via in "" queued; do
+        road="the portal's own BGRx frames" file=$dir/${via:-default}.y4m
+        [[ -n $via ]] && road=$via
+        check "vmcapture-portal-road-${via:-default}" bash -c 'out=$1 road=$2
+            shift 2
+            script -qec "$(printf "%q " "$@")" /dev/null >"$out.terminal" 2>&1
+            status=$?
+            cat "$out.terminal" >&2
+            [[ $status == 0 ]] && grep -qF "($road)" "$out.terminal"' \
+            _ "$file" "$road" "$tool" capture desktop ${via:+--via "$via"} -n 20 -o "$file"
+        check "ffprobe-portal-road-${via:-default}" bash -c '[[ "$(ffprobe -v error -count_frames \
+            -select_streams v:0 -show_entries stream=width,height,nb_read_frames -of csv=p=0 \
+            "$1")" == "640,480,20" ]]' ffprobe "$file"
+        check "portal-road-${via:-default}-colours" /usr/bin/python3 \
+            "$ROOT/tests/portal/y4m_compare.py" "$file" "$dir/reference.y4m" 1 2
+    done
+    # A reader that takes nothing for a second holds the tool back: the periods that passed
+    # meanwhile are not made up afterwards, and the tool says how many frames were dropped.
+    check portal-road-dropped-said bash -c '"$1" capture desktop -n 30 -q -o - 2>"$2.err" |
+        (sleep 1; cat >"$2"); cat "$2.err" >&2
+        grep -q "^vmcapture: warning: [0-9]* frames were dropped" "$2.err" &&
+        [[ "$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 \
+            "$2")" == 30 ]]' _ "$tool" "$dir/held.y4m"
 }
 
 # portal_camera_node NAME LOG PIPELINE..: a PipeWire Video/Source node named and described

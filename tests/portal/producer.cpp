@@ -5,11 +5,14 @@
 //   vmc_test_producer NAME WIDTHxHEIGHT RATE RRGGBB [BGRx|RGBx|xRGB|xBGR [WIDTHxHEIGHT@FRAMES]]
 //
 // With the last argument the picture takes the second size after that many frames (a monitor
-// change), renegotiating the stream's format.
+// change), renegotiating the stream's format. With VMC_TEST_PRODUCER_MARK set in the environment
+// a 16 x 16 square at the top-left corner takes another grey each frame, so every frame differs
+// from the one before (for the benchmarks that count repeats).
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +30,7 @@ struct Producer {
     spa_video_format format = SPA_VIDEO_FORMAT_BGRx;
     uint64_t frames = 0;
     uint32_t nextWidth = 0, nextHeight = 0;
+    bool marked = false;              // the frame's grey square
     unsigned long long resizeAt = 0;  // 0: never
 };
 
@@ -51,6 +55,9 @@ void OnProcess(void* data) {
     if (d.data != nullptr && d.maxsize >= stride * p->height) {
         auto* bytes = static_cast<uint8_t*>(d.data);
         for (uint32_t i = 0; i < p->width * p->height; ++i) std::memcpy(bytes + i * 4, p->pixel, 4);
+        const int grey = static_cast<int>(p->frames * 53 % 256);
+        for (uint32_t y = 0; p->marked && y < 16 && y < p->height; ++y)
+            std::memset(bytes + y * stride, grey, 4 * std::min<uint32_t>(16, p->width));
         d.chunk->offset = 0;
         d.chunk->stride = static_cast<int32_t>(stride);
         d.chunk->size = stride * p->height;
@@ -112,6 +119,7 @@ int main(int argc, char** argv) {
     }
     Producer p;
     running = &p;
+    p.marked = std::getenv("VMC_TEST_PRODUCER_MARK") != nullptr;
     unsigned color = 0;
     if (std::sscanf(argv[2], "%ux%u", &p.width, &p.height) != 2 || p.width == 0 || p.height == 0 ||
         p.width > 8192 || p.height > 8192 || std::sscanf(argv[3], "%u", &p.rate) != 1 ||

@@ -24,6 +24,7 @@
 #ifndef _WIN32
 #include "camerasource.h"
 #include "cameramode.h"
+#include "portalscreen.h"
 #include "x11screen.h"
 #else
 #include "gdiscreen.h"
@@ -89,8 +90,10 @@ CommandDef Definition() {
             {"name", 0, "TEXT", "pick the source by its name, also one made of digits"},
             {"via", 0, "push|pull|queued",
              "how a camera or microphone delivers (default push; a PipeWire camera is taken in "
-             "its own format unless --via names a device class); the desktop of an X display "
-             "is taken as the screen's own frames unless --via queued asks for its device"},
+             "its own format unless --via names a device class); the desktop of an X display, "
+             "of Windows or of a Wayland session is taken as the screen's own frames unless --via "
+             "queued "
+             "asks for its device"},
             {"size", 's', "WxH",
              "frame size asked of the source: for the desktop the region from its top-left "
              "corner (default: the whole screen); a window is captured at its client size, a "
@@ -401,15 +404,13 @@ HostScreen MakeHostScreen(const CaptureRequest& request) {
 }
 #endif
 
-// The host screen's frames, one a period of the rate asked. An unchanged X screen gives its
-// last frame again (written again: the file keeps its rate). A period that passed while the
+// A screen's periods at the rate asked, from the first take on. A period that passed while the
 // capture was held back is a frame lost, and counted; frames are never made up afterwards.
-class ScreenFeed : public LentFeed {
+class Pacer {
 public:
-    explicit ScreenFeed(const CaptureRequest& request)
-        : screen_(MakeHostScreen(request)),
-          period_(1000000000 / std::max<uint32_t>(request.frameRate, 1)) {}
-    bool Take(double& seconds, size_t& size, int waitMs) override {
+    explicit Pacer(uint32_t rate) : period_(1000000000 / std::max<uint32_t>(rate, 1)) {}
+    // Waits up to `waitMs` for the next period; true once it is due.
+    bool Due(int waitMs) {
         std::int64_t now = MonotonicNs();
         if (due_ == 0) due_ = now;
         if (now < due_) {
@@ -423,25 +424,87 @@ public:
             lost_ += static_cast<uint64_t>(missed);
             due_ += missed * period_;
         }
+        return true;
+    }
+    // The period due got its frame; the next is one period on.
+    void Served() { due_ += period_; }
+    uint64_t Lost() const { return lost_; }
+
+private:
+    const std::int64_t period_;
+    std::int64_t due_ = 0;
+    uint64_t lost_ = 0;
+};
+
+// The host screen's own BGRx frames, one a period of the rate asked. An unchanged X screen gives
+// its last frame again (written again: the file keeps its rate).
+class ScreenFeed : public LentFeed {
+public:
+    explicit ScreenFeed(const CaptureRequest& request)
+        : screen_(MakeHostScreen(request)), pacer_(request.frameRate) {}
+    bool Take(double& seconds, size_t& size, int waitMs) override {
+        if (!pacer_.Due(waitMs)) return false;
         frame_ = VornCapture::VideoFrame{};  // its copy of the screen goes back first
         if (!screen_.Take(frame_)) {
             // Not readable now: the pump's timeout ends a screen that stays so.
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             return false;
         }
-        due_ += period_;
+        pacer_.Served();
         return Hand(seconds, size);
     }
-    uint64_t Lost() const override { return lost_; }
+    uint64_t Lost() const override { return pacer_.Lost(); }
 
 private:
     HostScreen screen_;
-    const std::int64_t period_;
-    std::int64_t due_ = 0;
-    uint64_t lost_ = 0;
+    Pacer pacer_;
 };
 
 #ifndef _WIN32
+// The portal's screen in the stream's own format (BGRx or RGBx, top row first), one frame a
+// period of the rate asked. The stream brings a frame only when the screen changed, so a period
+// with nothing newer gives the last frame again, held meanwhile (written again: the file keeps
+// its rate); that is the screen as it was. A frame that comes a moment after its period began
+// is waited for, up to half a period, so that a screen changing at the rate asked is not written
+// as repeats beside frames passed over. A cast that ended gives nothing more.
+class PortalFeed : public LentFeed {
+public:
+    PortalFeed(VornCapture::PortalScreen& screen, uint32_t rate)
+        : screen_(screen),
+          pacer_(rate),
+          lateMs_(static_cast<int>(500 / std::max<uint32_t>(rate, 1))) {}
+    bool Take(double& seconds, size_t& size, int waitMs) override {
+        if (!pacer_.Due(waitMs)) return false;
+        if (screen_.Ended()) {
+            // The pump's timeout ends the capture, which says the source stopped delivering.
+            std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+            return false;
+        }
+        VornCapture::VideoFrame newer;
+        if (screen_.Take(newer, lateMs_)) {
+            frame_ = std::move(newer);
+        } else if (frame_.planes[0].data == nullptr) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            return false;
+        }
+        pacer_.Served();
+        // The frame stands for this period, whenever the screen last changed.
+        seconds = static_cast<double>(MonotonicNs()) / 1e9;
+        size = frame_.planes[0].length;
+        return true;
+    }
+    uint64_t Lost() const override { return pacer_.Lost(); }
+    void Close() override {
+        LentFeed::Close();
+        screen_.Close();
+    }
+
+private:
+    VornCapture::PortalScreen& screen_;
+    Pacer pacer_;
+    const int lateMs_;  // how long a period's frame is waited for
+};
+
 // A camera's frames in its own format (Motion-JPEG, YUY2, NV12, I420, ...), as the camera
 // paces them. Frames it made after the first one taken that never reached the tool (numbers
 // the sequence skipped, frames of another format or size) are lost, and counted.
@@ -792,6 +855,24 @@ bool LentScreen(const Settings& settings, const SourceKind& kind, const CaptureR
            request.height <= screen.height;
 }
 
+#ifndef _WIN32
+// Whether the desktop is taken as the portal's own frames: the default road (no --via) for the
+// first desktop of a Wayland session whose cast hands packed RGB frames that hold the region
+// asked. Opening it waits for the cast to start (the desktop's dialog) and for its first frame;
+// where it cannot be had the desktop device reads the screen, and says what it gets.
+bool OpenPortalScreen(const Settings& settings, const SourceKind& kind,
+                      const CaptureRequest& request, VornCapture::PortalScreen& screen) {
+    std::string why;
+    if (std::string(kind.kind) != "desktop" || !settings.via.empty() || settings.selector.byName ||
+        settings.selector.index != 0 || !VornCapture::PortalScreen::InUse() ||
+        !screen.Open(why, static_cast<int>(std::min(settings.timeout, 60.0) * 1000)))
+        return false;
+    if (request.width <= screen.Width() && request.height <= screen.Height()) return true;
+    screen.Close();
+    return false;
+}
+#endif
+
 int Capture(Settings settings, const SourceKind& kind) {
     std::string error;
     const std::string container = ContainerOf(settings.format, settings.output);
@@ -815,6 +896,7 @@ int Capture(Settings settings, const SourceKind& kind) {
     std::unique_ptr<Source> source;
 #ifndef _WIN32
     VornCapture::CameraSource camera;  // outlives the feed that reads it
+    VornCapture::PortalScreen portal;  // so does the portal's screen
 #endif
     std::unique_ptr<Feed> feed;
     StreamFormat stream;
@@ -837,6 +919,19 @@ int Capture(Settings settings, const SourceKind& kind) {
         road = "lent GDI frames";
 #endif
 #ifndef _WIN32
+    } else if (OpenPortalScreen(settings, kind, request, portal)) {
+        stream.medium = Medium::Video;
+        stream.width = request.width;
+        stream.height = request.height;
+        stream.frameRate = request.frameRate;
+        feed = std::make_unique<PortalFeed>(portal, request.frameRate);
+        name = "portal's screen";
+        road = std::string("the portal's own ") + VornCapture::PixelFormatName(portal.Format()) +
+               " frames";
+    } else if (StopRequested()) {
+        // The stop came while the portal's dialog was open.
+        ReportError(kStoppedBeforeFirstFrame);
+        return kExitNoSource;
     } else if (FindOwnFormatCamera(settings, kind, camera)) {
         const CameraMode& mode =
             *VornCapture::ChooseCameraMode(camera.Modes(), request, VornCapture::kRawFirst);
