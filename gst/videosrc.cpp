@@ -217,6 +217,10 @@ struct VideoState : vorngst::ElementState {
     VornCapture::X11Screen screen;
     VornCapture::PortalScreen portal;
     bool portalScreen = false;
+    // The portal's last frame, given again while the compositor sends nothing newer (it sends
+    // a frame only when the screen changed), and when it was taken (monotonic, ns).
+    VornCapture::VideoFrame portalHeld;
+    gint64 portalHeldAtNs = 0;
     uint64_t skippedSeen = 0;
     gint64 nextDueNs = 0;
     uint64_t lastSequence = 0;
@@ -320,6 +324,7 @@ struct VideoState : vorngst::ElementState {
     void End() override {
         probed = false;
         direct = false;
+        portalHeld = VornCapture::VideoFrame{};
         portal.Close();
         portalScreen = false;
         camera.Close();
@@ -636,12 +641,12 @@ struct VideoState : vorngst::ElementState {
         }
         nextDueNs = nextDueNs + period < now ? now : nextDueNs + period;
 
-        // The portal's next frame; or the X screen now, once a copy of it is free (every copy
-        // may be held downstream: wait for one to come back).
+        // The portal's next frame, or its last one again while the screen is still; or the X
+        // screen now, once a copy of it is free (every copy may be held downstream: wait for
+        // one to come back).
         VornCapture::VideoFrame frame;
         const GstFlowReturn taken =
-            portalScreen ? Await([&] { return portal.Take(frame, kTakeWaitMs); },
-                                 [&] { return portal.Ended(); }, "the portal's screen")
+            portalScreen ? TakePortal(frame, period)
                          : Await(
                                [&] {
                                    if (screen.Take(frame)) return true;
@@ -679,6 +684,31 @@ struct VideoState : vorngst::ElementState {
             skippedSeen = portal.Skipped();
         }
         return Deliver(frame, lend, out);
+    }
+
+    // The portal's next frame, waited for up to half a period. Where none came and the cast runs
+    // on, the screen is still: its last frame again, the same picture under the same sequence
+    // number, stamped as now on that frame's clock (its time plus the time since it came).
+    // Before any frame, and once the cast ended, as Await says.
+    GstFlowReturn TakePortal(VornCapture::VideoFrame& frame, gint64 periodNs) {
+        const int waitMs = static_cast<int>(std::min<gint64>(periodNs / 2000000 + 1, 500));
+        if (portal.Take(frame, waitMs)) {
+            portalHeld = frame;
+            portalHeldAtNs = g_get_monotonic_time() * 1000;
+            return GST_FLOW_OK;
+        }
+        if (portalHeld.planes[0].data == nullptr || portal.Ended()) {
+            const GstFlowReturn taken =
+                Await([&] { return portal.Take(frame, kTakeWaitMs); },
+                      [&] { return portal.Ended(); }, "the portal's screen");
+            if (taken != GST_FLOW_OK) return taken;
+            portalHeld = frame;
+            portalHeldAtNs = g_get_monotonic_time() * 1000;
+            return GST_FLOW_OK;
+        }
+        frame = portalHeld;
+        frame.timeNs += g_get_monotonic_time() * 1000 - portalHeldAtNs;
+        return GST_FLOW_OK;
     }
 
     // A buffer over the frame's own bytes, read-only, its planes (which lie in one block, in

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <cstdlib>
 #include <fstream>
@@ -51,6 +52,8 @@ public:
         Steer(source.substr(0, source.find(':')));
     }
     bool Running() const { return producer_->Running(); }
+    // The picture stops, as a compositor's stream does while the screen does not change.
+    void Still(bool still) { producer_->Signal(still ? SIGSTOP : SIGCONT); }
 
 private:
     // The node the test backend hands out from the next cast on.
@@ -199,6 +202,45 @@ TEST_F(PortalScreenTest, HeldFramesStayAsTheyWereWithASlowConsumer) {
     EXPECT_GT(moved, 0) << "the picture never moved: the test sees no rewriting";
     gst_element_set_state(pipeline, GST_STATE_NULL);
     for (Held& h : held) gst_sample_unref(h.sample);
+    gst_object_unref(sink);
+    gst_object_unref(pipeline);
+}
+
+// A compositor sends a frame only when the screen changed: while it sends nothing the element
+// gives the last frame again at the rate negotiated, stamped on, for longer than the silence
+// after which a source that delivers nothing is an error; new frames follow once it sends again.
+TEST_F(PortalScreenTest, AStillScreenGivesItsLastFrameAgain) {
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(
+        "vornvideosrc kind=desktop world=host ! video/x-raw,format=BGRx,framerate=30/1 ! "
+        "appsink name=out sync=false",
+        &error);
+    ASSERT_NE(nullptr, pipeline) << (error != nullptr ? error->message : "");
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    auto pull = [&] { return gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND); };
+    GstSample* last = pull();
+    ASSERT_NE(nullptr, last);
+    picture_->Still(true);
+    int repeats = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(7);
+    while (std::chrono::steady_clock::now() < until) {
+        GstSample* sample = pull();
+        if (sample == nullptr) break;
+        EXPECT_GT(GST_BUFFER_PTS(gst_sample_get_buffer(sample)),
+                  GST_BUFFER_PTS(gst_sample_get_buffer(last)));
+        gst_sample_unref(last);
+        last = sample;
+        ++repeats;
+    }
+    picture_->Still(false);
+    // 30 a second asked: well over one a second even on a loaded machine.
+    EXPECT_GT(repeats, 7 * 5) << "frames stopped while the screen was still";
+    GstSample* after = pull();
+    EXPECT_NE(nullptr, after) << "no frame once the picture came back";
+    if (after != nullptr) gst_sample_unref(after);
+    gst_sample_unref(last);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(sink);
     gst_object_unref(pipeline);
 }

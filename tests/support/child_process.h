@@ -33,6 +33,10 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Running() const { return pid_ > 0; }
+    // SIGSTOP and SIGCONT: a program that stops answering for a while, and comes back.
+    void Signal(int number) {
+        if (pid_ > 0) kill(pid_, number);
+    }
     void Kill() {
         if (pid_ <= 0) return;
         kill(pid_, SIGKILL);
