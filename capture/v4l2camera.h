@@ -67,7 +67,6 @@ private:
     std::vector<CameraMode> modes_;
     std::vector<std::uint32_t> pixelFormats_;  // the driver's format of each mode
     CameraMode mode_;
-    std::uint32_t pixelFormat_ = 0;
     std::unique_ptr<VornWorld::host::V4l2LendingStream> stream_;
     std::uint64_t lastSequence_ = 0;
     std::uint64_t taken_ = 0;
