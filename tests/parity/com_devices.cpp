@@ -68,18 +68,9 @@ INSTANTIATE_TEST_SUITE_P(Categories, DeviceParity, ::testing::ValuesIn(kCategori
 // one RGB24 frame of the asked size. (Wine's own graph has no such converter; the registered
 // virtual devices bring one.)
 TEST_F(ComTest, YuvCameraReachesAnRgbGrabberThroughAConverter) {
-    Ref<ICreateDevEnum> devices;
-    ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_ICreateDevEnum, devices.Void()),
-              S_OK);
-    Ref<IEnumMoniker> monikers;
-    if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.Out(), 0) != S_OK) {
-        GTEST_SKIP() << "no camera listed";
-    }
-    Ref<IMoniker> moniker;
-    ASSERT_EQ(monikers->Next(1, moniker.Out(), nullptr), S_OK);
     Ref<IBaseFilter> camera, grabberFilter, renderer;
-    ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, camera.Void()), S_OK);
+    *camera.Out() = comtest::BindDevice(CLSID_VideoInputDeviceCategory, 0);
+    if (!camera) GTEST_SKIP() << "no camera listed";
     Ref<IGraphBuilder> graph;
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                graph.Void()),
@@ -100,17 +91,12 @@ TEST_F(ComTest, YuvCameraReachesAnRgbGrabberThroughAConverter) {
     ASSERT_EQ(graph->AddFilter(camera.get(), L"Camera"), S_OK);
     ASSERT_EQ(graph->AddFilter(grabberFilter.get(), L"Grabber"), S_OK);
     ASSERT_EQ(graph->AddFilter(renderer.get(), L"Renderer"), S_OK);
-    const auto pin = [](IBaseFilter* filter, int index, Ref<IPin>& into) {
-        Ref<IEnumPins> pins;
-        ASSERT_EQ(filter->EnumPins(pins.Out()), S_OK);
-        if (index > 0) pins->Skip(static_cast<ULONG>(index));
-        ASSERT_EQ(pins->Next(1, into.Out(), nullptr), S_OK);
-    };
     Ref<IPin> output, grabberIn, grabberOut, rendererIn;
-    pin(camera.get(), 0, output);
-    pin(grabberFilter.get(), 0, grabberIn);
-    pin(grabberFilter.get(), 1, grabberOut);
-    pin(renderer.get(), 0, rendererIn);
+    *output.Out() = comtest::FirstPin(camera.get(), PINDIR_OUTPUT);
+    *grabberIn.Out() = comtest::FirstPin(grabberFilter.get(), PINDIR_INPUT);
+    *grabberOut.Out() = comtest::FirstPin(grabberFilter.get(), PINDIR_OUTPUT);
+    *rendererIn.Out() = comtest::FirstPin(renderer.get(), PINDIR_INPUT);
+    ASSERT_TRUE(output && grabberIn && grabberOut && rendererIn);
 
     // The first YUV capability (I420 or YUY2) becomes the pin's format.
     Ref<IAMStreamConfig> config;
@@ -130,9 +116,7 @@ TEST_F(ComTest, YuvCameraReachesAnRgbGrabberThroughAConverter) {
             width = info->bmiHeader.biWidth;
             height = info->bmiHeader.biHeight;
         }
-        CoTaskMemFree(type->pbFormat);
-        if (type->pUnk != nullptr) type->pUnk->Release();
-        CoTaskMemFree(type);
+        comtest::DeleteType(type);
     }
     if (width == 0) GTEST_SKIP() << "the camera offers no YUV format";
 
