@@ -46,14 +46,6 @@ protected:
         return directions;
     }
 
-    static IPin* PinAt(IBaseFilter* filter, ULONG index) {
-        Ref<IEnumPins> pins;
-        filter->EnumPins(pins.Out());
-        if (index > 0) pins->Skip(index);
-        IPin* pin = nullptr;
-        return pins->Next(1, &pin, nullptr) == S_OK ? pin : nullptr;
-    }
-
     Ref<IGraphBuilder> graph_;
     Ref<IBaseFilter> grabberFilter_;
     Ref<ISampleGrabber> grabber_;
@@ -102,7 +94,7 @@ TEST_F(GraphParity, GrabberAndRendererPins) {
               (std::vector<PIN_DIRECTION>{PINDIR_INPUT, PINDIR_OUTPUT}));
     EXPECT_EQ(Directions(renderer_.get()), std::vector<PIN_DIRECTION>{PINDIR_INPUT});
     Ref<IPin> output;
-    *output.Out() = PinAt(grabberFilter_.get(), 1);
+    *output.Out() = comtest::FirstPin(grabberFilter_.get(), PINDIR_OUTPUT);
     ASSERT_TRUE(output);
     PIN_INFO info;
     ASSERT_EQ(output->QueryPinInfo(&info), S_OK);
@@ -132,8 +124,8 @@ TEST_F(GraphParity, GrabberBeforeAnySample) {
     EXPECT_EQ(found.get(), renderer_.get());
     // The grabber's output has nothing to pass on while its input is unconnected.
     Ref<IPin> out, in;
-    *out.Out() = PinAt(grabberFilter_.get(), 1);
-    *in.Out() = PinAt(renderer_.get(), 0);
+    *out.Out() = comtest::FirstPin(grabberFilter_.get(), PINDIR_OUTPUT);
+    *in.Out() = comtest::FirstPin(renderer_.get(), PINDIR_INPUT);
     EXPECT_TRUE(FAILED(graph_->Connect(out.get(), in.get())));
 }
 
@@ -176,8 +168,8 @@ TEST_F(GraphParity, NamesConnectionsAndTheBuilderGraph) {
     EXPECT_EQ(std::wstring(info.achName), L"Grabber 0001");
     if (info.pGraph != nullptr) info.pGraph->Release();
     Ref<IPin> out, in;
-    *out.Out() = PinAt(grabberFilter_.get(), 1);
-    *in.Out() = PinAt(renderer_.get(), 0);
+    *out.Out() = comtest::FirstPin(grabberFilter_.get(), PINDIR_OUTPUT);
+    *in.Out() = comtest::FirstPin(renderer_.get(), PINDIR_INPUT);
     EXPECT_EQ(graph_->ConnectDirect(out.get(), in.get(), nullptr), VFW_E_NO_ACCEPTABLE_TYPES);
     EXPECT_EQ(graph_->Disconnect(in.get()), S_FALSE);
     Ref<ICaptureGraphBuilder2> builder;
