@@ -23,8 +23,7 @@ using VornSignal::PixelLayout;
 constexpr size_t kPage = 4096;
 
 bool Compressed(uint32_t fourcc) {
-    return fourcc == V4L2_PIX_FMT_MJPEG || fourcc == V4L2_PIX_FMT_JPEG ||
-           fourcc == V4L2_PIX_FMT_H264;
+    return fourcc == V4L2_PIX_FMT_MJPEG || fourcc == V4L2_PIX_FMT_H264;
 }
 
 // Bytes per pixel of the first plane of a format with lines (0: a compressed one).
@@ -138,7 +137,6 @@ std::vector<BYTE> PaintFrame(uint32_t fourcc, uint32_t width, uint32_t height, u
             break;
         }
         case V4L2_PIX_FMT_MJPEG:
-        case V4L2_PIX_FMT_JPEG:
             out = EncodeJpeg(Paint(PixelLayout::RGB24, width, height, index), width, height);
             break;
         default:
@@ -185,17 +183,11 @@ struct FakeV4l2::Node {
 };
 
 struct FakeV4l2::Handle {
-    struct Buffer {
-        BYTE* memory;
-        size_t length;
-        bool queued = false;
-        bool mapped = false;
-    };
     int fd = -1;
     Node* node = nullptr;
     uint32_t fourcc = 0, width = 0, height = 0, stride = 0, sizeImage = 0;
     double rate = 30;
-    std::vector<Buffer> buffers;
+    std::vector<BufferState> buffers;
     std::deque<uint32_t> queue;
     bool streaming = false;
     bool signalled = false;
@@ -256,12 +248,9 @@ uint32_t FakeV4l2::LastStreamed() {
 
 std::vector<FakeV4l2::BufferState> FakeV4l2::Buffers(int number) {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<BufferState> states;
     auto found = nodes_.find(number);
-    if (found == nodes_.end() || found->second->owner == nullptr) return states;
-    for (const Handle::Buffer& buffer : found->second->owner->buffers)
-        states.push_back({buffer.memory, buffer.length, buffer.queued, buffer.mapped});
-    return states;
+    if (found == nodes_.end() || found->second->owner == nullptr) return {};
+    return found->second->owner->buffers;
 }
 
 std::vector<std::string> FakeV4l2::Names(const std::string& folder) {
@@ -332,7 +321,7 @@ FakeV4l2::Handle* FakeV4l2::Find(int fd) {
 }
 
 void FakeV4l2::FreeBuffers(Handle& handle) {
-    for (Handle::Buffer& buffer : handle.buffers) {
+    for (BufferState& buffer : handle.buffers) {
         if (buffer.mapped) --liveMappings_;  // a mapping left behind: counted until now
         munmap(buffer.memory, buffer.length);
     }
@@ -479,7 +468,7 @@ int FakeV4l2::Query(Handle& handle, unsigned long request, void* record) {
             if (request_->memory != V4L2_MEMORY_MMAP) return EINVAL;
             if (handle.streaming || (node.owner != nullptr && node.owner != &handle)) return EBUSY;
             if (handle.sizeImage == 0) return EINVAL;
-            for (const Handle::Buffer& buffer : handle.buffers)
+            for (const BufferState& buffer : handle.buffers)
                 if (buffer.mapped) return EBUSY;
             FreeBuffers(handle);
             const uint32_t count = std::min<uint32_t>(request_->count, 8);
@@ -498,7 +487,7 @@ int FakeV4l2::Query(Handle& handle, unsigned long request, void* record) {
         case VIDIOC_QBUF: {
             auto* buffer = static_cast<v4l2_buffer*>(record);
             if (buffer->index >= handle.buffers.size()) return EINVAL;
-            Handle::Buffer& ours = handle.buffers[buffer->index];
+            BufferState& ours = handle.buffers[buffer->index];
             if (request == VIDIOC_QBUF) {
                 if (ours.queued) return EINVAL;
                 ours.queued = true;
@@ -520,7 +509,7 @@ int FakeV4l2::Query(Handle& handle, unsigned long request, void* record) {
                 return EAGAIN;
             const uint32_t index = handle.queue.front();
             handle.queue.pop_front();
-            Handle::Buffer& ours = handle.buffers[index];
+            BufferState& ours = handle.buffers[index];
             ours.queued = false;
             uint32_t number = handle.sequence++;
             while (faults.skipped.count(number) != 0) number = handle.sequence++;
@@ -563,7 +552,7 @@ int FakeV4l2::Query(Handle& handle, unsigned long request, void* record) {
                 return 0;
             }
             handle.streaming = false;
-            for (Handle::Buffer& buffer : handle.buffers) buffer.queued = false;
+            for (BufferState& buffer : handle.buffers) buffer.queued = false;
             handle.queue.clear();
             return 0;
         }
@@ -580,7 +569,7 @@ void* FakeV4l2::Mmap(size_t length, int, int, int fd, off_t offset) {
         return MAP_FAILED;
     }
     for (size_t i = 0; i < handle->buffers.size(); ++i) {
-        Handle::Buffer& buffer = handle->buffers[i];
+        BufferState& buffer = handle->buffers[i];
         if (static_cast<off_t>(i * buffer.length) != offset || length > buffer.length ||
             buffer.mapped)
             continue;
@@ -595,7 +584,7 @@ void* FakeV4l2::Mmap(size_t length, int, int, int fd, off_t offset) {
 int FakeV4l2::Munmap(void* start, size_t) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& entry : handles_)
-        for (Handle::Buffer& buffer : entry.second->buffers)
+        for (BufferState& buffer : entry.second->buffers)
             if (buffer.memory == start && buffer.mapped) {
                 buffer.mapped = false;
                 --liveMappings_;

@@ -91,10 +91,10 @@ public:
 
     // The buffers of the descriptor that holds node N's, as the driver sees them now.
     struct BufferState {
-        const BYTE* memory;
+        BYTE* memory;
         size_t length;
-        bool queued;  // in the driver's queue (not handed out)
-        bool mapped;
+        bool queued = false;  // in the driver's queue (not handed out)
+        bool mapped = false;
     };
     std::vector<BufferState> Buffers(int number);
 
