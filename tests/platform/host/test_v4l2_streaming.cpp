@@ -257,10 +257,8 @@ TEST(V4l2Jpeg, FramesWithoutHuffmanTablesDecodeLikeWholeOnes) {
     EXPECT_TRUE(unpacker.Unpack(whole.data(), whole.size(), fromBare.data())) << "and after it";
 }
 
-// Captures `frames` frames through the push device and checks each one's pixels: the test
-// picture's frames in order, none repeated.
-void PushAndCheck(unsigned width, unsigned height, unsigned rate, uint32_t fourcc, int frames = 3) {
-    Sink sink;
+// Opens the push device at that mode, waits for `frames` frames into `sink`, closes it.
+void Push(Sink& sink, unsigned width, unsigned height, unsigned rate, int frames) {
     TQZUSBVideoDevice device;
     ASSERT_TRUE(OpenPush(device, sink, width, height, rate));
     EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= frames; }));
@@ -268,6 +266,13 @@ void PushAndCheck(unsigned width, unsigned height, unsigned rate, uint32_t fourc
     EXPECT_TRUE(device.Close());
     device.OnCloseAFter();
     EXPECT_EQ(std::make_pair(width, height), std::make_pair(device.Width, device.Height));
+}
+
+// Captures `frames` frames through the push device and checks each one's pixels: the test
+// picture's frames in order, none repeated.
+void PushAndCheck(unsigned width, unsigned height, unsigned rate, uint32_t fourcc, int frames = 3) {
+    Sink sink;
+    Push(sink, width, height, rate, frames);
     const std::vector<int> shown = Shown(sink, fourcc, width, height);
     ASSERT_GE(shown.size(), static_cast<size_t>(frames));
     int previous = -1;
@@ -343,13 +348,7 @@ TEST_F(V4l2Streaming, A720pRequestAt30GetsTheWebcamsMotionJpegModeAtTheFirstAtte
     Publish(List());
     const unsigned long decodedBefore = VornWorld::host::V4l2Counts().delivered;
     Sink sink;
-    {
-        TQZUSBVideoDevice device;
-        ASSERT_TRUE(OpenPush(device, sink, 1280, 720, 30));
-        EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 4; }));
-        EXPECT_TRUE(device.Close());
-        device.OnCloseAFter();
-    }
+    Push(sink, 1280, 720, 30, 4);
     const std::vector<VornWorld::FormatRequest> asked =
         VornWorld::Activity(VornWorld::Devices(MediaKind::Video).at(0)).formats;
     ASSERT_FALSE(asked.empty());
@@ -498,13 +497,7 @@ TEST_F(V4l2Streaming, BrokenJpegFramesAreDroppedAndCounted) {
     Publish(List());
     const Counts before = Counts::Now();
     Sink sink;
-    {
-        TQZUSBVideoDevice device;
-        ASSERT_TRUE(OpenPush(device, sink, 320, 240, 30));
-        EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 5; }));
-        device.Close();
-        device.OnCloseAFter();
-    }
+    Push(sink, 320, 240, 30, 5);
     EXPECT_EQ(3u, Counts::Now().dropped - before.dropped);
     std::vector<int> shown = Shown(sink, V4L2_PIX_FMT_MJPEG, 320, 240);
     shown.resize(5);
