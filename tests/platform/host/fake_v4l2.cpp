@@ -26,7 +26,8 @@ bool Compressed(uint32_t fourcc) {
     return fourcc == V4L2_PIX_FMT_MJPEG || fourcc == V4L2_PIX_FMT_H264;
 }
 
-// Bytes per pixel of the first plane of a format with lines (0: a compressed one).
+// Bytes per pixel of the first plane of a format with lines (0: a compressed one, 1: the 4:2:0
+// formats with their chroma in planes of their own).
 uint32_t LineBytesPerPixel(uint32_t fourcc) {
     switch (fourcc) {
         case V4L2_PIX_FMT_YUYV:
@@ -44,8 +45,6 @@ uint32_t LineBytesPerPixel(uint32_t fourcc) {
             return 0;
     }
 }
-
-bool Planar(uint32_t fourcc) { return LineBytesPerPixel(fourcc) == 1; }
 
 std::vector<BYTE> Paint(PixelLayout layout, uint32_t width, uint32_t height, uint64_t index) {
     std::vector<BYTE> frame(VornSignal::FrameBytes(layout, width, height)), scratch;
@@ -436,10 +435,10 @@ int FakeV4l2::Query(Handle& handle, unsigned long request, void* record) {
                 handle.stride = bytes == 0 ? 0 : handle.width * bytes + camera.padding;
                 const uint32_t h = handle.height, halfH = (h + 1) / 2;
                 handle.sizeImage =
-                    bytes == 0 ? static_cast<uint32_t>(tjBufSize(static_cast<int>(handle.width),
-                                                                 static_cast<int>(h), TJSAMP_422))
-                    : Planar(handle.fourcc) ? handle.stride * h + handle.stride * halfH
-                                            : handle.stride * h;
+                    bytes == 0   ? static_cast<uint32_t>(tjBufSize(static_cast<int>(handle.width),
+                                                                   static_cast<int>(h), TJSAMP_422))
+                    : bytes == 1 ? handle.stride * h + handle.stride * halfH
+                                 : handle.stride * h;
             }
             pix = {};
             pix.pixelformat = handle.fourcc;
