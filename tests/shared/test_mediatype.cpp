@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "shared/mediatype.h"
+#include "shared/streamcaps.h"
 
 namespace {
 
@@ -77,13 +78,7 @@ TEST(SharedMediaType, VideoTypesCarryTheirFrameSizeAndASaturatedBitRate) {
 }
 
 TEST(SharedMediaType, AudioTypesAreOneBlockASample) {
-    WAVEFORMATEX wave{};
-    wave.wFormatTag = WAVE_FORMAT_PCM;
-    wave.nChannels = 2;
-    wave.nSamplesPerSec = 48000;
-    wave.wBitsPerSample = 16;
-    wave.nBlockAlign = 4;
-    wave.nAvgBytesPerSec = 192000;
+    WAVEFORMATEX wave = VornMedia::PcmWave(2, 16, 48000);
     wave.cbSize = 22;  // extra bytes the type must not claim
     MediaType type = MediaType::Audio(wave);
     ASSERT_NE(type.Wave(), nullptr);
@@ -93,7 +88,6 @@ TEST(SharedMediaType, AudioTypesAreOneBlockASample) {
     EXPECT_EQ(type.VideoInfo(), nullptr);
 }
 
-// A format block shorter than its header is no header.
 TEST(SharedMediaType, ShortFormatBlocksGiveNoHeader) {
     BYTE block[sizeof(VIDEOINFOHEADER)] = {};
     for (const GUID* format : {&FORMAT_VideoInfo, &FORMAT_WaveFormatEx}) {

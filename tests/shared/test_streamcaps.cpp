@@ -2,6 +2,8 @@
 // The stream configuration records of both stacks' capture pins, from a range of formats.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "shared/streamcaps.h"
 
 namespace {
@@ -35,32 +37,26 @@ TEST(SharedStreamCaps, VideoRecordsSpanTheRangeAndItsBitRates) {
         SCOPED_TRACE(c.name);
         const VIDEO_STREAM_CONFIG_CAPS r = VornMedia::VideoCapsRecord(c.range);
         EXPECT_TRUE(IsEqualGUID(r.guid, FORMAT_VideoInfo));
-        EXPECT_EQ(r.MinOutputSize.cx, c.range.width);
-        EXPECT_EQ(r.MinOutputSize.cy, c.range.height);
-        EXPECT_EQ(r.MaxOutputSize.cx, c.range.maxWidth);
-        EXPECT_EQ(r.MaxOutputSize.cy, c.range.maxHeight);
-        EXPECT_EQ(r.InputSize.cx, c.range.maxWidth);
-        EXPECT_EQ(r.MinCroppingSize.cx, c.range.width);
-        EXPECT_EQ(r.MaxCroppingSize.cy, c.range.maxHeight);
-        EXPECT_EQ(r.OutputGranularityX, c.range.granularityX);
-        EXPECT_EQ(r.OutputGranularityY, c.range.granularityY);
-        EXPECT_EQ(r.MinFrameInterval, c.range.shortestInterval);
-        EXPECT_EQ(r.MaxFrameInterval, c.range.longestInterval);
-        EXPECT_EQ(r.MinBitsPerSecond, c.minBits);
-        EXPECT_EQ(r.MaxBitsPerSecond, c.maxBits);
+        const VideoRange& g = c.range;
+        EXPECT_EQ(
+            (std::vector<long long>{g.width, g.height, g.maxWidth, g.maxHeight, g.maxWidth, g.width,
+                                    g.maxHeight, g.granularityX, g.granularityY, g.shortestInterval,
+                                    g.longestInterval, c.minBits, c.maxBits}),
+            (std::vector<long long>{r.MinOutputSize.cx, r.MinOutputSize.cy, r.MaxOutputSize.cx,
+                                    r.MaxOutputSize.cy, r.InputSize.cx, r.MinCroppingSize.cx,
+                                    r.MaxCroppingSize.cy, r.OutputGranularityX,
+                                    r.OutputGranularityY, r.MinFrameInterval, r.MaxFrameInterval,
+                                    r.MinBitsPerSecond, r.MaxBitsPerSecond}));
     }
 }
 
 TEST(SharedStreamCaps, AudioRecordsAndWaveFormats) {
     const AUDIO_STREAM_CONFIG_CAPS r = VornMedia::AudioCapsRecord({1, 2, 8, 24, 8000, 48000});
     EXPECT_TRUE(IsEqualGUID(r.guid, MEDIATYPE_Audio));
-    EXPECT_EQ(r.MinimumChannels, 1u);
-    EXPECT_EQ(r.MaximumChannels, 2u);
-    EXPECT_EQ(r.MinimumBitsPerSample, 8u);
-    EXPECT_EQ(r.MaximumBitsPerSample, 24u);
-    EXPECT_EQ(r.BitsPerSampleGranularity, 8u);
-    EXPECT_EQ(r.MinimumSampleFrequency, 8000u);
-    EXPECT_EQ(r.MaximumSampleFrequency, 48000u);
+    EXPECT_EQ((std::vector<ULONG>{1, 2, 8, 24, 8, 8000, 48000}),
+              (std::vector<ULONG>{r.MinimumChannels, r.MaximumChannels, r.MinimumBitsPerSample,
+                                  r.MaximumBitsPerSample, r.BitsPerSampleGranularity,
+                                  r.MinimumSampleFrequency, r.MaximumSampleFrequency}));
 
     struct Case {
         WORD channels, bits;

@@ -15,16 +15,7 @@ using namespace TQZCapture::internal;
 
 VideoCapability Cap(HRESULT status, const GUID& major, const GUID& sub, bool header, LONG w, LONG h,
                     SIZE largest = {1920, 1080}) {
-    VideoCapability cap;
-    cap.status = status;
-    cap.typed = true;
-    cap.majortype = major;
-    cap.subtype = sub;
-    cap.videoInfo = header;
-    cap.width = w;
-    cap.height = h;
-    cap.largest = largest;
-    return cap;
+    return {status, true, major, sub, header, w, h, largest};
 }
 
 // A pin's listing with one trap of each kind before the usable entries.
@@ -154,12 +145,11 @@ TEST(FormatChoice, WaveRecordsDeriveAlignmentAndRateFromTheirFields) {
         WAVEFORMATEX wave = {};
         wave.cbSize = 7;  // not a field the writer owns
         WritePcm(wave, c.rate, c.bits, c.channels);
-        EXPECT_EQ(WAVE_FORMAT_PCM, wave.wFormatTag);
-        EXPECT_EQ(c.rate, wave.nSamplesPerSec);
-        EXPECT_EQ(c.channels, wave.nChannels);
-        EXPECT_EQ(c.bits, wave.wBitsPerSample);
-        EXPECT_EQ(c.align, wave.nBlockAlign) << c.bits << " x " << c.channels;
-        EXPECT_EQ(c.bytesPerSecond, wave.nAvgBytesPerSec) << c.bits << " x " << c.channels;
+        EXPECT_EQ((std::vector<DWORD>{WAVE_FORMAT_PCM, c.rate, c.channels, c.bits, c.align,
+                                      c.bytesPerSecond}),
+                  (std::vector<DWORD>{wave.wFormatTag, wave.nSamplesPerSec, wave.nChannels,
+                                      wave.wBitsPerSample, wave.nBlockAlign, wave.nAvgBytesPerSec}))
+            << c.bits << " x " << c.channels;
         EXPECT_EQ(7, wave.cbSize);
     }
 }
@@ -190,10 +180,9 @@ TEST(FormatChoice, PullRecordAndBufferSuggestion) {
                                                c.recordChannels, 6, 0.05, suggestion))
             << c.rate << " Hz " << c.bits << " bits " << c.channels;
         if (!c.made) continue;
-        EXPECT_EQ(6, suggestion.cBuffers);
-        EXPECT_EQ(c.buffer, suggestion.cbBuffer);
-        EXPECT_EQ(c.align, suggestion.cbAlign);
-        EXPECT_EQ(0, suggestion.cbPrefix);
+        EXPECT_EQ((std::vector<LONG>{6, c.buffer, c.align, 0}),
+                  (std::vector<LONG>{suggestion.cBuffers, suggestion.cbBuffer, suggestion.cbAlign,
+                                     suggestion.cbPrefix}));
     }
 }
 

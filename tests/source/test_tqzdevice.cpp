@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "tqzaudiodevice.h"
+#include "tqzcameradevice.h"
+#include "tqzusbaudiodevice.h"
+#include "tqzusbvideodevice.h"
 #include "tqzvideodevice.h"
+#include "tqzvoicedevice.h"
 
 #include <gtest/gtest.h>
 
@@ -59,4 +63,28 @@ TEST(TQZDevice, CopiesCarryEveryField) {
     EXPECT_EQ(FieldsOf(audioAssigned), FieldsOf(audio));
     videoCopy.Name = "changed";
     EXPECT_EQ(video.Name, "cam");
+}
+
+// A device made from a pointer to another takes its description only: its capture fields keep
+// the class's defaults, and a null pointer gives a device like a new one.
+template <class Device>
+class FromPointerTest : public ::testing::Test {};
+using CaptureDevices =
+    ::testing::Types<TQZCameraDevice, TQZVoiceDevice, TQZUSBVideoDevice, TQZUSBAudioDevice>;
+TYPED_TEST_SUITE(FromPointerTest, CaptureDevices);
+
+void ChangeCaptureFields(TQZVideoDevice& device) {
+    device.Width = 1280, device.Height = 720, device.FrameRate = 5, device.UserParam3 = 7;
+}
+void ChangeCaptureFields(TQZAudioDevice& device) {
+    device.SampleRate = 8000, device.BitsPerSample = 8, device.Channels = 1;
+}
+
+TYPED_TEST(FromPointerTest, TakesTheDescriptionOnly) {
+    TypeParam source;
+    Describe(source, "capture", 3);
+    ChangeCaptureFields(source);
+    const TypeParam copy(&source), fresh;
+    EXPECT_EQ(DescriptionOf(source) + "|" + CaptureFieldsOf(fresh), FieldsOf(copy));
+    EXPECT_EQ(FieldsOf(fresh), FieldsOf(TypeParam(static_cast<const TypeParam*>(nullptr))));
 }

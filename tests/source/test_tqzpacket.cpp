@@ -80,16 +80,22 @@ TEST(TQZPacket, PartialAndDegenerateCopies) {
 
     TQZPacket& alias = packet;
     packet = alias;
-    EXPECT_TRUE(packet.CopyFrom(&alias));
+    packet = std::move(alias);
+    EXPECT_TRUE(packet.CopyFrom(&alias) && packet.CopyFrom(static_cast<const TQZDevice*>(&alias)));
     EXPECT_EQ(BytesOf(packet), "0123456789");
+    EXPECT_EQ(packet.Name, "cam");
 
     EXPECT_FALSE(packet.CopyFrom(static_cast<TQZPacket*>(nullptr)));
     EXPECT_EQ(packet.Size(), 0u);
     EXPECT_EQ(packet.Name, "cam");
+    // The bytes alone from null: the description stays.
+    packet.Append(reinterpret_cast<const unsigned char*>("ab"), 2, 0);
+    EXPECT_FALSE(packet.CopyFrom(static_cast<const TQZMemory*>(nullptr)));
+    EXPECT_EQ(BytesOf(packet) + "|" + packet.Name, "|cam");
 }
 
 TEST(TQZFrame, CloneCopiesEverythingCopyFromOnlyTheDescription) {
-    TQZFrame empty(nullptr, 0, DataTypeI420, DeviceTypeVideo);
+    TQZFrame empty(nullptr, 0xFFFFFFFFu, DataTypeI420, DeviceTypeVideo);
     EXPECT_TRUE(empty.empty());
     EXPECT_EQ(empty.DataType, 3);
     EXPECT_EQ(empty.DeviceType, 1);
@@ -110,7 +116,8 @@ TEST(TQZFrame, CloneCopiesEverythingCopyFromOnlyTheDescription) {
 
     TQZFrame& alias = target;
     target = alias;
-    EXPECT_EQ(BytesOf(target), "xy");
+    EXPECT_TRUE(target.CloneFrom(&alias) && target.CopyFrom(&alias));
+    EXPECT_EQ(BytesOf(target) + "|" + target.Name, "xy|src");
     EXPECT_FALSE(target.CloneFrom(nullptr));
     EXPECT_TRUE(target.empty());
     EXPECT_FALSE(target.CopyFrom(nullptr));

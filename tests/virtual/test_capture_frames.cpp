@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "media_fixture.h"
 #include "sources.h"
-#include "vorn/control/faults.h"
-#include "vorn/control/media.h"
 
 namespace {
 
@@ -41,14 +40,8 @@ std::unique_ptr<Source> OpenSource(const char* kind, std::string& error) {
     return source;
 }
 
-class CaptureFramesTest : public ::testing::TestWithParam<const char*> {
-protected:
-    void SetUp() override {
-        VornWorld::ClearFaults();
-        VornWorld::ResetMedia();
-    }
-    void TearDown() override { EXPECT_EQ(0, VornWorld::LiveStreamingThreads()); }
-};
+class CaptureFramesTest : public MediaDeviceTest,
+                          public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(CaptureFramesTest, FramesAreTheDevicesRowsNumberedAndLentWhileHeld) {
     std::string error;

@@ -7,9 +7,8 @@
 #include <vector>
 
 #include "delivery.h"
+#include "media_fixture.h"
 #include "tqzcameradevice.h"
-#include "vorn/control/faults.h"
-#include "vorn/control/media.h"
 
 namespace {
 
@@ -25,22 +24,16 @@ VornWorld::DeviceId AddStillCamera() {
     return VornWorld::AddDevice(still, 0);
 }
 
-class ToolPullSourceTest : public ::testing::Test {
+class ToolPullSourceTest : public MediaDeviceTest {
 protected:
     void SetUp() override {
-        VornWorld::ClearFaults();
-        VornWorld::ResetMedia();
+        MediaDeviceTest::SetUp();
         camera_ = AddStillCamera();
         description_.Index = 0;
         request_.sizeGiven = true;
         request_.width = request_.height = 2;
         request_.frameRate = 30;
     }
-    void TearDown() override {
-        VornWorld::ClearFaults();
-        EXPECT_EQ(0, VornWorld::LiveStreamingThreads());
-    }
-
     VornWorld::DeviceId camera_ = VornWorld::kNoDevice;
     TQZCapture::TQZCameraDevice description_;
     CaptureRequest request_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tqzenumdevice.h"
@@ -35,24 +36,17 @@ protected:
     }
 };
 
-struct Listed {
-    unsigned int index;
-    std::string name;
-};
+// Each device of a set as its index and name (its caption checked to be the name).
+using Listed = std::pair<unsigned int, std::string>;
 
 template <class Set>
 std::vector<Listed> Contents(Set& set) {
     std::vector<Listed> out;
     for (auto* device : *set.GetList()) {
         EXPECT_EQ(device->Name, device->Caption);
-        out.push_back({device->Index, device->Name});
+        out.emplace_back(device->Index, device->Name);
     }
     return out;
-}
-
-bool operator==(const Listed& a, const Listed& b) { return a.index == b.index && a.name == b.name; }
-std::ostream& operator<<(std::ostream& os, const Listed& l) {
-    return os << "{" << l.index << ", \"" << l.name << "\"}";
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "graphprobes.h"
 #include "media_fixture.h"
 #include "polling.h"
 
@@ -52,19 +53,6 @@ private:
         if (frames == 1) second = time;
         ++frames;
     }
-};
-
-// Reaches the protected graph operations.
-class VideoProbe : public TQZUSBVideoDevice {
-public:
-    using TQZUSBVideoDevice::SetVideoCapFormat;
-    using TQZUSBVideoDevice::UpdateVideoCapOpt;
-};
-
-class AudioProbe : public TQZUSBAudioDevice {
-public:
-    using TQZUSBAudioDevice::SetAudioCapFormat;
-    using TQZUSBAudioDevice::UpdateAudioCapOpt;
 };
 
 VornWorld::DeviceId OnlyDevice(const VornWorld::DeviceConfig& config) {
@@ -248,8 +236,8 @@ TEST_F(PushDeviceTest, FormatsThatDoNotFitNeverReachThePin) {
     VornWorld::FailCall("CoCreateInstance:SampleGrabber", 0, VornWorld::kAlways);
     const VornWorld::DeviceId camera = VornWorld::Devices(MediaKind::Video).at(0);
     const VornWorld::DeviceId mic = VornWorld::Devices(MediaKind::Audio).at(0);
-    VideoProbe video;
-    AudioProbe audio;
+    VideoGraphProbe video;
+    AudioGraphProbe audio;
     EXPECT_FALSE(video.Open() || audio.Open());
     ASSERT_TRUE(video.CaptureFilter && audio.CaptureFilter);
     const size_t requests =

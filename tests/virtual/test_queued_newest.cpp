@@ -9,23 +9,15 @@
 #include <string>
 #include <thread>
 
+#include "media_fixture.h"
 #include "sources.h"
-#include "vorn/control/faults.h"
-#include "vorn/control/media.h"
 
 namespace {
 
 using VornCapture::Source;
 using VornCapture::VideoFrame;
 
-class QueuedNewestTest : public ::testing::TestWithParam<int> {
-protected:
-    void SetUp() override {
-        VornWorld::ClearFaults();
-        VornWorld::ResetMedia();
-    }
-    void TearDown() override { EXPECT_EQ(0, VornWorld::LiveStreamingThreads()); }
-};
+class QueuedNewestTest : public MediaDeviceTest, public ::testing::WithParamInterface<int> {};
 
 // The parameter: how long the consumer is away between two takes, in ms.
 TEST_P(QueuedNewestTest, ASlowConsumerFindsTheNewestFramesAndTheRestCountedLost) {

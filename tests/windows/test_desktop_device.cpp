@@ -1,10 +1,17 @@
 // SPDX-License-Identifier: MIT
-// The desktop device against the real screen: a borderless window with a known picture covers
-// the screen's top-left corner, so the frame's content is known.
+// The desktop device, and the capture layer's GDI screen beside it, against the real screen: a
+// borderless window with a known picture covers the screen's top-left corner, so the frame's
+// content is known; the GDI screen's frames keep their pixels while they are held.
+#include <cstring>
+#include <vector>
+
+#include "gdiscreen.h"
 #include "tqzenumdevice.h"
 #include "windows_support.h"
 
 using TQZCapture::TQZPacket;
+using VornCapture::GdiScreen;
+using VornCapture::VideoFrame;
 using wintest::PixelAt;
 using wintest::Quadrants;
 using wintest::TestWindow;
@@ -12,6 +19,7 @@ using wintest::TestWindow;
 namespace {
 
 const Quadrants kPicture{0x00402080, 0x00208040, 0x00804020, 0x0060A0E0};
+const Quadrants kOther{0x00102030, 0x00304050, 0x00506070, 0x00708090};
 
 // The window covers (0, 0)-(800, 600): the default 640 x 480 region lies inside it.
 const int kWindowWidth = 800, kWindowHeight = 600;
@@ -28,6 +36,13 @@ void ExpectPicture(const TQZPacket& frame, int width, int height) {
     }
 }
 
+// The pixel (x, y) of a BGRx top-down frame as 0xRRGGBB.
+uint32_t FramePixel(const VideoFrame& frame, int x, int y) {
+    const uint8_t* p = frame.planes[0].data + static_cast<size_t>(y) * frame.planes[0].stride +
+                       static_cast<size_t>(x) * 4;
+    return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+}
+
 class DesktopDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -38,6 +53,7 @@ protected:
     }
     std::unique_ptr<TestWindow> window_;
 };
+using GdiScreenTest = DesktopDeviceTest;
 
 }  // namespace
 
@@ -48,18 +64,6 @@ TEST_F(DesktopDeviceTest, DefaultFrameIsTheScreensTopLeft640x480) {
     ASSERT_EQ(921600u, frame->Size());
     EXPECT_EQ(TQZCapture::DataTypeRGB24, frame->DataType);
     ExpectPicture(*frame, 640, 480);
-}
-
-TEST_F(DesktopDeviceTest, OtherSizesKeepPackedRows) {
-    for (auto [width, height] : {std::pair{7u, 5u}, {333u, 222u}, {800u, 600u}}) {
-        Desktop device;
-        device.Width = width;
-        device.Height = height;
-        TQZPacket* frame = device.Grab();
-        ASSERT_NE(nullptr, frame) << width;
-        ASSERT_EQ(width * height * 3, frame->Size()) << width;
-        ExpectPicture(*frame, static_cast<int>(width), static_cast<int>(height));
-    }
 }
 
 TEST_F(DesktopDeviceTest, CursorIsDrawnAtItsPositionLessItsHotSpot) {
@@ -108,4 +112,69 @@ TEST_F(DesktopDeviceTest, PausedDeviceDeliversNothingUntilResumed) {
     EXPECT_TRUE(wintest::WaitFor([&] { return device.Packets.Count() > 0; }));
     EXPECT_TRUE(device.Pause());  // paused again: Close must still return
     EXPECT_TRUE(device.Close());
+}
+
+// Pixel for pixel, the cursor included: the desktop device's packed bottom-up 24-bit rows
+// turned over, at sizes odd and even.
+TEST_F(GdiScreenTest, FrameEqualsTheDesktopDevicesOfTheSameRegion) {
+    HCURSOR cross = LoadCursor(nullptr, IDC_CROSS);
+    ASSERT_TRUE(wintest::ShowCursorOver(window_->Handle(), POINT{300, 200}, cross));
+    for (auto [width, height] : {std::pair{7, 5}, {333, 222}, {640, 480}, {800, 600}}) {
+        GdiScreen screen(width, height);
+        VideoFrame frame;
+        ASSERT_TRUE(screen.Take(frame)) << width;
+        ASSERT_EQ(VornCapture::Validate(frame), VornCapture::FrameError::None);
+        EXPECT_EQ(VornCapture::PixelFormat::BGRx, frame.format);
+        EXPECT_EQ(VornCapture::Orientation::TopDown, frame.orientation);
+        ASSERT_EQ(static_cast<size_t>(width) * 4, frame.planes[0].stride);
+        Desktop device;
+        device.Width = static_cast<unsigned>(width);
+        device.Height = static_cast<unsigned>(height);
+        TQZCapture::TQZPacket* packet = device.Grab();
+        ASSERT_NE(nullptr, packet) << width;
+        ASSERT_EQ(static_cast<unsigned long>(width * height * 3), packet->Size());  // packed rows
+        int differing = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                differing += FramePixel(frame, x, y) !=
+                             wintest::PixelAt(packet->Bytes(), width * 3, height, x, y);
+        EXPECT_EQ(0, differing) << width << "x" << height;
+        const int x = width * 7 / 8, y = height * 7 / 8;
+        EXPECT_EQ(kPicture.At(x, y, kWindowWidth, kWindowHeight), FramePixel(frame, x, y));
+    }
+}
+
+TEST_F(GdiScreenTest, HeldFramesKeepTheirPixelsUntilEverySectionIsHeld) {
+    GdiScreen screen(160, 120);
+    VideoFrame first;
+    ASSERT_TRUE(screen.Take(first));
+    const std::vector<uint8_t> kept(first.planes[0].data,
+                                    first.planes[0].data + first.planes[0].length);
+    TestWindow cover("vmc gdi screen cover", kWindowWidth, kWindowHeight, 0, 0, kOther, WS_POPUP);
+    std::vector<VideoFrame> held{first};
+    for (int i = 1; i < GdiScreen::kSections; ++i) {
+        VideoFrame later;
+        ASSERT_TRUE(screen.Take(later)) << i;
+        EXPECT_EQ(held.back().sequence + 1, later.sequence);
+        EXPECT_GE(later.timeNs, held.back().timeNs);
+        EXPECT_EQ(kOther.topLeft, FramePixel(later, 10, 10));
+        held.push_back(later);
+    }
+    EXPECT_EQ(0, std::memcmp(kept.data(), first.planes[0].data, kept.size()));
+    EXPECT_EQ(kPicture.topLeft, FramePixel(first, 10, 10));
+    VideoFrame refused;
+    EXPECT_FALSE(screen.Take(refused)) << "every section is held";
+    held.erase(held.begin() + 1);
+    VideoFrame again;
+    ASSERT_TRUE(screen.Take(again));
+    EXPECT_EQ(kOther.topLeft, FramePixel(again, 10, 10));
+    EXPECT_EQ(0, std::memcmp(kept.data(), first.planes[0].data, kept.size()));
+}
+
+TEST(GdiScreenSizes, RefusedRegionsGiveNoFrame) {
+    for (auto [width, height] : {std::pair{VornCapture::kMaxSide + 1, 16u}, {16u, 100000u}}) {
+        GdiScreen screen(width, height);
+        VideoFrame frame;
+        EXPECT_FALSE(screen.Take(frame)) << width << "x" << height;
+    }
 }

@@ -16,6 +16,7 @@
 
 #include "com_objects.h"
 #include "freshgrab.h"
+#include "polling.h"
 #include "shared/mediatype.h"
 #include "shared/testsignal.h"
 #include "shared/vdevice_classes.h"
@@ -129,66 +130,60 @@ double ToneFrequency(const std::vector<unsigned char>& pcm, unsigned rate, unsig
         rate);
 }
 
-// Polls `done` every 20 ms for up to `milliseconds`.
-void Poll(const std::function<bool()>& done, DWORD milliseconds) {
-    for (DWORD waited = 0; waited < milliseconds && !done(); waited += 20) Sleep(20);
-}
-
-// Video frames as the push device hands them over.
-class FrameSink : public ICaptureVideoCallBack {
+// What a push device hands over: each frame or buffer with its time, until `wanted` bytes came.
+class Sink : public ICaptureVideoCallBack, public ICaptureAudioCallBack {
 public:
-    struct Frame {
+    struct Chunk {
         double time;
         std::vector<unsigned char> bytes;
     };
+    explicit Sink(size_t wanted) : wanted_(wanted) {}
     void OnVideoStart() override {}
     void OnVideoStop() override {}
     void OnVideoPause(bool) override {}
     void OnVideoError(unsigned int) override {}
     void OnVideoFrame(double time, unsigned char* data, long length) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (frames_.size() < 8 && data != nullptr && length > 0)
-            frames_.push_back({time, std::vector<unsigned char>(data, data + length)});
+        Keep(time, data, length);
     }
-    std::vector<Frame> Take(size_t count, DWORD milliseconds) {
-        Poll([&] { return Collected().size() >= count; }, milliseconds);
-        return Collected();
-    }
-    std::vector<Frame> Collected() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return frames_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<Frame> frames_;
-};
-
-// Audio as the push device hands it over, up to a byte count.
-class SoundSink : public ICaptureAudioCallBack {
-public:
-    explicit SoundSink(size_t wanted) : wanted_(wanted) {}
     void OnAudioStart() override {}
     void OnAudioStop() override {}
     void OnAudioError(unsigned int) override {}
-    void OnAudioFrame(double, unsigned char* data, long length) override {
+    void OnAudioFrame(double time, unsigned char* data, long length) override {
+        Keep(time, data, length);
+    }
+    // Opens `device` with this sink through every hook a host calls, waits up to 5 s for the
+    // bytes wanted, and closes it again; what came, in order.
+    template <class Device>
+    std::vector<Chunk> Capture(Device& device) {
+        device.OnOpenBefore(Callback(device));
+        EXPECT_TRUE(device.Open());
+        device.OnOpenAFter();
+        vmc_test::Eventually([this] { return Held() >= wanted_; });
+        device.OnCloseBefore();
+        EXPECT_TRUE(device.Close());
+        device.OnCloseAFter();
         std::lock_guard<std::mutex> lock(mutex_);
-        if (data != nullptr && length > 0 && bytes_.size() < wanted_)
-            bytes_.insert(bytes_.end(), data, data + length);
+        return chunks_;
     }
-    std::vector<unsigned char> Take(DWORD milliseconds) {
-        Poll([&] { return Collected().size() >= wanted_; }, milliseconds);
-        return Collected();
-    }
-    std::vector<unsigned char> Collected() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return bytes_;
-    }
+    ICaptureVideoCallBack* Callback(TQZUSBVideoDevice&) { return this; }
+    ICaptureAudioCallBack* Callback(TQZUSBAudioDevice&) { return this; }
 
 private:
+    size_t Held() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return held_;
+    }
+    void Keep(double time, unsigned char* data, long length) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (data == nullptr || length <= 0 || held_ >= wanted_) return;
+        chunks_.push_back({time, std::vector<unsigned char>(data, data + length)});
+        held_ += static_cast<size_t>(length);
+    }
+
     const size_t wanted_;
+    size_t held_ = 0;
     std::mutex mutex_;
-    std::vector<unsigned char> bytes_;
+    std::vector<Chunk> chunks_;
 };
 
 }  // namespace
@@ -210,21 +205,13 @@ class PushCameraTest : public VirtualDevicesTest,
 
 TEST_P(PushCameraTest, DeliversTheTestPictureAtTheNegotiatedSizeAndRate) {
     const VideoCase c = GetParam();
-    TQZUSBVideoDeviceSet set;
-    TQZEnumDevice::EnumVideoDevice(set);
-    TQZUSBVideoDevice* device = set.GetByName(kCameras[0]);
+    TQZEnumDevice all;
+    TQZUSBVideoDevice* device = all.VideoDevices.GetByName(kCameras[0]);
     ASSERT_NE(nullptr, device);
     device->Width = c.width;
     device->Height = c.height;
     device->FrameRate = c.frameRate;
-    FrameSink sink;
-    device->OnOpenBefore(&sink);
-    ASSERT_TRUE(device->Open());
-    device->OnOpenAFter();
-    const std::vector<FrameSink::Frame> frames = sink.Take(5, 5000);
-    device->OnCloseBefore();
-    EXPECT_TRUE(device->Close());
-    device->OnCloseAFter();
+    const std::vector<Sink::Chunk> frames = Sink(5 * c.width * c.height * 3).Capture(*device);
     EXPECT_EQ(c.width, device->Width);
     EXPECT_EQ(c.height, device->Height);
     ASSERT_GE(frames.size(), 5u);
@@ -308,22 +295,16 @@ class MicrophoneTest : public VirtualDevicesTest,
 
 TEST_P(MicrophoneTest, PushDeliversTheToneInTheNegotiatedFormat) {
     const AudioCase c = GetParam();
-    TQZUSBAudioDeviceSet set;
-    TQZEnumDevice::EnumAudioDevice(set);
-    TQZUSBAudioDevice* device = set.GetByName(kMicrophones[0]);
+    TQZEnumDevice all;
+    TQZUSBAudioDevice* device = all.AudioDevices.GetByName(kMicrophones[0]);
     ASSERT_NE(nullptr, device);
     device->SampleRate = c.rate;
     device->BitsPerSample = c.bits;
     device->Channels = c.channels;
     const size_t halfSecond = c.rate * c.bits / 8 * c.channels / 2;
-    SoundSink sink(halfSecond);
-    device->OnOpenBefore(&sink);
-    ASSERT_TRUE(device->Open());
-    device->OnOpenAFter();
-    const std::vector<unsigned char> pcm = sink.Take(5000);
-    device->OnCloseBefore();
-    EXPECT_TRUE(device->Close());
-    device->OnCloseAFter();
+    std::vector<unsigned char> pcm;
+    for (const Sink::Chunk& buffer : Sink(halfSecond).Capture(*device))
+        pcm.insert(pcm.end(), buffer.bytes.begin(), buffer.bytes.end());
     ASSERT_GE(pcm.size(), halfSecond);
     EXPECT_NEAR(VornSignal::kToneFrequency, ToneFrequency(pcm, c.rate, c.bits, c.channels), 5.0);
 }
@@ -658,40 +639,33 @@ TEST_F(VirtualDevicesTest, OpenCloseCyclesLeaveNothingBehind) {
     TQZUSBAudioDevice* sound = all.AudioDevices.GetByName(kMicrophones[0]);
     TQZVoiceDevice* voice = all.VoiceDevices.GetByName(kMicrophones[0]);
     ASSERT_TRUE(push && camera && sound && voice);
-    FrameSink frames;
-    SoundSink pcm(1);
-    push->OnOpenBefore(&frames);
-    sound->OnOpenBefore(&pcm);
-    struct Case {
+    Sink sink(0);
+    push->OnOpenBefore(sink.Callback(*push));
+    sound->OnOpenBefore(sink.Callback(*sound));
+    // A push device runs a while between Open and Close; a pulled one grabs a sample.
+    const auto pushed = [](TQZDevice* device) -> std::function<bool()> {
+        return [device] {
+            const bool opened = device->Open();
+            Sleep(100);
+            return opened && device->Close();
+        };
+    };
+    const auto pulled = [](TQZDevice* device) -> std::function<bool()> {
+        return [device] { return device->Open() && device->Get()->Size() > 0 && device->Close(); };
+    };
+    const struct {
         const char* name;
         std::function<bool()> cycle;
         long systemHandles;  // per cycle
-    };
-    const Case cases[] = {
+    } cases[] = {
         // The camera's first format is I420: the graph finds the converter for the grabber.
-        {"push camera",
-         [&] {
-             const bool opened = push->Open();
-             Sleep(100);
-             return opened && push->Close();
-         },
-         kHandlesPerGraph + kHandlesPerFilterSearch},
-        {"push microphone",
-         [&] {
-             const bool opened = sound->Open();
-             Sleep(100);
-             return opened && sound->Close();
-         },
-         kHandlesPerGraph},
-        {"pull camera",
-         [&] { return camera->Open() && camera->Get()->Size() > 0 && camera->Close(); },
-         kHandlesPerGraph},
-        {"pull microphone",
-         [&] { return voice->Open() && voice->Get()->Size() > 0 && voice->Close(); },
-         kHandlesPerGraph},
+        {"push camera", pushed(push), kHandlesPerGraph + kHandlesPerFilterSearch},
+        {"push microphone", pushed(sound), kHandlesPerGraph},
+        {"pull camera", pulled(camera), kHandlesPerGraph},
+        {"pull microphone", pulled(voice), kHandlesPerGraph},
     };
     const int cycles = 5;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         // The first cycles load the DLLs and start the system's own threads.
         ASSERT_TRUE(c.cycle() && c.cycle()) << c.name;
         const long handles = wintest::OpenHandles(), threads = wintest::LiveThreads();

@@ -217,21 +217,16 @@ inline POINT HotSpot(HCURSOR cursor) {
 inline std::vector<uint32_t> CursorOver(uint32_t background, HCURSOR cursor, int size, int x,
                                         int y) {
     std::vector<uint32_t> pixels(static_cast<size_t>(size) * size, 0);
-    HDC screen = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
+    MemoryCanvas canvas(size, size);
     HBRUSH brush = CreateSolidBrush(ToColorRef(background));
     RECT all{0, 0, size, size};
-    FillRect(memory, &all, brush);
+    FillRect(canvas.Dc(), &all, brush);
     DeleteObject(brush);
-    DrawIconEx(memory, x, y, cursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
-    SelectObject(memory, previous);
+    DrawIconEx(canvas.Dc(), x, y, cursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
+    canvas.Deselect();
     BITMAPINFO info = DibHeader(size, -size, 32);
-    GetDIBits(memory, bitmap, 0, static_cast<UINT>(size), pixels.data(), &info, DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    DeleteDC(screen);
+    GetDIBits(canvas.Dc(), canvas.Bitmap(), 0, static_cast<UINT>(size), pixels.data(), &info,
+              DIB_RGB_COLORS);
     for (uint32_t& pixel : pixels) pixel &= 0x00FFFFFF;
     return pixels;
 }
