@@ -6,7 +6,8 @@
 # Environment: VMC_BUILD_ROOT (results and scratch folders, default the build folder's parent),
 # VMC_JOBS (parallel jobs, default the core count), VMC_TEST_TIMEOUT (seconds per program,
 # default 1200), VMC_FUZZ_SECONDS (seconds per fuzz target, default 12), VMC_WINEPREFIX and
-# VMC_WINE32 (scripts/fixtures/wine-prefix.sh), VMC_WITH_DEPS (the setup stage).
+# VMC_WINE32 (scripts/fixtures/wine-prefix.sh), VMC_WITH_DEPS (the setup stage),
+# VMC_GDIGRAB_SIZES (the gdigrab-wine stage).
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 JOBS=${VMC_JOBS:-$(nproc 2>/dev/null || echo 2)}
