@@ -154,21 +154,17 @@ TEST(XScreen, OnAnXvfbOfItsOwn) {
     }
     const std::string name = ":" + std::to_string(number);
     const std::string screen = std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24";
-    std::vector<gchar*> serverArgs = {xvfb,
-                                      const_cast<gchar*>(name.c_str()),
-                                      const_cast<gchar*>("-screen"),
-                                      const_cast<gchar*>("0"),
-                                      const_cast<gchar*>(screen.c_str()),
-                                      const_cast<gchar*>("-nolisten"),
-                                      const_cast<gchar*>("tcp"),
-                                      nullptr};
+    gchar** serverArgs = g_strsplit(
+        (std::string(xvfb) + " " + name + " -screen 0 " + screen + " -nolisten tcp").c_str(), " ",
+        -1);
     GPid server = 0;
     ASSERT_TRUE(g_spawn_async(
-        nullptr, serverArgs.data(), nullptr,
+        nullptr, serverArgs, nullptr,
         static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
                                  G_SPAWN_STDERR_TO_DEV_NULL),
         nullptr, nullptr, &server, nullptr));
     g_free(xvfb);
+    g_strfreev(serverArgs);
     const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
     for (int i = 0; i < 100 && !g_file_test(socket.c_str(), G_FILE_TEST_EXISTS); ++i)
         g_usleep(50000);

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <thread>
 
+#include "gdicanvas.h"
 #include "host/x11/pixels.h"
+#include "host_support.h"
 #include "tqzenumdevice.h"
 #include "tqzwindowdeviceset.h"
 #include "x11_fixture.h"
@@ -38,19 +41,12 @@ std::vector<std::string> OrderOf(const std::vector<std::string>& titles,
     return order;
 }
 
-RECT RectOf(HWND w, bool client) {
+// A window's outer (or client) rectangle: left, top, right, bottom.
+using Rect = std::array<LONG, 4>;
+Rect RectOf(HWND w, bool client) {
     RECT r{-1, -1, -1, -1};
     EXPECT_TRUE(client ? GetClientRect(w, &r) : GetWindowRect(w, &r));
-    return r;
-}
-
-::testing::AssertionResult SameRect(const RECT& a, const RECT& b) {
-    if (a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure()
-           << "{" << a.left << "," << a.top << "," << a.right << "," << a.bottom << "} vs {"
-           << b.left << "," << b.top << "," << b.right << "," << b.bottom << "}";
+    return {r.left, r.top, r.right, r.bottom};
 }
 
 TEST_F(X11Test, TheScreenIsTheXScreen) {
@@ -61,7 +57,7 @@ TEST_F(X11Test, TheScreenIsTheXScreen) {
     EXPECT_EQ(width_, GetDeviceCaps(screen, HORZRES));
     EXPECT_EQ(height_, GetDeviceCaps(screen, VERTRES));
     ReleaseDC(nullptr, screen);
-    EXPECT_TRUE(SameRect(RECT{0, 0, width_, height_}, RectOf(desktop, false)));
+    EXPECT_EQ((Rect{0, 0, width_, height_}), RectOf(desktop, false));
     EXPECT_EQ(width_, VornWorld::ScreenSize().cx);
     // The control API does not pretend to shape the host's display.
     EXPECT_FALSE(VornWorld::SetScreenSize(640, 480));
@@ -131,19 +127,13 @@ TEST_F(X11Test, ReadsOfTheScreenFollowEveryChange) {
 
     // A bitmap that still reads the last frame's pixels: the next read cannot update them in
     // place, and the bitmap keeps what the screen showed when it was copied.
-    HDC screen = GetDC(nullptr);
-    ASSERT_NE(nullptr, screen);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP held = CreateCompatibleBitmap(screen, width_, height_);
-    HGDIOBJ old = SelectObject(memory, held);
-    ASSERT_TRUE(BitBlt(memory, 0, 0, width_, height_, screen, 0, 0, SRCCOPY));
-    Fill(w, 50, 50, 10, 10, 0x30C0A0);
-    expect("drawn while held", {{150, 450, 0x30C0A0}, {110, 410, 0xE0C020}});
-    EXPECT_EQ(0x604020u, GetPixel(memory, 150, 450)) << "the held copy changed";
-    SelectObject(memory, old);
-    DeleteObject(held);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    {
+        MemoryCanvas held(width_, height_);
+        ASSERT_TRUE(BitBlt(held.Dc(), 0, 0, width_, height_, held.Screen(), 0, 0, SRCCOPY));
+        Fill(w, 50, 50, 10, 10, 0x30C0A0);
+        expect("drawn while held", {{150, 450, 0x30C0A0}, {110, 410, 0xE0C020}});
+        EXPECT_EQ(0x604020u, GetPixel(held.Dc(), 150, 450)) << "the held copy changed";
+    }
     Fill(w, 0, 0, 5, 5, 0x102030);
     expect("let go", {{150, 450, 0x30C0A0}, {100, 400, 0x102030}, {110, 410, 0xE0C020}});
 }
@@ -197,8 +187,8 @@ TEST_F(X11Test, WindowsAreListedTopFirstWithTitlesAndOwners) {
 TEST_F(X11Test, RectanglesFollowGeometryFramesAndExtents) {
     // A bare window: its border is the frame.
     ::Window bare = MakeWindow("Bare", 40, 50, 100, 60, 0x808080, getpid(), 3);
-    EXPECT_TRUE(SameRect(RECT{40, 50, 146, 116}, RectOf(Handle(bare), false)));
-    EXPECT_TRUE(SameRect(RECT{0, 0, 100, 60}, RectOf(Handle(bare), true)));
+    EXPECT_EQ((Rect{40, 50, 146, 116}), RectOf(Handle(bare), false));
+    EXPECT_EQ((Rect{0, 0, 100, 60}), RectOf(Handle(bare), true));
 
     // A window a window manager would frame: reparented into a frame, listed in
     // _NET_CLIENT_LIST; its outer rectangle is the frame's.
@@ -210,8 +200,8 @@ TEST_F(X11Test, RectanglesFollowGeometryFramesAndExtents) {
     SetProperty(root_, "_NET_CLIENT_LIST", XA_WINDOW, 32, clients, 1);
     XSync(display_, False);
     WaitViewable(client);
-    EXPECT_TRUE(SameRect(RECT{300, 200, 480, 340}, RectOf(Handle(client), false)));
-    EXPECT_TRUE(SameRect(RECT{0, 0, 160, 100}, RectOf(Handle(client), true)));
+    EXPECT_EQ((Rect{300, 200, 480, 340}), RectOf(Handle(client), false));
+    EXPECT_EQ((Rect{0, 0, 160, 100}), RectOf(Handle(client), true));
     EXPECT_EQ(std::vector<std::string>{"Framed"}, Titles(false));
 
     // A window context starts at the outer corner: the frame's pixels, then the client's.
@@ -227,8 +217,8 @@ TEST_F(X11Test, RectanglesFollowGeometryFramesAndExtents) {
     long extents[] = {4, 5, 20, 6};
     SetProperty(extended, "_NET_FRAME_EXTENTS", XA_CARDINAL, 32, extents, 4);
     XSync(display_, False);
-    EXPECT_TRUE(SameRect(RECT{496, 380, 605, 486}, RectOf(Handle(extended), false)));
-    EXPECT_TRUE(SameRect(RECT{0, 0, 100, 80}, RectOf(Handle(extended), true)));
+    EXPECT_EQ((Rect{496, 380, 605, 486}), RectOf(Handle(extended), false));
+    EXPECT_EQ((Rect{0, 0, 100, 80}), RectOf(Handle(extended), true));
 }
 
 TEST_F(X11Test, FramesFollowAWindowThatIsResizedThenDestroyed) {
@@ -251,18 +241,15 @@ TEST_F(X11Test, FramesFollowAWindowThatIsResizedThenDestroyed) {
     // A context taken before the window went: the copy fails, nothing is delivered.
     HDC source = GetWindowDC(Handle(w));
     ASSERT_NE(nullptr, source);
-    HDC memory = CreateCompatibleDC(source);
-    HBITMAP bitmap = CreateCompatibleBitmap(source, 64, 64);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    EXPECT_TRUE(BitBlt(memory, 0, 0, 64, 64, source, 0, 0, SRCCOPY));
-    XDestroyWindow(display_, w);
-    made_.clear();
-    XSync(display_, False);
-    EXPECT_FALSE(BitBlt(memory, 0, 0, 64, 64, source, 0, 0, SRCCOPY));
-    EXPECT_EQ(CLR_INVALID, GetPixel(source, 1, 1));
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
+    {
+        MemoryCanvas copy(64, 64);
+        EXPECT_TRUE(BitBlt(copy.Dc(), 0, 0, 64, 64, source, 0, 0, SRCCOPY));
+        XDestroyWindow(display_, w);
+        made_.clear();
+        XSync(display_, False);
+        EXPECT_FALSE(BitBlt(copy.Dc(), 0, 0, 64, 64, source, 0, 0, SRCCOPY));
+        EXPECT_EQ(CLR_INVALID, GetPixel(source, 1, 1));
+    }
     ReleaseDC(Handle(w), source);
 
     EXPECT_FALSE(IsWindow(Handle(w)));
@@ -363,12 +350,8 @@ TEST_F(X11Test, DevicesOnWorkerThreadsShareTheConnection) {
     window.WindowHandle = Handle(w);
     window.FrameRate = 50;
     long segments = VornWorld::host::x11::LiveSegments();
-    for (TQZCapture::TQZVideoDevice* d : {static_cast<TQZCapture::TQZVideoDevice*>(&desktop),
-                                          static_cast<TQZCapture::TQZVideoDevice*>(&window)}) {
-        d->OnOpenBefore(nullptr);
-        ASSERT_TRUE(d->Open());
-        d->OnOpenAFter();
-    }
+    vmc_test::HostOpened openDesktop(desktop), openWindow(window);
+    ASSERT_TRUE(openDesktop.Opened() && openWindow.Opened());
     // Meanwhile this thread walks the windows and moves the one captured.
     for (int i = 0; i < 20; ++i) {
         Titles(false);
@@ -378,12 +361,8 @@ TEST_F(X11Test, DevicesOnWorkerThreadsShareTheConnection) {
     }
     EXPECT_TRUE(vmc_test::Eventually(
         [&] { return desktop.Packets.Count() > 2 && window.Packets.Count() > 2; }));
-    for (TQZCapture::TQZVideoDevice* d : {static_cast<TQZCapture::TQZVideoDevice*>(&desktop),
-                                          static_cast<TQZCapture::TQZVideoDevice*>(&window)}) {
-        d->OnCloseBefore();
-        EXPECT_TRUE(d->Close());
-        d->OnCloseAFter();
-    }
+    EXPECT_TRUE(openDesktop.Close());
+    EXPECT_TRUE(openWindow.Close());
     // Segments are reused: none is held once the devices are closed, a few are kept.
     EXPECT_EQ(0, VornWorld::host::x11::LeasedSegments());
     EXPECT_LE(VornWorld::host::x11::LiveSegments(), std::max(segments, 2L) + 2);

@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdlib>
 #include <functional>
-#include <initializer_list>
 #include <sstream>
 #include <vector>
 
@@ -41,8 +40,7 @@ protected:
         return frame;
     }
 
-    void ExpectPixels(const char* step, const VideoFrame& frame,
-                      std::initializer_list<Probe> probes) {
+    void ExpectPixels(const char* step, const VideoFrame& frame, const std::vector<Probe>& probes) {
         for (const Probe& p : probes)
             EXPECT_EQ(p.color, At(frame, p.x, p.y) & 0xFFFFFF)
                 << step << ": at " << p.x << "," << p.y;
@@ -63,8 +61,7 @@ protected:
         cursor.width = image->width;
         cursor.height = image->height;
         cursor.serial = image->cursor_serial;
-        for (size_t i = 0; i < size_t{image->width} * image->height; ++i)
-            cursor.argb.push_back(static_cast<uint32_t>(image->pixels[i]));
+        cursor.argb.assign(image->pixels, image->pixels + size_t{image->width} * image->height);
         XFree(image);
         return cursor;
     }
@@ -154,9 +151,7 @@ TEST_F(X11ScreenFrames, FramesShowEveryChangeAndCountOnlyChanges) {
         if (step.change) step.change();
         VideoFrame frame = Take();
         ASSERT_NE(nullptr, frame.planes[0].data) << step.name;
-        for (const Probe& p : step.probes)
-            EXPECT_EQ(p.color, At(frame, p.x, p.y) & 0xFFFFFF)
-                << step.name << ": at " << p.x << "," << p.y;
+        ExpectPixels(step.name, frame, step.probes);
         if (step.change) {
             EXPECT_EQ(last.sequence + 1, frame.sequence) << step.name;
         } else {

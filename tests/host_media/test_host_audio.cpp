@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "host_support.h"
 #include "polling.h"
 #include "tone.h"
 #include "tqzenumdevice.h"
@@ -163,14 +164,11 @@ TEST_F(HostAudio, PushDeviceDeliversTheToneInBuffersOfTheSuggestedSizeWithSteady
     ASSERT_NE(nullptr, device);
     Collector sink;
     const REFERENCE_TIME lostBefore = VornWorld::AudioLost();
-    device->OnOpenBefore(static_cast<ICaptureAudioCallBack*>(&sink));
-    ASSERT_TRUE(device->Open());
-    device->OnOpenAFter();
+    vmc_test::HostOpened open(*device, static_cast<ICaptureAudioCallBack*>(&sink));
+    ASSERT_TRUE(open.Opened());
     const size_t second = 176400;
     bool enough = vmc_test::Eventually([&] { return sink.Bytes() >= second; });
-    device->OnCloseBefore();
-    device->Close();
-    device->OnCloseAFter();
+    open.Close();
     ASSERT_TRUE(enough) << sink.Bytes() << " bytes in five seconds";
 
     // 20 ms buffers of 44100 Hz 16-bit stereo, stamped 20 ms apart from the start.
@@ -203,9 +201,8 @@ TEST_P(PullFormats, VoiceDeviceGetsFiftyMillisecondsOfTheTone) {
     device->BitsPerSample = layout.bits;
     device->Channels = layout.channels;
     device->SampleRate = layout.rate;
-    device->OnOpenBefore(nullptr);
-    ASSERT_TRUE(device->Open());
-    device->OnOpenAFter();
+    vmc_test::HostOpened open(*device);
+    ASSERT_TRUE(open.Opened());
     EXPECT_EQ(layout.bits, device->BitsPerSample);
     EXPECT_EQ(layout.channels, device->Channels);
     EXPECT_EQ(layout.rate, device->SampleRate);
@@ -220,9 +217,6 @@ TEST_P(PullFormats, VoiceDeviceGetsFiftyMillisecondsOfTheTone) {
                                           packet->Size(), layout.bits, layout.channels);
     // 50 ms resolve the tone to a few hertz.
     EXPECT_NEAR(440.0, vmc_test::DominantFrequency(samples, layout.rate, 100, 2000), 6.0);
-    device->OnCloseBefore();
-    device->Close();
-    device->OnCloseAFter();
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, PullFormats,
@@ -239,21 +233,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, PullFormats,
 // Opens the voice device on the sine source in 44100 Hz 16-bit stereo (50 ms packets).
 class PulledSine {
 public:
-    explicit PulledSine(int index) {
-        TQZEnumDevice::EnumVoiceDevice(set_);
-        device_ = set_.GetByIndex(static_cast<unsigned>(index));
-        if (device_ == nullptr) return;
-        device_->OnOpenBefore(nullptr);
-        open_ = device_->Open();
-        device_->OnOpenAFter();
-    }
-    ~PulledSine() {
-        if (device_ == nullptr) return;
-        device_->OnCloseBefore();
-        device_->Close();
-        device_->OnCloseAFter();
-    }
-    bool Open() const { return open_; }
+    explicit PulledSine(int index) : device_(Enumerated(set_, index)), open_(*device_) {}
+    bool Open() const { return open_.Opened(); }
     // The first channel of the next packet appended to `samples`; false without one.
     bool Append(std::vector<double>& samples) {
         TQZPacket* packet = device_->Get();
@@ -265,9 +246,13 @@ public:
     }
 
 private:
+    static TQZVoiceDevice* Enumerated(TQZVoiceDeviceSet& set, int index) {
+        TQZEnumDevice::EnumVoiceDevice(set);
+        return set.GetByIndex(static_cast<unsigned>(index));
+    }
     TQZVoiceDeviceSet set_;
-    TQZVoiceDevice* device_ = nullptr;
-    bool open_ = false;
+    TQZVoiceDevice* device_;
+    vmc_test::HostOpened open_;
 };
 
 // The source's stream stays open between one Get and the next: a host that asks at least as
@@ -374,9 +359,8 @@ TEST(HostAudioServerKilled, PushDeviceEndsWithWhatItGotAndLeavesNothingBehind) {
         TQZEnumDevice::EnumAudioDevice(set);
         TQZUSBAudioDevice* device = set.GetByName(kSine);
         ASSERT_NE(nullptr, device);
-        device->OnOpenBefore(static_cast<ICaptureAudioCallBack*>(&sink));
-        ASSERT_TRUE(device->Open());
-        device->OnOpenAFter();
+        vmc_test::HostOpened open(*device, static_cast<ICaptureAudioCallBack*>(&sink));
+        ASSERT_TRUE(open.Opened());
         ASSERT_TRUE(vmc_test::Eventually([&] { return sink.Bytes() >= 88200; }));
         ASSERT_EQ(0, kill(static_cast<pid_t>(std::atol(server)), SIGKILL));
         // The stream ends: no buffer for half a second.
@@ -385,9 +369,6 @@ TEST(HostAudioServerKilled, PushDeviceEndsWithWhatItGotAndLeavesNothingBehind) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             return sink.Bytes() == before;
         }));
-        device->OnCloseBefore();
-        device->Close();
-        device->OnCloseAFter();
     }
     EXPECT_EQ(threads, VornWorld::LiveStreamingThreads());
     EXPECT_EQ(objects, VornWorld::LiveComObjects());

@@ -3,8 +3,6 @@
 // by sox, not by our own reader.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <memory>
 #include <string>
 
 #include "vmcapture_harness.h"
@@ -12,16 +10,6 @@
 using namespace vmctest;
 
 namespace {
-
-// Standard output of a shell command.
-std::string Output(const std::string& command) {
-    std::string text;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) return text;
-    char chunk[256];
-    while (size_t n = fread(chunk, 1, sizeof chunk, pipe.get())) text.append(chunk, n);
-    return text;
-}
 
 class HostCapture : public ::testing::TestWithParam<const char*> {};
 
@@ -32,11 +20,14 @@ TEST_P(HostCapture, MicrophoneRecordsTheSineSource) {
                                 dir.Path());
     ASSERT_EQ(0, run.status) << run.err;
     const std::string file = dir.File("mic.wav");
-    EXPECT_EQ("48000\n", Output("sox --i -r " + file));
-    EXPECT_EQ("2\n", Output("sox --i -c " + file));
-    EXPECT_EQ("24\n", Output("sox --i -p " + file));
+    const auto shell = [&](const std::string& command) {
+        return RunShell(command, dir.Path()).out;
+    };
+    EXPECT_EQ("48000\n", shell("sox --i -r " + file));
+    EXPECT_EQ("2\n", shell("sox --i -c " + file));
+    EXPECT_EQ("24\n", shell("sox --i -p " + file));
     // sox's estimate of the left channel's frequency, from its "Rough   frequency:" line.
-    const std::string stat = Output("sox " + file + " -n remix 1 stat 2>&1");
+    const std::string stat = shell("sox " + file + " -n remix 1 stat 2>&1");
     const size_t at = stat.find("Rough   frequency:");
     ASSERT_NE(std::string::npos, at) << stat;
     EXPECT_NEAR(440.0, std::stod(stat.substr(at + 18)), 5.0) << stat;

@@ -46,25 +46,22 @@ std::vector<std::uint8_t> Bytes(GstSample* sample) {
 
 Difference Compare(GstSample* a, GstSample* b) {
     Difference d;
+    d.largest = 256;
     GstVideoInfo infoA, infoB;
     GstVideoFrame fa, fb;
     if (!gst_video_info_from_caps(&infoA, gst_sample_get_caps(a)) ||
         !gst_video_info_from_caps(&infoB, gst_sample_get_caps(b)) ||
         GST_VIDEO_INFO_FORMAT(&infoA) != GST_VIDEO_INFO_FORMAT(&infoB) ||
         GST_VIDEO_INFO_WIDTH(&infoA) != GST_VIDEO_INFO_WIDTH(&infoB) ||
-        GST_VIDEO_INFO_HEIGHT(&infoA) != GST_VIDEO_INFO_HEIGHT(&infoB)) {
-        d.largest = 256;
-        return d;
-    }
-    if (!gst_video_frame_map(&fa, &infoA, gst_sample_get_buffer(a), GST_MAP_READ)) {
-        d.largest = 256;
+        GST_VIDEO_INFO_HEIGHT(&infoA) != GST_VIDEO_INFO_HEIGHT(&infoB) ||
+        !gst_video_frame_map(&fa, &infoA, gst_sample_get_buffer(a), GST_MAP_READ)) {
         return d;
     }
     if (!gst_video_frame_map(&fb, &infoB, gst_sample_get_buffer(b), GST_MAP_READ)) {
         gst_video_frame_unmap(&fa);
-        d.largest = 256;
         return d;
     }
+    d.largest = 0;
     for (guint p = 0; p < GST_VIDEO_FRAME_N_PLANES(&fa); ++p) {
         const int rows = GST_VIDEO_FRAME_COMP_HEIGHT(&fa, p);
         const int rowBytes =

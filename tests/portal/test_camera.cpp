@@ -19,6 +19,7 @@
 #include "host/pipewire/frame_convert.h"
 #include "host/pipewire/video_stream.h"
 #include "child_process.h"
+#include "host_support.h"
 #include "polling.h"
 #include "tqzcameradevice.h"
 #include "tqzpacket.h"
@@ -257,20 +258,23 @@ public:
     }
 };
 
-bool OpenPush(TQZCapture::TQZUSBVideoDevice& device, Sink& sink, int index) {
-    device.Index = index;
-    device.Width = kWidth;
-    device.Height = kHeight;
-    device.FrameRate = 30;
-    device.OnOpenBefore(static_cast<TQZCapture::ICaptureVideoCallBack*>(&sink));
-    return device.Open();
-}
-
-void ClosePush(TQZCapture::TQZUSBVideoDevice& device) {
-    device.OnCloseBefore();
-    EXPECT_TRUE(device.Close());
-    device.OnCloseAFter();
-}
+// The push device at `index` opened into a Sink, asked for `width` x `height` at `rate`.
+struct Pushed {
+    explicit Pushed(int index, unsigned width = kWidth, unsigned height = kHeight,
+                    unsigned rate = 30)
+        : open(Set(index, width, height, rate),
+               static_cast<TQZCapture::ICaptureVideoCallBack*>(&sink)) {}
+    TQZCapture::TQZDevice& Set(int index, unsigned width, unsigned height, unsigned rate) {
+        device.Index = index;
+        device.Width = width;
+        device.Height = height;
+        device.FrameRate = rate;
+        return device;
+    }
+    Sink sink;
+    TQZCapture::TQZUSBVideoDevice device;
+    vmc_test::HostOpened open;
+};
 
 // Opens the pull device at `index` and checks that each of `grabs` grabs shows the picture.
 void PullAndCheck(int index, int grabs) {
@@ -388,19 +392,13 @@ TEST_F(PipeWireCameraTest, ThePushDeviceTakesTheNodesSizeAtASlowerRate) {
     for (const Ask ask : {Ask{640, 480, 20}, Ask{kWidth, kHeight, 20}, Ask{kWidth, kHeight, 5}}) {
         SCOPED_TRACE(std::to_string(ask.width) + "x" + std::to_string(ask.height) + " at " +
                      std::to_string(ask.rate));
-        Sink sink;
-        TQZCapture::TQZUSBVideoDevice device;
-        device.Index = index;
-        device.Width = ask.width;
-        device.Height = ask.height;
-        device.FrameRate = ask.rate;
-        device.OnOpenBefore(static_cast<TQZCapture::ICaptureVideoCallBack*>(&sink));
-        ASSERT_TRUE(device.Open());
-        EXPECT_EQ(unsigned{kWidth}, device.Width);
-        EXPECT_EQ(unsigned{kHeight}, device.Height);
-        EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 3; }));
-        ClosePush(device);
-        EXPECT_EQ(0, sink.wrong) << "frames not of the node's picture";
+        Pushed push(index, ask.width, ask.height, ask.rate);
+        ASSERT_TRUE(push.open.Opened());
+        EXPECT_EQ(unsigned{kWidth}, push.device.Width);
+        EXPECT_EQ(unsigned{kHeight}, push.device.Height);
+        EXPECT_TRUE(vmc_test::Eventually([&] { return push.sink.frames >= 3; }));
+        EXPECT_TRUE(push.open.Close());
+        EXPECT_EQ(0, push.sink.wrong) << "frames not of the node's picture";
     }
 }
 
@@ -415,15 +413,15 @@ TEST_F(PipeWireCameraTest, FramesComeWithTheNodesPictureThroughPushAndPull) {
                                 format == "BGRx" ? nullptr : GstSource(description, format));
         ASSERT_LE(0, index);
         {
-            Sink sink;
-            TQZCapture::TQZUSBVideoDevice device;
-            ASSERT_TRUE(OpenPush(device, sink, index));
-            EXPECT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 10; }));
-            ClosePush(device);
-            EXPECT_EQ(0, sink.wrong) << "frames not of the node's picture";
-            std::lock_guard<std::mutex> lock(sink.mutex);
-            for (size_t i = 1; i < sink.times.size(); ++i)
-                EXPECT_LT(sink.times[i - 1], sink.times[i]) << "frame " << i << " repeated";
+            Pushed push(index);
+            ASSERT_TRUE(push.open.Opened());
+            EXPECT_TRUE(vmc_test::Eventually([&] { return push.sink.frames >= 10; }));
+            EXPECT_TRUE(push.open.Close());
+            EXPECT_EQ(0, push.sink.wrong) << "frames not of the node's picture";
+            std::lock_guard<std::mutex> lock(push.sink.mutex);
+            const std::vector<double>& times = push.sink.times;
+            for (size_t i = 1; i < times.size(); ++i)
+                EXPECT_LT(times[i - 1], times[i]) << "frame " << i << " repeated";
         }
         PullAndCheck(index, 3);
         if (format == "YUY2" || format == "MJPG") {
@@ -482,27 +480,24 @@ TEST_F(PipeWireCameraTest, ANodeGoneMidCaptureStopsTheFramesAndCloses) {
     const int index = Start("vmc-cam-gone", "Test Camera Gone");
     ASSERT_LE(0, index);
     const unsigned long lost = VornWorld::host::PipeWireCameraCounts().lost;
-    Sink sink;
-    TQZCapture::TQZUSBVideoDevice device;
-    ASSERT_TRUE(OpenPush(device, sink, index));
-    ASSERT_TRUE(vmc_test::Eventually([&] { return sink.frames >= 3; }));
+    Pushed push(index);
+    ASSERT_TRUE(push.open.Opened());
+    ASSERT_TRUE(vmc_test::Eventually([&] { return push.sink.frames >= 3; }));
     producer_->Kill();
     EXPECT_TRUE(vmc_test::Eventually([&] {
         return VornWorld::host::PipeWireCameraCounts().lost > lost;
     })) << "the end of the node not seen";
-    EXPECT_TRUE(vmc_test::StaysStill(sink.frames, 300)) << "frames after the node went away";
+    EXPECT_TRUE(vmc_test::StaysStill(push.sink.frames, 300)) << "frames after the node went away";
     const auto start = std::chrono::steady_clock::now();
-    ClosePush(device);
+    EXPECT_TRUE(push.open.Close());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST_F(PipeWireCameraTest, ADeviceWhoseNodeWentAwayFailsToOpen) {
     ASSERT_LE(0, Start("vmc-cam-away", "Test Camera Away"));
-    std::vector<PipeWireNode> nodes;
-    for (const PipeWireNode& node : VornWorld::host::ListPipeWireNodes())
-        if (node.description == "Test Camera Away") nodes.push_back(node);
-    ASSERT_EQ(1u, nodes.size());
-    const std::vector<HostDevice> devices = VornWorld::host::PipeWireCameras(nodes);
+    PipeWireNode node;
+    ASSERT_TRUE(Listed("Test Camera Away", &node));
+    const std::vector<HostDevice> devices = VornWorld::host::PipeWireCameras({node});
     ASSERT_EQ(1u, devices.size());
     producer_->Kill();
     ASSERT_TRUE(vmc_test::Eventually([] { return !Present("Test Camera Away"); }));

@@ -22,6 +22,7 @@
 #include "host/pipewire/video_stream.h"
 #include "host/portal/screencast.h"
 #include "child_process.h"
+#include "host_support.h"
 #include "polling.h"
 #include "screengrabbers.h"
 #include "tqzdesktopdevice.h"
@@ -41,10 +42,7 @@ namespace portal = VornWorld::host::portal;
 
 // The pixel (x, y) of a bottom-up 24-bit frame, as 0xRRGGBB.
 uint32_t PixelAt(const TQZCapture::TQZPacket& packet, int width, int height, int x, int y) {
-    size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
-    const auto* p = static_cast<const unsigned char*>(packet.Bytes()) +
-                    static_cast<size_t>(height - 1 - y) * stride + static_cast<size_t>(x) * 3;
-    return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+    return vmc_test::PixelAt(packet.Bytes(), vmc_test::PaddedStride(width), height, x, y);
 }
 
 // One frame through the screen device at `width` x `height`; null when none came.
@@ -77,12 +75,18 @@ int OpenDescriptors() {
     return count;
 }
 
-// A screen device opened as a host opens it (hooks around Open), closed the same way when it
-// goes unless closed before.
+// A screen device at `rate` (on `window`, or of `width` x `height`) opened as a host opens it.
 template <class Device>
 class OpenDevice {
 public:
-    explicit OpenDevice(unsigned rate, HWND window = nullptr, int width = 0, int height = 0) {
+    explicit OpenDevice(unsigned rate, HWND window = nullptr, int width = 0, int height = 0)
+        : opened_(Setup(rate, window, width, height)) {}
+    bool Close() { return opened_.Close(); }
+    bool Opened() const { return opened_.Opened(); }
+    Device* operator->() { return &device_; }
+
+private:
+    TQZCapture::TQZDevice& Setup(unsigned rate, HWND window, int width, int height) {
         if constexpr (std::is_same_v<Device, TQZCapture::TQZWindowDevice>) {
             device_.WindowHandle = window;
         } else {
@@ -90,32 +94,33 @@ public:
             device_.Height = static_cast<unsigned>(height);
         }
         device_.FrameRate = rate;
-        device_.OnOpenBefore(nullptr);
-        opened_ = device_.Open();
-        device_.OnOpenAFter();
+        return device_;
     }
-    ~OpenDevice() { Close(); }
-    OpenDevice(const OpenDevice&) = delete;
-    OpenDevice& operator=(const OpenDevice&) = delete;
-
-    bool Close() {
-        if (!opened_) return true;
-        opened_ = false;
-        device_.OnCloseBefore();
-        bool closed = device_.Close();
-        device_.OnCloseAFter();
-        return closed;
-    }
-    bool Opened() const { return opened_; }
-    Device& operator*() { return device_; }
-    Device* operator->() { return &device_; }
-
-private:
     Device device_;
-    bool opened_ = false;
+    vmc_test::HostOpened opened_;  // after the device: closes it before it goes
 };
 using OpenScreen = OpenDevice<TQZCapture::TQZDesktopDevice>;
 using OpenWindow = OpenDevice<TQZCapture::TQZWindowDevice>;
+
+constexpr const char* kPickedTitle = "Window picked in the desktop's dialog";
+
+// The window devices a listing gives, by name.
+std::vector<std::pair<std::string, HWND>> ListedWindows() {
+    TQZCapture::TQZWindowDeviceSet set;
+    TQZCapture::TQZEnumDevice::EnumAllWindowsDevice(set);
+    std::vector<std::pair<std::string, HWND>> listed;
+    for (unsigned i = 0; i < set.Count(); ++i) {
+        listed.emplace_back(set.GetByIndex(i)->Name, set.GetByIndex(i)->WindowHandle);
+    }
+    return listed;
+}
+
+// The window listed under `title`; null when none is.
+HWND ListedAs(const std::string& title) {
+    for (const auto& [name, handle] : ListedWindows())
+        if (name == title) return handle;
+    return nullptr;
+}
 
 class PortalTest : public ::testing::Test {
 protected:
@@ -188,7 +193,7 @@ TEST_F(PortalTest, FramesCarryTheSourcesPictureAtItsSize) {
     Desktop grabber;
     TQZCapture::TQZPacket* packet = GrabOne(grabber);
     ASSERT_NE(nullptr, packet);
-    ASSERT_EQ((static_cast<size_t>(width_) * 3 + 3) / 4 * 4 * height_, packet->Size());
+    ASSERT_EQ(vmc_test::PaddedStride(width_) * height_, packet->Size());
     for (auto [x, y] : {std::pair<int, int>{0, 0},
                         {width_ - 1, 0},
                         {width_ / 2, height_ / 2},
@@ -297,10 +302,7 @@ TEST_F(PortalTest, ProducerKilledMidCaptureEndsTheFrames) {
     ASSERT_NE(nullptr, packet);
     EXPECT_EQ(0x00FF00u, PixelAt(*packet, 320, 200, 10, 10));
     producer.Kill();
-    EXPECT_TRUE(vmc_test::Eventually([] {
-        auto stream = ScreenCast::The().Stream();
-        return !stream;
-    }));
+    EXPECT_TRUE(vmc_test::Eventually([] { return !ScreenCast::The().Stream(); }));
     EXPECT_EQ(Outcome::Ended, ScreenCast::The().LastOutcome());
     // The queue stops growing; Close returns.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -386,17 +388,11 @@ TEST_F(PortalTest, WindowsOfXProgramsAreListedAndCaptured) {
     if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X server in this session";
     XProgramWindow window("vmc XWayland program", 120, 90, 0x336699);
     ASSERT_TRUE(window.Valid());
-    TQZCapture::TQZWindowDeviceSet set;
-    TQZCapture::TQZEnumDevice::EnumAllWindowsDevice(set);
-    TQZCapture::TQZWindowDevice* listed = nullptr;
-    for (unsigned i = 0; i < set.Count(); ++i) {
-        if (set.GetByIndex(i)->Name == "vmc XWayland program") listed = set.GetByIndex(i);
-    }
+    HWND listed = ListedAs("vmc XWayland program");
     ASSERT_NE(nullptr, listed);
-    EXPECT_EQ(window.Handle(), static_cast<void*>(listed->WindowHandle));
-
+    EXPECT_EQ(window.Handle(), static_cast<void*>(listed));
     Window grabber;
-    grabber.WindowHandle = listed->WindowHandle;
+    grabber.WindowHandle = listed;
     grabber.Width = 120;
     grabber.Height = 90;
     TQZCapture::TQZPacket* packet = grabber.Grab();
@@ -531,26 +527,6 @@ TEST_F(PortalTest, DialogAnsweredLateStillBringsFrames) {
 
 // ---- The window picked in the desktop's dialog ---------------------------------------------
 
-constexpr const char* kPickedTitle = "Window picked in the desktop's dialog";
-
-// The window devices a listing gives, by name.
-std::vector<std::pair<std::string, HWND>> ListedWindows() {
-    TQZCapture::TQZWindowDeviceSet set;
-    TQZCapture::TQZEnumDevice::EnumAllWindowsDevice(set);
-    std::vector<std::pair<std::string, HWND>> listed;
-    for (unsigned i = 0; i < set.Count(); ++i) {
-        listed.emplace_back(set.GetByIndex(i)->Name, set.GetByIndex(i)->WindowHandle);
-    }
-    return listed;
-}
-
-HWND PickedWindow() {
-    for (const auto& [name, handle] : ListedWindows()) {
-        if (name == kPickedTitle) return handle;
-    }
-    return nullptr;
-}
-
 // The picked window is listed, first, exactly where the portal shares windows; listing asks the
 // portal for no session, so no dialog comes up. X programs' windows are listed either way.
 TEST_F(PortalTest, PickedWindowIsListedWhereWindowsAreShared) {
@@ -577,9 +553,9 @@ TEST_F(PortalTest, PickedWindowIsListedWhereWindowsAreShared) {
         EXPECT_EQ(c.shared, ScreenCast::Offers(Source::Window));
         EXPECT_TRUE(ScreenCast::Offers(Source::Monitor));
         auto listed = ListedWindows();
-        int picked = 0;
-        for (const auto& entry : listed) picked += entry.first == kPickedTitle ? 1 : 0;
-        EXPECT_EQ(c.shared ? 1 : 0, picked);
+        EXPECT_EQ(c.shared ? 1 : 0, std::count_if(listed.begin(), listed.end(), [](const auto& e) {
+                      return e.first == kPickedTitle;
+                  }));
         if (c.shared) {
             ASSERT_FALSE(listed.empty());
             EXPECT_EQ(kPickedTitle, listed.front().first);
@@ -611,13 +587,13 @@ TEST_F(PortalTest, PickedWindowIsListedWhereWindowsAreShared) {
         setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
         ScreenCast::Reset();
         EXPECT_FALSE(ScreenCast::Offers(Source::Window));
-        EXPECT_EQ(nullptr, PickedWindow());
+        EXPECT_EQ(nullptr, ListedAs(kPickedTitle));
     }
 }
 
 // Opening the picked window's device starts a cast of windows of its own (the dialog): frames
 // of the picked window at its size, its permission kept apart from the screen's and offered
-// the next time.
+// the next time, and its picture kept apart from the screen's beside it.
 TEST_F(PortalTest, PickedWindowIsCapturedFromAWindowCast) {
     Producer producer("vmc-test-window", nullptr, "BGRx", "aa5511");
     ASSERT_TRUE(producer.Running());
@@ -627,7 +603,7 @@ TEST_F(PortalTest, PickedWindowIsCapturedFromAWindowCast) {
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         ScreenCast::Reset();
-        HWND window = PickedWindow();
+        HWND window = ListedAs(kPickedTitle);
         ASSERT_NE(nullptr, window);
         OpenWindow open(20, window);
         ASSERT_TRUE(open.Opened());
@@ -657,33 +633,21 @@ TEST_F(PortalTest, PickedWindowIsCapturedFromAWindowCast) {
         }
         EXPECT_GT(ReadFile(portal::TokenPath(Source::Window)).size(), 1u);
         EXPECT_EQ(screenToken, ReadFile(portal::TokenPath(Source::Monitor)));
+        if (round == 1) {
+            // Beside the screen: two casts, two portal sessions, each device its own picture.
+            OpenScreen desktop(20, nullptr, width_, height_);
+            ASSERT_TRUE(desktop.Opened());
+            EXPECT_TRUE(vmc_test::Eventually(
+                [&] { return desktop->Packets.Count() > 2 && open->Packets.Count() > 2; }));
+            EXPECT_EQ(2, BackendSessions());
+            TQZCapture::TQZPacket* screen = desktop->Get();
+            ASSERT_NE(nullptr, screen);
+            EXPECT_EQ(color_, PixelAt(*screen, width_, height_, 10, 10));
+            EXPECT_EQ(0xAA5511u, PixelAt(*open->Get(), 320, 200, 10, 10));
+            EXPECT_TRUE(desktop.Close());
+        }
         EXPECT_TRUE(open.Close());
     }
-}
-
-// The screen and the picked window captured side by side: two casts, two portal sessions, each
-// device its own picture.
-TEST_F(PortalTest, ScreenAndPickedWindowAreCapturedSideBySide) {
-    Producer producer("vmc-test-window", nullptr, "BGRx", "aa5511");
-    ASSERT_TRUE(producer.Running());
-    Steer("window-node", "vmc-test-window");
-    HWND window = PickedWindow();
-    ASSERT_NE(nullptr, window);
-    OpenWindow windowDevice(20, window);
-    ASSERT_TRUE(windowDevice.Opened());
-    OpenScreen desktop(20, nullptr, width_, height_);
-    ASSERT_TRUE(desktop.Opened());
-    EXPECT_TRUE(vmc_test::Eventually(
-        [&] { return desktop->Packets.Count() > 2 && windowDevice->Packets.Count() > 2; }));
-    EXPECT_EQ(2, BackendSessions());
-    TQZCapture::TQZPacket* screen = desktop->Get();
-    TQZCapture::TQZPacket* picked = windowDevice->Get();
-    ASSERT_NE(nullptr, screen);
-    ASSERT_NE(nullptr, picked);
-    EXPECT_EQ(color_, PixelAt(*screen, width_, height_, 10, 10));
-    EXPECT_EQ(0xAA5511u, PixelAt(*picked, 320, 200, 10, 10));
-    EXPECT_TRUE(desktop.Close());
-    EXPECT_TRUE(windowDevice.Close());
 }
 
 // The user dismisses the window's dialog (or the portal refuses it): the device opens without
@@ -697,7 +661,7 @@ TEST_F(PortalTest, DismissedWindowDialogDeliversNothing) {
         Steer("window-response", response);
         ScreenCast::Reset();
         ASSERT_NE(nullptr, GrabOne(screen));
-        HWND window = PickedWindow();
+        HWND window = ListedAs(kPickedTitle);
         ASSERT_NE(nullptr, window);
         auto begun = std::chrono::steady_clock::now();
         {

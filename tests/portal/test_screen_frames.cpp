@@ -85,10 +85,35 @@ protected:
                     out);
     }
 
-    // vornvideosrc on the desktop asked for `caps`.
-    static std::string FromScreen(const std::string& caps) {
-        return "vornvideosrc kind=desktop world=host ! " + caps + " ! appsink name=out sync=false";
+    // vornvideosrc on the desktop asked for `caps`, into an appsink (with `sink`'s properties).
+    static std::string FromScreen(const std::string& caps, const std::string& sink = "") {
+        return "vornvideosrc kind=desktop world=host ! " + caps +
+               " ! appsink name=out sync=false " + sink;
     }
+
+    // The desktop as BGRx at 30 frames a second, playing until the object goes.
+    struct Playing {
+        explicit Playing(const std::string& sinkProperties = "") {
+            pipeline = gst_parse_launch(
+                FromScreen("video/x-raw,format=BGRx,framerate=30/1", sinkProperties).c_str(),
+                nullptr);
+            EXPECT_NE(nullptr, pipeline);
+            if (pipeline == nullptr) return;
+            sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+            gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        }
+        ~Playing() {
+            if (pipeline == nullptr) return;
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            gst_object_unref(sink);
+            gst_object_unref(pipeline);
+        }
+        GstSample* Pull() {
+            return gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
+        }
+        GstElement* pipeline = nullptr;
+        GstElement* sink = nullptr;
+    };
 
     std::unique_ptr<PortalShowsPicture> picture_;
 };
@@ -169,21 +194,15 @@ TEST_F(PortalScreenTest, HeldFramesStayAsTheyWereWithASlowConsumer) {
     picture_.reset();
     PortalShowsPicture ball("ball", "vmc-test-ball");
     ASSERT_TRUE(ball.Running());
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(
-        "vornvideosrc kind=desktop world=host ! video/x-raw,format=BGRx,framerate=30/1 ! "
-        "appsink name=out sync=false max-buffers=1 drop=true",
-        &error);
-    ASSERT_NE(nullptr, pipeline) << (error != nullptr ? error->message : "");
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    Playing playing("max-buffers=1 drop=true");
+    ASSERT_NE(nullptr, playing.pipeline);
     struct Held {
         GstSample* sample;
         std::vector<std::uint8_t> bytes;  // as taken
     };
     std::vector<Held> held;
     for (int i = 0; i < 12; ++i) {
-        GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
+        GstSample* sample = playing.Pull();
         if (sample == nullptr) break;
         held.push_back({sample, vmc_test::Bytes(sample)});
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -200,32 +219,23 @@ TEST_F(PortalScreenTest, HeldFramesStayAsTheyWereWithASlowConsumer) {
         }
     }
     EXPECT_GT(moved, 0) << "the picture never moved: the test sees no rewriting";
-    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_element_set_state(playing.pipeline, GST_STATE_NULL);
     for (Held& h : held) gst_sample_unref(h.sample);
-    gst_object_unref(sink);
-    gst_object_unref(pipeline);
 }
 
 // A compositor sends a frame only when the screen changed: while it sends nothing the element
 // gives the last frame again at the rate negotiated, stamped on, for longer than the silence
 // after which a source that delivers nothing is an error; new frames follow once it sends again.
 TEST_F(PortalScreenTest, AStillScreenGivesItsLastFrameAgain) {
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(
-        "vornvideosrc kind=desktop world=host ! video/x-raw,format=BGRx,framerate=30/1 ! "
-        "appsink name=out sync=false",
-        &error);
-    ASSERT_NE(nullptr, pipeline) << (error != nullptr ? error->message : "");
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    auto pull = [&] { return gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND); };
-    GstSample* last = pull();
+    Playing playing;
+    ASSERT_NE(nullptr, playing.pipeline);
+    GstSample* last = playing.Pull();
     ASSERT_NE(nullptr, last);
     picture_->Still(true);
     int repeats = 0;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(7);
     while (std::chrono::steady_clock::now() < until) {
-        GstSample* sample = pull();
+        GstSample* sample = playing.Pull();
         if (sample == nullptr) break;
         EXPECT_GT(GST_BUFFER_PTS(gst_sample_get_buffer(sample)),
                   GST_BUFFER_PTS(gst_sample_get_buffer(last)));
@@ -236,13 +246,10 @@ TEST_F(PortalScreenTest, AStillScreenGivesItsLastFrameAgain) {
     picture_->Still(false);
     // 30 a second asked: well over one a second even on a loaded machine.
     EXPECT_GT(repeats, 7 * 5) << "frames stopped while the screen was still";
-    GstSample* after = pull();
+    GstSample* after = playing.Pull();
     EXPECT_NE(nullptr, after) << "no frame once the picture came back";
     if (after != nullptr) gst_sample_unref(after);
     gst_sample_unref(last);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(sink);
-    gst_object_unref(pipeline);
 }
 
 }  // namespace
