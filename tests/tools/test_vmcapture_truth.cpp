@@ -22,17 +22,6 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// ffprobe's value of one stream entry, e.g. "r_frame_rate".
-std::string Probe(const std::string& dir, const std::string& file, const std::string& entry) {
-    const ToolRun run =
-        RunShell("ffprobe -v error -count_frames -select_streams 0 -show_entries stream=" + entry +
-                     " -of default=nw=1:nk=1 " + file,
-                 dir);
-    std::string value = run.out;
-    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
-    return value;
-}
-
 double Fraction(const std::string& text) {
     const size_t slash = text.find('/');
     if (slash == std::string::npos) return std::atof(text.c_str());
@@ -187,8 +176,7 @@ TEST_F(TruthTest, FailedCapturesAndRefusedSizesKeepTheOlderFile) {
         const ToolRun run = Run(c.args);
         EXPECT_EQ(c.status, run.status) << run.err;
         EXPECT_TRUE(Contains(run.err, c.message)) << run.err;
-        const std::vector<uint8_t> kept = ReadBytes(File("keep.y4m"));
-        EXPECT_EQ("older", std::string(kept.begin(), kept.end()));
+        EXPECT_EQ("older", ReadText(File("keep.y4m")));
         EXPECT_EQ(std::vector<std::string>({"keep.y4m"}), FilesIn(dir_.Path()));
     }
     // A capture that succeeds replaces it.
