@@ -165,14 +165,7 @@ TEST(CaptureAudio, BlocksAreGuardedAndCopied) {
     for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::uint8_t>(i);
     auto block = [&](SampleFormat format, std::uint32_t rate, std::uint32_t channels,
                      std::uint32_t frames, std::size_t length) {
-        AudioBlock b;
-        b.format = format;
-        b.rate = rate;
-        b.channels = channels;
-        b.frames = frames;
-        b.data = samples.data();
-        b.length = length;
-        return b;
+        return AudioBlock{format, rate, channels, frames, 0, 0, samples.data(), length, {}, false};
     };
     struct Case {
         const char* what;
