@@ -200,10 +200,6 @@ TEST(CaptureAudio, BlocksAreGuardedAndCopied) {
     for (int i = 0; i < 80; ++i) EXPECT_EQ(copy.block.data[i], i);
 }
 
-}  // namespace
-
-namespace {
-
 // The top-left part of a packed frame is the same memory: the picture's top row first in
 // memory for a top-down frame, its last rows' place for a bottom-up one. Refusals leave the
 // frame as it was.
