@@ -2,7 +2,6 @@
 // The capture layer's conversion: every source format to every target, on pictures of known
 // colours, in both orientations, with padded strides, odd sizes and scaling; and its refusals.
 #include <gtest/gtest.h>
-#include <turbojpeg.h>
 
 #include <algorithm>
 #include <cmath>
@@ -10,31 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
+#include "quadrants.h"
 
 using namespace VornCapture;
+using namespace quadrants;
 
 namespace {
 
-struct Rgb {
-    int r, g, b;
-};
-
-// Four colours in the quadrants of a picture, split at even coordinates so that every 2x2 block
-// is one colour and subsampled chroma is exact. Far enough apart that swapped channels, planes
-// or rows cannot pass.
-const Rgb kPalette[4] = {{200, 40, 60}, {30, 180, 90}, {70, 60, 210}, {235, 235, 20}};
-
+// The palette's colours in the quadrants of a picture, split at even coordinates so that every
+// 2x2 block is one colour and subsampled chroma is exact.
 std::uint32_t Split(std::uint32_t side) { return side / 2 & ~1u; }
 
 Rgb ColourAt(std::uint32_t width, std::uint32_t height, std::uint32_t x, std::uint32_t y) {
     return kPalette[(x >= Split(width) ? 1 : 0) + (y >= Split(height) ? 2 : 0)];
 }
-
-// Studio-range BT.601, as capture devices and the converters use it.
-int Y(const Rgb& c) { return ((66 * c.r + 129 * c.g + 25 * c.b + 128) >> 8) + 16; }
-int U(const Rgb& c) { return ((-38 * c.r - 74 * c.g + 112 * c.b + 128) >> 8) + 128; }
-int V(const Rgb& c) { return ((112 * c.r - 94 * c.g - 18 * c.b + 128) >> 8) + 128; }
 
 Rgb FromYuv(int y, int u, int v) {
     auto clamp = [](double value) {
@@ -95,45 +83,13 @@ Rgb PixelOf(const VideoFrame& f, std::uint32_t x, std::uint32_t y) {
 VideoFrame Picture(PixelFormat format, std::uint32_t width, std::uint32_t height, Orientation o,
                    std::size_t padding) {
     if (format == PixelFormat::MJPEG) {
-        std::vector<std::uint8_t> rgb(std::size_t{width} * height * 3);
-        for (std::uint32_t y = 0; y < height; ++y) {
-            for (std::uint32_t x = 0; x < width; ++x) {
-                const Rgb c = ColourAt(width, height, x, y);
-                std::uint8_t* p = &rgb[(std::size_t{y} * width + x) * 3];
-                p[0] = static_cast<std::uint8_t>(c.r);
-                p[1] = static_cast<std::uint8_t>(c.g);
-                p[2] = static_cast<std::uint8_t>(c.b);
-            }
-        }
-        tjhandle tj = tjInitCompress();
-        unsigned char* jpeg = nullptr;
-        unsigned long size = 0;
-        const int failed =
-            tjCompress2(tj, rgb.data(), static_cast<int>(width), 0, static_cast<int>(height),
-                        TJPF_RGB, &jpeg, &size, TJSAMP_444, 100, TJFLAG_ACCURATEDCT);
-        tjDestroy(tj);
-        EXPECT_EQ(failed, 0);
-        auto bytes = std::make_shared<std::vector<std::uint8_t>>(jpeg, jpeg + size);
-        tjFree(jpeg);
-        return LendFrame(format, width, height, Orientation::TopDown,
-                         {Plane{bytes->data(), 0, bytes->size()}}, bytes);
+        return Jpeg(width, height, TJSAMP_444, [&](std::uint32_t x, std::uint32_t y) {
+            return ColourAt(width, height, x, y);
+        });
     }
-    const Shape shape = ShapeOf(format, width, height);
-    std::array<std::size_t, 3> offsets{};
-    std::size_t total = 0;
-    for (int i = 0; i < shape.planes; ++i) {
-        offsets[i] = total;
-        total += (shape.plane[i].rowBytes + padding) * shape.plane[i].rows;
-    }
-    auto memory = std::make_shared<std::vector<std::uint8_t>>(total, 0xEE);
-    std::array<TargetPlane, 3> planes{};
-    std::array<Plane, 3> lent{};
-    for (int i = 0; i < shape.planes; ++i) {
-        const std::size_t stride = shape.plane[i].rowBytes + padding;
-        planes[i] = {memory->data() + offsets[i], stride, stride * shape.plane[i].rows};
-        lent[i] = {planes[i].data, planes[i].stride, planes[i].length};
-    }
-    auto row = [&](int i, std::uint32_t r) { return RowOf(planes, shape, o, i, r); };
+    auto memory = std::make_shared<PaddedTarget>(format, width, height, o, padding);
+    const Shape& shape = memory->shape;
+    auto row = [&](int i, std::uint32_t r) { return RowOf(memory->target.planes, shape, o, i, r); };
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
             const Rgb c = ColourAt(width, height, x, y);
@@ -172,7 +128,7 @@ VideoFrame Picture(PixelFormat format, std::uint32_t width, std::uint32_t height
             }
         }
     }
-    return LendFrame(format, width, height, o, lent, memory);
+    return memory->Written(memory);
 }
 
 constexpr PixelFormat kSources[] = {PixelFormat::BGRx,  PixelFormat::RGBx, PixelFormat::BGR24,
@@ -248,36 +204,11 @@ TEST(CaptureConvert, EverySourceToEveryTarget) {
 TEST(CaptureConvert, WritesIntoTheConsumersMemoryWithinItsRows) {
     for (PixelFormat to : kTargets) {
         SCOPED_TRACE(PixelFormatName(to));
-        const VideoFrame want = Picture(to, 7, 5, Orientation::TopDown, 3);
-        std::vector<std::uint8_t> memory(
-            want.planes[0].length + want.planes[1].length + want.planes[2].length, 0xEE);
-        FrameTarget target{to, 7, 5, Orientation::TopDown, {}};
-        std::uint8_t* at = memory.data();
-        for (int i = 0; i < 3 && want.planes[i].data; ++i) {
-            target.planes[i] = {at, want.planes[i].stride, want.planes[i].length};
-            at += want.planes[i].length;
-        }
-        ASSERT_EQ(Convert(Picture(PixelFormat::BGRx, 7, 5, Orientation::BottomUp, 0), target),
+        PaddedTarget out(to, 7, 5, Orientation::TopDown, 3);
+        ASSERT_EQ(Convert(Picture(PixelFormat::BGRx, 7, 5, Orientation::BottomUp, 0), out.target),
                   ConvertError::None);
-        EXPECT_EQ(memory.size(), static_cast<std::size_t>(at - memory.data()));
-        const Shape shape = ShapeOf(to, 7, 5);
-        for (int i = 0; i < shape.planes; ++i) {
-            for (std::uint32_t r = 0; r < shape.plane[i].rows; ++r) {
-                for (int pad = 0; pad < 3; ++pad) {
-                    EXPECT_EQ(
-                        target.planes[i]
-                            .data[r * target.planes[i].stride + shape.plane[i].rowBytes + pad],
-                        0xEE);
-                }
-            }
-        }
-        VideoFrame written = LendFrame(
-            to, 7, 5, Orientation::TopDown,
-            {Plane{target.planes[0].data, target.planes[0].stride, target.planes[0].length},
-             Plane{target.planes[1].data, target.planes[1].stride, target.planes[1].length},
-             Plane{target.planes[2].data, target.planes[2].stride, target.planes[2].length}},
-            nullptr);
-        ExpectPicture(written, Tolerance(PixelFormat::BGRx, to));
+        EXPECT_TRUE(out.PaddingKept());
+        ExpectPicture(out.Written(), Tolerance(PixelFormat::BGRx, to));
     }
 }
 

@@ -165,14 +165,7 @@ TEST(CaptureAudio, BlocksAreGuardedAndCopied) {
     for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::uint8_t>(i);
     auto block = [&](SampleFormat format, std::uint32_t rate, std::uint32_t channels,
                      std::uint32_t frames, std::size_t length) {
-        AudioBlock b;
-        b.format = format;
-        b.rate = rate;
-        b.channels = channels;
-        b.frames = frames;
-        b.data = samples.data();
-        b.length = length;
-        return b;
+        return AudioBlock{format, rate, channels, frames, 0, 0, samples.data(), length, {}, false};
     };
     struct Case {
         const char* what;
@@ -206,10 +199,6 @@ TEST(CaptureAudio, BlocksAreGuardedAndCopied) {
     EXPECT_EQ(copy.block.sequence, 9u);
     for (int i = 0; i < 80; ++i) EXPECT_EQ(copy.block.data[i], i);
 }
-
-}  // namespace
-
-namespace {
 
 // The top-left part of a packed frame is the same memory: the picture's top row first in
 // memory for a top-down frame, its last rows' place for a bottom-up one. Refusals leave the

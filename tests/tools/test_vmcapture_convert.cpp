@@ -88,8 +88,7 @@ TEST(ConvertTest, TruncatedRawInputFailsAndLeavesTheOlderFileAlone) {
         RunTool({"convert", "short.raw", "--size", "4x2", "-o", "out.y4m"}, dir.Path());
     EXPECT_EQ(1, run.status);
     EXPECT_NE(std::string::npos, run.err.find("ends inside frame 2")) << run.err;
-    const std::vector<uint8_t> older = ReadBytes(dir.File("out.y4m"));
-    EXPECT_EQ("older", std::string(older.begin(), older.end()));
+    EXPECT_EQ("older", ReadText(dir.File("out.y4m")));
     EXPECT_EQ(std::vector<std::string>({"out.y4m", "short.raw"}), FilesIn(dir.Path()))
         << "no temporary file is left";
     EXPECT_EQ(2, RunTool({"convert", "short.raw", "-o", "out.y4m"}, dir.Path()).status)

@@ -30,17 +30,6 @@ const Output kOutputs[] = {
     {"a.mkv", "desktop", nullptr, true},
 };
 
-// ffprobe's count of the first stream's frames (packets for audio) and the file's length in
-// seconds, "" where it reads nothing.
-std::string ProbeFrames(const std::string& dir, const std::string& file) {
-    const ToolRun run = RunShell(
-        "ffprobe -v error -count_packets -select_streams 0 "
-        "-show_entries stream=nb_read_packets -of csv=p=0 " +
-            file,
-        dir);
-    return run.status == 0 ? run.out.substr(0, run.out.find('\n')) : "";
-}
-
 // The end of the first stream's last packet, in seconds.
 double ProbeEnd(const std::string& dir, const std::string& file) {
     const ToolRun run = RunShell(
@@ -98,7 +87,7 @@ TEST(StopSignals, InterruptHangUpAndQuitFinishTheFile) {
             EXPECT_EQ(0, StopTool(tool, signal, 30));
             EXPECT_EQ(std::vector<std::string>({output.file}), FilesIn(dir.Path()));
             ExpectWholeFile(output.file, ReadBytes(dir.File(output.file)));
-            const std::string frames = ProbeFrames(dir.Path(), output.file);
+            const std::string frames = Probe(dir.Path(), output.file, "nb_read_packets");
             EXPECT_GT(std::atoi(frames.c_str()), 0) << "ffprobe read: " << frames;
         }
     }
@@ -139,7 +128,7 @@ TEST(NoRoom, TheFileKeepsItsWholeFramesAndSamples) {
             EXPECT_GT(bytes.size(), static_cast<size_t>(kLimitKiB * 1024 - 4));
             EXPECT_NEAR(held, (bytes.size() - 44) / 176400.0, 0.051);
         }
-        EXPECT_GT(std::atoi(ProbeFrames(dir.Path(), output.file).c_str()), 0);
+        EXPECT_GT(std::atoi(Probe(dir.Path(), output.file, "nb_read_packets").c_str()), 0);
         EXPECT_NEAR(held, ProbeEnd(dir.Path(), output.file), 0.11);
     }
 }
@@ -179,7 +168,8 @@ TEST(Seconds, HoldExactlyTheFramesOfTheirRate) {
     for (size_t i = 0; i < runs.size(); ++i) {
         SCOPED_TRACE(Quoted(runs[i]));
         ASSERT_EQ(0, done[i].status) << done[i].err;
-        const int frames = std::atoi(ProbeFrames(dirs[i].Path(), runs[i].back()).c_str());
+        const int frames =
+            std::atoi(Probe(dirs[i].Path(), runs[i].back(), "nb_read_packets").c_str());
         EXPECT_EQ(static_cast<int>(20 * std::atof(runs[i][7].c_str())),
                   frames + ReportedShortfall(done[i].err))
             << done[i].err;

@@ -173,8 +173,7 @@ TEST(ExamplesTest, ListSampleOfTheManualIsWhatListPrintsAndKindKeepsItsRows) {
     ScratchDir dir;
     const ToolRun run = RunTool({"list"}, dir.Path());
     ASSERT_EQ(0, run.status);
-    std::ifstream in(kRepository + "/docs/vmcapture.md");
-    const std::string manual((std::istreambuf_iterator<char>(in)), {});
+    const std::string manual = ReadText(kRepository + "/docs/vmcapture.md");
     EXPECT_NE(std::string::npos, manual.find("```\n" + run.out + "```")) << run.out;
     for (const std::string kind : {"desktop", "window", "camera", "microphone"}) {
         std::istringstream lines(run.out);

@@ -4,7 +4,6 @@
 // and both list the same exit statuses.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -17,11 +16,6 @@ using namespace vmctest;
 namespace {
 
 const std::string kRepository = VMC_SOURCE_DIR;
-
-std::string ReadManual() {
-    std::ifstream in(kRepository + "/docs/vmcapture.md");
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 // Every "--word" in `text`.
 std::set<std::string> LongOptions(const std::string& text) {
@@ -79,7 +73,7 @@ std::set<int> Statuses(const std::string& text, const std::regex& row) {
 
 TEST(Manual, NamesWhatTheHelpNamesAndNothingElse) {
     ScratchDir dir;
-    const std::string manual = ReadManual();
+    const std::string manual = ReadText(kRepository + "/docs/vmcapture.md");
     ASSERT_FALSE(manual.empty()) << kRepository << "/docs/vmcapture.md";
     const std::set<std::string> help = HelpOptions(dir.Path());
     ASSERT_GE(help.size(), 20u) << "the helps' options were found";
@@ -95,7 +89,7 @@ TEST(Manual, ListsTheExitStatusesOfTheHelp) {
     const ToolRun run = RunShell("vmcapture --help", dir.Path());
     const std::string help = run.out.substr(run.out.find("Exit status:"));
     const std::set<int> fromHelp = Statuses(help, std::regex("^  ([0-9]+)  "));
-    const std::string manual = ReadManual();
+    const std::string manual = ReadText(kRepository + "/docs/vmcapture.md");
     const size_t table = manual.find("## Exit status");
     ASSERT_NE(std::string::npos, table);
     const std::string section = manual.substr(table, manual.find("\n## ", table + 1) - table);

@@ -52,13 +52,9 @@ const char* const kPlantNames[] = {"LinkToFile", "LinkToNothing", "File"};
 std::map<std::string, std::string> Snapshot(const std::string& dir) {
     std::map<std::string, std::string> entries;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        const std::string name = entry.path().filename().string();
-        if (entry.is_symlink()) {
-            entries[name] = "-> " + std::filesystem::read_symlink(entry.path()).string();
-        } else {
-            const std::vector<uint8_t> bytes = ReadBytes(entry.path().string());
-            entries[name] = std::string(bytes.begin(), bytes.end());
-        }
+        entries[entry.path().filename().string()] =
+            entry.is_symlink() ? "-> " + std::filesystem::read_symlink(entry.path()).string()
+                               : ReadText(entry.path().string());
     }
     return entries;
 }

@@ -56,10 +56,6 @@ INSTANTIATE_TEST_SUITE_P(
                       WorldCase{"DISPLAY=:97", "--world virtual", "", "virtual"},
                       WorldCase{"VORN_WORLD=virtual DISPLAY=:97", "", "", "virtual"}));
 
-}  // namespace
-
-namespace {
-
 // The host world asked for where it has no display: the screen and its windows are refused at
 // once, with the variables looked at, whatever the output.
 TEST(HostWorldWithoutDisplay, SaysThereIsNoDisplay) {
@@ -75,10 +71,6 @@ TEST(HostWorldWithoutDisplay, SaysThereIsNoDisplay) {
             << capture << ": " << run.err;
     }
 }
-
-}  // namespace
-
-namespace {
 
 // The example hosts say which world they capture, and, where nothing came, what to try.
 TEST(ExampleHosts, SayTheirWorldAndWhatToTryWhenNothingCame) {
@@ -103,10 +95,6 @@ TEST(ExampleHosts, SayTheirWorldAndWhatToTryWhenNothingCame) {
             << hostRun.err;
     }
 }
-
-}  // namespace
-
-namespace {
 
 // A recording goes through the GStreamer elements, which choose a world of their own when
 // asked nothing: in the tool's process they take the one the tool chose.

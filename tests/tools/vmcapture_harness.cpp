@@ -84,11 +84,6 @@ int WaitExit(pid_t pid, int timeoutSeconds, long* peakKiB = nullptr) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 size_t PlaneOffset(const Y4m& file, int plane) {
     const size_t luma = static_cast<size_t>(file.width) * file.height;
     return plane == 0 ? 0 : luma + (plane - 1) * (luma / 4);
@@ -123,6 +118,11 @@ int StopTool(pid_t pid, int signal, int timeoutSeconds) {
     return WaitExit(pid, timeoutSeconds);
 }
 
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::vector<uint8_t> ReadBytes(const std::string& path) {
     const std::string text = ReadText(path);
     return std::vector<uint8_t>(text.begin(), text.end());
@@ -155,6 +155,15 @@ ToolRun RunShell(const std::string& command, const std::string& dir, bool firstS
     run.out = ReadText(out);
     run.err = ReadText(err);
     return run;
+}
+
+std::string Probe(const std::string& dir, const std::string& file, const std::string& entry) {
+    const ToolRun run = RunShell(
+        "ffprobe -v error -count_frames -count_packets -select_streams 0 "
+        "-show_entries stream=" +
+            entry + " -of csv=p=0 " + file,
+        dir);
+    return run.status == 0 ? run.out.substr(0, run.out.find('\n')) : "";
 }
 
 bool WaitForFileSize(const std::string& path, size_t size, int timeoutSeconds) {
@@ -192,9 +201,7 @@ void WriteTestPicture(const std::string& path, int width, int height,
 }
 
 bool Y4m::HasParam(const std::string& word) const {
-    for (const std::string& p : params)
-        if (p == word) return true;
-    return false;
+    return std::find(params.begin(), params.end(), word) != params.end();
 }
 
 uint8_t Y4m::Y(size_t frame, int x, int y) const {

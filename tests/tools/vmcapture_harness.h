@@ -53,6 +53,7 @@ std::vector<ToolRun> RunTogether(const std::vector<std::vector<std::string>>& ru
 int StopTool(pid_t pid, int signal, int timeoutSeconds);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
+std::string ReadText(const std::string& path);
 // The names in a folder, sorted, but for the harness's own files (.stdout, .stderr, .script).
 std::vector<std::string> FilesIn(const std::string& dir);
 // Where the tool with process id `pid` writes `path` until the capture is complete.
@@ -61,6 +62,9 @@ std::string PartFile(const std::string& path, pid_t pid);
 // output, standard error and exit status (of the pipeline's first command when
 // `firstStatus`).
 ToolRun RunShell(const std::string& command, const std::string& dir, bool firstStatus = false);
+// ffprobe's value of `entry` (e.g. "width", "nb_read_packets") of the first stream of `file` in
+// `dir`, frames and packets counted; "" where it reads nothing.
+std::string Probe(const std::string& dir, const std::string& file, const std::string& entry);
 bool WaitForFileSize(const std::string& path, size_t size, int timeoutSeconds);
 
 // A 32-bit top-down bitmap file whose pixel (x, y), counted from the top left, is
