@@ -53,18 +53,6 @@ protected:
             for (int x = 0; x < kSide; x += 8) Fill(w, x, y, 8, 8, Pattern(x, y));
     }
 
-    // The frames ffprobe reads in `path`: "width,height,frames".
-    static std::string Probe(const std::string& path, const std::string& dir) {
-        const vmctest::ToolRun run = vmctest::RunShell(
-            "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-            "stream=width,height,nb_read_frames -of csv=p=0 '" +
-                path + "'",
-            dir);
-        std::string out = run.out;
-        while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-        return out;
-    }
-
     vmctest::ScratchDir dir_;
 };
 
@@ -87,9 +75,9 @@ TEST_F(VmcaptureXScreen, Y4mHoldsTheScreensPixelsAtTheSizeAndCountAsked) {
         if (!c.size.empty()) args.insert(args.end(), {"-s", c.size});
         const vmctest::ToolRun run = vmctest::RunTool(args, dir_.Path());
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(Probe(out, dir_.Path()), std::to_string(c.width) + "," +
-                                               std::to_string(c.height) + "," +
-                                               std::to_string(c.frames));
+        EXPECT_EQ(vmctest::Probe(dir_.Path(), out, "width,height,nb_read_frames"),
+                  std::to_string(c.width) + "," + std::to_string(c.height) + "," +
+                      std::to_string(c.frames));
         const vmctest::Y4m y4m = vmctest::ParseY4m(vmctest::ReadBytes(out));
         ASSERT_TRUE(y4m.wellFormed);
         ASSERT_EQ(y4m.frames.size(), static_cast<size_t>(c.frames));
