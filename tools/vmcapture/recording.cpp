@@ -85,11 +85,49 @@ GstClockTime Pts(GstSample* sample) { return GST_BUFFER_PTS(gst_sample_get_buffe
 
 enum class Sent { Yes, No, Past, Failed };
 
+// Where a video frame stamped `pts` goes on the frame grid from `start` (pipeline times): the
+// frames are placed one after the other (the source paces them by its rate, with some jitter;
+// the file then has a constant rate). Yes: `stamped` is its place, from `start`. No: it comes
+// before the start, or too soon after the frame before. Past: the stream reached `stop`.
+Sent Place(Stream& stream, GstClockTime pts, GstClockTime duration, GstClockTime start,
+           GstClockTime stop, GstClockTime& stamped) {
+    if (pts < start) return Sent::No;
+    // The frame takes the next place on the grid unless it lies a whole period or more from
+    // it: later, the places between stay empty (frames never produced); sooner, it is one
+    // frame too many.
+    const GstClockTime actual = pts - start, expected = stream.nextSlot * duration;
+    uint64_t slot = stream.nextSlot;
+    if (actual >= expected + duration) {
+        slot += (actual - expected) / duration;
+    } else if (expected >= actual + duration) {
+        ++stream.doubled;
+        return Sent::No;
+    }
+    stamped = slot * duration;
+    if (start + stamped >= stop) {
+        // The places left before the end stay empty: frames never produced, too.
+        const uint64_t places = (stop - start + duration - 1) / duration;
+        if (places > stream.nextSlot) stream.gaps += places - stream.nextSlot;
+        stream.nextSlot = std::max(stream.nextSlot, places);
+        return Sent::Past;
+    }
+    stream.gaps += slot - stream.nextSlot;
+    stream.nextSlot = slot + 1;
+    return Sent::Yes;
+}
+
+// Gives `buffer` its time in the file and counts it as sent.
+void Stamp(Stream& stream, GstBuffer* buffer, GstClockTime stamped, GstClockTime duration) {
+    GST_BUFFER_PTS(buffer) = kEncoderLeadIn + stamped;
+    GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_DURATION(buffer) = duration;
+    stream.lastEnd = stamped + duration;
+    ++stream.sent;
+}
+
 // Sends what of `sample` lies between `start` and `stop` (pipeline times) to the stream's
-// appsrc, stamped from `start`. Audio is cut at whole sample frames. Video frames are placed
-// on the frame grid from `start`, one after the other (the device paces them by its rate, with
-// some jitter; the file then has a constant rate). Past: the stream reached `stop` (with its
-// last part sent).
+// appsrc, stamped from `start`. Audio is cut at whole sample frames; video frames are placed
+// on the frame grid. Past: the stream reached `stop` (with its last part sent).
 Sent Send(Stream& stream, GstSample* sample, GstClockTime start, GstClockTime stop, bool audio) {
     GstBuffer* buffer = gst_sample_get_buffer(sample);
     GstClockTime pts = GST_BUFFER_PTS(buffer), duration = GST_BUFFER_DURATION(buffer);
@@ -125,37 +163,63 @@ Sent Send(Stream& stream, GstSample* sample, GstClockTime start, GstClockTime st
         if (GST_CLOCK_TIME_IS_VALID(stream.lastEnd) && stamped > stream.lastEnd + GST_MSECOND)
             ++stream.gaps;
     } else {
-        if (pts < start) return Sent::No;
-        // The frame takes the next place on the grid unless it lies a whole period or more
-        // from it: later, the places between stay empty (frames never produced); sooner, it
-        // is one frame too many.
-        const GstClockTime actual = pts - start, expected = stream.nextSlot * duration;
-        uint64_t slot = stream.nextSlot;
-        if (actual >= expected + duration) {
-            slot += (actual - expected) / duration;
-        } else if (expected >= actual + duration) {
-            ++stream.doubled;
-            return Sent::No;
-        }
-        stamped = slot * duration;
-        if (start + stamped >= stop) {
-            // The places left before the end stay empty: frames never produced, too.
-            const uint64_t places = (stop - start + duration - 1) / duration;
-            if (places > stream.nextSlot) stream.gaps += places - stream.nextSlot;
-            stream.nextSlot = std::max(stream.nextSlot, places);
-            return Sent::Past;
-        }
-        stream.gaps += slot - stream.nextSlot;
-        stream.nextSlot = slot + 1;
+        const Sent placed = Place(stream, pts, duration, start, stop, stamped);
+        if (placed != Sent::Yes) return placed;
         out = gst_buffer_copy(buffer);
     }
-    GST_BUFFER_PTS(out) = kEncoderLeadIn + stamped;
-    GST_BUFFER_DTS(out) = GST_CLOCK_TIME_NONE;
-    GST_BUFFER_DURATION(out) = duration;
-    stream.lastEnd = stamped + duration;
-    ++stream.sent;
+    Stamp(stream, out, stamped, duration);
     if (gst_app_src_push_buffer(stream.source, out) != GST_FLOW_OK) return Sent::Failed;
     return past ? Sent::Past : Sent::Yes;
+}
+
+// A recording without sound needs no common start: the frames are put on the frame grid on
+// the source's own streaming thread as they leave it (a probe on its pad), so that each goes
+// from the source through the muxer into the file without a hand-over between threads. The
+// probe posts an application message when the stream reached its end.
+struct Grid {
+    std::mutex lock;
+    Stream stream;
+    GstClockTime start = GST_CLOCK_TIME_NONE;
+    GstClockTime length = GST_CLOCK_TIME_NONE;  // from the start; NONE: until stopped
+    uint64_t maxFrames = 0;
+    std::chrono::steady_clock::time_point lastFrame = std::chrono::steady_clock::now();
+
+    void End(GstPad* pad) {
+        stream.ended = true;
+        GstElement* source = GST_ELEMENT(GST_PAD_PARENT(pad));
+        gst_element_post_message(
+            source,
+            gst_message_new_application(GST_OBJECT(source), gst_structure_new_empty(kEndedName)));
+    }
+    static constexpr const char* kEndedName = "vmcapture-video-ended";
+};
+
+GstPadProbeReturn OnVideoFrame(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto* grid = static_cast<Grid*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    std::lock_guard<std::mutex> hold(grid->lock);
+    Stream& stream = grid->stream;
+    if (stream.ended) return GST_PAD_PROBE_DROP;
+    grid->lastFrame = std::chrono::steady_clock::now();
+    const GstClockTime pts = GST_BUFFER_PTS(buffer), duration = GST_BUFFER_DURATION(buffer);
+    if (!GST_CLOCK_TIME_IS_VALID(pts) || !GST_CLOCK_TIME_IS_VALID(duration) || duration == 0)
+        return GST_PAD_PROBE_DROP;
+    if (grid->start == GST_CLOCK_TIME_NONE) {
+        grid->start = pts;
+        if (grid->maxFrames != 0) grid->length = grid->maxFrames * duration;
+    }
+    const GstClockTime stop =
+        grid->length == GST_CLOCK_TIME_NONE ? GST_CLOCK_TIME_NONE : grid->start + grid->length;
+    GstClockTime stamped = 0;
+    const Sent placed = Place(stream, pts, duration, grid->start, stop, stamped);
+    if (placed == Sent::Past) grid->End(pad);
+    if (placed != Sent::Yes) return GST_PAD_PROBE_DROP;
+    // A lent frame stays as it is: only the buffer around its memory is new.
+    buffer = gst_buffer_make_writable(buffer);
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    Stamp(stream, buffer, stamped, duration);
+    if (grid->maxFrames != 0 && stream.sent >= grid->maxFrames) grid->End(pad);
+    return GST_PAD_PROBE_OK;
 }
 
 // What of the recording reached the file: the bytes of the buffers the file sink took and
@@ -259,6 +323,42 @@ int KeepRecorded(const RecordingSettings& settings, const std::string& temporary
     return kExitNoRoom;
 }
 
+// Waits while the source's thread records a stream without sound: until its end, a stop
+// request, an error on the bus, or a source silent for the timeout.
+int WaitForGrid(Grid& grid, GstBus* bus, const RecordingSettings& settings, std::string& error,
+                std::string& noRoom) {
+    for (;;) {
+        GstMessage* message = gst_bus_timed_pop_filtered(
+            bus, 100 * GST_MSECOND,
+            static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_APPLICATION));
+        if (message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+            error = ErrorText(message);
+            noRoom = NoRoomOf(message);
+            gst_message_unref(message);
+            return noRoom.empty() ? kExitFailure : kExitNoRoom;
+        }
+        if (message != nullptr) gst_message_unref(message);
+        std::lock_guard<std::mutex> hold(grid.lock);
+        if (grid.stream.ended) return kExitOk;
+        if (StopRequested()) {
+            // Ends after the frames already taken: the later ones are left out.
+            grid.stream.ended = true;
+            if (grid.start != GST_CLOCK_TIME_NONE) return kExitOk;
+            error = kStoppedBeforeFirstFrame;
+            return kExitNoSource;
+        }
+        const std::chrono::duration<double> silent =
+            std::chrono::steady_clock::now() - grid.lastFrame;
+        if (silent.count() >= settings.timeout) {
+            error =
+                grid.start == GST_CLOCK_TIME_NONE
+                    ? "the sources delivered nothing within " + Fixed(settings.timeout) + " s"
+                    : "a source stopped delivering (nothing for " + Fixed(settings.timeout) + " s)";
+            return grid.stream.sent == 0 ? kExitNoSource : kExitFailure;
+        }
+    }
+}
+
 std::string Quote(const std::string& text) {
     gchar* escaped = g_strescape(text.c_str(), nullptr);
     std::string quoted = std::string("\"") + escaped + "\"";
@@ -282,8 +382,12 @@ std::string Launch(const RecordingSettings& s, const Container& container,
         if (s.videoKind == "desktop") video += ",format=I420" + size;
         if (s.videoKind != "camera") video += ",framerate=" + std::to_string(r.frameRate) + "/1";
     }
-    video += " ! appsink name=vsink sync=false wait-on-eos=false ";
-    std::string launch = video + "appsrc name=vin format=time ! queue ! ";
+    // With sound the frames go by the recording's loop, which starts both streams together;
+    // without, the source's thread takes them on to the muxer (or the encoder's queue).
+    std::string launch = video + (s.audio ? " ! appsink name=vsink sync=false wait-on-eos=false "
+                                            "appsrc name=vin format=time ! queue ! "
+                                  : s.storeJpeg ? " ! "
+                                                : " ! queue ! ");
     if (!s.storeJpeg) {
         char encoder[160];
         std::snprintf(encoder, sizeof encoder, container.videoEncoder, 2 * r.frameRate);
@@ -337,13 +441,21 @@ int Record(const RecordingSettings& settings) {
         return kExitFailure;
     }
     Stream video, audio;
+    Grid grid;
     Ref<GstElement> vsink{Child(pipeline.p, "vsink")}, vin{Child(pipeline.p, "vin")};
     Ref<GstElement> asink{Child(pipeline.p, "asink")}, ain{Child(pipeline.p, "ain")};
-    video.sink = GST_APP_SINK(vsink.p);
-    video.source = GST_APP_SRC(vin.p);
     if (settings.audio) {
+        video.sink = GST_APP_SINK(vsink.p);
+        video.source = GST_APP_SRC(vin.p);
         audio.sink = GST_APP_SINK(asink.p);
         audio.source = GST_APP_SRC(ain.p);
+    } else {
+        grid.maxFrames = settings.maxFrames;
+        if (settings.maxSeconds > 0)
+            grid.length = static_cast<GstClockTime>(settings.maxSeconds * GST_SECOND);
+        Ref<GstElement> source{Child(pipeline.p, "vsrc")};
+        Ref<GstPad> pad{gst_element_get_static_pad(source.p, "src")};
+        gst_pad_add_probe(pad.p, GST_PAD_PROBE_TYPE_BUFFER, OnVideoFrame, &grid, nullptr);
     }
     Ref<GstBus> bus{gst_element_get_bus(pipeline.p)};
     Written written;
@@ -370,7 +482,9 @@ int Record(const RecordingSettings& settings) {
     auto lastSample = std::chrono::steady_clock::now();
     GstClockTime videoPeriod = period;
     bool stopping = false;
-    while (status == kExitOk) {
+    if (status == kExitOk && !settings.audio)
+        status = WaitForGrid(grid, bus.p, settings, error, noRoom);
+    while (status == kExitOk && settings.audio) {
         if (!(error = PollError(bus.p, 0, noRoom)).empty()) {
             status = noRoom.empty() ? kExitFailure : kExitNoRoom;
             break;
@@ -455,8 +569,10 @@ int Record(const RecordingSettings& settings) {
     }
     if (status == kExitOk) {
         // Both streams end; the muxer completes the file, and the sources stop.
-        gst_app_src_end_of_stream(video.source);
-        if (settings.audio) gst_app_src_end_of_stream(audio.source);
+        if (settings.audio) {
+            gst_app_src_end_of_stream(video.source);
+            gst_app_src_end_of_stream(audio.source);
+        }
         for (const char* name : {"vsrc", "asrc"}) {
             Ref<GstElement> source{Child(pipeline.p, name)};
             if (source.p != nullptr) gst_element_send_event(source.p, gst_event_new_eos());
@@ -485,17 +601,21 @@ int Record(const RecordingSettings& settings) {
         std::remove(temporary.c_str());
         return status;
     }
-    if (video.gaps != 0)
-        ReportWarning(std::to_string(video.gaps) +
+    // The pipeline has stopped, so the source's thread no longer touches the grid; the lock
+    // only makes that plain.
+    std::lock_guard<std::mutex> hold(grid.lock);
+    const Stream& shown = settings.audio ? video : grid.stream;
+    if (shown.gaps != 0)
+        ReportWarning(std::to_string(shown.gaps) +
                       " video frames were never produced; players hold the frame before over "
                       "each gap");
-    if (video.doubled != 0)
-        ReportNotice(std::to_string(video.doubled) +
+    if (shown.doubled != 0)
+        ReportNotice(std::to_string(shown.doubled) +
                      " video frames came too soon after the one before and were left out");
     if (audio.gaps != 0) ReportNotice("the sound has " + std::to_string(audio.gaps) + " breaks");
     if (!settings.quiet)
         std::fprintf(stderr, "vmcapture: %s: %llu video frames%s%s\n", settings.output.c_str(),
-                     static_cast<unsigned long long>(video.sent),
+                     static_cast<unsigned long long>(shown.sent),
                      settings.storeJpeg ? " (the camera's JPEG images as they came)" : "",
                      settings.audio ? " and sound" : "");
     return kExitOk;
