@@ -188,10 +188,9 @@ struct Grid {
         stream.ended = true;
         GstElement* source = GST_ELEMENT(GST_PAD_PARENT(pad));
         gst_element_post_message(
-            source,
-            gst_message_new_application(GST_OBJECT(source), gst_structure_new_empty(kEndedName)));
+            source, gst_message_new_application(GST_OBJECT(source),
+                                                gst_structure_new_empty("vmcapture-video-ended")));
     }
-    static constexpr const char* kEndedName = "vmcapture-video-ended";
 };
 
 GstPadProbeReturn OnVideoFrame(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
@@ -291,9 +290,16 @@ std::string ErrorText(GstMessage* message) {
 }
 
 // The first error on the bus, or ""; `noRoom` says whether the file system took no more.
-std::string PollError(GstBus* bus, GstClockTime wait, std::string& noRoom) {
-    GstMessage* message = gst_bus_timed_pop_filtered(bus, wait, GST_MESSAGE_ERROR);
+// A message of the types in `wakeOn` ends the wait too, with "".
+std::string PollError(GstBus* bus, GstClockTime wait, std::string& noRoom,
+                      GstMessageType wakeOn = GST_MESSAGE_UNKNOWN) {
+    GstMessage* message = gst_bus_timed_pop_filtered(
+        bus, wait, static_cast<GstMessageType>(GST_MESSAGE_ERROR | wakeOn));
     if (message == nullptr) return "";
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR) {
+        gst_message_unref(message);
+        return "";
+    }
     const std::string text = ErrorText(message);
     noRoom = NoRoomOf(message);
     gst_message_unref(message);
@@ -323,21 +329,25 @@ int KeepRecorded(const RecordingSettings& settings, const std::string& temporary
     return kExitNoRoom;
 }
 
+// The exit status of an error on the bus.
+int ErrorStatus(const std::string& noRoom) { return noRoom.empty() ? kExitFailure : kExitNoRoom; }
+
+// The sources were silent for the timeout: before anything came (`started` false) or after.
+int Silent(bool started, uint64_t sent, const RecordingSettings& settings, std::string& error) {
+    const std::string timeout = Fixed(settings.timeout);
+    error = started ? "a source stopped delivering (nothing for " + timeout + " s)"
+                    : "the sources delivered nothing within " + timeout + " s";
+    return sent == 0 ? kExitNoSource : kExitFailure;
+}
+
 // Waits while the source's thread records a stream without sound: until its end, a stop
 // request, an error on the bus, or a source silent for the timeout.
 int WaitForGrid(Grid& grid, GstBus* bus, const RecordingSettings& settings, std::string& error,
                 std::string& noRoom) {
     for (;;) {
-        GstMessage* message = gst_bus_timed_pop_filtered(
-            bus, 100 * GST_MSECOND,
-            static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_APPLICATION));
-        if (message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-            error = ErrorText(message);
-            noRoom = NoRoomOf(message);
-            gst_message_unref(message);
-            return noRoom.empty() ? kExitFailure : kExitNoRoom;
-        }
-        if (message != nullptr) gst_message_unref(message);
+        // Woken early by the end the probe posts.
+        error = PollError(bus, 100 * GST_MSECOND, noRoom, GST_MESSAGE_APPLICATION);
+        if (!error.empty()) return ErrorStatus(noRoom);
         std::lock_guard<std::mutex> hold(grid.lock);
         if (grid.stream.ended) return kExitOk;
         if (StopRequested()) {
@@ -349,13 +359,8 @@ int WaitForGrid(Grid& grid, GstBus* bus, const RecordingSettings& settings, std:
         }
         const std::chrono::duration<double> silent =
             std::chrono::steady_clock::now() - grid.lastFrame;
-        if (silent.count() >= settings.timeout) {
-            error =
-                grid.start == GST_CLOCK_TIME_NONE
-                    ? "the sources delivered nothing within " + Fixed(settings.timeout) + " s"
-                    : "a source stopped delivering (nothing for " + Fixed(settings.timeout) + " s)";
-            return grid.stream.sent == 0 ? kExitNoSource : kExitFailure;
-        }
+        if (silent.count() >= settings.timeout)
+            return Silent(grid.start != GST_CLOCK_TIME_NONE, grid.stream.sent, settings, error);
     }
 }
 
@@ -486,7 +491,7 @@ int Record(const RecordingSettings& settings) {
         status = WaitForGrid(grid, bus.p, settings, error, noRoom);
     while (status == kExitOk && settings.audio) {
         if (!(error = PollError(bus.p, 0, noRoom)).empty()) {
-            status = noRoom.empty() ? kExitFailure : kExitNoRoom;
+            status = ErrorStatus(noRoom);
             break;
         }
         // Everything both sinks hold, so that neither stream falls behind the other (a
@@ -516,11 +521,8 @@ int Record(const RecordingSettings& settings) {
         if (took) {
             lastSample = std::chrono::steady_clock::now();
         } else if (silent.count() >= settings.timeout) {
-            error =
-                start == GST_CLOCK_TIME_NONE && video.sent == 0
-                    ? "the sources delivered nothing within " + Fixed(settings.timeout) + " s"
-                    : "a source stopped delivering (nothing for " + Fixed(settings.timeout) + " s)";
-            status = video.sent == 0 ? kExitNoSource : kExitFailure;
+            status = Silent(start != GST_CLOCK_TIME_NONE || video.sent != 0, video.sent, settings,
+                            error);
             break;
         }
         if (start == GST_CLOCK_TIME_NONE && video.waiting.empty() && StopRequested()) {
@@ -583,7 +585,7 @@ int Record(const RecordingSettings& settings) {
         if (message == nullptr || GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
             error = message != nullptr ? ErrorText(message) : "the file was not completed";
             noRoom = message != nullptr ? NoRoomOf(message) : "";
-            status = noRoom.empty() ? kExitFailure : kExitNoRoom;
+            status = ErrorStatus(noRoom);
         }
         if (message != nullptr) gst_message_unref(message);
     }
