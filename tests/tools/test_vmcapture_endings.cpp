@@ -158,17 +158,22 @@ int ReportedShortfall(const std::string& err) {
 // container; on a machine too busy to make them all, the tool says how many the file lacks,
 // even with --quiet.
 TEST(Seconds, HoldExactlyTheFramesOfTheirRate) {
+    // At 30 frames a second a period is no whole number of nanoseconds.
     const struct {
+        const char* rate;
         const char* limit;
         const char* value;
         int frames;
-    } limits[] = {{"-t", "0.5", 10}, {"-t", "1", 20}, {"-n", "7", 7}};
+    } limits[] = {{"20", "-t", "0.5", 10},
+                  {"20", "-t", "1", 20},
+                  {"20", "-n", "7", 7},
+                  {"30", "-t", "1", 30}};
     std::vector<std::vector<std::string>> runs;
     std::vector<int> expected;
     for (const char* file : {"a.y4m", "a.mkv"})
         for (const auto& limit : limits)
             if (std::string(file) == "a.y4m" || VMCAPTURE_RECORDS) {
-                runs.push_back({"capture", "desktop", "-s", "64x48", "-r", "20", limit.limit,
+                runs.push_back({"capture", "desktop", "-s", "64x48", "-r", limit.rate, limit.limit,
                                 limit.value, "-q", "-o", file});
                 expected.push_back(limit.frames);
             }

@@ -104,9 +104,13 @@ Sent Place(Stream& stream, GstClockTime pts, GstClockTime duration, GstClockTime
         return Sent::No;
     }
     stamped = slot * duration;
-    if (start + stamped >= stop) {
+    // The file holds the places that begin before `stop`. A period in whole nanoseconds can be
+    // up to 1 ns short (1/30 s is 33,333,333.3 ns), so a place is taken to begin as late as it
+    // may: one second at 30 frames a second is 30 places, not 31.
+    const GstClockTime length = stop - start;
+    if (slot * (duration + 1) >= length) {
         // The places left before the end stay empty: frames never produced, too.
-        const uint64_t places = (stop - start + duration - 1) / duration;
+        const uint64_t places = (length + duration) / (duration + 1);
         if (places > stream.nextSlot) stream.gaps += places - stream.nextSlot;
         stream.nextSlot = std::max(stream.nextSlot, places);
         return Sent::Past;
