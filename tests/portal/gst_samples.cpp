@@ -85,13 +85,26 @@ Difference Compare(GstSample* a, GstSample* b) {
     return d;
 }
 
+// A peer that takes no caps at all: a live source's task negotiates as soon as it is paused,
+// and once negotiated the element answers with its one format, no longer with all it offers.
+gboolean RefuseEveryFormat(GstPad*, GstObject*, GstQuery* query) {
+    if (GST_QUERY_TYPE(query) != GST_QUERY_CAPS) return FALSE;
+    GstCaps* none = gst_caps_new_empty();
+    gst_query_set_caps_result(query, none);
+    gst_caps_unref(none);
+    return TRUE;
+}
+
 std::vector<std::string> OfferedCaps(const std::string& kind, const std::string& device) {
     GstElement* source = gst_element_factory_make("vornvideosrc", nullptr);
     g_object_set(source, "kind", kind.c_str(), "world", "host", nullptr);
     if (!device.empty()) g_object_set(source, "device", device.c_str(), nullptr);
     std::vector<std::string> names;
+    GstPad* pad = gst_element_get_static_pad(source, "src");
+    GstPad* refuser = gst_pad_new("refuser", GST_PAD_SINK);
+    gst_pad_set_query_function(refuser, RefuseEveryFormat);
+    gst_pad_link(pad, refuser);
     if (gst_element_set_state(source, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE) {
-        GstPad* pad = gst_element_get_static_pad(source, "src");
         GstCaps* caps = gst_pad_query_caps(pad, nullptr);
         for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
             const GstStructure* s = gst_caps_get_structure(caps, i);
@@ -103,9 +116,11 @@ std::vector<std::string> OfferedCaps(const std::string& kind, const std::string&
                             (full ? " full range" : ""));
         }
         gst_caps_unref(caps);
-        gst_object_unref(pad);
     }
     gst_element_set_state(source, GST_STATE_NULL);
+    gst_pad_unlink(pad, refuser);
+    gst_object_unref(refuser);
+    gst_object_unref(pad);
     gst_object_unref(source);
     return names;
 }
