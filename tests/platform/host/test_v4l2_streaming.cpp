@@ -20,8 +20,6 @@
 #include "host/v4l2/v4l2.h"
 #include "polling.h"
 #include "tqzcameradevice.h"
-#include "tqzcameradeviceset.h"
-#include "tqzenumdevice.h"
 #include "tqzusbvideodevice.h"
 #include "vorn/control/display.h"
 #include "vorn/control/media.h"
@@ -97,18 +95,6 @@ Camera TestDriver() {
     Camera driver{"Virtual Test Camera", formats};
     driver.padding = 6;
     return driver;
-}
-
-std::string Describe(const VornWorld::VideoCapability& cap) {
-    const char* name = IsEqualGUID(cap.subtype, MEDIASUBTYPE_YUY2)    ? "YUY2"
-                       : IsEqualGUID(cap.subtype, MEDIASUBTYPE_I420)  ? "I420"
-                       : IsEqualGUID(cap.subtype, MEDIASUBTYPE_YV12)  ? "YV12"
-                       : IsEqualGUID(cap.subtype, MEDIASUBTYPE_RGB24) ? "RGB24"
-                                                                      : "?";
-    char text[96];
-    std::snprintf(text, sizeof text, "%s %ldx%ld %g-%g", name, static_cast<long>(cap.width),
-                  static_cast<long>(cap.height), cap.minFrameRate, cap.maxFrameRate);
-    return text;
 }
 
 // Mean absolute difference of two frames' bytes (infinite for different sizes).
@@ -194,11 +180,8 @@ protected:
     long objects_ = 0;
 };
 
-// Each camera is listed by its card's name at its node; the modes of the webcam, which has
-// every kind of format (how each driver record maps is checked record by record in
-// test_v4l2_capabilities.cpp): YUYV at low rates, Motion-JPEG at 30 as RGB24 and again as
-// I420, no H.264.
-TEST_F(V4l2Streaming, EachCameraIsListedWithItsNameAndModes) {
+// Each camera is listed by its card's name at its node, in the nodes' order.
+TEST_F(V4l2Streaming, EachCameraIsListedWithItsNameAtItsNode) {
     const Camera cameras[] = {Webcam1080(), Laptop720(), CardYuyv(), CardNv12()};
     int number = 0;
     for (const Camera& camera : cameras) fake_->Plug(number++, camera);
@@ -209,15 +192,6 @@ TEST_F(V4l2Streaming, EachCameraIsListedWithItsNameAndModes) {
                   devices[i].config.friendlyName);
         EXPECT_EQ("v4l2:/fake/dev/video" + std::to_string(i), devices[i].key);
     }
-    std::vector<std::string> modes;
-    for (const auto& cap : devices[0].config.video) modes.push_back(Describe(cap));
-    EXPECT_EQ(
-        (std::vector<std::string>{
-            "YUY2 640x480 5-30", "YUY2 160x120 5-30", "YUY2 320x240 5-30", "YUY2 1280x720 5-10",
-            "YUY2 1920x1080 5-5", "RGB24 640x480 5-30", "RGB24 160x120 5-30", "RGB24 320x240 5-30",
-            "RGB24 1280x720 5-30", "RGB24 1920x1080 5-30", "I420 640x480 5-30", "I420 160x120 5-30",
-            "I420 320x240 5-30", "I420 1280x720 5-30", "I420 1920x1080 5-30"}),
-        modes);
 }
 
 // Opens the push device at the first position of the category with `sink` as its callback.
@@ -238,23 +212,6 @@ std::vector<int> Shown(Sink& sink, uint32_t fourcc, unsigned width, unsigned hei
     for (const auto& frame : sink.kept)
         shown.push_back(FrameNumber(fourcc, width, height, frame.data(), frame.size(), 16));
     return shown;
-}
-
-// Webcams often send Motion-JPEG without Huffman tables: decoded with the standard ones, the
-// picture is the same as from the whole image.
-TEST(V4l2Jpeg, FramesWithoutHuffmanTablesDecodeLikeWholeOnes) {
-    const std::vector<BYTE> whole = fakev4l2::PaintFrame(V4L2_PIX_FMT_MJPEG, 64, 48, 0, 3);
-    const std::vector<BYTE> bare = fakev4l2::WithoutHuffmanTables(whole);
-    ASSERT_LT(bare.size(), whole.size());
-    const BYTE table[] = {0xFF, 0xC4};
-    EXPECT_EQ(bare.end(), std::search(bare.begin(), bare.end(), table, table + 2));
-    std::vector<BYTE> fromWhole(64 * 48 * 3), fromBare(64 * 48 * 3);
-    VornWorld::host::FrameUnpacker unpacker(V4L2_PIX_FMT_MJPEG, 64, 48, 0);
-    ASSERT_TRUE(unpacker.Unpack(whole.data(), whole.size(), fromWhole.data()));
-    ASSERT_TRUE(unpacker.Unpack(bare.data(), bare.size(), fromBare.data()));
-    EXPECT_EQ(fromWhole, fromBare);
-    EXPECT_FALSE(unpacker.Unpack(bare.data(), bare.size() / 2, fromBare.data())) << "cut short";
-    EXPECT_TRUE(unpacker.Unpack(whole.data(), whole.size(), fromBare.data())) << "and after it";
 }
 
 // Opens the push device at that mode, waits for `frames` frames into `sink`, closes it.
@@ -424,15 +381,10 @@ std::vector<FaultCase> FaultCases() {
             Outcome::Stops, {0, 1}, {0, 1, 0}, {{}, {}, {}, 2}),
         Row("ENODEV mid-stream: unplugged", {{VIDIOC_DQBUF, ENODEV, 3, -1}}, Outcome::Stops,
             {0, 1, 2}, {0, 0, 1}),
-        Row("EIO mid-stream", {{VIDIOC_DQBUF, EIO, 3, -1}}, Outcome::Stops, {0, 1, 2}, {0, 0, 1}),
         Row("the node is unplugged mid-stream", {}, Outcome::Stops, {}, {0, 0, 1}, {},
             Unplug::WhileStreaming),
         Row("EBUSY at open: another program has it", {{kOpen, EBUSY, 0, -1}}, Outcome::OpenFails,
             {}, {0, 0, 0}),
-        Row("EBUSY when the format is set: another program streams", {{VIDIOC_S_FMT, EBUSY, 0, -1}},
-            Outcome::OpenFails, {}, {0, 0, 0}),
-        Row("buffers refused", {{VIDIOC_REQBUFS, ENOMEM, 0, -1}}, Outcome::OpenFails, {},
-            {0, 0, 0}),
         Row("the node vanished between listing and opening", {}, Outcome::OpenFails, {}, {0, 0, 0},
             {}, Unplug::BeforeOpen),
     };
@@ -570,28 +522,6 @@ TEST_F(V4l2Streaming, RefilledSetsFollowThePluggedCameras) {
     EXPECT_EQ(first[0]->id, third[0]->id) << "a camera back at its node keeps its id";
     EXPECT_NE(nullptr, third[0]->open(format));
     EXPECT_EQ(0, fake_->OpenDescriptors());
-}
-
-// Through the library's device sets: a camera device taken before its camera went fails on
-// Open, cleanly, once the category no longer has it.
-TEST_F(V4l2Streaming, ADeviceOfAnOlderSetFailsOnOpenOnceItsCameraIsGone) {
-    fake_->Plug(0, {"Gone Camera", {{V4L2_PIX_FMT_YUYV, {{160, 120, {30}}}}}});
-    Publish(List());
-    TQZCameraDeviceSet cameras;
-    TQZEnumDevice::EnumCameraDevice(cameras);
-    ASSERT_EQ(1u, cameras.Count());
-    fake_->Unplug(0);
-    Publish(List());  // what the host world's category shows at the next enumeration
-    TQZCameraDevice camera(cameras.GetByIndex(0));
-    camera.Width = 160;
-    camera.Height = 120;
-    EXPECT_FALSE(camera.Open());
-    camera.Close();
-
-    TQZUSBVideoDevice pushed;
-    pushed.Index = 0;
-    EXPECT_FALSE(pushed.Open());
-    pushed.Close();
 }
 
 }  // namespace
