@@ -221,7 +221,8 @@ TEST(V4l2Devices, FoldersWithoutCaptureNodesListNothing) {
     char folder[] = "/tmp/vmc-v4l2-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(folder));
     const std::string base = folder;
-    for (const char* name : {"video0", "video", "videox", "video12abc", "media0"}) {
+    const char* const names[] = {"video0", "video", "videox", "video12abc", "media0"};
+    for (const char* name : names) {
         FILE* file = std::fopen((base + "/" + name).c_str(), "w");
         ASSERT_NE(nullptr, file);
         std::fclose(file);
@@ -229,9 +230,22 @@ TEST(V4l2Devices, FoldersWithoutCaptureNodesListNothing) {
     EXPECT_TRUE(VornWorld::host::ListV4l2Devices(VornWorld::host::MachineV4l2(), base).empty());
     EXPECT_TRUE(VornWorld::host::ListV4l2Devices(VornWorld::host::MachineV4l2(), base + "/missing")
                     .empty());
-    for (const char* name : {"video0", "video", "videox", "video12abc", "media0"})
-        unlink((base + "/" + name).c_str());
+    for (const char* name : names) unlink((base + "/" + name).c_str());
     rmdir(folder);
+}
+
+// `rgb` (`width` x `height`, red first) compressed with `sampling`; empty if it could not be.
+std::vector<BYTE> Jpeg(const std::vector<BYTE>& rgb, int width, int height, int sampling) {
+    tjhandle encoder = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    std::vector<BYTE> image;
+    if (tjCompress2(encoder, rgb.data(), width, width * 3, height, TJPF_RGB, &jpeg, &size, sampling,
+                    100, 0) == 0)
+        image.assign(jpeg, jpeg + size);
+    tjFree(jpeg);
+    tjDestroy(encoder);
+    return image;
 }
 
 // A 16 x 16 picture of four flat quadrants, compressed with each chroma sampling a camera may
@@ -253,14 +267,8 @@ TEST(V4l2Frames, MotionJpegOfAnySamplingBecomesLimitedRangeI420) {
     };
     for (int sampling : {TJSAMP_444, TJSAMP_422, TJSAMP_420, TJSAMP_440, TJSAMP_411, TJSAMP_GRAY}) {
         SCOPED_TRACE(sampling);
-        tjhandle encoder = tjInitCompress();
-        unsigned char* jpeg = nullptr;
-        unsigned long size = 0;
-        ASSERT_EQ(0, tjCompress2(encoder, rgb.data(), kSide, kSide * 3, kSide, TJPF_RGB, &jpeg,
-                                 &size, sampling, 100, 0));
-        std::vector<BYTE> image(jpeg, jpeg + size);
-        tjFree(jpeg);
-        tjDestroy(encoder);
+        const std::vector<BYTE> image = Jpeg(rgb, kSide, kSide, sampling);
+        ASSERT_FALSE(image.empty());
         std::vector<BYTE> i420(kSide * kSide + 2 * kHalf * kHalf);
         VornWorld::host::FrameUnpacker unpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, kSide, kSide,
                                                 0);
@@ -268,10 +276,9 @@ TEST(V4l2Frames, MotionJpegOfAnySamplingBecomesLimitedRangeI420) {
         for (int q = 0; q < 4; ++q) {
             const int x = (q % 2) * kHalf + kHalf / 2, y = (q / 2) * kHalf + kHalf / 2;
             const BYTE* colour = colours[q];
-            const double grey = (colour[0] * 0.299 + colour[1] * 0.587 + colour[2] * 0.114);
-            const BYTE flat[3] = {static_cast<BYTE>(std::lround(grey)),
-                                  static_cast<BYTE>(std::lround(grey)),
-                                  static_cast<BYTE>(std::lround(grey))};
+            const auto grey = static_cast<BYTE>(
+                std::lround(colour[0] * 0.299 + colour[1] * 0.587 + colour[2] * 0.114));
+            const BYTE flat[3] = {grey, grey, grey};
             const BYTE* seen = sampling == TJSAMP_GRAY ? flat : colour;
             EXPECT_NEAR(studio(seen, 0), i420[y * kSide + x], 3) << "luma of quadrant " << q;
             const size_t at = kSide * kSide + (y / 2) * kHalf + x / 2;
@@ -280,27 +287,16 @@ TEST(V4l2Frames, MotionJpegOfAnySamplingBecomesLimitedRangeI420) {
         }
         // Odd sides, whose last chroma row and column cover one line of luma: a flat picture
         // stays flat to its last sample.
-        {
-            const int w = 17, h = 11;
-            std::vector<BYTE> flat(w * h * 3);
-            for (size_t i = 0; i < flat.size(); ++i) flat[i] = colours[0][i % 3];
-            tjhandle odd = tjInitCompress();
-            unsigned char* oddJpeg = nullptr;
-            unsigned long oddSize = 0;
-            ASSERT_EQ(0, tjCompress2(odd, flat.data(), w, w * 3, h, TJPF_RGB, &oddJpeg, &oddSize,
-                                     sampling, 100, 0));
-            std::vector<BYTE> oddImage(oddJpeg, oddJpeg + oddSize);
-            tjFree(oddJpeg);
-            tjDestroy(odd);
-            std::vector<BYTE> frame(w * h + 2 * 9 * 6);
-            ASSERT_TRUE(
-                VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, w, h, 0)
-                    .Unpack(oddImage.data(), oddImage.size(), frame.data()));
-            if (sampling != TJSAMP_GRAY) {
-                EXPECT_NEAR(studio(colours[0], 0), frame[w * h - 1], 3);
-                EXPECT_NEAR(studio(colours[0], 1), frame[w * h + 9 * 6 - 1], 3);
-                EXPECT_NEAR(studio(colours[0], 2), frame.back(), 3);
-            }
+        const int w = 17, h = 11;
+        std::vector<BYTE> plain(w * h * 3), frame(w * h + 2 * 9 * 6);
+        for (size_t i = 0; i < plain.size(); ++i) plain[i] = colours[0][i % 3];
+        const std::vector<BYTE> oddImage = Jpeg(plain, w, h, sampling);
+        ASSERT_TRUE(VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, w, h, 0)
+                        .Unpack(oddImage.data(), oddImage.size(), frame.data()));
+        if (sampling != TJSAMP_GRAY) {
+            EXPECT_NEAR(studio(colours[0], 0), frame[w * h - 1], 3);
+            EXPECT_NEAR(studio(colours[0], 1), frame[w * h + 9 * 6 - 1], 3);
+            EXPECT_NEAR(studio(colours[0], 2), frame.back(), 3);
         }
         // Another size than the image's, or I420 asked of a format that is neither Motion-JPEG
         // nor packed YUV, unpacks nothing.
