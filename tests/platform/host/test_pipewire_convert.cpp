@@ -103,18 +103,14 @@ TEST(PipeWireConvert, EveryFormatConvertsOnceIntoWhatTheReaderAsked) {
         std::vector<uint32_t> words(kWidth * kHeight);
         ASSERT_TRUE(converter.Convert(Frame(c.format, bytes, c.stride), Target::Rgb32,
                                       reinterpret_cast<uint8_t*>(words.data())));
-        std::vector<BYTE> fromWords(dib.size(), 0);
         const size_t dibStride = dib.size() / kHeight;
-        for (size_t y = 0; y < kHeight; ++y) {
+        size_t wrong = 0;
+        for (size_t y = 0; y < kHeight; ++y)
             for (size_t x = 0; x < kWidth; ++x) {
-                const uint32_t v = words[y * kWidth + x];
-                EXPECT_EQ(0u, v >> 24) << "x " << x << " y " << y;
-                BYTE* p = &fromWords[(kHeight - 1 - y) * dibStride + 3 * x];
-                p[0] = static_cast<BYTE>(v), p[1] = static_cast<BYTE>(v >> 8);
-                p[2] = static_cast<BYTE>(v >> 16);
+                const BYTE* p = &dib[(kHeight - 1 - y) * dibStride + 3 * x];
+                wrong += words[y * kWidth + x] != (uint32_t{p[2]} << 16 | p[1] << 8 | p[0]);
             }
-        }
-        EXPECT_EQ(0, MaxDifference(dib, fromWords));
+        EXPECT_EQ(0u, wrong);
 
         // I420 from the two formats that have it: as the V4L2 cameras unpack them.
         std::vector<BYTE> planes(TargetBytes(Target::I420, kWidth, kHeight));
