@@ -256,7 +256,7 @@ std::vector<std::string> FakeV4l2::Names(const std::string& folder) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> names;
     if (folder != kFolder) return names;
-    names = {".", "..", "media0", "video"};
+    names = {".", "..", "media0", "video", "videox", "video12abc"};
     for (auto& entry : nodes_)
         if (entry.first >= 0 && entry.second->present)
             names.push_back("video" + std::to_string(entry.first));
