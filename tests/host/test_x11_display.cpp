@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <thread>
 
 #include "gdicanvas.h"
 #include "host/x11/pixels.h"
-#include "host_support.h"
 #include "tqzenumdevice.h"
 #include "tqzwindowdeviceset.h"
 #include "x11_fixture.h"
@@ -259,10 +256,6 @@ TEST_F(X11Test, FramesFollowAWindowThatIsResizedThenDestroyed) {
     unsigned long before = grabber.Packets.Count();
     grabber.Grab();
     EXPECT_EQ(before, grabber.Packets.Count());
-    // Handles that never named a window.
-    for (uintptr_t bogus : {uintptr_t{0x7FFFFFF}, uintptr_t{1}}) {
-        EXPECT_FALSE(IsWindow(reinterpret_cast<HWND>(bogus)));
-    }
 }
 
 // The pointer's cursor as XFixes gives it: its place and hot spot through GetCursorInfo, and
@@ -315,34 +308,6 @@ TEST_F(X11Test, TheCursorIsBlendedWithItsHotSpotOnThePointer) {
     EXPECT_EQ(0x0000C0u, frame.At(56, 45));
     XUndefineCursor(display_, under);
     XFreeCursor(display_, cursor);
-}
-
-TEST_F(X11Test, DevicesOnWorkerThreadsShareTheConnection) {
-    ::Window w = MakeWindow("Busy", 50, 50, 320, 240, 0x708090, getpid());
-    TQZCapture::TQZDesktopDevice desktop;
-    desktop.Width = 640;
-    desktop.Height = 480;
-    desktop.FrameRate = 50;
-    TQZCapture::TQZWindowDevice window;
-    window.WindowHandle = Handle(w);
-    window.FrameRate = 50;
-    long segments = VornWorld::host::x11::LiveSegments();
-    vmc_test::HostOpened openDesktop(desktop), openWindow(window);
-    ASSERT_TRUE(openDesktop.Opened() && openWindow.Opened());
-    // Meanwhile this thread walks the windows and moves the one captured.
-    for (int i = 0; i < 20; ++i) {
-        Titles(false);
-        XMoveWindow(display_, w, 50 + i, 50);
-        XSync(display_, False);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(vmc_test::Eventually(
-        [&] { return desktop.Packets.Count() > 2 && window.Packets.Count() > 2; }));
-    EXPECT_TRUE(openDesktop.Close());
-    EXPECT_TRUE(openWindow.Close());
-    // Segments are reused: none is held once the devices are closed, a few are kept.
-    EXPECT_EQ(0, VornWorld::host::x11::LeasedSegments());
-    EXPECT_LE(VornWorld::host::x11::LiveSegments(), std::max(segments, 2L) + 2);
 }
 
 // Pixel rows of the formats an X server may hand out.
