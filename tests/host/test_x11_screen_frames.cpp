@@ -112,8 +112,6 @@ TEST_F(X11ScreenFrames, FramesShowEveryChangeAndCountOnlyChanges) {
     EXPECT_EQ(VornCapture::Orientation::TopDown, first.orientation);
     EXPECT_EQ(static_cast<uint32_t>(width_), first.width);
     EXPECT_EQ(static_cast<uint32_t>(height_), first.height);
-    EXPECT_GE(first.planes[0].stride, size_t{first.width} * 4);
-    EXPECT_GE(first.planes[0].length, first.planes[0].stride * first.height);
     EXPECT_EQ(VornCapture::FrameError::None, VornCapture::Validate(first));
     const uint32_t uncovered = At(first, 150, 450) & 0xFFFFFF;
     first = VideoFrame{};
@@ -138,7 +136,6 @@ TEST_F(X11ScreenFrames, FramesShowEveryChangeAndCountOnlyChanges) {
              XSync(display_, False);
          },
          {{150, 150, uncovered}, {150, 450, 0x204060}, {110, 410, 0xE0C020}}},
-        {"unchanged again", nullptr, {{110, 410, 0xE0C020}}},
         {"unmapped",
          [&] {
              XUnmapWindow(display_, w);
