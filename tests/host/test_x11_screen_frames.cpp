@@ -105,7 +105,6 @@ protected:
     VornCapture::X11Screen screen_;
 };
 
-// Each step changes the screen (or not) and then takes a frame.
 TEST_F(X11ScreenFrames, FramesShowEveryChangeAndCountOnlyChanges) {
     VideoFrame first = Take();
     ASSERT_EQ(VornCapture::PixelFormat::BGRx, first.format);
@@ -179,7 +178,6 @@ TEST_F(X11ScreenFrames, HeldFramesAreNeverRewritten) {
     ExpectPixels("before the fills", held[0], {{100, 100, 0x204060}});
     for (size_t i = 1; i < held.size(); ++i)
         ExpectPixels("held", held[i], {{100, 100, colors[i - 1]}, {119, 119, colors[i - 1]}});
-    for (size_t i = 1; i < held.size(); ++i) EXPECT_NE(held[i - 1].sequence, held[i].sequence);
 
     // The library's desktop device reads the screen meanwhile; the damage it takes is not lost
     // to the lent frames.
