@@ -61,7 +61,6 @@ protected:
     int sine_ = -1;
 };
 
-// Sets an environment variable for the scope.
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value)
