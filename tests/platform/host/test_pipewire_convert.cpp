@@ -26,7 +26,6 @@ using VornWorld::host::pipewire::TargetBytes;
 constexpr int kWidth = 37;  // odd, so that rows are padded and chroma is rounded up
 constexpr int kHeight = 21;
 
-// The largest difference between two byte runs of the same length.
 int MaxDifference(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
     int most = a.size() == b.size() ? 0 : 256;
     for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)

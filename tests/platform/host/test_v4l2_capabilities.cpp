@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What the host world makes of a V4L2 driver's records, without a device: capabilities from
-// formats, sizes and intervals, frames packed from the driver's padded lines, and device
-// folders without capture nodes.
+// formats, sizes and intervals, and frames unpacked from the driver's bytes.
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
@@ -140,8 +139,7 @@ INSTANTIATE_TEST_SUITE_P(V4l2, Capabilities, ::testing::ValuesIn(CapsCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(V4l2Frames, ShortBuffersAndNarrowStridesAreRefused) {
-    std::vector<BYTE> buffer(64, 0x5A), out(64, 0xEE);
-    const std::vector<BYTE> untouched = out;
+    std::vector<BYTE> buffer(64, 0x5A), out(64, 0xEE), untouched = out;
     struct Case {
         uint32_t pixelFormat;
         LONG width, height;

@@ -313,8 +313,6 @@ TEST_F(V4l2Streaming, A720pRequestAt30GetsTheWebcamsMotionJpegModeAtTheFirstAtte
     }
 }
 
-// ---- Faults --------------------------------------------------------------------------------
-
 enum class Outcome {
     Streams,    // every frame arrives, in order
     Stops,      // `frames` frames arrive, then none; the stream's end is counted
@@ -427,8 +425,6 @@ TEST_F(V4l2Streaming, FaultsOfRealDevicesEndEachAsItsRowSays) {
         EXPECT_EQ(c.shown, shown);
     }
 }
-
-// ---- Hot-plug ------------------------------------------------------------------------------
 
 // A device set filled again lists the cameras there are now, by name in node order; a camera
 // keeps its id while it is away; a device of an older set whose camera went fails on Open.
