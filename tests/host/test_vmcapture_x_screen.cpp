@@ -25,20 +25,6 @@ uint32_t Pattern(int x, int y) {
     return r << 16 | g << 8 | b;
 }
 
-// BT.601 studio range, as the Y4M header says.
-int LumaOf(uint32_t rgb) {
-    const int r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
-    return (66 * r + 129 * g + 25 * b + 128) / 256 + 16;
-}
-int BlueDiffOf(uint32_t rgb) {
-    const int r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
-    return (-38 * r - 74 * g + 112 * b + 128) / 256 + 128;
-}
-int RedDiffOf(uint32_t rgb) {
-    const int r = rgb >> 16 & 0xFF, g = rgb >> 8 & 0xFF, b = rgb & 0xFF;
-    return (112 * r - 94 * g - 18 * b + 128) / 256 + 128;
-}
-
 class VmcaptureXScreen : public X11Test {
 protected:
     static constexpr int kSide = 96;  // the painted square at the screen's top-left corner
@@ -87,16 +73,16 @@ TEST_F(VmcaptureXScreen, Y4mHoldsTheScreensPixelsAtTheSizeAndCountAsked) {
         for (size_t f = 0; f < y4m.frames.size(); ++f)
             for (int y = 0; y < side; y += 2)
                 for (int x = 0; x < side; x += 2) {
-                    const uint32_t rgb = Pattern(x, y);
-                    const bool near = std::abs(y4m.Y(f, x, y) - LumaOf(rgb)) <= 2 &&
-                                      std::abs(y4m.Y(f, x + 1, y + 1) - LumaOf(rgb)) <= 2 &&
-                                      std::abs(y4m.U(f, x, y) - BlueDiffOf(rgb)) <= 2 &&
-                                      std::abs(y4m.V(f, x, y) - RedDiffOf(rgb)) <= 2;
+                    const vmctest::Yuv want = vmctest::Bt601(Pattern(x, y));
+                    const bool near = std::abs(y4m.Y(f, x, y) - want.y) <= 2 &&
+                                      std::abs(y4m.Y(f, x + 1, y + 1) - want.y) <= 2 &&
+                                      std::abs(y4m.U(f, x, y) - want.u) <= 2 &&
+                                      std::abs(y4m.V(f, x, y) - want.v) <= 2;
                     if (!near && wrong++ < 5)
                         ADD_FAILURE() << "frame " << f << " (" << x << ", " << y << "): Y "
                                       << int{y4m.Y(f, x, y)} << " U " << int{y4m.U(f, x, y)}
-                                      << " V " << int{y4m.V(f, x, y)} << ", wanted " << LumaOf(rgb)
-                                      << " " << BlueDiffOf(rgb) << " " << RedDiffOf(rgb);
+                                      << " V " << int{y4m.V(f, x, y)} << ", wanted " << want.y
+                                      << " " << want.u << " " << want.v;
                 }
         EXPECT_EQ(wrong, 0);
     }

@@ -13,27 +13,17 @@
 #include <string>
 #include <thread>
 
+#include "gdicanvas.h"
 #include "host/x11/x11.h"
 #include "lost_display.h"
-#include "vornplatform.h"
 
 namespace {
 
-constexpr const char* kChildVariable = kLostDisplayChild;
-
 // One copy of a corner of the screen; false when the display cannot give it.
 bool GrabCorner() {
-    HDC screen = GetDC(nullptr);
-    if (screen == nullptr) return false;
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 32);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BOOL copied = BitBlt(memory, 0, 0, 32, 32, screen, 0, 0, SRCCOPY);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return copied != FALSE;
+    MemoryCanvas canvas(32, 32);
+    return canvas.Screen() != nullptr &&
+           BitBlt(canvas.Dc(), 0, 0, 32, 32, canvas.Screen(), 0, 0, SRCCOPY) != FALSE;
 }
 
 }  // namespace
@@ -83,7 +73,7 @@ TEST(X11Lost, ALostDisplayBecomesFailuresNotAnExit) {
 
     char self[4096] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-    std::string command = std::string(kChildVariable) +
+    std::string command = std::string(kLostDisplayChild) +
                           "=1 VORN_WORLD=host DISPLAY=:" + std::to_string(std::atoi(number)) +
                           " '" + self + "' 2>&1";
     FILE* child = popen(command.c_str(), "r");

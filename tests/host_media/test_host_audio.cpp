@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -43,9 +44,8 @@ std::vector<std::string> NamesOf(Set& set) {
 }
 
 int IndexOf(const std::vector<std::string>& names, const std::string& name) {
-    for (size_t i = 0; i < names.size(); ++i)
-        if (names[i] == name) return static_cast<int>(i);
-    return -1;
+    const auto found = std::find(names.begin(), names.end(), name);
+    return found == names.end() ? -1 : static_cast<int>(found - names.begin());
 }
 
 class HostAudio : public ::testing::Test {
@@ -61,52 +61,19 @@ protected:
     int sine_ = -1;
 };
 
-// Sets an environment variable for the scope.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+    ScopedEnv(const char* name, const std::string& value)
+        : name_(name), had_(std::getenv(name) != nullptr), old_(had_ ? std::getenv(name) : "") {
         setenv(name, value.c_str(), 1);
     }
-    ~ScopedEnv() {
-        if (had_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
+    ~ScopedEnv() { had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
 
 private:
     const char* name_;
+    bool had_;
     std::string old_;
-    bool had_ = false;
 };
-
-// The number of devices the audio input category lists (0 for S_FALSE) and how long it took.
-int AudioInputs(double* seconds) {
-    auto begin = std::chrono::steady_clock::now();
-    CoInitialize(nullptr);
-    ICreateDevEnum* devices = nullptr;
-    int count = -1;
-    if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ICreateDevEnum, reinterpret_cast<void**>(&devices)))) {
-        IEnumMoniker* list = nullptr;
-        HRESULT result = devices->CreateClassEnumerator(CLSID_AudioInputDeviceCategory, &list, 0);
-        count = result == S_FALSE ? 0 : -1;
-        if (result == S_OK) {
-            count = 0;
-            IMoniker* moniker = nullptr;
-            while (list->Next(1, &moniker, nullptr) == S_OK) {
-                ++count;
-                moniker->Release();
-            }
-            list->Release();
-        }
-        devices->Release();
-    }
-    CoUninitialize();
-    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    return count;
-}
 
 TEST_F(HostAudio, SourcesAreListedByDescriptionInputsBeforeMonitorsTheSameEachTime) {
     TQZUSBAudioDeviceSet first, second;
@@ -326,21 +293,23 @@ private:
     int fd_ = -1;
 };
 
+// The voice devices listed with PULSE_SERVER at `address`, and how long the listing took.
+unsigned VoiceDevices(const std::string& address, double* seconds) {
+    ScopedEnv server("PULSE_SERVER", address);
+    const auto begin = std::chrono::steady_clock::now();
+    TQZVoiceDeviceSet set;
+    TQZEnumDevice::EnumVoiceDevice(set);
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    return set.Count();
+}
+
 TEST(HostAudioWithoutServer, TheCategoryIsEmptyAndSoon) {
-    {
-        ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/vmc-native");
-        double seconds = 0;
-        EXPECT_EQ(0, AudioInputs(&seconds));
-        EXPECT_LT(seconds, 1.5) << "no server to reach";
-        TQZVoiceDeviceSet set;
-        TQZEnumDevice::EnumVoiceDevice(set);
-        EXPECT_EQ(0u, set.Count());
-    }
+    double seconds = 0;
+    EXPECT_EQ(0u, VoiceDevices("unix:/nonexistent/vmc-native", &seconds));
+    EXPECT_LT(seconds, 1.5) << "no server to reach";
     SilentServer silent;
     ASSERT_TRUE(silent.Ok());
-    ScopedEnv server("PULSE_SERVER", silent.Address());
-    double seconds = 0;
-    EXPECT_EQ(0, AudioInputs(&seconds));
+    EXPECT_EQ(0u, VoiceDevices(silent.Address(), &seconds));
     EXPECT_LT(seconds, 6.0) << "a server that never answers is given up on";
 }
 

@@ -200,9 +200,7 @@ FakeV4l2::~FakeV4l2() {
         close(entry.first);
         delete entry.second;
     }
-    std::set<Node*> all;
-    for (auto& entry : nodes_) all.insert(entry.second);
-    for (Node* node : all) delete node;
+    for (auto& entry : nodes_) delete entry.second;
 }
 
 void FakeV4l2::Plug(int number, const Camera& camera, FrameFaults faults) {
@@ -256,7 +254,7 @@ std::vector<std::string> FakeV4l2::Names(const std::string& folder) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> names;
     if (folder != kFolder) return names;
-    names = {".", "..", "media0", "video"};
+    names = {".", "..", "media0", "video", "videox", "video12abc"};
     for (auto& entry : nodes_)
         if (entry.first >= 0 && entry.second->present)
             names.push_back("video" + std::to_string(entry.first));
@@ -415,31 +413,28 @@ int FakeV4l2::Query(Handle& handle, unsigned long request, void* record) {
             interval->discrete = IntervalOf(size->rates[interval->index]);
             return 0;
         }
-        case VIDIOC_G_FMT:
         case VIDIOC_S_FMT: {
             auto* format = static_cast<v4l2_format*>(record);
             if (format->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return EINVAL;
             v4l2_pix_format& pix = format->fmt.pix;
-            if (request == VIDIOC_S_FMT) {
-                if (node.owner != nullptr && node.owner != &handle) return EBUSY;
-                if (handle.streaming || !handle.buffers.empty()) return EBUSY;
-                // Like a driver: what it has of the request, else its first mode.
-                const Size* size = sizeOf(pix.pixelformat, pix.width, pix.height);
-                handle.painted.clear();
-                handle.fourcc = size != nullptr ? pix.pixelformat : camera.formats[0].fourcc;
-                if (size == nullptr) size = &camera.formats[0].sizes[0];
-                handle.width = size->width;
-                handle.height = size->height;
-                handle.rate = size->rates.empty() ? 30 : size->rates[0];
-                const uint32_t bytes = LineBytesPerPixel(handle.fourcc);
-                handle.stride = bytes == 0 ? 0 : handle.width * bytes + camera.padding;
-                const uint32_t h = handle.height, halfH = (h + 1) / 2;
-                handle.sizeImage =
-                    bytes == 0   ? static_cast<uint32_t>(tjBufSize(static_cast<int>(handle.width),
-                                                                   static_cast<int>(h), TJSAMP_422))
-                    : bytes == 1 ? handle.stride * h + handle.stride * halfH
-                                 : handle.stride * h;
-            }
+            if (node.owner != nullptr && node.owner != &handle) return EBUSY;
+            if (handle.streaming || !handle.buffers.empty()) return EBUSY;
+            // Like a driver: what it has of the request, else its first mode.
+            const Size* size = sizeOf(pix.pixelformat, pix.width, pix.height);
+            handle.painted.clear();
+            handle.fourcc = size != nullptr ? pix.pixelformat : camera.formats[0].fourcc;
+            if (size == nullptr) size = &camera.formats[0].sizes[0];
+            handle.width = size->width;
+            handle.height = size->height;
+            handle.rate = size->rates.empty() ? 30 : size->rates[0];
+            const uint32_t bytes = LineBytesPerPixel(handle.fourcc);
+            handle.stride = bytes == 0 ? 0 : handle.width * bytes + camera.padding;
+            const uint32_t h = handle.height, halfH = (h + 1) / 2;
+            handle.sizeImage =
+                bytes == 0   ? static_cast<uint32_t>(tjBufSize(static_cast<int>(handle.width),
+                                                               static_cast<int>(h), TJSAMP_422))
+                : bytes == 1 ? handle.stride * h + handle.stride * halfH
+                             : handle.stride * h;
             pix = {};
             pix.pixelformat = handle.fourcc;
             pix.width = handle.width;

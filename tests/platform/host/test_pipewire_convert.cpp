@@ -26,7 +26,6 @@ using VornWorld::host::pipewire::TargetBytes;
 constexpr int kWidth = 37;  // odd, so that rows are padded and chroma is rounded up
 constexpr int kHeight = 21;
 
-// The largest difference between two byte runs of the same length.
 int MaxDifference(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
     int most = a.size() == b.size() ? 0 : 256;
     for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
@@ -103,18 +102,14 @@ TEST(PipeWireConvert, EveryFormatConvertsOnceIntoWhatTheReaderAsked) {
         std::vector<uint32_t> words(kWidth * kHeight);
         ASSERT_TRUE(converter.Convert(Frame(c.format, bytes, c.stride), Target::Rgb32,
                                       reinterpret_cast<uint8_t*>(words.data())));
-        std::vector<BYTE> fromWords(dib.size(), 0);
         const size_t dibStride = dib.size() / kHeight;
-        for (size_t y = 0; y < kHeight; ++y) {
+        size_t wrong = 0;
+        for (size_t y = 0; y < kHeight; ++y)
             for (size_t x = 0; x < kWidth; ++x) {
-                const uint32_t v = words[y * kWidth + x];
-                EXPECT_EQ(0u, v >> 24) << "x " << x << " y " << y;
-                BYTE* p = &fromWords[(kHeight - 1 - y) * dibStride + 3 * x];
-                p[0] = static_cast<BYTE>(v), p[1] = static_cast<BYTE>(v >> 8);
-                p[2] = static_cast<BYTE>(v >> 16);
+                const BYTE* p = &dib[(kHeight - 1 - y) * dibStride + 3 * x];
+                wrong += words[y * kWidth + x] != (uint32_t{p[2]} << 16 | p[1] << 8 | p[0]);
             }
-        }
-        EXPECT_EQ(0, MaxDifference(dib, fromWords));
+        EXPECT_EQ(0u, wrong);
 
         // I420 from the two formats that have it: as the V4L2 cameras unpack them.
         std::vector<BYTE> planes(TargetBytes(Target::I420, kWidth, kHeight));
@@ -148,8 +143,6 @@ TEST(PipeWireConvert, PackedYuvToI420AveragesTheChromaOfTwoRows) {
 // Frames that do not convert are refused, never read beyond their bytes.
 TEST(PipeWireConvert, FramesThatDoNotFitAreRefused) {
     const std::vector<BYTE> bgrx(kWidth * 4 * kHeight, 0x40);
-    std::vector<BYTE> jpeg = PaintFrame(V4L2_PIX_FMT_MJPEG, kWidth, kHeight, 0, 1);
-    jpeg.resize(jpeg.size() / 2);
     std::vector<BYTE> out(TargetBytes(Target::Rgb32, kWidth, kHeight));
     struct Case {
         const char* what;
@@ -166,8 +159,6 @@ TEST(PipeWireConvert, FramesThatDoNotFitAreRefused) {
         {"a byte short", cutShort, Target::Rgb32},
         {"a side too long", tooWide, Target::Rgb24},
         {"RGB as I420", Frame(RawFormat::BGRx, bgrx, kWidth * 4), Target::I420},
-        {"a JPEG image cut short", Frame(RawFormat::MJPEG, jpeg, 0), Target::Rgb24},
-        {"a JPEG image cut short, as I420", Frame(RawFormat::MJPEG, jpeg, 0), Target::I420},
     };
     FrameConverter converter;
     for (const Case& c : cases)
