@@ -24,18 +24,12 @@ constexpr std::uint64_t kMaxOutput = 1u << 20;
 constexpr std::uint8_t kFill = 0xA5;
 
 std::uint32_t PickSide(FuzzedDataProvider& in) {
-    switch (in.ConsumeIntegralInRange(0, 3)) {
-        case 0:
-            return in.ConsumeIntegralInRange<std::uint32_t>(0, 16);
-        case 1:
-            return in.ConsumeIntegralInRange<std::uint32_t>(0, 2048);
-        case 2:  // near the ends of the signed and unsigned ranges: "negative" sizes
-            return in.ConsumeBool()
-                       ? 0xFFFFFFFFu - in.ConsumeIntegralInRange<std::uint32_t>(0, 4)
-                       : 0x80000000u + in.ConsumeIntegralInRange<std::uint32_t>(0, 4) - 2u;
-        default:
-            return in.ConsumeIntegral<std::uint32_t>();
-    }
+    const int kind = in.ConsumeIntegralInRange(0, 3);
+    if (kind < 2) return in.ConsumeIntegralInRange<std::uint32_t>(0, kind == 0 ? 16 : 2048);
+    if (kind == 3) return in.ConsumeIntegral<std::uint32_t>();
+    // Near the ends of the signed and unsigned ranges: "negative" sizes.
+    return in.ConsumeBool() ? 0xFFFFFFFFu - in.ConsumeIntegralInRange<std::uint32_t>(0, 4)
+                            : 0x80000000u + in.ConsumeIntegralInRange<std::uint32_t>(0, 4) - 2u;
 }
 
 int Floor8(int v) { return v >> 8; }  // arithmetic shift: rounds towards minus infinity
@@ -84,21 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool sourceFits = pixels <= kMaxPixels;
 
     // The announced output length: exact, one short, one over, or anything the limit allows.
-    std::uint64_t available = 0;
-    switch (in.ConsumeIntegralInRange(0, 3)) {
-        case 0:
-            available = required;
-            break;
-        case 1:
-            available = required == 0 ? 0 : required - 1;
-            break;
-        case 2:
-            available = required + 1;
-            break;
-        default:
-            available = in.ConsumeIntegralInRange<std::uint64_t>(0, kMaxOutput);
-    }
-    if (available > kMaxOutput) available = kMaxOutput;
+    const int how = in.ConsumeIntegralInRange(0, 3);
+    std::uint64_t available = how == 3 ? in.ConsumeIntegralInRange<std::uint64_t>(0, kMaxOutput)
+                                       : std::max<std::uint64_t>(required + how, 1) - 1;
+    available = std::min(available, kMaxOutput);
     // A source we cannot allocate must not be read: the output must then be refused first.
     if (!sourceFits && even && available >= required) available = required - 1;
 

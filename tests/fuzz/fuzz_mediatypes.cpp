@@ -102,23 +102,14 @@ void PickType(FuzzedDataProvider& in, TypeRecord& record) {
         format.assign(bytes, bytes + sizeof wave);
     }
     // The announced length: as built, a byte short, the 16-byte PCM record, none, or longer.
-    switch (in.ConsumeIntegralInRange(0, 4)) {
-        case 0:
-            break;
-        case 1:
-            format.pop_back();
-            break;
-        case 2:
-            format.resize(16);
-            break;
-        case 3:
-            format.clear();
-            break;
-        default: {
-            std::vector<BYTE> tail =
-                in.ConsumeBytes<BYTE>(in.ConsumeIntegralInRange<std::size_t>(0, 64));
-            format.insert(format.end(), tail.begin(), tail.end());
-        }
+    const int announced = in.ConsumeIntegralInRange(0, 4);
+    if (announced == 1) format.pop_back();
+    if (announced == 2) format.resize(16);
+    if (announced == 3) format.clear();
+    if (announced == 4) {
+        std::vector<BYTE> tail =
+            in.ConsumeBytes<BYTE>(in.ConsumeIntegralInRange<std::size_t>(0, 64));
+        format.insert(format.end(), tail.begin(), tail.end());
     }
     type.cbFormat = static_cast<ULONG>(format.size());
     record.block.reset(format.empty() ? nullptr : new BYTE[format.size()]);

@@ -73,18 +73,13 @@ void MemoryStep(FuzzedDataProvider& in, TQZMemory (&stores)[2], Bytes (&models)[
     switch (in.ConsumeIntegralInRange(0, 7)) {
         case 0: {  // Append
             Source source = PickSource(in, store.Bytes(), store.Size());
-            unsigned long position;
-            switch (in.ConsumeIntegralInRange(0, 3)) {
-                case 0:  // ends just past 4 GiB - 1
-                    position = 0x100000000ul - source.length + in.ConsumeIntegralInRange(0, 2);
-                    break;
-                case 1:  // position + length wraps around in 64 bits
-                    position = ~0ul - in.ConsumeIntegralInRange(0, 3);
-                    break;
-                default:
-                    position =
-                        in.ConsumeIntegralInRange<unsigned long>(0, model.size() + kMaxGrowth);
-            }
+            // Ending just past 4 GiB - 1, wrapping around in 64 bits, or near the end.
+            const int where = in.ConsumeIntegralInRange(0, 3);
+            const unsigned long position =
+                where == 0 ? 0x100000000ul - source.length + in.ConsumeIntegralInRange(0, 2)
+                : where == 1
+                    ? ~0ul - in.ConsumeIntegralInRange(0, 3)
+                    : in.ConsumeIntegralInRange<unsigned long>(0, model.size() + kMaxGrowth);
             const bool accepted = source.data != nullptr && source.length > 0 &&
                                   position <= 0xFFFFFFFFul &&
                                   source.length <= 0xFFFFFFFFul - position;

@@ -26,14 +26,9 @@ using Bytes = std::vector<unsigned char>;
 
 // Bounds: small ones that fill up, and the extremes (above 32 bits they are capped).
 unsigned long PickBound(FuzzedDataProvider& in) {
-    switch (in.ConsumeIntegralInRange(0, 2)) {
-        case 0:
-            return in.ConsumeIntegralInRange<unsigned long>(0, 6);
-        case 1:
-            return 0xFFFFFFFFul + in.ConsumeIntegralInRange<unsigned long>(0, 1);
-        default:
-            return ~0ul - in.ConsumeIntegralInRange<unsigned long>(0, 1);
-    }
+    const int kind = in.ConsumeIntegralInRange(0, 2);
+    if (kind == 0) return in.ConsumeIntegralInRange<unsigned long>(0, 6);
+    return (kind == 1 ? 0xFFFFFFFFul : ~0ul - 1) + in.ConsumeIntegralInRange<unsigned long>(0, 1);
 }
 template <class Set>
 void SelfAssign(Set& set) {
@@ -101,10 +96,7 @@ void Take(const TQZPacket* slot, bool oldest, PacketSetModel& model) {
     PacketModel& kept = oldest ? model.querySlot : model.getSlot;
     if (!model.queue.empty()) {
         kept = oldest ? model.queue.front() : model.queue.back();
-        if (oldest)
-            model.queue.pop_front();
-        else
-            model.queue.pop_back();
+        oldest ? model.queue.pop_front() : model.queue.pop_back();
     }
     Check(slot, kept);
 }
@@ -311,11 +303,11 @@ void DeviceStep(FuzzedDataProvider& in, TQZDeviceSet<Device>& set,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    unsigned long packetBound = PickBound(in);
+    const unsigned long packetBound = PickBound(in);
     TQZPacketSet packets(packetBound);
     PacketSetModel packetModel;
     packetModel.bound = Capped(packetBound);
-    unsigned long frameBound = PickBound(in);
+    const unsigned long frameBound = PickBound(in);
     TQZFrameSet frames(frameBound);
     FrameSetModel frameModel;
     frameModel.bound = Capped(frameBound);

@@ -153,15 +153,6 @@ void Numbers(const std::vector<uint8_t>& input) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const std::vector<uint8_t> input(data + 1, data + size);
-    switch (data[0] % 3) {
-        case 0:
-            Bitmap(input);
-            break;
-        case 1:
-            Raw(input);
-            break;
-        default:
-            Numbers(input);
-    }
+    (data[0] % 3 == 0 ? Bitmap : data[0] % 3 == 1 ? Raw : Numbers)(input);
     return 0;
 }

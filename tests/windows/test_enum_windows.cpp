@@ -78,18 +78,3 @@ TEST(EnumWindows, ListsTheTestsOwnWindowsWithTitlesInZOrder) {
             [](const TQZWindowDevice* d) { return !OwnedByThisProcess(d->WindowHandle); }));
     }
 }
-
-TEST(EnumWindows, DestroyedWindowsLeaveTheLocalList) {
-    HWND gone = nullptr;
-    {
-        TestWindow window("vmc short-lived", 100, 100, 10, 10, kPicture);
-        gone = window.Handle();
-        TQZWindowDeviceSet set;
-        TQZEnumDevice::EnumLocalProcessWindowsDevice(set);
-        ASSERT_NE(nullptr, Find(set, gone));
-    }
-    TQZWindowDeviceSet set;
-    TQZEnumDevice::EnumLocalProcessWindowsDevice(set);
-    EXPECT_EQ(nullptr, Find(set, gone));
-    EXPECT_EQ(nullptr, set.GetByName("vmc short-lived"));
-}

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The window device against real windows: sizes, where the copy starts, pixel order, the cursor
-// overlay, frames through the worker, and a window that goes away under a running device.
+// overlay, frames through the worker. A window that goes away under a running device:
+// tests/virtual/test_hostile_world.cpp, and the soak-wine stage.
 #include "windows_support.h"
 
 using TQZCapture::TQZPacket;
@@ -63,19 +64,6 @@ TEST_F(WindowDeviceTest, ClientSizeIsRoundedDownAndTheCopyStartsAtTheOuterCorner
     }
 }
 
-TEST_F(WindowDeviceTest, AFramelessWindowIsCopiedFromItsClientsCorner) {
-    TestWindow window("vmc shape", 301, 99, 100, 80, kPicture, WS_POPUP);
-    ASSERT_EQ(301, window.Width());
-    Window device;
-    device.WindowHandle = window.Handle();
-    TQZPacket* frame = device.Grab();
-    ASSERT_NE(nullptr, frame);
-    const int w = 300, h = 96;
-    ASSERT_EQ(static_cast<unsigned long>(w * h * 3), frame->Size());
-    EXPECT_EQ(kPicture.topLeft, PixelAt(frame->Bytes(), w * 3, h, 0, 0));
-    EXPECT_EQ(kPicture.bottomRight, PixelAt(frame->Bytes(), w * 3, h, w - 1, h - 1));
-}
-
 TEST_F(WindowDeviceTest, CursorIsDrawnWhereItStandsOverTheWindow) {
     TestWindow window("vmc cursor", 400, 300, 200, 150, kPicture, WS_POPUP);
     Window device;
@@ -83,12 +71,9 @@ TEST_F(WindowDeviceTest, CursorIsDrawnWhereItStandsOverTheWindow) {
     for (LPCSTR shape : {IDC_ARROW, IDC_CROSS}) {
         HCURSOR cursor = LoadCursor(nullptr, shape);
         ASSERT_TRUE(wintest::ShowCursorOver(window.Handle(), POINT{200 + 80, 150 + 60}, cursor));
-        const POINT hot = wintest::HotSpot(cursor);
-        ASSERT_GE(hot.x, 0);
         TQZPacket* frame = device.Grab();
         ASSERT_NE(nullptr, frame);
-        wintest::ExpectCursorAt(frame->Bytes(), 400, 300, 80 - hot.x, 60 - hot.y, cursor,
-                                kPicture.topLeft);
+        wintest::ExpectCursorAt(frame->Bytes(), 400, 300, 80, 60, cursor, kPicture.topLeft);
     }
 }
 
@@ -107,21 +92,6 @@ TEST_F(WindowDeviceTest, OpenReadsTheClientSizeAndTheWorkerDeliversIt) {
     ASSERT_EQ(400u * 300u * 3u, frame->Size());
     EXPECT_GT(frame->TimeStamp, 0.0);
     ExpectPicture(window, *frame, 400, 300);
-    EXPECT_TRUE(device.Close());
-}
-
-TEST_F(WindowDeviceTest, DestroyedWindowStopsTheFramesButNotTheDevice) {
-    auto window = std::make_unique<TestWindow>("vmc doomed", 200, 100, 50, 50, kPicture);
-    TQZCapture::TQZWindowDevice device;
-    device.WindowHandle = window->Handle();
-    device.FrameRate = 200;
-    ASSERT_TRUE(device.Open());
-    ASSERT_TRUE(wintest::WaitFor([&] { return device.Packets.Count() > 0; }));
-    window.reset();
-    wintest::Pump(100);
-    while (device.Packets.Count() > 0) device.Query();
-    wintest::Pump(200);
-    EXPECT_EQ(0u, device.Packets.Count());
     EXPECT_TRUE(device.Close());
 }
 

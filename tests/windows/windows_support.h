@@ -107,25 +107,20 @@ public:
     uint32_t Expected(int clientX, int clientY) const {
         return picture_.At(clientX, clientY, Width(), Height());
     }
-    uint32_t ScreenPixelOfClient(int clientX, int clientY) const {
-        POINT p{clientX, clientY};
-        ClientToScreen(handle_, &p);
-        HDC screen = GetDC(nullptr);
-        const COLORREF c = GetPixel(screen, p.x, p.y);
-        ReleaseDC(nullptr, screen);
-        return static_cast<uint32_t>(GetRValue(c)) << 16 | GetGValue(c) << 8 | GetBValue(c);
-    }
-
     // The screen shows the picture at the centre and near the corners of every quadrant.
     bool ScreenShowsPicture() const {
-        const int w = Width(), h = Height();
+        HDC screen = GetDC(nullptr);
+        bool shows = true;
         for (int fy : {1, 2, 3, 5, 6, 7}) {
             for (int fx : {1, 2, 3, 5, 6, 7}) {
-                const int x = w * fx / 8, y = h * fy / 8;
-                if (ScreenPixelOfClient(x, y) != Expected(x, y)) return false;
+                POINT p{Width() * fx / 8, Height() * fy / 8};
+                const uint32_t expected = Expected(p.x, p.y);
+                ClientToScreen(handle_, &p);
+                shows = shows && GetPixel(screen, p.x, p.y) == ToColorRef(expected);
             }
         }
-        return true;
+        ReleaseDC(nullptr, screen);
+        return shows;
     }
 
 private:
@@ -203,52 +198,41 @@ inline bool ShowCursorOver(HWND window, POINT screen, HCURSOR cursor) {
     return true;
 }
 
-// The hot spot of a cursor; (-1, -1) when the window system cannot tell.
-inline POINT HotSpot(HCURSOR cursor) {
-    ICONINFO icon{};
-    if (!GetIconInfo(cursor, &icon)) return POINT{-1, -1};
-    if (icon.hbmMask != nullptr) DeleteObject(icon.hbmMask);
-    if (icon.hbmColor != nullptr) DeleteObject(icon.hbmColor);
-    return POINT{static_cast<LONG>(icon.xHotspot), static_cast<LONG>(icon.yHotspot)};
-}
-
-// A square of `size` pixels of `background` with `cursor` drawn at (x, y) the way the devices
-// draw it, in a bitmap of the screen's format: top-down 0x00RRGGBB values.
-inline std::vector<uint32_t> CursorOver(uint32_t background, HCURSOR cursor, int size, int x,
-                                        int y) {
-    std::vector<uint32_t> pixels(static_cast<size_t>(size) * size, 0);
-    MemoryCanvas canvas(size, size);
-    HBRUSH brush = CreateSolidBrush(ToColorRef(background));
-    RECT all{0, 0, size, size};
-    FillRect(canvas.Dc(), &all, brush);
-    DeleteObject(brush);
-    DrawIconEx(canvas.Dc(), x, y, cursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
-    canvas.Deselect();
-    BITMAPINFO info = DibHeader(size, -size, 32);
-    GetDIBits(canvas.Dc(), canvas.Bitmap(), 0, static_cast<UINT>(size), pixels.data(), &info,
-              DIB_RGB_COLORS);
-    for (uint32_t& pixel : pixels) pixel &= 0x00FFFFFF;
-    return pixels;
-}
-
-// Expects the frame to show `cursor` with its top-left corner at frame point (x, y) over a
-// plain `background`: the 96 x 96 square from (x - 32, y - 32) matches a reference drawing.
+// Expects the frame to show `cursor` with its hot spot at frame point (x, y) over a plain
+// `background`: the 96 x 96 square around it matches the cursor drawn the way the devices draw
+// it, in a bitmap of the screen's format.
 inline void ExpectCursorAt(const unsigned char* frame, int width, int height, int x, int y,
                            HCURSOR cursor, uint32_t background) {
+    ICONINFO icon{};
+    ASSERT_TRUE(GetIconInfo(cursor, &icon));
+    if (icon.hbmMask != nullptr) DeleteObject(icon.hbmMask);
+    if (icon.hbmColor != nullptr) DeleteObject(icon.hbmColor);
     const int kSize = 96, kMargin = 32;
-    const std::vector<uint32_t> expected = CursorOver(background, cursor, kSize, kMargin, kMargin);
+    std::vector<uint32_t> expected(static_cast<size_t>(kSize) * kSize, 0);
+    MemoryCanvas canvas(kSize, kSize);
+    HBRUSH brush = CreateSolidBrush(ToColorRef(background));
+    RECT all{0, 0, kSize, kSize};
+    FillRect(canvas.Dc(), &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(canvas.Dc(), kMargin, kMargin, cursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
+    canvas.Deselect();
+    BITMAPINFO info = DibHeader(kSize, -kSize, 32);
+    GetDIBits(canvas.Dc(), canvas.Bitmap(), 0, kSize, expected.data(), &info, DIB_RGB_COLORS);
+    x -= static_cast<int>(icon.xHotspot) + kMargin;
+    y -= static_cast<int>(icon.yHotspot) + kMargin;
     int differing = 0, drawn = 0;
     for (int dy = 0; dy < kSize; ++dy) {
         for (int dx = 0; dx < kSize; ++dx) {
-            const int fx = x - kMargin + dx, fy = y - kMargin + dy;
-            ASSERT_TRUE(fx >= 0 && fy >= 0 && fx < width && fy < height) << "square off frame";
-            const uint32_t want = expected[static_cast<size_t>(dy) * kSize + dx];
+            ASSERT_TRUE(x + dx >= 0 && y + dy >= 0 && x + dx < width && y + dy < height)
+                << "square off frame";
+            const uint32_t want = expected[static_cast<size_t>(dy) * kSize + dx] & 0x00FFFFFF;
             drawn += want != background;
-            differing += PixelAt(frame, width * 3, height, fx, fy) != want;
+            differing += PixelAt(frame, width * 3, height, x + dx, y + dy) != want;
         }
     }
     EXPECT_GT(drawn, 8) << "the reference drawing shows no cursor";
-    EXPECT_EQ(0, differing) << "pixels differ from a cursor drawn at " << x << "," << y;
+    EXPECT_EQ(0, differing) << "pixels differ from a cursor drawn at " << x + kMargin << ","
+                            << y + kMargin;
 }
 
 }  // namespace wintest

@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "com_test.h"
 
-#include <cstring>
-
 namespace comtest {
 
 AM_MEDIA_TYPE PartialType(const GUID& major, const GUID& subtype, const GUID& format) {
-    AM_MEDIA_TYPE type;
-    std::memset(&type, 0, sizeof type);
+    AM_MEDIA_TYPE type{};
     type.majortype = major;
     type.subtype = subtype;
     type.formattype = format;
@@ -20,11 +17,6 @@ HRESULT CountingCallback::QueryInterface(REFIID iid, void** out) {
         return S_OK;
     }
     return E_NOINTERFACE;
-}
-
-HRESULT CountingCallback::SampleCB(double, IMediaSample* sample) {
-    ++sampleCalls;
-    return sample != nullptr && sample->GetSize() > 0 ? S_OK : E_POINTER;
 }
 
 HRESULT CountingCallback::BufferCB(double time, BYTE* buffer, LONG length) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The component runtime's own bookkeeping, which the parity suite cannot see: initialisation
-// counted per thread, live objects, strings and task memory, aggregation, and creation faults.
+// counted per thread, live objects, aggregation, and creation faults (every media test checks
+// that strings and task memory come back, com_test.h).
 // What the real runtime answers as well (identifiers, texts, unknown classes) is checked by the
 // parity suite on both platforms.
 #include <thread>
@@ -15,7 +16,6 @@ TEST(ComRuntime, InitialisationIsCountedPerThread) {
     EXPECT_EQ(CoInitialize(nullptr), S_OK);
     EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
     EXPECT_EQ(VornWorld::ComInitCount(), 2u);
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
     std::thread other([] {
         EXPECT_EQ(VornWorld::ComInitCount(), 0u);
         Ptr<IGraphBuilder> graph;
@@ -52,7 +52,8 @@ TEST(ComRuntime, CreationChecksClassContextAndAggregation) {
     CoUninitialize();
 }
 
-TEST(ComRuntime, ObjectsShareOneIdentityAndFreeAtZero) {
+// One identity across interfaces is a parity test (GraphParity); here the shared count.
+TEST(ComRuntime, InterfacesShareOneCountAndTheObjectFreesAtZero) {
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     long before = VornWorld::LiveComObjects();
     IGraphBuilder* graph = nullptr;
@@ -60,49 +61,12 @@ TEST(ComRuntime, ObjectsShareOneIdentityAndFreeAtZero) {
                                reinterpret_cast<void**>(&graph)),
               S_OK);
     IMediaControl* control = nullptr;
-    IUnknown* viaGraph = nullptr;
-    IUnknown* viaControl = nullptr;
     ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)), S_OK);
-    graph->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaGraph));
-    control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaControl));
-    EXPECT_EQ(viaGraph, viaControl);
-    EXPECT_EQ(viaGraph->Release(), 3u);
-    EXPECT_EQ(viaControl->Release(), 2u);
     EXPECT_EQ(control->Release(), 1u);
     EXPECT_EQ(VornWorld::LiveComObjects(), before + 1);
     EXPECT_EQ(graph->Release(), 0u);
     EXPECT_EQ(VornWorld::LiveComObjects(), before);
     CoUninitialize();
-}
-
-TEST(ComRuntime, StringsVariantsAndTaskMemoryAreCounted) {
-    long strings = VornWorld::LiveBstrs();
-    long blocks = VornWorld::LiveTaskMemBlocks();
-    BSTR text = SysAllocString(L"Camera");
-    BSTR empty = SysAllocStringLen(nullptr, 3);
-    EXPECT_EQ(SysStringLen(empty), 3u);
-    EXPECT_EQ(empty[0], 0);
-    SysFreeString(empty);
-    VARIANT value;
-    VariantInit(&value);
-    EXPECT_EQ(value.vt, VT_EMPTY);
-    value.vt = VT_BSTR;
-    value.bstrVal = text;
-    VARIANT copy;
-    VariantInit(&copy);
-    ASSERT_EQ(VariantCopy(&copy, &value), S_OK);
-    EXPECT_NE(copy.bstrVal, text);
-    EXPECT_EQ(VornWorld::LiveBstrs(), strings + 2);
-    EXPECT_EQ(VariantClear(&value), S_OK);
-    EXPECT_EQ(VariantClear(&copy), S_OK);
-    EXPECT_EQ(value.vt, VT_EMPTY);
-    EXPECT_EQ(VornWorld::LiveBstrs(), strings);
-    void* block = CoTaskMemAlloc(16);
-    block = CoTaskMemRealloc(block, 4096);
-    EXPECT_EQ(VornWorld::LiveTaskMemBlocks(), blocks + 1);
-    CoTaskMemFree(block);
-    CoTaskMemFree(nullptr);
-    EXPECT_EQ(VornWorld::LiveTaskMemBlocks(), blocks);
 }
 
 TEST(ComRuntime, CreationFaultsByNameAndByClass) {

@@ -34,21 +34,6 @@ protected:
     }
 };
 
-TEST_F(MediaClockTest, ControlCallsKeepToTheirMode) {
-    EXPECT_EQ(VornWorld::MediaClock::Driven, VornWorld::MediaClockInForce());
-    EXPECT_TRUE(VornWorld::AdvanceMediaClock(250 * kMs));
-    EXPECT_TRUE(VornWorld::AdvanceMediaClock(0));
-    EXPECT_FALSE(VornWorld::AdvanceMediaClock(-1));
-    EXPECT_FALSE(VornWorld::AdvanceMediaClock(INT64_MAX)) << "would overflow";
-    EXPECT_EQ(250 * kMs, VornWorld::DrivenMediaTime());
-    VornWorld::SetMediaClock(VornWorld::MediaClock::Driven);  // again: from 0
-    EXPECT_EQ(0, VornWorld::DrivenMediaTime());
-    VornWorld::ResetMedia();
-    EXPECT_EQ(VornWorld::MediaClock::Free, VornWorld::MediaClockInForce());
-    EXPECT_FALSE(VornWorld::AdvanceMediaClock(kMs)) << "the free clock cannot be driven";
-    EXPECT_EQ(0, VornWorld::DrivenMediaTime());
-}
-
 // The frames of exactly the time advanced, in steps that do and do not end on a frame, whole
 // RGB24 frames also where a converter stands between camera and grabber; one streaming thread
 // while the graph runs, none once it stopped.

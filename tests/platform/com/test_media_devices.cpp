@@ -82,7 +82,6 @@ TEST_F(DeviceEnumeration, OrderFollowsAddMoveAndRemove) {
     ASSERT_NE(a, VornWorld::kNoDevice);
     EXPECT_EQ(Names(CLSID_VideoInputDeviceCategory),
               (std::vector<std::wstring>{L"B", L"Vorn Virtual Camera", L"A"}));
-    EXPECT_EQ(Names(CLSID_VideoInputDeviceCategory), Names(CLSID_VideoInputDeviceCategory));
     EXPECT_TRUE(VornWorld::MoveDevice(a, 0));
     EXPECT_TRUE(VornWorld::RemoveDevice(b));
     EXPECT_FALSE(VornWorld::RemoveDevice(b));
@@ -105,21 +104,15 @@ TEST_F(DeviceEnumeration, InvalidConfigurationsAreRefused) {
     EXPECT_EQ(VornWorld::AddDevice(mic), VornWorld::kNoDevice);
 }
 
-TEST_F(DeviceEnumeration, PropertyBagsAndTheirGaps) {
-    DeviceConfig nameless = Camera(L"hidden");
-    nameless.hasFriendlyName = false;
-    DeviceConfig bagless = Camera(L"bagless");
-    bagless.hasPropertyBag = false;
-    VornWorld::AddDevice(nameless);
-    VornWorld::AddDevice(bagless);
+// Devices without a name, a bag or a filter are listed through the library in
+// tests/virtual/test_enum_media.cpp.
+TEST_F(DeviceEnumeration, PropertyBagsHoldTheDevicesTexts) {
     std::vector<IMoniker*> monikers;
     ASSERT_EQ(Walk(CLSID_VideoInputDeviceCategory, &monikers), S_OK);
-    ASSERT_EQ(monikers.size(), 3u);
+    ASSERT_EQ(monikers.size(), 1u);
     EXPECT_EQ(Read(monikers[0], L"CLSID"), L"{17CCA71B-ECD7-11D0-B908-00A0C9223196}");
     EXPECT_EQ(Read(monikers[0], L"DevicePath"), L"\\\\?\\vorn#virtual-camera#0");
     EXPECT_EQ(Read(monikers[0], L"Nothing"), L"<none>");
-    EXPECT_EQ(Read(monikers[1], L"FriendlyName"), L"<none>");
-    EXPECT_EQ(Read(monikers[2], L"FriendlyName"), L"<no bag>");
 
     Ptr<IPropertyBag> bag;
     ASSERT_EQ(monikers[0]->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.Void()), S_OK);
@@ -131,21 +124,15 @@ TEST_F(DeviceEnumeration, PropertyBagsAndTheirGaps) {
     for (IMoniker* moniker : monikers) moniker->Release();
 }
 
-TEST_F(DeviceEnumeration, EveryBindMakesANewFilterUnlessRefused) {
-    DeviceConfig stuck = Camera(L"stuck");
-    stuck.bindable = false;
-    VornWorld::DeviceId stuckId = VornWorld::AddDevice(stuck);
+TEST_F(DeviceEnumeration, EveryBindMakesANewFilter) {
     VornWorld::DeviceId first = VornWorld::Devices(MediaKind::Video).front();
     std::vector<IMoniker*> monikers;
     ASSERT_EQ(Walk(CLSID_VideoInputDeviceCategory, &monikers), S_OK);
-    Ptr<IBaseFilter> one, two, none;
+    Ptr<IBaseFilter> one, two;
     EXPECT_EQ(monikers[0]->BindToObject(nullptr, nullptr, IID_IBaseFilter, one.Void()), S_OK);
     EXPECT_EQ(monikers[0]->BindToObject(nullptr, nullptr, IID_IBaseFilter, two.Void()), S_OK);
     EXPECT_NE(one.get(), two.get());
-    EXPECT_TRUE(FAILED(monikers[1]->BindToObject(nullptr, nullptr, IID_IBaseFilter, none.Void())));
-    EXPECT_FALSE(none);
     EXPECT_EQ(VornWorld::Activity(first).binds, 2u);
-    EXPECT_EQ(VornWorld::Activity(stuckId).binds, 0u);
     // A device removed after binding keeps working through its filter.
     EXPECT_TRUE(VornWorld::RemoveDevice(first));
     Ptr<IPin> pin;
@@ -156,8 +143,6 @@ TEST_F(DeviceEnumeration, EveryBindMakesANewFilterUnlessRefused) {
 
 TEST_F(DeviceEnumeration, EnumerationFaults) {
     std::vector<IMoniker*> monikers;
-    VornWorld::FailCall("ICreateDevEnum::CreateClassEnumerator");
-    EXPECT_EQ(Walk(CLSID_VideoInputDeviceCategory, &monikers), E_FAIL);
     VornWorld::FailCall("IEnumMoniker::Next");
     EXPECT_EQ(Walk(CLSID_VideoInputDeviceCategory, &monikers), S_OK);
     EXPECT_TRUE(monikers.empty());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Format negotiation on the capture pins: capability records, and which formats SetFormat
-// takes (exactly what the capabilities allow), with the record of every request.
+// takes (exactly what the capabilities allow). The record of the requests is read by the devices'
+// tests (tests/virtual/test_push_devices.cpp).
 #include <cstring>
 
 #include "com_test.h"
@@ -74,8 +75,6 @@ TEST_F(CapturePinFormats, VideoCapabilitiesDescribeEachEntry) {
     ASSERT_EQ(config_->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)), S_OK);
     auto* header = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
     EXPECT_TRUE(IsEqualGUID(type->subtype, MEDIASUBTYPE_I420));
-    EXPECT_TRUE(IsEqualGUID(type->formattype, FORMAT_VideoInfo));
-    EXPECT_EQ(type->cbFormat, sizeof(VIDEOINFOHEADER));
     EXPECT_EQ(header->bmiHeader.biWidth, 320);
     EXPECT_EQ(header->bmiHeader.biSizeImage, 320u * 240u * 3u / 2u);
     EXPECT_EQ(header->AvgTimePerFrame, 400000);
@@ -90,9 +89,8 @@ TEST_F(CapturePinFormats, VideoCapabilitiesDescribeEachEntry) {
 }
 
 TEST_F(CapturePinFormats, VideoFormatsAcceptedOnlyWithinTheCapabilities) {
-    VornWorld::DeviceId id =
-        OpenCamera({{MEDIASUBTYPE_YUY2, 640, 480},
-                    {MEDIASUBTYPE_I420, 320, 240, 1280, 960, 16, 8, 10.0, 25.0}});
+    OpenCamera({{MEDIASUBTYPE_YUY2, 640, 480},
+                {MEDIASUBTYPE_I420, 320, 240, 1280, 960, 16, 8, 10.0, 25.0}});
     struct Case {
         const GUID* subtype;
         LONG width, height;
@@ -126,20 +124,12 @@ TEST_F(CapturePinFormats, VideoFormatsAcceptedOnlyWithinTheCapabilities) {
     EXPECT_EQ(current->lSampleSize, header->bmiHeader.biSizeImage);
     comtest::DeleteType(current);
 
-    std::vector<VornWorld::FormatRequest> asked = VornWorld::Activity(id).formats;
-    ASSERT_EQ(asked.size(), std::size(cases));
-    EXPECT_EQ(asked[0].width, 640);
-    EXPECT_EQ(asked[0].avgTimePerFrame, 500000);
-    EXPECT_TRUE(FAILED(asked[3].result));
-    EXPECT_TRUE(IsEqualGUID(asked[5].subtype, MEDIASUBTYPE_RGB24));
-
     AM_MEDIA_TYPE bad = comtest::PartialType(MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo);
     EXPECT_EQ(config_->SetFormat(&bad), VFW_E_INVALIDMEDIATYPE);  // no format block
     EXPECT_EQ(config_->SetFormat(nullptr), E_POINTER);
 }
 
 TEST_F(CapturePinFormats, AudioFormatsMustMatchAWaveCapability) {
-    VornWorld::DeviceId id = VornWorld::Devices(VornWorld::MediaKind::Audio).front();
     Open(CLSID_AudioInputDeviceCategory);
     int count = 0, size = 0;
     ASSERT_EQ(config_->GetNumberOfCapabilities(&count, &size), S_OK);
@@ -160,10 +150,6 @@ TEST_F(CapturePinFormats, AudioFormatsMustMatchAWaveCapability) {
     EXPECT_TRUE(FAILED(SetWave(2, 16, 44100, 2)));   // block align inconsistent
     EXPECT_TRUE(FAILED(SetWave(2, 16, 96000, 4)));   // rate not offered
     EXPECT_TRUE(FAILED(SetWave(6, 16, 44100, 12)));  // channels not offered
-    std::vector<VornWorld::FormatRequest> asked = VornWorld::Activity(id).formats;
-    ASSERT_EQ(asked.size(), 5u);
-    EXPECT_EQ(asked[0].wave.nSamplesPerSec, 16000u);
-    EXPECT_EQ(asked[4].wave.nChannels, 6);
 }
 
 // A device that converts for itself offers ranges: any channels, whole bytes and rate within
@@ -198,19 +184,6 @@ TEST_F(CapturePinFormats, AudioRangesTakeEveryFormatWithinThem) {
     EXPECT_TRUE(FAILED(SetWave(2, 32, 44100, 8)));   // bits beyond the range
     EXPECT_TRUE(FAILED(SetWave(2, 12, 44100, 3)));   // not whole bytes
     EXPECT_TRUE(FAILED(SetWave(2, 16, 7999, 4)));    // rate below the range
-}
-
-TEST_F(CapturePinFormats, ReportedCapabilitySizeCanBeWrong) {
-    OpenCamera({}, 52);
-    int count = 0, size = 0;
-    ASSERT_EQ(config_->GetNumberOfCapabilities(&count, &size), S_OK);
-    EXPECT_EQ(size, 52);
-    BYTE caps[128];
-    std::memset(caps, 0xEE, sizeof caps);
-    AM_MEDIA_TYPE* type = nullptr;
-    ASSERT_EQ(config_->GetStreamCaps(0, &type, caps), S_OK);
-    EXPECT_EQ(caps[52], 0xEE);  // nothing written beyond the reported size
-    comtest::DeleteType(type);
 }
 
 }  // namespace

@@ -218,16 +218,4 @@ TEST_F(Streaming, NoCallbackAfterStopOrPauseReturns) {
     }
 }
 
-TEST_F(Streaming, SampleCallbackModeHandsOutSamples) {
-    CountingCallback callback;  // outlives the grabber that holds it
-    VideoGraph g;
-    EXPECT_EQ(g.grabber->SetCallback(&callback, 2), E_INVALIDARG);
-    ASSERT_EQ(g.grabber->SetCallback(&callback, 0), S_OK);
-    ASSERT_EQ(g.control->Run(), S_OK);
-    while (callback.sampleCalls < 1) std::this_thread::sleep_for(5ms);
-    ASSERT_EQ(g.control->Stop(), S_OK);
-    EXPECT_EQ(callback.calls.load(), 0);
-    EXPECT_EQ(g.grabber->SetCallback(nullptr, 1), S_OK);
-}
-
 }  // namespace

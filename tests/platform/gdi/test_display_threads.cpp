@@ -12,32 +12,21 @@ namespace {
 
 // One screen frame the way the desktop device takes it, cursor overlay included.
 bool CaptureScreenFrame(int w, int h, std::vector<uint8_t>& buffer) {
-    HDC screen = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
-    if (screen == nullptr) return false;
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    bool ok = BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY) != FALSE;
+    MemoryCanvas canvas(w, h);
+    const bool ok = BitBlt(canvas.Dc(), 0, 0, w, h, canvas.Screen(), 0, 0, SRCCOPY) != FALSE;
     CURSORINFO cursor{sizeof(CURSORINFO), 0, nullptr, {0, 0}};
     ICONINFO icon{};
-    GetCursorInfo(&cursor);
-    int x = cursor.ptScreenPos.x, y = cursor.ptScreenPos.y;
-    if (GetIconInfo(cursor.hCursor, &icon)) {
-        x -= static_cast<int>(icon.xHotspot);
-        y -= static_cast<int>(icon.yHotspot);
-        if (icon.hbmMask != nullptr) DeleteObject(icon.hbmMask);
-        if (icon.hbmColor != nullptr) DeleteObject(icon.hbmColor);
+    if (GetCursorInfo(&cursor) && GetIconInfo(cursor.hCursor, &icon)) {
+        DrawIconEx(canvas.Dc(), cursor.ptScreenPos.x - static_cast<int>(icon.xHotspot),
+                   cursor.ptScreenPos.y - static_cast<int>(icon.yHotspot), cursor.hCursor, 0, 0, 0,
+                   nullptr, DI_NORMAL | DI_COMPAT);
+        DeleteObject(icon.hbmMask);
+        DeleteObject(icon.hbmColor);
     }
-    if (x >= 0 && x <= w && y >= 0 && y <= h) {
-        DrawIconEx(memory, x, y, cursor.hCursor, 0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
-    }
-    SelectObject(memory, previous);
+    canvas.Deselect();
     BITMAPINFO info = DibHeader(w, h, 24);
-    ok = ok && GetDIBits(screen, bitmap, 0, h, buffer.data(), &info, DIB_RGB_COLORS) == h;
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    DeleteDC(screen);
-    return ok;
+    return ok &&
+           GetDIBits(canvas.Dc(), canvas.Bitmap(), 0, h, buffer.data(), &info, DIB_RGB_COLORS) == h;
 }
 
 // One frame of the topmost window, the way the window device takes it.
