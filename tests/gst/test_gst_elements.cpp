@@ -2,19 +2,14 @@
 // The plugin's elements in the virtual world: every device kind, caps negotiation, time stamps,
 // EOS, repeated state changes with the platform's counters back where they were, errors on the
 // bus, and the device provider.
-#include <gst/app/gstappsink.h>
 #include <gst/check/gstharness.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -41,7 +36,6 @@ GstElement* Launch(const std::string& line) {
     return pipeline;
 }
 
-// Buffers pulled through the harness, with their caps.
 struct Pulled {
     std::string caps;
     std::vector<GstClockTime> pts;
@@ -78,9 +72,9 @@ Pulled PullThroughHarness(const std::string& launch, const char* sinkCaps, int c
     return pulled;
 }
 
-// Strictly rising, and on average about one `period` apart: a device short of time (a screen
-// grab on a busy machine) may leave frames out, so the average may grow, but not beyond two
-// periods. (A pulled device is stamped when each grab returns, so single steps vary more.)
+// Strictly rising, and on average about one `period` apart: late frames (a grab on a busy
+// machine) only stretch the spacing, a pulled camera on a machine busy with builds averaged 2.4
+// periods, so the upper bound is loose; stamps of the wrong unit or scale are far outside it.
 void ExpectSpacedBy(const Pulled& pulled, GstClockTime period) {
     ASSERT_GE(pulled.pts.size(), 3u);
     for (size_t i = 0; i < pulled.pts.size(); ++i) {
@@ -91,9 +85,6 @@ void ExpectSpacedBy(const Pulled& pulled, GstClockTime period) {
     }
     const double average = static_cast<double>(pulled.pts.back() - pulled.pts.front()) /
                            static_cast<double>(pulled.pts.size() - 1);
-    // Late frames only stretch the spacing: a pulled camera on a machine busy with builds
-    // averaged 2.4 periods, so the upper bound is loose; stamps of the wrong unit or scale
-    // would still be far outside it.
     EXPECT_GE(average, 0.8 * period);
     EXPECT_LE(average, 4.0 * period);
 }
@@ -151,8 +142,6 @@ const KindCase kKinds[] = {
     // A format the device lists, other than the one it offers first.
     {"MicrophonePullMono", "vornaudiosrc via=pull", "audio/x-raw,rate=16000,channels=1",
      "audio/x-raw, format=(string)S16LE, rate=(int)16000, channels=(int)1", 0, 2, 0},
-    {"MicrophoneEightBits", "vornaudiosrc", "audio/x-raw,format=U8,rate=44100",
-     "audio/x-raw, format=(string)U8, rate=(int)44100, channels=(int)2", 0, 2, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EveryKind, testing::ValuesIn(kKinds),
@@ -209,31 +198,6 @@ Outcome RunToEnd(GstElement* pipeline, GstClockTime limit = 20 * GST_SECOND) {
     return outcome;
 }
 
-TEST(Elements, AnswerTheLatencyQueryWhilePlaying) {
-    for (const char* launch :
-         {"vornvideosrc name=src ! video/x-raw,framerate=10/1,width=64,height=64 ! fakesink",
-          "vornaudiosrc name=src ! fakesink"}) {
-        GstElement* pipeline = Launch(launch);
-        ASSERT_NE(pipeline, nullptr);
-        gst_element_set_state(pipeline, GST_STATE_PLAYING);
-        ASSERT_EQ(Settle(pipeline), GST_STATE_CHANGE_SUCCESS) << launch;
-        GstQuery* query = gst_query_new_latency();
-        GstElement* source = gst_bin_get_by_name(GST_BIN(pipeline), "src");
-        ASSERT_TRUE(gst_element_query(source, query)) << launch;
-        gst_object_unref(source);
-        gboolean live = FALSE;
-        GstClockTime min = 0, max = 0;
-        gst_query_parse_latency(query, &live, &min, &max);
-        EXPECT_TRUE(live) << launch;
-        EXPECT_GT(min, 0u) << launch;
-        EXPECT_LE(min, GST_SECOND / 10) << launch;
-        EXPECT_GE(max, min) << launch;
-        gst_query_unref(query);
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
-    }
-}
-
 // What the platform has alive (threads, handles, COM objects, streaming threads): after the
 // elements go back to NULL, all of it is gone.
 std::tuple<unsigned long, unsigned long, long, long> Now() {
@@ -241,13 +205,15 @@ std::tuple<unsigned long, unsigned long, long, long> Now() {
             VornWorld::LiveStreamingThreads()};
 }
 
-TEST(Elements, StateChangeCyclesLeaveNothingBehind) {
+// While playing, every element answers the latency query as live, within a tenth of a second.
+TEST(Elements, StateChangeCyclesAnswerTheLatencyAndLeaveNothingBehind) {
     const auto before = Now();
     for (const char* launch :
-         {"vornvideosrc ! video/x-raw,width=320,height=240,framerate=30/1 ! fakesink",
-          "vornvideosrc kind=camera ! fakesink", "vornvideosrc kind=camera via=pull ! fakesink",
-          "vornvideosrc kind=window device=\"Plugin Test Window\" ! fakesink",
-          "vornaudiosrc ! fakesink", "vornaudiosrc via=pull ! fakesink"}) {
+         {"vornvideosrc name=src ! video/x-raw,width=320,height=240,framerate=30/1 ! fakesink",
+          "vornvideosrc name=src kind=camera ! fakesink",
+          "vornvideosrc name=src kind=camera via=pull ! fakesink",
+          "vornvideosrc name=src kind=window device=\"Plugin Test Window\" ! fakesink",
+          "vornaudiosrc name=src ! fakesink", "vornaudiosrc name=src via=pull ! fakesink"}) {
         GstElement* pipeline = Launch(launch);
         ASSERT_NE(pipeline, nullptr);
         for (int cycle = 0; cycle < 3; ++cycle) {
@@ -260,7 +226,18 @@ TEST(Elements, StateChangeCyclesLeaveNothingBehind) {
                     << launch << " to " << gst_element_state_get_name(state) << ": "
                     << gst_element_state_change_return_get_name(result);
                 EXPECT_EQ(now, state) << launch;
-                if (state == GST_STATE_PLAYING) g_usleep(60000);
+                if (state != GST_STATE_PLAYING) continue;
+                g_usleep(60000);
+                GstQuery* query = gst_query_new_latency();
+                gboolean live = FALSE;
+                GstClockTime min = 0, max = 0;
+                GstElement* source = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+                EXPECT_TRUE(gst_element_query(source, query)) << launch;
+                gst_object_unref(source);
+                gst_query_parse_latency(query, &live, &min, &max);
+                gst_query_unref(query);
+                EXPECT_TRUE(live && min > 0 && min <= GST_SECOND / 10 && max >= min)
+                    << launch << ": latency " << min << " to " << max;
             }
             gst_element_set_state(pipeline, GST_STATE_NULL);
             EXPECT_EQ(Now(), before) << launch << ", cycle " << cycle;
@@ -291,8 +268,7 @@ TEST(Elements, RefuseWithAnErrorOnTheBus) {
              // Odd sizes do not go into I420; a region larger than the screen is not on it.
              {"vornvideosrc ! video/x-raw,format=I420,width=161,height=121 ! fakesink", nullptr},
              {"vornvideosrc ! video/x-raw,width=9999,height=64 ! fakesink", nullptr},
-             {"vornaudiosrc ! audio/x-raw,format=F32LE ! fakesink", nullptr},
-             {"vornaudiosrc ! audio/x-raw,format=S24LE ! fakesink", nullptr}}) {
+             {"vornaudiosrc ! audio/x-raw,format=F32LE ! fakesink", nullptr}}) {
         const char* launch = refusal.launch;
         GError* error = nullptr;
         GstElement* pipeline =
@@ -351,100 +327,6 @@ TEST(DeviceProvider, ListsEveryKindAndMakesItsElement) {
     gst_object_unref(provider);
 }
 
-// A capture sent as RTP over the loopback address to a receiving pipeline, which decodes and
-// counts the frames.
-TEST(Streaming, RtpOverLoopbackArrivesWhole) {
-    GstElement* receiver = Launch(
-        "udpsrc name=udp address=127.0.0.1 port=0 "
-        "caps=\"application/x-rtp,media=video,encoding-name=VP8,clock-rate=90000,payload=96\" ! "
-        "rtpvp8depay ! vp8dec ! appsink name=sink sync=false");
-    ASSERT_NE(receiver, nullptr);
-    ASSERT_NE(gst_element_set_state(receiver, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    GstElement* udp = gst_bin_get_by_name(GST_BIN(receiver), "udp");
-    int port = 0;
-    g_object_get(udp, "port", &port, nullptr);
-    gst_object_unref(udp);
-    ASSERT_GT(port, 0);
-    const std::string send =
-        "vornvideosrc num-buffers=30 ! video/x-raw,width=320,height=240,framerate=20/1 ! "
-        "videoconvert ! vp8enc deadline=1 ! rtpvp8pay ! udpsink host=127.0.0.1 port=" +
-        std::to_string(port);
-    GstElement* sender = Launch(send.c_str());
-    ASSERT_NE(sender, nullptr);
-    EXPECT_TRUE(RunToEnd(sender).eos);
-    gst_object_unref(sender);
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(receiver), "sink");
-    int frames = 0;
-    GstClockTime last = GST_CLOCK_TIME_NONE;
-    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), GST_SECOND)) {
-        GstStructure* s = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
-        int width = 0, height = 0;
-        gst_structure_get_int(s, "width", &width);
-        gst_structure_get_int(s, "height", &height);
-        EXPECT_EQ(width, 320);
-        EXPECT_EQ(height, 240);
-        const GstClockTime pts = GST_BUFFER_PTS(gst_sample_get_buffer(sample));
-        if (GST_CLOCK_TIME_IS_VALID(last)) {
-            EXPECT_GT(pts, last) << frames;
-        }
-        last = pts;
-        ++frames;
-        gst_sample_unref(sample);
-    }
-    // Loopback loses nothing: every frame sent is decoded.
-    EXPECT_EQ(frames, 30);
-    gst_object_unref(sink);
-    gst_element_set_state(receiver, GST_STATE_NULL);
-    gst_object_unref(receiver);
-}
-
-// Ends the run, with the name of the test, when one test outlasts `kLimit`: a test that
-// blocks fails the suite instead of holding up the whole test command.
-class Watchdog : public testing::EmptyTestEventListener {
-public:
-    ~Watchdog() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_ = true;
-        }
-        wake_.notify_all();
-        if (thread_.joinable()) thread_.join();
-    }
-    void OnTestStart(const testing::TestInfo& info) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        name_ = std::string(info.test_suite_name()) + "." + info.name();
-        until_ = std::chrono::steady_clock::now() + kLimit;
-        running_ = true;
-        if (!thread_.joinable()) thread_ = std::thread([this] { Watch(); });
-    }
-    void OnTestEnd(const testing::TestInfo&) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        running_ = false;
-    }
-
-private:
-    static constexpr std::chrono::seconds kLimit{120};
-    void Watch() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!done_) {
-            if (running_ && std::chrono::steady_clock::now() >= until_) {
-                std::fprintf(stderr, "%s still running after %lld s: the suite stops, failed\n",
-                             name_.c_str(), static_cast<long long>(kLimit.count()));
-                std::fflush(stderr);
-                std::_Exit(1);
-            }
-            wake_.wait_for(lock, std::chrono::milliseconds(500));
-        }
-    }
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::thread thread_;
-    std::string name_;
-    std::chrono::steady_clock::time_point until_{};
-    bool running_ = false;
-    bool done_ = false;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -478,7 +360,6 @@ int main(int argc, char** argv) {
     }
     const RECT outer{40, 40, 40 + 328, 40 + 260};
     if (!xScreen) VornWorld::AddWindow(kWindowTitle, outer);
-    testing::UnitTest::GetInstance()->listeners().Append(new Watchdog);
     const int result = RUN_ALL_TESTS();
     gst_deinit();
     return result;

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// vornvideosrc on a real X screen: the screen's own BGRx offered first and lent into the
-// buffers, BGR made from it once, with the pixels of a window the test paints. It needs the host
-// world, which a process fixes at its first capture, so the suite runs it in a process of its own
-// on an Xvfb of its own (skipped where there is no Xvfb).
+// vornvideosrc on a real X screen, in the host world: a process fixes its world at its first
+// capture, so the suite runs these in a process of its own on an Xvfb of its own.
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
@@ -13,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 // Xlib's names come last: its macros Bool and None would otherwise rewrite gtest's.
@@ -24,11 +23,6 @@ namespace {
 
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
-
-struct Probe {
-    int x, y;
-    uint32_t color;  // 0xRRGGBB
-};
 
 // A window of `color` at (x, y), mapped and drawn before it returns; a filled square inside.
 ::Window Paint(Display* display, int x, int y, int w, int h, uint32_t color, uint32_t inner) {
@@ -79,15 +73,12 @@ TEST_P(XScreenFormats, OfferBgrxFirstAndCarryThePixels) {
 
     Running running;
     GstElement* pipeline = running.pipeline =
-        gst_parse_launch((std::string("vornvideosrc name=src ! ") + GetParam().caps +
+        gst_parse_launch((std::string("vornvideosrc ! ") + GetParam().caps +
                           " ! appsink name=sink max-buffers=2 drop=true")
                              .c_str(),
                          nullptr);
     ASSERT_NE(nullptr, pipeline);
-    GstElement* source = gst_bin_get_by_name(GST_BIN(pipeline), "src");
     GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
-    ASSERT_NE(GST_STATE_CHANGE_FAILURE, gst_element_set_state(pipeline, GST_STATE_PAUSED));
-
     ASSERT_NE(GST_STATE_CHANGE_FAILURE, gst_element_set_state(pipeline, GST_STATE_PLAYING));
     GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
     ASSERT_NE(nullptr, sample);
@@ -105,26 +96,27 @@ TEST_P(XScreenFormats, OfferBgrxFirstAndCarryThePixels) {
     const auto* bytes = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
     const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
     EXPECT_GE(stride, kWidth * GetParam().bytes);
-    for (const Probe& p :
-         {Probe{40, 30, 0x3366CC}, Probe{139, 109, 0x3366CC}, Probe{50, 40, 0xF0E010},
-          Probe{69, 59, 0xF0E010}, Probe{70, 60, 0x3366CC}}) {
+    for (auto [x, y, color] : {std::tuple{40, 30, 0x3366CCu},
+                               {139, 109, 0x3366CCu},
+                               {50, 40, 0xF0E010u},
+                               {69, 59, 0xF0E010u},
+                               {70, 60, 0x3366CCu}}) {
         const uint8_t* px =
-            bytes + static_cast<size_t>(p.y) * stride + static_cast<size_t>(p.x) * GetParam().bytes;
+            bytes + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * GetParam().bytes;
         if (GetParam().bytes == 1) {
             // I420's luma, BT.601 limited range, within the rounding of a converter.
-            const double r = p.color >> 16, g = p.color >> 8 & 0xFF, b = p.color & 0xFF;
+            const double r = color >> 16, g = color >> 8 & 0xFF, b = color & 0xFF;
             EXPECT_NEAR(16 + 0.257 * r + 0.504 * g + 0.098 * b, px[0], 2.0)
-                << "luma at " << p.x << "," << p.y;
+                << "luma at " << x << "," << y;
             continue;
         }
-        EXPECT_EQ(p.color, uint32_t{px[2]} << 16 | uint32_t{px[1]} << 8 | px[0])
-            << GetParam().format << " at " << p.x << "," << p.y;
+        EXPECT_EQ(color, uint32_t{px[2]} << 16 | uint32_t{px[1]} << 8 | px[0])
+            << GetParam().format << " at " << x << "," << y;
     }
     gst_video_frame_unmap(&frame);
     gst_sample_unref(sample);
 
     gst_object_unref(sink);
-    gst_object_unref(source);
     XCloseDisplay(display);
 }
 
@@ -132,7 +124,6 @@ INSTANTIATE_TEST_SUITE_P(Formats, XScreenFormats,
                          testing::Values(
                              // Whatever downstream takes: the first offered, the screen's own.
                              FormatCase{"Any", "video/x-raw", "BGRx", 4},
-                             FormatCase{"Bgrx", "video/x-raw,format=BGRx", "BGRx", 4},
                              FormatCase{"Bgr", "video/x-raw,format=BGR", "BGR", 3},
                              FormatCase{"I420", "video/x-raw,format=I420", "I420", 1},
                              // Of the two converted, BGR is offered first.
@@ -186,7 +177,7 @@ TEST(XScreen, OnAnXvfbOfItsOwn) {
     const std::string output = out != nullptr ? out : "";
     g_free(out);
     EXPECT_TRUE(g_spawn_check_wait_status(status, nullptr)) << output;
-    EXPECT_NE(std::string::npos, output.find("[  PASSED  ] 5 tests")) << output;
+    EXPECT_NE(std::string::npos, output.find("[  PASSED  ] 4 tests")) << output;
 }
 
 }  // namespace

@@ -14,9 +14,8 @@
 
 namespace vmc_test {
 
-// A Video/Source node of GStreamer's test picture `pattern` (is-live), made in `caps`, passed
-// through `encoder` (identity for raw frames), with `properties` (node.name=..., ...) added to
-// the node's.
+// A Video/Source node of GStreamer's test picture `pattern` in `caps` through `encoder`
+// (identity for raw frames), with `properties` (node.name=..., ...) added to the node's.
 std::unique_ptr<ChildProcess> TestPictureNode(const std::string& pattern, const std::string& caps,
                                               const std::string& encoder,
                                               const std::string& properties);
@@ -39,9 +38,8 @@ void FirstSample(const std::string& description, Sampled* out);
 // The bytes of a sample's buffer.
 std::vector<std::uint8_t> Bytes(GstSample* sample);
 
-// The differences of two raw frames of the same caps, plane by plane, over each row's pixels
-// (the strides each frame's video meta gives): the largest and the largest mean of a plane;
-// 256 for frames of other caps.
+// The differences of two raw frames of the same caps, plane by plane, over each row's pixels:
+// the largest and the largest mean of a plane; 256 for frames of other caps.
 struct Difference {
     int largest = 0;
     double mean = 0;

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -123,17 +124,14 @@ int main(int argc, char** argv) {
     unsigned color = 0;
     if (std::sscanf(argv[2], "%ux%u", &p.width, &p.height) != 2 || p.width == 0 || p.height == 0 ||
         p.width > 8192 || p.height > 8192 || std::sscanf(argv[3], "%u", &p.rate) != 1 ||
-        p.rate == 0 || p.rate > 1000 || std::sscanf(argv[4], "%x", &color) != 1) {
+        p.rate == 0 || p.rate > 1000 || std::sscanf(argv[4], "%x", &color) != 1 ||
+        (argc > 6 &&
+         (std::sscanf(argv[6], "%ux%u@%llu", &p.nextWidth, &p.nextHeight, &p.resizeAt) != 3 ||
+          p.nextWidth == 0 || p.nextHeight == 0 || p.nextWidth > 8192 || p.nextHeight > 8192))) {
         std::fprintf(stderr, "bad arguments\n");
         return 2;
     }
     const uint8_t r = color >> 16 & 0xFF, g = color >> 8 & 0xFF, bl = color & 0xFF;
-    if (argc > 6 &&
-        (std::sscanf(argv[6], "%ux%u@%llu", &p.nextWidth, &p.nextHeight, &p.resizeAt) != 3 ||
-         p.nextWidth == 0 || p.nextHeight == 0 || p.nextWidth > 8192 || p.nextHeight > 8192)) {
-        std::fprintf(stderr, "bad resize argument\n");
-        return 2;
-    }
     // The formats offered, each with its pixel's bytes in memory order.
     const struct {
         const char* name;
@@ -146,17 +144,15 @@ int main(int argc, char** argv) {
         {"xBGR", SPA_VIDEO_FORMAT_xBGR, {0xFF, bl, g, r}},
     };
     const char* wanted = argc > 5 ? argv[5] : "BGRx";
-    bool known = false;
-    for (const auto& f : formats) {
-        if (std::strcmp(wanted, f.name) != 0) continue;
-        p.format = f.format;
-        std::memcpy(p.pixel, f.bytes, 4);
-        known = true;
-    }
-    if (!known) {
+    const auto* f = std::find_if(std::begin(formats), std::end(formats), [&](const auto& entry) {
+        return std::strcmp(wanted, entry.name) == 0;
+    });
+    if (f == std::end(formats)) {
         std::fprintf(stderr, "unknown format %s\n", wanted);
         return 2;
     }
+    p.format = f->format;
+    std::memcpy(p.pixel, f->bytes, 4);
 
     pw_init(&argc, &argv);
     p.loop = pw_main_loop_new(nullptr);

@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
-// PipeWire cameras against a real PipeWire daemon, as tests/portal/session.sh starts it: video
-// source nodes of a known colour (vmc_test_producer) listed, captured through the push and
-// pull camera devices, taken away mid-capture and opened and closed over again. Without that
-// session the daemon tests skip; the rule that lists each camera once needs no daemon.
+// PipeWire cameras against the PipeWire daemon of tests/portal/session.sh (the tests that need
+// it skip without it): source nodes of a known colour listed, captured and taken away.
 #include <gtest/gtest.h>
-#include <spa/param/audio/format-utils.h>
 #include <spa/param/video/format-utils.h>
 
 #include <atomic>
@@ -33,17 +30,14 @@ using VornWorld::host::HostDevice;
 using VornWorld::host::PipeWireNode;
 namespace pipewire = VornWorld::host::pipewire;
 
-// ---- Formats read --------------------------------------------------------------------------
-
-// A format parameter as a node offers it: `subtype` raw or mjpg, one size and rate.
-const spa_pod* VideoParam(spa_pod_builder* b, uint32_t subtype, uint32_t format, uint32_t width,
+// A format parameter as a node offers it: raw or Motion-JPEG, one size and rate.
+const spa_pod* VideoParam(spa_pod_builder* b, bool mjpg, uint32_t format, uint32_t width,
                           uint32_t height, spa_fraction rate) {
     spa_video_info_raw raw{};
     raw.format = static_cast<spa_video_format>(format);
     raw.size = {width, height};
     raw.framerate = rate;
-    if (subtype == SPA_MEDIA_SUBTYPE_raw)
-        return spa_format_video_raw_build(b, SPA_PARAM_EnumFormat, &raw);
+    if (!mjpg) return spa_format_video_raw_build(b, SPA_PARAM_EnumFormat, &raw);
     spa_video_info_mjpg jpeg{};
     jpeg.size = raw.size;
     jpeg.framerate = rate;
@@ -55,68 +49,39 @@ const spa_pod* VideoParam(spa_pod_builder* b, uint32_t subtype, uint32_t format,
 TEST(PipeWireFormats, OnlyFormatsTheStreamReadsAreTaken) {
     struct Case {
         const char* what;
-        uint32_t subtype, format, width, height;
+        bool mjpg;
+        uint32_t format, width, height;
         spa_fraction rate;
         bool taken;
     };
     const Case cases[] = {
-        {"BGRx", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_BGRx, 640, 480, {30, 1}, true},
-        {"xBGR at 1:1", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_xBGR, 1, 1, {60, 1}, true},
-        {"RGB without rate", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_RGB, 320, 240, {0, 1}, true},
-        {"YUY2 at the largest side",
-         SPA_MEDIA_SUBTYPE_raw,
-         SPA_VIDEO_FORMAT_YUY2,
-         16384,
-         2,
-         {30, 1},
-         true},
-        {"Motion-JPEG", SPA_MEDIA_SUBTYPE_mjpg, 0, 1280, 720, {30, 1}, true},
-        {"I420", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_I420, 640, 480, {30, 1}, false},
-        {"NV12", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_NV12, 640, 480, {30, 1}, false},
-        {"no width", SPA_MEDIA_SUBTYPE_raw, SPA_VIDEO_FORMAT_BGRx, 0, 480, {30, 1}, false},
-        {"a side too long",
-         SPA_MEDIA_SUBTYPE_raw,
-         SPA_VIDEO_FORMAT_BGRx,
-         16385,
-         16,
-         {30, 1},
-         false},
-        {"Motion-JPEG too tall", SPA_MEDIA_SUBTYPE_mjpg, 0, 64, 0xFFFFFFFFu, {30, 1}, false},
+        {"BGRx", false, SPA_VIDEO_FORMAT_BGRx, 640, 480, {30, 1}, true},
+        {"xBGR at 1:1", false, SPA_VIDEO_FORMAT_xBGR, 1, 1, {60, 1}, true},
+        {"RGB without rate", false, SPA_VIDEO_FORMAT_RGB, 320, 240, {0, 1}, true},
+        {"YUY2 at the largest side", false, SPA_VIDEO_FORMAT_YUY2, 16384, 2, {30, 1}, true},
+        {"Motion-JPEG", true, 0, 1280, 720, {30, 1}, true},
+        {"I420", false, SPA_VIDEO_FORMAT_I420, 640, 480, {30, 1}, false},
+        {"no width", false, SPA_VIDEO_FORMAT_BGRx, 0, 480, {30, 1}, false},
+        {"a side too long", false, SPA_VIDEO_FORMAT_BGRx, 16385, 16, {30, 1}, false},
+        {"Motion-JPEG too tall", true, 0, 64, 0xFFFFFFFFu, {30, 1}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         uint8_t buffer[1024];
         spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-        const spa_pod* param = VideoParam(&b, c.subtype, c.format, c.width, c.height, c.rate);
+        const spa_pod* param = VideoParam(&b, c.mjpg, c.format, c.width, c.height, c.rate);
         ASSERT_NE(nullptr, param);
         pipewire::ReadableFormat format;
         ASSERT_EQ(c.taken, pipewire::ParseReadable(param, &format));
         if (!c.taken) continue;
-        EXPECT_EQ(c.subtype == SPA_MEDIA_SUBTYPE_mjpg, format.jpeg);
+        EXPECT_EQ(c.mjpg, format.jpeg);
         EXPECT_EQ(static_cast<int>(c.width), format.width);
         EXPECT_EQ(static_cast<int>(c.height), format.height);
         EXPECT_EQ(c.rate.num, format.rateNum);
         EXPECT_EQ(c.rate.num != 0 ? c.rate.denom : 0u, format.rateDenom);
     }
-    // Not video at all, and no parameter.
-    uint8_t buffer[1024];
-    spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    spa_audio_info_raw audio{};
-    audio.format = SPA_AUDIO_FORMAT_S16;
-    audio.rate = 48000;
-    audio.channels = 2;
     pipewire::ReadableFormat format;
-    EXPECT_FALSE(pipewire::ParseReadable(
-        spa_format_audio_raw_build(&b, SPA_PARAM_EnumFormat, &audio), &format));
     EXPECT_FALSE(pipewire::ParseReadable(nullptr, &format));
-}
-
-// ---- Each camera once ----------------------------------------------------------------------
-
-HostDevice Device(const std::string& key) {
-    HostDevice device;
-    device.key = key;
-    return device;
 }
 
 PipeWireNode Node(const std::string& name, const std::string& v4l2Path, bool readable) {
@@ -156,7 +121,7 @@ TEST(PipeWireCameras, EachCameraIsListedOnceAsItsPipeWireNode) {
     for (const OnceCase& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<HostDevice> v4l2;
-        for (const std::string& key : c.v4l2) v4l2.push_back(Device(key));
+        for (const std::string& key : c.v4l2) v4l2.emplace_back().key = key;
         std::vector<std::string> listed;
         for (const HostDevice& device : VornWorld::host::CamerasOnce(
                  c.nodes, VornWorld::host::PipeWireCameras(c.nodes), std::move(v4l2)))
@@ -165,14 +130,11 @@ TEST(PipeWireCameras, EachCameraIsListedOnceAsItsPipeWireNode) {
     }
 }
 
-// ---- Against the daemon --------------------------------------------------------------------
-
 constexpr int kWidth = 320, kHeight = 240;
 constexpr uint32_t kColour = 0xCC6633;
 
 // A source node of ours, 320 x 240 BGRx at 30 frames a second, every pixel kColour, with its
-// description and `more` properties (SPA-JSON) given to its stream; not started without a
-// session.
+// description and `more` properties (SPA-JSON) given to its stream.
 std::unique_ptr<vmc_test::ChildProcess> Producer(const std::string& name,
                                                  const std::string& description,
                                                  const std::string& more = "") {
@@ -293,40 +255,6 @@ void PullAndCheck(int index, int grabs) {
     EXPECT_TRUE(camera.Close());
 }
 
-// The camera of that description lists its modes as RGB24, then the same again as I420; opened
-// in the I420 mode it delivers the picture as video-range planes.
-void CheckI420(const std::string& description) {
-    PipeWireNode node;
-    ASSERT_TRUE(Listed(description, &node));
-    ASSERT_EQ(2u, node.modes.size());
-    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, node.modes[0].subtype));
-    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_I420, node.modes[1].subtype));
-    const std::vector<HostDevice> devices = VornWorld::host::PipeWireCameras({node});
-    ASSERT_EQ(1u, devices.size());
-    VornWorld::StreamFormat format;
-    format.subtype = MEDIASUBTYPE_I420;
-    format.width = kWidth;
-    format.height = kHeight;
-    format.interval = 333333;
-    std::unique_ptr<VornWorld::MediaSource> source = devices[0].open(format);
-    ASSERT_NE(nullptr, source);
-    source->Begin();
-    const size_t luma = kWidth * kHeight, chroma = luma / 4;
-    std::vector<BYTE> planes(luma + 2 * chroma);
-    REFERENCE_TIME time = 0;
-    ASSERT_EQ(VornWorld::MediaSource::Result::Filled,
-              source->Read(planes.data(), planes.size(), 0, &time));
-    // kColour in BT.601's video range: Y 125, U 90, V 176.
-    const auto near = [](int value, int expected) { return std::abs(value - expected) <= 6; };
-    for (const size_t at : {size_t{0}, luma / 2 + kWidth / 2, luma - 1})
-        EXPECT_TRUE(near(planes[at], 125)) << "Y " << int{planes[at]};
-    for (const size_t at : {size_t{0}, chroma / 2, chroma - 1}) {
-        EXPECT_TRUE(near(planes[luma + at], 90)) << "U " << int{planes[luma + at]};
-        EXPECT_TRUE(near(planes[luma + chroma + at], 176))
-            << "V " << int{planes[luma + chroma + at]};
-    }
-}
-
 class PipeWireCameraTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -412,6 +340,14 @@ TEST_F(PipeWireCameraTest, FramesComeWithTheNodesPictureThroughPushAndPull) {
         const int index = Start("vmc-cam-frames", description,
                                 format == "BGRx" ? nullptr : GstSource(description, format));
         ASSERT_LE(0, index);
+        // YUY2 and Motion-JPEG are listed as RGB24 and again as I420, the mode the push device
+        // asks first: its frames come through that mode.
+        PipeWireNode node;
+        ASSERT_TRUE(Listed(description, &node));
+        const bool i420 = format == "YUY2" || format == "MJPG";
+        ASSERT_EQ(i420 ? 2u : 1u, node.modes.size());
+        EXPECT_TRUE(
+            IsEqualGUID(i420 ? MEDIASUBTYPE_I420 : MEDIASUBTYPE_RGB24, node.modes.back().subtype));
         {
             Pushed push(index);
             ASSERT_TRUE(push.open.Opened());
@@ -424,13 +360,7 @@ TEST_F(PipeWireCameraTest, FramesComeWithTheNodesPictureThroughPushAndPull) {
                 EXPECT_LT(times[i - 1], times[i]) << "frame " << i << " repeated";
         }
         PullAndCheck(index, 3);
-        if (format == "YUY2" || format == "MJPG") {
-            // On a node of its own: GStreamer's sink may stop serving after readers in turn.
-            producer_->Kill();
-            ASSERT_TRUE(vmc_test::Eventually([&] { return !Present(description); }));
-            ASSERT_LE(0, Start("vmc-cam-frames", description, GstSource(description, format)));
-            CheckI420(description);
-        }
+        EXPECT_EQ(0, pipewire::LiveObjects()) << "left by the devices closed";
         producer_->Kill();
         ASSERT_TRUE(vmc_test::Eventually([&] { return !Present(description); }));
     }
@@ -460,9 +390,7 @@ TEST_F(PipeWireCameraTest, AFrameIsConvertedOnlyWhenTakenAndNeverOnTheDataThread
     EXPECT_EQ(pipewire::RawFormat::BGRx, raw.format);
     EXPECT_EQ(kWidth, raw.width);
     EXPECT_EQ(kHeight, raw.height);
-    EXPECT_LE(static_cast<size_t>(kWidth) * 4, raw.stride);
     EXPECT_EQ(frame->sequence, raw.sequence);
-    EXPECT_GT(raw.timeNs, 0);
     ASSERT_NE(nullptr, raw.data);
     EXPECT_EQ(kColour, (uint32_t{raw.data[2]} << 16 | uint32_t{raw.data[1]} << 8 | raw.data[0]));
 
@@ -476,9 +404,15 @@ TEST_F(PipeWireCameraTest, AFrameIsConvertedOnlyWhenTakenAndNeverOnTheDataThread
     stream.reset();
 }
 
-TEST_F(PipeWireCameraTest, ANodeGoneMidCaptureStopsTheFramesAndCloses) {
+// A node gone mid-capture stops the frames and the device closes; a device listed before it went
+// fails to open.
+TEST_F(PipeWireCameraTest, ANodeGoneMidCaptureStopsTheFramesAndItsDevices) {
     const int index = Start("vmc-cam-gone", "Test Camera Gone");
     ASSERT_LE(0, index);
+    PipeWireNode node;
+    ASSERT_TRUE(Listed("Test Camera Gone", &node));
+    const std::vector<HostDevice> devices = VornWorld::host::PipeWireCameras({node});
+    ASSERT_EQ(1u, devices.size());
     const unsigned long lost = VornWorld::host::PipeWireCameraCounts().lost;
     Pushed push(index);
     ASSERT_TRUE(push.open.Opened());
@@ -491,32 +425,13 @@ TEST_F(PipeWireCameraTest, ANodeGoneMidCaptureStopsTheFramesAndCloses) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(push.open.Close());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-}
-
-TEST_F(PipeWireCameraTest, ADeviceWhoseNodeWentAwayFailsToOpen) {
-    ASSERT_LE(0, Start("vmc-cam-away", "Test Camera Away"));
-    PipeWireNode node;
-    ASSERT_TRUE(Listed("Test Camera Away", &node));
-    const std::vector<HostDevice> devices = VornWorld::host::PipeWireCameras({node});
-    ASSERT_EQ(1u, devices.size());
-    producer_->Kill();
-    ASSERT_TRUE(vmc_test::Eventually([] { return !Present("Test Camera Away"); }));
+    ASSERT_TRUE(vmc_test::Eventually([] { return !Present("Test Camera Gone"); }));
     VornWorld::StreamFormat format;
     format.subtype = MEDIASUBTYPE_RGB24;
     format.width = kWidth;
     format.height = kHeight;
     format.interval = 333333;
     EXPECT_EQ(nullptr, devices[0].open(format));
-}
-
-TEST_F(PipeWireCameraTest, OpenCloseCyclesLeaveNothingBehind) {
-    const int index = Start("vmc-cam-cycles", "Test Camera Cycles");
-    ASSERT_LE(0, index);
-    for (int cycle = 0; cycle < 6; ++cycle) {
-        SCOPED_TRACE(cycle);
-        PullAndCheck(index, 1);
-        EXPECT_EQ(0, pipewire::LiveObjects());
-    }
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
-// PipeWire cameras handing their frames in their own format, against a real PipeWire daemon as
-// tests/portal/session.sh starts it: camera nodes GStreamer's test source makes (Motion-JPEG,
-// YUY2, NV12, I420 of a known picture), taken through the capture layer's CameraSource and
-// through vornvideosrc. Each frame is judged against the same picture GStreamer makes in this
-// process: the camera's own format byte for byte, I420 converted within a conversion's rounding.
-// Without that session the tests skip.
+// PipeWire cameras (nodes of GStreamer's test picture, tests/portal/session.sh) in their own
+// format, through the capture layer's CameraSource and vornvideosrc, judged against the picture
+// GStreamer makes in this process.
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <gtest/gtest.h>

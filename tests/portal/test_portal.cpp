@@ -9,11 +9,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -61,18 +60,11 @@ SIZE ScreenSize() {
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-int OpenDescriptors() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) ++count;
-        closedir(dir);
-    }
-    return count;
+long OpenDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 // A screen device at `rate` (on `window`, or of `width` x `height`) opened as a host opens it.
@@ -134,8 +126,7 @@ protected:
         control_ = control;
         unsigned color = 0;
         char name[64] = {};
-        ASSERT_EQ(
-            5, std::sscanf(source, "%63[^:]:%dx%d:%d:%x", name, &width_, &height_, &rate_, &color));
+        ASSERT_EQ(4, std::sscanf(source, "%63[^:]:%dx%d:%*d:%x", name, &width_, &height_, &color));
         color_ = color;
         bus_ = std::getenv("DBUS_SESSION_BUS_ADDRESS");
         Steer("response", "0");
@@ -181,7 +172,7 @@ protected:
 
     std::string control_;
     std::string bus_;
-    int width_ = 0, height_ = 0, rate_ = 0;
+    int width_ = 0, height_ = 0;
     uint32_t color_ = 0;
 };
 
@@ -194,26 +185,8 @@ TEST_F(PortalTest, FramesCarryTheSourcesPictureAtItsSize) {
     TQZCapture::TQZPacket* packet = GrabOne(grabber);
     ASSERT_NE(nullptr, packet);
     ASSERT_EQ(vmc_test::PaddedStride(width_) * height_, packet->Size());
-    for (auto [x, y] : {std::pair<int, int>{0, 0},
-                        {width_ - 1, 0},
-                        {width_ / 2, height_ / 2},
-                        {0, height_ - 1},
-                        {width_ - 1, height_ - 1}}) {
+    for (auto [x, y] : {std::pair{0, 0}, {width_ / 2, height_ / 2}, {width_ - 1, height_ - 1}})
         EXPECT_EQ(color_, PixelAt(*packet, width_, height_, x, y)) << "at " << x << "," << y;
-    }
-}
-
-TEST_F(PortalTest, StreamRunsAtTheSourcesRate) {
-    auto stream = ScreenCast::The().Stream();
-    ASSERT_TRUE(stream);
-    auto first = stream->WaitNewer(0, 3000);
-    ASSERT_TRUE(first);
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    auto last = stream->Newest();
-    double rate = static_cast<double>(last->sequence - first->sequence) / 2.0;
-    // Tolerant: a loaded machine may lose some, but never gain.
-    EXPECT_GE(rate, rate_ * 0.5);
-    EXPECT_LE(rate, rate_ * 1.2);
 }
 
 // A request the backend ends without a stream: no frame, no hang, and no second dialog
@@ -267,6 +240,8 @@ TEST_F(PortalTest, MissingPortalOrBackendOrBusDeliversNothing) {
         EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
         EXPECT_EQ(outcome, ScreenCast::The().LastOutcome());
         EXPECT_EQ(0, ScreenSize().cx);
+        EXPECT_FALSE(ScreenCast::Offers(Source::Window));  // nor is a window listed
+        EXPECT_EQ(nullptr, ListedAs(kPickedTitle));
     }
 }
 
@@ -296,15 +271,10 @@ TEST_F(PortalTest, ProducerKilledMidCaptureEndsTheFrames) {
     Steer("node", "vmc-test-killed");
     OpenScreen device(20, nullptr, 320, 200);
     ASSERT_TRUE(device.Opened());
-    // RGBx from this producer: green, read in the other byte order than the main source.
     ASSERT_TRUE(vmc_test::Eventually([&] { return device->Packets.Count() > 2; }));
-    TQZCapture::TQZPacket* packet = device->Get();
-    ASSERT_NE(nullptr, packet);
-    EXPECT_EQ(0x00FF00u, PixelAt(*packet, 320, 200, 10, 10));
     producer.Kill();
     EXPECT_TRUE(vmc_test::Eventually([] { return !ScreenCast::The().Stream(); }));
     EXPECT_EQ(Outcome::Ended, ScreenCast::The().LastOutcome());
-    // The queue stops growing; Close returns.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     unsigned long settled = device->Packets.Count();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -332,25 +302,9 @@ TEST_F(PortalTest, EveryByteOrderGivesTheSourcesColour) {
     }
 }
 
-// A monitor change: the screen takes the stream's new size from the next frame on.
-TEST_F(PortalTest, ResizedStreamIsFollowed) {
-    Producer producer("vmc-test-resized", "400x300@45");
-    ASSERT_TRUE(producer.Running());
-    Steer("node", "vmc-test-resized");
-    Desktop grabber;
-    TQZCapture::TQZPacket* packet = GrabSized(grabber, 320, 200);
-    ASSERT_NE(nullptr, packet);
-    EXPECT_EQ(0x00FF00u, PixelAt(*packet, 320, 200, 319, 199));
-    EXPECT_TRUE(vmc_test::Eventually([] { return ScreenSize().cx == 400; }));
-    EXPECT_EQ(300, ScreenSize().cy);
-    packet = GrabSized(grabber, 400, 300);
-    ASSERT_NE(nullptr, packet);
-    EXPECT_EQ(0x00FF00u, PixelAt(*packet, 400, 300, 399, 299));
-}
-
 // Frames a reader holds keep their pixels while the stream goes on, changes size and ends: the
 // producer is never left without buffers, and nothing is read from a buffer given back.
-TEST_F(PortalTest, HeldFramesKeepTheirPixels) {
+TEST_F(PortalTest, HeldFramesKeepTheirPixelsAcrossAResize) {
     Producer producer("vmc-test-held", "400x300@20");
     ASSERT_TRUE(producer.Running());
     Steer("node", "vmc-test-held");
@@ -363,11 +317,20 @@ TEST_F(PortalTest, HeldFramesKeepTheirPixels) {
         if (held.empty() || frame->sequence != held.back()->sequence) held.push_back(frame);
         frame = stream->WaitNewer(frame->sequence, 500);
     }
-    // 30 a second for 2 seconds, all held: far more frames than the stream has buffers.
+    // 30 a second for 2 seconds, all held: far more frames than the stream has buffers, and
+    // never more than the producer made (a loaded machine may lose some).
     EXPECT_GT(held.size(), 20u);
+    EXPECT_LE(held.size(), 72u);
     ASSERT_FALSE(held.empty());
     EXPECT_EQ(320, held.front()->width);
     EXPECT_EQ(400, held.back()->width);
+    // A monitor change: the screen takes the stream's new size.
+    EXPECT_TRUE(vmc_test::Eventually([] { return ScreenSize().cx == 400; }));
+    EXPECT_EQ(300, ScreenSize().cy);
+    Desktop grabber;
+    TQZCapture::TQZPacket* packet = GrabSized(grabber, 400, 300);
+    ASSERT_NE(nullptr, packet);
+    EXPECT_EQ(0x00FF00u, PixelAt(*packet, 400, 300, 399, 299));
     stream.reset();
     producer.Kill();
     EXPECT_TRUE(vmc_test::Eventually([] { return !ScreenCast::The().Stream(); }));
@@ -382,27 +345,6 @@ TEST_F(PortalTest, HeldFramesKeepTheirPixels) {
     }
 }
 
-// X programs of the session (on XWayland) are listed and captured through the X display; the
-// screen stays the portal's. Without DISPLAY no window is listed at all.
-TEST_F(PortalTest, WindowsOfXProgramsAreListedAndCaptured) {
-    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X server in this session";
-    XProgramWindow window("vmc XWayland program", 120, 90, 0x336699);
-    ASSERT_TRUE(window.Valid());
-    HWND listed = ListedAs("vmc XWayland program");
-    ASSERT_NE(nullptr, listed);
-    EXPECT_EQ(window.Handle(), static_cast<void*>(listed));
-    Window grabber;
-    grabber.WindowHandle = listed;
-    grabber.Width = 120;
-    grabber.Height = 90;
-    TQZCapture::TQZPacket* packet = grabber.Grab();
-    ASSERT_NE(nullptr, packet);
-    EXPECT_EQ(0x336699u, PixelAt(*packet, 120, 90, 60, 45));
-    // The screen is still the stream, not the X server's root window.
-    EXPECT_EQ(width_, ScreenSize().cx);
-    EXPECT_EQ(height_, ScreenSize().cy);
-}
-
 // Without a stored permission, or with one that cannot be used, the start costs one request (one
 // session, one Start) that asks for the cursor in the picture and a permission to keep: a stored
 // one that cannot be used is dropped, the user asked once without it, and the new one kept and
@@ -414,21 +356,17 @@ TEST_F(PortalTest, UnusableStoredTokenCostsOneRequest) {
         const char* name;
         std::string text;  // what the file holds
         bool folder;       // a folder in the file's place (with `text` as a file inside)
-        mode_t mode;       // the file's mode
         const char* said;  // what standard error must say, "" for nothing in particular
     };
     const Case cases[] = {
-        {"missing", "", false, 0600, ""},
+        {"missing", "", false, ""},
         // The portal checks the form: it answers SelectSources with an error.
-        {"damaged", "not a token at all\n", false, 0600, "refused (SelectSources: "},
-        {"not text", "\xff\xfe\x01\n", false, 0600, ""},
+        {"damaged", "not a token at all\n", false, "refused (SelectSources: "},
         // Well formed, but no permission of the portal's: it drops it without a word.
-        {"unknown", "0b5d6a2e-6f7c-4d7e-9a51-3f1e2d4c5b6a\n", false, 0600, ""},
-        {"empty", "", false, 0600, ""},
-        // Unreadable for a user (root reads it anyway, and the portal refuses it).
-        {"unreadable", "also damaged\n", false, 0, ""},
-        {"empty folder", "", true, 0700, "cannot be read"},
-        {"folder with a file", "x", true, 0700, "cannot be replaced"},
+        {"unknown", "0b5d6a2e-6f7c-4d7e-9a51-3f1e2d4c5b6a\n", false, ""},
+        {"empty", "", false, ""},
+        {"empty folder", "", true, "cannot be read"},
+        {"folder with a file", "x", true, "cannot be replaced"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -439,7 +377,6 @@ TEST_F(PortalTest, UnusableStoredTokenCostsOneRequest) {
             if (!c.text.empty()) std::ofstream(path + "/inside") << c.text;
         } else if (std::string(c.name) != "missing") {
             std::ofstream(path, std::ios::binary) << c.text;
-            chmod(path.c_str(), c.mode);
         }
         const int sessions = Calls("CreateSession"), starts = Calls("Start");
         testing::internal::CaptureStderr();
@@ -525,10 +462,9 @@ TEST_F(PortalTest, DialogAnsweredLateStillBringsFrames) {
     EXPECT_EQ(Outcome::Started, ScreenCast::The().LastOutcome());
 }
 
-// ---- The window picked in the desktop's dialog ---------------------------------------------
-
 // The picked window is listed, first, exactly where the portal shares windows; listing asks the
-// portal for no session, so no dialog comes up. X programs' windows are listed either way.
+// portal for no session, so no dialog comes up. X programs' windows (on XWayland) are listed and
+// captured through the X display either way.
 TEST_F(PortalTest, PickedWindowIsListedWhereWindowsAreShared) {
     const char* monitorsOnly = std::getenv("VMC_PORTAL_BUS_MONITORS");
     const char* monitorsControl = std::getenv("VMC_PORTAL_CONTROL_MONITORS");
@@ -575,19 +511,16 @@ TEST_F(PortalTest, PickedWindowIsListedWhereWindowsAreShared) {
             ASSERT_NE(listed.end(), at) << "the X program's window is not listed";
             HWND previous = GetWindow(static_cast<HWND>(xWindow->Handle()), GW_HWNDFIRST);
             EXPECT_EQ(listed.front().second, previous);
+            Window grabber;  // captured through the X display
+            grabber.WindowHandle = at->second;
+            grabber.Width = grabber.Height = 40;
+            TQZCapture::TQZPacket* packet = grabber.Grab();
+            ASSERT_NE(nullptr, packet);
+            EXPECT_EQ(0x112233u, PixelAt(*packet, 40, 40, 20, 20));
         }
         EXPECT_EQ(sessions, Calls("CreateSession", nullptr, c.control));
         EXPECT_EQ(selections, Calls("SelectSources", nullptr, c.control));
         EXPECT_EQ(starts, Calls("Start", nullptr, c.control));
-    }
-    // Without a portal or a bus nothing is shared, and nothing breaks.
-    for (std::string address : {std::string(std::getenv("VMC_PORTAL_BUS_BARE")),
-                                "unix:path=" + control_ + "/no-such-bus"}) {
-        SCOPED_TRACE(address);
-        setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-        ScreenCast::Reset();
-        EXPECT_FALSE(ScreenCast::Offers(Source::Window));
-        EXPECT_EQ(nullptr, ListedAs(kPickedTitle));
     }
 }
 
@@ -615,10 +548,6 @@ TEST_F(PortalTest, PickedWindowIsCapturedFromAWindowCast) {
         EXPECT_EQ(0xAA5511u, PixelAt(*packet, 320, 200, 5, 5));
         EXPECT_EQ(0xAA5511u, PixelAt(*packet, 320, 200, 319, 199));
         EXPECT_EQ(Outcome::Started, ScreenCast::The(Source::Window).LastOutcome());
-        // Its size now that its cast runs, as a listing sees it too.
-        RECT rect{};
-        ASSERT_TRUE(GetWindowRect(window, &rect));
-        EXPECT_EQ(320, rect.right - rect.left);
         std::string select, start;
         Calls("SelectSources", &select);
         Calls("Start", &start);
@@ -650,44 +579,35 @@ TEST_F(PortalTest, PickedWindowIsCapturedFromAWindowCast) {
     }
 }
 
-// The user dismisses the window's dialog (or the portal refuses it): the device opens without
-// a picture and delivers nothing, without a hang; the screen's cast is not disturbed.
+// The user dismisses the window's dialog: the device opens without a picture and delivers
+// nothing, without a hang; the screen's cast is not disturbed.
 TEST_F(PortalTest, DismissedWindowDialogDeliversNothing) {
+    Steer("window-response", "1");
     Desktop screen;
     ASSERT_NE(nullptr, GrabOne(screen));
-    for (auto [response, outcome] :
-         {std::pair<const char*, Outcome>{"1", Outcome::Cancelled}, {"2", Outcome::Refused}}) {
-        SCOPED_TRACE(response);
-        Steer("window-response", response);
-        ScreenCast::Reset();
-        ASSERT_NE(nullptr, GrabOne(screen));
-        HWND window = ListedAs(kPickedTitle);
-        ASSERT_NE(nullptr, window);
-        auto begun = std::chrono::steady_clock::now();
-        {
-            OpenWindow open(20, window);
-            EXPECT_EQ(0u, open->Width);
-            EXPECT_EQ(0u, open->Height);
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            EXPECT_EQ(0u, open->Packets.Count());
-            EXPECT_TRUE(open.Close());
-        }
-        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
-        EXPECT_EQ(outcome, ScreenCast::The(Source::Window).LastOutcome());
-        RECT rect{1, 1, 1, 1};
-        EXPECT_FALSE(GetClientRect(window, &rect));
-        EXPECT_TRUE(IsWindow(window)) << "still offered for another try";
-        // The screen goes on.
-        EXPECT_EQ(Outcome::Started, ScreenCast::The(Source::Monitor).LastOutcome());
-        Desktop again;
-        EXPECT_NE(nullptr, GrabOne(again));
-    }
+    HWND window = ListedAs(kPickedTitle);
+    ASSERT_NE(nullptr, window);
+    auto begun = std::chrono::steady_clock::now();
+    OpenWindow open(20, window);
+    EXPECT_EQ(0u, open->Width);
+    EXPECT_EQ(0u, open->Height);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(0u, open->Packets.Count());
+    EXPECT_TRUE(open.Close());
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+    EXPECT_EQ(Outcome::Cancelled, ScreenCast::The(Source::Window).LastOutcome());
+    RECT rect{1, 1, 1, 1};
+    EXPECT_FALSE(GetClientRect(window, &rect));
+    EXPECT_TRUE(IsWindow(window)) << "still offered for another try";
+    EXPECT_EQ(Outcome::Started, ScreenCast::The(Source::Monitor).LastOutcome());
+    Desktop again;
+    EXPECT_NE(nullptr, GrabOne(again));
 }
 
 // Devices share the one cast; a reset ends it. Every PipeWire object, D-Bus object, portal
 // session and descriptor comes back.
 TEST_F(PortalTest, OpenCloseCyclesReturnEveryObject) {
-    int descriptors = 0;
+    long descriptors = 0;
     int starts = Calls("Start");
     for (int cycle = 0; cycle < 5; ++cycle) {
         SCOPED_TRACE(cycle);

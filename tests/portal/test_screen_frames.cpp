@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The screen of a Wayland session in the portal stream's own format, against a real PipeWire
-// daemon and the portal of tests/portal/session.sh: the portal hands out a node of GStreamer's
-// test picture (320 x 240 BGRx), read through the capture layer's PortalScreen and through
-// vornvideosrc kind=desktop. BGRx is judged byte for byte against the picture GStreamer makes in
-// this process, BGR and I420 against GStreamer's own videoconvert of it. Without that session
-// the tests skip.
+// The portal's screen (a node of GStreamer's test picture, tests/portal/session.sh) in the
+// stream's own format, through the capture layer's PortalScreen and vornvideosrc kind=desktop,
+// judged against the picture GStreamer makes in this process.
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>

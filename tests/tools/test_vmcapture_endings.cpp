@@ -6,7 +6,6 @@
 #include <signal.h>
 
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -142,16 +141,6 @@ TEST(NoRoom, AnUnfinishedMp4IsNotLeftBehind) {
     EXPECT_EQ(5, run.status) << run.err;
     EXPECT_NE(std::string::npos, run.err.find("nothing of a.mp4 could be kept")) << run.err;
     EXPECT_TRUE(FilesIn(dir.Path()).empty());
-}
-
-// The frames the tool said the file lacks: the numbers before "frames were never produced"
-// and "frames were dropped" on its standard error.
-int ReportedShortfall(const std::string& err) {
-    static const std::regex said("([0-9]+) (video )?frames were (never produced|dropped)");
-    int total = 0;
-    for (std::sregex_iterator it(err.begin(), err.end(), said), end; it != end; ++it)
-        total += std::stoi((*it)[1].str());
-    return total;
 }
 
 // S seconds at R frames a second are S x R frames, and N frames asked are N, in every

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Every vmcapture command that the README, the documents of docs/ and the tool's help show runs
 // as written (its duration cut to a second at most), and what it writes is read back by ffprobe.
-// The default window is captured as the tool's manual draws it.
+// The tool's manual (docs/vmcapture.md) and its help name the same options and exit statuses, and
+// the default window is captured as the manual draws it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,14 +55,19 @@ std::vector<std::string> ReadmeCommands(const std::string& path) {
     return commands;
 }
 
-// The commands under "Examples:" in `vmcapture ARGS --help`.
+// The lines of `vmcapture COMMAND --help`.
+std::vector<std::string> HelpLines(const std::string& command, const std::string& dir) {
+    std::istringstream in(RunShell("vmcapture " + command + " --help", dir).out);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The commands under "Examples:" in `vmcapture COMMAND --help`.
 std::vector<std::string> HelpCommands(const std::string& command, const std::string& dir) {
-    const ToolRun run = RunShell("vmcapture " + command + " --help", dir);
-    std::istringstream in(run.out);
     std::vector<std::string> commands;
-    std::string line;
     bool examples = false;
-    while (std::getline(in, line)) {
+    for (const std::string& line : HelpLines(command, dir)) {
         if (line == "Examples:") examples = true;
         if (examples && line.rfind("  vmcapture ", 0) == 0) commands.push_back(line.substr(2));
     }
@@ -199,6 +205,68 @@ TEST(ExamplesTest, WindowCaptureStartsAtTheOuterCornerWithTheClientSize) {
     EXPECT_NEAR(Bt601(0xA0A0A0).y, file.Y(0, 1, 200), 1) << "and the left border";
     EXPECT_NEAR(Bt601(0xFFFFFF).y, file.Y(0, 631, 200), 1) << "the right edge is still the page";
     EXPECT_NEAR(Bt601(0xFFFFFF).y, file.Y(0, 300, 451), 1) << "and so is the bottom edge";
+}
+
+// Every "--word" in `text`.
+std::set<std::string> LongOptions(const std::string& text) {
+    std::set<std::string> found;
+    const std::regex option("--[a-z][a-z-]*[a-z]");
+    for (std::sregex_iterator i(text.begin(), text.end(), option), end; i != end; ++i)
+        found.insert(i->str());
+    return found;
+}
+
+// The statuses in the lines of `text` that `row` matches (its first group).
+std::set<int> Statuses(const std::string& text, const std::regex& row) {
+    std::set<int> statuses;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch match;
+        if (std::regex_search(line, match, row)) statuses.insert(std::stoi(match[1]));
+    }
+    return statuses;
+}
+
+// Every option a command's help lists in its "Options:" part is in the manual, and every option
+// of the manual's tables' first cells and of its vmcapture commands is in a help.
+TEST(Manual, NamesWhatTheHelpNamesAndNothingElse) {
+    ScratchDir dir;
+    const std::string path = kRepository + "/docs/vmcapture.md";
+    const std::string manual = ReadText(path);
+    ASSERT_FALSE(manual.empty()) << path;
+    std::set<std::string> help;
+    static const std::regex row("^  (-[a-zA-Z], |    )(--[a-z][a-z-]*)");
+    for (const char* command : {"list", "capture", "convert"})
+        for (const std::string& line : HelpLines(command, dir.Path())) {
+            std::smatch match;
+            if (std::regex_search(line, match, row)) help.insert(match[2]);
+        }
+    ASSERT_GE(help.size(), 20u) << "the helps' options were found";
+    const std::set<std::string> inManual = LongOptions(manual);
+    for (const std::string& option : help)
+        EXPECT_EQ(1u, inManual.count(option)) << option << " is in a help, not in the manual";
+    std::set<std::string> offered;
+    std::istringstream lines(manual);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("| `-", 0) == 0)
+            offered.merge(LongOptions(line.substr(0, line.find(" | ", 2))));
+    for (const std::string& command : ReadmeCommands(path))
+        offered.merge(LongOptions(command.substr(0, command.find(" | "))));  // not the reader's
+    for (const std::string& option : offered)
+        EXPECT_EQ(1u, help.count(option)) << option << " is in the manual, in no help";
+}
+
+TEST(Manual, ListsTheExitStatusesOfTheHelp) {
+    ScratchDir dir;
+    const ToolRun run = RunShell("vmcapture --help", dir.Path());
+    const std::string help = run.out.substr(run.out.find("Exit status:"));
+    const std::set<int> fromHelp = Statuses(help, std::regex("^  ([0-9]+)  "));
+    const std::string manual = ReadText(kRepository + "/docs/vmcapture.md");
+    const size_t table = manual.find("## Exit status");
+    ASSERT_NE(std::string::npos, table);
+    const std::string section = manual.substr(table, manual.find("\n## ", table + 1) - table);
+    EXPECT_EQ(fromHelp, Statuses(section, std::regex("^\\| ([0-9]+) \\|")));
+    EXPECT_EQ(std::set<int>({0, 1, 2, 3, 4, 5}), fromHelp);
 }
 
 }  // namespace

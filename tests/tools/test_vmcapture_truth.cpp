@@ -60,11 +60,13 @@ protected:
 };
 
 TEST_F(TruthTest, Y4mRateIsTheConnectedOrTheMeasuredRateAndTheShortfallIsReported) {
-    // At once: the camera pushed and pulled with 60 frames a second asked, pulled with 10, and
-    // the screen with 1000.
+    // At once: the camera pushed and pulled with 60 frames a second asked (at a size other than
+    // its first), pulled with 10, and the screen with 1000.
     const std::vector<std::vector<std::string>> runs = {
-        {"capture", "camera", "--via", "push", "-r", "60", "-t", "2", "-o", "v.y4m"},
-        {"capture", "camera", "--via", "pull", "-r", "60", "-t", "2", "-o", "v.y4m"},
+        {"capture", "camera", "--via", "push", "-s", "320x240", "-r", "60", "-t", "2", "-o",
+         "v.y4m"},
+        {"capture", "camera", "--via", "pull", "-s", "320x240", "-r", "60", "-t", "2", "-o",
+         "v.y4m"},
         {"capture", "camera", "--via", "pull", "-r", "10", "-t", "2", "-o", "v.y4m"},
         {"capture", "desktop", "-s", "64x48", "-r", "1000", "-t", "2", "-o", "v.y4m"}};
     const std::vector<ScratchDir> dirs(runs.size());
@@ -84,6 +86,7 @@ TEST_F(TruthTest, Y4mRateIsTheConnectedOrTheMeasuredRateAndTheShortfallIsReporte
         EXPECT_LE(rates[i], 30) << i;
         EXPECT_TRUE(Contains(done[i].err, "connected at 30.0")) << done[i].err;
         const Y4m file = ParseY4m(ReadBytes(dirs[i].File("v.y4m")));
+        EXPECT_TRUE(file.wellFormed && file.width == 320 && file.height == 240) << i;
         // The frames span at most the capture's time: played at the header's rate they do too.
         EXPECT_LE((file.frames.size() - 1) / file.rate, 2.2) << i;
     }
@@ -172,9 +175,7 @@ TEST_F(TruthTest, FailedCapturesAndRefusedSizesKeepTheOlderFile) {
 
 TEST_F(TruthTest, DesktopIsTheWholeScreenUnlessARegionIsAsked) {
     const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{}, "1920,1080"},
-        {{"--virtual-screen", "800x600"}, "800,600"},
-        {{"-s", "320x200"}, "320,200"}};
+        {{}, "1920,1080"}, {{"--virtual-screen", "800x600"}, "800,600"}};
     for (const auto& [extra, size] : cases) {
         std::vector<std::string> args = {"capture", "desktop", "-n", "1", "-o", "d.y4m"};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -205,9 +206,7 @@ TEST_F(TruthTest, ExitStatusesAndMessagesOfMisuse) {
         {{"capture", "window", "No such title", "-o", "x.y4m"}, 3, "no such source"},
         {{"capture", "window", "7", "-o", "x.y4m"}, 3, "index 7"},
         {{"capture", "camera", "5", "--via", "push", "-o", "c.y4m"}, 3, ""},
-        {{"capture", "camera", "5", "--via", "pull", "-o", "c.y4m"}, 3, ""},
         {{"capture", "microphone", "--name", "No such", "--via", "push", "-o", "m.wav"}, 3, ""},
-        {{"capture", "microphone", "--name", "No such", "--via", "pull", "-o", "m.wav"}, 3, ""},
         {{"capture", "toaster", "-o", "x.y4m"}, 2, "unknown source kind"},
         {{"capture", "desktop"}, 2, "-o FILE"},
         {{"capture", "desktop", "--fps", "0", "-o", "x.y4m"}, 2, "--fps"},
@@ -219,13 +218,15 @@ TEST_F(TruthTest, ExitStatusesAndMessagesOfMisuse) {
         {{"capture", "desktop", "-o", "no-such-dir/x.y4m", "--frames", "1"}, 1, "no-such-dir"},
         {{"convert", "missing.bmp", "-o", "x.yuv"}, 1, "missing.bmp"},
         {{"fly"}, 2, "unknown command"},
-        {{"capture", "--help"}, 0, ""},
         {{"list", "--kind", "nosuch"}, 2, "--kind wants"},
         // Options of compressed recordings where they do not apply.
         {{"capture", "desktop", "--audio", "microphone", "-t", "1", "-o", "a.y4m"}, 2, ""},
         {{"capture", "desktop", "--bitrate", "500", "-t", "1", "-o", "a.y4m"}, 2, ""},
         {{"capture", "microphone", "-t", "1", "-o", "a.mkv"}, 2, ""},
         {{"capture", "desktop", "--audio", "speaker", "-t", "1", "-o", "a.mkv"}, 2, ""},
+        {{"capture", "desktop", "--audio", "microphone:5", "-t", "1", "-o", "a.mkv"},
+         VMCAPTURE_RECORDS ? 3 : 2,
+         ""},
         {{"capture", "desktop", "--bitrate", "10", "-t", "1", "-o", "a.mkv"}, 2, ""},
         {{"capture", "desktop", "-t", "1", "-o", "-", "-f", "webm"}, 2, ""},
         {{"capture", "desktop", "-f", "bmp", "-o", "-"}, 2, "not to standard output"},
@@ -240,7 +241,6 @@ TEST_F(TruthTest, ExitStatusesAndMessagesOfMisuse) {
         {{"capture", "desktop", "--seconds", "1e999", "-o", "d.y4m"}, 2, "--seconds"},
         {{"convert", "p.rgb", "-s", "65536x65536", "-o", "p.yuv"}, 2, "--size WxH"},
         {{"convert", "p.bmp", "-r", "4294967297", "-o", "p.y4m"}, 2, "--fps"},
-        {{"--version"}, 0, ""},
     };
     for (const auto& c : cases) {
         const ToolRun run = Run(c.args);
@@ -257,16 +257,6 @@ TEST_F(TruthTest, ExitStatusesAndMessagesOfMisuse) {
     EXPECT_EQ("", piped.err);
 }
 
-TEST_F(TruthTest, ConvertToStandardOutputWritesY4m) {
-    WriteTestPicture(File("p.bmp"), 8, 6, [](int x, int) { return x < 4 ? 0xFF0000u : 0x0000FFu; });
-    const ToolRun run = RunShell("vmcapture convert p.bmp -o - > p.out", dir_.Path());
-    ASSERT_EQ(0, run.status) << run.err;
-    const Y4m file = ParseY4m(ReadBytes(File("p.out")));
-    ASSERT_TRUE(file.wellFormed);
-    EXPECT_EQ(1u, file.frames.size());
-    EXPECT_EQ("8", Probe(dir_.Path(), "p.out", "width"));
-}
-
 TEST_F(TruthTest, TwoWindowsOfOneTitleAreReportedWithTheOneTaken) {
     const ToolRun run =
         Run({"capture", "window", "Twin", "--frames", "1", "-o", "w.y4m", "--virtual-window",
@@ -277,14 +267,7 @@ TEST_F(TruthTest, TwoWindowsOfOneTitleAreReportedWithTheOneTaken) {
         << run.err;
 }
 
-TEST_F(TruthTest, WavGoesToStandardOutputAndAKilledCaptureKeepsARightHeader) {
-    const ToolRun piped =
-        RunShell("vmcapture capture microphone -t 1.5 -o - | sox -t wav - out.flac", dir_.Path());
-    ASSERT_EQ(0, piped.status) << piped.err;
-    EXPECT_EQ("44100 16 2", SoxFormat(dir_.Path(), "out.flac"));
-    const ToolRun duration = RunShell("soxi -D out.flac", dir_.Path());
-    EXPECT_NEAR(1.5, std::atof(duration.out.c_str()), 0.3);
-
+TEST_F(TruthTest, AKilledWavCaptureKeepsARightHeader) {
     const pid_t tool = StartTool({"capture", "microphone", "-t", "60", "-o", "k.wav"}, dir_.Path());
     ASSERT_GT(tool, 0);
     const std::string part = PartFile(File("k.wav"), tool);

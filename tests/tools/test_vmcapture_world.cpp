@@ -44,8 +44,6 @@ TEST_P(WorldChoice, IsSaidAndTaken) {
 INSTANTIATE_TEST_SUITE_P(
     Auto, WorldChoice,
     ::testing::Values(WorldCase{"", "", "capturing the virtual world (no display", "virtual"},
-                      WorldCase{"", "--world auto", "capturing the virtual world (no display",
-                                "virtual"},
                       WorldCase{"DISPLAY=:97", "", "capturing the host world (DISPLAY=:97 is set)",
                                 "host (X display :97)"},
                       WorldCase{"WAYLAND_DISPLAY=vmc-none", "",

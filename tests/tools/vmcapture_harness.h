@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Runs the vmcapture tool as a process in a scratch folder, and reads back the files it
-// writes with readers of its own (Y4M, BMP), so that the tool's writers are judged by code
-// that does not share their mistakes.
+// Runs the vmcapture tool as a process in a scratch folder, and reads back the files it writes
+// with readers of its own, which do not share the tool's writers' mistakes.
 #pragma once
 
 #include <sys/types.h>
@@ -58,9 +57,8 @@ std::string ReadText(const std::string& path);
 std::vector<std::string> FilesIn(const std::string& dir);
 // Where the tool with process id `pid` writes `path` until the capture is complete.
 std::string PartFile(const std::string& path, pid_t pid);
-// Runs `command` with the shell in `dir`, PATH starting with the tool's folder; its standard
-// output, standard error and exit status (of the pipeline's first command when
-// `firstStatus`).
+// Runs `command` with the shell in `dir`, PATH starting with the tool's folder; its output, error
+// and exit status (of the pipeline's first command when `firstStatus`).
 ToolRun RunShell(const std::string& command, const std::string& dir, bool firstStatus = false);
 // ffprobe's value of `entry` (e.g. "width", "nb_read_packets") of the first stream of `file` in
 // `dir`, frames and packets counted; "" where it reads nothing.
@@ -101,6 +99,10 @@ std::vector<std::string> RecordingArgs(const std::string& file, double seconds, 
                                        const char* size);
 void ExpectInStep(const ToolRun& run, const std::string& dir, const std::string& file,
                   const char* videoCodec, double seconds, int rate);
+
+// The frames the tool said the file lacks: the numbers before "frames were never produced" and
+// "frames were dropped" on its standard error.
+int ReportedShortfall(const std::string& err);
 
 uint32_t LE32(const std::vector<uint8_t>& bytes, size_t at);
 uint32_t LE16(const std::vector<uint8_t>& bytes, size_t at);
