@@ -258,13 +258,13 @@ TEST_F(ScreenTest, PauseTogglesUnderLoadNeverHangAndPausedDeliversNothing) {
     }
     // An even number of toggles leaves it running: frames keep coming.
     while (device.Packets.Count() > 0) device.Query();
-    EXPECT_TRUE(WaitFor([&] { return device.Packets.Count() > 0; }));
+    EXPECT_TRUE(Eventually([&] { return device.Packets.Count() > 0; }));
     ASSERT_TRUE(device.Pause());
     while (device.Packets.Count() > 0) device.Query();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(0u, device.Packets.Count());
     ASSERT_TRUE(device.Pause());
-    EXPECT_TRUE(WaitFor([&] { return device.Packets.Count() > 0; }));
+    EXPECT_TRUE(Eventually([&] { return device.Packets.Count() > 0; }));
     EXPECT_TRUE(device.Pause());  // paused: Close must still return
     EXPECT_TRUE(device.Close());
 }
@@ -283,7 +283,7 @@ TEST_F(ScreenTest, ReusedBlocksCarryNothingOfTheHostAndHeldResultsStayUntouched)
         const int w = static_cast<int>(width);
         TQZPacket* held[2] = {nullptr, nullptr};  // the host's last Query and Get results
         for (int i = 0; i < 40; ++i) {
-            ASSERT_TRUE(WaitFor([&] { return device.Packets.Count() >= 2; }));
+            ASSERT_TRUE(Eventually([&] { return device.Packets.Count() >= 2; }));
             TQZPacket* frame = i % 2 ? device.Get() : device.Query();
             ASSERT_EQ(width * 9 * 3, frame->Size());
             for (auto [x, y] : {std::pair{0, 0}, {w - 1, 0}, {w / 2, 4}, {w - 1, 8}}) {
