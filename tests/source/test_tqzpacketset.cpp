@@ -115,15 +115,6 @@ TEST(TQZFrameSet, CarriesDescriptionsOnly) {
     EXPECT_EQ(DescriptionOf(*oldest), DescriptionOf(first));
     EXPECT_TRUE(oldest->empty());
     EXPECT_EQ(oldest->TimeStamp, 0.0);
-
-    TQZFrameSet copy(set);
-    EXPECT_EQ(copy.Query()->Name, "second");
-    EXPECT_EQ(set.Count(), 1u);
     EXPECT_TRUE(set.Get()->empty());
     EXPECT_EQ(set.Get()->Name, "");
-
-    set.SetTheMaxCount(1);
-    EXPECT_EQ(set.Push(&first), 1u);
-    set.Free();
-    EXPECT_EQ(set.Count(), 0u);
 }
