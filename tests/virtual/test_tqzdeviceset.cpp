@@ -36,8 +36,6 @@ using Set = TQZCapture::TQZDeviceSet<FakeDevice>;
 
 }  // namespace
 
-template class TQZCapture::TQZDeviceSet<FakeDevice>;
-
 TEST(TQZDeviceSet, LookupsFollowIndexFieldNameAndBounds) {
     struct Case {
         const char* what;
