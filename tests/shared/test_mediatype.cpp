@@ -88,23 +88,6 @@ TEST(SharedMediaType, AudioTypesAreOneBlockASample) {
     EXPECT_EQ(type.VideoInfo(), nullptr);
 }
 
-TEST(SharedMediaType, ShortFormatBlocksGiveNoHeader) {
-    BYTE block[sizeof(VIDEOINFOHEADER)] = {};
-    for (const GUID* format : {&FORMAT_VideoInfo, &FORMAT_WaveFormatEx}) {
-        AM_MEDIA_TYPE raw{};
-        raw.formattype = *format;
-        raw.pbFormat = block;
-        raw.cbFormat = 16;
-        MediaType type(raw);
-        EXPECT_EQ(type.VideoInfo(), nullptr);
-        EXPECT_EQ(type.Wave(), nullptr);
-    }
-    AM_MEDIA_TYPE raw{};
-    raw.formattype = FORMAT_VideoInfo;
-    raw.cbFormat = sizeof block;  // and no block at all
-    EXPECT_EQ(MediaType(raw).VideoInfo(), nullptr);
-}
-
 TEST(SharedMediaType, CopiesOwnTheirFormatBlockAndHoldTheObject) {
     Counted object;
     MediaType original = MediaType::Video(MEDIASUBTYPE_RGB24, 320, 240, 333333);

@@ -14,7 +14,6 @@
 #include <string>
 #include <thread>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "captureprobe.h"
@@ -232,7 +231,7 @@ TEST(HostileArguments, ScreenCaptureRectangles) {
     EXPECT_TRUE(window.frames.empty());
 }
 
-// ---- Media-graph devices: graph operations without a graph, and sample callbacks -------------
+// ---- Media-graph devices: graph operations without a graph ------------------------------------
 
 template <class Device>
 class PullProbe : public Device {
@@ -242,7 +241,6 @@ public:
 };
 
 TEST(HostileArguments, GraphOperationsWithoutAGraph) {
-    const TQZDataType noType = static_cast<TQZDataType>(-1);
     VideoGraphProbe video;
     AudioGraphProbe audio;
     PullProbe<TQZCameraDevice> camera;
@@ -257,11 +255,9 @@ TEST(HostileArguments, GraphOperationsWithoutAGraph) {
         long result;
     } rows[] = {
         {RUN(video.SetVideoCapFormat(kTop, kTop, 0, DataTypeRGB24)), E_INVALIDARG},
-        {RUN(video.SetVideoCapFormat(640, 480, 20, noType)), E_FAIL},
         {RUN(video.SetVideoCapFormat(640, 480, 20, DataTypePCM)), E_FAIL},
         {RUN(video.SetVideoCapFormat(640, 480, 20, DataTypeI420)), E_FAIL},  // no builder
         {RUN(video.UpdateVideoCapOpt(kHalf, 1, kTop, DataTypeI420, false)), E_INVALIDARG},
-        {RUN(video.UpdateVideoCapOpt(640, 480, 0, noType, true)), E_FAIL},
         {RUN(video.UpdateVideoCapOpt(640, 480, 0, DataTypeI420, false)), E_FAIL},
         {RUN(video.ConnectFilters(nullptr, nullptr)), E_FAIL},
         {RUN(video.ConnectFilters(noGraph, noFilter, noFilter)), E_INVALIDARG},
@@ -269,11 +265,8 @@ TEST(HostileArguments, GraphOperationsWithoutAGraph) {
         {RUN(video.GetPin(nullptr, PINDIR_OUTPUT, &pin) < 0), 1},
         {RUN(audio.EnumPinsOnFilter(nullptr, PINDIR_OUTPUT)), 0},
         {RUN(video.BindFilter(-1, &filter)), 0},
-        {RUN(audio.BindFilter(INT_MIN, &filter)), 0},
-        {RUN(camera.BindFilter(-1, &filter)), 0},
         {RUN(voice.BindFilter(INT_MIN, &filter)), 0},
         {RUN(audio.SetAudioCapFormat(kTop, kTop, kTop, kTop)), 1},
-        {RUN(audio.SetAudioCapFormat(0, 0, 0, 0)), 1},
         {RUN((camera.SetCrossBar(), voice.SetCrossBar(), 0)), 0},
     };
     for (const auto& row : rows) EXPECT_EQ(row.result, row.run()) << row.call;
@@ -300,105 +293,14 @@ TEST(HostileArguments, GraphOperationsWithoutAGraph) {
     video.DeleteMediaType(nullptr);
 }
 
-struct Frames : ICaptureVideoCallBack, ICaptureAudioCallBack {
-    unsigned int video = 0, audio = 0;
-    void OnVideoStart() override {}
-    void OnVideoStop() override {}
-    void OnVideoPause(bool) override {}
-    void OnVideoError(unsigned int) override {}
-    void OnVideoFrame(double, unsigned char*, long) override { ++video; }
-    void OnAudioStart() override {}
-    void OnAudioStop() override {}
-    void OnAudioError(unsigned int) override {}
-    void OnAudioFrame(double, unsigned char*, long) override { ++audio; }
-};
-
-TEST(HostileArguments, SampleCallbacks) {
-    BYTE data[4] = {1, 2, 3, 4};
-    Frames host;
-    TQZUSBVideoDevice video;
-    TQZUSBAudioDevice audio;
-    video.OnOpenBefore(static_cast<ICaptureVideoCallBack*>(&host));
-    audio.OnOpenBefore(static_cast<ICaptureAudioCallBack*>(&host));
-    // A length of INT_MIN is refused; times NaN and -inf are passed on.
-    for (TQZSampleGrabberCB* device :
-         {static_cast<TQZSampleGrabberCB*>(&video), static_cast<TQZSampleGrabberCB*>(&audio)}) {
-        EXPECT_EQ(E_POINTER, device->BufferCB(0, data, LONG{INT_MIN}));
-        EXPECT_EQ(S_OK, device->BufferCB(std::numeric_limits<double>::quiet_NaN(), data, 4));
-        EXPECT_EQ(S_OK, device->BufferCB(-std::numeric_limits<double>::infinity(), data, 1));
-    }
-    EXPECT_EQ(Join({2, 2}), Join({host.video, host.audio}));
-    // After the clearing hooks a good sample goes nowhere.
-    video.OnCloseAFter();
-    audio.OnCloseBefore();
-    EXPECT_EQ(S_OK, video.BufferCB(0, data, 4));
-    EXPECT_EQ(S_OK, audio.BufferCB(0, data, 4));
-    EXPECT_EQ(Join({2, 2}), Join({host.video, host.audio}));
-    EXPECT_EQ(E_NOINTERFACE, video.QueryInterface(IID_IBaseFilter, nullptr));
-}
-
-// ---- The six device sets and the enumerator ---------------------------------------------------
-
-// The element type of a device set, and the name of a device found in one.
-template <class Set>
-using Element = std::remove_pointer_t<
-    typename std::remove_pointer_t<decltype(std::declval<Set&>().GetList())>::value_type>;
-std::string NameOf(const TQZDevice* device) { return device ? device->Name : "(none)"; }
-
-template <class Set>
-class HostileSet : public ::testing::Test {};
-using AllSets = ::testing::Types<TQZDesktopDeviceSet, TQZWindowDeviceSet, TQZUSBVideoDeviceSet,
-                                 TQZUSBAudioDeviceSet, TQZCameraDeviceSet, TQZVoiceDeviceSet>;
-TYPED_TEST_SUITE(HostileSet, AllSets);
-
-TYPED_TEST(HostileSet, LookupsWithHostileArguments) {
-    TypeParam set;
-    EXPECT_EQ(nullptr, set.GetByIndex(0));
-    {
-        Element<TypeParam> a, b, c;
-        a.Name = "A";
-        b.Name = kLong;
-        b.Index = 1;
-        c.Index = kTop;
-        EXPECT_EQ(3u, (set.Push(&a), set.Push(&b), set.Push(&c)));
-    }  // the pushed devices are gone; the set holds copies
-    EXPECT_EQ(3u, set.Push(nullptr));
-    EXPECT_EQ(kLong, NameOf(set.GetByIndex(1)));
-    EXPECT_EQ(nullptr, set.GetByIndex(3));
-    EXPECT_EQ(nullptr, set.GetByIndex(kHalf));
-    EXPECT_EQ(nullptr, set.GetByIndex(kTop));  // beyond the count though a device carries it
-    EXPECT_EQ(nullptr, set.GetByName(""));     // though a device's name is empty
-    EXPECT_EQ(kLong, NameOf(set.GetByName(kLong)));
-    EXPECT_EQ(kLong, NameOf(set.GetByCaption(kLong)));
-    EXPECT_EQ(nullptr, set.GetByName(kLong + "T"));
-    EXPECT_EQ(nullptr, set.GetByName(kLong.substr(1)));
-    EXPECT_EQ(nullptr, set.GetByName(std::string("A\0B", 3)));
-    set.Free();
-    set.Free();
-    EXPECT_EQ(0u, set.Count());
-    EXPECT_EQ(nullptr, set.GetByName(kLong));
-}
-
 TEST(HostileArguments, EnumeratorsReplaceHostileContent) {
     TQZEnumDevice all;
-    // Fills `set` with two hostile devices, enumerates into it, and gives back what remains.
-    const auto refill = [](auto& set, auto enumerate) {
-        Element<std::decay_t<decltype(set)>> hostile;
-        hostile.Name = kLong;
-        hostile.Index = kTop;
-        set.Push(&hostile);
-        set.Push(&hostile);
-        enumerate(set);
-        return set.GetByName(kLong);
-    };
-    EXPECT_EQ(nullptr, refill(all.VideoDevices, &TQZEnumDevice::EnumVideoDevice));
-    EXPECT_EQ(nullptr, refill(all.AudioDevices, &TQZEnumDevice::EnumAudioDevice));
-    EXPECT_EQ(nullptr, refill(all.CameraDevices, &TQZEnumDevice::EnumCameraDevice));
-    EXPECT_EQ(nullptr, refill(all.VoiceDevices, &TQZEnumDevice::EnumVoiceDevice));
-    EXPECT_EQ(nullptr, refill(all.DesktopDevices, &TQZEnumDevice::EnumDesktopDevice));
-    EXPECT_EQ(nullptr, refill(all.AllWindows, &TQZEnumDevice::EnumAllWindowsDevice));
-    EXPECT_EQ(nullptr,
-              refill(all.LocalProcessWindows, &TQZEnumDevice::EnumLocalProcessWindowsDevice));
+    TQZDesktopDevice hostile;
+    hostile.Name = kLong;
+    hostile.Index = kTop;
+    all.DesktopDevices.Push(&hostile);
+    TQZEnumDevice::EnumDesktopDevice(all.DesktopDevices);
+    EXPECT_EQ(nullptr, all.DesktopDevices.GetByName(kLong));
     ASSERT_EQ(1u, all.DesktopDevices.Count());
     // Refilling a set whose device is capturing deletes the device, which stops first.
     TQZDesktopDevice* running = all.DesktopDevices.GetByIndex(0);

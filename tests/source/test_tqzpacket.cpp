@@ -39,15 +39,6 @@ TQZPacket MakePacket(const std::string& bytes, const std::string& name, double t
 
 }  // namespace
 
-TEST(TQZPacket, DefaultPacketIsEmptyAndZeroed) {
-    TQZPacket packet;
-    EXPECT_EQ(packet.Bytes(), nullptr);
-    EXPECT_EQ(packet.DataType, DataTypeUnknown);
-    EXPECT_EQ(packet.DeviceType, DeviceTypeUnknown);
-    EXPECT_EQ(packet.TimeStamp, 0.0);
-    for (double extra : packet.Extra) EXPECT_EQ(extra, 0.0);
-}
-
 TEST(TQZPacket, CopiesAreIndependent) {
     const std::string hundred = std::string(50, '\0') + std::string(50, 'z');
     auto source = std::make_unique<TQZPacket>(MakePacket(hundred, "cam", 1234.0));

