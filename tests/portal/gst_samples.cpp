@@ -103,8 +103,10 @@ std::vector<std::string> OfferedCaps(const std::string& kind, const std::string&
     GstPad* pad = gst_element_get_static_pad(source, "src");
     GstPad* refuser = gst_pad_new("refuser", GST_PAD_SINK);
     gst_pad_set_query_function(refuser, RefuseEveryFormat);
-    gst_pad_link(pad, refuser);
-    if (gst_element_set_state(source, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE) {
+    // A checked link would refuse a peer without caps, leaving the source to negotiate alone.
+    if (gst_pad_link_full(pad, refuser, GST_PAD_LINK_CHECK_NOTHING) != GST_PAD_LINK_OK)
+        names.push_back("no peer");
+    else if (gst_element_set_state(source, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE) {
         GstCaps* caps = gst_pad_query_caps(pad, nullptr);
         for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
             const GstStructure* s = gst_caps_get_structure(caps, i);
