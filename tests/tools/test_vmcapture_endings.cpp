@@ -143,9 +143,10 @@ TEST(NoRoom, AnUnfinishedMp4IsNotLeftBehind) {
     EXPECT_TRUE(FilesIn(dir.Path()).empty());
 }
 
-// S seconds at R frames a second are S x R frames, and N frames asked are N, in every
-// container; on a machine too busy to make them all, the tool says how many the file lacks,
-// even with --quiet.
+// S seconds at R frames a second are S x R frames in every container; on a machine too busy to
+// make them all, the tool says how many the file lacks, even with --quiet. N frames asked are N
+// frames in a Y4M file (its header gives the rate they came at), and N places of the frame grid
+// in a recording, those never produced said at the end.
 TEST(Seconds, HoldExactlyTheFramesOfTheirRate) {
     // At 30 frames a second a period is no whole number of nanoseconds.
     const struct {
@@ -173,7 +174,9 @@ TEST(Seconds, HoldExactlyTheFramesOfTheirRate) {
         ASSERT_EQ(0, done[i].status) << done[i].err;
         const int frames =
             std::atoi(Probe(dirs[i].Path(), runs[i].back(), "nb_read_packets").c_str());
-        EXPECT_EQ(expected[i], frames + ReportedShortfall(done[i].err)) << done[i].err;
+        const bool counted = runs[i].back() == "a.y4m" && runs[i][6] == "-n";
+        EXPECT_EQ(expected[i], frames + (counted ? 0 : ReportedShortfall(done[i].err)))
+            << done[i].err;
     }
 }
 
