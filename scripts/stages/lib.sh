@@ -94,15 +94,24 @@ count_xml() {
             name = $0; sub(/.*<testcase name="/, "", name); sub(/".*/, "", name)
             cls = $0; sub(/.*classname="/, "", cls); sub(/".*/, "", cls)
             skipped = ($0 ~ /status="notrun"/ || $0 ~ /result="skipped"/ || $0 ~ /result="suppressed"/)
-            failed = 0; open = ($0 !~ /\/>$/)
+            failed = 0; why = ""; open = ($0 !~ /\/>$/)
             if (!open) finish()
             next
         }
-        open && /<failure|<error/ { failed = 1 }
+        # The first failure of a test, on one line and cut short, follows its name.
+        open && /<failure|<error/ {
+            if (!failed && match($0, /message="[^"]*"/)) {
+                why = substr($0, RSTART + 9, RLENGTH - 10)
+                gsub(/&#x0A;/, " | ", why); gsub(/&quot;/, "\"", why); gsub(/&apos;/, "'\''", why)
+                gsub(/&lt;/, "<", why); gsub(/&gt;/, ">", why); gsub(/&amp;/, "\\&", why)
+                if (length(why) > 600) why = substr(why, 1, 600) "..."
+            }
+            failed = 1
+        }
         open && /<\/testcase>/ { finish() }
         function finish() {
             open = 0
-            if (failed) { f++; names = names cls "." name "\n" }
+            if (failed) { f++; names = names cls "." name (why != "" ? ": " why : "") "\n" }
             else if (skipped) s++
             else p++
         }
