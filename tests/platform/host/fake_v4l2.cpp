@@ -54,20 +54,6 @@ std::vector<BYTE> Paint(PixelLayout layout, uint32_t width, uint32_t height, uin
 
 size_t RgbRow(uint32_t width) { return (size_t{width} * 3 + 3) / 4 * 4; }
 
-std::vector<BYTE> EncodeJpeg(const std::vector<BYTE>& rgb, uint32_t width, uint32_t height) {
-    tjhandle jpeg = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    std::vector<BYTE> bytes;
-    if (tjCompress2(jpeg, rgb.data(), static_cast<int>(width), static_cast<int>(RgbRow(width)),
-                    static_cast<int>(height), TJPF_BGR, &out, &size, TJSAMP_422, 90,
-                    TJFLAG_BOTTOMUP) == 0)
-        bytes.assign(out, out + size);
-    tjFree(out);
-    tjDestroy(jpeg);
-    return bytes;
-}
-
 v4l2_fract IntervalOf(double rate) {
     const double whole = std::round(rate);
     if (std::fabs(whole - rate) < 1e-9) return {1, static_cast<uint32_t>(whole)};
@@ -75,6 +61,20 @@ v4l2_fract IntervalOf(double rate) {
 }
 
 }  // namespace
+
+std::vector<BYTE> CompressJpeg(const BYTE* pixels, int width, int height, int stride, int format,
+                               bool bottomUp, int sampling, int quality) {
+    tjhandle encoder = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    std::vector<BYTE> image;
+    if (tjCompress2(encoder, pixels, width, stride, height, format, &jpeg, &size, sampling, quality,
+                    bottomUp ? TJFLAG_BOTTOMUP : 0) == 0)
+        image.assign(jpeg, jpeg + size);
+    tjFree(jpeg);
+    tjDestroy(encoder);
+    return image;
+}
 
 std::vector<BYTE> PaintFrame(uint32_t fourcc, uint32_t width, uint32_t height, uint32_t stride,
                              uint64_t index) {
@@ -135,9 +135,11 @@ std::vector<BYTE> PaintFrame(uint32_t fourcc, uint32_t width, uint32_t height, u
             lines(topDown.data(), w * 3, h, stride);
             break;
         }
-        case V4L2_PIX_FMT_MJPEG:
-            out = EncodeJpeg(Paint(PixelLayout::RGB24, width, height, index), width, height);
-            break;
+        case V4L2_PIX_FMT_MJPEG: {
+            const std::vector<BYTE> rgb = Paint(PixelLayout::RGB24, width, height, index);
+            out = CompressJpeg(rgb.data(), static_cast<int>(width), static_cast<int>(height),
+                               static_cast<int>(RgbRow(width)), TJPF_BGR, true, TJSAMP_422, 90);
+        } break;
         default:
             out.assign(64, 0);  // an H.264 stream nobody decodes
             break;

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "fake_v4l2.h"
 #include "host/v4l2/v4l2.h"
 
 namespace {
@@ -165,18 +166,10 @@ TEST(V4l2Frames, ShortBuffersAndNarrowStridesAreRefused) {
         << "the last line needs no padding after it";
 }
 
-// `rgb` (`width` x `height`, red first) compressed with `sampling`; empty if it could not be.
+// `rgb` (`width` x `height`, red first, top line first) compressed with `sampling`.
 std::vector<BYTE> Jpeg(const std::vector<BYTE>& rgb, int width, int height, int sampling) {
-    tjhandle encoder = tjInitCompress();
-    unsigned char* jpeg = nullptr;
-    unsigned long size = 0;
-    std::vector<BYTE> image;
-    if (tjCompress2(encoder, rgb.data(), width, width * 3, height, TJPF_RGB, &jpeg, &size, sampling,
-                    100, 0) == 0)
-        image.assign(jpeg, jpeg + size);
-    tjFree(jpeg);
-    tjDestroy(encoder);
-    return image;
+    return fakev4l2::CompressJpeg(rgb.data(), width, height, width * 3, TJPF_RGB, false, sampling,
+                                  100);
 }
 
 // A 16 x 16 picture of four flat quadrants, compressed with each chroma sampling a camera may
