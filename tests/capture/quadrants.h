@@ -3,14 +3,13 @@
 // rows cannot pass, their studio-range BT.601 values, and a JPEG of any picture of them.
 #pragma once
 
-#include <turbojpeg.h>
-
 #include <array>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "convert.h"
+#include "jpeg.h"
 
 namespace quadrants {
 
@@ -38,16 +37,10 @@ VornCapture::VideoFrame Jpeg(std::uint32_t width, std::uint32_t height, int samp
                                    static_cast<unsigned char>(c.b)});
         }
     }
-    tjhandle tj = tjInitCompress();
-    unsigned char* jpeg = nullptr;
-    unsigned long size = 0;
-    const int failed =
-        tjCompress2(tj, rgb.data(), static_cast<int>(width), 0, static_cast<int>(height), TJPF_RGB,
-                    &jpeg, &size, sampling, 100, TJFLAG_ACCURATEDCT);
-    tjDestroy(tj);
-    EXPECT_EQ(0, failed);
-    auto bytes = std::make_shared<std::vector<std::uint8_t>>(jpeg, jpeg + size);
-    tjFree(jpeg);
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>(
+        vmc_test::CompressJpeg(rgb.data(), static_cast<int>(width), static_cast<int>(height), 0,
+                               TJPF_RGB, sampling, 100, TJFLAG_ACCURATEDCT));
+    EXPECT_FALSE(bytes->empty());
     return VornCapture::LendFrame(VornCapture::PixelFormat::MJPEG, width, height,
                                   VornCapture::Orientation::TopDown,
                                   {VornCapture::Plane{bytes->data(), 0, bytes->size()}}, bytes);

@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 
+#include "jpeg.h"
 #include "shared/testsignal.h"
 
 namespace fakev4l2 {
@@ -61,20 +62,6 @@ v4l2_fract IntervalOf(double rate) {
 }
 
 }  // namespace
-
-std::vector<BYTE> CompressJpeg(const BYTE* pixels, int width, int height, int stride, int format,
-                               bool bottomUp, int sampling, int quality) {
-    tjhandle encoder = tjInitCompress();
-    unsigned char* jpeg = nullptr;
-    unsigned long size = 0;
-    std::vector<BYTE> image;
-    if (tjCompress2(encoder, pixels, width, stride, height, format, &jpeg, &size, sampling, quality,
-                    bottomUp ? TJFLAG_BOTTOMUP : 0) == 0)
-        image.assign(jpeg, jpeg + size);
-    tjFree(jpeg);
-    tjDestroy(encoder);
-    return image;
-}
 
 std::vector<BYTE> PaintFrame(uint32_t fourcc, uint32_t width, uint32_t height, uint32_t stride,
                              uint64_t index) {
@@ -137,8 +124,9 @@ std::vector<BYTE> PaintFrame(uint32_t fourcc, uint32_t width, uint32_t height, u
         }
         case V4L2_PIX_FMT_MJPEG: {
             const std::vector<BYTE> rgb = Paint(PixelLayout::RGB24, width, height, index);
-            out = CompressJpeg(rgb.data(), static_cast<int>(width), static_cast<int>(height),
-                               static_cast<int>(RgbRow(width)), TJPF_BGR, true, TJSAMP_422, 90);
+            out = vmc_test::CompressJpeg(rgb.data(), static_cast<int>(width),
+                                         static_cast<int>(height), static_cast<int>(RgbRow(width)),
+                                         TJPF_BGR, TJSAMP_422, 90, TJFLAG_BOTTOMUP);
         } break;
         default:
             out.assign(64, 0);  // an H.264 stream nobody decodes

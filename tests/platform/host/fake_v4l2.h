@@ -67,11 +67,6 @@ struct FrameFaults {
 // RGB24 rows padded to four bytes, blue first.
 std::vector<BYTE> PaintFrame(uint32_t fourcc, uint32_t width, uint32_t height, uint32_t stride,
                              uint64_t index);
-// `pixels` (`width` x `height`, lines `stride` bytes apart, in turbojpeg's pixel format
-// `format`, the bottom line first when `bottomUp`) compressed with `sampling` at `quality`;
-// empty if it could not be.
-std::vector<BYTE> CompressJpeg(const BYTE* pixels, int width, int height, int stride, int format,
-                               bool bottomUp, int sampling, int quality);
 // A JPEG image without its Huffman table segments (DHT): a decoder must use the standard ones.
 std::vector<BYTE> WithoutHuffmanTables(const std::vector<BYTE>& jpeg);
 std::vector<BYTE> ExpectedRgb(uint32_t fourcc, uint32_t width, uint32_t height, uint64_t index);

@@ -9,8 +9,8 @@
 #include <tuple>
 #include <vector>
 
-#include "fake_v4l2.h"
 #include "host/v4l2/v4l2.h"
+#include "jpeg.h"
 
 namespace {
 
@@ -166,12 +166,6 @@ TEST(V4l2Frames, ShortBuffersAndNarrowStridesAreRefused) {
         << "the last line needs no padding after it";
 }
 
-// `rgb` (`width` x `height`, red first, top line first) compressed with `sampling`.
-std::vector<BYTE> Jpeg(const std::vector<BYTE>& rgb, int width, int height, int sampling) {
-    return fakev4l2::CompressJpeg(rgb.data(), width, height, width * 3, TJPF_RGB, false, sampling,
-                                  100);
-}
-
 // A 16 x 16 picture of four flat quadrants, compressed with each chroma sampling a camera may
 // use, unpacked as I420: each quadrant keeps its colour in the limited range of video (within
 // the loss of the compression), and a picture of grey has neutral chroma.
@@ -191,7 +185,8 @@ TEST(V4l2Frames, MotionJpegOfAnySamplingBecomesLimitedRangeI420) {
     };
     for (int sampling : {TJSAMP_444, TJSAMP_422, TJSAMP_420, TJSAMP_440, TJSAMP_411, TJSAMP_GRAY}) {
         SCOPED_TRACE(sampling);
-        const std::vector<BYTE> image = Jpeg(rgb, kSide, kSide, sampling);
+        const std::vector<BYTE> image =
+            vmc_test::CompressJpeg(rgb.data(), kSide, kSide, kSide * 3, TJPF_RGB, sampling, 100);
         ASSERT_FALSE(image.empty());
         std::vector<BYTE> i420(kSide * kSide + 2 * kHalf * kHalf);
         VornWorld::host::FrameUnpacker unpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, kSide, kSide,
@@ -214,7 +209,8 @@ TEST(V4l2Frames, MotionJpegOfAnySamplingBecomesLimitedRangeI420) {
         const int w = 17, h = 11;
         std::vector<BYTE> plain(w * h * 3), frame(w * h + 2 * 9 * 6);
         for (size_t i = 0; i < plain.size(); ++i) plain[i] = colours[0][i % 3];
-        const std::vector<BYTE> oddImage = Jpeg(plain, w, h, sampling);
+        const std::vector<BYTE> oddImage =
+            vmc_test::CompressJpeg(plain.data(), w, h, w * 3, TJPF_RGB, sampling, 100);
         ASSERT_TRUE(VornWorld::host::FrameUnpacker(V4L2_PIX_FMT_MJPEG, MEDIASUBTYPE_I420, w, h, 0)
                         .Unpack(oddImage.data(), oddImage.size(), frame.data()));
         if (sampling != TJSAMP_GRAY) {
